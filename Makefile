@@ -1,0 +1,38 @@
+# The README's commands. `make test` is what CI runs.
+JOBS ?= $(shell nproc)
+SOURCES = $(shell git ls-files -co --exclude-standard -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h')
+
+.PHONY: setup configure build test check-format format bench fuzz run clean
+
+setup:
+	./scripts/setup
+
+configure:
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMORA_WERROR=ON -DVELMORA_SANITIZE=ON
+
+build: configure
+	cmake --build build -j $(JOBS)
+
+test: setup build
+	cd build && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) check-format
+
+check-format:
+	clang-format --dry-run --Werror $(SOURCES)
+
+format:
+	clang-format -i $(SOURCES)
+
+bench: setup
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=ON
+	cmake --build build-release -j $(JOBS) --target velmora-bench
+	QT_QPA_PLATFORM=offscreen ./build-release/bench/velmora-bench $(BENCH_ARGS)
+
+fuzz: setup
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS)
+	mkdir -p build-fuzz/corpus
+	./build-fuzz/fuzz/velmora-fuzz-records -max_total_time=60 build-fuzz/corpus
+
+clean:
+	rm -rf build build-release build-fuzz

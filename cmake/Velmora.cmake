@@ -1,0 +1,32 @@
+# velmora_library(<folder> LINKS <targets...>)
+# One static library per src/<folder>, built from every source in that folder. Its link list is
+# the whole of what it may use, so a layer that reaches past its neighbours fails to build.
+function(velmora_library folder)
+  cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.qrc)
+  set(target velmora_${folder})
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${target} PUBLIC ${ARG_LINKS})
+endfunction()
+
+# velmora_tests(LIBS <targets...>)
+# Every tests/<folder>/tst_<topic>.cpp becomes one QtTest executable registered with CTest.
+function(velmora_tests)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
+  foreach(source ${test_sources})
+    get_filename_component(topic ${source} NAME_WE)
+    set(target ${folder}_${topic})
+    add_executable(${target} ${source})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} velmora_testsupport Qt6::Test)
+    add_test(NAME ${folder}.${topic} COMMAND ${target})
+    set_tests_properties(${folder}.${topic} PROPERTIES
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0"
+      TIMEOUT 300)
+  endforeach()
+endfunction()

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <type_traits>
+
+namespace velmora::test {
+
+// Isolates every test from the user's real diary and settings.
+void prepareTestEnvironment();
+
+// Pins the process time zone (TZ) for the lifetime of the guard.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const QByteArray &ianaId);
+    ~ScopedTimeZone();
+    ScopedTimeZone(const ScopedTimeZone &) = delete;
+    ScopedTimeZone &operator=(const ScopedTimeZone &) = delete;
+
+private:
+    QByteArray m_previous;
+    bool m_hadPrevious = false;
+};
+
+// Pins the default QLocale for the lifetime of the guard.
+class ScopedLocale {
+public:
+    explicit ScopedLocale(const QString &name);
+    ~ScopedLocale();
+    ScopedLocale(const ScopedLocale &) = delete;
+    ScopedLocale &operator=(const ScopedLocale &) = delete;
+
+private:
+    QString m_previous;
+};
+
+namespace detail {
+
+template <typename T> struct WaitState {
+    std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> result{};
+    std::exception_ptr error;
+    bool done = false;
+    QEventLoop *loop = nullptr;
+};
+
+template <typename T> QCoro::Task<void> capture(QCoro::Task<T> task, WaitState<T> *state)
+{
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            state->result = true;
+        } else {
+            state->result.emplace(co_await std::move(task));
+        }
+    } catch (...) {
+        state->error = std::current_exception();
+    }
+    state->done = true;
+    if (state->loop)
+        state->loop->quit();
+}
+
+} // namespace detail
+
+// Runs the event loop until the task finishes, then returns its value or rethrows its exception.
+// A task that never finishes fails the whole test run rather than hanging it.
+template <typename T>
+T waitFor(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(60))
+{
+    detail::WaitState<T> state;
+    QEventLoop loop;
+    state.loop = &loop;
+    auto runner = detail::capture<T>(std::move(task), &state);
+    if (!state.done) {
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, &loop, [] {
+            qFatal("waitFor: the task did not finish in time");
+        });
+        watchdog.start(timeout);
+        loop.exec();
+    }
+    if (state.error)
+        std::rethrow_exception(state.error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*state.result);
+}
+
+// Spins the event loop until the predicate holds; false when it never did within the timeout.
+template <typename Predicate>
+bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+{
+    return QTest::qWaitFor(predicate, int(timeout.count()));
+}
+
+} // namespace velmora::test
+
+// Like QTEST_GUILESS_MAIN / QTEST_MAIN, with the test environment prepared first.
+#define VELMORA_TEST_MAIN(TestObject)                                                              \
+    int main(int argc, char **argv)                                                                \
+    {                                                                                              \
+        velmora::test::prepareTestEnvironment();                                                   \
+        QCoreApplication app(argc, argv);                                                          \
+        TestObject test;                                                                           \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
