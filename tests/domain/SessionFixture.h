@@ -16,6 +16,16 @@ namespace velmora::test {
 using Operation = InMemoryDiaryRepository::Operation;
 using namespace std::chrono_literals;
 
+// The error the task failed with, or none when it succeeded.
+template <typename Error, typename T> std::optional<Error> failureOf(QCoro::Task<T> task) {
+    try {
+        velmora::test::waitFor(std::move(task));
+    } catch (const Error &error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
 // A session over the in-memory repository, real settings in a temporary folder, a fixed clock
 // and short autosave timers. Today is 2024-03-15 in Paris.
 struct SessionFixture {

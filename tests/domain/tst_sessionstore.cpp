@@ -26,15 +26,6 @@ Refusal refusalOf(const std::function<void()> &edit) {
     return Refusal::none;
 }
 
-template <typename Error> std::optional<Error> failureOf(QCoro::Task<void> task) {
-    try {
-        velmora::test::waitFor(std::move(task));
-    } catch (const Error &error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Stored)

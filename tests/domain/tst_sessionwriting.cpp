@@ -7,15 +7,6 @@ using namespace velmora::test;
 
 namespace {
 
-template <typename Error, typename T> std::optional<Error> failureOf(QCoro::Task<T> task) {
-    try {
-        velmora::test::waitFor(std::move(task));
-    } catch (const Error &error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 QStringList contents(const QList<DiaryEntryDTO> &entries) {
     QStringList result;
     for (const DiaryEntryDTO &entry : entries)
