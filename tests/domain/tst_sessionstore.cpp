@@ -123,6 +123,17 @@ private Q_SLOTS:
         QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::allowed);
     }
 
+    void refreshAfterMidnightAsksForConfirmation() {
+        SessionFixture f;
+        f.open(SessionFixture::today);
+        f.clock->advance(24h);
+        velmora::test::waitFor(f.session->refreshAuthoringAccess());
+        QCOMPARE(f.session->phase(),
+                 DiarySessionPhase::authoringUnavailable(
+                     SessionFixture::today, DiaryAuthoringAccess::requiresPastDateConfirmation));
+        QCOMPARE(f.session->saveState(), DiarySaveState::idle());
+    }
+
     void firstEditOfABlankDayCreatesTheEntry() {
         SessionFixture f;
         f.open(SessionFixture::today);
