@@ -121,35 +121,31 @@ QCoro::Task<void> DiarySessionStore::selectToday(CancellationToken token) {
 QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken token) {
     const QPointer<DiarySessionStore> self(this);
     const quint64 generation = ++m_selectionGeneration;
-    const Snapshot before = snapshot();
     const auto owned = [&] { return self && m_selectionGeneration == generation; };
-    bool loadingBegan = false;
-    // Only the change that still owns the state puts it back; an overtaken one leaves it alone.
-    const auto abandon = [&]() -> std::exception_ptr {
+    // Taken when loading begins, after the flush: the saves it made are part of what is shown.
+    std::optional<Snapshot> beforeLoading;
+    // An overtaken change fails as cancelled and leaves the state to the newer one; otherwise the
+    // state found before loading is put back and the error passed on.
+    const auto failure = [&](std::exception_ptr error) {
         if (!owned())
             return std::make_exception_ptr(CancellationError());
-        if (loadingBegan)
-            restore(before);
-        return nullptr;
+        if (beforeLoading)
+            restore(*beforeLoading);
+        return error;
     };
+    const auto interrupted = [&] { return token.isCancelled() || !owned(); };
 
     std::optional<DiaryEntryDTO> loaded;
     for (;;) {
-        const bool flushed = co_await flushPendingWriting();
-        if (!flushed) {
-            if (auto cancelled = abandon())
-                std::rethrow_exception(cancelled);
-            throw PersistenceError::writeFailed(
-                translated("Pending writing could not be saved before changing pages."));
-        }
-        if (token.isCancelled() || !owned()) {
-            if (auto cancelled = abandon())
-                std::rethrow_exception(cancelled);
-            throw CancellationError();
-        }
+        beforeLoading.reset();
+        if (!co_await flushPendingWriting())
+            std::rethrow_exception(failure(std::make_exception_ptr(PersistenceError::writeFailed(
+                translated("Pending writing could not be saved before changing pages.")))));
+        if (interrupted())
+            std::rethrow_exception(failure(std::make_exception_ptr(CancellationError())));
 
+        beforeLoading = snapshot();
         setPhase(DiarySessionPhase::loading(target));
-        loadingBegan = true;
         const auto repository = m_repository;
         std::exception_ptr readError;
         try {
@@ -157,13 +153,10 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
         } catch (...) {
             readError = std::current_exception();
         }
-        if (readError || token.isCancelled() || !owned()) {
-            if (auto cancelled = abandon())
-                std::rethrow_exception(cancelled);
-            if (readError)
-                std::rethrow_exception(readError);
-            throw CancellationError();
-        }
+        if (readError)
+            std::rethrow_exception(failure(readError));
+        if (interrupted())
+            std::rethrow_exception(failure(std::make_exception_ptr(CancellationError())));
         // Writing typed while the day loaded belongs to the day it was typed on: store it before
         // that day is left (and read again, in case it was the target itself).
         if (!m_autosave->inFlight() && !m_autosave->pendingEdit())
@@ -175,11 +168,8 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
     m_pendingDraft.reset();
     setSaveState(loaded && loaded->isSealed() ? DiarySaveState::sealed() : DiarySaveState::idle());
     co_await refreshAuthoringAccess();
-    if (token.isCancelled() || !owned()) {
-        if (auto cancelled = abandon())
-            std::rethrow_exception(cancelled);
-        throw CancellationError();
-    }
+    if (interrupted())
+        std::rethrow_exception(failure(std::make_exception_ptr(CancellationError())));
 }
 
 QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {

@@ -316,6 +316,20 @@ private Q_SLOTS:
         QCOMPARE(f.session->phase(), phase);
     }
 
+    // The flush before loading is part of what is shown: a failed read does not bring back the
+    // save state of writing that has been stored since.
+    void failedReadAfterAFlushShowsTheSave() {
+        SessionFixture f;
+        f.open(SessionFixture::today);
+        f.session->updateDraft(QStringLiteral("Saved on the way out"));
+        f.repository->failNext(Operation::entry, PersistenceError::readFailed(QStringLiteral("x")));
+        QVERIFY(failureOf<PersistenceError>(f.session->changeDay(SessionFixture::yesterday)));
+        QCOMPARE(f.session->saveState(), DiarySaveState::saved(DiaryRevision{1}, 1));
+        QCOMPARE(f.session->phase(), DiarySessionPhase::editingDraft(SessionFixture::today));
+        QCOMPARE(f.session->currentEntry(), f.repository->stored(SessionFixture::today));
+        QVERIFY(!f.session->hasPendingLocalWriting());
+    }
+
     void changeWaitsForTheSaveInFlight() {
         SessionFixture f;
         f.open(SessionFixture::today);
