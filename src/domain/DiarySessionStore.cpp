@@ -263,7 +263,7 @@ void DiarySessionStore::updateDraft(const QString &content, const std::optional<
     if (m_currentEntry && m_currentEntry->isSealed())
         throw PersistenceError::entryAlreadySealed();
     // The page becomes read-only once the seal is stored; writing now would be lost by it.
-    if (m_phase.kind == DiarySessionPhase::Kind::sealing)
+    if (m_sealingDay == m_selectedDay)
         throw PersistenceError::entryAlreadySealed();
     switch (m_authoringAccess) {
     case DiaryAuthoringAccess::requiresPastDateConfirmation:
@@ -378,7 +378,7 @@ QCoro::Task<void> DiarySessionStore::recoverRejectedSave(DiaryDraftDTO draft) {
     }
 
     // A draft moved on elsewhere: keep the stored version, then save the user's text on top.
-    if (stored && stored->content != draft.content) {
+    if (stored && stored->content != pendingLocalDraft(draft.dayKey).value_or(draft).content) {
         try {
             co_await repository->preserveRecovery(*stored);
         } catch (...) {
@@ -465,18 +465,20 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
         throw PersistenceError::entryAlreadySealed();
 
     const DiaryEntryDTO entry = *m_currentEntry;
-    const quint64 generation = m_selectionGeneration;
     setPhase(DiarySessionPhase::sealing(m_selectedDay));
     const auto repository = m_repository;
     std::exception_ptr failure;
     std::optional<DiaryEntryDTO> sealed;
+    m_sealingDay = entry.dayKey;
     try {
         sealed = co_await repository->seal(entry.id, entry.revision);
     } catch (...) {
         failure = std::current_exception();
     }
-    // A change of day that started meanwhile owns what is shown now.
-    const bool stillShown = self && m_selectionGeneration == generation;
+    if (self)
+        m_sealingDay.reset();
+    // The outcome is shown only while the day is still the one shown.
+    const bool stillShown = self && m_selectedDay == entry.dayKey;
     if (failure) {
         if (stillShown) {
             setAuthoringAccess(DiaryAuthoringAccess::existingDraft);

@@ -188,6 +188,8 @@ private:
     // Set when a save was refused because the day had been sealed elsewhere and the unsaved text
     // is kept: once the autosave reports the failure, the day is shown sealed.
     bool m_sealAfterRejectedSave = false;
+    // The day whose seal is being stored; its edits are refused until the seal is done.
+    std::optional<DayKey> m_sealingDay;
 };
 
 } // namespace velmora
