@@ -2,6 +2,7 @@
 
 #include "domain/DiarySessionError.h"
 #include "platform/AsyncSleep.h"
+#include "platform/WeakGuard.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -50,23 +51,24 @@ DiarySessionStore::DiarySessionStore(std::shared_ptr<DiaryRepository> repository
     // The system's date, not the clock's: the first change of day decides what opens.
     , m_selectedDay(DayKey::fromDate(QDateTime::currentDateTimeUtc(), m_calendar))
     , m_phase(DiarySessionPhase::loading(m_selectedDay)) {
-    const QPointer<DiarySessionStore> self(this);
+    // The coordinator's callbacks hold the store weakly: the store owns the coordinator.
     m_autosave = new DraftAutosaveCoordinator(
         timing.idle, timing.maximum,
-        [self](DiaryDraftDTO draft, qint64 sequence) -> QCoro::Task<DiarySaveResult> {
-            if (!self)
+        weakCallback(
+            this,
+            [](DiarySessionStore *store, DiaryDraftDTO draft, qint64 sequence) {
+                return store->performAutosave(std::move(draft), sequence);
+            },
+            [](DiaryDraftDTO, qint64) -> QCoro::Task<DiarySaveResult> {
                 throw PersistenceError::storeUnavailable();
-            return self->performAutosave(std::move(draft), sequence);
-        },
-        [self](const DiarySaveResult &result) {
-            if (self)
-                self->acknowledgeSave(result);
-        },
+            }),
+        weakCallback(this, [](DiarySessionStore *store,
+                              const DiarySaveResult &result) { store->acknowledgeSave(result); }),
         this);
-    m_autosave->setStateDidChange([self](const DiarySaveState &state) {
-        if (self)
-            self->autosaveStateDidChange(state);
-    });
+    m_autosave->setStateDidChange(
+        weakCallback(this, [](DiarySessionStore *store, const DiarySaveState &state) {
+            store->autosaveStateDidChange(state);
+        }));
 }
 
 DiarySessionStore::~DiarySessionStore() = default;
