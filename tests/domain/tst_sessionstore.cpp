@@ -1,4 +1,4 @@
-#include "SessionFixture.h"
+#include "support/SessionFixture.h"
 
 #include "domain/DiarySessionError.h"
 
