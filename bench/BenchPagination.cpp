@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QAbstractTextDocumentLayout>
-#include <QImage>
 #include <QTextDocument>
 #include <QTimeZone>
 
@@ -83,6 +82,20 @@ BENCHMARK(BM_PaginateSealedEntry)
     ->Arg(100 * 1024)
     ->Unit(benchmark::kMillisecond);
 
+// Text with no break opportunity (pasted data, a held-down key) must stay linear too.
+void BM_PaginateUnbrokenText(benchmark::State &state) {
+    PageLayoutService service = makeService();
+    DiaryEntryDTO entry = sealedEntry(0);
+    entry.content = QString(state.range(0), u'x');
+    for (auto _ : state) {
+        ++entry.revision.rawValue;
+        benchmark::DoNotOptimize(
+            service.descriptors(entry.dayKey, entry, writingArea, QString(), 16));
+    }
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_PaginateUnbrokenText)->Arg(10 * 1024)->Arg(160 * 1024)->Unit(benchmark::kMillisecond);
+
 void BM_PaginateCacheHit(benchmark::State &state) {
     PageLayoutService service = makeService();
     const DiaryEntryDTO entry = sealedEntry(state.range(0));
@@ -96,9 +109,7 @@ BENCHMARK(BM_PaginateCacheHit)->Arg(10 * 1024)->Arg(100 * 1024)->Unit(benchmark:
 // The baseline: Qt's own document layout of the same text on pages of the same size.
 void BM_QTextDocumentLayoutBaseline(benchmark::State &state) {
     const DiaryEntryDTO entry = sealedEntry(state.range(0));
-    QImage device(1, 1, QImage::Format_ARGB32_Premultiplied);
-    device.setDotsPerMeterX(qRound(72 / 0.0254));
-    device.setDotsPerMeterY(qRound(72 / 0.0254));
+    QImage device = MacTextKitLeafPaginator::pointPaintDevice();
     const QFont font = resolveDiaryFont(resolvedFontName(entry.fontName), 16);
     int pages = 0;
     for (auto _ : state) {

@@ -1,5 +1,6 @@
 #include "pages/MacTextKitLeafPaginator.h"
 
+#include <QFontMetricsF>
 #include <QImage>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
@@ -9,15 +10,6 @@
 namespace velmora {
 
 namespace {
-
-// Layout measures in points: a device of 72 dots per inch makes one point one unit.
-QImage pointDevice() {
-    QImage device(1, 1, QImage::Format_ARGB32_Premultiplied);
-    const int dotsPerMeter = qRound(72 / 0.0254);
-    device.setDotsPerMeterX(dotsPerMeter);
-    device.setDotsPerMeterY(dotsPerMeter);
-    return device;
-}
 
 bool isParagraphSeparator(QChar c) {
     return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
@@ -31,6 +23,77 @@ double lineFragmentHeight(const QTextLine &line, const ParagraphStyle &style) {
         height = std::min(height, *style.maximumLineHeight);
     return height;
 }
+
+struct LaidOutLine {
+    qsizetype start = 0;
+    double height = 0;
+};
+
+struct TextRun {
+    qsizetype start = 0;
+    qsizetype end = 0;
+};
+
+// Lays text out in one font at 72 dots per inch, on lines of one width.
+class LineLayouter {
+public:
+    // Shorter runs without a break opportunity are cheap enough to leave to the layout.
+    static constexpr qsizetype minimumOverlongRun = 64;
+
+    LineLayouter(const TextAttributes &attributes, double lineWidth)
+        : m_device(MacTextKitLeafPaginator::pointPaintDevice())
+        , m_font(unhinted(attributes.font), &m_device)
+        , m_lineWidth(lineWidth)
+        , m_style(attributes.paragraphStyle) {}
+
+    // The lines of text[from, to), which holds no paragraph separator; U+2028 breaks a line.
+    QList<LaidOutLine> lines(const QString &text, qsizetype from, qsizetype to,
+                             QTextOption::WrapMode wrapMode) const {
+        QTextLayout layout(text.mid(from, to - from), m_font, &m_device);
+        QTextOption option;
+        option.setWrapMode(wrapMode);
+        layout.setTextOption(option);
+        layout.setCacheEnabled(false);
+        QList<LaidOutLine> result;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(m_lineWidth);
+            result.append({from + line.textStart(), lineFragmentHeight(line, m_style)});
+        }
+        layout.endLayout();
+        return result;
+    }
+
+    // Runs with no line-break opportunity that are wider than a line. Word wrapping measures
+    // such a run again for each of its lines, which grows with the square of its length.
+    QList<TextRun> overlongRuns(const QString &text) const {
+        QList<TextRun> runs;
+        const QFontMetricsF metrics(m_font, &m_device);
+        QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
+        qsizetype previous = 0;
+        for (qsizetype next = breaks.toNextBoundary(); next > 0; next = breaks.toNextBoundary()) {
+            qsizetype end = next;
+            while (end > previous && text[end - 1].isSpace())
+                --end;
+            if (end - previous > minimumOverlongRun &&
+                metrics.horizontalAdvance(text.mid(previous, end - previous)) > m_lineWidth)
+                runs.append({previous, end});
+            previous = next;
+        }
+        return runs;
+    }
+
+private:
+    static QFont unhinted(QFont font) {
+        font.setHintingPreference(QFont::PreferNoHinting);
+        return font;
+    }
+
+    QImage m_device;
+    QFont m_font;
+    double m_lineWidth;
+    ParagraphStyle m_style;
+};
 
 // Collects leaves while lines are packed into them; every boundary lands between graphemes.
 class LeafPacker {
@@ -86,6 +149,14 @@ private:
 
 } // namespace
 
+QImage MacTextKitLeafPaginator::pointPaintDevice() {
+    QImage device(1, 1, QImage::Format_ARGB32_Premultiplied);
+    const int dotsPerMeter = qRound(72 / 0.0254);
+    device.setDotsPerMeterX(dotsPerMeter);
+    device.setDotsPerMeterY(dotsPerMeter);
+    return device;
+}
+
 QList<UTF16TextRange> MacTextKitLeafPaginator::leafRanges(const QString &text,
                                                           const TextAttributes &attributes,
                                                           double width, double height,
@@ -95,16 +166,10 @@ QList<UTF16TextRange> MacTextKitLeafPaginator::leafRanges(const QString &text,
     if (count < 1)
         return {UTF16TextRange{0, 0}};
 
-    const double lineWidth = std::max(width - 2 * horizontalInset, 1.0);
-    const double containerHeight = std::max(height - 2 * verticalInset, 1.0);
-    const QImage device = pointDevice();
-    QFont unhinted = attributes.font;
-    unhinted.setHintingPreference(QFont::PreferNoHinting);
-    const QFont font(unhinted, &device);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-
-    LeafPacker packer(text, containerHeight);
+    const LineLayouter layouter(attributes, std::max(width - 2 * horizontalInset, 1.0));
+    const QList<TextRun> overlong = layouter.overlongRuns(text);
+    qsizetype nextOverlong = 0;
+    LeafPacker packer(text, std::max(height - 2 * verticalInset, 1.0));
     qsizetype start = 0;
     while (start < count) {
         qsizetype end = start;
@@ -115,23 +180,26 @@ QList<UTF16TextRange> MacTextKitLeafPaginator::leafRanges(const QString &text,
             separatorLength =
                 text[end] == u'\r' && end + 1 < count && text[end + 1] == u'\n' ? 2 : 1;
 
-        // U+2028 stays inside its paragraph, where the layout breaks the line at it.
-        QTextLayout layout(text.mid(start, end - start), font, &device);
-        layout.setTextOption(option);
-        layout.setCacheEnabled(false);
-        layout.beginLayout();
-        QList<QTextLine> lines;
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(lineWidth);
-            lines.append(line);
+        QList<LaidOutLine> lines;
+        qsizetype from = start;
+        for (; nextOverlong < overlong.size() && overlong[nextOverlong].start < end;
+             ++nextOverlong) {
+            // Such a run starts a line of its own and is broken between graphemes. Laid out
+            // apart, it costs no rescans; its last line goes on with the text after it.
+            const TextRun run = overlong[nextOverlong];
+            if (run.start > from)
+                lines += layouter.lines(text, from, run.start,
+                                        QTextOption::WrapAtWordBoundaryOrAnywhere);
+            QList<LaidOutLine> runLines =
+                layouter.lines(text, run.start, run.end, QTextOption::WrapAnywhere);
+            from = runLines.takeLast().start;
+            lines += runLines;
         }
-        layout.endLayout();
+        lines += layouter.lines(text, from, end, QTextOption::WrapAtWordBoundaryOrAnywhere);
         for (qsizetype i = 0; i < lines.size(); ++i) {
-            const QTextLine &line = lines[i];
-            const qsizetype lineStart = start + line.textStart();
             const qsizetype lineEnd =
-                i + 1 < lines.size() ? start + lines[i + 1].textStart() : end + separatorLength;
-            packer.addLine(lineStart, lineEnd, lineFragmentHeight(line, attributes.paragraphStyle));
+                i + 1 < lines.size() ? lines[i + 1].start : end + separatorLength;
+            packer.addLine(lines[i].start, lineEnd, lines[i].height);
         }
         start = end + separatorLength;
     }

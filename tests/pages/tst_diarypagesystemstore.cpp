@@ -361,6 +361,16 @@ private Q_SLOTS:
         QCOMPARE(f.pages->selectedLeafIndex(), 2);
     }
 
+    void storeGoneWhileTheDayLoads() {
+        Fixture f;
+        f.open(QStringLiteral("2024-01-10"), PageKind::sealed, 12, 2);
+        f.repository->setDelay(Operation::entry, std::chrono::milliseconds(30));
+        auto turn = f.pages->turnForward(PageTransitionMode::physical);
+        f.pages.reset();
+        QVERIFY(failsWith<CancellationError>(std::move(turn)));
+        QCOMPARE(f.session->selectedDay(), day(QStringLiteral("2024-01-11")));
+    }
+
     // Samoa skipped 2011-12-30: that key names no day there, so it has no neighbour.
     void adjacentDayThatCannotBeCalculated() {
         Fixture f("Pacific/Apia");

@@ -3,6 +3,7 @@
 #include "support/GuiTestMain.h"
 
 #include <QTextBoundaryFinder>
+#include <QTextLayout>
 
 using namespace velmora;
 
@@ -52,6 +53,25 @@ qsizetype leafCount(const QString &text, double pointSize, double width, double 
     return MacTextKitLeafPaginator()
         .leafRanges(text, attributesFor(pointSize), width, height, 0, 0)
         .size();
+}
+
+// Where the text layout itself breaks one paragraph into lines, in the paginator's font.
+QList<qint64> layoutLineStarts(const QString &paragraph, const QFont &font, double lineWidth) {
+    const QImage device = MacTextKitLeafPaginator::pointPaintDevice();
+    QFont unhinted = font;
+    unhinted.setHintingPreference(QFont::PreferNoHinting);
+    QTextLayout layout(paragraph, QFont(unhinted, &device), &device);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QList<qint64> starts;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(lineWidth);
+        starts.append(line.textStart());
+    }
+    layout.endLayout();
+    return starts;
 }
 
 } // namespace
@@ -105,6 +125,32 @@ private Q_SLOTS:
                                              {qint64(emoji.size()) + 5, 1},
                                              {qint64(emoji.size()) + 6, 1}};
         QCOMPARE(ranges, expected);
+    }
+
+    // With room for one line per leaf, leaves are lines: they must break where the text layout
+    // breaks the paragraph, also around runs with no break opportunity.
+    void leavesOfOneLineFollowTheLayout_data() {
+        QTest::addColumn<QString>("paragraph");
+        const QString run = QString(900, u'x');
+        const QString words = QStringLiteral("a few ordinary words to wrap around ");
+        QTest::newRow("prose") << repeated(words, 20);
+        QTest::newRow("run between words") << words + run + QStringLiteral(" tail words ") + words;
+        QTest::newRow("run first") << run + words;
+        QTest::newRow("run last") << words + run;
+        QTest::newRow("two runs") << run + QStringLiteral(" ") + run + QStringLiteral("  ") + words;
+        QTest::newRow("emoji run") << words + repeated(emoji, 120) + words;
+        QTest::newRow("short unbroken runs") << repeated(QString(70, u'y') + u' ', 12);
+    }
+
+    void leavesOfOneLineFollowTheLayout() {
+        QFETCH(QString, paragraph);
+        const TextAttributes attributes = attributesFor(16);
+        const auto ranges =
+            MacTextKitLeafPaginator().leafRanges(paragraph, attributes, 300, 40, 0, 0);
+        QList<qint64> starts;
+        for (const UTF16TextRange &range : ranges)
+            starts.append(range.location);
+        QCOMPARE(starts, layoutLineStarts(paragraph, attributes.font, 300));
     }
 
     void leafCountsFollowTextAndPage() {
