@@ -92,15 +92,6 @@ private Q_SLOTS:
         QCOMPARE(resolveDiaryFont(QStringLiteral("No Such Family"), 16).family(),
                  resolveDiaryFont(QStringLiteral("Georgia"), 16).family());
     }
-
-    void ruledAttributes() {
-        const QFont font = resolveDiaryFont(QStringLiteral("Georgia"), 16);
-        const TextAttributes attributes = makeRuledTextAttributes(font, 40);
-        QCOMPARE(attributes.font, font);
-        QCOMPARE(attributes.foregroundColor, diaryInkColor());
-        QCOMPARE(attributes.paragraphStyle.minimumLineHeight, 40.0);
-        QCOMPARE(attributes.paragraphStyle.maximumLineHeight, 40.0);
-    }
 };
 
 VELMORA_GUI_TEST_MAIN(DiaryThemeTest)

@@ -4,15 +4,9 @@
 #include <QHash>
 #include <QTextBoundaryFinder>
 
-#include <cmath>
-
 namespace velmora {
 
 namespace {
-
-bool isAlphanumeric(QChar c) {
-    return c.isLetterOrNumber();
-}
 
 int graphemeCount(const QString &text) {
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
@@ -91,9 +85,9 @@ std::optional<QFont> installedFont(const QString &family, double size) {
 QColor colorFromHex(const QString &hex) {
     qsizetype begin = 0;
     qsizetype end = hex.size();
-    while (begin < end && !isAlphanumeric(hex[begin]))
+    while (begin < end && !hex[begin].isLetterOrNumber())
         ++begin;
-    while (end > begin && !isAlphanumeric(hex[end - 1]))
+    while (end > begin && !hex[end - 1].isLetterOrNumber())
         --end;
     const QString trimmed = hex.mid(begin, end - begin);
     const quint64 value = scanHex(trimmed);
