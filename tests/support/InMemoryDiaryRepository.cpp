@@ -220,7 +220,7 @@ QCoro::Task<DiaryEntryDTO> InMemoryDiaryRepository::seal(QUuid entryID,
     entry.sealedAt = now;
     entry.updatedAt = now;
     entry.revision = DiaryRevision{expectedRevision.rawValue + 1};
-    co_return entry;
+    co_return DiaryEntryDTO(entry); // a copy: the stored entry stays
 }
 
 QCoro::Task<DiarySnapshotDTO> InMemoryDiaryRepository::snapshot() {
