@@ -22,23 +22,23 @@ QString diaryProse(qsizetype bytes) {
         "by",       "window",  "café",    "letters", "my",     "sister",  "walked", "through",
         "garden",   "quiet",   "still",   "evening", "before", "supper",  "naïve",  "thoughts",
         "tomorrow", "perhaps", "🌧️", "light",   "over",   "harbour", "we",     "laughed"};
-    QString text;
+    QByteArray text;
     quint32 state = 12345;
     const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
     int sentence = 0;
-    while (text.toUtf8().size() < bytes) {
+    while (text.size() < bytes) {
         const int length = 6 + int(next() % 14);
         for (int i = 0; i < length; ++i) {
-            QString word = QString::fromUtf8(words[next() % std::size(words)]);
-            if (i == 0)
-                word[0] = word[0].toUpper();
+            QByteArray word = words[next() % std::size(words)];
+            if (i == 0 && word[0] >= 'a' && word[0] <= 'z')
+                word[0] = char(word[0] - 'a' + 'A');
             text += word;
-            text += i + 1 < length ? QStringLiteral(" ") : QStringLiteral(". ");
+            text += i + 1 < length ? " " : ". ";
         }
         if (++sentence % 5 == 0)
-            text += QStringLiteral("\n");
+            text += "\n";
     }
-    return text;
+    return QString::fromUtf8(text);
 }
 
 DiaryEntryDTO sealedEntry(qsizetype bytes) {

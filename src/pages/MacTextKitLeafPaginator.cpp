@@ -69,21 +69,33 @@ public:
     QList<TextRun> overlongRuns(const QString &text) const {
         QList<TextRun> runs;
         const QFontMetricsF metrics(m_font, &m_device);
-        QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
-        qsizetype previous = 0;
-        for (qsizetype next = breaks.toNextBoundary(); next > 0; next = breaks.toNextBoundary()) {
-            qsizetype end = next;
-            while (end > previous && text[end - 1].isSpace())
-                --end;
-            if (end - previous > minimumOverlongRun &&
-                metrics.horizontalAdvance(text.mid(previous, end - previous)) > m_lineWidth)
-                runs.append({previous, end});
-            previous = next;
+        // Only a stretch without white space can hold such a run, and prose has few long ones,
+        // so the break analysis runs on those stretches alone.
+        qsizetype stretchStart = 0;
+        for (qsizetype i = 0; i <= text.size(); ++i) {
+            if (i < text.size() && !text[i].isSpace())
+                continue;
+            if (i - stretchStart > minimumOverlongRun)
+                appendOverlongRuns(text, stretchStart, i, metrics, runs);
+            stretchStart = i + 1;
         }
         return runs;
     }
 
 private:
+    void appendOverlongRuns(const QString &text, qsizetype from, qsizetype to,
+                            const QFontMetricsF &metrics, QList<TextRun> &runs) const {
+        const QString stretch = text.mid(from, to - from);
+        QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, stretch);
+        qsizetype previous = 0;
+        for (qsizetype next = breaks.toNextBoundary(); next > 0; next = breaks.toNextBoundary()) {
+            if (next - previous > minimumOverlongRun &&
+                metrics.horizontalAdvance(stretch.mid(previous, next - previous)) > m_lineWidth)
+                runs.append({from + previous, from + next});
+            previous = next;
+        }
+    }
+
     static QFont unhinted(QFont font) {
         font.setHintingPreference(QFont::PreferNoHinting);
         return font;
