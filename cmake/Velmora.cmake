@@ -1,13 +1,17 @@
-# velmora_library(<folder> LINKS <targets...>)
+# velmora_library(<folder> [NAME <name>] LINKS <targets...>)
 # One static library per src/<folder>, built from every source in that folder. Its link list is
 # the whole of what it may use, so a layer that reaches past its neighbours fails to build.
+# NAME gives the target velmora_<name> for a nested folder such as book/theme.
 function(velmora_library folder)
-  cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME" "LINKS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.h
     ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.qrc)
   set(target velmora_${folder})
+  if(ARG_NAME)
+    set(target velmora_${ARG_NAME})
+  endif()
   add_library(${target} STATIC ${sources})
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${target} PUBLIC ${ARG_LINKS})

@@ -1,0 +1,221 @@
+#include "pages/MacTextKitLeafPaginator.h"
+
+#include <QFontMetricsF>
+#include <QImage>
+#include <QTextBoundaryFinder>
+#include <QTextLayout>
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+
+bool isParagraphSeparator(QChar c) {
+    return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
+}
+
+double lineFragmentHeight(const QTextLine &line, const ParagraphStyle &style) {
+    double height = line.height();
+    if (style.minimumLineHeight)
+        height = std::max(height, *style.minimumLineHeight);
+    if (style.maximumLineHeight)
+        height = std::min(height, *style.maximumLineHeight);
+    return height;
+}
+
+struct LaidOutLine {
+    qsizetype start = 0;
+    double height = 0;
+};
+
+struct TextRun {
+    qsizetype start = 0;
+    qsizetype end = 0;
+};
+
+// Lays text out in one font at 72 dots per inch, on lines of one width.
+class LineLayouter {
+public:
+    // Shorter runs without a break opportunity are cheap enough to leave to the layout.
+    static constexpr qsizetype minimumOverlongRun = 64;
+
+    LineLayouter(const TextAttributes &attributes, double lineWidth)
+        : m_device(MacTextKitLeafPaginator::pointPaintDevice())
+        , m_font(unhinted(attributes.font), &m_device)
+        , m_lineWidth(lineWidth)
+        , m_style(attributes.paragraphStyle) {}
+
+    // The lines of text[from, to), which holds no paragraph separator; U+2028 breaks a line.
+    QList<LaidOutLine> lines(const QString &text, qsizetype from, qsizetype to,
+                             QTextOption::WrapMode wrapMode) const {
+        QTextLayout layout(text.mid(from, to - from), m_font, &m_device);
+        QTextOption option;
+        option.setWrapMode(wrapMode);
+        layout.setTextOption(option);
+        layout.setCacheEnabled(false);
+        QList<LaidOutLine> result;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(m_lineWidth);
+            result.append({from + line.textStart(), lineFragmentHeight(line, m_style)});
+        }
+        layout.endLayout();
+        return result;
+    }
+
+    // Runs with no line-break opportunity that are wider than a line. Word wrapping measures
+    // such a run again for each of its lines, which grows with the square of its length.
+    QList<TextRun> overlongRuns(const QString &text) const {
+        QList<TextRun> runs;
+        const QFontMetricsF metrics(m_font, &m_device);
+        // Only a stretch without white space can hold such a run, and prose has few long ones,
+        // so the break analysis runs on those stretches alone.
+        qsizetype stretchStart = 0;
+        for (qsizetype i = 0; i <= text.size(); ++i) {
+            if (i < text.size() && !text[i].isSpace())
+                continue;
+            if (i - stretchStart > minimumOverlongRun)
+                appendOverlongRuns(text, stretchStart, i, metrics, runs);
+            stretchStart = i + 1;
+        }
+        return runs;
+    }
+
+private:
+    void appendOverlongRuns(const QString &text, qsizetype from, qsizetype to,
+                            const QFontMetricsF &metrics, QList<TextRun> &runs) const {
+        const QString stretch = text.mid(from, to - from);
+        QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, stretch);
+        qsizetype previous = 0;
+        for (qsizetype next = breaks.toNextBoundary(); next > 0; next = breaks.toNextBoundary()) {
+            if (next - previous > minimumOverlongRun &&
+                metrics.horizontalAdvance(stretch.mid(previous, next - previous)) > m_lineWidth)
+                runs.append({from + previous, from + next});
+            previous = next;
+        }
+    }
+
+    static QFont unhinted(QFont font) {
+        font.setHintingPreference(QFont::PreferNoHinting);
+        return font;
+    }
+
+    QImage m_device;
+    QFont m_font;
+    double m_lineWidth;
+    ParagraphStyle m_style;
+};
+
+// Collects leaves while lines are packed into them; every boundary lands between graphemes.
+class LeafPacker {
+public:
+    LeafPacker(const QString &text, double containerHeight)
+        : m_graphemes(QTextBoundaryFinder::Grapheme, text)
+        , m_count(text.size())
+        , m_containerHeight(containerHeight) {}
+
+    void addLine(qsizetype start, qsizetype end, double height) {
+        if (height > m_containerHeight) {
+            // No container can hold this line, so each leaf takes one grapheme of it.
+            closeLeaf(start);
+            while (m_leafStart < end) {
+                m_graphemes.setPosition(m_leafStart);
+                const qsizetype next = m_graphemes.toNextBoundary();
+                closeLeaf(next < 0 ? m_count : next);
+            }
+            return;
+        }
+        if (m_linesInLeaf > 0 && m_usedHeight + height > m_containerHeight)
+            closeLeaf(start);
+        m_usedHeight += height;
+        ++m_linesInLeaf;
+    }
+
+    QList<UTF16TextRange> finish() {
+        closeLeaf(m_count);
+        return std::move(m_leaves);
+    }
+
+private:
+    void closeLeaf(qsizetype end) {
+        m_graphemes.setPosition(std::min(end, m_count));
+        if (!m_graphemes.isAtBoundary())
+            end = m_graphemes.toNextBoundary();
+        if (end > m_leafStart) {
+            m_leaves.append(UTF16TextRange{m_leafStart, end - m_leafStart});
+            m_leafStart = end;
+        }
+        m_usedHeight = 0;
+        m_linesInLeaf = 0;
+    }
+
+    QTextBoundaryFinder m_graphemes;
+    qsizetype m_count;
+    double m_containerHeight;
+    QList<UTF16TextRange> m_leaves;
+    qsizetype m_leafStart = 0;
+    double m_usedHeight = 0;
+    int m_linesInLeaf = 0;
+};
+
+} // namespace
+
+QImage MacTextKitLeafPaginator::pointPaintDevice() {
+    QImage device(1, 1, QImage::Format_ARGB32_Premultiplied);
+    const int dotsPerMeter = qRound(72 / 0.0254);
+    device.setDotsPerMeterX(dotsPerMeter);
+    device.setDotsPerMeterY(dotsPerMeter);
+    return device;
+}
+
+QList<UTF16TextRange> MacTextKitLeafPaginator::leafRanges(const QString &text,
+                                                          const TextAttributes &attributes,
+                                                          double width, double height,
+                                                          double horizontalInset,
+                                                          double verticalInset) const {
+    const qsizetype count = text.size();
+    if (count < 1)
+        return {UTF16TextRange{0, 0}};
+
+    const LineLayouter layouter(attributes, std::max(width - 2 * horizontalInset, 1.0));
+    const QList<TextRun> overlong = layouter.overlongRuns(text);
+    qsizetype nextOverlong = 0;
+    LeafPacker packer(text, std::max(height - 2 * verticalInset, 1.0));
+    qsizetype start = 0;
+    while (start < count) {
+        qsizetype end = start;
+        while (end < count && !isParagraphSeparator(text[end]))
+            ++end;
+        qsizetype separatorLength = 0;
+        if (end < count)
+            separatorLength =
+                text[end] == u'\r' && end + 1 < count && text[end + 1] == u'\n' ? 2 : 1;
+
+        QList<LaidOutLine> lines;
+        qsizetype from = start;
+        for (; nextOverlong < overlong.size() && overlong[nextOverlong].start < end;
+             ++nextOverlong) {
+            // Such a run starts a line of its own and is broken between graphemes. Laid out
+            // apart, it costs no rescans; its last line goes on with the text after it.
+            const TextRun run = overlong[nextOverlong];
+            if (run.start > from)
+                lines += layouter.lines(text, from, run.start,
+                                        QTextOption::WrapAtWordBoundaryOrAnywhere);
+            QList<LaidOutLine> runLines =
+                layouter.lines(text, run.start, run.end, QTextOption::WrapAnywhere);
+            from = runLines.takeLast().start;
+            lines += runLines;
+        }
+        lines += layouter.lines(text, from, end, QTextOption::WrapAtWordBoundaryOrAnywhere);
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const qsizetype lineEnd =
+                i + 1 < lines.size() ? lines[i + 1].start : end + separatorLength;
+            packer.addLine(lines[i].start, lineEnd, lines[i].height);
+        }
+        start = end + separatorLength;
+    }
+    return packer.finish();
+}
+
+} // namespace velmora

@@ -1,0 +1,178 @@
+#include "pages/MacTextKitLeafPaginator.h"
+#include "pages/PageLayoutService.h"
+#include "support/GuiTestMain.h"
+
+#include <QTextBoundaryFinder>
+#include <QTextLayout>
+
+using namespace velmora;
+
+namespace {
+
+const QString emoji = QString::fromUtf8("👩‍👩‍👧‍👦");
+const QString combining = QStringLiteral("e\u0301\u0327");
+
+TextAttributes attributesFor(double pointSize) {
+    const QFont font = resolveDiaryFont(QStringLiteral("Georgia"), pointSize);
+    return makeRuledTextAttributes(font, PageLayoutService::ruledLineHeight(pointSize));
+}
+
+QString repeated(const QString &piece, int times) {
+    QString text;
+    for (int i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+QString prose(int paragraphs) {
+    QString text;
+    for (int i = 0; i < paragraphs; ++i) {
+        text += QStringLiteral("Day %1. The rain kept on through the morning and I wrote by the "
+                               "window, watching the street go grey and then silver. ")
+                    .arg(i);
+        text += i % 3 == 0 ? QStringLiteral("\r\n") : QStringLiteral("\n");
+    }
+    return text;
+}
+
+// The leaves must cover the text from 0 without gap, each holding something, and cut only
+// between grapheme clusters.
+void verifyPartition(const QList<UTF16TextRange> &ranges, const QString &text) {
+    QVERIFY(!ranges.isEmpty());
+    QVERIFY(PageLayoutService::isValidPartition(ranges, text.size()));
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    for (const UTF16TextRange &range : ranges) {
+        if (text.isEmpty())
+            break;
+        graphemes.setPosition(range.location);
+        QVERIFY2(graphemes.isAtBoundary(), qPrintable(QString::number(range.location)));
+    }
+}
+
+qsizetype leafCount(const QString &text, double pointSize, double width, double height) {
+    return MacTextKitLeafPaginator()
+        .leafRanges(text, attributesFor(pointSize), width, height, 0, 0)
+        .size();
+}
+
+// Where the text layout itself breaks one paragraph into lines, in the paginator's font.
+QList<qint64> layoutLineStarts(const QString &paragraph, const QFont &font, double lineWidth) {
+    const QImage device = MacTextKitLeafPaginator::pointPaintDevice();
+    QFont unhinted = font;
+    unhinted.setHintingPreference(QFont::PreferNoHinting);
+    QTextLayout layout(paragraph, QFont(unhinted, &device), &device);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QList<qint64> starts;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(lineWidth);
+        starts.append(line.textStart());
+    }
+    layout.endLayout();
+    return starts;
+}
+
+} // namespace
+
+class PaginatorTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void partitions_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("width");
+        QTest::addColumn<double>("height");
+        QTest::addColumn<double>("inset");
+        QTest::newRow("empty") << QString() << 696.0 << 840.0 << 0.0;
+        QTest::newRow("one letter") << QStringLiteral("a") << 696.0 << 840.0 << 0.0;
+        QTest::newRow("only newlines")
+            << repeated(QStringLiteral("\n"), 100) << 696.0 << 840.0 << 0.0;
+        QTest::newRow("crlf lines")
+            << repeated(QStringLiteral("line\r\n"), 200) << 300.0 << 200.0 << 0.0;
+        QTest::newRow("line and paragraph separators")
+            << repeated(QStringLiteral("one\u2028two\u2029three\r"), 120) << 300.0 << 200.0 << 0.0;
+        QTest::newRow("prose with insets") << prose(120) << 560.0 << 520.0 << 36.0;
+        QTest::newRow("one long word")
+            << repeated(QStringLiteral("x"), 5000) << 200.0 << 200.0 << 0.0;
+        QTest::newRow("emoji sequences") << repeated(emoji, 600) << 120.0 << 100.0 << 0.0;
+        QTest::newRow("combining marks") << repeated(combining, 800) << 120.0 << 100.0 << 0.0;
+        QTest::newRow("page smaller than a line")
+            << repeated(emoji + combining + QStringLiteral("\r\nab"), 20) << 696.0 << 30.0 << 0.0;
+        QTest::newRow("insets wider than the page") << prose(4) << 60.0 << 200.0 << 40.0;
+        QTest::newRow("zero page") << prose(2) << 0.0 << 0.0 << 0.0;
+    }
+
+    void partitions() {
+        QFETCH(QString, text);
+        QFETCH(double, width);
+        QFETCH(double, height);
+        QFETCH(double, inset);
+        const auto ranges =
+            MacTextKitLeafPaginator().leafRanges(text, attributesFor(16), width, height, inset, 0);
+        verifyPartition(ranges, text);
+    }
+
+    // A page too short for one line takes one grapheme cluster per leaf.
+    void containerTakingNothingAdvancesOneGrapheme() {
+        const QString text = emoji + combining + QStringLiteral("\r\nab");
+        const auto ranges =
+            MacTextKitLeafPaginator().leafRanges(text, attributesFor(16), 696, 30, 0, 0);
+        const QList<UTF16TextRange> expected{{0, qint64(emoji.size())},
+                                             {qint64(emoji.size()), 3},
+                                             {qint64(emoji.size()) + 3, 2},
+                                             {qint64(emoji.size()) + 5, 1},
+                                             {qint64(emoji.size()) + 6, 1}};
+        QCOMPARE(ranges, expected);
+    }
+
+    // With room for one line per leaf, leaves are lines: they must break where the text layout
+    // breaks the paragraph, also around runs with no break opportunity.
+    void leavesOfOneLineFollowTheLayout_data() {
+        QTest::addColumn<QString>("paragraph");
+        const QString run = QString(900, u'x');
+        const QString words = QStringLiteral("a few ordinary words to wrap around ");
+        QTest::newRow("prose") << repeated(words, 20);
+        QTest::newRow("run between words") << words + run + QStringLiteral(" tail words ") + words;
+        QTest::newRow("run first") << run + words;
+        QTest::newRow("run last") << words + run;
+        QTest::newRow("two runs") << run + QStringLiteral(" ") + run + QStringLiteral("  ") + words;
+        QTest::newRow("emoji run") << words + repeated(emoji, 120) + words;
+        QTest::newRow("short unbroken runs") << repeated(QString(70, u'y') + u' ', 12);
+    }
+
+    void leavesOfOneLineFollowTheLayout() {
+        QFETCH(QString, paragraph);
+        const TextAttributes attributes = attributesFor(16);
+        const auto ranges =
+            MacTextKitLeafPaginator().leafRanges(paragraph, attributes, 300, 40, 0, 0);
+        QList<qint64> starts;
+        for (const UTF16TextRange &range : ranges)
+            starts.append(range.location);
+        QCOMPARE(starts, layoutLineStarts(paragraph, attributes.font, 300));
+    }
+
+    void leafCountsFollowTextAndPage() {
+        const QString text = prose(60);
+        const qsizetype base = leafCount(text, 16, 696, 840);
+        QVERIFY(base > 1);
+        QVERIFY(leafCount(text + text, 16, 696, 840) > base);
+        QVERIFY(leafCount(text, 16, 696, 420) > base);
+        QVERIFY(leafCount(text, 16, 348, 840) > base);
+        QVERIFY(leafCount(text, 32, 696, 840) > base);
+    }
+
+    // Every line is as tall as the ruled surface's line, so a leaf holds a whole number of them.
+    void blankLinesFillLeavesByLineHeight() {
+        const QString text = repeated(QStringLiteral("\n"), 100);
+        const auto ranges =
+            MacTextKitLeafPaginator().leafRanges(text, attributesFor(16), 696, 840, 0, 0);
+        const int linesPerLeaf = int(840 / PageLayoutService::ruledLineHeight(16));
+        QCOMPARE(ranges.first().length, linesPerLeaf);
+        QCOMPARE(ranges.size(), (100 + linesPerLeaf - 1) / linesPerLeaf);
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(PaginatorTest)
+#include "tst_paginator.moc"
