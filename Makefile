@@ -18,7 +18,7 @@ test: setup build
 	$(MAKE) check-format
 
 check-format:
-	clang-format --dry-run --Werror $(SOURCES)
+	@clang-format --dry-run --Werror $(SOURCES) && echo "format check passed"
 
 format:
 	clang-format -i $(SOURCES)
