@@ -53,8 +53,17 @@ QString typeName(const QJsonValue &value) {
 void appendEscapedString(QByteArray &out, const QString &text, bool escapeSlashes) {
     out.append('"');
     const QByteArray utf8 = text.toUtf8();
-    for (const char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
+    const char *data = utf8.constData();
+    const qsizetype size = utf8.size();
+    // Plain runs go out in one piece; only the bytes that need escaping are handled one by one.
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        const bool plain = c >= 0x20 && c != '"' && c != '\\' && (c != '/' || !escapeSlashes);
+        if (plain)
+            continue;
+        out.append(data + runStart, i - runStart);
+        runStart = i + 1;
         switch (c) {
         case '"':
             out.append("\\\"");
@@ -63,7 +72,7 @@ void appendEscapedString(QByteArray &out, const QString &text, bool escapeSlashe
             out.append("\\\\");
             break;
         case '/':
-            out.append(escapeSlashes ? "\\/" : "/");
+            out.append("\\/");
             break;
         case '\n':
             out.append("\\n");
@@ -80,17 +89,15 @@ void appendEscapedString(QByteArray &out, const QString &text, bool escapeSlashe
         case '\f':
             out.append("\\f");
             break;
-        default:
-            if (c < 0x20) {
-                static constexpr char digits[] = "0123456789abcdef";
-                out.append("\\u00");
-                out.append(digits[c >> 4]);
-                out.append(digits[c & 0xF]);
-            } else {
-                out.append(ch);
-            }
+        default: {
+            static constexpr char digits[] = "0123456789abcdef";
+            out.append("\\u00");
+            out.append(digits[c >> 4]);
+            out.append(digits[c & 0xF]);
+        }
         }
     }
+    out.append(data + runStart, size - runStart);
     out.append('"');
 }
 
