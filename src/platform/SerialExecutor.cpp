@@ -3,6 +3,7 @@
 #include <QMetaObject>
 
 #include <future>
+#include <stdexcept>
 
 #include <pthread.h>
 
@@ -46,22 +47,24 @@ void SerialExecutor::work() {
     }
 }
 
-void SerialExecutor::post(std::function<void()> job) {
+bool SerialExecutor::post(std::function<void()> job) {
     {
         const std::lock_guard lock(m_mutex);
         if (m_stopping)
-            return;
+            return false;
         m_jobs.push_back(std::move(job));
     }
     m_wake.notify_one();
+    return true;
 }
 
 void SerialExecutor::postAndWait(const std::function<void()> &job) {
     std::promise<void> done;
-    post([&] {
-        job();
-        done.set_value();
-    });
+    if (!post([&] {
+            job();
+            done.set_value();
+        }))
+        throw std::logic_error("SerialExecutor: work handed over after stop()");
     done.get_future().wait();
 }
 

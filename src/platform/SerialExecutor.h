@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -69,7 +70,8 @@ public:
     bool isWorkerThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
 
 private:
-    void post(std::function<void()> job);
+    // False when the executor has stopped and the job will never run.
+    bool post(std::function<void()> job);
     void postAndWait(const std::function<void()> &job);
     // Hands control back to `handle` on the thread that owns `resumer`.
     static void resumeOn(QObject *resumer, std::coroutine_handle<> handle);
@@ -89,10 +91,10 @@ template <typename T> class SerialExecutor::Operation {
 public:
     bool await_ready() const noexcept { return false; }
 
-    void await_suspend(std::coroutine_handle<> handle) {
+    bool await_suspend(std::coroutine_handle<> handle) {
         // Made on the awaiting thread, so a queued call to it comes back to that thread.
         auto *resumer = new QObject;
-        m_executor->post([state = m_state, resumer, handle] {
+        const bool queued = m_executor->post([state = m_state, resumer, handle] {
             try {
                 if constexpr (std::is_void_v<T>)
                     state->job();
@@ -104,6 +106,13 @@ public:
             state->job = nullptr;
             resumeOn(resumer, handle);
         });
+        if (!queued) {
+            // A stopped executor runs nothing: fail at once rather than never resume.
+            delete resumer;
+            m_state->error = std::make_exception_ptr(
+                std::logic_error("SerialExecutor: work handed over after stop()"));
+        }
+        return queued;
     }
 
     T await_resume() {

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QSet>
+#include <QThread>
 
 #include <sqlite3.h>
 
@@ -25,6 +26,13 @@ QString selectEntries(const char *rest) {
 
 // The column after `entryColumns` in selectEntries.
 constexpr int rowIDColumn = 11;
+
+// Operations are entered on the GUI thread; only their bodies run on the store's worker.
+void assertOnGuiThread() {
+    Q_ASSERT_X(!QCoreApplication::instance() ||
+                   QThread::currentThread() == QCoreApplication::instance()->thread(),
+               "CoreDataDiaryRepository", "an operation was entered off the GUI thread");
+}
 
 bool isValidRange(const DayKey &from, const DayKey &to, int limit) {
     return from < to && limit >= 1;
@@ -52,6 +60,7 @@ CoreDataDiaryRepository::CoreDataDiaryRepository(
     , m_faultInjector(std::move(faultInjector)) {}
 
 QCoro::Task<std::optional<DiaryEntryDTO>> CoreDataDiaryRepository::entry(DayKey day) {
+    assertOnGuiThread();
     auto work = m_stack->perform(Kind::deferred, [day](SqliteDatabase &database) {
         auto &select = database.cached(selectEntries("WHERE dayKey = ?1 LIMIT 1"));
         select.bind(1, day.rawValue());
@@ -62,6 +71,7 @@ QCoro::Task<std::optional<DiaryEntryDTO>> CoreDataDiaryRepository::entry(DayKey 
 
 QCoro::Task<QList<DiaryEntryDTO>> CoreDataDiaryRepository::entries(DayKey from, DayKey to,
                                                                    int limit) {
+    assertOnGuiThread();
     if (!isValidRange(from, to, limit))
         co_return {};
     auto work = m_stack->perform(Kind::deferred, [from, to, limit](SqliteDatabase &database) {
@@ -76,6 +86,7 @@ QCoro::Task<QList<DiaryEntryDTO>> CoreDataDiaryRepository::entries(DayKey from, 
 }
 
 QCoro::Task<QList<DiaryEntryDTO>> CoreDataDiaryRepository::search(QString query, int limit) {
+    assertOnGuiThread();
     const QString trimmed = query.trimmed();
     if (trimmed.isEmpty() || limit < 1)
         co_return {};
@@ -94,6 +105,7 @@ QCoro::Task<QList<DiaryEntryDTO>> CoreDataDiaryRepository::search(QString query,
 }
 
 QCoro::Task<QList<DayKey>> CoreDataDiaryRepository::dayKeys(DayKey from, DayKey to, int limit) {
+    assertOnGuiThread();
     if (!isValidRange(from, to, limit))
         co_return {};
     auto work = m_stack->perform(Kind::deferred, [from, to, limit](SqliteDatabase &database) {
@@ -116,6 +128,7 @@ QCoro::Task<QList<DayKey>> CoreDataDiaryRepository::dayKeys(DayKey from, DayKey 
 }
 
 QCoro::Task<QHash<DayKey, DiaryRevision>> CoreDataDiaryRepository::revisionsByDay() {
+    assertOnGuiThread();
     auto work = m_stack->perform(Kind::deferred, [](SqliteDatabase &database) {
         auto &select = database.cached(QStringLiteral("SELECT dayKey, revision FROM DiaryEntry"));
         QHash<DayKey, DiaryRevision> revisions;
@@ -133,6 +146,7 @@ QCoro::Task<QHash<DayKey, DiaryRevision>> CoreDataDiaryRepository::revisionsByDa
 }
 
 QCoro::Task<DiarySnapshotDTO> CoreDataDiaryRepository::snapshot() {
+    assertOnGuiThread();
     auto work = m_stack->perform(Kind::deferred, [](SqliteDatabase &database) {
         DiarySnapshotDTO snapshot;
         auto &metadata = database.cached(QStringLiteral("SELECT %1 FROM DiaryMetadata LIMIT 1")
@@ -154,6 +168,7 @@ QCoro::Task<DiarySnapshotDTO> CoreDataDiaryRepository::snapshot() {
 QCoro::Task<DiarySaveResult>
 CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> expectedRevision,
                               qint64 editSequence) {
+    assertOnGuiThread();
     const QDateTime now = m_clock->now();
     auto work = m_stack->perform(Kind::immediate, [draft, expectedRevision, editSequence,
                                                    now](SqliteDatabase &database) {
@@ -214,6 +229,7 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
 
 QCoro::Task<DiaryEntryDTO> CoreDataDiaryRepository::seal(QUuid entryID,
                                                          DiaryRevision expectedRevision) {
+    assertOnGuiThread();
     const QDateTime now = m_clock->now();
     auto work = m_stack->perform(
         Kind::immediate, [entryID, expectedRevision, now](SqliteDatabase &database) {
@@ -248,6 +264,7 @@ QCoro::Task<DiaryEntryDTO>
 CoreDataDiaryRepository::applyRemote(DiaryEntryDTO entry,
                                      std::optional<DiaryRevision> expectedRevision,
                                      std::optional<DiaryEntryDTO> preserving) {
+    assertOnGuiThread();
     const QDateTime now = m_clock->now();
     std::optional<DiaryRecoveryDTO> record;
     if (preserving)
@@ -319,6 +336,7 @@ CoreDataDiaryRepository::applyRemote(DiaryEntryDTO entry,
 }
 
 QCoro::Task<void> CoreDataDiaryRepository::preserveRecovery(DiaryEntryDTO entry) {
+    assertOnGuiThread();
     const DiaryRecoveryDTO record = makeCompetingRecovery(entry, m_clock->now());
     auto work = m_stack->perform(Kind::immediate, [record](SqliteDatabase &database) {
         insertRecoveryRecord(database, record);
@@ -327,6 +345,7 @@ QCoro::Task<void> CoreDataDiaryRepository::preserveRecovery(DiaryEntryDTO entry)
 }
 
 QCoro::Task<void> CoreDataDiaryRepository::replaceAll(DiarySnapshotDTO snapshot) {
+    assertOnGuiThread();
     QSet<QString> days;
     QSet<QUuid> ids;
     QSet<QUuid> recoveryIDs;

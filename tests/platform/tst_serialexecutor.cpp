@@ -98,6 +98,13 @@ private Q_SLOTS:
             test::waitFor(std::move(task));
     }
 
+    void workAfterStopFailsInsteadOfHanging() {
+        SerialExecutor executor;
+        executor.stop();
+        QVERIFY_THROWS_EXCEPTION(std::logic_error, test::waitFor(hop(executor)));
+        QVERIFY_THROWS_EXCEPTION(std::logic_error, executor.runAndWait([] { return 1; }));
+    }
+
     void atomicWriteReplacesTheFileForTheOwnerOnly() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("page.drawing"));
