@@ -170,28 +170,50 @@ void BM_Store_DurableAutosave(benchmark::State &state) {
 }
 BENCHMARK(BM_Store_DurableAutosave)->Unit(benchmark::kMicrosecond)->Iterations(300);
 
-// Baseline: one raw UPDATE of the same row in its own transaction, same file, same settings.
+void rawUpdate(SqliteDatabase &database, const QString &content, const QString &day) {
+    database.transaction(SqliteTransactionKind::immediate, [&] {
+        database.cached(QStringLiteral("UPDATE DiaryEntry SET content = ?1 WHERE dayKey = ?2"))
+            .bind(1, content)
+            .bind(2, day)
+            .execute();
+    });
+}
+
+// Baseline: one raw UPDATE of the same row in its own transaction, same file, same settings;
+// with argument 1 handed to a worker thread and back like every store operation, to show what
+// the two thread hops cost.
 void BM_Store_DurableAutosave_Baseline_RawUpdate(benchmark::State &state) {
     auto &store = GeneratedStore::shared();
-    auto database = store.rawConnection();
+    std::shared_ptr<SqliteDatabase> database = store.rawConnection();
+    const bool withHops = state.range(0) == 1;
+    state.SetLabel(withHops ? "with two thread hops" : "on the calling thread");
+    SerialExecutor worker;
     const DiaryEntryDTO target = store.diary.entries.at(7001);
+    const QString day = target.dayKey.rawValue();
     Latencies latencies;
     qint64 sequence = 0;
     for (auto _ : state) {
         const QString content = target.content + QString::number(++sequence);
         QElapsedTimer timer;
         timer.start();
-        database->transaction(SqliteTransactionKind::immediate, [&] {
-            database->cached(QStringLiteral("UPDATE DiaryEntry SET content = ?1 WHERE dayKey = ?2"))
-                .bind(1, content)
-                .bind(2, target.dayKey.rawValue())
-                .execute();
-        });
+        if (withHops) {
+            auto update = worker.run([database, content, day] {
+                rawUpdate(*database, content, day);
+                return true;
+            });
+            await([](SerialExecutor::Operation<bool> update) -> QCoro::Task<bool> {
+                co_return co_await update;
+            }(std::move(update)));
+        } else {
+            rawUpdate(*database, content, day);
+        }
         latencies.add(timer.nsecsElapsed());
     }
     latencies.report(state);
 }
 BENCHMARK(BM_Store_DurableAutosave_Baseline_RawUpdate)
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMicrosecond)
     ->Iterations(300);
 
