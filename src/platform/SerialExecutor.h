@@ -29,14 +29,14 @@ public:
     explicit SerialExecutor(const QString &threadName = QStringLiteral("SerialExecutor"));
     // Runs every job already handed over, then stops the thread.
     ~SerialExecutor();
-    // The same, for an owner that must release what the jobs use once the worker is gone. Jobs
-    // handed over afterwards never run.
+    // The same, for an owner that must release what the jobs use once the worker is gone. Work
+    // handed over afterwards fails with std::logic_error.
     void stop();
     SerialExecutor(const SerialExecutor &) = delete;
     SerialExecutor &operator=(const SerialExecutor &) = delete;
 
-    // Bind the result to a name and await that: GCC 12.2 destroys class temporaries of a
-    // co_await operand twice (a capturing lambda written inside `co_await run(…)` is one), so
+    // Bind the result to a name and await that: GCC 12.2 destroys aggregate temporaries of a
+    // co_await operand twice (capturing lambdas and brace-initialised structs), so
     //     auto work = executor.run([value] { … });
     //     co_await work;
     template <typename F> Operation<std::invoke_result_t<F &>> run(F fn) {
