@@ -1,0 +1,132 @@
+#include "store/StoreFile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+namespace velmora {
+
+namespace {
+
+const QString identityTable = QStringLiteral("VelmoraStoreModel");
+
+// contains(text, part): whether `part` occurs in `text` as plain UTF-8 bytes. Faster than instr()
+// over long texts, and nothing in `part` acts as a pattern.
+void containsFunction(sqlite3_context *context, int, sqlite3_value **values) {
+    if (sqlite3_value_type(values[0]) == SQLITE_NULL ||
+        sqlite3_value_type(values[1]) == SQLITE_NULL) {
+        sqlite3_result_int(context, 0);
+        return;
+    }
+    const unsigned char *text = sqlite3_value_text(values[0]);
+    const int textBytes = sqlite3_value_bytes(values[0]);
+    const unsigned char *part = sqlite3_value_text(values[1]);
+    const int partBytes = sqlite3_value_bytes(values[1]);
+    sqlite3_result_int(context,
+                       ::memmem(text, size_t(textBytes), part, size_t(partBytes)) != nullptr);
+}
+
+} // namespace
+
+StoreModelMismatchError::StoreModelMismatchError(QString foundVersionName,
+                                                 QString expectedVersionName)
+    : m_found(std::move(foundVersionName))
+    , m_expected(std::move(expectedVersionName)) {}
+
+QString StoreModelMismatchError::message() const {
+    if (m_found.isEmpty()) {
+        return QCoreApplication::translate("StoreModelMismatchError",
+                                           "The file is not a diary store of model %1.")
+            .arg(m_expected);
+    }
+    return QCoreApplication::translate("StoreModelMismatchError",
+                                       "The store was written by model %1, not by model %2.")
+        .arg(m_found, m_expected);
+}
+
+std::optional<StoreIdentity> readStoreIdentity(SqliteDatabase &database) {
+    if (database.queryInt64(QStringLiteral("PRAGMA application_id")) != storeApplicationID)
+        return std::nullopt;
+    SqliteStatement hasTable(
+        database.handle(),
+        QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1"));
+    hasTable.bind(1, identityTable);
+    if (!hasTable.step())
+        return std::nullopt;
+    SqliteStatement row(database.handle(), QStringLiteral("SELECT versionName, versionHash FROM ") +
+                                               identityTable + QStringLiteral(" LIMIT 1"));
+    if (!row.step())
+        return std::nullopt;
+    return StoreIdentity{row.text(0), row.text(1),
+                         database.queryInt64(QStringLiteral("PRAGMA user_version"))};
+}
+
+std::optional<StoreIdentity> readStoreIdentity(const QString &path) {
+    SqliteDatabase database(path, SqliteDatabase::OpenMode::readOnly);
+    return readStoreIdentity(database);
+}
+
+void configureStoreConnection(SqliteDatabase &database) {
+    database.exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
+    const QString mode = database.queryText(QStringLiteral("PRAGMA journal_mode = WAL"));
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        throw SqliteError(
+            SQLITE_CANTOPEN,
+            QStringLiteral("The store cannot use write-ahead logging (journal mode %1).")
+                .arg(mode));
+    }
+    database.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+    // Whole-diary scans (search, snapshot) read a few tens of megabytes; keep them in memory.
+    database.exec(QStringLiteral("PRAGMA cache_size = -65536"));
+    database.exec(QStringLiteral("PRAGMA mmap_size = 268435456"));
+    const int code =
+        sqlite3_create_function_v2(database.handle(), "velmora_contains", 2,
+                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                   containsFunction, nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK)
+        database.throwError(code);
+}
+
+void createStoreSchema(SqliteDatabase &database, const StoreModel &model) {
+    database.transaction(SqliteTransactionKind::immediate, [&] {
+        for (const QString &statement : model.schemaStatements())
+            database.exec(statement);
+        database.exec(QStringLiteral("CREATE TABLE %1 (versionName TEXT, versionHash TEXT)")
+                          .arg(identityTable));
+        SqliteStatement insert(database.handle(), QStringLiteral("INSERT INTO ") + identityTable +
+                                                      QStringLiteral(" VALUES (?1, ?2)"));
+        insert.bind(1, model.versionName).bind(2, model.versionHash()).execute();
+        database.exec(QStringLiteral("PRAGMA application_id = %1").arg(storeApplicationID));
+        database.exec(QStringLiteral("PRAGMA user_version = %1").arg(model.storeVersion));
+    });
+}
+
+std::unique_ptr<SqliteDatabase> openStore(const QString &path, const StoreModel &model) {
+    auto database =
+        std::make_unique<SqliteDatabase>(path, SqliteDatabase::OpenMode::readWriteCreate);
+    configureStoreConnection(*database);
+    if (auto identity = readStoreIdentity(*database)) {
+        if (!identity->matches(model))
+            throw StoreModelMismatchError(identity->versionName, model.versionName);
+        return database;
+    }
+    if (database->queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_master")) != 0)
+        throw StoreModelMismatchError(QString(), model.versionName);
+    createStoreSchema(*database, model);
+    return database;
+}
+
+void copyStoreFile(const QString &sourcePath, const QString &destinationPath) {
+    SqliteDatabase source(sourcePath, SqliteDatabase::OpenMode::readOnly);
+    source.backupTo(destinationPath);
+}
+
+QStringList storeFilePaths(const QString &path) {
+    return {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm"),
+            path + QStringLiteral("-journal")};
+}
+
+} // namespace velmora
