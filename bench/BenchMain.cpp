@@ -5,8 +5,7 @@
 
 // The benchmarks run inside a Qt application (text layout needs one) with test paths, so they
 // never touch a real diary.
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QStandardPaths::setTestModeEnabled(true);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -10,8 +10,7 @@ using namespace velmora;
 
 namespace {
 
-DiaryEntryDTO sampleEntry(int contentBytes)
-{
+DiaryEntryDTO sampleEntry(int contentBytes) {
     DiaryEntryDTO entry;
     entry.id = QUuid::createUuid();
     entry.dayKey = *DayKey::fromRawValue(QStringLiteral("2024-02-29"));
@@ -27,8 +26,7 @@ DiaryEntryDTO sampleEntry(int contentBytes)
     return entry;
 }
 
-void BM_DayKeyParse(benchmark::State &state)
-{
+void BM_DayKeyParse(benchmark::State &state) {
     const QString texts[] = {QStringLiteral("2024-02-29"), QStringLiteral("2023-02-29"),
                              QStringLiteral("2024-1-05"), QStringLiteral("1999-12-31")};
     for (auto _ : state) {
@@ -39,8 +37,7 @@ void BM_DayKeyParse(benchmark::State &state)
 }
 BENCHMARK(BM_DayKeyParse);
 
-void BM_EntryJsonRoundTrip(benchmark::State &state)
-{
+void BM_EntryJsonRoundTrip(benchmark::State &state) {
     const DiaryEntryDTO entry = sampleEntry(int(state.range(0)));
     for (auto _ : state) {
         const QByteArray bytes = writeJson(entry.toJson(JsonDateEncoding::iso8601));

@@ -16,19 +16,17 @@ using namespace velmora;
 
 namespace {
 
-template <typename Decode> void tryDecode(Decode decode)
-{
+template <typename Decode> void tryDecode(Decode decode) {
     try {
         decode();
     } catch (const DiaryError &) {
     }
 }
 
-void fuzzRecords(const QJsonValue &value)
-{
-    for (auto dates : {JsonDateEncoding::millisecondsSince1970, JsonDateEncoding::iso8601,
-                       JsonDateEncoding::secondsSince1970,
-                       JsonDateEncoding::secondsSinceReferenceDate}) {
+void fuzzRecords(const QJsonValue &value) {
+    for (auto dates :
+         {JsonDateEncoding::millisecondsSince1970, JsonDateEncoding::iso8601,
+          JsonDateEncoding::secondsSince1970, JsonDateEncoding::secondsSinceReferenceDate}) {
         tryDecode([&] {
             const auto entry = DiaryEntryDTO::fromJson(value, dates);
             DiaryEntryDTO::fromJson(parseJson(writeJson(entry.toJson(dates))), dates);
@@ -46,8 +44,7 @@ void fuzzRecords(const QJsonValue &value)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString text = QString::fromUtf8(bytes);
 

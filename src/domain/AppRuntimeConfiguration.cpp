@@ -11,8 +11,7 @@ namespace {
 
 // Splits text into user-perceived characters; each is judged by its first code point, so a letter
 // with a combining accent counts as a letter.
-QList<char32_t> leadingCodePointsOfGraphemes(const QString &text)
-{
+QList<char32_t> leadingCodePointsOfGraphemes(const QString &text) {
     QList<char32_t> leading;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     qsizetype start = 0;
@@ -28,13 +27,11 @@ QList<char32_t> leadingCodePointsOfGraphemes(const QString &text)
     return leading;
 }
 
-bool isLetterOrNumeric(char32_t c)
-{
+bool isLetterOrNumeric(char32_t c) {
     return QChar::isLetter(c) || QChar::isNumber(c);
 }
 
-bool isValidSuiteName(const QString &name)
-{
+bool isValidSuiteName(const QString &name) {
     for (char32_t c : leadingCodePointsOfGraphemes(name)) {
         if (!isLetterOrNumeric(c) && c != U'.' && c != U'-' && c != U'_')
             return false;
@@ -43,8 +40,7 @@ bool isValidSuiteName(const QString &name)
 }
 
 std::optional<QString> appTemporaryStorePath(const QString &relativeName,
-                                             const QString &temporaryDirectory)
-{
+                                             const QString &temporaryDirectory) {
     const auto graphemes = leadingCodePointsOfGraphemes(relativeName);
     if (graphemes.isEmpty() || graphemes.size() > 128)
         return std::nullopt;
@@ -56,15 +52,13 @@ std::optional<QString> appTemporaryStorePath(const QString &relativeName,
                             QLatin1Char('/') + AppRuntimeConfiguration::storeFileName);
 }
 
-bool isInside(const QString &path, const QString &directory)
-{
+bool isInside(const QString &path, const QString &directory) {
     return path == directory || path.startsWith(directory + QLatin1Char('/'));
 }
 
 } // namespace
 
-QString RuntimeConfigurationError::message() const
-{
+QString RuntimeConfigurationError::message() const {
     switch (m_case) {
     case Case::applicationSupportUnavailable:
         return QCoreApplication::translate("RuntimeConfigurationError",
@@ -89,15 +83,13 @@ QString RuntimeConfigurationError::message() const
                                        "Test mode cannot use the production diary store.");
 }
 
-QString AppRuntimeConfiguration::productionDirectory(const QString &applicationSupportDirectory)
-{
+QString AppRuntimeConfiguration::productionDirectory(const QString &applicationSupportDirectory) {
     return standardizedPath(standardizedPath(applicationSupportDirectory) +
                             QStringLiteral("/Velmora"));
 }
 
 std::optional<QString> AppRuntimeConfiguration::optionValue(const QStringList &arguments,
-                                                            const QString &name)
-{
+                                                            const QString &name) {
     const QString joined = name + QLatin1Char('=');
     for (const QString &argument : arguments) {
         if (argument.startsWith(joined))
@@ -112,14 +104,14 @@ std::optional<QString> AppRuntimeConfiguration::optionValue(const QStringList &a
 AppRuntimeConfiguration
 AppRuntimeConfiguration::make(const QStringList &arguments,
                               const std::optional<QString> &applicationSupportDirectory,
-                              const QString &temporaryDirectory)
-{
+                              const QString &temporaryDirectory) {
     using Error = RuntimeConfigurationError;
     if (!applicationSupportDirectory || applicationSupportDirectory->isEmpty())
         throw Error(Error::Case::applicationSupportUnavailable);
 
     const QString productionDir = productionDirectory(*applicationSupportDirectory);
-    const QString productionStore = standardizedPath(productionDir + QLatin1Char('/') + storeFileName);
+    const QString productionStore =
+        standardizedPath(productionDir + QLatin1Char('/') + storeFileName);
 
     if (!arguments.contains(testModeArgument))
         return {RuntimeMode::live, productionStore, liveSuiteName};
@@ -135,8 +127,8 @@ AppRuntimeConfiguration::make(const QStringList &arguments,
 
     QString storePath;
     if (storeValue->startsWith(appTemporaryScheme)) {
-        const auto path = appTemporaryStorePath(storeValue->mid(appTemporaryScheme.size()),
-                                                temporaryDirectory);
+        const auto path =
+            appTemporaryStorePath(storeValue->mid(appTemporaryScheme.size()), temporaryDirectory);
         if (!path)
             throw Error(Error::Case::invalidTestStoreURL);
         storePath = *path;

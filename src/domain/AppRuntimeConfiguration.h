@@ -25,15 +25,12 @@ public:
     };
 
     explicit RuntimeConfigurationError(Case errorCase)
-        : m_case(errorCase)
-    {
-    }
+        : m_case(errorCase) {}
 
     Case errorCase() const { return m_case; }
     QString message() const override;
 
-    friend bool operator==(const RuntimeConfigurationError &a, const RuntimeConfigurationError &b)
-    {
+    friend bool operator==(const RuntimeConfigurationError &a, const RuntimeConfigurationError &b) {
         return a.m_case == b.m_case;
     }
 

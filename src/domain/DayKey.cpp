@@ -8,13 +8,11 @@ namespace {
 
 const QString invalidDayKeyDescription = QStringLiteral("Expected a valid yyyy-MM-dd day key.");
 
-bool isAsciiDigit(QChar c)
-{
+bool isAsciiDigit(QChar c) {
     return c.unicode() >= u'0' && c.unicode() <= u'9';
 }
 
-int digitsValue(const QString &text, int from, int count)
-{
+int digitsValue(const QString &text, int from, int count) {
     int value = 0;
     for (int i = from; i < from + count; ++i)
         value = value * 10 + (text[i].unicode() - u'0');
@@ -23,8 +21,7 @@ int digitsValue(const QString &text, int from, int count)
 
 } // namespace
 
-std::optional<DayKey> DayKey::fromRawValue(const QString &rawValue)
-{
+std::optional<DayKey> DayKey::fromRawValue(const QString &rawValue) {
     if (rawValue.size() != 10)
         return std::nullopt;
     if (rawValue[4] != u'-' || rawValue[7] != u'-')
@@ -45,20 +42,16 @@ std::optional<DayKey> DayKey::fromRawValue(const QString &rawValue)
     return DayKey(rawValue);
 }
 
-DayKey DayKey::fromDate(const QDateTime &moment, const GregorianCalendar &calendar)
-{
+DayKey DayKey::fromDate(const QDateTime &moment, const GregorianCalendar &calendar) {
     const auto components = calendar.components(moment);
     return fromCivilDate(components.year, components.month, components.day);
 }
 
-DayKey DayKey::fromCivilDate(int year, int month, int day)
-{
+DayKey DayKey::fromCivilDate(int year, int month, int day) {
     return DayKey(QString::asprintf("%04d-%02d-%02d", year, month, day));
 }
 
-
-std::optional<QDateTime> DayKey::date(const GregorianCalendar &calendar) const
-{
+std::optional<QDateTime> DayKey::date(const GregorianCalendar &calendar) const {
     QList<int> numbers;
     for (const QString &piece : m_rawValue.split(QLatin1Char('-'), Qt::SkipEmptyParts)) {
         bool ok = false;
@@ -76,16 +69,14 @@ std::optional<QDateTime> DayKey::date(const GregorianCalendar &calendar) const
     return start;
 }
 
-DayKey DayKey::fromJson(const QJsonValue &value, const QStringList &codingPath)
-{
+DayKey DayKey::fromJson(const QJsonValue &value, const QStringList &codingPath) {
     const QString text = json::string(value, codingPath);
     if (auto key = fromRawValue(text))
         return *key;
     json::throwCorrupted(codingPath, invalidDayKeyDescription);
 }
 
-DiaryRevision DiaryRevision::fromJson(const QJsonValue &value, const QStringList &codingPath)
-{
+DiaryRevision DiaryRevision::fromJson(const QJsonValue &value, const QStringList &codingPath) {
     const qint64 number = json::int64(value, codingPath);
     if (auto revision = fromRawValue(number))
         return *revision;

@@ -44,25 +44,24 @@ public:
     // Fails as a type mismatch for non-text and as corrupted data for text that is no key.
     static DayKey fromJson(const QJsonValue &value, const QStringList &codingPath = {});
 
-    friend bool operator==(const DayKey &a, const DayKey &b) { return a.m_rawValue == b.m_rawValue; }
-    friend std::strong_ordering operator<=>(const DayKey &a, const DayKey &b)
-    {
+    friend bool operator==(const DayKey &a, const DayKey &b) {
+        return a.m_rawValue == b.m_rawValue;
+    }
+    friend std::strong_ordering operator<=>(const DayKey &a, const DayKey &b) {
         const int order = QString::compare(a.m_rawValue, b.m_rawValue, Qt::CaseSensitive);
-        return order < 0 ? std::strong_ordering::less
-                         : (order > 0 ? std::strong_ordering::greater : std::strong_ordering::equal);
+        return order < 0
+                   ? std::strong_ordering::less
+                   : (order > 0 ? std::strong_ordering::greater : std::strong_ordering::equal);
     }
 
 private:
     explicit DayKey(QString rawValue)
-        : m_rawValue(std::move(rawValue))
-    {
-    }
+        : m_rawValue(std::move(rawValue)) {}
 
     QString m_rawValue;
 };
 
-inline size_t qHash(const DayKey &key, size_t seed = 0)
-{
+inline size_t qHash(const DayKey &key, size_t seed = 0) {
     return ::qHash(key.rawValue(), seed);
 }
 
@@ -73,8 +72,7 @@ struct DiaryRevision {
 
     qint64 rawValue = 0;
 
-    static std::optional<DiaryRevision> fromRawValue(qint64 rawValue)
-    {
+    static std::optional<DiaryRevision> fromRawValue(qint64 rawValue) {
         if (rawValue < 0)
             return std::nullopt;
         return DiaryRevision{rawValue};
@@ -86,8 +84,7 @@ struct DiaryRevision {
     friend auto operator<=>(const DiaryRevision &, const DiaryRevision &) = default;
 };
 
-inline size_t qHash(const DiaryRevision &revision, size_t seed = 0)
-{
+inline size_t qHash(const DiaryRevision &revision, size_t seed = 0) {
     return ::qHash(revision.rawValue, seed);
 }
 

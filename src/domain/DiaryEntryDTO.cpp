@@ -4,8 +4,7 @@
 
 namespace velmora {
 
-QJsonObject DiaryEntryDTO::toJson(JsonDateEncoding dates) const
-{
+QJsonObject DiaryEntryDTO::toJson(JsonDateEncoding dates) const {
     QJsonObject object{
         {QStringLiteral("id"), uuidText(id)},
         {QStringLiteral("dayKey"), dayKey.toJson()},
@@ -24,8 +23,7 @@ QJsonObject DiaryEntryDTO::toJson(JsonDateEncoding dates) const
 }
 
 DiaryEntryDTO DiaryEntryDTO::fromJson(const QJsonValue &value, JsonDateEncoding dates,
-                                      const QStringList &codingPath)
-{
+                                      const QStringList &codingPath) {
     const JsonObjectReader reader(value, codingPath);
     DiaryEntryDTO entry;
     entry.id = reader.uuid(QStringLiteral("id"));
@@ -44,8 +42,7 @@ DiaryEntryDTO DiaryEntryDTO::fromJson(const QJsonValue &value, JsonDateEncoding 
     return entry;
 }
 
-QJsonObject DiaryDraftDTO::toJson(JsonDateEncoding dates) const
-{
+QJsonObject DiaryDraftDTO::toJson(JsonDateEncoding dates) const {
     return QJsonObject{
         {QStringLiteral("id"), uuidText(id)},
         {QStringLiteral("dayKey"), dayKey.toJson()},
@@ -60,8 +57,7 @@ QJsonObject DiaryDraftDTO::toJson(JsonDateEncoding dates) const
 }
 
 DiaryDraftDTO DiaryDraftDTO::fromJson(const QJsonValue &value, JsonDateEncoding dates,
-                                      const QStringList &codingPath)
-{
+                                      const QStringList &codingPath) {
     const JsonObjectReader reader(value, codingPath);
     DiaryDraftDTO draft;
     draft.id = reader.uuid(QStringLiteral("id"));
@@ -78,8 +74,7 @@ DiaryDraftDTO DiaryDraftDTO::fromJson(const QJsonValue &value, JsonDateEncoding 
     return draft;
 }
 
-QJsonObject DiarySaveResult::toJson(JsonDateEncoding dates) const
-{
+QJsonObject DiarySaveResult::toJson(JsonDateEncoding dates) const {
     return QJsonObject{
         {QStringLiteral("entry"), entry.toJson(dates)},
         {QStringLiteral("editSequence"), editSequence},
@@ -88,8 +83,7 @@ QJsonObject DiarySaveResult::toJson(JsonDateEncoding dates) const
 }
 
 DiarySaveResult DiarySaveResult::fromJson(const QJsonValue &value, JsonDateEncoding dates,
-                                          const QStringList &codingPath)
-{
+                                          const QStringList &codingPath) {
     const JsonObjectReader reader(value, codingPath);
     DiarySaveResult result;
     result.entry = DiaryEntryDTO::fromJson(reader.required(QStringLiteral("entry")), dates,

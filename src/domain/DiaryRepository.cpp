@@ -2,71 +2,60 @@
 
 namespace velmora {
 
-QCoro::Task<std::optional<DiaryEntryDTO>> UnavailableDiaryRepository::entry(DayKey)
-{
+QCoro::Task<std::optional<DiaryEntryDTO>> UnavailableDiaryRepository::entry(DayKey) {
     throw m_error;
     co_return std::nullopt;
 }
 
-QCoro::Task<QList<DiaryEntryDTO>> UnavailableDiaryRepository::entries(DayKey, DayKey, int)
-{
+QCoro::Task<QList<DiaryEntryDTO>> UnavailableDiaryRepository::entries(DayKey, DayKey, int) {
     throw m_error;
     co_return {};
 }
 
-QCoro::Task<QList<DiaryEntryDTO>> UnavailableDiaryRepository::search(QString, int)
-{
+QCoro::Task<QList<DiaryEntryDTO>> UnavailableDiaryRepository::search(QString, int) {
     throw m_error;
     co_return {};
 }
 
-QCoro::Task<QList<DayKey>> UnavailableDiaryRepository::dayKeys(DayKey, DayKey, int)
-{
+QCoro::Task<QList<DayKey>> UnavailableDiaryRepository::dayKeys(DayKey, DayKey, int) {
     throw m_error;
     co_return {};
 }
 
-QCoro::Task<DiarySaveResult> UnavailableDiaryRepository::save(DiaryDraftDTO,
-                                                              std::optional<DiaryRevision>, qint64)
-{
+QCoro::Task<DiarySaveResult>
+UnavailableDiaryRepository::save(DiaryDraftDTO, std::optional<DiaryRevision>, qint64) {
     throw m_error;
     co_return {};
 }
 
-QCoro::Task<DiaryEntryDTO> UnavailableDiaryRepository::seal(QUuid, DiaryRevision)
-{
+QCoro::Task<DiaryEntryDTO> UnavailableDiaryRepository::seal(QUuid, DiaryRevision) {
     throw m_error;
     co_return {};
 }
 
-QCoro::Task<DiarySnapshotDTO> UnavailableDiaryRepository::snapshot()
-{
+QCoro::Task<DiarySnapshotDTO> UnavailableDiaryRepository::snapshot() {
     throw m_error;
     co_return {};
 }
 
-QCoro::Task<void> UnavailableDiaryRepository::replaceAll(DiarySnapshotDTO)
-{
+QCoro::Task<void> UnavailableDiaryRepository::replaceAll(DiarySnapshotDTO) {
     throw m_error;
     co_return;
 }
 
-QCoro::Task<QHash<DayKey, DiaryRevision>> UnavailableDiaryRepository::revisionsByDay()
-{
+QCoro::Task<QHash<DayKey, DiaryRevision>> UnavailableDiaryRepository::revisionsByDay() {
     throw PersistenceError::storeUnavailable();
     co_return {};
 }
 
 QCoro::Task<DiaryEntryDTO> UnavailableDiaryRepository::applyRemote(DiaryEntryDTO,
                                                                    std::optional<DiaryRevision>,
-                                                                   std::optional<DiaryEntryDTO>)
-{
+                                                                   std::optional<DiaryEntryDTO>) {
     throw PersistenceError::storeUnavailable();
     co_return {};
 }
 
-QCoro::Task<void> UnavailableDiaryRepository::preserveRecovery(DiaryEntryDTO)
-{
+QCoro::Task<void> UnavailableDiaryRepository::preserveRecovery(DiaryEntryDTO) {
     throw PersistenceError::storeUnavailable();
     co_return;
 }

@@ -51,9 +51,7 @@ public:
 class UnavailableDiaryRepository final : public DiaryRepository {
 public:
     explicit UnavailableDiaryRepository(PersistenceError error)
-        : m_error(std::move(error))
-    {
-    }
+        : m_error(std::move(error)) {}
 
     const PersistenceError &error() const { return m_error; }
 

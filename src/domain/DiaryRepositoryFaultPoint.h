@@ -29,9 +29,8 @@ VELMORA_RAW_VALUES(DiaryRepositoryFaultPoint, "beforeRead", "beforeSave",
                    "afterCommitBeforeAcknowledgement", "beforeSeal", "beforeSnapshot",
                    "beforeMigrationQuarantine", "afterMigrationQuarantine",
                    "afterMigrationStageWrite", "afterMigrationStageReopen",
-                   "afterMigrationAdoption", "afterMigrationFinalReopen",
-                   "beforeRestoreQuarantine", "afterRestoreQuarantine", "afterRestoreAdoption",
-                   "afterRestoreReopen");
+                   "afterMigrationAdoption", "afterMigrationFinalReopen", "beforeRestoreQuarantine",
+                   "afterRestoreQuarantine", "afterRestoreAdoption", "afterRestoreReopen");
 
 class PersistenceFaultInjecting {
 public:

@@ -4,8 +4,7 @@
 
 namespace velmora {
 
-QString DiarySessionError::message() const
-{
+QString DiarySessionError::message() const {
     switch (m_case) {
     case Case::pastDateConfirmationRequired:
         return QCoreApplication::translate(

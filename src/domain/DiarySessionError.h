@@ -10,15 +10,12 @@ public:
     enum class Case { pastDateConfirmationRequired, futureDateUnavailable };
 
     explicit DiarySessionError(Case errorCase)
-        : m_case(errorCase)
-    {
-    }
+        : m_case(errorCase) {}
 
     Case errorCase() const { return m_case; }
     QString message() const override;
 
-    friend bool operator==(const DiarySessionError &a, const DiarySessionError &b)
-    {
+    friend bool operator==(const DiarySessionError &a, const DiarySessionError &b) {
         return a.m_case == b.m_case;
     }
 

@@ -6,8 +6,7 @@
 
 namespace velmora {
 
-QJsonObject DiaryMetadataDTO::toJson(JsonDateEncoding dates) const
-{
+QJsonObject DiaryMetadataDTO::toJson(JsonDateEncoding dates) const {
     return QJsonObject{
         {QStringLiteral("diaryID"), uuidText(diaryID)},
         {QStringLiteral("schemaVersion"), schemaVersion},
@@ -18,8 +17,7 @@ QJsonObject DiaryMetadataDTO::toJson(JsonDateEncoding dates) const
 }
 
 DiaryMetadataDTO DiaryMetadataDTO::fromJson(const QJsonValue &value, JsonDateEncoding dates,
-                                            const QStringList &codingPath)
-{
+                                            const QStringList &codingPath) {
     const JsonObjectReader reader(value, codingPath);
     DiaryMetadataDTO metadata;
     metadata.diaryID = reader.uuid(QStringLiteral("diaryID"));
@@ -30,8 +28,7 @@ DiaryMetadataDTO DiaryMetadataDTO::fromJson(const QJsonValue &value, JsonDateEnc
     return metadata;
 }
 
-QJsonObject DiaryRecoveryDTO::toJson(JsonDateEncoding dates) const
-{
+QJsonObject DiaryRecoveryDTO::toJson(JsonDateEncoding dates) const {
     QJsonObject object{
         {QStringLiteral("recoveryID"), uuidText(recoveryID)},
         {QStringLiteral("reason"), rawValue(reason)},
@@ -48,8 +45,7 @@ QJsonObject DiaryRecoveryDTO::toJson(JsonDateEncoding dates) const
 }
 
 DiaryRecoveryDTO DiaryRecoveryDTO::fromJson(const QJsonValue &value, JsonDateEncoding dates,
-                                            const QStringList &codingPath)
-{
+                                            const QStringList &codingPath) {
     const JsonObjectReader reader(value, codingPath);
     DiaryRecoveryDTO record;
     record.recoveryID = reader.uuid(QStringLiteral("recoveryID"));
@@ -65,8 +61,7 @@ DiaryRecoveryDTO DiaryRecoveryDTO::fromJson(const QJsonValue &value, JsonDateEnc
     return record;
 }
 
-QJsonObject DiarySnapshotDTO::toJson(JsonDateEncoding dates) const
-{
+QJsonObject DiarySnapshotDTO::toJson(JsonDateEncoding dates) const {
     QJsonArray entryArray;
     for (const auto &entry : entries)
         entryArray.append(entry.toJson(dates));
@@ -81,21 +76,21 @@ QJsonObject DiarySnapshotDTO::toJson(JsonDateEncoding dates) const
 }
 
 DiarySnapshotDTO DiarySnapshotDTO::fromJson(const QJsonValue &value, JsonDateEncoding dates,
-                                            const QStringList &codingPath)
-{
+                                            const QStringList &codingPath) {
     const JsonObjectReader reader(value, codingPath);
     DiarySnapshotDTO snapshot;
-    snapshot.metadata = DiaryMetadataDTO::fromJson(reader.required(QStringLiteral("metadata")),
-                                                   dates, reader.pathOf(QStringLiteral("metadata")));
+    snapshot.metadata =
+        DiaryMetadataDTO::fromJson(reader.required(QStringLiteral("metadata")), dates,
+                                   reader.pathOf(QStringLiteral("metadata")));
     snapshot.entries = reader.list<DiaryEntryDTO>(
         QStringLiteral("entries"), [dates](const QJsonValue &element, const QStringList &path) {
             return DiaryEntryDTO::fromJson(element, dates, path);
         });
-    snapshot.recoveryRecords = reader.list<DiaryRecoveryDTO>(
-        QStringLiteral("recoveryRecords"),
-        [dates](const QJsonValue &element, const QStringList &path) {
-            return DiaryRecoveryDTO::fromJson(element, dates, path);
-        });
+    snapshot.recoveryRecords =
+        reader.list<DiaryRecoveryDTO>(QStringLiteral("recoveryRecords"),
+                                      [dates](const QJsonValue &element, const QStringList &path) {
+                                          return DiaryRecoveryDTO::fromJson(element, dates, path);
+                                      });
     return snapshot;
 }
 

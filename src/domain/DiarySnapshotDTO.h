@@ -42,8 +42,7 @@ VELMORA_RAW_VALUES(DiaryRecoveryReason, "duplicateDay", "duplicateIdentifier", "
                    "malformedDraftKey", "deduplicatedPayload", "importConflict");
 
 enum class DiaryRecoverySourceKind { legacyEntry, legacyPreferenceDraft, importRecord };
-VELMORA_RAW_VALUES(DiaryRecoverySourceKind, "legacyEntry", "legacyPreferenceDraft",
-                   "importRecord");
+VELMORA_RAW_VALUES(DiaryRecoverySourceKind, "legacyEntry", "legacyPreferenceDraft", "importRecord");
 
 // Writing kept aside rather than lost. `contentSHA256` is the digest of exactly
 // `preservedPayload`, as 64 lowercase hexadecimal digits.

@@ -4,23 +4,20 @@
 
 namespace velmora {
 
-PersistenceError PersistenceError::conflict(DiaryRevision expectedRevision, DiaryRevision actual)
-{
+PersistenceError PersistenceError::conflict(DiaryRevision expectedRevision, DiaryRevision actual) {
     PersistenceError error(Case::conflict, {});
     error.m_expected = expectedRevision;
     error.m_actual = actual;
     return error;
 }
 
-PersistenceError PersistenceError::faultInjected(DiaryRepositoryFaultPoint point)
-{
+PersistenceError PersistenceError::faultInjected(DiaryRepositoryFaultPoint point) {
     PersistenceError error(Case::faultInjected, {});
     error.m_faultPoint = point;
     return error;
 }
 
-QString PersistenceError::message() const
-{
+QString PersistenceError::message() const {
     const auto tr = [](const char *text) {
         return QCoreApplication::translate("PersistenceError", text);
     };

@@ -44,8 +44,7 @@ public:
 
     QString message() const override;
 
-    friend bool operator==(const PersistenceError &a, const PersistenceError &b)
-    {
+    friend bool operator==(const PersistenceError &a, const PersistenceError &b) {
         return a.m_case == b.m_case && a.m_text == b.m_text && a.m_expected == b.m_expected &&
                a.m_actual == b.m_actual && a.m_faultPoint == b.m_faultPoint;
     }
@@ -53,9 +52,7 @@ public:
 private:
     PersistenceError(Case errorCase, QString text)
         : m_case(errorCase)
-        , m_text(std::move(text))
-    {
-    }
+        , m_text(std::move(text)) {}
 
     Case m_case;
     QString m_text;

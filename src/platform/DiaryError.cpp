@@ -2,8 +2,7 @@
 
 namespace velmora {
 
-const char *DiaryError::what() const noexcept
-{
+const char *DiaryError::what() const noexcept {
     try {
         m_what = message().toUtf8();
     } catch (...) {

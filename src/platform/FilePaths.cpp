@@ -5,15 +5,13 @@
 
 namespace velmora {
 
-QString standardizedPath(const QString &path)
-{
+QString standardizedPath(const QString &path) {
     if (path.isEmpty())
         return {};
     return QDir::cleanPath(QDir::current().absoluteFilePath(path));
 }
 
-QString canonicalPathOfPossiblyMissing(const QString &path)
-{
+QString canonicalPathOfPossiblyMissing(const QString &path) {
     QString existing = standardizedPath(path);
     QString missingTail;
     while (!existing.isEmpty()) {

@@ -46,8 +46,7 @@ public:
     // The civil day `days` after the moment's day, as its start.
     QDateTime startOfDayAdding(int days, const QDateTime &moment) const;
 
-    friend bool operator==(const GregorianCalendar &a, const GregorianCalendar &b)
-    {
+    friend bool operator==(const GregorianCalendar &a, const GregorianCalendar &b) {
         return a.m_autoupdating == b.m_autoupdating && a.timeZone() == b.timeZone();
     }
 

@@ -19,8 +19,7 @@ namespace {
 // Seconds from 1970-01-01 to 2001-01-01, both UTC.
 constexpr qint64 referenceDateOffsetMs = 978307200000;
 
-QString typeName(const QJsonValue &value)
-{
+QString typeName(const QJsonValue &value) {
     switch (value.type()) {
     case QJsonValue::Null:
         return QStringLiteral("null");
@@ -41,19 +40,17 @@ QString typeName(const QJsonValue &value)
 }
 
 [[noreturn]] void throwMismatch(const QJsonValue &value, const QStringList &path,
-                                const QString &expected)
-{
+                                const QString &expected) {
     if (value.isNull() || value.isUndefined())
-        throw JsonDecodingError(JsonDecodingError::Kind::valueNotFound, path,
-                                QStringLiteral("Expected %1 value but found null instead.")
-                                    .arg(expected));
+        throw JsonDecodingError(
+            JsonDecodingError::Kind::valueNotFound, path,
+            QStringLiteral("Expected %1 value but found null instead.").arg(expected));
     throw JsonDecodingError(JsonDecodingError::Kind::typeMismatch, path,
                             QStringLiteral("Expected to decode %1 but found %2 instead.")
                                 .arg(expected, typeName(value)));
 }
 
-void appendEscapedString(QByteArray &out, const QString &text, bool escapeSlashes)
-{
+void appendEscapedString(QByteArray &out, const QString &text, bool escapeSlashes) {
     out.append('"');
     const QByteArray utf8 = text.toUtf8();
     for (const char ch : utf8) {
@@ -97,8 +94,7 @@ void appendEscapedString(QByteArray &out, const QString &text, bool escapeSlashe
     out.append('"');
 }
 
-void appendNumber(QByteArray &out, const QJsonValue &value)
-{
+void appendNumber(QByteArray &out, const QJsonValue &value) {
     const double d = value.toDouble();
     if (!std::isfinite(d))
         throw JsonEncodingError(QStringLiteral("A number that is not finite cannot be written."));
@@ -112,15 +108,13 @@ void appendNumber(QByteArray &out, const QJsonValue &value)
     out.append(QByteArray::number(d, 'g', QLocale::FloatingPointShortest));
 }
 
-void appendIndent(QByteArray &out, int depth)
-{
+void appendIndent(QByteArray &out, int depth) {
     out.append('\n');
     out.append(QByteArray(depth * 2, ' '));
 }
 
 void appendValue(QByteArray &out, const QJsonValue &value, const JsonWriteOptions &options,
-                 int depth)
-{
+                 int depth) {
     switch (value.type()) {
     case QJsonValue::Null:
     case QJsonValue::Undefined:
@@ -174,8 +168,7 @@ void appendValue(QByteArray &out, const QJsonValue &value, const JsonWriteOption
     }
 }
 
-QDateTime dateFromMilliseconds(double milliseconds, const QStringList &path)
-{
+QDateTime dateFromMilliseconds(double milliseconds, const QStringList &path) {
     if (!std::isfinite(milliseconds) || std::fabs(milliseconds) > 8.64e18)
         json::throwCorrupted(path, QStringLiteral("The date is out of range."));
     return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(milliseconds)), QTimeZone::utc());
@@ -186,12 +179,9 @@ QDateTime dateFromMilliseconds(double milliseconds, const QStringList &path)
 JsonDecodingError::JsonDecodingError(Kind kind, QStringList codingPath, QString debugDescription)
     : m_kind(kind)
     , m_codingPath(std::move(codingPath))
-    , m_debugDescription(std::move(debugDescription))
-{
-}
+    , m_debugDescription(std::move(debugDescription)) {}
 
-QString JsonDecodingError::message() const
-{
+QString JsonDecodingError::message() const {
     switch (m_kind) {
     case Kind::keyNotFound:
     case Kind::valueNotFound:
@@ -206,17 +196,13 @@ QString JsonDecodingError::message() const
 }
 
 JsonEncodingError::JsonEncodingError(QString description)
-    : m_description(std::move(description))
-{
-}
+    : m_description(std::move(description)) {}
 
-QString JsonEncodingError::message() const
-{
+QString JsonEncodingError::message() const {
     return m_description;
 }
 
-QJsonValue parseJson(const QByteArray &bytes)
-{
+QJsonValue parseJson(const QByteArray &bytes) {
     QJsonParseError error;
     // Wrapping lets a top-level scalar through the document parser.
     const QJsonDocument document =
@@ -228,15 +214,13 @@ QJsonValue parseJson(const QByteArray &bytes)
     return document.array().at(0);
 }
 
-QByteArray writeJson(const QJsonValue &value, JsonWriteOptions options)
-{
+QByteArray writeJson(const QJsonValue &value, JsonWriteOptions options) {
     QByteArray out;
     appendValue(out, value, options, 0);
     return out;
 }
 
-QJsonValue encodeDate(const QDateTime &moment, JsonDateEncoding encoding)
-{
+QJsonValue encodeDate(const QDateTime &moment, JsonDateEncoding encoding) {
     const qint64 ms = moment.toMSecsSinceEpoch();
     switch (encoding) {
     case JsonDateEncoding::millisecondsSince1970:
@@ -257,65 +241,58 @@ QJsonValue encodeDate(const QDateTime &moment, JsonDateEncoding encoding)
 
 namespace json {
 
-void throwCorrupted(const QStringList &path, const QString &description)
-{
+void throwCorrupted(const QStringList &path, const QString &description) {
     throw JsonDecodingError(JsonDecodingError::Kind::dataCorrupted, path, description);
 }
 
-QString string(const QJsonValue &value, const QStringList &path)
-{
+QString string(const QJsonValue &value, const QStringList &path) {
     if (!value.isString())
         throwMismatch(value, path, QStringLiteral("String"));
     return value.toString();
 }
 
-qint64 int64(const QJsonValue &value, const QStringList &path)
-{
+qint64 int64(const QJsonValue &value, const QStringList &path) {
     if (!value.isDouble())
         throwMismatch(value, path, QStringLiteral("Int64"));
     const qint64 a = value.toInteger(0);
     const qint64 b = value.toInteger(1);
     if (a != b)
-        throwCorrupted(path, QStringLiteral("Parsed JSON number <%1> does not fit in Int64.")
-                                 .arg(value.toDouble()));
+        throwCorrupted(
+            path,
+            QStringLiteral("Parsed JSON number <%1> does not fit in Int64.").arg(value.toDouble()));
     return a;
 }
 
-double number(const QJsonValue &value, const QStringList &path)
-{
+double number(const QJsonValue &value, const QStringList &path) {
     if (!value.isDouble())
         throwMismatch(value, path, QStringLiteral("Double"));
     return value.toDouble();
 }
 
-bool boolean(const QJsonValue &value, const QStringList &path)
-{
+bool boolean(const QJsonValue &value, const QStringList &path) {
     if (!value.isBool())
         throwMismatch(value, path, QStringLiteral("Bool"));
     return value.toBool();
 }
 
-QUuid uuid(const QJsonValue &value, const QStringList &path)
-{
+QUuid uuid(const QJsonValue &value, const QStringList &path) {
     const QString text = string(value, path);
     if (auto parsed = uuidFromText(text))
         return *parsed;
     throwCorrupted(path, QStringLiteral("Attempted to decode UUID from invalid UUID string."));
 }
 
-QByteArray base64Data(const QJsonValue &value, const QStringList &path)
-{
+QByteArray base64Data(const QJsonValue &value, const QStringList &path) {
     const QString text = string(value, path);
-    auto decoded = QByteArray::fromBase64Encoding(text.toLatin1(),
-                                                  QByteArray::AbortOnBase64DecodingErrors);
+    auto decoded =
+        QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     bool latin1 = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
     if (!decoded || !latin1 || text.size() % 4 != 0)
         throwCorrupted(path, QStringLiteral("Encountered Data is not valid Base64."));
     return *decoded;
 }
 
-QDateTime date(const QJsonValue &value, JsonDateEncoding encoding, const QStringList &path)
-{
+QDateTime date(const QJsonValue &value, JsonDateEncoding encoding, const QStringList &path) {
     switch (encoding) {
     case JsonDateEncoding::millisecondsSince1970:
         return dateFromMilliseconds(number(value, path), path);
@@ -339,15 +316,13 @@ QDateTime date(const QJsonValue &value, JsonDateEncoding encoding, const QString
     throwCorrupted(path, QStringLiteral("Unknown date encoding."));
 }
 
-QJsonObject object(const QJsonValue &value, const QStringList &path)
-{
+QJsonObject object(const QJsonValue &value, const QStringList &path) {
     if (!value.isObject())
         throwMismatch(value, path, QStringLiteral("a keyed container"));
     return value.toObject();
 }
 
-QJsonArray array(const QJsonValue &value, const QStringList &path)
-{
+QJsonArray array(const QJsonValue &value, const QStringList &path) {
     if (!value.isArray())
         throwMismatch(value, path, QStringLiteral("an unkeyed container"));
     return value.toArray();
@@ -357,53 +332,45 @@ QJsonArray array(const QJsonValue &value, const QStringList &path)
 
 JsonObjectReader::JsonObjectReader(const QJsonValue &value, QStringList codingPath)
     : m_object(json::object(value, codingPath))
-    , m_path(std::move(codingPath))
-{
-}
+    , m_path(std::move(codingPath)) {}
 
-bool JsonObjectReader::hasValue(const QString &key) const
-{
+bool JsonObjectReader::hasValue(const QString &key) const {
     const auto it = m_object.constFind(key);
     return it != m_object.constEnd() && !it->isNull();
 }
 
-QJsonValue JsonObjectReader::required(const QString &key) const
-{
+QJsonValue JsonObjectReader::required(const QString &key) const {
     const auto it = m_object.constFind(key);
     if (it == m_object.constEnd())
         throw JsonDecodingError(JsonDecodingError::Kind::keyNotFound, m_path,
                                 QStringLiteral("No value associated with key \"%1\".").arg(key));
     if (it->isNull())
-        throw JsonDecodingError(JsonDecodingError::Kind::valueNotFound, pathOf(key),
-                                QStringLiteral("Expected a value for key \"%1\" but found null.")
-                                    .arg(key));
+        throw JsonDecodingError(
+            JsonDecodingError::Kind::valueNotFound, pathOf(key),
+            QStringLiteral("Expected a value for key \"%1\" but found null.").arg(key));
     return *it;
 }
 
-std::optional<QJsonValue> JsonObjectReader::optional(const QString &key) const
-{
+std::optional<QJsonValue> JsonObjectReader::optional(const QString &key) const {
     if (!hasValue(key))
         return std::nullopt;
     return m_object.value(key);
 }
 
-std::optional<QString> JsonObjectReader::optionalString(const QString &key) const
-{
+std::optional<QString> JsonObjectReader::optionalString(const QString &key) const {
     if (auto value = optional(key))
         return json::string(*value, pathOf(key));
     return std::nullopt;
 }
 
-std::optional<QUuid> JsonObjectReader::optionalUuid(const QString &key) const
-{
+std::optional<QUuid> JsonObjectReader::optionalUuid(const QString &key) const {
     if (auto value = optional(key))
         return json::uuid(*value, pathOf(key));
     return std::nullopt;
 }
 
 std::optional<QDateTime> JsonObjectReader::optionalDate(const QString &key,
-                                                        JsonDateEncoding encoding) const
-{
+                                                        JsonDateEncoding encoding) const {
     if (auto value = optional(key))
         return json::date(*value, encoding, pathOf(key));
     return std::nullopt;

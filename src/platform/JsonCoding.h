@@ -82,8 +82,7 @@ QJsonObject object(const QJsonValue &value, const QStringList &path);
 QJsonArray array(const QJsonValue &value, const QStringList &path);
 [[noreturn]] void throwCorrupted(const QStringList &path, const QString &description);
 
-template <typename E> E rawValueEnum(const QJsonValue &value, const QStringList &path)
-{
+template <typename E> E rawValueEnum(const QJsonValue &value, const QStringList &path) {
     const QString text = string(value, path);
     if (auto parsed = fromRawValue<E>(text))
         return *parsed;
@@ -94,13 +93,13 @@ template <typename E> E rawValueEnum(const QJsonValue &value, const QStringList 
 }
 
 template <typename T, typename Decode>
-QList<T> list(const QJsonValue &value, const QStringList &path, Decode decodeElement)
-{
+QList<T> list(const QJsonValue &value, const QStringList &path, Decode decodeElement) {
     const QJsonArray elements = array(value, path);
     QList<T> result;
     result.reserve(elements.size());
     for (qsizetype i = 0; i < elements.size(); ++i)
-        result.append(decodeElement(elements.at(i), path + QStringList{QStringLiteral("Index %1").arg(i)}));
+        result.append(
+            decodeElement(elements.at(i), path + QStringList{QStringLiteral("Index %1").arg(i)}));
     return result;
 }
 
@@ -124,21 +123,17 @@ public:
     double number(const QString &key) const { return json::number(required(key), pathOf(key)); }
     bool boolean(const QString &key) const { return json::boolean(required(key), pathOf(key)); }
     QUuid uuid(const QString &key) const { return json::uuid(required(key), pathOf(key)); }
-    QByteArray base64Data(const QString &key) const
-    {
+    QByteArray base64Data(const QString &key) const {
         return json::base64Data(required(key), pathOf(key));
     }
-    QDateTime date(const QString &key, JsonDateEncoding encoding) const
-    {
+    QDateTime date(const QString &key, JsonDateEncoding encoding) const {
         return json::date(required(key), encoding, pathOf(key));
     }
-    template <typename E> E rawValueEnum(const QString &key) const
-    {
+    template <typename E> E rawValueEnum(const QString &key) const {
         return json::rawValueEnum<E>(required(key), pathOf(key));
     }
     template <typename T, typename Decode>
-    QList<T> list(const QString &key, Decode decodeElement) const
-    {
+    QList<T> list(const QString &key, Decode decodeElement) const {
         return json::list<T>(required(key), pathOf(key), decodeElement);
     }
 

@@ -20,21 +20,18 @@ template <typename E> struct EnumRawValues;
         static constexpr auto names = std::to_array<std::string_view>({__VA_ARGS__});              \
     }
 
-template <typename E> constexpr std::size_t caseCount()
-{
+template <typename E> constexpr std::size_t caseCount() {
     return EnumRawValues<E>::names.size();
 }
 
-template <typename E> constexpr std::array<E, caseCount<E>()> allCases()
-{
+template <typename E> constexpr std::array<E, caseCount<E>()> allCases() {
     std::array<E, caseCount<E>()> cases{};
     for (std::size_t i = 0; i < cases.size(); ++i)
         cases[i] = static_cast<E>(i);
     return cases;
 }
 
-template <typename E> QString rawValue(E value)
-{
+template <typename E> QString rawValue(E value) {
     const auto &names = EnumRawValues<E>::names;
     const auto index = static_cast<std::size_t>(value);
     if (index >= names.size())
@@ -43,8 +40,7 @@ template <typename E> QString rawValue(E value)
 }
 
 // Accepts exactly a case name, with case; anything else gives no value.
-template <typename E> std::optional<E> fromRawValue(QStringView text)
-{
+template <typename E> std::optional<E> fromRawValue(QStringView text) {
     const auto &names = EnumRawValues<E>::names;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (text == QLatin1StringView(names[i].data(), qsizetype(names[i].size())))

@@ -6,8 +6,7 @@
 
 namespace velmora {
 
-QByteArray sha256Digest(const QByteArray &bytes)
-{
+QByteArray sha256Digest(const QByteArray &bytes) {
     QByteArray digest(EVP_MAX_MD_SIZE, Qt::Uninitialized);
     unsigned int length = 0;
     if (EVP_Digest(bytes.constData(), size_t(bytes.size()),
@@ -18,8 +17,7 @@ QByteArray sha256Digest(const QByteArray &bytes)
     return digest;
 }
 
-QStringList sha256DigestHexBytes(const QByteArray &digest)
-{
+QStringList sha256DigestHexBytes(const QByteArray &digest) {
     static constexpr char digits[] = "0123456789abcdef";
     QStringList hexBytes;
     hexBytes.reserve(digest.size());
@@ -31,8 +29,7 @@ QStringList sha256DigestHexBytes(const QByteArray &digest)
     return hexBytes;
 }
 
-QString sha256Hex(const QByteArray &bytes)
-{
+QString sha256Hex(const QByteArray &bytes) {
     return QString::fromLatin1(sha256Digest(bytes).toHex());
 }
 

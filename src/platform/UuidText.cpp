@@ -2,13 +2,11 @@
 
 namespace velmora {
 
-QString uuidText(const QUuid &uuid)
-{
+QString uuidText(const QUuid &uuid) {
     return uuid.toString(QUuid::WithoutBraces).toUpper();
 }
 
-std::optional<QUuid> uuidFromText(QStringView text)
-{
+std::optional<QUuid> uuidFromText(QStringView text) {
     if (text.size() != 36)
         return std::nullopt;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -18,8 +16,8 @@ std::optional<QUuid> uuidFromText(QStringView text)
                 return std::nullopt;
             continue;
         }
-        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') ||
-                         (c >= u'A' && c <= u'F');
+        const bool hex =
+            (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
         if (!hex)
             return std::nullopt;
     }

@@ -10,8 +10,7 @@ class DayKeyTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void parsing_data()
-    {
+    void parsing_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
         QTest::newRow("leap day") << "2024-02-29" << true;
@@ -34,8 +33,7 @@ private Q_SLOTS:
         QTest::newRow("last of year") << "1999-12-31" << true;
     }
 
-    void parsing()
-    {
+    void parsing() {
         QFETCH(QString, text);
         QFETCH(bool, valid);
         const auto key = DayKey::fromRawValue(text);

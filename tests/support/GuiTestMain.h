@@ -13,8 +13,7 @@
 #endif
 
 #define VELMORA_GUI_TEST_MAIN(TestObject)                                                          \
-    int main(int argc, char **argv)                                                                \
-    {                                                                                              \
+    int main(int argc, char **argv) {                                                              \
         velmora::test::prepareTestEnvironment();                                                   \
         VELMORA_GUI_TEST_APPLICATION app(argc, argv);                                              \
         TestObject test;                                                                           \

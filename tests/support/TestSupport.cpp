@@ -8,24 +8,21 @@
 
 namespace velmora::test {
 
-void prepareTestEnvironment()
-{
+void prepareTestEnvironment() {
     QStandardPaths::setTestModeEnabled(true);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 ScopedTimeZone::ScopedTimeZone(const QByteArray &ianaId)
-    : m_hadPrevious(qEnvironmentVariableIsSet("TZ"))
-{
+    : m_hadPrevious(qEnvironmentVariableIsSet("TZ")) {
     if (m_hadPrevious)
         m_previous = qgetenv("TZ");
     qputenv("TZ", ianaId);
     tzset();
 }
 
-ScopedTimeZone::~ScopedTimeZone()
-{
+ScopedTimeZone::~ScopedTimeZone() {
     if (m_hadPrevious)
         qputenv("TZ", m_previous);
     else
@@ -34,13 +31,11 @@ ScopedTimeZone::~ScopedTimeZone()
 }
 
 ScopedLocale::ScopedLocale(const QString &name)
-    : m_previous(QLocale().name())
-{
+    : m_previous(QLocale().name()) {
     QLocale::setDefault(QLocale(name));
 }
 
-ScopedLocale::~ScopedLocale()
-{
+ScopedLocale::~ScopedLocale() {
     QLocale::setDefault(QLocale(m_previous));
 }
 

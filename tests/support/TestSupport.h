@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QCoroTask>
 #include <QCoreApplication>
+#include <QCoroTask>
 #include <QEventLoop>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -50,8 +50,7 @@ template <typename T> struct WaitState {
     QEventLoop *loop = nullptr;
 };
 
-template <typename T> QCoro::Task<void> capture(QCoro::Task<T> task, WaitState<T> *state)
-{
+template <typename T> QCoro::Task<void> capture(QCoro::Task<T> task, WaitState<T> *state) {
     try {
         if constexpr (std::is_void_v<T>) {
             co_await std::move(task);
@@ -72,8 +71,7 @@ template <typename T> QCoro::Task<void> capture(QCoro::Task<T> task, WaitState<T
 // Runs the event loop until the task finishes, then returns its value or rethrows its exception.
 // A task that never finishes fails the whole test run rather than hanging it.
 template <typename T>
-T waitFor(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(60))
-{
+T waitFor(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
     detail::WaitState<T> state;
     QEventLoop loop;
     state.loop = &loop;
@@ -81,9 +79,8 @@ T waitFor(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::
     if (!state.done) {
         QTimer watchdog;
         watchdog.setSingleShot(true);
-        QObject::connect(&watchdog, &QTimer::timeout, &loop, [] {
-            qFatal("waitFor: the task did not finish in time");
-        });
+        QObject::connect(&watchdog, &QTimer::timeout, &loop,
+                         [] { qFatal("waitFor: the task did not finish in time"); });
         watchdog.start(timeout);
         loop.exec();
     }
@@ -95,8 +92,7 @@ T waitFor(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::
 
 // Spins the event loop until the predicate holds; false when it never did within the timeout.
 template <typename Predicate>
-bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(10))
-{
+bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     return QTest::qWaitFor(predicate, int(timeout.count()));
 }
 
@@ -104,8 +100,7 @@ bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chr
 
 // Like QTEST_GUILESS_MAIN / QTEST_MAIN, with the test environment prepared first.
 #define VELMORA_TEST_MAIN(TestObject)                                                              \
-    int main(int argc, char **argv)                                                                \
-    {                                                                                              \
+    int main(int argc, char **argv) {                                                              \
         velmora::test::prepareTestEnvironment();                                                   \
         QCoreApplication app(argc, argv);                                                          \
         TestObject test;                                                                           \

@@ -1,0 +1,164 @@
+#pragma once
+
+#include "store/DiaryMigrationCoordinator.h"
+#include "store/MigrationSqlite.h"
+#include "store/MigrationStoreSchema.h"
+
+#include <QSettings>
+#include <QTimeZone>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+
+namespace velmora::test {
+
+// A defaults suite in an INI file of its own, so that a child process and the test see the same
+// drafts.
+class IniUserDefaults final : public MigrationUserDefaults {
+public:
+    explicit IniUserDefaults(const QString &path)
+        : m_settings(path, QSettings::IniFormat) {}
+
+    QStringList keys() const override { return m_settings.allKeys(); }
+    std::optional<QString> string(const QString &key) const override {
+        const QVariant value = m_settings.value(key);
+        if (value.typeId() != QMetaType::QString)
+            return std::nullopt;
+        return value.toString();
+    }
+    void removeObject(const QString &key) override { m_settings.remove(key); }
+    void synchronize() override { m_settings.sync(); }
+
+    void set(const QString &key, const QVariant &value) {
+        m_settings.setValue(key, value);
+        m_settings.sync();
+    }
+
+private:
+    QSettings m_settings;
+};
+
+// One row of an old store; an invalid QVariant leaves the column NULL.
+struct LegacyRow {
+    QVariant id;
+    QVariant date;
+    QVariant content;
+    QVariant fontName;
+    QVariant isLocked;
+    QVariant createdAt;
+
+    static LegacyRow of(const LegacyEntryPayload &payload) {
+        return {storedUuid(payload.id), storedDate(payload.date), payload.content,
+                payload.fontName,       payload.isLocked,         storedDate(payload.createdAt)};
+    }
+};
+
+inline void writeLegacyV1Store(const QString &path, const QList<LegacyRow> &rows) {
+    MigrationSqlite db(path, MigrationSqlite::Mode::create);
+    db.exec("BEGIN");
+    createLegacyV1Schema(db);
+    MigrationSqlite::Statement insert(
+        db, QStringLiteral("INSERT INTO DiaryEntry (id, date, content, fontName, isLocked, "
+                           "createdAt) VALUES (?, ?, ?, ?, ?, ?)"));
+    for (const LegacyRow &row : rows) {
+        const QVariant values[] = {row.id,       row.date,     row.content,
+                                   row.fontName, row.isLocked, row.createdAt};
+        for (int i = 0; i < 6; ++i)
+            insert.bind(i + 1, values[i]);
+        insert.step();
+        insert.reset();
+    }
+    db.exec("COMMIT");
+}
+
+inline void writeLegacyV1Store(const QString &path, const QList<LegacyEntryPayload> &entries) {
+    QList<LegacyRow> rows;
+    for (const auto &entry : entries)
+        rows.append(LegacyRow::of(entry));
+    writeLegacyV1Store(path, rows);
+}
+
+// Noon UTC on the day, so that the day is the same in every zone the tests use.
+inline QDateTime noonOf(const QString &day) {
+    return QDateTime(QDate::fromString(day, Qt::ISODate), QTime(12, 0), QTimeZone::utc());
+}
+
+inline LegacyEntryPayload legacyEntry(const QString &day, const QString &content,
+                                      bool isLocked = false, QUuid id = QUuid::createUuid()) {
+    return {id, noonOf(day), content, QStringLiteral("Georgia"), isLocked, noonOf(day).addSecs(60)};
+}
+
+// What a store holds, read back for checks.
+struct StoredDiary {
+    struct Entry {
+        QUuid id;
+        QString dayKey;
+        QString content;
+        bool isLocked = false;
+        std::optional<QDateTime> sealedAt;
+        QDateTime createdAt;
+        QDateTime modifiedAt;
+        qint64 revision = 0;
+        QString fontName;
+    };
+    QList<Entry> entries;
+    QList<DiaryRecoveryDTO> recoveryRecords;
+    QStringList migrationIdentifiers;
+};
+
+inline StoredDiary readStoredDiary(const QString &path) {
+    StoredDiary diary;
+    MigrationSqlite db(path, MigrationSqlite::Mode::readOnly);
+    MigrationSqlite::Statement entries(
+        db, QStringLiteral("SELECT id, dayKey, content, isLocked, sealedAt, createdAt, modifiedAt, "
+                           "revision, fontName FROM DiaryEntry ORDER BY dayKey"));
+    while (entries.step()) {
+        diary.entries.append({*uuidFromStored(entries.column(0)), entries.column(1).toString(),
+                              entries.column(2).toString(), entries.column(3).toLongLong() != 0,
+                              dateFromStored(entries.column(4)), *dateFromStored(entries.column(5)),
+                              *dateFromStored(entries.column(6)), entries.column(7).toLongLong(),
+                              entries.column(8).toString()});
+    }
+    MigrationSqlite::Statement records(
+        db, QStringLiteral("SELECT recoveryID, originalID, proposedDayKey, reason, sourceKind, "
+                           "preservedPayload, contentSHA256, createdAt FROM RecoveryRecord "
+                           "ORDER BY rowid"));
+    while (records.step()) {
+        DiaryRecoveryDTO record;
+        record.recoveryID = *uuidFromStored(records.column(0));
+        record.originalID = uuidFromStored(records.column(1));
+        record.proposedDayKey = DayKey::fromRawValue(records.column(2).toString());
+        record.reason = *fromRawValue<DiaryRecoveryReason>(records.column(3).toString());
+        record.sourceKind = *fromRawValue<DiaryRecoverySourceKind>(records.column(4).toString());
+        record.preservedPayload = records.column(5).toByteArray();
+        record.contentSHA256 = records.column(6).toString();
+        record.createdAt = *dateFromStored(records.column(7));
+        diary.recoveryRecords.append(record);
+    }
+    MigrationSqlite::Statement metadata(
+        db, QStringLiteral("SELECT migrationIdentifier FROM DiaryMetadata"));
+    while (metadata.step())
+        diary.migrationIdentifiers.append(metadata.column(0).toString());
+    return diary;
+}
+
+// The text a recovery record keeps: a legacy row's content or a draft's.
+inline QString preservedText(const DiaryRecoveryDTO &record) {
+    const QJsonValue payload = parseJson(record.preservedPayload);
+    if (record.sourceKind == DiaryRecoverySourceKind::legacyEntry)
+        return LegacyEntryPayload::fromJson(payload).content;
+    return LegacyPreferenceDraftPayload::fromJson(payload).content;
+}
+
+class FixedClock final : public Clock {
+public:
+    explicit FixedClock(QDateTime now)
+        : m_now(std::move(now)) {}
+    QDateTime now() const override { return m_now; }
+
+private:
+    QDateTime m_now;
+};
+
+} // namespace velmora::test
