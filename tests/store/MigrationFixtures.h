@@ -162,3 +162,69 @@ private:
 };
 
 } // namespace velmora::test
+
+namespace velmora::test {
+
+// An old diary with everything the migration must sort out: shared days, shared ids, sealed and
+// unsealed rows, drafts on free and taken days, malformed draft keys and draft values that are
+// not text. Every text is unique, so each can be found exactly once afterwards.
+struct LegacyDiaryFixture {
+    QList<LegacyEntryPayload> rows;
+    QList<std::pair<QString, QVariant>> drafts;
+
+    static LegacyDiaryFixture make(int rowCount, int draftCount) {
+        LegacyDiaryFixture fixture;
+        const QDate first(2019, 1, 1);
+        QList<QUuid> ids;
+        for (int i = 0; i < rowCount; ++i) {
+            // About one day in eight holds a second row, every 50th row reuses an earlier id.
+            const int dayIndex = i - i / 8;
+            const QString day = first.addDays(dayIndex).toString(Qt::ISODate);
+            const QUuid id = (i % 50 == 49) ? ids[i / 2] : QUuid::createUuid();
+            ids.append(id);
+            fixture.rows.append(
+                legacyEntry(day, QStringLiteral("legacy row %1 é/”").arg(i), i % 3 == 0, id));
+        }
+        for (int i = 0; i < draftCount; ++i) {
+            const QString key = QStringLiteral("draft_");
+            const QString text = QStringLiteral("draft text %1").arg(i);
+            switch (i % 10) {
+            case 0:
+                fixture.drafts.append({key + QStringLiteral("not-a-day-%1").arg(i), text});
+                break;
+            case 1:
+                fixture.drafts.append(
+                    {key + QStringLiteral("2021-13-%1").arg(i % 28 + 1, 2, 10, QLatin1Char('0')),
+                     text});
+                break;
+            case 2:
+                fixture.drafts.append({key + first.addDays(-1 - i).toString(Qt::ISODate),
+                                       QByteArray("binary ") + text.toUtf8()});
+                break;
+            default:
+                // Half on days the rows already hold, half on free days.
+                fixture.drafts.append(
+                    {key + first.addDays(i % 2 ? i * 3 : rowCount + i).toString(Qt::ISODate),
+                     text});
+            }
+        }
+        return fixture;
+    }
+
+    void write(const QString &storePath, IniUserDefaults &defaults) const {
+        writeLegacyV1Store(storePath, rows);
+        for (const auto &[key, value] : drafts)
+            defaults.set(key, value);
+    }
+
+    QStringList textDraftKeys() const {
+        QStringList keys;
+        for (const auto &[key, value] : drafts) {
+            if (value.typeId() == QMetaType::QString)
+                keys.append(key);
+        }
+        return keys;
+    }
+};
+
+} // namespace velmora::test
