@@ -1,0 +1,118 @@
+#include "platform/FileSystemError.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora {
+
+FileSystemError::FileSystemError(QString operation, QString path, int errorNumber)
+    : m_operation(std::move(operation))
+    , m_path(std::move(path))
+    , m_errorNumber(errorNumber) {}
+
+QString FileSystemError::message() const {
+    return QStringLiteral("%1 “%2”: %3")
+        .arg(m_operation, m_path, QString::fromLocal8Bit(std::strerror(m_errorNumber)));
+}
+
+namespace {
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd)
+        : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    int get() const { return m_fd; }
+    // Closing can report a deferred write error, so it is checked rather than left to the
+    // destructor.
+    int close() {
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        return result;
+    }
+
+private:
+    int m_fd;
+};
+
+void syncDirectory(const QString &directory) {
+    FileDescriptor fd(
+        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0)
+        throw FileSystemError(QStringLiteral("Could not open the folder"), directory, errno);
+    if (::fsync(fd.get()) != 0)
+        throw FileSystemError(QStringLiteral("Could not flush the folder"), directory, errno);
+}
+
+} // namespace
+
+void createDirectories(const QString &path) {
+    const QByteArray native = QFile::encodeName(path);
+    struct stat status {};
+    if (::stat(native.constData(), &status) == 0 && S_ISDIR(status.st_mode))
+        return;
+    if (!QDir().mkpath(path)) {
+        const int error = ::stat(native.constData(), &status) == 0 ? ENOTDIR : errno;
+        throw FileSystemError(QStringLiteral("Could not create the folder"), path,
+                              error ? error : EIO);
+    }
+}
+
+void writeFileAtomically(const QString &path, const QByteArray &bytes) {
+    const QFileInfo info(path);
+    const QString directory = info.absolutePath();
+    QByteArray temporary = QFile::encodeName(directory + QStringLiteral("/.") + info.fileName() +
+                                             QStringLiteral(".XXXXXX"));
+    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        throw FileSystemError(QStringLiteral("Could not create a file in"), directory, errno);
+    const QString temporaryPath = QFile::decodeName(temporary);
+    const auto fail = [&](const char *operation) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        throw FileSystemError(QString::fromUtf8(operation), temporaryPath, error);
+    };
+    if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0)
+        fail("Could not restrict the file");
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n =
+            ::write(fd.get(), bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            fail("Could not write the file");
+        written += n;
+    }
+    if (::fsync(fd.get()) != 0)
+        fail("Could not flush the file");
+    if (fd.close() != 0)
+        fail("Could not close the file");
+    if (::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
+        fail("Could not move the file into place");
+    syncDirectory(directory);
+}
+
+void removeFileDurably(const QString &path) {
+    if (::unlink(QFile::encodeName(path).constData()) != 0) {
+        if (errno == ENOENT)
+            return;
+        throw FileSystemError(QStringLiteral("Could not remove the file"), path, errno);
+    }
+    syncDirectory(QFileInfo(path).absolutePath());
+}
+
+} // namespace velmora

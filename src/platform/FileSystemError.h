@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/DiaryError.h"
+
+#include <QString>
+
+namespace velmora {
+
+// A failure of the file system, passed on as it is: the operation, the path and the system's
+// own description of the error.
+class FileSystemError : public DiaryError {
+public:
+    FileSystemError(QString operation, QString path, int errorNumber);
+
+    const QString &operation() const { return m_operation; }
+    const QString &path() const { return m_path; }
+    int errorNumber() const { return m_errorNumber; }
+
+    QString message() const override;
+
+private:
+    QString m_operation;
+    QString m_path;
+    int m_errorNumber;
+};
+
+// Creates the folder and any missing parents; an existing folder is fine.
+void createDirectories(const QString &path);
+
+// Replaces the file at `path` with exactly `bytes`, readable and writable by the owner only. A
+// reader sees the old file or the new one, never a part, and once this returns the new file
+// survives a power cut: temp file in the same folder, fsync, rename, fsync of the folder.
+void writeFileAtomically(const QString &path, const QByteArray &bytes);
+
+// Removes the file and makes the removal durable; a file that is not there is no error.
+void removeFileDurably(const QString &path);
+
+} // namespace velmora

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <coroutine>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+namespace velmora {
+
+// One worker thread that runs jobs one at a time, in the order they were handed over.
+// `co_await executor.run(fn)` runs fn on the worker and resumes the awaiting coroutine on the
+// thread it awaited from (which needs a running event loop); an exception thrown by fn is
+// rethrown there.
+class SerialExecutor {
+public:
+    template <typename T> class Operation;
+
+    explicit SerialExecutor(const QString &threadName = QStringLiteral("SerialExecutor"));
+    // Runs every job already handed over, then stops the thread.
+    ~SerialExecutor();
+    SerialExecutor(const SerialExecutor &) = delete;
+    SerialExecutor &operator=(const SerialExecutor &) = delete;
+
+    // Bind the result to a name and await that: GCC 12.2 destroys class temporaries of a
+    // co_await operand twice (a capturing lambda written inside `co_await run(…)` is one), so
+    //     auto work = executor.run([value] { … });
+    //     co_await work;
+    template <typename F> Operation<std::invoke_result_t<F &>> run(F fn) {
+        return Operation<std::invoke_result_t<F &>>(this, std::move(fn));
+    }
+
+    // Blocks the caller until fn has run on the worker; for opening and closing, never for work
+    // the GUI thread would wait on during normal use.
+    template <typename F> std::invoke_result_t<F &> runAndWait(F fn) {
+        using T = std::invoke_result_t<F &>;
+        if (isWorkerThread())
+            return fn();
+        std::exception_ptr error;
+        std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> result{};
+        postAndWait([&] {
+            try {
+                if constexpr (std::is_void_v<T>)
+                    fn();
+                else
+                    result.emplace(fn());
+            } catch (...) {
+                error = std::current_exception();
+            }
+        });
+        if (error)
+            std::rethrow_exception(error);
+        if constexpr (!std::is_void_v<T>)
+            return std::move(*result);
+    }
+
+    bool isWorkerThread() const { return QThread::currentThread() == &m_thread; }
+
+private:
+    void post(std::function<void()> job);
+    void postAndWait(const std::function<void()> &job);
+    // Hands control back to `handle` on the thread that owns `resumer`.
+    static void resumeOn(QObject *resumer, std::coroutine_handle<> handle);
+
+    QThread m_thread;
+    QObject *m_worker = nullptr;
+};
+
+template <typename T> class SerialExecutor::Operation {
+public:
+    bool await_ready() const noexcept { return false; }
+
+    void await_suspend(std::coroutine_handle<> handle) {
+        // Made on the awaiting thread, so a queued call to it comes back to that thread.
+        auto *resumer = new QObject;
+        m_executor->post([state = m_state, resumer, handle] {
+            try {
+                if constexpr (std::is_void_v<T>)
+                    state->job();
+                else
+                    state->result.emplace(state->job());
+            } catch (...) {
+                state->error = std::current_exception();
+            }
+            state->job = nullptr;
+            resumeOn(resumer, handle);
+        });
+    }
+
+    T await_resume() {
+        if (m_state->error)
+            std::rethrow_exception(m_state->error);
+        if constexpr (!std::is_void_v<T>)
+            return std::move(*m_state->result);
+    }
+
+private:
+    friend class SerialExecutor;
+
+    struct State {
+        std::function<T()> job;
+        std::conditional_t<std::is_void_v<T>, bool, std::optional<T>> result{};
+        std::exception_ptr error;
+    };
+
+    template <typename F>
+    Operation(SerialExecutor *executor, F fn)
+        : m_executor(executor)
+        , m_state(std::make_shared<State>()) {
+        // std::function needs a copyable callable; the job may own move-only values.
+        m_state->job = [fn = std::make_shared<F>(std::move(fn))]() -> T { return (*fn)(); };
+    }
+
+    SerialExecutor *m_executor;
+    std::shared_ptr<State> m_state;
+};
+
+} // namespace velmora

@@ -1,0 +1,357 @@
+#include "store/CoreDataDiaryRepository.h"
+
+#include "store/DiaryStoreRows.h"
+#include "store/StoreModel.h"
+
+#include <QCoreApplication>
+#include <QSet>
+
+#include <sqlite3.h>
+
+namespace velmora {
+
+namespace {
+
+using Kind = SqliteTransactionKind;
+
+QString tr(const char *text) {
+    return QCoreApplication::translate("CoreDataDiaryRepository", text);
+}
+
+QString selectEntries(const char *rest) {
+    return QStringLiteral("SELECT %1, rowid FROM DiaryEntry %2")
+        .arg(QLatin1String(entryColumns), QLatin1String(rest));
+}
+
+// The column after `entryColumns` in selectEntries.
+constexpr int rowIDColumn = 11;
+
+bool isValidRange(const DayKey &from, const DayKey &to, int limit) {
+    return from < to && limit >= 1;
+}
+
+QList<DiaryEntryDTO> collectEntries(SqliteStatement &select) {
+    QList<DiaryEntryDTO> result;
+    while (select.step())
+        result.append(makeEntryDTO(select));
+    return result;
+}
+
+// A missing stored revision reads as 0, like any absent number.
+qint64 storedRevision(const SqliteStatement &row) {
+    return row.int64(10);
+}
+
+} // namespace
+
+CoreDataDiaryRepository::CoreDataDiaryRepository(
+    std::shared_ptr<DiaryPersistenceStack> stack, std::shared_ptr<const Clock> clock,
+    std::shared_ptr<PersistenceFaultInjecting> faultInjector)
+    : m_stack(std::move(stack))
+    , m_clock(std::move(clock))
+    , m_faultInjector(std::move(faultInjector)) {}
+
+QCoro::Task<std::optional<DiaryEntryDTO>> CoreDataDiaryRepository::entry(DayKey day) {
+    auto work = m_stack->perform(Kind::deferred, [day](SqliteDatabase &database) {
+        auto &select = database.cached(selectEntries("WHERE dayKey = ?1 LIMIT 1"));
+        select.bind(1, day.rawValue());
+        return select.step() ? std::optional(makeEntryDTO(select)) : std::nullopt;
+    });
+    co_return co_await work;
+}
+
+QCoro::Task<QList<DiaryEntryDTO>> CoreDataDiaryRepository::entries(DayKey from, DayKey to,
+                                                                   int limit) {
+    if (!isValidRange(from, to, limit))
+        co_return {};
+    auto work = m_stack->perform(Kind::deferred, [from, to, limit](SqliteDatabase &database) {
+        auto &select = database.cached(
+            selectEntries("WHERE dayKey >= ?1 AND dayKey < ?2 ORDER BY dayKey LIMIT ?3"));
+        select.bind(1, from.rawValue())
+            .bind(2, to.rawValue())
+            .bind(3, std::min(limit, entriesLimitCap));
+        return collectEntries(select);
+    });
+    co_return co_await work;
+}
+
+QCoro::Task<QList<DiaryEntryDTO>> CoreDataDiaryRepository::search(QString query, int limit) {
+    const QString trimmed = query.trimmed();
+    if (trimmed.isEmpty() || limit < 1)
+        co_return {};
+    // The stored side was folded when it was written; only the query is folded here. instr()
+    // matches it as plain text, never as a pattern.
+    const QString folded = searchFolded(trimmed);
+    if (folded.isEmpty())
+        co_return {};
+    auto work = m_stack->perform(Kind::deferred, [folded, limit](SqliteDatabase &database) {
+        auto &select = database.cached(
+            selectEntries("WHERE instr(contentFolded, ?1) > 0 ORDER BY dayKey DESC LIMIT ?2"));
+        select.bind(1, folded).bind(2, std::min(limit, searchLimitCap));
+        return collectEntries(select);
+    });
+    co_return co_await work;
+}
+
+QCoro::Task<QList<DayKey>> CoreDataDiaryRepository::dayKeys(DayKey from, DayKey to, int limit) {
+    if (!isValidRange(from, to, limit))
+        co_return {};
+    auto work = m_stack->perform(Kind::deferred, [from, to, limit](SqliteDatabase &database) {
+        auto &select = database.cached(QStringLiteral(
+            "SELECT dayKey FROM DiaryEntry WHERE dayKey >= ?1 AND dayKey < ?2 ORDER BY dayKey "
+            "LIMIT ?3"));
+        select.bind(1, from.rawValue())
+            .bind(2, to.rawValue())
+            .bind(3, std::min(limit, dayKeysLimitCap));
+        QList<DayKey> keys;
+        while (select.step()) {
+            if (select.columnType(0) != SQLITE_TEXT)
+                continue;
+            if (auto key = DayKey::fromRawValue(select.text(0)))
+                keys.append(*key);
+        }
+        return keys;
+    });
+    co_return co_await work;
+}
+
+QCoro::Task<QHash<DayKey, DiaryRevision>> CoreDataDiaryRepository::revisionsByDay() {
+    auto work = m_stack->perform(Kind::deferred, [](SqliteDatabase &database) {
+        auto &select = database.cached(QStringLiteral("SELECT dayKey, revision FROM DiaryEntry"));
+        QHash<DayKey, DiaryRevision> revisions;
+        while (select.step()) {
+            if (select.columnType(0) != SQLITE_TEXT || select.columnType(1) != SQLITE_INTEGER)
+                continue;
+            const auto key = DayKey::fromRawValue(select.text(0));
+            const auto revision = DiaryRevision::fromRawValue(select.int64(1));
+            if (key && revision)
+                revisions.insert(*key, *revision);
+        }
+        return revisions;
+    });
+    co_return co_await work;
+}
+
+QCoro::Task<DiarySnapshotDTO> CoreDataDiaryRepository::snapshot() {
+    auto work = m_stack->perform(Kind::deferred, [](SqliteDatabase &database) {
+        DiarySnapshotDTO snapshot;
+        auto &metadata = database.cached(QStringLiteral("SELECT %1 FROM DiaryMetadata LIMIT 1")
+                                             .arg(QLatin1String(metadataColumns)));
+        if (!metadata.step())
+            throw PersistenceError::invalidData(tr("Diary metadata is missing."));
+        snapshot.metadata = makeMetadataDTO(metadata);
+        snapshot.entries = collectEntries(database.cached(selectEntries("ORDER BY dayKey")));
+        auto &records =
+            database.cached(QStringLiteral("SELECT %1 FROM RecoveryRecord ORDER BY createdAt")
+                                .arg(QLatin1String(recoveryColumns)));
+        while (records.step())
+            snapshot.recoveryRecords.append(makeRecoveryDTO(records));
+        return snapshot;
+    });
+    co_return co_await work;
+}
+
+QCoro::Task<DiarySaveResult>
+CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> expectedRevision,
+                              qint64 editSequence) {
+    const QDateTime now = m_clock->now();
+    auto work = m_stack->perform(Kind::immediate, [draft, expectedRevision, editSequence,
+                                                   now](SqliteDatabase &database) {
+        auto &found = database.cached(selectEntries("WHERE dayKey = ?1 LIMIT 1"));
+        found.bind(1, draft.dayKey.rawValue());
+        if (found.step()) {
+            if (found.int64(5) != 0)
+                throw PersistenceError::entryAlreadySealed();
+            const qint64 stored = storedRevision(found);
+            const DiaryRevision actual{std::max<qint64>(stored, 0)};
+            if (!expectedRevision)
+                throw PersistenceError::conflict(DiaryRevision{0}, actual);
+            if (*expectedRevision != actual)
+                throw PersistenceError::conflict(*expectedRevision, actual);
+            const qint64 rowID = found.int64(rowIDColumn);
+            // The size is compared as the caller gave it: a size that clamping would change is
+            // a change.
+            if (found.text(2) == draft.content && found.text(3) == draft.fontName &&
+                found.real(4) == draft.bodyPointSize) {
+                return DiarySaveResult{makeEntryDTO(found), editSequence,
+                                       DiarySaveDisposition::unchanged};
+            }
+            if (stored == DiaryRevision::maximum)
+                throw PersistenceError::revisionOverflow();
+            database
+                .cached(QStringLiteral("UPDATE DiaryEntry SET content = ?1, contentFolded = ?2, "
+                                       "fontName = ?3, bodyPointSize = ?4, modifiedAt = ?5, "
+                                       "revision = ?6 WHERE rowid = ?7"))
+                .bind(1, draft.content)
+                .bind(2, searchFolded(draft.content))
+                .bind(3, draft.fontName)
+                .bind(4, clampedBodyPointSize(draft.bodyPointSize))
+                .bind(5, now)
+                .bind(6, actual.rawValue + 1)
+                .bind(7, rowID)
+                .execute();
+            return DiarySaveResult{readEntryRow(database, rowID), editSequence,
+                                   DiarySaveDisposition::updated};
+        }
+        if (expectedRevision && expectedRevision->rawValue != 0)
+            throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
+        DiaryEntryDTO created;
+        created.id = draft.id;
+        created.dayKey = draft.dayKey;
+        created.content = draft.content;
+        created.fontName = draft.fontName;
+        created.bodyPointSize = draft.bodyPointSize;
+        created.originTimeZone = draft.originTimeZone;
+        created.createdAt = draft.createdAt;
+        created.updatedAt = now;
+        created.revision = DiaryRevision{1};
+        const qint64 rowID = insertEntryRow(database, created);
+        return DiarySaveResult{readEntryRow(database, rowID), editSequence,
+                               DiarySaveDisposition::created};
+    });
+    co_return co_await work;
+}
+
+QCoro::Task<DiaryEntryDTO> CoreDataDiaryRepository::seal(QUuid entryID,
+                                                         DiaryRevision expectedRevision) {
+    const QDateTime now = m_clock->now();
+    auto work = m_stack->perform(
+        Kind::immediate, [entryID, expectedRevision, now](SqliteDatabase &database) {
+            auto &found = database.cached(selectEntries("WHERE id = ?1 LIMIT 1"));
+            found.bind(1, entryID);
+            if (!found.step())
+                throw PersistenceError::invalidData(tr("The entry to seal no longer exists."));
+            if (found.int64(5) != 0)
+                throw PersistenceError::entryAlreadySealed();
+            const qint64 stored = storedRevision(found);
+            const DiaryRevision actual{std::max<qint64>(stored, 0)};
+            if (actual != expectedRevision)
+                throw PersistenceError::conflict(expectedRevision, actual);
+            if (stored == DiaryRevision::maximum)
+                throw PersistenceError::revisionOverflow();
+            const qint64 rowID = found.int64(rowIDColumn);
+            database
+                .cached(QStringLiteral("UPDATE DiaryEntry SET isLocked = 1, sealedAt = ?1, "
+                                       "modifiedAt = ?1, revision = ?2 WHERE rowid = ?3"))
+                .bind(1, now)
+                .bind(2, expectedRevision.rawValue + 1)
+                .bind(3, rowID)
+                .execute();
+            // Read back before the commit: a sealed entry that cannot be shown is not stored, so a
+            // failure here is never a seal that happened.
+            return readEntryRow(database, rowID);
+        });
+    co_return co_await work;
+}
+
+QCoro::Task<DiaryEntryDTO>
+CoreDataDiaryRepository::applyRemote(DiaryEntryDTO entry,
+                                     std::optional<DiaryRevision> expectedRevision,
+                                     std::optional<DiaryEntryDTO> preserving) {
+    const QDateTime now = m_clock->now();
+    std::optional<DiaryRecoveryDTO> record;
+    if (preserving)
+        record = makeCompetingRecovery(*preserving, now);
+    auto work = m_stack->perform(Kind::immediate, [entry, expectedRevision,
+                                                   record](SqliteDatabase &database) {
+        auto &found = database.cached(selectEntries("WHERE dayKey = ?1 LIMIT 1"));
+        found.bind(1, entry.dayKey.rawValue());
+        qint64 rowID = 0;
+        DiaryRevision revision{1};
+        if (found.step()) {
+            const qint64 storedRevisionValue = storedRevision(found);
+            if (storedRevisionValue >= 0) {
+                const DiaryRevision actual{storedRevisionValue};
+                if (!expectedRevision)
+                    throw PersistenceError::conflict(DiaryRevision{0}, actual);
+                if (*expectedRevision != actual)
+                    throw PersistenceError::conflict(*expectedRevision, actual);
+            } else if (expectedRevision) {
+                throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
+            }
+            if (found.int64(5) != 0 && !entry.isSealed())
+                throw PersistenceError::entryAlreadySealed();
+            // A negative stored revision restarts at 1.
+            if (storedRevisionValue >= 0) {
+                if (expectedRevision->rawValue == DiaryRevision::maximum)
+                    throw PersistenceError::revisionOverflow();
+                revision = DiaryRevision{expectedRevision->rawValue + 1};
+            }
+            rowID = found.int64(rowIDColumn);
+            database
+                .cached(QStringLiteral(
+                    "UPDATE DiaryEntry SET date = ?1, content = ?2, contentFolded = ?3, "
+                    "fontName = ?4, bodyPointSize = ?5, originTimeZone = ?6, isLocked = ?7, "
+                    "sealedAt = ?8, modifiedAt = ?9, revision = ?10 WHERE rowid = ?11"))
+                .bind(1, entryDate(entry.dayKey, entry.originTimeZone, entry.createdAt))
+                .bind(2, entry.content)
+                .bind(3, searchFolded(entry.content))
+                .bind(4, entry.fontName)
+                .bind(5, clampedBodyPointSize(entry.bodyPointSize))
+                .bind(6, entry.originTimeZone)
+                .bind(7, entry.isSealed())
+                .bind(8, entry.isSealed() ? std::optional(entry.sealedAt.value_or(entry.updatedAt))
+                                          : std::nullopt)
+                .bind(9, entry.updatedAt)
+                .bind(10, revision.rawValue)
+                .bind(11, rowID)
+                .execute();
+        } else {
+            if (expectedRevision)
+                throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
+            DiaryEntryDTO created = entry;
+            auto &sameID =
+                database.cached(QStringLiteral("SELECT 1 FROM DiaryEntry WHERE id = ?1 LIMIT 1"));
+            sameID.bind(1, entry.id);
+            if (sameID.step())
+                created.id = QUuid::createUuid();
+            created.sealedAt = entry.isSealed()
+                                   ? std::optional(entry.sealedAt.value_or(entry.updatedAt))
+                                   : std::nullopt;
+            created.revision = revision;
+            rowID = insertEntryRow(database, created);
+        }
+        if (record)
+            insertRecoveryRecord(database, *record);
+        return readEntryRow(database, rowID);
+    });
+    co_return co_await work;
+}
+
+QCoro::Task<void> CoreDataDiaryRepository::preserveRecovery(DiaryEntryDTO entry) {
+    const DiaryRecoveryDTO record = makeCompetingRecovery(entry, m_clock->now());
+    auto work = m_stack->perform(Kind::immediate, [record](SqliteDatabase &database) {
+        insertRecoveryRecord(database, record);
+    });
+    co_await work;
+}
+
+QCoro::Task<void> CoreDataDiaryRepository::replaceAll(DiarySnapshotDTO snapshot) {
+    QSet<QString> days;
+    QSet<QUuid> ids;
+    QSet<QUuid> recoveryIDs;
+    for (const auto &entry : snapshot.entries) {
+        days.insert(entry.dayKey.rawValue());
+        ids.insert(entry.id);
+    }
+    for (const auto &record : snapshot.recoveryRecords)
+        recoveryIDs.insert(record.recoveryID);
+    if (days.size() != snapshot.entries.size() || ids.size() != snapshot.entries.size() ||
+        recoveryIDs.size() != snapshot.recoveryRecords.size()) {
+        throw PersistenceError::invalidData(
+            tr("Replacement contains duplicate identifiers or civil days."));
+    }
+    auto work = m_stack->perform(
+        Kind::immediate, [snapshot = std::move(snapshot)](SqliteDatabase &database) {
+            database.exec(QStringLiteral(
+                "DELETE FROM DiaryEntry; DELETE FROM RecoveryRecord; DELETE FROM DiaryMetadata;"));
+            insertMetadata(database, snapshot.metadata);
+            for (const auto &entry : snapshot.entries)
+                insertEntryRow(database, entry);
+            for (const auto &record : snapshot.recoveryRecords)
+                insertRecoveryRecord(database, record);
+        });
+    co_await work;
+}
+
+} // namespace velmora

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "domain/Clock.h"
+#include "domain/DiaryRepository.h"
+#include "domain/DiaryRepositoryFaultPoint.h"
+#include "store/DiaryPersistenceStack.h"
+
+#include <memory>
+
+namespace velmora {
+
+// The diary over its SQLite store. Each operation is entered on the GUI thread, reads the clock
+// there when it stamps a time, runs its body on the stack's context inside one transaction
+// (rolled back when the body throws), and resumes on the GUI thread. The store is the only
+// state; the revision checks keep two writers from overwriting each other.
+class CoreDataDiaryRepository final : public DiaryRepository {
+public:
+    CoreDataDiaryRepository(std::shared_ptr<DiaryPersistenceStack> stack,
+                            std::shared_ptr<const Clock> clock,
+                            std::shared_ptr<PersistenceFaultInjecting> faultInjector =
+                                std::make_shared<NoPersistenceFaultInjector>());
+
+    const std::shared_ptr<DiaryPersistenceStack> &stack() const { return m_stack; }
+
+    QCoro::Task<std::optional<DiaryEntryDTO>> entry(DayKey day) override;
+    QCoro::Task<QList<DiaryEntryDTO>> entries(DayKey from, DayKey to, int limit) override;
+    QCoro::Task<QList<DiaryEntryDTO>> search(QString query, int limit) override;
+    QCoro::Task<QList<DayKey>> dayKeys(DayKey from, DayKey to, int limit) override;
+    QCoro::Task<DiarySaveResult> save(DiaryDraftDTO draft,
+                                      std::optional<DiaryRevision> expectedRevision,
+                                      qint64 editSequence) override;
+    QCoro::Task<DiaryEntryDTO> seal(QUuid entryID, DiaryRevision expectedRevision) override;
+    QCoro::Task<DiarySnapshotDTO> snapshot() override;
+    QCoro::Task<void> replaceAll(DiarySnapshotDTO snapshot) override;
+    QCoro::Task<QHash<DayKey, DiaryRevision>> revisionsByDay() override;
+    QCoro::Task<DiaryEntryDTO> applyRemote(DiaryEntryDTO entry,
+                                           std::optional<DiaryRevision> expectedRevision,
+                                           std::optional<DiaryEntryDTO> preserving) override;
+    QCoro::Task<void> preserveRecovery(DiaryEntryDTO entry) override;
+
+private:
+    std::shared_ptr<DiaryPersistenceStack> m_stack;
+    std::shared_ptr<const Clock> m_clock;
+    std::shared_ptr<PersistenceFaultInjecting> m_faultInjector;
+};
+
+} // namespace velmora

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "domain/PersistenceError.h"
+#include "platform/SerialExecutor.h"
+#include "store/Sqlite.h"
+#include "store/StoreModel.h"
+
+#include <QString>
+
+#include <exception>
+#include <memory>
+
+namespace velmora {
+
+// The store file, opened once, with the one connection through which all store work runs on
+// the one worker thread (`context`).
+class DiaryPersistenceStack {
+public:
+    // Creates the store's folder (a file-system failure passes on unchanged), then opens the
+    // store, making an empty one when there is none. A store that cannot be opened, or that
+    // another model wrote, throws PersistenceError::storeLoadFailed.
+    DiaryPersistenceStack(const QString &storeURL, StoreModel model);
+    // Finishes the work already handed to the context, then closes the store.
+    ~DiaryPersistenceStack();
+    DiaryPersistenceStack(const DiaryPersistenceStack &) = delete;
+    DiaryPersistenceStack &operator=(const DiaryPersistenceStack &) = delete;
+
+    const QString &storeURL() const { return m_storeURL; }
+    const StoreModel &model() const { return m_model; }
+    SerialExecutor &context() { return m_context; }
+
+    // Runs body(database) on the context inside one transaction, rolled back when it throws;
+    // resumes the awaiting coroutine on its own thread.
+    template <typename F>
+    SerialExecutor::Operation<std::invoke_result_t<F &, SqliteDatabase &>>
+    perform(SqliteTransactionKind kind, F body) {
+        return m_context.run([database = m_database.get(), kind, body = std::move(body)]() mutable {
+            return database->transaction(kind, [&] { return body(*database); });
+        });
+    }
+
+private:
+    QString m_storeURL;
+    StoreModel m_model;
+    std::unique_ptr<SqliteDatabase> m_database;
+    // Declared last so that it stops, after finishing its queue, before the database closes.
+    SerialExecutor m_context;
+};
+
+// The error a failed launch keeps: a storeLoadFailed passes through as it is, anything else
+// becomes a storeLoadFailed carrying its description.
+PersistenceError storeLoadFailure(std::exception_ptr error);
+
+} // namespace velmora

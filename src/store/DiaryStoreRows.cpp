@@ -1,0 +1,182 @@
+#include "store/DiaryStoreRows.h"
+
+#include "domain/PersistenceError.h"
+#include "platform/JsonCoding.h"
+#include "platform/Sha256.h"
+#include "store/StoreModel.h"
+
+#include <QCoreApplication>
+#include <QTimeZone>
+
+#include <sqlite3.h>
+
+#include <cmath>
+
+namespace velmora {
+
+namespace {
+
+QString tr(const char *text) {
+    return QCoreApplication::translate("CoreDataDiaryRepository", text);
+}
+
+QDateTime storedDate(const SqliteStatement &row, int column) {
+    return row.date(column).value_or(QDateTime::fromMSecsSinceEpoch(0, QTimeZone::utc()));
+}
+
+} // namespace
+
+double clampedBodyPointSize(double size) {
+    if (!std::isfinite(size))
+        return 16.0;
+    if (size <= 12.0)
+        return 12.0;
+    if (size > 24.0)
+        return 24.0;
+    return size;
+}
+
+GregorianCalendar originCalendar(const QString &timeZoneIdentifier) {
+    const QTimeZone zone(timeZoneIdentifier.toUtf8());
+    return GregorianCalendar(zone.isValid() ? zone : QTimeZone::utc());
+}
+
+QDateTime entryDate(const DayKey &dayKey, const QString &originTimeZone,
+                    const QDateTime &fallback) {
+    return dayKey.date(originCalendar(originTimeZone)).value_or(fallback);
+}
+
+DiaryEntryDTO makeEntryDTO(const SqliteStatement &row) {
+    const QString storedKey = row.text(1);
+    const auto dayKey = DayKey::fromRawValue(storedKey);
+    if (!dayKey) {
+        throw PersistenceError::invalidData(
+            tr("A stored entry has an invalid civil-day key: %1.").arg(storedKey));
+    }
+    const qint64 revision = row.int64(10);
+    if (revision < 0) {
+        throw PersistenceError::invalidData(
+            tr("A stored entry has an invalid revision: %1.").arg(revision));
+    }
+    DiaryEntryDTO entry;
+    entry.id = row.uuid(0).value_or(QUuid());
+    entry.dayKey = *dayKey;
+    entry.content = row.text(2);
+    entry.fontName = row.text(3);
+    entry.bodyPointSize = clampedBodyPointSize(row.real(4));
+    entry.status = row.int64(5) != 0 ? DiaryEntryStatus::sealed : DiaryEntryStatus::draft;
+    entry.originTimeZone = row.text(6);
+    entry.createdAt = storedDate(row, 7);
+    entry.updatedAt = row.date(8).value_or(entry.createdAt);
+    entry.sealedAt = row.date(9);
+    entry.revision = DiaryRevision{revision};
+    return entry;
+}
+
+DiaryRecoveryDTO makeRecoveryDTO(const SqliteStatement &row) {
+    DiaryRecoveryDTO record;
+    record.recoveryID = row.uuid(0).value_or(QUuid());
+    record.originalID = row.uuid(1);
+    if (!row.isNull(2))
+        record.proposedDayKey = DayKey::fromRawValue(row.text(2));
+    record.reason = fromRawValue<DiaryRecoveryReason>(row.text(3))
+                        .value_or(DiaryRecoveryReason::importConflict);
+    const QString sourceKind = row.text(4);
+    record.sourceKind = sourceKind == QLatin1String("legacyEntry")
+                            ? DiaryRecoverySourceKind::legacyEntry
+                            : (sourceKind == QLatin1String("legacyPreferenceDraft")
+                                   ? DiaryRecoverySourceKind::legacyPreferenceDraft
+                                   : DiaryRecoverySourceKind::importRecord);
+    record.preservedPayload = row.blob(5);
+    record.contentSHA256 = row.text(6);
+    record.createdAt = storedDate(row, 7);
+    return record;
+}
+
+DiaryMetadataDTO makeMetadataDTO(const SqliteStatement &row) {
+    DiaryMetadataDTO metadata;
+    metadata.diaryID = row.uuid(0).value_or(QUuid());
+    metadata.schemaVersion = row.int64(1);
+    metadata.migrationIdentifier = row.text(2);
+    metadata.createdAt = storedDate(row, 3);
+    metadata.snapshotSequence = row.int64(4);
+    return metadata;
+}
+
+qint64 insertEntryRow(SqliteDatabase &database, const DiaryEntryDTO &entry) {
+    auto &insert = database.cached(
+        QStringLiteral("INSERT INTO DiaryEntry (id, date, dayKey, content, contentFolded, "
+                       "fontName, bodyPointSize, "
+                       "originTimeZone, isLocked, createdAt, modifiedAt, sealedAt, revision) "
+                       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"));
+    insert.bind(1, entry.id)
+        .bind(2, entryDate(entry.dayKey, entry.originTimeZone, entry.createdAt))
+        .bind(3, entry.dayKey.rawValue())
+        .bind(4, entry.content)
+        .bind(5, searchFolded(entry.content))
+        .bind(6, entry.fontName)
+        .bind(7, clampedBodyPointSize(entry.bodyPointSize))
+        .bind(8, entry.originTimeZone)
+        .bind(9, entry.isSealed())
+        .bind(10, entry.createdAt)
+        .bind(11, entry.updatedAt)
+        .bind(12, entry.sealedAt)
+        .bind(13, entry.revision.rawValue)
+        .execute();
+    return sqlite3_last_insert_rowid(database.handle());
+}
+
+void insertRecoveryRecord(SqliteDatabase &database, const DiaryRecoveryDTO &record) {
+    auto &insert = database.cached(QStringLiteral(
+        "INSERT INTO RecoveryRecord (recoveryID, originalID, proposedDayKey, reason, sourceKind, "
+        "preservedPayload, contentSHA256, createdAt) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"));
+    insert.bind(1, record.recoveryID).bind(2, record.originalID);
+    if (record.proposedDayKey)
+        insert.bind(3, record.proposedDayKey->rawValue());
+    insert.bind(4, rawValue(record.reason))
+        .bind(5, rawValue(record.sourceKind))
+        .bind(6, record.preservedPayload)
+        .bind(7, record.contentSHA256)
+        .bind(8, record.createdAt)
+        .execute();
+}
+
+void insertMetadata(SqliteDatabase &database, const DiaryMetadataDTO &metadata) {
+    database
+        .cached(QStringLiteral("INSERT INTO DiaryMetadata (diaryID, schemaVersion, "
+                               "migrationIdentifier, createdAt, snapshotSequence) "
+                               "VALUES (?1, ?2, ?3, ?4, ?5)"))
+        .bind(1, metadata.diaryID)
+        .bind(2, metadata.schemaVersion)
+        .bind(3, metadata.migrationIdentifier)
+        .bind(4, metadata.createdAt)
+        .bind(5, metadata.snapshotSequence)
+        .execute();
+}
+
+DiaryEntryDTO readEntryRow(SqliteDatabase &database, qint64 rowID) {
+    auto &select = database.cached(QStringLiteral("SELECT %1 FROM DiaryEntry WHERE rowid = ?1")
+                                       .arg(QLatin1String(entryColumns)));
+    select.bind(1, rowID);
+    if (!select.step())
+        throw SqliteError(SQLITE_NOTFOUND,
+                          QStringLiteral("A stored entry vanished while it was written."));
+    return makeEntryDTO(select);
+}
+
+DiaryRecoveryDTO makeCompetingRecovery(const DiaryEntryDTO &entry, const QDateTime &at) {
+    DiaryRecoveryDTO record;
+    record.preservedPayload =
+        writeJson(entry.toJson(JsonDateEncoding::iso8601), JsonWriteOptions{.escapeSlashes = true});
+    record.recoveryID = QUuid::createUuid();
+    record.originalID = entry.id;
+    record.proposedDayKey = entry.dayKey;
+    record.reason = DiaryRecoveryReason::competingDraft;
+    record.sourceKind = DiaryRecoverySourceKind::importRecord;
+    record.contentSHA256 =
+        sha256DigestHexBytes(sha256Digest(record.preservedPayload)).join(QString());
+    record.createdAt = at;
+    return record;
+}
+
+} // namespace velmora

@@ -1,0 +1,108 @@
+#include "store/StoreFile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace velmora {
+
+namespace {
+
+const QString identityTable = QStringLiteral("VelmoraStoreModel");
+
+} // namespace
+
+StoreModelMismatchError::StoreModelMismatchError(QString foundVersionName,
+                                                 QString expectedVersionName)
+    : m_found(std::move(foundVersionName))
+    , m_expected(std::move(expectedVersionName)) {}
+
+QString StoreModelMismatchError::message() const {
+    if (m_found.isEmpty()) {
+        return QCoreApplication::translate("StoreModelMismatchError",
+                                           "The file is not a diary store of model %1.")
+            .arg(m_expected);
+    }
+    return QCoreApplication::translate("StoreModelMismatchError",
+                                       "The store was written by model %1, not by model %2.")
+        .arg(m_found, m_expected);
+}
+
+std::optional<StoreIdentity> readStoreIdentity(SqliteDatabase &database) {
+    if (database.queryInt64(QStringLiteral("PRAGMA application_id")) != storeApplicationID)
+        return std::nullopt;
+    SqliteStatement hasTable(
+        database.handle(),
+        QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1"));
+    hasTable.bind(1, identityTable);
+    if (!hasTable.step())
+        return std::nullopt;
+    SqliteStatement row(database.handle(), QStringLiteral("SELECT versionName, versionHash FROM ") +
+                                               identityTable + QStringLiteral(" LIMIT 1"));
+    if (!row.step())
+        return std::nullopt;
+    return StoreIdentity{row.text(0), row.text(1),
+                         database.queryInt64(QStringLiteral("PRAGMA user_version"))};
+}
+
+std::optional<StoreIdentity> readStoreIdentity(const QString &path) {
+    SqliteDatabase database(path, SqliteDatabase::OpenMode::readOnly);
+    return readStoreIdentity(database);
+}
+
+void configureStoreConnection(SqliteDatabase &database) {
+    database.exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
+    const QString mode = database.queryText(QStringLiteral("PRAGMA journal_mode = WAL"));
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        throw SqliteError(
+            SQLITE_CANTOPEN,
+            QStringLiteral("The store cannot use write-ahead logging (journal mode %1).")
+                .arg(mode));
+    }
+    database.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+    // Whole-diary scans (search, snapshot) read a few tens of megabytes; keep them in memory.
+    database.exec(QStringLiteral("PRAGMA cache_size = -65536"));
+    database.exec(QStringLiteral("PRAGMA mmap_size = 268435456"));
+}
+
+void createStoreSchema(SqliteDatabase &database, const StoreModel &model) {
+    database.transaction(SqliteTransactionKind::immediate, [&] {
+        for (const QString &statement : model.schemaStatements())
+            database.exec(statement);
+        database.exec(QStringLiteral("CREATE TABLE %1 (versionName TEXT, versionHash TEXT)")
+                          .arg(identityTable));
+        SqliteStatement insert(database.handle(), QStringLiteral("INSERT INTO ") + identityTable +
+                                                      QStringLiteral(" VALUES (?1, ?2)"));
+        insert.bind(1, model.versionName).bind(2, model.versionHash()).execute();
+        database.exec(QStringLiteral("PRAGMA application_id = %1").arg(storeApplicationID));
+        database.exec(QStringLiteral("PRAGMA user_version = %1").arg(model.storeVersion));
+    });
+}
+
+std::unique_ptr<SqliteDatabase> openStore(const QString &path, const StoreModel &model) {
+    auto database =
+        std::make_unique<SqliteDatabase>(path, SqliteDatabase::OpenMode::readWriteCreate);
+    configureStoreConnection(*database);
+    if (auto identity = readStoreIdentity(*database)) {
+        if (!identity->matches(model))
+            throw StoreModelMismatchError(identity->versionName, model.versionName);
+        return database;
+    }
+    if (database->queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_master")) != 0)
+        throw StoreModelMismatchError(QString(), model.versionName);
+    createStoreSchema(*database, model);
+    return database;
+}
+
+void copyStoreFile(const QString &sourcePath, const QString &destinationPath) {
+    SqliteDatabase source(sourcePath, SqliteDatabase::OpenMode::readOnly);
+    source.backupTo(destinationPath);
+}
+
+QStringList storeFilePaths(const QString &path) {
+    return {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm"),
+            path + QStringLiteral("-journal")};
+}
+
+} // namespace velmora

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/DiaryError.h"
+#include "store/Sqlite.h"
+#include "store/StoreModel.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace velmora {
+
+// "VLMR" in the file header's application_id: the file is a store of this program.
+inline constexpr qint64 storeApplicationID = 0x564C4D52;
+
+// Which model wrote a store file, as the file itself records it.
+struct StoreIdentity {
+    QString versionName;
+    QString versionHash;
+    qint64 storeVersion = 0;
+
+    bool matches(const StoreModel &model) const {
+        return versionName == model.versionName && versionHash == model.versionHash() &&
+               storeVersion == model.storeVersion;
+    }
+
+    friend bool operator==(const StoreIdentity &, const StoreIdentity &) = default;
+};
+
+// A store that was written by another model than the one it is opened with.
+class StoreModelMismatchError : public DiaryError {
+public:
+    // `foundVersionName` is empty when the file is no store of this program.
+    StoreModelMismatchError(QString foundVersionName, QString expectedVersionName);
+
+    const QString &foundVersionName() const { return m_found; }
+    const QString &expectedVersionName() const { return m_expected; }
+    QString message() const override;
+
+private:
+    QString m_found;
+    QString m_expected;
+};
+
+// The identity recorded in an open store; none when the file is empty or no store of ours.
+std::optional<StoreIdentity> readStoreIdentity(SqliteDatabase &database);
+// The same for a file, opened read-only. Throws SqliteError when the file cannot be read.
+std::optional<StoreIdentity> readStoreIdentity(const QString &path);
+
+// Write-ahead logging (refused when it does not take), and a commit that returned is on disk.
+void configureStoreConnection(SqliteDatabase &database);
+
+// Lays down an empty store of the model, identity included, in one transaction.
+void createStoreSchema(SqliteDatabase &database, const StoreModel &model);
+
+// Opens the store at `path` for reading and writing. A missing or empty file becomes an empty
+// store of the model; a store of any other model throws StoreModelMismatchError.
+std::unique_ptr<SqliteDatabase> openStore(const QString &path, const StoreModel &model);
+
+// A consistent copy of a store through SQLite's backup, safe while the source is open elsewhere.
+void copyStoreFile(const QString &sourcePath, const QString &destinationPath);
+
+// The store file and the side files SQLite keeps beside it.
+QStringList storeFilePaths(const QString &path);
+
+} // namespace velmora
