@@ -2,12 +2,14 @@
 
 #include "domain/PersistenceError.h"
 #include "platform/FilePaths.h"
+#include "platform/FileSystemError.h"
 #include "platform/GregorianCalendar.h"
 #include "platform/Sha256.h"
 #include "platform/UuidText.h"
-#include "store/MigrationSqlite.h"
-#include "store/MigrationStoreSchema.h"
-#include "store/StoreFiles.h"
+#include "store/DiaryModelProvider.h"
+#include "store/DiaryStoreRows.h"
+#include "store/Sqlite.h"
+#include "store/StoreFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -16,6 +18,8 @@
 #include <QMap>
 
 #include <algorithm>
+
+#include <sqlite3.h>
 
 namespace velmora {
 
@@ -53,33 +57,41 @@ bool isInside(const QString &path, const QString &directory) {
     return path.startsWith(directory + QLatin1Char('/'));
 }
 
-// Copies a whole database into another file through SQLite's backup, so the target changes in one
-// transaction of its own: a process that dies midway leaves it as it was.
-void copyStore(const QString &sourceURL, const QString &targetURL) {
-    MigrationSqlite source(sourceURL, MigrationSqlite::Mode::readOnly);
-    MigrationSqlite target(targetURL, MigrationSqlite::Mode::create);
-    // A write-ahead-logged target takes a backup only at its own page size; a rollback journal
-    // takes any.
-    target.exec("PRAGMA journal_mode=DELETE");
-    target.restoreFrom(source);
+bool isWrittenBy(SqliteDatabase &database, const StoreModel &model) {
+    const auto identity = readStoreIdentity(database);
+    return identity && identity->matches(model);
 }
 
-LegacyEntryPayload legacyEntryPayload(const MigrationSqlite::Statement &row) {
-    const auto id = uuidFromStored(row.column(0));
-    const auto date = dateFromStored(row.column(1));
-    const QVariant content = row.column(2);
-    const QVariant fontName = row.column(3);
-    const auto createdAt = dateFromStored(row.column(5));
-    if (!id || !date || content.typeId() != QMetaType::QString ||
-        fontName.typeId() != QMetaType::QString || !createdAt)
+bool holdsNoTables(SqliteDatabase &database) {
+    return database.queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_master")) == 0;
+}
+
+LegacyEntryPayload legacyEntryPayload(const SqliteStatement &row) {
+    const auto id = row.uuid(0);
+    const bool complete = id && row.columnType(1) == SQLITE_INTEGER &&
+                          row.columnType(2) == SQLITE_TEXT && row.columnType(3) == SQLITE_TEXT &&
+                          row.columnType(5) == SQLITE_INTEGER;
+    if (!complete)
         throw migrationFailure(legacyEntryIncomplete);
-    const QVariant isLocked = row.column(4);
-    return {*id,
-            *date,
-            content.toString(),
-            fontName.toString(),
-            isLocked.typeId() == QMetaType::LongLong && isLocked.toLongLong() != 0,
-            *createdAt};
+    const bool isLocked = row.columnType(4) == SQLITE_INTEGER && row.int64(4) != 0;
+    return {*id, *row.date(1), row.text(2), row.text(3), isLocked, *row.date(5)};
+}
+
+DiaryEntryDTO entryOf(const MigrationCandidate &candidate) {
+    DiaryEntryDTO entry;
+    entry.id = candidate.id;
+    entry.dayKey = candidate.dayKey;
+    entry.content = candidate.content;
+    entry.fontName = candidate.fontName;
+    entry.bodyPointSize = 16;
+    entry.status = candidate.isLocked ? DiaryEntryStatus::sealed : DiaryEntryStatus::draft;
+    entry.originTimeZone = candidate.originTimeZone;
+    entry.createdAt = candidate.createdAt;
+    entry.updatedAt = candidate.createdAt;
+    if (candidate.isLocked)
+        entry.sealedAt = candidate.createdAt;
+    entry.revision = DiaryRevision{1};
+    return entry;
 }
 
 } // namespace
@@ -105,27 +117,36 @@ PreparedDiaryStore DiaryMigrationCoordinator::prepareStore(const QString &storeU
                                                            MigrationUserDefaults &userDefaults,
                                                            const QTimeZone &timeZone) {
     const QString location = standardizedPath(storeURL);
-    createDirectory(QFileInfo(location).absolutePath());
+    createDirectories(QFileInfo(location).absolutePath());
+    const StoreModel durableModel =
+        DiaryModelProvider::model(DiaryModelProvider::currentVersionName);
 
-    if (!fileExists(location)) {
-        writeDurableStore(location, {}, {}, QUuid::createUuid());
-        return {location, false, std::nullopt, std::nullopt};
-    }
-
-    StoreModelVersion version = StoreModelVersion::unknown;
-    {
+    enum class Found { nothing, durable, legacy, other };
+    Found found = Found::nothing;
+    if (fileExists(location)) {
         // Read-write, so that a copy a crash interrupted is rolled back before anything is read.
-        MigrationSqlite db(location, MigrationSqlite::Mode::readWrite);
-        version = readStoreModel(db);
+        SqliteDatabase database(location, SqliteDatabase::OpenMode::readWrite);
+        if (isWrittenBy(database, durableModel))
+            found = Found::durable;
+        else if (isWrittenBy(database, DiaryModelProvider::legacyV1Model()))
+            found = Found::legacy;
+        // A file without a single table is what a launch that died creating the store leaves.
+        else if (!holdsNoTables(database))
+            found = Found::other;
     }
-    switch (version) {
-    case StoreModelVersion::durableV2:
+
+    switch (found) {
+    case Found::nothing:
+        writeDurableStore(location, durableModel, {}, {}, QUuid::createUuid());
+        return {location, false, std::nullopt, std::nullopt};
+    case Found::durable:
         if (auto settled = settleInterruptedMigration(location, userDefaults))
             return *settled;
         return {location, false, std::nullopt, std::nullopt};
-    case StoreModelVersion::legacyV1:
-        return migrateLegacyV1Store(location, userDefaults, timeZone);
-    case StoreModelVersion::unknown:
+    case Found::legacy:
+        return migrateLegacyV1Store(location, DiaryModelProvider::legacyV1Model(), durableModel,
+                                    userDefaults, timeZone);
+    case Found::other:
         break;
     }
     throw migrationFailure(unknownModel);
@@ -171,39 +192,43 @@ DiaryMigrationCoordinator::settleInterruptedMigration(const QString &storeURL,
         removeStoreFiles(stagedStoreURL);
     } catch (...) {
     }
-    removeFileIfPresent(places.journalURL);
+    removeFileDurably(places.journalURL);
     return PreparedDiaryStore{places.storeURL, true, existingFile(quarantineURL),
                               existingFile(conflictReportURL)};
 }
 
 void DiaryMigrationCoordinator::settleOnlyAdoptedStore(const MigrationJournal &journal,
-                                                       const QString &storeURL) const {
+                                                       const QString &storeURL) {
     {
-        MigrationSqlite db(storeURL, MigrationSqlite::Mode::readOnly);
-        MigrationSqlite::Statement statement(
-            db, QStringLiteral("SELECT migrationIdentifier FROM DiaryMetadata LIMIT 2"));
+        SqliteDatabase database(storeURL, SqliteDatabase::OpenMode::readOnly);
+        SqliteStatement statement(
+            database.handle(),
+            QStringLiteral("SELECT migrationIdentifier FROM DiaryMetadata LIMIT 2"));
         QList<std::optional<QUuid>> identifiers;
         while (statement.step())
-            identifiers.append(uuidFromText(statement.column(0).toString()));
+            identifiers.append(uuidFromText(statement.text(0)));
         if (identifiers.size() != 1 || identifiers.first() != journal.operationID)
             throw migrationFailure(journalUnadopted);
     }
     if (!journal.plannedEntryCount || !journal.plannedRecoveryCount)
         return;
     try {
-        validateStagedStore(storeURL, *journal.plannedEntryCount, *journal.plannedRecoveryCount);
+        validateStagedStore(storeURL,
+                            DiaryModelProvider::model(DiaryModelProvider::currentVersionName),
+                            *journal.plannedEntryCount, *journal.plannedRecoveryCount);
     } catch (const PersistenceError &) {
         throw migrationFailure(journalUnadopted);
     }
 }
 
 PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(
-    const QString &storeURL, MigrationUserDefaults &userDefaults, const QTimeZone &timeZone) {
+    const QString &storeURL, const StoreModel &legacyModel, const StoreModel &durableModel,
+    MigrationUserDefaults &userDefaults, const QTimeZone &timeZone) {
     const QUuid operationID = QUuid::createUuid();
     const QString identifier = uuidText(operationID);
     const Places places = Places::of(storeURL);
-    createDirectory(places.quarantineDirectory);
-    createDirectory(places.migrationsDirectory);
+    createDirectories(places.quarantineDirectory);
+    createDirectories(places.migrationsDirectory);
 
     const QString quarantineURL = places.quarantineDirectory + QStringLiteral("/LegacyV1-") +
                                   identifier + QStringLiteral(".sqlite");
@@ -222,10 +247,10 @@ PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(
 
     try {
         m_faultInjector->inject(DiaryRepositoryFaultPoint::beforeMigrationQuarantine);
-        copyStore(storeURL, quarantineURL);
+        copyStoreFile(storeURL, quarantineURL);
         m_faultInjector->inject(DiaryRepositoryFaultPoint::afterMigrationQuarantine);
 
-        const QList<LegacyEntryPayload> legacyEntries = readLegacyEntries(storeURL);
+        const QList<LegacyEntryPayload> legacyEntries = readLegacyEntries(storeURL, legacyModel);
         const CandidatePlan plan =
             buildCandidates(legacyEntries, draftKeys, userDefaults, timeZone);
         const qint64 entryCount = plan.entries.size();
@@ -243,14 +268,16 @@ PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(
             encodeMigrationJson(
                 MigrationConflictEnvelope::make(conflicts, m_clock->now()).toJson()));
 
-        writeDurableStore(stagedStoreURL, plan.entries, plan.recoveryRecords, operationID);
+        writeDurableStore(stagedStoreURL, durableModel, plan.entries, plan.recoveryRecords,
+                          operationID);
         m_faultInjector->inject(DiaryRepositoryFaultPoint::afterMigrationStageWrite);
-        validateStagedStore(stagedStoreURL, entryCount, recoveryCount);
+        validateStagedStore(stagedStoreURL, durableModel, entryCount, recoveryCount);
         m_faultInjector->inject(DiaryRepositoryFaultPoint::afterMigrationStageReopen);
 
-        copyStore(stagedStoreURL, storeURL);
+        // Through SQLite's backup, never a rename: the old store may still have a live "-wal".
+        copyStoreFile(stagedStoreURL, storeURL);
         m_faultInjector->inject(DiaryRepositoryFaultPoint::afterMigrationAdoption);
-        validateStagedStore(storeURL, entryCount, recoveryCount);
+        validateStagedStore(storeURL, durableModel, entryCount, recoveryCount);
         m_faultInjector->inject(DiaryRepositoryFaultPoint::afterMigrationFinalReopen);
     } catch (...) {
         try {
@@ -264,7 +291,7 @@ PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(
         userDefaults.removeObject(key);
     userDefaults.synchronize();
     try {
-        removeFileIfPresent(places.journalURL);
+        removeFileDurably(places.journalURL);
     } catch (...) {
     }
     try {
@@ -387,7 +414,7 @@ DiaryMigrationCoordinator::CandidatePlan DiaryMigrationCoordinator::buildCandida
     return plan;
 }
 
-void DiaryMigrationCoordinator::writeDurableStore(const QString &storeURL,
+void DiaryMigrationCoordinator::writeDurableStore(const QString &storeURL, const StoreModel &model,
                                                   const QList<MigrationCandidate> &entries,
                                                   const QList<DiaryRecoveryDTO> &recoveryRecords,
                                                   const QUuid &migrationIdentifier) const {
@@ -395,11 +422,9 @@ void DiaryMigrationCoordinator::writeDurableStore(const QString &storeURL,
         removeStoreFiles(storeURL);
     } catch (...) {
     }
-    MigrationSqlite db(storeURL, MigrationSqlite::Mode::create);
-    db.exec("PRAGMA journal_mode=DELETE");
-    // One transaction: a store that exists at all is complete, metadata included.
-    db.exec("BEGIN IMMEDIATE");
-    createDurableV2Schema(db);
+    SqliteDatabase database(storeURL, SqliteDatabase::OpenMode::readWriteCreate);
+    database.exec(QStringLiteral("PRAGMA journal_mode = DELETE"));
+    createStoreSchema(database, model);
 
     QDateTime createdAt;
     for (const auto &entry : entries) {
@@ -408,71 +433,31 @@ void DiaryMigrationCoordinator::writeDurableStore(const QString &storeURL,
     }
     if (!createdAt.isValid())
         createdAt = m_clock->now();
-    {
-        MigrationSqlite::Statement insert(
-            db, QStringLiteral("INSERT INTO DiaryMetadata (diaryID, schemaVersion, "
-                               "migrationIdentifier, createdAt, snapshotSequence) "
-                               "VALUES (?, 2, ?, ?, 0)"));
-        insert.bind(1, storedUuid(QUuid::createUuid()));
-        insert.bind(2, uuidText(migrationIdentifier));
-        insert.bind(3, storedDate(createdAt));
-        insert.step();
-    }
-    {
-        MigrationSqlite::Statement insert(
-            db,
-            QStringLiteral("INSERT INTO DiaryEntry (id, date, content, fontName, isLocked, "
-                           "createdAt, dayKey, originTimeZone, bodyPointSize, revision, "
-                           "modifiedAt, sealedAt) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 16.0, 1, ?, ?)"));
-        for (const auto &entry : entries) {
-            insert.bind(1, storedUuid(entry.id));
-            insert.bind(2, storedDate(entry.date));
-            insert.bind(3, entry.content);
-            insert.bind(4, entry.fontName);
-            insert.bind(5, entry.isLocked);
-            insert.bind(6, storedDate(entry.createdAt));
-            insert.bind(7, entry.dayKey.rawValue());
-            insert.bind(8, entry.originTimeZone);
-            insert.bind(9, storedDate(entry.createdAt));
-            insert.bind(10, entry.isLocked ? storedDate(entry.createdAt) : QVariant());
-            insert.step();
-            insert.reset();
-        }
-    }
-    {
-        MigrationSqlite::Statement insert(
-            db,
-            QStringLiteral("INSERT INTO RecoveryRecord (recoveryID, originalID, proposedDayKey, "
-                           "reason, sourceKind, preservedPayload, contentSHA256, createdAt) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-        for (const auto &record : recoveryRecords) {
-            insert.bind(1, storedUuid(record.recoveryID));
-            insert.bind(2, record.originalID ? storedUuid(*record.originalID) : QVariant());
-            insert.bind(3, record.proposedDayKey ? QVariant(record.proposedDayKey->rawValue())
-                                                 : QVariant());
-            insert.bind(4, rawValue(record.reason));
-            insert.bind(5, rawValue(record.sourceKind));
-            insert.bind(6, record.preservedPayload);
-            insert.bind(7, record.contentSHA256);
-            insert.bind(8, storedDate(record.createdAt));
-            insert.step();
-            insert.reset();
-        }
-    }
-    db.exec("COMMIT");
+    database.transaction(SqliteTransactionKind::immediate, [&] {
+        insertMetadata(database,
+                       {QUuid::createUuid(), 2, uuidText(migrationIdentifier), createdAt, 0});
+        for (const auto &entry : entries)
+            insertEntryRow(database, entryOf(entry));
+        for (const auto &record : recoveryRecords)
+            insertRecoveryRecord(database, record);
+    });
 }
 
 void DiaryMigrationCoordinator::removeStoreFiles(const QString &storeURL) {
-    removeFileIfPresent(storeURL);
-    removeFileIfPresent(storeURL + QStringLiteral("-wal"));
-    removeFileIfPresent(storeURL + QStringLiteral("-shm"));
+    // A stale "-journal" beside a new file of the same name would be rolled into it.
+    for (const QString &path : storeFilePaths(storeURL))
+        removeFileDurably(path);
 }
 
-QList<LegacyEntryPayload> DiaryMigrationCoordinator::readLegacyEntries(const QString &storeURL) {
-    MigrationSqlite db(storeURL, MigrationSqlite::Mode::readOnly);
-    MigrationSqlite::Statement select(
-        db, QStringLiteral("SELECT id, date, content, fontName, isLocked, createdAt "
-                           "FROM DiaryEntry"));
+QList<LegacyEntryPayload> DiaryMigrationCoordinator::readLegacyEntries(const QString &storeURL,
+                                                                       const StoreModel &model) {
+    SqliteDatabase database(storeURL, SqliteDatabase::OpenMode::readOnly);
+    if (const auto identity = readStoreIdentity(database); !identity || !identity->matches(model))
+        throw StoreModelMismatchError(identity ? identity->versionName : QString(),
+                                      model.versionName);
+    SqliteStatement select(database.handle(),
+                           QStringLiteral("SELECT id, date, content, fontName, isLocked, "
+                                          "createdAt FROM DiaryEntry"));
     QList<LegacyEntryPayload> entries;
     while (select.step())
         entries.append(legacyEntryPayload(select));
@@ -480,14 +465,17 @@ QList<LegacyEntryPayload> DiaryMigrationCoordinator::readLegacyEntries(const QSt
 }
 
 void DiaryMigrationCoordinator::validateStagedStore(const QString &storeURL,
+                                                    const StoreModel &model,
                                                     qint64 expectedEntryCount,
                                                     qint64 expectedRecoveryCount) {
-    MigrationSqlite db(storeURL, MigrationSqlite::Mode::readOnly);
-    if (readStoreModel(db) != StoreModelVersion::durableV2)
+    SqliteDatabase database(storeURL, SqliteDatabase::OpenMode::readOnly);
+    if (!isWrittenBy(database, model))
         throw migrationFailure(stagedIncompatible);
-    const qint64 entries = db.scalar(QStringLiteral("SELECT count(*) FROM DiaryEntry"));
-    const qint64 records = db.scalar(QStringLiteral("SELECT count(*) FROM RecoveryRecord"));
-    const qint64 metadata = db.scalar(QStringLiteral("SELECT count(*) FROM DiaryMetadata"));
+    const qint64 entries = database.queryInt64(QStringLiteral("SELECT count(*) FROM DiaryEntry"));
+    const qint64 records =
+        database.queryInt64(QStringLiteral("SELECT count(*) FROM RecoveryRecord"));
+    const qint64 metadata =
+        database.queryInt64(QStringLiteral("SELECT count(*) FROM DiaryMetadata"));
     if (entries != expectedEntryCount || records != expectedRecoveryCount || metadata != 1)
         throw migrationFailure(stagedCountsMismatch);
 }

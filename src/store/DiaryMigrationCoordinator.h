@@ -5,6 +5,7 @@
 #include "domain/DiarySnapshotDTO.h"
 #include "store/MigrationRecords.h"
 #include "store/MigrationUserDefaults.h"
+#include "store/StoreModel.h"
 
 #include <QList>
 #include <QString>
@@ -53,7 +54,8 @@ public:
     std::optional<PreparedDiaryStore>
     settleInterruptedMigration(const QString &storeURL, MigrationUserDefaults &userDefaults);
 
-    PreparedDiaryStore migrateLegacyV1Store(const QString &storeURL,
+    PreparedDiaryStore migrateLegacyV1Store(const QString &storeURL, const StoreModel &legacyModel,
+                                            const StoreModel &durableModel,
                                             MigrationUserDefaults &userDefaults,
                                             const QTimeZone &timeZone);
 
@@ -62,19 +64,21 @@ public:
                                   const MigrationUserDefaults &userDefaults,
                                   const QTimeZone &timeZone) const;
 
-    void writeDurableStore(const QString &storeURL, const QList<MigrationCandidate> &entries,
+    void writeDurableStore(const QString &storeURL, const StoreModel &model,
+                           const QList<MigrationCandidate> &entries,
                            const QList<DiaryRecoveryDTO> &recoveryRecords,
                            const QUuid &migrationIdentifier) const;
 
-    // The store file, then its "-wal" and "-shm" files; stops at the first failed removal.
+    // The store file, then the files SQLite keeps beside it; stops at the first failed removal.
     static void removeStoreFiles(const QString &storeURL);
 
-    static QList<LegacyEntryPayload> readLegacyEntries(const QString &storeURL);
+    static QList<LegacyEntryPayload> readLegacyEntries(const QString &storeURL,
+                                                       const StoreModel &model);
 
-    // Throws migrationFailed unless the store is a current store with exactly these counts and
-    // one metadata row.
-    static void validateStagedStore(const QString &storeURL, qint64 expectedEntryCount,
-                                    qint64 expectedRecoveryCount);
+    // Throws migrationFailed unless the store was written by the model and holds exactly these
+    // counts and one metadata row.
+    static void validateStagedStore(const QString &storeURL, const StoreModel &model,
+                                    qint64 expectedEntryCount, qint64 expectedRecoveryCount);
 
     // The first 16 bytes of the SHA-256 of the whole key, unchanged.
     static QUuid draftIdentifier(const QString &key);
@@ -87,7 +91,7 @@ public:
 private:
     DiaryRecoveryDTO makeRecord(const MigrationCandidate &candidate, DiaryRecoveryReason reason,
                                 bool namesCandidate) const;
-    void settleOnlyAdoptedStore(const MigrationJournal &journal, const QString &storeURL) const;
+    static void settleOnlyAdoptedStore(const MigrationJournal &journal, const QString &storeURL);
 
     std::shared_ptr<const Clock> m_clock;
     std::shared_ptr<MigrationFaultInjecting> m_faultInjector;

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "StoreFixture.h"
+
+#include "platform/UuidText.h"
 #include "store/DiaryMigrationCoordinator.h"
-#include "store/MigrationSqlite.h"
-#include "store/MigrationStoreSchema.h"
+#include "store/DiaryModelProvider.h"
+#include "store/DiaryStoreRows.h"
+#include "store/Sqlite.h"
+#include "store/StoreFile.h"
 
 #include <QSettings>
 #include <QTimeZone>
@@ -49,27 +54,50 @@ struct LegacyRow {
     QVariant createdAt;
 
     static LegacyRow of(const LegacyEntryPayload &payload) {
-        return {storedUuid(payload.id), storedDate(payload.date), payload.content,
-                payload.fontName,       payload.isLocked,         storedDate(payload.createdAt)};
+        return {uuidText(payload.id), payload.date.toMSecsSinceEpoch(),
+                payload.content,      payload.fontName,
+                payload.isLocked,     payload.createdAt.toMSecsSinceEpoch()};
     }
 };
 
-inline void writeLegacyV1Store(const QString &path, const QList<LegacyRow> &rows) {
-    MigrationSqlite db(path, MigrationSqlite::Mode::create);
-    db.exec("BEGIN");
-    createLegacyV1Schema(db);
-    MigrationSqlite::Statement insert(
-        db, QStringLiteral("INSERT INTO DiaryEntry (id, date, content, fontName, isLocked, "
-                           "createdAt) VALUES (?, ?, ?, ?, ?, ?)"));
-    for (const LegacyRow &row : rows) {
-        const QVariant values[] = {row.id,       row.date,     row.content,
-                                   row.fontName, row.isLocked, row.createdAt};
-        for (int i = 0; i < 6; ++i)
-            insert.bind(i + 1, values[i]);
-        insert.step();
-        insert.reset();
+inline void bindVariant(SqliteStatement &statement, int index, const QVariant &value) {
+    switch (value.typeId()) {
+    case QMetaType::UnknownType:
+        statement.bindNull(index);
+        break;
+    case QMetaType::Bool:
+        statement.bind(index, value.toBool());
+        break;
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        statement.bind(index, value.toLongLong());
+        break;
+    case QMetaType::QByteArray:
+        statement.bind(index, value.toByteArray());
+        break;
+    default:
+        statement.bind(index, value.toString());
     }
-    db.exec("COMMIT");
+}
+
+// An old store as the earlier version wrote it: the LegacyV1 model and its rows.
+inline void writeLegacyV1Store(const QString &path, const QList<LegacyRow> &rows) {
+    SqliteDatabase database(path, SqliteDatabase::OpenMode::readWriteCreate);
+    createStoreSchema(database, DiaryModelProvider::legacyV1Model());
+    database.transaction(SqliteTransactionKind::immediate, [&] {
+        SqliteStatement insert(
+            database.handle(),
+            QStringLiteral("INSERT INTO DiaryEntry (id, date, content, fontName, "
+                           "isLocked, createdAt) VALUES (?, ?, ?, ?, ?, ?)"));
+        for (const LegacyRow &row : rows) {
+            const QVariant values[] = {row.id,       row.date,     row.content,
+                                       row.fontName, row.isLocked, row.createdAt};
+            for (int i = 0; i < 6; ++i)
+                bindVariant(insert, i + 1, values[i]);
+            insert.execute();
+            insert.reset();
+        }
+    });
 }
 
 inline void writeLegacyV1Store(const QString &path, const QList<LegacyEntryPayload> &entries) {
@@ -89,58 +117,44 @@ inline LegacyEntryPayload legacyEntry(const QString &day, const QString &content
     return {id, noonOf(day), content, QStringLiteral("Georgia"), isLocked, noonOf(day).addSecs(60)};
 }
 
-// What a store holds, read back for checks.
+// What a store holds, read back through the repository's own row mapping.
 struct StoredDiary {
-    struct Entry {
-        QUuid id;
-        QString dayKey;
-        QString content;
-        bool isLocked = false;
-        std::optional<QDateTime> sealedAt;
-        QDateTime createdAt;
-        QDateTime modifiedAt;
-        qint64 revision = 0;
-        QString fontName;
-    };
-    QList<Entry> entries;
+    QList<DiaryEntryDTO> entries;
     QList<DiaryRecoveryDTO> recoveryRecords;
-    QStringList migrationIdentifiers;
+    QList<DiaryMetadataDTO> metadata;
 };
 
 inline StoredDiary readStoredDiary(const QString &path) {
     StoredDiary diary;
-    MigrationSqlite db(path, MigrationSqlite::Mode::readOnly);
-    MigrationSqlite::Statement entries(
-        db, QStringLiteral("SELECT id, dayKey, content, isLocked, sealedAt, createdAt, modifiedAt, "
-                           "revision, fontName FROM DiaryEntry ORDER BY dayKey"));
-    while (entries.step()) {
-        diary.entries.append({*uuidFromStored(entries.column(0)), entries.column(1).toString(),
-                              entries.column(2).toString(), entries.column(3).toLongLong() != 0,
-                              dateFromStored(entries.column(4)), *dateFromStored(entries.column(5)),
-                              *dateFromStored(entries.column(6)), entries.column(7).toLongLong(),
-                              entries.column(8).toString()});
-    }
-    MigrationSqlite::Statement records(
-        db, QStringLiteral("SELECT recoveryID, originalID, proposedDayKey, reason, sourceKind, "
-                           "preservedPayload, contentSHA256, createdAt FROM RecoveryRecord "
-                           "ORDER BY rowid"));
-    while (records.step()) {
-        DiaryRecoveryDTO record;
-        record.recoveryID = *uuidFromStored(records.column(0));
-        record.originalID = uuidFromStored(records.column(1));
-        record.proposedDayKey = DayKey::fromRawValue(records.column(2).toString());
-        record.reason = *fromRawValue<DiaryRecoveryReason>(records.column(3).toString());
-        record.sourceKind = *fromRawValue<DiaryRecoverySourceKind>(records.column(4).toString());
-        record.preservedPayload = records.column(5).toByteArray();
-        record.contentSHA256 = records.column(6).toString();
-        record.createdAt = *dateFromStored(records.column(7));
-        diary.recoveryRecords.append(record);
-    }
-    MigrationSqlite::Statement metadata(
-        db, QStringLiteral("SELECT migrationIdentifier FROM DiaryMetadata"));
+    SqliteDatabase database(path, SqliteDatabase::OpenMode::readOnly);
+    SqliteStatement entries(database.handle(),
+                            QStringLiteral("SELECT ") + entryColumns +
+                                QStringLiteral(" FROM DiaryEntry ORDER BY dayKey"));
+    while (entries.step())
+        diary.entries.append(makeEntryDTO(entries));
+    SqliteStatement records(database.handle(),
+                            QStringLiteral("SELECT ") + recoveryColumns +
+                                QStringLiteral(" FROM RecoveryRecord ORDER BY rowid"));
+    while (records.step())
+        diary.recoveryRecords.append(makeRecoveryDTO(records));
+    SqliteStatement metadata(database.handle(), QStringLiteral("SELECT ") + metadataColumns +
+                                                    QStringLiteral(" FROM DiaryMetadata"));
     while (metadata.step())
-        diary.migrationIdentifiers.append(metadata.column(0).toString());
+        diary.metadata.append(makeMetadataDTO(metadata));
     return diary;
+}
+
+inline bool isStoreOf(const QString &path, const StoreModel &model) {
+    if (!QFile::exists(path))
+        return false;
+    // Read-write, so that a copy a killed process left half done is rolled back first.
+    SqliteDatabase database(path, SqliteDatabase::OpenMode::readWrite);
+    const auto identity = readStoreIdentity(database);
+    return identity && identity->matches(model);
+}
+
+inline StoreModel durableModel() {
+    return DiaryModelProvider::model(DiaryModelProvider::currentVersionName);
 }
 
 // The text a recovery record keeps: a legacy row's content or a draft's.
@@ -150,16 +164,6 @@ inline QString preservedText(const DiaryRecoveryDTO &record) {
         return LegacyEntryPayload::fromJson(payload).content;
     return LegacyPreferenceDraftPayload::fromJson(payload).content;
 }
-
-class FixedClock final : public Clock {
-public:
-    explicit FixedClock(QDateTime now)
-        : m_now(std::move(now)) {}
-    QDateTime now() const override { return m_now; }
-
-private:
-    QDateTime m_now;
-};
 
 } // namespace velmora::test
 

@@ -61,8 +61,9 @@ class MigrationTest : public QObject {
 
     DiaryMigrationCoordinator coordinator(std::shared_ptr<MigrationFaultInjecting> injector =
                                               std::make_shared<NoMigrationFaultInjector>()) {
-        return DiaryMigrationCoordinator(std::make_shared<FixedClock>(migrationTime),
-                                         std::move(injector));
+        auto clock = std::make_shared<FixedClock>();
+        clock->moment = migrationTime;
+        return DiaryMigrationCoordinator(std::move(clock), std::move(injector));
     }
 
     PreparedDiaryStore prepare(DiaryMigrationCoordinator coordinator) {
@@ -253,11 +254,13 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(location + QStringLiteral("-wal")));
         const StoredDiary diary = readStoredDiary(location);
         QCOMPARE(diary.entries.size(), 0);
-        QCOMPARE(diary.migrationIdentifiers.size(), 1);
+        QCOMPARE(diary.metadata.size(), 1);
+        QCOMPARE(diary.metadata.first().schemaVersion, 2);
+        QCOMPARE(diary.metadata.first().createdAt, migrationTime);
 
         // A second launch leaves the current store as it is.
         QCOMPARE(prepare(coordinator()), prepared);
-        QCOMPARE(readStoredDiary(location).migrationIdentifiers, diary.migrationIdentifiers);
+        QCOMPARE(readStoredDiary(location).metadata, diary.metadata);
     }
 
     void legacyStoreIsMigrated() {
@@ -280,22 +283,25 @@ private Q_SLOTS:
         const StoredDiary diary = readStoredDiary(location);
         QStringList entries;
         for (const auto &entry : diary.entries)
-            entries.append(entry.dayKey + QLatin1Char(' ') + entry.content);
+            entries.append(entry.dayKey.rawValue() + QLatin1Char(' ') + entry.content);
         QCOMPARE(entries, (QStringList{"2024-03-04 sealed day", "2024-03-05 plain day",
                                        "2024-03-07 new day"}));
         const auto &sealed = diary.entries.first();
         QCOMPARE(sealed.id, sealedID);
         QCOMPARE(sealed.sealedAt, std::optional(sealed.createdAt));
-        QCOMPARE(sealed.modifiedAt, sealed.createdAt);
-        QCOMPARE(sealed.revision, 1);
+        QVERIFY(sealed.isSealed());
+        QCOMPARE(sealed.updatedAt, sealed.createdAt);
+        QCOMPARE(sealed.revision, DiaryRevision{1});
+        QCOMPARE(sealed.bodyPointSize, 16.0);
+        QCOMPARE(sealed.originTimeZone, QStringLiteral("Europe/Paris"));
         QCOMPARE(diary.entries.last().createdAt, migrationTime);
         QCOMPARE(
             reasonsOf(diary.recoveryRecords),
             (QStringList{"malformedDraftKey", "competingDraft", "duplicateDay", "duplicateDay"}));
 
         // The identifier names every file of the run.
-        QCOMPARE(diary.migrationIdentifiers.size(), 1);
-        const QString identifier = diary.migrationIdentifiers.first();
+        QCOMPARE(diary.metadata.size(), 1);
+        const QString identifier = diary.metadata.first().migrationIdentifier;
         QVERIFY(prepared.quarantineStoreURL->endsWith("/Quarantine/LegacyV1-" + identifier +
                                                       ".sqlite"));
         QVERIFY(
@@ -315,7 +321,9 @@ private Q_SLOTS:
         QCOMPARE(envelope.records(), expected);
 
         // The quarantine copy is the old store, unchanged.
-        QCOMPARE(DiaryMigrationCoordinator::readLegacyEntries(*prepared.quarantineStoreURL).size(),
+        QCOMPARE(DiaryMigrationCoordinator::readLegacyEntries(*prepared.quarantineStoreURL,
+                                                              DiaryModelProvider::legacyV1Model())
+                     .size(),
                  3);
         QCOMPARE(prepare(coordinator()),
                  (PreparedDiaryStore{location, false, std::nullopt, std::nullopt}));
@@ -372,15 +380,15 @@ private Q_SLOTS:
 
     void foreignStoresAreRefused() {
         {
-            MigrationSqlite db(m_store, MigrationSqlite::Mode::create);
-            db.exec("CREATE TABLE Something (x)");
+            SqliteDatabase db(m_store, SqliteDatabase::OpenMode::readWriteCreate);
+            db.exec(QStringLiteral("CREATE TABLE Something (x)"));
         }
         QCOMPARE(migrationMessage([&] { prepare(coordinator()); }),
                  QStringLiteral("The store model is neither LegacyV1 nor DurableV2."));
         writeLegacyV1Store(m_dir.filePath("legacy.sqlite"), QList<LegacyEntryPayload>{});
         QCOMPARE(migrationMessage([&] {
                      DiaryMigrationCoordinator::validateStagedStore(m_dir.filePath("legacy.sqlite"),
-                                                                    0, 0);
+                                                                    durableModel(), 0, 0);
                  }),
                  QStringLiteral("The staged store is not compatible with DurableV2."));
     }
@@ -401,17 +409,18 @@ private Q_SLOTS:
         QFETCH(bool, passes);
         auto plan =
             coordinator().buildCandidates({legacyEntry("2024-01-01", "x")}, {}, *m_defaults, paris);
-        coordinator().writeDurableStore(m_store, plan.entries, plan.recoveryRecords,
+        coordinator().writeDurableStore(m_store, durableModel(), plan.entries, plan.recoveryRecords,
                                         QUuid::createUuid());
         {
-            MigrationSqlite db(m_store, MigrationSqlite::Mode::readWrite);
+            SqliteDatabase db(m_store, SqliteDatabase::OpenMode::readWrite);
             if (extraMetadata > 0)
-                db.exec("INSERT INTO DiaryMetadata SELECT * FROM DiaryMetadata");
+                db.exec(QStringLiteral("INSERT INTO DiaryMetadata SELECT * FROM DiaryMetadata"));
             if (extraMetadata < 0)
-                db.exec("DELETE FROM DiaryMetadata");
+                db.exec(QStringLiteral("DELETE FROM DiaryMetadata"));
         }
         QCOMPARE(migrationMessage([&] {
-                     DiaryMigrationCoordinator::validateStagedStore(m_store, expectedEntries, 0);
+                     DiaryMigrationCoordinator::validateStagedStore(m_store, durableModel(),
+                                                                    expectedEntries, 0);
                  }),
                  passes ? QString()
                         : QStringLiteral(

@@ -45,10 +45,7 @@ QHash<QString, int> textsIn(const QString &storePath) {
 }
 
 bool isCurrentStore(const QString &storePath) {
-    if (!QFile::exists(storePath))
-        return false;
-    MigrationSqlite db(storePath, MigrationSqlite::Mode::readWrite);
-    return readStoreModel(db) == StoreModelVersion::durableV2;
+    return isStoreOf(storePath, durableModel());
 }
 
 } // namespace
