@@ -1,0 +1,574 @@
+#include "domain/DiarySessionStore.h"
+
+#include "domain/DiarySessionError.h"
+#include "platform/AsyncSleep.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include <exception>
+
+namespace velmora {
+
+namespace {
+
+// Unsaved writing in the shape of an entry, so it can be kept as a recovery record.
+DiaryEntryDTO entryFromDraft(const DiaryDraftDTO &draft) {
+    return DiaryEntryDTO{draft.id,
+                         draft.dayKey,
+                         draft.content,
+                         draft.fontName,
+                         draft.bodyPointSize,
+                         DiaryEntryStatus::draft,
+                         draft.originTimeZone,
+                         draft.createdAt,
+                         draft.updatedAt,
+                         std::nullopt,
+                         draft.revision};
+}
+
+bool isRejectedSave(const PersistenceError &error) {
+    return error.errorCase() == PersistenceError::Case::conflict ||
+           error.errorCase() == PersistenceError::Case::entryAlreadySealed;
+}
+
+QString translated(const char *text) {
+    return QCoreApplication::translate("DiarySessionStore", text);
+}
+
+} // namespace
+
+DiarySessionStore::DiarySessionStore(std::shared_ptr<DiaryRepository> repository,
+                                     std::shared_ptr<SettingsStore> settings,
+                                     GregorianCalendar calendar, std::shared_ptr<const Clock> clock,
+                                     AutosaveTiming timing, QObject *parent)
+    : QObject(parent)
+    , m_repository(std::move(repository))
+    , m_settings(std::move(settings))
+    , m_clock(clock ? std::move(clock) : std::make_shared<SystemClock>())
+    , m_calendar(std::move(calendar))
+    // The system's date, not the clock's: the first change of day decides what opens.
+    , m_selectedDay(DayKey::fromDate(QDateTime::currentDateTimeUtc(), m_calendar))
+    , m_phase(DiarySessionPhase::loading(m_selectedDay)) {
+    const QPointer<DiarySessionStore> self(this);
+    m_autosave = new DraftAutosaveCoordinator(
+        timing.idle, timing.maximum,
+        [self](DiaryDraftDTO draft, qint64 sequence) -> QCoro::Task<DiarySaveResult> {
+            if (!self)
+                throw PersistenceError::storeUnavailable();
+            return self->performAutosave(std::move(draft), sequence);
+        },
+        [self](const DiarySaveResult &result) {
+            if (self)
+                self->acknowledgeSave(result);
+        },
+        this);
+    m_autosave->setStateDidChange([self](const DiarySaveState &state) {
+        if (self)
+            self->autosaveStateDidChange(state);
+    });
+}
+
+DiarySessionStore::~DiarySessionStore() = default;
+
+template <typename T, typename Signal>
+void DiarySessionStore::publish(T &field, T value, Signal changed) {
+    Q_EMIT objectWillChange();
+    field = std::move(value);
+    Q_EMIT(this->*changed)(field);
+}
+
+void DiarySessionStore::setSelectedDay(DayKey day) {
+    publish(m_selectedDay, std::move(day), &DiarySessionStore::selectedDayChanged);
+}
+
+void DiarySessionStore::setCurrentEntry(std::optional<DiaryEntryDTO> entry) {
+    publish(m_currentEntry, std::move(entry), &DiarySessionStore::currentEntryChanged);
+}
+
+void DiarySessionStore::setSaveState(DiarySaveState state) {
+    publish(m_saveState, std::move(state), &DiarySessionStore::saveStateChanged);
+}
+
+void DiarySessionStore::setAuthoringAccess(DiaryAuthoringAccess access) {
+    publish(m_authoringAccess, access, &DiarySessionStore::authoringAccessChanged);
+}
+
+void DiarySessionStore::setPhase(DiarySessionPhase phase) {
+    publish(m_phase, std::move(phase), &DiarySessionStore::phaseChanged);
+}
+
+DiarySessionStore::Snapshot DiarySessionStore::snapshot() const {
+    return {m_selectedDay, m_currentEntry, m_saveState, m_authoringAccess, m_phase};
+}
+
+void DiarySessionStore::restore(const Snapshot &snapshot) {
+    setSelectedDay(snapshot.selectedDay);
+    setCurrentEntry(snapshot.currentEntry);
+    setSaveState(snapshot.saveState);
+    setAuthoringAccess(snapshot.authoringAccess);
+    setPhase(snapshot.phase);
+}
+
+DayKey DiarySessionStore::today() const {
+    return DayKey::fromDate(m_clock->now(), m_calendar);
+}
+
+QCoro::Task<void> DiarySessionStore::selectToday(CancellationToken token) {
+    co_await changeDay(today(), std::move(token));
+}
+
+QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken token) {
+    const QPointer<DiarySessionStore> self(this);
+    const quint64 generation = ++m_selectionGeneration;
+    const Snapshot before = snapshot();
+    const auto owned = [&] { return self && m_selectionGeneration == generation; };
+    bool loadingBegan = false;
+    // Only the change that still owns the state puts it back; an overtaken one leaves it alone.
+    const auto abandon = [&]() -> std::exception_ptr {
+        if (!owned())
+            return std::make_exception_ptr(CancellationError());
+        if (loadingBegan)
+            restore(before);
+        return nullptr;
+    };
+
+    std::optional<DiaryEntryDTO> loaded;
+    for (;;) {
+        const bool flushed = co_await flushPendingWriting();
+        if (!flushed) {
+            if (auto cancelled = abandon())
+                std::rethrow_exception(cancelled);
+            throw PersistenceError::writeFailed(
+                translated("Pending writing could not be saved before changing pages."));
+        }
+        if (token.isCancelled() || !owned()) {
+            if (auto cancelled = abandon())
+                std::rethrow_exception(cancelled);
+            throw CancellationError();
+        }
+
+        setPhase(DiarySessionPhase::loading(target));
+        loadingBegan = true;
+        const auto repository = m_repository;
+        std::exception_ptr readError;
+        try {
+            loaded = co_await repository->entry(target);
+        } catch (...) {
+            readError = std::current_exception();
+        }
+        if (readError || token.isCancelled() || !owned()) {
+            if (auto cancelled = abandon())
+                std::rethrow_exception(cancelled);
+            if (readError)
+                std::rethrow_exception(readError);
+            throw CancellationError();
+        }
+        // Writing typed while the day loaded belongs to the day it was typed on: store it before
+        // that day is left (and read again, in case it was the target itself).
+        if (!m_autosave->inFlight() && !m_autosave->pendingEdit())
+            break;
+    }
+
+    setSelectedDay(target);
+    setCurrentEntry(loaded);
+    m_pendingDraft.reset();
+    setSaveState(loaded && loaded->isSealed() ? DiarySaveState::sealed() : DiarySaveState::idle());
+    co_await refreshAuthoringAccess();
+    if (token.isCancelled() || !owned()) {
+        if (auto cancelled = abandon())
+            std::rethrow_exception(cancelled);
+        throw CancellationError();
+    }
+}
+
+QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {
+    if (m_currentEntry) {
+        if (m_currentEntry->isSealed()) {
+            setAuthoringAccess(DiaryAuthoringAccess::sealed);
+            setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
+        } else {
+            setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
+            setPhase(DiarySessionPhase::editingDraft(m_selectedDay));
+        }
+        co_return;
+    }
+    const DayKey now = today();
+    if (m_selectedDay > now) {
+        setAuthoringAccess(DiaryAuthoringAccess::futureDateUnavailable);
+        setPhase(DiarySessionPhase::authoringUnavailable(
+            m_selectedDay, DiaryAuthoringAccess::futureDateUnavailable));
+    } else if (m_selectedDay < now) {
+        setAuthoringAccess(DiaryAuthoringAccess::requiresPastDateConfirmation);
+        setPhase(DiarySessionPhase::authoringUnavailable(
+            m_selectedDay, DiaryAuthoringAccess::requiresPastDateConfirmation));
+    } else {
+        setAuthoringAccess(DiaryAuthoringAccess::allowed);
+        setPhase(DiarySessionPhase::blank(m_selectedDay));
+    }
+}
+
+void DiarySessionStore::confirmWritingForPastDay() {
+    if (m_currentEntry || m_authoringAccess != DiaryAuthoringAccess::requiresPastDateConfirmation)
+        return;
+    setAuthoringAccess(DiaryAuthoringAccess::allowed);
+    setPhase(DiarySessionPhase::blank(m_selectedDay));
+}
+
+QCoro::Task<QSet<int>> DiarySessionStore::entryDays(QDateTime dateInMonth) {
+    std::optional<QDateTime> first;
+    std::optional<QDateTime> next;
+    if (dateInMonth.isValid()) {
+        const auto month = m_calendar.components(dateInMonth);
+        first = m_calendar.date(month.year, month.month, 1);
+        next = month.month == 12 ? m_calendar.date(month.year + 1, 1, 1)
+                                 : m_calendar.date(month.year, month.month + 1, 1);
+    }
+    if (!first || !next)
+        throw PersistenceError::invalidData(translated("The selected calendar month is invalid."));
+
+    const GregorianCalendar calendar = m_calendar;
+    const auto repository = m_repository;
+    const QList<DayKey> keys = co_await repository->dayKeys(DayKey::fromDate(*first, calendar),
+                                                            DayKey::fromDate(*next, calendar),
+                                                            DiaryRepository::dayKeysLimitCap);
+    QSet<int> days;
+    for (const DayKey &key : keys) {
+        if (const auto date = key.date(calendar))
+            days.insert(calendar.components(*date).day);
+    }
+    co_return days;
+}
+
+void DiarySessionStore::handle(DiaryCommand command) {
+    publish(m_lastCommand, std::optional<DiaryCommand>(command),
+            &DiarySessionStore::lastCommandChanged);
+}
+
+QCoro::Task<void> DiarySessionStore::waitWhileSaveInFlight() {
+    const QPointer<DiarySessionStore> self(this);
+    // A fresh, uncancellable sleep each time: it always returns to the event loop, where the
+    // save being waited for completes, so this can never spin.
+    while (self && m_autosave->inFlight())
+        co_await sleepFor(flushPollInterval);
+}
+
+QCoro::Task<bool> DiarySessionStore::flushPendingWriting() {
+    const QPointer<DiarySessionStore> self(this);
+    m_autosave->cancelTimers();
+    for (;;) {
+        co_await waitWhileSaveInFlight();
+        if (!self)
+            co_return false;
+        if (!m_autosave->pendingEdit())
+            co_return true;
+        const bool saved = co_await m_autosave->flush();
+        if (!self || !saved)
+            co_return false;
+    }
+}
+
+void DiarySessionStore::updateDraft(const QString &content, const std::optional<QString> &fontName,
+                                    std::optional<double> bodyPointSize) {
+    if (m_currentEntry && m_currentEntry->isSealed())
+        throw PersistenceError::entryAlreadySealed();
+    // The page becomes read-only once the seal is stored; writing now would be lost by it.
+    if (m_phase.kind == DiarySessionPhase::Kind::sealing)
+        throw PersistenceError::entryAlreadySealed();
+    switch (m_authoringAccess) {
+    case DiaryAuthoringAccess::requiresPastDateConfirmation:
+        throw DiarySessionError(DiarySessionError::Case::pastDateConfirmationRequired);
+    case DiaryAuthoringAccess::futureDateUnavailable:
+        throw DiarySessionError(DiarySessionError::Case::futureDateUnavailable);
+    case DiaryAuthoringAccess::sealed:
+        throw PersistenceError::entryAlreadySealed();
+    case DiaryAuthoringAccess::allowed:
+    case DiaryAuthoringAccess::existingDraft:
+        break;
+    }
+
+    const QDateTime now = m_clock->now();
+    const std::optional<DiaryDraftDTO> earlier =
+        m_pendingDraft && m_pendingDraft->dayKey == m_selectedDay ? m_pendingDraft : std::nullopt;
+    const QString trimmedFont = fontName.value_or(QString()).trimmed();
+
+    DiaryDraftDTO draft;
+    draft.id = m_currentEntry ? m_currentEntry->id : (earlier ? earlier->id : QUuid::createUuid());
+    draft.dayKey = m_selectedDay;
+    draft.content = content;
+    draft.fontName = trimmedFont.isEmpty() ? m_settings->selectedFont() : trimmedFont;
+    draft.bodyPointSize = bodyPointSize ? *bodyPointSize
+                                        : (m_currentEntry ? m_currentEntry->bodyPointSize
+                                                          : m_settings->defaultFontSize());
+    draft.originTimeZone = m_calendar.timeZoneIdentifier();
+    draft.createdAt =
+        m_currentEntry ? m_currentEntry->createdAt : (earlier ? earlier->createdAt : now);
+    draft.updatedAt = now;
+    draft.revision = m_currentEntry ? m_currentEntry->revision : DiaryRevision{};
+
+    m_pendingDraft = draft;
+    setPhase(DiarySessionPhase::editingDraft(m_selectedDay));
+    m_autosave->schedule(draft);
+}
+
+QString DiarySessionStore::currentText() const {
+    if (m_pendingDraft && m_pendingDraft->dayKey == m_selectedDay)
+        return m_pendingDraft->content;
+    return m_currentEntry ? m_currentEntry->content : QString();
+}
+
+QCoro::Task<DiarySaveResult> DiarySessionStore::performAutosave(DiaryDraftDTO draft,
+                                                                qint64 editSequence) {
+    // The entry's identity and revision come from the entry of the draft's own day; a draft of
+    // a day no longer shown keeps those it was made with.
+    std::optional<DiaryRevision> expectedRevision;
+    if (m_currentEntry && m_currentEntry->dayKey == draft.dayKey) {
+        expectedRevision = m_currentEntry->revision;
+        draft.id = m_currentEntry->id;
+        draft.createdAt = m_currentEntry->createdAt;
+        draft.revision = m_currentEntry->revision;
+    } else if (draft.dayKey == m_selectedDay) {
+        draft.revision = DiaryRevision{};
+    } else if (draft.revision.rawValue > 0) {
+        expectedRevision = draft.revision;
+    }
+
+    const QPointer<DiarySessionStore> self(this);
+    const auto repository = m_repository;
+    std::exception_ptr failure;
+    bool rejected = false;
+    std::optional<DiarySaveResult> result;
+    try {
+        result = co_await repository->save(draft, expectedRevision, editSequence);
+    } catch (const PersistenceError &error) {
+        failure = std::current_exception();
+        rejected = isRejectedSave(error);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        // A save refused because the stored entry moved on would be refused forever: bring the
+        // entry up to date first, keeping whatever would otherwise be lost.
+        if (rejected && self)
+            co_await self->recoverRejectedSave(draft);
+        std::rethrow_exception(failure);
+    }
+    co_return *result;
+}
+
+QCoro::Task<void> DiarySessionStore::recoverRejectedSave(DiaryDraftDTO draft) {
+    const QPointer<DiarySessionStore> self(this);
+    const auto repository = m_repository;
+    std::optional<DiaryEntryDTO> stored;
+    try {
+        stored = co_await repository->entry(draft.dayKey);
+    } catch (...) {
+        co_return; // the edit stays pending; a later retry tries again
+    }
+    if (!self)
+        co_return;
+    const auto shown = [&] { return self && m_selectedDay == draft.dayKey; };
+
+    if (stored && stored->isSealed()) {
+        // Sealed elsewhere: show the sealed entry (which also refuses further edits), keep the
+        // newest unsaved text aside, then let the page become read-only.
+        if (shown())
+            setCurrentEntry(stored);
+        const DiaryDraftDTO newest = pendingLocalDraft(draft.dayKey).value_or(draft);
+        if (newest.content != stored->content) {
+            try {
+                co_await repository->preserveRecovery(entryFromDraft(newest));
+            } catch (...) {
+                co_return; // not kept: the text stays pending rather than being dropped
+            }
+        }
+        if (shown())
+            m_sealAfterRejectedSave = true;
+        co_return;
+    }
+
+    // A draft moved on elsewhere: keep the stored version, then save the user's text on top.
+    if (stored && stored->content != draft.content) {
+        try {
+            co_await repository->preserveRecovery(*stored);
+        } catch (...) {
+            co_return;
+        }
+    }
+    if (shown())
+        setCurrentEntry(stored);
+}
+
+void DiarySessionStore::acknowledgeSave(const DiarySaveResult &result) {
+    m_lastSavedDay = result.entry.dayKey;
+    if (result.entry.dayKey == m_selectedDay)
+        setCurrentEntry(result.entry);
+    if (m_pendingDraft && m_pendingDraft->dayKey == result.entry.dayKey &&
+        m_pendingDraft->content == result.entry.content)
+        m_pendingDraft.reset();
+}
+
+void DiarySessionStore::autosaveStateDidChange(const DiarySaveState &state) {
+    applyAutosaveState(state);
+    if (state.kind == DiarySaveState::Kind::failed && m_sealAfterRejectedSave) {
+        m_sealAfterRejectedSave = false;
+        m_pendingDraft.reset();
+        m_autosave->enterSealedState();
+    }
+}
+
+void DiarySessionStore::applyAutosaveState(const DiarySaveState &state) {
+    setSaveState(state);
+    switch (state.kind) {
+    case DiarySaveState::Kind::pending:
+    case DiarySaveState::Kind::idle:
+        applyPendingOrIdlePhase();
+        break;
+    case DiarySaveState::Kind::saving:
+        setPhase(DiarySessionPhase::saving(m_selectedDay));
+        break;
+    case DiarySaveState::Kind::saved:
+        if (m_lastSavedDay != m_selectedDay) {
+            restoreEditingPhase();
+        } else if (m_currentEntry && m_currentEntry->isSealed()) {
+            setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
+        } else {
+            setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
+            setPhase(DiarySessionPhase::editingDraft(m_selectedDay));
+        }
+        break;
+    case DiarySaveState::Kind::failed:
+        setPhase(DiarySessionPhase::saveFailed(m_selectedDay, state.message));
+        break;
+    case DiarySaveState::Kind::sealed:
+        setAuthoringAccess(DiaryAuthoringAccess::sealed);
+        setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
+        break;
+    }
+}
+
+void DiarySessionStore::applyPendingOrIdlePhase() {
+    if (!m_currentEntry && m_authoringAccess == DiaryAuthoringAccess::allowed)
+        setPhase(DiarySessionPhase::blank(m_selectedDay));
+    else
+        restoreEditingPhase();
+}
+
+void DiarySessionStore::restoreEditingPhase() {
+    if ((m_currentEntry && !m_currentEntry->isSealed()) || m_pendingDraft)
+        setPhase(DiarySessionPhase::editingDraft(m_selectedDay));
+}
+
+QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
+    const QPointer<DiarySessionStore> self(this);
+    const bool flushed = co_await flushPendingWriting();
+    if (!self)
+        throw CancellationError();
+    if (!flushed) {
+        restoreEditingPhase();
+        throw PersistenceError::writeFailed(
+            translated("The latest writing could not be saved before sealing."));
+    }
+    if (!m_currentEntry)
+        throw PersistenceError::invalidData(translated("There is no draft for the selected day."));
+    if (m_currentEntry->isSealed())
+        throw PersistenceError::entryAlreadySealed();
+
+    const DiaryEntryDTO entry = *m_currentEntry;
+    const quint64 generation = m_selectionGeneration;
+    setPhase(DiarySessionPhase::sealing(m_selectedDay));
+    const auto repository = m_repository;
+    std::exception_ptr failure;
+    std::optional<DiaryEntryDTO> sealed;
+    try {
+        sealed = co_await repository->seal(entry.id, entry.revision);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // A change of day that started meanwhile owns what is shown now.
+    const bool stillShown = self && m_selectionGeneration == generation;
+    if (failure) {
+        if (stillShown) {
+            setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
+            restoreEditingPhase();
+        }
+        std::rethrow_exception(failure);
+    }
+    if (stillShown) {
+        setCurrentEntry(sealed);
+        setAuthoringAccess(DiaryAuthoringAccess::sealed);
+        setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
+        m_pendingDraft.reset();
+        m_autosave->enterSealedState();
+    }
+    co_return *sealed;
+}
+
+bool DiarySessionStore::hasPendingLocalWriting() const {
+    if (m_pendingDraft)
+        return true;
+    switch (m_saveState.kind) {
+    case DiarySaveState::Kind::pending:
+    case DiarySaveState::Kind::saving:
+    case DiarySaveState::Kind::failed:
+        return true;
+    case DiarySaveState::Kind::saved:
+    case DiarySaveState::Kind::idle:
+    case DiarySaveState::Kind::sealed:
+        return false;
+    }
+    return false;
+}
+
+std::optional<DiaryDraftDTO> DiarySessionStore::pendingLocalDraft(const DayKey &day) const {
+    if (m_pendingDraft && m_pendingDraft->dayKey == day)
+        return m_pendingDraft;
+    if (const auto &edit = m_autosave->pendingEdit(); edit && edit->draft.dayKey == day)
+        return edit->draft;
+    return std::nullopt;
+}
+
+QCoro::Task<void> DiarySessionStore::applySyncedEntry(DiaryEntryDTO entry) {
+    if (entry.dayKey != m_selectedDay)
+        co_return;
+    const QPointer<DiarySessionStore> self(this);
+    const auto repository = m_repository;
+
+    // Keep the local writing the synced entry is about to replace. Typing may go on while the
+    // copy is written, so look again until what is pending has been kept; a save still running
+    // finishes first, so its outcome is known.
+    std::optional<QString> keptContent;
+    for (;;) {
+        co_await waitWhileSaveInFlight();
+        if (!self || entry.dayKey != m_selectedDay)
+            co_return;
+        const auto local = pendingLocalDraft(entry.dayKey);
+        if (!local || local->content == entry.content || local->content == keptContent)
+            break;
+        co_await repository->preserveRecovery(entryFromDraft(*local));
+        if (!self)
+            co_return;
+        keptContent = local->content;
+    }
+
+    setCurrentEntry(entry);
+    if (entry.isSealed()) {
+        m_pendingDraft.reset();
+        m_autosave->enterSealedState();
+        setAuthoringAccess(DiaryAuthoringAccess::sealed);
+        setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
+    } else {
+        if (pendingLocalDraft(entry.dayKey)) {
+            m_pendingDraft.reset();
+            m_autosave->discardPendingEdit();
+        } else if (!m_pendingDraft) {
+            setSaveState(DiarySaveState::idle());
+        }
+        setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
+        setPhase(DiarySessionPhase::editingDraft(m_selectedDay));
+    }
+    publish(m_syncedChangeCount, m_syncedChangeCount + 1,
+            &DiarySessionStore::syncedChangeCountChanged);
+}
+
+} // namespace velmora

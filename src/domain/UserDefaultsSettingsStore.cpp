@@ -1,0 +1,109 @@
+#include "domain/UserDefaultsSettingsStore.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velmora {
+
+namespace {
+
+// Like std::clamp, except that a NaN passes through: it is stored as it came and reads back as
+// the default.
+double clampedKeepingNaN(double value, double minimum, double maximum) {
+    if (std::isnan(value))
+        return value;
+    return std::min(std::max(value, minimum), maximum);
+}
+
+} // namespace
+
+UserDefaultsSettingsStore::UserDefaultsSettingsStore(std::shared_ptr<UserDefaults> defaults,
+                                                     QString defaultFont,
+                                                     std::shared_ptr<const Clock> clock,
+                                                     QObject *parent)
+    : QObject(parent)
+    , m_defaults(std::move(defaults))
+    , m_defaultFont(std::move(defaultFont))
+    , m_clock(clock ? std::move(clock) : std::make_shared<SystemClock>()) {}
+
+double UserDefaultsSettingsStore::readingScale() const {
+    if (!m_defaults->contains(readingScaleKey))
+        return defaultReadingScale;
+    const double stored = m_defaults->doubleValue(readingScaleKey);
+    if (!std::isfinite(stored))
+        return defaultReadingScale;
+    return std::clamp(stored, minimumReadingScale, maximumReadingScale);
+}
+
+void UserDefaultsSettingsStore::setReadingScale(double scale) {
+    Q_EMIT objectWillChange();
+    m_defaults->setDouble(readingScaleKey, scale);
+    Q_EMIT readingScaleChanged();
+}
+
+QString UserDefaultsSettingsStore::selectedFont() const {
+    const QString stored = m_defaults->stringValue(selectedFontKey).value_or(QString()).trimmed();
+    return stored.isEmpty() ? m_defaultFont : stored;
+}
+
+void UserDefaultsSettingsStore::setSelectedFont(const QString &fontName) {
+    const QString trimmed = fontName.trimmed();
+    Q_EMIT objectWillChange();
+    if (trimmed.isEmpty())
+        m_defaults->remove(selectedFontKey);
+    else
+        m_defaults->setString(selectedFontKey, trimmed);
+    Q_EMIT selectedFontChanged();
+}
+
+double UserDefaultsSettingsStore::defaultFontSize() const {
+    if (!m_defaults->contains(defaultFontSizeKey))
+        return defaultBodyPointSize;
+    const double stored = m_defaults->doubleValue(defaultFontSizeKey);
+    if (!std::isfinite(stored))
+        return defaultBodyPointSize;
+    return std::clamp(stored, minimumBodyPointSize, maximumBodyPointSize);
+}
+
+void UserDefaultsSettingsStore::setDefaultFontSize(double size) {
+    Q_EMIT objectWillChange();
+    m_defaults->setDouble(defaultFontSizeKey,
+                          clampedKeepingNaN(size, minimumBodyPointSize, maximumBodyPointSize));
+    Q_EMIT defaultFontSizeChanged();
+}
+
+QString UserDefaultsSettingsStore::userName() const {
+    return m_defaults->stringValue(userNameKey).value_or(QString());
+}
+
+void UserDefaultsSettingsStore::setUserName(const QString &name) {
+    const QString previous = userName();
+    Q_EMIT objectWillChange();
+    m_defaults->setString(userNameKey, name);
+    if (name != previous)
+        m_defaults->setDate(userNameChangedAtKey, m_clock->now());
+    Q_EMIT userNameChanged();
+}
+
+void UserDefaultsSettingsStore::setUserName(const QString &name, const QDateTime &changedAt) {
+    Q_EMIT objectWillChange();
+    m_defaults->setString(userNameKey, name);
+    m_defaults->setDate(userNameChangedAtKey, changedAt);
+    Q_EMIT userNameChanged();
+}
+
+std::optional<QDateTime> UserDefaultsSettingsStore::userNameChangedAt() const {
+    return m_defaults->dateValue(userNameChangedAtKey);
+}
+
+QString UserDefaultsSettingsStore::appAppearance() const {
+    return m_defaults->stringValue(appAppearanceKey).value_or(QStringLiteral("system"));
+}
+
+void UserDefaultsSettingsStore::setAppAppearance(const QString &appearance) {
+    Q_EMIT objectWillChange();
+    m_defaults->setString(appAppearanceKey, appearance);
+    Q_EMIT appAppearanceChanged();
+}
+
+} // namespace velmora

@@ -1,0 +1,349 @@
+#include "SessionFixture.h"
+
+#include <QSignalSpy>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+QStringList contents(const QList<DiaryEntryDTO> &entries) {
+    QStringList result;
+    for (const DiaryEntryDTO &entry : entries)
+        result.append(entry.content);
+    return result;
+}
+
+} // namespace
+
+class SessionWritingTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void sealSavesPendingWritingFirst() {
+        SessionFixture f;
+        f.seed(SessionFixture::today, QStringLiteral("Draft"));
+        f.open(SessionFixture::today);
+        f.session->updateDraft(QStringLiteral("Draft, finished"));
+        const DiaryEntryDTO sealed = velmora::test::waitFor(f.session->seal());
+
+        QCOMPARE(sealed.content, QStringLiteral("Draft, finished"));
+        QVERIFY(f.repository->stored(SessionFixture::today)->isSealed());
+        QCOMPARE(f.session->currentEntry(), std::optional(sealed));
+        QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::sealed);
+        QCOMPARE(f.session->phase(), DiarySessionPhase::readingSealed(SessionFixture::today));
+        QCOMPARE(f.session->saveState(), DiarySaveState::sealed());
+        QVERIFY(!f.session->hasPendingLocalWriting());
+    }
+
+    void sealRefusals_data() {
+        QTest::addColumn<bool>("withEntry");
+        QTest::addColumn<bool>("sealedAlready");
+        QTest::addColumn<bool>("saveFails");
+        QTest::addColumn<bool>("sealFails");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<DiarySessionPhase::Kind>("phase");
+
+        using P = DiarySessionPhase::Kind;
+        QTest::newRow("pending writing not saved")
+            << true << false << true << false
+            << "The diary could not be saved: The latest writing could not be saved before "
+               "sealing."
+            << P::editingDraft;
+        QTest::newRow("no entry") << false << false << false << false
+                                  << "The diary contains invalid data: There is no draft for the "
+                                     "selected day."
+                                  << P::blank;
+        QTest::newRow("already sealed")
+            << true << true << false << false << "This diary entry is already sealed."
+            << P::readingSealed;
+        QTest::newRow("store refuses") << true << false << false << true
+                                       << "The diary backup failed: Busy." << P::editingDraft;
+    }
+
+    void sealRefusals() {
+        QFETCH(bool, withEntry);
+        QFETCH(bool, sealedAlready);
+        QFETCH(bool, saveFails);
+        QFETCH(bool, sealFails);
+        QFETCH(QString, message);
+        QFETCH(DiarySessionPhase::Kind, phase);
+
+        SessionFixture f;
+        if (withEntry)
+            f.seed(SessionFixture::today, QStringLiteral("Words"),
+                   sealedAlready ? DiaryEntryStatus::sealed : DiaryEntryStatus::draft);
+        f.open(SessionFixture::today);
+        if (saveFails) {
+            f.repository->failNext(Operation::save, PersistenceError::writeFailed("Disk full."));
+            f.session->updateDraft(QStringLiteral("More words"));
+        }
+        if (sealFails)
+            f.repository->failNext(Operation::seal, PersistenceError::backupFailed("Busy."));
+
+        const auto error = failureOf<PersistenceError>(f.session->seal());
+        QVERIFY(error);
+        QCOMPARE(error->message(), message);
+        QCOMPARE(f.session->phase().kind, phase);
+        QCOMPARE(f.repository->stored(SessionFixture::today).has_value(), withEntry);
+        if (withEntry)
+            QCOMPARE(f.repository->stored(SessionFixture::today)->isSealed(), sealedAlready);
+        if (sealFails)
+            QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::existingDraft);
+        if (saveFails)
+            QCOMPARE(f.session->currentText(), QStringLiteral("More words"));
+    }
+
+    // An edit belongs to the day it was typed on, even when a change of day is loading.
+    void editWhileTheNextDayLoads_data() {
+        QTest::addColumn<DayKey>("target");
+        QTest::addColumn<bool>("targetStored");
+        QTest::addColumn<DiaryAuthoringAccess>("access");
+
+        QTest::newRow("to a stored day with the same revision")
+            << SessionFixture::yesterday << true << DiaryAuthoringAccess::existingDraft;
+        QTest::newRow("to a blank past day") << SessionFixture::yesterday << false
+                                             << DiaryAuthoringAccess::requiresPastDateConfirmation;
+        QTest::newRow("to a blank future day")
+            << SessionFixture::tomorrow << false << DiaryAuthoringAccess::futureDateUnavailable;
+        QTest::newRow("reloading the same day")
+            << SessionFixture::today << false << DiaryAuthoringAccess::existingDraft;
+    }
+
+    void editWhileTheNextDayLoads() {
+        QFETCH(DayKey, target);
+        QFETCH(bool, targetStored);
+        QFETCH(DiaryAuthoringAccess, access);
+
+        SessionFixture f;
+        const DiaryEntryDTO today = f.seed(SessionFixture::today, QStringLiteral("Today"));
+        std::optional<DiaryEntryDTO> other;
+        if (targetStored)
+            other = f.seed(target, QStringLiteral("The other day"));
+        f.open(SessionFixture::today);
+
+        // Typed just before the read returns, so the edit is still pending when it does.
+        f.repository->beforeNext(Operation::entry, [&] {
+            QCOMPARE(f.session->phase(), DiarySessionPhase::loading(target));
+            f.session->updateDraft(QStringLiteral("Typed while loading"));
+        });
+        velmora::test::waitFor(f.session->changeDay(target));
+
+        const auto storedToday = f.repository->stored(SessionFixture::today);
+        QCOMPARE(storedToday->content, QStringLiteral("Typed while loading"));
+        QCOMPARE(storedToday->id, today.id);
+        QCOMPARE(f.repository->stored(target),
+                 target == SessionFixture::today ? storedToday : other);
+        QCOMPARE(f.session->selectedDay(), target);
+        QCOMPARE(f.session->currentEntry(), f.repository->stored(target));
+        QCOMPARE(f.session->currentText(),
+                 f.session->currentEntry() ? f.session->currentEntry()->content : QString());
+        QCOMPARE(f.session->authoringAccess(), access);
+        QVERIFY(!f.session->hasPendingLocalWriting());
+    }
+
+    // A save that arrives for a day no longer shown keeps that day's own identity and leaves
+    // the open day alone.
+    void saveOfAnotherDayKeepsItsOwnIdentity() {
+        SessionFixture f;
+        const DiaryEntryDTO earlier = f.seed(SessionFixture::yesterday, QStringLiteral("Then"));
+        const DiaryEntryDTO shown = f.seed(SessionFixture::today, QStringLiteral("Now"));
+        f.open(SessionFixture::today);
+
+        DiaryDraftDTO draft{earlier.id,
+                            earlier.dayKey,
+                            QStringLiteral("Then, again"),
+                            earlier.fontName,
+                            18,
+                            earlier.originTimeZone,
+                            earlier.createdAt,
+                            f.clock->now(),
+                            earlier.revision};
+        const DiarySaveResult result = velmora::test::waitFor(f.session->performAutosave(draft, 1));
+        QCOMPARE(f.repository->saveCalls().last().expectedRevision,
+                 std::optional(earlier.revision));
+        QCOMPARE(result.entry.id, earlier.id);
+        f.session->acknowledgeSave(result);
+        QCOMPARE(f.session->currentEntry(), std::optional(shown));
+        QCOMPARE(f.repository->stored(SessionFixture::today), std::optional(shown));
+    }
+
+    void editsAreRefusedWhileSealing() {
+        SessionFixture f;
+        f.seed(SessionFixture::today, QStringLiteral("Final words"));
+        f.open(SessionFixture::today);
+        f.repository->setDelay(Operation::seal, 60ms);
+        auto seal = f.session->seal();
+        QVERIFY(waitUntil([&] { return f.repository->inProgress(Operation::seal) == 1; }));
+        QCOMPARE(f.session->phase(), DiarySessionPhase::sealing(SessionFixture::today));
+        QVERIFY_THROWS_EXCEPTION(PersistenceError,
+                                 f.session->updateDraft(QStringLiteral("Too late")));
+        QVERIFY(!f.session->pendingDraft());
+        velmora::test::waitFor(std::move(seal));
+        QCOMPARE(f.repository->stored(SessionFixture::today)->content,
+                 QStringLiteral("Final words"));
+        QCOMPARE(f.repository->callCount(Operation::save), 0);
+    }
+
+    // A save refused because the stored entry moved on is brought up to date, so a retry works
+    // and nothing typed or stored is lost.
+    void rejectedSaveRecovers_data() {
+        QTest::addColumn<bool>("openedBlank");
+        QTest::addColumn<DiaryEntryStatus>("storedStatus");
+        QTest::addColumn<QString>("recovered");
+        QTest::addColumn<DiarySaveState::Kind>("stateAfterFailure");
+        QTest::addColumn<QString>("storedAfterRetry");
+
+        QTest::newRow("draft changed elsewhere")
+            << false << DiaryEntryStatus::draft << "Other device" << DiarySaveState::Kind::failed
+            << "Mine";
+        QTest::newRow("blank day written elsewhere")
+            << true << DiaryEntryStatus::draft << "Other device" << DiarySaveState::Kind::failed
+            << "Mine";
+        QTest::newRow("sealed elsewhere") << false << DiaryEntryStatus::sealed << "Mine"
+                                          << DiarySaveState::Kind::sealed << "Other device";
+    }
+
+    void rejectedSaveRecovers() {
+        QFETCH(bool, openedBlank);
+        QFETCH(DiaryEntryStatus, storedStatus);
+        QFETCH(QString, recovered);
+        QFETCH(DiarySaveState::Kind, stateAfterFailure);
+        QFETCH(QString, storedAfterRetry);
+
+        SessionFixture f;
+        if (!openedBlank)
+            f.seed(SessionFixture::today, QStringLiteral("Base"));
+        f.open(SessionFixture::today);
+        DiaryEntryDTO elsewhere =
+            f.storedEntry(SessionFixture::today, QStringLiteral("Other device"), storedStatus,
+                          openedBlank ? 1 : 2);
+        if (!openedBlank)
+            elsewhere.id = f.session->currentEntry()->id;
+        f.repository->put(elsewhere);
+
+        f.session->updateDraft(QStringLiteral("Mine"));
+        QVERIFY(waitUntil([&] { return f.session->saveState().kind == stateAfterFailure; }));
+        QCOMPARE(contents(f.repository->recoveredEntries()), QStringList{recovered});
+        QCOMPARE(f.session->currentEntry()->revision, elsewhere.revision);
+
+        // Retry, as the page screen does before leaving.
+        QVERIFY(velmora::test::waitFor(f.session->flushPendingWriting()));
+        QCOMPARE(f.repository->stored(SessionFixture::today)->content, storedAfterRetry);
+        QCOMPARE(f.repository->stored(SessionFixture::today)->id, elsewhere.id);
+        QCOMPARE(f.session->currentText(), storedAfterRetry);
+        QVERIFY(!f.session->hasPendingLocalWriting());
+        f.open(SessionFixture::yesterday);
+        QCOMPARE(f.session->selectedDay(), SessionFixture::yesterday);
+    }
+
+    // Local writing that a synced entry replaces is kept first.
+    void syncedEntryOverLocalWriting_data() {
+        QTest::addColumn<DayKey>("syncedDay");
+        QTest::addColumn<DiaryEntryStatus>("syncedStatus");
+        QTest::addColumn<QString>("syncedContent");
+        QTest::addColumn<QStringList>("recovered");
+        QTest::addColumn<int>("countChange");
+
+        QTest::newRow("synced draft") << SessionFixture::today << DiaryEntryStatus::draft
+                                      << "From the tablet" << QStringList{"Typed here"} << 1;
+        QTest::newRow("synced sealed entry") << SessionFixture::today << DiaryEntryStatus::sealed
+                                             << "From the tablet" << QStringList{"Typed here"} << 1;
+        QTest::newRow("same text") << SessionFixture::today << DiaryEntryStatus::draft
+                                   << "Typed here" << QStringList{} << 1;
+        QTest::newRow("another day") << SessionFixture::yesterday << DiaryEntryStatus::draft
+                                     << "From the tablet" << QStringList{} << 0;
+    }
+
+    void syncedEntryOverLocalWriting() {
+        QFETCH(DayKey, syncedDay);
+        QFETCH(DiaryEntryStatus, syncedStatus);
+        QFETCH(QString, syncedContent);
+        QFETCH(QStringList, recovered);
+        QFETCH(int, countChange);
+
+        SessionFixture f;
+        f.seed(SessionFixture::today, QStringLiteral("Base"));
+        f.seed(SessionFixture::yesterday, QStringLiteral("Yesterday"));
+        f.open(SessionFixture::today);
+        f.session->updateDraft(QStringLiteral("Typed here"));
+
+        // What the sync does: store the page, then hand it over.
+        DiaryEntryDTO synced = *f.repository->stored(syncedDay);
+        synced.content = syncedContent;
+        synced.status = syncedStatus;
+        synced = velmora::test::waitFor(
+            f.repository->applyRemote(synced, synced.revision, std::nullopt));
+        velmora::test::waitFor(f.session->applySyncedEntry(synced));
+
+        // Whatever the autosave did meanwhile, the text typed here was kept somewhere.
+        QVERIFY(f.settled());
+        QStringList kept = contents(f.repository->recoveredEntries());
+        kept.removeAll(syncedContent);
+        QCOMPARE(kept, recovered);
+        QCOMPARE(f.session->syncedChangeCount(), countChange);
+        if (countChange == 0) {
+            QCOMPARE(f.session->currentText(), QStringLiteral("Typed here"));
+            return;
+        }
+        QCOMPARE(f.session->currentEntry(), f.repository->stored(SessionFixture::today));
+        QCOMPARE(f.session->currentText(), syncedContent);
+        QCOMPARE(f.repository->stored(SessionFixture::today)->content, syncedContent);
+        QVERIFY(!f.session->hasPendingLocalWriting());
+        QCOMPARE(f.session->authoringAccess(), syncedStatus == DiaryEntryStatus::sealed
+                                                   ? DiaryAuthoringAccess::sealed
+                                                   : DiaryAuthoringAccess::existingDraft);
+    }
+
+    // Waiting for a save in flight yields to the event loop on every look, and a change whose
+    // task is already cancelled still lets that save complete rather than spinning.
+    void flushWaitYieldsToTheEventLoop_data() {
+        QTest::addColumn<bool>("cancelledChange");
+        QTest::newRow("flush") << false;
+        QTest::newRow("cancelled change of day") << true;
+    }
+
+    void flushWaitYieldsToTheEventLoop() {
+        QFETCH(bool, cancelledChange);
+        SessionFixture f;
+        f.open(SessionFixture::today);
+        f.repository->setDelay(Operation::save, 50ms);
+        f.session->updateDraft(QStringLiteral("In flight"));
+        QVERIFY(waitUntil([&] { return f.session->autosave().inFlight(); }));
+
+        int turns = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { ++turns; });
+        ticker.start(0);
+        if (cancelledChange) {
+            CancellationToken token;
+            token.cancel();
+            QVERIFY(failureOf<CancellationError>(
+                f.session->changeDay(SessionFixture::yesterday, token)));
+            QCOMPARE(f.session->selectedDay(), SessionFixture::today);
+        } else {
+            QVERIFY(velmora::test::waitFor(f.session->flushPendingWriting()));
+        }
+        QVERIFY(turns > 1);
+        QVERIFY(!f.session->autosave().inFlight());
+        QCOMPARE(f.repository->stored(SessionFixture::today)->content, QStringLiteral("In flight"));
+        QCOMPARE(f.repository->callCount(Operation::save), 1);
+    }
+
+    void releasingTheStoreMidSaveIsSafe() {
+        SessionFixture f;
+        f.open(SessionFixture::today);
+        f.repository->setDelay(Operation::save, 30ms);
+        f.session->updateDraft(QStringLiteral("Orphan"));
+        const QString typed = f.session->autosave().pendingEdit()->draft.content;
+        QVERIFY(waitUntil([&] { return f.session->autosave().inFlight(); }));
+        // Released mid-save: the save still finishes without touching the store object.
+        f.session.reset();
+        QVERIFY(waitUntil([&] { return f.repository->inProgress(Operation::save) == 0; }));
+        QTest::qWait(20);
+        QCOMPARE(f.repository->stored(SessionFixture::today)->content, typed);
+    }
+};
+
+VELMORA_TEST_MAIN(SessionWritingTest)
+#include "tst_sessionwriting.moc"

@@ -1,0 +1,211 @@
+#include "domain/UserDefaultsSettingsStore.h"
+#include "support/TestClock.h"
+#include "support/TestSupport.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <limits>
+
+using namespace velmora;
+
+namespace {
+
+struct Fixture {
+    QTemporaryDir folder;
+    QString path = folder.filePath(QStringLiteral("defaults.ini"));
+    std::shared_ptr<UserDefaults> defaults = std::make_shared<UserDefaults>(path);
+    std::shared_ptr<test::TestClock> clock =
+        std::make_shared<test::TestClock>(QDateTime(QDate(2024, 3, 15), QTime(9, 30), Qt::UTC));
+    UserDefaultsSettingsStore store{defaults, QStringLiteral("Georgia"), clock};
+
+    // The same settings as a later run reads them from the file.
+    std::unique_ptr<UserDefaultsSettingsStore> reopened() {
+        defaults->synchronize();
+        return std::make_unique<UserDefaultsSettingsStore>(std::make_shared<UserDefaults>(path),
+                                                           QStringLiteral("Georgia"), clock);
+    }
+};
+
+const double infinity = std::numeric_limits<double>::infinity();
+
+} // namespace
+
+class SettingsStoreTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // What is stored, as written by this program or by hand, reads as a safe value.
+    void numbersRead_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<double>("expected");
+
+        const QString scale = UserDefaultsSettingsStore::readingScaleKey;
+        const QString size = UserDefaultsSettingsStore::defaultFontSizeKey;
+        QTest::newRow("scale missing") << scale << QVariant() << 1.0;
+        QTest::newRow("scale too large") << scale << QVariant(2.0) << 1.4;
+        QTest::newRow("scale too small") << scale << QVariant(0.5) << 0.8;
+        QTest::newRow("scale in range") << scale << QVariant(1.1) << 1.1;
+        QTest::newRow("scale as text") << scale << QVariant(QStringLiteral("1.2")) << 1.2;
+        QTest::newRow("scale text without number")
+            << scale << QVariant(QStringLiteral("large")) << 0.8;
+        QTest::newRow("scale infinite") << scale << QVariant(infinity) << 1.0;
+        QTest::newRow("scale not a number") << scale << QVariant(std::nan("")) << 1.0;
+        QTest::newRow("size missing") << size << QVariant() << 16.0;
+        QTest::newRow("size too large") << size << QVariant(30) << 24.0;
+        QTest::newRow("size too small") << size << QVariant(8) << 12.0;
+        QTest::newRow("size not a number") << size << QVariant(std::nan("")) << 16.0;
+        QTest::newRow("size negative infinity") << size << QVariant(-infinity) << 16.0;
+        QTest::newRow("size a date") << size << QVariant(QDateTime::currentDateTimeUtc()) << 12.0;
+    }
+
+    void numbersRead() {
+        QFETCH(QString, key);
+        QFETCH(QVariant, stored);
+        QFETCH(double, expected);
+
+        Fixture f;
+        if (stored.isValid())
+            f.defaults->setObject(key, stored);
+        const auto reopened = f.reopened();
+        for (const SettingsStore *store : {static_cast<const SettingsStore *>(&f.store),
+                                           static_cast<const SettingsStore *>(reopened.get())}) {
+            const double value = key == UserDefaultsSettingsStore::readingScaleKey
+                                     ? store->readingScale()
+                                     : store->defaultFontSize();
+            QCOMPARE(value, expected);
+        }
+    }
+
+    void selectedFontRead_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("missing") << QVariant() << "Georgia";
+        QTest::newRow("padded") << QVariant(QStringLiteral("  Palatino \n")) << "Palatino";
+        QTest::newRow("only blanks") << QVariant(QStringLiteral("   ")) << "Georgia";
+    }
+
+    void selectedFontRead() {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, expected);
+        Fixture f;
+        if (stored.isValid())
+            f.defaults->setObject(UserDefaultsSettingsStore::selectedFontKey, stored);
+        QCOMPARE(f.store.selectedFont(), expected);
+        QCOMPARE(f.reopened()->selectedFont(), expected);
+    }
+
+    void writes_data() {
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored");
+
+        const QString size = UserDefaultsSettingsStore::defaultFontSizeKey;
+        QTest::newRow("size clamped")
+            << "defaultFontSize" << QVariant(100.0) << size << QVariant(24.0);
+        QTest::newRow("size infinity")
+            << "defaultFontSize" << QVariant(-infinity) << size << QVariant(12.0);
+        QTest::newRow("font trimmed")
+            << "selectedFont" << QVariant(QStringLiteral(" Cochin "))
+            << UserDefaultsSettingsStore::selectedFontKey << QVariant(QStringLiteral("Cochin"));
+        QTest::newRow("blank font removes the key")
+            << "selectedFont" << QVariant(QStringLiteral(" \t"))
+            << UserDefaultsSettingsStore::selectedFontKey << QVariant();
+        QTest::newRow("appearance as given")
+            << "appAppearance" << QVariant(QStringLiteral(" dark"))
+            << UserDefaultsSettingsStore::appAppearanceKey << QVariant(QStringLiteral(" dark"));
+        QTest::newRow("scale as given")
+            << "readingScale" << QVariant(3.0) << UserDefaultsSettingsStore::readingScaleKey
+            << QVariant(3.0);
+    }
+
+    // Every write announces the change exactly once, while reads still give the old value.
+    void writes() {
+        QFETCH(QString, property);
+        QFETCH(QVariant, value);
+        QFETCH(QString, key);
+        QFETCH(QVariant, stored);
+
+        Fixture f;
+        f.defaults->setString(UserDefaultsSettingsStore::selectedFontKey,
+                              QStringLiteral("Charter"));
+        const auto before = f.defaults->object(key);
+        int announcements = 0;
+        std::optional<QVariant> seen;
+        connect(&f.store, &UserDefaultsSettingsStore::objectWillChange, this, [&] {
+            ++announcements;
+            seen = f.defaults->object(key);
+        });
+        QVERIFY(f.store.setProperty(property.toLatin1().constData(), value));
+        QCOMPARE(announcements, 1);
+        QCOMPARE(seen, before);
+        const auto written = f.defaults->object(key);
+        QCOMPARE(written.has_value(), stored.isValid());
+        if (written)
+            QCOMPARE(f.reopened()->property(property.toLatin1().constData()),
+                     key == UserDefaultsSettingsStore::readingScaleKey ? QVariant(1.4) : stored);
+    }
+
+    void nanSizeIsStoredAndReadsAsDefault() {
+        Fixture f;
+        f.store.setDefaultFontSize(std::nan(""));
+        QVERIFY(std::isnan(f.defaults->doubleValue(UserDefaultsSettingsStore::defaultFontSizeKey)));
+        QCOMPARE(f.store.defaultFontSize(), 16.0);
+    }
+
+    void userName_data() {
+        QTest::addColumn<std::optional<QString>>("before");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("stamped");
+        QTest::newRow("new name") << std::optional<QString>("Ada") << "Grace" << true;
+        QTest::newRow("same name") << std::optional<QString>("Ada") << "Ada" << false;
+        QTest::newRow("empty over nothing") << std::optional<QString>() << "" << false;
+        QTest::newRow("first name") << std::optional<QString>() << " Ada " << true;
+    }
+
+    void userName() {
+        QFETCH(std::optional<QString>, before);
+        QFETCH(QString, name);
+        QFETCH(bool, stamped);
+
+        Fixture f;
+        if (before)
+            f.defaults->setString(UserDefaultsSettingsStore::userNameKey, *before);
+        QSignalSpy announced(&f.store, &UserDefaultsSettingsStore::objectWillChange);
+        f.store.setUserName(name);
+        QCOMPARE(announced.size(), 1);
+        QCOMPARE(f.defaults->stringValue(UserDefaultsSettingsStore::userNameKey), name);
+        QCOMPARE(f.store.userNameChangedAt(),
+                 stamped ? std::optional(f.clock->now()) : std::nullopt);
+        QCOMPARE(f.reopened()->userNameChangedAt(),
+                 stamped ? std::optional(f.clock->now()) : std::nullopt);
+
+        const QDateTime remote(QDate(2020, 1, 2), QTime(3, 4, 5, 6), Qt::UTC);
+        f.store.setUserName(name, remote);
+        QCOMPARE(f.store.userNameChangedAt(), std::optional(remote));
+    }
+
+    void changedAtThatIsNoDateReadsAsNone() {
+        Fixture f;
+        f.defaults->setString(UserDefaultsSettingsStore::userNameChangedAtKey,
+                              QStringLiteral("2024-03-15T09:30:00Z"));
+        QCOMPARE(f.store.userNameChangedAt(), std::nullopt);
+    }
+
+    void suitesAreSeparateFilesInTestPaths() {
+        const auto one = UserDefaults::suite(QStringLiteral("Velmora.Tests.one"));
+        const auto two = UserDefaults::suite(QStringLiteral("Velmora.Tests.two"));
+        one->setDouble(QStringLiteral("readingScale"), 1.2);
+        one->synchronize();
+        QVERIFY(!two->contains(QStringLiteral("readingScale")));
+        QVERIFY(one->filePath().contains(QStringLiteral("qttest")));
+        QVERIFY(one->filePath().endsWith(QStringLiteral("/Velmora/Velmora.Tests.one.ini")));
+        QFile::remove(one->filePath());
+    }
+};
+
+VELMORA_TEST_MAIN(SettingsStoreTest)
+#include "tst_settingsstore.moc"
