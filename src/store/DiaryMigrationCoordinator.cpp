@@ -114,7 +114,7 @@ DiaryMigrationCoordinator::DiaryMigrationCoordinator(
     , m_faultInjector(std::move(faultInjector)) {}
 
 PreparedDiaryStore DiaryMigrationCoordinator::prepareStore(const QString &storeURL,
-                                                           MigrationUserDefaults &userDefaults,
+                                                           UserDefaults &userDefaults,
                                                            const QTimeZone &timeZone) {
     const QString location = standardizedPath(storeURL);
     createDirectories(QFileInfo(location).absolutePath());
@@ -154,7 +154,7 @@ PreparedDiaryStore DiaryMigrationCoordinator::prepareStore(const QString &storeU
 
 std::optional<PreparedDiaryStore>
 DiaryMigrationCoordinator::settleInterruptedMigration(const QString &storeURL,
-                                                      MigrationUserDefaults &userDefaults) {
+                                                      UserDefaults &userDefaults) {
     const Places places = Places::of(standardizedPath(storeURL));
     if (!fileExists(places.journalURL))
         return std::nullopt;
@@ -185,7 +185,7 @@ DiaryMigrationCoordinator::settleInterruptedMigration(const QString &storeURL,
 
     for (const QString &key : std::as_const(journal.archivedDraftKeys)) {
         if (key.startsWith(draftKeyPrefix))
-            userDefaults.removeObject(key);
+            userDefaults.remove(key);
     }
     userDefaults.synchronize();
     try {
@@ -221,9 +221,11 @@ void DiaryMigrationCoordinator::settleOnlyAdoptedStore(const MigrationJournal &j
     }
 }
 
-PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(
-    const QString &storeURL, const StoreModel &legacyModel, const StoreModel &durableModel,
-    MigrationUserDefaults &userDefaults, const QTimeZone &timeZone) {
+PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(const QString &storeURL,
+                                                                   const StoreModel &legacyModel,
+                                                                   const StoreModel &durableModel,
+                                                                   UserDefaults &userDefaults,
+                                                                   const QTimeZone &timeZone) {
     const QUuid operationID = QUuid::createUuid();
     const QString identifier = uuidText(operationID);
     const Places places = Places::of(storeURL);
@@ -288,7 +290,7 @@ PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(
     }
 
     for (const QString &key : draftKeys)
-        userDefaults.removeObject(key);
+        userDefaults.remove(key);
     userDefaults.synchronize();
     try {
         removeFileDurably(places.journalURL);
@@ -301,10 +303,10 @@ PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(
     return {storeURL, true, quarantineURL, conflictReportURL};
 }
 
-QStringList DiaryMigrationCoordinator::collectDraftKeys(const MigrationUserDefaults &userDefaults) {
+QStringList DiaryMigrationCoordinator::collectDraftKeys(const UserDefaults &userDefaults) {
     QStringList keys;
     for (const QString &key : userDefaults.keys()) {
-        if (key.startsWith(draftKeyPrefix) && userDefaults.string(key))
+        if (key.startsWith(draftKeyPrefix) && userDefaults.stringValue(key))
             keys.append(key);
     }
     std::sort(keys.begin(), keys.end());
@@ -330,7 +332,7 @@ DiaryRecoveryDTO DiaryMigrationCoordinator::makeRecord(const MigrationCandidate 
 
 DiaryMigrationCoordinator::CandidatePlan DiaryMigrationCoordinator::buildCandidates(
     const QList<LegacyEntryPayload> &legacyEntries, const QStringList &draftKeys,
-    const MigrationUserDefaults &userDefaults, const QTimeZone &timeZone) const {
+    const UserDefaults &userDefaults, const QTimeZone &timeZone) const {
     const GregorianCalendar calendar(timeZone);
     const QString zoneIdentifier = calendar.timeZoneIdentifier();
     CandidatePlan plan;
@@ -346,7 +348,7 @@ DiaryMigrationCoordinator::CandidatePlan DiaryMigrationCoordinator::buildCandida
     }
 
     for (const QString &key : draftKeys) {
-        const std::optional<QString> text = userDefaults.string(key);
+        const std::optional<QString> text = userDefaults.stringValue(key);
         if (!text)
             continue;
         MigrationCandidate candidate;

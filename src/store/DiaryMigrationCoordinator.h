@@ -3,8 +3,8 @@
 #include "domain/Clock.h"
 #include "domain/DiaryRepositoryFaultPoint.h"
 #include "domain/DiarySnapshotDTO.h"
+#include "platform/UserDefaults.h"
 #include "store/MigrationRecords.h"
-#include "store/MigrationUserDefaults.h"
 #include "store/StoreModel.h"
 
 #include <QList>
@@ -47,21 +47,19 @@ public:
         std::shared_ptr<MigrationFaultInjecting> faultInjector =
             std::make_shared<NoMigrationFaultInjector>());
 
-    PreparedDiaryStore prepareStore(const QString &storeURL, MigrationUserDefaults &userDefaults,
+    PreparedDiaryStore prepareStore(const QString &storeURL, UserDefaults &userDefaults,
                                     const QTimeZone &timeZone);
 
     // None when there is no journal.
-    std::optional<PreparedDiaryStore>
-    settleInterruptedMigration(const QString &storeURL, MigrationUserDefaults &userDefaults);
+    std::optional<PreparedDiaryStore> settleInterruptedMigration(const QString &storeURL,
+                                                                 UserDefaults &userDefaults);
 
     PreparedDiaryStore migrateLegacyV1Store(const QString &storeURL, const StoreModel &legacyModel,
                                             const StoreModel &durableModel,
-                                            MigrationUserDefaults &userDefaults,
-                                            const QTimeZone &timeZone);
+                                            UserDefaults &userDefaults, const QTimeZone &timeZone);
 
     CandidatePlan buildCandidates(const QList<LegacyEntryPayload> &legacyEntries,
-                                  const QStringList &draftKeys,
-                                  const MigrationUserDefaults &userDefaults,
+                                  const QStringList &draftKeys, const UserDefaults &userDefaults,
                                   const QTimeZone &timeZone) const;
 
     void writeDurableStore(const QString &storeURL, const StoreModel &model,
@@ -83,10 +81,10 @@ public:
     // The first 16 bytes of the SHA-256 of the whole key, unchanged.
     static QUuid draftIdentifier(const QString &key);
 
-    // The keys of older drafts that the migration takes over: "draft_" keys whose value is text,
-    // in ascending text order. A key whose value is not text is left alone, since it exists
-    // nowhere else.
-    static QStringList collectDraftKeys(const MigrationUserDefaults &userDefaults);
+    // The keys of older drafts that the migration takes over: "draft_" keys whose value reads as
+    // text, in ascending text order. Any other "draft_" key is left alone: the migration keeps
+    // nothing of it, and it exists nowhere else.
+    static QStringList collectDraftKeys(const UserDefaults &userDefaults);
 
 private:
     DiaryRecoveryDTO makeRecord(const MigrationCandidate &candidate, DiaryRecoveryReason reason,

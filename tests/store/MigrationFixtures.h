@@ -2,6 +2,7 @@
 
 #include "StoreFixture.h"
 
+#include "platform/UserDefaults.h"
 #include "platform/UuidText.h"
 #include "store/DiaryMigrationCoordinator.h"
 #include "store/DiaryModelProvider.h"
@@ -9,7 +10,6 @@
 #include "store/Sqlite.h"
 #include "store/StoreFile.h"
 
-#include <QSettings>
 #include <QTimeZone>
 #include <QVariant>
 
@@ -18,31 +18,11 @@
 
 namespace velmora::test {
 
-// A defaults suite in an INI file of its own, so that a child process and the test see the same
-// drafts.
-class IniUserDefaults final : public MigrationUserDefaults {
-public:
-    explicit IniUserDefaults(const QString &path)
-        : m_settings(path, QSettings::IniFormat) {}
-
-    QStringList keys() const override { return m_settings.allKeys(); }
-    std::optional<QString> string(const QString &key) const override {
-        const QVariant value = m_settings.value(key);
-        if (value.typeId() != QMetaType::QString)
-            return std::nullopt;
-        return value.toString();
-    }
-    void removeObject(const QString &key) override { m_settings.remove(key); }
-    void synchronize() override { m_settings.sync(); }
-
-    void set(const QString &key, const QVariant &value) {
-        m_settings.setValue(key, value);
-        m_settings.sync();
-    }
-
-private:
-    QSettings m_settings;
-};
+// Puts a value in the defaults file at once, so a child process sees it.
+inline void plant(UserDefaults &defaults, const QString &key, const QVariant &value) {
+    defaults.setObject(key, value);
+    defaults.synchronize();
+}
 
 // One row of an old store; an invalid QVariant leaves the column NULL.
 struct LegacyRow {
@@ -203,7 +183,7 @@ struct LegacyDiaryFixture {
                 break;
             case 2:
                 fixture.drafts.append({key + first.addDays(-1 - i).toString(Qt::ISODate),
-                                       QByteArray("binary ") + text.toUtf8()});
+                                       QDateTime(first.addDays(i), QTime(8, 0), QTimeZone::utc())});
                 break;
             default:
                 // Half on days the rows already hold, half on free days.
@@ -215,16 +195,18 @@ struct LegacyDiaryFixture {
         return fixture;
     }
 
-    void write(const QString &storePath, IniUserDefaults &defaults) const {
+    void write(const QString &storePath, UserDefaults &defaults) const {
         writeLegacyV1Store(storePath, rows);
         for (const auto &[key, value] : drafts)
-            defaults.set(key, value);
+            plant(defaults, key, value);
     }
+
+    static bool isText(const QVariant &value) { return value.typeId() == QMetaType::QString; }
 
     QStringList textDraftKeys() const {
         QStringList keys;
         for (const auto &[key, value] : drafts) {
-            if (value.typeId() == QMetaType::QString)
+            if (isText(value))
                 keys.append(key);
         }
         return keys;

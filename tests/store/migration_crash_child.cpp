@@ -33,7 +33,7 @@ int main(int argc, char **argv) {
     const QStringList arguments = app.arguments();
     if (arguments.size() != 4)
         return 2;
-    test::IniUserDefaults defaults(arguments[2]);
+    UserDefaults defaults(arguments[2]);
     DiaryMigrationCoordinator coordinator(
         std::make_shared<SystemClock>(),
         std::make_shared<KillingInjector>(fromRawValue<DiaryRepositoryFaultPoint>(arguments[3])));

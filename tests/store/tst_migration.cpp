@@ -57,7 +57,7 @@ class MigrationTest : public QObject {
 
     QTemporaryDir m_dir;
     QString m_store;
-    std::unique_ptr<IniUserDefaults> m_defaults;
+    std::unique_ptr<UserDefaults> m_defaults;
 
     DiaryMigrationCoordinator coordinator(std::shared_ptr<MigrationFaultInjecting> injector =
                                               std::make_shared<NoMigrationFaultInjector>()) {
@@ -77,7 +77,7 @@ class MigrationTest : public QObject {
     // and the drafts are still there.
     MigrationJournal interruptAfterAdoption() {
         writeLegacyV1Store(m_store, QList<LegacyEntryPayload>{legacyEntry("2024-01-02", "a")});
-        m_defaults->set(QStringLiteral("draft_2024-01-03"), QStringLiteral("kept draft"));
+        plant(*m_defaults, QStringLiteral("draft_2024-01-03"), QStringLiteral("kept draft"));
         const auto point = DiaryRepositoryFaultPoint::afterMigrationAdoption;
         const QString failure = migrationMessage(
             [&] { prepare(coordinator(std::make_shared<FailingInjector>(point))); });
@@ -99,8 +99,7 @@ private Q_SLOTS:
         QDir(m_dir.path()).removeRecursively();
         QDir().mkpath(m_dir.path());
         m_store = m_dir.filePath(QStringLiteral("Diary/../RaDevov.sqlite"));
-        m_defaults =
-            std::make_unique<IniUserDefaults>(m_dir.filePath(QStringLiteral("defaults.ini")));
+        m_defaults = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("defaults.ini")));
     }
 
     void migrationJsonForms_data() {
@@ -196,7 +195,7 @@ private Q_SLOTS:
         QFETCH(QStringList, reasons);
 
         for (const auto &key : drafts)
-            m_defaults->set(key, QStringLiteral("text of ") + key);
+            plant(*m_defaults, key, QStringLiteral("text of ") + key);
         const auto plan = coordinator().buildCandidates(legacy, drafts, *m_defaults, paris);
 
         QStringList days;
@@ -215,7 +214,7 @@ private Q_SLOTS:
 
     void draftBecomesEntry() {
         const QString key = QStringLiteral("draft_2024-03-05");
-        m_defaults->set(key, QStringLiteral("Dear diary"));
+        plant(*m_defaults, key, QStringLiteral("Dear diary"));
         const auto plan = coordinator().buildCandidates({}, {key}, *m_defaults, paris);
         QCOMPARE(plan.entries.size(), 1);
         const MigrationCandidate &entry = plan.entries.first();
@@ -229,12 +228,14 @@ private Q_SLOTS:
     }
 
     void draftKeysWhoseValueIsNotTextStay() {
-        m_defaults->set(QStringLiteral("draft_2024-01-01"), QStringLiteral("text"));
-        m_defaults->set(QStringLiteral("draft_2024-01-02"), QByteArray("\x01\x02"));
-        m_defaults->set(QStringLiteral("draft_2024-01-03"), QStringList{"a", "b"});
-        m_defaults->set(QStringLiteral("other"), QStringLiteral("x"));
+        plant(*m_defaults, QStringLiteral("draft_2024-01-01"), QStringLiteral("text"));
+        plant(*m_defaults, QStringLiteral("draft_2024-01-02"), QDateTime::currentDateTimeUtc());
+        plant(*m_defaults, QStringLiteral("draft_2024-01-03"), QStringList{"a", "b"});
+        plant(*m_defaults, QStringLiteral("draft_2024-01-04"), 42);
+        plant(*m_defaults, QStringLiteral("other"), QStringLiteral("x"));
+        // A number reads as its text, as the older version's drafts were read.
         QCOMPARE(DiaryMigrationCoordinator::collectDraftKeys(*m_defaults),
-                 QStringList{"draft_2024-01-01"});
+                 (QStringList{"draft_2024-01-01", "draft_2024-01-04"}));
 
         writeLegacyV1Store(m_store, QList<LegacyEntryPayload>{});
         prepare(coordinator());
@@ -268,10 +269,10 @@ private Q_SLOTS:
         writeLegacyV1Store(m_store, QList{legacyEntry("2024-03-04", "sealed day", true, sealedID),
                                           legacyEntry("2024-03-05", "plain day"),
                                           legacyEntry("2024-03-06", "clash")});
-        m_defaults->set(QStringLiteral("draft_2024-03-04"), QStringLiteral("late draft"));
-        m_defaults->set(QStringLiteral("draft_2024-03-06"), QStringLiteral("clashing draft"));
-        m_defaults->set(QStringLiteral("draft_2024-03-07"), QStringLiteral("new day"));
-        m_defaults->set(QStringLiteral("draft_junk"), QStringLiteral("odd key"));
+        plant(*m_defaults, QStringLiteral("draft_2024-03-04"), QStringLiteral("late draft"));
+        plant(*m_defaults, QStringLiteral("draft_2024-03-06"), QStringLiteral("clashing draft"));
+        plant(*m_defaults, QStringLiteral("draft_2024-03-07"), QStringLiteral("new day"));
+        plant(*m_defaults, QStringLiteral("draft_junk"), QStringLiteral("odd key"));
 
         const auto prepared = prepare(coordinator());
         const QString location = m_dir.filePath(QStringLiteral("RaDevov.sqlite"));
@@ -369,7 +370,7 @@ private Q_SLOTS:
         QFETCH(LegacyRow, row);
         QFETCH(QString, failure);
         writeLegacyV1Store(m_store, QList{row});
-        m_defaults->set(QStringLiteral("draft_2024-01-01"), QStringLiteral("draft"));
+        plant(*m_defaults, QStringLiteral("draft_2024-01-01"), QStringLiteral("draft"));
         QCOMPARE(migrationMessage([&] { prepare(coordinator()); }), failure);
         if (!failure.isEmpty()) {
             // Nothing changed but the journal and the quarantine copy.
@@ -432,13 +433,13 @@ private Q_SLOTS:
         QCOMPARE(journal.archivedDraftKeys, QStringList{"draft_2024-01-03"});
         QCOMPARE(journal.plannedEntryCount, std::optional<qint64>(2));
         QVERIFY(!QFile::exists(journal.stagedStorePath));
-        QVERIFY(m_defaults->string("draft_2024-01-03"));
+        QVERIFY(m_defaults->stringValue("draft_2024-01-03"));
 
         const auto prepared = prepare(coordinator());
         QCOMPARE(prepared,
                  (PreparedDiaryStore{QFileInfo(journal.storePath).filePath(), true,
                                      journal.quarantinePath, journal.conflictReportPath}));
-        QVERIFY(!m_defaults->string("draft_2024-01-03"));
+        QVERIFY(!m_defaults->stringValue("draft_2024-01-03"));
         QVERIFY(!QFile::exists(this->journal()));
         QCOMPARE(readStoredDiary(prepared.storeURL).entries.size(), 2);
         QCOMPARE(prepare(coordinator()).migrated, false);
@@ -456,17 +457,17 @@ private Q_SLOTS:
     void failureBeforeAdoptionMigratesAgain() {
         QFETCH(DiaryRepositoryFaultPoint, point);
         writeLegacyV1Store(m_store, QList<LegacyEntryPayload>{legacyEntry("2024-01-02", "a")});
-        m_defaults->set(QStringLiteral("draft_2024-01-03"), QStringLiteral("draft"));
+        plant(*m_defaults, QStringLiteral("draft_2024-01-03"), QStringLiteral("draft"));
         QCOMPARE(migrationMessage(
                      [&] { prepare(coordinator(std::make_shared<FailingInjector>(point))); }),
                  PersistenceError::faultInjected(point).message());
-        QVERIFY(m_defaults->string("draft_2024-01-03"));
+        QVERIFY(m_defaults->stringValue("draft_2024-01-03"));
         QVERIFY(QDir(migrations()).entryList({"DurableV2-stage-*"}, QDir::Files).isEmpty());
 
         const auto prepared = prepare(coordinator());
         QVERIFY(prepared.migrated);
         QCOMPARE(readStoredDiary(prepared.storeURL).entries.size(), 2);
-        QVERIFY(!m_defaults->string("draft_2024-01-03"));
+        QVERIFY(!m_defaults->stringValue("draft_2024-01-03"));
     }
 
     void settlingRefusesBadJournals_data() {
@@ -526,7 +527,7 @@ private Q_SLOTS:
         }();
 
         QCOMPARE(migrationMessage([&] { prepare(coordinator()); }), failure);
-        QVERIFY(m_defaults->string("draft_2024-01-03"));
+        QVERIFY(m_defaults->stringValue("draft_2024-01-03"));
         QFile file(this->journal());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), before);
@@ -542,12 +543,12 @@ private Q_SLOTS:
         QCOMPARE(
             migrationMessage([&] { prepare(coordinator()); }),
             QStringLiteral("The interrupted migration journal does not match the store it names."));
-        QVERIFY(m_defaults->string("draft_2024-01-03"));
+        QVERIFY(m_defaults->stringValue("draft_2024-01-03"));
     }
 
     void settlingLeavesOtherKeysAndReportsWhatExists() {
         MigrationJournal journal = interruptAfterAdoption();
-        m_defaults->set(QStringLiteral("fontSize"), 14);
+        plant(*m_defaults, QStringLiteral("fontSize"), 14);
         journal.archivedDraftKeys.append(QStringLiteral("fontSize"));
         writeJournal(journal);
         QFile::remove(journal.quarantinePath);

@@ -63,7 +63,7 @@ class MigrationCrashTest : public QObject {
     void freshFixture() {
         QDir(m_dir.path()).removeRecursively();
         QVERIFY(QDir().mkpath(m_dir.path()));
-        IniUserDefaults defaults(m_defaultsPath);
+        UserDefaults defaults(m_defaultsPath);
         m_fixture.write(m_store, defaults);
     }
 
@@ -97,10 +97,10 @@ class MigrationCrashTest : public QObject {
 
     // A draft may leave the defaults only once its text is safe in the current store.
     void checkDraftsNotLostYet() {
-        IniUserDefaults defaults(m_defaultsPath);
+        UserDefaults defaults(m_defaultsPath);
         QStringList gone;
         for (const QString &key : m_fixture.textDraftKeys()) {
-            if (!defaults.string(key))
+            if (!defaults.stringValue(key))
                 gone.append(key);
         }
         if (gone.isEmpty())
@@ -116,7 +116,7 @@ class MigrationCrashTest : public QObject {
     // After a normal launch everything written is in the store exactly once, and only the draft
     // values that are not text are left in the defaults.
     void checkEverythingMigrated() {
-        IniUserDefaults defaults(m_defaultsPath);
+        UserDefaults defaults(m_defaultsPath);
         const auto prepared = DiaryMigrationCoordinator().prepareStore(m_store, defaults, paris);
         QCOMPARE(prepared.storeURL, m_store);
         const auto texts = textsIn(m_store);
@@ -126,8 +126,8 @@ class MigrationCrashTest : public QObject {
             ++expected;
         }
         for (const auto &[key, value] : m_fixture.drafts) {
-            const bool isText = value.typeId() == QMetaType::QString;
-            QCOMPARE(defaults.string(key).has_value(), false);
+            const bool isText = LegacyDiaryFixture::isText(value);
+            QCOMPARE(defaults.stringValue(key).has_value(), false);
             QCOMPARE(defaults.keys().contains(key), !isText);
             if (isText) {
                 QCOMPARE(texts.value(value.toString()), 1);
