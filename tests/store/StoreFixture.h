@@ -5,6 +5,7 @@
 #include "store/CoreDataDiaryRepository.h"
 #include "store/DiaryModelProvider.h"
 #include "store/DiaryPersistenceStack.h"
+#include "store/DiaryStoreRows.h"
 #include "store/Sqlite.h"
 #include "support/TestSupport.h"
 

@@ -1,0 +1,120 @@
+#include "store/DiaryHandwritingStore.h"
+
+#include "domain/PersistenceError.h"
+#include "platform/FilePaths.h"
+#include "platform/FileSystemError.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <limits>
+#include <sys/stat.h>
+
+namespace velmora {
+
+namespace {
+
+const QString drawingExtension = QStringLiteral("drawing");
+
+// A decimal integer with an optional sign and nothing else; none when it does not fit.
+std::optional<qint64> parseDecimal(QStringView text) {
+    bool negative = false;
+    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
+        negative = text.front() == u'-';
+        text = text.mid(1);
+    }
+    if (text.isEmpty())
+        return std::nullopt;
+    qint64 value = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        const int digit = c.unicode() - u'0';
+        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+} // namespace
+
+DiaryHandwritingStore::DiaryHandwritingStore(QString directory)
+    : m_directory(standardizedPath(directory)) {}
+
+QString DiaryHandwritingStore::fileURL(const DayKey &dayKey, qint64 leaf) const {
+    return m_directory + QLatin1Char('/') + dayKey.rawValue() + QLatin1Char('-') +
+           QString::number(leaf) + QLatin1Char('.') + drawingExtension;
+}
+
+void DiaryHandwritingStore::write(const QByteArray &bytes, const DayKey &dayKey,
+                                  qint64 leaf) const {
+    if (leaf < 0) {
+        throw PersistenceError::invalidData(
+            QCoreApplication::translate("DiaryHandwritingStore",
+                                        "A handwriting leaf number cannot be negative: %1.")
+                .arg(leaf));
+    }
+    const QString path = fileURL(dayKey, leaf);
+    if (bytes.isEmpty()) {
+        removeFileDurably(path);
+        return;
+    }
+    createDirectories(m_directory);
+    writeFileAtomically(path, bytes);
+}
+
+QList<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::pageFiles() const {
+    const QByteArray folder = QFile::encodeName(m_directory);
+    DIR *listing = ::opendir(folder.constData());
+    if (!listing) {
+        if (errno == ENOENT)
+            return {};
+        throw FileSystemError(QStringLiteral("Could not list the folder"), m_directory, errno);
+    }
+    QList<PageFile> files;
+    while (const dirent *item = ::readdir(listing)) {
+        const QString name = QFile::decodeName(item->d_name);
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        if (dot <= 0 || QStringView(name).mid(dot + 1) != drawingExtension)
+            continue;
+        const auto parsed = parseBaseName(name.left(dot));
+        if (!parsed)
+            continue;
+        const QString path = m_directory + QLatin1Char('/') + name;
+        struct stat status {};
+        if (::lstat(QFile::encodeName(path).constData(), &status) != 0 ||
+            !S_ISREG(status.st_mode) || status.st_size < 1) {
+            continue;
+        }
+        const qint64 modified =
+            qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
+        files.append(PageFile{parsed->first, parsed->second, path, qint64(status.st_size),
+                              QDateTime::fromMSecsSinceEpoch(modified, QTimeZone::utc())});
+    }
+    ::closedir(listing);
+    std::stable_sort(files.begin(), files.end(), [](const PageFile &a, const PageFile &b) {
+        return a.dayKey != b.dayKey ? a.dayKey < b.dayKey : a.leaf < b.leaf;
+    });
+    return files;
+}
+
+std::optional<std::pair<DayKey, qint64>>
+DiaryHandwritingStore::parseBaseName(const QString &baseName) {
+    if (baseName.size() < 12)
+        return std::nullopt;
+    const auto dayKey = DayKey::fromRawValue(baseName.left(10));
+    if (!dayKey)
+        return std::nullopt;
+    // The separator after the day is not checked.
+    const auto leaf = parseDecimal(QStringView(baseName).mid(11));
+    if (!leaf || *leaf < 0)
+        return std::nullopt;
+    return std::pair{*dayKey, *leaf};
+}
+
+} // namespace velmora
