@@ -243,25 +243,38 @@ private Q_SLOTS:
                  (QStringList{"draft_2024-01-02", "draft_2024-01-03", "other"}));
     }
 
+    void missingStoreIsCreatedFresh_data() {
+        QTest::addColumn<QStringList>("leftovers");
+        QTest::newRow("nothing") << QStringList{};
+        QTest::newRow("side files of a removed store") << QStringList{"-wal", "-shm", "-journal"};
+        // What a launch that died while creating the store leaves.
+        QTest::newRow("empty file") << QStringList{""};
+    }
+
     void missingStoreIsCreatedFresh() {
+        QFETCH(QStringList, leftovers);
         const QString location = m_dir.filePath(QStringLiteral("RaDevov.sqlite"));
-        for (const char *suffix : {"-wal", "-shm"}) {
-            QFile leftover(location + QLatin1String(suffix));
+        for (const QString &suffix : leftovers) {
+            QFile leftover(location + suffix);
             QVERIFY(leftover.open(QIODevice::WriteOnly));
-            leftover.write("junk");
+            leftover.write(suffix.isEmpty() ? "" : "junk");
         }
         const auto prepared = prepare(coordinator());
         QCOMPARE(prepared, (PreparedDiaryStore{location, false, std::nullopt, std::nullopt}));
-        QVERIFY(!QFile::exists(location + QStringLiteral("-wal")));
+        for (const QString &suffix : leftovers) {
+            if (!suffix.isEmpty())
+                QVERIFY(!QFile::exists(location + suffix));
+        }
         const StoredDiary diary = readStoredDiary(location);
         QCOMPARE(diary.entries.size(), 0);
         QCOMPARE(diary.metadata.size(), 1);
         QCOMPARE(diary.metadata.first().schemaVersion, 2);
         QCOMPARE(diary.metadata.first().createdAt, migrationTime);
 
-        // A second launch leaves the current store as it is.
+        // A second launch leaves the current store as it is, and the stack opens it.
         QCOMPARE(prepare(coordinator()), prepared);
         QCOMPARE(readStoredDiary(location).metadata, diary.metadata);
+        DiaryPersistenceStack stack(location, durableModel());
     }
 
     void legacyStoreIsMigrated() {
@@ -328,6 +341,15 @@ private Q_SLOTS:
                  3);
         QCOMPARE(prepare(coordinator()),
                  (PreparedDiaryStore{location, false, std::nullopt, std::nullopt}));
+
+        // The launch goes on to read the migrated diary through the repository.
+        CoreDataDiaryRepository repository(
+            std::make_shared<DiaryPersistenceStack>(location, durableModel()),
+            std::make_shared<FixedClock>());
+        const auto stored =
+            velmora::test::waitFor(repository.entry(*DayKey::fromRawValue("2024-03-07")));
+        QVERIFY(stored);
+        QCOMPARE(stored->content, QStringLiteral("new day"));
     }
 
     void emptyLegacyStoreStillMigrates() {
@@ -386,6 +408,13 @@ private Q_SLOTS:
         }
         QCOMPARE(migrationMessage([&] { prepare(coordinator()); }),
                  QStringLiteral("The store model is neither LegacyV1 nor DurableV2."));
+        // A file SQLite cannot read fails with SQLite's own error, and stays as it was.
+        QFile garbage(m_dir.filePath(QStringLiteral("RaDevov.sqlite")));
+        QVERIFY(garbage.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        garbage.write(QByteArray(4096, 'x'));
+        garbage.close();
+        QVERIFY_THROWS_EXCEPTION(SqliteError, prepare(coordinator()));
+        QCOMPARE(garbage.size(), 4096);
         writeLegacyV1Store(m_dir.filePath("legacy.sqlite"), QList<LegacyEntryPayload>{});
         QCOMPARE(migrationMessage([&] {
                      DiaryMigrationCoordinator::validateStagedStore(m_dir.filePath("legacy.sqlite"),
