@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
+#include <QThread>
 
 #include <algorithm>
 
@@ -116,6 +117,8 @@ DiaryMigrationCoordinator::DiaryMigrationCoordinator(
 PreparedDiaryStore DiaryMigrationCoordinator::prepareStore(const QString &storeURL,
                                                            UserDefaults &userDefaults,
                                                            const QTimeZone &timeZone) {
+    Q_ASSERT(!QCoreApplication::instance() ||
+             QThread::currentThread() == QCoreApplication::instance()->thread());
     const QString location = standardizedPath(storeURL);
     createDirectories(QFileInfo(location).absolutePath());
     const StoreModel durableModel =
