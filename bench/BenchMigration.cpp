@@ -140,6 +140,45 @@ void BM_MigrateLegacyV1(benchmark::State &state) {
 }
 BENCHMARK(BM_MigrateLegacyV1)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The steps one by one, on 20 years: 0 read the old store, 1 build candidates and records,
+// 2 write the staged store, 3 validate it, 4 copy it through SQLite's backup.
+void BM_MigrationStep(benchmark::State &state) {
+    auto run = prepareRun(rowsPerTwentyYears);
+    DiaryMigrationCoordinator coordinator;
+    const StoreModel durable = DiaryModelProvider::model(DiaryModelProvider::currentVersionName);
+    const auto legacy =
+        coordinator.readLegacyEntries(run->store, DiaryModelProvider::legacyV1Model());
+    const QStringList keys = DiaryMigrationCoordinator::collectDraftKeys(run->defaults);
+    const auto plan = coordinator.buildCandidates(legacy, keys, run->defaults, benchZone);
+    const QString staged = run->folder.filePath(QStringLiteral("staged.sqlite"));
+    const QString copy = run->folder.filePath(QStringLiteral("copy.sqlite"));
+    coordinator.writeDurableStore(staged, durable, plan.entries, plan.recoveryRecords,
+                                  QUuid::createUuid());
+    for (auto _ : state) {
+        switch (state.range(0)) {
+        case 0:
+            benchmark::DoNotOptimize(
+                coordinator.readLegacyEntries(run->store, DiaryModelProvider::legacyV1Model()));
+            break;
+        case 1:
+            benchmark::DoNotOptimize(
+                coordinator.buildCandidates(legacy, keys, run->defaults, benchZone));
+            break;
+        case 2:
+            coordinator.writeDurableStore(staged, durable, plan.entries, plan.recoveryRecords,
+                                          QUuid::createUuid());
+            break;
+        case 3:
+            DiaryMigrationCoordinator::validateStagedStore(staged, durable, plan.entries.size(),
+                                                           plan.recoveryRecords.size());
+            break;
+        default:
+            copyStoreFile(staged, copy);
+        }
+    }
+}
+BENCHMARK(BM_MigrationStep)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
 // The launch of every day: a current store and no journal.
 void BM_PrepareDurableStore(benchmark::State &state) {
     auto run = prepareRun(rowsPerTwentyYears);

@@ -441,8 +441,16 @@ void DiaryMigrationCoordinator::writeDurableStore(const QString &storeURL, const
     database.transaction(SqliteTransactionKind::immediate, [&] {
         insertMetadata(database,
                        {QUuid::createUuid(), 2, uuidText(migrationIdentifier), createdAt, 0});
-        for (const auto &entry : entries)
-            insertEntryRow(database, entryOf(entry));
+        for (const auto &entry : entries) {
+            const qint64 row = insertEntryRow(database, entryOf(entry));
+            // The row writer dates an entry by the start of its day; an old entry keeps the
+            // moment it was dated with.
+            if (entry.sourceKind == DiaryRecoverySourceKind::legacyEntry)
+                database.cached(QStringLiteral("UPDATE DiaryEntry SET date = ?1 WHERE rowid = ?2"))
+                    .bind(1, entry.date)
+                    .bind(2, row)
+                    .execute();
+        }
         for (const auto &record : recoveryRecords)
             insertRecoveryRecord(database, record);
     });

@@ -308,6 +308,13 @@ private Q_SLOTS:
         QCOMPARE(sealed.revision, DiaryRevision{1});
         QCOMPARE(sealed.bodyPointSize, 16.0);
         QCOMPARE(sealed.originTimeZone, QStringLiteral("Europe/Paris"));
+        {
+            SqliteDatabase database(location, SqliteDatabase::OpenMode::readOnly);
+            QCOMPARE(
+                database.queryInt64(QStringLiteral("SELECT date FROM DiaryEntry ORDER BY dayKey "
+                                                   "LIMIT 1")),
+                noonOf("2024-03-04").toMSecsSinceEpoch());
+        }
         QCOMPARE(diary.entries.last().createdAt, migrationTime);
         QCOMPARE(
             reasonsOf(diary.recoveryRecords),
