@@ -141,18 +141,6 @@ private Q_SLOTS:
         QCOMPARE(encoded, expected);
     }
 
-    void journalRoundTripsWithAndWithoutPlan() {
-        MigrationJournal journal{
-            QUuid::createUuid(), "/a/b",        {"draft_x", "draft_y"}, "/a/R/q",    "/a/R/r",
-            "/a/R/M/s",          migrationTime, std::nullopt,           std::nullopt};
-        QCOMPARE(MigrationJournal::fromJson(parseJson(encodeMigrationJson(journal.toJson()))),
-                 journal);
-        journal.plannedEntryCount = 7;
-        journal.plannedRecoveryCount = 0;
-        QCOMPARE(MigrationJournal::fromJson(parseJson(encodeMigrationJson(journal.toJson()))),
-                 journal);
-    }
-
     void candidates_data() {
         QTest::addColumn<QList<LegacyEntryPayload>>("legacy");
         QTest::addColumn<QStringList>("drafts");
@@ -357,18 +345,6 @@ private Q_SLOTS:
             velmora::test::waitFor(repository.entry(*DayKey::fromRawValue("2024-03-07")));
         QVERIFY(stored);
         QCOMPARE(stored->content, QStringLiteral("new day"));
-    }
-
-    void emptyLegacyStoreStillMigrates() {
-        writeLegacyV1Store(m_store, QList<LegacyEntryPayload>{});
-        const auto prepared = prepare(coordinator());
-        QVERIFY(prepared.migrated);
-        const StoredDiary diary = readStoredDiary(prepared.storeURL);
-        QCOMPARE(diary.entries.size() + diary.recoveryRecords.size(), 0);
-        QFile reportFile(*prepared.conflictReportURL);
-        QVERIFY(reportFile.open(QIODevice::ReadOnly));
-        QCOMPARE(MigrationConflictEnvelope::fromJson(parseJson(reportFile.readAll())).reportData,
-                 QByteArray("[]"));
     }
 
     void legacyRowsAreReadStrictly_data() {
