@@ -32,7 +32,7 @@ fuzz: setup
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_FUZZ=ON
 	cmake --build build-fuzz -j $(JOBS)
 	mkdir -p build-fuzz/corpus
-	./build-fuzz/fuzz/velmora-fuzz-records -max_total_time=60 build-fuzz/corpus
+	./build-fuzz/fuzz/velmora-fuzz-records -max_total_time=60 -dict=fuzz/json.dict build-fuzz/corpus fuzz/seeds
 
 clean:
 	rm -rf build build-release build-fuzz

@@ -2,6 +2,7 @@
 
 #include "domain/DiarySessionError.h"
 #include "platform/AsyncSleep.h"
+#include "platform/WeakGuard.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -50,23 +51,24 @@ DiarySessionStore::DiarySessionStore(std::shared_ptr<DiaryRepository> repository
     // The system's date, not the clock's: the first change of day decides what opens.
     , m_selectedDay(DayKey::fromDate(QDateTime::currentDateTimeUtc(), m_calendar))
     , m_phase(DiarySessionPhase::loading(m_selectedDay)) {
-    const QPointer<DiarySessionStore> self(this);
+    // The coordinator's callbacks hold the store weakly: the store owns the coordinator.
     m_autosave = new DraftAutosaveCoordinator(
         timing.idle, timing.maximum,
-        [self](DiaryDraftDTO draft, qint64 sequence) -> QCoro::Task<DiarySaveResult> {
-            if (!self)
+        weakCallback(
+            this,
+            [](DiarySessionStore *store, DiaryDraftDTO draft, qint64 sequence) {
+                return store->performAutosave(std::move(draft), sequence);
+            },
+            [](DiaryDraftDTO, qint64) -> QCoro::Task<DiarySaveResult> {
                 throw PersistenceError::storeUnavailable();
-            return self->performAutosave(std::move(draft), sequence);
-        },
-        [self](const DiarySaveResult &result) {
-            if (self)
-                self->acknowledgeSave(result);
-        },
+            }),
+        weakCallback(this, [](DiarySessionStore *store,
+                              const DiarySaveResult &result) { store->acknowledgeSave(result); }),
         this);
-    m_autosave->setStateDidChange([self](const DiarySaveState &state) {
-        if (self)
-            self->autosaveStateDidChange(state);
-    });
+    m_autosave->setStateDidChange(
+        weakCallback(this, [](DiarySessionStore *store, const DiarySaveState &state) {
+            store->autosaveStateDidChange(state);
+        }));
 }
 
 DiarySessionStore::~DiarySessionStore() = default;
@@ -121,35 +123,31 @@ QCoro::Task<void> DiarySessionStore::selectToday(CancellationToken token) {
 QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken token) {
     const QPointer<DiarySessionStore> self(this);
     const quint64 generation = ++m_selectionGeneration;
-    const Snapshot before = snapshot();
     const auto owned = [&] { return self && m_selectionGeneration == generation; };
-    bool loadingBegan = false;
-    // Only the change that still owns the state puts it back; an overtaken one leaves it alone.
-    const auto abandon = [&]() -> std::exception_ptr {
+    // Taken when loading begins, after the flush: the saves it made are part of what is shown.
+    std::optional<Snapshot> beforeLoading;
+    // An overtaken change fails as cancelled and leaves the state to the newer one; otherwise the
+    // state found before loading is put back and the error passed on.
+    const auto failure = [&](std::exception_ptr error) {
         if (!owned())
             return std::make_exception_ptr(CancellationError());
-        if (loadingBegan)
-            restore(before);
-        return nullptr;
+        if (beforeLoading)
+            restore(*beforeLoading);
+        return error;
     };
+    const auto interrupted = [&] { return token.isCancelled() || !owned(); };
 
     std::optional<DiaryEntryDTO> loaded;
     for (;;) {
-        const bool flushed = co_await flushPendingWriting();
-        if (!flushed) {
-            if (auto cancelled = abandon())
-                std::rethrow_exception(cancelled);
-            throw PersistenceError::writeFailed(
-                translated("Pending writing could not be saved before changing pages."));
-        }
-        if (token.isCancelled() || !owned()) {
-            if (auto cancelled = abandon())
-                std::rethrow_exception(cancelled);
-            throw CancellationError();
-        }
+        beforeLoading.reset();
+        if (!co_await flushPendingWriting())
+            std::rethrow_exception(failure(std::make_exception_ptr(PersistenceError::writeFailed(
+                translated("Pending writing could not be saved before changing pages.")))));
+        if (interrupted())
+            std::rethrow_exception(failure(std::make_exception_ptr(CancellationError())));
 
+        beforeLoading = snapshot();
         setPhase(DiarySessionPhase::loading(target));
-        loadingBegan = true;
         const auto repository = m_repository;
         std::exception_ptr readError;
         try {
@@ -157,13 +155,10 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
         } catch (...) {
             readError = std::current_exception();
         }
-        if (readError || token.isCancelled() || !owned()) {
-            if (auto cancelled = abandon())
-                std::rethrow_exception(cancelled);
-            if (readError)
-                std::rethrow_exception(readError);
-            throw CancellationError();
-        }
+        if (readError)
+            std::rethrow_exception(failure(readError));
+        if (interrupted())
+            std::rethrow_exception(failure(std::make_exception_ptr(CancellationError())));
         // Writing typed while the day loaded belongs to the day it was typed on: store it before
         // that day is left (and read again, in case it was the target itself).
         if (!m_autosave->inFlight() && !m_autosave->pendingEdit())
@@ -175,11 +170,8 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
     m_pendingDraft.reset();
     setSaveState(loaded && loaded->isSealed() ? DiarySaveState::sealed() : DiarySaveState::idle());
     co_await refreshAuthoringAccess();
-    if (token.isCancelled() || !owned()) {
-        if (auto cancelled = abandon())
-            std::rethrow_exception(cancelled);
-        throw CancellationError();
-    }
+    if (interrupted())
+        std::rethrow_exception(failure(std::make_exception_ptr(CancellationError())));
 }
 
 QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {
@@ -273,7 +265,7 @@ void DiarySessionStore::updateDraft(const QString &content, const std::optional<
     if (m_currentEntry && m_currentEntry->isSealed())
         throw PersistenceError::entryAlreadySealed();
     // The page becomes read-only once the seal is stored; writing now would be lost by it.
-    if (m_phase.kind == DiarySessionPhase::Kind::sealing)
+    if (m_sealingDay == m_selectedDay)
         throw PersistenceError::entryAlreadySealed();
     switch (m_authoringAccess) {
     case DiaryAuthoringAccess::requiresPastDateConfirmation:
@@ -388,7 +380,7 @@ QCoro::Task<void> DiarySessionStore::recoverRejectedSave(DiaryDraftDTO draft) {
     }
 
     // A draft moved on elsewhere: keep the stored version, then save the user's text on top.
-    if (stored && stored->content != draft.content) {
+    if (stored && stored->content != pendingLocalDraft(draft.dayKey).value_or(draft).content) {
         try {
             co_await repository->preserveRecovery(*stored);
         } catch (...) {
@@ -475,18 +467,20 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
         throw PersistenceError::entryAlreadySealed();
 
     const DiaryEntryDTO entry = *m_currentEntry;
-    const quint64 generation = m_selectionGeneration;
     setPhase(DiarySessionPhase::sealing(m_selectedDay));
     const auto repository = m_repository;
     std::exception_ptr failure;
     std::optional<DiaryEntryDTO> sealed;
+    m_sealingDay = entry.dayKey;
     try {
         sealed = co_await repository->seal(entry.id, entry.revision);
     } catch (...) {
         failure = std::current_exception();
     }
-    // A change of day that started meanwhile owns what is shown now.
-    const bool stillShown = self && m_selectionGeneration == generation;
+    if (self)
+        m_sealingDay.reset();
+    // The outcome is shown only while the day is still the one shown.
+    const bool stillShown = self && m_selectedDay == entry.dayKey;
     if (failure) {
         if (stillShown) {
             setAuthoringAccess(DiaryAuthoringAccess::existingDraft);

@@ -117,7 +117,11 @@ public:
     // The text to show for the selected day.
     QString currentText() const;
 
-    // The autosave's save operation and acknowledgement.
+    // The autosave's save operation and acknowledgement. A save the store refuses because its
+    // entry moved on (a conflict, or a seal made elsewhere) re-reads the day before the refusal
+    // is reported: a stored draft is kept as a recovery record and becomes the entry the text is
+    // saved onto at the next try; a sealed entry is shown, and the unsaved text kept as a
+    // recovery record.
     QCoro::Task<DiarySaveResult> performAutosave(DiaryDraftDTO draft, qint64 editSequence);
     void acknowledgeSave(const DiarySaveResult &result);
     void autosaveStateDidChange(const DiarySaveState &state);
@@ -188,6 +192,8 @@ private:
     // Set when a save was refused because the day had been sealed elsewhere and the unsaved text
     // is kept: once the autosave reports the failure, the day is shown sealed.
     bool m_sealAfterRejectedSave = false;
+    // The day whose seal is being stored; its edits are refused until the seal is done.
+    std::optional<DayKey> m_sealingDay;
 };
 
 } // namespace velmora

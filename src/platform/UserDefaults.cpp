@@ -122,9 +122,14 @@ std::optional<QString> UserDefaults::stringValue(const QString &key) const {
     switch (stored->typeId()) {
     case QMetaType::QString:
     case QMetaType::QByteArray:
+    case QMetaType::Bool:
     case QMetaType::Double:
+    case QMetaType::Float:
     case QMetaType::Int:
+    case QMetaType::UInt:
     case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        // As the file keeps it, so a value reads the same before and after a restart.
         return stored->toString();
     default:
         return std::nullopt;

@@ -48,7 +48,7 @@ public:
     qint64 integerValue(const QString &key) const;
     // Numbers are true when not 0; text is true for "true", "yes" or a non-zero number.
     bool boolValue(const QString &key) const;
-    // Text, or the decimal form of a stored number; none for anything else.
+    // Text, or the text form of a stored number or flag; none for anything else.
     std::optional<QString> stringValue(const QString &key) const;
     // A stored date, else none.
     std::optional<QDateTime> dateValue(const QString &key) const;

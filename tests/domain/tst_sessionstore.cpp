@@ -1,4 +1,4 @@
-#include "SessionFixture.h"
+#include "support/SessionFixture.h"
 
 #include "domain/DiarySessionError.h"
 
@@ -121,6 +121,17 @@ private Q_SLOTS:
         velmora::test::waitFor(f.session->selectToday());
         QCOMPARE(f.session->selectedDay(), SessionFixture::tomorrow);
         QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::allowed);
+    }
+
+    void refreshAfterMidnightAsksForConfirmation() {
+        SessionFixture f;
+        f.open(SessionFixture::today);
+        f.clock->advance(24h);
+        velmora::test::waitFor(f.session->refreshAuthoringAccess());
+        QCOMPARE(f.session->phase(),
+                 DiarySessionPhase::authoringUnavailable(
+                     SessionFixture::today, DiaryAuthoringAccess::requiresPastDateConfirmation));
+        QCOMPARE(f.session->saveState(), DiarySaveState::idle());
     }
 
     void firstEditOfABlankDayCreatesTheEntry() {
@@ -303,6 +314,20 @@ private Q_SLOTS:
         QCOMPARE(f.session->saveState(), state);
         QCOMPARE(f.session->authoringAccess(), access);
         QCOMPARE(f.session->phase(), phase);
+    }
+
+    // The flush before loading is part of what is shown: a failed read does not bring back the
+    // save state of writing that has been stored since.
+    void failedReadAfterAFlushShowsTheSave() {
+        SessionFixture f;
+        f.open(SessionFixture::today);
+        f.session->updateDraft(QStringLiteral("Saved on the way out"));
+        f.repository->failNext(Operation::entry, PersistenceError::readFailed(QStringLiteral("x")));
+        QVERIFY(failureOf<PersistenceError>(f.session->changeDay(SessionFixture::yesterday)));
+        QCOMPARE(f.session->saveState(), DiarySaveState::saved(DiaryRevision{1}, 1));
+        QCOMPARE(f.session->phase(), DiarySessionPhase::editingDraft(SessionFixture::today));
+        QCOMPARE(f.session->currentEntry(), f.repository->stored(SessionFixture::today));
+        QVERIFY(!f.session->hasPendingLocalWriting());
     }
 
     void changeWaitsForTheSaveInFlight() {

@@ -1,4 +1,4 @@
-#include "SessionFixture.h"
+#include "support/SessionFixture.h"
 
 #include <QSignalSpy>
 
@@ -235,6 +235,31 @@ private Q_SLOTS:
         QVERIFY(!f.session->hasPendingLocalWriting());
         f.open(SessionFixture::yesterday);
         QCOMPARE(f.session->selectedDay(), SessionFixture::yesterday);
+    }
+
+    // When the stored version cannot be kept aside, nothing is overwritten: the text stays
+    // pending and the next retry tries again.
+    void rejectedSaveWithoutRecoveryOverwritesNothing() {
+        SessionFixture f;
+        f.seed(SessionFixture::today, QStringLiteral("Base"));
+        f.open(SessionFixture::today);
+        DiaryEntryDTO elsewhere = *f.repository->stored(SessionFixture::today);
+        elsewhere.content = QStringLiteral("Other device");
+        elsewhere.revision = DiaryRevision{2};
+        f.repository->put(elsewhere);
+        f.repository->failNext(Operation::preserveRecovery,
+                               PersistenceError::writeFailed(QStringLiteral("Full.")));
+
+        f.session->updateDraft(QStringLiteral("Mine"));
+        QVERIFY(
+            waitUntil([&] { return f.session->saveState().kind == DiarySaveState::Kind::failed; }));
+        QVERIFY(f.repository->recoveryRecords().isEmpty());
+        QCOMPARE(f.session->currentEntry()->revision, DiaryRevision{1});
+        QVERIFY(!velmora::test::waitFor(f.session->flushPendingWriting()));
+        QCOMPARE(f.repository->stored(SessionFixture::today), std::optional(elsewhere));
+        QVERIFY(velmora::test::waitFor(f.session->flushPendingWriting()));
+        QCOMPARE(contents(f.repository->recoveredEntries()), QStringList{"Other device"});
+        QCOMPARE(f.repository->stored(SessionFixture::today)->content, QStringLiteral("Mine"));
     }
 
     // Local writing that a synced entry replaces is kept first.

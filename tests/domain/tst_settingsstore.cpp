@@ -199,8 +199,11 @@ private Q_SLOTS:
         const auto one = UserDefaults::suite(QStringLiteral("Velmora.Tests.one"));
         const auto two = UserDefaults::suite(QStringLiteral("Velmora.Tests.two"));
         one->setDouble(QStringLiteral("readingScale"), 1.2);
-        one->synchronize();
         QVERIFY(!two->contains(QStringLiteral("readingScale")));
+        // Another object over the same file sees the write at once.
+        QCOMPARE(UserDefaults::suite(QStringLiteral("Velmora.Tests.one"))
+                     ->doubleValue(QStringLiteral("readingScale")),
+                 1.2);
         QVERIFY(one->filePath().contains(QStringLiteral("qttest")));
         QVERIFY(one->filePath().endsWith(QStringLiteral("/Velmora/Velmora.Tests.one.ini")));
         QFile::remove(one->filePath());

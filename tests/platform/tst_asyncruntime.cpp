@@ -101,6 +101,13 @@ private Q_SLOTS:
         owner.reset();
         QCOMPARE(name(2), QString());
 
+        auto other = std::make_unique<QObject>();
+        const auto orElse = weakCallback(
+            other.get(), [](QObject *, int n) { return n; }, [](int n) { return -n; });
+        QCOMPARE(orElse(3), 3);
+        other.reset();
+        QCOMPARE(orElse(3), -3);
+
         auto shared = std::make_shared<int>(41);
         const auto next = weakCallback(shared, [](int *value) { return *value + 1; });
         QCOMPARE(next(), 42);
