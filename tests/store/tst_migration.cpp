@@ -347,6 +347,37 @@ private Q_SLOTS:
         QCOMPARE(stored->content, QStringLiteral("new day"));
     }
 
+    // An old store whose latest rows are still only in its write-ahead log.
+    void legacyStoreWithLiveLogIsMigratedWhole() {
+        writeLegacyV1Store(m_store,
+                           QList<LegacyEntryPayload>{legacyEntry("2024-01-01", "in file")});
+        SqliteDatabase writer(m_store, SqliteDatabase::OpenMode::readWrite);
+        writer.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+        writer.exec(QStringLiteral("PRAGMA wal_autocheckpoint = 0"));
+        SqliteStatement insert(
+            writer.handle(), QStringLiteral("INSERT INTO DiaryEntry (id, date, content, fontName, "
+                                            "isLocked, createdAt) VALUES (?, ?, ?, ?, ?, ?)"));
+        const auto logged = legacyEntry("2024-01-02", "only in the log");
+        insert.bind(1, logged.id)
+            .bind(2, logged.date)
+            .bind(3, logged.content)
+            .bind(4, logged.fontName)
+            .bind(5, false)
+            .bind(6, logged.createdAt)
+            .execute();
+        QVERIFY(QFileInfo(m_dir.filePath(QStringLiteral("RaDevov.sqlite-wal"))).size() > 0);
+
+        const auto prepared = prepare(coordinator());
+        QStringList contents;
+        for (const auto &entry : readStoredDiary(prepared.storeURL).entries)
+            contents.append(entry.content);
+        QCOMPARE(contents, (QStringList{"in file", "only in the log"}));
+        QCOMPARE(DiaryMigrationCoordinator::readLegacyEntries(*prepared.quarantineStoreURL,
+                                                              DiaryModelProvider::legacyV1Model())
+                     .size(),
+                 2);
+    }
+
     void legacyRowsAreReadStrictly_data() {
         QTest::addColumn<LegacyRow>("row");
         QTest::addColumn<QString>("failure");
