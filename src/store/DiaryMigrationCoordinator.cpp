@@ -429,6 +429,8 @@ void DiaryMigrationCoordinator::writeDurableStore(const QString &storeURL, const
     }
     SqliteDatabase database(storeURL, SqliteDatabase::OpenMode::readWriteCreate);
     database.exec(QStringLiteral("PRAGMA journal_mode = DELETE"));
+    // The whole diary goes in with one save; let its indexes stay in memory meanwhile.
+    database.exec(QStringLiteral("PRAGMA cache_size = -65536"));
     createStoreSchema(database, model);
 
     QDateTime createdAt;
