@@ -31,16 +31,23 @@ PersistenceError migrationFailure(const char *text) {
         QCoreApplication::translate("DiaryMigrationCoordinator", text));
 }
 
-const char *const journalUnreadable = "The interrupted migration journal is unreadable.";
-const char *const journalForeign = "The interrupted migration journal targets another store.";
-const char *const journalUnsafe = "The interrupted migration journal contains an unsafe path.";
+const char *const journalUnreadable = QT_TRANSLATE_NOOP(
+    "DiaryMigrationCoordinator", "The interrupted migration journal is unreadable.");
+const char *const journalForeign = QT_TRANSLATE_NOOP(
+    "DiaryMigrationCoordinator", "The interrupted migration journal targets another store.");
+const char *const journalUnsafe = QT_TRANSLATE_NOOP(
+    "DiaryMigrationCoordinator", "The interrupted migration journal contains an unsafe path.");
 const char *const journalUnadopted =
-    "The interrupted migration journal does not match the store it names.";
-const char *const unknownModel = "The store model is neither LegacyV1 nor DurableV2.";
-const char *const legacyEntryIncomplete = "A LegacyV1 entry is missing required data.";
-const char *const stagedIncompatible = "The staged store is not compatible with DurableV2.";
-const char *const stagedCountsMismatch =
-    "Staged-store validation counts do not match the migration plan.";
+    QT_TRANSLATE_NOOP("DiaryMigrationCoordinator",
+                      "The interrupted migration journal does not match the store it names.");
+const char *const unknownModel = QT_TRANSLATE_NOOP(
+    "DiaryMigrationCoordinator", "The store model is neither LegacyV1 nor DurableV2.");
+const char *const legacyEntryIncomplete =
+    QT_TRANSLATE_NOOP("DiaryMigrationCoordinator", "A LegacyV1 entry is missing required data.");
+const char *const stagedIncompatible = QT_TRANSLATE_NOOP(
+    "DiaryMigrationCoordinator", "The staged store is not compatible with DurableV2.");
+const char *const stagedCountsMismatch = QT_TRANSLATE_NOOP(
+    "DiaryMigrationCoordinator", "Staged-store validation counts do not match the migration plan.");
 
 const QString defaultLegacyFontName = QStringLiteral("Georgia");
 
