@@ -2,29 +2,67 @@
 
 #include <QMetaObject>
 
+#include <future>
+
+#include <pthread.h>
+
 namespace velmora {
 
 SerialExecutor::SerialExecutor(const QString &threadName)
-    : m_worker(new QObject) {
-    m_thread.setObjectName(threadName);
-    m_worker->moveToThread(&m_thread);
-    m_thread.start();
-}
+    : m_thread([this, name = threadName.left(15).toUtf8()] {
+        pthread_setname_np(pthread_self(), name.constData());
+        work();
+    }) {}
 
 SerialExecutor::~SerialExecutor() {
-    // Queued behind every job handed over so far, so none of them is dropped.
-    QMetaObject::invokeMethod(
-        m_worker, [this] { m_thread.quit(); }, Qt::QueuedConnection);
-    m_thread.wait();
-    delete m_worker;
+    stop();
+}
+
+void SerialExecutor::stop() {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_stopping)
+            return;
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable() && !isWorkerThread())
+        m_thread.join();
+}
+
+void SerialExecutor::work() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+        // Every job handed over before stop() still runs.
+        if (m_jobs.empty())
+            return;
+        std::function<void()> job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        lock.unlock();
+        job();
+        job = nullptr;
+        lock.lock();
+    }
 }
 
 void SerialExecutor::post(std::function<void()> job) {
-    QMetaObject::invokeMethod(m_worker, std::move(job), Qt::QueuedConnection);
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_stopping)
+            return;
+        m_jobs.push_back(std::move(job));
+    }
+    m_wake.notify_one();
 }
 
 void SerialExecutor::postAndWait(const std::function<void()> &job) {
-    QMetaObject::invokeMethod(m_worker, job, Qt::BlockingQueuedConnection);
+    std::promise<void> done;
+    post([&] {
+        job();
+        done.set_value();
+    });
+    done.get_future().wait();
 }
 
 void SerialExecutor::resumeOn(QObject *resumer, std::coroutine_handle<> handle) {

@@ -2,13 +2,16 @@
 
 #include <QObject>
 #include <QString>
-#include <QThread>
 
+#include <condition_variable>
 #include <coroutine>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -25,6 +28,9 @@ public:
     explicit SerialExecutor(const QString &threadName = QStringLiteral("SerialExecutor"));
     // Runs every job already handed over, then stops the thread.
     ~SerialExecutor();
+    // The same, for an owner that must release what the jobs use once the worker is gone. Jobs
+    // handed over afterwards never run.
+    void stop();
     SerialExecutor(const SerialExecutor &) = delete;
     SerialExecutor &operator=(const SerialExecutor &) = delete;
 
@@ -60,7 +66,7 @@ public:
             return std::move(*result);
     }
 
-    bool isWorkerThread() const { return QThread::currentThread() == &m_thread; }
+    bool isWorkerThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
 
 private:
     void post(std::function<void()> job);
@@ -68,8 +74,15 @@ private:
     // Hands control back to `handle` on the thread that owns `resumer`.
     static void resumeOn(QObject *resumer, std::coroutine_handle<> handle);
 
-    QThread m_thread;
-    QObject *m_worker = nullptr;
+    void work();
+
+    // A plain thread and queue: waking it is cheaper than a Qt event loop, and it needs no
+    // application object, so it also stops cleanly during static teardown.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_stopping = false;
+    std::thread m_thread;
 };
 
 template <typename T> class SerialExecutor::Operation {

@@ -79,14 +79,14 @@ QCoro::Task<QList<DiaryEntryDTO>> CoreDataDiaryRepository::search(QString query,
     const QString trimmed = query.trimmed();
     if (trimmed.isEmpty() || limit < 1)
         co_return {};
-    // The stored side was folded when it was written; only the query is folded here. instr()
-    // matches it as plain text, never as a pattern.
+    // The stored side was folded when it was written; only the query is folded here, and it is
+    // matched as plain text, never as a pattern.
     const QString folded = searchFolded(trimmed);
     if (folded.isEmpty())
         co_return {};
     auto work = m_stack->perform(Kind::deferred, [folded, limit](SqliteDatabase &database) {
-        auto &select = database.cached(
-            selectEntries("WHERE instr(contentFolded, ?1) > 0 ORDER BY dayKey DESC LIMIT ?2"));
+        auto &select = database.cached(selectEntries(
+            "WHERE velmora_contains(contentFolded, ?1) ORDER BY dayKey DESC LIMIT ?2"));
         select.bind(1, folded).bind(2, std::min(limit, searchLimitCap));
         return collectEntries(select);
     });

@@ -21,7 +21,8 @@ DiaryPersistenceStack::DiaryPersistenceStack(const QString &storeURL, StoreModel
 }
 
 DiaryPersistenceStack::~DiaryPersistenceStack() {
-    m_context.runAndWait([this] { m_database.reset(); });
+    m_context.stop();
+    m_database.reset();
 }
 
 PersistenceError storeLoadFailure(std::exception_ptr error) {

@@ -43,7 +43,6 @@ private:
     QString m_storeURL;
     StoreModel m_model;
     std::unique_ptr<SqliteDatabase> m_database;
-    // Declared last so that it stops, after finishing its queue, before the database closes.
     SerialExecutor m_context;
 };
 

@@ -49,7 +49,8 @@ std::optional<StoreIdentity> readStoreIdentity(SqliteDatabase &database);
 // The same for a file, opened read-only. Throws SqliteError when the file cannot be read.
 std::optional<StoreIdentity> readStoreIdentity(const QString &path);
 
-// Write-ahead logging (refused when it does not take), and a commit that returned is on disk.
+// Write-ahead logging (refused when it does not take), a commit that returned is on disk, and
+// the SQL function velmora_contains(text, part) that search uses.
 void configureStoreConnection(SqliteDatabase &database);
 
 // Lays down an empty store of the model, identity included, in one transaction.
