@@ -1,3 +1,5 @@
+#include "DiaryGenerator.h"
+
 #include "domain/Clock.h"
 #include "platform/UserDefaults.h"
 #include "platform/UuidText.h"
@@ -25,20 +27,6 @@ constexpr int rowsPerTwentyYears = 7305;
 constexpr int draftCount = 50;
 const QTimeZone benchZone("Europe/Paris");
 
-QString prose(QRandomGenerator &random, int bytes) {
-    static const QStringList words{
-        "morning", "the",    "garden",  "café",    "letters", "walked", "rain",   "quietly",
-        "and",     "of",     "évident", "journée", "river",   "wrote",  "a",      "to",
-        "light",   "friend", "naïve",   "window",  "slowly",  "bread",  "winter", "remembered"};
-    QString text;
-    text.reserve(bytes + 16);
-    while (text.size() < bytes) {
-        text += words[random.bounded(int(words.size()))];
-        text += random.bounded(12) == 0 ? QStringLiteral(". ") : QStringLiteral(" ");
-    }
-    return text;
-}
-
 // An old store of `rows` daily entries, 1 to 4 KB each, a tenth of them sealed, a few days
 // written twice; made once per size and copied for every run.
 const QString &legacyFixture(int rows) {
@@ -60,7 +48,7 @@ const QString &legacyFixture(int rows) {
             const QDateTime date = first.addDays(i % 200 == 199 ? i - 1 : i);
             insert.bind(1, QUuid::createUuid())
                 .bind(2, date)
-                .bind(3, prose(random, 1024 + int(random.bounded(3 * 1024))))
+                .bind(3, bench::generateProse(random, 1024 + int(random.bounded(3 * 1024))))
                 .bind(4, QStringLiteral("Georgia"))
                 .bind(5, i % 10 == 0)
                 .bind(6, date.addSecs(600))
