@@ -77,6 +77,10 @@ bool UserDefaults::contains(const QString &key) const {
     return m_settings->contains(key);
 }
 
+QStringList UserDefaults::keys() const {
+    return m_settings->allKeys();
+}
+
 std::optional<QVariant> UserDefaults::object(const QString &key) const {
     if (!m_settings->contains(key))
         return std::nullopt;

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <memory>
@@ -37,6 +38,8 @@ public:
     QString filePath() const;
 
     bool contains(const QString &key) const;
+    // Every key of the domain, as its full dictionary representation lists them.
+    QStringList keys() const;
     std::optional<QVariant> object(const QString &key) const;
 
     // 0 when missing or not a number; text is parsed as a C-locale number ("inf" and "nan"
