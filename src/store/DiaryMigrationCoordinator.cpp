@@ -438,7 +438,6 @@ void DiaryMigrationCoordinator::writeDurableStore(const QString &storeURL, const
     database.exec(QStringLiteral("PRAGMA journal_mode = DELETE"));
     // The whole diary goes in with one save; let its indexes stay in memory meanwhile.
     database.exec(QStringLiteral("PRAGMA cache_size = -65536"));
-    createStoreSchema(database, model);
 
     QDateTime createdAt;
     for (const auto &entry : entries) {
@@ -447,7 +446,11 @@ void DiaryMigrationCoordinator::writeDurableStore(const QString &storeURL, const
     }
     if (!createdAt.isValid())
         createdAt = m_clock->now();
+    // Schema, metadata and rows in one transaction: a launch that dies here leaves either no
+    // tables at all (written afresh next time) or the whole store, never a store without its
+    // metadata.
     database.transaction(SqliteTransactionKind::immediate, [&] {
+        writeStoreSchema(database, model);
         insertMetadata(database,
                        {QUuid::createUuid(), 2, uuidText(migrationIdentifier), createdAt, 0});
         for (const auto &entry : entries) {

@@ -90,18 +90,21 @@ void configureStoreConnection(SqliteDatabase &database) {
         database.throwError(code);
 }
 
+void writeStoreSchema(SqliteDatabase &database, const StoreModel &model) {
+    for (const QString &statement : model.schemaStatements())
+        database.exec(statement);
+    database.exec(
+        QStringLiteral("CREATE TABLE %1 (versionName TEXT, versionHash TEXT)").arg(identityTable));
+    SqliteStatement insert(database.handle(), QStringLiteral("INSERT INTO ") + identityTable +
+                                                  QStringLiteral(" VALUES (?1, ?2)"));
+    insert.bind(1, model.versionName).bind(2, model.versionHash()).execute();
+    database.exec(QStringLiteral("PRAGMA application_id = %1").arg(storeApplicationID));
+    database.exec(QStringLiteral("PRAGMA user_version = %1").arg(model.storeVersion));
+}
+
 void createStoreSchema(SqliteDatabase &database, const StoreModel &model) {
-    database.transaction(SqliteTransactionKind::immediate, [&] {
-        for (const QString &statement : model.schemaStatements())
-            database.exec(statement);
-        database.exec(QStringLiteral("CREATE TABLE %1 (versionName TEXT, versionHash TEXT)")
-                          .arg(identityTable));
-        SqliteStatement insert(database.handle(), QStringLiteral("INSERT INTO ") + identityTable +
-                                                      QStringLiteral(" VALUES (?1, ?2)"));
-        insert.bind(1, model.versionName).bind(2, model.versionHash()).execute();
-        database.exec(QStringLiteral("PRAGMA application_id = %1").arg(storeApplicationID));
-        database.exec(QStringLiteral("PRAGMA user_version = %1").arg(model.storeVersion));
-    });
+    database.transaction(SqliteTransactionKind::immediate,
+                         [&] { writeStoreSchema(database, model); });
 }
 
 std::unique_ptr<SqliteDatabase> openStore(const QString &path, const StoreModel &model) {

@@ -56,6 +56,10 @@ void configureStoreConnection(SqliteDatabase &database);
 // Lays down an empty store of the model, identity included, in one transaction.
 void createStoreSchema(SqliteDatabase &database, const StoreModel &model);
 
+// The same inside a transaction the caller holds, so that a store's schema and its first rows
+// land together or not at all.
+void writeStoreSchema(SqliteDatabase &database, const StoreModel &model);
+
 // Opens the store at `path` for reading and writing. A missing or empty file becomes an empty
 // store of the model; a store of any other model throws StoreModelMismatchError.
 std::unique_ptr<SqliteDatabase> openStore(const QString &path, const StoreModel &model);

@@ -265,6 +265,31 @@ private Q_SLOTS:
         DiaryPersistenceStack stack(location, durableModel());
     }
 
+    // A store whose writing fails part way holds no tables at all, never a schema without its
+    // metadata: the next launch writes it afresh instead of opening a diary it cannot snapshot.
+    void storeWrittenHalfwayHoldsNothing() {
+        const QString location = m_dir.filePath(QStringLiteral("RaDevov.sqlite"));
+        MigrationCandidate candidate;
+        candidate.id = QUuid::createUuid();
+        candidate.dayKey = *DayKey::fromRawValue(QStringLiteral("2024-01-02"));
+        candidate.date = noonOf(QStringLiteral("2024-01-02"));
+        candidate.content = QStringLiteral("a");
+        candidate.fontName = QStringLiteral("Georgia");
+        candidate.createdAt = candidate.date;
+        candidate.originTimeZone = QStringLiteral("Europe/Paris");
+        MigrationCandidate sameDay = candidate;
+        sameDay.id = QUuid::createUuid();
+        QVERIFY_THROWS_EXCEPTION(SqliteError, coordinator().writeDurableStore(
+                                                  location, durableModel(), {candidate, sameDay},
+                                                  {}, QUuid::createUuid()));
+        {
+            SqliteDatabase database(location, SqliteDatabase::OpenMode::readOnly);
+            QCOMPARE(database.queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_master")), 0);
+        }
+        prepare(coordinator());
+        QCOMPARE(readStoredDiary(location).metadata.size(), 1);
+    }
+
     void legacyStoreIsMigrated() {
         const QUuid sealedID = QUuid::createUuid();
         writeLegacyV1Store(m_store, QList{legacyEntry("2024-03-04", "sealed day", true, sealedID),
