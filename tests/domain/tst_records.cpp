@@ -50,15 +50,6 @@ DiaryRecoveryDTO sampleRecovery() {
     return record;
 }
 
-template <typename F> std::optional<JsonDecodingError> decodingFailure(F decode) {
-    try {
-        decode();
-    } catch (const JsonDecodingError &error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(JsonDecodingError::Kind)
@@ -127,7 +118,7 @@ private Q_SLOTS:
                 entry);
             return;
         }
-        const auto error = decodingFailure(decode);
+        const auto error = test::thrownBy<JsonDecodingError>(decode);
         QVERIFY(error);
         QCOMPARE(error->kind(), failure);
         QStringList path{QStringLiteral("entries"), QStringLiteral("Index 0")};
@@ -187,8 +178,8 @@ private Q_SLOTS:
         const auto decoded = DiaryDraftDTO::fromJson(draft, JsonDateEncoding::iso8601);
         QCOMPARE(decoded.revision, DiaryRevision{0});
         draft.remove(QStringLiteral("revision"));
-        const auto missing =
-            decodingFailure([&] { DiaryDraftDTO::fromJson(draft, JsonDateEncoding::iso8601); });
+        const auto missing = test::thrownBy<JsonDecodingError>(
+            [&] { DiaryDraftDTO::fromJson(draft, JsonDateEncoding::iso8601); });
         QVERIFY(missing);
         QCOMPARE(missing->kind(), Kind::keyNotFound);
 
@@ -215,12 +206,12 @@ private Q_SLOTS:
         QCOMPARE(DiaryRecoveryDTO::fromJson(json, JsonDateEncoding::iso8601), record);
 
         json.insert(QStringLiteral("proposedDayKey"), QStringLiteral("2024-02-30"));
-        QVERIFY(
-            decodingFailure([&] { DiaryRecoveryDTO::fromJson(json, JsonDateEncoding::iso8601); }));
+        QVERIFY(test::thrownBy<JsonDecodingError>(
+            [&] { DiaryRecoveryDTO::fromJson(json, JsonDateEncoding::iso8601); }));
         json.insert(QStringLiteral("proposedDayKey"), QJsonValue::Null);
         json.insert(QStringLiteral("reason"), QStringLiteral("DuplicateDay"));
-        QVERIFY(
-            decodingFailure([&] { DiaryRecoveryDTO::fromJson(json, JsonDateEncoding::iso8601); }));
+        QVERIFY(test::thrownBy<JsonDecodingError>(
+            [&] { DiaryRecoveryDTO::fromJson(json, JsonDateEncoding::iso8601); }));
     }
 
     void snapshots() {
@@ -253,7 +244,7 @@ private Q_SLOTS:
         bad.insert(QStringLiteral("dayKey"), QStringLiteral("2024-3-01"));
         entries.replace(1, bad);
         broken.insert(QStringLiteral("entries"), entries);
-        const auto error = decodingFailure(
+        const auto error = test::thrownBy<JsonDecodingError>(
             [&] { DiarySnapshotDTO::fromJson(broken, JsonDateEncoding::millisecondsSince1970); });
         QVERIFY(error);
         QCOMPARE(error->codingPath(),

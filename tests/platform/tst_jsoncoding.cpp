@@ -16,15 +16,6 @@ QDateTime utc(qint64 msecs) {
     return QDateTime::fromMSecsSinceEpoch(msecs, QTimeZone::utc());
 }
 
-template <typename F> std::optional<JsonDecodingError> decodingFailure(F decode) {
-    try {
-        decode();
-    } catch (const JsonDecodingError &error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 class JsonCodingTest : public QObject {
@@ -62,7 +53,8 @@ private Q_SLOTS:
             QCOMPARE(writeJson(parsed), json);
             return;
         }
-        const auto error = decodingFailure([&] { json::int64(parseJson(json), path); });
+        const auto error =
+            test::thrownBy<JsonDecodingError>([&] { json::int64(parseJson(json), path); });
         QVERIFY(error);
         QCOMPARE(error->kind(), failure);
         QCOMPARE(error->codingPath(), path);
@@ -79,7 +71,7 @@ private Q_SLOTS:
 
     void malformedJsonIsCorruptedData() {
         QFETCH(QByteArray, bytes);
-        const auto error = decodingFailure([&] { parseJson(bytes); });
+        const auto error = test::thrownBy<JsonDecodingError>([&] { parseJson(bytes); });
         QVERIFY(error);
         QCOMPARE(error->kind(), Kind::dataCorrupted);
     }
@@ -151,7 +143,7 @@ private Q_SLOTS:
         if (valid) {
             QCOMPARE(decode(), utc(msecs));
         } else {
-            const auto error = decodingFailure(decode);
+            const auto error = test::thrownBy<JsonDecodingError>(decode);
             QVERIFY(error);
             QCOMPARE(error->kind(), Kind::dataCorrupted);
         }
@@ -198,16 +190,18 @@ private Q_SLOTS:
         if (valid)
             QCOMPARE(decode(), bytes);
         else
-            QVERIFY(decodingFailure(decode));
+            QVERIFY(test::thrownBy<JsonDecodingError>(decode));
     }
 
     void objectReaderReportsMissingAndNullMembers() {
         const JsonObjectReader reader(parseJson("{\"present\":\"x\",\"nothing\":null}"),
                                       {QStringLiteral("root")});
-        auto missing = decodingFailure([&] { reader.string(QStringLiteral("absent")); });
+        auto missing =
+            test::thrownBy<JsonDecodingError>([&] { reader.string(QStringLiteral("absent")); });
         QVERIFY(missing);
         QCOMPARE(missing->kind(), Kind::keyNotFound);
-        auto null = decodingFailure([&] { reader.string(QStringLiteral("nothing")); });
+        auto null =
+            test::thrownBy<JsonDecodingError>([&] { reader.string(QStringLiteral("nothing")); });
         QVERIFY(null);
         QCOMPARE(null->kind(), Kind::valueNotFound);
         QCOMPARE(null->codingPath(),
@@ -215,7 +209,7 @@ private Q_SLOTS:
         QVERIFY(!reader.optionalString(QStringLiteral("nothing")));
         QVERIFY(!reader.optionalString(QStringLiteral("absent")));
         QCOMPARE(*reader.optionalString(QStringLiteral("present")), QStringLiteral("x"));
-        QVERIFY(decodingFailure([] { JsonObjectReader(QJsonValue(3)); }));
+        QVERIFY(test::thrownBy<JsonDecodingError>([] { JsonObjectReader(QJsonValue(3)); }));
     }
 };
 

@@ -90,6 +90,16 @@ T waitFor(QCoro::Task<T> task, std::chrono::milliseconds timeout = std::chrono::
         return std::move(*state.result);
 }
 
+// The error of type E that the body throws, or nothing when it throws none.
+template <typename E, typename Body> std::optional<E> thrownBy(Body body) {
+    try {
+        body();
+    } catch (const E &error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
 // Spins the event loop until the predicate holds; false when it never did within the timeout.
 template <typename Predicate>
 bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
