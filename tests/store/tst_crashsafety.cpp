@@ -1,6 +1,7 @@
 #include "CrashWriterContent.h"
 #include "StoreFixture.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 
@@ -51,6 +52,11 @@ private Q_SLOTS:
 
 private:
     void verifyStore(const QString &path, const QHash<QString, qint64> &acknowledged) {
+        // A writer killed while it started may not have created the store yet.
+        if (!QFile::exists(path)) {
+            QVERIFY(acknowledged.isEmpty());
+            return;
+        }
         {
             SqliteDatabase database(path, SqliteDatabase::OpenMode::readWrite);
             QCOMPARE(database.queryText("PRAGMA integrity_check"), QStringLiteral("ok"));
