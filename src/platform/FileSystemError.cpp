@@ -117,7 +117,8 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes) {
 
 void removeFileDurably(const QString &path) {
     if (::unlink(QFile::encodeName(path).constData()) != 0) {
-        if (errno == ENOENT)
+        // ENOTDIR: a file stands where a folder on the way should be, so this file cannot exist.
+        if (errno == ENOENT || errno == ENOTDIR)
             return;
         throw FileSystemError(QStringLiteral("Could not remove the file"), path, errno);
     }
