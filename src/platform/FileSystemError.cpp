@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <cerrno>
 #include <cstring>
@@ -64,11 +65,19 @@ void createDirectories(const QString &path) {
     struct stat status {};
     if (::stat(native.constData(), &status) == 0 && S_ISDIR(status.st_mode))
         return;
+    QStringList created;
+    for (QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+         !QFileInfo::exists(folder) && folder != QFileInfo(folder).path();
+         folder = QFileInfo(folder).path())
+        created.prepend(folder);
     if (!QDir().mkpath(path)) {
         const int error = ::stat(native.constData(), &status) == 0 ? ENOTDIR : errno;
         throw FileSystemError(QStringLiteral("Could not create the folder"), path,
                               error ? error : EIO);
     }
+    // A file made durable inside a new folder is only as durable as the folder's own entry.
+    for (const QString &folder : std::as_const(created))
+        syncDirectory(QFileInfo(folder).path());
 }
 
 void writeFileAtomically(const QString &path, const QByteArray &bytes) {
@@ -108,7 +117,8 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes) {
 
 void removeFileDurably(const QString &path) {
     if (::unlink(QFile::encodeName(path).constData()) != 0) {
-        if (errno == ENOENT)
+        // ENOTDIR: a file stands where a folder on the way should be, so this file cannot exist.
+        if (errno == ENOENT || errno == ENOTDIR)
             return;
         throw FileSystemError(QStringLiteral("Could not remove the file"), path, errno);
     }

@@ -271,10 +271,13 @@ CoreDataDiaryRepository::applyRemote(DiaryEntryDTO entry,
         record = makeCompetingRecovery(*preserving, now);
     auto work = m_stack->perform(Kind::immediate, [entry, expectedRevision,
                                                    record](SqliteDatabase &database) {
+        DiaryEntryDTO stored = entry;
+        stored.sealedAt = entry.isSealed() ? std::optional(entry.sealedAt.value_or(entry.updatedAt))
+                                           : std::nullopt;
+        stored.revision = DiaryRevision{1};
         auto &found = database.cached(selectEntries("WHERE dayKey = ?1 LIMIT 1"));
         found.bind(1, entry.dayKey.rawValue());
         qint64 rowID = 0;
-        DiaryRevision revision{1};
         if (found.step()) {
             const qint64 storedRevisionValue = storedRevision(found);
             if (storedRevisionValue >= 0) {
@@ -292,41 +295,19 @@ CoreDataDiaryRepository::applyRemote(DiaryEntryDTO entry,
             if (storedRevisionValue >= 0) {
                 if (expectedRevision->rawValue == DiaryRevision::maximum)
                     throw PersistenceError::revisionOverflow();
-                revision = DiaryRevision{expectedRevision->rawValue + 1};
+                stored.revision = DiaryRevision{expectedRevision->rawValue + 1};
             }
             rowID = found.int64(rowIDColumn);
-            database
-                .cached(QStringLiteral(
-                    "UPDATE DiaryEntry SET date = ?1, content = ?2, contentFolded = ?3, "
-                    "fontName = ?4, bodyPointSize = ?5, originTimeZone = ?6, isLocked = ?7, "
-                    "sealedAt = ?8, modifiedAt = ?9, revision = ?10 WHERE rowid = ?11"))
-                .bind(1, entryDate(entry.dayKey, entry.originTimeZone, entry.createdAt))
-                .bind(2, entry.content)
-                .bind(3, searchFolded(entry.content))
-                .bind(4, entry.fontName)
-                .bind(5, clampedBodyPointSize(entry.bodyPointSize))
-                .bind(6, entry.originTimeZone)
-                .bind(7, entry.isSealed())
-                .bind(8, entry.isSealed() ? std::optional(entry.sealedAt.value_or(entry.updatedAt))
-                                          : std::nullopt)
-                .bind(9, entry.updatedAt)
-                .bind(10, revision.rawValue)
-                .bind(11, rowID)
-                .execute();
+            updateEntryRow(database, rowID, stored);
         } else {
             if (expectedRevision)
                 throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
-            DiaryEntryDTO created = entry;
             auto &sameID =
                 database.cached(QStringLiteral("SELECT 1 FROM DiaryEntry WHERE id = ?1 LIMIT 1"));
             sameID.bind(1, entry.id);
             if (sameID.step())
-                created.id = QUuid::createUuid();
-            created.sealedAt = entry.isSealed()
-                                   ? std::optional(entry.sealedAt.value_or(entry.updatedAt))
-                                   : std::nullopt;
-            created.revision = revision;
-            rowID = insertEntryRow(database, created);
+                stored.id = QUuid::createUuid();
+            rowID = insertEntryRow(database, stored);
         }
         if (record)
             insertRecoveryRecord(database, *record);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <limits>
+#include <memory>
 #include <sys/stat.h>
 
 namespace velmora {
@@ -70,14 +71,23 @@ void DiaryHandwritingStore::write(const QByteArray &bytes, const DayKey &dayKey,
 
 QList<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::pageFiles() const {
     const QByteArray folder = QFile::encodeName(m_directory);
-    DIR *listing = ::opendir(folder.constData());
+    const std::unique_ptr<DIR, int (*)(DIR *)> listing(::opendir(folder.constData()), ::closedir);
     if (!listing) {
         if (errno == ENOENT)
             return {};
         throw FileSystemError(QStringLiteral("Could not list the folder"), m_directory, errno);
     }
     QList<PageFile> files;
-    while (const dirent *item = ::readdir(listing)) {
+    for (;;) {
+        // readdir ends a listing and fails the same way; only errno tells a cut-short list.
+        errno = 0;
+        const dirent *item = ::readdir(listing.get());
+        if (!item) {
+            if (errno != 0)
+                throw FileSystemError(QStringLiteral("Could not list the folder"), m_directory,
+                                      errno);
+            break;
+        }
         const QString name = QFile::decodeName(item->d_name);
         const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
         if (dot <= 0 || QStringView(name).mid(dot + 1) != drawingExtension)
@@ -96,7 +106,6 @@ QList<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::pageFiles() const 
         files.append(PageFile{parsed->first, parsed->second, path, qint64(status.st_size),
                               QDateTime::fromMSecsSinceEpoch(modified, QTimeZone::utc())});
     }
-    ::closedir(listing);
     std::stable_sort(files.begin(), files.end(), [](const PageFile &a, const PageFile &b) {
         return a.dayKey != b.dayKey ? a.dayKey < b.dayKey : a.leaf < b.leaf;
     });

@@ -103,27 +103,47 @@ DiaryMetadataDTO makeMetadataDTO(const SqliteStatement &row) {
     return metadata;
 }
 
+namespace {
+
+// The columns an entry's own values decide, as ?1 to ?10; its identity, day and creation time
+// follow as ?11 to ?13 where a statement sets them.
+constexpr auto entryValueColumns = "date, content, contentFolded, fontName, bodyPointSize, "
+                                   "originTimeZone, isLocked, sealedAt, modifiedAt, revision";
+
+SqliteStatement &bindEntryValues(SqliteStatement &statement, const DiaryEntryDTO &entry) {
+    return statement.bind(1, entryDate(entry.dayKey, entry.originTimeZone, entry.createdAt))
+        .bind(2, entry.content)
+        .bind(3, searchFolded(entry.content))
+        .bind(4, entry.fontName)
+        .bind(5, clampedBodyPointSize(entry.bodyPointSize))
+        .bind(6, entry.originTimeZone)
+        .bind(7, entry.isSealed())
+        .bind(8, entry.sealedAt)
+        .bind(9, entry.updatedAt)
+        .bind(10, entry.revision.rawValue);
+}
+
+} // namespace
+
 qint64 insertEntryRow(SqliteDatabase &database, const DiaryEntryDTO &entry) {
     auto &insert = database.cached(
-        QStringLiteral("INSERT INTO DiaryEntry (id, date, dayKey, content, contentFolded, "
-                       "fontName, bodyPointSize, "
-                       "originTimeZone, isLocked, createdAt, modifiedAt, sealedAt, revision) "
-                       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"));
-    insert.bind(1, entry.id)
-        .bind(2, entryDate(entry.dayKey, entry.originTimeZone, entry.createdAt))
-        .bind(3, entry.dayKey.rawValue())
-        .bind(4, entry.content)
-        .bind(5, searchFolded(entry.content))
-        .bind(6, entry.fontName)
-        .bind(7, clampedBodyPointSize(entry.bodyPointSize))
-        .bind(8, entry.originTimeZone)
-        .bind(9, entry.isSealed())
-        .bind(10, entry.createdAt)
-        .bind(11, entry.updatedAt)
-        .bind(12, entry.sealedAt)
-        .bind(13, entry.revision.rawValue)
+        QStringLiteral("INSERT INTO DiaryEntry (%1, id, dayKey, createdAt) VALUES (?1, ?2, ?3, ?4, "
+                       "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)")
+            .arg(QLatin1String(entryValueColumns)));
+    bindEntryValues(insert, entry)
+        .bind(11, entry.id)
+        .bind(12, entry.dayKey.rawValue())
+        .bind(13, entry.createdAt)
         .execute();
     return sqlite3_last_insert_rowid(database.handle());
+}
+
+void updateEntryRow(SqliteDatabase &database, qint64 rowID, const DiaryEntryDTO &entry) {
+    auto &update = database.cached(
+        QStringLiteral("UPDATE DiaryEntry SET (%1) = (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) "
+                       "WHERE rowid = ?11")
+            .arg(QLatin1String(entryValueColumns)));
+    bindEntryValues(update, entry).bind(11, rowID).execute();
 }
 
 void insertRecoveryRecord(SqliteDatabase &database, const DiaryRecoveryDTO &record) {

@@ -43,6 +43,8 @@ DiaryMetadataDTO makeMetadataDTO(const SqliteStatement &row);
 // Inserts an entry as given (revision included), computing its date and clamping its size.
 // Returns the new row's id.
 qint64 insertEntryRow(SqliteDatabase &database, const DiaryEntryDTO &entry);
+// The same over row `rowID`, whose id, day key and creation time stay as stored.
+void updateEntryRow(SqliteDatabase &database, qint64 rowID, const DiaryEntryDTO &entry);
 void insertRecoveryRecord(SqliteDatabase &database, const DiaryRecoveryDTO &record);
 void insertMetadata(SqliteDatabase &database, const DiaryMetadataDTO &metadata);
 

@@ -155,6 +155,8 @@ SqliteDatabase::SqliteDatabase(const QString &path, OpenMode mode)
         throw error;
     }
     sqlite3_extended_result_codes(m_db, 1);
+    // Another connection's lock is waited out rather than failing the work at once.
+    sqlite3_busy_timeout(m_db, 10000);
 }
 
 SqliteDatabase::~SqliteDatabase() {

@@ -70,7 +70,6 @@ std::optional<StoreIdentity> readStoreIdentity(const QString &path) {
 }
 
 void configureStoreConnection(SqliteDatabase &database) {
-    database.exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
     const QString mode = database.queryText(QStringLiteral("PRAGMA journal_mode = WAL"));
     if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
         throw SqliteError(
@@ -110,15 +109,17 @@ void createStoreSchema(SqliteDatabase &database, const StoreModel &model) {
 std::unique_ptr<SqliteDatabase> openStore(const QString &path, const StoreModel &model) {
     auto database =
         std::make_unique<SqliteDatabase>(path, SqliteDatabase::OpenMode::readWriteCreate);
-    configureStoreConnection(*database);
-    if (auto identity = readStoreIdentity(*database)) {
-        if (!identity->matches(model))
-            throw StoreModelMismatchError(identity->versionName, model.versionName);
-        return database;
-    }
-    if (database->queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_master")) != 0)
+    // Only read until the file is known to be ours: switching the journal mode writes to it, and
+    // a refused store must stay exactly as it was for the migration.
+    const auto identity = readStoreIdentity(*database);
+    if (identity && !identity->matches(model))
+        throw StoreModelMismatchError(identity->versionName, model.versionName);
+    if (!identity &&
+        database->queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_master")) != 0)
         throw StoreModelMismatchError(QString(), model.versionName);
-    createStoreSchema(*database, model);
+    configureStoreConnection(*database);
+    if (!identity)
+        createStoreSchema(*database, model);
     return database;
 }
 

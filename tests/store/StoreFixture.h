@@ -61,6 +61,12 @@ inline DiaryMetadataDTO metadata() {
     return {QUuid::createUuid(), 2, QStringLiteral("fresh"), utc(2024, 1, 1), 0};
 }
 
+// The message of the PersistenceError the task failed with; empty when it succeeded.
+template <typename T> QString failureOf(QCoro::Task<T> task) {
+    const auto error = thrownBy<PersistenceError>([&] { test::waitFor(std::move(task)); });
+    return error ? error->message() : QString();
+}
+
 // A real store in a temporary folder, a repository over it, and raw SQL beside it for planting
 // rows that the repository itself would never write.
 struct StoreFixture {

@@ -61,6 +61,10 @@ private Q_SLOTS:
         store.write({}, day("2025-03-09"), 0);
         QVERIFY(!QFile::exists(store.fileURL(day("2025-03-09"), 0)));
         QCOMPARE(store.pageFiles().size(), 0);
+        // A file where the folder should be: no drawing can exist there, so there is none to
+        // remove either.
+        writeFile(dir.filePath("NotAFolder"), "x");
+        DiaryHandwritingStore(dir.filePath("NotAFolder")).write({}, day("2025-03-09"), 0);
     }
 
     void aNegativeLeafIsRefused() {

@@ -25,6 +25,11 @@ void writeFile(const QString &path, const QByteArray &bytes) {
     file.write(bytes);
 }
 
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
 
 class PersistenceStackTest : public QObject {
@@ -141,6 +146,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath("Diary.sqlite");
         plant(path);
+        const QByteArray before = readFile(path);
         try {
             DiaryPersistenceStack stack(path, durableModel());
             QFAIL("the store opened");
@@ -151,6 +157,9 @@ private Q_SLOTS:
             QCOMPARE(kept, error);
             QCOMPARE(kept.message(), "The diary store could not be opened: " + text);
         }
+        // A refused file is left exactly as it was, for the migration or the user to deal with.
+        QCOMPARE(readFile(path), before);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Diary.sqlite"});
     }
 
     void aFolderThatCannotBeMadeFailsAsTheFileSystemSaid() {

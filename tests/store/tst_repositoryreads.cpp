@@ -5,16 +5,6 @@ using namespace velmora::test;
 
 namespace {
 
-// "" when the read succeeded, else the message it failed with.
-template <typename T> QString failureOf(QCoro::Task<T> task) {
-    try {
-        test::waitFor(std::move(task));
-        return {};
-    } catch (const DiaryError &error) {
-        return error.message();
-    }
-}
-
 const QString plantedEntry = QStringLiteral(
     "INSERT INTO DiaryEntry (id, dayKey, content, contentFolded, fontName, bodyPointSize, "
     "isLocked, originTimeZone, createdAt, revision) VALUES ('%1', %2, 'planted word', "

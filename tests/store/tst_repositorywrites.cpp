@@ -14,15 +14,6 @@ Revision revision(qint64 value) {
     return DiaryRevision{value};
 }
 
-template <typename T> PersistenceError persistenceFailure(QCoro::Task<T> task) {
-    try {
-        test::waitFor(std::move(task));
-    } catch (const PersistenceError &error) {
-        return error;
-    }
-    return PersistenceError::readFailed(QStringLiteral("no failure"));
-}
-
 // Sets the stored revision (or any column) of a day behind the repository's back.
 void plantColumn(StoreFixture &store, const char *dayText, const QString &assignment) {
     store.sql(QStringLiteral("UPDATE DiaryEntry SET %1 WHERE dayKey = '%2'")
@@ -105,9 +96,8 @@ private Q_SLOTS:
         plantColumn(store, "2024-03-10", "revision = " + plantedRevision);
         if (QByteArray(QTest::currentDataTag()) == "sealed")
             plantColumn(store, "2024-03-10", "isLocked = 1");
-        const PersistenceError error =
-            persistenceFailure(store.repository->save(draft("2024-03-10", "Changed"), expected, 2));
-        QCOMPARE(error.message(), message);
+        QCOMPARE(failureOf(store.repository->save(draft("2024-03-10", "Changed"), expected, 2)),
+                 message);
         QCOMPARE(store.count("SELECT count(*) FROM DiaryEntry WHERE content = 'Original' AND "
                              "contentFolded = 'original'"),
                  1);
@@ -154,8 +144,8 @@ private Q_SLOTS:
         store.saved("2024-03-10", "Old");
         plantColumn(store, "2024-03-10", "revision = -5");
         QCOMPARE(
-            persistenceFailure(store.repository->save(draft("2024-03-10", "Old"), revision(0), 1)),
-            PersistenceError::invalidData("A stored entry has an invalid revision: -5."));
+            failureOf(store.repository->save(draft("2024-03-10", "Old"), revision(0), 1)),
+            PersistenceError::invalidData("A stored entry has an invalid revision: -5.").message());
         const auto result =
             test::waitFor(store.repository->save(draft("2024-03-10", "New"), revision(0), 2));
         QCOMPARE(result.entry.revision, DiaryRevision{1});
@@ -163,9 +153,8 @@ private Q_SLOTS:
 
     void anExpectationForAnEmptyDayConflicts() {
         StoreFixture store;
-        QCOMPARE(
-            persistenceFailure(store.repository->save(draft("2024-03-10", "x"), revision(2), 1)),
-            PersistenceError::conflict(DiaryRevision{2}, DiaryRevision{0}));
+        QCOMPARE(failureOf(store.repository->save(draft("2024-03-10", "x"), revision(2), 1)),
+                 PersistenceError::conflict(DiaryRevision{2}, DiaryRevision{0}).message());
         QCOMPARE(store.count("SELECT count(*) FROM DiaryEntry"), 0);
     }
 
@@ -180,11 +169,10 @@ private Q_SLOTS:
         QCOMPARE(sealed.status, DiaryEntryStatus::sealed);
         QCOMPARE(sealed.sealedAt, store.clock->moment);
         QCOMPARE(sealed.updatedAt, store.clock->moment);
-        QCOMPARE(persistenceFailure(store.repository->seal(id, DiaryRevision{5})),
-                 PersistenceError::entryAlreadySealed());
-        QCOMPARE(
-            persistenceFailure(store.repository->save(draft("2024-03-10", "More"), revision(5), 1)),
-            PersistenceError::entryAlreadySealed());
+        QCOMPARE(failureOf(store.repository->seal(id, DiaryRevision{5})),
+                 PersistenceError::entryAlreadySealed().message());
+        QCOMPARE(failureOf(store.repository->save(draft("2024-03-10", "More"), revision(5), 1)),
+                 PersistenceError::entryAlreadySealed().message());
     }
 
     void sealRefusals_data() {
@@ -210,9 +198,7 @@ private Q_SLOTS:
         const DiaryEntryDTO saved = store.saved("2024-03-10", "Words");
         if (!planted.isEmpty())
             store.sql(planted);
-        QCOMPARE(
-            persistenceFailure(store.repository->seal(saved.id, DiaryRevision{expected})).message(),
-            message);
+        QCOMPARE(failureOf(store.repository->seal(saved.id, DiaryRevision{expected})), message);
         QCOMPARE(store.count("SELECT count(*) FROM DiaryEntry WHERE isLocked = 1 OR revision <> 1"),
                  0);
     }
@@ -263,10 +249,8 @@ private Q_SLOTS:
         bool isRevision = false;
         const qint64 expectedRevision = outcome.toLongLong(&isRevision);
         if (!isRevision) {
-            QCOMPARE(
-                persistenceFailure(store.repository->applyRemote(incoming, expected, displaced))
-                    .message(),
-                outcome);
+            QCOMPARE(failureOf(store.repository->applyRemote(incoming, expected, displaced)),
+                     outcome);
             QCOMPARE(store.count("SELECT count(*) FROM RecoveryRecord"), 0);
             QCOMPARE(store.count("SELECT count(*) FROM DiaryEntry WHERE content = 'Remote words'"),
                      0);
@@ -368,9 +352,10 @@ private Q_SLOTS:
             replacement.entries[1].id = replacement.entries[0].id;
         else
             replacement.recoveryRecords[1].recoveryID = record.recoveryID;
-        QCOMPARE(persistenceFailure(store.repository->replaceAll(replacement)),
+        QCOMPARE(failureOf(store.repository->replaceAll(replacement)),
                  PersistenceError::invalidData(
-                     "Replacement contains duplicate identifiers or civil days."));
+                     "Replacement contains duplicate identifiers or civil days.")
+                     .message());
         QCOMPARE(store.count("SELECT count(*) FROM DiaryEntry WHERE content = 'Stays'"), 1);
     }
 
