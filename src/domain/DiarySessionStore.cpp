@@ -126,13 +126,21 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
     const auto owned = [&] { return self && m_selectionGeneration == generation; };
     // Taken when loading begins, after the flush: the saves it made are part of what is shown.
     std::optional<Snapshot> beforeLoading;
+    bool published = false;
     // An overtaken change fails as cancelled and leaves the state to the newer one; otherwise the
     // state found before loading is put back and the error passed on.
     const auto failure = [&](std::exception_ptr error) {
         if (!owned())
             return std::make_exception_ptr(CancellationError());
-        if (beforeLoading)
-            restore(*beforeLoading);
+        if (beforeLoading) {
+            // Until the target is published the shown day stays, and whatever its own saves,
+            // synced entries or a confirmation published meanwhile is newer than the snapshot:
+            // only the loading phase is this change's to take back.
+            Snapshot back = published ? *beforeLoading : snapshot();
+            if (!published && m_phase == DiarySessionPhase::loading(target))
+                back.phase = beforeLoading->phase;
+            restore(back);
+        }
         return error;
     };
     const auto interrupted = [&] { return token.isCancelled() || !owned(); };
@@ -165,6 +173,7 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
             break;
     }
 
+    published = true;
     setSelectedDay(target);
     setCurrentEntry(loaded);
     m_pendingDraft.reset();

@@ -330,6 +330,30 @@ private Q_SLOTS:
         QVERIFY(!f.session->hasPendingLocalWriting());
     }
 
+    // Writing of the shown day saved while the next day loads is newer than what the change
+    // found: a failed read takes back only its own loading phase, so the next save is no
+    // conflict.
+    void failedReadKeepsASaveMadeWhileLoading() {
+        SessionFixture f;
+        f.seed(SessionFixture::today, QStringLiteral("Today"));
+        f.open(SessionFixture::today);
+        f.repository->failNext(Operation::entry, PersistenceError::readFailed(QStringLiteral("x")),
+                               150ms);
+        auto change = f.session->changeDay(SessionFixture::yesterday);
+        QCOMPARE(f.session->phase(), DiarySessionPhase::loading(SessionFixture::yesterday));
+        f.session->updateDraft(QStringLiteral("Typed while loading"));
+        QVERIFY(f.settled());
+        QVERIFY(failureOf<PersistenceError>(std::move(change)));
+
+        QCOMPARE(f.session->currentEntry(), f.repository->stored(SessionFixture::today));
+        QCOMPARE(f.session->saveState(), DiarySaveState::saved(DiaryRevision{2}, 1));
+        QCOMPARE(f.session->phase(), DiarySessionPhase::editingDraft(SessionFixture::today));
+        f.session->updateDraft(QStringLiteral("And more"));
+        QVERIFY(velmora::test::waitFor(f.session->flushPendingWriting()));
+        QCOMPARE(f.repository->stored(SessionFixture::today)->content, QStringLiteral("And more"));
+        QVERIFY(f.repository->recoveryRecords().isEmpty());
+    }
+
     void changeWaitsForTheSaveInFlight() {
         SessionFixture f;
         f.open(SessionFixture::today);
