@@ -491,7 +491,8 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
     // The outcome is shown only while the day is still the one shown.
     const bool stillShown = self && m_selectedDay == entry.dayKey;
     if (failure) {
-        if (stillShown) {
+        // An entry sealed meanwhile by the other device stays shown as sealed.
+        if (stillShown && !(m_currentEntry && m_currentEntry->isSealed())) {
             setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
             restoreEditingPhase();
         }

@@ -185,6 +185,28 @@ private Q_SLOTS:
         QCOMPARE(f.repository->callCount(Operation::save), 0);
     }
 
+    // The other device sealed the day while this one was sealing it: the refused seal leaves
+    // the day shown as sealed.
+    void syncedSealDuringASealKeepsTheDaySealed() {
+        SessionFixture f;
+        f.seed(SessionFixture::today, QStringLiteral("Words"));
+        f.open(SessionFixture::today);
+        f.repository->setDelay(Operation::seal, 60ms);
+        auto seal = f.session->seal();
+        QVERIFY(waitUntil([&] { return f.repository->inProgress(Operation::seal) == 1; }));
+
+        DiaryEntryDTO synced = *f.repository->stored(SessionFixture::today);
+        synced.status = DiaryEntryStatus::sealed;
+        synced = velmora::test::waitFor(
+            f.repository->applyRemote(synced, synced.revision, std::nullopt));
+        velmora::test::waitFor(f.session->applySyncedEntry(synced));
+        QVERIFY(failureOf<PersistenceError>(std::move(seal)));
+
+        QCOMPARE(f.session->currentEntry(), std::optional(synced));
+        QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::sealed);
+        QCOMPARE(f.session->phase(), DiarySessionPhase::readingSealed(SessionFixture::today));
+    }
+
     // A save refused because the stored entry moved on is brought up to date, so a retry works
     // and nothing typed or stored is lost.
     void rejectedSaveRecovers_data() {
