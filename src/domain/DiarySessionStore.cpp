@@ -140,6 +140,11 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
             if (!published && m_phase == DiarySessionPhase::loading(target))
                 back.phase = beforeLoading->phase;
             restore(back);
+            // The snapshot was taken while an overtaken change loaded another day; that loading
+            // is over, so the shown day's phase is decided afresh.
+            if (back.phase.kind == DiarySessionPhase::Kind::loading &&
+                back.phase.day != back.selectedDay)
+                decideAuthoringAccess();
         }
         return error;
     };
@@ -184,6 +189,11 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
 }
 
 QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {
+    decideAuthoringAccess();
+    co_return;
+}
+
+void DiarySessionStore::decideAuthoringAccess() {
     if (m_currentEntry) {
         if (m_currentEntry->isSealed()) {
             setAuthoringAccess(DiaryAuthoringAccess::sealed);
@@ -192,7 +202,7 @@ QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {
             setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
             setPhase(DiarySessionPhase::editingDraft(m_selectedDay));
         }
-        co_return;
+        return;
     }
     const DayKey now = today();
     if (m_selectedDay > now) {

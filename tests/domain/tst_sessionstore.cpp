@@ -277,6 +277,23 @@ private Q_SLOTS:
         QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::futureDateUnavailable);
     }
 
+    // The change that failed took its snapshot while an older, overtaken change was loading:
+    // the older change's loading phase is not put back.
+    void failedReadAfterAnOvertakenChangeLoadsNothing() {
+        SessionFixture f;
+        f.open(SessionFixture::today);
+        const auto phase = f.session->phase();
+        f.repository->script(Operation::entry, {60ms, {}});
+        f.repository->failNext(Operation::entry, PersistenceError::readFailed(QStringLiteral("x")),
+                               10ms);
+        auto first = f.session->changeDay(SessionFixture::yesterday);
+        QVERIFY(waitUntil([&] { return f.repository->inProgress(Operation::entry) == 1; }));
+        QVERIFY(failureOf<PersistenceError>(f.session->changeDay(SessionFixture::tomorrow)));
+        QVERIFY(failureOf<CancellationError>(std::move(first)));
+        QCOMPARE(f.session->selectedDay(), SessionFixture::today);
+        QCOMPARE(f.session->phase(), phase);
+    }
+
     void failedChangeRestoresExactly_data() {
         QTest::addColumn<bool>("cancel");
         QTest::newRow("read fails") << false;
