@@ -126,13 +126,26 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
     const auto owned = [&] { return self && m_selectionGeneration == generation; };
     // Taken when loading begins, after the flush: the saves it made are part of what is shown.
     std::optional<Snapshot> beforeLoading;
+    bool published = false;
     // An overtaken change fails as cancelled and leaves the state to the newer one; otherwise the
     // state found before loading is put back and the error passed on.
     const auto failure = [&](std::exception_ptr error) {
         if (!owned())
             return std::make_exception_ptr(CancellationError());
-        if (beforeLoading)
-            restore(*beforeLoading);
+        if (beforeLoading) {
+            // Until the target is published the shown day stays, and whatever its own saves,
+            // synced entries or a confirmation published meanwhile is newer than the snapshot:
+            // only the loading phase is this change's to take back.
+            Snapshot back = published ? *beforeLoading : snapshot();
+            if (!published && m_phase == DiarySessionPhase::loading(target))
+                back.phase = beforeLoading->phase;
+            restore(back);
+            // The snapshot was taken while an overtaken change loaded another day; that loading
+            // is over, so the shown day's phase is decided afresh.
+            if (back.phase.kind == DiarySessionPhase::Kind::loading &&
+                back.phase.day != back.selectedDay)
+                decideAuthoringAccess();
+        }
         return error;
     };
     const auto interrupted = [&] { return token.isCancelled() || !owned(); };
@@ -165,6 +178,7 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
             break;
     }
 
+    published = true;
     setSelectedDay(target);
     setCurrentEntry(loaded);
     m_pendingDraft.reset();
@@ -175,6 +189,11 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
 }
 
 QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {
+    decideAuthoringAccess();
+    co_return;
+}
+
+void DiarySessionStore::decideAuthoringAccess() {
     if (m_currentEntry) {
         if (m_currentEntry->isSealed()) {
             setAuthoringAccess(DiaryAuthoringAccess::sealed);
@@ -183,7 +202,7 @@ QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {
             setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
             setPhase(DiarySessionPhase::editingDraft(m_selectedDay));
         }
-        co_return;
+        return;
     }
     const DayKey now = today();
     if (m_selectedDay > now) {
@@ -482,7 +501,8 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
     // The outcome is shown only while the day is still the one shown.
     const bool stillShown = self && m_selectedDay == entry.dayKey;
     if (failure) {
-        if (stillShown) {
+        // An entry sealed meanwhile by the other device stays shown as sealed.
+        if (stillShown && !(m_currentEntry && m_currentEntry->isSealed())) {
             setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
             restoreEditingPhase();
         }

@@ -166,6 +166,7 @@ private:
     Snapshot snapshot() const;
     void restore(const Snapshot &snapshot);
     DayKey today() const;
+    void decideAuthoringAccess();
     void applyAutosaveState(const DiarySaveState &state);
     void applyPendingOrIdlePhase();
     void restoreEditingPhase();

@@ -67,7 +67,6 @@ public:
     const std::optional<PendingEdit> &pendingEdit() const { return m_pendingEdit; }
     const DiarySaveState &state() const { return m_state; }
     const std::optional<PersistenceError> &lastFailure() const { return m_lastFailure; }
-    qint64 lastSequence() const { return m_nextSequence; }
 
 private:
     void setState(DiarySaveState state);

@@ -26,13 +26,19 @@ UserDefaultsSettingsStore::UserDefaultsSettingsStore(std::shared_ptr<UserDefault
     , m_defaultFont(std::move(defaultFont))
     , m_clock(clock ? std::move(clock) : std::make_shared<SystemClock>()) {}
 
-double UserDefaultsSettingsStore::readingScale() const {
-    if (!m_defaults->contains(readingScaleKey))
-        return defaultReadingScale;
-    const double stored = m_defaults->doubleValue(readingScaleKey);
+double UserDefaultsSettingsStore::boundedNumber(const QString &key, double fallback, double minimum,
+                                                double maximum) const {
+    if (!m_defaults->contains(key))
+        return fallback;
+    const double stored = m_defaults->doubleValue(key);
     if (!std::isfinite(stored))
-        return defaultReadingScale;
-    return std::clamp(stored, minimumReadingScale, maximumReadingScale);
+        return fallback;
+    return std::clamp(stored, minimum, maximum);
+}
+
+double UserDefaultsSettingsStore::readingScale() const {
+    return boundedNumber(readingScaleKey, defaultReadingScale, minimumReadingScale,
+                         maximumReadingScale);
 }
 
 void UserDefaultsSettingsStore::setReadingScale(double scale) {
@@ -57,12 +63,8 @@ void UserDefaultsSettingsStore::setSelectedFont(const QString &fontName) {
 }
 
 double UserDefaultsSettingsStore::defaultFontSize() const {
-    if (!m_defaults->contains(defaultFontSizeKey))
-        return defaultBodyPointSize;
-    const double stored = m_defaults->doubleValue(defaultFontSizeKey);
-    if (!std::isfinite(stored))
-        return defaultBodyPointSize;
-    return std::clamp(stored, minimumBodyPointSize, maximumBodyPointSize);
+    return boundedNumber(defaultFontSizeKey, defaultBodyPointSize, minimumBodyPointSize,
+                         maximumBodyPointSize);
 }
 
 void UserDefaultsSettingsStore::setDefaultFontSize(double size) {

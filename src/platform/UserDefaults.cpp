@@ -4,6 +4,10 @@
 #include <QLocale>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 namespace velmora {
 
 namespace {

@@ -277,6 +277,23 @@ private Q_SLOTS:
         QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::futureDateUnavailable);
     }
 
+    // The change that failed took its snapshot while an older, overtaken change was loading:
+    // the older change's loading phase is not put back.
+    void failedReadAfterAnOvertakenChangeLoadsNothing() {
+        SessionFixture f;
+        f.open(SessionFixture::today);
+        const auto phase = f.session->phase();
+        f.repository->script(Operation::entry, {60ms, {}});
+        f.repository->failNext(Operation::entry, PersistenceError::readFailed(QStringLiteral("x")),
+                               10ms);
+        auto first = f.session->changeDay(SessionFixture::yesterday);
+        QVERIFY(waitUntil([&] { return f.repository->inProgress(Operation::entry) == 1; }));
+        QVERIFY(failureOf<PersistenceError>(f.session->changeDay(SessionFixture::tomorrow)));
+        QVERIFY(failureOf<CancellationError>(std::move(first)));
+        QCOMPARE(f.session->selectedDay(), SessionFixture::today);
+        QCOMPARE(f.session->phase(), phase);
+    }
+
     void failedChangeRestoresExactly_data() {
         QTest::addColumn<bool>("cancel");
         QTest::newRow("read fails") << false;
@@ -328,6 +345,30 @@ private Q_SLOTS:
         QCOMPARE(f.session->phase(), DiarySessionPhase::editingDraft(SessionFixture::today));
         QCOMPARE(f.session->currentEntry(), f.repository->stored(SessionFixture::today));
         QVERIFY(!f.session->hasPendingLocalWriting());
+    }
+
+    // Writing of the shown day saved while the next day loads is newer than what the change
+    // found: a failed read takes back only its own loading phase, so the next save is no
+    // conflict.
+    void failedReadKeepsASaveMadeWhileLoading() {
+        SessionFixture f;
+        f.seed(SessionFixture::today, QStringLiteral("Today"));
+        f.open(SessionFixture::today);
+        f.repository->failNext(Operation::entry, PersistenceError::readFailed(QStringLiteral("x")),
+                               150ms);
+        auto change = f.session->changeDay(SessionFixture::yesterday);
+        QCOMPARE(f.session->phase(), DiarySessionPhase::loading(SessionFixture::yesterday));
+        f.session->updateDraft(QStringLiteral("Typed while loading"));
+        QVERIFY(f.settled());
+        QVERIFY(failureOf<PersistenceError>(std::move(change)));
+
+        QCOMPARE(f.session->currentEntry(), f.repository->stored(SessionFixture::today));
+        QCOMPARE(f.session->saveState(), DiarySaveState::saved(DiaryRevision{2}, 1));
+        QCOMPARE(f.session->phase(), DiarySessionPhase::editingDraft(SessionFixture::today));
+        f.session->updateDraft(QStringLiteral("And more"));
+        QVERIFY(velmora::test::waitFor(f.session->flushPendingWriting()));
+        QCOMPARE(f.repository->stored(SessionFixture::today)->content, QStringLiteral("And more"));
+        QVERIFY(f.repository->recoveryRecords().isEmpty());
     }
 
     void changeWaitsForTheSaveInFlight() {

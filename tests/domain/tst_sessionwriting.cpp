@@ -168,7 +168,16 @@ private Q_SLOTS:
         QCOMPARE(f.repository->stored(SessionFixture::today), std::optional(shown));
     }
 
-    void editsAreRefusedWhileSealing() {
+    // While the seal is stored edits are refused (the page is about to become read-only); a
+    // seal by the other device meanwhile leaves the day shown as sealed.
+    void whileSealing_data() {
+        QTest::addColumn<bool>("sealedElsewhere");
+        QTest::newRow("typing") << false;
+        QTest::newRow("sealed by the other device meanwhile") << true;
+    }
+
+    void whileSealing() {
+        QFETCH(bool, sealedElsewhere);
         SessionFixture f;
         f.seed(SessionFixture::today, QStringLiteral("Final words"));
         f.open(SessionFixture::today);
@@ -179,10 +188,23 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(PersistenceError,
                                  f.session->updateDraft(QStringLiteral("Too late")));
         QVERIFY(!f.session->pendingDraft());
-        velmora::test::waitFor(std::move(seal));
+
+        if (sealedElsewhere) {
+            DiaryEntryDTO synced = *f.repository->stored(SessionFixture::today);
+            synced.status = DiaryEntryStatus::sealed;
+            synced = velmora::test::waitFor(
+                f.repository->applyRemote(synced, synced.revision, std::nullopt));
+            velmora::test::waitFor(f.session->applySyncedEntry(synced));
+            QVERIFY(failureOf<PersistenceError>(std::move(seal)));
+            QCOMPARE(f.session->currentEntry(), std::optional(synced));
+        } else {
+            velmora::test::waitFor(std::move(seal));
+        }
         QCOMPARE(f.repository->stored(SessionFixture::today)->content,
                  QStringLiteral("Final words"));
         QCOMPARE(f.repository->callCount(Operation::save), 0);
+        QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::sealed);
+        QCOMPARE(f.session->phase(), DiarySessionPhase::readingSealed(SessionFixture::today));
     }
 
     // A save refused because the stored entry moved on is brought up to date, so a retry works
