@@ -614,6 +614,17 @@ private Q_SLOTS:
         QVERIFY(m_defaults->stringValue("draft_2024-01-03"));
     }
 
+    // A journal whose removal failed after a successful run: the drafts are gone and the store
+    // has been written since, so the plan no longer fits, yet nothing is left to lose.
+    void journalOutlivingItsDraftsIsSettled() {
+        MigrationJournal journal = interruptAfterAdoption();
+        m_defaults->remove(QStringLiteral("draft_2024-01-03"));
+        journal.plannedEntryCount = 5;
+        writeJournal(journal);
+        QVERIFY(prepare(coordinator()).migrated);
+        QVERIFY(!QFile::exists(this->journal()));
+    }
+
     void settlingLeavesOtherKeysAndReportsWhatExists() {
         MigrationJournal journal = interruptAfterAdoption();
         plant(*m_defaults, QStringLiteral("fontSize"), 14);
