@@ -33,14 +33,12 @@ private:
 };
 
 QString migrationMessage(const std::function<void()> &body) {
-    try {
-        body();
-    } catch (const PersistenceError &error) {
-        if (error.errorCase() == PersistenceError::Case::migrationFailed)
-            return error.text();
-        return error.message();
-    }
-    return {};
+    const auto error = thrownBy<PersistenceError>(body);
+    if (!error)
+        return {};
+    if (error->errorCase() == PersistenceError::Case::migrationFailed)
+        return error->text();
+    return error->message();
 }
 
 QStringList reasonsOf(const QList<DiaryRecoveryDTO> &records) {
