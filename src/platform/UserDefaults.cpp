@@ -1,7 +1,9 @@
 #include "platform/UserDefaults.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
+#include <QLockFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -45,10 +47,25 @@ std::optional<double> numberFromVariant(const QVariant &value) {
     }
 }
 
+// A process killed between creating the settings lock and writing its owner into it leaves the
+// lock empty, and QSettings waits 30 s before it calls such a lock stale. A live holder keeps an
+// advisory lock on the file, which the removal takes first, so only an abandoned lock goes.
+void removeAbandonedLock(const QString &settingsPath) {
+    const QString lockPath = settingsPath + QStringLiteral(".lock");
+    const QFileInfo lock(lockPath);
+    if (lock.exists() && lock.size() == 0)
+        QLockFile(lockPath).removeStaleLockFile();
+}
+
+std::unique_ptr<QSettings> openSettings(const QString &filePath) {
+    removeAbandonedLock(filePath);
+    return std::make_unique<QSettings>(filePath, QSettings::IniFormat);
+}
+
 } // namespace
 
 UserDefaults::UserDefaults(const QString &filePath)
-    : m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {}
+    : m_settings(openSettings(filePath)) {}
 
 UserDefaults::~UserDefaults() = default;
 

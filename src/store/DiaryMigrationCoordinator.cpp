@@ -190,8 +190,16 @@ DiaryMigrationCoordinator::settleInterruptedMigration(const QString &storeURL,
         throw migrationFailure(journalUnsafe);
 
     // The archived drafts may exist nowhere but in the defaults until the store they went into is
-    // known to be the one this migration adopted.
-    settleOnlyAdoptedStore(journal, places.storeURL);
+    // known to be the one this migration adopted. Once they are gone there is nothing left to
+    // lose, and a store that has been written since (its journal outlived a successful run)
+    // would no longer match the plan.
+    const bool draftsRemain =
+        std::any_of(journal.archivedDraftKeys.cbegin(), journal.archivedDraftKeys.cend(),
+                    [&](const QString &key) {
+                        return key.startsWith(draftKeyPrefix) && userDefaults.contains(key);
+                    });
+    if (draftsRemain)
+        settleOnlyAdoptedStore(journal, places.storeURL);
 
     for (const QString &key : std::as_const(journal.archivedDraftKeys)) {
         if (key.startsWith(draftKeyPrefix))

@@ -73,6 +73,24 @@ private Q_SLOTS:
         UserDefaults(path).remove(QStringLiteral("Velmora.sync.lastSync"));
         QVERIFY(!UserDefaults(path).contains(QStringLiteral("Velmora.sync.lastSync")));
     }
+
+    // What a process killed while it took the settings lock leaves; reading and writing go on
+    // at once instead of waiting for the lock to age.
+    void emptyLockOfADeadProcessIsCleared() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("defaults.ini"));
+        UserDefaults(path).setString(QStringLiteral("draft_2024-01-01"), QStringLiteral("text"));
+        QFile lock(path + QStringLiteral(".lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.close();
+        {
+            UserDefaults defaults(path);
+            QCOMPARE(defaults.stringValue(QStringLiteral("draft_2024-01-01")),
+                     std::optional<QString>(QStringLiteral("text")));
+            defaults.remove(QStringLiteral("draft_2024-01-01"));
+        }
+        QVERIFY(UserDefaults(path).keys().isEmpty());
+    }
 };
 
 VELMORA_TEST_MAIN(UserDefaultsTest)

@@ -33,14 +33,12 @@ private:
 };
 
 QString migrationMessage(const std::function<void()> &body) {
-    try {
-        body();
-    } catch (const PersistenceError &error) {
-        if (error.errorCase() == PersistenceError::Case::migrationFailed)
-            return error.text();
-        return error.message();
-    }
-    return {};
+    const auto error = thrownBy<PersistenceError>(body);
+    if (!error)
+        return {};
+    if (error->errorCase() == PersistenceError::Case::migrationFailed)
+        return error->text();
+    return error->message();
 }
 
 QStringList reasonsOf(const QList<DiaryRecoveryDTO> &records) {
@@ -612,6 +610,17 @@ private Q_SLOTS:
             migrationMessage([&] { prepare(coordinator()); }),
             QStringLiteral("The interrupted migration journal does not match the store it names."));
         QVERIFY(m_defaults->stringValue("draft_2024-01-03"));
+    }
+
+    // A journal whose removal failed after a successful run: the drafts are gone and the store
+    // has been written since, so the plan no longer fits, yet nothing is left to lose.
+    void journalOutlivingItsDraftsIsSettled() {
+        MigrationJournal journal = interruptAfterAdoption();
+        m_defaults->remove(QStringLiteral("draft_2024-01-03"));
+        journal.plannedEntryCount = 5;
+        writeJournal(journal);
+        QVERIFY(prepare(coordinator()).migrated);
+        QVERIFY(!QFile::exists(this->journal()));
     }
 
     void settlingLeavesOtherKeysAndReportsWhatExists() {

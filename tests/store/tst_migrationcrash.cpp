@@ -88,11 +88,6 @@ class MigrationCrashTest : public QObject {
         child->waitForFinished();
         m_kills += child->exitStatus() == QProcess::CrashExit;
         delete child;
-        // A process killed while taking the settings lock leaves it empty, and QSettings waits 30 s
-        // before it calls an empty lock stale.
-        const QFileInfo lock(m_defaultsPath + QStringLiteral(".lock"));
-        if (lock.exists() && lock.size() == 0)
-            QFile::remove(lock.filePath());
     }
 
     // A draft may leave the defaults only once its text is safe in the current store.
