@@ -1,5 +1,7 @@
 # The README's commands. `make test` is what CI runs.
 JOBS ?= $(shell nproc)
+# `make bench BENCH_FILTER='Store|Migrate'` runs only the matching benchmarks.
+BENCH_FILTER ?= .
 SOURCES = $(shell git ls-files -co --exclude-standard -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h')
 
 .PHONY: setup configure build test check-format format bench fuzz run clean
@@ -26,7 +28,7 @@ format:
 bench: setup
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=ON
 	cmake --build build-release -j $(JOBS) --target velmora-bench
-	QT_QPA_PLATFORM=offscreen ./build-release/bench/velmora-bench $(BENCH_ARGS)
+	QT_QPA_PLATFORM=offscreen ./build-release/bench/velmora-bench --benchmark_filter='$(BENCH_FILTER)' $(BENCH_ARGS)
 
 fuzz: setup
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_FUZZ=ON
