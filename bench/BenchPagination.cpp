@@ -82,11 +82,13 @@ BENCHMARK(BM_PaginateSealedEntry)
     ->Arg(100 * 1024)
     ->Unit(benchmark::kMillisecond);
 
-// Text with no break opportunity (pasted data, a held-down key) must stay linear too.
+// Text with no break opportunity (pasted data, a held-down key, words glued by no-break
+// spaces) must stay linear too.
 void BM_PaginateUnbrokenText(benchmark::State &state) {
     PageLayoutService service = makeService();
     DiaryEntryDTO entry = sealedEntry(0);
-    entry.content = QString(state.range(0), u'x');
+    const QString piece = state.range(1) ? QStringLiteral("ab\u00A0") : QStringLiteral("x");
+    entry.content = piece.repeated(state.range(0) / piece.size());
     for (auto _ : state) {
         ++entry.revision.rawValue;
         benchmark::DoNotOptimize(
@@ -94,7 +96,13 @@ void BM_PaginateUnbrokenText(benchmark::State &state) {
     }
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_PaginateUnbrokenText)->Arg(10 * 1024)->Arg(160 * 1024)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaginateUnbrokenText)
+    ->ArgNames({"length", "glued"})
+    ->Args({10 * 1024, 0})
+    ->Args({160 * 1024, 0})
+    ->Args({10 * 1024, 1})
+    ->Args({160 * 1024, 1})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_PaginateCacheHit(benchmark::State &state) {
     PageLayoutService service = makeService();

@@ -15,6 +15,11 @@ bool isParagraphSeparator(QChar c) {
     return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator;
 }
 
+// White space that lets a line break. No-break spaces glue their neighbours into one word.
+bool isBreakingSpace(QChar c) {
+    return c.isSpace() && c != QChar::Nbsp && c != u'\u2007' && c != u'\u202F';
+}
+
 double lineFragmentHeight(const QTextLine &line, const ParagraphStyle &style) {
     double height = line.height();
     if (style.minimumLineHeight)
@@ -69,11 +74,11 @@ public:
     QList<TextRun> overlongRuns(const QString &text) const {
         QList<TextRun> runs;
         const QFontMetricsF metrics(m_font, &m_device);
-        // Only a stretch without white space can hold such a run, and prose has few long ones,
-        // so the break analysis runs on those stretches alone.
+        // Only a stretch without breaking white space can hold such a run, and prose has few
+        // long ones, so the break analysis runs on those stretches alone.
         qsizetype stretchStart = 0;
         for (qsizetype i = 0; i <= text.size(); ++i) {
-            if (i < text.size() && !text[i].isSpace())
+            if (i < text.size() && !isBreakingSpace(text[i]))
                 continue;
             if (i - stretchStart > minimumOverlongRun)
                 appendOverlongRuns(text, stretchStart, i, metrics, runs);

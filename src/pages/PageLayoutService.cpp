@@ -1,5 +1,7 @@
 #include "pages/PageLayoutService.h"
 
+#include <QCoreApplication>
+#include <QThread>
 #include <QTimeZone>
 
 #include <cmath>
@@ -16,6 +18,10 @@ QList<PageDescriptor> PageLayoutService::descriptors(const DayKey &day,
                                                      const LeafLayoutMetrics &metrics,
                                                      const QString &fontName,
                                                      double bodyPointSize) {
+    // The cache has no lock: every caller stays on the GUI thread.
+    Q_ASSERT_X(!QCoreApplication::instance() ||
+                   QThread::currentThread() == QCoreApplication::instance()->thread(),
+               "PageLayoutService", "a layout was asked for off the GUI thread");
     if (!entry)
         return {makeBlankDescriptor(day, fontName, bodyPointSize)};
     if (!entry->isSealed())

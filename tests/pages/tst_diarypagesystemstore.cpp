@@ -1,9 +1,8 @@
 #include "domain/PersistenceError.h"
-#include "domain/UserDefaultsSettingsStore.h"
 #include "pages/DiaryPageSystemStore.h"
 #include "pages/MacTextKitLeafPaginator.h"
 #include "support/GuiTestMain.h"
-#include "support/InMemoryDiaryRepository.h"
+#include "support/SessionFixture.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -85,15 +84,6 @@ struct Fixture {
     std::unique_ptr<DiarySessionStore> session;
     std::unique_ptr<DiaryPageSystemStore> pages;
 };
-
-template <typename Error, typename Task> bool failsWith(Task task) {
-    try {
-        test::waitFor(std::move(task));
-    } catch (const Error &) {
-        return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -319,7 +309,7 @@ private Q_SLOTS:
         auto first = f.pages->turnForward(PageTransitionMode::physical);
         QCOMPARE(f.pages->transition().phase, PageTransitionPhase::loading);
         auto second = f.pages->turnForward(PageTransitionMode::physical);
-        QVERIFY(failsWith<CancellationError>(std::move(first)));
+        QVERIFY(test::failureOf<CancellationError>(std::move(first)));
         test::waitFor(std::move(second));
 
         QCOMPARE(leaves.size(), 1);
@@ -337,12 +327,10 @@ private Q_SLOTS:
         const auto leavesBefore = f.pages->descriptors();
         f.repository->failNext(Operation::entry,
                                PersistenceError::readFailed(QStringLiteral("disk")));
-        try {
-            test::waitFor(f.pages->turnForward(PageTransitionMode::physical));
-            QFAIL("the turn should fail");
-        } catch (const PersistenceError &error) {
-            QCOMPARE(error.errorCase(), PersistenceError::Case::readFailed);
-        }
+        const auto error =
+            test::failureOf<PersistenceError>(f.pages->turnForward(PageTransitionMode::physical));
+        QVERIFY(error);
+        QCOMPARE(error->errorCase(), PersistenceError::Case::readFailed);
         QCOMPARE(f.pages->transition(), PageTransitionState::idle());
         QCOMPARE(f.pages->descriptors(), leavesBefore);
         QCOMPARE(f.pages->selectedLeafIndex(), 2);
@@ -356,7 +344,7 @@ private Q_SLOTS:
         auto turn = f.pages->turnForward(PageTransitionMode::physical, token);
         QCOMPARE(f.pages->transition().phase, PageTransitionPhase::loading);
         token.cancel();
-        QVERIFY(failsWith<CancellationError>(std::move(turn)));
+        QVERIFY(test::failureOf<CancellationError>(std::move(turn)));
         QCOMPARE(f.pages->transition(), PageTransitionState::idle());
         QCOMPARE(f.pages->selectedLeafIndex(), 2);
     }
@@ -367,7 +355,7 @@ private Q_SLOTS:
         f.repository->setDelay(Operation::entry, std::chrono::milliseconds(30));
         auto turn = f.pages->turnForward(PageTransitionMode::physical);
         f.pages.reset();
-        QVERIFY(failsWith<CancellationError>(std::move(turn)));
+        QVERIFY(test::failureOf<CancellationError>(std::move(turn)));
         QCOMPARE(f.session->selectedDay(), day(QStringLiteral("2024-01-11")));
     }
 
@@ -377,14 +365,11 @@ private Q_SLOTS:
         test::waitFor(f.session->changeDay(day(QStringLiteral("2011-12-30"))));
         f.pages->reloadDescriptors(0);
         const quint64 generation = f.pages->navigationGeneration();
-        try {
-            test::waitFor(f.pages->turnForward(PageTransitionMode::physical));
-            QFAIL("the turn should fail");
-        } catch (const PersistenceError &error) {
-            QCOMPARE(error.errorCase(), PersistenceError::Case::invalidData);
-            QCOMPARE(error.text(),
-                     QStringLiteral("The adjacent civil day could not be calculated."));
-        }
+        const auto error =
+            test::failureOf<PersistenceError>(f.pages->turnForward(PageTransitionMode::physical));
+        QVERIFY(error);
+        QCOMPARE(error->errorCase(), PersistenceError::Case::invalidData);
+        QCOMPARE(error->text(), QStringLiteral("The adjacent civil day could not be calculated."));
         QCOMPARE(f.pages->navigationGeneration(), generation);
         QCOMPARE(f.session->selectedDay(), day(QStringLiteral("2011-12-30")));
     }

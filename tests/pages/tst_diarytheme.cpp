@@ -3,6 +3,9 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 using namespace velmora;
 
@@ -69,6 +72,14 @@ private Q_SLOTS:
             // Font info names the foundry too when a family comes from more than one.
             QCOMPARE(QFontInfo(font).family().section(QStringLiteral(" ["), 0, 0), family);
             QCOMPARE(font.weight(), QFont::Normal);
+            // Faces that differ only by optical size ("08 Regular", "12 Regular") leave the
+            // choice to the order in which a machine happened to list its font files.
+            QStringList faces;
+            for (const QString &style : QFontDatabase::styles(family))
+                faces.append(style.section(QRegularExpression(QStringLiteral("^\\d+ ")), -1));
+            faces.sort();
+            QVERIFY2(std::adjacent_find(faces.cbegin(), faces.cend()) == faces.cend(),
+                     qPrintable(family + QStringLiteral(": ") + faces.join(QStringLiteral(", "))));
         }
     }
 

@@ -140,6 +140,12 @@ private Q_SLOTS:
         QTest::newRow("two runs") << run + QStringLiteral(" ") + run + QStringLiteral("  ") + words;
         QTest::newRow("emoji run") << words + repeated(emoji, 120) + words;
         QTest::newRow("short unbroken runs") << repeated(QString(70, u'y') + u' ', 12);
+        QTest::newRow("no-break spaces")
+            << words + repeated(QStringLiteral("ab\u00A0"), 300) + words;
+        QTest::newRow("narrow no-break spaces")
+            << words + repeated(QStringLiteral("ab\u202F"), 300) + words;
+        QTest::newRow("runs glued by a no-break space")
+            << words + QString(70, u'x') + u'\u00A0' + QString(70, u'y') + u' ' + words;
     }
 
     void leavesOfOneLineFollowTheLayout() {

@@ -50,7 +50,7 @@ const QHash<QString, QString> &substitutes() {
         {QStringLiteral("Georgia"), QStringLiteral("TeX Gyre Schola")},
         {QStringLiteral("Palatino"), QStringLiteral("TeX Gyre Pagella")},
         {QStringLiteral("Baskerville"), QStringLiteral("Caladea")},
-        {QStringLiteral("Garamond"), QStringLiteral("EB Garamond")},
+        {QStringLiteral("Garamond"), QStringLiteral("EB Garamond 12")},
         {QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif")},
         {QStringLiteral("New York"), QStringLiteral("C059")},
         {QStringLiteral("Charter"), QStringLiteral("TeX Gyre Bonum")},
