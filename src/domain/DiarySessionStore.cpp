@@ -470,6 +470,22 @@ void DiarySessionStore::restoreEditingPhase() {
         setPhase(DiarySessionPhase::editingDraft(m_selectedDay));
 }
 
+namespace {
+
+// A refusal because the stored entry is no longer the one the session holds.
+bool storedEntryMovedOn(const std::exception_ptr &failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const PersistenceError &error) {
+        return error.errorCase() == PersistenceError::Case::conflict ||
+               error.errorCase() == PersistenceError::Case::entryAlreadySealed;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
 QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
     const QPointer<DiarySessionStore> self(this);
     const bool flushed = co_await flushPendingWriting();
@@ -501,8 +517,27 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
     // The outcome is shown only while the day is still the one shown.
     const bool stillShown = self && m_selectedDay == entry.dayKey;
     if (failure) {
+        // The stored entry moved on (the other device wrote or sealed it): show what is stored,
+        // so the user sees the newer words and sealing again seals them rather than failing the
+        // same way for ever. Nothing local is pending here: the flush above saved it all.
+        if (stillShown && storedEntryMovedOn(failure)) {
+            std::optional<DiaryEntryDTO> stored;
+            try {
+                stored = co_await repository->entry(entry.dayKey);
+            } catch (...) {
+            }
+            if (self && stored && m_selectedDay == entry.dayKey) {
+                setCurrentEntry(stored);
+                if (stored->isSealed()) {
+                    setAuthoringAccess(DiaryAuthoringAccess::sealed);
+                    setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
+                    m_autosave->enterSealedState();
+                }
+            }
+        }
         // An entry sealed meanwhile by the other device stays shown as sealed.
-        if (stillShown && !(m_currentEntry && m_currentEntry->isSealed())) {
+        if (self && m_selectedDay == entry.dayKey &&
+            !(m_currentEntry && m_currentEntry->isSealed())) {
             setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
             restoreEditingPhase();
         }

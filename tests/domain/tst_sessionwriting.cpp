@@ -207,6 +207,44 @@ private Q_SLOTS:
         QCOMPARE(f.session->phase(), DiarySessionPhase::readingSealed(SessionFixture::today));
     }
 
+    // A seal refused because the stored entry moved on shows what is stored, so sealing again
+    // seals those words instead of failing the same way for ever.
+    void sealRefusedByAConflictShowsTheStoredEntry_data() {
+        QTest::addColumn<DiaryEntryStatus>("storedStatus");
+        QTest::addColumn<PersistenceError::Case>("refusal");
+        QTest::newRow("written elsewhere")
+            << DiaryEntryStatus::draft << PersistenceError::Case::conflict;
+        QTest::newRow("sealed elsewhere")
+            << DiaryEntryStatus::sealed << PersistenceError::Case::entryAlreadySealed;
+    }
+
+    void sealRefusedByAConflictShowsTheStoredEntry() {
+        QFETCH(DiaryEntryStatus, storedStatus);
+        QFETCH(PersistenceError::Case, refusal);
+        SessionFixture f;
+        const DiaryEntryDTO mine = f.seed(SessionFixture::today, QStringLiteral("Mine"));
+        f.open(SessionFixture::today);
+        DiaryEntryDTO other = mine;
+        other.content = QStringLiteral("Other device");
+        other.status = storedStatus;
+        const DiaryEntryDTO stored =
+            velmora::test::waitFor(f.repository->applyRemote(other, mine.revision, std::nullopt));
+
+        const auto failure = failureOf<PersistenceError>(f.session->seal());
+        QVERIFY(failure);
+        QCOMPARE(failure->errorCase(), refusal);
+        QCOMPARE(f.session->currentEntry(), std::optional(stored));
+        if (storedStatus == DiaryEntryStatus::sealed) {
+            QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::sealed);
+            QCOMPARE(f.session->phase(), DiarySessionPhase::readingSealed(SessionFixture::today));
+            return;
+        }
+        QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::existingDraft);
+        const DiaryEntryDTO sealed = velmora::test::waitFor(f.session->seal());
+        QCOMPARE(sealed.content, QStringLiteral("Other device"));
+        QVERIFY(sealed.isSealed());
+    }
+
     // A save refused because the stored entry moved on is brought up to date, so a retry works
     // and nothing typed or stored is lost.
     void rejectedSaveRecovers_data() {
