@@ -223,7 +223,9 @@ QString foldCodePoints(QStringView text) {
             stripped.append(c);
         }
     }
-    return stripped.toCaseFolded();
+    // Qt folds case one code unit at a time; the German sharp s folds to "ss" in full, so that
+    // "strasse" finds "Straße" and the other way round.
+    return stripped.toCaseFolded().replace(QChar(0x00DF), QStringLiteral("ss"));
 }
 
 // Below the combining-mark block, which covers the accented letters of most diaries.

@@ -59,6 +59,8 @@ private Q_SLOTS:
         QTest::newRow("decomposed input") << QStringLiteral("Cafe") + QChar(0x301) << "cafe";
         QTest::newRow("beyond latin") << "Dvořák Ωμέγα ǅ"
                                       << "dvorak ωμεγα ǆ";
+        QTest::newRow("sharp s") << "Straße STRASSE ẞ"
+                                 << "strasse strasse ss";
         QTest::newRow("korean syllable")
             << "한" << QString::fromUtf8("한").normalized(QString::NormalizationForm_D);
         QTest::newRow("outside the basic plane") << "𝐀 😀"
