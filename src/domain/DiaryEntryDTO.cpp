@@ -27,8 +27,7 @@ DiaryEntryDTO DiaryEntryDTO::fromJson(const QJsonValue &value, JsonDateEncoding 
     const JsonObjectReader reader(value, codingPath);
     DiaryEntryDTO entry;
     entry.id = reader.uuid(QStringLiteral("id"));
-    entry.dayKey = DayKey::fromJson(reader.required(QStringLiteral("dayKey")),
-                                    reader.pathOf(QStringLiteral("dayKey")));
+    entry.dayKey = reader.decode(QStringLiteral("dayKey"), &DayKey::fromJson);
     entry.content = reader.string(QStringLiteral("content"));
     entry.fontName = reader.string(QStringLiteral("fontName"));
     entry.bodyPointSize = reader.number(QStringLiteral("bodyPointSize"));
@@ -37,8 +36,7 @@ DiaryEntryDTO DiaryEntryDTO::fromJson(const QJsonValue &value, JsonDateEncoding 
     entry.createdAt = reader.date(QStringLiteral("createdAt"), dates);
     entry.updatedAt = reader.date(QStringLiteral("updatedAt"), dates);
     entry.sealedAt = reader.optionalDate(QStringLiteral("sealedAt"), dates);
-    entry.revision = DiaryRevision::fromJson(reader.required(QStringLiteral("revision")),
-                                             reader.pathOf(QStringLiteral("revision")));
+    entry.revision = reader.decode(QStringLiteral("revision"), &DiaryRevision::fromJson);
     return entry;
 }
 
@@ -61,16 +59,14 @@ DiaryDraftDTO DiaryDraftDTO::fromJson(const QJsonValue &value, JsonDateEncoding 
     const JsonObjectReader reader(value, codingPath);
     DiaryDraftDTO draft;
     draft.id = reader.uuid(QStringLiteral("id"));
-    draft.dayKey = DayKey::fromJson(reader.required(QStringLiteral("dayKey")),
-                                    reader.pathOf(QStringLiteral("dayKey")));
+    draft.dayKey = reader.decode(QStringLiteral("dayKey"), &DayKey::fromJson);
     draft.content = reader.string(QStringLiteral("content"));
     draft.fontName = reader.string(QStringLiteral("fontName"));
     draft.bodyPointSize = reader.number(QStringLiteral("bodyPointSize"));
     draft.originTimeZone = reader.string(QStringLiteral("originTimeZone"));
     draft.createdAt = reader.date(QStringLiteral("createdAt"), dates);
     draft.updatedAt = reader.date(QStringLiteral("updatedAt"), dates);
-    draft.revision = DiaryRevision::fromJson(reader.required(QStringLiteral("revision")),
-                                             reader.pathOf(QStringLiteral("revision")));
+    draft.revision = reader.decode(QStringLiteral("revision"), &DiaryRevision::fromJson);
     return draft;
 }
 
@@ -86,8 +82,10 @@ DiarySaveResult DiarySaveResult::fromJson(const QJsonValue &value, JsonDateEncod
                                           const QStringList &codingPath) {
     const JsonObjectReader reader(value, codingPath);
     DiarySaveResult result;
-    result.entry = DiaryEntryDTO::fromJson(reader.required(QStringLiteral("entry")), dates,
-                                           reader.pathOf(QStringLiteral("entry")));
+    result.entry = reader.decode(QStringLiteral("entry"),
+                                 [dates](const QJsonValue &entry, const QStringList &path) {
+                                     return DiaryEntryDTO::fromJson(entry, dates, path);
+                                 });
     result.editSequence = reader.int64(QStringLiteral("editSequence"));
     result.disposition = reader.rawValueEnum<DiarySaveDisposition>(QStringLiteral("disposition"));
     return result;

@@ -50,9 +50,8 @@ DiaryRecoveryDTO DiaryRecoveryDTO::fromJson(const QJsonValue &value, JsonDateEnc
     DiaryRecoveryDTO record;
     record.recoveryID = reader.uuid(QStringLiteral("recoveryID"));
     record.originalID = reader.optionalUuid(QStringLiteral("originalID"));
-    if (auto day = reader.optional(QStringLiteral("proposedDayKey")))
-        record.proposedDayKey =
-            DayKey::fromJson(*day, reader.pathOf(QStringLiteral("proposedDayKey")));
+    record.proposedDayKey =
+        reader.optionalDecode(QStringLiteral("proposedDayKey"), &DayKey::fromJson);
     record.reason = reader.rawValueEnum<DiaryRecoveryReason>(QStringLiteral("reason"));
     record.sourceKind = reader.rawValueEnum<DiaryRecoverySourceKind>(QStringLiteral("sourceKind"));
     record.preservedPayload = reader.base64Data(QStringLiteral("preservedPayload"));
@@ -79,9 +78,10 @@ DiarySnapshotDTO DiarySnapshotDTO::fromJson(const QJsonValue &value, JsonDateEnc
                                             const QStringList &codingPath) {
     const JsonObjectReader reader(value, codingPath);
     DiarySnapshotDTO snapshot;
-    snapshot.metadata =
-        DiaryMetadataDTO::fromJson(reader.required(QStringLiteral("metadata")), dates,
-                                   reader.pathOf(QStringLiteral("metadata")));
+    snapshot.metadata = reader.decode(QStringLiteral("metadata"),
+                                      [dates](const QJsonValue &metadata, const QStringList &path) {
+                                          return DiaryMetadataDTO::fromJson(metadata, dates, path);
+                                      });
     snapshot.entries = reader.list<DiaryEntryDTO>(
         QStringLiteral("entries"), [dates](const QJsonValue &element, const QStringList &path) {
             return DiaryEntryDTO::fromJson(element, dates, path);

@@ -70,10 +70,8 @@ PageDescriptorID PageDescriptorID::fromJson(const QJsonValue &value,
                                             const QStringList &codingPath) {
     const JsonObjectReader reader(value, codingPath);
     PageDescriptorID id;
-    id.dayKey =
-        DayKey::fromJson(reader.required(QStringLiteral("dayKey")), reader.pathOf("dayKey"));
-    if (const auto revision = reader.optional(QStringLiteral("revision")))
-        id.revision = DiaryRevision::fromJson(*revision, reader.pathOf("revision"));
+    id.dayKey = reader.decode(QStringLiteral("dayKey"), &DayKey::fromJson);
+    id.revision = reader.optionalDecode(QStringLiteral("revision"), &DiaryRevision::fromJson);
     id.leafIndex = reader.int64(QStringLiteral("leafIndex"));
     return id;
 }

@@ -365,15 +365,11 @@ std::optional<QJsonValue> JsonObjectReader::optional(const QString &key) const {
 }
 
 std::optional<QString> JsonObjectReader::optionalString(const QString &key) const {
-    if (auto value = optional(key))
-        return json::string(*value, pathOf(key));
-    return std::nullopt;
+    return optionalDecode(key, &json::string);
 }
 
 std::optional<QUuid> JsonObjectReader::optionalUuid(const QString &key) const {
-    if (auto value = optional(key))
-        return json::uuid(*value, pathOf(key));
-    return std::nullopt;
+    return optionalDecode(key, &json::uuid);
 }
 
 std::optional<QDateTime> JsonObjectReader::optionalDate(const QString &key,

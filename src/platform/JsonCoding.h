@@ -137,6 +137,18 @@ public:
         return json::list<T>(required(key), pathOf(key), decodeElement);
     }
 
+    // A member read by its own type's decoder, which is handed the member's coding path.
+    template <typename Decode> auto decode(const QString &key, Decode decodeValue) const {
+        return decodeValue(required(key), pathOf(key));
+    }
+    template <typename Decode>
+    auto optionalDecode(const QString &key, Decode decodeValue) const
+        -> std::optional<decltype(decodeValue(QJsonValue(), QStringList()))> {
+        if (auto value = optional(key))
+            return decodeValue(*value, pathOf(key));
+        return std::nullopt;
+    }
+
     std::optional<QString> optionalString(const QString &key) const;
     std::optional<QUuid> optionalUuid(const QString &key) const;
     std::optional<QDateTime> optionalDate(const QString &key, JsonDateEncoding encoding) const;

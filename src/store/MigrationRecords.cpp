@@ -52,12 +52,10 @@ MigrationJournal MigrationJournal::fromJson(const QJsonValue &value,
     journal.conflictReportPath = reader.string(QStringLiteral("conflictReportPath"));
     journal.stagedStorePath = reader.string(QStringLiteral("stagedStorePath"));
     journal.startedAt = reader.date(QStringLiteral("startedAt"), migrationDateEncoding);
-    if (auto count = reader.optional(QStringLiteral("plannedEntryCount")))
-        journal.plannedEntryCount =
-            json::int64(*count, reader.pathOf(QStringLiteral("plannedEntryCount")));
-    if (auto count = reader.optional(QStringLiteral("plannedRecoveryCount")))
-        journal.plannedRecoveryCount =
-            json::int64(*count, reader.pathOf(QStringLiteral("plannedRecoveryCount")));
+    journal.plannedEntryCount =
+        reader.optionalDecode(QStringLiteral("plannedEntryCount"), &json::int64);
+    journal.plannedRecoveryCount =
+        reader.optionalDecode(QStringLiteral("plannedRecoveryCount"), &json::int64);
     return journal;
 }
 
@@ -86,9 +84,8 @@ MigrationConflictRecord MigrationConflictRecord::fromJson(const QJsonValue &valu
     MigrationConflictRecord record;
     record.recoveryID = reader.uuid(QStringLiteral("recoveryID"));
     record.originalID = reader.optionalUuid(QStringLiteral("originalID"));
-    if (auto day = reader.optional(QStringLiteral("proposedDayKey")))
-        record.proposedDayKey =
-            DayKey::fromJson(*day, reader.pathOf(QStringLiteral("proposedDayKey")));
+    record.proposedDayKey =
+        reader.optionalDecode(QStringLiteral("proposedDayKey"), &DayKey::fromJson);
     record.reason = reader.rawValueEnum<DiaryRecoveryReason>(QStringLiteral("reason"));
     record.sourceKind = reader.rawValueEnum<DiaryRecoverySourceKind>(QStringLiteral("sourceKind"));
     record.contentSHA256 = reader.string(QStringLiteral("contentSHA256"));
