@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+class QWidget;
+
+namespace velmora::test {
+
+// Renders a widget into an image at the given device pixel ratio, as the window would show it.
+QImage grabWidget(QWidget *widget, qreal devicePixelRatio = 2.0);
+
+// Writes the image as <name>.png into the folder VELMORA_SCREENSHOT_DIR names; does nothing
+// when the variable is unset. Returns false only when writing was asked for and failed.
+bool saveScreenshot(const QImage &image, const QString &name);
+
+} // namespace velmora::test
