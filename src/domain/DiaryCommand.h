@@ -2,6 +2,7 @@
 
 #include "platform/RawValueEnum.h"
 
+#include <QHash>
 #include <QMetaType>
 #include <QObject>
 #include <QPointer>
@@ -58,12 +59,18 @@ public:
 
     void send(DiaryCommand command);
 
+    // True the first time a consumer (the root view, the page screen, …) claims an event: views
+    // receive the current event when they subscribe, and a view that appears anew must neither
+    // miss a command sent just before it appeared nor repeat one a former instance handled.
+    bool claim(const QString &consumer, const Event &event);
+
 Q_SIGNALS:
     void objectWillChange();
     void lastEventChanged(const velmora::DiaryCommandRouter::Event &event);
 
 private:
     std::optional<Event> m_lastEvent;
+    QHash<QString, QUuid> m_claimedByConsumer;
     QPointer<QObject> m_handlerObject;
     DiaryCommandHandler *m_handler = nullptr;
 };

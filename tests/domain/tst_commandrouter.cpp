@@ -68,6 +68,20 @@ private Q_SLOTS:
         QCOMPARE(events.size(), 2);
         QCOMPARE(router.lastEvent()->command, DiaryCommand::goToToday);
     }
+
+    // A view that appears receives the router's current event; each consumer acts on it once.
+    void eachConsumerClaimsAnEventOnce() {
+        DiaryCommandRouter router;
+        router.send(DiaryCommand::newEntry);
+        const auto sentBeforeTheViewAppeared = *router.lastEvent();
+        QVERIFY(router.claim(QStringLiteral("page"), sentBeforeTheViewAppeared));
+        QVERIFY(!router.claim(QStringLiteral("page"), sentBeforeTheViewAppeared));
+        QVERIFY(router.claim(QStringLiteral("root"), sentBeforeTheViewAppeared));
+
+        router.send(DiaryCommand::newEntry);
+        QVERIFY(router.claim(QStringLiteral("page"), *router.lastEvent()));
+        QVERIFY(!router.claim(QStringLiteral("page"), *router.lastEvent()));
+    }
 };
 
 VELMORA_TEST_MAIN(CommandRouterTest)
