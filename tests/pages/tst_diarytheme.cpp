@@ -99,6 +99,59 @@ private Q_SLOTS:
         QCOMPARE(resolveDiaryFont(QStringLiteral("SF Pro Text"), size).pointSizeF(), points);
     }
 
+    // Each formatter keeps the locale and zone of its making, as the whole run shares it.
+    void sharedDateFormatters_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("year") << "year"
+                              << "2026";
+        QTest::newRow("long date") << "longDate"
+                                   << "December 31, 2026";
+        QTest::newRow("weekday") << "weekday"
+                                 << "Thursday";
+        QTest::newRow("short month") << "shortMonth"
+                                     << "Dec";
+        QTest::newRow("month and year") << "monthYear"
+                                        << "December 2026";
+        QTest::newRow("short date and time") << "shortDateTime"
+                                             << "12/31/26, 10:30 PM";
+    }
+
+    // The formatters are made on first use with the locale and zone of that moment, and keep
+    // them for the run.
+    void sharedDateFormatters() {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        const test::ScopedTimeZone zone("America/New_York");
+        const test::ScopedLocale locale(QStringLiteral("en_US"));
+        const QHash<QString, const DiaryDateFormatter *> formatters{
+            {QStringLiteral("year"), &yearFormatter()},
+            {QStringLiteral("longDate"), &longDateFormatter()},
+            {QStringLiteral("weekday"), &weekdayFormatter()},
+            {QStringLiteral("shortMonth"), &shortMonthFormatter()},
+            {QStringLiteral("monthYear"), &monthYearFormatter()},
+            {QStringLiteral("shortDateTime"), &shortDateTimeFormatter()},
+        };
+        // 03:30 UTC on New Year's Day is still the evening before in New York.
+        const QDateTime moment(QDate(2027, 1, 1), QTime(3, 30), QTimeZone::utc());
+        // CLDR puts a narrow no-break space before AM/PM.
+        QCOMPARE(formatters.value(name)->string(moment).replace(QChar(0x202f), u' '), text);
+    }
+
+    void namedColoursInBothSchemes() {
+        const DiaryTheme light;
+        const DiaryTheme dark{DiaryColorScheme::dark};
+        QCOMPARE(light.leather(), colorFromHex(QStringLiteral("5E1520")));
+        QCOMPARE(light.paper(), colorFromHex(QStringLiteral("FBF6EC")));
+        QCOMPARE(light.ink(), diaryInkColor());
+        QCOMPARE(&light.ink(), &diaryInkColor());
+        // Dark paper stays lighter than dark ink, so text on the page stays readable.
+        QVERIFY(dark.paper() != light.paper());
+        QVERIFY(dark.paper().lightnessF() - dark.ink().lightnessF() > 0.6);
+        QCOMPARE(withOpacity(colorFromHex(QStringLiteral("80FF0000")), 0.5).alpha(), 64);
+        QCOMPARE(withOpacity(diaryGoldColor(), 2.0).alpha(), 255);
+    }
+
     void unknownNamesFallBackToGeorgia() {
         QCOMPARE(resolveDiaryFont(QStringLiteral("No Such Family"), 16).family(),
                  resolveDiaryFont(QStringLiteral("Georgia"), 16).family());

@@ -4,6 +4,8 @@
 #include <QHash>
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 namespace velmora {
 
 namespace {
@@ -118,29 +120,95 @@ QColor colorFromHex(const QString &hex) {
     return QColor::fromRgb(red, green, blue, alpha);
 }
 
+const QColor &diaryNamedColor(DiaryNamedColor name, DiaryColorScheme scheme) {
+    // In the dark the book stays a book: the page dims like paper under a lamp instead of
+    // inverting, because the saved note and the cards write DiaryInk on fixed cream.
+    static const QColor light[] = {sharedColor("5E1520"), sharedColor("FBF6EC"),
+                                   sharedColor("D9CDB8"), sharedColor("C9A96E"),
+                                   sharedColor("2B2320")};
+    static const QColor dark[] = {sharedColor("7A2331"), sharedColor("E6DCC8"),
+                                  sharedColor("C4B69D"), sharedColor("B8955A"),
+                                  sharedColor("1E1815")};
+    const auto index = std::size_t(name);
+    return scheme == DiaryColorScheme::dark ? dark[index] : light[index];
+}
+
 const QColor &diaryLeatherColor() {
-    static const QColor color = sharedColor("5E1520");
-    return color;
+    return diaryNamedColor(DiaryNamedColor::leather, DiaryColorScheme::light);
 }
 
 const QColor &diaryPaperColor() {
-    static const QColor color = sharedColor("FBF6EC");
-    return color;
+    return diaryNamedColor(DiaryNamedColor::paper, DiaryColorScheme::light);
 }
 
 const QColor &diaryRuledLineColor() {
-    static const QColor color = sharedColor("D9CDB8");
-    return color;
+    return diaryNamedColor(DiaryNamedColor::ruledLine, DiaryColorScheme::light);
 }
 
 const QColor &diaryAccentColor() {
-    static const QColor color = sharedColor("C9A96E");
-    return color;
+    return diaryNamedColor(DiaryNamedColor::accent, DiaryColorScheme::light);
 }
 
 const QColor &diaryInkColor() {
-    static const QColor color = sharedColor("2B2320");
+    return diaryNamedColor(DiaryNamedColor::ink, DiaryColorScheme::light);
+}
+
+const QColor &diaryGoldColor() {
+    static const QColor color = sharedColor("C9A86A");
     return color;
+}
+
+QColor withOpacity(const QColor &color, double opacity) {
+    QColor result = color;
+    result.setAlphaF(float(color.alphaF() * std::clamp(opacity, 0.0, 1.0)));
+    return result;
+}
+
+DiaryDateFormatter::DiaryDateFormatter(const QString &format)
+    : m_timeZone(QTimeZone::systemTimeZone())
+    , m_format(format) {}
+
+DiaryDateFormatter::DiaryDateFormatter(QLocale::FormatType dateStyle, QLocale::FormatType timeStyle)
+    : m_timeZone(QTimeZone::systemTimeZone())
+    , m_format(m_locale.dateFormat(dateStyle) + QStringLiteral(", ") +
+               m_locale.timeFormat(timeStyle)) {}
+
+QString DiaryDateFormatter::string(const QDateTime &moment) const {
+    return m_locale.toString(moment.toTimeZone(m_timeZone), m_format);
+}
+
+QString DiaryDateFormatter::string(QDate day) const {
+    return m_locale.toString(day, m_format);
+}
+
+const DiaryDateFormatter &yearFormatter() {
+    static const DiaryDateFormatter formatter(QStringLiteral("yyyy"));
+    return formatter;
+}
+
+const DiaryDateFormatter &longDateFormatter() {
+    static const DiaryDateFormatter formatter(QStringLiteral("MMMM d, yyyy"));
+    return formatter;
+}
+
+const DiaryDateFormatter &weekdayFormatter() {
+    static const DiaryDateFormatter formatter(QStringLiteral("dddd"));
+    return formatter;
+}
+
+const DiaryDateFormatter &shortMonthFormatter() {
+    static const DiaryDateFormatter formatter(QStringLiteral("MMM"));
+    return formatter;
+}
+
+const DiaryDateFormatter &monthYearFormatter() {
+    static const DiaryDateFormatter formatter(QStringLiteral("MMMM yyyy"));
+    return formatter;
+}
+
+const DiaryDateFormatter &shortDateTimeFormatter() {
+    static const DiaryDateFormatter formatter(QLocale::ShortFormat, QLocale::ShortFormat);
+    return formatter;
 }
 
 const QStringList &diaryFontNames() {

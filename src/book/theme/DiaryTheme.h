@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QColor>
+#include <QDateTime>
 #include <QFont>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
+#include <QTimeZone>
 
 #include <optional>
 
@@ -13,12 +16,68 @@ namespace velmora {
 // non-alphanumeric characters ignored. Any other length gives opaque black.
 QColor colorFromHex(const QString &hex);
 
-// The book's named colours, each made once and shared for the run.
+// Whether the book is drawn for a light or a dark desktop. The shell decides it from the user's
+// "appAppearance" and the desktop setting; the views only receive it.
+enum class DiaryColorScheme { light, dark };
+
+enum class DiaryNamedColor { leather, paper, ruledLine, accent, ink };
+
+// One named colour in one scheme, made once and shared for the run.
+const QColor &diaryNamedColor(DiaryNamedColor name, DiaryColorScheme scheme);
+
+// The light values, which text layout and the stored attributes use.
 const QColor &diaryLeatherColor();
 const QColor &diaryPaperColor();
 const QColor &diaryRuledLineColor();
 const QColor &diaryAccentColor();
 const QColor &diaryInkColor();
+
+// The gold of the cover's tooling and the ornament, the same in both schemes.
+const QColor &diaryGoldColor();
+
+// What every painted element of the book is drawn with.
+struct DiaryTheme {
+    DiaryColorScheme colorScheme = DiaryColorScheme::light;
+
+    const QColor &leather() const { return diaryNamedColor(DiaryNamedColor::leather, colorScheme); }
+    const QColor &paper() const { return diaryNamedColor(DiaryNamedColor::paper, colorScheme); }
+    const QColor &ruledLine() const {
+        return diaryNamedColor(DiaryNamedColor::ruledLine, colorScheme);
+    }
+    const QColor &accent() const { return diaryNamedColor(DiaryNamedColor::accent, colorScheme); }
+    const QColor &ink() const { return diaryNamedColor(DiaryNamedColor::ink, colorScheme); }
+
+    friend bool operator==(const DiaryTheme &, const DiaryTheme &) = default;
+};
+
+// The colour at the given opacity times its own.
+QColor withOpacity(const QColor &color, double opacity);
+
+// A date formatter fixed to the locale, calendar and time zone current when it was made, as
+// the shared formatters below are made once and kept for the run.
+class DiaryDateFormatter {
+public:
+    explicit DiaryDateFormatter(const QString &format);
+    DiaryDateFormatter(QLocale::FormatType dateStyle, QLocale::FormatType timeStyle);
+
+    // The moment as a civil time in the formatter's time zone.
+    QString string(const QDateTime &moment) const;
+    // A civil day as it stands (for day keys, which carry no zone).
+    QString string(QDate day) const;
+    const QString &format() const { return m_format; }
+
+private:
+    QLocale m_locale;
+    QTimeZone m_timeZone;
+    QString m_format;
+};
+
+const DiaryDateFormatter &yearFormatter();          // "yyyy"
+const DiaryDateFormatter &longDateFormatter();      // "MMMM d, yyyy"
+const DiaryDateFormatter &weekdayFormatter();       // the full weekday name
+const DiaryDateFormatter &shortMonthFormatter();    // "MMM"
+const DiaryDateFormatter &monthYearFormatter();     // "MMMM yyyy"
+const DiaryDateFormatter &shortDateTimeFormatter(); // short date, short time
 
 // The 14 writing fonts the diary offers, in the order the settings list them.
 const QStringList &diaryFontNames();

@@ -1,0 +1,103 @@
+#include "book/DiaryGlyphs.h"
+#include "book/theme/DiaryTheme.h"
+#include "support/GuiTestMain.h"
+#include "support/Screenshots.h"
+
+#include <QPainter>
+
+using namespace velmora;
+
+namespace {
+
+const QStringList glyphNames{
+    QStringLiteral("exclamationmark.triangle.fill"),
+    QStringLiteral("lock.fill"),
+    QStringLiteral("checkmark"),
+    QStringLiteral("seal"),
+    QStringLiteral("seal.fill"),
+    QStringLiteral("book"),
+    QStringLiteral("diamond.fill"),
+    QStringLiteral("magnifyingglass"),
+    QStringLiteral("calendar"),
+    QStringLiteral("gearshape"),
+    QStringLiteral("xmark"),
+    QStringLiteral("chevron.left"),
+    QStringLiteral("chevron.right"),
+    QStringLiteral("touchid"),
+};
+
+// The share of pixels in the image that are not fully transparent.
+double coverage(const QImage &image) {
+    qint64 covered = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            covered += qAlpha(image.pixel(x, y)) > 0;
+    return double(covered) / double(image.width() * image.height());
+}
+
+} // namespace
+
+class ScreensAppearanceTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Every symbol the views name is drawn, inside the box it is given, in the colour asked.
+    void glyphs() {
+        const int cell = 48;
+        QImage sheet(QSize(cell * int(glyphNames.size()), cell * 2) * 2,
+                     QImage::Format_ARGB32_Premultiplied);
+        sheet.setDevicePixelRatio(2);
+        sheet.fill(diaryPaperColor());
+        QPainter painter(&sheet);
+        for (int i = 0; i < glyphNames.size(); ++i) {
+            const auto glyph = DiaryGlyph::named(glyphNames[i]);
+            QVERIFY2(glyph, qPrintable(glyphNames[i]));
+            const QRectF box(i * cell + 8, 8, 32, 32);
+            const QRectF bounds = glyph->path(box).boundingRect();
+            QVERIFY2(box.adjusted(-0.01, -0.01, 0.01, 0.01).contains(bounds),
+                     qPrintable(glyphNames[i]));
+            QVERIFY(qAbs(bounds.width() - 32) < 0.01 || qAbs(bounds.height() - 32) < 0.01);
+            glyph->paint(painter, box, diaryLeatherColor());
+            DiaryGlyph(glyph->symbol(), DiaryGlyphWeight::bold)
+                .paint(painter, box.translated(0, cell), diaryInkColor());
+
+            QImage alone(64, 64, QImage::Format_ARGB32_Premultiplied);
+            alone.fill(Qt::transparent);
+            QPainter single(&alone);
+            glyph->paint(single, QRectF(0, 0, 64, 64), Qt::red);
+            single.end();
+            const double covered = coverage(alone);
+            QVERIFY2(covered > 0.04 && covered < 0.9, qPrintable(glyphNames[i]));
+        }
+        painter.end();
+        QVERIFY(!DiaryGlyph::named(QStringLiteral("touchid.fill")));
+        QCOMPARE(DiaryGlyph::named(QStringLiteral("touchid"))->symbol(), DiaryGlyphSymbol::key);
+        QVERIFY(test::saveScreenshot(sheet, QStringLiteral("appearance-glyphs")));
+    }
+
+    // A glyph's natural size grows with the text beside it, and a heavier weight is thicker.
+    void glyphSizes() {
+        const DiaryGlyph check(DiaryGlyphSymbol::checkmark, DiaryGlyphWeight::semibold);
+        const QSizeF at14 = check.sizeForPointSize(14);
+        QVERIFY(at14.height() > 8 && at14.height() < 16);
+        QCOMPARE(check.sizeForPointSize(28), at14 * 2);
+        const auto area = [](const DiaryGlyph &glyph) {
+            QImage image(100, 100, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            glyph.paint(painter, QRectF(10, 10, 80, 80), Qt::black);
+            painter.end();
+            return coverage(image);
+        };
+        QVERIFY(area(DiaryGlyph(DiaryGlyphSymbol::seal, DiaryGlyphWeight::light)) <
+                area(DiaryGlyph(DiaryGlyphSymbol::seal, DiaryGlyphWeight::bold)));
+        QVERIFY(area(DiaryGlyph(DiaryGlyphSymbol::seal)) <
+                area(DiaryGlyph(DiaryGlyphSymbol::sealFill)));
+
+        DiaryGlyphView view(check, 14, diaryLeatherColor());
+        QCOMPARE(view.sizeHint(), QSize(qCeil(at14.width()), qCeil(at14.height())));
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(ScreensAppearanceTest)
+#include "tst_screens_appearance.moc"
