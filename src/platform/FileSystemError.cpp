@@ -49,6 +49,8 @@ private:
     int m_fd;
 };
 
+} // namespace
+
 void syncDirectory(const QString &directory) {
     FileDescriptor fd(
         ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -57,8 +59,6 @@ void syncDirectory(const QString &directory) {
     if (::fsync(fd.get()) != 0)
         throw FileSystemError(QStringLiteral("Could not flush the folder"), directory, errno);
 }
-
-} // namespace
 
 void createDirectories(const QString &path) {
     const QByteArray native = QFile::encodeName(path);

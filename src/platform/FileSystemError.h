@@ -32,6 +32,9 @@ void createDirectories(const QString &path);
 // survives a power cut: temp file in the same folder, fsync, rename, fsync of the folder.
 void writeFileAtomically(const QString &path, const QByteArray &bytes);
 
+// Makes the entries of the folder (files created, renamed or removed in it) survive a power cut.
+void syncDirectory(const QString &directory);
+
 // Removes the file and makes the removal durable; a file that is not there is no error.
 void removeFileDurably(const QString &path);
 

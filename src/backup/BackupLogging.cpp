@@ -1,0 +1,3 @@
+#include "backup/BackupLogging.h"
+
+Q_LOGGING_CATEGORY(lcBackup, "velmora.backup")

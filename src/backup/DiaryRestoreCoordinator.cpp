@@ -1,0 +1,86 @@
+#include "backup/DiaryRestoreCoordinator.h"
+
+#include "backup/BackupLogging.h"
+#include "backup/DiarySnapshotService.h"
+#include "platform/FilePaths.h"
+#include "platform/FileSystemError.h"
+#include "platform/SerialExecutor.h"
+#include "platform/UuidText.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace velmora {
+
+DiaryRestoreCoordinator::DiaryRestoreCoordinator(std::shared_ptr<DiaryRepository> repository,
+                                                 std::shared_ptr<const Clock> clock,
+                                                 DiaryOpenDayReloader openDay)
+    : m_repository(std::move(repository))
+    , m_clock(std::move(clock))
+    , m_openDay(openDay)
+    , m_files(std::make_unique<SerialExecutor>(QStringLiteral("DiaryRestoreFiles"))) {}
+
+DiaryRestoreCoordinator::~DiaryRestoreCoordinator() = default;
+
+bool DiaryRestoreCoordinator::sameDiary(DiarySnapshotDTO a, DiarySnapshotDTO b) {
+    for (DiarySnapshotDTO *diary : {&a, &b}) {
+        std::stable_sort(
+            diary->entries.begin(), diary->entries.end(),
+            [](const DiaryEntryDTO &x, const DiaryEntryDTO &y) { return x.dayKey < y.dayKey; });
+        std::stable_sort(diary->recoveryRecords.begin(), diary->recoveryRecords.end(),
+                         [](const DiaryRecoveryDTO &x, const DiaryRecoveryDTO &y) {
+                             return uuidText(x.recoveryID) < uuidText(y.recoveryID);
+                         });
+    }
+    return a == b;
+}
+
+QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::restore(QString packageURL,
+                                                                 QString quarantineDirectory) {
+    auto read =
+        m_files->run([packageURL] { return DiarySnapshotService::readPackage(packageURL); });
+    const DiarySnapshotDTO restored = (co_await read).diary;
+
+    co_await m_openDay.prepare();
+    const auto repository = m_repository;
+    const DiarySnapshotDTO previous = co_await repository->snapshot();
+
+    const QString quarantine = standardizedPath(quarantineDirectory);
+    const QString safetyURL = quarantine + QStringLiteral("/Before-Restore-") +
+                              uuidText(QUuid::createUuid()) + QStringLiteral(".velmorabackup");
+    auto writeSafety = m_files->run([quarantine, previous, safetyURL, createdAt = m_clock->now()] {
+        createDirectories(quarantine);
+        DiarySnapshotService::writePackage(previous, safetyURL, createdAt);
+    });
+    co_await writeSafety;
+    if (m_stepObserver)
+        m_stepObserver(DiaryRestoreStep::safetyBackupWritten);
+
+    std::exception_ptr failure;
+    try {
+        co_await repository->replaceAll(restored);
+        if (m_stepObserver)
+            m_stepObserver(DiaryRestoreStep::replaced);
+        const DiarySnapshotDTO stored = co_await repository->snapshot();
+        if (!sameDiary(stored, restored))
+            throw PersistenceError::backupFailed(QCoreApplication::translate(
+                "DiaryRestoreCoordinator",
+                "Restored data did not pass the post-write verification."));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        try {
+            co_await repository->replaceAll(previous);
+        } catch (const std::exception &error) {
+            qCCritical(lcBackup) << "The previous diary could not be put back; the safety backup"
+                                 << safetyURL << "holds it:" << error.what();
+        }
+        std::rethrow_exception(failure);
+    }
+    co_await m_openDay.reload();
+    co_return DiaryRestoreResult{restored.entries.size(), safetyURL};
+}
+
+} // namespace velmora

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "backup/DiaryOpenDayReloader.h"
+#include "domain/Clock.h"
+#include "domain/DiaryRepository.h"
+
+#include <QCoroTask>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace velmora {
+
+class SerialExecutor;
+
+struct DiaryRestoreResult {
+    qint64 restoredEntryCount = 0;
+    QString quarantineSnapshotURL;
+
+    friend bool operator==(const DiaryRestoreResult &, const DiaryRestoreResult &) = default;
+};
+
+// The points a restore passes once its safety backup is written; a test stops a process there.
+enum class DiaryRestoreStep { safetyBackupWritten, replaced };
+
+// Replaces the whole diary with a backup package so that it can be undone: validate the
+// package, keep the current diary as a safety backup "Before-Restore-<UUID>.velmorabackup",
+// replace, read back and compare, and put the previous diary back from memory on any failure.
+class DiaryRestoreCoordinator {
+public:
+    DiaryRestoreCoordinator(std::shared_ptr<DiaryRepository> repository,
+                            std::shared_ptr<const Clock> clock,
+                            DiaryOpenDayReloader openDay = DiaryOpenDayReloader());
+    ~DiaryRestoreCoordinator();
+    DiaryRestoreCoordinator(const DiaryRestoreCoordinator &) = delete;
+    DiaryRestoreCoordinator &operator=(const DiaryRestoreCoordinator &) = delete;
+
+    void setOpenDayReloader(DiaryOpenDayReloader openDay) { m_openDay = openDay; }
+    void setStepObserver(std::function<void(DiaryRestoreStep)> observer) {
+        m_stepObserver = std::move(observer);
+    }
+
+    // When it returns, the store holds exactly the package's diary; when it throws, the diary
+    // as it was. Whenever the replacement was attempted, a validated safety backup of the
+    // previous diary is in the quarantine folder.
+    QCoro::Task<DiaryRestoreResult> restore(QString packageURL, QString quarantineDirectory);
+
+    // Snapshot equality with the entries compared by day and the recovery records by id, since
+    // the package and the store keep the records in different orders.
+    static bool sameDiary(DiarySnapshotDTO a, DiarySnapshotDTO b);
+
+private:
+    std::shared_ptr<DiaryRepository> m_repository;
+    std::shared_ptr<const Clock> m_clock;
+    DiaryOpenDayReloader m_openDay;
+    std::function<void(DiaryRestoreStep)> m_stepObserver;
+    std::unique_ptr<SerialExecutor> m_files;
+};
+
+} // namespace velmora

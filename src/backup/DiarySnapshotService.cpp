@@ -1,0 +1,468 @@
+#include "backup/DiarySnapshotService.h"
+
+#include "backup/BackupLogging.h"
+#include "backup/DiarySnapshotFormatError.h"
+#include "platform/FilePaths.h"
+#include "platform/FileSystemError.h"
+#include "platform/SerialExecutor.h"
+#include "platform/Sha256.h"
+#include "platform/UuidText.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+
+const char *const invariantDetails[] = {
+    QT_TRANSLATE_NOOP("DiarySnapshotFormatError", "metadata does not match the manifest"),
+    QT_TRANSLATE_NOOP("DiarySnapshotFormatError", "duplicate entry identifier"),
+    QT_TRANSLATE_NOOP("DiarySnapshotFormatError", "duplicate civil day"),
+    QT_TRANSLATE_NOOP("DiarySnapshotFormatError", "duplicate recovery identifier"),
+    QT_TRANSLATE_NOOP("DiarySnapshotFormatError", "day range does not match the manifest"),
+};
+
+[[noreturn]] void throwInvariant(int detail) {
+    throw DiarySnapshotFormatError::invariantViolation(
+        QCoreApplication::translate("DiarySnapshotFormatError", invariantDetails[detail]));
+}
+
+QByteArray nativePath(const QString &path) {
+    return QFile::encodeName(path);
+}
+
+// A file opened without following links and mapped read-only; the bytes stay valid as long as
+// the object lives.
+class MappedFile {
+public:
+    explicit MappedFile(const QString &path)
+        : m_path(path) {
+        m_fd = ::open(nativePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (m_fd < 0)
+            throw FileSystemError(QStringLiteral("Could not open the file"), path, errno);
+        struct stat status {};
+        if (::fstat(m_fd, &status) != 0)
+            throw FileSystemError(QStringLiteral("Could not read the file"), path, errno);
+        m_size = qint64(status.st_size);
+    }
+    ~MappedFile() {
+        if (m_map)
+            ::munmap(m_map, size_t(m_size));
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    MappedFile(const MappedFile &) = delete;
+    MappedFile &operator=(const MappedFile &) = delete;
+
+    qint64 size() const { return m_size; }
+
+    // The whole file, without copying it.
+    QByteArray bytes() {
+        if (m_size == 0)
+            return {};
+        if (!m_map) {
+            void *map = ::mmap(nullptr, size_t(m_size), PROT_READ, MAP_PRIVATE, m_fd, 0);
+            if (map == MAP_FAILED)
+                throw FileSystemError(QStringLiteral("Could not read the file"), m_path, errno);
+            m_map = map;
+        }
+        return QByteArray::fromRawData(static_cast<const char *>(m_map), m_size);
+    }
+
+private:
+    QString m_path;
+    int m_fd = -1;
+    qint64 m_size = 0;
+    void *m_map = nullptr;
+};
+
+// The names in a folder, hidden ones included, in name order; a failure to list is thrown.
+QStringList folderItems(const QString &folder) {
+    DIR *directory = ::opendir(nativePath(folder).constData());
+    if (!directory)
+        throw FileSystemError(QStringLiteral("Could not list the folder"), folder, errno);
+    QStringList names;
+    errno = 0;
+    while (const dirent *item = ::readdir(directory)) {
+        const QString name = QFile::decodeName(item->d_name);
+        if (name != QLatin1String(".") && name != QLatin1String(".."))
+            names.append(name);
+        errno = 0;
+    }
+    const int error = errno;
+    ::closedir(directory);
+    if (error != 0)
+        throw FileSystemError(QStringLiteral("Could not list the folder"), folder, error);
+    names.sort();
+    return names;
+}
+
+bool lstatPath(const QString &path, struct stat &status) {
+    if (::lstat(nativePath(path).constData(), &status) == 0)
+        return true;
+    if (errno == ENOENT)
+        return false;
+    throw FileSystemError(QStringLiteral("Could not read the attributes of"), path, errno);
+}
+
+void removeStaging(const QString &staging) {
+    if (!QDir(staging).removeRecursively())
+        qCWarning(lcBackup) << "Could not remove the staging folder" << staging;
+}
+
+void observe(const DiarySnapshotService::WriteStepObserver &observer, DiarySnapshotWriteStep step) {
+    if (observer)
+        observer(step);
+}
+
+// Reads and validates a package in the checks' order. Without `keepDiary` entries and recovery
+// records keep only what the invariants compare, so listing holds one package's keys at most.
+DiarySnapshotPackage readValidated(const QString &packageURL, bool keepDiary) {
+    const QString url = standardizedPath(packageURL);
+    struct stat status {};
+    if (!lstatPath(url, status))
+        throw FileSystemError(QStringLiteral("Could not read the attributes of"), url, ENOENT);
+    if (!S_ISDIR(status.st_mode))
+        throw DiarySnapshotFormatError::packageNotDirectory();
+
+    bool hasManifest = false;
+    bool hasRecords = false;
+    for (const QString &name : folderItems(url)) {
+        struct stat item {};
+        if (!lstatPath(url + QLatin1Char('/') + name, item))
+            continue;
+        const bool manifest = name == backupPackage::manifestFileName;
+        const bool records = name == backupPackage::recordsFileName;
+        if (!manifest && !records)
+            throw DiarySnapshotFormatError::unexpectedPackageItem(name);
+        if (S_ISLNK(item.st_mode))
+            throw DiarySnapshotFormatError::symbolicLink(name);
+        if (!S_ISREG(item.st_mode))
+            throw DiarySnapshotFormatError::unexpectedPackageItem(name);
+        hasManifest = hasManifest || manifest;
+        hasRecords = hasRecords || records;
+    }
+    if (!hasManifest)
+        throw DiarySnapshotFormatError::missingFile(backupPackage::manifestFileName);
+    if (!hasRecords)
+        throw DiarySnapshotFormatError::missingFile(backupPackage::recordsFileName);
+
+    // Sizes come from the open files, before a byte is read.
+    MappedFile manifestFile(url + QLatin1Char('/') + backupPackage::manifestFileName);
+    MappedFile recordsFile(url + QLatin1Char('/') + backupPackage::recordsFileName);
+    if (recordsFile.size() > backupPackage::recordsByteLimit)
+        throw DiarySnapshotFormatError::fileTooLarge();
+    if (manifestFile.size() > backupPackage::manifestByteLimit)
+        throw DiarySnapshotFormatError::malformedManifest();
+    const QByteArray manifestBytes = manifestFile.bytes();
+    const QByteArray records = recordsFile.bytes();
+
+    if (!DiarySnapshotService::manifestKeysAreUnambiguous(manifestBytes))
+        throw DiarySnapshotFormatError::malformedManifest();
+    DiarySnapshotManifest manifest;
+    try {
+        manifest = DiarySnapshotManifest::fromJson(parseJson(manifestBytes));
+    } catch (const DiaryError &error) {
+        qCDebug(lcBackup) << "Manifest of" << url << "does not decode:" << error.what();
+        throw DiarySnapshotFormatError::malformedManifest();
+    }
+    if (manifest.format != backupPackage::formatIdentifier ||
+        manifest.formatVersion != backupPackage::formatVersion)
+        throw DiarySnapshotFormatError::unsupportedVersion(manifest.formatVersion);
+    if (manifest.recordsByteCount != records.size())
+        throw DiarySnapshotFormatError::byteCountMismatch();
+    if (sha256Hex(records) != manifest.recordsSHA256)
+        throw DiarySnapshotFormatError::checksumMismatch();
+
+    DiarySnapshotDTO diary;
+    int metadataCount = 0;
+    qint64 lineNumber = 0;
+    const char *data = records.constData();
+    const qsizetype size = records.size();
+    for (qsizetype start = 0; start < size;) {
+        const char *feed = static_cast<const char *>(std::memchr(data + start, '\n', size - start));
+        const qsizetype end = feed ? feed - data : size;
+        if (end > start) {
+            DiarySnapshotRecord record = DiarySnapshotService::decodeRecordLine(
+                QByteArray::fromRawData(data + start, end - start), ++lineNumber);
+            switch (record.kind) {
+            case DiarySnapshotRecordKind::metadata:
+                ++metadataCount;
+                diary.metadata = *record.metadata;
+                break;
+            case DiarySnapshotRecordKind::entry:
+                if (!keepDiary) {
+                    DiaryEntryDTO key;
+                    key.id = record.entry->id;
+                    key.dayKey = record.entry->dayKey;
+                    record.entry = key;
+                }
+                diary.entries.append(std::move(*record.entry));
+                break;
+            case DiarySnapshotRecordKind::recovery:
+                if (!keepDiary) {
+                    DiaryRecoveryDTO key;
+                    key.recoveryID = record.recovery->recoveryID;
+                    record.recovery = key;
+                }
+                diary.recoveryRecords.append(std::move(*record.recovery));
+                break;
+            }
+        }
+        start = end + 1;
+    }
+    if (metadataCount != 1 || diary.entries.size() != manifest.entryCount ||
+        diary.recoveryRecords.size() != manifest.recoveryCount)
+        throw DiarySnapshotFormatError::recordCountMismatch();
+    DiarySnapshotService::checkInvariants(diary, manifest);
+
+    SnapshotSummary summary{manifest.createdAt,
+                            manifest.diaryID,
+                            diary.entries.size(),
+                            diary.recoveryRecords.size(),
+                            manifest.earliestDay,
+                            manifest.latestDay,
+                            url};
+    if (!keepDiary)
+        diary = {};
+    return {std::move(diary), std::move(summary)};
+}
+
+} // namespace
+
+DiarySnapshotService::DiarySnapshotService(std::shared_ptr<DiaryRepository> repository,
+                                           std::shared_ptr<const Clock> clock)
+    : m_repository(std::move(repository))
+    , m_clock(std::move(clock))
+    , m_files(std::make_unique<SerialExecutor>(QStringLiteral("DiaryBackupFiles"))) {}
+
+DiarySnapshotService::~DiarySnapshotService() = default;
+
+QCoro::Task<SnapshotSummary> DiarySnapshotService::createSnapshot(QString folder) {
+    const QString name =
+        QStringLiteral("Diary-%1-%2.%3")
+            .arg(m_clock->now().toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss")),
+                 uuidText(QUuid::createUuid()).left(8), backupPackage::extension);
+    const QString destination = standardizedPath(folder) + QLatin1Char('/') + name;
+    auto makeFolder = m_files->run([folder] { createDirectories(folder); });
+    co_await makeFolder;
+    const auto repository = m_repository;
+    DiarySnapshotDTO diary = co_await repository->snapshot();
+    auto write = m_files->run([diary = std::move(diary), destination, createdAt = m_clock->now()] {
+        return writePackage(diary, destination, createdAt);
+    });
+    co_return co_await write;
+}
+
+QList<SnapshotSummary> DiarySnapshotService::listSnapshots(const QString &folder) {
+    QList<SnapshotSummary> summaries;
+    QStringList names;
+    try {
+        names = folderItems(standardizedPath(folder));
+    } catch (const DiaryError &error) {
+        qCDebug(lcBackup) << "No backups listed:" << error.what();
+        return summaries;
+    }
+    for (const QString &name : std::as_const(names)) {
+        if (QFileInfo(name).suffix() != backupPackage::extension)
+            continue;
+        try {
+            summaries.append(validatePackage(standardizedPath(folder) + QLatin1Char('/') + name));
+        } catch (const std::exception &error) {
+            qCInfo(lcBackup) << "Backup" << name << "left out of the list:" << error.what();
+        }
+    }
+    std::stable_sort(summaries.begin(), summaries.end(),
+                     [](const SnapshotSummary &a, const SnapshotSummary &b) {
+                         return a.createdAt > b.createdAt;
+                     });
+    return summaries;
+}
+
+SnapshotSummary DiarySnapshotService::writePackage(const DiarySnapshotDTO &diary,
+                                                   const QString &destination,
+                                                   const QDateTime &createdAt,
+                                                   const WriteStepObserver &observer) {
+    const QString target = standardizedPath(destination);
+    struct stat existing {};
+    if (lstatPath(target, existing))
+        throw PersistenceError::backupFailed(QCoreApplication::translate(
+            "DiarySnapshotService", "A backup already exists at the selected location."));
+    const QString parent = QFileInfo(target).path();
+    createDirectories(parent);
+    const QString staging =
+        parent + QStringLiteral("/.velmora-snapshot-") + uuidText(QUuid::createUuid());
+    if (::mkdir(nativePath(staging).constData(), 0700) != 0)
+        throw FileSystemError(QStringLiteral("Could not create the folder"), staging, errno);
+
+    try {
+        DiarySnapshotManifest manifest;
+        manifest.createdAt = createdAt;
+        manifest.diaryID = diary.metadata.diaryID;
+        manifest.schemaVersion = diary.metadata.schemaVersion;
+        manifest.entryCount = diary.entries.size();
+        manifest.recoveryCount = diary.recoveryRecords.size();
+        {
+            const QList<DiarySnapshotRecord> records = makeRecords(diary);
+            for (const DiarySnapshotRecord &record : records) {
+                if (record.kind != DiarySnapshotRecordKind::entry)
+                    continue;
+                if (!manifest.earliestDay)
+                    manifest.earliestDay = record.entry->dayKey;
+                manifest.latestDay = record.entry->dayKey;
+            }
+            QByteArray lines = encodeRecordLines(records);
+            if (lines.size() > backupPackage::recordsByteLimit)
+                throw DiarySnapshotFormatError::fileTooLarge();
+            manifest.recordsByteCount = lines.size();
+            manifest.recordsSHA256 = sha256Hex(lines);
+            writeFileAtomically(staging + QLatin1Char('/') + backupPackage::recordsFileName, lines);
+        }
+        observe(observer, DiarySnapshotWriteStep::recordsWritten);
+        writeFileAtomically(staging + QLatin1Char('/') + backupPackage::manifestFileName,
+                            manifest.encoded());
+        observe(observer, DiarySnapshotWriteStep::manifestWritten);
+        validatePackage(staging);
+        observe(observer, DiarySnapshotWriteStep::validated);
+        syncDirectory(parent);
+        observe(observer, DiarySnapshotWriteStep::beforeMove);
+        // rename() would replace an empty folder standing at the destination.
+        if (::renameat2(AT_FDCWD, nativePath(staging).constData(), AT_FDCWD,
+                        nativePath(target).constData(), RENAME_NOREPLACE) != 0) {
+            if (errno == EEXIST)
+                throw PersistenceError::backupFailed(QCoreApplication::translate(
+                    "DiarySnapshotService", "A backup already exists at the selected location."));
+            throw FileSystemError(QStringLiteral("Could not move the backup into place at"), target,
+                                  errno);
+        }
+        try {
+            syncDirectory(parent);
+        } catch (const DiaryError &error) {
+            qCWarning(lcBackup) << "The new backup may not survive a power cut:" << error.what();
+        }
+        return {manifest.createdAt,
+                manifest.diaryID,
+                manifest.entryCount,
+                manifest.recoveryCount,
+                manifest.earliestDay,
+                manifest.latestDay,
+                target};
+    } catch (...) {
+        removeStaging(staging);
+        throw;
+    }
+}
+
+DiarySnapshotPackage DiarySnapshotService::readPackage(const QString &packageURL) {
+    return readValidated(packageURL, true);
+}
+
+SnapshotSummary DiarySnapshotService::validatePackage(const QString &packageURL) {
+    return readValidated(packageURL, false).summary;
+}
+
+bool DiarySnapshotService::manifestKeysAreUnambiguous(const QByteArray &manifest) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(manifest);
+    if (decoder.hasError())
+        return false;
+    const auto occurrences = [&text](const char *key) {
+        return text.count(QLatin1Char('"') + QLatin1String(key) + QLatin1Char('"'));
+    };
+    for (const char *key : {"format", "formatVersion", "createdAt", "diaryID", "schemaVersion",
+                            "entryCount", "recoveryCount", "recordsByteCount", "recordsSHA256"}) {
+        if (occurrences(key) != 1)
+            return false;
+    }
+    return occurrences("earliestDay") <= 1 && occurrences("latestDay") <= 1;
+}
+
+QList<DiarySnapshotRecord> DiarySnapshotService::makeRecords(const DiarySnapshotDTO &diary) {
+    QList<DiarySnapshotRecord> records;
+    records.reserve(1 + diary.entries.size() + diary.recoveryRecords.size());
+    records.append({DiarySnapshotRecordKind::metadata, diary.metadata, {}, {}});
+    QList<DiaryEntryDTO> entries = diary.entries;
+    std::stable_sort(
+        entries.begin(), entries.end(),
+        [](const DiaryEntryDTO &a, const DiaryEntryDTO &b) { return a.dayKey < b.dayKey; });
+    for (const DiaryEntryDTO &entry : std::as_const(entries))
+        records.append({DiarySnapshotRecordKind::entry, {}, entry, {}});
+    QList<DiaryRecoveryDTO> recoveries = diary.recoveryRecords;
+    std::stable_sort(recoveries.begin(), recoveries.end(),
+                     [](const DiaryRecoveryDTO &a, const DiaryRecoveryDTO &b) {
+                         return uuidText(a.recoveryID) < uuidText(b.recoveryID);
+                     });
+    for (const DiaryRecoveryDTO &recovery : std::as_const(recoveries))
+        records.append({DiarySnapshotRecordKind::recovery, {}, {}, recovery});
+    return records;
+}
+
+QByteArray DiarySnapshotService::encodeRecordLines(const QList<DiarySnapshotRecord> &records) {
+    QByteArray lines;
+    for (const DiarySnapshotRecord &record : records) {
+        lines.append(writeJson(record.toJson()));
+        lines.append('\n');
+    }
+    return lines;
+}
+
+DiarySnapshotRecord DiarySnapshotService::decodeRecordLine(const QByteArray &line,
+                                                           qint64 lineNumber) {
+    try {
+        DiarySnapshotRecord record = DiarySnapshotRecord::fromJson(parseJson(line));
+        if (record.payloadMatchesKind())
+            return record;
+    } catch (const DiaryError &error) {
+        qCDebug(lcBackup) << "Backup record line" << lineNumber
+                          << "does not decode:" << error.what();
+    }
+    throw DiarySnapshotFormatError::malformedRecord(lineNumber);
+}
+
+void DiarySnapshotService::checkInvariants(const DiarySnapshotDTO &diary,
+                                           const DiarySnapshotManifest &manifest) {
+    if (diary.metadata.diaryID != manifest.diaryID ||
+        diary.metadata.schemaVersion != manifest.schemaVersion)
+        throwInvariant(0);
+    QSet<QUuid> ids;
+    QSet<DayKey> days;
+    QList<DayKey> sortedDays;
+    sortedDays.reserve(diary.entries.size());
+    for (const DiaryEntryDTO &entry : diary.entries) {
+        ids.insert(entry.id);
+        days.insert(entry.dayKey);
+        sortedDays.append(entry.dayKey);
+    }
+    if (ids.size() != diary.entries.size())
+        throwInvariant(1);
+    if (days.size() != diary.entries.size())
+        throwInvariant(2);
+    QSet<QUuid> recoveryIDs;
+    for (const DiaryRecoveryDTO &recovery : diary.recoveryRecords)
+        recoveryIDs.insert(recovery.recoveryID);
+    if (recoveryIDs.size() != diary.recoveryRecords.size())
+        throwInvariant(3);
+    std::sort(sortedDays.begin(), sortedDays.end());
+    const bool rangeMatches = sortedDays.isEmpty() ? !manifest.earliestDay && !manifest.latestDay
+                                                   : manifest.earliestDay == sortedDays.first() &&
+                                                         manifest.latestDay == sortedDays.last();
+    if (!rangeMatches)
+        throwInvariant(4);
+}
+
+} // namespace velmora

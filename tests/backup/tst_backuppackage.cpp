@@ -1,0 +1,296 @@
+#include "BackupFixture.h"
+
+#include "backup/DiaryRestoreCoordinator.h"
+#include "support/InMemoryDiaryRepository.h"
+#include "support/TestClock.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace velmora;
+using namespace velmora::test;
+using Operation = InMemoryDiaryRepository::Operation;
+
+class BackupPackageTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void writerProducesTheCommittedBytes() {
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("nested/Golden.velmorabackup"));
+        const SnapshotSummary summary =
+            DiarySnapshotService::writePackage(packagedDiary(), target, ms(1710063000000));
+        const QString golden = backupData(QStringLiteral("valid.velmorabackup/"));
+        QCOMPARE(fileBytes(target + QStringLiteral("/manifest.json")),
+                 fileBytes(golden + QStringLiteral("manifest.json")));
+        QCOMPARE(fileBytes(target + QStringLiteral("/records.ndjson")),
+                 fileBytes(golden + QStringLiteral("records.ndjson")));
+        QCOMPARE(entriesOf(target),
+                 (QStringList{QStringLiteral("manifest.json"), QStringLiteral("records.ndjson")}));
+        QCOMPARE(entriesOf(dir.filePath(QStringLiteral("nested"))),
+                 QStringList{QStringLiteral("Golden.velmorabackup")});
+        QCOMPARE(summary.packageURL, target);
+        QCOMPARE(summary.entryCount, 2);
+        QCOMPARE(summary.recoveryCount, 1);
+        QCOMPARE(summary.earliestDay->rawValue(), QStringLiteral("2024-03-01"));
+        QCOMPARE(summary.latestDay->rawValue(), QStringLiteral("2024-03-05"));
+
+        const DiarySnapshotPackage read = DiarySnapshotService::readPackage(target);
+        QCOMPARE(read.summary, summary);
+        DiarySnapshotDTO expected = packagedDiary();
+        std::swap(expected.entries[0], expected.entries[1]);
+        std::swap(expected.entries[0], expected.entries[1]);
+        QVERIFY(read.diary == expected);
+    }
+
+    void emptyDiaryWritesNullDays() {
+        QTemporaryDir dir;
+        DiarySnapshotDTO diary;
+        diary.metadata = packagedDiary().metadata;
+        const QString target = dir.filePath(QStringLiteral("Empty.velmorabackup"));
+        DiarySnapshotService::writePackage(diary, target, ms(1710063000000));
+        const QByteArray manifest = fileBytes(target + QStringLiteral("/manifest.json"));
+        QVERIFY(manifest.contains("\"earliestDay\":null,\"entryCount\":0,"));
+        QVERIFY(manifest.contains("\"latestDay\":null,"));
+        QVERIFY(!manifest.endsWith('\n'));
+        const QByteArray records = fileBytes(target + QStringLiteral("/records.ndjson"));
+        QCOMPARE(records.count('\n'), 1);
+        QVERIFY(records.startsWith("{\"kind\":\"metadata\",\"metadata\":{"));
+        QVERIFY(records.endsWith("}}\n"));
+    }
+
+    void acceptedVariants_data() {
+        QTest::addColumn<QString>("package");
+        QTest::addColumn<int>("entries");
+        QTest::newRow("blank lines") << "blank-lines" << 2;
+        QTest::newRow("no final line feed") << "no-final-newline" << 2;
+        QTest::newRow("empty diary, null days") << "empty-diary" << 0;
+        QTest::newRow("empty diary, days left out") << "days-left-out" << 0;
+    }
+
+    void acceptedVariants() {
+        QFETCH(QString, package);
+        QFETCH(int, entries);
+        const auto read = DiarySnapshotService::readPackage(
+            backupData(package + QStringLiteral(".velmorabackup")));
+        QCOMPARE(read.diary.entries.size(), entries);
+        QCOMPARE(read.summary.entryCount, entries);
+        QCOMPARE(read.summary.earliestDay.has_value(), entries > 0);
+    }
+
+    void corruptPackages_data() {
+        QTest::addColumn<QString>("package");
+        QTest::addColumn<QString>("message");
+        const auto row = [](const char *package, const char *message) {
+            QTest::newRow(package) << QString::fromUtf8(package) << QString::fromUtf8(message);
+        };
+        row("byte-flip", "The backup records checksum does not match.");
+        row("uppercase-digest", "The backup records checksum does not match.");
+        row("truncated", "The backup records byte count does not match.");
+        row("extra-byte", "The backup records byte count does not match.");
+        row("extra-file", "The backup contains an unexpected item: notes.txt.");
+        row("hidden-file", "The backup contains an unexpected item: .DS_Store.");
+        row("subfolder", "The backup contains an unexpected item: attachments.");
+        row("duplicate-key", "The backup manifest is malformed or ambiguous.");
+        row("missing-digest", "The backup manifest is malformed or ambiguous.");
+        row("not-json-manifest", "The backup manifest is malformed or ambiguous.");
+        row("version-2", "Backup version 2 is not supported.");
+        row("other-format", "Backup version 1 is not supported.");
+        row("bad-line-3", "Backup record line 3 is malformed.");
+        row("bad-line-after-blanks", "Backup record line 1 is malformed.");
+        row("second-payload", "Backup record line 2 is malformed.");
+        row("count-mismatch", "The backup record counts do not match the manifest.");
+        row("two-metadata", "The backup record counts do not match the manifest.");
+        row("duplicate-day", "The backup is internally inconsistent: duplicate civil day");
+        row("duplicate-id", "The backup is internally inconsistent: duplicate entry identifier");
+        row("duplicate-recovery",
+            "The backup is internally inconsistent: duplicate recovery identifier");
+        row("day-range",
+            "The backup is internally inconsistent: day range does not match the manifest");
+        row("day-range-empty",
+            "The backup is internally inconsistent: day range does not match the manifest");
+        row("metadata-mismatch",
+            "The backup is internally inconsistent: metadata does not match the manifest");
+        row("missing-records", "The backup is missing records.ndjson.");
+        row("not-a-folder", "The backup package is not a directory.");
+        // Made below at run time: links, an empty folder and files too large to keep in git.
+        row("linked-manifest", "The backup contains a symbolic link: manifest.json.");
+        row("linked-other", "The backup contains an unexpected item: notes.json.");
+        row("linked-package", "The backup package is not a directory.");
+        row("records-as-folder", "The backup contains an unexpected item: records.ndjson.");
+        row("missing-both", "The backup is missing manifest.json.");
+        row("huge-manifest", "The backup manifest is malformed or ambiguous.");
+        row("huge-records", "The backup exceeds the supported size limit.");
+    }
+
+    // Each damaged package is refused with its message, left out of the list beside a valid
+    // one, and a restore from it changes nothing and writes no safety backup.
+    void corruptPackages() {
+        QFETCH(QString, package);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString backups = dir.filePath(QStringLiteral("Backups"));
+        QVERIFY(QDir().mkpath(backups));
+        copyPackage(backupData(QStringLiteral("valid.velmorabackup")), backups);
+        const QString damaged =
+            backups + QLatin1Char('/') + package + QStringLiteral(".velmorabackup");
+        makeDamaged(package, damaged);
+        if (QTest::currentTestFailed())
+            return;
+
+        QCOMPARE(failureMessage([&] { DiarySnapshotService::readPackage(damaged); }), message);
+        QCOMPARE(failureMessage([&] { DiarySnapshotService::validatePackage(damaged); }), message);
+        const QList<SnapshotSummary> listed = DiarySnapshotService::listSnapshots(backups);
+        QCOMPARE(listed.size(), 1);
+        QVERIFY(listed.first().packageURL.endsWith(QStringLiteral("/valid.velmorabackup")));
+
+        auto clock = std::make_shared<TestClock>(ms(1710063000000));
+        auto repository = std::make_shared<InMemoryDiaryRepository>(clock);
+        repository->put(packagedDiary().entries.first());
+        const DiarySnapshotDTO before = test::waitFor(repository->snapshot());
+        DiaryRestoreCoordinator coordinator(repository, clock);
+        const QString quarantine = dir.filePath(QStringLiteral("Recovery/Quarantine"));
+        QCOMPARE(failureMessage([&] { test::waitFor(coordinator.restore(damaged, quarantine)); }),
+                 message);
+        QVERIFY(test::waitFor(repository->snapshot()) == before);
+        QCOMPARE(repository->callCount(Operation::replaceAll), 0);
+        QVERIFY(!QFileInfo::exists(quarantine));
+    }
+
+    void existingDestinationIsLeftAlone_data() {
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("empty folder") << true;
+        QTest::newRow("file") << false;
+    }
+
+    void existingDestinationIsLeftAlone() {
+        QFETCH(bool, folder);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("Taken.velmorabackup"));
+        if (folder) {
+            QVERIFY(QDir().mkdir(target));
+        } else {
+            QFile file(target);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("mine");
+        }
+        QCOMPARE(failureMessage(
+                     [&] { DiarySnapshotService::writePackage(packagedDiary(), target, ms(0)); }),
+                 QStringLiteral("The diary backup failed: A backup already exists at the "
+                                "selected location."));
+        QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("Taken.velmorabackup")});
+        if (folder)
+            QVERIFY(entriesOf(target).isEmpty());
+        else
+            QCOMPARE(fileBytes(target), QByteArray("mine"));
+    }
+
+    // A write that fails at any step leaves neither a package nor its staging folder.
+    void failedWriteLeavesNothing_data() {
+        QTest::addColumn<int>("step");
+        QTest::newRow("after records") << int(DiarySnapshotWriteStep::recordsWritten);
+        QTest::newRow("after manifest") << int(DiarySnapshotWriteStep::manifestWritten);
+        QTest::newRow("after validation") << int(DiarySnapshotWriteStep::validated);
+        QTest::newRow("before the move") << int(DiarySnapshotWriteStep::beforeMove);
+    }
+
+    void failedWriteLeavesNothing() {
+        QFETCH(int, step);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("Failed.velmorabackup"));
+        const auto failAt = [step](DiarySnapshotWriteStep reached) {
+            if (int(reached) == step)
+                throw PersistenceError::writeFailed(QStringLiteral("stopped"));
+        };
+        QCOMPARE(failureMessage([&] {
+                     DiarySnapshotService::writePackage(packagedDiary(), target, ms(0), failAt);
+                 }),
+                 QStringLiteral("The diary could not be saved: stopped"));
+        QVERIFY(entriesOf(dir.path()).isEmpty());
+    }
+
+    void snapshotsAreNamedAndListedNewestFirst() {
+        QTemporaryDir dir;
+        const QString backups = dir.filePath(QStringLiteral("Backups"));
+        auto clock = std::make_shared<TestClock>(
+            QDateTime(QDate(2024, 3, 10), QTime(9, 30, 5, 250), QTimeZone::utc()));
+        auto repository = std::make_shared<InMemoryDiaryRepository>(clock);
+        repository->put(packagedDiary().entries.first());
+        DiarySnapshotService service(repository, clock);
+
+        const SnapshotSummary first = test::waitFor(service.createSnapshot(backups));
+        const SnapshotSummary second = test::waitFor(service.createSnapshot(backups));
+        clock->advance(std::chrono::hours(-1));
+        const SnapshotSummary older = test::waitFor(service.createSnapshot(backups));
+        const QRegularExpression name(
+            QStringLiteral("^Diary-20240310-093005-[0-9A-F]{8}\\.velmorabackup$"));
+        QVERIFY2(name.match(QFileInfo(first.packageURL).fileName()).hasMatch(),
+                 qPrintable(first.packageURL));
+        QVERIFY(first.packageURL != second.packageURL);
+        QCOMPARE(first.entryCount, 1);
+        QCOMPARE(first.createdAt, clock->now().addSecs(3600));
+
+        // Listing: newest first, equal times in name order; capitals, files and staging folders
+        // are not packages.
+        copyPackage(backupData(QStringLiteral("valid.velmorabackup")),
+                    backups + QStringLiteral("/Upper.VELMORABACKUP"));
+        QVERIFY(QDir().mkpath(backups + QStringLiteral("/.velmora-snapshot-left-over")));
+        const QList<SnapshotSummary> listed = DiarySnapshotService::listSnapshots(backups);
+        QCOMPARE(listed.size(), 3);
+        QCOMPARE(listed.last(), older);
+        QVERIFY(listed.contains(first));
+        QVERIFY(listed.contains(second));
+        QVERIFY(listed.first().packageURL < listed.at(1).packageURL);
+
+        QVERIFY(
+            DiarySnapshotService::listSnapshots(dir.filePath(QStringLiteral("none"))).isEmpty());
+    }
+
+private:
+    void makeDamaged(const QString &package, const QString &path) {
+        const QString valid = backupData(QStringLiteral("valid.velmorabackup"));
+        if (QFileInfo::exists(backupData(package + QStringLiteral(".velmorabackup")))) {
+            copyPackage(backupData(package + QStringLiteral(".velmorabackup")), path);
+            return;
+        }
+        if (package == QLatin1String("linked-package")) {
+            QVERIFY(QFile::link(valid, path));
+            return;
+        }
+        QVERIFY(QDir().mkpath(path));
+        if (package == QLatin1String("missing-both"))
+            return;
+        copyPackage(valid + QStringLiteral("/records.ndjson"), path);
+        if (package == QLatin1String("linked-manifest")) {
+            QVERIFY(QFile::link(valid + QStringLiteral("/manifest.json"),
+                                path + QStringLiteral("/manifest.json")));
+            return;
+        }
+        copyPackage(valid + QStringLiteral("/manifest.json"), path);
+        if (package == QLatin1String("linked-other")) {
+            QVERIFY(QFile::link(valid + QStringLiteral("/manifest.json"),
+                                path + QStringLiteral("/notes.json")));
+        } else if (package == QLatin1String("records-as-folder")) {
+            QVERIFY(QFile::remove(path + QStringLiteral("/records.ndjson")));
+            QVERIFY(QDir().mkpath(path + QStringLiteral("/records.ndjson")));
+        } else if (package == QLatin1String("huge-manifest")) {
+            // Valid JSON, padded past the limit with white space.
+            QFile manifest(path + QStringLiteral("/manifest.json"));
+            QVERIFY(manifest.open(QIODevice::Append));
+            QVERIFY(manifest.write(QByteArray(1024 * 1024, ' ')) > 0);
+        } else if (package == QLatin1String("huge-records")) {
+            // Sparse: one byte over the limit costs no disk.
+            QVERIFY(::truncate(QFile::encodeName(path + QStringLiteral("/records.ndjson")),
+                               backupPackage::recordsByteLimit + 1) == 0);
+        } else {
+            QFAIL(qPrintable(QStringLiteral("no such package: ") + package));
+        }
+    }
+};
+
+VELMORA_TEST_MAIN(BackupPackageTest)
+#include "tst_backuppackage.moc"

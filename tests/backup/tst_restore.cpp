@@ -1,0 +1,194 @@
+#include "BackupFixture.h"
+
+#include "DiaryGenerator.h"
+#include "backup/DiaryRestoreCoordinator.h"
+#include "platform/Sha256.h"
+#include "store/StoreFixture.h"
+#include "support/SessionFixture.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+DiaryRecoveryDTO recovery(const char *id, const QDateTime &createdAt) {
+    const QByteArray payload = QByteArrayLiteral("{\"content\":\"aside\"}");
+    return {uuid(id),
+            std::nullopt,
+            std::nullopt,
+            DiaryRecoveryReason::importConflict,
+            DiaryRecoverySourceKind::importRecord,
+            payload,
+            sha256Hex(payload),
+            createdAt};
+}
+
+std::shared_ptr<DiaryRepository> borrowed(StoreFixture &store) {
+    return {store.repository.get(), [](DiaryRepository *) {}};
+}
+
+QStringList safetyBackups(const QString &quarantine) {
+    return QDir(quarantine)
+        .entryList({QStringLiteral("Before-Restore-*.velmorabackup")}, QDir::Dirs | QDir::Hidden);
+}
+
+} // namespace
+
+class RestoreTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The store keeps recovery records by creation time, the package by id: a diary whose two
+    // orders differ still restores and verifies.
+    void severalRecoveryRecordsRestoreAndVerify() {
+        StoreFixture store;
+        test::waitFor(store.repository->replaceAll(
+            {metadata(), {entry("2024-02-01", QStringLiteral("before the restore"))}, {}}));
+        const DiarySnapshotDTO previous = test::waitFor(store.repository->snapshot());
+
+        DiarySnapshotDTO diary = packagedDiary();
+        diary.recoveryRecords = {
+            recovery("00000000-0000-4000-8000-00000000000C", utc(2024, 1, 1)),
+            recovery("00000000-0000-4000-8000-00000000000A", utc(2024, 1, 3)),
+            recovery("00000000-0000-4000-8000-00000000000B", utc(2024, 1, 2)),
+        };
+        const QString package = store.dir.filePath(QStringLiteral("Backups/One.velmorabackup"));
+        DiarySnapshotService::writePackage(diary, package, utc(2024, 3, 1));
+
+        DiaryRestoreCoordinator coordinator(borrowed(store), store.clock);
+        const QString quarantine = store.dir.filePath(QStringLiteral("Recovery/Quarantine"));
+        const DiaryRestoreResult result = test::waitFor(coordinator.restore(package, quarantine));
+        QCOMPARE(result.restoredEntryCount, 2);
+        QVERIFY(
+            DiaryRestoreCoordinator::sameDiary(test::waitFor(store.repository->snapshot()), diary));
+        QCOMPARE(safetyBackups(quarantine).size(), 1);
+        QVERIFY(result.quarantineSnapshotURL.startsWith(quarantine +
+                                                        QStringLiteral("/Before-Restore-")));
+        QVERIFY(DiarySnapshotService::readPackage(result.quarantineSnapshotURL).diary == previous);
+
+        // Again: a second safety backup under another name.
+        const DiaryRestoreResult again = test::waitFor(coordinator.restore(package, quarantine));
+        QVERIFY(again.quarantineSnapshotURL != result.quarantineSnapshotURL);
+        QCOMPARE(safetyBackups(quarantine).size(), 2);
+    }
+
+    void emptyBackupLeavesOnlyTheMetadata() {
+        SessionFixture fixture;
+        fixture.seed(SessionFixture::today, QStringLiteral("gone after the restore"));
+        DiarySnapshotDTO empty;
+        empty.metadata = packagedDiary().metadata;
+        const QString package = fixture.folder.filePath(QStringLiteral("Empty.velmorabackup"));
+        DiarySnapshotService::writePackage(empty, package, fixture.clock->now());
+        DiaryRestoreCoordinator coordinator(fixture.repository, fixture.clock);
+        const auto result = test::waitFor(
+            coordinator.restore(package, fixture.folder.filePath(QStringLiteral("Q"))));
+        QCOMPARE(result.restoredEntryCount, 0);
+        QVERIFY(test::waitFor(fixture.repository->snapshot()) == empty);
+    }
+
+    // A failed replacement, or a read-back that differs, puts the previous diary back and keeps
+    // the safety backup; the first error is the one reported.
+    void failuresRollBack_data() {
+        QTest::addColumn<bool>("replaceFails");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("replacement fails")
+            << true << QStringLiteral("The diary could not be saved: disk full");
+        QTest::newRow("read-back differs")
+            << false
+            << QStringLiteral("The diary backup failed: Restored data did not pass the "
+                              "post-write verification.");
+    }
+
+    void failuresRollBack() {
+        QFETCH(bool, replaceFails);
+        QFETCH(QString, message);
+        SessionFixture fixture;
+        fixture.seed(SessionFixture::today, QStringLiteral("the previous diary"));
+        const DiarySnapshotDTO previous = test::waitFor(fixture.repository->snapshot());
+        auto &repository = *fixture.repository;
+        if (replaceFails) {
+            repository.failNext(Operation::replaceAll,
+                                PersistenceError::writeFailed(QStringLiteral("disk full")));
+        } else {
+            repository.beforeNext(Operation::replaceAll, [&repository, &fixture] {
+                repository.beforeNext(Operation::snapshot, [&repository, &fixture] {
+                    repository.put(fixture.storedEntry(SessionFixture::tomorrow,
+                                                       QStringLiteral("written meanwhile")));
+                });
+            });
+        }
+        const QString package = backupData(QStringLiteral("valid.velmorabackup"));
+        const QString quarantine = fixture.folder.filePath(QStringLiteral("Recovery/Quarantine"));
+        DiaryRestoreCoordinator coordinator(fixture.repository, fixture.clock);
+        QCOMPARE(failureMessage([&] { test::waitFor(coordinator.restore(package, quarantine)); }),
+                 message);
+        QVERIFY(test::waitFor(fixture.repository->snapshot()) == previous);
+        const QStringList kept = safetyBackups(quarantine);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(
+            DiarySnapshotService::readPackage(quarantine + QLatin1Char('/') + kept.first()).diary ==
+            previous);
+    }
+
+    // A year of the benchmark's diary goes through a package and a restore unchanged.
+    void generatedDiaryRoundTrips() {
+        StoreFixture store;
+        bench::DiaryGeneratorOptions options;
+        options.days = 366;
+        options.recoveryRecords = 12;
+        const DiarySnapshotDTO diary = bench::generateDiary(options);
+        test::waitFor(store.repository->replaceAll(diary));
+        const auto repository = borrowed(store);
+        DiarySnapshotService service(repository, store.clock);
+        const QString backups = store.dir.filePath(QStringLiteral("Backups"));
+        const SnapshotSummary summary = test::waitFor(service.createSnapshot(backups));
+        QCOMPARE(summary.entryCount, 366);
+        QCOMPARE(summary.recoveryCount, 12);
+
+        DiarySnapshotDTO other;
+        other.metadata = metadata();
+        test::waitFor(store.repository->replaceAll(other));
+        DiaryRestoreCoordinator coordinator(repository, store.clock);
+        const QString newest = DiarySnapshotService::listSnapshots(backups).first().packageURL;
+        test::waitFor(
+            coordinator.restore(newest, store.dir.filePath(QStringLiteral("Recovery/Quarantine"))));
+        QVERIFY(
+            DiaryRestoreCoordinator::sameDiary(test::waitFor(store.repository->snapshot()), diary));
+    }
+
+    // The open page's pending writing is stored before the diary is taken, so the safety
+    // backup holds it, and the open day shows the restored entry afterwards.
+    void restoreReloadsTheOpenDay() {
+        SessionFixture fixture;
+        fixture.seed(SessionFixture::today, QStringLiteral("stored"));
+        fixture.open(SessionFixture::today);
+        fixture.session->updateDraft(QStringLiteral("typed just now"));
+
+        DiarySnapshotDTO diary = packagedDiary();
+        DiaryEntryDTO restoredToday = diary.entries.first();
+        restoredToday.dayKey = SessionFixture::today;
+        restoredToday.content = QStringLiteral("from the backup");
+        diary.entries = {restoredToday};
+        const QString package = fixture.folder.filePath(QStringLiteral("Today.velmorabackup"));
+        DiarySnapshotService::writePackage(diary, package, fixture.clock->now());
+
+        DiaryRestoreCoordinator coordinator(fixture.repository, fixture.clock,
+                                            DiaryOpenDayReloader(fixture.session.get()));
+        const auto result = test::waitFor(
+            coordinator.restore(package, fixture.folder.filePath(QStringLiteral("Q"))));
+        const auto safety = DiarySnapshotService::readPackage(result.quarantineSnapshotURL);
+        QCOMPARE(safety.diary.entries.first().content, QStringLiteral("typed just now"));
+        QCOMPARE(fixture.session->currentEntry()->content, QStringLiteral("from the backup"));
+        QCOMPARE(fixture.session->currentText(), QStringLiteral("from the backup"));
+        QVERIFY(!fixture.session->hasPendingLocalWriting());
+        QTest::qWait(200);
+        QCOMPARE(fixture.repository->stored(SessionFixture::today)->content,
+                 QStringLiteral("from the backup"));
+    }
+};
+
+VELMORA_TEST_MAIN(RestoreTest)
+#include "tst_restore.moc"
