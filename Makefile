@@ -17,6 +17,7 @@ build: configure
 
 test: setup build
 	cd build && ctest --output-on-failure -j $(JOBS)
+	JOBS=$(JOBS) ./scripts/fuzz --smoke
 	$(MAKE) check-format
 
 check-format:
@@ -30,11 +31,9 @@ bench: setup
 	cmake --build build-release -j $(JOBS) --target velmora-bench
 	QT_QPA_PLATFORM=offscreen ./build-release/bench/velmora-bench --benchmark_filter='$(BENCH_FILTER)' $(BENCH_ARGS)
 
+# `make fuzz FUZZ_SECONDS=600` runs every target for ten minutes each.
 fuzz: setup
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_FUZZ=ON
-	cmake --build build-fuzz -j $(JOBS)
-	mkdir -p build-fuzz/corpus
-	./build-fuzz/fuzz/velmora-fuzz-records -max_total_time=60 -dict=fuzz/json.dict build-fuzz/corpus fuzz/seeds
+	JOBS=$(JOBS) ./scripts/fuzz
 
 clean:
 	rm -rf build build-release build-fuzz
