@@ -14,11 +14,13 @@ function(velmora_library folder)
   endif()
   add_library(${target} STATIC ${sources})
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(${target} PUBLIC ${ARG_LINKS})
+  target_link_libraries(${target} PUBLIC ${ARG_LINKS} velmora_build_options)
 endfunction()
 
 # velmora_tests(LIBS <targets...>)
 # Every tests/<folder>/tst_<topic>.cpp becomes one QtTest executable registered with CTest.
+set(VELMORA_LSAN_SUPPRESSIONS ${CMAKE_CURRENT_LIST_DIR}/lsan.supp)
+
 function(velmora_tests)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
@@ -29,8 +31,10 @@ function(velmora_tests)
     add_executable(${target} ${source})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} velmora_testsupport Qt6::Test)
     add_test(NAME ${folder}.${topic} COMMAND ${target})
+    # Leaks are reported; the suppressions name only libraries outside the project that keep
+    # process-lifetime caches (fonts, the session bus, recognition models, dictionaries).
     set_tests_properties(${folder}.${topic} PROPERTIES
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0"
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${VELMORA_LSAN_SUPPRESSIONS}:print_suppressions=0"
       TIMEOUT 300)
   endforeach()
 endfunction()
