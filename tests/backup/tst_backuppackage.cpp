@@ -284,8 +284,9 @@ private:
             QVERIFY(manifest.write(QByteArray(1024 * 1024, ' ')) > 0);
         } else if (package == QLatin1String("huge-records")) {
             // Sparse: one byte over the limit costs no disk.
-            QVERIFY(::truncate(QFile::encodeName(path + QStringLiteral("/records.ndjson")),
-                               backupPackage::recordsByteLimit + 1) == 0);
+            QVERIFY(
+                ::truncate(QFile::encodeName(path + QStringLiteral("/records.ndjson")).constData(),
+                           backupPackage::recordsByteLimit + 1) == 0);
         } else {
             QFAIL(qPrintable(QStringLiteral("no such package: ") + package));
         }
