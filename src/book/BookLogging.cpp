@@ -1,0 +1,7 @@
+#include "book/BookLogging.h"
+
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcBook, "velmora.book")
+
+} // namespace velmora

@@ -1,0 +1,173 @@
+#pragma once
+
+#include <QImage>
+#include <QPointer>
+#include <QTextEdit>
+#include <QVariantAnimation>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class QTextDocument;
+
+namespace velmora {
+
+class SpellCheckHighlighter;
+class SpellChecker;
+
+// The editor's own insertion point: a rounded bar that clicks pass through. It blinks by
+// fading (fully on for half a second after each move, then on 0.4 s, fade 0.1 s, off 0.4 s,
+// fade 0.1 s), or stays steady under reduced motion.
+class MacCaretView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MacCaretView(QWidget *parent = nullptr);
+
+    QColor color() const { return m_color; }
+    void setColor(const QColor &color);
+    void setReducedMotion(bool reduced) { m_reducedMotion = reduced; }
+    bool isBlinking() const;
+    double opacity() const { return m_opacity; }
+
+    void restartBlink();
+
+    // The blink's timing; tests shorten it.
+    void setBlinkDurations(int holdMilliseconds, int periodMilliseconds);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void setOpacity(double opacity);
+
+    QColor m_color;
+    double m_opacity = 1;
+    bool m_reducedMotion = false;
+    QVariantAnimation m_blink;
+    QTimer *m_hold;
+};
+
+// The ruled writing surface: a plain-text editor on ruled paper. Every line is exactly
+// lineHeight points high, laid out on a 72 dpi device like the paginator, so its lines break
+// where the page's leaves do for the same text, font and width. Rules fall at the bottom of each
+// line; a handwriting image lies under the text from the text origin; an italic prompt shows on
+// an empty page; its own caret replaces the system one.
+//
+// Text flows one way at a time: typing emits textEdited() with the whole plain text; setText()
+// brings text from outside and never interrupts an input-method composition.
+class MacRuledTextView : public QTextEdit {
+    Q_OBJECT
+
+public:
+    explicit MacRuledTextView(QWidget *parent = nullptr);
+    ~MacRuledTextView() override;
+
+    // The page's text. A text that differs from the shown one replaces it (except during a
+    // composition, when it is ignored); the caret keeps its place, or goes to the end when the
+    // text became shorter. The first text applied puts the caret at the end.
+    QString text() const { return m_text; }
+    void setText(const QString &text);
+
+    bool isEditable() const { return !isReadOnly(); }
+    // A read-only editor stays selectable but never takes the keyboard focus.
+    void setEditable(bool editable);
+
+    QFont diaryFont() const { return m_font; }
+    double lineHeight() const { return m_lineHeight; }
+    // Re-styles the whole text only when the font or the line height changed.
+    void setFontAndLineHeight(const QFont &font, double lineHeight);
+
+    QString placeholder() const { return m_placeholder; }
+    void setPlaceholder(const QString &placeholder);
+
+    // Handwriting drawn under the text at the text origin, at the image's own size in points
+    // (its device pixel ratio is honoured). The same image (same cacheKey) changes nothing; any
+    // other repaints and re-tiles, since the page must stay scrollable to the image's bottom.
+    QImage ink() const { return m_ink; }
+    void setInk(const QImage &ink);
+
+    // A counter: each new value asks for the keyboard focus (the first one always differs).
+    int focusRequest() const { return m_lastFocusRequest; }
+    void setFocusRequest(int request);
+
+    // The desktop's reduced-motion setting: a steady caret and scrolling without animation.
+    bool reducedMotion() const { return m_reducedMotion; }
+    void setReducedMotion(bool reduced);
+
+    void setAccessibilityIdentifier(const QString &identifier) { setObjectName(identifier); }
+
+    // Spelling dictionaries to try, best first; by default the user's locale, then English.
+    void setSpellCheckLanguages(const QStringList &languages);
+    SpellChecker *spellChecker() const;
+    bool isSpellCheckPending() const;
+
+    // Where the caret stands for a UTF-16 position, in document coordinates: 2 points wide,
+    // on the bottom of its line, inside the view. None when the text cannot place it.
+    std::optional<QRectF> caretRect(int position) const;
+    // The line box holding a position, in document coordinates.
+    std::optional<QRectF> lineRect(int position) const;
+    MacCaretView *caretView() const { return m_caret; }
+    // The height the page scrolls over: the text, the handwriting and at least the view.
+    double documentHeight() const;
+    // Whether an input method is composing text right now.
+    bool isComposing() const { return m_composing; }
+
+    // Scroll timing; tests shorten it.
+    void setScrollDuration(int milliseconds) { m_scroll.setDuration(milliseconds); }
+    bool isScrollAnimating() const { return m_scroll.state() == QAbstractAnimation::Running; }
+
+Q_SIGNALS:
+    // The user changed the text.
+    void textEdited(const QString &text);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void inputMethodEvent(QInputMethodEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    bool canInsertFromMimeData(const QMimeData *source) const override;
+    void insertFromMimeData(const QMimeData *source) override;
+    QMimeData *createMimeDataFromSelection() const override;
+
+private:
+    void restyleText();
+    void replaceText(const QString &text, bool initial);
+    void documentEdited();
+    void updateCaret(bool restartBlink);
+    void updateCaretLater();
+    void extendScrollRange();
+    bool substituteTypedCharacter(QKeyEvent *event);
+    void drawRules(QPainter &painter, const QRectF &dirty) const;
+    void drawPlaceholder(QPainter &painter) const;
+    template <typename Edit> void scrollingToCaret(Edit &&edit);
+    void scrollToCaret(int from);
+    QString documentText() const;
+
+    QTextDocument *m_placeholderDocument;
+    SpellCheckHighlighter *m_spelling;
+    MacCaretView *m_caret;
+    QVariantAnimation m_scroll;
+    QImage m_pointDevice;
+    QString m_text;
+    QFont m_font;
+    double m_lineHeight = 40;
+    QString m_placeholder;
+    QImage m_ink;
+    int m_lastFocusRequest = -1;
+    bool m_reducedMotion = false;
+    bool m_textApplied = false;
+    bool m_applyingText = false;
+    bool m_composing = false;
+    bool m_extendingRange = false;
+};
+
+} // namespace velmora

@@ -1,0 +1,470 @@
+#include "book/MacRuledTextView.h"
+#include "book/SpellChecker.h"
+#include "pages/MacTextKitLeafPaginator.h"
+#include "pages/PageLayoutService.h"
+#include "support/GuiTestMain.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QFontMetricsF>
+#include <QInputMethodEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+
+using namespace velmora;
+using velmora::test::waitUntil;
+
+namespace {
+
+constexpr int writingWidth = 696;
+
+QFont georgia(double size) {
+    return resolveDiaryFont(QStringLiteral("Georgia"), size);
+}
+
+// An editor as the page shows it: the writing area's width, some lines tall.
+std::unique_ptr<MacRuledTextView> makeEditor(int width = writingWidth, int height = 400) {
+    auto editor = std::make_unique<MacRuledTextView>();
+    editor->resize(width, height);
+    editor->setFontAndLineHeight(georgia(16), 40);
+    editor->show();
+    if (!QTest::qWaitForWindowExposed(editor.get()))
+        qWarning("The editor was not shown");
+    return editor;
+}
+
+QImage render(MacRuledTextView &editor) {
+    QImage image(editor.viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    editor.viewport()->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+QImage strokes(QSize size) {
+    QImage ink(size, QImage::Format_ARGB32_Premultiplied);
+    ink.fill(Qt::transparent);
+    QPainter painter(&ink);
+    painter.setPen(QPen(QColor(0x1F, 0x3A, 0x6B), 3));
+    painter.drawLine(20, 20, 200, 60);
+    painter.drawEllipse(QPoint(120, size.height() - 40), 30, 20);
+    return ink;
+}
+
+// Where each line of the editor starts, as UTF-16 positions of its text.
+QList<qsizetype> editorLineStarts(MacRuledTextView &editor) {
+    QTextDocument *doc = editor.document();
+    doc->documentLayout()->blockBoundingRect(doc->lastBlock());
+    QList<qsizetype> starts;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        const QTextLayout *layout = block.layout();
+        for (int i = 0; i < layout->lineCount(); ++i)
+            starts.append(block.position() + layout->lineAt(i).textStart());
+    }
+    return starts;
+}
+
+QString repeated(const QString &piece, int times) {
+    QString text;
+    for (int i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+int paintCount(QWidget *widget, const std::function<void()> &action) {
+    struct Counter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override {
+            if (event->type() == QEvent::Paint)
+                ++paints;
+            return false;
+        }
+    } counter;
+    widget->installEventFilter(&counter);
+    action();
+    QCoreApplication::processEvents();
+    QTest::qWait(20);
+    widget->removeEventFilter(&counter);
+    return counter.paints;
+}
+
+void compose(QWidget *editor, const QString &preedit, const QString &commit = {}) {
+    QInputMethodEvent event(preedit, {});
+    if (!commit.isEmpty())
+        event.setCommitString(commit);
+    QCoreApplication::sendEvent(editor, &event);
+}
+
+} // namespace
+
+class RuledTextViewTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void placeholder_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("withInk");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("empty page") << QString() << false << true;
+        QTest::newRow("written page") << QStringLiteral("a") << false << false;
+        QTest::newRow("empty page with handwriting") << QString() << true << false;
+    }
+
+    void placeholder() {
+        QFETCH(QString, text);
+        QFETCH(bool, withInk);
+        QFETCH(bool, shown);
+        auto editor = makeEditor();
+        editor->setText(text);
+        if (withInk)
+            editor->setInk(strokes(QSize(300, 200)));
+        const QImage without = render(*editor);
+        editor->setPlaceholder(QStringLiteral("What made you smile today?"));
+        const QImage with = render(*editor);
+        QCOMPARE(with != without, shown);
+        if (!shown)
+            return;
+        // The prompt sits on the first line only, and typing one character removes it.
+        QCOMPARE(with.copy(0, 40, with.width(), with.height() - 40),
+                 without.copy(0, 40, with.width(), with.height() - 40));
+        QTest::keyClick(editor.get(), Qt::Key_A);
+        editor->setPlaceholder(QString());
+        const QImage typedWithout = render(*editor);
+        editor->setPlaceholder(QStringLiteral("What made you smile today?"));
+        QCOMPARE(render(*editor), typedWithout);
+    }
+
+    void caretGeometry_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("edge"); // "left", "right" or "" for inside the line
+        QTest::newRow("empty text") << QString() << 0 << 0 << "left";
+        QTest::newRow("start of text") << QStringLiteral("Dear diary") << 0 << 0 << "left";
+        QTest::newRow("end of text") << QStringLiteral("Dear diary") << 10 << 0 << "";
+        QTest::newRow("after a final newline")
+            << QStringLiteral("Dear diary\n") << 11 << 1 << "left";
+        QTest::newRow("empty middle line") << QStringLiteral("a\n\nb") << 2 << 1 << "left";
+        QTest::newRow("wrapped second line")
+            << repeated(QStringLiteral("word "), 60) << 100 << 1 << "";
+        QTest::newRow("past the right edge")
+            << QStringLiteral("a") + repeated(QStringLiteral(" "), 400) << 401 << 0 << "right";
+    }
+
+    void caretGeometry() {
+        QFETCH(QString, text);
+        QFETCH(int, position);
+        QFETCH(int, line);
+        QFETCH(QString, edge);
+        auto editor = makeEditor();
+        editor->setText(text);
+        const std::optional<QRectF> caret = editor->caretRect(position);
+        QVERIFY(caret);
+        QImage device = MacTextKitLeafPaginator::pointPaintDevice();
+        QFont font = georgia(16);
+        font.setHintingPreference(QFont::PreferNoHinting);
+        const QFontMetricsF metrics(font, &device);
+        const double height = std::min(std::ceil(metrics.ascent() + metrics.descent()), 40.0);
+        QCOMPARE(caret->width(), 2.0);
+        QCOMPARE(caret->height(), height);
+        // The caret stands on the rule under its line.
+        QCOMPARE(caret->bottom(), (line + 1) * 40.0);
+        if (edge == u"left")
+            QCOMPARE(caret->x(), 0.0);
+        else if (edge == u"right")
+            QCOMPARE(caret->x(), writingWidth - 2.0);
+        else
+            QVERIFY(caret->x() > 0 && caret->x() < writingWidth - 2.0);
+    }
+
+    void caretShowsOnlyForAnActiveFocusedEmptySelection() {
+        QWidget window;
+        window.resize(writingWidth, 400);
+        auto *editor = new MacRuledTextView(&window);
+        editor->resize(writingWidth, 400);
+        editor->setText(QStringLiteral("Dear diary"));
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(waitUntil([&] { return editor->hasFocus(); }));
+        QVERIFY(waitUntil([&] { return editor->caretView()->isVisible(); }));
+        const QRect expected = editor->caretRect(10)->toRect();
+        QCOMPARE(editor->caretView()->geometry().bottom(), expected.bottom());
+        QVERIFY(editor->caretView()->isBlinking());
+
+        editor->setReducedMotion(true);
+        QVERIFY(!editor->caretView()->isBlinking());
+        QCOMPARE(editor->caretView()->opacity(), 1.0);
+
+        editor->selectAll();
+        QVERIFY(!editor->caretView()->isVisible());
+        editor->moveCursor(QTextCursor::End);
+        QVERIFY(editor->caretView()->isVisible());
+        editor->setEditable(false);
+        QVERIFY(!editor->caretView()->isVisible());
+    }
+
+    void focusRequests_data() {
+        QTest::addColumn<bool>("editable");
+        QTest::newRow("editable") << true;
+        QTest::newRow("read-only") << false;
+    }
+
+    void focusRequests() {
+        QFETCH(bool, editable);
+        QWidget window;
+        auto *other = new QTextEdit(&window);
+        auto *editor = new MacRuledTextView(&window);
+        editor->setEditable(editable);
+        editor->setFocusRequest(0);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::qWait(20);
+        QCOMPARE(editor->hasFocus(), editable);
+        other->setFocus();
+        editor->setFocusRequest(0);
+        QTest::qWait(20);
+        QVERIFY(!editor->hasFocus());
+        editor->setFocusRequest(1);
+        QTest::qWait(20);
+        QCOMPARE(editor->hasFocus(), editable);
+    }
+
+    void externalTextWaitsForTheComposition() {
+        auto editor = makeEditor();
+        editor->setText(QStringLiteral("Tea at four"));
+        QSignalSpy edited(editor.get(), &MacRuledTextView::textEdited);
+        compose(editor.get(), QStringLiteral("ka"));
+        QVERIFY(editor->isComposing());
+        editor->setText(QStringLiteral("Replaced from outside"));
+        QCOMPARE(editor->document()->toPlainText(), QStringLiteral("Tea at four"));
+        QCOMPARE(editor->textCursor().block().layout()->preeditAreaText(), QStringLiteral("ka"));
+
+        compose(editor.get(), QString(), QStringLiteral("\u304B"));
+        QVERIFY(!editor->isComposing());
+        QCOMPARE(edited.size(), 1);
+        QCOMPARE(edited.last().first().toString(), QStringLiteral("Tea at four\u304B"));
+        editor->setText(QStringLiteral("Replaced from outside"));
+        QCOMPARE(editor->text(), QStringLiteral("Replaced from outside"));
+        QCOMPARE(editor->document()->toPlainText(), QStringLiteral("Replaced from outside"));
+        QCOMPARE(edited.size(), 1);
+    }
+
+    void replacementKeepsTheCaret_data() {
+        QTest::addColumn<int>("caret");
+        QTest::addColumn<QString>("replacement");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("longer text keeps the place") << 3 << QStringLiteral("abcdefgh") << 3;
+        QTest::newRow("shorter text puts it at the end") << 6 << QStringLiteral("ab") << 2;
+        QTest::newRow("empty text") << 6 << QString() << 0;
+    }
+
+    void replacementKeepsTheCaret() {
+        QFETCH(int, caret);
+        QFETCH(QString, replacement);
+        QFETCH(int, expected);
+        auto editor = makeEditor();
+        editor->setText(QStringLiteral("Sunday"));
+        QCOMPARE(editor->textCursor().position(), 6);
+        QTextCursor cursor = editor->textCursor();
+        cursor.setPosition(caret);
+        editor->setTextCursor(cursor);
+        editor->setText(replacement);
+        QCOMPARE(editor->textCursor().position(), expected);
+        // Every replaced line keeps the ruled height.
+        QCOMPARE(editor->lineRect(0)->height(), 40.0);
+        QCOMPARE(editor->document()->size().height(), 40.0);
+    }
+
+    void ink() {
+        auto editor = makeEditor(writingWidth, 200);
+        editor->setText(QStringLiteral("A short line."));
+        editor->show();
+        QVERIFY(QTest::qWaitForWindowExposed(editor.get()));
+        const QImage tall = strokes(QSize(writingWidth, 900));
+        QVERIFY(paintCount(editor->viewport(), [&] { editor->setInk(tall); }) > 0);
+        // Tall handwriting stays reachable by scrolling.
+        QCOMPARE(editor->verticalScrollBar()->maximum(), 900 - editor->viewport()->height());
+        QCOMPARE(paintCount(editor->viewport(), [&] { editor->setInk(tall); }), 0);
+        const QImage sameLooking = tall.copy();
+        QVERIFY(sameLooking.cacheKey() != tall.cacheKey());
+        QVERIFY(paintCount(editor->viewport(), [&] { editor->setInk(sameLooking); }) > 0);
+        QVERIFY(paintCount(editor->viewport(), [&] { editor->setInk(QImage()); }) > 0);
+        QCOMPARE(editor->verticalScrollBar()->maximum(), 0);
+    }
+
+    void lineBreaksMatchTheLeaves_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<double>("pointSize");
+        const QString prose = QStringLiteral(
+            "The rain kept on through the morning and I wrote by the window, watching the "
+            "street go grey and then silver. ");
+        QTest::newRow("prose") << repeated(prose, 8) << writingWidth << 16.0;
+        QTest::newRow("prose, large font") << repeated(prose, 8) << writingWidth << 30.0;
+        QTest::newRow("paragraphs and empty lines")
+            << repeated(prose + QStringLiteral("\n\n"), 4) << writingWidth << 16.0;
+        QTest::newRow("line separators")
+            << repeated(QStringLiteral("one\u2028two three "), 30) << 300 << 16.0;
+        QTest::newRow("long words")
+            << repeated(QStringLiteral("Donaudampfschifffahrtsgesellschaftskapit\u00E4n "), 12)
+            << 200 << 16.0;
+        QTest::newRow("one very long word")
+            << QStringLiteral("start ") + repeated(QStringLiteral("x"), 900) +
+                   QStringLiteral(" end")
+            << writingWidth << 16.0;
+        QTest::newRow("mixed scripts")
+            << repeated(QStringLiteral("caf\u00E9 \u0434\u043D\u0435\u0432\u043D\u0438\u043A "
+                                       "\u03B7\u03BC\u03AD\u03C1\u03B1 \U0001F327\uFE0F "),
+                        25)
+            << 300 << 16.0;
+        QTest::newRow("CJK") << repeated(QStringLiteral(
+                                             "\u4ECA\u65E5\u306F\u96E8\u304C\u964D\u3063\u3066"
+                                             "\u3044\u307E\u3057\u305F\u3002"),
+                                         20)
+                             << 300 << 16.0;
+        QTest::newRow("right to left")
+            << repeated(QStringLiteral("\u05D4\u05D9\u05D5\u05DD \u05D9\u05E8\u05D3 "
+                                       "\u05D2\u05E9\u05DD \u0627\u0644\u064A\u0648\u0645 "),
+                        25)
+            << 300 << 16.0;
+        QTest::newRow("no-break spaces")
+            << repeated(QStringLiteral("ten\u00A0o\u2019clock and\u202Fsome "), 30) << 250 << 16.0;
+    }
+
+    void lineBreaksMatchTheLeaves() {
+        QFETCH(QString, text);
+        QFETCH(int, width);
+        QFETCH(double, pointSize);
+        const QFont font = georgia(pointSize);
+        const double lineHeight = PageLayoutService::ruledLineHeight(pointSize);
+        auto editor = makeEditor(width);
+        editor->setFontAndLineHeight(font, lineHeight);
+        editor->setText(text);
+        // A leaf one line tall holds exactly one line, so leaf starts are line starts.
+        QList<qsizetype> leafStarts;
+        for (const UTF16TextRange &leaf : MacTextKitLeafPaginator().leafRanges(
+                 text, makeRuledTextAttributes(font, lineHeight), width, lineHeight, 0, 0))
+            leafStarts.append(leaf.location);
+        QList<qsizetype> lineStarts = editorLineStarts(*editor);
+        // The empty line after a final newline holds no text, so no leaf starts there.
+        while (!lineStarts.isEmpty() && lineStarts.last() >= text.size() && !text.isEmpty())
+            lineStarts.removeLast();
+        QCOMPARE(lineStarts, leafStarts);
+        // And every line is exactly one ruled line high.
+        QCOMPARE(editor->document()->size().height(),
+                 double(editorLineStarts(*editor).size()) * lineHeight);
+    }
+
+    void smartQuotesAndDashes_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("single quotes")
+            << QStringLiteral("'tea'") << QStringLiteral("\u2018tea\u2019");
+        QTest::newRow("apostrophe") << QStringLiteral("don't") << QStringLiteral("don\u2019t");
+        QTest::newRow("double quotes after a space")
+            << QStringLiteral("she said \"hi\"") << QStringLiteral("she said \u201Chi\u201D");
+        QTest::newRow("inside brackets")
+            << QStringLiteral("(\"x\")") << QStringLiteral("(\u201Cx\u201D)");
+        QTest::newRow("nested") << QStringLiteral("\"'a'\"")
+                                << QStringLiteral("\u201C\u2018a\u2019\u201D");
+        QTest::newRow("double hyphen")
+            << QStringLiteral("yes--no") << QStringLiteral("yes\u2014no");
+        QTest::newRow("quote after a dash")
+            << QStringLiteral("well--'so'") << QStringLiteral("well\u2014\u2018so\u2019");
+        QTest::newRow("single hyphen stays")
+            << QStringLiteral("well-known") << QStringLiteral("well-known");
+    }
+
+    void smartQuotesAndDashes() {
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        auto editor = makeEditor();
+        QTest::keyClicks(editor.get(), typed);
+        QCOMPARE(editor->text(), expected);
+    }
+
+    void substitutionUndoesInOneStep() {
+        auto editor = makeEditor();
+        QTest::keyClicks(editor.get(), QStringLiteral("a-"));
+        QTest::keyClicks(editor.get(), QStringLiteral("-"));
+        QCOMPARE(editor->text(), QStringLiteral("a\u2014"));
+        editor->undo();
+        QCOMPARE(editor->text(), QStringLiteral("a-"));
+    }
+
+    void misspellingsAreUnderlined_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("misspelled");
+        QTest::newRow("one misspelling")
+            << QStringLiteral("The quick brwon fox") << QStringList{QStringLiteral("brwon")};
+        QTest::newRow("correct words and a contraction")
+            << QStringLiteral("I don\u2019t mind the rain") << QStringList{};
+        QTest::newRow("numbers are not words")
+            << QStringLiteral("At 10am we left, 2024") << QStringList{};
+        QTest::newRow("two paragraphs")
+            << QStringLiteral("Fine words\nwrittn badlly") << QStringList{"writtn", "badlly"};
+    }
+
+    void misspellingsAreUnderlined() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, misspelled);
+        auto editor = makeEditor();
+        editor->setSpellCheckLanguages({QStringLiteral("en_US")});
+        editor->setText(text);
+        QVERIFY(waitUntil([&] { return !editor->isSpellCheckPending(); }));
+        QCOMPARE(editor->spellChecker()->language(), QStringLiteral("en_US"));
+        QStringList underlined;
+        for (QTextBlock block = editor->document()->begin(); block.isValid();
+             block = block.next()) {
+            for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
+                QCOMPARE(range.format.underlineStyle(), QTextCharFormat::WaveUnderline);
+                underlined.append(block.text().mid(range.start, range.length));
+            }
+        }
+        QCOMPARE(underlined, misspelled);
+    }
+
+    void typingChecksTheChangedBlock() {
+        auto editor = makeEditor();
+        editor->setSpellCheckLanguages({QStringLiteral("en_US")});
+        editor->setText(QStringLiteral("First line\nSecond line"));
+        QVERIFY(waitUntil([&] { return !editor->isSpellCheckPending(); }));
+        QTest::keyClicks(editor.get(), QStringLiteral(" zzqx"));
+        QVERIFY(!editor->isSpellCheckPending());
+        const QTextBlock last = editor->document()->lastBlock();
+        QCOMPARE(last.layout()->formats().size(), 1);
+        QCOMPARE(last.text().mid(last.layout()->formats().first().start, 4),
+                 QStringLiteral("zzqx"));
+    }
+
+    void scrollingFollowsTheCaret_data() {
+        QTest::addColumn<bool>("reducedMotion");
+        QTest::newRow("animated") << false;
+        QTest::newRow("reduced motion jumps") << true;
+    }
+
+    void scrollingFollowsTheCaret() {
+        QFETCH(bool, reducedMotion);
+        auto editor = makeEditor(writingWidth, 200);
+        editor->setReducedMotion(reducedMotion);
+        editor->setScrollDuration(50);
+        editor->show();
+        QVERIFY(QTest::qWaitForWindowExposed(editor.get()));
+        editor->setText(QString());
+        for (const QChar letter : QStringLiteral("abcde")) {
+            QTest::keyClicks(editor.get(), QString(letter));
+            QTest::keyClick(editor.get(), Qt::Key_Return);
+        }
+        QTest::keyClicks(editor.get(), QStringLiteral("f"));
+        QCOMPARE(editor->isScrollAnimating(), !reducedMotion);
+        // Six lines of 40 in a view 200 tall: the least scroll shows the last line whole.
+        QVERIFY(waitUntil([&] { return editor->verticalScrollBar()->value() == 40; }));
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(RuledTextViewTest)
+#include "tst_ruledtextview.moc"
