@@ -141,13 +141,7 @@ MacRuledTextView::MacRuledTextView(QWidget *parent)
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
 
-    QPalette colors = palette();
-    colors.setColor(QPalette::Base, Qt::transparent);
-    colors.setColor(QPalette::Text, diaryInkColor());
-    colors.setColor(QPalette::Highlight, withAlpha(diaryAccentColor(), selectionOpacity));
-    colors.setColor(QPalette::HighlightedText, diaryInkColor());
-    setPalette(colors);
-    m_caret->setColor(diaryLeatherColor());
+    applyColors();
 
     for (QTextDocument *shown : {document(), m_placeholderDocument}) {
         shown->setDocumentMargin(0);
@@ -180,6 +174,25 @@ MacRuledTextView::MacRuledTextView(QWidget *parent)
 }
 
 MacRuledTextView::~MacRuledTextView() = default;
+
+void MacRuledTextView::setTheme(const DiaryTheme &theme) {
+    if (theme == m_theme)
+        return;
+    m_theme = theme;
+    applyColors();
+    setPlaceholder(m_placeholder);
+    viewport()->update();
+}
+
+void MacRuledTextView::applyColors() {
+    QPalette colors = palette();
+    colors.setColor(QPalette::Base, Qt::transparent);
+    colors.setColor(QPalette::Text, m_theme.ink());
+    colors.setColor(QPalette::Highlight, withAlpha(m_theme.accent(), selectionOpacity));
+    colors.setColor(QPalette::HighlightedText, m_theme.ink());
+    setPalette(colors);
+    m_caret->setColor(m_theme.leather());
+}
 
 void MacRuledTextView::setText(const QString &text) {
     if (m_textApplied && text == m_text)
@@ -277,7 +290,7 @@ void MacRuledTextView::setPlaceholder(const QString &placeholder) {
     QTextCursor cursor(m_placeholderDocument);
     cursor.setBlockFormat(ruledBlockFormat(m_lineHeight));
     QTextCharFormat format;
-    format.setForeground(withAlpha(diaryInkColor(), placeholderOpacity));
+    format.setForeground(withAlpha(m_theme.ink(), placeholderOpacity));
     cursor.insertText(placeholder, format);
     m_placeholderDocument->setTextWidth(viewport()->width());
     if (changed)
@@ -414,7 +427,7 @@ void MacRuledTextView::drawRules(QPainter &painter, const QRectF &dirty) const {
     const double originY = 0;
     const int first = std::max(1, int(std::floor((dirty.top() - originY) / m_lineHeight)));
     const double limit = std::min(documentHeight(), dirty.bottom() + m_lineHeight);
-    const QColor color = withAlpha(diaryRuledLineColor(), ruleOpacity);
+    const QColor color = withAlpha(m_theme.ruledLine(), ruleOpacity);
     const double width = viewport()->width();
     for (double y = originY + first * m_lineHeight; y <= limit; y += m_lineHeight)
         painter.fillRect(QRectF(0, y - ruleThickness, width, ruleThickness), color);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "book/theme/DiaryTheme.h"
+
 #include <QImage>
 #include <QPointer>
 #include <QTextEdit>
@@ -79,6 +81,10 @@ public:
     // Re-styles the whole text only when the font or the line height changed.
     void setFontAndLineHeight(const QFont &font, double lineHeight);
 
+    // The named colours of the page: ink, rules, caret, selection and prompt.
+    const DiaryTheme &theme() const { return m_theme; }
+    void setTheme(const DiaryTheme &theme);
+
     QString placeholder() const { return m_placeholder; }
     void setPlaceholder(const QString &placeholder);
 
@@ -140,6 +146,7 @@ protected:
 
 private:
     void restyleText();
+    void applyColors();
     void replaceText(const QString &text, bool initial);
     void documentEdited();
     void updateCaret(bool restartBlink);
@@ -158,6 +165,7 @@ private:
     QVariantAnimation m_scroll;
     QImage m_pointDevice;
     QString m_text;
+    DiaryTheme m_theme;
     QFont m_font;
     double m_lineHeight = 40;
     QString m_placeholder;

@@ -15,11 +15,12 @@ struct Page {
     QWidget paper;
     MacRuledTextView *editor;
 
-    Page()
+    explicit Page(DiaryTheme theme = {})
         : editor(new MacRuledTextView(&paper)) {
         paper.resize(760, 440);
         QPalette colors = paper.palette();
-        colors.setColor(QPalette::Window, diaryPaperColor());
+        colors.setColor(QPalette::Window, theme.paper());
+        editor->setTheme(theme);
         paper.setPalette(colors);
         paper.setAutoFillBackground(true);
         editor->setGeometry(32, 20, 696, 400);
@@ -73,8 +74,17 @@ private Q_SLOTS:
         page.shoot(QStringLiteral("editor-empty-prompt"));
     }
 
+    void writtenPage_data() {
+        QTest::addColumn<DiaryColorScheme>("scheme");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("light") << DiaryColorScheme::light << QStringLiteral("editor-written");
+        QTest::newRow("dark") << DiaryColorScheme::dark << QStringLiteral("editor-written-dark");
+    }
+
     void writtenPage() {
-        Page page;
+        QFETCH(DiaryColorScheme, scheme);
+        QFETCH(QString, name);
+        Page page(DiaryTheme{scheme});
         page.editor->setText(QStringLiteral(
             "Dear diary,\n\nThe rain kept on through the morning and I wrote by the window, "
             "watching the street go gray and then silver. \u201CTomorrow,\u201D she said "
@@ -84,7 +94,7 @@ private Q_SLOTS:
         cursor.setPosition(20);
         cursor.setPosition(45, QTextCursor::KeepAnchor);
         page.editor->setTextCursor(cursor);
-        page.shoot(QStringLiteral("editor-written"));
+        page.shoot(name);
     }
 
     void pageWithInk() {
