@@ -9,8 +9,16 @@ SOURCES = $(shell git ls-files -co --exclude-standard -- 'src/*.cpp' 'src/*.h' '
 setup:
 	./scripts/setup
 
+# Qt's automatic moc can keep a stale list of a library's headers when files arrive through a
+# rebase or merge, which ends in link errors for new Q_OBJECT classes; its output is thrown away
+# whenever the set of source files changed since the last build.
+SOURCE_SET = $(shell git ls-files -co --exclude-standard -- '*.h' '*.cpp' | sha1sum | cut -c1-40)
+
 configure:
+	@if [ -d build ] && [ "$$(cat build/.source-set 2>/dev/null)" != "$(SOURCE_SET)" ]; then \
+	  find build -name '*_autogen' -type d -prune -exec rm -rf {} +; fi
 	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMORA_WERROR=ON -DVELMORA_SANITIZE=ON
+	@echo $(SOURCE_SET) > build/.source-set
 
 build: configure
 	cmake --build build -j $(JOBS)
