@@ -1,4 +1,5 @@
 #include "book/DiaryGlyphs.h"
+#include "book/MacTextures.h"
 #include "book/theme/DiaryTheme.h"
 #include "support/GuiTestMain.h"
 #include "support/Screenshots.h"
@@ -96,6 +97,31 @@ private Q_SLOTS:
 
         DiaryGlyphView view(check, 14, diaryLeatherColor());
         QCOMPARE(view.sizeHint(), QSize(qCeil(at14.width()), qCeil(at14.height())));
+    }
+
+    // A whole board and a whole leaf of the book's size, as the cover and the page show them;
+    // the same size drawn again after the cache was emptied is the same picture.
+    void boardAndLeaf() {
+        QWidget leaf;
+        leaf.setFixedSize(780, 1024);
+        leaf.setAutoFillBackground(true);
+        QPalette palette = leaf.palette();
+        palette.setColor(QPalette::Window, diaryPaperColor());
+        leaf.setPalette(palette);
+        auto *paper = new MacPaperTexture(&leaf);
+        paper->setGeometry(leaf.rect());
+        MacLeatherTexture board;
+        board.setFixedSize(780, 1024);
+
+        const QImage leafShot = test::grabWidget(&leaf);
+        const QImage boardShot = test::grabWidget(&board);
+        QCOMPARE(leafShot.size(), QSize(1560, 2048));
+        clearTextureCache();
+        QVERIFY(test::grabWidget(&leaf) == leafShot);
+        QVERIFY(test::grabWidget(&board) == boardShot);
+        QVERIFY(textureCacheKeys().contains(QStringLiteral("leather-780x1024")));
+        QVERIFY(test::saveScreenshot(leafShot, QStringLiteral("appearance-paper-leaf")));
+        QVERIFY(test::saveScreenshot(boardShot, QStringLiteral("appearance-leather-board")));
     }
 };
 

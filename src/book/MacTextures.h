@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QImage>
+#include <QSizeF>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+
+class QPainter;
+
+namespace velmora {
+
+// The textures' pseudo-random source: a 64-bit linear congruential generator, so that one size
+// always gives the same image, draw for draw.
+class TextureRandom {
+public:
+    static constexpr quint64 paperSeed = 2594050803u;
+    static constexpr quint64 leatherSeed = 514280978u;
+
+    explicit TextureRandom(quint64 seed)
+        : m_state(seed) {}
+
+    // A number from 0 to 1 inclusive; the state moves before every draw.
+    double next() {
+        m_state = m_state * 6364136223846793005ull + 1442695040888963407ull;
+        return double((m_state >> 33) & 0xFFFFFFu) / 16777215.0;
+    }
+    double next(double lo, double hi) { return lo + next() * (hi - lo); }
+    quint64 state() const { return m_state; }
+
+private:
+    quint64 m_state;
+};
+
+// How many of each mark a drawing made; they grow with the area up to fixed ceilings.
+struct PaperTextureCounts {
+    int blots = 0;
+    int flecks = 0;
+    int speckles = 0;
+    int fibres = 0;
+    int inclusions = 0;
+
+    friend bool operator==(const PaperTextureCounts &, const PaperTextureCounts &) = default;
+};
+
+struct LeatherTextureCounts {
+    int blots = 0;
+    int pores = 0;
+    int specks = 0;
+    int creases = 0;
+
+    friend bool operator==(const LeatherTextureCounts &, const LeatherTextureCounts &) = default;
+};
+
+// Draw one texture in points, origin top-left, into whatever the painter paints on.
+PaperTextureCounts drawPaperTexture(QPainter &painter, double width, double height);
+LeatherTextureCounts drawLeatherTexture(QPainter &painter, double width, double height);
+
+using TextureDrawing = std::function<void(QPainter &painter, double width, double height)>;
+
+// The whole-point size a texture is drawn at: each side rounded up, at least 1; a side that is
+// not a finite positive number counts as 1.
+QSize texturePointSize(QSizeF size);
+
+// The named texture at twice the point size (device pixel ratio 2), drawn once per name and
+// whole-point size and then served from a process-wide cache of at most 9 images. An absurdly
+// large size gives a null image, which is not kept.
+QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw);
+
+QImage leatherTextureImage(QSizeF size);
+QImage paperTextureImage(QSizeF size);
+
+// Stretches the texture of the rectangle's size over it.
+void paintLeatherTexture(QPainter &painter, const QRectF &rect);
+void paintPaperTexture(QPainter &painter, const QRectF &rect);
+
+// The cache's keys ("paper-780x1024"), in no particular order; and emptying it.
+QStringList textureCacheKeys();
+void clearTextureCache();
+
+// The cover material, under the cover's and the binding's other elements.
+class MacLeatherTexture : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MacLeatherTexture(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// The surface of the reading and the writing leaf.
+class MacPaperTexture : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MacPaperTexture(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+} // namespace velmora

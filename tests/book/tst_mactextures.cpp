@@ -1,0 +1,152 @@
+#include "book/MacTextures.h"
+#include "support/GuiTestMain.h"
+
+#include <QPainter>
+
+#include <limits>
+
+using namespace velmora;
+
+namespace {
+
+// Counting marks needs no pixels: a painter on a tiny image clips them all.
+template <typename Draw> auto countsOf(Draw draw, double w, double h) {
+    QImage image(1, 1, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    return draw(painter, w, h);
+}
+
+QImage drawOnce(const QSize &points, bool leather) {
+    QImage image(points * 2, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.scale(2, 2);
+    if (leather)
+        drawLeatherTexture(painter, points.width(), points.height());
+    else
+        drawPaperTexture(painter, points.width(), points.height());
+    return image;
+}
+
+} // namespace
+
+class MacTexturesTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { clearTextureCache(); }
+
+    void generator() {
+        TextureRandom random(TextureRandom::paperSeed);
+        const quint64 seed = TextureRandom::paperSeed;
+        const quint64 first = seed * 6364136223846793005ull + 1442695040888963407ull;
+        QCOMPARE(random.next(), double((first >> 33) & 0xFFFFFF) / 16777215.0);
+        QCOMPARE(random.state(), first);
+        // Wrapping arithmetic, never a trap: many draws stay within [0, 1].
+        for (int i = 0; i < 10000; ++i) {
+            const double u = random.next(2, 5);
+            QVERIFY(u >= 2 && u <= 5);
+        }
+    }
+
+    void markCounts_data() {
+        QTest::addColumn<QSizeF>("size");
+        QTest::addColumn<PaperTextureCounts>("paper");
+        QTest::addColumn<LeatherTextureCounts>("leather");
+        QTest::newRow("book") << QSizeF(780, 1024) << PaperTextureCounts{40, 887, 49920, 363, 49}
+                              << LeatherTextureCounts{28, 30720, 1901, 9};
+        QTest::newRow("binding strip") << QSizeF(12, 1024) << PaperTextureCounts{40, 13, 768, 5, 0}
+                                       << LeatherTextureCounts{28, 472, 29, 9};
+        QTest::newRow("very large")
+            << QSizeF(4000, 4000) << PaperTextureCounts{40, 1600, 100000, 700, 80}
+            << LeatherTextureCounts{28, 90000, 9000, 9};
+    }
+
+    void markCounts() {
+        QFETCH(QSizeF, size);
+        QFETCH(PaperTextureCounts, paper);
+        QFETCH(LeatherTextureCounts, leather);
+        const PaperTextureCounts drawnPaper =
+            countsOf([](QPainter &p, double w, double h) { return drawPaperTexture(p, w, h); },
+                     size.width(), size.height());
+        const LeatherTextureCounts drawnLeather =
+            countsOf([](QPainter &p, double w, double h) { return drawLeatherTexture(p, w, h); },
+                     size.width(), size.height());
+        QVERIFY(drawnPaper == paper);
+        QVERIFY(drawnLeather == leather);
+    }
+
+    void pointSizes_data() {
+        QTest::addColumn<QSizeF>("size");
+        QTest::addColumn<QSize>("points");
+        constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+        constexpr double infinity = std::numeric_limits<double>::infinity();
+        QTest::newRow("zero") << QSizeF(0, 0) << QSize(1, 1);
+        QTest::newRow("fractions round up") << QSizeF(779.2, 1023.1) << QSize(780, 1024);
+        QTest::newRow("negative") << QSizeF(-20, 5) << QSize(1, 5);
+        QTest::newRow("not a number") << QSizeF(nan, 12) << QSize(1, 12);
+        QTest::newRow("infinite") << QSizeF(infinity, -infinity) << QSize(1, 1);
+    }
+
+    void pointSizes() {
+        QFETCH(QSizeF, size);
+        QFETCH(QSize, points);
+        QCOMPARE(texturePointSize(size), points);
+        const QImage image = paperTextureImage(size);
+        QCOMPARE(image.size(), points * 2);
+        QCOMPARE(image.devicePixelRatio(), 2.0);
+        QCOMPARE(
+            textureCacheKeys(),
+            QStringList{QStringLiteral("paper-%1x%2").arg(points.width()).arg(points.height())});
+    }
+
+    void sizesInTheSameWholePointShareOneImage() {
+        const QImage first = paperTextureImage(QSizeF(779.2, 1023.1));
+        const QImage second = paperTextureImage(QSizeF(780, 1024));
+        QCOMPARE(second.cacheKey(), first.cacheKey());
+        QCOMPARE(textureCacheKeys(), QStringList{QStringLiteral("paper-780x1024")});
+    }
+
+    // The same size drawn twice, from scratch, is the same image pixel for pixel; a different
+    // texture or size is not.
+    void drawingIsDeterministic() {
+        for (const bool leather : {false, true}) {
+            const QImage once = drawOnce(QSize(390, 512), leather);
+            const QImage twice = drawOnce(QSize(390, 512), leather);
+            QVERIFY(once == twice);
+            QVERIFY(once != drawOnce(QSize(390, 513), leather).copy(0, 0, 780, 1024));
+        }
+        QVERIFY(drawOnce(QSize(64, 64), false) != drawOnce(QSize(64, 64), true));
+        const QImage cached = leatherTextureImage(QSizeF(390, 512));
+        clearTextureCache();
+        QVERIFY(leatherTextureImage(QSizeF(390, 512)) == cached);
+    }
+
+    void cacheKeepsNineAndEmptiesOnTheTenth() {
+        for (int i = 1; i <= 9; ++i)
+            leatherTextureImage(QSizeF(i, 8));
+        QCOMPARE(textureCacheKeys().size(), 9);
+        paperTextureImage(QSizeF(10, 8));
+        QCOMPARE(textureCacheKeys(), QStringList{QStringLiteral("paper-10x8")});
+    }
+
+    void absurdSizesAreRefusedAndNotKept() {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("larger than")));
+        QVERIFY(leatherTextureImage(QSizeF(1e12, 10)).isNull());
+        QVERIFY(textureCacheKeys().isEmpty());
+    }
+
+    // Leather covers what lies under it everywhere.
+    void leatherIsOpaque() {
+        const QImage leather = leatherTextureImage(QSizeF(40, 40));
+        for (int y = 0; y < leather.height(); y += 7)
+            for (int x = 0; x < leather.width(); x += 7)
+                QCOMPARE(qAlpha(leather.pixel(x, y)), 255);
+    }
+};
+
+Q_DECLARE_METATYPE(velmora::PaperTextureCounts)
+Q_DECLARE_METATYPE(velmora::LeatherTextureCounts)
+
+VELMORA_GUI_TEST_MAIN(MacTexturesTest)
+#include "tst_mactextures.moc"
