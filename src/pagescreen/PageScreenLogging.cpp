@@ -1,0 +1,3 @@
+#include "pagescreen/PageScreenLogging.h"
+
+Q_LOGGING_CATEGORY(lcPageScreen, "velmora.pagescreen")
