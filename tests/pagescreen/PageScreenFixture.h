@@ -107,6 +107,8 @@ struct PageScreenFixture {
         page.reset();
         pages.reset();
         session.reset();
+        // Cancelled timers and sleeps end on the next turns of the event loop.
+        QTest::qWait(20);
     }
 
     // The stored entry of a day, read straight from the store.
