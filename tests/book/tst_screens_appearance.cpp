@@ -1,10 +1,16 @@
 #include "book/DiaryGlyphs.h"
+#include "book/DiarySavedNote.h"
 #include "book/MacTextures.h"
+#include "book/PaperSealRitualView.h"
 #include "book/theme/DiaryTheme.h"
 #include "support/GuiTestMain.h"
 #include "support/Screenshots.h"
 
+#include <QAccessible>
+#include <QFontMetricsF>
+#include <QLabel>
 #include <QPainter>
+#include <QSignalSpy>
 
 using namespace velmora;
 
@@ -35,6 +41,20 @@ double coverage(const QImage &image) {
             covered += qAlpha(image.pixel(x, y)) > 0;
     return double(covered) / double(image.width() * image.height());
 }
+
+QString accessibleName(QWidget *widget) {
+    QAccessibleInterface *interface = QAccessible::queryAccessibleInterface(widget);
+    return interface ? interface->text(QAccessible::Name) : QString();
+}
+
+QLabel *labelWithText(QWidget *parent, const QString &text) {
+    for (QLabel *label : parent->findChildren<QLabel *>())
+        if (label->text() == text)
+            return label;
+    return nullptr;
+}
+
+const DiaryTheme dark{DiaryColorScheme::dark};
 
 } // namespace
 
@@ -122,6 +142,100 @@ private Q_SLOTS:
         QVERIFY(textureCacheKeys().contains(QStringLiteral("leather-780x1024")));
         QVERIFY(test::saveScreenshot(leafShot, QStringLiteral("appearance-paper-leaf")));
         QVERIFY(test::saveScreenshot(boardShot, QStringLiteral("appearance-leather-board")));
+    }
+
+    // The note is as wide as its checkmark, gap, word and padding, never cut, and one element.
+    void savedNote() {
+        DiarySavedNote note;
+        const QFontMetricsF metrics(resolveDiaryFont(QStringLiteral("Georgia"), 19));
+        const QSizeF mark = DiaryGlyph(DiaryGlyphSymbol::checkmark, DiaryGlyphWeight::semibold)
+                                .sizeForPointSize(14);
+        const QSizeF expected(mark.width() + 10 +
+                                  metrics.horizontalAdvance(QStringLiteral("Saved")) + 52,
+                              std::max(mark.height(), metrics.height()) + 28);
+        QCOMPARE(note.capsuleRect().size(), expected);
+        QVERIFY(QRectF(note.rect()).contains(note.capsuleRect().adjusted(-18, -18, 18, 26)));
+        QCOMPARE(note.capsuleRect().center(), QRectF(note.rect()).center());
+        QCOMPARE(note.objectName(), QStringLiteral("diary-saved"));
+        QCOMPARE(accessibleName(&note), QStringLiteral("Saved"));
+        QVERIFY(note.children().isEmpty());
+        QVERIFY(note.testAttribute(Qt::WA_TransparentForMouseEvents));
+
+        const QImage light = test::grabWidget(&note);
+        QVERIFY(test::saveScreenshot(light, QStringLiteral("appearance-saved-note")));
+        // The capsule's centre is cream, its corners outside are only shadow.
+        const QPoint centre = (note.capsuleRect().center() * 2).toPoint();
+        QCOMPARE(QColor(light.pixel(centre.x() - 4, centre.y())).name(), QStringLiteral("#fbf6ec"));
+        QVERIFY(qAlpha(light.pixel(2, 2)) < 8);
+        note.setTheme(dark);
+        QVERIFY(test::saveScreenshot(test::grabWidget(&note),
+                                     QStringLiteral("appearance-saved-note-dark")));
+    }
+
+    void sealCardConfirmation() {
+        PaperSealRitualView card;
+        card.show();
+        QSignalSpy cancelled(&card, &PaperSealRitualView::cancelRequested);
+        QSignalSpy confirmed(&card, &PaperSealRitualView::confirmRequested);
+        auto *cancel = card.findChild<QAbstractButton *>(QStringLiteral("diary-seal-cancel"));
+        auto *confirm = card.findChild<QAbstractButton *>(QStringLiteral("diary-seal-confirm"));
+        QVERIFY(cancel && confirm);
+        QCOMPARE(cancel->text(), QStringLiteral("Keep Writing"));
+        QCOMPARE(confirm->text(), QStringLiteral("Seal Page"));
+        QCOMPARE(accessibleName(confirm), QStringLiteral("Seal Page"));
+        for (QAbstractButton *button : {cancel, confirm})
+            QVERIFY(button->width() >= 110 && button->height() >= 44);
+        QLabel *title = labelWithText(&card, QStringLiteral("Seal this page?"));
+        QLabel *message = labelWithText(
+            &card,
+            QStringLiteral("Its words will become permanent and cannot be edited afterward."));
+        QVERIFY(title && message);
+        QVERIFY(!title->isHidden() && !message->isHidden());
+        // The message wraps within 290 points, so the card grows rather than cutting it.
+        QCOMPARE(message->width(), 290);
+        QVERIFY(message->height() >= 2 * QFontMetrics(message->font()).height());
+        QVERIFY(card.findChild<QLabel *>(QStringLiteral("diary-seal-acknowledgement"))->isHidden());
+        QVERIFY(card.cardRect().width() >= 290 + 56);
+
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QCOMPARE(cancelled.size(), 1);
+        QCOMPARE(confirmed.size(), 0);
+        QTest::mouseClick(confirm, Qt::LeftButton);
+        QCOMPARE(confirmed.size(), 1);
+
+        QVERIFY(test::saveScreenshot(test::grabWidget(&card),
+                                     QStringLiteral("appearance-seal-confirmation")));
+        card.setTheme(dark);
+        QVERIFY(test::saveScreenshot(test::grabWidget(&card),
+                                     QStringLiteral("appearance-seal-confirmation-dark")));
+    }
+
+    // Once sealed the card only acknowledges: no buttons, nothing either request can start.
+    void sealCardAcknowledgement() {
+        PaperSealRitualView card;
+        card.setBreathDuration(30);
+        QSignalSpy cancelled(&card, &PaperSealRitualView::cancelRequested);
+        QSignalSpy confirmed(&card, &PaperSealRitualView::confirmRequested);
+        card.setMode(PaperSealRitualView::Mode::acknowledgement);
+        card.show();
+        auto *acknowledgement =
+            card.findChild<QLabel *>(QStringLiteral("diary-seal-acknowledgement"));
+        QVERIFY(acknowledgement && !acknowledgement->isHidden());
+        QCOMPARE(acknowledgement->text(), QStringLiteral("Page sealed"));
+        auto *cancel = card.findChild<QAbstractButton *>(QStringLiteral("diary-seal-cancel"));
+        auto *confirm = card.findChild<QAbstractButton *>(QStringLiteral("diary-seal-confirm"));
+        QVERIFY(!cancel->isVisibleTo(&card) && !confirm->isVisibleTo(&card));
+        cancel->click();
+        confirm->click();
+        QCOMPARE(cancelled.size() + confirmed.size(), 0);
+        auto *seal = card.findChild<DiaryGlyphView *>();
+        QCOMPARE(seal->glyph().symbol(), DiaryGlyphSymbol::sealFill);
+        QCOMPARE(seal->color(), diaryLeatherColor());
+        // The breath ends where it began.
+        QTest::qWait(120);
+        QVERIFY(test::saveScreenshot(test::grabWidget(&card),
+                                     QStringLiteral("appearance-seal-acknowledgement")));
+        QVERIFY(card.height() < PaperSealRitualView().sizeHint().height());
     }
 };
 
