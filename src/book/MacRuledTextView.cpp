@@ -237,6 +237,7 @@ QString MacRuledTextView::documentText() const {
 void MacRuledTextView::documentEdited() {
     if (m_applyingText)
         return;
+    updateCaret(true);
     QString text = documentText();
     if (text == m_text)
         return;
