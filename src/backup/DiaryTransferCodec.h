@@ -1,0 +1,127 @@
+#pragma once
+
+#include "domain/DayKey.h"
+#include "domain/DiaryEntryDTO.h"
+#include "platform/DiaryError.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+namespace velmora {
+
+// Why an export or import was refused; the messages are shown to the user unchanged, even the
+// ones that speak of an import when an export failed.
+class DiaryTransferError : public DiaryError {
+public:
+    enum class Case {
+        unsupportedVersion,
+        malformedDocument,
+        recordTooLarge,
+        inputTooLarge,
+        missingVersion,
+        tooManyRecords,
+        duplicateIdentifier,
+        duplicateDay,
+        destinationExists,
+    };
+
+    static DiaryTransferError unsupportedVersion(QString version) {
+        return {Case::unsupportedVersion, std::move(version)};
+    }
+    static DiaryTransferError malformedDocument(QString detail) {
+        return {Case::malformedDocument, std::move(detail)};
+    }
+    static DiaryTransferError recordTooLarge(qint64 index) {
+        return {Case::recordTooLarge, {}, index};
+    }
+    static DiaryTransferError inputTooLarge() { return {Case::inputTooLarge}; }
+    static DiaryTransferError missingVersion() { return {Case::missingVersion}; }
+    static DiaryTransferError tooManyRecords() { return {Case::tooManyRecords}; }
+    static DiaryTransferError duplicateIdentifier() { return {Case::duplicateIdentifier}; }
+    static DiaryTransferError duplicateDay() { return {Case::duplicateDay}; }
+    static DiaryTransferError destinationExists() { return {Case::destinationExists}; }
+
+    Case errorCase() const { return m_case; }
+    const QString &text() const { return m_text; }
+    qint64 index() const { return m_index; }
+
+    QString message() const override;
+
+    friend bool operator==(const DiaryTransferError &a, const DiaryTransferError &b) {
+        return a.m_case == b.m_case && a.m_text == b.m_text && a.m_index == b.m_index;
+    }
+
+private:
+    DiaryTransferError(Case errorCase, QString text = {}, qint64 index = 0)
+        : m_case(errorCase)
+        , m_text(std::move(text))
+        , m_index(index) {}
+
+    Case m_case;
+    QString m_text;
+    qint64 m_index;
+};
+
+struct DiaryTransferSettings {
+    QString userName;
+    QString selectedFont;
+    double defaultFontSize = 16;
+    QString appAppearance;
+
+    friend bool operator==(const DiaryTransferSettings &, const DiaryTransferSettings &) = default;
+};
+
+// One leaf of handwriting carried by an export file.
+struct DiaryTransferInk {
+    DayKey dayKey;
+    qint64 leaf = 0;
+    QByteArray drawing;
+
+    friend bool operator==(const DiaryTransferInk &, const DiaryTransferInk &) = default;
+};
+
+// The export file.
+struct DiaryTransferDocument {
+    QString format = QStringLiteral("velmora-export");
+    qint64 version = 3;
+    QDateTime exportedAt;
+    QUuid diaryID;
+    QList<DiaryEntryDTO> entries;
+    DiaryTransferSettings settings;
+    std::optional<QList<DiaryTransferInk>> handwriting;
+
+    friend bool operator==(const DiaryTransferDocument &, const DiaryTransferDocument &) = default;
+};
+
+// Reads, checks, encodes and writes export files: version 3, and the older versions "1" and "2"
+// converted to it. Dates are ISO 8601 in whole seconds, UTC.
+class DiaryTransferCodec {
+public:
+    static constexpr qint64 inputByteLimit = 268435456;
+    static constexpr qsizetype entryLimit = 100000;
+    static constexpr qint64 contentByteLimit = 8388608;
+
+    DiaryTransferCodec() = delete;
+
+    // Any supported version, validated, as version 3.
+    static DiaryTransferDocument decode(const QByteArray &data);
+    static void validate(const DiaryTransferDocument &document);
+    // Validates first: an invalid document is never encoded.
+    static QByteArray encode(const DiaryTransferDocument &document);
+    // Through a hidden temporary file beside the destination that is read back and decoded
+    // before it is moved into place; an existing destination is never replaced.
+    static void write(const DiaryTransferDocument &document, const QString &destination);
+
+    static DiaryTransferDocument decodeLegacy(const QByteArray &data, bool isVersion2);
+
+    // The moment without its fraction of a second, as the file keeps it.
+    static QDateTime wholeSeconds(const QDateTime &moment);
+};
+
+} // namespace velmora

@@ -1,0 +1,161 @@
+#include "backup/DiaryTransferFlows.h"
+
+#include "backup/DiaryTransferService.h"
+#include "platform/FileSystemError.h"
+#include "platform/SerialExecutor.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace velmora {
+
+namespace {
+
+QString tr(const char *text) {
+    return QCoreApplication::translate("DiaryTransferFlows", text);
+}
+
+QString messageOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const DiaryError &diaryError) {
+        return diaryError.message();
+    } catch (const std::exception &other) {
+        return QString::fromLocal8Bit(other.what());
+    }
+}
+
+// Reads the import file whole, after its size allows it.
+QByteArray readImportFile(const QString &source) {
+    const QByteArray path = QFile::encodeName(source);
+    struct stat status {};
+    if (::stat(path.constData(), &status) != 0)
+        throw FileSystemError(QStringLiteral("Could not read"), source, errno);
+    if (qint64(status.st_size) > DiaryTransferCodec::inputByteLimit)
+        throw DiaryTransferError::inputTooLarge();
+    QFile file(source);
+    if (!file.open(QIODevice::ReadOnly))
+        throw FileSystemError(QStringLiteral("Could not read"), source,
+                              file.error() == QFileDevice::PermissionsError ? EACCES : EIO);
+    return file.readAll();
+}
+
+} // namespace
+
+QCoro::Task<void> presentTransferAlert(DiaryAlertPresenting &alerts, const char *title,
+                                       QString message) {
+    DiaryAlert alert;
+    alert.title = tr(title);
+    alert.informativeText = std::move(message);
+    alert.style = QByteArrayView(title).contains("Failed") ? DiaryAlertStyle::critical
+                                                           : DiaryAlertStyle::informational;
+    alert.buttons = QStringList{tr("OK")};
+    auto shown = alerts.present(std::move(alert));
+    co_await shown;
+}
+
+QCoro::Task<DiaryImportChoice> askImportChoice(DiaryAlertPresenting &alerts, qint64 newEntries,
+                                               qint64 identical, qint64 conflicts) {
+    const QStringList lines{
+        tr("New entries: %1").arg(newEntries),
+        tr("Already identical: %1").arg(identical),
+        tr("Conflicts preserved for recovery: %1").arg(conflicts),
+        QString(),
+        tr("Merge keeps the current diary and never overwrites a sealed entry. Replace creates a "
+           "verified pre-import backup first."),
+    };
+    DiaryAlert alert;
+    alert.title = tr("Import Diary Data?");
+    alert.informativeText = lines.join(QLatin1Char('\n'));
+    alert.style = DiaryAlertStyle::warning;
+    alert.buttons = QStringList{tr("Merge"), tr("Cancel"), tr("Replace Diary")};
+    auto shown = alerts.present(std::move(alert));
+    const int chosen = co_await shown;
+    if (chosen == 0)
+        co_return DiaryImportChoice::merge;
+    if (chosen == 2) {
+        auto confirmation = confirmReplaceDiary(alerts);
+        co_return co_await confirmation ? DiaryImportChoice::replace : DiaryImportChoice::cancel;
+    }
+    co_return DiaryImportChoice::cancel;
+}
+
+QCoro::Task<bool> confirmReplaceDiary(DiaryAlertPresenting &alerts) {
+    DiaryAlert alert;
+    alert.title = tr("Replace the Entire Diary?");
+    alert.informativeText =
+        tr("This replaces every current entry after creating and validating a recovery backup. "
+           "This action is intentionally separate from Merge.");
+    alert.style = DiaryAlertStyle::critical;
+    alert.buttons = QStringList{tr("Replace Diary"), tr("Cancel")};
+    auto shown = alerts.present(std::move(alert));
+    co_return co_await shown == 0;
+}
+
+QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext context,
+                                std::function<void()> completion) {
+    DiaryTransferService service(context.repository, context.settings, context.clock);
+    std::exception_ptr failure;
+    try {
+        auto exported = service.exportDiary(destination);
+        co_await exported;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    auto alert =
+        failure ? presentTransferAlert(*context.alerts,
+                                       QT_TRANSLATE_NOOP("DiaryTransferFlows", "Export Failed"),
+                                       messageOf(failure))
+                : presentTransferAlert(
+                      *context.alerts, QT_TRANSLATE_NOOP("DiaryTransferFlows", "Export Successful"),
+                      tr("Your diary was exported to %1. Keep this unencrypted file private.")
+                          .arg(QFileInfo(destination).fileName()));
+    co_await alert;
+    if (completion)
+        completion();
+}
+
+QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context,
+                                QString backupDirectory, std::function<void()> completion) {
+    DiaryTransferService service(context.repository, context.settings, context.clock,
+                                 context.openDay);
+    SerialExecutor files(QStringLiteral("DiaryImportFile"));
+    std::exception_ptr failure;
+    try {
+        auto read =
+            files.run([source] { return DiaryTransferCodec::decode(readImportFile(source)); });
+        const DiaryTransferDocument document = co_await read;
+        auto previewing = service.preview(document);
+        const DiaryImportPreview preview = co_await previewing;
+        auto asking = askImportChoice(*context.alerts, preview.newEntryCount,
+                                      preview.identicalCount, preview.conflictCount);
+        const DiaryImportChoice choice = co_await asking;
+        if (choice != DiaryImportChoice::cancel) {
+            auto importing = service.importDocument(document, choice == DiaryImportChoice::replace,
+                                                    backupDirectory);
+            const DiaryImportPreview imported = co_await importing;
+            auto done = presentTransferAlert(
+                *context.alerts, QT_TRANSLATE_NOOP("DiaryTransferFlows", "Import Complete"),
+                tr("Imported %1 new entries. Preserved %2 conflicts for recovery.")
+                    .arg(imported.newEntryCount)
+                    .arg(imported.conflictCount));
+            co_await done;
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        auto failed = presentTransferAlert(*context.alerts,
+                                           QT_TRANSLATE_NOOP("DiaryTransferFlows", "Import Failed"),
+                                           messageOf(failure));
+        co_await failed;
+    }
+    if (completion)
+        completion();
+}
+
+} // namespace velmora

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "backup/DiaryOpenDayReloader.h"
+#include "domain/Clock.h"
+#include "domain/DiaryRepository.h"
+#include "domain/UserDefaultsSettingsStore.h"
+
+#include <QCoroTask>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace velmora {
+
+enum class DiaryAlertStyle { informational, warning, critical };
+
+// One modal alert: the title is its message text, the buttons stand in order and the first is
+// the default.
+struct DiaryAlert {
+    QString title;
+    QString informativeText;
+    DiaryAlertStyle style = DiaryAlertStyle::informational;
+    QStringList buttons;
+
+    friend bool operator==(const DiaryAlert &, const DiaryAlert &) = default;
+};
+
+// Shows alerts for the export and import flows; the desktop shell shows them as
+// application-modal message boxes, tests script the answers.
+class DiaryAlertPresenting {
+public:
+    virtual ~DiaryAlertPresenting() = default;
+    // The index of the button chosen, or -1 when the alert was closed another way.
+    virtual QCoro::Task<int> present(DiaryAlert alert) = 0;
+};
+
+enum class DiaryImportChoice { merge, replace, cancel };
+
+// What the flows work with: the graph's repository, settings store and clock, the alerts, and
+// the open page to reload after an import.
+struct DiaryTransferFlowContext {
+    std::shared_ptr<DiaryRepository> repository;
+    std::shared_ptr<UserDefaultsSettingsStore> settings;
+    std::shared_ptr<const Clock> clock;
+    std::shared_ptr<DiaryAlertPresenting> alerts;
+    DiaryOpenDayReloader openDay;
+};
+
+// "OK" only; critical when the title speaks of a failure.
+QCoro::Task<void> presentTransferAlert(DiaryAlertPresenting &alerts, const char *title,
+                                       QString message);
+// "Merge" (default), "Cancel", "Replace Diary"; a replace is confirmed a second time.
+QCoro::Task<DiaryImportChoice> askImportChoice(DiaryAlertPresenting &alerts, qint64 newEntries,
+                                               qint64 identical, qint64 conflicts);
+QCoro::Task<bool> confirmReplaceDiary(DiaryAlertPresenting &alerts);
+
+// Exports to the file the user chose and reports the outcome. Never throws; `completion` runs
+// once, after the last alert.
+QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext context,
+                                std::function<void()> completion = {});
+// Reads the chosen file, asks merge or replace, imports with a safety backup in
+// `backupDirectory` and reports the outcome. Never throws; `completion` runs once, after the
+// last alert, whether the import succeeded, failed or was cancelled.
+QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context,
+                                QString backupDirectory, std::function<void()> completion = {});
+
+} // namespace velmora

@@ -1,0 +1,207 @@
+#include "backup/DiaryTransferService.h"
+
+#include "backup/BackupLogging.h"
+#include "backup/DiarySnapshotService.h"
+#include "platform/FilePaths.h"
+#include "platform/FileSystemError.h"
+#include "platform/SerialExecutor.h"
+#include "platform/Sha256.h"
+#include "platform/UuidText.h"
+
+#include <QHash>
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+
+DiaryEntryDTO toTheSecond(DiaryEntryDTO entry) {
+    entry.createdAt = DiaryTransferCodec::wholeSeconds(entry.createdAt);
+    entry.updatedAt = DiaryTransferCodec::wholeSeconds(entry.updatedAt);
+    if (entry.sealedAt)
+        entry.sealedAt = DiaryTransferCodec::wholeSeconds(*entry.sealedAt);
+    return entry;
+}
+
+// Finds stored entries by id first, then by day.
+class EntryLookup {
+public:
+    explicit EntryLookup(const QList<DiaryEntryDTO> &entries) {
+        for (qsizetype i = 0; i < entries.size(); ++i)
+            add(entries.at(i), i);
+    }
+    void add(const DiaryEntryDTO &entry, qsizetype index) {
+        m_byID.insert(entry.id, index);
+        m_byDay.insert(entry.dayKey, index);
+    }
+    qsizetype find(const DiaryEntryDTO &entry) const {
+        const qsizetype index = m_byID.value(entry.id, -1);
+        return index >= 0 ? index : m_byDay.value(entry.dayKey, -1);
+    }
+
+private:
+    QHash<QUuid, qsizetype> m_byID;
+    QHash<DayKey, qsizetype> m_byDay;
+};
+
+} // namespace
+
+DiaryTransferService::DiaryTransferService(std::shared_ptr<DiaryRepository> repository,
+                                           std::shared_ptr<UserDefaultsSettingsStore> settings,
+                                           std::shared_ptr<const Clock> clock,
+                                           DiaryOpenDayReloader openDay)
+    : m_repository(std::move(repository))
+    , m_settings(std::move(settings))
+    , m_clock(std::move(clock))
+    , m_openDay(openDay)
+    , m_files(std::make_unique<SerialExecutor>(QStringLiteral("DiaryTransferFiles"))) {}
+
+DiaryTransferService::~DiaryTransferService() = default;
+
+bool DiaryTransferService::sameEntry(const DiaryEntryDTO &a, const DiaryEntryDTO &b) {
+    return toTheSecond(a) == toTheSecond(b);
+}
+
+QByteArray DiaryTransferService::recoveryPayload(const DiaryEntryDTO &entry) {
+    return writeJson(entry.toJson(JsonDateEncoding::secondsSinceReferenceDate),
+                     {.escapeSlashes = true});
+}
+
+QCoro::Task<void>
+DiaryTransferService::exportDiary(QString destination,
+                                  std::optional<QList<DiaryTransferInk>> handwriting) {
+    const auto repository = m_repository;
+    const DiarySnapshotDTO diary = co_await repository->snapshot();
+    DiaryTransferDocument document;
+    document.exportedAt = m_clock->now();
+    document.diaryID = diary.metadata.diaryID;
+    document.entries = diary.entries;
+    document.settings = {m_settings->userName(), m_settings->selectedFont(),
+                         m_settings->defaultFontSize(),
+                         m_settings->defaults()
+                             ->stringValue(UserDefaultsSettingsStore::appAppearanceKey)
+                             .value_or(QStringLiteral("System"))};
+    document.handwriting = std::move(handwriting);
+    auto write = m_files->run([document = std::move(document), destination] {
+        DiaryTransferCodec::write(document, destination);
+    });
+    co_await write;
+}
+
+QCoro::Task<DiaryImportPreview> DiaryTransferService::preview(DiaryTransferDocument document) {
+    const auto repository = m_repository;
+    const DiarySnapshotDTO current = co_await repository->snapshot();
+    co_return classify(current, document);
+}
+
+DiaryImportPreview DiaryTransferService::classify(const DiarySnapshotDTO &current,
+                                                  const DiaryTransferDocument &document) const {
+    const EntryLookup lookup(current.entries);
+    DiaryImportPreview counts;
+    for (const DiaryEntryDTO &entry : document.entries) {
+        const qsizetype match = lookup.find(entry);
+        if (match < 0)
+            ++counts.newEntryCount;
+        else if (sameEntry(current.entries.at(match), entry))
+            ++counts.identicalCount;
+        else
+            ++counts.conflictCount;
+    }
+    return counts;
+}
+
+DiarySnapshotDTO DiaryTransferService::merged(const DiarySnapshotDTO &current,
+                                              const DiaryTransferDocument &document) const {
+    DiarySnapshotDTO diary = current;
+    EntryLookup lookup(diary.entries);
+    for (const DiaryEntryDTO &entry : document.entries) {
+        const qsizetype match = lookup.find(entry);
+        if (match < 0) {
+            diary.entries.append(entry);
+            lookup.add(entry, diary.entries.size() - 1);
+        } else if (!sameEntry(diary.entries.at(match), entry)) {
+            DiaryRecoveryDTO record;
+            record.recoveryID = QUuid::createUuid();
+            record.originalID = entry.id;
+            record.proposedDayKey = entry.dayKey;
+            record.reason = DiaryRecoveryReason::importConflict;
+            record.sourceKind = DiaryRecoverySourceKind::importRecord;
+            record.preservedPayload = recoveryPayload(entry);
+            record.contentSHA256 = sha256Hex(record.preservedPayload);
+            record.createdAt = m_clock->now();
+            diary.recoveryRecords.append(record);
+        }
+    }
+    ++diary.metadata.snapshotSequence;
+    std::stable_sort(
+        diary.entries.begin(), diary.entries.end(),
+        [](const DiaryEntryDTO &a, const DiaryEntryDTO &b) { return a.dayKey < b.dayKey; });
+    return diary;
+}
+
+DiarySnapshotDTO DiaryTransferService::replacement(const DiarySnapshotDTO &current,
+                                                   const DiaryTransferDocument &document) const {
+    DiarySnapshotDTO diary;
+    diary.metadata.diaryID = document.diaryID;
+    diary.metadata.schemaVersion = 2;
+    diary.metadata.migrationIdentifier = QStringLiteral("import-v3");
+    const auto earliest = std::min_element(
+        document.entries.begin(), document.entries.end(),
+        [](const DiaryEntryDTO &a, const DiaryEntryDTO &b) { return a.createdAt < b.createdAt; });
+    diary.metadata.createdAt =
+        earliest == document.entries.end() ? m_clock->now() : earliest->createdAt;
+    diary.metadata.snapshotSequence = current.metadata.snapshotSequence + 1;
+    diary.entries = document.entries;
+    return diary;
+}
+
+QCoro::Task<DiaryImportPreview> DiaryTransferService::importDocument(DiaryTransferDocument document,
+                                                                     bool replace,
+                                                                     QString backupDirectory) {
+    auto normalise = m_files->run([document = std::move(document)] {
+        return DiaryTransferCodec::decode(DiaryTransferCodec::encode(document));
+    });
+    const DiaryTransferDocument decoded = co_await normalise;
+
+    co_await m_openDay.prepare();
+    const auto repository = m_repository;
+    const DiarySnapshotDTO current = co_await repository->snapshot();
+    const DiaryImportPreview counts = classify(current, decoded);
+
+    const QString folder = standardizedPath(backupDirectory);
+    const QString safetyURL = folder + QStringLiteral("/Before-Import-") +
+                              uuidText(QUuid::createUuid()) + QStringLiteral(".velmorabackup");
+    auto writeSafety = m_files->run([folder, current, safetyURL, createdAt = m_clock->now()] {
+        createDirectories(folder);
+        DiarySnapshotService::writePackage(current, safetyURL, createdAt);
+    });
+    co_await writeSafety;
+
+    const DiarySnapshotDTO target =
+        replace ? replacement(current, decoded) : merged(current, decoded);
+    std::exception_ptr failure;
+    try {
+        co_await repository->replaceAll(target);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        try {
+            co_await repository->replaceAll(current);
+        } catch (const std::exception &error) {
+            qCCritical(lcBackup) << "The diary could not be put back after a failed import; the"
+                                 << "safety backup" << safetyURL << "holds it:" << error.what();
+        }
+        std::rethrow_exception(failure);
+    }
+
+    m_settings->setUserName(decoded.settings.userName);
+    m_settings->setSelectedFont(decoded.settings.selectedFont);
+    m_settings->setDefaultFontSize(decoded.settings.defaultFontSize);
+    m_settings->setAppAppearance(decoded.settings.appAppearance);
+    co_await m_openDay.reload();
+    co_return counts;
+}
+
+} // namespace velmora

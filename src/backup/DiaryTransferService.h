@@ -1,0 +1,69 @@
+#pragma once
+
+#include "backup/DiaryOpenDayReloader.h"
+#include "backup/DiaryTransferCodec.h"
+#include "domain/Clock.h"
+#include "domain/DiaryRepository.h"
+#include "domain/UserDefaultsSettingsStore.h"
+
+#include <QCoroTask>
+
+#include <memory>
+
+namespace velmora {
+
+class SerialExecutor;
+
+// How the entries of an import compare with the stored diary.
+struct DiaryImportPreview {
+    qint64 newEntryCount = 0;
+    qint64 identicalCount = 0;
+    qint64 conflictCount = 0;
+
+    friend bool operator==(const DiaryImportPreview &, const DiaryImportPreview &) = default;
+};
+
+// Turns the diary into an export document and back. A merge never changes or removes a stored
+// entry: each conflicting imported entry is kept as a recovery record. Both kinds of import
+// write a safety backup "Before-Import-<UUID>.velmorabackup" first and apply the document's
+// settings last.
+class DiaryTransferService {
+public:
+    DiaryTransferService(std::shared_ptr<DiaryRepository> repository,
+                         std::shared_ptr<UserDefaultsSettingsStore> settings,
+                         std::shared_ptr<const Clock> clock,
+                         DiaryOpenDayReloader openDay = DiaryOpenDayReloader());
+    ~DiaryTransferService();
+    DiaryTransferService(const DiaryTransferService &) = delete;
+    DiaryTransferService &operator=(const DiaryTransferService &) = delete;
+
+    // The stored entries, the diary's id and four settings; never the recovery records.
+    QCoro::Task<void> exportDiary(QString destination,
+                                  std::optional<QList<DiaryTransferInk>> handwriting = {});
+    QCoro::Task<DiaryImportPreview> preview(DiaryTransferDocument document);
+    // Merges, or replaces the diary when `replace`; returns the counts of its own preview.
+    QCoro::Task<DiaryImportPreview> importDocument(DiaryTransferDocument document, bool replace,
+                                                   QString backupDirectory);
+
+    // An export file keeps whole seconds, so entries are compared with their three dates
+    // truncated the same way: an entry is identical to its own exported copy.
+    static bool sameEntry(const DiaryEntryDTO &a, const DiaryEntryDTO &b);
+    // The imported entry as a merge keeps it aside: sorted keys, seconds since 2001, "\/".
+    static QByteArray recoveryPayload(const DiaryEntryDTO &entry);
+
+private:
+    DiaryImportPreview classify(const DiarySnapshotDTO &current,
+                                const DiaryTransferDocument &document) const;
+    DiarySnapshotDTO merged(const DiarySnapshotDTO &current,
+                            const DiaryTransferDocument &document) const;
+    DiarySnapshotDTO replacement(const DiarySnapshotDTO &current,
+                                 const DiaryTransferDocument &document) const;
+
+    std::shared_ptr<DiaryRepository> m_repository;
+    std::shared_ptr<UserDefaultsSettingsStore> m_settings;
+    std::shared_ptr<const Clock> m_clock;
+    DiaryOpenDayReloader m_openDay;
+    std::unique_ptr<SerialExecutor> m_files;
+};
+
+} // namespace velmora

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "BackupFixture.h"
+
+#include "backup/DiaryTransferService.h"
+#include "support/SessionFixture.h"
+
+namespace velmora::test {
+
+inline QString transferData(const QString &name) {
+    return QStringLiteral(VELMORA_TEST_DATA "/transfer/") + name;
+}
+
+inline QStringList importBackups(const QString &folder) {
+    return QDir(folder).entryList({QStringLiteral("Before-Import-*.velmorabackup")}, QDir::Dirs);
+}
+
+inline QDateTime isoUtc(const char *text) {
+    return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODateWithMs).toUTC();
+}
+
+inline const QString malformed = QStringLiteral("The import file is malformed: ");
+inline const QString badFormat =
+    QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
+inline const QString missing = QStringLiteral("The data couldn’t be read because it is missing.");
+
+// The malformed import files and their messages.
+inline void malformedImportRows() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("message");
+    const auto row = [](const char *file, const QString &message) {
+        QTest::newRow(file) << QString::fromLatin1(file) << message;
+    };
+    const QString noVersion = QStringLiteral("The import file does not declare a version.");
+    const QString style =
+        malformed + QStringLiteral("invalid style, timestamp, or revision at index 1");
+    row("not-json.json", malformed + badFormat);
+    row("scalar.json", noVersion);
+    row("string-scalar.json", noVersion);
+    row("array.json", noVersion);
+    row("no-version.json", noVersion);
+    row("numeric-1.json", QStringLiteral("Import version 1 is not supported."));
+    row("numeric-2.json", QStringLiteral("Import version 2 is not supported."));
+    row("string-3.json", QStringLiteral("Import version 3 is not supported."));
+    row("version-4.json", QStringLiteral("Import version 4 is not supported."));
+    row("string-10.json", QStringLiteral("Import version 10 is not supported."));
+    row("fractional-seconds.json", malformed + badFormat);
+    row("fractional-export-date.json", malformed + badFormat);
+    row("bad-format.json", malformed + QStringLiteral("invalid format identifier"));
+    row("missing-settings.json", malformed + missing);
+    row("duplicate-ids.json", QStringLiteral("The import contains duplicate entry identifiers."));
+    row("duplicate-days.json",
+        QStringLiteral("The import contains more than one entry for a civil day."));
+    row("size-11.9.json", style);
+    row("size-24.1.json", style);
+    row("font-spaces.json", style);
+    row("updated-before-created.json", style);
+    row("revision-0.json", style);
+    row("default-size.json", malformed + QStringLiteral("invalid default font size"));
+    row("legacy-bad-export-date.json", malformed + QStringLiteral("invalid export date"));
+    row("legacy-bad-entry-date.json", malformed + QStringLiteral("invalid entry at index 0"));
+    row("legacy-bad-id.json", malformed + QStringLiteral("invalid entry at index 1"));
+    row("legacy-bad-settings.json", malformed + badFormat);
+    row("legacy-missing-entries.json", malformed + missing);
+    // Made by the test at run time.
+    row("oversized-entry.json", QStringLiteral("Entry 1 exceeds the 8 MiB text limit."));
+    row("oversized-file.json", QStringLiteral("The import file is larger than 256 MiB."));
+}
+
+} // namespace velmora::test

@@ -1,0 +1,267 @@
+#include "TransferFixture.h"
+
+#include "platform/Sha256.h"
+
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+DiaryTransferDocument decodedFile(const QString &name) {
+    return DiaryTransferCodec::decode(fileBytes(transferData(name)));
+}
+
+DiaryTransferDocument documentWith(QList<DiaryEntryDTO> entries) {
+    DiaryTransferDocument document = decodedFile(QStringLiteral("valid-v3.json"));
+    document.entries = std::move(entries);
+    return document;
+}
+
+} // namespace
+
+class TransferTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void currentFormatRoundTripsByteForByte() {
+        const QByteArray file = fileBytes(transferData(QStringLiteral("valid-v3.json")));
+        const DiaryTransferDocument document = DiaryTransferCodec::decode(file);
+        QCOMPARE(document.entries.size(), 2);
+        QCOMPARE(document.settings.selectedFont, QStringLiteral("Palatino"));
+        QVERIFY(!document.handwriting);
+        QCOMPARE(DiaryTransferCodec::encode(document), file);
+        QVERIFY(decodedFile(QStringLiteral("version-3.0.json")) == document);
+    }
+
+    // Fractions of a second are dropped, "handwriting" appears only when given, slashes stay.
+    void encodingKeepsWholeSeconds() {
+        DiaryTransferDocument document = decodedFile(QStringLiteral("valid-v3.json"));
+        document.exportedAt = isoUtc("2024-03-10T09:30:00.999Z");
+        document.entries[0].createdAt = isoUtc("2024-03-01T10:00:00.250Z");
+        document.entries[0].updatedAt = isoUtc("2024-03-01T11:00:00.750Z");
+        document.entries[0].sealedAt = isoUtc("2024-03-01T12:00:00.500Z");
+        document.entries[0].status = DiaryEntryStatus::sealed;
+        const QByteArray bytes = DiaryTransferCodec::encode(document);
+        QVERIFY(bytes.contains("\"exportedAt\":\"2024-03-10T09:30:00Z\""));
+        QVERIFY(bytes.contains("\"createdAt\":\"2024-03-01T10:00:00Z\""));
+        QVERIFY(bytes.contains("\"sealedAt\":\"2024-03-01T12:00:00Z\""));
+        QVERIFY(bytes.contains("Words / more words"));
+        QVERIFY(!bytes.contains("handwriting"));
+        const DiaryTransferDocument back = DiaryTransferCodec::decode(bytes);
+        QCOMPARE(back.entries[0].updatedAt, isoUtc("2024-03-01T11:00:00Z"));
+
+        document.handwriting = QList<DiaryTransferInk>{};
+        QVERIFY(DiaryTransferCodec::encode(document).endsWith(
+            "\"format\":\"velmora-export\",\"handwriting\":[],\"settings\":{\"appAppearance\":"
+            "\"dark\",\"defaultFontSize\":18,\"selectedFont\":\"Palatino\",\"userName\":\"Ana\"},"
+            "\"version\":3}"));
+        document.handwriting = QList<DiaryTransferInk>{
+            {*DayKey::fromRawValue(QStringLiteral("2024-03-01")), 2, QByteArray("ink")}};
+        QVERIFY(DiaryTransferCodec::decode(DiaryTransferCodec::encode(document)).handwriting ==
+                document.handwriting);
+    }
+
+    void limits() {
+        // The content limit counts UTF-8 bytes.
+        DiaryEntryDTO entry = decodedFile(QStringLiteral("valid-v3.json")).entries.first();
+        entry.content = QString(8388608, QLatin1Char('a'));
+        DiaryTransferCodec::validate(documentWith({entry}));
+        entry.content = QString(2796203, QChar(0x20AC));
+        QCOMPARE(failureMessage([&] { DiaryTransferCodec::validate(documentWith({entry})); }),
+                 QStringLiteral("Entry 1 exceeds the 8 MiB text limit."));
+
+        // 100,000 entries pass, one more fails before anything else is looked at.
+        entry.content = QStringLiteral("x");
+        QList<DiaryEntryDTO> many(100000, entry);
+        QDate day(1800, 1, 1);
+        for (DiaryEntryDTO &each : many) {
+            each.id = QUuid::createUuid();
+            each.dayKey = DayKey::fromCivilDate(day.year(), day.month(), day.day());
+            day = day.addDays(1);
+        }
+        DiaryTransferCodec::validate(documentWith(many));
+        many.append(entry);
+        QCOMPARE(failureMessage([&] { DiaryTransferCodec::validate(documentWith(many)); }),
+                 QStringLiteral("The import contains more than 100,000 entries."));
+
+        // The size limit comes before parsing: 256 MiB of spaces would parse as nothing.
+        QByteArray huge(DiaryTransferCodec::inputByteLimit + 1, ' ');
+        QCOMPARE(failureMessage([&] { DiaryTransferCodec::decode(huge); }),
+                 QStringLiteral("The import file is larger than 256 MiB."));
+        huge.chop(1);
+        QCOMPARE(failureMessage([&] { DiaryTransferCodec::decode(huge); }), malformed + badFormat);
+    }
+
+    // Legacy files become version 3: the day in UTC, a new diary id, default settings for
+    // version 1 and the present ones for version 2.
+    void legacyFilesConvert() {
+        const DiaryTransferDocument v1 = decodedFile(QStringLiteral("legacy-v1.json"));
+        QCOMPARE(v1.version, 3);
+        QCOMPARE(v1.exportedAt, isoUtc("2024-01-05T08:00:00Z"));
+        QCOMPARE(v1.settings, (DiaryTransferSettings{QString(), QStringLiteral("Georgia"), 16.0,
+                                                     QStringLiteral("System")}));
+        QCOMPARE(v1.entries.size(), 2);
+        const DiaryEntryDTO late = v1.entries.at(0);
+        QCOMPARE(late.id, uuid("11111111-2222-4333-8444-555555555555"));
+        QCOMPARE(late.dayKey.rawValue(), QStringLiteral("2024-01-02"));
+        QCOMPARE(late.status, DiaryEntryStatus::draft);
+        QCOMPARE(late.bodyPointSize, 16.0);
+        QCOMPARE(late.originTimeZone, QStringLiteral("Etc/UTC"));
+        QCOMPARE(late.createdAt, isoUtc("2024-01-02T04:30:00Z"));
+        QCOMPARE(late.updatedAt, late.createdAt);
+        QVERIFY(!late.sealedAt);
+        QCOMPARE(late.revision.rawValue, 1);
+        const DiaryEntryDTO sealed = v1.entries.at(1);
+        QCOMPARE(sealed.status, DiaryEntryStatus::sealed);
+        QCOMPARE(sealed.sealedAt, std::optional(isoUtc("2023-12-31T13:00:00Z")));
+        QCOMPARE(sealed.fontName, QStringLiteral("Georgia"));
+
+        const DiaryTransferDocument v2 = decodedFile(QStringLiteral("legacy-v2.json"));
+        QCOMPARE(v2.settings,
+                 (DiaryTransferSettings{QStringLiteral("Ana"), QStringLiteral("Georgia"), 18.0,
+                                        QStringLiteral("System")}));
+        QCOMPARE(decodedFile(QStringLiteral("legacy-v2-no-settings.json")).settings, v1.settings);
+        QVERIFY(decodedFile(QStringLiteral("legacy-v1.json")).diaryID != v1.diaryID);
+    }
+
+    void writeNeverReplacesAndLeavesNoTemporary() {
+        QTemporaryDir dir;
+        const DiaryTransferDocument document = decodedFile(QStringLiteral("valid-v3.json"));
+        const QString target = dir.filePath(QStringLiteral("Velmora_2024-03-10.json"));
+        DiaryTransferCodec::write(document, target);
+        QCOMPARE(fileBytes(target), DiaryTransferCodec::encode(document));
+        QCOMPARE(failureMessage([&] { DiaryTransferCodec::write(document, target); }),
+                 QStringLiteral("A file already exists at the export location."));
+        DiaryTransferDocument invalid = document;
+        invalid.settings.defaultFontSize = 40;
+        QCOMPARE(failureMessage([&] {
+                     DiaryTransferCodec::write(invalid, dir.filePath(QStringLiteral("b.json")));
+                 }),
+                 malformed + QStringLiteral("invalid default font size"));
+        QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("Velmora_2024-03-10.json")});
+    }
+
+    // The export keeps whole seconds; importing it into the same diary finds every entry
+    // identical and adds nothing.
+    void reimportingAnExportIsIdentical() {
+        SessionFixture fixture;
+        DiaryEntryDTO stored = fixture.seed(SessionFixture::today, QStringLiteral("a/b"));
+        stored.updatedAt = stored.updatedAt.addMSecs(437);
+        fixture.repository->put(stored);
+        fixture.seed(SessionFixture::yesterday, QStringLiteral("sealed"), DiaryEntryStatus::sealed);
+        DiaryTransferService service(fixture.repository, fixture.settings, fixture.clock);
+        const QString file = fixture.folder.filePath(QStringLiteral("export.json"));
+        test::waitFor(service.exportDiary(file));
+        const QByteArray bytes = fileBytes(file);
+        QVERIFY(!bytes.contains("recover"));
+        QVERIFY(!bytes.contains("handwriting"));
+        QVERIFY(bytes.contains("\"appAppearance\":\"System\""));
+
+        const DiaryTransferDocument document = DiaryTransferCodec::decode(bytes);
+        QCOMPARE(test::waitFor(service.preview(document)), (DiaryImportPreview{0, 2, 0}));
+        const DiarySnapshotDTO before = test::waitFor(fixture.repository->snapshot());
+        const QString backups = fixture.folder.filePath(QStringLiteral("Quarantine"));
+        QCOMPARE(test::waitFor(service.importDocument(document, false, backups)),
+                 (DiaryImportPreview{0, 2, 0}));
+        const DiarySnapshotDTO after = test::waitFor(fixture.repository->snapshot());
+        QCOMPARE(after.entries, before.entries);
+        QVERIFY(after.recoveryRecords.isEmpty());
+        QCOMPARE(importBackups(backups).size(), 1);
+    }
+
+    // A merge leaves stored entries as they are, keeps each conflicting imported entry as a
+    // recovery record with its exact payload, adds the new ones and applies the settings.
+    void mergeKeepsLosingSidesAside() {
+        SessionFixture fixture;
+        const DiaryEntryDTO sealed = fixture.seed(
+            SessionFixture::day("2024-03-01"), QStringLiteral("sealed"), DiaryEntryStatus::sealed);
+        const DiarySnapshotDTO before = test::waitFor(fixture.repository->snapshot());
+        DiaryTransferDocument document = decodedFile(QStringLiteral("valid-v3.json"));
+        // The first imported entry takes the sealed day under another id; the second is new.
+        document.entries[0].content = QStringLiteral("a/b");
+        document.entries[0].updatedAt = document.entries[0].createdAt;
+        fixture.clock->set(isoUtc("2024-03-20T08:00:00.123Z"));
+        DiaryTransferService service(fixture.repository, fixture.settings, fixture.clock);
+        QCOMPARE(test::waitFor(service.preview(document)), (DiaryImportPreview{1, 0, 1}));
+        const QString backups = fixture.folder.filePath(QStringLiteral("Recovery/Quarantine"));
+        QCOMPARE(test::waitFor(service.importDocument(document, false, backups)),
+                 (DiaryImportPreview{1, 0, 1}));
+
+        const DiarySnapshotDTO after = test::waitFor(fixture.repository->snapshot());
+        QCOMPARE(after.entries.size(), 2);
+        QCOMPARE(after.entries.first(), sealed);
+        QCOMPARE(after.entries.last().id, document.entries[1].id);
+        QCOMPARE(after.metadata.snapshotSequence, before.metadata.snapshotSequence + 1);
+        QCOMPARE(after.metadata.diaryID, before.metadata.diaryID);
+        QCOMPARE(after.recoveryRecords.size(), 1);
+        const DiaryRecoveryDTO kept = after.recoveryRecords.first();
+        const QByteArray payload =
+            "{\"bodyPointSize\":16,\"content\":\"a\\/b\",\"createdAt\":730980000,"
+            "\"dayKey\":\"2024-03-01\",\"fontName\":\"Georgia\","
+            "\"id\":\"11111111-2222-4333-8444-555555555555\",\"originTimeZone\":\"Europe\\/Paris\","
+            "\"revision\":1,\"status\":\"draft\",\"updatedAt\":730980000}";
+        QCOMPARE(kept.preservedPayload, payload);
+        QCOMPARE(kept.contentSHA256, sha256Hex(payload));
+        QCOMPARE(kept.originalID, std::optional(document.entries[0].id));
+        QCOMPARE(kept.proposedDayKey, std::optional(document.entries[0].dayKey));
+        QCOMPARE(kept.reason, DiaryRecoveryReason::importConflict);
+        QCOMPARE(kept.sourceKind, DiaryRecoverySourceKind::importRecord);
+        QCOMPARE(kept.createdAt, fixture.clock->now());
+
+        QCOMPARE(fixture.settings->userName(), QStringLiteral("Ana"));
+        QCOMPARE(fixture.settings->userNameChangedAt(), std::optional(fixture.clock->now()));
+        QCOMPARE(fixture.settings->selectedFont(), QStringLiteral("Palatino"));
+        QCOMPARE(fixture.settings->defaultFontSize(), 18.0);
+        QCOMPARE(fixture.settings->appAppearance(), QStringLiteral("dark"));
+        const QStringList safety = importBackups(backups);
+        QCOMPARE(safety.size(), 1);
+        QVERIFY(
+            DiarySnapshotService::readPackage(backups + QLatin1Char('/') + safety.first()).diary ==
+            before);
+    }
+
+    void replaceWithAnEmptyDocument() {
+        SessionFixture fixture;
+        fixture.seed(SessionFixture::today, QStringLiteral("replaced"));
+        const DiarySnapshotDTO before = test::waitFor(fixture.repository->snapshot());
+        DiaryTransferService service(fixture.repository, fixture.settings, fixture.clock);
+        const DiaryTransferDocument document = documentWith({});
+        const QString backups = fixture.folder.filePath(QStringLiteral("Q"));
+        QCOMPARE(test::waitFor(service.importDocument(document, true, backups)),
+                 (DiaryImportPreview{0, 0, 0}));
+        const DiarySnapshotDTO after = test::waitFor(fixture.repository->snapshot());
+        QVERIFY(after.entries.isEmpty());
+        QVERIFY(after.recoveryRecords.isEmpty());
+        QCOMPARE(after.metadata,
+                 (DiaryMetadataDTO{document.diaryID, 2, QStringLiteral("import-v3"),
+                                   fixture.clock->now(), before.metadata.snapshotSequence + 1}));
+        QCOMPARE(importBackups(backups).size(), 1);
+    }
+
+    // A replacement the store refuses puts the old diary back and changes no setting.
+    void failedReplaceRestoresTheOldDiary() {
+        SessionFixture fixture;
+        fixture.seed(SessionFixture::today, QStringLiteral("kept"));
+        const DiarySnapshotDTO before = test::waitFor(fixture.repository->snapshot());
+        fixture.repository->failNext(Operation::replaceAll,
+                                     PersistenceError::writeFailed(QStringLiteral("disk full")));
+        DiaryTransferService service(fixture.repository, fixture.settings, fixture.clock);
+        const QString backups = fixture.folder.filePath(QStringLiteral("Q"));
+        QCOMPARE(failureMessage([&] {
+                     test::waitFor(service.importDocument(
+                         decodedFile(QStringLiteral("valid-v3.json")), true, backups));
+                 }),
+                 QStringLiteral("The diary could not be saved: disk full"));
+        QVERIFY(test::waitFor(fixture.repository->snapshot()) == before);
+        QCOMPARE(fixture.repository->callCount(Operation::replaceAll), 2);
+        QCOMPARE(fixture.settings->userName(), QString());
+        QCOMPARE(importBackups(backups).size(), 1);
+    }
+};
+
+VELMORA_TEST_MAIN(TransferTest)
+#include "tst_transfer.moc"

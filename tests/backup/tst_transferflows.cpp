@@ -1,0 +1,218 @@
+#include "TransferFixture.h"
+
+#include "backup/DiaryTransferFlows.h"
+
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+// Answers each alert with the next scripted button index (the default when none is left) and
+// keeps what was shown.
+class ScriptedAlerts final : public DiaryAlertPresenting {
+public:
+    QList<DiaryAlert> shown;
+    QList<int> answers;
+
+    QCoro::Task<int> present(DiaryAlert alert) override {
+        shown.append(alert);
+        co_return answers.isEmpty() ? 0 : answers.takeFirst();
+    }
+};
+
+DiaryAlert outcome(const char *title, const QString &message) {
+    const bool failed = QByteArrayView(title).contains("Failed");
+    return {QString::fromLatin1(title),
+            message,
+            failed ? DiaryAlertStyle::critical : DiaryAlertStyle::informational,
+            {QStringLiteral("OK")}};
+}
+
+DiaryAlert question(int newEntries, int identical, int conflicts) {
+    return {QStringLiteral("Import Diary Data?"),
+            QStringLiteral("New entries: %1\nAlready identical: %2\nConflicts preserved for "
+                           "recovery: %3\n\nMerge keeps the current diary and never overwrites a "
+                           "sealed entry. Replace creates a verified pre-import backup first.")
+                .arg(newEntries)
+                .arg(identical)
+                .arg(conflicts),
+            DiaryAlertStyle::warning,
+            {QStringLiteral("Merge"), QStringLiteral("Cancel"), QStringLiteral("Replace Diary")}};
+}
+
+const DiaryAlert confirmation{
+    QStringLiteral("Replace the Entire Diary?"),
+    QStringLiteral("This replaces every current entry after creating and validating a recovery "
+                   "backup. This action is intentionally separate from Merge."),
+    DiaryAlertStyle::critical,
+    {QStringLiteral("Replace Diary"), QStringLiteral("Cancel")}};
+
+struct FlowFixture : SessionFixture {
+    std::shared_ptr<ScriptedAlerts> alerts = std::make_shared<ScriptedAlerts>();
+    int completions = 0;
+    QString quarantine = folder.filePath(QStringLiteral("Recovery/Quarantine"));
+
+    DiaryTransferFlowContext context() {
+        return {repository, settings, clock, alerts, DiaryOpenDayReloader(session.get())};
+    }
+    std::function<void()> completion() {
+        return [this] { ++completions; };
+    }
+    void importFile(const QString &path) {
+        test::waitFor(runImportFlow(path, context(), quarantine, completion()));
+    }
+};
+
+} // namespace
+
+class TransferFlowsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void exportReportsTheFileName() {
+        FlowFixture fixture;
+        fixture.seed(SessionFixture::today, QStringLiteral("exported"));
+        const QString file = fixture.folder.filePath(QStringLiteral("Velmora_2024-03-15.json"));
+        test::waitFor(runExportFlow(file, fixture.context(), fixture.completion()));
+        QCOMPARE(fixture.alerts->shown,
+                 QList<DiaryAlert>{outcome("Export Successful",
+                                           QStringLiteral("Your diary was exported to "
+                                                          "Velmora_2024-03-15.json. Keep this "
+                                                          "unencrypted file private."))});
+        QCOMPARE(fixture.completions, 1);
+        QCOMPARE(DiaryTransferCodec::decode(fileBytes(file)).entries.size(), 1);
+
+        test::waitFor(runExportFlow(file, fixture.context(), fixture.completion()));
+        QCOMPARE(fixture.alerts->shown.last(),
+                 outcome("Export Failed",
+                         QStringLiteral("A file already exists at the export location.")));
+        QCOMPARE(fixture.completions, 2);
+    }
+
+    void malformedImports_data() { malformedImportRows(); }
+
+    // A malformed file ends in one critical alert with its message, and nothing is written.
+    void malformedImports() {
+        QFETCH(QString, file);
+        QFETCH(QString, message);
+        FlowFixture fixture;
+        fixture.seed(SessionFixture::today, QStringLiteral("untouched"));
+        const DiarySnapshotDTO before = test::waitFor(fixture.repository->snapshot());
+        QString path = transferData(file);
+        if (!QFileInfo::exists(path)) {
+            path = fixture.folder.filePath(file);
+            QFile made(path);
+            QVERIFY(made.open(QIODevice::WriteOnly));
+            if (file == QLatin1String("oversized-entry.json")) {
+                QByteArray bytes = fileBytes(transferData(QStringLiteral("valid-v3.json")));
+                bytes.replace("Words / more words", QByteArray(8388609, 'w'));
+                made.write(bytes);
+            } else {
+                // Sparse, and refused before it is read.
+                QVERIFY(made.resize(DiaryTransferCodec::inputByteLimit + 1));
+            }
+        }
+        fixture.importFile(path);
+        QCOMPARE(fixture.alerts->shown, QList<DiaryAlert>{outcome("Import Failed", message)});
+        QCOMPARE(fixture.completions, 1);
+        QVERIFY(test::waitFor(fixture.repository->snapshot()) == before);
+        QCOMPARE(fixture.repository->callCount(Operation::replaceAll), 0);
+        QVERIFY(!QFileInfo::exists(fixture.quarantine));
+        QCOMPARE(fixture.settings->selectedFont(), QStringLiteral("Georgia"));
+    }
+
+    void cancellingWritesNothing_data() {
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<QList<DiaryAlert>>("shown");
+        QTest::newRow("cancel") << QList<int>{1} << QList<DiaryAlert>{question(2, 0, 0)};
+        QTest::newRow("closed") << QList<int>{-1} << QList<DiaryAlert>{question(2, 0, 0)};
+        QTest::newRow("replace, then cancel")
+            << QList<int>{2, 1} << QList<DiaryAlert>{question(2, 0, 0), confirmation};
+    }
+
+    void cancellingWritesNothing() {
+        QFETCH(QList<int>, answers);
+        QFETCH(QList<DiaryAlert>, shown);
+        FlowFixture fixture;
+        fixture.alerts->answers = answers;
+        fixture.importFile(transferData(QStringLiteral("valid-v3.json")));
+        QCOMPARE(fixture.alerts->shown, shown);
+        QCOMPARE(fixture.completions, 1);
+        QCOMPARE(fixture.repository->callCount(Operation::replaceAll), 0);
+        QVERIFY(!QFileInfo::exists(fixture.quarantine));
+    }
+
+    // 3 new, 2 identical, 1 conflicting entry: the question shows the counts in that order and
+    // the merge reports its own.
+    void mergeAsksAndReports() {
+        FlowFixture fixture;
+        QList<DiaryEntryDTO> entries;
+        for (const char *day : {"2024-03-01", "2024-03-02", "2024-03-03"})
+            entries.append(fixture.seed(SessionFixture::day(day), QStringLiteral("stored")));
+        DiaryTransferDocument document =
+            DiaryTransferCodec::decode(fileBytes(transferData(QStringLiteral("valid-v3.json"))));
+        const DiaryEntryDTO template_ = document.entries.first();
+        document.entries = {entries[0], entries[1], entries[2]};
+        document.entries[2].content = QStringLiteral("imported");
+        for (const char *day : {"2024-04-01", "2024-04-02", "2024-04-03"}) {
+            DiaryEntryDTO added = template_;
+            added.id = QUuid::createUuid();
+            added.dayKey = SessionFixture::day(day);
+            document.entries.append(added);
+        }
+        const QString file = fixture.folder.filePath(QStringLiteral("six.json"));
+        DiaryTransferCodec::write(document, file);
+        fixture.importFile(file);
+        QCOMPARE(fixture.alerts->shown,
+                 (QList<DiaryAlert>{
+                     question(3, 2, 1),
+                     outcome("Import Complete", QStringLiteral("Imported 3 new entries. Preserved "
+                                                               "1 conflicts for recovery."))}));
+        QCOMPARE(test::waitFor(fixture.repository->snapshot()).entries.size(), 6);
+        QCOMPARE(fixture.repository->recoveryRecords().size(), 1);
+        QCOMPARE(importBackups(fixture.quarantine).size(), 1);
+        QCOMPARE(fixture.completions, 1);
+    }
+
+    // After a confirmed replace the open page shows the imported entry: the writing that was
+    // pending went into the diary before the safety backup, and no old draft saves over the
+    // new entry.
+    void replaceReloadsTheOpenDay() {
+        FlowFixture fixture;
+        fixture.seed(SessionFixture::today, QStringLiteral("stored"));
+        fixture.open(SessionFixture::today);
+        fixture.session->updateDraft(QStringLiteral("typed before the import"));
+
+        DiaryTransferDocument document =
+            DiaryTransferCodec::decode(fileBytes(transferData(QStringLiteral("valid-v3.json"))));
+        document.entries.first().dayKey = SessionFixture::today;
+        document.entries.first().content = QStringLiteral("imported");
+        const QString file = fixture.folder.filePath(QStringLiteral("replace.json"));
+        DiaryTransferCodec::write(document, file);
+        fixture.alerts->answers = {2, 0};
+        fixture.importFile(file);
+        QCOMPARE(fixture.alerts->shown,
+                 (QList<DiaryAlert>{
+                     question(1, 0, 1), confirmation,
+                     outcome("Import Complete", QStringLiteral("Imported 1 new entries. Preserved "
+                                                               "1 conflicts for recovery."))}));
+        QCOMPARE(fixture.session->currentText(), QStringLiteral("imported"));
+        QVERIFY(!fixture.session->hasPendingLocalWriting());
+        QTest::qWait(250);
+        QCOMPARE(fixture.repository->stored(SessionFixture::today)->content,
+                 QStringLiteral("imported"));
+        const QStringList safety = importBackups(fixture.quarantine);
+        QCOMPARE(safety.size(), 1);
+        const auto kept = DiarySnapshotService::readPackage(fixture.quarantine + QLatin1Char('/') +
+                                                            safety.first());
+        QCOMPARE(kept.diary.entries.first().content, QStringLiteral("typed before the import"));
+        QCOMPARE(fixture.settings->appAppearance(), QStringLiteral("dark"));
+    }
+};
+
+VELMORA_TEST_MAIN(TransferFlowsTest)
+#include "tst_transferflows.moc"
