@@ -36,8 +36,11 @@ QFont unhinted(QFont font) {
     return font;
 }
 
+// No positive line height leaves each line its font's natural height.
 QTextBlockFormat ruledBlockFormat(double lineHeight) {
     QTextBlockFormat format;
+    if (lineHeight <= 0)
+        return format;
     // The document layout scales fixed line heights from 96 dpi to its device's 72.
     format.setLineHeight(lineHeight * 96 / 72, QTextBlockFormat::FixedHeight);
     return format;
@@ -302,6 +305,10 @@ void MacRuledTextView::setInk(const QImage &ink) {
     if (ink.cacheKey() == m_ink.cacheKey() && ink.isNull() == m_ink.isNull())
         return;
     m_ink = ink;
+    // Converted once here, not on every paint.
+    m_inkDrawn = ink.format() == QImage::Format_ARGB32_Premultiplied
+                     ? ink
+                     : ink.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     viewport()->update();
     extendScrollRange();
 }
@@ -358,6 +365,8 @@ std::optional<QRectF> MacRuledTextView::lineRect(int position) const {
     QTextLine line = layout->lineForTextPosition(inBlock);
     if (!line.isValid())
         line = layout->lineAt(layout->lineCount() - 1);
+    if (m_lineHeight <= 0)
+        return QRectF(0, blockRect.top() + line.y(), viewport()->width(), line.height());
     const double top = blockRect.top() + line.lineNumber() * m_lineHeight;
     return QRectF(0, top, viewport()->width(), m_lineHeight);
 }
@@ -451,7 +460,7 @@ void MacRuledTextView::paintEvent(QPaintEvent *event) {
         painter.translate(offset);
         drawRules(painter, QRectF(event->rect()).translated(-offset));
         if (!m_ink.isNull() && m_lineHeight > 0)
-            painter.drawImage(QPointF(0, 0), m_ink);
+            painter.drawImage(QPointF(0, 0), m_inkDrawn);
     }
     QTextEdit::paintEvent(event);
     QPainter painter(viewport());

@@ -170,6 +170,7 @@ private:
     double m_lineHeight = 40;
     QString m_placeholder;
     QImage m_ink;
+    QImage m_inkDrawn;
     int m_lastFocusRequest = -1;
     bool m_reducedMotion = false;
     bool m_textApplied = false;

@@ -119,12 +119,12 @@ void SpellChecker::openShared(const QStringList &languages, QObject *context,
     shared.waiting[key].append(Waiter{context, std::move(done)});
     if (started)
         return;
-    QThread *thread = QThread::create([languages, key] {
-        std::shared_ptr<SpellChecker> checker = open(languages);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [key, checker] { deliverShared(key, checker); },
-            Qt::QueuedConnection);
-    });
+    // The worker only fills the result; the application's thread hands it out once the worker
+    // has finished, and not at all when the application is already gone.
+    auto result = std::make_shared<std::shared_ptr<SpellChecker>>();
+    QThread *thread = QThread::create([languages, result] { *result = open(languages); });
+    QObject::connect(thread, &QThread::finished, QCoreApplication::instance(),
+                     [key, result] { deliverShared(key, *result); });
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start(QThread::LowPriority);
 }

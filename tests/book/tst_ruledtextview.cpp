@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -102,7 +103,16 @@ void compose(QWidget *editor, const QString &preedit, const QString &commit = {}
 class RuledTextViewTest : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_config;
+
 private Q_SLOTS:
+    // Words added to the dictionary go to a personal list under the user's configuration
+    // folder, which must not be the real one.
+    void initTestCase() {
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    }
+
     void placeholder_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("withInk");
@@ -134,6 +144,19 @@ private Q_SLOTS:
         const QImage typedWithout = render(*editor);
         editor->setPlaceholder(QStringLiteral("What made you smile today?"));
         QCOMPARE(render(*editor), typedWithout);
+    }
+
+    void noLineHeightDrawsNoRulesAndNoInk() {
+        auto editor = makeEditor();
+        editor->setFontAndLineHeight(georgia(16), 0);
+        editor->setEditable(false);
+        editor->setInk(strokes(QSize(300, 200)));
+        QImage blank(editor->viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+        blank.fill(Qt::white);
+        QCOMPARE(render(*editor), blank);
+        editor->setText(QStringLiteral("Natural height"));
+        QVERIFY(editor->caretRect(3));
+        QVERIFY(editor->lineRect(3)->height() > 0);
     }
 
     void caretGeometry_data() {
@@ -192,6 +215,16 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] { return editor->caretView()->isVisible(); }));
         const QRect expected = editor->caretRect(10)->toRect();
         QCOMPARE(editor->caretView()->geometry().bottom(), expected.bottom());
+        QVERIFY(editor->caretView()->isBlinking());
+
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(waitUntil([&] { return !editor->caretView()->isVisible(); }));
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(waitUntil([&] { return editor->caretView()->isVisible(); }));
         QVERIFY(editor->caretView()->isBlinking());
 
         editor->setReducedMotion(true);
@@ -426,6 +459,22 @@ private Q_SLOTS:
             }
         }
         QCOMPARE(underlined, misspelled);
+    }
+
+    void addedWordsAreKnownFromThenOn() {
+        const QString word = QStringLiteral("Velmoraesque");
+        {
+            auto checker = SpellChecker::open({QStringLiteral("en_US")});
+            QVERIFY(checker);
+            QVERIFY(checker->isMisspelled(word));
+            QVERIFY(checker->suggestions(QStringLiteral("brwon")).contains(u"brown"));
+            checker->addToDictionary(word);
+            QVERIFY(!checker->isMisspelled(word));
+        }
+        QVERIFY(QFile::exists(m_config.filePath(QStringLiteral("enchant/en_US.dic"))));
+        auto reopened = SpellChecker::open({QStringLiteral("en_US")});
+        QVERIFY(!reopened->isMisspelled(word));
+        QVERIFY(!SpellChecker::open({QStringLiteral("xx_NOPE")}));
     }
 
     void typingChecksTheChangedBlock() {
