@@ -1,5 +1,7 @@
 #include "book/MacTextures.h"
 
+#include "book/DiaryDecorative.h"
+
 #include <QHash>
 #include <QLoggingCategory>
 #include <QMutex>
@@ -441,8 +443,7 @@ void clearTextureCache() {
 
 MacLeatherTexture::MacLeatherTexture(QWidget *parent)
     : QWidget(parent) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setObjectName(QStringLiteral("leather-texture"));
+    makeDecorative(this);
 }
 
 void MacLeatherTexture::paintEvent(QPaintEvent *) {
@@ -452,8 +453,7 @@ void MacLeatherTexture::paintEvent(QPaintEvent *) {
 
 MacPaperTexture::MacPaperTexture(QWidget *parent)
     : QWidget(parent) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setObjectName(QStringLiteral("paper-texture"));
+    makeDecorative(this);
 }
 
 void MacPaperTexture::paintEvent(QPaintEvent *) {

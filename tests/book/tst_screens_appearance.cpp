@@ -1,5 +1,11 @@
+#include "book/DiaryDecorative.h"
 #include "book/DiaryGlyphs.h"
+#include "book/DiaryRibbonBookmark.h"
 #include "book/DiarySavedNote.h"
+#include "book/MacBookBinding.h"
+#include "book/MacBookShadow.h"
+#include "book/MacFrostedBackdrop.h"
+#include "book/MacGoldOrnament.h"
 #include "book/MacTextures.h"
 #include "book/PaperSealRitualView.h"
 #include "book/theme/DiaryTheme.h"
@@ -236,6 +242,154 @@ private Q_SLOTS:
         QVERIFY(test::saveScreenshot(test::grabWidget(&card),
                                      QStringLiteral("appearance-seal-acknowledgement")));
         QVERIFY(card.height() < PaperSealRitualView().sizeHint().height());
+    }
+
+    void ornamentRules_data() {
+        QTest::addColumn<double>("width");
+        QTest::addColumn<double>("rule");
+        QTest::newRow("cover divider") << 200.0 << 92.0;
+        QTest::newRow("just the diamond") << 16.0 << 0.0;
+        QTest::newRow("narrower than the gaps") << 10.0 << 0.0;
+        QTest::newRow("negative") << -40.0 << 0.0;
+        QTest::newRow("not a number") << qQNaN() << 0.0;
+    }
+
+    // A rule is never drawn with a negative width, which would paint it backwards.
+    void ornamentRules() {
+        QFETCH(double, width);
+        QFETCH(double, rule);
+        QCOMPARE(goldOrnamentRuleWidth(width), rule);
+        const QSizeF diamond = DiaryGlyph(DiaryGlyphSymbol::diamondFill).sizeForPointSize(5);
+        QCOMPARE(goldOrnamentSize(width).width(), 2 * rule + 16 + diamond.width());
+        QImage image(240, 20, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        paintGoldOrnament(painter, image.rect(), width);
+        painter.end();
+        // Nothing is painted left of where the left rule should start.
+        const int start = int(120 - goldOrnamentSize(width).width() / 2) - 1;
+        for (int x = 0; x < start; ++x)
+            QCOMPARE(qAlpha(image.pixel(x, 10)), 0);
+        QVERIFY(qAlpha(image.pixel(120, 10)) > 0);
+    }
+
+    void ribbonShape_data() {
+        QTest::addColumn<double>("width");
+        QTest::addColumn<double>("notch");
+        QTest::newRow("ribbon") << 14.0 << 6.0;
+        QTest::newRow("narrow") << 10.0 << 4.5;
+        QTest::newRow("where the cap begins") << 6 / 0.45 << 6.0;
+    }
+
+    void ribbonShape() {
+        QFETCH(double, width);
+        QFETCH(double, notch);
+        const QPainterPath path = ribbonShapePath(QRectF(10, 0, width, 46));
+        QCOMPARE(path.elementCount(), 6);
+        const QPointF tip = path.elementAt(3);
+        QCOMPARE(tip.x(), 10 + width / 2);
+        QVERIFY(qAbs(tip.y() - (46 - notch)) < 1e-9);
+    }
+
+    // The whole 44 × 46 frame turns back to today, margins and notch included.
+    void ribbonBookmark() {
+        DiaryRibbonBookmark ribbon;
+        QSignalSpy clicked(&ribbon, &QAbstractButton::clicked);
+        QCOMPARE(ribbon.objectName(), QStringLiteral("ribbon-bookmark"));
+        QCOMPARE(accessibleName(&ribbon), QStringLiteral("Bookmark"));
+        QCOMPARE(ribbon.accessibleDescription(), QStringLiteral("Turns to today\u2019s page"));
+        QCOMPARE(ribbon.ribbonRect(), QRectF(15, 0, 14, 46));
+        for (const QPoint point : {QPoint(2, 2), QPoint(42, 40), QPoint(22, 44), QPoint(22, 20)})
+            QTest::mouseClick(&ribbon, Qt::LeftButton, {}, point);
+        QCOMPARE(clicked.size(), 4);
+        QTest::mouseClick(&ribbon, Qt::LeftButton, {}, QPoint(22, 48));
+        QCOMPARE(clicked.size(), 4);
+        const QImage shot = test::grabWidget(&ribbon, 4);
+        QVERIFY(test::saveScreenshot(shot, QStringLiteral("appearance-ribbon")));
+        // Claret down the middle, nothing but a little shadow in the margins.
+        QVERIFY(qRed(shot.pixel(22 * 4, 20 * 4)) > qBlue(shot.pixel(22 * 4, 20 * 4)) + 40);
+        QCOMPARE(qAlpha(shot.pixel(4 * 4, 20 * 4)), 0);
+    }
+
+    void backdropGeometry_data() {
+        QTest::addColumn<QSizeF>("area");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<QSizeF>("glow");
+        QTest::addColumn<double>("corner");
+        QTest::addColumn<double>("blur");
+        QTest::addColumn<double>("vignetteStart");
+        QTest::addColumn<double>("vignetteEnd");
+        QTest::newRow("book-sized window") << QSizeF(780, 1024) << 1.0 << QSizeF(1014, 1044.48)
+                                           << 156.0 << 124.8 << 460.8 << 768.0;
+        QTest::newRow("wide window") << QSizeF(1560, 1024) << 1.0 << QSizeF(1014, 1044.48) << 156.0
+                                     << 124.8 << 460.8 << 1170.0;
+        QTest::newRow("half size")
+            << QSizeF(390, 600) << 0.5 << QSizeF(507, 522.24) << 78.0 << 62.4 << 230.4 << 450.0;
+    }
+
+    void backdropGeometry() {
+        QFETCH(QSizeF, area);
+        QFETCH(double, scale);
+        QFETCH(QSizeF, glow);
+        QFETCH(double, corner);
+        QFETCH(double, blur);
+        QFETCH(double, vignetteStart);
+        QFETCH(double, vignetteEnd);
+        const FrostedBackdropGeometry geometry = frostedBackdropGeometry(area);
+        QCOMPARE(geometry.scale, scale);
+        QCOMPARE(geometry.glow.size(), glow);
+        QCOMPARE(geometry.glow.center(), QPointF(area.width() / 2, area.height() / 2));
+        QCOMPARE(geometry.glowCornerRadius, corner);
+        QCOMPARE(geometry.glowBlurRadius, blur);
+        QCOMPARE(geometry.vignetteStartRadius, vignetteStart);
+        QCOMPARE(geometry.vignetteEndRadius, vignetteEnd);
+    }
+
+    // The setting of the book: backdrop, shadow, a leather board with its binding and an
+    // ornament. None of it is read out or takes a click, except the binding and ornament,
+    // which stop clicks as solid things do.
+    void bookSetting() {
+        QWidget stage;
+        stage.resize(1000, 1024);
+        auto *backdrop = new MacFrostedBackdrop(&stage);
+        backdrop->setGeometry(stage.rect());
+        auto *shadow = new MacBookShadow(&stage);
+        shadow->setGeometry(stage.rect());
+        const QRect book = fittedBookRect(stage.rect()).toRect();
+        QCOMPARE(book, QRect(110, 0, 780, 1024));
+        auto *board = new MacLeatherTexture(&stage);
+        board->setGeometry(book);
+        auto *binding = new MacBookBinding(&stage);
+        binding->move(book.topLeft());
+        auto *ornament = new MacGoldOrnament(200, &stage);
+        ornament->move(book.center() - QPoint(ornament->width() / 2, 0));
+        QCOMPARE(binding->size(), QSize(12, 1024));
+
+        for (QWidget *widget :
+             std::initializer_list<QWidget *>{backdrop, shadow, board, binding, ornament}) {
+            QVERIFY(isDecorative(widget));
+            QVERIFY(QAccessible::queryAccessibleInterface(widget)->state().invisible);
+        }
+        QVERIFY(shadow->testAttribute(Qt::WA_TransparentForMouseEvents));
+        QVERIFY(!binding->testAttribute(Qt::WA_TransparentForMouseEvents));
+
+        const QImage shot = test::grabWidget(&stage, 1);
+        QVERIFY(test::saveScreenshot(shot, QStringLiteral("appearance-book-setting")));
+        // The shadow is darkest under the book and fades out beside it.
+        MacBookShadow alone;
+        alone.resize(stage.size());
+        const QImage shade = test::grabWidget(&alone, 1);
+        QCOMPARE(qAlpha(shade.pixel(500, 512)), qRound(0.45 * 255));
+        QVERIFY(qAlpha(shade.pixel(105, 512)) > qAlpha(shade.pixel(95, 512)));
+        QVERIFY(qAlpha(shade.pixel(95, 512)) > qAlpha(shade.pixel(5, 512)));
+        MacFrostedBackdrop wide;
+        wide.resize(1560, 1024);
+        const QImage surroundings = test::grabWidget(&wide, 1);
+        QVERIFY(test::saveScreenshot(surroundings, QStringLiteral("appearance-backdrop-wide")));
+        // The glow behind the book is warmer than the vignetted corner.
+        QVERIFY(qGray(surroundings.pixel(780, 512)) > qGray(surroundings.pixel(3, 3)) + 20);
+        // The binding's trailing edge is darker than its leading side.
+        QVERIFY(qGray(shot.pixel(121, 500)) < qGray(shot.pixel(112, 500)));
     }
 };
 
