@@ -41,8 +41,10 @@ QTextBlockFormat ruledBlockFormat(double lineHeight) {
     QTextBlockFormat format;
     if (lineHeight <= 0)
         return format;
-    // The document layout scales fixed line heights from 96 dpi to its device's 72.
-    format.setLineHeight(lineHeight * 96 / 72, QTextBlockFormat::FixedHeight);
+    // A minimum height puts the text at the bottom of each line box, on its rule; the document
+    // layout scales the height from 96 dpi to its device's 72. A line whose fonts need more
+    // than lineHeight grows rather than being clipped.
+    format.setLineHeight(lineHeight * 96 / 72, QTextBlockFormat::MinimumHeight);
     return format;
 }
 
@@ -365,19 +367,20 @@ std::optional<QRectF> MacRuledTextView::lineRect(int position) const {
     QTextLine line = layout->lineForTextPosition(inBlock);
     if (!line.isValid())
         line = layout->lineAt(layout->lineCount() - 1);
-    if (m_lineHeight <= 0)
-        return QRectF(0, blockRect.top() + line.y(), viewport()->width(), line.height());
-    const double top = blockRect.top() + line.lineNumber() * m_lineHeight;
-    return QRectF(0, top, viewport()->width(), m_lineHeight);
+    // Each line's text sits on the bottom of its line box, which is lineHeight tall unless the
+    // line's own fonts need more.
+    const double bottom = blockRect.top() + line.y() + line.height();
+    const double height = std::max(m_lineHeight, line.height());
+    return QRectF(0, bottom - height, viewport()->width(), height);
 }
 
 std::optional<QRectF> MacRuledTextView::caretRect(int position) const {
     const std::optional<QRectF> line = lineRect(position);
     if (!line)
         return std::nullopt;
-    const QTextBlock block = document()->findBlock(std::max(position, 0)).isValid()
-                                 ? document()->findBlock(std::max(position, 0))
-                                 : document()->lastBlock();
+    QTextBlock block = document()->findBlock(std::max(position, 0));
+    if (!block.isValid())
+        block = document()->lastBlock();
     const QTextLayout *layout = block.layout();
     const int inBlock = std::clamp(position - block.position(), 0, block.length() - 1);
     const QTextLine textLine = layout->lineForTextPosition(inBlock);
