@@ -1,0 +1,7 @@
+#include "daily/DailyLogging.h"
+
+namespace velmora {
+
+Q_LOGGING_CATEGORY(dailyLog, "velmora.daily")
+
+} // namespace velmora
