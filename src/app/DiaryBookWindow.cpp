@@ -1,0 +1,106 @@
+#include "app/DiaryBookWindow.h"
+
+#include "app/BookWindowGeometry.h"
+#include "app/MacAppDelegate.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QScreen>
+#include <QStyle>
+
+namespace velmora {
+
+namespace {
+
+QPalette darkPalette() {
+    QPalette palette;
+    const QColor window(0x1E, 0x1E, 0x20);
+    const QColor base(0x2A, 0x2A, 0x2C);
+    const QColor text(0xEC, 0xEC, 0xEE);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::AlternateBase, window);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, base);
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::ToolTipBase, base);
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::Highlight, QColor(0x8A, 0x6A, 0x3A));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    return palette;
+}
+
+} // namespace
+
+DiaryBookWindow::DiaryBookWindow(QWidget *parent)
+    : QMainWindow(parent) {
+    setWindowTitle(tr("Velmora"));
+    setObjectName(frameAutosaveName);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    setPalette(palette);
+    resize(BookWindowGeometry::designWidth, BookWindowGeometry::designHeight);
+}
+
+int DiaryBookWindow::titleBarHeight() const {
+    if (!isVisible())
+        return 0;
+    return std::max(0, frameGeometry().height() - geometry().height());
+}
+
+QScreen *DiaryBookWindow::sizingScreen(bool testMode) const {
+    if (testMode)
+        return QGuiApplication::primaryScreen();
+    if (QScreen *own = screen())
+        return own;
+    return QGuiApplication::primaryScreen();
+}
+
+void DiaryBookWindow::configure(bool testMode) {
+    QList<QRect> visibleFrames;
+    for (QScreen *screen : QGuiApplication::screens())
+        visibleFrames.append(screen->availableGeometry());
+    const bool offScreen = BookWindowGeometry::isOffScreen(frameGeometry(), visibleFrames);
+    QScreen *primary = QGuiApplication::primaryScreen();
+    if ((testMode || offScreen) && primary)
+        move(BookWindowGeometry::centredOrigin(primary->availableGeometry(),
+                                               frameGeometry().size()));
+
+    QScreen *screen = sizingScreen(testMode);
+    if (!screen)
+        return;
+    const QRect frame = BookWindowGeometry::sizedFrame(screen->availableGeometry());
+    const int decorations = titleBarHeight();
+    // The book never becomes shorter than its screen's visible height: the window manager keeps
+    // to this minimum, as a resize handler answering every smaller proposal would.
+    const QSize least = BookWindowGeometry::sizeForResize(
+        QSize(0, 0), screen->availableGeometry().height(), false);
+    setMinimumSize(least.width(), std::max(1, least.height() - decorations));
+    resize(frame.width(), std::max(1, frame.height() - decorations));
+    move(frame.topLeft());
+}
+
+void DiaryBookWindow::applyAppearance(const QString &appearance, bool desktopPrefersDark) {
+    if (appearance == u"light")
+        m_dark = false;
+    else if (appearance == u"dark")
+        m_dark = true;
+    else
+        m_dark = desktopPrefersDark;
+    QPalette palette = m_dark ? darkPalette() : QApplication::style()->standardPalette();
+    palette.setColor(QPalette::Window, Qt::black);
+    setPalette(palette);
+}
+
+void DiaryBookWindow::closeEvent(QCloseEvent *event) {
+    if (m_delegate && !m_delegate->windowShouldClose()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+} // namespace velmora

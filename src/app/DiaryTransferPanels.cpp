@@ -1,0 +1,75 @@
+#include "app/DiaryTransferPanels.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+
+namespace velmora::DiaryTransferPanels {
+
+namespace {
+
+QString tr(const char *text) {
+    return QCoreApplication::translate("DiaryTransferPanels", text);
+}
+
+// The panel's message, above its file list; Qt's own dialog has no place for one.
+void addMessage(QFileDialog &dialog, const QString &message) {
+    auto *label = new QLabel(message, &dialog);
+    label->setObjectName(QStringLiteral("panelMessage"));
+    label->setWordWrap(true);
+    if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
+        grid->addWidget(label, grid->rowCount(), 0, 1, grid->columnCount());
+    }
+}
+
+void configureCommon(QFileDialog &dialog) {
+    // The message needs Qt's own dialog, which also behaves the same on every desktop.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilter(tr("JSON (*.json)"));
+    dialog.setDefaultSuffix(QStringLiteral("json"));
+}
+
+std::optional<QString> run(QFileDialog &dialog) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
+QString proposedExportName(const QDate &today) {
+    return QStringLiteral("Velmora_") + today.toString(QStringLiteral("yyyy-MM-dd")) +
+           QStringLiteral(".json");
+}
+
+void configureExportDialog(QFileDialog &dialog, const QDate &today) {
+    configureCommon(dialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setWindowTitle(tr("Export Diary"));
+    addMessage(dialog, tr("Choose where to save an unencrypted copy of your diary."));
+    dialog.selectFile(proposedExportName(today));
+}
+
+void configureImportDialog(QFileDialog &dialog) {
+    configureCommon(dialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setWindowTitle(tr("Import Diary"));
+    addMessage(dialog, tr("Select a Velmora export file."));
+}
+
+std::optional<QString> chooseExportFile(QWidget *parent, const QDate &today) {
+    QFileDialog dialog(parent);
+    configureExportDialog(dialog, today);
+    return run(dialog);
+}
+
+std::optional<QString> chooseImportFile(QWidget *parent) {
+    QFileDialog dialog(parent);
+    configureImportDialog(dialog);
+    return run(dialog);
+}
+
+} // namespace velmora::DiaryTransferPanels

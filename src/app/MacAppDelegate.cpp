@@ -1,0 +1,201 @@
+#include "app/MacAppDelegate.h"
+
+#include "app/BookWindowGeometry.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QScreen>
+#include <QTimer>
+
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
+
+namespace velmora {
+
+QCoro::Task<bool> drainPendingWriting(DiarySessionFlushing *session,
+                                      QPointer<QObject> sessionObject) {
+    if (!session || !sessionObject)
+        co_return false;
+    try {
+        const bool drained = co_await session->flushPendingWriting();
+        co_return drained && sessionObject;
+    } catch (const DiaryError &error) {
+        qCWarning(lcApp) << "pending writing could not be stored:" << error.message();
+    } catch (const std::exception &error) {
+        qCWarning(lcApp) << "pending writing could not be stored:" << error.what();
+    }
+    co_return false;
+}
+
+MacAppDelegate::MacAppDelegate(QObject *parent)
+    : QObject(parent)
+    // Not quit(): that first asks every window to close, and the book window's close waits for
+    // a drain of its own.
+    , m_terminate([] { QCoreApplication::exit(0); }) {}
+
+void MacAppDelegate::adoptMainWindow(QWidget *window) {
+    if (m_managedWindow == window)
+        return;
+    m_managedWindow = window;
+}
+
+MacAppDelegate::TerminateReply MacAppDelegate::applicationShouldTerminate() {
+    // A second request must not cut short the drain the first one started.
+    if (m_terminationInProgress)
+        return TerminateReply::alreadyTerminating;
+    DiarySessionFlushing *flushing = session();
+    if (!flushing) {
+        m_terminate();
+        return TerminateReply::terminateNow;
+    }
+    m_terminationInProgress = true;
+    runTermination(flushing, m_sessionObject, m_cloudSync);
+    return TerminateReply::terminateLater;
+}
+
+QCoro::Task<void> MacAppDelegate::runTermination(DiarySessionFlushing *session,
+                                                 QPointer<QObject> sessionObject,
+                                                 QPointer<DiaryCloudSync> cloudSync) {
+    const QPointer<MacAppDelegate> self(this);
+    const bool drained = co_await drainPendingWriting(session, sessionObject);
+    if (drained && cloudSync)
+        co_await cloudSync->syncNow(terminationSyncLimit);
+    if (!self)
+        co_return;
+    m_terminationInProgress = false;
+    if (!drained)
+        qCWarning(lcApp) << "quit refused: pending writing could not be stored";
+    Q_EMIT terminationReplied(drained);
+    if (drained)
+        m_terminate();
+}
+
+bool MacAppDelegate::windowShouldClose() {
+    if (m_allowNextClose) {
+        m_allowNextClose = false;
+        return true;
+    }
+    DiarySessionFlushing *flushing = session();
+    if (!flushing)
+        return true;
+    // While a quit is being prepared its drain decides: if it fails the window must stay with
+    // the text on it, and if it succeeds the program ends anyway.
+    if (m_closeInProgress || m_terminationInProgress)
+        return false;
+    m_closeInProgress = true;
+    runClose(flushing, m_sessionObject);
+    return false;
+}
+
+QCoro::Task<void> MacAppDelegate::runClose(DiarySessionFlushing *session,
+                                           QPointer<QObject> sessionObject) {
+    const QPointer<MacAppDelegate> self(this);
+    const bool drained = co_await drainPendingWriting(session, sessionObject);
+    if (!self)
+        co_return;
+    m_closeInProgress = false;
+    const QPointer<QWidget> window = m_managedWindow;
+    bool closed = false;
+    if (drained && window) {
+        m_allowNextClose = true;
+        closed = window->close();
+    }
+    Q_EMIT closeFinished(closed);
+}
+
+void MacAppDelegate::commitData(DiarySessionEndRequest &request) {
+    if (m_terminationInProgress) {
+        // The quit already under way answers; the logout must not end the program before its
+        // drain has stored everything.
+        if (request.allowsInteraction()) {
+            request.cancel();
+            return;
+        }
+    } else if (applicationShouldTerminate() != TerminateReply::terminateLater) {
+        return;
+    }
+    bool granted = true;
+    if (m_terminationInProgress) {
+        QEventLoop loop;
+        const auto connection = connect(this, &MacAppDelegate::terminationReplied, &loop,
+                                        [&](bool terminate) {
+                                            granted = terminate;
+                                            loop.quit();
+                                        });
+        loop.exec();
+        disconnect(connection);
+    }
+    if (!granted && request.allowsInteraction())
+        request.cancel();
+}
+
+void MacAppDelegate::applicationDidFinishLaunching() {
+    const QPointer<MacAppDelegate> self(this);
+    QTimer::singleShot(0, this, [self] {
+        if (self)
+            self->presentMainWindow();
+    });
+    QTimer::singleShot(400, this, [self] {
+        if (self)
+            self->ensureMainWindowVisible();
+    });
+}
+
+void MacAppDelegate::applicationDidBecomeActive() {
+    const QPointer<MacAppDelegate> self(this);
+    QTimer::singleShot(0, this, [self] {
+        if (self)
+            self->presentMainWindow();
+    });
+    if (m_cloudSync)
+        m_cloudSync->schedule(std::chrono::nanoseconds::zero());
+}
+
+void MacAppDelegate::applicationDidResignActive() {
+    runResign();
+}
+
+QCoro::Task<void> MacAppDelegate::runResign() {
+    const QPointer<MacAppDelegate> self(this);
+    bool drained = false;
+    if (DiarySessionFlushing *flushing = session())
+        drained = co_await drainPendingWriting(flushing, m_sessionObject);
+    if (!self)
+        co_return;
+    if (m_cloudSync)
+        m_cloudSync->schedule(std::chrono::nanoseconds::zero());
+    Q_EMIT resignDrainFinished(drained);
+}
+
+void MacAppDelegate::presentMainWindow() {
+    QWidget *window = m_managedWindow;
+    if (!window)
+        return;
+    QList<QRect> visibleFrames;
+    for (QScreen *screen : QGuiApplication::screens())
+        visibleFrames.append(screen->availableGeometry());
+    const bool offScreen = BookWindowGeometry::isOffScreen(window->frameGeometry(), visibleFrames);
+    QScreen *target = QGuiApplication::primaryScreen();
+    if (m_forceOntoPrimaryScreen && target) {
+        window->move(BookWindowGeometry::centredOrigin(target->availableGeometry(),
+                                                       window->frameGeometry().size()));
+    } else if (offScreen && target) {
+        window->move(BookWindowGeometry::centredOrigin(target->availableGeometry(),
+                                                       window->frameGeometry().size()));
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void MacAppDelegate::ensureMainWindowVisible() {
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->isWindow() && widget == m_managedWindow)
+            return;
+    }
+    if (m_showDiary)
+        m_showDiary();
+}
+
+} // namespace velmora

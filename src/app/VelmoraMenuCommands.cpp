@@ -1,0 +1,102 @@
+#include "app/VelmoraMenuCommands.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace velmora {
+
+namespace {
+
+// The standard editing actions go to whichever text field has the focus.
+void sendToFocusedEditor(const char *slot) {
+    if (QWidget *focus = QApplication::focusWidget())
+        QMetaObject::invokeMethod(focus, slot);
+}
+
+} // namespace
+
+VelmoraMenuCommands::VelmoraMenuCommands(DiaryCommandRouter &router, Actions actions,
+                                         QObject *parent)
+    : QObject(parent)
+    , m_router(&router)
+    , m_windowActions(std::move(actions)) {}
+
+QString VelmoraMenuCommands::showDiaryTitle() {
+    static const QString title = tr("Show Diary");
+    return title;
+}
+
+void VelmoraMenuCommands::send(DiaryCommand command) {
+    if (m_router)
+        m_router->send(command);
+}
+
+QAction *VelmoraMenuCommands::addItem(QMenu *menu, const char *sourceText,
+                                      const QKeySequence &keys, std::function<void()> trigger) {
+    QAction *action = menu->addAction(tr(sourceText));
+    action->setShortcut(keys);
+    action->setObjectName(QString::fromUtf8(sourceText));
+    connect(action, &QAction::triggered, this, [trigger = std::move(trigger)] {
+        if (trigger)
+            trigger();
+    });
+    m_items.insert(QString::fromUtf8(sourceText), action);
+    return action;
+}
+
+void VelmoraMenuCommands::populate(QMenuBar &menuBar) {
+    const Actions &act = m_windowActions;
+
+    QMenu *file = menuBar.addMenu(tr("&File"));
+    addItem(file, "New Entry", QKeySequence(Qt::CTRL | Qt::Key_N), [this] {
+        // The window first, so the new page is on screen when the command arrives.
+        if (m_windowActions.showDiary)
+            m_windowActions.showDiary();
+        send(DiaryCommand::newEntry);
+    });
+    file->addSeparator();
+    addItem(file, "Save", QKeySequence(Qt::CTRL | Qt::Key_S), [this] { send(DiaryCommand::save); });
+    addItem(file, "Seal This Page…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
+            [this] { send(DiaryCommand::seal); });
+    file->addSeparator();
+    addItem(file, "Export…", QKeySequence(), act.exportDiary);
+    addItem(file, "Import…", QKeySequence(), act.importDiary);
+    file->addSeparator();
+    QAction *quit = addItem(file, "Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), act.quit);
+    quit->setMenuRole(QAction::QuitRole);
+
+    QMenu *edit = menuBar.addMenu(tr("&Edit"));
+    addItem(edit, "Undo", QKeySequence::Undo, [] { sendToFocusedEditor("undo"); });
+    addItem(edit, "Redo", QKeySequence::Redo, [] { sendToFocusedEditor("redo"); });
+    edit->addSeparator();
+    addItem(edit, "Cut", QKeySequence::Cut, [] { sendToFocusedEditor("cut"); });
+    addItem(edit, "Copy", QKeySequence::Copy, [] { sendToFocusedEditor("copy"); });
+    addItem(edit, "Paste", QKeySequence::Paste, [] { sendToFocusedEditor("paste"); });
+    addItem(edit, "Select All", QKeySequence::SelectAll, [] { sendToFocusedEditor("selectAll"); });
+    edit->addSeparator();
+    addItem(edit, "Find…", QKeySequence(Qt::CTRL | Qt::Key_F), [this] { send(DiaryCommand::find); });
+    edit->addSeparator();
+    QAction *preferences = addItem(edit, "Preferences…", QKeySequence(Qt::CTRL | Qt::Key_Comma),
+                                   act.openPreferences);
+    preferences->setMenuRole(QAction::PreferencesRole);
+
+    QMenu *view = menuBar.addMenu(tr("&View"));
+    addItem(view, "Go to Today", QKeySequence(Qt::CTRL | Qt::Key_T),
+            [this] { send(DiaryCommand::goToToday); });
+    view->addSeparator();
+    addItem(view, "Enter Full Screen", QKeySequence(Qt::Key_F11), act.toggleFullScreen);
+
+    QMenu *window = menuBar.addMenu(tr("&Window"));
+    QAction *showDiary =
+        addItem(window, "Show Diary", QKeySequence(Qt::CTRL | Qt::Key_0), act.showDiary);
+    showDiary->setText(showDiaryTitle());
+
+    QMenu *help = menuBar.addMenu(tr("&Help"));
+    addItem(help, "Keyboard Shortcuts", QKeySequence(),
+            [this] { send(DiaryCommand::showShortcuts); });
+}
+
+} // namespace velmora

@@ -1,0 +1,193 @@
+#include "app/VelmoraProgram.h"
+
+#include "app/DiaryTransferPanels.h"
+
+#include <QApplication>
+#include <QLoggingCategory>
+#include <QSessionManager>
+
+#include <cstdio>
+
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
+
+namespace velmora {
+
+namespace {
+
+class SessionManagerRequest final : public DiarySessionEndRequest {
+public:
+    explicit SessionManagerRequest(QSessionManager &manager)
+        : m_manager(manager) {}
+    bool allowsInteraction() override { return m_manager.allowsInteraction(); }
+    void cancel() override {
+        m_manager.cancel();
+        m_manager.release();
+    }
+
+private:
+    QSessionManager &m_manager;
+};
+
+void printLine(const QString &text) {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+} // namespace
+
+VelmoraProgram::VelmoraProgram(Options options, QObject *parent)
+    : QObject(parent)
+    , m_options(std::move(options)) {}
+
+VelmoraProgram::~VelmoraProgram() {
+    // The window and its views go before the services they show.
+    m_menus.reset();
+    m_window.reset();
+    m_delegate.reset();
+    m_dependencies.reset();
+}
+
+std::optional<int> VelmoraProgram::start() {
+    m_plan = DiaryLaunchPlan::make(m_options.environment);
+
+    const bool liveMode = m_plan.runtimeConfiguration && !m_plan.isTestMode();
+    if (liveMode && m_options.useSessionBus) {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.isConnected()) {
+            m_busService = std::make_unique<DiaryInstanceService>(bus);
+            if (!m_busService->registerOnBus()) {
+                m_busService.reset();
+                if (DiaryInstanceService::askRunningInstanceToShow(bus)) {
+                    printLine(tr("Velmora is already running; its window is shown."));
+                    return 0;
+                }
+            }
+        }
+    }
+
+    // The throw-away store of a launch without configuration is its own; every other store is
+    // locked before anything reads or migrates it.
+    if (m_plan.runtimeConfiguration &&
+        m_lock.tryAcquire(m_plan.persistenceDirectory()) ==
+            DiaryInstanceLock::Outcome::heldByAnotherProcess) {
+        printLine(DiaryInstanceLock::alreadyOpenMessage(m_plan.persistenceDirectory()));
+        return 1;
+    }
+
+    m_dependencies = std::make_unique<VuzIvoduAppDependencies>(m_plan);
+    DiaryDependencyGraph &graph = m_dependencies->graph();
+
+    m_delegate = std::make_unique<MacAppDelegate>();
+    m_delegate->setSession(&graph.diarySession());
+    m_delegate->setCloudSync(&graph.cloudSync());
+    m_delegate->setForceMainWindowOntoPrimaryScreen(graph.isTestMode());
+    m_delegate->setShowDiary([this] { showDiary(); });
+
+    m_desktopSettings = std::make_unique<DesktopSettingsReader>(
+        QDBusConnection::sessionBus(), m_options.environment.arguments);
+
+    m_window = std::make_unique<DiaryBookWindow>();
+    m_window->setDelegate(m_delegate.get());
+    m_menus = std::make_unique<VelmoraMenuCommands>(
+        graph.commandRouter(),
+        VelmoraMenuCommands::Actions{
+            [this] { showDiary(); },
+            [this] { exportDiary(); },
+            [this] { importDiary(); },
+            {},
+            [this] { toggleFullScreen(); },
+            [this] { m_delegate->applicationShouldTerminate(); },
+        });
+    m_menus->populate(*m_window->menuBar());
+
+    m_rootView = new VuzIvoduRootView(
+        VuzIvoduRootView::LaunchState{graph.runtimeError(), graph.persistenceError(),
+                                      graph.isTestMode()},
+        graph.commandRouter(), [this](QWidget *parent) { return makeBookView(parent); });
+    m_window->setCentralWidget(m_rootView);
+    connect(m_rootView, &VuzIvoduRootView::appeared, this, &VelmoraProgram::mainWindowDidAppear);
+    connect(m_desktopSettings.get(), &DesktopSettingsReader::prefersDarkChanged, this,
+            [this] { applyAppearance(); });
+
+    connectApplication();
+    if (m_options.watchTerminationSignals) {
+        m_signals = std::make_unique<TerminationSignalWatcher>();
+        connect(m_signals.get(), &TerminationSignalWatcher::terminationRequested, this,
+                [this](int signalNumber) {
+                    qCInfo(lcApp) << "signal" << signalNumber << "asks to quit";
+                    m_delegate->applicationShouldTerminate();
+                });
+    }
+    if (m_busService)
+        connect(m_busService.get(), &DiaryInstanceService::showRequested, this,
+                &VelmoraProgram::showDiary);
+
+    m_desktopSettings->start();
+    m_delegate->adoptMainWindow(m_window.get());
+    m_window->configure(graph.isTestMode());
+    m_window->show();
+    m_delegate->applicationDidFinishLaunching();
+    return std::nullopt;
+}
+
+void VelmoraProgram::connectApplication() {
+    // Closing the book window hides it; reminders and a second launch can bring it back.
+    QApplication::setQuitOnLastWindowClosed(false);
+    auto *application = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    if (!application)
+        return;
+    connect(application, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state == Qt::ApplicationActive)
+                    m_delegate->applicationDidBecomeActive();
+                else if (state == Qt::ApplicationInactive)
+                    m_delegate->applicationDidResignActive();
+            });
+    connect(application, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager &manager) {
+                SessionManagerRequest request(manager);
+                m_delegate->commitData(request);
+            });
+}
+
+QWidget *VelmoraProgram::makeBookView(QWidget *) {
+    return nullptr;
+}
+
+void VelmoraProgram::mainWindowDidAppear() {
+    applyAppearance();
+    m_dependencies->startBackgroundWork();
+}
+
+void VelmoraProgram::applyAppearance() {
+    m_window->applyAppearance(graph().settingsStore()->appAppearance(),
+                              m_desktopSettings->prefersDark());
+}
+
+void VelmoraProgram::showDiary() {
+    m_delegate->presentMainWindow();
+}
+
+void VelmoraProgram::toggleFullScreen() {
+    if (m_window->isFullScreen())
+        m_window->showNormal();
+    else
+        m_window->showFullScreen();
+}
+
+void VelmoraProgram::exportDiary() {
+    const QDate today = graph().clock()->now().toLocalTime().date();
+    const auto chosen = DiaryTransferPanels::chooseExportFile(m_window.get(), today);
+    if (!chosen)
+        return;
+    qCInfo(lcApp) << "export to" << *chosen;
+}
+
+void VelmoraProgram::importDiary() {
+    const auto chosen = DiaryTransferPanels::chooseImportFile(m_window.get());
+    if (!chosen)
+        return;
+    qCInfo(lcApp) << "import from" << *chosen;
+}
+
+} // namespace velmora

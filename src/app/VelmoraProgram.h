@@ -1,0 +1,76 @@
+#pragma once
+
+#include "app/DesktopSettingsReader.h"
+#include "app/DiaryBookWindow.h"
+#include "app/DiaryInstanceGuard.h"
+#include "app/MacAppDelegate.h"
+#include "app/TerminationSignalWatcher.h"
+#include "app/VelmoraMenuCommands.h"
+#include "app/VuzIvoduAppDependencies.h"
+#include "app/VuzIvoduRootView.h"
+#include "app/graph/DiaryDependencyGraph.h"
+
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+namespace velmora {
+
+// The whole program in one object, so that it can run in-process (the end-to-end tests) as well
+// as from main(): the instance checks, the container, the delegate, the book window with its menus
+// and root view, and the wiring of quit, close, focus, logout and termination signals.
+class VelmoraProgram : public QObject {
+    Q_OBJECT
+
+public:
+    struct Options {
+        DiaryProcessEnvironment environment;
+        // SIGTERM and SIGINT quit through the drain (one watcher per process).
+        bool watchTerminationSignals = true;
+        // Live mode keeps one program per user on the session bus.
+        bool useSessionBus = true;
+    };
+
+    explicit VelmoraProgram(Options options, QObject *parent = nullptr);
+    ~VelmoraProgram() override;
+
+    // Starts the program: none while it runs, or the exit code when it must end at once (another
+    // process has the diary, or a second launch handed over to the first).
+    std::optional<int> start();
+
+    VuzIvoduAppDependencies &dependencies() const { return *m_dependencies; }
+    DiaryDependencyGraph &graph() const { return m_dependencies->graph(); }
+    MacAppDelegate &delegate() const { return *m_delegate; }
+    DiaryBookWindow &window() const { return *m_window; }
+    VuzIvoduRootView &rootView() const { return *m_rootView; }
+    VelmoraMenuCommands &menus() const { return *m_menus; }
+    DesktopSettingsReader &desktopSettings() const { return *m_desktopSettings; }
+
+    // Called each time the root view comes on screen.
+    void mainWindowDidAppear();
+    void showDiary();
+    void applyAppearance();
+
+private:
+    // The open book: the page screen's view when it is built, with narrow references only.
+    QWidget *makeBookView(QWidget *parent);
+    void exportDiary();
+    void importDiary();
+    void toggleFullScreen();
+    void connectApplication();
+
+    Options m_options;
+    DiaryLaunchPlan m_plan;
+    DiaryInstanceLock m_lock;
+    std::unique_ptr<DiaryInstanceService> m_busService;
+    std::unique_ptr<VuzIvoduAppDependencies> m_dependencies;
+    std::unique_ptr<MacAppDelegate> m_delegate;
+    std::unique_ptr<DiaryBookWindow> m_window;
+    VuzIvoduRootView *m_rootView = nullptr;
+    std::unique_ptr<VelmoraMenuCommands> m_menus;
+    std::unique_ptr<DesktopSettingsReader> m_desktopSettings;
+    std::unique_ptr<TerminationSignalWatcher> m_signals;
+};
+
+} // namespace velmora

@@ -1,0 +1,246 @@
+#include "app/VuzIvoduRootView.h"
+
+#include "book/theme/DiaryTheme.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+
+// The open book until its own view is there: the paper of the page.
+class BlankBook : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), diaryPaperColor());
+    }
+};
+
+class LoadFailureCard : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), diaryPaperColor());
+    }
+};
+
+// The warning triangle above the card's title.
+class WarningGlyph : public QWidget {
+public:
+    explicit WarningGlyph(QWidget *parent)
+        : QWidget(parent) {
+        setFixedSize(56, 52);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath triangle;
+        triangle.moveTo(28, 2);
+        triangle.lineTo(54, 48);
+        triangle.lineTo(2, 48);
+        triangle.closeSubpath();
+        QPen pen(diaryAccentColor(), 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        painter.setPen(pen);
+        painter.setBrush(diaryAccentColor());
+        painter.drawPath(triangle);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(diaryPaperColor());
+        painter.drawRoundedRect(QRectF(25.5, 16, 5, 19), 2.5, 2.5);
+        painter.drawEllipse(QPointF(28, 41), 3, 3);
+    }
+};
+
+QString colourName(const QColor &colour, double opacity = 1.0) {
+    return QStringLiteral("rgba(%1, %2, %3, %4)")
+        .arg(colour.red())
+        .arg(colour.green())
+        .arg(colour.blue())
+        .arg(opacity);
+}
+
+} // namespace
+
+VuzIvoduRootView::VuzIvoduRootView(LaunchState launch, DiaryCommandRouter &router,
+                                   BookViewFactory bookViewFactory, QWidget *parent)
+    : QWidget(parent)
+    , m_launch(std::move(launch))
+    , m_router(&router)
+    , m_bookViewFactory(std::move(bookViewFactory)) {
+    m_stack = new QStackedLayout(this);
+    m_stack->setContentsMargins(0, 0, 0, 0);
+    setMinimumSize(390, 512);
+
+    if (const auto message = loadFailureMessage()) {
+        m_stack->addWidget(makeLoadFailureCard(*message));
+    } else {
+        if (m_bookViewFactory)
+            m_book = m_bookViewFactory(this);
+        if (!m_book)
+            m_book = new BlankBook(this);
+        m_stack->addWidget(m_book);
+    }
+
+    if (m_launch.isTestMode) {
+        m_testModeMarker = new QWidget(this);
+        m_testModeMarker->setObjectName(testModeIdentifier);
+        m_testModeMarker->setAccessibleName(testModeIdentifier);
+        m_testModeMarker->setGeometry(0, 0, 1, 1);
+        m_testModeMarker->setAttribute(Qt::WA_TransparentForMouseEvents);
+        m_testModeMarker->raise();
+    }
+
+    connect(&router, &DiaryCommandRouter::lastEventChanged, this,
+            [this](const DiaryCommandRouter::Event &event) { handle(event); });
+    // A command sent just before this view existed (New Entry with the window closed) is still
+    // handled, once.
+    if (router.lastEvent())
+        handle(*router.lastEvent());
+}
+
+std::optional<QString> VuzIvoduRootView::loadFailureMessage() const {
+    if (m_launch.runtimeError)
+        return m_launch.runtimeError;
+    return m_launch.persistenceError;
+}
+
+QString VuzIvoduRootView::recoveryMessage() const {
+    return m_recoveryLabel && m_recoveryLabel->isVisibleTo(this) ? m_recoveryLabel->text()
+                                                                 : QString();
+}
+
+QWidget *VuzIvoduRootView::makeLoadFailureCard(const QString &message) {
+    auto *card = new LoadFailureCard(this);
+    auto *layout = new QVBoxLayout(card);
+    layout->setSpacing(20);
+    layout->addStretch(1);
+
+    auto *glyph = new WarningGlyph(card);
+    layout->addWidget(glyph, 0, Qt::AlignHCenter);
+
+    auto *title = new QLabel(tr("Unable to Load Diary"), card);
+    QFont titleFont(QStringLiteral("Georgia"));
+    titleFont.setPixelSize(22);
+    titleFont.setWeight(QFont::DemiBold);
+    title->setFont(titleFont);
+    title->setStyleSheet(QStringLiteral("color: %1;").arg(colourName(diaryInkColor())));
+    layout->addWidget(title, 0, Qt::AlignHCenter);
+
+    const QString detailStyle =
+        QStringLiteral("color: %1;").arg(colourName(diaryInkColor(), 0.7));
+    auto *detail = new QLabel(message, card);
+    detail->setObjectName(QStringLiteral("loadFailureMessage"));
+    detail->setTextFormat(Qt::PlainText);
+    detail->setWordWrap(true);
+    detail->setAlignment(Qt::AlignHCenter);
+    detail->setMaximumWidth(400);
+    detail->setFont(diarySystemFont(13));
+    detail->setStyleSheet(detailStyle);
+    layout->addWidget(detail, 0, Qt::AlignHCenter);
+
+    auto *restore = new QPushButton(tr("Restore from Backup"), card);
+    restore->setObjectName(QStringLiteral("restoreFromBackup"));
+    restore->setCursor(Qt::PointingHandCursor);
+    restore->setStyleSheet(QStringLiteral("QPushButton { color: white; background: %1; border: "
+                                          "none; border-radius: 8px; padding: 10px 20px; }")
+                               .arg(colourName(diaryAccentColor())));
+    layout->addWidget(restore, 0, Qt::AlignHCenter);
+
+    m_recoveryLabel = new QLabel(card);
+    m_recoveryLabel->setObjectName(QStringLiteral("recoveryMessage"));
+    m_recoveryLabel->setTextFormat(Qt::PlainText);
+    m_recoveryLabel->setWordWrap(true);
+    m_recoveryLabel->setAlignment(Qt::AlignHCenter);
+    m_recoveryLabel->setMaximumWidth(400);
+    m_recoveryLabel->setFont(diarySystemFont(13));
+    m_recoveryLabel->setStyleSheet(detailStyle);
+    m_recoveryLabel->hide();
+    layout->addWidget(m_recoveryLabel, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+
+    connect(restore, &QPushButton::clicked, this, [this] {
+        if (!m_restore)
+            return;
+        const QPointer<QLabel> label = m_recoveryLabel;
+        m_restore([label](const QString &line) {
+            if (!label)
+                return;
+            label->setText(line);
+            label->show();
+        });
+    });
+    return card;
+}
+
+void VuzIvoduRootView::handle(const DiaryCommandRouter::Event &event) {
+    if (!m_router || !m_router->claim(routerConsumer, event))
+        return;
+    switch (event.command) {
+    case DiaryCommand::showShortcuts:
+        showShortcutsAlert();
+        break;
+    case DiaryCommand::newEntry:
+        if (m_book)
+            Q_EMIT openDiaryRequested();
+        break;
+    default:
+        break;
+    }
+}
+
+QString VuzIvoduRootView::shortcutsText() {
+    return QStringList{
+        QStringLiteral("Return   Open the Diary"),
+        QStringLiteral("Ctrl N   New Entry"),
+        QStringLiteral("Ctrl S   Save Draft"),
+        QStringLiteral("Shift Ctrl L   Seal This Page"),
+        QStringLiteral("Ctrl F   Search"),
+        QStringLiteral("Ctrl T   Go to Today"),
+        QStringLiteral("Ctrl PgUp  Ctrl PgDn   Turn the Page"),
+        QStringLiteral("Esc   Close the Diary"),
+        QStringLiteral("F11   Enter Full Screen"),
+        QStringLiteral("Ctrl ,   Settings"),
+    }
+        .join(QLatin1Char('\n'));
+}
+
+void VuzIvoduRootView::showShortcutsAlert() {
+    if (m_presentShortcuts) {
+        m_presentShortcuts(shortcutsText());
+        return;
+    }
+    QMessageBox alert(window());
+    alert.setText(tr("Keyboard Shortcuts"));
+    alert.setInformativeText(shortcutsText());
+    alert.setStandardButtons(QMessageBox::Ok);
+    alert.exec();
+}
+
+void VuzIvoduRootView::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    if (m_testModeMarker)
+        m_testModeMarker->raise();
+    Q_EMIT appeared();
+}
+
+void VuzIvoduRootView::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    if (m_testModeMarker)
+        m_testModeMarker->setGeometry(0, 0, 1, 1);
+}
+
+} // namespace velmora

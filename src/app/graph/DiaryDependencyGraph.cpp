@@ -1,0 +1,137 @@
+#include "app/graph/DiaryDependencyGraph.h"
+
+#include "domain/PersistenceError.h"
+#include "pages/BoundedPageCache.h"
+#include "pages/PageLayoutService.h"
+#include "platform/FilePaths.h"
+#include "platform/GregorianCalendar.h"
+#include "store/CoreDataDiaryRepository.h"
+#include "store/DiaryMigrationCoordinator.h"
+#include "store/DiaryModelProvider.h"
+#include "store/DiaryPersistenceStack.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QStandardPaths>
+#include <QTimeZone>
+#include <QUuid>
+
+Q_LOGGING_CATEGORY(lcGraph, "velmora.graph")
+
+namespace velmora {
+
+namespace {
+
+QString uuidString() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+} // namespace
+
+DiaryProcessEnvironment DiaryProcessEnvironment::current() {
+    DiaryProcessEnvironment environment;
+    environment.arguments = QCoreApplication::arguments();
+    const QString dataLocation = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!dataLocation.isEmpty())
+        environment.applicationSupportDirectory = dataLocation;
+    environment.temporaryDirectory = QDir::tempPath();
+    return environment;
+}
+
+DiaryLaunchPlan DiaryLaunchPlan::make(const DiaryProcessEnvironment &environment) {
+    DiaryLaunchPlan plan;
+    try {
+        plan.runtimeConfiguration =
+            AppRuntimeConfiguration::make(environment.arguments,
+                                          environment.applicationSupportDirectory,
+                                          environment.temporaryDirectory);
+    } catch (const RuntimeConfigurationError &error) {
+        plan.runtimeError = error.message();
+    }
+    if (!plan.runtimeConfiguration) {
+        plan.storeURL = standardizedPath(environment.temporaryDirectory + QLatin1Char('/') +
+                                         configurationErrorStorePrefix + uuidString() +
+                                         QStringLiteral(".sqlite"));
+        plan.defaultsSuiteName = configurationErrorSuitePrefix + uuidString();
+    } else if (plan.runtimeConfiguration->mode == RuntimeMode::test) {
+        plan.storeURL = plan.runtimeConfiguration->storeURL;
+        plan.defaultsSuiteName = plan.runtimeConfiguration->defaultsSuiteName;
+    } else {
+        plan.storeURL = plan.runtimeConfiguration->storeURL;
+    }
+    return plan;
+}
+
+bool DiaryLaunchPlan::isTestMode() const {
+    return runtimeConfiguration && runtimeConfiguration->mode == RuntimeMode::test;
+}
+
+QString DiaryLaunchPlan::persistenceDirectory() const {
+    return QFileInfo(storeURL).absolutePath();
+}
+
+DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
+                                           std::shared_ptr<const LeafPaginating> paginator,
+                                           QObject *parent)
+    : QObject(parent)
+    , m_runtimeConfiguration(plan.runtimeConfiguration)
+    , m_runtimeError(plan.runtimeError)
+    , m_clock(std::make_shared<SystemClock>())
+    , m_persistenceDirectory(plan.persistenceDirectory()) {
+    m_defaults = plan.defaultsSuiteName ? UserDefaults::suite(*plan.defaultsSuiteName)
+                                        : UserDefaults::standard();
+    m_settingsStore = std::make_shared<UserDefaultsSettingsStore>(m_defaults, defaultFontName);
+    openRepository(plan.storeURL);
+
+    m_diarySession = std::make_unique<DiarySessionStore>(
+        m_repository, m_settingsStore, GregorianCalendar::autoupdatingCurrent());
+    auto layoutService = std::make_shared<PageLayoutService>(
+        std::move(paginator), std::make_shared<PageLayoutCache>(pageCacheCostLimit));
+    m_pageSystem = std::make_unique<DiaryPageSystemStore>(m_diarySession.get(), layoutService);
+    m_commandRouter = std::make_unique<DiaryCommandRouter>();
+    m_commandRouter->setHandler(m_diarySession.get());
+
+    m_handwriting = std::make_shared<DiaryHandwritingStore>(m_persistenceDirectory +
+                                                            QStringLiteral("/Handwriting"));
+
+    const bool testMode = isTestMode();
+    m_cloudSync = std::make_unique<DiaryCloudSync>(
+        DiaryCloudSync::Services{m_repository, m_diarySession.get(), m_settingsStore,
+                                 m_handwriting, m_defaults},
+        m_persistenceDirectory + QStringLiteral("/Sync/manifest.json"),
+        // A run without a configuration works on a throw-away diary; it must never sync that
+        // diary with the user's real sync folder.
+        plan.runtimeConfiguration && !testMode ? DiaryCloudSync::iCloudSyncRoot()
+                                               : DiaryCloudSync::noSyncRoot(),
+        plan.runtimeConfiguration && !testMode, syncHeartbeatInterval);
+}
+
+DiaryDependencyGraph::~DiaryDependencyGraph() = default;
+
+bool DiaryDependencyGraph::isTestMode() const {
+    return m_runtimeConfiguration && m_runtimeConfiguration->mode == RuntimeMode::test;
+}
+
+void DiaryDependencyGraph::openRepository(const QString &storeURL) {
+    QString detail;
+    try {
+        StoreModel model = DiaryModelProvider::model(DiaryModelProvider::currentVersionName);
+        DiaryMigrationCoordinator coordinator(m_clock);
+        coordinator.prepareStore(storeURL, *m_defaults, QTimeZone::systemTimeZone());
+        auto stack = std::make_shared<DiaryPersistenceStack>(storeURL, std::move(model));
+        m_repository = std::make_shared<CoreDataDiaryRepository>(std::move(stack), m_clock);
+        return;
+    } catch (const DiaryError &error) {
+        detail = error.message();
+    } catch (const std::exception &error) {
+        detail = QString::fromUtf8(error.what());
+    }
+    const PersistenceError error = PersistenceError::storeLoadFailed(detail);
+    qCWarning(lcGraph) << "the diary store could not be opened:" << detail;
+    m_persistenceError = error.message();
+    m_repository = std::make_shared<UnavailableDiaryRepository>(error);
+}
+
+} // namespace velmora

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "domain/AppRuntimeConfiguration.h"
+#include "domain/Clock.h"
+#include "domain/DiaryCommand.h"
+#include "domain/DiaryRepository.h"
+#include "domain/DiarySessionStore.h"
+#include "domain/UserDefaultsSettingsStore.h"
+#include "pages/DiaryPageSystemStore.h"
+#include "pages/LeafPaginating.h"
+#include "platform/UserDefaults.h"
+#include "store/DiaryHandwritingStore.h"
+#include "sync/DiaryCloudSync.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace velmora {
+
+// What a launch is given by the system: its arguments and the folders it may use.
+struct DiaryProcessEnvironment {
+    QStringList arguments;
+    // None when the platform offers no per-user data folder.
+    std::optional<QString> applicationSupportDirectory;
+    QString temporaryDirectory;
+
+    static DiaryProcessEnvironment current();
+};
+
+// Which store and settings a launch opens, decided before anything is opened, so that the store
+// can be locked against a second process before it is prepared.
+struct DiaryLaunchPlan {
+    static inline const QString configurationErrorSuitePrefix =
+        QStringLiteral("Velmora.ConfigurationError.");
+    static inline const QString configurationErrorStorePrefix =
+        QStringLiteral("Velmora-ConfigurationError-");
+
+    // Exactly one of the two is set.
+    std::optional<AppRuntimeConfiguration> runtimeConfiguration;
+    std::optional<QString> runtimeError;
+    QString storeURL;
+    // None for the standard settings of live mode.
+    std::optional<QString> defaultsSuiteName;
+
+    // Without a configuration the launch runs on a throw-away store and settings, each named
+    // afresh, so it never opens the real diary.
+    static DiaryLaunchPlan make(const DiaryProcessEnvironment &environment);
+
+    bool isTestMode() const;
+    // Live mode, or no configuration at all.
+    bool isLiveMode() const { return !isTestMode(); }
+    QString persistenceDirectory() const;
+};
+
+// Every long-lived service of one run, built once on the GUI thread in dependency order. Building
+// never fails: a configuration or store that cannot be had becomes `runtimeError` or
+// `persistenceError`, and everything is still built (over an unavailable repository) so the
+// window can say what went wrong.
+class DiaryDependencyGraph : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr qint64 pageCacheCostLimit = 64;
+    static inline const QString defaultFontName = QStringLiteral("Georgia");
+    static constexpr std::chrono::seconds syncHeartbeatInterval{60};
+
+    DiaryDependencyGraph(const DiaryLaunchPlan &plan,
+                         std::shared_ptr<const LeafPaginating> paginator,
+                         QObject *parent = nullptr);
+    ~DiaryDependencyGraph() override;
+
+    const std::optional<AppRuntimeConfiguration> &runtimeConfiguration() const {
+        return m_runtimeConfiguration;
+    }
+    const std::optional<QString> &runtimeError() const { return m_runtimeError; }
+    const std::shared_ptr<UserDefaults> &defaults() const { return m_defaults; }
+    const std::shared_ptr<const Clock> &clock() const { return m_clock; }
+    const std::optional<QString> &persistenceError() const { return m_persistenceError; }
+    const std::shared_ptr<UserDefaultsSettingsStore> &settingsStore() const {
+        return m_settingsStore;
+    }
+    const std::shared_ptr<DiaryRepository> &repository() const { return m_repository; }
+    DiarySessionStore &diarySession() const { return *m_diarySession; }
+    DiaryPageSystemStore &pageSystem() const { return *m_pageSystem; }
+    DiaryCommandRouter &commandRouter() const { return *m_commandRouter; }
+    const QString &persistenceDirectory() const { return m_persistenceDirectory; }
+    const std::shared_ptr<DiaryHandwritingStore> &handwriting() const { return m_handwriting; }
+    DiaryCloudSync &cloudSync() const { return *m_cloudSync; }
+
+    bool isTestMode() const;
+
+private:
+    void openRepository(const QString &storeURL);
+
+    std::optional<AppRuntimeConfiguration> m_runtimeConfiguration;
+    std::optional<QString> m_runtimeError;
+    std::shared_ptr<UserDefaults> m_defaults;
+    std::shared_ptr<const Clock> m_clock;
+    std::optional<QString> m_persistenceError;
+    std::shared_ptr<UserDefaultsSettingsStore> m_settingsStore;
+    std::shared_ptr<DiaryRepository> m_repository;
+    QString m_persistenceDirectory;
+    std::unique_ptr<DiarySessionStore> m_diarySession;
+    std::unique_ptr<DiaryPageSystemStore> m_pageSystem;
+    std::unique_ptr<DiaryCommandRouter> m_commandRouter;
+    std::shared_ptr<DiaryHandwritingStore> m_handwriting;
+    std::unique_ptr<DiaryCloudSync> m_cloudSync;
+};
+
+} // namespace velmora
