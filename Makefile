@@ -39,6 +39,11 @@ bench: setup
 	cmake --build build-release -j $(JOBS) --target velmora-bench
 	QT_QPA_PLATFORM=offscreen ./build-release/bench/velmora-bench --benchmark_filter='$(BENCH_FILTER)' $(BENCH_ARGS)
 
+# Builds the program and opens the real diary (live mode).
+run: setup configure
+	cmake --build build -j $(JOBS) --target velmora
+	ASAN_OPTIONS=detect_leaks=0 ./build/src/velmora
+
 # `make fuzz FUZZ_SECONDS=600` runs every target for ten minutes each.
 fuzz: setup
 	JOBS=$(JOBS) ./scripts/fuzz

@@ -60,8 +60,8 @@ void DesktopSettingsReader::start() {
 }
 
 void DesktopSettingsReader::read(const QString &group, const QString &key) {
-    QDBusMessage message = QDBusMessage::createMethodCall(portalService, portalPath,
-                                                          settingsInterface, QStringLiteral("Read"));
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        portalService, portalPath, settingsInterface, QStringLiteral("Read"));
     message << group << key;
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, 5000), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

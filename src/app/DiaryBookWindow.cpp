@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QMenuBar>
 #include <QPalette>
 #include <QScreen>
 #include <QStyle>
@@ -39,10 +40,12 @@ DiaryBookWindow::DiaryBookWindow(QWidget *parent)
     : QMainWindow(parent) {
     setWindowTitle(tr("Velmora"));
     setObjectName(frameAutosaveName);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Qt::black);
-    setPalette(palette);
+    applyAppearance(QStringLiteral("light"), false);
     resize(BookWindowGeometry::designWidth, BookWindowGeometry::designHeight);
+}
+
+void DiaryBookWindow::setDelegate(MacAppDelegate *delegate) {
+    m_delegate = delegate;
 }
 
 int DiaryBookWindow::titleBarHeight() const {
@@ -76,8 +79,8 @@ void DiaryBookWindow::configure(bool testMode) {
     const int decorations = titleBarHeight();
     // The book never becomes shorter than its screen's visible height: the window manager keeps
     // to this minimum, as a resize handler answering every smaller proposal would.
-    const QSize least = BookWindowGeometry::sizeForResize(
-        QSize(0, 0), screen->availableGeometry().height(), false);
+    const QSize least =
+        BookWindowGeometry::sizeForResize(QSize(0, 0), screen->availableGeometry().height(), false);
     setMinimumSize(least.width(), std::max(1, least.height() - decorations));
     resize(frame.width(), std::max(1, frame.height() - decorations));
     move(frame.topLeft());
@@ -90,9 +93,12 @@ void DiaryBookWindow::applyAppearance(const QString &appearance, bool desktopPre
         m_dark = true;
     else
         m_dark = desktopPrefersDark;
-    QPalette palette = m_dark ? darkPalette() : QApplication::style()->standardPalette();
-    palette.setColor(QPalette::Window, Qt::black);
-    setPalette(palette);
+    const QPalette palette = m_dark ? darkPalette() : QApplication::style()->standardPalette();
+    // Black behind the book; the menus keep the desktop's colours.
+    QPalette behindBook = palette;
+    behindBook.setColor(QPalette::Window, Qt::black);
+    setPalette(behindBook);
+    menuBar()->setPalette(palette);
 }
 
 void DiaryBookWindow::closeEvent(QCloseEvent *event) {

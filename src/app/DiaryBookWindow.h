@@ -17,7 +17,7 @@ public:
 
     explicit DiaryBookWindow(QWidget *parent = nullptr);
 
-    void setDelegate(MacAppDelegate *delegate) { m_delegate = delegate; }
+    void setDelegate(MacAppDelegate *delegate);
 
     // Places and sizes the window on its screen: centred on the primary screen in test mode,
     // centred when it lies on no screen, then as tall as the screen's visible area at 780:1024.

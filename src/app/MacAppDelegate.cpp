@@ -19,7 +19,7 @@ QCoro::Task<bool> drainPendingWriting(DiarySessionFlushing *session,
         co_return false;
     try {
         const bool drained = co_await session->flushPendingWriting();
-        co_return drained && sessionObject;
+        co_return drained &&sessionObject;
     } catch (const DiaryError &error) {
         qCWarning(lcApp) << "pending writing could not be stored:" << error.message();
     } catch (const std::exception &error) {
@@ -118,11 +118,11 @@ void MacAppDelegate::commitData(DiarySessionEndRequest &request) {
     bool granted = true;
     if (m_terminationInProgress) {
         QEventLoop loop;
-        const auto connection = connect(this, &MacAppDelegate::terminationReplied, &loop,
-                                        [&](bool terminate) {
-                                            granted = terminate;
-                                            loop.quit();
-                                        });
+        const auto connection =
+            connect(this, &MacAppDelegate::terminationReplied, &loop, [&](bool terminate) {
+                granted = terminate;
+                loop.quit();
+            });
         loop.exec();
         disconnect(connection);
     }

@@ -34,8 +34,8 @@ void VelmoraMenuCommands::send(DiaryCommand command) {
         m_router->send(command);
 }
 
-QAction *VelmoraMenuCommands::addItem(QMenu *menu, const char *sourceText,
-                                      const QKeySequence &keys, std::function<void()> trigger) {
+QAction *VelmoraMenuCommands::addItem(QMenu *menu, const char *sourceText, const QKeySequence &keys,
+                                      std::function<void()> trigger) {
     QAction *action = menu->addAction(tr(sourceText));
     action->setShortcut(keys);
     action->setObjectName(QString::fromUtf8(sourceText));
@@ -77,10 +77,11 @@ void VelmoraMenuCommands::populate(QMenuBar &menuBar) {
     addItem(edit, "Paste", QKeySequence::Paste, [] { sendToFocusedEditor("paste"); });
     addItem(edit, "Select All", QKeySequence::SelectAll, [] { sendToFocusedEditor("selectAll"); });
     edit->addSeparator();
-    addItem(edit, "Find…", QKeySequence(Qt::CTRL | Qt::Key_F), [this] { send(DiaryCommand::find); });
+    addItem(edit, "Find…", QKeySequence(Qt::CTRL | Qt::Key_F),
+            [this] { send(DiaryCommand::find); });
     edit->addSeparator();
-    QAction *preferences = addItem(edit, "Preferences…", QKeySequence(Qt::CTRL | Qt::Key_Comma),
-                                   act.openPreferences);
+    QAction *preferences =
+        addItem(edit, "Preferences…", QKeySequence(Qt::CTRL | Qt::Key_Comma), act.openPreferences);
     preferences->setMenuRole(QAction::PreferencesRole);
 
     QMenu *view = menuBar.addMenu(tr("&View"));

@@ -67,9 +67,8 @@ std::optional<int> VelmoraProgram::start() {
 
     // The throw-away store of a launch without configuration is its own; every other store is
     // locked before anything reads or migrates it.
-    if (m_plan.runtimeConfiguration &&
-        m_lock.tryAcquire(m_plan.persistenceDirectory()) ==
-            DiaryInstanceLock::Outcome::heldByAnotherProcess) {
+    if (m_plan.runtimeConfiguration && m_lock.tryAcquire(m_plan.persistenceDirectory()) ==
+                                           DiaryInstanceLock::Outcome::heldByAnotherProcess) {
         printLine(DiaryInstanceLock::alreadyOpenMessage(m_plan.persistenceDirectory()));
         return 1;
     }
@@ -83,21 +82,20 @@ std::optional<int> VelmoraProgram::start() {
     m_delegate->setForceMainWindowOntoPrimaryScreen(graph.isTestMode());
     m_delegate->setShowDiary([this] { showDiary(); });
 
-    m_desktopSettings = std::make_unique<DesktopSettingsReader>(
-        QDBusConnection::sessionBus(), m_options.environment.arguments);
+    m_desktopSettings = std::make_unique<DesktopSettingsReader>(QDBusConnection::sessionBus(),
+                                                                m_options.environment.arguments);
 
     m_window = std::make_unique<DiaryBookWindow>();
     m_window->setDelegate(m_delegate.get());
     m_menus = std::make_unique<VelmoraMenuCommands>(
-        graph.commandRouter(),
-        VelmoraMenuCommands::Actions{
-            [this] { showDiary(); },
-            [this] { exportDiary(); },
-            [this] { importDiary(); },
-            {},
-            [this] { toggleFullScreen(); },
-            [this] { m_delegate->applicationShouldTerminate(); },
-        });
+        graph.commandRouter(), VelmoraMenuCommands::Actions{
+                                   [this] { showDiary(); },
+                                   [this] { exportDiary(); },
+                                   [this] { importDiary(); },
+                                   {},
+                                   [this] { toggleFullScreen(); },
+                                   [this] { m_delegate->applicationShouldTerminate(); },
+                               });
     m_menus->populate(*m_window->menuBar());
 
     m_rootView = new VuzIvoduRootView(
@@ -119,8 +117,10 @@ std::optional<int> VelmoraProgram::start() {
                 });
     }
     if (m_busService)
-        connect(m_busService.get(), &DiaryInstanceService::showRequested, this,
-                &VelmoraProgram::showDiary);
+        connect(m_busService.get(), &DiaryInstanceService::showRequested, this, [this] {
+            qCInfo(lcApp) << "a second launch asks for the window";
+            showDiary();
+        });
 
     m_desktopSettings->start();
     m_delegate->adoptMainWindow(m_window.get());

@@ -10,8 +10,9 @@ namespace velmora {
 
 VuzIvoduAppDependencies::VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QObject *parent)
     : QObject(parent)
-    , m_graph(std::make_unique<DiaryDependencyGraph>(
-          plan, std::make_shared<MacTextKitLeafPaginator>())) {}
+    , m_graph(std::make_unique<DiaryDependencyGraph>(plan,
+                                                     std::make_shared<MacTextKitLeafPaginator>())) {
+}
 
 VuzIvoduAppDependencies::~VuzIvoduAppDependencies() = default;
 

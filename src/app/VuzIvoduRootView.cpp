@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace velmora {
@@ -65,6 +66,17 @@ protected:
     }
 };
 
+// Wrapped text at most 400 wide, centred: a label aligned inside its layout would lose the
+// height its wrapped lines need.
+void addCentredText(QVBoxLayout *layout, QLabel *label) {
+    auto *row = new QHBoxLayout;
+    label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    row->addStretch(0);
+    row->addWidget(label, 1);
+    row->addStretch(0);
+    layout->addLayout(row);
+}
+
 QString colourName(const QColor &colour, double opacity = 1.0) {
     return QStringLiteral("rgba(%1, %2, %3, %4)")
         .arg(colour.red())
@@ -107,9 +119,11 @@ VuzIvoduRootView::VuzIvoduRootView(LaunchState launch, DiaryCommandRouter &route
     connect(&router, &DiaryCommandRouter::lastEventChanged, this,
             [this](const DiaryCommandRouter::Event &event) { handle(event); });
     // A command sent just before this view existed (New Entry with the window closed) is still
-    // handled, once.
-    if (router.lastEvent())
-        handle(*router.lastEvent());
+    // handled, once, as soon as the view is set up.
+    QTimer::singleShot(0, this, [this] {
+        if (m_router && m_router->lastEvent())
+            handle(*m_router->lastEvent());
+    });
 }
 
 std::optional<QString> VuzIvoduRootView::loadFailureMessage() const {
@@ -140,8 +154,7 @@ QWidget *VuzIvoduRootView::makeLoadFailureCard(const QString &message) {
     title->setStyleSheet(QStringLiteral("color: %1;").arg(colourName(diaryInkColor())));
     layout->addWidget(title, 0, Qt::AlignHCenter);
 
-    const QString detailStyle =
-        QStringLiteral("color: %1;").arg(colourName(diaryInkColor(), 0.7));
+    const QString detailStyle = QStringLiteral("color: %1;").arg(colourName(diaryInkColor(), 0.7));
     auto *detail = new QLabel(message, card);
     detail->setObjectName(QStringLiteral("loadFailureMessage"));
     detail->setTextFormat(Qt::PlainText);
@@ -150,7 +163,7 @@ QWidget *VuzIvoduRootView::makeLoadFailureCard(const QString &message) {
     detail->setMaximumWidth(400);
     detail->setFont(diarySystemFont(13));
     detail->setStyleSheet(detailStyle);
-    layout->addWidget(detail, 0, Qt::AlignHCenter);
+    addCentredText(layout, detail);
 
     auto *restore = new QPushButton(tr("Restore from Backup"), card);
     restore->setObjectName(QStringLiteral("restoreFromBackup"));
@@ -169,7 +182,7 @@ QWidget *VuzIvoduRootView::makeLoadFailureCard(const QString &message) {
     m_recoveryLabel->setFont(diarySystemFont(13));
     m_recoveryLabel->setStyleSheet(detailStyle);
     m_recoveryLabel->hide();
-    layout->addWidget(m_recoveryLabel, 0, Qt::AlignHCenter);
+    addCentredText(layout, m_recoveryLabel);
     layout->addStretch(1);
 
     connect(restore, &QPushButton::clicked, this, [this] {

@@ -8,8 +8,7 @@ int main(int argc, char **argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
     QApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
 
-    velmora::VelmoraProgram program(
-        {velmora::DiaryProcessEnvironment::current(), true, true});
+    velmora::VelmoraProgram program({velmora::DiaryProcessEnvironment::current(), true, true});
     if (const auto exitCode = program.start())
         return *exitCode;
     return QApplication::exec();

@@ -62,8 +62,7 @@ void DiaryCloudSync::start() {
     qCDebug(lcSync) << "sync started without a sync folder; passes have nothing to do";
 }
 
-void DiaryCloudSync::schedule(std::chrono::nanoseconds) {
-}
+void DiaryCloudSync::schedule(std::chrono::nanoseconds) {}
 
 QCoro::Task<void> DiaryCloudSync::syncNow(std::chrono::nanoseconds) {
     co_return;

@@ -33,7 +33,8 @@ QString uuidString() {
 DiaryProcessEnvironment DiaryProcessEnvironment::current() {
     DiaryProcessEnvironment environment;
     environment.arguments = QCoreApplication::arguments();
-    const QString dataLocation = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    const QString dataLocation =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (!dataLocation.isEmpty())
         environment.applicationSupportDirectory = dataLocation;
     environment.temporaryDirectory = QDir::tempPath();
@@ -43,10 +44,9 @@ DiaryProcessEnvironment DiaryProcessEnvironment::current() {
 DiaryLaunchPlan DiaryLaunchPlan::make(const DiaryProcessEnvironment &environment) {
     DiaryLaunchPlan plan;
     try {
-        plan.runtimeConfiguration =
-            AppRuntimeConfiguration::make(environment.arguments,
-                                          environment.applicationSupportDirectory,
-                                          environment.temporaryDirectory);
+        plan.runtimeConfiguration = AppRuntimeConfiguration::make(
+            environment.arguments, environment.applicationSupportDirectory,
+            environment.temporaryDirectory);
     } catch (const RuntimeConfigurationError &error) {
         plan.runtimeError = error.message();
     }
@@ -85,8 +85,8 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
     m_settingsStore = std::make_shared<UserDefaultsSettingsStore>(m_defaults, defaultFontName);
     openRepository(plan.storeURL);
 
-    m_diarySession = std::make_unique<DiarySessionStore>(
-        m_repository, m_settingsStore, GregorianCalendar::autoupdatingCurrent());
+    m_diarySession = std::make_unique<DiarySessionStore>(m_repository, m_settingsStore,
+                                                         GregorianCalendar::autoupdatingCurrent());
     auto layoutService = std::make_shared<PageLayoutService>(
         std::move(paginator), std::make_shared<PageLayoutCache>(pageCacheCostLimit));
     m_pageSystem = std::make_unique<DiaryPageSystemStore>(m_diarySession.get(), layoutService);
@@ -98,8 +98,8 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
 
     const bool testMode = isTestMode();
     m_cloudSync = std::make_unique<DiaryCloudSync>(
-        DiaryCloudSync::Services{m_repository, m_diarySession.get(), m_settingsStore,
-                                 m_handwriting, m_defaults},
+        DiaryCloudSync::Services{m_repository, m_diarySession.get(), m_settingsStore, m_handwriting,
+                                 m_defaults},
         m_persistenceDirectory + QStringLiteral("/Sync/manifest.json"),
         // A run without a configuration works on a throw-away diary; it must never sync that
         // diary with the user's real sync folder.

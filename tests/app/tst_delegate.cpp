@@ -1,0 +1,243 @@
+#include "app/DiaryBookWindow.h"
+#include "app/MacAppDelegate.h"
+
+#include "support/GuiTestMain.h"
+#include "support/SessionFixture.h"
+
+#include <QSignalSpy>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class ScriptedSessionEnd final : public DiarySessionEndRequest {
+public:
+    explicit ScriptedSessionEnd(bool interaction)
+        : interaction(interaction) {}
+    bool allowsInteraction() override { return interaction; }
+    void cancel() override { ++cancels; }
+
+    bool interaction = false;
+    int cancels = 0;
+};
+
+// A delegate over a real session whose store can be slowed down or made to fail, and a book
+// window it manages.
+struct DelegateFixture {
+    SessionFixture diary;
+    MacAppDelegate delegate;
+    DiaryBookWindow window;
+    int terminations = 0;
+
+    DelegateFixture() {
+        diary.open(SessionFixture::today);
+        delegate.setSession(diary.session.get());
+        delegate.setTerminate([this] { ++terminations; });
+        window.setDelegate(&delegate);
+        delegate.adoptMainWindow(&window);
+        window.show();
+    }
+    void type(const QString &text) { diary.session->updateDraft(text); }
+    QString stored() const {
+        const auto entry = diary.repository->stored(SessionFixture::today);
+        return entry ? entry->content : QString();
+    }
+    void slowSaves(std::chrono::milliseconds delay) {
+        diary.repository->setDelay(Operation::save, delay);
+    }
+    void failNextSave() {
+        diary.repository->failNext(Operation::save,
+                                   PersistenceError::writeFailed(QStringLiteral("Disk full")));
+    }
+};
+
+} // namespace
+
+class DelegateTests : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void quitWithNothingPendingEnds() {
+        DelegateFixture f;
+        QSignalSpy replies(&f.delegate, &MacAppDelegate::terminationReplied);
+        QCOMPARE(f.delegate.applicationShouldTerminate(),
+                 MacAppDelegate::TerminateReply::terminateLater);
+        QVERIFY(waitUntil([&] { return replies.size() == 1; }));
+        QCOMPARE(replies.first().first().toBool(), true);
+        QCOMPARE(f.terminations, 1);
+        QVERIFY(!f.delegate.terminationInProgress());
+    }
+
+    void quitStoresPendingWritingFirst_data() {
+        QTest::addColumn<bool>("saveInFlight");
+        QTest::newRow("pending edit") << false;
+        QTest::newRow("save in flight") << true;
+    }
+
+    void quitStoresPendingWritingFirst() {
+        QFETCH(bool, saveInFlight);
+        DelegateFixture f;
+        f.slowSaves(150ms);
+        f.type(QStringLiteral("First line"));
+        if (saveInFlight) {
+            f.diary.session->autosave().flush();
+            QVERIFY(waitUntil([&] { return f.diary.session->autosave().inFlight(); }));
+            // Typed while the save is under way: the drain must store this too.
+            f.type(QStringLiteral("First line and more"));
+        }
+        QSignalSpy replies(&f.delegate, &MacAppDelegate::terminationReplied);
+        QCOMPARE(f.delegate.applicationShouldTerminate(),
+                 MacAppDelegate::TerminateReply::terminateLater);
+        QCOMPARE(f.terminations, 0);
+        QVERIFY(waitUntil([&] { return replies.size() == 1; }));
+        QCOMPARE(replies.first().first().toBool(), true);
+        QCOMPARE(f.terminations, 1);
+        QCOMPARE(f.stored(), saveInFlight ? QStringLiteral("First line and more")
+                                          : QStringLiteral("First line"));
+    }
+
+    void failedFlushRefusesQuitAndKeepsText() {
+        DelegateFixture f;
+        f.type(QStringLiteral("Unsaved words"));
+        f.failNextSave();
+        QSignalSpy replies(&f.delegate, &MacAppDelegate::terminationReplied);
+        QCOMPARE(f.delegate.applicationShouldTerminate(),
+                 MacAppDelegate::TerminateReply::terminateLater);
+        QVERIFY(waitUntil([&] { return replies.size() == 1; }));
+        QCOMPARE(replies.first().first().toBool(), false);
+        QCOMPARE(f.terminations, 0);
+        QVERIFY(!f.delegate.terminationInProgress());
+        QCOMPARE(f.diary.session->currentText(), QStringLiteral("Unsaved words"));
+        QVERIFY(f.diary.session->hasPendingLocalWriting());
+
+        // A later quit starts over, and succeeds once the store takes the text.
+        QCOMPARE(f.delegate.applicationShouldTerminate(),
+                 MacAppDelegate::TerminateReply::terminateLater);
+        QVERIFY(waitUntil([&] { return replies.size() == 2; }));
+        QCOMPARE(replies.last().first().toBool(), true);
+        QCOMPARE(f.stored(), QStringLiteral("Unsaved words"));
+    }
+
+    void secondQuitDuringDrainIsIgnored() {
+        DelegateFixture f;
+        f.slowSaves(200ms);
+        f.type(QStringLiteral("Slow words"));
+        QSignalSpy replies(&f.delegate, &MacAppDelegate::terminationReplied);
+        QCOMPARE(f.delegate.applicationShouldTerminate(),
+                 MacAppDelegate::TerminateReply::terminateLater);
+        QVERIFY(waitUntil([&] { return f.diary.session->autosave().inFlight(); }));
+        // A second Ctrl+Q or signal must not end the program in the middle of the save.
+        QCOMPARE(f.delegate.applicationShouldTerminate(),
+                 MacAppDelegate::TerminateReply::alreadyTerminating);
+        QCOMPARE(f.terminations, 0);
+        QVERIFY(waitUntil([&] { return replies.size() == 1; }));
+        QCOMPARE(f.terminations, 1);
+        QCOMPARE(f.stored(), QStringLiteral("Slow words"));
+    }
+
+    void logoutDuringDrain_data() {
+        QTest::addColumn<bool>("interaction");
+        QTest::newRow("logout can be cancelled") << true;
+        QTest::newRow("logout cannot be cancelled") << false;
+    }
+
+    void logoutDuringDrain() {
+        QFETCH(bool, interaction);
+        DelegateFixture f;
+        f.slowSaves(200ms);
+        f.type(QStringLiteral("Evening words"));
+        QVERIFY(f.delegate.applicationShouldTerminate() ==
+                MacAppDelegate::TerminateReply::terminateLater);
+        ScriptedSessionEnd logout(interaction);
+        f.delegate.commitData(logout);
+        if (interaction) {
+            QCOMPARE(logout.cancels, 1);
+            QCOMPARE(f.terminations, 0);
+            QVERIFY(waitUntil([&] { return f.terminations == 1; }));
+        } else {
+            // Returns only once the drain has run to its end.
+            QCOMPARE(logout.cancels, 0);
+            QCOMPARE(f.terminations, 1);
+            QVERIFY(!f.delegate.terminationInProgress());
+        }
+        QCOMPARE(f.stored(), QStringLiteral("Evening words"));
+    }
+
+    void logoutDrainsBeforeTheSessionEnds() {
+        DelegateFixture f;
+        f.slowSaves(100ms);
+        f.type(QStringLiteral("Last words"));
+        ScriptedSessionEnd logout(true);
+        f.delegate.commitData(logout);
+        QCOMPARE(logout.cancels, 0);
+        QCOMPARE(f.terminations, 1);
+        QCOMPARE(f.stored(), QStringLiteral("Last words"));
+    }
+
+    void quitWithoutSessionEndsAtOnce() {
+        MacAppDelegate delegate;
+        int terminations = 0;
+        delegate.setTerminate([&] { ++terminations; });
+        QCOMPARE(delegate.applicationShouldTerminate(),
+                 MacAppDelegate::TerminateReply::terminateNow);
+        QCOMPARE(terminations, 1);
+    }
+
+    void closeDrainsThenHides() {
+        DelegateFixture f;
+        f.slowSaves(100ms);
+        f.type(QStringLiteral("Before closing"));
+        QSignalSpy closes(&f.delegate, &MacAppDelegate::closeFinished);
+        QVERIFY(!f.window.close());
+        QVERIFY(f.window.isVisible());
+        QVERIFY(f.delegate.closeInProgress());
+        // A further close while the first is prepared is refused too.
+        QVERIFY(!f.window.close());
+        QVERIFY(waitUntil([&] { return closes.size() == 1; }));
+        QCOMPARE(closes.first().first().toBool(), true);
+        QVERIFY(!f.window.isVisible());
+        QVERIFY(!f.delegate.allowNextClose());
+        QCOMPARE(f.stored(), QStringLiteral("Before closing"));
+        QCOMPARE(f.terminations, 0);
+    }
+
+    void failedFlushRefusesClose() {
+        DelegateFixture f;
+        f.type(QStringLiteral("Keep me"));
+        f.failNextSave();
+        QSignalSpy closes(&f.delegate, &MacAppDelegate::closeFinished);
+        QVERIFY(!f.window.close());
+        QVERIFY(waitUntil([&] { return closes.size() == 1; }));
+        QCOMPARE(closes.first().first().toBool(), false);
+        QVERIFY(f.window.isVisible());
+        QVERIFY(!f.delegate.closeInProgress());
+        QCOMPARE(f.diary.session->currentText(), QStringLiteral("Keep me"));
+    }
+
+    void closeDuringQuitWaitsForTheQuit() {
+        DelegateFixture f;
+        f.slowSaves(150ms);
+        f.type(QStringLiteral("Quitting"));
+        QSignalSpy closes(&f.delegate, &MacAppDelegate::closeFinished);
+        f.delegate.applicationShouldTerminate();
+        QVERIFY(!f.window.close());
+        QVERIFY(!f.delegate.closeInProgress());
+        QVERIFY(waitUntil([&] { return f.terminations == 1; }));
+        QCOMPARE(closes.size(), 0);
+        QCOMPARE(f.diary.repository->callCount(Operation::save), 1);
+    }
+
+    void resignDrains() {
+        DelegateFixture f;
+        f.type(QStringLiteral("Switching away"));
+        QSignalSpy drains(&f.delegate, &MacAppDelegate::resignDrainFinished);
+        f.delegate.applicationDidResignActive();
+        QVERIFY(waitUntil([&] { return drains.size() == 1; }));
+        QCOMPARE(drains.first().first().toBool(), true);
+        QCOMPARE(f.stored(), QStringLiteral("Switching away"));
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(DelegateTests)
+#include "tst_delegate.moc"

@@ -1,0 +1,279 @@
+#include "app/graph/DiaryDependencyGraph.h"
+
+#include "pages/MacTextKitLeafPaginator.h"
+#include "store/CoreDataDiaryRepository.h"
+#include "store/MigrationFixtures.h"
+#include "support/GuiTestMain.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+struct Launch {
+    QTemporaryDir folder;
+    DiaryProcessEnvironment environment;
+
+    Launch() {
+        environment.applicationSupportDirectory = folder.filePath(QStringLiteral("support"));
+        environment.temporaryDirectory = folder.filePath(QStringLiteral("tmp"));
+        QDir().mkpath(environment.temporaryDirectory);
+    }
+    QString storePath() const { return folder.filePath(QStringLiteral("diary/store.sqlite")); }
+    void testMode() {
+        environment.arguments = {QStringLiteral("velmora"),
+                                 QStringLiteral("--velmora-test-mode"),
+                                 QStringLiteral("--velmora-store-url"),
+                                 storePath(),
+                                 QStringLiteral("--velmora-defaults-suite"),
+                                 QStringLiteral("GraphTests")};
+    }
+    std::unique_ptr<DiaryDependencyGraph> build() const {
+        return std::make_unique<DiaryDependencyGraph>(DiaryLaunchPlan::make(environment),
+                                                      std::make_shared<MacTextKitLeafPaginator>());
+    }
+};
+
+bool isCoreData(const DiaryDependencyGraph &graph) {
+    return dynamic_cast<CoreDataDiaryRepository *>(graph.repository().get()) != nullptr;
+}
+
+// Everything that is built whatever went wrong, all over the one repository and defaults.
+void verifyEverythingBuilt(const DiaryDependencyGraph &graph) {
+    QCOMPARE(graph.diarySession().repository(), graph.repository());
+    QCOMPARE(graph.commandRouter().handler(), &graph.diarySession());
+    QCOMPARE(graph.settingsStore()->defaults(), graph.defaults());
+    QCOMPARE(graph.settingsStore()->defaultFont(), QStringLiteral("Georgia"));
+    QCOMPARE(graph.cloudSync().services().repository, graph.repository());
+    QCOMPARE(graph.cloudSync().services().defaults, graph.defaults());
+    QCOMPARE(graph.cloudSync().services().handwriting, graph.handwriting());
+    QCOMPARE(graph.cloudSync().changeCount(), 0);
+    QCOMPARE(graph.cloudSync().status(), DiaryCloudSyncStatus::off);
+    QCOMPARE(graph.cloudSync().heartbeatInterval(), std::chrono::seconds(60));
+    QCOMPARE(graph.cloudSync().manifestURL(),
+             graph.persistenceDirectory() + QStringLiteral("/Sync/manifest.json"));
+    QCOMPARE(graph.handwriting()->directory(),
+             graph.persistenceDirectory() + QStringLiteral("/Handwriting"));
+    QCOMPARE(graph.runtimeConfiguration().has_value(), !graph.runtimeError().has_value());
+    QCOMPARE(graph.persistenceError().has_value(),
+             dynamic_cast<UnavailableDiaryRepository *>(graph.repository().get()) != nullptr);
+}
+
+} // namespace
+
+class GraphTests : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void newDiaryInTestMode() {
+        Launch launch;
+        launch.testMode();
+        const auto graph = launch.build();
+        verifyEverythingBuilt(*graph);
+        QVERIFY(graph->isTestMode());
+        QVERIFY(!graph->runtimeError());
+        QVERIFY(!graph->persistenceError());
+        QVERIFY(isCoreData(*graph));
+        QVERIFY(QFile::exists(launch.storePath()));
+        QCOMPARE(graph->persistenceDirectory(), QFileInfo(launch.storePath()).absolutePath());
+        QCOMPARE(graph->defaults()->filePath(), UserDefaults::suiteFilePath("GraphTests"));
+        // A test run never reaches a sync folder.
+        QVERIFY(!graph->cloudSync().rootProvider()());
+        QVERIFY(!graph->cloudSync().watchesICloud());
+        QVERIFY(graph->cloudSync().isEnabled());
+    }
+
+    void existingDiaryIsOpenedAsItIs() {
+        Launch launch;
+        launch.testMode();
+        {
+            const auto graph = launch.build();
+            const auto saved = test::waitFor(graph->repository()->save(
+                draft("2024-03-01", QStringLiteral("Kept words")), std::nullopt, 1));
+            QCOMPARE(saved.disposition, DiarySaveDisposition::created);
+        }
+        const auto graph = launch.build();
+        QVERIFY(!graph->persistenceError());
+        const auto entry = test::waitFor(graph->repository()->entry(day("2024-03-01")));
+        QVERIFY(entry);
+        QCOMPARE(entry->content, QStringLiteral("Kept words"));
+    }
+
+    void legacyStoreIsMigratedAtLaunch() {
+        Launch launch;
+        launch.testMode();
+        QDir().mkpath(QFileInfo(launch.storePath()).absolutePath());
+        writeLegacyV1Store(launch.storePath(), QList<LegacyEntryPayload>{
+                                                   legacyEntry(QStringLiteral("2019-05-02"),
+                                                               QStringLiteral("Old page")),
+                                               });
+        const auto graph = launch.build();
+        verifyEverythingBuilt(*graph);
+        QVERIFY2(!graph->persistenceError(), qPrintable(graph->persistenceError().value_or("")));
+        QVERIFY(isStoreOf(launch.storePath(), durableModel()));
+        const auto entries =
+            test::waitFor(graph->repository()->entries(day("2019-01-01"), day("2019-12-31"), 10));
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first().content, QStringLiteral("Old page"));
+    }
+
+    void unopenableStoreLeavesAnUnavailableRepository() {
+        Launch launch;
+        launch.testMode();
+        QDir().mkpath(QFileInfo(launch.storePath()).absolutePath());
+        QFile file(launch.storePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+        file.close();
+
+        const auto graph = launch.build();
+        verifyEverythingBuilt(*graph);
+        auto *unavailable = dynamic_cast<UnavailableDiaryRepository *>(graph->repository().get());
+        QVERIFY(unavailable);
+        QCOMPARE(unavailable->error().errorCase(), PersistenceError::Case::storeLoadFailed);
+        QCOMPARE(graph->persistenceError(), unavailable->error().message());
+        QVERIFY(graph->persistenceError()->startsWith(
+            QStringLiteral("The diary store could not be opened: ")));
+        QVERIFY(graph->persistenceError()->size() >
+                QStringLiteral("The diary store could not be opened: ").size());
+        // Every call then fails with that error rather than touching the file.
+        QCOMPARE(failureOf(graph->repository()->entry(day("2024-03-01"))),
+                 *graph->persistenceError());
+    }
+
+    void configurationFailures_data() {
+        QTest::addColumn<bool>("hasApplicationSupport");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("no Application Support folder")
+            << false << QStringList{QStringLiteral("velmora")}
+            << QStringLiteral("The Application Support directory is unavailable.");
+        QTest::newRow("test mode without a store")
+            << true
+            << QStringList{QStringLiteral("velmora"), QStringLiteral("--velmora-test-mode"),
+                           QStringLiteral("--velmora-defaults-suite"), QStringLiteral("Suite")}
+            << QStringLiteral("Test mode requires an explicit temporary store URL.");
+        QTest::newRow("test mode with a bad suite")
+            << true
+            << QStringList{QStringLiteral("velmora"),
+                           QStringLiteral("--velmora-test-mode"),
+                           QStringLiteral("--velmora-store-url"),
+                           QStringLiteral("/tmp/x.sqlite"),
+                           QStringLiteral("--velmora-defaults-suite"),
+                           QStringLiteral("a b")}
+            << QStringLiteral("The test defaults suite name contains unsupported characters.");
+    }
+
+    void configurationFailures() {
+        QFETCH(bool, hasApplicationSupport);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        Launch launch;
+        if (!hasApplicationSupport)
+            launch.environment.applicationSupportDirectory.reset();
+        launch.environment.arguments = arguments;
+
+        const auto graph = launch.build();
+        verifyEverythingBuilt(*graph);
+        QCOMPARE(graph->runtimeError(), message);
+        QVERIFY(!graph->runtimeConfiguration());
+        QVERIFY(!graph->isTestMode());
+        QVERIFY(!graph->persistenceError());
+        // A throw-away store and settings, named afresh, in the temporary folder.
+        QCOMPARE(graph->persistenceDirectory(), QDir(launch.environment.temporaryDirectory).path());
+        const QStringList stores = QDir(launch.environment.temporaryDirectory)
+                                       .entryList({QStringLiteral("Velmora-ConfigurationError-*")});
+        QCOMPARE(stores.size(), 1);
+        QVERIFY(stores.first().endsWith(QStringLiteral(".sqlite")));
+        QVERIFY(QFileInfo(graph->defaults()->filePath())
+                    .fileName()
+                    .startsWith(QStringLiteral("Velmora.ConfigurationError.")));
+        // The throw-away diary never meets the user's sync folder.
+        QVERIFY(!graph->cloudSync().rootProvider()());
+        QVERIFY(!graph->cloudSync().watchesICloud());
+    }
+
+    void liveModeUsesTheProductionStore() {
+        Launch launch;
+        launch.environment.arguments = {QStringLiteral("velmora")};
+        const auto graph = launch.build();
+        verifyEverythingBuilt(*graph);
+        QCOMPARE(graph->runtimeConfiguration()->mode, RuntimeMode::live);
+        QCOMPARE(graph->persistenceDirectory(),
+                 QDir(*launch.environment.applicationSupportDirectory)
+                     .filePath(QStringLiteral("Velmora")));
+        QCOMPARE(graph->defaults()->filePath(), UserDefaults::standardFilePath());
+        QVERIFY(graph->cloudSync().watchesICloud());
+        QVERIFY(!graph->persistenceError());
+    }
+
+    void syncSettingsAreRead_data() {
+        QTest::addColumn<QVariant>("enabled");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("missing") << QVariant() << true;
+        QTest::newRow("off") << QVariant(false) << false;
+        QTest::newRow("on") << QVariant(true) << true;
+        QTest::newRow("not a flag") << QVariant(QStringLiteral("maybe")) << true;
+    }
+
+    void syncSettingsAreRead() {
+        QFETCH(QVariant, enabled);
+        QFETCH(bool, expected);
+        Launch launch;
+        launch.testMode();
+        auto defaults = UserDefaults::suite(QStringLiteral("GraphTests"));
+        defaults->remove(DiaryCloudSync::enabledKey);
+        if (enabled.isValid())
+            defaults->setObject(DiaryCloudSync::enabledKey, enabled);
+        const QDateTime last(QDate(2025, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
+        defaults->setDate(DiaryCloudSync::lastSyncKey, last);
+        defaults->synchronize();
+        const auto graph = launch.build();
+        QCOMPARE(graph->cloudSync().isEnabled(), expected);
+        QCOMPARE(graph->cloudSync().lastSync(), last);
+    }
+
+    void syncWithoutFolderNeverMoves() {
+        Launch launch;
+        launch.testMode();
+        const auto graph = launch.build();
+        QSignalSpy changes(&graph->cloudSync(), &DiaryCloudSync::changeCountChanged);
+        graph->cloudSync().start();
+        graph->cloudSync().schedule(std::chrono::nanoseconds::zero());
+        test::waitFor(graph->cloudSync().syncNow(std::chrono::seconds(5)));
+        QCOMPARE(graph->cloudSync().changeCount(), 0);
+        QCOMPARE(changes.size(), 0);
+    }
+
+    void fingerprintFollowsSizeAndTime() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("page.drawing"));
+        QVERIFY(!DiaryCloudSyncFolder::fingerprint(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("12345");
+        file.close();
+        const QDateTime when(QDate(2001, 1, 1), QTime(0, 0, 1, 500), QTimeZone::utc());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+        file.close();
+        QCOMPARE(DiaryCloudSyncFolder::fingerprint(path), QStringLiteral("5-1500"));
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("6");
+        file.close();
+        const QDateTime before(QDate(2000, 12, 31), QTime(23, 59, 59), QTimeZone::utc());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(before, QFileDevice::FileModificationTime));
+        file.close();
+        QCOMPARE(DiaryCloudSyncFolder::fingerprint(path), QStringLiteral("6--1000"));
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(GraphTests)
+#include "tst_graph.moc"

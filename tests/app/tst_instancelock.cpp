@@ -1,0 +1,155 @@
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+using namespace velmora::test;
+
+namespace {
+
+const QString program = QStringLiteral(VELMORA_EXECUTABLE);
+
+// A whole program run in a process of its own, with every user folder inside `home`.
+class Run {
+public:
+    Run(const QString &home, const QStringList &arguments, const QString &bus = {}) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("velmora.*=true"));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/runtime"));
+        environment.insert(QStringLiteral("TMPDIR"), home + QStringLiteral("/tmp"));
+        QDir().mkpath(home + QStringLiteral("/tmp"));
+        QDir().mkpath(home + QStringLiteral("/runtime"));
+        QFile::setPermissions(home + QStringLiteral("/runtime"), QFileDevice::ReadOwner |
+                                                                     QFileDevice::WriteOwner |
+                                                                     QFileDevice::ExeOwner);
+        if (bus.isEmpty())
+            environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        else
+            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(program, arguments);
+    }
+    ~Run() {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    QString errors() {
+        log += QString::fromLocal8Bit(process.readAllStandardError());
+        return log;
+    }
+    // Up and showing its window.
+    bool waitUntilRunning() {
+        return waitUntil([&] { return errors().contains(QStringLiteral("velmora.sync")); },
+                         std::chrono::seconds(60));
+    }
+    bool terminate() {
+        ::kill(pid_t(process.processId()), SIGTERM);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
+
+    QProcess process;
+    QString log;
+};
+
+QStringList testArguments(const QString &store) {
+    return {QStringLiteral("--velmora-test-mode"), QStringLiteral("--velmora-store-url"), store,
+            QStringLiteral("--velmora-defaults-suite"), QStringLiteral("LockTests")};
+}
+
+// Names, sizes and times of everything in the folder.
+QStringList listing(const QString &folder) {
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        entries << info.filePath() + QLatin1Char(' ') + QString::number(info.size()) +
+                       QLatin1Char(' ') + info.lastModified().toString(Qt::ISODateWithMs);
+    }
+    entries.sort();
+    return entries;
+}
+
+} // namespace
+
+class InstanceLockTests : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void secondProcessOnTheSameStoreLeaves() {
+        QTemporaryDir home;
+        const QString store = home.filePath(QStringLiteral("diary/store.sqlite"));
+        Run first(home.path(), testArguments(store));
+        QVERIFY2(first.waitUntilRunning(), qPrintable(first.errors()));
+        QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("diary/Velmora.lock"))));
+        const QStringList before = listing(home.filePath(QStringLiteral("diary")));
+
+        Run second(home.path(), testArguments(store));
+        QVERIFY(second.process.waitForFinished(60000));
+        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process.exitCode(), 1);
+        QVERIFY2(
+            second.errors().contains(QStringLiteral("Velmora is already open on the diary in ")),
+            qPrintable(second.errors()));
+        QCOMPARE(listing(home.filePath(QStringLiteral("diary"))), before);
+
+        QVERIFY2(first.terminate(), qPrintable(first.errors()));
+        QVERIFY(first.errors().contains(QStringLiteral("asks to quit")));
+        QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("diary/Velmora.lock"))));
+    }
+
+    void twoStoresSideBySide() {
+        QTemporaryDir home;
+        Run first(home.path(), testArguments(home.filePath(QStringLiteral("one/store.sqlite"))));
+        Run second(home.path(), testArguments(home.filePath(QStringLiteral("two/store.sqlite"))));
+        QVERIFY2(first.waitUntilRunning(), qPrintable(first.errors()));
+        QVERIFY2(second.waitUntilRunning(), qPrintable(second.errors()));
+        QCOMPARE(first.process.state(), QProcess::Running);
+        QCOMPARE(second.process.state(), QProcess::Running);
+        QVERIFY2(first.terminate(), qPrintable(first.errors()));
+        QVERIFY2(second.terminate(), qPrintable(second.errors()));
+    }
+
+    void secondLiveLaunchShowsTheFirst() {
+        QTemporaryDir home;
+        QProcess daemon;
+        daemon.start(QStringLiteral("dbus-daemon"),
+                     {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                      QStringLiteral("--print-address")});
+        if (!daemon.waitForStarted(10000))
+            QSKIP("dbus-daemon cannot be started here");
+        QVERIFY(waitUntil([&] { return daemon.canReadLine(); }, std::chrono::seconds(20)));
+        const QString bus = QString::fromLocal8Bit(daemon.readLine()).trimmed();
+        QVERIFY(!bus.isEmpty());
+
+        Run first(home.path(), {}, bus);
+        QVERIFY2(first.waitUntilRunning(), qPrintable(first.errors()));
+        QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("data/Velmora/Velmora.lock"))));
+        Run second(home.path(), {}, bus);
+        QVERIFY(second.process.waitForFinished(60000));
+        QCOMPARE(second.process.exitCode(), 0);
+        QVERIFY(waitUntil([&] {
+            return first.errors().contains(QStringLiteral("a second launch asks for the window"));
+        }));
+        QVERIFY2(first.terminate(), qPrintable(first.errors()));
+        daemon.terminate();
+        daemon.waitForFinished();
+    }
+};
+
+VELMORA_TEST_MAIN(InstanceLockTests)
+#include "tst_instancelock.moc"

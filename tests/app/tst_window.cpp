@@ -1,0 +1,140 @@
+#include "app/BookWindowGeometry.h"
+#include "app/DesktopSettingsReader.h"
+#include "app/DiaryBookWindow.h"
+
+#include "support/GuiTestMain.h"
+
+#include <QDBusVariant>
+#include <QScreen>
+#include <QSignalSpy>
+
+using namespace velmora;
+
+class WindowTests : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void sizedFrame_data() {
+        QTest::addColumn<QRect>("visible");
+        QTest::addColumn<QRect>("frame");
+        QTest::newRow("900 high") << QRect(0, 0, 1440, 900) << QRect(377, 0, 686, 900);
+        QTest::newRow("1000 high") << QRect(0, 25, 1600, 1000) << QRect(419, 25, 762, 1000);
+        QTest::newRow("second screen")
+            << QRect(1920, 30, 2560, 1410) << QRect(1920 + 1280 - 537, 30, 1074, 1410);
+        QTest::newRow("design height") << QRect(0, 0, 780, 1024) << QRect(0, 0, 780, 1024);
+    }
+
+    void sizedFrame() {
+        QFETCH(QRect, visible);
+        QFETCH(QRect, frame);
+        QCOMPARE(BookWindowGeometry::sizedFrame(visible), frame);
+    }
+
+    void placement() {
+        const QList<QRect> screens{QRect(0, 0, 1440, 900), QRect(1440, 0, 1920, 1080)};
+        QVERIFY(!BookWindowGeometry::isOffScreen(QRect(100, 100, 686, 900), screens));
+        QVERIFY(!BookWindowGeometry::isOffScreen(QRect(1400, 50, 686, 900), screens));
+        // A frame saved on a display that is gone.
+        QVERIFY(BookWindowGeometry::isOffScreen(QRect(4000, 0, 686, 900), screens));
+        QVERIFY(BookWindowGeometry::isOffScreen(QRect(0, 0, 10, 10), {}));
+        QCOMPARE(BookWindowGeometry::centredOrigin(QRect(0, 0, 1440, 900), QSize(686, 900)),
+                 QPoint(377, 0));
+        QCOMPARE(BookWindowGeometry::centredOrigin(QRect(1440, 0, 1920, 1080), QSize(100, 80)),
+                 QPoint(1440 + 910, 500));
+    }
+
+    void resize_data() {
+        QTest::addColumn<QSize>("proposed");
+        QTest::addColumn<int>("visibleHeight");
+        QTest::addColumn<bool>("fullScreen");
+        QTest::addColumn<QSize>("answer");
+        QTest::newRow("shorter") << QSize(500, 600) << 1000 << false << QSize(762, 1000);
+        QTest::newRow("taller") << QSize(900, 1200) << 1000 << false << QSize(900, 1200);
+        QTest::newRow("exact") << QSize(700, 1000) << 1000 << false << QSize(700, 1000);
+        QTest::newRow("full screen") << QSize(500, 600) << 1000 << true << QSize(500, 600);
+    }
+
+    void resize() {
+        QFETCH(QSize, proposed);
+        QFETCH(int, visibleHeight);
+        QFETCH(bool, fullScreen);
+        QFETCH(QSize, answer);
+        QCOMPARE(BookWindowGeometry::sizeForResize(proposed, visibleHeight, fullScreen), answer);
+    }
+
+    void windowIsSizedToItsScreen() {
+        DiaryBookWindow window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora"));
+        QCOMPARE(window.titleBarHeight(), 0);
+        window.move(20000, 20000);
+        window.configure(true);
+        const QRect visible = QGuiApplication::primaryScreen()->availableGeometry();
+        const QRect expected = BookWindowGeometry::sizedFrame(visible);
+        QCOMPARE(window.geometry().size(), expected.size());
+        QCOMPARE(window.pos(), expected.topLeft());
+    }
+
+    void appearance_data() {
+        QTest::addColumn<QString>("appearance");
+        QTest::addColumn<bool>("desktopDark");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light on a dark desktop") << QStringLiteral("light") << true << false;
+        QTest::newRow("dark") << QStringLiteral("dark") << false << true;
+        QTest::newRow("system dark") << QStringLiteral("system") << true << true;
+        QTest::newRow("system light") << QStringLiteral("system") << false << false;
+        QTest::newRow("unknown follows the desktop") << QStringLiteral("sepia") << true << true;
+    }
+
+    void appearance() {
+        QFETCH(QString, appearance);
+        QFETCH(bool, desktopDark);
+        QFETCH(bool, dark);
+        DiaryBookWindow window;
+        window.applyAppearance(appearance, desktopDark);
+        QCOMPARE(window.isDark(), dark);
+    }
+
+    void desktopSettings_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QVariant>("colorScheme");
+        QTest::addColumn<QVariant>("animations");
+        QTest::addColumn<bool>("dark");
+        QTest::addColumn<bool>("reduceMotion");
+        QTest::newRow("no answer") << QStringList() << QVariant() << QVariant() << false << false;
+        QTest::newRow("prefers dark")
+            << QStringList() << QVariant(1u) << QVariant() << true << false;
+        QTest::newRow("prefers light")
+            << QStringList() << QVariant(2u) << QVariant() << false << false;
+        QTest::newRow("no preference")
+            << QStringList() << QVariant(0u) << QVariant() << false << false;
+        QTest::newRow("wrapped answer")
+            << QStringList() << QVariant::fromValue(QDBusVariant(QVariant(1u)))
+            << QVariant::fromValue(QDBusVariant(QVariant(false))) << true << true;
+        QTest::newRow("animations off")
+            << QStringList() << QVariant() << QVariant(false) << false << true;
+        QTest::newRow("launch flag wins") << QStringList{QStringLiteral("--velmora-reduce-motion")}
+                                          << QVariant() << QVariant(true) << false << true;
+    }
+
+    void desktopSettings() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QVariant, colorScheme);
+        QFETCH(QVariant, animations);
+        QFETCH(bool, dark);
+        QFETCH(bool, reduceMotion);
+        // A bus that is not connected: the reader must fall back without blocking.
+        DesktopSettingsReader reader(QDBusConnection(QStringLiteral("velmora-none")), arguments);
+        reader.start();
+        if (colorScheme.isValid())
+            reader.applySetting(QStringLiteral("org.freedesktop.appearance"),
+                                QStringLiteral("color-scheme"), colorScheme);
+        if (animations.isValid())
+            reader.applySetting(QStringLiteral("org.gnome.desktop.interface"),
+                                QStringLiteral("enable-animations"), animations);
+        QCOMPARE(reader.prefersDark(), dark);
+        QCOMPARE(reader.reduceMotion(), reduceMotion);
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(WindowTests)
+#include "tst_window.moc"
