@@ -1,5 +1,6 @@
 #include "app/VelmoraProgram.h"
 
+#include "app/DiaryLoadFailureRecovery.h"
 #include "app/DiaryTransferPanels.h"
 
 #include <QApplication>
@@ -102,6 +103,8 @@ std::optional<int> VelmoraProgram::start() {
         VuzIvoduRootView::LaunchState{graph.runtimeError(), graph.persistenceError(),
                                       graph.isTestMode()},
         graph.commandRouter(), [this](QWidget *parent) { return makeBookView(parent); });
+    m_rootView->setRestoreAction(
+        [this](std::function<void(QString)> done) { restoreFromBackup(std::move(done)); });
     m_window->setCentralWidget(m_rootView);
     connect(m_rootView, &VuzIvoduRootView::appeared, this, &VelmoraProgram::mainWindowDidAppear);
     connect(m_desktopSettings.get(), &DesktopSettingsReader::prefersDarkChanged, this,
@@ -152,6 +155,14 @@ void VelmoraProgram::connectApplication() {
 
 QWidget *VelmoraProgram::makeBookView(QWidget *) {
     return nullptr;
+}
+
+QCoro::Task<void> VelmoraProgram::restoreFromBackup(std::function<void(QString)> done) {
+    const QPointer<VelmoraProgram> self(this);
+    const QString line = co_await restoreFromNewestBackup(graph().persistenceDirectory(),
+                                                          graph().restoreCoordinator());
+    if (self)
+        done(line);
 }
 
 void VelmoraProgram::mainWindowDidAppear() {

@@ -55,6 +55,7 @@ public:
 private:
     // The open book: the page screen's view when it is built, with narrow references only.
     QWidget *makeBookView(QWidget *parent);
+    QCoro::Task<void> restoreFromBackup(std::function<void(QString)> done);
     void exportDiary();
     void importDiary();
     void toggleFullScreen();

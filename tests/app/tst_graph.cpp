@@ -47,6 +47,8 @@ bool isCoreData(const DiaryDependencyGraph &graph) {
 void verifyEverythingBuilt(const DiaryDependencyGraph &graph) {
     QCOMPARE(graph.diarySession().repository(), graph.repository());
     QCOMPARE(graph.commandRouter().handler(), &graph.diarySession());
+    QCOMPARE(graph.snapshotService().repository(), graph.repository());
+    QCOMPARE(graph.snapshotService().clock(), graph.clock());
     QCOMPARE(graph.settingsStore()->defaults(), graph.defaults());
     QCOMPARE(graph.settingsStore()->defaultFont(), QStringLiteral("Georgia"));
     QCOMPARE(graph.cloudSync().services().repository, graph.repository());

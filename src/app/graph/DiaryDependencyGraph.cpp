@@ -90,6 +90,9 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
     auto layoutService = std::make_shared<PageLayoutService>(
         std::move(paginator), std::make_shared<PageLayoutCache>(pageCacheCostLimit));
     m_pageSystem = std::make_unique<DiaryPageSystemStore>(m_diarySession.get(), layoutService);
+    m_snapshotService = std::make_unique<DiarySnapshotService>(m_repository, m_clock);
+    m_restoreCoordinator = std::make_unique<DiaryRestoreCoordinator>(
+        m_repository, m_clock, DiaryOpenDayReloader(m_diarySession.get()));
     m_commandRouter = std::make_unique<DiaryCommandRouter>();
     m_commandRouter->setHandler(m_diarySession.get());
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backup/DiaryRestoreCoordinator.h"
+#include "backup/DiarySnapshotService.h"
 #include "domain/AppRuntimeConfiguration.h"
 #include "domain/Clock.h"
 #include "domain/DiaryCommand.h"
@@ -86,6 +88,8 @@ public:
     const std::shared_ptr<DiaryRepository> &repository() const { return m_repository; }
     DiarySessionStore &diarySession() const { return *m_diarySession; }
     DiaryPageSystemStore &pageSystem() const { return *m_pageSystem; }
+    DiarySnapshotService &snapshotService() const { return *m_snapshotService; }
+    DiaryRestoreCoordinator &restoreCoordinator() const { return *m_restoreCoordinator; }
     DiaryCommandRouter &commandRouter() const { return *m_commandRouter; }
     const QString &persistenceDirectory() const { return m_persistenceDirectory; }
     const std::shared_ptr<DiaryHandwritingStore> &handwriting() const { return m_handwriting; }
@@ -106,6 +110,8 @@ private:
     QString m_persistenceDirectory;
     std::unique_ptr<DiarySessionStore> m_diarySession;
     std::unique_ptr<DiaryPageSystemStore> m_pageSystem;
+    std::unique_ptr<DiarySnapshotService> m_snapshotService;
+    std::unique_ptr<DiaryRestoreCoordinator> m_restoreCoordinator;
     std::unique_ptr<DiaryCommandRouter> m_commandRouter;
     std::shared_ptr<DiaryHandwritingStore> m_handwriting;
     std::unique_ptr<DiaryCloudSync> m_cloudSync;
