@@ -254,6 +254,7 @@ void MacRuledTextView::setEditable(bool editable) {
     setReadOnly(!editable);
     setTextInteractionFlags(editable ? Qt::TextEditorInteraction : Qt::TextSelectableByMouse);
     setFocusPolicy(editable ? Qt::StrongFocus : Qt::NoFocus);
+    m_spelling->setEnabled(editable);
     if (!editable && hasFocus())
         clearFocus();
     updateCaret(true);
@@ -350,7 +351,7 @@ SpellChecker *MacRuledTextView::spellChecker() const {
 }
 
 bool MacRuledTextView::isSpellCheckPending() const {
-    return !m_spelling->spellChecker() || m_spelling->isSweeping();
+    return (m_spelling->isEnabled() && !m_spelling->spellChecker()) || m_spelling->isSweeping();
 }
 
 std::optional<QRectF> MacRuledTextView::lineRect(int position) const {

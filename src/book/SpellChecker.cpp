@@ -203,6 +203,13 @@ void SpellCheckHighlighter::setSpellChecker(std::shared_ptr<SpellChecker> checke
     recheckAll();
 }
 
+void SpellCheckHighlighter::setEnabled(bool enabled) {
+    if (enabled == m_enabled)
+        return;
+    m_enabled = enabled;
+    recheckAll();
+}
+
 void SpellCheckHighlighter::recheckAll() {
     if (!m_document)
         return;
@@ -218,14 +225,14 @@ void SpellCheckHighlighter::contentsChanged(int from, int removed, int added) {
         return;
     QTextBlock block = m_document->findBlock(from);
     const QTextBlock last = m_document->findBlock(from + added);
-    if (added > immediateCharacterLimit || !m_checker) {
+    if (added > immediateCharacterLimit || !m_checker || !m_enabled) {
         for (; block.isValid(); block = block.next()) {
             block.setUserState(-1);
             if (block == last)
                 break;
         }
         m_sweepBlock = std::min(m_sweepBlock, m_document->findBlock(from).blockNumber());
-        if (m_checker)
+        if (m_checker && m_enabled)
             m_sweep.start();
         return;
     }
@@ -237,12 +244,13 @@ void SpellCheckHighlighter::contentsChanged(int from, int removed, int added) {
 }
 
 void SpellCheckHighlighter::checkBlock(const QTextBlock &block) {
-    if (!m_checker || !block.layout())
+    if (!block.layout() || (m_enabled && !m_checker))
         return;
-    const QString text = block.text();
     QList<QTextLayout::FormatRange> formats;
-    for (const WordRange &word : m_checker->misspellings(text))
-        formats.append({int(word.start), int(word.length), misspellingFormat()});
+    if (m_enabled) {
+        for (const WordRange &word : m_checker->misspellings(block.text()))
+            formats.append({int(word.start), int(word.length), misspellingFormat()});
+    }
     QTextBlock mutableBlock = block;
     mutableBlock.setUserState(checkedState);
     if (block.layout()->formats() == formats)
@@ -255,7 +263,7 @@ void SpellCheckHighlighter::checkBlock(const QTextBlock &block) {
 }
 
 void SpellCheckHighlighter::sweepSlice() {
-    if (!m_document || !m_checker) {
+    if (!m_document || (m_enabled && !m_checker)) {
         m_sweep.stop();
         return;
     }

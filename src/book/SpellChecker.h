@@ -81,6 +81,11 @@ public:
     void setSpellChecker(std::shared_ptr<SpellChecker> checker);
     SpellChecker *spellChecker() const { return m_checker.get(); }
 
+    // Off, the underlines go away and nothing is checked: a page that cannot change is read, not
+    // proofread.
+    void setEnabled(bool enabled);
+    bool isEnabled() const { return m_enabled; }
+
     // Checks every block again, a slice at a time.
     void recheckAll();
     bool isSweeping() const { return m_sweep.isActive(); }
@@ -101,6 +106,7 @@ private:
     QTimer m_sweep;
     int m_sweepBlock = 0;
     bool m_applying = false;
+    bool m_enabled = true;
 };
 
 } // namespace velmora

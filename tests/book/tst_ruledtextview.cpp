@@ -5,8 +5,10 @@
 #include "support/GuiTestMain.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QInputMethodEvent>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -459,6 +461,12 @@ private Q_SLOTS:
             }
         }
         QCOMPARE(underlined, misspelled);
+
+        // A read-only page is not proofread.
+        editor->setEditable(false);
+        QVERIFY(waitUntil([&] { return !editor->isSpellCheckPending(); }));
+        for (QTextBlock block = editor->document()->begin(); block.isValid(); block = block.next())
+            QVERIFY(block.layout()->formats().isEmpty());
     }
 
     void addedWordsAreKnownFromThenOn() {
@@ -475,6 +483,34 @@ private Q_SLOTS:
         auto reopened = SpellChecker::open({QStringLiteral("en_US")});
         QVERIFY(!reopened->isMisspelled(word));
         QVERIFY(!SpellChecker::open({QStringLiteral("xx_NOPE")}));
+    }
+
+    void contextMenuOffersSuggestions() {
+        auto editor = makeEditor();
+        editor->setSpellCheckLanguages({QStringLiteral("en_US")});
+        editor->setText(QStringLiteral("The quick brwon fox"));
+        QVERIFY(waitUntil([&] { return !editor->isSpellCheckPending(); }));
+        const QPoint onWord = editor->caretRect(12)->center().toPoint();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, onWord,
+                                editor->viewport()->mapToGlobal(onWord));
+        QCoreApplication::sendEvent(editor->viewport(), &event);
+        QMenu *menu = nullptr;
+        QVERIFY(waitUntil([&] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                if (auto *shown = qobject_cast<QMenu *>(widget); shown && shown->isVisible())
+                    menu = shown;
+            }
+            return menu != nullptr;
+        }));
+        QStringList titles;
+        for (QAction *action : menu->actions())
+            titles.append(action->text());
+        QVERIFY2(titles.indexOf(u"brown") >= 0, qPrintable(titles.join(u'|')));
+        QVERIFY(titles.indexOf(u"Add to dictionary") > titles.indexOf(u"brown"));
+        menu->actions().at(titles.indexOf(u"brown"))->trigger();
+        menu->close();
+        QCOMPARE(editor->text(), QStringLiteral("The quick brown fox"));
+        QVERIFY(editor->document()->begin().layout()->formats().isEmpty());
     }
 
     void typingChecksTheChangedBlock() {
