@@ -1,0 +1,457 @@
+#include "pagescreen/VuzIvoduPageWidget.h"
+
+#include "book/MacReadingLeaf.h"
+#include "book/MacRuledTextView.h"
+#include "book/MacTextures.h"
+#include "book/VuzIvoduLeaf.h"
+#include "pagescreen/MacPageNotice.h"
+#include "pagescreen/PageScreenLogging.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QHideEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+
+#if __has_include("book/DiarySavedNote.h")
+#include "book/DiarySavedNote.h"
+#define VELMORA_HAS_SAVED_NOTE 1
+#endif
+#if __has_include("book/PaperSealRitualView.h")
+#include "book/PaperSealRitualView.h"
+#define VELMORA_HAS_SEAL_CARD 1
+#endif
+#if __has_include("daily/DiaryDailyQuote.h") && __has_include("daily/DiaryWritingPrompt.h")
+#include "daily/DiaryDailyQuote.h"
+#include "daily/DiaryWritingPrompt.h"
+#define VELMORA_HAS_DAILY_TEXTS 1
+#endif
+
+namespace velmora {
+
+namespace {
+
+QDate civilDay(const DayKey &day) {
+    return QDate::fromString(day.rawValue(), QStringLiteral("yyyy-MM-dd"));
+}
+
+QRect centred(QSize size, const QRect &within) {
+    return QRect(within.center().x() - size.width() / 2, within.center().y() - size.height() / 2,
+                 size.width(), size.height());
+}
+
+} // namespace
+
+VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSystemStore &pageSystem,
+                                       DiaryCommandRouter &router,
+                                       UserDefaultsSettingsStore &settings,
+                                       VuzIvoduPageTimings timings, QWidget *parent)
+    : QWidget(parent)
+    , m_controller(
+          std::make_unique<VuzIvoduPageView>(session, pageSystem, settings, router, timings))
+    , m_page(new QWidget(this))
+    , m_writableLeaf(new VuzIvoduLeaf(m_page))
+    , m_writing(new QStackedWidget)
+    , m_editor(new MacRuledTextView)
+    , m_notice(new MacPageNotice)
+    , m_empty(new QWidget)
+    , m_readingLeaf(new MacReadingLeaf(m_page)) {
+    setFixedSize(spreadWidth, spreadHeight);
+    setObjectName(QStringLiteral("diary-page-screen"));
+    m_page->setGeometry(bindingWidth, 0, spreadWidth - bindingWidth, spreadHeight);
+
+    m_editor->setEditable(true);
+    m_editor->setAccessibilityIdentifier(QStringLiteral("diary-editor"));
+    m_editor->setAccessibleName(tr("Diary page"));
+    m_writing->addWidget(m_editor);
+    m_writing->addWidget(m_notice);
+    m_writing->addWidget(m_empty);
+    m_writableLeaf->setWriting(m_writing);
+    m_readingLeaf->hide();
+
+    VuzIvoduPageView &page = *m_controller;
+    // The edit road: whole texts in both directions, each side ignoring what it already shows.
+    connect(m_editor, &MacRuledTextView::textEdited, &page,
+            &VuzIvoduPageView::setEntryTextFromEditor);
+    connect(&page, &VuzIvoduPageView::entryTextChanged, m_editor, &MacRuledTextView::setText);
+    connect(&page, &VuzIvoduPageView::focusRequestChanged, m_editor,
+            &MacRuledTextView::setFocusRequest);
+    connect(m_notice, &MacPageNotice::actionTriggered, &page,
+            &VuzIvoduPageView::confirmPastDateWriting);
+
+    const auto refresh = [this] { refreshLeaf(); };
+    connect(&session, &DiarySessionStore::authoringAccessChanged, this, refresh);
+    connect(&session, &DiarySessionStore::selectedDayChanged, this, refresh);
+    connect(&session, &DiarySessionStore::currentEntryChanged, this, refresh);
+    connect(&pageSystem, &DiaryPageSystemStore::descriptorsChanged, this, refresh);
+    connect(&pageSystem, &DiaryPageSystemStore::selectedLeafIndexChanged, this, refresh);
+    connect(&page, &VuzIvoduPageView::saveStateNoteChanged, this, refresh);
+    connect(&page, &VuzIvoduPageView::civilDateChanged, this, refresh);
+    connect(&page, &VuzIvoduPageView::editorFontChanged, this, [this] {
+        refreshEditorFont();
+        refreshEditorInk();
+    });
+    connect(&page, &VuzIvoduPageView::handwritingChanged, this, [this] {
+        refreshEditorInk();
+        refreshLeaf();
+    });
+
+    buildOverlays();
+    connect(&page, &VuzIvoduPageView::showSavedNoteChanged, m_savedNote, &QWidget::setVisible);
+    connect(&page, &VuzIvoduPageView::showSealConfirmationChanged, this,
+            &VuzIvoduPageWidget::refreshSealCard);
+    connect(&page, &VuzIvoduPageView::showSealAcknowledgementChanged, this,
+            &VuzIvoduPageWidget::refreshSealCard);
+    connect(&page, &VuzIvoduPageView::persistenceErrorChanged, this,
+            &VuzIvoduPageWidget::refreshPersistenceAlert);
+    connect(&page, &VuzIvoduPageView::showLeavePromptChanged, this,
+            &VuzIvoduPageWidget::refreshLeavePrompt);
+    connect(&page, &VuzIvoduPageView::closeDiaryRequested, this,
+            &VuzIvoduPageWidget::closeRequested);
+    connect(&page, &VuzIvoduPageView::fullScreenToggleRequested, this,
+            [this] { window()->setWindowState(window()->windowState() ^ Qt::WindowFullScreen); });
+
+    const auto shortcut = [this](const QKeySequence &keys, auto action) {
+        auto *key = new QShortcut(keys, this);
+        key->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(key, &QShortcut::activated, m_controller.get(), action);
+    };
+    shortcut(QKeySequence(Qt::Key_Escape), &VuzIvoduPageView::handleEscape);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), &VuzIvoduPageView::turnToNextPage);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), &VuzIvoduPageView::turnToPreviousPage);
+
+    setTheme(m_theme);
+    refreshEditorFont();
+    refreshLeaf();
+}
+
+VuzIvoduPageWidget::~VuzIvoduPageWidget() {
+    if (m_controller->isShown())
+        m_controller->disappear();
+}
+
+QSize VuzIvoduPageWidget::sizeHint() const {
+    return {spreadWidth, spreadHeight};
+}
+
+void VuzIvoduPageWidget::setTheme(const DiaryTheme &theme) {
+    m_theme = theme;
+    m_editor->setTheme(theme);
+    m_notice->setTheme(theme);
+    m_writableLeaf->setTheme(theme);
+    m_readingLeaf->setTheme(theme);
+    m_readingLeaf->textView()->setTheme(theme);
+#ifdef VELMORA_HAS_SAVED_NOTE
+    static_cast<DiarySavedNote *>(m_savedNote)->setTheme(theme);
+#endif
+#ifdef VELMORA_HAS_SEAL_CARD
+    static_cast<PaperSealRitualView *>(m_sealCard)->setTheme(theme);
+#endif
+    update();
+}
+
+void VuzIvoduPageWidget::setSystemReduceMotion(bool reduce) {
+    m_controller->setSystemReduceMotion(reduce);
+    // The writing surface follows the desktop's setting alone, not the launch flag.
+    m_editor->setReducedMotion(reduce);
+}
+
+void VuzIvoduPageWidget::setSyncScheduler(std::function<void(std::chrono::nanoseconds)> schedule) {
+    m_controller->setSyncScheduler(std::move(schedule));
+}
+
+void VuzIvoduPageWidget::setInkProvider(InkProvider ink) {
+    m_ink = std::move(ink);
+    refreshEditorInk();
+    refreshLeaf();
+}
+
+void VuzIvoduPageWidget::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    // Minimising and restoring the window is not the book opening again.
+    if (!event->spontaneous())
+        m_controller->appear();
+}
+
+void VuzIvoduPageWidget::hideEvent(QHideEvent *event) {
+    QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        m_controller->disappear();
+}
+
+void VuzIvoduPageWidget::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    const QRectF binding(0, 0, bindingWidth, spreadHeight);
+    painter.fillRect(binding, m_theme.leather());
+    paintLeatherTexture(painter, binding);
+    painter.fillRect(QRectF(bindingWidth, 0, spreadWidth - bindingWidth, spreadHeight),
+                     m_theme.paper());
+}
+
+// --- The leaf ---------------------------------------------------------------------------------
+
+std::optional<VuzIvoduLeafContent::Quote> VuzIvoduPageWidget::quoteFor(const DayKey &day) const {
+#ifdef VELMORA_HAS_DAILY_TEXTS
+    const DiaryDailyQuote quote = DiaryDailyQuote::quote(day);
+    return VuzIvoduLeafContent::Quote{quote.text, quote.author};
+#else
+    Q_UNUSED(day)
+    return std::nullopt;
+#endif
+}
+
+QString VuzIvoduPageWidget::writingPrompt() const {
+#ifdef VELMORA_HAS_DAILY_TEXTS
+    const DiarySessionStore &session = m_controller->session();
+    const QDateTime now = session.clock()->now();
+    const int hour = session.calendar().timeZone().isValid()
+                         ? now.toTimeZone(session.calendar().timeZone()).time().hour()
+                         : now.time().hour();
+    return velmora::writingPrompt(session.selectedDay(), m_controller->todayKey(), hour,
+                                  m_controller->settings()
+                                      .defaults()
+                                      ->stringValue(UserDefaultsSettingsStore::userNameKey)
+                                      .value_or(QString()));
+#else
+    return QString();
+#endif
+}
+
+VuzIvoduLeafContent VuzIvoduPageWidget::writableLeafContent() const {
+    const DiarySessionStore &session = m_controller->session();
+    VuzIvoduLeafContent content;
+    content.date = civilDay(session.selectedDay());
+    if (!content.date.isValid())
+        content.date = session.calendar().civilDate(session.clock()->now());
+    content.footerNote = m_controller->saveStateNote();
+    content.quote = quoteFor(session.selectedDay());
+    content.headerTrailingClearance = headerTrailingClearance;
+    return content;
+}
+
+void VuzIvoduPageWidget::refreshLeaf() {
+    const VuzIvoduPageView &page = *m_controller;
+    const auto descriptor = page.pageSystem().selectedDescriptor();
+    if (!descriptor) {
+        m_writableLeaf->hide();
+        m_readingLeaf->hide();
+        return;
+    }
+    if (descriptor->kind == PageKind::sealed) {
+        QDate date = civilDay(descriptor->dayKey);
+        if (!date.isValid())
+            date = writableLeafContent().date;
+        const QFont font =
+            resolveDiaryFont(resolvedFontName(descriptor->fontName),
+                             descriptor->bodyPointSize * page.settings().readingScale());
+        const QImage ink = m_ink ? m_ink(descriptor->dayKey, descriptor->leafIndex,
+                                         VuzIvoduPageView::lineHeight(font.pointSizeF()),
+                                         VuzIvoduPageView::writingWidth)
+                                 : QImage();
+        m_readingLeaf->setLeaf(*descriptor, date, page.settings().readingScale(),
+                               headerTrailingClearance, quoteFor(descriptor->dayKey), ink);
+        m_readingLeaf->show();
+        m_writableLeaf->hide();
+        return;
+    }
+    m_writableLeaf->setContent(writableLeafContent());
+    switch (page.pageContentKind()) {
+    case PageContentKind::editor:
+        m_editor->setPlaceholder(writingPrompt());
+        m_writing->setCurrentWidget(m_editor);
+        break;
+    case PageContentKind::notice:
+        if (const auto notice = page.pageNotice())
+            m_notice->setNotice(notice->title, notice->detail, notice->actionTitle);
+        m_writing->setCurrentWidget(m_notice);
+        break;
+    case PageContentKind::nothing:
+        m_writing->setCurrentWidget(m_empty);
+        break;
+    }
+    m_writableLeaf->show();
+    m_readingLeaf->hide();
+}
+
+void VuzIvoduPageWidget::refreshEditorFont() {
+    const QFont font = resolveDiaryFont(m_controller->selectedFont(), m_controller->fontSize());
+    m_editor->setFontAndLineHeight(font, VuzIvoduPageView::lineHeight(font.pointSizeF()));
+}
+
+void VuzIvoduPageWidget::refreshEditorInk() {
+    if (!m_ink)
+        return;
+    m_editor->setInk(m_ink(m_controller->session().selectedDay(), 0, m_editor->lineHeight(),
+                           VuzIvoduPageView::writingWidth));
+}
+
+// --- Overlays -----------------------------------------------------------------------------------
+
+void VuzIvoduPageWidget::buildOverlays() {
+    VuzIvoduPageView &page = *m_controller;
+#ifdef VELMORA_HAS_SAVED_NOTE
+    m_savedNote = new DiarySavedNote(m_theme, this);
+    m_savedNote->resize(m_savedNote->sizeHint());
+#else
+    auto *note = new QLabel(tr("Saved"), this);
+    note->setObjectName(QStringLiteral("diary-saved"));
+    note->setAlignment(Qt::AlignCenter);
+    note->setFont(resolveDiaryFont(QStringLiteral("Georgia"), 19));
+    note->setStyleSheet(
+        QStringLiteral("background: #FBF6EC; border-radius: 24px; padding: 14px 26px;"));
+    note->adjustSize();
+    m_savedNote = note;
+#endif
+    m_savedNote->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_savedNote->setGeometry(centred(m_savedNote->size(), rect()));
+    m_savedNote->hide();
+
+    m_sealScrim = new QWidget(m_page);
+    m_sealScrim->setGeometry(m_page->rect());
+    m_sealScrim->setAttribute(Qt::WA_StyledBackground);
+    m_sealScrim->setStyleSheet(QStringLiteral("background: rgba(0, 0, 0, 25);"));
+    m_sealScrim->hide();
+#ifdef VELMORA_HAS_SEAL_CARD
+    auto *card = new PaperSealRitualView(PaperSealRitualView::Mode::confirmation, m_theme, m_page);
+    card->resize(card->sizeHint());
+    connect(card, &PaperSealRitualView::cancelRequested, &page,
+            &VuzIvoduPageView::hideSealConfirmation);
+    connect(card, &PaperSealRitualView::confirmRequested, &page, &VuzIvoduPageView::confirmSeal);
+    m_sealCard = card;
+#else
+    auto *card = new QWidget(m_page);
+    auto *layout = new QVBoxLayout(card);
+    auto *title = new QLabel(tr("Seal this page?"), card);
+    auto *message =
+        new QLabel(tr("Its words will become permanent and cannot be edited afterward."), card);
+    message->setWordWrap(true);
+    auto *cancel = new QPushButton(tr("Keep Writing"), card);
+    cancel->setObjectName(QStringLiteral("diary-seal-cancel"));
+    auto *confirm = new QPushButton(tr("Seal Page"), card);
+    confirm->setObjectName(QStringLiteral("diary-seal-confirm"));
+    layout->addWidget(title);
+    layout->addWidget(message);
+    layout->addWidget(cancel);
+    layout->addWidget(confirm);
+    card->setStyleSheet(QStringLiteral("background: #F8F1E3;"));
+    card->setFixedSize(346, 220);
+    connect(cancel, &QPushButton::clicked, &page, &VuzIvoduPageView::hideSealConfirmation);
+    connect(confirm, &QPushButton::clicked, &page, &VuzIvoduPageView::confirmSeal);
+    m_sealCard = card;
+#endif
+    m_sealCard->setGeometry(centred(m_sealCard->size(), m_page->rect()));
+    m_sealCard->hide();
+}
+
+void VuzIvoduPageWidget::refreshSealCard() {
+    const VuzIvoduPageView &page = *m_controller;
+    const bool confirmation = page.showSealConfirmation();
+    const bool shown = confirmation || page.showSealAcknowledgement();
+#ifdef VELMORA_HAS_SEAL_CARD
+    static_cast<PaperSealRitualView *>(m_sealCard)
+        ->setMode(confirmation ? PaperSealRitualView::Mode::confirmation
+                               : PaperSealRitualView::Mode::acknowledgement);
+#endif
+    m_sealScrim->setVisible(confirmation);
+    m_sealScrim->raise();
+    m_sealCard->setVisible(shown);
+    m_sealCard->raise();
+}
+
+void VuzIvoduPageWidget::refreshPersistenceAlert() {
+    VuzIvoduPageView &page = *m_controller;
+    if (!page.isPersistenceErrorPresented()) {
+        if (m_persistenceAlert && m_persistenceAlert->isVisible())
+            m_persistenceAlert->close();
+        return;
+    }
+    if (m_persistenceAlert) {
+        // A new failure while the alert is up replaces its message.
+        m_persistenceAlert->setInformativeText(page.persistenceAlertMessage());
+        return;
+    }
+    auto *alert = new QMessageBox(QMessageBox::Warning, tr("Writing Not Saved"),
+                                  tr("Writing Not Saved"), QMessageBox::NoButton, this);
+    alert->setObjectName(QStringLiteral("diary-persistence-alert"));
+    alert->setInformativeText(page.persistenceAlertMessage());
+    QPushButton *retry = alert->addButton(tr("Retry"), QMessageBox::AcceptRole);
+    QPushButton *copy = alert->addButton(tr("Save a Copy…"), QMessageBox::ActionRole);
+    QPushButton *keep = alert->addButton(tr("Keep Writing"), QMessageBox::RejectRole);
+    alert->setDefaultButton(retry);
+    alert->setEscapeButton(keep);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    connect(alert, &QMessageBox::buttonClicked, this, [this, retry, copy](QAbstractButton *button) {
+        // Any button dismisses the alert; the text stays on the page and the edit stays pending.
+        if (button == retry) {
+            m_controller->retry();
+        } else {
+            m_controller->dismissPersistenceError();
+            if (button == copy)
+                chooseAndSaveCopy();
+        }
+    });
+    connect(alert, &QDialog::rejected, m_controller.get(),
+            &VuzIvoduPageView::dismissPersistenceError);
+    m_persistenceAlert = alert;
+    alert->open();
+}
+
+void VuzIvoduPageWidget::refreshLeavePrompt() {
+    VuzIvoduPageView &page = *m_controller;
+    if (!page.showLeavePrompt()) {
+        if (m_leaveAlert && m_leaveAlert->isVisible())
+            m_leaveAlert->close();
+        return;
+    }
+    if (m_leaveAlert)
+        return;
+    auto *alert = new QMessageBox(QMessageBox::Question, tr("Leave this page?"),
+                                  tr("Leave this page?"), QMessageBox::NoButton, this);
+    alert->setObjectName(QStringLiteral("diary-leave-alert"));
+    alert->setInformativeText(tr("Lock it, or come back and write."));
+    QPushButton *comeBack = alert->addButton(tr("I'll come back"), QMessageBox::AcceptRole);
+    QPushButton *lock = alert->addButton(tr("Lock this page"), QMessageBox::ActionRole);
+    QPushButton *keep = alert->addButton(tr("Keep Writing"), QMessageBox::RejectRole);
+    alert->setDefaultButton(comeBack);
+    alert->setEscapeButton(keep);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    connect(alert, &QMessageBox::buttonClicked, this, [this, comeBack, lock](QAbstractButton *b) {
+        if (b == comeBack)
+            m_controller->leaveAndComeBack();
+        else if (b == lock)
+            m_controller->lockPageAndLeave();
+        else
+            m_controller->dismissLeavePrompt();
+    });
+    connect(alert, &QDialog::rejected, m_controller.get(), &VuzIvoduPageView::dismissLeavePrompt);
+    m_leaveAlert = alert;
+    alert->open();
+}
+
+void VuzIvoduPageWidget::chooseAndSaveCopy() {
+    const QString proposed = m_controller->proposedCopyName();
+    QString path;
+    if (m_chooseCopyPath) {
+        path = m_chooseCopyPath(proposed);
+    } else {
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        path =
+            QFileDialog::getSaveFileName(this, tr("Save a Copy of This Page"),
+                                         QDir(folder).filePath(proposed), tr("Plain Text (*.txt)"));
+    }
+    if (path.isEmpty())
+        return;
+    qCInfo(lcPageScreen) << "Saving a copy of the page";
+    // The write runs off the GUI thread; its outcome reaches the alert through the controller.
+    auto write = m_controller->saveCopy(path);
+    Q_UNUSED(write)
+}
+
+} // namespace velmora

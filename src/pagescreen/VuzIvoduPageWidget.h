@@ -1,0 +1,105 @@
+#pragma once
+
+#include "book/VuzIvoduLeaf.h"
+#include "book/theme/DiaryTheme.h"
+#include "pagescreen/VuzIvoduPageView.h"
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+#include <QMessageBox>
+class QStackedWidget;
+
+namespace velmora {
+
+class MacPageNotice;
+class MacReadingLeaf;
+class MacRuledTextView;
+
+// The open book on screen: the binding and the page, the writable leaf with the ruled editor or
+// a notice, the reading leaf of a sealed page, the saved note, the seal card and the two alerts.
+// It paints the state of its controller and routes input to it.
+class VuzIvoduPageWidget : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int spreadWidth = 780;
+    static constexpr int spreadHeight = 1024;
+    static constexpr int bindingWidth = 12;
+    static constexpr double headerTrailingClearance = 180;
+
+    // The handwriting image of a day's leaf at a line height and width, when it has any.
+    using InkProvider =
+        std::function<QImage(const DayKey &day, qint64 leafIndex, double lineHeight, double width)>;
+    // Chooses where a copy of the page goes; an empty answer cancels. The save panel by default.
+    using CopyPathChooser = std::function<QString(const QString &proposedName)>;
+
+    VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSystemStore &pageSystem,
+                       DiaryCommandRouter &router, UserDefaultsSettingsStore &settings,
+                       VuzIvoduPageTimings timings = {}, QWidget *parent = nullptr);
+    ~VuzIvoduPageWidget() override;
+
+    VuzIvoduPageView &controller() const { return *m_controller; }
+
+    void setTheme(const DiaryTheme &theme);
+    void setSystemReduceMotion(bool reduce);
+    void setSyncScheduler(std::function<void(std::chrono::nanoseconds)> schedule);
+    void setInkProvider(InkProvider ink);
+    void setCopyPathChooser(CopyPathChooser chooser) { m_chooseCopyPath = std::move(chooser); }
+
+    // For tests and screens: the parts as they stand.
+    MacRuledTextView *editor() const { return m_editor; }
+    MacPageNotice *notice() const { return m_notice; }
+    VuzIvoduLeaf *writableLeaf() const { return m_writableLeaf; }
+    MacReadingLeaf *readingLeaf() const { return m_readingLeaf; }
+    QWidget *savedNote() const { return m_savedNote; }
+    QWidget *sealCard() const { return m_sealCard; }
+    QMessageBox *persistenceAlert() const { return m_persistenceAlert; }
+    QMessageBox *leaveAlert() const { return m_leaveAlert; }
+
+    QSize sizeHint() const override;
+
+Q_SIGNALS:
+    // The book should close (the root view shows the cover again).
+    void closeRequested();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void buildOverlays();
+    void refreshLeaf();
+    void refreshEditorFont();
+    void refreshEditorInk();
+    void refreshSealCard();
+    void refreshPersistenceAlert();
+    void refreshLeavePrompt();
+    void chooseAndSaveCopy();
+    VuzIvoduLeafContent writableLeafContent() const;
+    std::optional<VuzIvoduLeafContent::Quote> quoteFor(const DayKey &day) const;
+    QString writingPrompt() const;
+
+    std::unique_ptr<VuzIvoduPageView> m_controller;
+    DiaryTheme m_theme;
+    InkProvider m_ink;
+    CopyPathChooser m_chooseCopyPath;
+    QWidget *m_page;
+    VuzIvoduLeaf *m_writableLeaf;
+    QStackedWidget *m_writing;
+    MacRuledTextView *m_editor;
+    MacPageNotice *m_notice;
+    QWidget *m_empty;
+    MacReadingLeaf *m_readingLeaf;
+    QWidget *m_savedNote = nullptr;
+    QWidget *m_sealScrim = nullptr;
+    QWidget *m_sealCard = nullptr;
+    QPointer<QMessageBox> m_persistenceAlert;
+    QPointer<QMessageBox> m_leaveAlert;
+};
+
+} // namespace velmora

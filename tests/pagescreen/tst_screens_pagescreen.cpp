@@ -1,0 +1,215 @@
+#include "PageScreenFixture.h"
+
+#include "book/MacReadingLeaf.h"
+#include "book/MacRuledTextView.h"
+#include "pagescreen/MacPageNotice.h"
+#include "pagescreen/VuzIvoduPageWidget.h"
+#include "support/GuiTestMain.h"
+#include "support/Screenshots.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+QStringList buttonTexts(const QMessageBox *box) {
+    QStringList texts;
+    for (const QAbstractButton *button : box->buttons())
+        texts.append(button->text());
+    texts.sort();
+    return texts;
+}
+
+// The open book in a window of its own over the fixture's real store.
+struct Screen {
+    ScopedLocale locale{QStringLiteral("en_US")};
+    PageScreenFixture f;
+    VuzIvoduPageWidget widget{*f.session, *f.pages, f.router, *f.settings,
+                              PageScreenFixture::timings};
+
+    bool open(const std::optional<DayKey> &day = std::nullopt) {
+        widget.show();
+        const auto shown = [&](const DayKey &key) {
+            return f.session->phase().kind != DiarySessionPhase::Kind::loading &&
+                   f.session->selectedDay() == key && f.pages->selectedDescriptor() &&
+                   f.pages->selectedDescriptor()->dayKey == key &&
+                   f.pages->transition().phase == PageTransitionPhase::idle;
+        };
+        if (!waitUntil([&] { return shown(PageScreenFixture::today); }))
+            return false;
+        if (!day)
+            return true;
+        widget.controller().navigate(*day);
+        return waitUntil([&] { return shown(*day); });
+    }
+
+    void shoot(QWidget *target, const QString &name) {
+        QCoreApplication::processEvents();
+        QVERIFY(saveScreenshot(grabWidget(target), name));
+    }
+};
+
+} // namespace
+
+class PageScreensTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void emptyPageWithPrompt() {
+        Screen screen;
+        QVERIFY(screen.open());
+        QVERIFY(screen.widget.writableLeaf()->isVisible());
+        QVERIFY(screen.widget.editor()->isVisible());
+        QVERIFY(screen.widget.editor()->text().isEmpty());
+        QCOMPARE(screen.widget.writableLeaf()->content().date, QDate(2024, 3, 15));
+        screen.shoot(&screen.widget, QStringLiteral("pagescreen-empty-prompt"));
+    }
+
+    void writtenPage() {
+        Screen screen;
+        QVERIFY(screen.open());
+        const QString text = QStringLiteral(
+            "The market smelled of oranges and rain. I bought bread, walked the long way home "
+            "by the river, and wrote this before the light went.");
+        screen.widget.controller().setEntryTextFromEditor(text);
+        QCOMPARE(screen.widget.editor()->text(), text);
+        QVERIFY(waitUntil([&] {
+            return screen.widget.writableLeaf()->content().footerNote ==
+                   QStringLiteral("Draft saved");
+        }));
+        screen.shoot(&screen.widget, QStringLiteral("pagescreen-written"));
+
+        screen.f.router.send(DiaryCommand::save);
+        QVERIFY(waitUntil([&] { return screen.widget.savedNote()->isVisible(); }));
+        screen.shoot(&screen.widget, QStringLiteral("pagescreen-saved-note"));
+
+        screen.f.router.send(DiaryCommand::seal);
+        QVERIFY(screen.widget.sealCard()->isVisible());
+        screen.shoot(&screen.widget, QStringLiteral("pagescreen-seal-confirmation"));
+    }
+
+    void sealedPage() {
+        Screen screen;
+        QString text;
+        for (int paragraph = 0; paragraph < 24; ++paragraph)
+            text += QStringLiteral("A sealed evening, its words kept as they were written. ")
+                        .repeated(3) +
+                    QLatin1Char('\n');
+        screen.f.seed("2024-03-15", text, true);
+        QVERIFY(screen.open());
+        QVERIFY(screen.widget.readingLeaf()->isVisible());
+        QVERIFY(!screen.widget.writableLeaf()->isVisible());
+        QVERIFY(screen.widget.readingLeaf()->content().isSealed);
+        QCOMPARE(screen.widget.readingLeaf()->content().pageCount->number, 1);
+        QVERIFY(screen.widget.readingLeaf()->content().pageCount->total >= 2);
+        QCOMPARE(screen.widget.readingLeaf()->textView()->objectName(),
+                 QStringLiteral("diary-sealed-leaf"));
+        screen.shoot(&screen.widget, QStringLiteral("pagescreen-sealed"));
+    }
+
+    void notices_data() {
+        QTest::addColumn<QString>("dayText");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("hasAction");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("earlier") << "2024-03-01"
+                                 << "Write for this date?" << true << "pagescreen-notice-earlier";
+        QTest::newRow("future") << "2024-03-20"
+                                << "This page is waiting for its day." << false
+                                << "pagescreen-notice-future";
+    }
+
+    void notices() {
+        QFETCH(QString, dayText);
+        QFETCH(QString, title);
+        QFETCH(bool, hasAction);
+        QFETCH(QString, name);
+        Screen screen;
+        QVERIFY(screen.open(*DayKey::fromRawValue(dayText)));
+        MacPageNotice *notice = screen.widget.notice();
+        QVERIFY(notice->isVisible());
+        QCOMPARE(notice->title(), title);
+        QCOMPARE(notice->actionButton()->isVisible(), hasAction);
+        screen.shoot(&screen.widget, name);
+        if (!hasAction)
+            return;
+        QTest::mouseClick(notice->actionButton(), Qt::LeftButton);
+        QVERIFY(screen.widget.editor()->isVisible());
+    }
+
+    void writingNotSavedAlert() {
+        Screen screen;
+        QVERIFY(screen.open());
+        screen.f.repository->failSaves = true;
+        screen.widget.controller().setEntryTextFromEditor(QStringLiteral("Words worth keeping"));
+        QVERIFY(waitUntil([&] {
+            return screen.widget.persistenceAlert() &&
+                   screen.widget.persistenceAlert()->isVisible();
+        }));
+        QMessageBox *alert = screen.widget.persistenceAlert();
+        QCOMPARE(alert->text(), QStringLiteral("Writing Not Saved"));
+        QCOMPARE(alert->informativeText(),
+                 QStringLiteral("The diary could not be saved: The disk is full."));
+        QCOMPARE(buttonTexts(alert),
+                 QStringList({QStringLiteral("Keep Writing"), QStringLiteral("Retry"),
+                              QStringLiteral("Save a Copy…")}));
+        QVERIFY(waitUntil([&] {
+            return screen.widget.writableLeaf()->content().footerNote ==
+                   QStringLiteral("Not saved");
+        }));
+        screen.shoot(&screen.widget, QStringLiteral("pagescreen-not-saved"));
+        screen.shoot(alert, QStringLiteral("pagescreen-alert-writing-not-saved"));
+
+        // Save a Copy… writes the editor's text where the panel says.
+        const QString copyPath = screen.f.store.dir.filePath(QStringLiteral("copy.txt"));
+        QString proposed;
+        screen.widget.setCopyPathChooser([&](const QString &name) {
+            proposed = name;
+            return copyPath;
+        });
+        for (QAbstractButton *button : alert->buttons()) {
+            if (button->text() == QStringLiteral("Save a Copy…"))
+                button->click();
+        }
+        QCOMPARE(proposed, QStringLiteral("Velmora - 2024-03-15.txt"));
+        QVERIFY(waitUntil([&] { return QFile::exists(copyPath); }));
+
+        screen.f.repository->failSaves = false;
+        QVERIFY(
+            waitUntil([&] { return !screen.widget.controller().isPersistenceErrorPresented(); }));
+        screen.widget.controller().retry();
+        QVERIFY(screen.f.settled());
+    }
+
+    void leaveThisPageAlert() {
+        Screen screen;
+        QVERIFY(screen.open());
+        QSignalSpy closed(&screen.widget, &VuzIvoduPageWidget::closeRequested);
+        screen.widget.controller().setEntryTextFromEditor(QStringLiteral("Half a thought"));
+        screen.widget.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&screen.widget));
+        QTest::keyClick(screen.widget.editor(), Qt::Key_Escape);
+        QVERIFY(waitUntil(
+            [&] { return screen.widget.leaveAlert() && screen.widget.leaveAlert()->isVisible(); }));
+        QMessageBox *alert = screen.widget.leaveAlert();
+        QCOMPARE(alert->text(), QStringLiteral("Leave this page?"));
+        QCOMPARE(alert->informativeText(), QStringLiteral("Lock it, or come back and write."));
+        QCOMPARE(buttonTexts(alert),
+                 QStringList({QStringLiteral("I'll come back"), QStringLiteral("Keep Writing"),
+                              QStringLiteral("Lock this page")}));
+        screen.shoot(alert, QStringLiteral("pagescreen-alert-leave"));
+        for (QAbstractButton *button : alert->buttons()) {
+            if (button->text() == QStringLiteral("I'll come back"))
+                button->click();
+        }
+        QVERIFY(waitUntil([&] { return closed.count() == 1; }));
+        QCOMPARE(screen.f.stored(PageScreenFixture::today)->content,
+                 QStringLiteral("Half a thought"));
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(PageScreensTest)
+#include "tst_screens_pagescreen.moc"
