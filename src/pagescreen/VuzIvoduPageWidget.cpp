@@ -1,8 +1,10 @@
 #include "pagescreen/VuzIvoduPageWidget.h"
 
+#include "book/DiarySavedNote.h"
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
 #include "book/MacTextures.h"
+#include "book/PaperSealRitualView.h"
 #include "book/VuzIvoduLeaf.h"
 #include "pagescreen/MacPageNotice.h"
 #include "pagescreen/PageScreenLogging.h"
@@ -10,7 +12,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHideEvent>
-#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -18,16 +19,7 @@
 #include <QShowEvent>
 #include <QStackedWidget>
 #include <QStandardPaths>
-#include <QVBoxLayout>
 
-#if __has_include("book/DiarySavedNote.h")
-#include "book/DiarySavedNote.h"
-#define VELMORA_HAS_SAVED_NOTE 1
-#endif
-#if __has_include("book/PaperSealRitualView.h")
-#include "book/PaperSealRitualView.h"
-#define VELMORA_HAS_SEAL_CARD 1
-#endif
 #if __has_include("daily/DiaryDailyQuote.h") && __has_include("daily/DiaryWritingPrompt.h")
 #include "daily/DiaryDailyQuote.h"
 #include "daily/DiaryWritingPrompt.h"
@@ -148,12 +140,8 @@ void VuzIvoduPageWidget::setTheme(const DiaryTheme &theme) {
     m_writableLeaf->setTheme(theme);
     m_readingLeaf->setTheme(theme);
     m_readingLeaf->textView()->setTheme(theme);
-#ifdef VELMORA_HAS_SAVED_NOTE
-    static_cast<DiarySavedNote *>(m_savedNote)->setTheme(theme);
-#endif
-#ifdef VELMORA_HAS_SEAL_CARD
-    static_cast<PaperSealRitualView *>(m_sealCard)->setTheme(theme);
-#endif
+    m_savedNote->setTheme(theme);
+    m_sealCard->setTheme(theme);
     update();
 }
 
@@ -296,19 +284,8 @@ void VuzIvoduPageWidget::refreshEditorInk() {
 
 void VuzIvoduPageWidget::buildOverlays() {
     VuzIvoduPageView &page = *m_controller;
-#ifdef VELMORA_HAS_SAVED_NOTE
     m_savedNote = new DiarySavedNote(m_theme, this);
     m_savedNote->resize(m_savedNote->sizeHint());
-#else
-    auto *note = new QLabel(tr("Saved"), this);
-    note->setObjectName(QStringLiteral("diary-saved"));
-    note->setAlignment(Qt::AlignCenter);
-    note->setFont(resolveDiaryFont(QStringLiteral("Georgia"), 19));
-    note->setStyleSheet(
-        QStringLiteral("background: #FBF6EC; border-radius: 24px; padding: 14px 26px;"));
-    note->adjustSize();
-    m_savedNote = note;
-#endif
     m_savedNote->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_savedNote->setGeometry(centred(m_savedNote->size(), rect()));
     m_savedNote->hide();
@@ -318,34 +295,12 @@ void VuzIvoduPageWidget::buildOverlays() {
     m_sealScrim->setAttribute(Qt::WA_StyledBackground);
     m_sealScrim->setStyleSheet(QStringLiteral("background: rgba(0, 0, 0, 25);"));
     m_sealScrim->hide();
-#ifdef VELMORA_HAS_SEAL_CARD
-    auto *card = new PaperSealRitualView(PaperSealRitualView::Mode::confirmation, m_theme, m_page);
-    card->resize(card->sizeHint());
-    connect(card, &PaperSealRitualView::cancelRequested, &page,
+    m_sealCard = new PaperSealRitualView(PaperSealRitualView::Mode::confirmation, m_theme, m_page);
+    m_sealCard->resize(m_sealCard->sizeHint());
+    connect(m_sealCard, &PaperSealRitualView::cancelRequested, &page,
             &VuzIvoduPageView::hideSealConfirmation);
-    connect(card, &PaperSealRitualView::confirmRequested, &page, &VuzIvoduPageView::confirmSeal);
-    m_sealCard = card;
-#else
-    auto *card = new QWidget(m_page);
-    auto *layout = new QVBoxLayout(card);
-    auto *title = new QLabel(tr("Seal this page?"), card);
-    auto *message =
-        new QLabel(tr("Its words will become permanent and cannot be edited afterward."), card);
-    message->setWordWrap(true);
-    auto *cancel = new QPushButton(tr("Keep Writing"), card);
-    cancel->setObjectName(QStringLiteral("diary-seal-cancel"));
-    auto *confirm = new QPushButton(tr("Seal Page"), card);
-    confirm->setObjectName(QStringLiteral("diary-seal-confirm"));
-    layout->addWidget(title);
-    layout->addWidget(message);
-    layout->addWidget(cancel);
-    layout->addWidget(confirm);
-    card->setStyleSheet(QStringLiteral("background: #F8F1E3;"));
-    card->setFixedSize(346, 220);
-    connect(cancel, &QPushButton::clicked, &page, &VuzIvoduPageView::hideSealConfirmation);
-    connect(confirm, &QPushButton::clicked, &page, &VuzIvoduPageView::confirmSeal);
-    m_sealCard = card;
-#endif
+    connect(m_sealCard, &PaperSealRitualView::confirmRequested, &page,
+            &VuzIvoduPageView::confirmSeal);
     m_sealCard->setGeometry(centred(m_sealCard->size(), m_page->rect()));
     m_sealCard->hide();
 }
@@ -354,11 +309,8 @@ void VuzIvoduPageWidget::refreshSealCard() {
     const VuzIvoduPageView &page = *m_controller;
     const bool confirmation = page.showSealConfirmation();
     const bool shown = confirmation || page.showSealAcknowledgement();
-#ifdef VELMORA_HAS_SEAL_CARD
-    static_cast<PaperSealRitualView *>(m_sealCard)
-        ->setMode(confirmation ? PaperSealRitualView::Mode::confirmation
-                               : PaperSealRitualView::Mode::acknowledgement);
-#endif
+    m_sealCard->setMode(confirmation ? PaperSealRitualView::Mode::confirmation
+                                     : PaperSealRitualView::Mode::acknowledgement);
     m_sealScrim->setVisible(confirmation);
     m_sealScrim->raise();
     m_sealCard->setVisible(shown);

@@ -15,7 +15,9 @@ class QStackedWidget;
 
 namespace velmora {
 
+class DiarySavedNote;
 class MacPageNotice;
+class PaperSealRitualView;
 class MacReadingLeaf;
 class MacRuledTextView;
 
@@ -55,8 +57,8 @@ public:
     MacPageNotice *notice() const { return m_notice; }
     VuzIvoduLeaf *writableLeaf() const { return m_writableLeaf; }
     MacReadingLeaf *readingLeaf() const { return m_readingLeaf; }
-    QWidget *savedNote() const { return m_savedNote; }
-    QWidget *sealCard() const { return m_sealCard; }
+    DiarySavedNote *savedNote() const { return m_savedNote; }
+    PaperSealRitualView *sealCard() const { return m_sealCard; }
     QMessageBox *persistenceAlert() const { return m_persistenceAlert; }
     QMessageBox *leaveAlert() const { return m_leaveAlert; }
 
@@ -95,9 +97,9 @@ private:
     MacPageNotice *m_notice;
     QWidget *m_empty;
     MacReadingLeaf *m_readingLeaf;
-    QWidget *m_savedNote = nullptr;
+    DiarySavedNote *m_savedNote = nullptr;
     QWidget *m_sealScrim = nullptr;
-    QWidget *m_sealCard = nullptr;
+    PaperSealRitualView *m_sealCard = nullptr;
     QPointer<QMessageBox> m_persistenceAlert;
     QPointer<QMessageBox> m_leaveAlert;
 };

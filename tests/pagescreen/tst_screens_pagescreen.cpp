@@ -1,7 +1,9 @@
 #include "PageScreenFixture.h"
 
+#include "book/DiarySavedNote.h"
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
+#include "book/PaperSealRitualView.h"
 #include "pagescreen/MacPageNotice.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "support/GuiTestMain.h"
