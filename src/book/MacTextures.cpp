@@ -10,6 +10,8 @@
 #include <QRadialGradient>
 
 #include <cmath>
+#include <optional>
+#include <vector>
 
 namespace velmora {
 
@@ -29,29 +31,18 @@ QColor grey(double level, double alpha) {
     return rgba(level, level, level, alpha);
 }
 
-QColor transparent(QColor color) {
-    color.setAlphaF(0);
-    return color;
-}
-
 int markCount(double count, int ceiling) {
     return int(std::min(std::floor(count), double(ceiling)));
 }
 
-// A disc of one colour that fades to nothing at its rim.
-void fadingDisc(QPainter &painter, const QPointF &centre, double radius, const QColor &color) {
-    if (!(radius > 0))
-        return;
-    QRadialGradient gradient(centre, radius);
-    gradient.setColorAt(0, color);
-    gradient.setColorAt(1, transparent(color));
-    painter.setBrush(gradient);
-    painter.drawEllipse(centre, radius, radius);
-}
-
-// Tens of thousands of marks a pixel or a few across: the painter's general path would flatten a
-// curve for each, so on an image they are rasterised here, with their coverage worked out per
-// pixel, and blended source-over as the painter would.
+// Tens of thousands of marks a pixel or a few across, and hundreds of fading discs: the painter's
+// general path would flatten a curve or build a gradient table for each, so on an image they are
+// rasterised here, with their coverage worked out per pixel, and blended source-over as the
+// painter would. Anywhere else they go through the painter.
+//
+// Marks land at random all over a large image, so drawing each at once would miss the cache on
+// nearly every row. They are queued instead and drawn band by band, each band taking every mark
+// that reaches it in the order drawn, so every pixel sees the same blends in the same order.
 class MarkCanvas {
 public:
     explicit MarkCanvas(QPainter &painter)
@@ -62,16 +53,24 @@ public:
         auto *image = static_cast<QImage *>(device);
         const QTransform transform = painter.deviceTransform();
         if (image->format() != QImage::Format_ARGB32_Premultiplied || !image->isDetached() ||
-            transform.type() > QTransform::TxScale || painter.hasClipping() ||
+            transform.type() > QTransform::TxScale || transform.m11() != transform.m22() ||
+            painter.hasClipping() ||
             painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
             painter.opacity() != 1.0)
             return;
         m_image = image;
         m_transform = transform;
+        m_bits = image->bits();
+        m_bytesPerLine = image->bytesPerLine();
     }
+
+    ~MarkCanvas() { flush(); }
+    MarkCanvas(const MarkCanvas &) = delete;
+    MarkCanvas &operator=(const MarkCanvas &) = delete;
 
     void fillEllipse(const QRectF &rect, const QColor &color) {
         if (!m_image) {
+            m_painter.setPen(Qt::NoPen);
             m_painter.setBrush(color);
             m_painter.drawEllipse(rect);
             return;
@@ -81,23 +80,101 @@ public:
         const double b = box.height() / 2;
         if (!(a > 0) || !(b > 0))
             return;
-        const double cx = box.center().x();
-        const double cy = box.center().y();
         // Only pixels whose centres lie within half a pixel of the mark can be touched.
-        const int x0 = std::max(0, int(std::ceil(box.left() - 1)));
-        const int y0 = std::max(0, int(std::ceil(box.top() - 1)));
-        const int x1 = std::min(m_image->width() - 1, int(std::floor(box.right())));
-        const int y1 = std::min(m_image->height() - 1, int(std::floor(box.bottom())));
-        const QRgb rgb = color.rgba();
-        const int alpha = qAlpha(rgb);
+        queue({Mark::ellipse, box.center().x(), box.center().y(), a, b, color.rgba(),
+               int(std::ceil(box.top() - 1)), int(std::floor(box.bottom()))});
+    }
+
+    // A disc of one colour whose opacity falls evenly from its centre to nothing at its rim, as
+    // a two-stop radial gradient draws it.
+    void fadingDisc(const QPointF &centre, double radius, const QColor &color) {
+        if (!(radius > 0))
+            return;
+        if (!m_image) {
+            QColor rim = color;
+            rim.setAlphaF(0);
+            QRadialGradient gradient(centre, radius);
+            gradient.setColorAt(0, color);
+            gradient.setColorAt(1, rim);
+            m_painter.setPen(Qt::NoPen);
+            m_painter.setBrush(gradient);
+            m_painter.drawEllipse(centre, radius, radius);
+            return;
+        }
+        const QPointF c = m_transform.map(centre);
+        const double r = radius * m_transform.m11();
+        queue({Mark::disc, c.x(), c.y(), r, r, color.rgba(), int(std::ceil(c.y() - r - 0.5)),
+               int(std::floor(c.y() + r - 0.5))});
+    }
+
+    // Draws what is queued; the painter may draw over it afterwards.
+    void flush() {
+        if (m_marks.empty())
+            return;
+        const int bands = (m_image->height() + bandHeight - 1) / bandHeight;
+        std::vector<std::vector<int>> reaching(static_cast<std::size_t>(bands));
+        for (int i = 0; i < int(m_marks.size()); ++i) {
+            const Mark &mark = m_marks[std::size_t(i)];
+            const int first = std::max(0, mark.top) / bandHeight;
+            const int last = std::min(m_image->height() - 1, mark.bottom) / bandHeight;
+            for (int band = first; band <= last; ++band)
+                reaching[std::size_t(band)].push_back(i);
+        }
+        for (int band = 0; band < bands; ++band) {
+            const int top = band * bandHeight;
+            const int bottom = std::min(m_image->height() - 1, top + bandHeight - 1);
+            for (const int i : reaching[std::size_t(band)]) {
+                const Mark &mark = m_marks[std::size_t(i)];
+                const int y0 = std::max(top, mark.top);
+                const int y1 = std::min(bottom, mark.bottom);
+                if (mark.kind == Mark::ellipse)
+                    drawEllipse(mark, y0, y1);
+                else
+                    drawDisc(mark, y0, y1);
+            }
+        }
+        m_marks.clear();
+    }
+
+private:
+    static constexpr int bandHeight = 32;
+
+    struct Mark {
+        enum Kind { ellipse, disc } kind;
+        double cx;
+        double cy;
+        double a;
+        double b;
+        QRgb color;
+        int top;
+        int bottom;
+    };
+
+    void queue(const Mark &mark) {
+        if (mark.bottom < 0 || mark.top >= m_image->height() || mark.cx + mark.a < -1 ||
+            mark.cx - mark.a > m_image->width() + 1)
+            return;
+        m_marks.push_back(mark);
+    }
+
+    QRgb *rowAt(int y) const {
+        return reinterpret_cast<QRgb *>(m_bits + qsizetype(y) * m_bytesPerLine);
+    }
+
+    void drawEllipse(const Mark &mark, int y0, int y1) {
+        const double a = mark.a;
+        const double b = mark.b;
+        const int x0 = std::max(0, int(std::ceil(mark.cx - a - 1)));
+        const int x1 = std::min(m_image->width() - 1, int(std::floor(mark.cx + a)));
+        const int alpha = qAlpha(mark.color);
         const double shortest = std::min(a, b);
         if (shortest < 1.5) {
             for (int y = y0; y <= y1; ++y) {
-                auto *row = reinterpret_cast<QRgb *>(m_image->scanLine(y));
+                QRgb *row = rowAt(y);
                 for (int x = x0; x <= x1; ++x) {
-                    const double covered = sampledCoverage(x - cx, y - cy, a, b);
+                    const double covered = sampledCoverage(x - mark.cx, y - mark.cy, a, b);
                     if (covered > 0)
-                        blend(row[x], rgb, int(covered * alpha + 0.5));
+                        blend(row[x], mark.color, int(covered * alpha + 0.5));
                 }
             }
             return;
@@ -109,29 +186,50 @@ public:
         const double ia2 = 1 / (a * a);
         const double ib2 = 1 / (b * b);
         for (int y = y0; y <= y1; ++y) {
-            auto *row = reinterpret_cast<QRgb *>(m_image->scanLine(y));
-            const double dy = y + 0.5 - cy;
+            QRgb *row = rowAt(y);
+            const double dy = y + 0.5 - mark.cy;
             const double ny2 = dy * dy * ib2;
             for (int x = x0; x <= x1; ++x) {
-                const double dx = x + 0.5 - cx;
+                const double dx = x + 0.5 - mark.cx;
                 const double nx2 = dx * dx * ia2;
                 const double q = nx2 + ny2;
                 if (q >= outer)
                     continue;
                 if (q <= inner) {
-                    blend(row[x], rgb, alpha);
+                    blend(row[x], mark.color, alpha);
                     continue;
                 }
                 // Distance to the rim along the gradient of the normalised radius.
                 const double r = std::sqrt(q);
                 const double gradient = std::sqrt(nx2 * ia2 + ny2 * ib2);
                 const double covered = std::clamp(0.5 - (r - 1) * r / gradient, 0.0, 1.0);
-                blend(row[x], rgb, int(covered * alpha + 0.5));
+                blend(row[x], mark.color, int(covered * alpha + 0.5));
             }
         }
     }
 
-private:
+    void drawDisc(const Mark &mark, int y0, int y1) {
+        const double r = mark.a;
+        const double alpha = qAlpha(mark.color);
+        const double inverseRadius = 1 / r;
+        for (int y = y0; y <= y1; ++y) {
+            const double dy = y + 0.5 - mark.cy;
+            const double span = r * r - dy * dy;
+            if (span <= 0)
+                continue;
+            const double half = std::sqrt(span);
+            const int x0 = std::max(0, int(std::ceil(mark.cx - half - 0.5)));
+            const int x1 = std::min(m_image->width() - 1, int(std::floor(mark.cx + half - 0.5)));
+            QRgb *row = rowAt(y);
+            for (int x = x0; x <= x1; ++x) {
+                const double dx = x + 0.5 - mark.cx;
+                const double fade = 1 - std::sqrt(dx * dx + dy * dy) * inverseRadius;
+                if (fade > 0)
+                    blend(row[x], mark.color, int(alpha * fade + 0.5));
+            }
+        }
+    }
+
     // Four by four samples of the pixel whose corner is (dx, dy) from the centre.
     static double sampledCoverage(double dx, double dy, double a, double b) {
         int inside = 0;
@@ -145,21 +243,76 @@ private:
         return inside / 16.0;
     }
 
+    // Each byte of x times a / 255, two channels at a time.
+    static quint32 byteMul(quint32 x, quint32 a) {
+        quint32 t = (x & 0xff00ff) * a;
+        t = (t + ((t >> 8) & 0xff00ff) + 0x800080) >> 8;
+        t &= 0xff00ff;
+        x = ((x >> 8) & 0xff00ff) * a;
+        x = x + ((x >> 8) & 0xff00ff) + 0x800080;
+        x &= 0xff00ff00;
+        return x | t;
+    }
+
     // Source-over of the colour at the given alpha onto a premultiplied pixel.
     static void blend(QRgb &target, QRgb color, int sourceAlpha) {
         if (sourceAlpha <= 0)
             return;
-        const int keep = 255 - sourceAlpha;
-        const auto channel = [&](int source, int destination) {
-            return (source * sourceAlpha + 127) / 255 + (destination * keep + 127) / 255;
-        };
-        target = qRgba(channel(qRed(color), qRed(target)), channel(qGreen(color), qGreen(target)),
-                       channel(qBlue(color), qBlue(target)), channel(255, qAlpha(target)));
+        const quint32 alpha = quint32(std::min(sourceAlpha, 255));
+        target = byteMul(color | 0xff000000u, alpha) + byteMul(target, 255 - alpha);
     }
 
     QPainter &m_painter;
     QImage *m_image = nullptr;
     QTransform m_transform;
+    uchar *m_bits = nullptr;
+    qsizetype m_bytesPerLine = 0;
+    std::vector<Mark> m_marks;
+};
+
+// The first layers, a wash and large soft blots, hold no detail that a quarter of the density
+// would lose: on an image they are drawn at that density and stretched over it, which spares
+// most of their pixels. Features smaller than about 16 pixels keep the full density.
+class SmoothUnderlayer {
+public:
+    SmoothUnderlayer(QPainter &target, double w, double h, double smallestFeature)
+        : m_target(target) {
+        QPaintDevice *device = target.device();
+        const QTransform transform = target.deviceTransform();
+        m_density = std::clamp(16 / smallestFeature, 0.5, 2.0);
+        if (!device || device->devType() != QInternal::Image ||
+            transform.type() > QTransform::TxScale || transform.m11() != transform.m22() ||
+            !(m_density < transform.m11()))
+            return;
+        m_image =
+            QImage(std::max(1, int(std::ceil(w * m_density))),
+                   std::max(1, int(std::ceil(h * m_density))), QImage::Format_ARGB32_Premultiplied);
+        if (m_image.isNull())
+            return;
+        m_image.fill(Qt::transparent);
+        m_painter.emplace(&m_image);
+        m_painter->setRenderHint(QPainter::Antialiasing);
+        m_painter->setPen(Qt::NoPen);
+        m_painter->scale(m_density, m_density);
+    }
+
+    QPainter &painter() { return m_painter ? *m_painter : m_target; }
+
+    void finish() {
+        if (!m_painter)
+            return;
+        m_painter.reset();
+        m_target.save();
+        m_target.setRenderHint(QPainter::SmoothPixmapTransform);
+        m_target.drawImage(QRectF(QPointF(), QSizeF(m_image.size()) / m_density), m_image);
+        m_target.restore();
+    }
+
+private:
+    QPainter &m_target;
+    double m_density = 2;
+    QImage m_image;
+    std::optional<QPainter> m_painter;
 };
 
 struct TextureCache {
@@ -189,20 +342,27 @@ PaperTextureCounts drawPaperTexture(QPainter &painter, double w, double h) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
 
+    SmoothUnderlayer underlayer(painter, w, h, 60);
     QLinearGradient wash(0, 0, w, h);
     wash.setColorAt(0, rgba(1.0, 0.99, 0.96, 0.16));
     wash.setColorAt(0.55, rgba(1.0, 0.99, 0.96, 0));
     wash.setColorAt(1, rgba(0.55, 0.42, 0.26, 0.035));
-    painter.fillRect(QRectF(0, 0, w, h), wash);
-
-    for (; counts.blots < 40; ++counts.blots) {
-        const double u1 = random.next();
-        const double u2 = random.next();
-        const double u3 = random.next();
-        const double u4 = random.next();
-        const QColor color = u4 > 0.5 ? rgba(0.84, 0.74, 0.56, 0.028) : rgba(1.0, 0.99, 0.95, 0.07);
-        fadingDisc(painter, QPointF(u2 * w, u3 * h), 60 + u1 * 120, color);
+    underlayer.painter().fillRect(QRectF(0, 0, w, h), wash);
+    {
+        MarkCanvas soft(underlayer.painter());
+        for (; counts.blots < 40; ++counts.blots) {
+            const double u1 = random.next();
+            const double u2 = random.next();
+            const double u3 = random.next();
+            const double u4 = random.next();
+            const QColor color =
+                u4 > 0.5 ? rgba(0.84, 0.74, 0.56, 0.028) : rgba(1.0, 0.99, 0.95, 0.07);
+            soft.fadingDisc(QPointF(u2 * w, u3 * h), 60 + u1 * 120, color);
+        }
     }
+    underlayer.finish();
+
+    MarkCanvas canvas(painter);
 
     const int flecks = markCount(w * h / 900, 1600);
     for (; counts.flecks < flecks; ++counts.flecks) {
@@ -213,13 +373,12 @@ PaperTextureCounts drawPaperTexture(QPainter &painter, double w, double h) {
         const double u5 = random.next();
         const QColor color = u4 > 0.5 ? rgba(0.8, 0.69, 0.51, 0.01 + u5 * 0.012)
                                       : rgba(1.0, 1.0, 0.97, 0.03 + u5 * 0.03);
-        fadingDisc(painter, QPointF(u2 * w, u3 * h), 4 + u1 * 10, color);
+        canvas.fadingDisc(QPointF(u2 * w, u3 * h), 4 + u1 * 10, color);
     }
 
     const int speckles = markCount(w * h * 0.0625, 100000);
     const QColor light = grey(1.0, 0.16);
     const QColor brown = rgba(0.5, 0.4, 0.27, 0.035);
-    MarkCanvas canvas(painter);
     for (; counts.speckles < speckles; ++counts.speckles) {
         const QColor &color = counts.speckles % 3 == 0 ? brown : light;
         const double size = random.next(0.45, 0.9);
@@ -228,6 +387,7 @@ PaperTextureCounts drawPaperTexture(QPainter &painter, double w, double h) {
         canvas.fillEllipse(QRectF(x, y, size, size), color);
     }
 
+    canvas.flush();
     painter.setBrush(Qt::NoBrush);
     const int fibres = markCount(w * h / 2200, 700);
     for (; counts.fibres < fibres; ++counts.fibres) {
@@ -263,6 +423,7 @@ PaperTextureCounts drawPaperTexture(QPainter &painter, double w, double h) {
                            rgba(0.42, 0.31, 0.2, 0.07 + u2 * 0.06));
     }
 
+    canvas.flush();
     QLinearGradient gutter(0, 0, 52, 0);
     gutter.setColorAt(0, rgba(0.3, 0.2, 0.1, 0.14));
     gutter.setColorAt(0.35, rgba(0.3, 0.2, 0.1, 0.045));
@@ -286,25 +447,30 @@ LeatherTextureCounts drawLeatherTexture(QPainter &painter, double w, double h) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
 
+    SmoothUnderlayer underlayer(painter, w, h, 0.12 * w);
     QLinearGradient base(0, 0, w, h);
     base.setColorAt(0, rgba(0.36, 0.22, 0.14, 1));
     base.setColorAt(0.45, rgba(0.44, 0.28, 0.18, 1));
     base.setColorAt(1, rgba(0.33, 0.2, 0.13, 1));
-    painter.fillRect(QRectF(0, 0, w, h), base);
-
-    for (; counts.blots < 28; ++counts.blots) {
-        const double u1 = random.next();
-        const double u2 = random.next();
-        const double u3 = random.next();
-        const double u4 = random.next();
-        const QColor color = u4 > 0.5 ? rgba(0.55, 0.36, 0.22, 0.1) : rgba(0.18, 0.1, 0.06, 0.12);
-        fadingDisc(painter, QPointF(u2 * w, u3 * h), 0.12 * w + u1 * (0.35 - 0.12) * w, color);
+    underlayer.painter().fillRect(QRectF(0, 0, w, h), base);
+    {
+        MarkCanvas soft(underlayer.painter());
+        for (; counts.blots < 28; ++counts.blots) {
+            const double u1 = random.next();
+            const double u2 = random.next();
+            const double u3 = random.next();
+            const double u4 = random.next();
+            const QColor color =
+                u4 > 0.5 ? rgba(0.55, 0.36, 0.22, 0.1) : rgba(0.18, 0.1, 0.06, 0.12);
+            soft.fadingDisc(QPointF(u2 * w, u3 * h), 0.12 * w + u1 * (0.35 - 0.12) * w, color);
+        }
     }
+    underlayer.finish();
 
+    MarkCanvas canvas(painter);
     const int pores = markCount(w * h / 26, 90000);
     const QColor dark = rgba(0.12, 0.06, 0.03, 0.16);
     const QColor light = rgba(0.62, 0.42, 0.27, 0.08);
-    MarkCanvas canvas(painter);
     for (; counts.pores < pores; ++counts.pores) {
         const double x = random.next() * w;
         const double y = random.next() * h;
@@ -325,6 +491,7 @@ LeatherTextureCounts drawLeatherTexture(QPainter &painter, double w, double h) {
         canvas.fillEllipse(QRectF(x, y, size, size), speck);
     }
 
+    canvas.flush();
     painter.setBrush(Qt::NoBrush);
     for (; counts.creases < 9; ++counts.creases) {
         const double u1 = random.next();

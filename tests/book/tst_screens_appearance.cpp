@@ -146,6 +146,10 @@ private Q_SLOTS:
         QVERIFY(test::grabWidget(&leaf) == leafShot);
         QVERIFY(test::grabWidget(&board) == boardShot);
         QVERIFY(textureCacheKeys().contains(QStringLiteral("leather-780x1024")));
+        // Leather covers the board to its very edges.
+        for (const QPoint corner :
+             {QPoint(0, 0), QPoint(1559, 0), QPoint(0, 2047), QPoint(1559, 2047)})
+            QCOMPARE(qAlpha(boardShot.pixel(corner)), 255);
         QVERIFY(test::saveScreenshot(leafShot, QStringLiteral("appearance-paper-leaf")));
         QVERIFY(test::saveScreenshot(boardShot, QStringLiteral("appearance-leather-board")));
     }
