@@ -2,6 +2,7 @@
 
 #include "app/DiaryLoadFailureRecovery.h"
 #include "app/DiaryTransferPanels.h"
+#include "pagescreen/VuzIvoduPageWidget.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -153,8 +154,20 @@ void VelmoraProgram::connectApplication() {
             });
 }
 
-QWidget *VelmoraProgram::makeBookView(QWidget *) {
-    return nullptr;
+QWidget *VelmoraProgram::makeBookView(QWidget *parent) {
+    DiaryDependencyGraph &graph = this->graph();
+    auto *book = new VuzIvoduPageWidget(graph.diarySession(), graph.pageSystem(),
+                                        graph.commandRouter(), *graph.settingsStore(), {}, parent);
+    DiaryCloudSync *sync = &graph.cloudSync();
+    book->setSyncScheduler([sync](std::chrono::nanoseconds after) { sync->schedule(after); });
+    connect(sync, &DiaryCloudSync::changeCountChanged, &book->controller(),
+            &VuzIvoduPageView::handleCloudSyncChange);
+    book->setSystemReduceMotion(m_desktopSettings->reduceMotion());
+    connect(m_desktopSettings.get(), &DesktopSettingsReader::reduceMotionChanged, book,
+            &VuzIvoduPageWidget::setSystemReduceMotion);
+    // Until the closed cover is there, closing the book closes its window.
+    connect(book, &VuzIvoduPageWidget::closeRequested, m_window.get(), &QWidget::close);
+    return book;
 }
 
 QCoro::Task<void> VelmoraProgram::restoreFromBackup(std::function<void(QString)> done) {

@@ -1,0 +1,182 @@
+#include "app/VelmoraProgram.h"
+
+#include "book/DiarySavedNote.h"
+#include "book/MacReadingLeaf.h"
+#include "book/MacRuledTextView.h"
+#include "book/PaperSealRitualView.h"
+#include "pagescreen/VuzIvoduPageWidget.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+// A private X server for this test alone, on a display it chooses itself.
+class XServer {
+public:
+    bool start() {
+        int pipe[2];
+        if (::pipe(pipe) != 0)
+            return false;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(pipe[0]);
+            const std::string fd = std::to_string(pipe[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x1200x24",
+                     "-nolisten", "tcp", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(pipe[1]);
+        std::string display;
+        char c = 0;
+        while (::read(pipe[0], &c, 1) == 1 && c != '\n')
+            display += c;
+        ::close(pipe[0]);
+        if (m_pid < 0 || display.empty())
+            return false;
+        qputenv("DISPLAY", QByteArray(":") + QByteArray::fromStdString(display));
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        return true;
+    }
+
+    ~XServer() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+};
+
+// The whole program in this process, over one test-mode store that outlives it.
+struct Run {
+    std::unique_ptr<VelmoraProgram> program;
+    int terminations = 0;
+
+    explicit Run(const QTemporaryDir &folder) {
+        DiaryProcessEnvironment environment;
+        environment.arguments = {QStringLiteral("velmora"),
+                                 QStringLiteral("--velmora-test-mode"),
+                                 QStringLiteral("--velmora-store-url"),
+                                 folder.filePath(QStringLiteral("diary/store.sqlite")),
+                                 QStringLiteral("--velmora-defaults-suite"),
+                                 QStringLiteral("EndToEnd")};
+        environment.applicationSupportDirectory = folder.filePath(QStringLiteral("support"));
+        environment.temporaryDirectory = folder.path();
+        program =
+            std::make_unique<VelmoraProgram>(VelmoraProgram::Options{environment, false, false});
+    }
+
+    bool start() {
+        if (program->start())
+            return false;
+        program->delegate().setTerminate([this] { ++terminations; });
+        return QTest::qWaitForWindowExposed(&program->window());
+    }
+
+    VuzIvoduPageWidget *book() const {
+        return qobject_cast<VuzIvoduPageWidget *>(program->rootView().bookView());
+    }
+
+    bool pageLoaded() const {
+        const DiarySessionStore &session = program->graph().diarySession();
+        const auto leaf = program->graph().pageSystem().selectedDescriptor();
+        return session.phase().kind != DiarySessionPhase::Kind::loading && leaf &&
+               leaf->dayKey == session.selectedDay();
+    }
+
+    std::optional<DiaryEntryDTO> stored() const {
+        const DiarySessionStore &session = program->graph().diarySession();
+        return test::waitFor(program->graph().repository()->entry(session.selectedDay()));
+    }
+};
+
+} // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void writeSaveSealQuitAndReopen() {
+        QTemporaryDir folder;
+        const QString words = QStringLiteral("A quiet evening by the window");
+        {
+            Run run(folder);
+            QVERIFY(run.start());
+            VuzIvoduPageWidget *book = run.book();
+            QVERIFY(book);
+            QVERIFY(waitUntil([&] { return run.pageLoaded(); }));
+            run.program->window().activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&run.program->window()));
+            MacRuledTextView *editor = book->editor();
+            QVERIFY(waitUntil([&] { return editor->hasFocus(); }));
+
+            QTest::keyClicks(editor, words);
+            QCOMPARE(book->controller().entryText(), words);
+            QVERIFY(waitUntil([&] {
+                return book->writableLeaf()->content().footerNote == QStringLiteral("Draft saved");
+            }));
+            QCOMPARE(run.stored()->content, words);
+
+            QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+            QVERIFY(waitUntil([&] { return book->savedNote()->isVisible(); }));
+
+            QTest::keyClick(editor, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+            QVERIFY(waitUntil([&] { return book->sealCard()->isVisible(); }));
+            auto *confirm = book->sealCard()->findChild<QAbstractButton *>(
+                QStringLiteral("diary-seal-confirm"));
+            QVERIFY(confirm);
+            QTest::mouseClick(confirm, Qt::LeftButton);
+            QVERIFY(waitUntil([&] { return book->readingLeaf()->isVisible(); }));
+            QVERIFY(run.stored()->isSealed());
+
+            run.program->menus().action(QStringLiteral("Quit"))->trigger();
+            QVERIFY(waitUntil([&] { return run.terminations == 1; }));
+        }
+        // Work the store finished for the program that is gone hands its results back here.
+        QTest::qWait(100);
+        {
+            Run run(folder);
+            QVERIFY(run.start());
+            VuzIvoduPageWidget *book = run.book();
+            QVERIFY(book);
+            QVERIFY(waitUntil([&] { return run.pageLoaded(); }));
+            QVERIFY(waitUntil([&] { return book->readingLeaf()->isVisible(); }));
+            QVERIFY(book->readingLeaf()->content().isSealed);
+            QCOMPARE(book->readingLeaf()->textView()->text(), words);
+            QVERIFY(!book->editor()->isVisible());
+            run.program->menus().action(QStringLiteral("Quit"))->trigger();
+            QVERIFY(waitUntil([&] { return run.terminations == 1; }));
+        }
+        QTest::qWait(100);
+    }
+};
+
+int main(int argc, char **argv) {
+    XServer server;
+    if (!server.start()) {
+        std::fprintf(stderr, "The end-to-end test could not start its X server (Xvfb).\n");
+        return 1;
+    }
+    prepareTestEnvironment();
+    QApplication app(argc, argv);
+    EndToEndTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_endtoend.moc"
