@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonParseError>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -20,10 +22,14 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <exception>
 #include <fcntl.h>
+#include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace velmora {
 
@@ -130,6 +136,119 @@ void observe(const DiarySnapshotService::WriteStepObserver &observer, DiarySnaps
         observer(step);
 }
 
+// The records of a run of lines, in line order.
+struct RecordLines {
+    QList<DiaryMetadataDTO> metadata;
+    QList<DiaryEntryDTO> entries;
+    QList<DiaryRecoveryDTO> recoveries;
+    qint64 lineCount = 0;
+    // The line, counted within the run, that did not decode.
+    std::optional<qint64> malformedLine;
+};
+
+// Decodes the non-empty lines of bytes [begin, end). Without `keepDiary` entries and recovery
+// records keep only what the invariants compare.
+void decodeRun(const char *data, qsizetype begin, qsizetype end, bool keepDiary, RecordLines &run) {
+    for (qsizetype start = begin; start < end;) {
+        const char *feed = static_cast<const char *>(std::memchr(data + start, '\n', end - start));
+        const qsizetype stop = feed ? feed - data : end;
+        if (stop > start) {
+            ++run.lineCount;
+            std::optional<DiarySnapshotRecord> decoded;
+            try {
+                decoded = DiarySnapshotService::decodeRecordLine(
+                    QByteArray::fromRawData(data + start, stop - start), run.lineCount);
+            } catch (const DiarySnapshotFormatError &) {
+                run.malformedLine = run.lineCount;
+                return;
+            }
+            DiarySnapshotRecord &record = *decoded;
+            switch (record.kind) {
+            case DiarySnapshotRecordKind::metadata:
+                run.metadata.append(*record.metadata);
+                break;
+            case DiarySnapshotRecordKind::entry:
+                if (!keepDiary) {
+                    DiaryEntryDTO key;
+                    key.id = record.entry->id;
+                    key.dayKey = record.entry->dayKey;
+                    record.entry = key;
+                }
+                run.entries.append(std::move(*record.entry));
+                break;
+            case DiarySnapshotRecordKind::recovery:
+                if (!keepDiary) {
+                    DiaryRecoveryDTO key;
+                    key.recoveryID = record.recovery->recoveryID;
+                    record.recovery = key;
+                }
+                run.recoveries.append(std::move(*record.recovery));
+                break;
+            }
+        }
+        start = stop + 1;
+    }
+}
+
+// How many threads share the work of `count` items of `bytes` in all: one for small inputs.
+int workersFor(qsizetype bytes) {
+    constexpr qsizetype bytesPerWorker = 4 * 1024 * 1024;
+    const int cores = int(std::max(1U, std::thread::hardware_concurrency()));
+    return int(std::clamp<qsizetype>(bytes / bytesPerWorker, 1, std::min(cores, 8)));
+}
+
+// Runs work(0) .. work(parts - 1), each on a thread of its own but the first; rethrows the
+// first failure once all have ended.
+template <typename Work> void inParallel(int parts, Work work) {
+    std::vector<std::exception_ptr> errors(static_cast<size_t>(parts));
+    const auto guarded = [&](int part) {
+        try {
+            work(part);
+        } catch (...) {
+            errors[size_t(part)] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int part = 1; part < parts; ++part)
+        threads.emplace_back(guarded, part);
+    guarded(0);
+    for (std::thread &thread : threads)
+        thread.join();
+    for (const std::exception_ptr &error : errors) {
+        if (error)
+            std::rethrow_exception(error);
+    }
+}
+
+// Decodes every line; the lines are split into runs at line feeds and decoded side by side,
+// and the first malformed line in file order is reported.
+RecordLines decodeLines(const QByteArray &records, bool keepDiary) {
+    const char *data = records.constData();
+    const qsizetype size = records.size();
+    const int parts = workersFor(size);
+    QList<qsizetype> bounds{0};
+    for (int part = 1; part < parts; ++part) {
+        qsizetype bound = std::max(bounds.last(), size * part / parts);
+        const char *feed = static_cast<const char *>(std::memchr(data + bound, '\n', size - bound));
+        bounds.append(feed ? feed - data + 1 : size);
+    }
+    bounds.append(size);
+    std::vector<RecordLines> runs(static_cast<size_t>(parts));
+    inParallel(parts, [&](int part) {
+        decodeRun(data, bounds[part], bounds[part + 1], keepDiary, runs[size_t(part)]);
+    });
+    RecordLines all;
+    for (RecordLines &run : runs) {
+        if (run.malformedLine)
+            throw DiarySnapshotFormatError::malformedRecord(all.lineCount + *run.malformedLine);
+        all.lineCount += run.lineCount;
+        all.metadata.append(run.metadata);
+        all.entries.append(std::move(run.entries));
+        all.recoveries.append(std::move(run.recoveries));
+    }
+    return all;
+}
+
 // Reads and validates a package in the checks' order. Without `keepDiary` entries and recovery
 // records keep only what the invariants compare, so listing holds one package's keys at most.
 DiarySnapshotPackage readValidated(const QString &packageURL, bool keepDiary) {
@@ -189,43 +308,13 @@ DiarySnapshotPackage readValidated(const QString &packageURL, bool keepDiary) {
     if (sha256Hex(records) != manifest.recordsSHA256)
         throw DiarySnapshotFormatError::checksumMismatch();
 
+    RecordLines lines = decodeLines(records, keepDiary);
     DiarySnapshotDTO diary;
-    int metadataCount = 0;
-    qint64 lineNumber = 0;
-    const char *data = records.constData();
-    const qsizetype size = records.size();
-    for (qsizetype start = 0; start < size;) {
-        const char *feed = static_cast<const char *>(std::memchr(data + start, '\n', size - start));
-        const qsizetype end = feed ? feed - data : size;
-        if (end > start) {
-            DiarySnapshotRecord record = DiarySnapshotService::decodeRecordLine(
-                QByteArray::fromRawData(data + start, end - start), ++lineNumber);
-            switch (record.kind) {
-            case DiarySnapshotRecordKind::metadata:
-                ++metadataCount;
-                diary.metadata = *record.metadata;
-                break;
-            case DiarySnapshotRecordKind::entry:
-                if (!keepDiary) {
-                    DiaryEntryDTO key;
-                    key.id = record.entry->id;
-                    key.dayKey = record.entry->dayKey;
-                    record.entry = key;
-                }
-                diary.entries.append(std::move(*record.entry));
-                break;
-            case DiarySnapshotRecordKind::recovery:
-                if (!keepDiary) {
-                    DiaryRecoveryDTO key;
-                    key.recoveryID = record.recovery->recoveryID;
-                    record.recovery = key;
-                }
-                diary.recoveryRecords.append(std::move(*record.recovery));
-                break;
-            }
-        }
-        start = end + 1;
-    }
+    const int metadataCount = int(lines.metadata.size());
+    if (metadataCount == 1)
+        diary.metadata = lines.metadata.first();
+    diary.entries = std::move(lines.entries);
+    diary.recoveryRecords = std::move(lines.recoveries);
     if (metadataCount != 1 || diary.entries.size() != manifest.entryCount ||
         diary.recoveryRecords.size() != manifest.recoveryCount)
         throw DiarySnapshotFormatError::recordCountMismatch();
@@ -413,10 +502,36 @@ QList<DiarySnapshotRecord> DiarySnapshotService::makeRecords(const DiarySnapshot
 }
 
 QByteArray DiarySnapshotService::encodeRecordLines(const QList<DiarySnapshotRecord> &records) {
+    // Records are encoded side by side in runs of about equal length, then joined in order.
+    qsizetype estimate = 0;
+    for (const DiarySnapshotRecord &record : records)
+        estimate += record.entry ? record.entry->content.size() : 0;
+    const int parts = int(std::min<qsizetype>(workersFor(estimate), records.size()));
+    if (parts <= 1) {
+        QByteArray lines;
+        for (const DiarySnapshotRecord &record : records) {
+            lines.append(writeJson(record.toJson()));
+            lines.append('\n');
+        }
+        return lines;
+    }
+    std::vector<QByteArray> runs(static_cast<size_t>(parts));
+    inParallel(parts, [&](int part) {
+        const qsizetype begin = records.size() * part / parts;
+        const qsizetype end = records.size() * (part + 1) / parts;
+        for (qsizetype i = begin; i < end; ++i) {
+            runs[size_t(part)].append(writeJson(records.at(i).toJson()));
+            runs[size_t(part)].append('\n');
+        }
+    });
+    qsizetype total = 0;
+    for (const QByteArray &run : runs)
+        total += run.size();
     QByteArray lines;
-    for (const DiarySnapshotRecord &record : records) {
-        lines.append(writeJson(record.toJson()));
-        lines.append('\n');
+    lines.reserve(total);
+    for (QByteArray &run : runs) {
+        lines.append(run);
+        run = QByteArray();
     }
     return lines;
 }
@@ -424,9 +539,14 @@ QByteArray DiarySnapshotService::encodeRecordLines(const QList<DiarySnapshotReco
 DiarySnapshotRecord DiarySnapshotService::decodeRecordLine(const QByteArray &line,
                                                            qint64 lineNumber) {
     try {
-        DiarySnapshotRecord record = DiarySnapshotRecord::fromJson(parseJson(line));
-        if (record.payloadMatchesKind())
-            return record;
+        // Every line is an object, so the document parser reads it without a wrapping copy.
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
+        if (parseError.error == QJsonParseError::NoError && document.isObject()) {
+            DiarySnapshotRecord record = DiarySnapshotRecord::fromJson(document.object());
+            if (record.payloadMatchesKind())
+                return record;
+        }
     } catch (const DiaryError &error) {
         qCDebug(lcBackup) << "Backup record line" << lineNumber
                           << "does not decode:" << error.what();

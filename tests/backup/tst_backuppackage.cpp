@@ -1,6 +1,8 @@
 #include "BackupFixture.h"
 
 #include "backup/DiaryRestoreCoordinator.h"
+#include "platform/FileSystemError.h"
+#include "platform/Sha256.h"
 #include "support/InMemoryDiaryRepository.h"
 #include "support/TestClock.h"
 
@@ -159,6 +161,40 @@ private Q_SLOTS:
         QVERIFY(test::waitFor(repository->snapshot()) == before);
         QCOMPARE(repository->callCount(Operation::replaceAll), 0);
         QVERIFY(!QFileInfo::exists(quarantine));
+    }
+
+    // Large packages are read in runs side by side: lines keep their numbers across runs and
+    // the first malformed line in file order is the one reported.
+    void largePackagesReportTheRightLine() {
+        QTemporaryDir dir;
+        DiarySnapshotDTO diary;
+        diary.metadata = packagedDiary().metadata;
+        DiaryEntryDTO entry = packagedDiary().entries.first();
+        entry.content = QString(32 * 1024, QLatin1Char('x'));
+        for (int i = 0; i < 800; ++i) {
+            entry.id = QUuid::createUuid();
+            const QDate day = QDate(2000, 1, 1).addDays(i);
+            entry.dayKey = DayKey::fromCivilDate(day.year(), day.month(), day.day());
+            diary.entries.append(entry);
+        }
+        const QString package = dir.filePath(QStringLiteral("Large.velmorabackup"));
+        DiarySnapshotService::writePackage(diary, package, ms(0));
+        QVERIFY(DiarySnapshotService::readPackage(package).diary == diary);
+
+        const QString recordsPath = package + QStringLiteral("/records.ndjson");
+        QList<QByteArray> lines = fileBytes(recordsPath).split('\n');
+        lines[700] = "{broken";
+        lines[650] = "{broken too";
+        lines.insert(10, QByteArray());
+        const QByteArray damaged = lines.join('\n');
+        writeFileAtomically(recordsPath, damaged);
+        DiarySnapshotManifest manifest = DiarySnapshotManifest::fromJson(
+            parseJson(fileBytes(package + QStringLiteral("/manifest.json"))));
+        manifest.recordsByteCount = damaged.size();
+        manifest.recordsSHA256 = sha256Hex(damaged);
+        writeFileAtomically(package + QStringLiteral("/manifest.json"), manifest.encoded());
+        QCOMPARE(failureMessage([&] { DiarySnapshotService::validatePackage(package); }),
+                 QStringLiteral("Backup record line 651 is malformed."));
     }
 
     void existingDestinationIsLeftAlone_data() {
