@@ -13,9 +13,11 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextFrame>
 #include <QTextLayout>
 #include <QTimer>
 
@@ -41,11 +43,26 @@ QTextBlockFormat ruledBlockFormat(double lineHeight) {
     QTextBlockFormat format;
     if (lineHeight <= 0)
         return format;
-    // A minimum height puts the text at the bottom of each line box, on its rule; the document
-    // layout scales the height from 96 dpi to its device's 72. A line whose fonts need more
-    // than lineHeight grows rather than being clipped.
-    format.setLineHeight(lineHeight * 96 / 72, QTextBlockFormat::MinimumHeight);
+    // Fixed, as the leaves' lines are, whatever the fonts of a line need; the document layout
+    // scales the height from 96 dpi to its device's 72.
+    format.setLineHeight(lineHeight * 96 / 72, QTextBlockFormat::FixedHeight);
     return format;
+}
+
+// How far the text must move down so that its baseline, which a fixed line height puts at
+// four fifths of the line, stands one descent above the rule. Whole points, since the layout
+// rounds the margin that carries it.
+double baselineOffset(const QFontMetricsF &metrics, double lineHeight) {
+    if (lineHeight <= 0)
+        return 0;
+    return std::max(std::round(lineHeight / 5 - metrics.descent()), 0.0);
+}
+
+void setTopMargin(QTextDocument *document, double margin) {
+    QTextFrameFormat format = document->rootFrame()->frameFormat();
+    // Scaled from 96 dpi to the layout's 72, like the line height.
+    format.setTopMargin(margin * 96 / 72);
+    document->rootFrame()->setFrameFormat(format);
 }
 
 QColor withAlpha(QColor color, double alpha) {
@@ -60,6 +77,20 @@ bool opensQuotation(QChar before) {
         return true;
     static const QString openers = QStringLiteral("([{<\u201C\u2018\u2014\u2013");
     return openers.contains(before);
+}
+
+const QColor misspellingColor(0xD0, 0x2B, 0x2B);
+
+// A wave under [x1, x2] around y, as spelling marks are drawn.
+void appendWave(QPainterPath &path, double x1, double x2, double y) {
+    constexpr double step = 2;
+    constexpr double amplitude = 1;
+    path.moveTo(x1, y);
+    bool up = true;
+    for (double x = x1 + step; x < x2 + step; x += step) {
+        path.lineTo(std::min(x, x2), y + (up ? -amplitude : amplitude));
+        up = !up;
+    }
 }
 
 } // namespace
@@ -173,6 +204,9 @@ MacRuledTextView::MacRuledTextView(QWidget *parent)
             });
     connect(verticalScrollBar(), &QScrollBar::rangeChanged, this,
             &MacRuledTextView::extendScrollRange);
+    // During an edit the block is not laid out yet, so its rectangle is asked for afterwards.
+    connect(m_spelling, &SpellCheckHighlighter::misspellingsChanged, this,
+            &MacRuledTextView::repaintBlock, Qt::QueuedConnection);
 
     restyleText();
     setSpellCheckLanguages(SpellChecker::languagesFor(QLocale()));
@@ -282,9 +316,14 @@ void MacRuledTextView::restyleText() {
     doc->setUndoRedoEnabled(true);
     m_applyingText = false;
 
+    m_textOffset = baselineOffset(QFontMetricsF(font, &m_pointDevice), m_lineHeight);
+    setTopMargin(doc, m_textOffset);
+
     QFont italic = font;
     italic.setItalic(true);
     m_placeholderDocument->setDefaultFont(italic);
+    setTopMargin(m_placeholderDocument,
+                 baselineOffset(QFontMetricsF(italic, &m_pointDevice), m_lineHeight));
     setPlaceholder(m_placeholder);
     viewport()->update();
     updateCaret(false);
@@ -368,11 +407,10 @@ std::optional<QRectF> MacRuledTextView::lineRect(int position) const {
     QTextLine line = layout->lineForTextPosition(inBlock);
     if (!line.isValid())
         line = layout->lineAt(layout->lineCount() - 1);
-    // Each line's text sits on the bottom of its line box, which is lineHeight tall unless the
-    // line's own fonts need more.
-    const double bottom = blockRect.top() + line.y() + line.height();
-    const double height = std::max(m_lineHeight, line.height());
-    return QRectF(0, bottom - height, viewport()->width(), height);
+    if (m_lineHeight <= 0)
+        return QRectF(0, blockRect.top() + line.y(), viewport()->width(), line.height());
+    const double top = blockRect.top() - m_textOffset + line.lineNumber() * m_lineHeight;
+    return QRectF(0, top, viewport()->width(), m_lineHeight);
 }
 
 std::optional<QRectF> MacRuledTextView::caretRect(int position) const {
@@ -447,6 +485,55 @@ void MacRuledTextView::drawRules(QPainter &painter, const QRectF &dirty) const {
         painter.fillRect(QRectF(0, y - ruleThickness, width, ruleThickness), color);
 }
 
+void MacRuledTextView::repaintBlock(int position) {
+    const QTextBlock block = document()->findBlock(position);
+    if (!block.isValid())
+        return;
+    const QRectF rect = document()->documentLayout()->blockBoundingRect(block);
+    const QPointF offset(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
+    viewport()->update(rect.translated(offset).toAlignedRect().adjusted(0, 0, 0, 4));
+}
+
+void MacRuledTextView::drawMisspellings(QPainter &painter, const QRectF &dirty) const {
+    QTextDocument *doc = document();
+    QAbstractTextDocumentLayout *layout = doc->documentLayout();
+    const int first = layout->hitTest(QPointF(0, dirty.top()), Qt::FuzzyHit);
+    QPainterPath waves;
+    for (QTextBlock block = doc->findBlock(std::max(first, 0)); block.isValid();
+         block = block.next()) {
+        const QRectF blockRect = layout->blockBoundingRect(block);
+        if (blockRect.top() > dirty.bottom())
+            break;
+        const QList<WordRange> words = SpellCheckHighlighter::misspellings(block);
+        const QTextLayout *lines = block.layout();
+        if (words.isEmpty() || !lines)
+            continue;
+        for (const WordRange &word : words) {
+            for (int i = 0; i < lines->lineCount(); ++i) {
+                const QTextLine line = lines->lineAt(i);
+                const int start = std::max(int(word.start), line.textStart());
+                const int end =
+                    std::min(int(word.start + word.length), line.textStart() + line.textLength());
+                if (start >= end)
+                    continue;
+                const double x1 = line.cursorToX(start);
+                const double x2 = line.cursorToX(end);
+                const double y = blockRect.top() + line.y() + line.ascent() +
+                                 std::min(line.descent() * 0.45, 3.0);
+                appendWave(waves, std::min(x1, x2), std::max(x1, x2), y);
+            }
+        }
+    }
+    if (waves.isEmpty())
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(misspellingColor, 0.9));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(waves);
+    painter.restore();
+}
+
 void MacRuledTextView::drawPlaceholder(QPainter &painter) const {
     if (!document()->isEmpty() || m_composing || !m_ink.isNull() || m_placeholder.isEmpty())
         return;
@@ -469,6 +556,7 @@ void MacRuledTextView::paintEvent(QPaintEvent *event) {
     QTextEdit::paintEvent(event);
     QPainter painter(viewport());
     painter.translate(offset);
+    drawMisspellings(painter, QRectF(event->rect()).translated(-offset));
     drawPlaceholder(painter);
 }
 

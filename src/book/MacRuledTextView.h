@@ -155,6 +155,8 @@ private:
     bool substituteTypedCharacter(QKeyEvent *event);
     void drawRules(QPainter &painter, const QRectF &dirty) const;
     void drawPlaceholder(QPainter &painter) const;
+    void drawMisspellings(QPainter &painter, const QRectF &dirty) const;
+    void repaintBlock(int position);
     template <typename Edit> void scrollingToCaret(Edit &&edit);
     void scrollToCaret(int from);
     QString documentText() const;
@@ -168,6 +170,8 @@ private:
     DiaryTheme m_theme;
     QFont m_font;
     double m_lineHeight = 40;
+    // The text's distance below the top of its line boxes (see baselineOffset).
+    double m_textOffset = 0;
     QString m_placeholder;
     QImage m_ink;
     QImage m_inkDrawn;

@@ -7,7 +7,6 @@
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
 #include <QTextDocument>
-#include <QTextLayout>
 #include <QThread>
 
 #include <enchant.h>
@@ -17,6 +16,13 @@ namespace velmora {
 namespace {
 
 constexpr int checkedState = 1;
+
+class MisspellingData : public QTextBlockUserData {
+public:
+    explicit MisspellingData(QList<WordRange> words)
+        : words(std::move(words)) {}
+    QList<WordRange> words;
+};
 
 // Hunspell's word lists spell contractions with the straight apostrophe.
 QByteArray dictionaryForm(const QString &word) {
@@ -191,11 +197,9 @@ SpellCheckHighlighter::SpellCheckHighlighter(QTextDocument *document)
             &SpellCheckHighlighter::contentsChanged);
 }
 
-QTextCharFormat SpellCheckHighlighter::misspellingFormat() {
-    QTextCharFormat format;
-    format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
-    format.setUnderlineColor(QColor(0xD0, 0x2B, 0x2B));
-    return format;
+QList<WordRange> SpellCheckHighlighter::misspellings(const QTextBlock &block) {
+    const auto *data = dynamic_cast<const MisspellingData *>(block.userData());
+    return data ? data->words : QList<WordRange>();
 }
 
 void SpellCheckHighlighter::setSpellChecker(std::shared_ptr<SpellChecker> checker) {
@@ -221,13 +225,15 @@ void SpellCheckHighlighter::recheckAll() {
 
 void SpellCheckHighlighter::contentsChanged(int from, int removed, int added) {
     Q_UNUSED(removed);
-    if (m_applying || !m_document)
+    if (!m_document)
         return;
     QTextBlock block = m_document->findBlock(from);
     const QTextBlock last = m_document->findBlock(from + added);
     if (added > immediateCharacterLimit || !m_checker || !m_enabled) {
         for (; block.isValid(); block = block.next()) {
             block.setUserState(-1);
+            // Old positions would underline the wrong letters until the sweep gets here.
+            block.setUserData(nullptr);
             if (block == last)
                 break;
         }
@@ -244,22 +250,17 @@ void SpellCheckHighlighter::contentsChanged(int from, int removed, int added) {
 }
 
 void SpellCheckHighlighter::checkBlock(const QTextBlock &block) {
-    if (!block.layout() || (m_enabled && !m_checker))
+    if (m_enabled && !m_checker)
         return;
-    QList<QTextLayout::FormatRange> formats;
-    if (m_enabled) {
-        for (const WordRange &word : m_checker->misspellings(block.text()))
-            formats.append({int(word.start), int(word.length), misspellingFormat()});
-    }
+    QList<WordRange> words;
+    if (m_enabled)
+        words = m_checker->misspellings(block.text());
     QTextBlock mutableBlock = block;
     mutableBlock.setUserState(checkedState);
-    if (block.layout()->formats() == formats)
+    if (words == misspellings(block))
         return;
-    m_applying = true;
-    block.layout()->setFormats(formats);
-    // Inside a change this only widens the range the layout redoes; it emits nothing new.
-    m_document->markContentsDirty(block.position(), block.length());
-    m_applying = false;
+    mutableBlock.setUserData(words.isEmpty() ? nullptr : new MisspellingData(std::move(words)));
+    Q_EMIT misspellingsChanged(block.position());
 }
 
 void SpellCheckHighlighter::sweepSlice() {

@@ -7,7 +7,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTextCharFormat>
+#include <QTextBlockUserData>
 #include <QTimer>
 
 #include <functional>
@@ -69,14 +69,19 @@ private:
     QHash<QString, bool> m_misspelled;
 };
 
-// Underlines the misspelled words of a document with a wavy line. A change checks the blocks it
-// touched at once; a new text or a new dictionary is checked in short slices between events, so
-// no keystroke ever waits for the whole document.
+// Finds the misspelled words of a document and keeps them with each block, for the view to
+// underline. They are never text formats: a format boundary splits shaping runs, which can move
+// a line break away from the paginator's. A change checks the blocks it touched at once; a new
+// text or a new dictionary is checked in short slices between events, so no keystroke ever
+// waits for the whole document.
 class SpellCheckHighlighter : public QObject {
     Q_OBJECT
 
 public:
     explicit SpellCheckHighlighter(QTextDocument *document);
+
+    // The misspelled words of a block as last checked.
+    static QList<WordRange> misspellings(const QTextBlock &block);
 
     void setSpellChecker(std::shared_ptr<SpellChecker> checker);
     SpellChecker *spellChecker() const { return m_checker.get(); }
@@ -90,11 +95,13 @@ public:
     void recheckAll();
     bool isSweeping() const { return m_sweep.isActive(); }
 
-    static QTextCharFormat misspellingFormat();
-
     // More than this many characters changed at once are checked by the sweep.
     static constexpr int immediateCharacterLimit = 4000;
     static constexpr int sliceMilliseconds = 4;
+
+Q_SIGNALS:
+    // The misspellings of the block at this position changed.
+    void misspellingsChanged(int blockPosition);
 
 private:
     void contentsChanged(int from, int removed, int added);
@@ -105,7 +112,6 @@ private:
     std::shared_ptr<SpellChecker> m_checker;
     QTimer m_sweep;
     int m_sweepBlock = 0;
-    bool m_applying = false;
     bool m_enabled = true;
 };
 

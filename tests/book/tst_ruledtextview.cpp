@@ -102,6 +102,43 @@ void compose(QWidget *editor, const QString &preedit, const QString &commit = {}
 
 } // namespace
 
+// The editor's lines start where the paginator's leaves do when a leaf holds one line, and each
+// is exactly one ruled line high.
+void verifyLineBreaks(const QString &text, int width, const QFont &font) {
+    const double lineHeight = PageLayoutService::ruledLineHeight(font.pointSizeF());
+    auto editor = makeEditor(width);
+    editor->setFontAndLineHeight(font, lineHeight);
+    editor->setText(text);
+    QList<qsizetype> leafStarts;
+    for (const UTF16TextRange &leaf : MacTextKitLeafPaginator().leafRanges(
+             text, makeRuledTextAttributes(font, lineHeight), width, lineHeight, 0, 0))
+        leafStarts.append(leaf.location);
+    QList<qsizetype> lineStarts = editorLineStarts(*editor);
+    // The empty line after a final newline holds no text, so no leaf starts there.
+    while (!lineStarts.isEmpty() && lineStarts.last() >= text.size() && !text.isEmpty())
+        lineStarts.removeLast();
+    QCOMPARE(lineStarts, leafStarts);
+    const int lines = int(editorLineStarts(*editor).size());
+    QCOMPARE(editor->lineRect(int(text.size()))->bottom(), lines * lineHeight);
+}
+
+// Whether the spelling mark's red shows under text[start, end) in a rendering of the editor.
+bool isMarked(MacRuledTextView &editor, const QImage &image, int start, int end) {
+    const QRectF line = *editor.lineRect(start);
+    const int left = int(editor.caretRect(start)->right()) + 1;
+    const int right = int(editor.caretRect(end)->left()) - 1;
+    for (int y = int(line.top()); y < int(line.bottom()) && y < image.height(); ++y) {
+        for (int x = left; x < right; ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            // The wave's red, however faint its antialiased edge; not ink, rule or caret.
+            if (pixel.red() > 120 && pixel.red() - pixel.green() > 40 &&
+                pixel.red() - pixel.blue() > 40)
+                return true;
+        }
+    }
+    return false;
+}
+
 class RuledTextViewTest : public QObject {
     Q_OBJECT
 
@@ -311,7 +348,7 @@ private Q_SLOTS:
         QCOMPARE(editor->textCursor().position(), expected);
         // Every replaced line keeps the ruled height.
         QCOMPARE(editor->lineRect(0)->height(), 40.0);
-        QCOMPARE(editor->document()->size().height(), 40.0);
+        QCOMPARE(editor->lineRect(int(replacement.size()))->bottom(), 40.0);
     }
 
     void ink() {
@@ -366,6 +403,8 @@ private Q_SLOTS:
                                        "\u05D2\u05E9\u05DD \u0627\u0644\u064A\u0648\u0645 "),
                         25)
             << 300 << 16.0;
+        QTest::newRow("tabs") << repeated(QStringLiteral("Monday\tTuesday\t\twet "), 30) << 300
+                              << 16.0;
         QTest::newRow("no-break spaces")
             << repeated(QStringLiteral("ten\u00A0o\u2019clock and\u202Fsome "), 30) << 250 << 16.0;
     }
@@ -374,24 +413,25 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(int, width);
         QFETCH(double, pointSize);
-        const QFont font = georgia(pointSize);
-        const double lineHeight = PageLayoutService::ruledLineHeight(pointSize);
-        auto editor = makeEditor(width);
-        editor->setFontAndLineHeight(font, lineHeight);
-        editor->setText(text);
-        // A leaf one line tall holds exactly one line, so leaf starts are line starts.
-        QList<qsizetype> leafStarts;
-        for (const UTF16TextRange &leaf : MacTextKitLeafPaginator().leafRanges(
-                 text, makeRuledTextAttributes(font, lineHeight), width, lineHeight, 0, 0))
-            leafStarts.append(leaf.location);
-        QList<qsizetype> lineStarts = editorLineStarts(*editor);
-        // The empty line after a final newline holds no text, so no leaf starts there.
-        while (!lineStarts.isEmpty() && lineStarts.last() >= text.size() && !text.isEmpty())
-            lineStarts.removeLast();
-        QCOMPARE(lineStarts, leafStarts);
-        // And every line is exactly one ruled line high.
-        QCOMPARE(editor->document()->size().height(),
-                 double(editorLineStarts(*editor).size()) * lineHeight);
+        verifyLineBreaks(text, width, georgia(pointSize));
+    }
+
+    void lineBreaksMatchInEveryFont_data() {
+        QTest::addColumn<QString>("fontName");
+        QTest::addColumn<double>("pointSize");
+        for (const QString &name : diaryFontNames()) {
+            QTest::addRow("%s 16", qPrintable(name)) << name << 16.0;
+            QTest::addRow("%s 33.6", qPrintable(name)) << name << 33.6;
+        }
+    }
+
+    void lineBreaksMatchInEveryFont() {
+        QFETCH(QString, fontName);
+        QFETCH(double, pointSize);
+        verifyLineBreaks(repeated(QStringLiteral("Sunday, a slow walk to the harbour; caf\u00E9 "
+                                                 "au lait and a letter \u2014 finally! "),
+                                  12),
+                         writingWidth, resolveDiaryFont(fontName, pointSize));
     }
 
     void smartQuotesAndDashes_data() {
@@ -452,21 +492,32 @@ private Q_SLOTS:
         editor->setText(text);
         QVERIFY(waitUntil([&] { return !editor->isSpellCheckPending(); }));
         QCOMPARE(editor->spellChecker()->language(), QStringLiteral("en_US"));
-        QStringList underlined;
+        QStringList found;
+        QList<WordRange> ranges;
         for (QTextBlock block = editor->document()->begin(); block.isValid();
              block = block.next()) {
-            for (const QTextLayout::FormatRange &range : block.layout()->formats()) {
-                QCOMPARE(range.format.underlineStyle(), QTextCharFormat::WaveUnderline);
-                underlined.append(block.text().mid(range.start, range.length));
+            for (const WordRange &word : SpellCheckHighlighter::misspellings(block)) {
+                found.append(block.text().mid(word.start, word.length));
+                ranges.append({block.position() + word.start, word.length});
             }
         }
-        QCOMPARE(underlined, misspelled);
+        QCOMPARE(found, misspelled);
+        // Each misspelling is underlined with the red wave, and no correct word is.
+        QCoreApplication::processEvents();
+        const QImage image = render(*editor);
+        const QString plain = editor->document()->toPlainText();
+        for (const WordRange &word : SpellChecker::words(plain)) {
+            const bool wrong = ranges.contains(word);
+            QCOMPARE(isMarked(*editor, image, int(word.start), int(word.start + word.length)),
+                     wrong);
+        }
 
         // A read-only page is not proofread.
         editor->setEditable(false);
         QVERIFY(waitUntil([&] { return !editor->isSpellCheckPending(); }));
         for (QTextBlock block = editor->document()->begin(); block.isValid(); block = block.next())
-            QVERIFY(block.layout()->formats().isEmpty());
+            QVERIFY(SpellCheckHighlighter::misspellings(block).isEmpty());
+        QVERIFY(!isMarked(*editor, render(*editor), 0, int(plain.size())));
     }
 
     void addedWordsAreKnownFromThenOn() {
@@ -510,7 +561,7 @@ private Q_SLOTS:
         menu->actions().at(titles.indexOf(u"brown"))->trigger();
         menu->close();
         QCOMPARE(editor->text(), QStringLiteral("The quick brown fox"));
-        QVERIFY(editor->document()->begin().layout()->formats().isEmpty());
+        QVERIFY(SpellCheckHighlighter::misspellings(editor->document()->begin()).isEmpty());
     }
 
     void typingChecksTheChangedBlock() {
@@ -521,8 +572,9 @@ private Q_SLOTS:
         QTest::keyClicks(editor.get(), QStringLiteral(" zzqx"));
         QVERIFY(!editor->isSpellCheckPending());
         const QTextBlock last = editor->document()->lastBlock();
-        QCOMPARE(last.layout()->formats().size(), 1);
-        QCOMPARE(last.text().mid(last.layout()->formats().first().start, 4),
+        const QList<WordRange> words = SpellCheckHighlighter::misspellings(last);
+        QCOMPARE(words.size(), 1);
+        QCOMPARE(last.text().mid(words.first().start, words.first().length),
                  QStringLiteral("zzqx"));
     }
 
