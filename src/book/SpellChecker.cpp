@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
 #include <QTextDocument>
@@ -41,6 +42,19 @@ bool isCheckable(QStringView word) {
     return hasLetter;
 }
 
+// Freeing a broker unloads Enchant's providers, and with them the code that owns their
+// lifetime caches; one broker therefore serves the whole run and is never freed. Dictionaries
+// are opened on workers, so every use of the broker holds its lock.
+struct SharedBroker {
+    QMutex mutex;
+    EnchantBroker *broker = nullptr;
+};
+
+SharedBroker &sharedBroker() {
+    static auto *shared = new SharedBroker;
+    return *shared;
+}
+
 struct Waiter {
     QPointer<QObject> context;
     std::function<void(std::shared_ptr<SpellChecker>)> done;
@@ -68,14 +82,14 @@ void deliverShared(const QString &key, const std::shared_ptr<SpellChecker> &chec
 
 } // namespace
 
-SpellChecker::SpellChecker(EnchantBroker *broker, EnchantDict *dict, QString language)
-    : m_broker(broker)
-    , m_dict(dict)
+SpellChecker::SpellChecker(EnchantDict *dict, QString language)
+    : m_dict(dict)
     , m_language(std::move(language)) {}
 
 SpellChecker::~SpellChecker() {
-    enchant_broker_free_dict(m_broker, m_dict);
-    enchant_broker_free(m_broker);
+    SharedBroker &shared = sharedBroker();
+    const QMutexLocker lock(&shared.mutex);
+    enchant_broker_free_dict(shared.broker, m_dict);
 }
 
 QStringList SpellChecker::languagesFor(const QLocale &locale) {
@@ -93,7 +107,11 @@ QStringList SpellChecker::languagesFor(const QLocale &locale) {
 }
 
 std::unique_ptr<SpellChecker> SpellChecker::open(const QStringList &languages) {
-    EnchantBroker *broker = enchant_broker_init();
+    SharedBroker &shared = sharedBroker();
+    const QMutexLocker lock(&shared.mutex);
+    if (!shared.broker)
+        shared.broker = enchant_broker_init();
+    EnchantBroker *broker = shared.broker;
     if (!broker) {
         qCWarning(lcBook) << "Spell checking is off: Enchant could not start";
         return nullptr;
@@ -103,13 +121,12 @@ std::unique_ptr<SpellChecker> SpellChecker::open(const QStringList &languages) {
         if (!enchant_broker_dict_exists(broker, tag.constData()))
             continue;
         if (EnchantDict *dict = enchant_broker_request_dict(broker, tag.constData()))
-            return std::unique_ptr<SpellChecker>(new SpellChecker(broker, dict, language));
+            return std::unique_ptr<SpellChecker>(new SpellChecker(dict, language));
         const char *error = enchant_broker_get_error(broker);
         qCWarning(lcBook) << "Could not open the spelling dictionary" << language << ":"
                           << (error ? error : "no reason given");
     }
     qCWarning(lcBook) << "Spell checking is off: no dictionary for" << languages;
-    enchant_broker_free(broker);
     return nullptr;
 }
 

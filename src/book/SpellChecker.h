@@ -61,9 +61,8 @@ public:
     static QList<WordRange> words(const QString &text);
 
 private:
-    SpellChecker(EnchantBroker *broker, EnchantDict *dict, QString language);
+    SpellChecker(EnchantDict *dict, QString language);
 
-    EnchantBroker *m_broker;
     EnchantDict *m_dict;
     QString m_language;
     QHash<QString, bool> m_misspelled;
