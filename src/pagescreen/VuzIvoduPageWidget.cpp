@@ -6,6 +6,8 @@
 #include "book/MacTextures.h"
 #include "book/PaperSealRitualView.h"
 #include "book/VuzIvoduLeaf.h"
+#include "daily/DiaryDailyQuote.h"
+#include "daily/DiaryWritingPrompt.h"
 #include "pagescreen/MacPageNotice.h"
 #include "pagescreen/PageScreenLogging.h"
 
@@ -20,11 +22,6 @@
 #include <QStackedWidget>
 #include <QStandardPaths>
 
-#if __has_include("daily/DiaryDailyQuote.h") && __has_include("daily/DiaryWritingPrompt.h")
-#include "daily/DiaryDailyQuote.h"
-#include "daily/DiaryWritingPrompt.h"
-#define VELMORA_HAS_DAILY_TEXTS 1
-#endif
 
 namespace velmora {
 
@@ -186,17 +183,11 @@ void VuzIvoduPageWidget::paintEvent(QPaintEvent *) {
 // --- The leaf ---------------------------------------------------------------------------------
 
 std::optional<VuzIvoduLeafContent::Quote> VuzIvoduPageWidget::quoteFor(const DayKey &day) const {
-#ifdef VELMORA_HAS_DAILY_TEXTS
     const DiaryDailyQuote quote = DiaryDailyQuote::quote(day);
     return VuzIvoduLeafContent::Quote{quote.text, quote.author};
-#else
-    Q_UNUSED(day)
-    return std::nullopt;
-#endif
 }
 
 QString VuzIvoduPageWidget::writingPrompt() const {
-#ifdef VELMORA_HAS_DAILY_TEXTS
     const DiarySessionStore &session = m_controller->session();
     const QDateTime now = session.clock()->now();
     const int hour = session.calendar().timeZone().isValid()
@@ -207,9 +198,6 @@ QString VuzIvoduPageWidget::writingPrompt() const {
                                       .defaults()
                                       ->stringValue(UserDefaultsSettingsStore::userNameKey)
                                       .value_or(QString()));
-#else
-    return QString();
-#endif
 }
 
 VuzIvoduLeafContent VuzIvoduPageWidget::writableLeafContent() const {

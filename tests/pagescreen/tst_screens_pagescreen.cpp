@@ -48,7 +48,9 @@ struct Screen {
         return waitUntil([&] { return shown(*day); });
     }
 
-    void shoot(QWidget *target, const QString &name) {
+    void shoot(QWidget *target, const QString &name) { shootWidget(target, name); }
+
+    static void shootWidget(QWidget *target, const QString &name) {
         QCoreApplication::processEvents();
         QVERIFY(saveScreenshot(grabWidget(target), name));
     }
@@ -184,6 +186,28 @@ private Q_SLOTS:
             waitUntil([&] { return !screen.widget.controller().isPersistenceErrorPresented(); }));
         screen.widget.controller().retry();
         QVERIFY(screen.f.settled());
+    }
+
+    void leafFooterKeepsTheAuthorWhole() {
+        ScopedLocale locale(QStringLiteral("en_US"));
+        const VuzIvoduLeafContent::Quote quote{QStringLiteral("Be kind"),
+                                               QStringLiteral("Mary Ann Evans")};
+        QCOMPARE(leafQuoteLine(quote),
+                 QStringLiteral("\u201cBe kind\u201d\u00a0\u00a0\u2014\u00a0Mary"
+                                "\u00a0Ann\u00a0Evans"));
+        VuzIvoduLeaf leaf;
+        VuzIvoduLeafContent content;
+        content.date = QDate(2024, 3, 15);
+        content.footerNote = QStringLiteral("Saving…");
+        content.pageCount = VuzIvoduLeafContent::PageCount{2, 3};
+        content.quote = VuzIvoduLeafContent::Quote{
+            QStringLiteral("It is a long road that has no turning, and a longer one that has no "
+                           "inn along it where a tired walker may sit, and think, and write down "
+                           "what the day has shown"),
+            QStringLiteral("Someone Long Remembered")};
+        content.headerTrailingClearance = 180;
+        leaf.setContent(content);
+        Screen::shootWidget(&leaf, QStringLiteral("pagescreen-leaf-long-quote"));
     }
 
     void leaveThisPageAlert() {
