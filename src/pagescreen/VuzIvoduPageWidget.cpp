@@ -22,7 +22,6 @@
 #include <QStackedWidget>
 #include <QStandardPaths>
 
-
 namespace velmora {
 
 namespace {
