@@ -1,9 +1,9 @@
 #include "book/MacTextures.h"
 
+#include "book/BookLogging.h"
 #include "book/DiaryDecorative.h"
 
 #include <QHash>
-#include <QLoggingCategory>
 #include <QMutex>
 #include <QPainter>
 #include <QPainterPath>
@@ -16,8 +16,6 @@
 namespace velmora {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcTextures, "velmora.book")
 
 // Beyond this a texture would take gigabytes; such a size is a caller's fault, not a window.
 constexpr int largestTextureSide = 16384;
@@ -539,8 +537,8 @@ QSize texturePointSize(QSizeF size) {
 QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw) {
     const QSize points = texturePointSize(size);
     if (points.width() > largestTextureSide || points.height() > largestTextureSide) {
-        qCWarning(lcTextures) << "Not drawing the" << name << "texture at" << size
-                              << "points: larger than" << largestTextureSide << "a side";
+        qCWarning(lcBook) << "Not drawing the" << name << "texture at" << size
+                          << "points: larger than" << largestTextureSide << "a side";
         return {};
     }
     const QString key =
@@ -555,7 +553,7 @@ QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw
 
     QImage image(points * 2, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) {
-        qCWarning(lcTextures) << "No memory for the" << name << "texture at" << points;
+        qCWarning(lcBook) << "No memory for the" << name << "texture at" << points;
         return {};
     }
     image.fill(Qt::transparent);

@@ -4,6 +4,7 @@
 #include "book/DiarySavedNote.h"
 #include "book/MacBookBinding.h"
 #include "book/MacBookShadow.h"
+#include "book/MacClosedCover.h"
 #include "book/MacFrostedBackdrop.h"
 #include "book/MacGoldOrnament.h"
 #include "book/MacTextures.h"
@@ -394,6 +395,38 @@ private Q_SLOTS:
         QVERIFY(qGray(surroundings.pixel(780, 512)) > qGray(surroundings.pixel(3, 3)) + 20);
         // The binding's trailing edge is darker than its leading side.
         QVERIFY(qGray(shot.pixel(121, 500)) < qGray(shot.pixel(112, 500)));
+    }
+
+    // The closed book, unnamed with its first-launch note, and named.
+    void closedCover_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("privacyNote");
+        QTest::addColumn<QString>("screen");
+        QTest::newRow("no name") << QString() << true << "appearance-cover";
+        QTest::newRow("named") << "  ada lovelace " << false << "appearance-cover-named";
+    }
+
+    void closedCover() {
+        QFETCH(QString, name);
+        QFETCH(bool, privacyNote);
+        QFETCH(QString, screen);
+        MacClosedCover cover(name, privacyNote, nullptr,
+                             [] { return QDateTime(QDate(2026, 12, 31), QTime(22, 0)); });
+        const QImage shot = test::grabWidget(&cover);
+        QCOMPARE(shot.size(), QSize(1560, 2048));
+        QVERIFY(test::saveScreenshot(shot, screen));
+        // The rounded corner lets the backdrop through; the leather covers everything else.
+        QCOMPARE(qAlpha(shot.pixel(0, 0)), 0);
+        QCOMPARE(qAlpha(shot.pixel(780, 1024)), 255);
+        // The title is gold on brown.
+        const QRectF title = cover.coverLayout().title;
+        bool golden = false;
+        for (int x = int(title.left() * 2); x < int(title.right() * 2) && !golden; ++x) {
+            const QColor pixel = shot.pixelColor(x, int(title.center().y() * 2));
+            golden = pixel.red() > 180 && pixel.green() > 140;
+        }
+        QVERIFY(golden);
+        QVERIFY(test::grabWidget(&cover) == shot);
     }
 };
 
