@@ -96,12 +96,18 @@ QCoro::Task<void> MacAppDelegate::runClose(DiarySessionFlushing *session,
         co_return;
     m_closeInProgress = false;
     const QPointer<QWidget> window = m_managedWindow;
-    bool closed = false;
-    if (drained && window) {
-        m_allowNextClose = true;
-        closed = window->close();
+    if (!drained || !window) {
+        Q_EMIT closeFinished(false);
+        co_return;
     }
-    Q_EMIT closeFinished(closed);
+    m_allowNextClose = true;
+    // On the next turn: with nothing to store the drain ends inside the close request that
+    // started it, and a window cannot be closed from within its own close.
+    QTimer::singleShot(0, this, [self, window] {
+        const bool closed = window && window->close();
+        if (self)
+            Q_EMIT self->closeFinished(closed);
+    });
 }
 
 void MacAppDelegate::commitData(DiarySessionEndRequest &request) {
@@ -145,7 +151,9 @@ void MacAppDelegate::applicationDidFinishLaunching() {
 void MacAppDelegate::applicationDidBecomeActive() {
     const QPointer<MacAppDelegate> self(this);
     QTimer::singleShot(0, this, [self] {
-        if (self)
+        // Here the program becomes active through one of its own windows: a closed book window
+        // stays closed until Show Diary, a reminder or a second launch asks for it.
+        if (self && self->m_managedWindow && self->m_managedWindow->isVisible())
             self->presentMainWindow();
     });
     if (m_cloudSync)

@@ -1,0 +1,109 @@
+#include "app/VelmoraProgram.h"
+
+#include "support/GuiTestMain.h"
+
+#include <QAction>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+// The whole program, in this process, over a test store in a temporary folder.
+struct ProgramFixture {
+    QTemporaryDir folder;
+    std::unique_ptr<VelmoraProgram> program;
+    int terminations = 0;
+
+    explicit ProgramFixture(bool watchSignals = false) {
+        DiaryProcessEnvironment environment;
+        environment.arguments = {QStringLiteral("velmora"),
+                                 QStringLiteral("--velmora-test-mode"),
+                                 QStringLiteral("--velmora-store-url"),
+                                 folder.filePath(QStringLiteral("diary/store.sqlite")),
+                                 QStringLiteral("--velmora-defaults-suite"),
+                                 QStringLiteral("ProgramTests")};
+        environment.applicationSupportDirectory = folder.filePath(QStringLiteral("support"));
+        environment.temporaryDirectory = folder.path();
+        program = std::make_unique<VelmoraProgram>(
+            VelmoraProgram::Options{environment, watchSignals, false});
+    }
+    bool start() {
+        if (program->start())
+            return false;
+        program->delegate().setTerminate([this] { ++terminations; });
+        return true;
+    }
+    DiarySessionStore &session() const { return program->graph().diarySession(); }
+    QString stored() const {
+        const auto entry =
+            test::waitFor(program->graph().repository()->entry(session().selectedDay()));
+        return entry ? entry->content : QString();
+    }
+};
+
+} // namespace
+
+class ProgramTests : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startsWithTheBookWindow() {
+        ProgramFixture f;
+        QVERIFY(f.start());
+        QVERIFY(QTest::qWaitForWindowExposed(&f.program->window()));
+        QCOMPARE(f.program->window().windowTitle(), QStringLiteral("Velmora"));
+        QVERIFY(f.program->rootView().showsBook());
+        QVERIFY(f.program->rootView().findChild<QWidget *>(VuzIvoduRootView::testModeIdentifier));
+        QVERIFY(waitUntil([&] { return f.program->dependencies().startedBackgroundWork(); }));
+        QVERIFY(!QApplication::quitOnLastWindowClosed());
+    }
+
+    void quitFromTheMenuSavesTypingFirst() {
+        ProgramFixture f;
+        QVERIFY(f.start());
+        test::waitFor(f.session().selectToday());
+        f.session().updateDraft(QStringLiteral("Typed just before quitting"));
+        f.program->menus().action(QStringLiteral("Quit"))->trigger();
+        QVERIFY(waitUntil([&] { return f.terminations == 1; }));
+        QCOMPARE(f.stored(), QStringLiteral("Typed just before quitting"));
+    }
+
+    void terminationSignalDrainsLikeQuit() {
+        ProgramFixture f(true);
+        QVERIFY(f.start());
+        test::waitFor(f.session().selectToday());
+        f.session().updateDraft(QStringLiteral("Written when the signal came"));
+        ::raise(SIGTERM);
+        QVERIFY(waitUntil([&] { return f.terminations == 1; }));
+        QCOMPARE(f.stored(), QStringLiteral("Written when the signal came"));
+    }
+
+    void newEntryBringsTheClosedWindowBack() {
+        ProgramFixture f;
+        QVERIFY(f.start());
+        QVERIFY(QTest::qWaitForWindowExposed(&f.program->window()));
+        // Past the launch's own check that a window shows.
+        QTest::qWait(600);
+        QSignalSpy closes(&f.program->delegate(), &MacAppDelegate::closeFinished);
+        f.program->window().close();
+        QVERIFY(waitUntil([&] { return closes.size() == 1; }));
+        QCOMPARE(closes.first().first().toBool(), true);
+        QVERIFY(!f.program->window().isVisible());
+        QCOMPARE(f.terminations, 0);
+
+        QSignalSpy opens(&f.program->rootView(), &VuzIvoduRootView::openDiaryRequested);
+        f.program->menus().action(QStringLiteral("New Entry"))->trigger();
+        QVERIFY(f.program->window().isVisible());
+        QCOMPARE(opens.size(), 1);
+        QTest::qWait(20);
+        QCOMPARE(opens.size(), 1);
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(ProgramTests)
+#include "tst_program.moc"
