@@ -1,13 +1,16 @@
+#include "store/MigrationFixtures.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <csignal>
 
+using namespace velmora;
 using namespace velmora::test;
 
 namespace {
@@ -96,7 +99,6 @@ private Q_SLOTS:
         Run first(home.path(), testArguments(store));
         QVERIFY2(first.waitUntilRunning(), qPrintable(first.errors()));
         QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("diary/Velmora.lock"))));
-        const QStringList before = listing(home.filePath(QStringLiteral("diary")));
 
         Run second(home.path(), testArguments(store));
         QVERIFY(second.process.waitForFinished(60000));
@@ -105,11 +107,30 @@ private Q_SLOTS:
         QVERIFY2(
             second.errors().contains(QStringLiteral("Velmora is already open on the diary in ")),
             qPrintable(second.errors()));
-        QCOMPARE(listing(home.filePath(QStringLiteral("diary"))), before);
 
         QVERIFY2(first.terminate(), qPrintable(first.errors()));
         QVERIFY(first.errors().contains(QStringLiteral("asks to quit")));
         QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("diary/Velmora.lock"))));
+    }
+
+    void lockedStoreIsNotTouched() {
+        // An old store that a launch would migrate, locked by a running process (this one).
+        QTemporaryDir home;
+        const QString folder = home.filePath(QStringLiteral("diary"));
+        QDir().mkpath(folder);
+        const QString store = folder + QStringLiteral("/store.sqlite");
+        writeLegacyV1Store(store, QList<LegacyEntryPayload>{legacyEntry(
+                                      QStringLiteral("2019-05-02"), QStringLiteral("Old page"))});
+        QLockFile lock(folder + QStringLiteral("/Velmora.lock"));
+        QVERIFY(lock.tryLock(0));
+        const QStringList before = listing(folder);
+
+        Run second(home.path(), testArguments(store));
+        QVERIFY(second.process.waitForFinished(60000));
+        QCOMPARE(second.process.exitCode(), 1);
+        QVERIFY2(second.errors().contains(folder), qPrintable(second.errors()));
+        QCOMPARE(listing(folder), before);
+        QVERIFY(isStoreOf(store, DiaryModelProvider::legacyV1Model()));
     }
 
     void twoStoresSideBySide() {
