@@ -42,6 +42,20 @@ std::optional<qint64> parseDecimal(QStringView text) {
     return negative ? -value : value;
 }
 
+// The listed record of a drawing file, or none when it is no non-empty regular file.
+std::optional<DiaryHandwritingStore::PageFile> statPageFile(const QString &path,
+                                                            const DayKey &dayKey, qint64 leaf) {
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size < 1) {
+        return std::nullopt;
+    }
+    const qint64 modified = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
+    return DiaryHandwritingStore::PageFile{
+        dayKey, leaf, path, qint64(status.st_size),
+        QDateTime::fromMSecsSinceEpoch(modified, QTimeZone::utc())};
+}
+
 } // namespace
 
 DiaryHandwritingStore::DiaryHandwritingStore(QString directory)
@@ -67,6 +81,11 @@ void DiaryHandwritingStore::write(const QByteArray &bytes, const DayKey &dayKey,
     }
     createDirectories(m_directory);
     writeFileAtomically(path, bytes);
+}
+
+std::optional<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::pageFile(const DayKey &dayKey,
+                                                                               qint64 leaf) const {
+    return statPageFile(fileURL(dayKey, leaf), dayKey, leaf);
 }
 
 QList<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::pageFiles() const {
@@ -95,16 +114,9 @@ QList<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::pageFiles() const 
         const auto parsed = parseBaseName(name.left(dot));
         if (!parsed)
             continue;
-        const QString path = m_directory + QLatin1Char('/') + name;
-        struct stat status {};
-        if (::lstat(QFile::encodeName(path).constData(), &status) != 0 ||
-            !S_ISREG(status.st_mode) || status.st_size < 1) {
-            continue;
-        }
-        const qint64 modified =
-            qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
-        files.append(PageFile{parsed->first, parsed->second, path, qint64(status.st_size),
-                              QDateTime::fromMSecsSinceEpoch(modified, QTimeZone::utc())});
+        if (auto file =
+                statPageFile(m_directory + QLatin1Char('/') + name, parsed->first, parsed->second))
+            files.append(std::move(*file));
     }
     std::stable_sort(files.begin(), files.end(), [](const PageFile &a, const PageFile &b) {
         return a.dayKey != b.dayKey ? a.dayKey < b.dayKey : a.leaf < b.leaf;

@@ -37,6 +37,10 @@ public:
     // refused: no listing would ever find, or delete, its file.
     void write(const QByteArray &bytes, const DayKey &dayKey, qint64 leaf) const;
 
+    // The record of one leaf's drawing as the listing would give it, or none when the leaf has
+    // no non-empty regular file.
+    std::optional<PageFile> pageFile(const DayKey &dayKey, qint64 leaf) const;
+
     // The drawings in the folder, by day and then leaf; an absent folder lists nothing. Entries
     // that are not non-empty regular files with a valid name are left out.
     QList<PageFile> pageFiles() const;

@@ -1,0 +1,7 @@
+#include "ink/InkLogging.h"
+
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcInk, "velmora.ink")
+
+} // namespace velmora
