@@ -1,0 +1,7 @@
+#include "recall/RecallLogging.h"
+
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcRecall, "velmora.recall")
+
+} // namespace velmora
