@@ -122,6 +122,47 @@ private Q_SLOTS:
         QVERIFY(leatherTextureImage(QSizeF(390, 512)) == cached);
     }
 
+    // Marks blended straight into the image must look as the painter would draw them: the same
+    // drawing through the painter (a clip sends it there) differs by no more than rounding.
+    void fastMarksMatchThePainter_data() {
+        QTest::addColumn<bool>("leather");
+        QTest::newRow("paper") << false;
+        QTest::newRow("leather") << true;
+    }
+
+    void fastMarksMatchThePainter() {
+        QFETCH(bool, leather);
+        const QSize points(160, 200);
+        QImage fast(points * 2, QImage::Format_ARGB32_Premultiplied);
+        QImage painted(points * 2, QImage::Format_ARGB32_Premultiplied);
+        for (QImage *image : {&fast, &painted}) {
+            image->fill(Qt::transparent);
+            QPainter painter(image);
+            painter.scale(2, 2);
+            if (image == &painted)
+                painter.setClipRect(QRectF(QPointF(), QSizeF(points)));
+            if (leather)
+                drawLeatherTexture(painter, points.width(), points.height());
+            else
+                drawPaperTexture(painter, points.width(), points.height());
+        }
+        qint64 total = 0;
+        int largest = 0;
+        for (int y = 0; y < fast.height(); ++y)
+            for (int x = 0; x < fast.width(); ++x) {
+                const QRgb a = fast.pixel(x, y);
+                const QRgb b = painted.pixel(x, y);
+                for (const int difference : {qRed(a) - qRed(b), qGreen(a) - qGreen(b),
+                                             qBlue(a) - qBlue(b), qAlpha(a) - qAlpha(b)}) {
+                    total += std::abs(difference);
+                    largest = std::max(largest, std::abs(difference));
+                }
+            }
+        const double mean = double(total) / (4.0 * fast.width() * fast.height());
+        QVERIFY2(mean < 0.5, qPrintable(QString::number(mean)));
+        QVERIFY2(largest < 16, qPrintable(QString::number(largest)));
+    }
+
     void cacheKeepsNineAndEmptiesOnTheTenth() {
         for (int i = 1; i <= 9; ++i)
             leatherTextureImage(QSizeF(i, 8));
