@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
@@ -38,6 +39,23 @@ public:
 
 private:
     std::atomic<int> *m_count;
+};
+
+// Reads each image only once the test lets it through.
+class GatedRecognizer final : public HandwritingRecognizer {
+public:
+    GatedRecognizer(QSemaphore *gate, std::atomic<int> *entered)
+        : m_gate(gate)
+        , m_entered(entered) {}
+    std::optional<QString> recognize(const QImage &) override {
+        ++*m_entered;
+        m_gate->acquire();
+        return QStringLiteral("gated words");
+    }
+
+private:
+    QSemaphore *m_gate;
+    std::atomic<int> *m_entered;
 };
 
 DiaryHandwritingIndex::RecognizerFactory fixedWords(std::atomic<int> *count) {
@@ -219,6 +237,28 @@ private Q_SLOTS:
             QCOMPARE(test::waitFor(index.activity()).saves, saves + 1);
             QCOMPARE(test::waitFor(index.pages()).size(), drawings - 1);
         }
+    }
+
+    // A search asked during a long refresh waits for the leaf being recognised, not for the
+    // whole refresh.
+    void searchWaitsForOneRecognitionAtMost() {
+        QTemporaryDir dir;
+        DiaryHandwritingStore store(dir.filePath("Handwriting"));
+        for (int leaf = 0; leaf < 3; ++leaf)
+            store.write(tick(), day("2024-05-17"), leaf);
+        QSemaphore gate;
+        std::atomic<int> entered = 0;
+        auto index = std::make_unique<DiaryHandwritingIndex>(
+            store, [&] { return std::make_unique<GatedRecognizer>(&gate, &entered); });
+        auto refreshing = index->refreshAll();
+        QVERIFY(waitUntil([&] { return entered == 1; }));
+        auto searching = index->search("words", 10);
+        gate.release();
+        QCOMPARE(test::waitFor(std::move(searching)).size(), 1);
+        QVERIFY(entered <= 2);
+        gate.release(2);
+        test::waitFor(std::move(refreshing));
+        QCOMPARE(entered.load(), 3);
     }
 
     void refreshesListedLeaves() {
