@@ -88,7 +88,7 @@ std::optional<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::pageFile(c
     return statPageFile(fileURL(dayKey, leaf), dayKey, leaf);
 }
 
-QList<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::pageFiles() const {
+QList<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::listNamedFiles() const {
     const QByteArray folder = QFile::encodeName(m_directory);
     const std::unique_ptr<DIR, int (*)(DIR *)> listing(::opendir(folder.constData()), ::closedir);
     if (!listing) {
@@ -114,14 +114,33 @@ QList<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::pageFiles() const 
         const auto parsed = parseBaseName(name.left(dot));
         if (!parsed)
             continue;
-        if (auto file =
-                statPageFile(m_directory + QLatin1Char('/') + name, parsed->first, parsed->second))
-            files.append(std::move(*file));
+        files.append(
+            PageFile{parsed->first, parsed->second, m_directory + QLatin1Char('/') + name, 0, {}});
     }
     std::stable_sort(files.begin(), files.end(), [](const PageFile &a, const PageFile &b) {
         return a.dayKey != b.dayKey ? a.dayKey < b.dayKey : a.leaf < b.leaf;
     });
     return files;
+}
+
+QList<DiaryHandwritingStore::PageFile> DiaryHandwritingStore::pageFiles() const {
+    QList<PageFile> files;
+    for (const PageFile &named : listNamedFiles()) {
+        if (auto file = statPageFile(named.url, named.dayKey, named.leaf))
+            files.append(std::move(*file));
+    }
+    return files;
+}
+
+std::optional<DiaryHandwritingStore::PageFile>
+DiaryHandwritingStore::firstPageFile(const DayKey &from) const {
+    for (const PageFile &named : listNamedFiles()) {
+        if (named.dayKey < from)
+            continue;
+        if (auto file = statPageFile(named.url, named.dayKey, named.leaf))
+            return file;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::pair<DayKey, qint64>>

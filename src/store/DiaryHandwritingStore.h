@@ -45,10 +45,18 @@ public:
     // that are not non-empty regular files with a valid name are left out.
     QList<PageFile> pageFiles() const;
 
+    // The first drawing the listing gives on or after the day, reading the attributes of no
+    // other file; none when there is none.
+    std::optional<PageFile> firstPageFile(const DayKey &from) const;
+
     // The day and leaf a drawing's base name (the file name without ".drawing") stands for.
     static std::optional<std::pair<DayKey, qint64>> parseBaseName(const QString &baseName);
 
 private:
+    // The files whose names are drawings', sorted as the listing is, before any attribute is
+    // read: only the day, leaf and path are filled in.
+    QList<PageFile> listNamedFiles() const;
+
     QString m_directory;
 };
 
