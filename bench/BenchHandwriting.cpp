@@ -3,10 +3,16 @@
 #include "BenchAwait.h"
 #include "DiaryGenerator.h"
 
+#include "domain/Clock.h"
 #include "ink/InkDrawing.h"
 #include "platform/JsonCoding.h"
+#include "recall/DiaryFindResult.h"
 #include "recall/DiaryHandwritingIndex.h"
+#include "recall/DiaryOnThisDayItem.h"
 #include "recall/HandwritingRecognizer.h"
+#include "store/CoreDataDiaryRepository.h"
+#include "store/DiaryModelProvider.h"
+#include "store/DiaryPersistenceStack.h"
 
 #include <benchmark/benchmark.h>
 
@@ -16,6 +22,7 @@
 #include <QJsonObject>
 #include <QPainterPath>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <cmath>
 
@@ -209,5 +216,83 @@ void BM_Handwriting_RecognizeLeaf_Baseline_TesseractAlone(benchmark::State &stat
 BENCHMARK(BM_Handwriting_RecognizeLeaf_Baseline_TesseractAlone)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
+
+// The twenty-year diary in a real store, beside the twenty years of indexed handwriting.
+struct TypedDiary {
+    QTemporaryDir dir;
+    std::unique_ptr<CoreDataDiaryRepository> repository;
+
+    TypedDiary() {
+        auto stack = std::make_shared<DiaryPersistenceStack>(
+            dir.filePath(QStringLiteral("Diary.sqlite")),
+            DiaryModelProvider::model(DiaryModelProvider::currentVersionName));
+        repository =
+            std::make_unique<CoreDataDiaryRepository>(stack, std::make_shared<SystemClock>());
+        await(repository->replaceAll(bench::generateDiary()));
+    }
+
+    static TypedDiary &shared() {
+        static TypedDiary diary;
+        return diary;
+    }
+};
+
+const char *const findQueries[] = {"the", bench::rareDiaryWord};
+
+void BM_Recall_Find(benchmark::State &state) {
+    DiaryRepository &repository = *TypedDiary::shared().repository;
+    DiaryHandwritingIndex &index = loadedIndex();
+    const QString query = QString::fromUtf8(findQueries[state.range(0)]);
+    qsizetype results = 0;
+    for (auto _ : state)
+        results = await(findEntries(query, repository, index, 50)).size();
+    state.SetLabel(query.toStdString());
+    state.counters["results"] = double(results);
+}
+BENCHMARK(BM_Recall_Find)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+// Baseline: the store's search alone.
+void BM_Recall_Find_Baseline_StoreSearch(benchmark::State &state) {
+    DiaryRepository &repository = *TypedDiary::shared().repository;
+    const QString query = QString::fromUtf8(findQueries[state.range(0)]);
+    qsizetype results = 0;
+    for (auto _ : state)
+        results = await(repository.search(query, 50)).size();
+    state.SetLabel(query.toStdString());
+    state.counters["results"] = double(results);
+}
+BENCHMARK(BM_Recall_Find_Baseline_StoreSearch)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(50);
+
+// What opening the calendar card on a month asks: the month's written days and on this day,
+// looking back over twenty years of typed and handwritten pages.
+void BM_Recall_OpenCalendarMonth(benchmark::State &state) {
+    DiaryRepository &repository = *TypedDiary::shared().repository;
+    const DiaryHandwritingStore &handwriting = IndexedFolder::shared().store;
+    const GregorianCalendar calendar = GregorianCalendar::utc();
+    const QDateTime today(QDate(2024, 5, 17), QTime(12, 0), QTimeZone::utc());
+    qsizetype items = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(await(repository.dayKeys(DayKey::fromCivilDate(2024, 5, 1),
+                                                          DayKey::fromCivilDate(2024, 6, 1), 31)));
+        items = await(loadOnThisDayItems(repository, handwriting, today, calendar)).items.size();
+    }
+    state.counters["on_this_day_items"] = double(items);
+}
+BENCHMARK(BM_Recall_OpenCalendarMonth)->Unit(benchmark::kMillisecond)->Iterations(50);
+
+// Baseline: the month's written days alone.
+void BM_Recall_OpenCalendarMonth_Baseline_MonthDays(benchmark::State &state) {
+    DiaryRepository &repository = *TypedDiary::shared().repository;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(await(repository.dayKeys(DayKey::fromCivilDate(2024, 5, 1),
+                                                          DayKey::fromCivilDate(2024, 6, 1), 31)));
+}
+BENCHMARK(BM_Recall_OpenCalendarMonth_Baseline_MonthDays)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(50);
 
 } // namespace
