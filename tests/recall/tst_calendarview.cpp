@@ -1,0 +1,134 @@
+#include "recall/views/CalendarMonthGrid.h"
+#include "recall/views/CalendarView.h"
+#include "support/GuiTestMain.h"
+#include "support/Screenshots.h"
+
+#include <QMouseEvent>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+DiaryCalendarMonth month(int year, int monthOfYear) {
+    return DiaryCalendarMonth{DayKey::fromCivilDate(year, monthOfYear, 1)};
+}
+
+void click(QWidget &widget, QPointF at) {
+    QTest::mouseClick(&widget, Qt::LeftButton, {}, at.toPoint());
+}
+
+} // namespace
+
+class CalendarViewTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Blanks before the first day put it under its weekday; blanks after fill the last week.
+    void laysOutTheMonth_data() {
+        QTest::addColumn<int>("year");
+        QTest::addColumn<int>("monthOfYear");
+        QTest::addColumn<int>("firstWeekday");
+        QTest::addColumn<int>("leading");
+        QTest::addColumn<int>("trailing");
+        // Months starting on each weekday, Sunday first and Monday first.
+        QTest::newRow("Sunday start, Sunday first") << 2026 << 2 << 7 << 0 << 0;
+        QTest::newRow("Sunday start, Monday first") << 2026 << 2 << 1 << 6 << 1;
+        QTest::newRow("Monday start, Monday first") << 2026 << 6 << 1 << 0 << 5;
+        QTest::newRow("Tuesday start, Sunday first") << 2025 << 7 << 7 << 2 << 2;
+        QTest::newRow("Wednesday start, Monday first") << 2025 << 10 << 1 << 2 << 2;
+        QTest::newRow("Thursday start, Sunday first") << 2026 << 1 << 7 << 4 << 0;
+        QTest::newRow("Friday start, Monday first") << 2026 << 5 << 1 << 4 << 0;
+        QTest::newRow("Saturday start, Sunday first") << 2026 << 8 << 7 << 6 << 5;
+        QTest::newRow("28-day February on the first weekday") << 2015 << 2 << 7 << 0 << 0;
+        QTest::newRow("leap February") << 2024 << 2 << 1 << 3 << 3;
+    }
+    void laysOutTheMonth() {
+        QFETCH(int, year);
+        QFETCH(int, monthOfYear);
+        QFETCH(int, firstWeekday);
+        QFETCH(int, leading);
+        QFETCH(int, trailing);
+        const auto cells = CalendarMonthGrid::cells(
+            month(year, monthOfYear), GregorianCalendar::utc(), Qt::DayOfWeek(firstWeekday));
+        const int days = QDate(year, monthOfYear, 1).daysInMonth();
+        QCOMPARE(cells.size(), leading + days + trailing);
+        QCOMPARE(cells.size() % 7, 0);
+        for (int i = 0; i < leading; ++i)
+            QVERIFY(!cells.at(i));
+        QCOMPARE(cells.at(leading), std::optional<QDate>(QDate(year, monthOfYear, 1)));
+        QCOMPARE(cells.at(leading + days - 1),
+                 std::optional<QDate>(QDate(year, monthOfYear, days)));
+        for (int i = leading + days; i < cells.size(); ++i)
+            QVERIFY(!cells.at(i));
+    }
+
+    void namesWeekdaysFromTheLocalesFirstDay() {
+        QCOMPARE(
+            CalendarMonthGrid::weekdaySymbols(QLocale(QLocale::English, QLocale::UnitedStates)),
+            (QStringList{"S", "M", "T", "W", "T", "F", "S"}));
+        QCOMPARE(CalendarMonthGrid::weekdaySymbols(QLocale(QLocale::German, QLocale::Germany)),
+                 (QStringList{"M", "D", "M", "D", "F", "S", "S"}));
+    }
+
+    void stepsMonthsAndYears() {
+        const auto calendar = GregorianCalendar::utc();
+        QCOMPARE(CalendarMonthGrid::steppedMonth(month(2026, 1), -1, calendar),
+                 std::optional<DayKey>(DayKey::fromCivilDate(2025, 12, 1)));
+        QCOMPARE(CalendarMonthGrid::steppedMonth(month(2026, 12), 1, calendar),
+                 std::optional<DayKey>(DayKey::fromCivilDate(2027, 1, 1)));
+        QCOMPARE(CalendarMonthGrid::monthInYear(month(2026, 5), 2019, calendar),
+                 std::optional<DayKey>(DayKey::fromCivilDate(2019, 5, 1)));
+        QCOMPARE(CalendarMonthGrid::monthInYear(month(2026, 5), 2026, calendar),
+                 std::optional<DayKey>(DayKey::fromCivilDate(2026, 5, 1)));
+        QVERIFY(CalendarMonthGrid::cells(DiaryCalendarMonth{}, calendar, Qt::Sunday).isEmpty());
+        QVERIFY(!CalendarMonthGrid::steppedMonth(DiaryCalendarMonth{}, 1, calendar));
+    }
+
+    // Clicks leave through the callbacks; the view changes nothing itself.
+    void reportsChoices() {
+        CalendarView view(GregorianCalendar::utc());
+        view.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+        view.setDisplayedMonth(month(2026, 5));
+        view.setSelectedDay(DayKey::fromCivilDate(2026, 5, 17));
+        view.setYears(std::pair{2019, 2026});
+        view.resize(view.sizeHint());
+        QStringList calls;
+        view.onDateSelected = [&](const DayKey &day) { calls.append("day " + day.rawValue()); };
+        view.onMonthChanged = [&](const DayKey &day) { calls.append("month " + day.rawValue()); };
+        click(view, view.cellRect(QDate(2026, 5, 30)).center());
+        // The blank before 1 May, a Friday: no call.
+        click(view, view.cellRect(QDate(2026, 5, 3)).center() - QPointF(0, 30));
+        click(view, view.previousMonthRect().center());
+        click(view, view.nextMonthRect().center());
+        view.chooseYear(2019);
+        QCOMPARE(calls, (QStringList{"day 2026-05-30", "month 2026-04-01", "month 2026-06-01",
+                                     "month 2019-05-01"}));
+        QCOMPARE(view.menuYears().first(), 2026);
+        QCOMPARE(view.menuYears().size(), 8);
+        view.setYears(std::pair{2026, 2026});
+        QVERIFY(!view.hasYearMenu());
+    }
+
+    void drawsTheMonth() {
+        CalendarView view(GregorianCalendar::utc());
+        view.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+        view.setScale(2);
+        view.setDisplayedMonth(month(2026, 5));
+        view.setSelectedDay(DayKey::fromCivilDate(2026, 5, 17));
+        view.setToday(QDate(2026, 5, 20));
+        view.setEntryDays({3, 17, 20, 28});
+        view.setYears(std::pair{2019, 2026});
+        view.setAutoFillBackground(true);
+        QPalette palette = view.palette();
+        palette.setColor(QPalette::Window, diaryPaperColor());
+        view.setPalette(palette);
+        view.resize(view.sizeHint());
+        QCOMPARE(view.cellRect(QDate(2026, 5, 1)).size(), QSizeF(44, 56));
+        const QImage shot = grabWidget(&view);
+        QVERIFY(saveScreenshot(shot, "calendar-view-may-2026"));
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(CalendarViewTest)
+#include "tst_calendarview.moc"
