@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QStringEncoder>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <cmath>
@@ -588,6 +589,67 @@ void VuzIvoduPageView::turnToPreviousPage() {
     startNavigation([this](CancellationToken token) {
         return m_pageSystem.turnBackward(motionMode(), std::move(token));
     });
+}
+
+// --- The edge drag ------------------------------------------------------------------------------
+
+std::optional<PageDescriptor>
+VuzIvoduPageView::adjacentDescriptor(PageTurnDirection direction) const {
+    const auto &descriptors = m_pageSystem.descriptors();
+    const qint64 index = m_pageSystem.selectedLeafIndex();
+    if (direction == PageTurnDirection::backward && index >= 1 && index - 1 < descriptors.size())
+        return descriptors.at(index - 1);
+    if (direction == PageTurnDirection::forward && index >= 0 && index + 1 < descriptors.size())
+        return descriptors.at(index + 1);
+
+    const GregorianCalendar &calendar = m_session.calendar();
+    const auto date = m_session.selectedDay().date(calendar);
+    if (!date)
+        return std::nullopt;
+    const QDateTime neighbour =
+        calendar.startOfDayAdding(direction == PageTurnDirection::backward ? -1 : 1, *date);
+    if (!neighbour.isValid())
+        return std::nullopt;
+    const DayKey day = DayKey::fromDate(neighbour, calendar);
+    PageDescriptor preview;
+    preview.id = PageDescriptorID{day, std::nullopt, 0};
+    preview.dayKey = day;
+    preview.leafIndex = 0;
+    preview.leafCount = 1;
+    preview.fontName = m_settings.selectedFont();
+    preview.bodyPointSize = m_settings.defaultFontSize();
+    preview.kind = PageKind::blank;
+    preview.originTimeZone = QString::fromUtf8(QTimeZone::systemTimeZoneId());
+    return preview;
+}
+
+void VuzIvoduPageView::edgeDragChanged(double translation, double predictedEndTranslation,
+                                       PageTurnDirection direction) {
+    const auto source = m_pageSystem.selectedDescriptor();
+    if (!source)
+        return;
+    const auto target = adjacentDescriptor(direction);
+    if (!target)
+        return;
+    if (m_edgeInteraction.state.phase == PageTransitionPhase::idle)
+        m_edgeInteraction.begin(source, target, direction, motionMode());
+    m_edgeInteraction.update(translation, edgeDragPageWidth,
+                             (predictedEndTranslation - translation) * edgeDragVelocityFactor);
+    Q_EMIT edgeInteractionChanged();
+}
+
+void VuzIvoduPageView::edgeDragEnded(double predictedEndTranslation) {
+    const auto direction = m_edgeInteraction.state.direction;
+    const bool committed = m_edgeInteraction.finish(predictedEndTranslation, edgeDragPageWidth);
+    Q_EMIT edgeInteractionChanged();
+    if (!committed || !direction) {
+        resetEdgeInteraction();
+        return;
+    }
+    if (*direction == PageTurnDirection::backward)
+        turnToPreviousPage();
+    else
+        turnToNextPage();
 }
 
 // --- Prompts ----------------------------------------------------------------------------------

@@ -85,6 +85,14 @@ public:
     static inline const QString lastOpenedDayKey = QStringLiteral("lastOpenedDay");
     static inline const QString reduceMotionArgument = QStringLiteral("--velmora-reduce-motion");
 
+    // The edge drag measures progress against the page's width.
+    static constexpr double edgeDragPageWidth = 768;
+    static constexpr double edgeDragMinimumDistance = 8;
+    // The drag's predicted end lies this far ahead of the pointer at its last velocity; with the
+    // factor of 4 the drag applies, the interaction's velocity is then the pointer's own.
+    static constexpr double edgeDragDecelerationSeconds = 0.25;
+    static constexpr double edgeDragVelocityFactor = 4;
+
     // The page's writing area, in points; the page system lays leaves out to it.
     static constexpr double writingWidth = 696;
     static constexpr double writingHeight = 840;
@@ -171,6 +179,16 @@ public:
     void turnToNextPage();
     void turnToPreviousPage();
     void navigate(const DayKey &day);
+
+    // The drag at a page edge: `translation` is the pointer's horizontal travel since the press,
+    // `predictedEndTranslation` where it would come to rest. The leading strip turns backward,
+    // the trailing one forward.
+    void edgeDragChanged(double translation, double predictedEndTranslation,
+                         PageTurnDirection direction);
+    void edgeDragEnded(double predictedEndTranslation);
+    // The leaf a drag in that direction uncovers: the neighbouring leaf of the day, else a blank
+    // preview of the neighbouring day.
+    std::optional<PageDescriptor> adjacentDescriptor(PageTurnDirection direction) const;
     void handleCloudSyncChange();
     // The civil date or the time zone may have changed: look again at what may be written.
     void reevaluateCivilDate();
