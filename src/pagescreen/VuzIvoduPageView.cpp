@@ -623,6 +623,40 @@ VuzIvoduPageView::adjacentDescriptor(PageTurnDirection direction) const {
     return preview;
 }
 
+bool VuzIvoduPageView::isPhysicalTurnRunning() const {
+    const PageTransitionState &transition = m_pageSystem.transition();
+    return transition.phase == PageTransitionPhase::animating &&
+           transition.mode == PageTransitionMode::physical &&
+           motionMode() == PageTransitionMode::physical;
+}
+
+bool VuzIvoduPageView::showsUnderLeaf() const {
+    const auto phase = m_edgeInteraction.state.phase;
+    return motionMode() == PageTransitionMode::physical &&
+           (phase == PageTransitionPhase::interactive || phase == PageTransitionPhase::animating) &&
+           !isPhysicalTurnRunning();
+}
+
+double VuzIvoduPageView::edgeTurnAngle() const {
+    if (!showsUnderLeaf())
+        return 0;
+    const double angle = m_edgeInteraction.state.progress * 52;
+    return m_edgeInteraction.state.direction == PageTurnDirection::forward ? -angle : angle;
+}
+
+void VuzIvoduPageView::finishPageTurn() {
+    resetTransition();
+}
+
+void VuzIvoduPageView::openCalendar() {
+    setShowCalendar(true);
+    restartCalendarRefresh();
+}
+
+void VuzIvoduPageView::showSettings() {
+    Q_EMIT settingsRequested();
+}
+
 void VuzIvoduPageView::edgeDragChanged(double translation, double predictedEndTranslation,
                                        PageTurnDirection direction) {
     const auto source = m_pageSystem.selectedDescriptor();

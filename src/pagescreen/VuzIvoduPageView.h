@@ -189,6 +189,17 @@ public:
     // The leaf a drag in that direction uncovers: the neighbouring leaf of the day, else a blank
     // preview of the neighbouring day.
     std::optional<PageDescriptor> adjacentDescriptor(PageTurnDirection direction) const;
+
+    // A physical turn is on screen: the page system animates one and motion is physical.
+    bool isPhysicalTurnRunning() const;
+    // The leaf a physical edge drag uncovers is shown under the lifted one.
+    bool showsUnderLeaf() const;
+    // The lifted leaf's rotation in degrees: negative turning forward.
+    double edgeTurnAngle() const;
+    // The book-style turn has ended.
+    void finishPageTurn();
+    void openCalendar();
+    void showSettings();
     void handleCloudSyncChange();
     // The civil date or the time zone may have changed: look again at what may be written.
     void reevaluateCivilDate();

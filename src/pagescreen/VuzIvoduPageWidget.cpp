@@ -1,6 +1,7 @@
 #include "pagescreen/VuzIvoduPageWidget.h"
 
 #include "book/DiarySavedNote.h"
+#include "book/MacBookBinding.h"
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
 #include "book/MacTextures.h"
@@ -9,12 +10,17 @@
 #include "daily/DiaryDailyQuote.h"
 #include "daily/DiaryWritingPrompt.h"
 #include "pagescreen/MacPageNotice.h"
+#include "pagescreen/MacPageTools.h"
+#include "pagescreen/MacPageTurnView.h"
 #include "pagescreen/PageScreenLogging.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHideEvent>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
@@ -37,6 +43,59 @@ QRect centred(QSize size, const QRect &within) {
 
 } // namespace
 
+// A clear strip at a page edge that turns the drag on it into the page's edge drag: the travel
+// since the press and, from the last movement's speed, where the pointer would come to rest.
+class VuzIvoduEdgeStrip : public QWidget {
+public:
+    VuzIvoduEdgeStrip(PageTurnDirection direction, VuzIvoduPageView &page, QWidget *parent)
+        : QWidget(parent)
+        , m_direction(direction)
+        , m_page(page) {
+        setCursor(Qt::OpenHandCursor);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override {
+        m_pressX = event->globalPosition().x();
+        m_lastX = m_pressX;
+        m_velocity = 0;
+        m_dragging = false;
+        m_clock.start();
+    }
+
+    void mouseMoveEvent(QMouseEvent *event) override {
+        const double x = event->globalPosition().x();
+        const double seconds = std::max(m_clock.restart(), qint64(1)) / 1000.0;
+        m_velocity = (x - m_lastX) / seconds;
+        m_lastX = x;
+        const double translation = x - m_pressX;
+        if (!m_dragging && std::abs(translation) < VuzIvoduPageView::edgeDragMinimumDistance)
+            return;
+        m_dragging = true;
+        m_page.edgeDragChanged(translation, predicted(translation), m_direction);
+    }
+
+    void mouseReleaseEvent(QMouseEvent *event) override {
+        if (!m_dragging)
+            return;
+        m_dragging = false;
+        m_page.edgeDragEnded(predicted(event->globalPosition().x() - m_pressX));
+    }
+
+private:
+    double predicted(double translation) const {
+        return translation + m_velocity * VuzIvoduPageView::edgeDragDecelerationSeconds;
+    }
+
+    PageTurnDirection m_direction;
+    VuzIvoduPageView &m_page;
+    QElapsedTimer m_clock;
+    double m_pressX = 0;
+    double m_lastX = 0;
+    double m_velocity = 0;
+    bool m_dragging = false;
+};
+
 VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSystemStore &pageSystem,
                                        DiaryCommandRouter &router,
                                        UserDefaultsSettingsStore &settings,
@@ -50,7 +109,15 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     , m_editor(new MacRuledTextView)
     , m_notice(new MacPageNotice)
     , m_empty(new QWidget)
-    , m_readingLeaf(new MacReadingLeaf(m_page)) {
+    , m_readingLeaf(new MacReadingLeaf(m_page))
+    , m_turnView(new MacPageTurnView(
+          [this](const PageDescriptor &descriptor) { return leafPicture(descriptor); }, m_page))
+    , m_leadingStrip(new VuzIvoduEdgeStrip(PageTurnDirection::backward, *m_controller, m_page))
+    , m_trailingStrip(new VuzIvoduEdgeStrip(PageTurnDirection::forward, *m_controller, m_page))
+    , m_tools(new MacPageTools(m_page))
+    , m_arrows(new MacPageArrows(m_page))
+    , m_motionMarker(new QWidget(this))
+    , m_pictureLeaf(std::make_unique<MacReadingLeaf>()) {
     setFixedSize(spreadWidth, spreadHeight);
     setObjectName(QStringLiteral("diary-page-screen"));
     m_page->setGeometry(bindingWidth, 0, spreadWidth - bindingWidth, spreadHeight);
@@ -63,6 +130,17 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     m_writing->addWidget(m_empty);
     m_writableLeaf->setWriting(m_writing);
     m_readingLeaf->hide();
+    m_pictureLeaf->setAttribute(Qt::WA_DontShowOnScreen);
+    new MacBookBinding(this);
+
+    const int pageWidth = spreadWidth - bindingWidth;
+    m_turnView->setGeometry(m_page->rect());
+    m_leadingStrip->setGeometry(0, 100, 34, spreadHeight - 100);
+    m_trailingStrip->setGeometry(pageWidth - 34, 100, 34, spreadHeight - 100);
+    m_tools->setGeometry(pageWidth - 232, 0, 232, 68);
+    m_arrows->setGeometry(pageWidth - 82, spreadHeight - 57, 82, 57);
+    m_motionMarker->setGeometry(0, 0, 1, 1);
+    m_motionMarker->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     VuzIvoduPageView &page = *m_controller;
     // The edit road: whole texts in both directions, each side ignoring what it already shows.
@@ -92,6 +170,25 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     });
 
     buildOverlays();
+    connect(&pageSystem, &DiaryPageSystemStore::transitionChanged, this,
+            &VuzIvoduPageWidget::refreshTurnLayers);
+    connect(&page, &VuzIvoduPageView::edgeInteractionChanged, this,
+            &VuzIvoduPageWidget::refreshTurnLayers);
+    m_turnView->controller().setOnCompleted([this] { m_controller->finishPageTurn(); });
+    connect(&session, &DiarySessionStore::selectedDayChanged, this, [this] { refreshChrome(); });
+    connect(&page, &VuzIvoduPageView::civilDateChanged, this, [this] { refreshChrome(); });
+    connect(m_tools, &MacPageTools::searchRequested, &page, &VuzIvoduPageView::toggleSearch);
+    connect(m_tools, &MacPageTools::calendarRequested, this, [this] {
+        if (QWidget *focused = QApplication::focusWidget())
+            focused->clearFocus();
+        m_controller->openCalendar();
+    });
+    connect(m_tools, &MacPageTools::settingsRequested, &page, &VuzIvoduPageView::showSettings);
+    connect(m_tools, &MacPageTools::closeRequested, &page, &VuzIvoduPageView::requestClose);
+    connect(m_tools, &MacPageTools::todayRequested, &page, &VuzIvoduPageView::goToToday);
+    connect(m_arrows, &MacPageArrows::previousRequested, &page,
+            &VuzIvoduPageView::turnToPreviousPage);
+    connect(m_arrows, &MacPageArrows::nextRequested, &page, &VuzIvoduPageView::turnToNextPage);
     connect(&page, &VuzIvoduPageView::showSavedNoteChanged, m_savedNote, &QWidget::setVisible);
     connect(&page, &VuzIvoduPageView::showSealConfirmationChanged, this,
             &VuzIvoduPageWidget::refreshSealCard);
@@ -118,6 +215,7 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     setTheme(m_theme);
     refreshEditorFont();
     refreshLeaf();
+    refreshChrome();
 }
 
 VuzIvoduPageWidget::~VuzIvoduPageWidget() {
@@ -136,6 +234,10 @@ void VuzIvoduPageWidget::setTheme(const DiaryTheme &theme) {
     m_writableLeaf->setTheme(theme);
     m_readingLeaf->setTheme(theme);
     m_readingLeaf->textView()->setTheme(theme);
+    m_pictureLeaf->setTheme(theme);
+    m_pictureLeaf->textView()->setTheme(theme);
+    m_tools->setTheme(theme);
+    m_arrows->setTheme(theme);
     m_savedNote->setTheme(theme);
     m_sealCard->setTheme(theme);
     update();
@@ -143,6 +245,7 @@ void VuzIvoduPageWidget::setTheme(const DiaryTheme &theme) {
 
 void VuzIvoduPageWidget::setSystemReduceMotion(bool reduce) {
     m_controller->setSystemReduceMotion(reduce);
+    refreshChrome();
     // The writing surface follows the desktop's setting alone, not the launch flag.
     m_editor->setReducedMotion(reduce);
 }
@@ -172,9 +275,6 @@ void VuzIvoduPageWidget::hideEvent(QHideEvent *event) {
 
 void VuzIvoduPageWidget::paintEvent(QPaintEvent *) {
     QPainter painter(this);
-    const QRectF binding(0, 0, bindingWidth, spreadHeight);
-    painter.fillRect(binding, m_theme.leather());
-    paintLeatherTexture(painter, binding);
     painter.fillRect(QRectF(bindingWidth, 0, spreadWidth - bindingWidth, spreadHeight),
                      m_theme.paper());
 }
@@ -217,6 +317,17 @@ void VuzIvoduPageWidget::refreshLeaf() {
     if (!descriptor) {
         m_writableLeaf->hide();
         m_readingLeaf->hide();
+        m_pictureLeaf->setAttribute(Qt::WA_DontShowOnScreen);
+        new MacBookBinding(this);
+
+        const int pageWidth = spreadWidth - bindingWidth;
+        m_turnView->setGeometry(m_page->rect());
+        m_leadingStrip->setGeometry(0, 100, 34, spreadHeight - 100);
+        m_trailingStrip->setGeometry(pageWidth - 34, 100, 34, spreadHeight - 100);
+        m_tools->setGeometry(pageWidth - 232, 0, 232, 68);
+        m_arrows->setGeometry(pageWidth - 82, spreadHeight - 57, 82, 57);
+        m_motionMarker->setGeometry(0, 0, 1, 1);
+        m_motionMarker->setAttribute(Qt::WA_TransparentForMouseEvents);
         return;
     }
     if (descriptor->kind == PageKind::sealed) {
@@ -253,6 +364,17 @@ void VuzIvoduPageWidget::refreshLeaf() {
     }
     m_writableLeaf->show();
     m_readingLeaf->hide();
+    m_pictureLeaf->setAttribute(Qt::WA_DontShowOnScreen);
+    new MacBookBinding(this);
+
+    const int pageWidth = spreadWidth - bindingWidth;
+    m_turnView->setGeometry(m_page->rect());
+    m_leadingStrip->setGeometry(0, 100, 34, spreadHeight - 100);
+    m_trailingStrip->setGeometry(pageWidth - 34, 100, 34, spreadHeight - 100);
+    m_tools->setGeometry(pageWidth - 232, 0, 232, 68);
+    m_arrows->setGeometry(pageWidth - 82, spreadHeight - 57, 82, 57);
+    m_motionMarker->setGeometry(0, 0, 1, 1);
+    m_motionMarker->setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
 void VuzIvoduPageWidget::refreshEditorFont() {
@@ -265,6 +387,70 @@ void VuzIvoduPageWidget::refreshEditorInk() {
         return;
     m_editor->setInk(m_ink(m_controller->session().selectedDay(), 0, m_editor->lineHeight(),
                            VuzIvoduPageView::writingWidth));
+}
+
+// --- Turns, toolbar and arrows ------------------------------------------------------------------
+
+QPixmap VuzIvoduPageWidget::leafPicture(const PageDescriptor &descriptor) {
+    const VuzIvoduPageView &page = *m_controller;
+    QDate date = civilDay(descriptor.dayKey);
+    if (!date.isValid())
+        date = writableLeafContent().date;
+    const double scale = page.settings().readingScale();
+    const QFont font =
+        resolveDiaryFont(resolvedFontName(descriptor.fontName), descriptor.bodyPointSize * scale);
+    const QImage ink = m_ink ? m_ink(descriptor.dayKey, descriptor.leafIndex,
+                                     VuzIvoduPageView::lineHeight(font.pointSizeF()),
+                                     VuzIvoduPageView::writingWidth)
+                             : QImage();
+    m_pictureLeaf->setLeaf(descriptor, date, scale, headerTrailingClearance,
+                           quoteFor(descriptor.dayKey), ink);
+    QPixmap picture(m_pictureLeaf->size() * 2);
+    picture.setDevicePixelRatio(2);
+    m_pictureLeaf->render(&picture);
+    return picture;
+}
+
+void VuzIvoduPageWidget::refreshTurnLayers() {
+    VuzIvoduPageView &page = *m_controller;
+    const PageTransitionState &transition = page.pageSystem().transition();
+    m_turnView->controller().update(transition);
+    const bool turning = page.isPhysicalTurnRunning();
+    const bool dragging = page.showsUnderLeaf();
+    if (dragging) {
+        const PageTransitionState &drag = page.edgeInteraction().state;
+        if (m_dragPicture.isNull()) {
+            QWidget *current =
+                m_readingLeaf->isVisible() ? static_cast<QWidget *>(m_readingLeaf) : m_writableLeaf;
+            m_dragPicture = current->grab();
+        }
+        m_turnView->showEdgeDrag(m_dragPicture, drag.target ? leafPicture(*drag.target) : QPixmap(),
+                                 drag.direction.value_or(PageTurnDirection::forward),
+                                 drag.progress);
+    } else {
+        m_dragPicture = QPixmap();
+        if (!turning)
+            m_turnView->endEdgeDrag();
+    }
+    m_turnView->setVisible(turning || dragging);
+    m_turnView->raise();
+    m_tools->raise();
+    m_arrows->raise();
+    m_sealScrim->raise();
+    m_sealCard->raise();
+    // A drag can start only on a page at rest.
+    const bool atRest = transition.phase == PageTransitionPhase::idle;
+    m_leadingStrip->setAttribute(Qt::WA_TransparentForMouseEvents, !atRest);
+    m_trailingStrip->setAttribute(Qt::WA_TransparentForMouseEvents, !atRest);
+}
+
+void VuzIvoduPageWidget::refreshChrome() {
+    const VuzIvoduPageView &page = *m_controller;
+    m_tools->setAwayFromToday(page.session().selectedDay() != page.todayKey());
+    const bool plain = page.motionMode() == PageTransitionMode::crossFade;
+    m_motionMarker->setObjectName(plain ? QStringLiteral("diary-motion-crossfade")
+                                        : QStringLiteral("diary-motion-physical"));
+    m_motionMarker->setAccessibleName(m_motionMarker->objectName());
 }
 
 // --- Overlays -----------------------------------------------------------------------------------

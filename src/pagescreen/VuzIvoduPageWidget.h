@@ -16,6 +16,10 @@ class QStackedWidget;
 namespace velmora {
 
 class DiarySavedNote;
+class MacPageArrows;
+class MacPageTools;
+class MacPageTurnView;
+class VuzIvoduEdgeStrip;
 class MacPageNotice;
 class PaperSealRitualView;
 class MacReadingLeaf;
@@ -61,6 +65,13 @@ public:
     PaperSealRitualView *sealCard() const { return m_sealCard; }
     QMessageBox *persistenceAlert() const { return m_persistenceAlert; }
     QMessageBox *leaveAlert() const { return m_leaveAlert; }
+    MacPageTools *tools() const { return m_tools; }
+    MacPageArrows *arrows() const { return m_arrows; }
+    MacPageTurnView *turnView() const { return m_turnView; }
+    QWidget *motionMarker() const { return m_motionMarker; }
+
+    // A picture of a leaf as the page would show it, at twice its size in pixels.
+    QPixmap leafPicture(const PageDescriptor &descriptor);
 
     QSize sizeHint() const override;
 
@@ -82,6 +93,8 @@ private:
     void refreshPersistenceAlert();
     void refreshLeavePrompt();
     void chooseAndSaveCopy();
+    void refreshTurnLayers();
+    void refreshChrome();
     VuzIvoduLeafContent writableLeafContent() const;
     std::optional<VuzIvoduLeafContent::Quote> quoteFor(const DayKey &day) const;
     QString writingPrompt() const;
@@ -97,6 +110,15 @@ private:
     MacPageNotice *m_notice;
     QWidget *m_empty;
     MacReadingLeaf *m_readingLeaf;
+    MacPageTurnView *m_turnView;
+    VuzIvoduEdgeStrip *m_leadingStrip;
+    VuzIvoduEdgeStrip *m_trailingStrip;
+    MacPageTools *m_tools;
+    MacPageArrows *m_arrows;
+    QWidget *m_motionMarker;
+    std::unique_ptr<MacReadingLeaf> m_pictureLeaf;
+    // The lifted leaf of an edge drag, taken when the drag begins.
+    QPixmap m_dragPicture;
     DiarySavedNote *m_savedNote = nullptr;
     QWidget *m_sealScrim = nullptr;
     PaperSealRitualView *m_sealCard = nullptr;

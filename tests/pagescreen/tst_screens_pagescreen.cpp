@@ -1,15 +1,19 @@
 #include "PageScreenFixture.h"
 
+#include "book/DiaryRibbonBookmark.h"
 #include "book/DiarySavedNote.h"
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
 #include "book/PaperSealRitualView.h"
 #include "pagescreen/MacPageNotice.h"
+#include "pagescreen/MacPageTools.h"
+#include "pagescreen/MacPageTurnView.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "support/GuiTestMain.h"
 #include "support/Screenshots.h"
 
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 
 using namespace velmora;
@@ -112,6 +116,87 @@ private Q_SLOTS:
         QCOMPARE(screen.widget.readingLeaf()->textView()->objectName(),
                  QStringLiteral("diary-sealed-leaf"));
         screen.shoot(&screen.widget, QStringLiteral("pagescreen-sealed"));
+    }
+
+    void sealedLeafTwoOfThreeAndAMidTurnFrame() {
+        Screen screen;
+        QString text;
+        for (int paragraph = 0; paragraph < 40; ++paragraph)
+            text += QStringLiteral("The tide went out and left the harbour quiet and grey. ")
+                        .repeated(3) +
+                    QLatin1Char('\n');
+        screen.f.seed("2024-03-10", text, true);
+        QVERIFY(screen.open(day("2024-03-10")));
+        QVERIFY(screen.f.pages->descriptors().size() >= 3);
+        // Coming back from a later day opens a day on its last leaf; one leaf back is a physical
+        // turn within the day.
+        const qint64 last = screen.f.pages->descriptors().size() - 1;
+        QCOMPARE(screen.f.pages->selectedLeafIndex(), last);
+        screen.widget.controller().turnToPreviousPage();
+        QVERIFY(waitUntil([&] { return screen.widget.turnView()->isVisible(); }));
+        QCOMPARE(screen.f.pages->transition().mode, PageTransitionMode::physical);
+        QVERIFY(waitUntil([&] {
+            return screen.f.pages->selectedLeafIndex() == last - 1 &&
+                   screen.f.pages->transition() == PageTransitionState::idle();
+        }));
+        QVERIFY(!screen.widget.turnView()->isVisible());
+        QCOMPARE(screen.widget.readingLeaf()->content().pageCount->number, int(last));
+        QVERIFY(screen.widget.tools()->ribbon()->isVisible());
+        QCOMPARE(screen.widget.motionMarker()->objectName(),
+                 QStringLiteral("diary-motion-physical"));
+        screen.shoot(&screen.widget, QStringLiteral("pagescreen-sealed-page-2"));
+
+        // A frame from the middle of a turn, drawn from the two leaves' cached pictures.
+        const auto &leaves = screen.f.pages->descriptors();
+        PageTurnFrame frame{screen.widget.leafPicture(leaves.at(2)),
+                            screen.widget.leafPicture(leaves.at(1)),
+                            -60,
+                            true,
+                            0.24,
+                            15,
+                            -8};
+        QImage image(QSize(768, 1024) * 2, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(2);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        paintPageTurnFrame(painter, QRectF(0, 0, 768, 1024), frame);
+        painter.end();
+        QVERIFY(saveScreenshot(image, QStringLiteral("pagescreen-mid-turn")));
+    }
+
+    void keysTurnPagesButLeaveWordMovementToTheEditor() {
+        Screen screen;
+        QVERIFY(screen.open());
+        screen.widget.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&screen.widget));
+        MacRuledTextView *editor = screen.widget.editor();
+        QVERIFY(waitUntil([&] { return editor->hasFocus(); }));
+        QTest::keyClicks(editor, QStringLiteral("one two three"));
+        QTest::keyClick(editor, Qt::Key_Left, Qt::ControlModifier);
+        QCOMPARE(editor->textCursor().position(), 8);
+        QTest::qWait(30);
+        QCOMPARE(screen.f.session->selectedDay(), PageScreenFixture::today);
+        QTest::keyClick(editor, Qt::Key_PageUp, Qt::ControlModifier);
+        QVERIFY(waitUntil([&] { return screen.f.session->selectedDay() == day("2024-03-14"); }));
+    }
+
+    void toolbarAndArrows() {
+        Screen screen;
+        QVERIFY(screen.open());
+        MacPageTools *tools = screen.widget.tools();
+        for (const char *identifier : {"diary-toolbar-search", "diary-toolbar-calendar",
+                                       "diary-toolbar-settings", "diary-toolbar-close"})
+            QVERIFY(tools->button(QString::fromLatin1(identifier)));
+        QCOMPARE(tools->button(QStringLiteral("diary-toolbar-close"))->toolTip(),
+                 QStringLiteral("Close Diary"));
+        QVERIFY(!tools->ribbon()->isVisible());
+        QTest::mouseClick(screen.widget.arrows()->next(), Qt::LeftButton);
+        QVERIFY(waitUntil([&] { return screen.f.session->selectedDay() == day("2024-03-16"); }));
+        QVERIFY(waitUntil([&] { return tools->ribbon()->isVisible(); }));
+        screen.shoot(&screen.widget, QStringLiteral("pagescreen-toolbar-ribbon"));
+        QTest::mouseClick(tools->ribbon(), Qt::LeftButton);
+        QVERIFY(
+            waitUntil([&] { return screen.f.session->selectedDay() == PageScreenFixture::today; }));
     }
 
     void notices_data() {

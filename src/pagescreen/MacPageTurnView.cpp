@@ -1,0 +1,104 @@
+#include "pagescreen/MacPageTurnView.h"
+
+#include <QPainter>
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
+
+namespace velmora {
+
+void paintPageTurnFrame(QPainter &painter, const QRectF &rect, const PageTurnFrame &frame) {
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!frame.under.isNull())
+        painter.drawPixmap(rect, frame.under, QRectF(frame.under.rect()));
+    if (!frame.turning.isNull() && std::abs(frame.angle) < 90) {
+        const double anchorX = frame.anchorLeading ? rect.left() : rect.right();
+        QTransform turn;
+        turn.translate(anchorX, rect.center().y());
+        // A rotation about the vertical axis seen from rect.height() / perspective away.
+        const double radians = frame.angle * M_PI / 180;
+        const double distance = rect.height() / pageTurnPerspective;
+        turn = QTransform(std::cos(radians), 0, -std::sin(radians) / distance, 0, 1, 0, 0, 0, 1) *
+               turn;
+        turn.translate(-anchorX, -rect.center().y());
+        if (frame.shadowOpacity > 0) {
+            // The shadow: the leaf's outline, softened by a few widening passes.
+            const QPolygonF outline = turn.map(QPolygonF(rect.translated(frame.shadowOffsetX, 4)));
+            painter.setPen(Qt::NoPen);
+            const int passes = std::max(1, int(std::ceil(frame.shadowRadius / 3)));
+            for (int pass = passes; pass >= 1; --pass) {
+                QPen soft(QColor(0, 0, 0, int(255 * frame.shadowOpacity / passes)),
+                          frame.shadowRadius * pass / passes, Qt::SolidLine, Qt::RoundCap,
+                          Qt::RoundJoin);
+                painter.setPen(soft);
+                painter.setBrush(QColor(0, 0, 0, int(255 * frame.shadowOpacity / passes)));
+                painter.drawPolygon(outline);
+            }
+        }
+        painter.setTransform(turn, true);
+        painter.drawPixmap(rect, frame.turning, QRectF(frame.turning.rect()));
+    }
+    painter.restore();
+}
+
+MacPageTurnView::MacPageTurnView(LeafPicture picture, QWidget *parent)
+    : QWidget(parent)
+    , m_picture(std::move(picture)) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    hide();
+    connect(&m_controller, &MacPageTurnController::turnPrepared, this,
+            &MacPageTurnView::prepareTurn);
+    connect(&m_controller, &MacPageTurnController::frameChanged, this,
+            &MacPageTurnView::updateTurnFrame);
+}
+
+void MacPageTurnView::prepareTurn() {
+    const auto &arranged = m_controller.arrangedObjects();
+    if (arranged.size() != 2 || !m_picture)
+        return;
+    // Drawn once per turn; every frame reuses these.
+    m_earlier = m_picture(arranged.at(0));
+    m_later = m_picture(arranged.at(1));
+}
+
+void MacPageTurnView::updateTurnFrame(double animatedIndex) {
+    // The earlier leaf turns over the spine to uncover the later one: at index 0 it lies flat,
+    // at index 1 it has turned away; a backward turn plays the same frames in reverse.
+    const double progress = std::clamp(animatedIndex, 0.0, 1.0);
+    m_frame = PageTurnFrame{m_later,
+                            m_earlier,
+                            -180 * progress,
+                            true,
+                            0.28 * std::sin(progress * M_PI),
+                            18 * std::sin(progress * M_PI),
+                            -8};
+    update();
+}
+
+void MacPageTurnView::showEdgeDrag(const QPixmap &current, const QPixmap &under,
+                                   PageTurnDirection direction, double progress) {
+    const bool backward = direction == PageTurnDirection::backward;
+    m_frame = PageTurnFrame{under,
+                            current,
+                            backward ? progress * 52 : -progress * 52,
+                            backward,
+                            progress * 0.28,
+                            progress * 18,
+                            backward ? 8.0 : -8.0};
+    update();
+}
+
+void MacPageTurnView::endEdgeDrag() {
+    m_frame = {};
+}
+
+void MacPageTurnView::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    paintPageTurnFrame(painter, QRectF(rect()), m_frame);
+}
+
+} // namespace velmora
