@@ -486,6 +486,10 @@ void VuzIvoduPageView::confirmPastDateWriting() {
 // --- Calendar ---------------------------------------------------------------------------------
 
 void VuzIvoduPageView::restartCalendarRefresh() {
+    // Only an open calendar card shows the marks, and opening it refreshes them; a closed card
+    // asks the store nothing on every keystroke and turn.
+    if (!m_showCalendar)
+        return;
     const DayKey firstDay = m_pageSystem.calendarMonth().firstDay;
     const auto monthDate = firstDay.date(m_session.calendar());
     if (!monthDate)

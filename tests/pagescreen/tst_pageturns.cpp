@@ -148,6 +148,17 @@ private Q_SLOTS:
         QCOMPARE(f.page->edgeInteraction().state.mode, PageTransitionMode::physical);
     }
 
+    void theOpenCalendarMarksTheWrittenDaysOfItsMonth() {
+        PageScreenFixture f;
+        f.seed("2024-03-10", QStringLiteral("Sunday"));
+        f.seed("2024-03-12", QStringLiteral("Tuesday"), true);
+        f.seed("2024-02-12", QStringLiteral("Another month"));
+        QVERIFY(f.open());
+        QVERIFY(f.page->entryDays().isEmpty());
+        f.page->openCalendar();
+        QVERIFY(waitUntil([&] { return f.page->entryDays() == QSet<int>({10, 12}); }));
+    }
+
     void escapeClosesTheTopmostThingOnly() {
         PageScreenFixture f;
         QVERIFY(f.open());
