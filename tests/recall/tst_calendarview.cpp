@@ -1,7 +1,6 @@
 #include "recall/views/CalendarMonthGrid.h"
 #include "recall/views/CalendarView.h"
 #include "support/GuiTestMain.h"
-#include "support/Screenshots.h"
 
 #include <QMouseEvent>
 
@@ -108,25 +107,6 @@ private Q_SLOTS:
         QCOMPARE(view.menuYears().size(), 8);
         view.setYears(std::pair{2026, 2026});
         QVERIFY(!view.hasYearMenu());
-    }
-
-    void drawsTheMonth() {
-        CalendarView view(GregorianCalendar::utc());
-        view.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
-        view.setScale(2);
-        view.setDisplayedMonth(month(2026, 5));
-        view.setSelectedDay(DayKey::fromCivilDate(2026, 5, 17));
-        view.setToday(QDate(2026, 5, 20));
-        view.setEntryDays({3, 17, 20, 28});
-        view.setYears(std::pair{2019, 2026});
-        view.setAutoFillBackground(true);
-        QPalette palette = view.palette();
-        palette.setColor(QPalette::Window, diaryPaperColor());
-        view.setPalette(palette);
-        view.resize(view.sizeHint());
-        QCOMPARE(view.cellRect(QDate(2026, 5, 1)).size(), QSizeF(44, 56));
-        const QImage shot = grabWidget(&view);
-        QVERIFY(saveScreenshot(shot, "calendar-view-may-2026"));
     }
 };
 
