@@ -1,0 +1,225 @@
+#include "daily/DiaryReminderCenter.h"
+
+#include "daily/DailyLogging.h"
+#include "daily/DiaryLocalTime.h"
+#include "daily/DiaryReminderText.h"
+
+#include <QPointer>
+
+#include <exception>
+
+namespace velmora {
+
+namespace {
+
+// The stored value only when it is a whole number; the settings file keeps numbers as text.
+std::optional<int> storedInteger(const UserDefaults &defaults, const QString &key) {
+    const auto stored = defaults.object(key);
+    if (!stored)
+        return std::nullopt;
+    switch (stored->typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::QString:
+    case QMetaType::QByteArray: {
+        bool ok = false;
+        const qint64 value = stored->toString().toLongLong(&ok);
+        if (ok && value >= std::numeric_limits<int>::min() &&
+            value <= std::numeric_limits<int>::max())
+            return int(value);
+        return std::nullopt;
+    }
+    case QMetaType::Double: {
+        const double value = stored->toDouble();
+        if (value == double(int(value)))
+            return int(value);
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+DiaryReminderCenter::DiaryReminderCenter(std::shared_ptr<UserDefaults> defaults,
+                                         std::shared_ptr<DiaryNotificationCenter> center,
+                                         std::shared_ptr<const Clock> clock,
+                                         GregorianCalendar calendar, QObject *parent)
+    : QObject(parent)
+    , m_defaults(std::move(defaults))
+    , m_center(std::move(center))
+    , m_clock(std::move(clock))
+    , m_calendar(std::move(calendar)) {
+    m_isEnabled = m_defaults->boolValue(enabledKey);
+    m_hour = storedInteger(*m_defaults, hourKey).value_or(21);
+    m_minute = storedInteger(*m_defaults, minuteKey).value_or(0);
+}
+
+void DiaryReminderCenter::setEnabled(bool enabled) {
+    if (m_isEnabled != enabled) {
+        m_isEnabled = enabled;
+        Q_EMIT isEnabledChanged(enabled);
+    }
+    m_defaults->setBool(enabledKey, enabled);
+}
+
+void DiaryReminderCenter::setDenied(bool denied) {
+    if (m_isDenied == denied)
+        return;
+    m_isDenied = denied;
+    Q_EMIT isDeniedChanged(denied);
+}
+
+QCoro::Task<void> DiaryReminderCenter::removePendingReminders() {
+    // Taken before the first suspension, so a run that a newer one overtook while the list was
+    // being read removes nothing the newer one has already added.
+    const quint64 generation = m_generation;
+    QPointer<DiaryReminderCenter> self(this);
+    const QList<DiaryNotificationRequest> pending =
+        co_await m_center->pendingNotificationRequests();
+    if (!self || generation != m_generation)
+        co_return;
+    QStringList identifiers;
+    for (const DiaryNotificationRequest &request : pending) {
+        if (request.identifier.startsWith(identifierPrefix))
+            identifiers.append(request.identifier);
+    }
+    co_await m_center->removePendingNotificationRequests(identifiers);
+}
+
+QCoro::Task<void> DiaryReminderCenter::reschedule() {
+    const quint64 generation = ++m_generation;
+    QPointer<DiaryReminderCenter> self(this);
+    const auto overtaken = [&] { return !self || generation != m_generation; };
+
+    co_await removePendingReminders();
+    if (overtaken() || !m_isEnabled)
+        co_return;
+
+    const DiaryNotificationAuthorizationStatus status = co_await m_center->authorizationStatus();
+    if (overtaken())
+        co_return;
+    if (status != DiaryNotificationAuthorizationStatus::authorized &&
+        status != DiaryNotificationAuthorizationStatus::provisional)
+        co_return;
+
+    DiaryReminderContext context;
+    if (m_context) {
+        context = co_await m_context();
+        if (overtaken())
+            co_return;
+    }
+
+    const QDateTime now = m_clock->now();
+    const QTimeZone zone = m_calendar.timeZone();
+    const QDate today = m_calendar.civilDate(now);
+    const QTime time(m_hour, m_minute);
+    QList<QDateTime> firingTimes;
+    for (int offset = 0; offset < 14; ++offset) {
+        const auto firing = firstMomentAt(today.addDays(offset), time, zone);
+        if (!firing || *firing <= now)
+            continue;
+        if (offset == 0 && context.writtenToday)
+            continue;
+        firingTimes.append(*firing);
+    }
+
+    for (const QDateTime &firing : firingTimes) {
+        // A switch-off or a newer plan since the last addition ends this one.
+        if (overtaken() || !m_isEnabled)
+            co_return;
+        const DayKey day = DayKey::fromDate(firing, m_calendar);
+        std::optional<qint64> yearsAgo;
+        if (const auto memory = context.memories.constFind(day); memory != context.memories.cend())
+            yearsAgo = *memory;
+        const DiaryReminderText text = reminderText(day, m_hour, context.name, yearsAgo);
+        const QDateTime local = firing.toTimeZone(zone);
+        DiaryNotificationRequest request;
+        request.identifier = identifierPrefix + day.rawValue();
+        request.title = text.title;
+        request.body = text.body;
+        request.threadIdentifier = threadIdentifier;
+        request.playsDefaultSound = true;
+        request.trigger = {local.date().year(), local.date().month(), local.date().day(),
+                           local.time().hour(), local.time().minute()};
+        try {
+            co_await m_center->add(request);
+        } catch (const std::exception &error) {
+            qCWarning(dailyLog) << "The reminder for" << day.rawValue()
+                                << "could not be scheduled:" << error.what();
+        }
+    }
+}
+
+QCoro::Task<void> DiaryReminderCenter::refreshAuthorization() {
+    QPointer<DiaryReminderCenter> self(this);
+    const DiaryNotificationAuthorizationStatus status = co_await m_center->authorizationStatus();
+    if (!self)
+        co_return;
+    setDenied(status == DiaryNotificationAuthorizationStatus::denied);
+    if (m_isDenied && m_isEnabled)
+        setEnabled(false);
+}
+
+QCoro::Task<void> DiaryReminderCenter::enableReminders() {
+    QPointer<DiaryReminderCenter> self(this);
+    m_defaults->setBool(offeredKey, true);
+    bool granted = false;
+    try {
+        granted =
+            co_await m_center->requestAuthorization(DiaryNotificationAuthorizationOption::alert |
+                                                    DiaryNotificationAuthorizationOption::sound);
+    } catch (const std::exception &error) {
+        qCWarning(dailyLog) << "Notification permission could not be asked for:" << error.what();
+    }
+    if (!self)
+        co_return;
+    co_await refreshAuthorization();
+    if (!self)
+        co_return;
+    if (granted && !m_isDenied) {
+        setEnabled(true);
+        co_await reschedule();
+    } else {
+        setEnabled(false);
+    }
+}
+
+QCoro::Task<void> DiaryReminderCenter::disableReminders() {
+    ++m_generation;
+    setEnabled(false);
+    co_await removePendingReminders();
+}
+
+QCoro::Task<void> DiaryReminderCenter::setTime(int hour, int minute) {
+    ++m_generation;
+    if (m_hour != hour) {
+        m_hour = hour;
+        Q_EMIT hourChanged(hour);
+    }
+    if (m_minute != minute) {
+        m_minute = minute;
+        Q_EMIT minuteChanged(minute);
+    }
+    m_defaults->setInteger(hourKey, hour);
+    m_defaults->setInteger(minuteKey, minute);
+    co_await reschedule();
+}
+
+QCoro::Task<DiaryNotificationPresentationOptions>
+DiaryReminderCenter::willPresentNotification(DiaryNotificationRequest request) {
+    Q_UNUSED(request)
+    co_return DiaryNotificationPresentationOptions();
+}
+
+QCoro::Task<void> DiaryReminderCenter::didReceiveNotificationResponse(QString requestIdentifier) {
+    if (!requestIdentifier.startsWith(identifierPrefix))
+        co_return;
+    m_openTodayRequest = m_clock->now();
+    Q_EMIT openTodayRequestChanged(m_openTodayRequest);
+}
+
+} // namespace velmora
