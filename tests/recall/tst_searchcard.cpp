@@ -1,0 +1,113 @@
+#include "platform/AsyncSleep.h"
+#include "recall/views/MacSearchCardController.h"
+#include "support/GuiTestMain.h"
+
+#include <stdexcept>
+
+using namespace velmora;
+using namespace velmora::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+DayKey day(int dayOfMonth) {
+    return DayKey::fromCivilDate(2026, 5, dayOfMonth);
+}
+
+// A find that answers each query after a scripted time, or fails for queries with "fail".
+struct ScriptedFind {
+    QStringList asked;
+    std::chrono::milliseconds answerAfter{0};
+
+    MacSearchCardController::Find function() {
+        return [this](QString query) -> QCoro::Task<QList<DiaryFindResult>> {
+            asked.append(query);
+            auto waiting = sleepFor(answerAfter);
+            co_await waiting;
+            if (query.contains("fail"))
+                throw std::runtime_error("the store is gone");
+            co_return QList<DiaryFindResult>{{day(int(query.trimmed().size())), query, false}};
+        };
+    }
+};
+
+} // namespace
+
+class SearchCardTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void searchesOncePerPauseInTyping() {
+        ScriptedFind find;
+        MacSearchCardController card(find.function(), 50ms);
+        card.setQuery("b");
+        card.setQuery("ba");
+        QVERIFY(card.results().isEmpty());
+        QVERIFY(waitUntil([&] { return !card.results().isEmpty(); }));
+        QCOMPARE(find.asked, QStringList{"ba"});
+        QCOMPARE(card.results().first().text, QStringLiteral("ba"));
+
+        // Blanks hide the list and empty it without a search.
+        card.setQuery("  \n");
+        QVERIFY(!card.showsList());
+        QVERIFY(card.results().isEmpty());
+        QTest::qWait(150);
+        QCOMPARE(find.asked, QStringList{"ba"});
+    }
+
+    // An answer for text that has since changed is dropped, even when it comes last.
+    void dropsAnswersForOlderText() {
+        ScriptedFind find;
+        find.answerAfter = 300ms;
+        MacSearchCardController card(find.function(), 10ms);
+        card.setQuery("tea");
+        QVERIFY(waitUntil([&] { return find.asked.size() == 1; }));
+        find.answerAfter = 0ms;
+        card.setQuery("teapot");
+        QVERIFY(waitUntil([&] { return !card.results().isEmpty(); }));
+        QCOMPARE(card.results().first().text, QStringLiteral("teapot"));
+        QTest::qWait(400); // the first answer arrives, and is dropped
+        QCOMPARE(card.results().size(), 1);
+        QCOMPARE(card.results().first().text, QStringLiteral("teapot"));
+
+        // A failing find shows the empty list, as a search without hits.
+        card.setQuery("fail");
+        QVERIFY(waitUntil([&] { return card.results().isEmpty(); }));
+    }
+
+    void opensTheNewestDayOnReturn() {
+        ScriptedFind find;
+        MacSearchCardController card(find.function(), 10ms);
+        QStringList calls;
+        card.onClose = [&] { calls.append("close"); };
+        card.onSelect = [&](const DayKey &key) { calls.append("select " + key.rawValue()); };
+        card.submit();
+        QVERIFY(calls.isEmpty());
+        card.setQuery("cake");
+        QVERIFY(waitUntil([&] { return !card.results().isEmpty(); }));
+        card.submit();
+        card.choose(day(2));
+        card.close();
+        QCOMPARE(calls, (QStringList{"close", "select 2026-05-04", "close", "select 2026-05-02",
+                                     "close"}));
+    }
+
+    void keepsTheNewRowsHighlight() {
+        MacSearchCardController card(ScriptedFind().function());
+        card.enterRow(day(1));
+        card.enterRow(day(2));
+        card.leaveRow(day(1));
+        QCOMPARE(card.hoveredResult(), std::optional<DayKey>(day(2)));
+        card.leaveRow(day(2));
+        QCOMPARE(card.hoveredResult(), std::nullopt);
+    }
+
+    void clampsTheListArea() {
+        QCOMPARE(MacSearchCardController::listAreaHeight(0), 1.0);
+        QCOMPARE(MacSearchCardController::listAreaHeight(64), 64.0);
+        QCOMPARE(MacSearchCardController::listAreaHeight(2000), 340.0);
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(SearchCardTest)
+#include "tst_searchcard.moc"
