@@ -25,18 +25,13 @@ void paintPageTurnFrame(QPainter &painter, const QRectF &rect, const PageTurnFra
                turn;
         turn.translate(-anchorX, -rect.center().y());
         if (frame.shadowOpacity > 0) {
-            // The shadow: the leaf's outline, softened by a few widening passes.
+            // The shadow: the leaf's outline, offset, with a soft edge of the shadow's radius.
             const QPolygonF outline = turn.map(QPolygonF(rect.translated(frame.shadowOffsetX, 4)));
-            painter.setPen(Qt::NoPen);
-            const int passes = std::max(1, int(std::ceil(frame.shadowRadius / 3)));
-            for (int pass = passes; pass >= 1; --pass) {
-                QPen soft(QColor(0, 0, 0, int(255 * frame.shadowOpacity / passes)),
-                          frame.shadowRadius * pass / passes, Qt::SolidLine, Qt::RoundCap,
-                          Qt::RoundJoin);
-                painter.setPen(soft);
-                painter.setBrush(QColor(0, 0, 0, int(255 * frame.shadowOpacity / passes)));
-                painter.drawPolygon(outline);
-            }
+            QColor shade(0, 0, 0, int(255 * frame.shadowOpacity / 2));
+            painter.setPen(
+                QPen(shade, frame.shadowRadius, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.setBrush(shade);
+            painter.drawPolygon(outline);
         }
         painter.setTransform(turn, true);
         painter.drawPixmap(rect, frame.turning, QRectF(frame.turning.rect()));
