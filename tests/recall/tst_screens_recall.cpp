@@ -1,7 +1,11 @@
 #include "recall/views/CalendarView.h"
 #include "recall/views/MacCalendarCard.h"
+#include "recall/views/MacSearchCard.h"
 #include "support/GuiTestMain.h"
 #include "support/Screenshots.h"
+
+#include <QLineEdit>
+#include <QListView>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -52,6 +56,47 @@ private Q_SLOTS:
              {DayKey::fromCivilDate(2019, 5, 20), 7, "Seven is not listed"}});
         card.resize(page.size());
         QVERIFY(saveScreenshot(grabWidget(&page), "calendar-card-on-this-day"));
+    }
+
+    void searchCard_data() {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("typed and handwritten") << "bakery"
+                                               << "search-card-results";
+        QTest::newRow("nothing found") << "zebra"
+                                       << "search-card-nothing-found";
+    }
+    void searchCard() {
+        QFETCH(QString, query);
+        QFETCH(QString, name);
+        QWidget page;
+        page.resize(768, 1024);
+        page.setAutoFillBackground(true);
+        QPalette palette = page.palette();
+        palette.setColor(QPalette::Window, diaryPaperColor());
+        page.setPalette(palette);
+        bool answered = false;
+        const auto find = [&answered](QString text) -> QCoro::Task<QList<DiaryFindResult>> {
+            answered = true;
+            if (text != "bakery")
+                co_return QList<DiaryFindResult>{};
+            co_return QList<DiaryFindResult>{
+                {DayKey::fromCivilDate(2026, 5, 14),
+                 "Call the bakery about the cake for Saturday, and ask whether they can write "
+                 "the names in blue icing this time, since last year the letters ran together "
+                 "and nobody could read them.",
+                 false},
+                {DayKey::fromCivilDate(2025, 11, 2), "call the bakery", true},
+                {DayKey::fromCivilDate(2024, 3, 9), "The bakery on the corner closed.", false}};
+        };
+        MacSearchCard card(find, GregorianCalendar::utc(), &page);
+        card.resize(page.size());
+        card.field()->setText(query);
+        QVERIFY(waitUntil([&] { return answered; }));
+        QTest::qWait(50);
+        QVERIFY(waitUntil(
+            [&] { return card.list()->model()->rowCount() == (query == "bakery" ? 3 : 0); }));
+        QVERIFY(saveScreenshot(grabWidget(&page), name));
     }
 };
 
