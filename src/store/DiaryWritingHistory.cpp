@@ -1,6 +1,10 @@
 #include "store/DiaryWritingHistory.h"
 
+#include <QCoroFuture>
+#include <QFuture>
 #include <QLoggingCategory>
+#include <QPromise>
+#include <QThreadPool>
 
 #include <exception>
 
@@ -10,11 +14,36 @@ namespace {
 
 Q_LOGGING_CATEGORY(historyLog, "velmora.store")
 
+// Typed entries are looked for from here on; drawings dated earlier count as nothing too, so a
+// stray file named for year 1 cannot make every look-back span two thousand years.
+DayKey earliestDay() {
+    return DayKey::fromCivilDate(1900, 1, 1);
+}
+
 std::optional<int> yearOf(const DayKey &day, const GregorianCalendar &calendar) {
     const auto start = day.date(calendar);
     if (!start)
         return std::nullopt;
     return calendar.components(*start).year;
+}
+
+// The folder is listed on a pool thread: it may hold thousands of drawings.
+QFuture<std::optional<DayKey>> firstDrawingDay(DiaryHandwritingStore handwriting) {
+    auto promise = std::make_shared<QPromise<std::optional<DayKey>>>();
+    QFuture<std::optional<DayKey>> future = promise->future();
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, handwriting = std::move(handwriting)] {
+        std::optional<DayKey> day;
+        try {
+            if (const auto file = handwriting.firstPageFile(earliestDay()))
+                day = file->dayKey;
+        } catch (const std::exception &error) {
+            qCWarning(historyLog) << "The drawing files could not be listed:" << error.what();
+        }
+        promise->addResult(day);
+        promise->finish();
+    });
+    return future;
 }
 
 } // namespace
@@ -24,8 +53,8 @@ QCoro::Task<std::optional<int>> earliestWrittenYear(std::shared_ptr<DiaryReposit
                                                     DayKey before, GregorianCalendar calendar) {
     std::optional<int> typedYear;
     try {
-        const QList<DiaryEntryDTO> earliest =
-            co_await repository->entries(DayKey::fromCivilDate(1900, 1, 1), before, 1);
+        auto reading = repository->entries(earliestDay(), before, 1);
+        const QList<DiaryEntryDTO> earliest = co_await reading;
         if (!earliest.isEmpty())
             typedYear = yearOf(earliest.first().dayKey, calendar);
     } catch (const std::exception &error) {
@@ -33,13 +62,9 @@ QCoro::Task<std::optional<int>> earliestWrittenYear(std::shared_ptr<DiaryReposit
     }
 
     std::optional<int> drawnYear;
-    try {
-        const QList<DiaryHandwritingStore::PageFile> files = handwriting.pageFiles();
-        if (!files.isEmpty())
-            drawnYear = yearOf(files.first().dayKey, calendar);
-    } catch (const std::exception &error) {
-        qCWarning(historyLog) << "The drawing files could not be listed:" << error.what();
-    }
+    auto listing = firstDrawingDay(std::move(handwriting));
+    if (const std::optional<DayKey> day = co_await listing)
+        drawnYear = yearOf(*day, calendar);
 
     if (typedYear && drawnYear)
         co_return std::min(*typedYear, *drawnYear);

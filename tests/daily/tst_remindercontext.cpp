@@ -113,6 +113,18 @@ private Q_SLOTS:
         QCOMPARE(context.memories.value(day("2025-06-11")), 2);
     }
 
+    void drawingsBefore1900AreIgnored() {
+        // A stray drawing named for 1850 must not make each day look back 175 years.
+        auto repository = std::make_shared<test::InMemoryDiaryRepository>();
+        QTemporaryDir dir;
+        DiaryHandwritingStore handwriting(dir.filePath("Handwriting"));
+        handwriting.write(QByteArrayLiteral("{}"), day("1850-06-12"), 0);
+        const auto context = test::waitFor(makeReminderContext(
+            repository, handwriting, QString(), parisTime(2025, 6, 10), GregorianCalendar(paris)));
+        QVERIFY(context.memories.isEmpty());
+        QCOMPARE(repository->callCount(test::InMemoryDiaryRepository::Operation::entry), 1);
+    }
+
     void dayChecksAreBounded() {
         // Writing only three years back, on no day of the fortnight: every day looks back all
         // three years, one entry fetch each, and today once more.
