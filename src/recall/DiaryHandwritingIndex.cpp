@@ -110,27 +110,13 @@ struct DiaryHandwritingIndex::State {
                     << "Could not read the handwriting index" << fileURL << file.errorString();
             return;
         }
-        QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-        if (error.error != QJsonParseError::NoError || !document.isObject()) {
-            qCWarning(lcRecall) << "The handwriting index is no JSON object; it is rebuilt";
+        const auto decodedPages = decodeIndexFile(file.readAll());
+        if (!decodedPages)
             return;
-        }
         QHash<QString, Entry> decoded;
-        const QJsonObject root = document.object();
-        decoded.reserve(root.size());
-        for (auto it = root.constBegin(); it != root.constEnd(); ++it) {
-            const QJsonObject member = it.value().toObject();
-            const QJsonValue text = member.value(QLatin1String("text"));
-            const QJsonValue fingerprint = member.value(QLatin1String("fingerprint"));
-            if (!it.value().isObject() || !text.isString() || !fingerprint.isString()) {
-                qCWarning(lcRecall) << "The handwriting index holds a malformed page" << it.key()
-                                    << "; it is rebuilt";
-                return;
-            }
-            decoded.insert(it.key(), Entry{Page{text.toString(), fingerprint.toString()},
-                                           searchFolded(text.toString())});
-        }
+        decoded.reserve(decodedPages->size());
+        for (auto it = decodedPages->constBegin(); it != decodedPages->constEnd(); ++it)
+            decoded.insert(it.key(), Entry{it.value(), searchFolded(it.value().text)});
         pages = std::move(decoded);
     }
 
@@ -405,6 +391,31 @@ std::optional<DiaryHandwritingStore::PageFile> DiaryHandwritingIndex::pageFile(c
 
 QString DiaryHandwritingIndex::pageKey(const DayKey &dayKey, qint64 leaf) {
     return dayKey.rawValue() + QLatin1Char('#') + QString::number(leaf);
+}
+
+std::optional<QHash<QString, DiaryHandwritingIndex::Page>>
+DiaryHandwritingIndex::decodeIndexFile(const QByteArray &bytes) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        qCWarning(lcRecall) << "The handwriting index is no JSON object; it is rebuilt";
+        return std::nullopt;
+    }
+    QHash<QString, Page> decoded;
+    const QJsonObject root = document.object();
+    decoded.reserve(root.size());
+    for (auto it = root.constBegin(); it != root.constEnd(); ++it) {
+        const QJsonObject member = it.value().toObject();
+        const QJsonValue text = member.value(QLatin1String("text"));
+        const QJsonValue fingerprint = member.value(QLatin1String("fingerprint"));
+        if (!it.value().isObject() || !text.isString() || !fingerprint.isString()) {
+            qCWarning(lcRecall) << "The handwriting index holds a malformed page" << it.key()
+                                << "; it is rebuilt";
+            return std::nullopt;
+        }
+        decoded.insert(it.key(), Page{text.toString(), fingerprint.toString()});
+    }
+    return decoded;
 }
 
 QString DiaryHandwritingIndex::pageFingerprint(const DiaryHandwritingStore::PageFile &file) {

@@ -93,6 +93,10 @@ public:
     std::optional<DiaryHandwritingStore::PageFile> pageFile(const DayKey &dayKey,
                                                             qint64 leaf) const;
 
+    // The pages an index file holds, by page key; none for bytes that are no index file (the
+    // index is then rebuilt from the drawings).
+    static std::optional<QHash<QString, Page>> decodeIndexFile(const QByteArray &bytes);
+
     // The image recognition reads: the ink grown by 16 points on every side, at three pixels
     // per point (fewer when the longest side would pass 8,192 pixels), on white. None for a
     // drawing without strokes or with a capture of 8 points or less either way.
