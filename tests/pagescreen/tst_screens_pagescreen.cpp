@@ -29,12 +29,20 @@ QStringList buttonTexts(const QMessageBox *box) {
     return texts;
 }
 
+// The fixture's short timings, but overlays that stay until they are photographed: on a busy
+// machine a note shown for a few milliseconds can be gone before the test looks.
+VuzIvoduPageTimings screenTimings() {
+    VuzIvoduPageTimings timings = PageScreenFixture::timings;
+    timings.savedNote = timings.savedNoteReducedMotion = std::chrono::seconds(60);
+    timings.sealAcknowledgement = std::chrono::seconds(60);
+    return timings;
+}
+
 // The open book in a window of its own over the fixture's real store.
 struct Screen {
     ScopedLocale locale{QStringLiteral("en_US")};
     PageScreenFixture f;
-    VuzIvoduPageWidget widget{*f.session, *f.pages, f.router, *f.settings,
-                              PageScreenFixture::timings};
+    VuzIvoduPageWidget widget{*f.session, *f.pages, f.router, *f.settings, screenTimings()};
 
     bool open(const std::optional<DayKey> &day = std::nullopt) {
         widget.show();
