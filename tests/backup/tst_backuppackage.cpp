@@ -95,7 +95,7 @@ private Q_SLOTS:
         row("truncated", "The backup records byte count does not match.");
         row("extra-byte", "The backup records byte count does not match.");
         row("extra-file", "The backup contains an unexpected item: notes.txt.");
-        row("hidden-file", "The backup contains an unexpected item: .DS_Store.");
+        row("hidden-file", "The backup contains an unexpected item: .thumbnails.");
         row("subfolder", "The backup contains an unexpected item: attachments.");
         row("duplicate-key", "The backup manifest is malformed or ambiguous.");
         row("missing-digest", "The backup manifest is malformed or ambiguous.");

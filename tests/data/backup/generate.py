@@ -91,7 +91,7 @@ package("byte-flip", bytes(flipped), manifest(good))
 package("truncated", good[:-10], manifest(good))
 package("extra-byte", good + b" ", manifest(good))
 package("extra-file", good, extra={"notes.txt": b"hello\n"})
-package("hidden-file", good, extra={".DS_Store": b"\0"})
+package("hidden-file", good, extra={".thumbnails": b"\0"})
 package("subfolder", good, extra={"attachments/photo.txt": b"x"})
 package("duplicate-key", good,
         manifest(good).replace(b'"format":"velmora-backup"',
