@@ -2,6 +2,7 @@
 
 #include "backup/BackupLogging.h"
 #include "backup/DiarySnapshotFormatError.h"
+#include "backup/FastJson.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
 #include "platform/SerialExecutor.h"
@@ -12,8 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonParseError>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -295,7 +294,7 @@ DiarySnapshotPackage readValidated(const QString &packageURL, bool keepDiary) {
         throw DiarySnapshotFormatError::malformedManifest();
     DiarySnapshotManifest manifest;
     try {
-        manifest = DiarySnapshotManifest::fromJson(parseJson(manifestBytes));
+        manifest = DiarySnapshotManifest::fromJson(parseJsonFast(manifestBytes));
     } catch (const DiaryError &error) {
         qCDebug(lcBackup) << "Manifest of" << url << "does not decode:" << error.what();
         throw DiarySnapshotFormatError::malformedManifest();
@@ -539,14 +538,9 @@ QByteArray DiarySnapshotService::encodeRecordLines(const QList<DiarySnapshotReco
 DiarySnapshotRecord DiarySnapshotService::decodeRecordLine(const QByteArray &line,
                                                            qint64 lineNumber) {
     try {
-        // Every line is an object, so the document parser reads it without a wrapping copy.
-        QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(line, &parseError);
-        if (parseError.error == QJsonParseError::NoError && document.isObject()) {
-            DiarySnapshotRecord record = DiarySnapshotRecord::fromJson(document.object());
-            if (record.payloadMatchesKind())
-                return record;
-        }
+        DiarySnapshotRecord record = DiarySnapshotRecord::fromJson(parseJsonFast(line));
+        if (record.payloadMatchesKind())
+            return record;
     } catch (const DiaryError &error) {
         qCDebug(lcBackup) << "Backup record line" << lineNumber
                           << "does not decode:" << error.what();

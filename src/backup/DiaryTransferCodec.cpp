@@ -1,6 +1,7 @@
 #include "backup/DiaryTransferCodec.h"
 
 #include "backup/BackupLogging.h"
+#include "backup/FastJson.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
 #include "platform/GregorianCalendar.h"
@@ -297,7 +298,7 @@ DiaryTransferDocument DiaryTransferCodec::decode(const QByteArray &data) {
         throw DiaryTransferError::inputTooLarge();
     QJsonValue root;
     try {
-        root = parseJson(data);
+        root = parseJsonFast(data);
     } catch (const JsonDecodingError &error) {
         throw DiaryTransferError::malformedDocument(error.message());
     }
@@ -330,7 +331,7 @@ DiaryTransferDocument DiaryTransferCodec::decode(const QByteArray &data) {
 DiaryTransferDocument DiaryTransferCodec::decodeLegacy(const QByteArray &data, bool isVersion2) {
     QJsonValue root;
     try {
-        root = parseJson(data);
+        root = parseJsonFast(data);
     } catch (const JsonDecodingError &error) {
         throw DiaryTransferError::malformedDocument(error.message());
     }
