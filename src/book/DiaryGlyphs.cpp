@@ -198,6 +198,40 @@ QPainterPath designOutline(DiaryGlyphSymbol symbol, DiaryGlyphWeight weight) {
     case DiaryGlyphSymbol::chevronRight:
         design.stroke(polyline({{38, 8}, {76, 50}, {38, 92}}), 1.1);
         break;
+    case DiaryGlyphSymbol::chevronDown:
+        design.stroke(polyline({{8, 34}, {50, 72}, {92, 34}}), 1.1);
+        break;
+    case DiaryGlyphSymbol::xmarkCircleFill: {
+        QPainterPath disc;
+        disc.addEllipse(QPointF(50, 50), 48, 48);
+        design.fill(disc);
+        QPainterPathStroker stroker;
+        stroker.setWidth(baseStroke * weightFactor(weight));
+        stroker.setCapStyle(Qt::RoundCap);
+        QPainterPath cross = polyline({{32, 32}, {68, 68}});
+        cross.addPath(polyline({{68, 32}, {32, 68}}));
+        design.cut(stroker.createStroke(cross));
+        break;
+    }
+    case DiaryGlyphSymbol::pencilAndScribble: {
+        QPainterPath pencil = polyline({{34, 74}, {40, 56}, {78, 18}, {90, 30}, {52, 68}});
+        pencil.closeSubpath();
+        design.stroke(pencil);
+        QPainterPath scribble(QPointF(6, 88));
+        scribble.cubicTo(14, 70, 24, 72, 24, 86);
+        scribble.cubicTo(24, 98, 40, 96, 46, 86);
+        design.stroke(scribble);
+        break;
+    }
+    case DiaryGlyphSymbol::bookClosedFill: {
+        QPainterPath cover;
+        cover.addRoundedRect(QRectF(14, 4, 72, 92), 8, 8);
+        design.fill(cover);
+        QPainterPath spine;
+        spine.addRect(QRectF(24, 4, 4, 92));
+        design.cut(spine);
+        break;
+    }
     case DiaryGlyphSymbol::key: {
         QPainterPath head;
         head.addEllipse(QPointF(26, 50), 18, 18);
@@ -241,6 +275,10 @@ std::optional<DiaryGlyph> DiaryGlyph::named(const QString &name, DiaryGlyphWeigh
         {QStringLiteral("chevron.left"), DiaryGlyphSymbol::chevronLeft},
         {QStringLiteral("chevron.right"), DiaryGlyphSymbol::chevronRight},
         {QStringLiteral("key"), DiaryGlyphSymbol::key},
+        {QStringLiteral("chevron.down"), DiaryGlyphSymbol::chevronDown},
+        {QStringLiteral("xmark.circle.fill"), DiaryGlyphSymbol::xmarkCircleFill},
+        {QStringLiteral("pencil.and.scribble"), DiaryGlyphSymbol::pencilAndScribble},
+        {QStringLiteral("book.closed.fill"), DiaryGlyphSymbol::bookClosedFill},
         {QStringLiteral("touchid"), DiaryGlyphSymbol::key},
     };
     const auto it = symbols.constFind(name);

@@ -29,6 +29,10 @@ enum class DiaryGlyphSymbol {
     chevronLeft,
     chevronRight,
     key,
+    chevronDown,
+    xmarkCircleFill,
+    pencilAndScribble,
+    bookClosedFill,
 };
 
 // Stroke weights, as a text font's weights thicken its strokes.

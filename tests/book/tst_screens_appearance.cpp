@@ -38,6 +38,10 @@ const QStringList glyphNames{
     QStringLiteral("chevron.left"),
     QStringLiteral("chevron.right"),
     QStringLiteral("touchid"),
+    QStringLiteral("chevron.down"),
+    QStringLiteral("xmark.circle.fill"),
+    QStringLiteral("pencil.and.scribble"),
+    QStringLiteral("book.closed.fill"),
 };
 
 // The share of pixels in the image that are not fully transparent.
