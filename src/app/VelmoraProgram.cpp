@@ -1,6 +1,8 @@
 #include "app/VelmoraProgram.h"
 
 #include "app/DiaryLoadFailureRecovery.h"
+#include "app/DiaryLockCard.h"
+#include "app/DiaryLockController.h"
 #include "app/DiaryTransferPanels.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 
@@ -100,10 +102,19 @@ std::optional<int> VelmoraProgram::start() {
                                });
     m_menus->populate(*m_window->menuBar());
 
+    // The unlock asks its questions in a dialog over the book window, which owns it.
+    auto conversation = std::shared_ptr<AuthenticationConversation>(
+        new DiaryPasswordDialog(m_window.get()), [](AuthenticationConversation *) {});
     m_rootView = new VuzIvoduRootView(
         VuzIvoduRootView::LaunchState{graph.runtimeError(), graph.persistenceError(),
-                                      graph.isTestMode()},
+                                      graph.isTestMode(), graph.settingsStore(),
+                                      std::make_shared<PamAuthenticator>(conversation)},
         graph.commandRouter(), [this](QWidget *parent) { return makeBookView(parent); });
+    if (m_rootView->lock())
+        followLock(*m_menus, *m_rootView->lock());
+    m_rootView->setReduceMotion(m_desktopSettings->reduceMotion());
+    connect(m_desktopSettings.get(), &DesktopSettingsReader::reduceMotionChanged, m_rootView,
+            &VuzIvoduRootView::setReduceMotion);
     m_rootView->setRestoreAction(
         [this](std::function<void(QString)> done) { restoreFromBackup(std::move(done)); });
     m_window->setCentralWidget(m_rootView);
@@ -165,15 +176,16 @@ QWidget *VelmoraProgram::makeBookView(QWidget *parent) {
     book->setSystemReduceMotion(m_desktopSettings->reduceMotion());
     connect(m_desktopSettings.get(), &DesktopSettingsReader::reduceMotionChanged, book,
             &VuzIvoduPageWidget::setSystemReduceMotion);
-    // Until the closed cover is there, closing the book closes its window.
-    connect(book, &VuzIvoduPageWidget::closeRequested, m_window.get(), &QWidget::close);
+    connect(book, &VuzIvoduPageWidget::closeRequested, m_rootView, &VuzIvoduRootView::closeDiary);
     return book;
 }
 
 QCoro::Task<void> VelmoraProgram::restoreFromBackup(std::function<void(QString)> done) {
     const QPointer<VelmoraProgram> self(this);
-    const QString line = co_await restoreFromNewestBackup(graph().persistenceDirectory(),
-                                                          graph().restoreCoordinator());
+    DiaryStoreRecovery recovery{m_plan.storeURL, graph().persistenceDirectory(), graph().defaults(),
+                                graph().clock()};
+    QCoro::Task<QString> restoring = restoreFromNewestBackup(std::move(recovery));
+    const QString line = co_await restoring;
     if (self)
         done(line);
 }

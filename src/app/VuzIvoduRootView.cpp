@@ -1,6 +1,10 @@
 #include "app/VuzIvoduRootView.h"
 
+#include "app/DiaryBookStage.h"
+#include "app/DiaryLockCard.h"
+#include "app/DiaryLockController.h"
 #include "book/theme/DiaryTheme.h"
+#include "domain/UserDefaultsSettingsStore.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -14,18 +18,6 @@
 namespace velmora {
 
 namespace {
-
-// The open book until its own view is there: the paper of the page.
-class BlankBook : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent *) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), diaryPaperColor());
-    }
-};
 
 class LoadFailureCard : public QWidget {
 public:
@@ -100,11 +92,20 @@ VuzIvoduRootView::VuzIvoduRootView(LaunchState launch, DiaryCommandRouter &route
     if (const auto message = loadFailureMessage()) {
         m_stack->addWidget(makeLoadFailureCard(*message));
     } else {
-        if (m_bookViewFactory)
-            m_book = m_bookViewFactory(this);
-        if (!m_book)
-            m_book = new BlankBook(this);
-        m_stack->addWidget(m_book);
+        const auto &settings = m_launch.settingsStore;
+        m_lock = new DiaryLockController(settings ? settings->defaults() : nullptr,
+                                         m_launch.authenticator, this);
+        m_lockCard = new DiaryLockCard(this);
+        m_stage = new DiaryBookStage(settings, m_bookViewFactory, this);
+        m_stack->addWidget(m_lockCard);
+        m_stack->addWidget(m_stage);
+        connect(m_lock, &DiaryLockController::changed, this, &VuzIvoduRootView::showContent);
+        connect(m_lockCard, &DiaryLockCard::unlockRequested, m_lock,
+                [this] { m_lock->authenticate(); });
+        if (settings)
+            connect(settings.get(), &UserDefaultsSettingsStore::objectWillChange, m_lock,
+                    &DiaryLockController::refreshAfterSettingsChange);
+        showContent();
     }
 
     if (m_launch.isTestMode) {
@@ -130,6 +131,48 @@ std::optional<QString> VuzIvoduRootView::loadFailureMessage() const {
     if (m_launch.runtimeError)
         return m_launch.runtimeError;
     return m_launch.persistenceError;
+}
+
+bool VuzIvoduRootView::showsBook() const {
+    return m_stage && m_stack->currentWidget() == m_stage;
+}
+
+bool VuzIvoduRootView::showsLockCard() const {
+    return m_lockCard && m_stack->currentWidget() == m_lockCard;
+}
+
+QWidget *VuzIvoduRootView::bookView() const {
+    return m_stage ? m_stage->bookView() : nullptr;
+}
+
+void VuzIvoduRootView::showContent() {
+    if (!m_lock)
+        return;
+    m_lockCard->setError(m_lock->authError().value_or(QString()));
+    QWidget *content = m_lock->isLocked() ? static_cast<QWidget *>(m_lockCard) : m_stage;
+    if (m_stack->currentWidget() == content)
+        return;
+    m_stack->setCurrentWidget(content);
+    if (m_testModeMarker)
+        m_testModeMarker->raise();
+    if (isVisible())
+        content->setFocus();
+}
+
+void VuzIvoduRootView::openDiary() {
+    if (!showsBook())
+        return;
+    m_stage->openDiary();
+}
+
+void VuzIvoduRootView::closeDiary() {
+    if (m_stage)
+        m_stage->closeDiary();
+}
+
+void VuzIvoduRootView::setReduceMotion(bool reduce) {
+    if (m_stage)
+        m_stage->setReduceMotion(reduce);
 }
 
 QString VuzIvoduRootView::recoveryMessage() const {
@@ -172,6 +215,7 @@ QWidget *VuzIvoduRootView::makeLoadFailureCard(const QString &message) {
                                           "none; border-radius: 8px; padding: 10px 20px; }")
                                .arg(colourName(diaryAccentColor())));
     layout->addWidget(restore, 0, Qt::AlignHCenter);
+    restore->setVisible(!m_launch.runtimeError);
 
     m_recoveryLabel = new QLabel(card);
     m_recoveryLabel->setObjectName(QStringLiteral("recoveryMessage"));
@@ -186,14 +230,16 @@ QWidget *VuzIvoduRootView::makeLoadFailureCard(const QString &message) {
     layout->addStretch(1);
 
     connect(restore, &QPushButton::clicked, this, [this] {
-        if (!m_restore)
+        if (!m_restore || m_isRestoring)
             return;
-        const QPointer<QLabel> label = m_recoveryLabel;
-        m_restore([label](const QString &line) {
-            if (!label)
+        m_isRestoring = true;
+        const QPointer<VuzIvoduRootView> self(this);
+        m_restore([self](const QString &line) {
+            if (!self)
                 return;
-            label->setText(line);
-            label->show();
+            self->m_isRestoring = false;
+            self->m_recoveryLabel->setText(line);
+            self->m_recoveryLabel->show();
         });
     });
     return card;
@@ -207,8 +253,10 @@ void VuzIvoduRootView::handle(const DiaryCommandRouter::Event &event) {
         showShortcutsAlert();
         break;
     case DiaryCommand::newEntry:
-        if (m_book)
+        if (showsBook()) {
             Q_EMIT openDiaryRequested();
+            openDiary();
+        }
         break;
     default:
         break;
@@ -247,6 +295,8 @@ void VuzIvoduRootView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (m_testModeMarker)
         m_testModeMarker->raise();
+    if (m_lock)
+        m_lock->refreshOnAppear();
     Q_EMIT appeared();
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "domain/DiaryCommand.h"
+#include "platform/SystemAuthenticator.h"
 
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QLabel;
@@ -15,9 +17,15 @@ class QStackedLayout;
 
 namespace velmora {
 
+class DiaryBookStage;
+class DiaryLockCard;
+class DiaryLockController;
+class UserDefaultsSettingsStore;
+
 // The content of the book window. Shows, in this order of precedence, the load-failure card when
-// the launch could not open the diary, else the open book. Answers `newEntry` (opens the book)
-// and `showShortcuts` (the shortcut list) from the command router.
+// the launch could not open the diary, the lock card while the diary is locked, else the book
+// stage: the closed cover that swings open onto the open book. Answers `newEntry` (opens the
+// cover) and `showShortcuts` (the shortcut list) from the command router.
 class VuzIvoduRootView : public QWidget {
     Q_OBJECT
 
@@ -29,10 +37,15 @@ public:
         std::optional<QString> runtimeError;
         std::optional<QString> persistenceError;
         bool isTestMode = false;
+        // The user's settings: the lock, the name on the cover, whether it was opened before.
+        std::shared_ptr<UserDefaultsSettingsStore> settingsStore;
+        // Unlocks the diary; none opens the lock without asking.
+        std::shared_ptr<SystemAuthenticator> authenticator;
     };
     // Builds the open book's view, parented by the root view, when it is first shown.
     using BookViewFactory = std::function<QWidget *(QWidget *parent)>;
-    // Restores the newest valid backup and answers the line to show under the card.
+    // Restores the newest valid backup and answers the line to show under the card; not offered
+    // with a configuration error, as there is no diary location to restore into.
     using RestoreAction = std::function<void(std::function<void(QString)> done)>;
 
     VuzIvoduRootView(LaunchState launch, DiaryCommandRouter &router,
@@ -46,9 +59,21 @@ public:
 
     // The text of the card, when the card is what the window shows.
     std::optional<QString> loadFailureMessage() const;
-    bool showsBook() const { return m_book != nullptr; }
-    QWidget *bookView() const { return m_book; }
+    // The book stage (the cover or the open book) is what the window shows.
+    bool showsBook() const;
+    bool showsLockCard() const;
+    QWidget *bookView() const;
+    DiaryBookStage *stage() const { return m_stage; }
+    DiaryLockController *lock() const { return m_lock; }
+    DiaryLockCard *lockCard() const { return m_lockCard; }
     QString recoveryMessage() const;
+    bool isRestoring() const { return m_isRestoring; }
+
+    // Swings the cover open, unless the lock is up or the cover is already moving or open.
+    void openDiary();
+    // The open book asks to be closed: the cover swings shut.
+    void closeDiary();
+    void setReduceMotion(bool reduce);
 
     static QString shortcutsText();
 
@@ -64,6 +89,7 @@ private:
     void handle(const DiaryCommandRouter::Event &event);
     QWidget *makeLoadFailureCard(const QString &message);
     void showShortcutsAlert();
+    void showContent();
 
     LaunchState m_launch;
     QPointer<DiaryCommandRouter> m_router;
@@ -71,8 +97,11 @@ private:
     RestoreAction m_restore;
     std::function<void(const QString &)> m_presentShortcuts;
     QStackedLayout *m_stack = nullptr;
-    QWidget *m_book = nullptr;
+    DiaryBookStage *m_stage = nullptr;
+    DiaryLockController *m_lock = nullptr;
+    DiaryLockCard *m_lockCard = nullptr;
     QLabel *m_recoveryLabel = nullptr;
+    bool m_isRestoring = false;
     QWidget *m_testModeMarker = nullptr;
 };
 

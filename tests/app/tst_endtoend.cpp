@@ -85,7 +85,11 @@ struct Run {
         if (program->start())
             return false;
         program->delegate().setTerminate([this] { ++terminations; });
-        return QTest::qWaitForWindowExposed(&program->window());
+        if (!QTest::qWaitForWindowExposed(&program->window()))
+            return false;
+        // The program opens on the closed cover; the diary is behind it.
+        program->rootView().openDiary();
+        return waitUntil([this] { return book() && book()->isVisible(); });
     }
 
     VuzIvoduPageWidget *book() const {

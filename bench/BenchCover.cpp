@@ -1,0 +1,75 @@
+#include "book/MacBookShadow.h"
+#include "book/MacClosedCover.h"
+#include "book/MacCoverSwing.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+
+using namespace velmora;
+
+namespace {
+
+// The window's pixels at twice the book's points, as on a high-density screen.
+constexpr qreal ratio = 2;
+
+struct SwingImages {
+    QRectF cover{QPointF(), diaryBookSize};
+    QPixmap coverImage;
+    QPixmap bookImage;
+    CoverShadowImage shadow;
+    QImage frame;
+
+    SwingImages() {
+        QImage cover(diaryBookSize.toSize() * ratio, QImage::Format_ARGB32_Premultiplied);
+        cover.setDevicePixelRatio(ratio);
+        cover.fill(Qt::transparent);
+        {
+            QPainter painter(&cover);
+            const MacClosedCoverContent content{QStringLiteral("Ada Lovelace"), true,
+                                                QStringLiteral("2026")};
+            paintClosedCover(painter, content, layOutClosedCover(content));
+        }
+        coverImage = QPixmap::fromImage(cover);
+        QImage book(cover.size(), QImage::Format_ARGB32_Premultiplied);
+        book.setDevicePixelRatio(ratio);
+        book.fill(QColor(0xf4, 0xec, 0xdc));
+        bookImage = QPixmap::fromImage(book);
+        shadow = makeCoverShadow(this->cover, ratio);
+        frame = QImage(cover.size(), QImage::Format_ARGB32_Premultiplied);
+        frame.setDevicePixelRatio(ratio);
+    }
+};
+
+// The baseline: the cached cover drawn flat, the least any frame can cost.
+void BM_CoverSwingBaselineFlatPixmap(benchmark::State &state) {
+    SwingImages images;
+    for (auto _ : state) {
+        images.frame.fill(Qt::black);
+        QPainter painter(&images.frame);
+        painter.drawPixmap(images.cover, images.coverImage, QRectF(images.coverImage.rect()));
+        painter.end();
+        benchmark::DoNotOptimize(images.frame.constBits());
+    }
+}
+BENCHMARK(BM_CoverSwingBaselineFlatPixmap)->Unit(benchmark::kMillisecond);
+
+// One frame of the swing, a third of the way: pages fading in, the cover turned in perspective
+// with its shadow, all from cached images.
+void BM_CoverSwingFrame(benchmark::State &state) {
+    SwingImages images;
+    const double progress = double(state.range(0)) / 100;
+    for (auto _ : state) {
+        images.frame.fill(Qt::black);
+        QPainter painter(&images.frame);
+        paintCoverSwing(painter, images.cover, progress, images.coverImage, images.bookImage,
+                        images.shadow.image, images.shadow.rect);
+        painter.end();
+        benchmark::DoNotOptimize(images.frame.constBits());
+    }
+}
+BENCHMARK(BM_CoverSwingFrame)->Arg(10)->Arg(35)->Arg(60)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -1,0 +1,236 @@
+#include "app/DiaryLockCard.h"
+
+#include "book/DiaryGlyphs.h"
+#include "book/MacFrostedBackdrop.h"
+#include "book/theme/DiaryTheme.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+
+// The capsule with the key glyph and "Unlock".
+class UnlockButton : public QPushButton {
+public:
+    explicit UnlockButton(QWidget *parent)
+        : QPushButton(DiaryLockCard::tr("Unlock"), parent) {
+        setObjectName(QStringLiteral("unlock"));
+        setCursor(Qt::PointingHandCursor);
+        QFont font = diarySystemFont(15);
+        font.setWeight(QFont::Medium);
+        setFont(font);
+        const QFontMetricsF metrics(font);
+        const DiaryGlyph key =
+            *DiaryGlyph::named(QStringLiteral("touchid"), DiaryGlyphWeight::medium);
+        const QSizeF glyph = key.sizeForPointSize(15);
+        setFixedSize(QSizeF(28 + glyph.width() + 8 + metrics.horizontalAdvance(text()) + 28,
+                            12 + std::max(glyph.height(), metrics.height()) + 12)
+                         .toSize());
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect());
+        QColor fill = diaryAccentColor();
+        if (isDown())
+            fill = fill.darker(115);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill);
+        painter.drawRoundedRect(box, box.height() / 2, box.height() / 2);
+        const QColor ink = colorFromHex(QStringLiteral("1C1C1E"));
+        const DiaryGlyph key =
+            *DiaryGlyph::named(QStringLiteral("touchid"), DiaryGlyphWeight::medium);
+        const QSizeF glyph = key.sizeForPointSize(15);
+        const QRectF glyphRect(QPointF(28, (box.height() - glyph.height()) / 2), glyph);
+        key.paint(painter, glyphRect, ink);
+        painter.setPen(ink);
+        painter.setFont(font());
+        painter.drawText(QRectF(glyphRect.right() + 8, 0, box.width(), box.height()),
+                         Qt::AlignVCenter | Qt::AlignLeft, text());
+        if (hasFocus()) {
+            painter.setBrush(Qt::NoBrush);
+            painter.setPen(QPen(QColor(255, 255, 255, 150), 1.5));
+            painter.drawRoundedRect(box.adjusted(1, 1, -1, -1), box.height() / 2 - 1,
+                                    box.height() / 2 - 1);
+        }
+    }
+};
+
+QLabel *textLabel(const QString &text, const QFont &font, const QColor &color, QWidget *parent) {
+    auto *label = new QLabel(text, parent);
+    label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignHCenter);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+} // namespace
+
+DiaryLockCard::DiaryLockCard(QWidget *parent)
+    : QWidget(parent) {
+    setObjectName(QStringLiteral("lockCard"));
+    auto *backdrop = new MacFrostedBackdrop(this);
+    auto *grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->addWidget(backdrop, 0, 0);
+
+    auto *content = new QWidget(this);
+    auto *stack = new QVBoxLayout(content);
+    stack->setSpacing(24);
+    stack->addStretch(1);
+    auto *lock =
+        new DiaryGlyphView(DiaryGlyph(DiaryGlyphSymbol::lockFill), 48, diaryAccentColor(), content);
+    stack->addWidget(lock, 0, Qt::AlignHCenter);
+    QFont title(QStringLiteral("Georgia"));
+    title.setPixelSize(32);
+    stack->addWidget(textLabel(tr("My Diary"), title, diaryAccentColor(), content), 0,
+                     Qt::AlignHCenter);
+    QColor subtitle(Qt::white);
+    subtitle.setAlphaF(0.6f);
+    stack->addWidget(
+        textLabel(tr("Authenticate to unlock"), diarySystemFont(14), subtitle, content), 0,
+        Qt::AlignHCenter);
+    QColor red(Qt::red);
+    red.setAlphaF(0.8f);
+    m_error = textLabel(QString(), diarySystemFont(12), red, content);
+    m_error->setObjectName(QStringLiteral("authError"));
+    m_error->setWordWrap(true);
+    m_error->setFixedWidth(280);
+    m_error->hide();
+    stack->addWidget(m_error, 0, Qt::AlignHCenter);
+    m_unlock = new UnlockButton(content);
+    stack->addWidget(m_unlock, 0, Qt::AlignHCenter);
+    stack->addStretch(1);
+    grid->addWidget(content, 0, 0);
+    connect(m_unlock, &QPushButton::clicked, this, &DiaryLockCard::unlockRequested);
+    setFocusProxy(m_unlock);
+}
+
+void DiaryLockCard::setError(const QString &error) {
+    m_error->setText(error);
+    m_error->setVisible(!error.isEmpty());
+}
+
+QString DiaryLockCard::error() const {
+    return m_error->isVisibleTo(this) ? m_error->text() : QString();
+}
+
+DiaryPasswordDialog::DiaryPasswordDialog(QWidget *parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("passwordDialog"));
+    setWindowTitle(tr("Unlock"));
+    setModal(true);
+    auto *layout = new QVBoxLayout(this);
+    m_reason = new QLabel(this);
+    QFont bold = m_reason->font();
+    bold.setBold(true);
+    m_reason->setFont(bold);
+    layout->addWidget(m_reason);
+    m_messages = new QLabel(this);
+    m_messages->setObjectName(QStringLiteral("messages"));
+    m_messages->setTextFormat(Qt::PlainText);
+    m_messages->setWordWrap(true);
+    m_messages->hide();
+    layout->addWidget(m_messages);
+    auto *row = new QHBoxLayout;
+    m_prompt = new QLabel(this);
+    m_prompt->setTextFormat(Qt::PlainText);
+    m_field = new QLineEdit(this);
+    m_field->setObjectName(QStringLiteral("password"));
+    m_prompt->setBuddy(m_field);
+    row->addWidget(m_prompt);
+    row->addWidget(m_field, 1);
+    layout->addLayout(row);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    m_ok = buttons->button(QDialogButtonBox::Ok);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &DiaryPasswordDialog::submit);
+    connect(buttons, &QDialogButtonBox::rejected, this, &DiaryPasswordDialog::reject);
+    m_field->setEnabled(false);
+    m_ok->setEnabled(false);
+}
+
+DiaryPasswordDialog::~DiaryPasswordDialog() {
+    wipe();
+}
+
+void DiaryPasswordDialog::begin(const QString &reason) {
+    m_reason->setText(reason);
+    m_messages->clear();
+    m_messages->hide();
+    m_prompt->clear();
+    m_field->setEnabled(false);
+    m_ok->setEnabled(false);
+    open();
+}
+
+void DiaryPasswordDialog::ask(const QString &prompt, bool echo, Answer answer) {
+    if (m_answer) // a question left unanswered is cancelled by the next one
+        std::exchange(m_answer, {})(std::nullopt);
+    m_answer = std::move(answer);
+    m_prompt->setText(prompt.trimmed());
+    m_field->setEchoMode(echo ? QLineEdit::Normal : QLineEdit::Password);
+    m_field->setEnabled(true);
+    m_ok->setEnabled(true);
+    if (!isVisible())
+        open();
+    m_field->setFocus();
+}
+
+void DiaryPasswordDialog::tell(const QString &message, bool isError) {
+    Q_UNUSED(isError)
+    const QString shown = m_messages->text();
+    m_messages->setText(shown.isEmpty() ? message : shown + QLatin1Char('\n') + message);
+    m_messages->show();
+    if (!isVisible())
+        open();
+}
+
+void DiaryPasswordDialog::finish() {
+    if (m_answer)
+        std::exchange(m_answer, {})(std::nullopt);
+    wipe();
+    QDialog::accept();
+}
+
+QString DiaryPasswordDialog::messages() const {
+    return m_messages->text();
+}
+
+void DiaryPasswordDialog::submit() {
+    if (!m_answer)
+        return;
+    QString typed = m_field->text();
+    wipe();
+    m_field->setEnabled(false);
+    m_ok->setEnabled(false);
+    std::exchange(m_answer, {})(std::move(typed));
+}
+
+void DiaryPasswordDialog::reject() {
+    wipe();
+    if (m_answer)
+        std::exchange(m_answer, {})(std::nullopt);
+    QDialog::reject();
+}
+
+void DiaryPasswordDialog::wipe() {
+    // Overwrite the field's text before letting it go, so the secret does not linger.
+    const int length = int(m_field->text().size());
+    m_field->setText(QString(length, QLatin1Char(' ')));
+    m_field->clear();
+}
+
+} // namespace velmora

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/SystemAuthenticator.h"
+
+#include <QDialog>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace velmora {
+
+// The card that stands in for the diary while the lock is up: "My Diary", "Authenticate to
+// unlock", the last failure and the "Unlock" button.
+class DiaryLockCard : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit DiaryLockCard(QWidget *parent = nullptr);
+
+    // The failure text under the subtitle; empty hides it.
+    void setError(const QString &error);
+    QString error() const;
+    QPushButton *unlockButton() const { return m_unlock; }
+
+Q_SIGNALS:
+    void unlockRequested();
+
+private:
+    QLabel *m_error;
+    QPushButton *m_unlock;
+};
+
+// The unlock's conversation as a modal password dialog over `parent`: why the program asks, the
+// authentication system's own prompts and messages, Cancel to stop. What was typed is wiped from
+// the field as soon as it is handed over and when the dialog closes.
+class DiaryPasswordDialog : public QDialog, public AuthenticationConversation {
+    Q_OBJECT
+
+public:
+    explicit DiaryPasswordDialog(QWidget *parent = nullptr);
+    ~DiaryPasswordDialog() override;
+
+    void begin(const QString &reason) override;
+    void ask(const QString &prompt, bool echo, Answer answer) override;
+    void tell(const QString &message, bool isError) override;
+    void finish() override;
+
+    QLineEdit *field() const { return m_field; }
+    QString messages() const;
+
+protected:
+    void reject() override;
+
+private:
+    void submit();
+    void wipe();
+
+    QLabel *m_reason;
+    QLabel *m_messages;
+    QLabel *m_prompt;
+    QLineEdit *m_field;
+    QPushButton *m_ok;
+    Answer m_answer;
+};
+
+} // namespace velmora
