@@ -4,6 +4,7 @@
 #include "app/DiaryLockCard.h"
 #include "app/DiaryLockController.h"
 #include "app/DiaryTransferPanels.h"
+#include "app/MessageBoxAlertPresenter.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 
 #include <QApplication>
@@ -211,19 +212,28 @@ void VelmoraProgram::toggleFullScreen() {
         m_window->showFullScreen();
 }
 
+DiaryTransferFlowContext VelmoraProgram::transferContext() {
+    DiaryDependencyGraph &graph = this->graph();
+    if (!m_alerts)
+        m_alerts = std::make_shared<MessageBoxAlertPresenter>(m_window.get());
+    return DiaryTransferFlowContext{graph.repository(), graph.settingsStore(), graph.clock(),
+                                    m_alerts, DiaryOpenDayReloader(&graph.diarySession())};
+}
+
 void VelmoraProgram::exportDiary() {
     const QDate today = graph().clock()->now().toLocalTime().date();
     const auto chosen = DiaryTransferPanels::chooseExportFile(m_window.get(), today);
     if (!chosen)
         return;
-    qCInfo(lcApp) << "export to" << *chosen;
+    runExportFlow(*chosen, transferContext());
 }
 
 void VelmoraProgram::importDiary() {
     const auto chosen = DiaryTransferPanels::chooseImportFile(m_window.get());
     if (!chosen)
         return;
-    qCInfo(lcApp) << "import from" << *chosen;
+    runImportFlow(*chosen, transferContext(),
+                  graph().persistenceDirectory() + QStringLiteral("/Recovery/Quarantine"));
 }
 
 } // namespace velmora

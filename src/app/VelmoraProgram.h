@@ -9,6 +9,7 @@
 #include "app/VuzIvoduAppDependencies.h"
 #include "app/VuzIvoduRootView.h"
 #include "app/graph/DiaryDependencyGraph.h"
+#include "backup/DiaryTransferFlows.h"
 
 #include <QObject>
 
@@ -56,6 +57,7 @@ private:
     // The open book: the page screen's view when it is built, with narrow references only.
     QWidget *makeBookView(QWidget *parent);
     QCoro::Task<void> restoreFromBackup(std::function<void(QString)> done);
+    DiaryTransferFlowContext transferContext();
     void exportDiary();
     void importDiary();
     void toggleFullScreen();
@@ -72,6 +74,7 @@ private:
     std::unique_ptr<VelmoraMenuCommands> m_menus;
     std::unique_ptr<DesktopSettingsReader> m_desktopSettings;
     std::unique_ptr<TerminationSignalWatcher> m_signals;
+    std::shared_ptr<DiaryAlertPresenting> m_alerts;
 };
 
 } // namespace velmora

@@ -1,4 +1,5 @@
 #include "app/DiaryTransferPanels.h"
+#include "app/MessageBoxAlertPresenter.h"
 #include "app/VelmoraMenuCommands.h"
 #include "app/VuzIvoduRootView.h"
 
@@ -10,6 +11,8 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 
 using namespace velmora;
@@ -200,6 +203,55 @@ private Q_SLOTS:
                  QStringLiteral("Choose where to save an unencrypted copy of your diary."));
         QVERIFY(
             dialog.selectedFiles().value(0).endsWith(QStringLiteral("/Velmora_2026-03-07.json")));
+    }
+
+    void alertsAsMessageBoxes_data() {
+        QTest::addColumn<int>("clicked");
+        QTest::newRow("default") << 0;
+        QTest::newRow("last") << 2;
+        QTest::newRow("closed") << -1;
+    }
+
+    void alertsAsMessageBoxes() {
+        QFETCH(int, clicked);
+        MessageBoxAlertPresenter presenter;
+        std::optional<int> answer;
+        DiaryAlert alert;
+        alert.title = QStringLiteral("Import Diary?");
+        alert.informativeText = QStringLiteral("3 new entries");
+        alert.style = DiaryAlertStyle::warning;
+        alert.buttons = {QStringLiteral("Merge"), QStringLiteral("Cancel"),
+                         QStringLiteral("Replace Diary")};
+        auto run = [&]() -> QCoro::Task<void> {
+            QCoro::Task<int> shown = presenter.present(alert);
+            answer = co_await std::move(shown);
+        };
+        run();
+        QMessageBox *box = nullptr;
+        QVERIFY(waitUntil([&] {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                if (widget->objectName() == QStringLiteral("transferAlert") && widget->isVisible())
+                    box = qobject_cast<QMessageBox *>(widget);
+            }
+            return box != nullptr;
+        }));
+        QCOMPARE(box->text(), QStringLiteral("Import Diary?"));
+        QCOMPARE(box->informativeText(), QStringLiteral("3 new entries"));
+        QCOMPARE(box->icon(), QMessageBox::Warning);
+        QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+        QCOMPARE(box->defaultButton()->text(), QStringLiteral("Merge"));
+        QStringList titles;
+        for (QAbstractButton *button : box->buttons())
+            titles << button->text();
+        QCOMPARE(titles, (QStringList{QStringLiteral("Merge"), QStringLiteral("Cancel"),
+                                      QStringLiteral("Replace Diary")}));
+        QVERIFY(!answer);
+        if (clicked >= 0)
+            box->buttons().at(clicked)->click();
+        else
+            box->reject();
+        QVERIFY(waitUntil([&] { return answer.has_value(); }));
+        QCOMPARE(*answer, clicked);
     }
 
     void importPanel() {
