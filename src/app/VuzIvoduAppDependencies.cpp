@@ -21,6 +21,14 @@ void VuzIvoduAppDependencies::startBackgroundWork() {
         return;
     m_startedBackgroundWork = true;
     m_graph->cloudSync().start();
+    // Recognition runs on the index's own worker; the window never waits for it.
+    m_graph->handwritingIndex().refreshAll();
+}
+
+MacInkLibrary &VuzIvoduAppDependencies::inkLibrary() {
+    if (!m_inkLibrary)
+        m_inkLibrary = std::make_unique<MacInkLibrary>(*m_graph->handwriting());
+    return *m_inkLibrary;
 }
 
 } // namespace velmora

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/graph/DiaryDependencyGraph.h"
+#include "ink/MacInkLibrary.h"
 
 #include <QObject>
 
@@ -23,9 +24,14 @@ public:
     // Does its work only on its first call; returns at once.
     void startBackgroundWork();
 
+    // Made on first use over a copy of the graph's handwriting store, then kept.
+    MacInkLibrary &inkLibrary();
+    bool hasInkLibrary() const { return m_inkLibrary != nullptr; }
+
 private:
     std::unique_ptr<DiaryDependencyGraph> m_graph;
     bool m_startedBackgroundWork = false;
+    std::unique_ptr<MacInkLibrary> m_inkLibrary;
 };
 
 } // namespace velmora

@@ -1,9 +1,8 @@
 #include "sync/DiaryCloudSync.h"
 
-#include <QFileInfo>
-#include <QLoggingCategory>
+#include "platform/FileFingerprint.h"
 
-#include <cmath>
+#include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcSync, "velmora.sync")
 
@@ -27,11 +26,6 @@ bool enabledFrom(const UserDefaults &defaults) {
     }
     return true;
 }
-
-// Seconds from the Unix epoch to 2001-01-01 00:00:00 UTC, and from there back to the first day
-// of year 1, which stands in for a file that reports no modification time.
-constexpr qint64 referenceDateSinceEpochSeconds = 978307200;
-constexpr double distantPastSinceReferenceSeconds = -63114076800.0;
 
 } // namespace
 
@@ -69,18 +63,7 @@ QCoro::Task<void> DiaryCloudSync::syncNow(std::chrono::nanoseconds) {
 }
 
 std::optional<QString> DiaryCloudSyncFolder::fingerprint(const QString &fileURL) {
-    QFileInfo info(fileURL);
-    info.setCaching(false);
-    info.refresh();
-    if (!info.exists())
-        return std::nullopt;
-    const QDateTime modified = info.lastModified().toUTC();
-    double sinceReference = distantPastSinceReferenceSeconds;
-    if (modified.isValid())
-        sinceReference =
-            double(modified.toMSecsSinceEpoch() - referenceDateSinceEpochSeconds * 1000) / 1000.0;
-    const auto milliseconds = qint64(std::round(sinceReference * 1000.0));
-    return QString::number(info.size()) + QLatin1Char('-') + QString::number(milliseconds);
+    return fileFingerprint(fileURL);
 }
 
 } // namespace velmora

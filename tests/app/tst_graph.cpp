@@ -61,6 +61,8 @@ void verifyEverythingBuilt(const DiaryDependencyGraph &graph) {
              graph.persistenceDirectory() + QStringLiteral("/Sync/manifest.json"));
     QCOMPARE(graph.handwriting()->directory(),
              graph.persistenceDirectory() + QStringLiteral("/Handwriting"));
+    QCOMPARE(graph.handwritingIndex().store().directory(), graph.handwriting()->directory());
+    QVERIFY(bool(graph.cloudSync().onInkChanged));
     QCOMPARE(graph.runtimeConfiguration().has_value(), !graph.runtimeError().has_value());
     QCOMPARE(graph.persistenceError().has_value(),
              dynamic_cast<UnavailableDiaryRepository *>(graph.repository().get()) != nullptr);
@@ -251,6 +253,25 @@ private Q_SLOTS:
         test::waitFor(graph->cloudSync().syncNow(std::chrono::seconds(5)));
         QCOMPARE(graph->cloudSync().changeCount(), 0);
         QCOMPARE(changes.size(), 0);
+    }
+
+    void syncedInkChangesReachTheIndex() {
+        Launch launch;
+        launch.testMode();
+        const auto graph = launch.build();
+        // An indexed leaf whose drawing a sync pass has since removed.
+        QDir().mkpath(graph->handwriting()->directory());
+        QFile index(graph->handwritingIndex().fileURL());
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write("{\"2024-03-01#0\":{\"text\":\"gone\",\"fingerprint\":\"5-100\"},"
+                    "\"2024-03-02#0\":{\"text\":\"kept\",\"fingerprint\":\"5-100\"}}");
+        index.close();
+        graph->cloudSync().onInkChanged({{day("2024-03-01"), 0}});
+        QVERIFY(waitUntil([&] {
+            const auto pages = test::waitFor(graph->handwritingIndex().pages());
+            return !pages.contains(QStringLiteral("2024-03-01#0")) &&
+                   pages.contains(QStringLiteral("2024-03-02#0"));
+        }));
     }
 
     void fingerprintFollowsSizeAndTime() {

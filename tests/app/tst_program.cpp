@@ -61,6 +61,12 @@ private Q_SLOTS:
         QVERIFY(f.program->rootView().findChild<QWidget *>(VuzIvoduRootView::testModeIdentifier));
         QVERIFY(waitUntil([&] { return f.program->dependencies().startedBackgroundWork(); }));
         QVERIFY(!QApplication::quitOnLastWindowClosed());
+        // The ink library is made on first use, once.
+        VuzIvoduAppDependencies &container = f.program->dependencies();
+        QVERIFY(!container.hasInkLibrary());
+        MacInkLibrary &ink = container.inkLibrary();
+        QCOMPARE(&container.inkLibrary(), &ink);
+        QCOMPARE(ink.store().directory(), f.program->graph().handwriting()->directory());
     }
 
     void quitFromTheMenuSavesTypingFirst() {

@@ -98,6 +98,7 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
 
     m_handwriting = std::make_shared<DiaryHandwritingStore>(m_persistenceDirectory +
                                                             QStringLiteral("/Handwriting"));
+    m_handwritingIndex = std::make_unique<DiaryHandwritingIndex>(*m_handwriting);
 
     const bool testMode = isTestMode();
     m_cloudSync = std::make_unique<DiaryCloudSync>(
@@ -109,6 +110,20 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
         plan.runtimeConfiguration && !testMode ? DiaryCloudSync::iCloudSyncRoot()
                                                : DiaryCloudSync::noSyncRoot(),
         plan.runtimeConfiguration && !testMode, syncHeartbeatInterval);
+    DiaryHandwritingIndex *index = m_handwritingIndex.get();
+    m_cloudSync->onInkChanged = [index](const QList<QPair<DayKey, qint64>> &changedPages) {
+        startHandwritingIndexRefresh(changedPages, *index);
+    };
+}
+
+void DiaryDependencyGraph::startHandwritingIndexRefresh(
+    const QList<QPair<DayKey, qint64>> &changedPages, DiaryHandwritingIndex &index) {
+    QList<DiaryHandwritingIndex::PageRef> pages;
+    pages.reserve(changedPages.size());
+    for (const auto &[dayKey, leaf] : changedPages)
+        pages.append({dayKey, leaf});
+    // The index works on its own thread; nothing waits for it.
+    index.refresh(std::move(pages));
 }
 
 DiaryDependencyGraph::~DiaryDependencyGraph() = default;

@@ -11,6 +11,7 @@
 #include "pages/DiaryPageSystemStore.h"
 #include "pages/LeafPaginating.h"
 #include "platform/UserDefaults.h"
+#include "recall/DiaryHandwritingIndex.h"
 #include "store/DiaryHandwritingStore.h"
 #include "sync/DiaryCloudSync.h"
 
@@ -53,6 +54,11 @@ struct DiaryLaunchPlan {
     static DiaryLaunchPlan make(const DiaryProcessEnvironment &environment);
 
     bool isTestMode() const;
+
+    // Re-indexes the handwriting pages a sync pass changed; returns at once, and the work is
+    // never reported.
+    static void startHandwritingIndexRefresh(const QList<QPair<DayKey, qint64>> &changedPages,
+                                             DiaryHandwritingIndex &index);
     // Live mode, or no configuration at all.
     bool isLiveMode() const { return !isTestMode(); }
     QString persistenceDirectory() const;
@@ -93,9 +99,15 @@ public:
     DiaryCommandRouter &commandRouter() const { return *m_commandRouter; }
     const QString &persistenceDirectory() const { return m_persistenceDirectory; }
     const std::shared_ptr<DiaryHandwritingStore> &handwriting() const { return m_handwriting; }
+    DiaryHandwritingIndex &handwritingIndex() const { return *m_handwritingIndex; }
     DiaryCloudSync &cloudSync() const { return *m_cloudSync; }
 
     bool isTestMode() const;
+
+    // Re-indexes the handwriting pages a sync pass changed; returns at once, and the work is
+    // never reported.
+    static void startHandwritingIndexRefresh(const QList<QPair<DayKey, qint64>> &changedPages,
+                                             DiaryHandwritingIndex &index);
 
 private:
     void openRepository(const QString &storeURL);
@@ -114,6 +126,7 @@ private:
     std::unique_ptr<DiaryRestoreCoordinator> m_restoreCoordinator;
     std::unique_ptr<DiaryCommandRouter> m_commandRouter;
     std::shared_ptr<DiaryHandwritingStore> m_handwriting;
+    std::unique_ptr<DiaryHandwritingIndex> m_handwritingIndex;
     std::unique_ptr<DiaryCloudSync> m_cloudSync;
 };
 
