@@ -4,6 +4,7 @@
 #include "DiaryGenerator.h"
 
 #include "domain/Clock.h"
+#include "platform/SearchFolding.h"
 #include "store/CoreDataDiaryRepository.h"
 #include "store/DiaryModelProvider.h"
 #include "store/DiaryStoreRows.h"
@@ -203,7 +204,7 @@ BENCHMARK(BM_Store_Search)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Ite
 void foldFunction(sqlite3_context *context, int, sqlite3_value **values) {
     const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(values[0]));
     const QByteArray folded =
-        searchFolded(QString::fromUtf8(text, sqlite3_value_bytes(values[0]))).toUtf8();
+        foldedForSearch(QString::fromUtf8(text, sqlite3_value_bytes(values[0]))).toUtf8();
     sqlite3_result_text(context, folded.constData(), int(folded.size()), SQLITE_TRANSIENT);
 }
 
@@ -221,7 +222,7 @@ void BM_Store_Search_Baseline_FoldEveryRow(benchmark::State &state) {
             QStringLiteral("SELECT %1 FROM DiaryEntry WHERE instr(fold(content), ?1) > 0 "
                            "ORDER BY dayKey DESC LIMIT ?2")
                 .arg(QLatin1String(entryColumns)));
-        select.bind(1, searchFolded(query)).bind(2, DiaryRepository::searchLimitCap);
+        select.bind(1, foldedForSearch(query)).bind(2, DiaryRepository::searchLimitCap);
         found = 0;
         while (select.step()) {
             benchmark::DoNotOptimize(makeEntryDTO(select));

@@ -1,5 +1,6 @@
 #include "store/CoreDataDiaryRepository.h"
 
+#include "platform/SearchFolding.h"
 #include "store/DiaryStoreRows.h"
 #include "store/StoreModel.h"
 
@@ -92,7 +93,7 @@ QCoro::Task<QList<DiaryEntryDTO>> CoreDataDiaryRepository::search(QString query,
         co_return {};
     // The stored side was folded when it was written; only the query is folded here, and it is
     // matched as plain text, never as a pattern.
-    const QString folded = searchFolded(trimmed);
+    const QString folded = foldedForSearch(trimmed);
     if (folded.isEmpty())
         co_return {};
     auto work = m_stack->perform(Kind::deferred, [folded, limit](SqliteDatabase &database) {
@@ -198,7 +199,7 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
                                        "fontName = ?3, bodyPointSize = ?4, modifiedAt = ?5, "
                                        "revision = ?6 WHERE rowid = ?7"))
                 .bind(1, draft.content)
-                .bind(2, searchFolded(draft.content))
+                .bind(2, foldedForSearch(draft.content))
                 .bind(3, draft.fontName)
                 .bind(4, clampedBodyPointSize(draft.bodyPointSize))
                 .bind(5, now)

@@ -2,6 +2,7 @@
 
 #include "domain/PersistenceError.h"
 #include "platform/JsonCoding.h"
+#include "platform/SearchFolding.h"
 #include "platform/Sha256.h"
 #include "store/StoreModel.h"
 
@@ -113,7 +114,7 @@ constexpr auto entryValueColumns = "date, content, contentFolded, fontName, body
 SqliteStatement &bindEntryValues(SqliteStatement &statement, const DiaryEntryDTO &entry) {
     return statement.bind(1, entryDate(entry.dayKey, entry.originTimeZone, entry.createdAt))
         .bind(2, entry.content)
-        .bind(3, searchFolded(entry.content))
+        .bind(3, foldedForSearch(entry.content))
         .bind(4, entry.fontName)
         .bind(5, clampedBodyPointSize(entry.bodyPointSize))
         .bind(6, entry.originTimeZone)

@@ -1,10 +1,14 @@
 #include "store/StoreFile.h"
 
+#include "platform/SearchFolding.h"
+#include "store/StoreLogging.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace velmora {
@@ -12,6 +16,23 @@ namespace velmora {
 namespace {
 
 const QString identityTable = QStringLiteral("VelmoraStoreModel");
+// The version of the search folding the folded columns were written with. A store without the
+// table predates it and was folded the old way.
+const QString foldingTable = QStringLiteral("VelmoraSearchFolding");
+
+bool hasFoldedColumns(const StoreModel &model) {
+    return std::any_of(model.entities.cbegin(), model.entities.cend(),
+                       [](const StoreEntity &entity) { return !entity.foldedColumns.isEmpty(); });
+}
+
+void writeFoldingVersion(SqliteDatabase &database) {
+    database.exec(
+        QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (version INTEGER)").arg(foldingTable));
+    database.exec(QStringLiteral("DELETE FROM ") + foldingTable);
+    SqliteStatement insert(database.handle(),
+                           QStringLiteral("INSERT INTO %1 VALUES (?1)").arg(foldingTable));
+    insert.bind(1, searchFoldingVersion).execute();
+}
 
 // contains(text, part): whether `part` occurs in `text` as plain UTF-8 bytes. Faster than instr()
 // over long texts, and nothing in `part` acts as a pattern.
@@ -74,7 +95,8 @@ void configureStoreConnection(SqliteDatabase &database) {
     if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
         throw SqliteError(
             SQLITE_CANTOPEN,
-            QStringLiteral("The store cannot use write-ahead logging (journal mode %1).")
+            QCoreApplication::translate(
+                "StoreFile", "The store cannot use write-ahead logging (journal mode %1).")
                 .arg(mode));
     }
     database.exec(QStringLiteral("PRAGMA synchronous = FULL"));
@@ -92,6 +114,8 @@ void configureStoreConnection(SqliteDatabase &database) {
 void writeStoreSchema(SqliteDatabase &database, const StoreModel &model) {
     for (const QString &statement : model.schemaStatements())
         database.exec(statement);
+    if (hasFoldedColumns(model))
+        writeFoldingVersion(database);
     database.exec(
         QStringLiteral("CREATE TABLE %1 (versionName TEXT, versionHash TEXT)").arg(identityTable));
     SqliteStatement insert(database.handle(), QStringLiteral("INSERT INTO ") + identityTable +
@@ -99,6 +123,49 @@ void writeStoreSchema(SqliteDatabase &database, const StoreModel &model) {
     insert.bind(1, model.versionName).bind(2, model.versionHash()).execute();
     database.exec(QStringLiteral("PRAGMA application_id = %1").arg(storeApplicationID));
     database.exec(QStringLiteral("PRAGMA user_version = %1").arg(model.storeVersion));
+}
+
+qint64 storeFoldingVersion(SqliteDatabase &database) {
+    SqliteStatement hasTable(
+        database.handle(),
+        QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1"));
+    hasTable.bind(1, foldingTable);
+    if (!hasTable.step())
+        return 1;
+    return database.queryInt64(QStringLiteral("SELECT max(version) FROM ") + foldingTable);
+}
+
+bool refoldStoreIfNeeded(SqliteDatabase &database, const StoreModel &model) {
+    if (!hasFoldedColumns(model))
+        return false;
+    const qint64 found = storeFoldingVersion(database);
+    if (found == searchFoldingVersion)
+        return false;
+    qCInfo(lcStore) << "Folding the store's texts for search again: folded by version" << found
+                    << "of" << searchFoldingVersion;
+    database.transaction(SqliteTransactionKind::immediate, [&] {
+        for (const auto &entity : model.entities) {
+            for (const auto &column : entity.foldedColumns) {
+                const QString table = sqlName(entity.name);
+                SqliteStatement select(database.handle(),
+                                       QStringLiteral("SELECT rowid, %1 FROM %2")
+                                           .arg(sqlName(column.sourceAttribute), table));
+                SqliteStatement update(database.handle(),
+                                       QStringLiteral("UPDATE %1 SET %2 = ?1 WHERE rowid = ?2")
+                                           .arg(table, sqlName(column.name)));
+                while (select.step()) {
+                    if (select.isNull(1))
+                        update.bindNull(1);
+                    else
+                        update.bind(1, foldedForSearch(select.text(1)));
+                    update.bind(2, select.int64(0)).execute();
+                    update.reset();
+                }
+            }
+        }
+        writeFoldingVersion(database);
+    });
+    return true;
 }
 
 void createStoreSchema(SqliteDatabase &database, const StoreModel &model) {
@@ -117,6 +184,9 @@ std::unique_ptr<SqliteDatabase> openStore(const QString &path, const StoreModel 
     if (!identity &&
         database->queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_master")) != 0)
         throw StoreModelMismatchError(QString(), model.versionName);
+    // Before write-ahead logging starts, so a store that needs no folding is only read.
+    if (identity)
+        refoldStoreIfNeeded(*database, model);
     configureStoreConnection(*database);
     if (!identity)
         createStoreSchema(*database, model);

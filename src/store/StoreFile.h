@@ -60,8 +60,17 @@ void createStoreSchema(SqliteDatabase &database, const StoreModel &model);
 // land together or not at all.
 void writeStoreSchema(SqliteDatabase &database, const StoreModel &model);
 
+// The search-folding version the store's folded columns were written with; 1 for a store that
+// predates the record.
+qint64 storeFoldingVersion(SqliteDatabase &database);
+
+// Folds every folded column again, in one transaction, when the store was folded by another
+// version than this program's, and records the version. Whether it did.
+bool refoldStoreIfNeeded(SqliteDatabase &database, const StoreModel &model);
+
 // Opens the store at `path` for reading and writing. A missing or empty file becomes an empty
-// store of the model; a store of any other model throws StoreModelMismatchError.
+// store of the model; a store of any other model throws StoreModelMismatchError. A store folded
+// for search by another version is folded again.
 std::unique_ptr<SqliteDatabase> openStore(const QString &path, const StoreModel &model);
 
 // A consistent copy of a store through SQLite's backup, safe while the source is open elsewhere.

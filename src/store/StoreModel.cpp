@@ -6,16 +6,14 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
-#include <array>
-
 namespace velmora {
-
-namespace {
 
 QString sqlName(const QString &name) {
     return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
            QLatin1Char('"');
 }
+
+namespace {
 
 QString affinity(StoreAttributeType type) {
     switch (type) {
@@ -203,61 +201,6 @@ QStringList StoreModel::schemaStatements() const {
         }
     }
     return statements;
-}
-
-namespace {
-
-// Decomposes, drops every combining mark and case-folds. Marks are dropped, so their canonical
-// order does not matter and each code point can be folded on its own.
-QString foldCodePoints(QStringView text) {
-    const QString decomposed = text.toString().normalized(QString::NormalizationForm_D);
-    QString stripped;
-    stripped.reserve(decomposed.size());
-    for (const QChar c : decomposed) {
-        switch (c.category()) {
-        case QChar::Mark_NonSpacing:
-        case QChar::Mark_SpacingCombining:
-        case QChar::Mark_Enclosing:
-            break;
-        default:
-            stripped.append(c);
-        }
-    }
-    // Qt folds case one code unit at a time; the German sharp s folds to "ss" in full, so that
-    // "strasse" finds "Straße" and the other way round.
-    return stripped.toCaseFolded().replace(QChar(0x00DF), QStringLiteral("ss"));
-}
-
-// Below the combining-mark block, which covers the accented letters of most diaries.
-constexpr char16_t foldTableSize = 0x300;
-
-} // namespace
-
-QString searchFolded(const QString &text) {
-    static const auto table = [] {
-        std::array<QString, foldTableSize> folded;
-        for (char16_t c = 0; c < foldTableSize; ++c)
-            folded[c] = foldCodePoints(QStringView(&c, 1));
-        return folded;
-    }();
-    QString result;
-    result.reserve(text.size());
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c < 0x80) {
-            result.append(QChar(c >= u'A' && c <= u'Z' ? char16_t(c + 0x20) : c));
-        } else if (c < foldTableSize) {
-            result.append(table[c]);
-        } else {
-            const qsizetype length =
-                QChar::isHighSurrogate(c) && i + 1 < size && text.at(i + 1).isLowSurrogate() ? 2
-                                                                                             : 1;
-            result.append(foldCodePoints(QStringView(text).mid(i, length)));
-            i += length - 1;
-        }
-    }
-    return result;
 }
 
 } // namespace velmora

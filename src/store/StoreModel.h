@@ -24,7 +24,7 @@ struct StoreAttribute {
     friend bool operator==(const StoreAttribute &, const StoreAttribute &) = default;
 };
 
-// A column the store keeps beside an attribute: its text folded for search (see searchFolded).
+// A column the store keeps beside an attribute: its text folded for search (see foldedForSearch).
 struct StoreFoldedColumn {
     QString name;
     QString sourceAttribute;
@@ -77,7 +77,7 @@ struct StoreModel {
     friend bool operator==(const StoreModel &, const StoreModel &) = default;
 };
 
-// Text as search compares it: canonically decomposed, combining marks dropped, case folded.
-QString searchFolded(const QString &text);
+// A table or column name quoted for SQL.
+QString sqlName(const QString &name);
 
 } // namespace velmora

@@ -49,30 +49,6 @@ private Q_SLOTS:
         QVERIFY(model.versionHash() != DiaryModelProvider::legacyV1Model().versionHash());
     }
 
-    void searchFolding_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("folded");
-        QTest::newRow("ascii") << "Hello, World 42"
-                               << "hello, world 42";
-        QTest::newRow("latin accents") << "Crème Brûlée à São Paulo"
-                                       << "creme brulee a sao paulo";
-        QTest::newRow("decomposed input") << QStringLiteral("Cafe") + QChar(0x301) << "cafe";
-        QTest::newRow("beyond latin") << "Dvořák Ωμέγα ǅ"
-                                      << "dvorak ωμεγα ǆ";
-        QTest::newRow("sharp s") << "Straße STRASSE ẞ"
-                                 << "strasse strasse ss";
-        QTest::newRow("korean syllable")
-            << "한" << QString::fromUtf8("한").normalized(QString::NormalizationForm_D);
-        QTest::newRow("outside the basic plane") << "𝐀 😀"
-                                                 << "𝐀 😀";
-    }
-
-    void searchFolding() {
-        QFETCH(QString, text);
-        QFETCH(QString, folded);
-        QCOMPARE(searchFolded(text), folded);
-    }
-
     void modelResourceFailures_data() {
         QTest::addColumn<bool>("withFolder");
         QTest::addColumn<QByteArray>("versionFile");

@@ -1,5 +1,7 @@
 #include "StoreFixture.h"
 
+#include "platform/SearchFolding.h"
+
 using namespace velmora;
 using namespace velmora::test;
 
@@ -110,6 +112,26 @@ private Q_SLOTS:
         for (const auto &result : test::waitFor(store.repository->search(query, 10)))
             found.append(result.dayKey.rawValue());
         QCOMPARE(found, days);
+    }
+
+    // A store written before the current folding keeps no record of it; it is folded again when
+    // it opens, so the old folding of "ﬁ" no longer hides the entry from "fi".
+    void aStoreFoldedTheOldWayIsFoldedAgainAtOpen() {
+        StoreFixture store;
+        store.saved("2024-03-01", "ﬁnal ﬂight");
+        store.saved("2024-03-02", "Straße");
+        store.sql("UPDATE DiaryEntry SET contentFolded = content; "
+                  "DROP TABLE VelmoraSearchFolding");
+        store.repository.reset();
+        store.stack.reset();
+        store.stack = std::make_shared<DiaryPersistenceStack>(
+            store.dir.filePath(QStringLiteral("Diary.sqlite")),
+            DiaryModelProvider::model(DiaryModelProvider::currentVersionName));
+        store.repository = std::make_unique<CoreDataDiaryRepository>(store.stack, store.clock);
+        QCOMPARE(test::waitFor(store.repository->search("fi", 5)).size(), 1);
+        QCOMPARE(test::waitFor(store.repository->search("flight", 5)).size(), 1);
+        QCOMPARE(test::waitFor(store.repository->search("strasse", 5)).size(), 1);
+        QCOMPARE(store.count("SELECT version FROM VelmoraSearchFolding"), searchFoldingVersion);
     }
 
     void searchSeesEveryWrite() {

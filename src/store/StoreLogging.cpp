@@ -1,0 +1,7 @@
+#include "store/StoreLogging.h"
+
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcStore, "velmora.store")
+
+} // namespace velmora
