@@ -1,6 +1,7 @@
 #include "domain/DiarySessionStore.h"
 
 #include "domain/DiarySessionError.h"
+#include "domain/DomainLogging.h"
 #include "platform/AsyncSleep.h"
 #include "platform/WeakGuard.h"
 
@@ -284,7 +285,7 @@ void DiarySessionStore::updateDraft(const QString &content, const std::optional<
     if (m_currentEntry && m_currentEntry->isSealed())
         throw PersistenceError::entryAlreadySealed();
     // The page becomes read-only once the seal is stored; writing now would be lost by it.
-    if (m_sealingDay == m_selectedDay)
+    if (m_sealingDays.contains(m_selectedDay))
         throw PersistenceError::entryAlreadySealed();
     switch (m_authoringAccess) {
     case DiaryAuthoringAccess::requiresPastDateConfirmation:
@@ -506,51 +507,93 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
     const auto repository = m_repository;
     std::exception_ptr failure;
     std::optional<DiaryEntryDTO> sealed;
-    m_sealingDay = entry.dayKey;
+    m_sealingDays.append(entry.dayKey);
     try {
         sealed = co_await repository->seal(entry.id, entry.revision);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (self)
-        m_sealingDay.reset();
-    // The outcome is shown only while the day is still the one shown.
-    const bool stillShown = self && m_selectedDay == entry.dayKey;
+    const auto shown = [&] { return self && m_selectedDay == entry.dayKey; };
     if (failure) {
         // The stored entry moved on (the other device wrote or sealed it): show what is stored,
         // so the user sees the newer words and sealing again seals them rather than failing the
-        // same way for ever. Nothing local is pending here: the flush above saved it all.
-        if (stillShown && storedEntryMovedOn(failure)) {
+        // same way for ever. Edits stay refused until this is done.
+        if (shown() && storedEntryMovedOn(failure)) {
             std::optional<DiaryEntryDTO> stored;
             try {
                 stored = co_await repository->entry(entry.dayKey);
-            } catch (...) {
+            } catch (const std::exception &error) {
+                qCWarning(lcDomain)
+                    << "Could not read the day again after a refused seal:" << error.what();
             }
-            if (self && stored && m_selectedDay == entry.dayKey) {
-                setCurrentEntry(stored);
-                if (stored->isSealed()) {
-                    setAuthoringAccess(DiaryAuthoringAccess::sealed);
-                    setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
-                    m_autosave->enterSealedState();
+            if (stored && shown()) {
+                if (stored->isSealed())
+                    co_await keepPendingWritingBeside(*stored);
+                if (shown()) {
+                    setCurrentEntry(stored);
+                    if (stored->isSealed()) {
+                        setAuthoringAccess(DiaryAuthoringAccess::sealed);
+                        setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
+                        if (!pendingLocalDraft(entry.dayKey)) {
+                            m_pendingDraft.reset();
+                            m_autosave->enterSealedState();
+                        }
+                    }
                 }
             }
         }
-        // An entry sealed meanwhile by the other device stays shown as sealed.
-        if (self && m_selectedDay == entry.dayKey &&
+        if (!self)
+            std::rethrow_exception(failure);
+        m_sealingDays.removeOne(entry.dayKey);
+        // An entry sealed meanwhile by the other device stays shown as sealed; while another
+        // seal of the day runs, the page stays closed to edits.
+        if (shown() && !m_sealingDays.contains(entry.dayKey) &&
             !(m_currentEntry && m_currentEntry->isSealed())) {
             setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
             restoreEditingPhase();
         }
         std::rethrow_exception(failure);
     }
-    if (stillShown) {
-        setCurrentEntry(sealed);
-        setAuthoringAccess(DiaryAuthoringAccess::sealed);
-        setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
-        m_pendingDraft.reset();
-        m_autosave->enterSealedState();
+    if (shown()) {
+        co_await keepPendingWritingBeside(*sealed);
+        if (shown()) {
+            setCurrentEntry(sealed);
+            setAuthoringAccess(DiaryAuthoringAccess::sealed);
+            setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
+            // Writing that could not be kept stays pending: its save is refused as sealed, and
+            // that refusal keeps it aside once more.
+            if (!pendingLocalDraft(entry.dayKey)) {
+                m_pendingDraft.reset();
+                m_autosave->enterSealedState();
+            }
+        }
     }
+    if (self)
+        m_sealingDays.removeOne(entry.dayKey);
     co_return *sealed;
+}
+
+QCoro::Task<void> DiarySessionStore::keepPendingWritingBeside(DiaryEntryDTO sealed) {
+    const QPointer<DiarySessionStore> self(this);
+    const auto local = pendingLocalDraft(sealed.dayKey);
+    if (!local)
+        co_return;
+    if (local->content != sealed.content) {
+        const auto repository = m_repository;
+        try {
+            co_await repository->preserveRecovery(entryFromDraft(*local));
+        } catch (const std::exception &error) {
+            qCWarning(lcDomain) << "Could not keep the writing a seal replaced:" << error.what();
+            // It stays pending: its save is refused as sealed, and that refusal keeps it aside.
+            if (self && !m_autosave->pendingEdit() && !m_autosave->inFlight())
+                m_autosave->schedule(*local);
+            co_return;
+        }
+    }
+    if (self && pendingLocalDraft(sealed.dayKey) == local) {
+        m_pendingDraft.reset();
+        m_autosave->discardPendingEdit();
+    }
 }
 
 bool DiarySessionStore::hasPendingLocalWriting() const {

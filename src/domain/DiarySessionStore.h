@@ -173,6 +173,7 @@ private:
     QCoro::Task<void> waitWhileSaveInFlight();
     std::optional<DiaryDraftDTO> pendingLocalDraft(const DayKey &day) const;
     QCoro::Task<void> recoverRejectedSave(DiaryDraftDTO draft);
+    QCoro::Task<void> keepPendingWritingBeside(DiaryEntryDTO sealed);
 
     std::shared_ptr<DiaryRepository> m_repository;
     std::shared_ptr<SettingsStore> m_settings;
@@ -193,8 +194,9 @@ private:
     // Set when a save was refused because the day had been sealed elsewhere and the unsaved text
     // is kept: once the autosave reports the failure, the day is shown sealed.
     bool m_sealAfterRejectedSave = false;
-    // The day whose seal is being stored; its edits are refused until the seal is done.
-    std::optional<DayKey> m_sealingDay;
+    // One element per seal still running, with the re-read after a refusal: a day's edits are
+    // refused until none of its seals runs, since a landing seal would drop them.
+    QList<DayKey> m_sealingDays;
 };
 
 } // namespace velmora

@@ -207,6 +207,60 @@ private Q_SLOTS:
         QCOMPARE(f.session->phase(), DiarySessionPhase::readingSealed(SessionFixture::today));
     }
 
+    // Edits stay refused while any seal of the day runs: one seal failing while another still
+    // runs must not reopen the page, or the landing seal drops what was typed meanwhile.
+    void overlappingSealsKeepTheDayClosed_data() {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("first refused") << true;
+        QTest::newRow("first failed to write") << false;
+    }
+
+    void overlappingSealsKeepTheDayClosed() {
+        QFETCH(bool, refused);
+        const PersistenceError firstFailure =
+            refused ? PersistenceError::conflict(DiaryRevision{1}, DiaryRevision{2})
+                    : PersistenceError::writeFailed("Disk full.");
+        SessionFixture f;
+        f.seed(SessionFixture::today, QStringLiteral("Stored draft"));
+        f.open(SessionFixture::today);
+        f.repository->failNext(Operation::seal, firstFailure, 50ms);
+        f.repository->script(Operation::seal, {300ms, nullptr});
+        auto first = f.session->seal();
+        auto second = f.session->seal();
+        QVERIFY(waitUntil([&] { return f.repository->inProgress(Operation::seal) == 2; }));
+        QVERIFY(failureOf<PersistenceError>(std::move(first)));
+        QCOMPARE(f.repository->inProgress(Operation::seal), 1);
+        QVERIFY_THROWS_EXCEPTION(PersistenceError, f.session->updateDraft(QStringLiteral("Lost?")));
+
+        const DiaryEntryDTO sealed = velmora::test::waitFor(std::move(second));
+        QCOMPARE(sealed.content, QStringLiteral("Stored draft"));
+        QCOMPARE(f.session->currentText(), QStringLiteral("Stored draft"));
+        QVERIFY(!f.session->hasPendingLocalWriting());
+        QCOMPARE(f.session->phase(), DiarySessionPhase::readingSealed(SessionFixture::today));
+    }
+
+    // A seal refused because the other device sealed the day re-reads it; edits typed during
+    // that read would be shown over the sealed page and lost, so they are refused too.
+    void editsWaitForTheReadAfterARefusedSeal() {
+        SessionFixture f;
+        const DiaryEntryDTO mine = f.seed(SessionFixture::today, QStringLiteral("Mine"));
+        f.open(SessionFixture::today);
+        DiaryEntryDTO other = mine;
+        other.content = QStringLiteral("Other device");
+        other.status = DiaryEntryStatus::sealed;
+        velmora::test::waitFor(f.repository->applyRemote(other, mine.revision, std::nullopt));
+        f.repository->setDelay(Operation::entry, 100ms);
+
+        auto seal = f.session->seal();
+        QVERIFY(waitUntil([&] { return f.repository->inProgress(Operation::entry) == 1; }));
+        QVERIFY_THROWS_EXCEPTION(PersistenceError, f.session->updateDraft(QStringLiteral("Lost?")));
+        QCOMPARE(failureOf<PersistenceError>(std::move(seal))->errorCase(),
+                 PersistenceError::Case::entryAlreadySealed);
+        QCOMPARE(f.session->currentText(), QStringLiteral("Other device"));
+        QVERIFY(!f.session->hasPendingLocalWriting());
+        QCOMPARE(f.session->authoringAccess(), DiaryAuthoringAccess::sealed);
+    }
+
     // A seal refused because the stored entry moved on shows what is stored, so sealing again
     // seals those words instead of failing the same way for ever.
     void sealRefusedByAConflictShowsTheStoredEntry_data() {

@@ -1,0 +1,7 @@
+#include "domain/DomainLogging.h"
+
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcDomain, "velmora.domain")
+
+} // namespace velmora
