@@ -77,10 +77,13 @@ QCoro::Task<bool> DraftAutosaveCoordinator::flush() {
     if (!self)
         co_return result.has_value();
 
-    m_inFlight = false;
     if (result) {
+        // Over only once its owner has taken the result in.
         if (m_acknowledgement)
             m_acknowledgement(*result);
+        if (!self)
+            co_return true;
+        m_inFlight = false;
         m_lastFailure.reset();
         if (m_pendingEdit) {
             setState(DiarySaveState::pending(m_pendingEdit->sequence));
@@ -92,6 +95,7 @@ QCoro::Task<bool> DraftAutosaveCoordinator::flush() {
         co_return true;
     }
 
+    m_inFlight = false;
     m_lastFailure = failure;
     if (!m_pendingEdit)
         m_pendingEdit = edit;

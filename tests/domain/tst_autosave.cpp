@@ -21,6 +21,8 @@ struct Harness {
 
     QList<Call> calls;
     QList<DiarySaveResult> acknowledged;
+    // Whether a save was still counted in flight when its acknowledgement ran.
+    QList<bool> inFlightWhenAcknowledged;
     QList<DiarySaveState> states;
     QList<std::exception_ptr> failures;
     std::chrono::milliseconds saveDelay{0};
@@ -32,7 +34,10 @@ struct Harness {
             [this](DiaryDraftDTO draft, qint64 sequence) -> QCoro::Task<DiarySaveResult> {
                 return save(std::move(draft), sequence);
             },
-            [this](const DiarySaveResult &result) { acknowledged.append(result); });
+            [this](const DiarySaveResult &result) {
+                acknowledged.append(result);
+                inFlightWhenAcknowledged.append(coordinator->inFlight());
+            });
         coordinator->setStateDidChange(
             [this](const DiarySaveState &state) { states.append(state); });
     }
@@ -78,6 +83,8 @@ private Q_SLOTS:
         QCOMPARE(h.coordinator->state(), DiarySaveState::pending(3));
         QVERIFY(h.idle());
         QCOMPARE(h.calls.size(), 1);
+        // The save ends once it is acknowledged, so nothing sees it over before its owner has.
+        QCOMPARE(h.inFlightWhenAcknowledged, QList<bool>{true});
         QCOMPARE(h.calls.first().content, QStringLiteral("abc"));
         QCOMPARE(h.coordinator->state(), DiarySaveState::saved(DiaryRevision{1}, 3));
         QCOMPARE(h.acknowledged.size(), 1);
