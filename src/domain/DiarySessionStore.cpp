@@ -3,6 +3,7 @@
 #include "domain/DiarySessionError.h"
 #include "domain/DomainLogging.h"
 #include "platform/AsyncSleep.h"
+#include "platform/StorableText.h"
 #include "platform/WeakGuard.h"
 
 #include <QCoreApplication>
@@ -307,7 +308,7 @@ void DiarySessionStore::updateDraft(const QString &content, const std::optional<
     DiaryDraftDTO draft;
     draft.id = m_currentEntry ? m_currentEntry->id : (earlier ? earlier->id : QUuid::createUuid());
     draft.dayKey = m_selectedDay;
-    draft.content = content;
+    draft.content = storableText(content);
     draft.fontName = trimmedFont.isEmpty() ? m_settings->selectedFont() : trimmedFont;
     draft.bodyPointSize = bodyPointSize ? *bodyPointSize
                                         : (m_currentEntry ? m_currentEntry->bodyPointSize

@@ -1,6 +1,7 @@
 #include "store/CoreDataDiaryRepository.h"
 
 #include "platform/SearchFolding.h"
+#include "platform/StorableText.h"
 #include "store/DiaryStoreRows.h"
 #include "store/StoreModel.h"
 
@@ -170,6 +171,8 @@ QCoro::Task<DiarySaveResult>
 CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> expectedRevision,
                               qint64 editSequence) {
     assertOnGuiThread();
+    // Compared as it will be stored, so the same words are never a change.
+    draft.content = storableText(draft.content);
     const QDateTime now = m_clock->now();
     auto work = m_stack->perform(Kind::immediate, [draft, expectedRevision, editSequence,
                                                    now](SqliteDatabase &database) {
@@ -213,6 +216,13 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
             throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
         DiaryEntryDTO created;
         created.id = draft.id;
+        // An identifier another day's entry holds (a draft made before that entry was synced
+        // in) would break the store's uniqueness; the new entry gets its own.
+        auto &sameID =
+            database.cached(QStringLiteral("SELECT 1 FROM DiaryEntry WHERE id = ?1 LIMIT 1"));
+        sameID.bind(1, draft.id);
+        if (sameID.step())
+            created.id = QUuid::createUuid();
         created.dayKey = draft.dayKey;
         created.content = draft.content;
         created.fontName = draft.fontName;

@@ -1,8 +1,10 @@
 #include "store/Sqlite.h"
 
+#include "platform/StorableText.h"
 #include "platform/UuidText.h"
 
 #include <QFile>
+#include <QStringDecoder>
 #include <QTimeZone>
 
 #include <sqlite3.h>
@@ -54,7 +56,8 @@ SqliteStatement &SqliteStatement::bind(int index, double value) {
 }
 
 SqliteStatement &SqliteStatement::bind(int index, const QString &value) {
-    const QByteArray utf8 = value.toUtf8();
+    // Qt would write an unpaired surrogate as "?"; U+FFFD is what reads back as the same text.
+    const QByteArray utf8 = storableText(value).toUtf8();
     check(m_db, sqlite3_bind_text64(m_statement, index, utf8.constData(),
                                     sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT, SQLITE_UTF8));
     return *this;
@@ -113,7 +116,9 @@ double SqliteStatement::real(int column) const {
 
 QString SqliteStatement::text(int column) const {
     const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
-    return QString::fromUtf8(data, sqlite3_column_bytes(m_statement, column));
+    // A leading U+FEFF is part of the text, not a byte-order mark to skip.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder(QByteArrayView(data, sqlite3_column_bytes(m_statement, column)));
 }
 
 QByteArray SqliteStatement::blob(int column) const {

@@ -139,6 +139,37 @@ private Q_SLOTS:
         QCOMPARE(test::waitFor(store.repository->entry(day("2024-03-10"))), result.entry);
     }
 
+    // What the editor can hold reads back equal, so saving it again changes nothing.
+    void textRoundTrips_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored");
+        const QChar bom(0xFEFF);
+        QTest::newRow("leading U+FEFF") << bom + QStringLiteral("Hi") << bom + QStringLiteral("Hi");
+        QTest::newRow("two of them") << QString(2, bom) << QString(2, bom);
+        QTest::newRow("unpaired surrogate")
+            << QStringLiteral("a") + QChar(0xD83D) + QStringLiteral("b")
+            << QStringLiteral("a") + QChar::ReplacementCharacter + QStringLiteral("b");
+        QTest::newRow("lone low surrogate at the end")
+            << QStringLiteral("a") + QChar(0xDC00)
+            << QStringLiteral("a") + QChar::ReplacementCharacter;
+        QTest::newRow("pair") << QStringLiteral("😀") << QStringLiteral("😀");
+    }
+
+    void textRoundTrips() {
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        StoreFixture store;
+        const DiaryEntryDTO first = store.saved("2024-03-10", typed);
+        QCOMPARE(first.content, stored);
+        QCOMPARE(test::waitFor(store.repository->entry(day("2024-03-10")))->content, stored);
+        for (qint64 sequence = 2; sequence <= 4; ++sequence) {
+            const DiarySaveResult again = test::waitFor(
+                store.repository->save(draft("2024-03-10", typed), first.revision, sequence));
+            QCOMPARE(int(again.disposition), int(DiarySaveDisposition::unchanged));
+            QCOMPARE(again.entry.revision, DiaryRevision{1});
+        }
+    }
+
     void aNegativeStoredRevisionRestartsOrFails() {
         StoreFixture store;
         store.saved("2024-03-10", "Old");
@@ -270,13 +301,24 @@ private Q_SLOTS:
             1);
     }
 
-    void applyRemoteGivesATakenIdentifierAFreshOne() {
+    void aTakenIdentifierGetsAFreshOne_data() {
+        QTest::addColumn<bool>("remote");
+        QTest::newRow("synced entry") << true;
+        QTest::newRow("first save of a day") << false;
+    }
+
+    void aTakenIdentifierGetsAFreshOne() {
+        QFETCH(bool, remote);
         StoreFixture store;
         const DiaryEntryDTO local = store.saved("2024-03-09", "Yesterday");
         DiaryEntryDTO incoming = entry("2024-03-10", "Today");
         incoming.id = local.id;
+        DiaryDraftDTO typed = draft("2024-03-10", "Today");
+        typed.id = local.id;
         const DiaryEntryDTO stored =
-            test::waitFor(store.repository->applyRemote(incoming, std::nullopt, std::nullopt));
+            remote
+                ? test::waitFor(store.repository->applyRemote(incoming, std::nullopt, std::nullopt))
+                : test::waitFor(store.repository->save(typed, std::nullopt, 1)).entry;
         QVERIFY(stored.id != local.id);
         QVERIFY(!stored.id.isNull());
         QCOMPARE(test::waitFor(store.repository->entry(day("2024-03-10")))->id, stored.id);
