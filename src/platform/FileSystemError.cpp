@@ -65,18 +65,26 @@ void createDirectories(const QString &path) {
     struct stat status {};
     if (::stat(native.constData(), &status) == 0 && S_ISDIR(status.st_mode))
         return;
-    QStringList created;
+    QStringList missing;
     for (QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(path));
          !QFileInfo::exists(folder) && folder != QFileInfo(folder).path();
          folder = QFileInfo(folder).path())
-        created.prepend(folder);
-    if (!QDir().mkpath(path)) {
-        const int error = ::stat(native.constData(), &status) == 0 ? ENOTDIR : errno;
+        missing.prepend(folder);
+    if (missing.isEmpty())
+        throw FileSystemError(QStringLiteral("Could not create the folder"), path, ENOTDIR);
+    // One mkdir per level, so the reason reported is the one mkdir gave (a read-only or
+    // forbidden parent), not whatever a later look at the path left in errno.
+    for (const QString &folder : std::as_const(missing)) {
+        if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0)
+            continue;
+        const int error = errno;
+        if (error == EEXIST && QFileInfo(folder).isDir())
+            continue;
         throw FileSystemError(QStringLiteral("Could not create the folder"), path,
-                              error ? error : EIO);
+                              error == EEXIST ? ENOTDIR : error);
     }
     // A file made durable inside a new folder is only as durable as the folder's own entry.
-    for (const QString &folder : std::as_const(created))
+    for (const QString &folder : std::as_const(missing))
         syncDirectory(QFileInfo(folder).path());
 }
 

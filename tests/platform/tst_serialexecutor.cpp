@@ -7,8 +7,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <cerrno>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velmora;
 
@@ -132,6 +134,27 @@ private Q_SLOTS:
         blocker.close();
         QVERIFY_THROWS_EXCEPTION(FileSystemError, createDirectories(blocker.fileName() + "/inner"));
         removeFileDurably(dir.filePath(QStringLiteral("never-there")));
+    }
+
+    // The reason is the one mkdir gave. The kernel's own folders refuse even root, which runs
+    // the tests here.
+    void aFolderThatCannotBeMadeReportsWhy() {
+        const QString parent =
+            QStringLiteral("/sys/velmora-%1").arg(QCoreApplication::applicationPid());
+        errno = 0;
+        if (::mkdir(QFile::encodeName(parent).constData(), 0700) == 0) {
+            ::rmdir(QFile::encodeName(parent).constData());
+            QSKIP("this system lets the folder be made");
+        }
+        const int expected = errno;
+        QVERIFY(expected != ENOENT);
+        try {
+            createDirectories(parent + QStringLiteral("/Diary"));
+            QFAIL("the folder was made");
+        } catch (const FileSystemError &error) {
+            QCOMPARE(error.errorNumber(), expected);
+            QCOMPARE(error.path(), parent + QStringLiteral("/Diary"));
+        }
     }
 };
 
