@@ -10,6 +10,7 @@
 #include "store/DiaryStoreRows.h"
 #include "store/Sqlite.h"
 #include "store/StoreFile.h"
+#include "store/StoreLogging.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -37,9 +38,6 @@ const char *const journalForeign = QT_TRANSLATE_NOOP(
     "DiaryMigrationCoordinator", "The interrupted migration journal targets another store.");
 const char *const journalUnsafe = QT_TRANSLATE_NOOP(
     "DiaryMigrationCoordinator", "The interrupted migration journal contains an unsafe path.");
-const char *const journalUnadopted =
-    QT_TRANSLATE_NOOP("DiaryMigrationCoordinator",
-                      "The interrupted migration journal does not match the store it names.");
 const char *const unknownModel = QT_TRANSLATE_NOOP(
     "DiaryMigrationCoordinator", "The store model is neither LegacyV1 nor DurableV2.");
 const char *const legacyEntryIncomplete =
@@ -170,12 +168,16 @@ DiaryMigrationCoordinator::settleInterruptedMigration(const QString &storeURL,
         return std::nullopt;
 
     MigrationJournal journal;
+    QByteArray journalBytes;
     try {
         QFile file(places.journalURL);
         if (!file.open(QIODevice::ReadOnly))
             throw migrationFailure(journalUnreadable);
-        journal = MigrationJournal::fromJson(parseJson(file.readAll()));
-    } catch (...) {
+        journalBytes = file.readAll();
+        journal = MigrationJournal::fromJson(parseJson(journalBytes));
+    } catch (const std::exception &error) {
+        qCWarning(lcStore) << "The interrupted migration journal" << places.journalURL
+                           << "cannot be read:" << error.what();
         throw migrationFailure(journalUnreadable);
     }
 
@@ -198,8 +200,19 @@ DiaryMigrationCoordinator::settleInterruptedMigration(const QString &storeURL,
                     [&](const QString &key) {
                         return key.startsWith(draftKeyPrefix) && userDefaults.contains(key);
                     });
-    if (draftsRemain)
-        settleOnlyAdoptedStore(journal, places.storeURL);
+    if (draftsRemain && !describesStore(journal, places.storeURL)) {
+        // Not the store this migration adopted (it was deleted and made afresh, or replaced):
+        // settling would lose drafts that may exist nowhere else, and refusing would lock the
+        // diary for good. The drafts stay in the defaults and the journal goes aside.
+        const QString aside = places.recoveryDirectory + QStringLiteral("/unsettled-migration-") +
+                              uuidText(journal.operationID) + QStringLiteral(".json");
+        qCWarning(lcStore) << "The interrupted migration journal does not describe the store"
+                           << places.storeURL << "- its drafts stay in the settings and the "
+                           << "journal is kept unsettled as" << aside;
+        writeFileAtomically(aside, journalBytes);
+        removeFileDurably(places.journalURL);
+        return std::nullopt;
+    }
 
     for (const QString &key : std::as_const(journal.archivedDraftKeys)) {
         if (key.startsWith(draftKeyPrefix))
@@ -215,8 +228,8 @@ DiaryMigrationCoordinator::settleInterruptedMigration(const QString &storeURL,
                               existingFile(conflictReportURL)};
 }
 
-void DiaryMigrationCoordinator::settleOnlyAdoptedStore(const MigrationJournal &journal,
-                                                       const QString &storeURL) {
+bool DiaryMigrationCoordinator::describesStore(const MigrationJournal &journal,
+                                               const QString &storeURL) {
     {
         SqliteDatabase database(storeURL, SqliteDatabase::OpenMode::readOnly);
         SqliteStatement statement(
@@ -226,17 +239,19 @@ void DiaryMigrationCoordinator::settleOnlyAdoptedStore(const MigrationJournal &j
         while (statement.step())
             identifiers.append(uuidFromText(statement.text(0)));
         if (identifiers.size() != 1 || identifiers.first() != journal.operationID)
-            throw migrationFailure(journalUnadopted);
+            return false;
     }
     if (!journal.plannedEntryCount || !journal.plannedRecoveryCount)
-        return;
+        return true;
     try {
         validateStagedStore(storeURL,
                             DiaryModelProvider::model(DiaryModelProvider::currentVersionName),
                             *journal.plannedEntryCount, *journal.plannedRecoveryCount);
-    } catch (const PersistenceError &) {
-        throw migrationFailure(journalUnadopted);
+    } catch (const PersistenceError &error) {
+        qCInfo(lcStore) << "The store does not hold what the migration planned:" << error.message();
+        return false;
     }
+    return true;
 }
 
 PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(const QString &storeURL,

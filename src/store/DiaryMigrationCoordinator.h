@@ -50,7 +50,8 @@ public:
     PreparedDiaryStore prepareStore(const QString &storeURL, UserDefaults &userDefaults,
                                     const QTimeZone &timeZone);
 
-    // None when there is no journal.
+    // None when there is no journal, or when the journal does not describe the store while its
+    // drafts remain: the drafts stay, the journal is moved into "Recovery" as unsettled.
     std::optional<PreparedDiaryStore> settleInterruptedMigration(const QString &storeURL,
                                                                  UserDefaults &userDefaults);
 
@@ -89,7 +90,7 @@ public:
 private:
     DiaryRecoveryDTO makeRecord(const MigrationCandidate &candidate, DiaryRecoveryReason reason,
                                 bool namesCandidate) const;
-    static void settleOnlyAdoptedStore(const MigrationJournal &journal, const QString &storeURL);
+    static bool describesStore(const MigrationJournal &journal, const QString &storeURL);
 
     std::shared_ptr<const Clock> m_clock;
     std::shared_ptr<MigrationFaultInjecting> m_faultInjector;

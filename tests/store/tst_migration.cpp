@@ -555,12 +555,6 @@ private Q_SLOTS:
                                                  << "Recovery" << unsafe;
         QTest::newRow("quarantine escapes") << "quarantinePath"
                                             << "Recovery/../q.sqlite" << unsafe;
-        const QString unadopted =
-            QStringLiteral("The interrupted migration journal does not match the store it names.");
-        QTest::newRow("store of another run") << "operationID"
-                                              << "" << unadopted;
-        QTest::newRow("plan not met") << "plannedEntryCount"
-                                      << "5" << unadopted;
     }
 
     // Any doubt about the store keeps the drafts and the journal where they are.
@@ -599,17 +593,44 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(), before);
     }
 
-    void journalBesideMissingStoreKeepsDrafts() {
-        const MigrationJournal journal = interruptAfterAdoption();
-        DiaryMigrationCoordinator::removeStoreFiles(journal.storePath);
+    // A journal beside a store it does not describe can never be settled: the diary opens, the
+    // drafts stay in the defaults and the journal is kept aside in Recovery.
+    void unsettledJournalIsSetAside_data() {
+        QTest::addColumn<QString>("store");
+        QTest::newRow("store deleted and made afresh") << "fresh";
+        QTest::newRow("store of another run") << "operationID";
+        QTest::newRow("plan not met") << "plannedEntryCount";
+    }
 
-        // A fresh store is written, and it is not the store the journal's drafts went into.
-        QCOMPARE(prepare(coordinator()).migrated, false);
-        QVERIFY(QFile::exists(this->journal()));
-        QCOMPARE(
-            migrationMessage([&] { prepare(coordinator()); }),
-            QStringLiteral("The interrupted migration journal does not match the store it names."));
-        QVERIFY(m_defaults->stringValue("draft_2024-01-03"));
+    void unsettledJournalIsSetAside() {
+        QFETCH(QString, store);
+        MigrationJournal journal = interruptAfterAdoption();
+        if (store == "fresh") {
+            DiaryMigrationCoordinator::removeStoreFiles(journal.storePath);
+        } else {
+            if (store == "operationID")
+                journal.operationID = QUuid::createUuid();
+            else
+                journal.plannedEntryCount = 5;
+            writeJournal(journal);
+        }
+        const QByteArray before = [&] {
+            QFile file(this->journal());
+            file.open(QIODevice::ReadOnly);
+            return file.readAll();
+        }();
+
+        for (int launch = 0; launch < 2; ++launch) {
+            const auto prepared = prepare(coordinator());
+            QCOMPARE(prepared.migrated, false);
+            QVERIFY(QFile::exists(prepared.storeURL));
+        }
+        QCOMPARE(m_defaults->stringValue("draft_2024-01-03"), std::optional(QString("kept draft")));
+        QVERIFY(!QFile::exists(this->journal()));
+        QFile aside(m_dir.filePath(QStringLiteral("Recovery/unsettled-migration-%1.json")
+                                       .arg(uuidText(journal.operationID))));
+        QVERIFY(aside.open(QIODevice::ReadOnly));
+        QCOMPARE(aside.readAll(), before);
     }
 
     // A journal whose removal failed after a successful run: the drafts are gone and the store
