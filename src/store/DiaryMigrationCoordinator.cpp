@@ -374,10 +374,27 @@ DiaryMigrationCoordinator::CandidatePlan DiaryMigrationCoordinator::buildCandida
 
     for (const LegacyEntryPayload &entry : legacyEntries) {
         const DayKey day = DayKey::fromDate(entry.date, calendar);
-        groups[day.rawValue()].append({entry.id, day, entry.date, entry.content, entry.fontName,
-                                       entry.isLocked, entry.createdAt, zoneIdentifier,
-                                       DiaryRecoverySourceKind::legacyEntry,
-                                       encodeMigrationJson(entry.toJson())});
+        MigrationCandidate candidate{entry.id,
+                                     day,
+                                     entry.date,
+                                     entry.content,
+                                     entry.fontName,
+                                     entry.isLocked,
+                                     entry.createdAt,
+                                     zoneIdentifier,
+                                     DiaryRecoverySourceKind::legacyEntry,
+                                     encodeMigrationJson(entry.toJson())};
+        // A day outside the years 1 to 9999 has no key the store accepts; as an entry it would
+        // make every later read of the diary fail. Kept aside whole, like a draft whose key
+        // names no day.
+        if (DayKey::fromRawValue(day.rawValue()) != day) {
+            DiaryRecoveryDTO record =
+                makeRecord(candidate, DiaryRecoveryReason::malformedDraftKey, false);
+            record.originalID = entry.id;
+            plan.recoveryRecords.append(std::move(record));
+            continue;
+        }
+        groups[day.rawValue()].append(std::move(candidate));
     }
 
     for (const QString &key : draftKeys) {

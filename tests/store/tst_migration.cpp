@@ -371,6 +371,39 @@ private Q_SLOTS:
     }
 
     // An old store whose latest rows are still only in its write-ahead log.
+    // Rows dated outside the years the store can key are kept as recovery records, so the
+    // migrated diary stays readable as a whole.
+    void legacyRowsBeyondTheCalendarAreKeptAside() {
+        const auto at = [](int year) {
+            return QDateTime(QDate(year, 6, 1), QTime(12, 0), QTimeZone::utc());
+        };
+        QList<LegacyEntryPayload> entries{legacyEntry("2024-03-04", "ordinary")};
+        for (const int year : {10000, 123456, -2}) {
+            LegacyEntryPayload far = legacyEntry("2024-03-05", QStringLiteral("year %1").arg(year));
+            far.date = at(year);
+            entries.append(far);
+        }
+        writeLegacyV1Store(m_store, entries);
+        const auto prepared = prepare(coordinator());
+        QVERIFY(prepared.migrated);
+
+        const StoredDiary diary = readStoredDiary(prepared.storeURL);
+        QCOMPARE(diary.entries.size(), 1);
+        QCOMPARE(diary.entries.first().content, QStringLiteral("ordinary"));
+        QCOMPARE(diary.recoveryRecords.size(), 3);
+        for (const auto &record : diary.recoveryRecords) {
+            QCOMPARE(record.sourceKind, DiaryRecoverySourceKind::legacyEntry);
+            QCOMPARE(record.reason, DiaryRecoveryReason::malformedDraftKey);
+            QCOMPARE(record.proposedDayKey, std::nullopt);
+            QVERIFY(record.originalID);
+        }
+        // The whole diary reads, as a backup or an export reads it.
+        auto stack = std::make_shared<DiaryPersistenceStack>(
+            prepared.storeURL, DiaryModelProvider::model(DiaryModelProvider::currentVersionName));
+        CoreDataDiaryRepository repository(stack, std::make_shared<FixedClock>());
+        QCOMPARE(test::waitFor(repository.snapshot()).recoveryRecords.size(), 3);
+    }
+
     void legacyStoreWithLiveLogIsMigratedWhole() {
         writeLegacyV1Store(m_store,
                            QList<LegacyEntryPayload>{legacyEntry("2024-01-01", "in file")});
