@@ -5,6 +5,7 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QTimeZone>
 
 using namespace velmora;
@@ -102,6 +103,57 @@ BENCHMARK(BM_PaginateUnbrokenText)
     ->Args({160 * 1024, 0})
     ->Args({10 * 1024, 1})
     ->Args({160 * 1024, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// Scripts that write without spaces: every syllable or word is a break opportunity, but no
+// white space cuts the paragraph, which the layout alone handles in more than linear time.
+void BM_PaginateUnspacedScript(benchmark::State &state) {
+    PageLayoutService service = makeService();
+    DiaryEntryDTO entry = sealedEntry(0);
+    const QString piece = state.range(1) ? QStringLiteral("วันนี้อากาศดีมากฉันไปเดินเล่น")
+                                         : QStringLiteral("한국어문장입니다");
+    entry.content = piece.repeated(state.range(0) / piece.size());
+    for (auto _ : state) {
+        ++entry.revision.rawValue;
+        benchmark::DoNotOptimize(
+            service.descriptors(entry.dayKey, entry, writingArea, QString(), 16));
+    }
+    state.SetItemsProcessed(state.iterations() * entry.content.size());
+}
+BENCHMARK(BM_PaginateUnspacedScript)
+    ->ArgNames({"characters", "thai"})
+    ->Args({50 * 1000, 0})
+    ->Args({200 * 1000, 0})
+    ->Args({50 * 1000, 1})
+    ->Args({200 * 1000, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// The baseline: the same text laid out as one paragraph by QTextLayout alone.
+void BM_UnspacedScriptWholeLayoutBaseline(benchmark::State &state) {
+    const QString piece = state.range(1) ? QStringLiteral("วันนี้อากาศดีมากฉันไปเดินเล่น")
+                                         : QStringLiteral("한국어문장입니다");
+    const QString text = piece.repeated(state.range(0) / piece.size());
+    QImage device = MacTextKitLeafPaginator::pointPaintDevice();
+    const QFont font = resolveDiaryFont(resolvedFontName(QStringLiteral("Georgia")), 16);
+    for (auto _ : state) {
+        QTextLayout layout(text, font, &device);
+        layout.setCacheEnabled(false);
+        layout.beginLayout();
+        int lines = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(writingArea.width);
+            ++lines;
+        }
+        layout.endLayout();
+        benchmark::DoNotOptimize(lines);
+    }
+}
+BENCHMARK(BM_UnspacedScriptWholeLayoutBaseline)
+    ->ArgNames({"characters", "thai"})
+    ->Args({50 * 1000, 0})
+    ->Args({200 * 1000, 0})
+    ->Args({50 * 1000, 1})
+    ->Args({200 * 1000, 1})
     ->Unit(benchmark::kMillisecond);
 
 void BM_PaginateCacheHit(benchmark::State &state) {

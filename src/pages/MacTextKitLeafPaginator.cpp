@@ -45,15 +45,59 @@ public:
     // Shorter runs without a break opportunity are cheap enough to leave to the layout.
     static constexpr qsizetype minimumOverlongRun = 64;
 
-    LineLayouter(const TextAttributes &attributes, double lineWidth)
+    // Lines kept back from the end of a piece and laid out again with the next: only they can
+    // feel where the piece was cut.
+    static constexpr qsizetype linesLaidOutAgain = 2;
+
+    LineLayouter(const TextAttributes &attributes, double lineWidth, qsizetype pieceLength)
         : m_device(MacTextKitLeafPaginator::pointPaintDevice())
         , m_font(unhinted(attributes.font), &m_device)
         , m_lineWidth(lineWidth)
-        , m_style(attributes.paragraphStyle) {}
+        , m_style(attributes.paragraphStyle)
+        , m_pieceLength(std::max<qsizetype>(pieceLength, minimumOverlongRun)) {}
 
     // The lines of text[from, to), which holds no paragraph separator; U+2028 breaks a line.
+    // QTextLayout grows faster than the text on long paragraphs without spaces (Korean, Thai),
+    // so a long paragraph is laid out in pieces cut at line-break opportunities; the lines near
+    // each cut are laid out again with the next piece, so the lines are those of one layout.
     QList<LaidOutLine> lines(const QString &text, qsizetype from, qsizetype to,
                              QTextOption::WrapMode wrapMode) const {
+        QList<LaidOutLine> result;
+        while (wrapMode != QTextOption::WrapAnywhere && to - from > 2 * m_pieceLength) {
+            const qsizetype cut = breakOpportunityFrom(text, from + m_pieceLength, to);
+            if (cut < 0)
+                break;
+            QList<LaidOutLine> piece = layoutLines(text, from, cut, wrapMode);
+            if (piece.size() <= linesLaidOutAgain)
+                break;
+            from = piece[piece.size() - linesLaidOutAgain].start;
+            piece.resize(piece.size() - linesLaidOutAgain);
+            result += piece;
+        }
+        result += layoutLines(text, from, to, wrapMode);
+        return result;
+    }
+
+    // The first line-break opportunity at or after `position` and before `to`, looked for in a
+    // window around it; -1 when the window holds none.
+    static qsizetype breakOpportunityFrom(const QString &text, qsizetype position, qsizetype to) {
+        constexpr qsizetype context = 64;
+        constexpr qsizetype window = 1024;
+        const qsizetype windowStart = std::max<qsizetype>(position - context, 0);
+        const qsizetype windowEnd = std::min(position + window, to);
+        const QString part = text.mid(windowStart, windowEnd - windowStart);
+        QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, part);
+        breaks.setPosition(position - windowStart);
+        // The window's own end counts as a boundary; it is none in the text.
+        for (qsizetype next = breaks.isAtBoundary() ? position - windowStart
+                                                    : breaks.toNextBoundary();
+             next > 0 && next < part.size(); next = breaks.toNextBoundary())
+            return windowStart + next;
+        return -1;
+    }
+
+    QList<LaidOutLine> layoutLines(const QString &text, qsizetype from, qsizetype to,
+                                   QTextOption::WrapMode wrapMode) const {
         QTextLayout layout(text.mid(from, to - from), m_font, &m_device);
         QTextOption option;
         option.setWrapMode(wrapMode);
@@ -110,6 +154,7 @@ private:
     QFont m_font;
     double m_lineWidth;
     ParagraphStyle m_style;
+    qsizetype m_pieceLength;
 };
 
 // Collects leaves while lines are packed into them; every boundary lands between graphemes.
@@ -183,7 +228,8 @@ QList<UTF16TextRange> MacTextKitLeafPaginator::leafRanges(const QString &text,
     if (count < 1)
         return {UTF16TextRange{0, 0}};
 
-    const LineLayouter layouter(attributes, std::max(width - 2 * horizontalInset, 1.0));
+    const LineLayouter layouter(attributes, std::max(width - 2 * horizontalInset, 1.0),
+                                m_pieceLength);
     const QList<TextRun> overlong = layouter.overlongRuns(text);
     qsizetype nextOverlong = 0;
     LeafPacker packer(text, std::max(height - 2 * verticalInset, 1.0));

@@ -11,12 +11,22 @@ namespace velmora {
 // clusters.
 class MacTextKitLeafPaginator : public LeafPaginating {
 public:
+    // Paragraphs longer than twice `pieceLength` UTF-16 units are laid out in pieces of about
+    // that length; tests choose short pieces to compare them with one whole layout.
+    static constexpr qsizetype defaultPieceLength = 4096;
+
+    explicit MacTextKitLeafPaginator(qsizetype pieceLength = defaultPieceLength)
+        : m_pieceLength(pieceLength) {}
+
     // A device of 72 dots per inch, on which one point is one unit.
     static QImage pointPaintDevice();
 
     QList<UTF16TextRange> leafRanges(const QString &text, const TextAttributes &attributes,
                                      double width, double height, double horizontalInset,
                                      double verticalInset) const override;
+
+private:
+    qsizetype m_pieceLength;
 };
 
 } // namespace velmora

@@ -159,6 +159,30 @@ private Q_SLOTS:
         QCOMPARE(starts, layoutLineStarts(paragraph, attributes.font, 300));
     }
 
+    // Long paragraphs are laid out in pieces; with short pieces and a line per leaf, the leaves
+    // must still be the lines of one whole layout.
+    void longParagraphsBreakAsOneLayout_data() {
+        QTest::addColumn<QString>("paragraph");
+        QTest::newRow("korean without spaces") << repeated(QStringLiteral("한국어문장입니다"), 400);
+        QTest::newRow("thai without spaces")
+            << repeated(QStringLiteral("วันนี้อากาศดีมากฉันไปเดินเล่น"), 120);
+        QTest::newRow("prose") << repeated(QStringLiteral("a few ordinary words to wrap "), 120);
+        QTest::newRow("marks and emoji")
+            << repeated(combining + QStringLiteral("한글") + emoji + QStringLiteral("abc "), 300);
+    }
+
+    void longParagraphsBreakAsOneLayout() {
+        QFETCH(QString, paragraph);
+        const TextAttributes attributes = attributesFor(16);
+        const auto ranges =
+            MacTextKitLeafPaginator(100).leafRanges(paragraph, attributes, 300, 40, 0, 0);
+        QList<qint64> starts;
+        for (const UTF16TextRange &range : ranges)
+            starts.append(range.location);
+        QCOMPARE(starts, layoutLineStarts(paragraph, attributes.font, 300));
+        verifyPartition(ranges, paragraph);
+    }
+
     void leafCountsFollowTextAndPage() {
         const QString text = prose(60);
         const qsizetype base = leafCount(text, 16, 696, 840);
