@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -83,11 +84,14 @@ QString UserDefaults::settingsDirectory() {
 }
 
 QString UserDefaults::suiteFilePath(const QString &name) {
-    return settingsDirectory() + u'/' + name + QStringLiteral(".ini");
+    // Suites live in a folder of their own under names with every separator encoded, so no
+    // suite name (a test suite called "Velmora" included) reaches the standard domain's file.
+    return settingsDirectory() + QStringLiteral("/Suites/") +
+           QString::fromLatin1(QUrl::toPercentEncoding(name)) + QStringLiteral(".ini");
 }
 
 QString UserDefaults::standardFilePath() {
-    return suiteFilePath(QStringLiteral("Velmora"));
+    return settingsDirectory() + QStringLiteral("/Velmora.ini");
 }
 
 QString UserDefaults::filePath() const {

@@ -11,9 +11,10 @@
 
 namespace velmora {
 
-// The user's preferences: one settings domain kept as an INI file. The standard domain and each
-// named suite are separate files in the folder "Velmora" of the configuration location
-// (QStandardPaths test mode moves it away from the real settings). The typed reads turn whatever
+// The user's preferences: one settings domain kept as an INI file. The standard domain is the
+// file "Velmora.ini" in the folder "Velmora" of the configuration location, each named suite a
+// file in its folder "Suites" (QStandardPaths test mode moves all of them away from the real
+// settings). The typed reads turn whatever
 // is stored into a value of the asked type: a missing key or a value of another type reads as
 // that type's empty value, and text is converted to a number the way the diary always has
 // (text that holds no number reads as 0).

@@ -205,7 +205,7 @@ private Q_SLOTS:
                      ->doubleValue(QStringLiteral("readingScale")),
                  1.2);
         QVERIFY(one->filePath().contains(QStringLiteral("qttest")));
-        QVERIFY(one->filePath().endsWith(QStringLiteral("/Velmora/Velmora.Tests.one.ini")));
+        QVERIFY(one->filePath().endsWith(QStringLiteral("/Velmora/Suites/Velmora.Tests.one.ini")));
         QFile::remove(one->filePath());
     }
 };

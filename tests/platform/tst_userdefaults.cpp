@@ -1,6 +1,8 @@
 #include "platform/UserDefaults.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -72,6 +74,25 @@ private Q_SLOTS:
                  std::optional(moment));
         UserDefaults(path).remove(QStringLiteral("Velmora.sync.lastSync"));
         QVERIFY(!UserDefaults(path).contains(QStringLiteral("Velmora.sync.lastSync")));
+    }
+
+    // A test suite of any name, "Velmora" included, stays apart from the standard domain.
+    void noSuiteReachesTheStandardDomain_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("the program's name") << "Velmora";
+        QTest::newRow("a way up") << "../Velmora";
+        QTest::newRow("a way up and down") << "Suites/../../Velmora";
+        QTest::newRow("an empty name") << "";
+    }
+
+    void noSuiteReachesTheStandardDomain() {
+        QFETCH(QString, name);
+        const auto suite = UserDefaults::suite(name);
+        QVERIFY(QFileInfo(suite->filePath()).absolutePath().endsWith(QStringLiteral("/Suites")));
+        suite->setString(QStringLiteral("fromSuite"), name);
+        suite->synchronize();
+        QVERIFY(!UserDefaults::standard()->contains(QStringLiteral("fromSuite")));
+        QVERIFY(QFile::remove(suite->filePath()));
     }
 
     // What a process killed while it took the settings lock leaves; reading and writing go on
