@@ -3,7 +3,7 @@
 #include "backup/DiaryRestoreCoordinator.h"
 #include "platform/FileSystemError.h"
 #include "platform/Sha256.h"
-#include "support/InMemoryDiaryRepository.h"
+#include "support/TemporaryDiaryStore.h"
 #include "support/TestClock.h"
 
 #include <QFileInfo>
@@ -15,7 +15,7 @@
 
 using namespace velmora;
 using namespace velmora::test;
-using Operation = InMemoryDiaryRepository::Operation;
+using Operation = ScriptedDiaryRepository::Operation;
 
 class BackupPackageTest : public QObject {
     Q_OBJECT
@@ -151,7 +151,8 @@ private Q_SLOTS:
         QVERIFY(listed.first().packageURL.endsWith(QStringLiteral("/valid.velmorabackup")));
 
         auto clock = std::make_shared<TestClock>(ms(1710063000000));
-        auto repository = std::make_shared<InMemoryDiaryRepository>(clock);
+        TemporaryDiaryStore diary(clock);
+        const auto repository = diary.repository;
         repository->put(packagedDiary().entries.first());
         const DiarySnapshotDTO before = test::waitFor(repository->snapshot());
         DiaryRestoreCoordinator coordinator(repository, clock);
@@ -254,7 +255,8 @@ private Q_SLOTS:
         const QString backups = dir.filePath(QStringLiteral("Backups"));
         auto clock = std::make_shared<TestClock>(
             QDateTime(QDate(2024, 3, 10), QTime(9, 30, 5, 250), QTimeZone::utc()));
-        auto repository = std::make_shared<InMemoryDiaryRepository>(clock);
+        TemporaryDiaryStore diary(clock);
+        const auto repository = diary.repository;
         repository->put(packagedDiary().entries.first());
         DiarySnapshotService service(repository, clock);
 

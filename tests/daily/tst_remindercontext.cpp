@@ -1,6 +1,6 @@
 #include "daily/DiaryReminderContext.h"
 #include "store/StoreFixture.h"
-#include "support/InMemoryDiaryRepository.h"
+#include "support/TemporaryDiaryStore.h"
 #include "support/TestSupport.h"
 
 using namespace velmora;
@@ -128,7 +128,8 @@ private Q_SLOTS:
     void dayChecksAreBounded() {
         // Writing only three years back, on no day of the fortnight: every day looks back all
         // three years, one entry fetch each, and today once more.
-        auto repository = std::make_shared<test::InMemoryDiaryRepository>();
+        test::TemporaryDiaryStore store;
+        const auto repository = store.repository;
         DiaryEntryDTO old = test::entry("2022-01-05", QStringLiteral("Long ago."));
         repository->put(old);
         QTemporaryDir dir;
@@ -136,7 +137,7 @@ private Q_SLOTS:
             makeReminderContext(repository, DiaryHandwritingStore(dir.filePath("Handwriting")),
                                 QString(), parisTime(2025, 6, 10), GregorianCalendar(paris)));
         QVERIFY(context.memories.isEmpty());
-        QCOMPARE(repository->callCount(test::InMemoryDiaryRepository::Operation::entry),
+        QCOMPARE(repository->callCount(test::ScriptedDiaryRepository::Operation::entry),
                  1 + 14 * 3);
     }
 };

@@ -207,6 +207,28 @@ private Q_SLOTS:
         QCOMPARE(f.session->phase(), DiarySessionPhase::readingSealed(SessionFixture::today));
     }
 
+    // Whatever the editor holds is stored as saved: saving the same words again changes
+    // nothing and leaves nothing pending.
+    void theSameTextSavedAgainIsUnchanged_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::newRow("leading U+FEFF") << QString(QChar(0xFEFF)) + QStringLiteral("Dear diary");
+        QTest::newRow("unpaired surrogate") << QStringLiteral("half ") + QChar(0xD83D);
+    }
+
+    void theSameTextSavedAgainIsUnchanged() {
+        QFETCH(QString, typed);
+        SessionFixture f;
+        f.open(SessionFixture::today);
+        for (int save = 0; save < 4; ++save) {
+            f.session->updateDraft(typed);
+            QVERIFY(f.settled());
+        }
+        QCOMPARE(f.repository->stored(SessionFixture::today)->revision, DiaryRevision{1});
+        QCOMPARE(f.repository->stored(SessionFixture::today)->content, f.session->currentText());
+        QVERIFY(!f.session->pendingDraft());
+        QVERIFY(!f.session->hasPendingLocalWriting());
+    }
+
     // Edits stay refused while any seal of the day runs: one seal failing while another still
     // runs must not reopen the page, or the landing seal drops what was typed meanwhile.
     void overlappingSealsKeepTheDayClosed_data() {

@@ -9,7 +9,7 @@
 #include <QTimeZone>
 
 using namespace velmora;
-using Operation = test::InMemoryDiaryRepository::Operation;
+using Operation = test::ScriptedDiaryRepository::Operation;
 
 Q_DECLARE_METATYPE(velmora::PageKind)
 Q_DECLARE_METATYPE(velmora::PageTurnDirection)
@@ -78,8 +78,8 @@ struct Fixture {
     }
 
     QTemporaryDir directory;
-    std::shared_ptr<test::InMemoryDiaryRepository> repository =
-        std::make_shared<test::InMemoryDiaryRepository>();
+    test::TemporaryDiaryStore diary;
+    std::shared_ptr<test::ScriptedDiaryRepository> repository = diary.repository;
     std::shared_ptr<UserDefaultsSettingsStore> settings;
     std::unique_ptr<DiarySessionStore> session;
     std::unique_ptr<DiaryPageSystemStore> pages;

@@ -2,7 +2,7 @@
 
 #include "domain/DiarySessionStore.h"
 #include "domain/UserDefaultsSettingsStore.h"
-#include "support/InMemoryDiaryRepository.h"
+#include "support/TemporaryDiaryStore.h"
 #include "support/TestClock.h"
 #include "support/TestSupport.h"
 
@@ -13,7 +13,7 @@
 
 namespace velmora::test {
 
-using Operation = InMemoryDiaryRepository::Operation;
+using Operation = ScriptedDiaryRepository::Operation;
 using namespace std::chrono_literals;
 
 // The error the task failed with, or none when it succeeded.
@@ -26,8 +26,9 @@ template <typename Error, typename T> std::optional<Error> failureOf(QCoro::Task
     return std::nullopt;
 }
 
-// A session over the in-memory repository, real settings in a temporary folder, a fixed clock
-// and short autosave timers. Today is 2024-03-15 in Paris.
+// A session over the real store in a temporary folder behind a scripted repository, real
+// settings in a temporary folder, a fixed clock and short autosave timers. Today is 2024-03-15
+// in Paris.
 struct SessionFixture {
     static inline const DayKey today = *DayKey::fromRawValue(QStringLiteral("2024-03-15"));
     static inline const DayKey yesterday = *DayKey::fromRawValue(QStringLiteral("2024-03-14"));
@@ -37,8 +38,8 @@ struct SessionFixture {
     QTemporaryDir folder;
     std::shared_ptr<TestClock> clock =
         std::make_shared<TestClock>(QDateTime(QDate(2024, 3, 15), QTime(10, 0), Qt::UTC));
-    std::shared_ptr<InMemoryDiaryRepository> repository =
-        std::make_shared<InMemoryDiaryRepository>(clock);
+    TemporaryDiaryStore diary{clock};
+    std::shared_ptr<ScriptedDiaryRepository> repository = diary.repository;
     std::shared_ptr<UserDefaultsSettingsStore> settings =
         std::make_shared<UserDefaultsSettingsStore>(
             std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("settings.ini"))),

@@ -1,11 +1,8 @@
 #pragma once
 
-#include "domain/Clock.h"
 #include "domain/DiaryRepository.h"
 
-#include <QHash>
 #include <QList>
-#include <QMap>
 
 #include <chrono>
 #include <exception>
@@ -16,11 +13,11 @@
 
 namespace velmora::test {
 
-// A repository kept in memory for tests that are not about the store. Its writes follow the
-// store's rules (revision checks, created/updated/unchanged, sealed entries, revision overflow,
-// recovery records), and each operation can be scripted to take time on a real timer, to fail,
-// or both. Every operation suspends at least once, through the event loop, like the real store.
-class InMemoryDiaryRepository final : public DiaryRepository {
+// Wraps any repository so a test can script it: each operation can be made to take time on a
+// real timer, to fail, or to run an action first, and every call is counted. The work itself is
+// the wrapped repository's. The reads for assertions (`stored`, `recoveryRecords`, …) go to the
+// wrapped repository directly, unscripted and uncounted.
+class ScriptedDiaryRepository final : public DiaryRepository {
 public:
     enum class Operation {
         entry,
@@ -36,7 +33,7 @@ public:
         preserveRecovery,
     };
 
-    // One scripted call: how long it takes, and what it throws instead of doing its work.
+    // One scripted call: how long it waits before the work, and what it throws instead of it.
     struct Step {
         std::chrono::milliseconds delay{0};
         std::exception_ptr error;
@@ -48,13 +45,15 @@ public:
         qint64 editSequence = 0;
     };
 
-    explicit InMemoryDiaryRepository(std::shared_ptr<const Clock> clock = nullptr);
+    explicit ScriptedDiaryRepository(std::shared_ptr<DiaryRepository> inner);
 
-    // Seeds an entry as stored, replacing the day's entry.
+    const std::shared_ptr<DiaryRepository> &inner() const { return m_inner; }
+
+    // Seeds an entry exactly as given (identity and revision included), replacing the day's.
     void put(const DiaryEntryDTO &entry);
     std::optional<DiaryEntryDTO> stored(const DayKey &day) const;
-    QList<DiaryEntryDTO> storedEntries() const { return m_entries.values(); }
-    const QList<DiaryRecoveryDTO> &recoveryRecords() const { return m_recoveries; }
+    QList<DiaryEntryDTO> storedEntries() const;
+    QList<DiaryRecoveryDTO> recoveryRecords() const;
     // The entries kept as recovery records, decoded from their payloads.
     QList<DiaryEntryDTO> recoveredEntries() const;
 
@@ -71,6 +70,7 @@ public:
     void beforeNext(Operation operation, std::function<void()> action);
 
     int callCount(Operation operation) const;
+    // Calls begun and not yet finished, their delay included.
     int inProgress(Operation operation) const;
     const QList<SaveCall> &saveCalls() const { return m_saveCalls; }
 
@@ -90,21 +90,13 @@ public:
                                            std::optional<DiaryEntryDTO> preserving) override;
     QCoro::Task<void> preserveRecovery(DiaryEntryDTO entry) override;
 
-    // The store's own rules, usable without the repository.
-    static double clampedBodyPointSize(double size);
-    static DiaryRecoveryDTO makeCompetingRecovery(const DiaryEntryDTO &entry,
-                                                  const QDateTime &createdAt);
-
 private:
-    // Waits out the operation's delay, then throws its scripted error, if any.
+    // Counts the call, waits out its delay, runs its action, throws its scripted error.
     QCoro::Task<void> begin(Operation operation);
-    void end(Operation operation);
-    QList<DiaryEntryDTO> range(const DayKey &from, const DayKey &to, int limit, int cap) const;
+    // Runs `work` as one scripted call of `operation`.
+    template <typename T, typename Work> QCoro::Task<T> run(Operation operation, Work work);
 
-    std::shared_ptr<const Clock> m_clock;
-    DiaryMetadataDTO m_metadata;
-    QMap<DayKey, DiaryEntryDTO> m_entries;
-    QList<DiaryRecoveryDTO> m_recoveries;
+    std::shared_ptr<DiaryRepository> m_inner;
     std::map<Operation, std::chrono::milliseconds> m_delays;
     std::map<Operation, QList<Step>> m_steps;
     std::map<Operation, std::function<void()>> m_actions;
