@@ -375,8 +375,10 @@ QCoro::Task<void> DiarySessionStore::recoverRejectedSave(DiaryDraftDTO draft) {
     std::optional<DiaryEntryDTO> stored;
     try {
         stored = co_await repository->entry(draft.dayKey);
-    } catch (...) {
-        co_return; // the edit stays pending; a later retry tries again
+    } catch (const std::exception &error) {
+        // The edit stays pending; a later retry tries again.
+        qCWarning(lcDomain) << "Could not read the day again after a refused save:" << error.what();
+        co_return;
     }
     if (!self)
         co_return;
@@ -391,8 +393,11 @@ QCoro::Task<void> DiarySessionStore::recoverRejectedSave(DiaryDraftDTO draft) {
         if (newest.content != stored->content) {
             try {
                 co_await repository->preserveRecovery(entryFromDraft(newest));
-            } catch (...) {
-                co_return; // not kept: the text stays pending rather than being dropped
+            } catch (const std::exception &error) {
+                // Not kept: the text stays pending rather than being dropped.
+                qCWarning(lcDomain)
+                    << "Could not keep the writing a seal elsewhere replaced:" << error.what();
+                co_return;
             }
         }
         if (shown())
@@ -404,7 +409,9 @@ QCoro::Task<void> DiarySessionStore::recoverRejectedSave(DiaryDraftDTO draft) {
     if (stored && stored->content != pendingLocalDraft(draft.dayKey).value_or(draft).content) {
         try {
             co_await repository->preserveRecovery(*stored);
-        } catch (...) {
+        } catch (const std::exception &error) {
+            // The stored version is not kept, so the user's text is not saved over it yet.
+            qCWarning(lcDomain) << "Could not keep the entry written elsewhere:" << error.what();
             co_return;
         }
     }

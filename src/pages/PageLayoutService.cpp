@@ -1,5 +1,7 @@
 #include "pages/PageLayoutService.h"
 
+#include "pages/PagesLogging.h"
+
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimeZone>
@@ -77,8 +79,11 @@ QList<PageDescriptor> PageLayoutService::sealedDescriptors(const DayKey &day,
     QList<UTF16TextRange> ranges =
         m_paginator->leafRanges(entry.content, attributes, metrics.width, metrics.height,
                                 metrics.horizontalInset, metrics.verticalInset);
-    if (!isValidPartition(ranges, entry.content.size()))
+    if (!isValidPartition(ranges, entry.content.size())) {
+        qCWarning(lcPages) << "The paginator's leaves do not cover the entry of" << day.rawValue()
+                           << "- showing it on one leaf";
         ranges = {UTF16TextRange{0, entry.content.size()}};
+    }
 
     QList<PageDescriptor> leaves;
     leaves.reserve(ranges.size());

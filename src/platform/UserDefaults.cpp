@@ -1,5 +1,7 @@
 #include "platform/UserDefaults.h"
 
+#include "platform/PlatformLogging.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
@@ -54,8 +56,9 @@ std::optional<double> numberFromVariant(const QVariant &value) {
 void removeAbandonedLock(const QString &settingsPath) {
     const QString lockPath = settingsPath + QStringLiteral(".lock");
     const QFileInfo lock(lockPath);
-    if (lock.exists() && lock.size() == 0)
-        QLockFile(lockPath).removeStaleLockFile();
+    if (lock.exists() && lock.size() == 0 && !QLockFile(lockPath).removeStaleLockFile())
+        qCWarning(lcPlatform) << "Could not remove the abandoned settings lock" << lockPath
+                              << "- its holder may still live";
 }
 
 std::unique_ptr<QSettings> openSettings(const QString &filePath) {

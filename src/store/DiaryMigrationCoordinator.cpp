@@ -100,6 +100,17 @@ DiaryEntryDTO entryOf(const MigrationCandidate &candidate) {
     return entry;
 }
 
+// The staged copy is only scratch once the outcome is known; one left behind is removed by the
+// next migration of the same name, so failing to remove it is no failure.
+void removeStagedStore(const QString &stagedStoreURL) {
+    try {
+        DiaryMigrationCoordinator::removeStoreFiles(stagedStoreURL);
+    } catch (const std::exception &error) {
+        qCWarning(lcStore) << "Could not remove the staged store" << stagedStoreURL << ":"
+                           << error.what();
+    }
+}
+
 } // namespace
 
 DiaryMigrationCoordinator::Places
@@ -219,10 +230,7 @@ DiaryMigrationCoordinator::settleInterruptedMigration(const QString &storeURL,
             userDefaults.remove(key);
     }
     userDefaults.synchronize();
-    try {
-        removeStoreFiles(stagedStoreURL);
-    } catch (...) {
-    }
+    removeStagedStore(stagedStoreURL);
     removeFileDurably(places.journalURL);
     return PreparedDiaryStore{places.storeURL, true, existingFile(quarantineURL),
                               existingFile(conflictReportURL)};
@@ -315,10 +323,7 @@ PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(const QString
         validateStagedStore(storeURL, durableModel, entryCount, recoveryCount);
         m_faultInjector->inject(DiaryRepositoryFaultPoint::afterMigrationFinalReopen);
     } catch (...) {
-        try {
-            removeStoreFiles(stagedStoreURL);
-        } catch (...) {
-        }
+        removeStagedStore(stagedStoreURL);
         throw;
     }
 
@@ -327,12 +332,11 @@ PreparedDiaryStore DiaryMigrationCoordinator::migrateLegacyV1Store(const QString
     userDefaults.synchronize();
     try {
         removeFileDurably(places.journalURL);
-    } catch (...) {
+    } catch (const std::exception &error) {
+        // The next launch settles it: the drafts are gone, so nothing is left to lose.
+        qCWarning(lcStore) << "Could not remove the finished migration's journal:" << error.what();
     }
-    try {
-        removeStoreFiles(stagedStoreURL);
-    } catch (...) {
-    }
+    removeStagedStore(stagedStoreURL);
     return {storeURL, true, quarantineURL, conflictReportURL};
 }
 
@@ -472,7 +476,9 @@ void DiaryMigrationCoordinator::writeDurableStore(const QString &storeURL, const
                                                   const QUuid &migrationIdentifier) const {
     try {
         removeStoreFiles(storeURL);
-    } catch (...) {
+    } catch (const std::exception &error) {
+        // Opening the file below reports what is wrong with it, if anything.
+        qCWarning(lcStore) << "Could not clear the way for a new store:" << error.what();
     }
     SqliteDatabase database(storeURL, SqliteDatabase::OpenMode::readWriteCreate);
     database.exec(QStringLiteral("PRAGMA journal_mode = DELETE"));

@@ -1,0 +1,7 @@
+#include "pages/PagesLogging.h"
+
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcPages, "velmora.pages")
+
+} // namespace velmora
