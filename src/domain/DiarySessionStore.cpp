@@ -35,10 +35,6 @@ bool isRejectedSave(const PersistenceError &error) {
            error.errorCase() == PersistenceError::Case::entryAlreadySealed;
 }
 
-QString translated(const char *text) {
-    return QCoreApplication::translate("DiarySessionStore", text);
-}
-
 } // namespace
 
 DiarySessionStore::DiarySessionStore(std::shared_ptr<DiaryRepository> repository,
@@ -156,8 +152,10 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
     for (;;) {
         beforeLoading.reset();
         if (!co_await flushPendingWriting())
-            std::rethrow_exception(failure(std::make_exception_ptr(PersistenceError::writeFailed(
-                translated("Pending writing could not be saved before changing pages.")))));
+            std::rethrow_exception(failure(
+                std::make_exception_ptr(PersistenceError::writeFailed(QCoreApplication::translate(
+                    "DiarySessionStore",
+                    "Pending writing could not be saved before changing pages.")))));
         if (interrupted())
             std::rethrow_exception(failure(std::make_exception_ptr(CancellationError())));
 
@@ -238,7 +236,8 @@ QCoro::Task<QSet<int>> DiarySessionStore::entryDays(QDateTime dateInMonth) {
                                  : m_calendar.date(month.year, month.month + 1, 1);
     }
     if (!first || !next)
-        throw PersistenceError::invalidData(translated("The selected calendar month is invalid."));
+        throw PersistenceError::invalidData(QCoreApplication::translate(
+            "DiarySessionStore", "The selected calendar month is invalid."));
 
     const GregorianCalendar calendar = m_calendar;
     const auto repository = m_repository;
@@ -502,11 +501,12 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
         throw CancellationError();
     if (!flushed) {
         restoreEditingPhase();
-        throw PersistenceError::writeFailed(
-            translated("The latest writing could not be saved before sealing."));
+        throw PersistenceError::writeFailed(QCoreApplication::translate(
+            "DiarySessionStore", "The latest writing could not be saved before sealing."));
     }
     if (!m_currentEntry)
-        throw PersistenceError::invalidData(translated("There is no draft for the selected day."));
+        throw PersistenceError::invalidData(QCoreApplication::translate(
+            "DiarySessionStore", "There is no draft for the selected day."));
     if (m_currentEntry->isSealed())
         throw PersistenceError::entryAlreadySealed();
 

@@ -1,6 +1,7 @@
 #include "platform/FileSystemError.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
@@ -18,9 +19,37 @@ FileSystemError::FileSystemError(QString operation, QString path, int errorNumbe
     , m_path(std::move(path))
     , m_errorNumber(errorNumber) {}
 
+namespace {
+
+// The operations callers name, so that their words can be translated; an operation missing
+// here is shown as given.
+[[maybe_unused]] const char *const operations[] = {
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not close the file"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not create a file in"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not create the folder"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not flush the file"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not flush the folder"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not list the folder"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not move the backup into place at"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not move the export into place at"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not move the file into place"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not open the file"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not open the folder"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not read the attributes of"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not read the file"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not read"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not remove the file"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not restrict the file"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not write the file"),
+};
+
+} // namespace
+
 QString FileSystemError::message() const {
-    return QStringLiteral("%1 “%2”: %3")
-        .arg(m_operation, m_path, QString::fromLocal8Bit(std::strerror(m_errorNumber)));
+    const QByteArray operation = m_operation.toUtf8();
+    return QCoreApplication::translate("FileSystemError", "%1 “%2”: %3")
+        .arg(QCoreApplication::translate("FileSystemError", operation.constData()), m_path,
+             QString::fromLocal8Bit(std::strerror(m_errorNumber)));
 }
 
 namespace {

@@ -17,10 +17,6 @@ namespace {
 
 using Kind = SqliteTransactionKind;
 
-QString tr(const char *text) {
-    return QCoreApplication::translate("CoreDataDiaryRepository", text);
-}
-
 QString selectEntries(const char *rest) {
     return QStringLiteral("SELECT %1, rowid FROM DiaryEntry %2")
         .arg(QLatin1String(entryColumns), QLatin1String(rest));
@@ -154,7 +150,8 @@ QCoro::Task<DiarySnapshotDTO> CoreDataDiaryRepository::snapshot() {
         auto &metadata = database.cached(QStringLiteral("SELECT %1 FROM DiaryMetadata LIMIT 1")
                                              .arg(QLatin1String(metadataColumns)));
         if (!metadata.step())
-            throw PersistenceError::invalidData(tr("Diary metadata is missing."));
+            throw PersistenceError::invalidData(QCoreApplication::translate(
+                "CoreDataDiaryRepository", "Diary metadata is missing."));
         snapshot.metadata = makeMetadataDTO(metadata);
         snapshot.entries = collectEntries(database.cached(selectEntries("ORDER BY dayKey")));
         auto &records =
@@ -247,7 +244,8 @@ QCoro::Task<DiaryEntryDTO> CoreDataDiaryRepository::seal(QUuid entryID,
             auto &found = database.cached(selectEntries("WHERE id = ?1 LIMIT 1"));
             found.bind(1, entryID);
             if (!found.step())
-                throw PersistenceError::invalidData(tr("The entry to seal no longer exists."));
+                throw PersistenceError::invalidData(QCoreApplication::translate(
+                    "CoreDataDiaryRepository", "The entry to seal no longer exists."));
             if (found.int64(5) != 0)
                 throw PersistenceError::entryAlreadySealed();
             const qint64 stored = storedRevision(found);
@@ -349,8 +347,9 @@ QCoro::Task<void> CoreDataDiaryRepository::replaceAll(DiarySnapshotDTO snapshot)
         recoveryIDs.insert(record.recoveryID);
     if (days.size() != snapshot.entries.size() || ids.size() != snapshot.entries.size() ||
         recoveryIDs.size() != snapshot.recoveryRecords.size()) {
-        throw PersistenceError::invalidData(
-            tr("Replacement contains duplicate identifiers or civil days."));
+        throw PersistenceError::invalidData(QCoreApplication::translate(
+            "CoreDataDiaryRepository",
+            "Replacement contains duplicate identifiers or civil days."));
     }
     auto work = m_stack->perform(
         Kind::immediate, [snapshot = std::move(snapshot)](SqliteDatabase &database) {

@@ -4,6 +4,7 @@
 #include "platform/FileSystemError.h"
 #include "store/StoreFile.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace velmora {
@@ -37,7 +38,8 @@ PersistenceError storeLoadFailure(std::exception_ptr error) {
     } catch (const std::exception &other) {
         return PersistenceError::storeLoadFailed(QString::fromUtf8(other.what()));
     } catch (...) {
-        return PersistenceError::storeLoadFailed(QStringLiteral("Unknown error."));
+        return PersistenceError::storeLoadFailed(
+            QCoreApplication::translate("DiaryPersistenceStack", "Unknown error."));
     }
 }
 

@@ -17,10 +17,6 @@ namespace velmora {
 
 namespace {
 
-QString tr(const char *text) {
-    return QCoreApplication::translate("CoreDataDiaryRepository", text);
-}
-
 QDateTime storedDate(const SqliteStatement &row, int column) {
     return row.date(column).value_or(QDateTime::fromMSecsSinceEpoch(0, QTimeZone::utc()));
 }
@@ -52,12 +48,16 @@ DiaryEntryDTO makeEntryDTO(const SqliteStatement &row) {
     const auto dayKey = DayKey::fromRawValue(storedKey);
     if (!dayKey) {
         throw PersistenceError::invalidData(
-            tr("A stored entry has an invalid civil-day key: %1.").arg(storedKey));
+            QCoreApplication::translate("CoreDataDiaryRepository",
+                                        "A stored entry has an invalid civil-day key: %1.")
+                .arg(storedKey));
     }
     const qint64 revision = row.int64(10);
     if (revision < 0) {
         throw PersistenceError::invalidData(
-            tr("A stored entry has an invalid revision: %1.").arg(revision));
+            QCoreApplication::translate("CoreDataDiaryRepository",
+                                        "A stored entry has an invalid revision: %1.")
+                .arg(revision));
     }
     DiaryEntryDTO entry;
     entry.id = row.uuid(0).value_or(QUuid());
@@ -180,8 +180,9 @@ DiaryEntryDTO readEntryRow(SqliteDatabase &database, qint64 rowID) {
                                        .arg(QLatin1String(entryColumns)));
     select.bind(1, rowID);
     if (!select.step())
-        throw SqliteError(SQLITE_NOTFOUND,
-                          QStringLiteral("A stored entry vanished while it was written."));
+        throw SqliteError(SQLITE_NOTFOUND, QCoreApplication::translate(
+                                               "CoreDataDiaryRepository",
+                                               "A stored entry vanished while it was written."));
     return makeEntryDTO(select);
 }
 
