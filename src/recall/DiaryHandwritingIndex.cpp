@@ -5,11 +5,11 @@
 #include "platform/DecimalText.h"
 #include "platform/FileSystemError.h"
 #include "platform/JsonCoding.h"
+#include "platform/SearchFolding.h"
 #include "platform/SerialExecutor.h"
 #include "platform/Sha256.h"
 #include "recall/HandwritingRecognizer.h"
 #include "recall/RecallLogging.h"
-#include "store/StoreModel.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -94,7 +94,7 @@ struct DiaryHandwritingIndex::State {
     Activity activity;
 
     void put(const QString &key, Page page) {
-        QString folded = searchFolded(page.text);
+        QString folded = foldedForSearch(page.text);
         pages.insert(key, Entry{std::move(page), std::move(folded)});
         unsaved = true;
     }
@@ -116,7 +116,7 @@ struct DiaryHandwritingIndex::State {
         QHash<QString, Entry> decoded;
         decoded.reserve(decodedPages->size());
         for (auto it = decodedPages->constBegin(); it != decodedPages->constEnd(); ++it)
-            decoded.insert(it.key(), Entry{it.value(), searchFolded(it.value().text)});
+            decoded.insert(it.key(), Entry{it.value(), foldedForSearch(it.value().text)});
         pages = std::move(decoded);
     }
 
@@ -249,7 +249,7 @@ struct DiaryHandwritingIndex::State {
         const QString trimmed = query.trimmed();
         if (trimmed.isEmpty() || limit < 1)
             return {};
-        const QString folded = searchFolded(trimmed);
+        const QString folded = foldedForSearch(trimmed);
         if (folded.isEmpty())
             return {};
         const QStringMatcher matcher(folded);
