@@ -1,6 +1,7 @@
 #pragma once
 
 #include "domain/DayKey.h"
+#include "domain/DiaryEntryDTO.h"
 #include "platform/RawValueEnum.h"
 
 #include <QMetaType>
@@ -66,6 +67,21 @@ struct DiarySessionPhase {
 
     friend bool operator==(const DiarySessionPhase &, const DiarySessionPhase &) = default;
 };
+
+// What a day allows and shows once it is decided.
+struct DiaryAuthoringDecision {
+    DiaryAuthoringAccess access = DiaryAuthoringAccess::allowed;
+    DiarySessionPhase phase;
+
+    friend bool operator==(const DiaryAuthoringDecision &,
+                           const DiaryAuthoringDecision &) = default;
+};
+
+// The decision for `day` holding `entry`, on the civil day `today`: a stored entry is read
+// sealed or edited; a blank day is written today, asks for a confirmation in the past and is
+// closed in the future.
+DiaryAuthoringDecision decideAuthoring(const std::optional<DiaryEntryDTO> &entry, const DayKey &day,
+                                       const DayKey &today);
 
 } // namespace velmora
 

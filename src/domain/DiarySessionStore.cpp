@@ -194,29 +194,9 @@ QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {
 }
 
 void DiarySessionStore::decideAuthoringAccess() {
-    if (m_currentEntry) {
-        if (m_currentEntry->isSealed()) {
-            setAuthoringAccess(DiaryAuthoringAccess::sealed);
-            setPhase(DiarySessionPhase::readingSealed(m_selectedDay));
-        } else {
-            setAuthoringAccess(DiaryAuthoringAccess::existingDraft);
-            setPhase(DiarySessionPhase::editingDraft(m_selectedDay));
-        }
-        return;
-    }
-    const DayKey now = today();
-    if (m_selectedDay > now) {
-        setAuthoringAccess(DiaryAuthoringAccess::futureDateUnavailable);
-        setPhase(DiarySessionPhase::authoringUnavailable(
-            m_selectedDay, DiaryAuthoringAccess::futureDateUnavailable));
-    } else if (m_selectedDay < now) {
-        setAuthoringAccess(DiaryAuthoringAccess::requiresPastDateConfirmation);
-        setPhase(DiarySessionPhase::authoringUnavailable(
-            m_selectedDay, DiaryAuthoringAccess::requiresPastDateConfirmation));
-    } else {
-        setAuthoringAccess(DiaryAuthoringAccess::allowed);
-        setPhase(DiarySessionPhase::blank(m_selectedDay));
-    }
+    const DiaryAuthoringDecision decision = decideAuthoring(m_currentEntry, m_selectedDay, today());
+    setAuthoringAccess(decision.access);
+    setPhase(decision.phase);
 }
 
 void DiarySessionStore::confirmWritingForPastDay() {
@@ -391,7 +371,7 @@ QCoro::Task<void> DiarySessionStore::recoverRejectedSave(DiaryDraftDTO draft) {
         const DiaryDraftDTO newest = pendingLocalDraft(draft.dayKey).value_or(draft);
         if (newest.content != stored->content) {
             try {
-                co_await repository->preserveRecovery(entryFromDraft(newest));
+                co_await keepLocalWritingAside(newest);
             } catch (const std::exception &error) {
                 // Not kept: the text stays pending rather than being dropped.
                 qCWarning(lcDomain)
@@ -581,15 +561,20 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
     co_return *sealed;
 }
 
+QCoro::Task<void> DiarySessionStore::keepLocalWritingAside(DiaryDraftDTO local) {
+    const auto repository = m_repository;
+    auto keep = repository->preserveRecovery(entryFromDraft(local));
+    co_await std::move(keep);
+}
+
 QCoro::Task<void> DiarySessionStore::keepPendingWritingBeside(DiaryEntryDTO sealed) {
     const QPointer<DiarySessionStore> self(this);
     const auto local = pendingLocalDraft(sealed.dayKey);
     if (!local)
         co_return;
     if (local->content != sealed.content) {
-        const auto repository = m_repository;
         try {
-            co_await repository->preserveRecovery(entryFromDraft(*local));
+            co_await keepLocalWritingAside(*local);
         } catch (const std::exception &error) {
             qCWarning(lcDomain) << "Could not keep the writing a seal replaced:" << error.what();
             // It stays pending: its save is refused as sealed, and that refusal keeps it aside.
@@ -632,7 +617,6 @@ QCoro::Task<void> DiarySessionStore::applySyncedEntry(DiaryEntryDTO entry) {
     if (entry.dayKey != m_selectedDay)
         co_return;
     const QPointer<DiarySessionStore> self(this);
-    const auto repository = m_repository;
 
     // Keep the local writing the synced entry is about to replace. Typing may go on while the
     // copy is written, so look again until what is pending has been kept; a save still running
@@ -645,7 +629,7 @@ QCoro::Task<void> DiarySessionStore::applySyncedEntry(DiaryEntryDTO entry) {
         const auto local = pendingLocalDraft(entry.dayKey);
         if (!local || local->content == entry.content || local->content == keptContent)
             break;
-        co_await repository->preserveRecovery(entryFromDraft(*local));
+        co_await keepLocalWritingAside(*local);
         if (!self)
             co_return;
         keptContent = local->content;

@@ -174,6 +174,8 @@ private:
     std::optional<DiaryDraftDTO> pendingLocalDraft(const DayKey &day) const;
     QCoro::Task<void> recoverRejectedSave(DiaryDraftDTO draft);
     QCoro::Task<void> keepPendingWritingBeside(DiaryEntryDTO sealed);
+    // Keeps unsaved local writing as a recovery record; a failure to keep it is thrown.
+    QCoro::Task<void> keepLocalWritingAside(DiaryDraftDTO local);
 
     std::shared_ptr<DiaryRepository> m_repository;
     std::shared_ptr<SettingsStore> m_settings;
