@@ -4,7 +4,7 @@
 #include "recall/DiaryOnThisDayItem.h"
 #include "store/StoreFixture.h"
 #include "support/GuiTestMain.h"
-#include "support/InMemoryDiaryRepository.h"
+#include "support/TemporaryDiaryStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +13,7 @@
 
 using namespace velmora;
 using namespace velmora::test;
-using Operation = InMemoryDiaryRepository::Operation;
+using Operation = ScriptedDiaryRepository::Operation;
 
 namespace {
 
@@ -36,7 +36,7 @@ DiaryEntryDTO typed(const char *dayText, const QString &content) {
     return velmora::test::entry(dayText, content);
 }
 
-DiaryOnThisDay onThisDay(InMemoryDiaryRepository &repository, const DiaryHandwritingStore &store,
+DiaryOnThisDay onThisDay(ScriptedDiaryRepository &repository, const DiaryHandwritingStore &store,
                          int year, int month, int dayOfMonth) {
     return test::waitFor(loadOnThisDayItems(repository, store, utc(year, month, dayOfMonth),
                                             GregorianCalendar::utc()));
@@ -88,7 +88,8 @@ private Q_SLOTS:
         const DiaryHandwritingStore store(dir.filePath("Handwriting"));
         writeIndex(store, {{"2024-05-12#0", "bakery"}});
         DiaryHandwritingIndex index(store);
-        InMemoryDiaryRepository repository;
+        TemporaryDiaryStore diary;
+        ScriptedDiaryRepository &repository = *diary.repository;
         QVERIFY(test::waitFor(findEntries(" \n", repository, index, 50)).isEmpty());
         QCOMPARE(repository.callCount(Operation::search), 0);
         repository.failNext(Operation::search, PersistenceError::invalidData("broken"));
@@ -139,7 +140,8 @@ private Q_SLOTS:
         const DiaryHandwritingStore store(dir.filePath("Handwriting"));
         for (const QString &drawing : drawings)
             store.write("ink", *DayKey::fromRawValue(drawing.left(10)), drawing.mid(11).toInt());
-        InMemoryDiaryRepository repository;
+        TemporaryDiaryStore diary;
+        ScriptedDiaryRepository &repository = *diary.repository;
         for (const QString &line : entries) {
             const QByteArray dayText = line.left(10).toLatin1();
             repository.put(typed(dayText.constData(), line.mid(11)));
@@ -154,7 +156,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const DiaryHandwritingStore store(dir.filePath("Handwriting"));
         touchDrawing(store, "2022-05-17", 0);
-        InMemoryDiaryRepository repository;
+        TemporaryDiaryStore diary;
+        ScriptedDiaryRepository &repository = *diary.repository;
         repository.put(typed("2021-05-17", "typed"));
         repository.failNext(Operation::entries, PersistenceError::invalidData("broken"));
         repository.failNext(Operation::entry, PersistenceError::invalidData("broken"));
