@@ -115,14 +115,15 @@ private Q_SLOTS:
 
     void drawingsBefore1900AreIgnored() {
         // A stray drawing named for 1850 must not make each day look back 175 years.
-        auto repository = std::make_shared<test::InMemoryDiaryRepository>();
+        test::TemporaryDiaryStore store;
+        const auto repository = store.repository;
         QTemporaryDir dir;
         DiaryHandwritingStore handwriting(dir.filePath("Handwriting"));
         handwriting.write(QByteArrayLiteral("{}"), day("1850-06-12"), 0);
         const auto context = test::waitFor(makeReminderContext(
             repository, handwriting, QString(), parisTime(2025, 6, 10), GregorianCalendar(paris)));
         QVERIFY(context.memories.isEmpty());
-        QCOMPARE(repository->callCount(test::InMemoryDiaryRepository::Operation::entry), 1);
+        QCOMPARE(repository->callCount(test::ScriptedDiaryRepository::Operation::entry), 1);
     }
 
     void dayChecksAreBounded() {
