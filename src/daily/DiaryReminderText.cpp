@@ -9,8 +9,6 @@ namespace velmora {
 
 namespace {
 
-constexpr const char *context = "DiaryReminderText";
-
 const char *const titleSources[] = {
     QT_TRANSLATE_NOOP("DiaryReminderText", "A quiet page is waiting"),
     QT_TRANSLATE_NOOP("DiaryReminderText", "Before the day slips away"),
@@ -38,16 +36,16 @@ qint64 reminderSeed(const DayKey &day) {
 DiaryReminderText reminderText(const DayKey &day, int hour, const QString &userName,
                                std::optional<qint64> yearsAgo) {
     if (yearsAgo) {
-        const QString title = QCoreApplication::translate(context, "On this day");
+        const QString title = QCoreApplication::translate("DiaryReminderText", "On this day");
         if (*yearsAgo == 1) {
-            return {title,
-                    QCoreApplication::translate(
-                        context, "A year ago today, you wrote a page. Read it, then add today’s.")};
+            return {title, QCoreApplication::translate(
+                               "DiaryReminderText",
+                               "A year ago today, you wrote a page. Read it, then add today’s.")};
         }
-        return {title,
-                QCoreApplication::translate(
-                    context, "%1 years ago today, you wrote a page. Read it, then add today’s.")
-                    .arg(*yearsAgo)};
+        return {title, QCoreApplication::translate(
+                           "DiaryReminderText",
+                           "%1 years ago today, you wrote a page. Read it, then add today’s.")
+                           .arg(*yearsAgo)};
     }
 
     const qint64 seed = reminderSeed(day);
@@ -55,7 +53,7 @@ DiaryReminderText reminderText(const DayKey &day, int hour, const QString &userN
     const auto position = [seed](qint64 count) {
         return qsizetype(((seed % count) + count) % count);
     };
-    QString title = QCoreApplication::translate(context, titleSources[position(4)]);
+    QString title = QCoreApplication::translate("DiaryReminderText", titleSources[position(4)]);
     const QString firstWord = firstWordOfName(userName);
     const qint64 remainder = position(3);
 
@@ -66,10 +64,12 @@ DiaryReminderText reminderText(const DayKey &day, int hour, const QString &userN
     }
     if (remainder == 2) {
         const qint64 bodyPosition = (seed / 3) % 4;
-        return {title, QCoreApplication::translate(context, bodySources[(bodyPosition + 4) % 4])};
+        return {title, QCoreApplication::translate("DiaryReminderText",
+                                                   bodySources[(bodyPosition + 4) % 4])};
     }
     if (!firstWord.isEmpty())
-        title = QCoreApplication::translate(context, "%1, your page is waiting").arg(firstWord);
+        title = QCoreApplication::translate("DiaryReminderText", "%1, your page is waiting")
+                    .arg(firstWord);
     return {title, writingPrompt(day, day, hour, QString())};
 }
 

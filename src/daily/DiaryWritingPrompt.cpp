@@ -9,8 +9,6 @@ namespace velmora {
 
 namespace {
 
-constexpr const char *context = "DiaryWritingPrompt";
-
 const char *const morningSources[] = {
     QT_TRANSLATE_NOOP("DiaryWritingPrompt", "What would make today a good day?"),
     QT_TRANSLATE_NOOP("DiaryWritingPrompt", "What are you looking forward to?"),
@@ -73,7 +71,7 @@ const char *const futureSources[] = {
 template <size_t N> QStringList translated(const char *const (&sources)[N]) {
     QStringList prompts;
     for (const char *source : sources)
-        prompts.append(QCoreApplication::translate(context, source));
+        prompts.append(QCoreApplication::translate("DiaryWritingPrompt", source));
     return prompts;
 }
 
@@ -133,16 +131,16 @@ QString writingPrompt(const DayKey &day, const DayKey &today, int hour, const QS
     QString greeting;
     if (hour >= 5 && hour <= 11) {
         prompt = at(morningPrompts(), seed);
-        greeting = QCoreApplication::translate(context, "Good morning");
+        greeting = QCoreApplication::translate("DiaryWritingPrompt", "Good morning");
     } else if (hour >= 12 && hour <= 16) {
         prompt = at(afternoonPrompts(), seed);
-        greeting = QCoreApplication::translate(context, "Good afternoon");
+        greeting = QCoreApplication::translate("DiaryWritingPrompt", "Good afternoon");
     } else if (hour >= 17 && hour <= 21) {
         prompt = at(eveningPrompts(), seed);
-        greeting = QCoreApplication::translate(context, "Good evening");
+        greeting = QCoreApplication::translate("DiaryWritingPrompt", "Good evening");
     } else {
         prompt = at(nightPrompts(), seed);
-        greeting = QCoreApplication::translate(context, "Hello again");
+        greeting = QCoreApplication::translate("DiaryWritingPrompt", "Hello again");
     }
 
     const QString firstWord = firstWordOfName(userName);
