@@ -173,6 +173,11 @@ QCoro::Task<void> MacAppDelegate::runResign() {
         co_return;
     if (m_cloudSync)
         m_cloudSync->schedule(std::chrono::nanoseconds::zero());
+    if (const QPointer<DiaryReminderCenter> reminders = m_reminders) {
+        co_await reminders->reschedule();
+        if (!self)
+            co_return;
+    }
     Q_EMIT resignDrainFinished(drained);
 }
 

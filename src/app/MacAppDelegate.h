@@ -1,5 +1,6 @@
 #pragma once
 
+#include "daily/DiaryReminderCenter.h"
 #include "domain/DiarySessionStore.h"
 #include "sync/DiaryCloudSync.h"
 
@@ -48,6 +49,7 @@ public:
         m_session = session;
     }
     void setCloudSync(DiaryCloudSync *cloudSync) { m_cloudSync = cloudSync; }
+    void setReminders(DiaryReminderCenter *reminders) { m_reminders = reminders; }
     void setForceMainWindowOntoPrimaryScreen(bool force) { m_forceOntoPrimaryScreen = force; }
     // What a granted quit does; leaving the event loop unless a test says otherwise.
     void setTerminate(std::function<void()> terminate) { m_terminate = std::move(terminate); }
@@ -95,6 +97,7 @@ private:
     QPointer<QObject> m_sessionObject;
     DiarySessionFlushing *m_session = nullptr;
     QPointer<DiaryCloudSync> m_cloudSync;
+    QPointer<DiaryReminderCenter> m_reminders;
     bool m_forceOntoPrimaryScreen = false;
     bool m_terminationInProgress = false;
     bool m_closeInProgress = false;

@@ -78,7 +78,8 @@ std::optional<int> VelmoraProgram::start() {
         return 1;
     }
 
-    m_dependencies = std::make_unique<VuzIvoduAppDependencies>(m_plan);
+    m_dependencies =
+        std::make_unique<VuzIvoduAppDependencies>(m_plan, QDBusConnection::sessionBus());
     DiaryDependencyGraph &graph = m_dependencies->graph();
 
     m_delegate = std::make_unique<MacAppDelegate>();
@@ -86,6 +87,11 @@ std::optional<int> VelmoraProgram::start() {
     m_delegate->setCloudSync(&graph.cloudSync());
     m_delegate->setForceMainWindowOntoPrimaryScreen(graph.isTestMode());
     m_delegate->setShowDiary([this] { showDiary(); });
+    m_delegate->setReminders(&m_dependencies->reminders());
+    m_dependencies->setShowBookWindow([this] {
+        m_window->activateWindow();
+        m_delegate->ensureMainWindowVisible();
+    });
 
     m_desktopSettings = std::make_unique<DesktopSettingsReader>(QDBusConnection::sessionBus(),
                                                                 m_options.environment.arguments);

@@ -3,15 +3,60 @@
 #include "pages/MacTextKitLeafPaginator.h"
 
 #include <QLoggingCategory>
+#include <QPointer>
 
 Q_LOGGING_CATEGORY(lcApp, "velmora.app")
 
 namespace velmora {
 
-VuzIvoduAppDependencies::VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QObject *parent)
+namespace {
+
+QCoro::Task<void> refreshReminders(QPointer<DiaryReminderCenter> reminders) {
+    if (!reminders)
+        co_return;
+    co_await reminders->refreshAuthorization();
+    if (reminders)
+        co_await reminders->reschedule();
+}
+
+} // namespace
+
+VuzIvoduAppDependencies::VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QDBusConnection bus,
+                                                 QObject *parent)
     : QObject(parent)
     , m_graph(std::make_unique<DiaryDependencyGraph>(plan,
                                                      std::make_shared<MacTextKitLeafPaginator>())) {
+    DiaryDependencyGraph &graph = *m_graph;
+    m_notifications =
+        std::make_shared<FreedesktopNotificationCenter>(graph.persistenceDirectory(), bus);
+    m_notifications->setDesktopEntry(QStringLiteral("org.velmora.Velmora"));
+    m_reminders = std::make_unique<DiaryReminderCenter>(graph.defaults(), m_notifications);
+    m_reminders->setContext([repository = graph.repository(), handwriting = *graph.handwriting(),
+                             defaults = graph.defaults()]() -> QCoro::Task<DiaryReminderContext> {
+        const QString name = defaults->stringValue(QStringLiteral("userName")).value_or(QString());
+        QCoro::Task<DiaryReminderContext> context =
+            makeReminderContext(repository, handwriting, name, QDateTime::currentDateTimeUtc(),
+                                GregorianCalendar::autoupdatingCurrent());
+        co_return co_await std::move(context);
+    });
+    // A test run, and a run on a throw-away diary, must not take the user's notifications.
+    m_remindersAreDelegate = graph.runtimeConfiguration() && !graph.isTestMode();
+    if (m_remindersAreDelegate)
+        m_notifications->setDelegate(m_reminders.get());
+
+    const QPointer<DiaryReminderCenter> reminders = m_reminders.get();
+    connect(&graph.cloudSync(), &DiaryCloudSync::changeCountChanged, this, [reminders] {
+        if (reminders)
+            reminders->reschedule();
+    });
+    connect(m_reminders.get(), &DiaryReminderCenter::openTodayRequestChanged, this,
+            [this](const QDateTime &request) {
+                if (!request.isValid())
+                    return;
+                if (m_showBookWindow)
+                    m_showBookWindow();
+                m_graph->commandRouter().send(DiaryCommand::newEntry);
+            });
 }
 
 VuzIvoduAppDependencies::~VuzIvoduAppDependencies() = default;
@@ -21,6 +66,7 @@ void VuzIvoduAppDependencies::startBackgroundWork() {
         return;
     m_startedBackgroundWork = true;
     m_graph->cloudSync().start();
+    refreshReminders(m_reminders.get());
     // Recognition runs on the index's own worker; the window never waits for it.
     m_graph->handwritingIndex().refreshAll();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/graph/DiaryDependencyGraph.h"
+#include "daily/DiaryReminderCenter.h"
+#include "daily/FreedesktopNotificationCenter.h"
 #include "ink/MacInkLibrary.h"
 
 #include <QObject>
@@ -15,10 +17,17 @@ class VuzIvoduAppDependencies : public QObject {
     Q_OBJECT
 
 public:
-    explicit VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QObject *parent = nullptr);
+    // `bus` carries the desktop notifications of the reminders.
+    VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QDBusConnection bus,
+                            QObject *parent = nullptr);
     ~VuzIvoduAppDependencies() override;
 
     DiaryDependencyGraph &graph() const { return *m_graph; }
+    DiaryReminderCenter &reminders() const { return *m_reminders; }
+    // Only a run on the user's own diary answers the desktop's notifications.
+    bool remindersAreNotificationDelegate() const { return m_remindersAreDelegate; }
+    // How a tapped reminder makes sure the book window is on screen.
+    void setShowBookWindow(std::function<void()> show) { m_showBookWindow = std::move(show); }
     bool startedBackgroundWork() const { return m_startedBackgroundWork; }
 
     // Does its work only on its first call; returns at once.
@@ -30,6 +39,10 @@ public:
 
 private:
     std::unique_ptr<DiaryDependencyGraph> m_graph;
+    std::shared_ptr<FreedesktopNotificationCenter> m_notifications;
+    std::unique_ptr<DiaryReminderCenter> m_reminders;
+    bool m_remindersAreDelegate = false;
+    std::function<void()> m_showBookWindow;
     bool m_startedBackgroundWork = false;
     std::unique_ptr<MacInkLibrary> m_inkLibrary;
 };

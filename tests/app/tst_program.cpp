@@ -89,6 +89,51 @@ private Q_SLOTS:
         QCOMPARE(f.stored(), QStringLiteral("Written when the signal came"));
     }
 
+    void tappedReminderOpensTodaysPage() {
+        ProgramFixture f;
+        QVERIFY(f.start());
+        QVERIFY(QTest::qWaitForWindowExposed(&f.program->window()));
+        QTest::qWait(600);
+        f.program->window().hide();
+        QSignalSpy opens(&f.program->rootView(), &VuzIvoduRootView::openDiaryRequested);
+        test::waitFor(f.program->dependencies().reminders().didReceiveNotificationResponse(
+            QStringLiteral("velmora-reminder-2024-03-01")));
+        QVERIFY(f.program->window().isVisible());
+        QCOMPARE(opens.size(), 1);
+        QCOMPARE(f.program->graph().commandRouter().lastEvent()->command, DiaryCommand::newEntry);
+    }
+
+    void remindersAnswerNotificationsOnlyForTheRealDiary_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("hasApplicationSupport");
+        QTest::addColumn<bool>("delegate");
+        QTest::newRow("live") << QStringList{QStringLiteral("velmora")} << true << true;
+        QTest::newRow("test mode") << QStringList{QStringLiteral("velmora"),
+                                                  QStringLiteral("--velmora-test-mode"),
+                                                  QStringLiteral("--velmora-store-url"),
+                                                  QStringLiteral("/tmp/none.sqlite"),
+                                                  QStringLiteral("--velmora-defaults-suite"),
+                                                  QStringLiteral("Reminders")}
+                                   << true << false;
+        QTest::newRow("no configuration")
+            << QStringList{QStringLiteral("velmora")} << false << false;
+    }
+
+    void remindersAnswerNotificationsOnlyForTheRealDiary() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, hasApplicationSupport);
+        QFETCH(bool, delegate);
+        QTemporaryDir folder;
+        DiaryProcessEnvironment environment;
+        environment.arguments = arguments;
+        if (hasApplicationSupport)
+            environment.applicationSupportDirectory = folder.filePath(QStringLiteral("support"));
+        environment.temporaryDirectory = folder.path();
+        VuzIvoduAppDependencies container(DiaryLaunchPlan::make(environment),
+                                          QDBusConnection(QStringLiteral("velmora-none")));
+        QCOMPARE(container.remindersAreNotificationDelegate(), delegate);
+    }
+
     void newEntryBringsTheClosedWindowBack() {
         ProgramFixture f;
         QVERIFY(f.start());
