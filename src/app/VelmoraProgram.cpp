@@ -6,6 +6,7 @@
 #include "app/DiaryTransferPanels.h"
 #include "app/MessageBoxAlertPresenter.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
+#include "settings/MacSettingsView.h"
 
 #include <QApplication>
 #include <QLoggingCategory>
@@ -103,7 +104,7 @@ std::optional<int> VelmoraProgram::start() {
                                    [this] { showDiary(); },
                                    [this] { exportDiary(); },
                                    [this] { importDiary(); },
-                                   {},
+                                   [this] { openPreferences(); },
                                    [this] { toggleFullScreen(); },
                                    [this] { m_delegate->applicationShouldTerminate(); },
                                });
@@ -209,6 +210,17 @@ void VelmoraProgram::applyAppearance() {
 
 void VelmoraProgram::showDiary() {
     m_delegate->presentMainWindow();
+}
+
+void VelmoraProgram::openPreferences() {
+    if (!m_settingsView) {
+        DiaryCloudSync *sync = &graph().cloudSync();
+        m_settingsView = new MacSettingsView(
+            *graph().settingsStore(), [sync] { return sync->isEnabled(); }, m_window.get());
+    }
+    m_settingsView->show();
+    m_settingsView->raise();
+    m_settingsView->activateWindow();
 }
 
 void VelmoraProgram::toggleFullScreen() {

@@ -12,11 +12,14 @@
 #include "backup/DiaryTransferFlows.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 #include <optional>
 
 namespace velmora {
+
+class MacSettingsView;
 
 // The whole program in one object, so that it can run in-process (the end-to-end tests) as well
 // as from main(): the instance checks, the container, the delegate, the book window with its menus
@@ -61,6 +64,8 @@ private:
     void exportDiary();
     void importDiary();
     void toggleFullScreen();
+    // The settings window, made on first use and reloaded each time it is shown.
+    void openPreferences();
     void connectApplication();
 
     Options m_options;
@@ -72,6 +77,7 @@ private:
     std::unique_ptr<DiaryBookWindow> m_window;
     VuzIvoduRootView *m_rootView = nullptr;
     std::unique_ptr<VelmoraMenuCommands> m_menus;
+    QPointer<MacSettingsView> m_settingsView;
     std::unique_ptr<DesktopSettingsReader> m_desktopSettings;
     std::unique_ptr<TerminationSignalWatcher> m_signals;
     std::shared_ptr<DiaryAlertPresenting> m_alerts;

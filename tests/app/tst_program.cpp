@@ -1,5 +1,7 @@
 #include "app/VelmoraProgram.h"
 
+#include "settings/MacSettingsKit.h"
+#include "settings/MacSettingsView.h"
 #include "support/GuiTestMain.h"
 
 #include <QAction>
@@ -153,6 +155,20 @@ private Q_SLOTS:
         QCOMPARE(opens.size(), 1);
         QTest::qWait(20);
         QCOMPARE(opens.size(), 1);
+    }
+
+    void preferencesOpensOneSettingsWindow() {
+        ProgramFixture f;
+        QVERIFY(f.start());
+        QAction *preferences = f.program->menus().action(QStringLiteral("Preferences…"));
+        QCOMPARE(preferences->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        f.program->graph().settingsStore()->setUserName(QStringLiteral("Ada"));
+        preferences->trigger();
+        preferences->trigger();
+        const auto windows = f.program->window().findChildren<MacSettingsView *>();
+        QCOMPARE(windows.size(), 1);
+        QVERIFY(windows.first()->isVisible());
+        QCOMPARE(windows.first()->nameField()->text(), QStringLiteral("Ada"));
     }
 };
 

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "book/theme/DiaryTheme.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QWidget>
+
+class QLabel;
+class QPainter;
+class QVBoxLayout;
+
+namespace velmora {
+
+// The settings window is always drawn on light paper, whatever the book's scheme.
+inline constexpr DiaryTheme settingsTheme{DiaryColorScheme::light};
+
+// Fonts of the settings window at the design's sizes, which are this window's pixels.
+QFont settingsFont(const QString &name, double size);
+QFont settingsGeorgiaFont(double size, bool italic = false);
+QFont settingsSystemFont(double size, QFont::Weight weight = QFont::Normal);
+QFont settingsMonospacedFont(double size);
+
+// A titled group: the title as a small capitalised heading, then the children 12 apart.
+class MacSettingsSection : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MacSettingsSection(const QString &title, QWidget *parent = nullptr);
+
+    void addContent(QWidget *child);
+    QString heading() const;
+
+private:
+    QLabel *m_heading;
+    QVBoxLayout *m_content;
+};
+
+// A label at the leading edge and its control at the trailing edge.
+class MacSettingsRow : public QWidget {
+    Q_OBJECT
+
+public:
+    MacSettingsRow(const QString &label, QWidget *control, QWidget *parent = nullptr);
+
+    QWidget *control() const { return m_control; }
+
+private:
+    QWidget *m_control;
+};
+
+// A plain, outlined field whose every keystroke reaches textChanged untouched.
+class MacSettingsTextField : public QLineEdit {
+    Q_OBJECT
+
+public:
+    explicit MacSettingsTextField(const QString &placeholder, QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// Two short rules around a dot, 79 wide.
+class MacOrnamentalDivider : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MacOrnamentalDivider(QWidget *parent = nullptr);
+
+    static void paint(QPainter &painter, const QRectF &rect, const DiaryTheme &theme);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A full-width hairline with 2 above and below.
+class MacSettingsDivider : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MacSettingsDivider(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// The small buttons of the sections: leather text on no fill, or white text on leather.
+struct MacSettingsButtonStyle {
+    bool isPrimary = false;
+
+    QSize sizeForLabel(const QString &label) const;
+    void paint(QPainter &painter, const QRectF &rect, const QString &label, bool isPressed,
+               const DiaryTheme &theme) const;
+};
+
+class MacSettingsButton : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    MacSettingsButton(const QString &label, MacSettingsButtonStyle style,
+                      QWidget *parent = nullptr);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    MacSettingsButtonStyle m_style;
+};
+
+} // namespace velmora

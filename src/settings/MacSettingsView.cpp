@@ -1,0 +1,425 @@
+#include "settings/MacSettingsView.h"
+
+#include "book/DiaryGlyphs.h"
+#include "domain/UserDefaultsSettingsStore.h"
+#include "settings/MacSettingsKit.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTextLayout>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace velmora {
+
+namespace {
+
+constexpr double readingScaleStep = 0.05;
+
+QLabel *makeLabel(const QString &text, const QFont &font, const QColor &color,
+                  QWidget *parent = nullptr) {
+    auto *label = new QLabel(text, parent);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+// A switch tinted with the leather colour.
+class SettingsSwitch : public QAbstractButton {
+public:
+    explicit SettingsSwitch(QWidget *parent = nullptr)
+        : QAbstractButton(parent) {
+        setCheckable(true);
+        setFixedSize(32, 18);
+        setCursor(Qt::PointingHandCursor);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF track = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(isChecked() ? settingsTheme.leather()
+                                     : withOpacity(settingsTheme.ink(), 0.15));
+        painter.drawRoundedRect(track, track.height() / 2, track.height() / 2);
+        const double knob = track.height() - 3;
+        const double x = isChecked() ? track.right() - 1.5 - knob : track.left() + 1.5;
+        painter.setBrush(Qt::white);
+        painter.drawEllipse(QRectF(x, track.top() + 1.5, knob, knob));
+    }
+};
+
+// A toggle with its title and caption at the leading edge.
+QWidget *makeToggleRow(const QString &title, QLabel *caption, QAbstractButton *toggle) {
+    auto *row = new QWidget;
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    texts->addWidget(makeLabel(title, settingsGeorgiaFont(13), settingsTheme.ink()));
+    texts->addWidget(caption);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(texts);
+    layout->addStretch(1);
+    layout->addWidget(toggle);
+    return row;
+}
+
+// "Done": white on a leather capsule.
+class DoneButton : public QAbstractButton {
+public:
+    explicit DoneButton(const QString &label, QWidget *parent = nullptr)
+        : QAbstractButton(parent) {
+        setText(label);
+        setFont(settingsGeorgiaFont(14));
+        setCursor(Qt::PointingHandCursor);
+    }
+
+    QSize sizeHint() const override {
+        const QFontMetricsF metrics(font());
+        return QSizeF(metrics.horizontalAdvance(text()) + 64, metrics.height() + 20).toSize();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (isDown())
+            painter.setOpacity(0.7);
+        const QRectF capsule(rect());
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(settingsTheme.leather());
+        painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+        painter.setPen(Qt::white);
+        painter.drawText(capsule, Qt::AlignCenter, text());
+    }
+};
+
+QLabel *makeCaption(const QString &text) {
+    return makeLabel(text, settingsSystemFont(11), withOpacity(settingsTheme.ink(), 0.5));
+}
+
+QSlider *makeSlider(int minimum, int maximum) {
+    auto *slider = new QSlider(Qt::Horizontal);
+    slider->setRange(minimum, maximum);
+    slider->setSingleStep(1);
+    slider->setPageStep(1);
+    slider->setFixedWidth(100);
+    QPalette palette = slider->palette();
+    palette.setColor(QPalette::Highlight, settingsTheme.leather());
+    slider->setPalette(palette);
+    return slider;
+}
+
+QWidget *makeSliderControl(QLabel *value, int valueWidth, QSlider *slider) {
+    auto *control = new QWidget;
+    value->setFixedWidth(valueWidth);
+    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto *layout = new QHBoxLayout(control);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    layout->addWidget(value);
+    layout->addWidget(slider);
+    return control;
+}
+
+} // namespace
+
+// The sample line on three ruled lines, in the chosen writing font and size.
+class MacSettingsWritingPreview : public QWidget {
+public:
+    explicit MacSettingsWritingPreview(QWidget *parent = nullptr)
+        : QWidget(parent) {
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    }
+
+    void setWritingFont(const QFont &font) {
+        m_font = font;
+        fitHeight();
+        update();
+    }
+
+    int heightForWidth(int width) const override {
+        QTextLayout layout(sampleText(), m_font);
+        return int(std::ceil(laidOut(layout, width - 32))) + 28;
+    }
+    QSize sizeHint() const override { return {400, heightForWidth(400)}; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override {
+        QWidget::resizeEvent(event);
+        fitHeight();
+    }
+
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF card(rect());
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(settingsTheme.paper());
+        painter.drawRoundedRect(card, 6, 6);
+        const QColor rule = withOpacity(settingsTheme.ruledLine(), 0.25);
+        for (int line = 0; line < 3; ++line)
+            painter.fillRect(QRectF(12, 10 + line * 22.5, card.width() - 24, 0.5), rule);
+        QTextLayout layout(sampleText(), m_font);
+        laidOut(layout, card.width() - 32);
+        painter.setPen(settingsTheme.ink());
+        layout.draw(&painter, QPointF(16, 14));
+    }
+
+private:
+    // The nested layouts of the scrolling column do not ask for heights by width, so the
+    // preview keeps its own height to its wrapped text.
+    void fitHeight() {
+        const int height = heightForWidth(width() > 100 ? width() : sizeHint().width());
+        if (height != minimumHeight())
+            setFixedHeight(height);
+    }
+
+    static QString sampleText() {
+        return QCoreApplication::translate("MacSettingsView",
+                                           "The quick brown fox jumps over the lazy dog.");
+    }
+
+    static double laidOut(QTextLayout &layout, double width) {
+        double y = 0;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(qMax(1.0, width));
+            line.setPosition(QPointF(0, y));
+            y += line.height() + 3;
+        }
+        layout.endLayout();
+        return qMax(0.0, y - 3);
+    }
+
+    QFont m_font = resolveDiaryFont(defaultDiaryFontName, 16);
+};
+
+MacSettingsView::MacSettingsView(UserDefaultsSettingsStore &store,
+                                 std::function<bool()> syncEnabled, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_controller(store, std::move(syncEnabled)) {
+    setWindowTitle(tr("Settings"));
+    setFixedSize(480, 620);
+    // Light paper whatever the desktop's scheme.
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, settingsTheme.paper());
+    palette.setColor(QPalette::Base, settingsTheme.paper());
+    palette.setColor(QPalette::WindowText, settingsTheme.ink());
+    palette.setColor(QPalette::Text, settingsTheme.ink());
+    palette.setColor(QPalette::Button, settingsTheme.paper());
+    palette.setColor(QPalette::ButtonText, settingsTheme.ink());
+    palette.setColor(QPalette::Highlight, settingsTheme.leather());
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    auto *root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    root->addWidget(makeHeader());
+    root->addWidget(makeBody(), 1);
+    root->addWidget(makeBottomBar());
+
+    connect(&m_controller, &MacSettingsController::changed, this, &MacSettingsView::refresh);
+    refresh();
+}
+
+QWidget *MacSettingsView::makeHeader() {
+    auto *header = new QWidget;
+    auto *layout = new QVBoxLayout(header);
+    layout->setContentsMargins(28, 34, 28, 12);
+    layout->setSpacing(6);
+    layout->addWidget(makeLabel(tr("Settings"), settingsGeorgiaFont(20), settingsTheme.leather()),
+                      0, Qt::AlignHCenter);
+    layout->addSpacing(2);
+    layout->addWidget(new MacOrnamentalDivider, 0, Qt::AlignHCenter);
+    layout->addSpacing(4);
+    m_storage =
+        makeLabel(QString(), settingsGeorgiaFont(11, true), withOpacity(settingsTheme.ink(), 0.4));
+    layout->addWidget(m_storage, 0, Qt::AlignHCenter);
+    return header;
+}
+
+QWidget *MacSettingsView::makeBody() {
+    auto *scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    scroll->setWidgetResizable(true);
+    auto *body = new QWidget;
+    auto *layout = new QVBoxLayout(body);
+    layout->setContentsMargins(32, 8, 32, 24);
+    layout->setSpacing(32);
+
+    auto *profile = new MacSettingsSection(tr("Profile"));
+    m_name = new MacSettingsTextField(tr("Your name"));
+    connect(m_name, &QLineEdit::textEdited, &m_controller, &MacSettingsController::setUserName);
+    profile->addContent(new MacSettingsRow(tr("Name"), m_name));
+    layout->addWidget(profile);
+    layout->addWidget(makeWritingSection());
+    layout->addWidget(makeSecuritySection());
+    layout->addWidget(makeAboutLine());
+    layout->addStretch(1);
+    scroll->setWidget(body);
+    return scroll;
+}
+
+QWidget *MacSettingsView::makeWritingSection() {
+    auto *section = new MacSettingsSection(tr("Writing"));
+
+    m_font = new QComboBox;
+    m_font->setFixedWidth(165);
+    for (const QString &name : diaryFontNames()) {
+        m_font->addItem(name, name);
+        m_font->setItemData(m_font->count() - 1, settingsFont(name, 13), Qt::FontRole);
+    }
+    connect(m_font, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0)
+            m_controller.setDefaultFont(m_font->itemData(index).toString());
+    });
+    section->addContent(new MacSettingsRow(tr("Font"), m_font));
+
+    const QColor valueColor = withOpacity(settingsTheme.leather(), 0.7);
+    m_sizeText = makeLabel(QString(), settingsMonospacedFont(11), valueColor);
+    m_size = makeSlider(int(UserDefaultsSettingsStore::minimumBodyPointSize),
+                        int(UserDefaultsSettingsStore::maximumBodyPointSize));
+    connect(m_size, &QSlider::valueChanged, this,
+            [this](int value) { m_controller.setDefaultFontSize(value); });
+    section->addContent(new MacSettingsRow(tr("Size"), makeSliderControl(m_sizeText, 20, m_size)));
+
+    m_readingSizeText = makeLabel(QString(), settingsMonospacedFont(11), valueColor);
+    const int positions = int(std::lround((UserDefaultsSettingsStore::maximumReadingScale -
+                                           UserDefaultsSettingsStore::minimumReadingScale) /
+                                          readingScaleStep));
+    m_readingSize = makeSlider(0, positions);
+    connect(m_readingSize, &QSlider::valueChanged, this, [this](int position) {
+        m_controller.setReadingScale(UserDefaultsSettingsStore::minimumReadingScale +
+                                     position * readingScaleStep);
+    });
+    section->addContent(new MacSettingsRow(
+        tr("Reading size"), makeSliderControl(m_readingSizeText, 36, m_readingSize)));
+
+    m_reopens = new SettingsSwitch;
+    connect(m_reopens, &QAbstractButton::toggled, &m_controller,
+            &MacSettingsController::setReopensLastPage);
+    section->addContent(makeToggleRow(tr("Open to the last page"),
+                                      makeCaption(tr("Otherwise the diary always opens on today.")),
+                                      m_reopens));
+
+    m_preview = new MacSettingsWritingPreview;
+    auto *previewHolder = new QWidget;
+    auto *holderLayout = new QVBoxLayout(previewHolder);
+    holderLayout->setContentsMargins(0, 4, 0, 0);
+    holderLayout->addWidget(m_preview);
+    section->addContent(previewHolder);
+    return section;
+}
+
+QWidget *MacSettingsView::makeSecuritySection() {
+    auto *section = new MacSettingsSection(tr("Security"));
+    m_requireAuthentication = new SettingsSwitch;
+    connect(m_requireAuthentication, &QAbstractButton::toggled, &m_controller,
+            &MacSettingsController::setRequireAuthentication);
+    section->addContent(makeToggleRow(tr("Require Authentication"),
+                                      makeCaption(MacSettingsController::authenticationKindText()),
+                                      m_requireAuthentication));
+    return section;
+}
+
+QWidget *MacSettingsView::makeAboutLine() {
+    auto *line = new QWidget;
+    auto *layout = new QHBoxLayout(line);
+    layout->setContentsMargins(0, 4, 0, 0);
+    layout->setSpacing(10);
+    auto *symbol = new QLabel;
+    const DiaryGlyph book(DiaryGlyphSymbol::book);
+    const QSizeF glyphSize = book.sizeForPointSize(16);
+    // Drawn at twice the size so it stays sharp on dense screens.
+    QPixmap pixmap((glyphSize * 2).toSize());
+    pixmap.setDevicePixelRatio(2);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        book.paint(painter, QRectF(QPointF(0, 0), glyphSize),
+                   withOpacity(settingsTheme.leather(), 0.4));
+    }
+    symbol->setPixmap(pixmap);
+    layout->addWidget(symbol);
+    layout->addWidget(makeLabel(QStringLiteral("Velmora"), settingsGeorgiaFont(12),
+                                withOpacity(settingsTheme.ink(), 0.5)));
+    layout->addWidget(makeLabel(QStringLiteral("·"), settingsSystemFont(11),
+                                withOpacity(settingsTheme.ink(), 0.4)));
+    layout->addWidget(makeLabel(MacSettingsController::versionText(), settingsSystemFont(11),
+                                withOpacity(settingsTheme.ink(), 0.4)));
+    layout->addStretch(1);
+    return line;
+}
+
+QWidget *MacSettingsView::makeBottomBar() {
+    auto *bar = new QWidget;
+    auto *layout = new QHBoxLayout(bar);
+    layout->setContentsMargins(32, 12, 32, 12);
+    layout->addStretch(1);
+    auto *done = new DoneButton(tr("Done"));
+    m_done = done;
+    connect(done, &QAbstractButton::clicked, this, &QWidget::close);
+    layout->addWidget(done);
+    return bar;
+}
+
+void MacSettingsView::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    m_controller.load();
+}
+
+void MacSettingsView::refresh() {
+    m_storage->setText(m_controller.storageLine());
+    if (m_name->text() != m_controller.userName()) {
+        const QSignalBlocker blocker(m_name);
+        m_name->setText(m_controller.userName());
+    }
+    {
+        const QSignalBlocker blocker(m_font);
+        m_font->setCurrentIndex(m_font->findData(resolvedFontName(m_controller.defaultFont())));
+        m_font->setFont(settingsFont(m_font->currentText(), 13));
+    }
+    {
+        const QSignalBlocker blocker(m_size);
+        m_size->setValue(int(m_controller.defaultFontSize()));
+    }
+    m_sizeText->setText(m_controller.sizeText());
+    {
+        const QSignalBlocker blocker(m_readingSize);
+        m_readingSize->setValue(int(std::lround(
+            (m_controller.readingScale() - UserDefaultsSettingsStore::minimumReadingScale) /
+            readingScaleStep)));
+    }
+    m_readingSizeText->setText(m_controller.readingSizeText());
+    {
+        const QSignalBlocker blocker(m_reopens);
+        m_reopens->setChecked(m_controller.reopensLastPage());
+    }
+    {
+        const QSignalBlocker blocker(m_requireAuthentication);
+        m_requireAuthentication->setChecked(m_controller.requireAuthentication());
+    }
+    m_preview->setWritingFont(
+        resolveDiaryFont(m_controller.defaultFont(), m_controller.defaultFontSize()));
+}
+
+} // namespace velmora

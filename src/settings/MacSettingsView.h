@@ -1,0 +1,67 @@
+#pragma once
+
+#include "settings/MacSettingsController.h"
+
+#include <QWidget>
+
+class QAbstractButton;
+class QComboBox;
+class QLabel;
+class QSlider;
+
+namespace velmora {
+
+class MacSettingsTextField;
+class MacSettingsWritingPreview;
+
+// The settings window: one fixed sheet of light paper with the profile, writing and security
+// settings and "Done". It reloads the stored values each time it is shown; every edit is stored
+// at once, so closing it in any way loses nothing.
+class MacSettingsView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MacSettingsView(UserDefaultsSettingsStore &store,
+                             std::function<bool()> syncEnabled = {}, QWidget *parent = nullptr);
+
+    MacSettingsController &controller() { return m_controller; }
+
+    MacSettingsTextField *nameField() const { return m_name; }
+    QComboBox *fontPicker() const { return m_font; }
+    QSlider *sizeSlider() const { return m_size; }
+    QSlider *readingSizeSlider() const { return m_readingSize; }
+    QAbstractButton *reopensLastPageSwitch() const { return m_reopens; }
+    QAbstractButton *requireAuthenticationSwitch() const { return m_requireAuthentication; }
+    QAbstractButton *doneButton() const { return m_done; }
+    QLabel *sizeLabel() const { return m_sizeText; }
+    QLabel *readingSizeLabel() const { return m_readingSizeText; }
+    QLabel *storageLabel() const { return m_storage; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QWidget *makeHeader();
+    QWidget *makeBody();
+    QWidget *makeBottomBar();
+    QWidget *makeWritingSection();
+    QWidget *makeSecuritySection();
+    QWidget *makeAboutLine();
+    // Shows the controller's values without writing anything back.
+    void refresh();
+
+    MacSettingsController m_controller;
+    QLabel *m_storage = nullptr;
+    MacSettingsTextField *m_name = nullptr;
+    QComboBox *m_font = nullptr;
+    QSlider *m_size = nullptr;
+    QLabel *m_sizeText = nullptr;
+    QSlider *m_readingSize = nullptr;
+    QLabel *m_readingSizeText = nullptr;
+    QAbstractButton *m_reopens = nullptr;
+    MacSettingsWritingPreview *m_preview = nullptr;
+    QAbstractButton *m_requireAuthentication = nullptr;
+    QAbstractButton *m_done = nullptr;
+};
+
+} // namespace velmora
