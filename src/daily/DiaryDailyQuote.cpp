@@ -1,4 +1,5 @@
 #include "daily/DiaryDailyQuote.h"
+#include "platform/DecimalText.h"
 
 #include "daily/DailyLogging.h"
 
@@ -21,26 +22,6 @@ namespace {
 
 constexpr std::array<qint64, 12> monthOffsets{0,   31,  60,  91,  121, 152,
                                               182, 213, 244, 274, 305, 335};
-
-std::optional<qint64> parseSignedDecimal(QStringView text) {
-    bool negative = false;
-    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
-        negative = text.front() == u'-';
-        text = text.mid(1);
-    }
-    if (text.isEmpty())
-        return std::nullopt;
-    qint64 value = 0;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        const int digit = c.unicode() - u'0';
-        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
-            return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return negative ? -value : value;
-}
 
 QList<DiaryQuotationRow> loadRows() {
     initDailyResources();

@@ -1,5 +1,7 @@
 #include "platform/DecimalText.h"
 
+#include <limits>
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -18,6 +20,26 @@ QString shortestDecimalText(double value) {
     if (!text.contains(QLatin1Char('.')))
         text += QStringLiteral(".0");
     return text;
+}
+
+std::optional<qint64> parseSignedDecimal(QStringView text) {
+    bool negative = false;
+    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
+        negative = text.front() == u'-';
+        text = text.mid(1);
+    }
+    if (text.isEmpty())
+        return std::nullopt;
+    qint64 value = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        const int digit = c.unicode() - u'0';
+        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
 }
 
 } // namespace velmora

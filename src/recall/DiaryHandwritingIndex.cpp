@@ -39,27 +39,6 @@ constexpr qint64 referenceDateMsSince1970 = 978307200000;
 // An older index recorded the SHA-256 of the file's bytes instead.
 constexpr qsizetype olderFingerprintLength = 64;
 
-// A decimal integer with an optional sign and nothing else.
-std::optional<qint64> parseLeaf(QStringView text) {
-    bool negative = false;
-    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
-        negative = text.front() == u'-';
-        text = text.mid(1);
-    }
-    if (text.isEmpty())
-        return std::nullopt;
-    qint64 value = 0;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        const int digit = c.unicode() - u'0';
-        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
-            return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return negative ? -value : value;
-}
-
 } // namespace
 
 struct DiaryHandwritingIndex::State {
@@ -261,7 +240,7 @@ struct DiaryHandwritingIndex::State {
             if (pieces.size() != 2)
                 continue;
             const auto day = DayKey::fromRawValue(pieces.at(0));
-            const auto leaf = parseLeaf(pieces.at(1));
+            const auto leaf = parseSignedDecimal(pieces.at(1));
             if (!day || !leaf)
                 continue;
             hits.append(Match{*day, *leaf, it->page.text});

@@ -1,4 +1,5 @@
 #include "store/DiaryHandwritingStore.h"
+#include "platform/DecimalText.h"
 
 #include "domain/PersistenceError.h"
 #include "platform/FilePaths.h"
@@ -20,27 +21,6 @@ namespace velmora {
 namespace {
 
 const QString drawingExtension = QStringLiteral("drawing");
-
-// A decimal integer with an optional sign and nothing else; none when it does not fit.
-std::optional<qint64> parseDecimal(QStringView text) {
-    bool negative = false;
-    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
-        negative = text.front() == u'-';
-        text = text.mid(1);
-    }
-    if (text.isEmpty())
-        return std::nullopt;
-    qint64 value = 0;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        const int digit = c.unicode() - u'0';
-        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
-            return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return negative ? -value : value;
-}
 
 // The listed record of a drawing file, or none when it is no non-empty regular file.
 std::optional<DiaryHandwritingStore::PageFile> statPageFile(const QString &path,
@@ -151,7 +131,7 @@ DiaryHandwritingStore::parseBaseName(const QString &baseName) {
     if (!dayKey)
         return std::nullopt;
     // The separator after the day is not checked.
-    const auto leaf = parseDecimal(QStringView(baseName).mid(11));
+    const auto leaf = parseSignedDecimal(QStringView(baseName).mid(11));
     if (!leaf || *leaf < 0)
         return std::nullopt;
     return std::pair{*dayKey, *leaf};
