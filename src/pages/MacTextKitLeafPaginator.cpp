@@ -29,6 +29,37 @@ double lineFragmentHeight(const QTextLine &line, const ParagraphStyle &style) {
     return height;
 }
 
+// Boundaries of one kind in text(from, to], ascending; `to` is one. Qt's analysis of a long
+// Thai run grows with the square of its length, so the text is analysed in windows of about
+// `window` units. Each window opens `context` units before the last boundary the previous one
+// vouched for, and vouches only for boundaries at least `context` units before its own end,
+// where what follows the window can no longer change them.
+QList<qsizetype> boundariesIn(QTextBoundaryFinder::BoundaryType type, const QString &text,
+                              qsizetype from, qsizetype to, qsizetype window) {
+    constexpr qsizetype context = 64;
+    QList<qsizetype> result;
+    qsizetype vouched = from;
+    while (vouched < to) {
+        const qsizetype start = std::max(from, vouched - context);
+        for (qsizetype length = std::max(window, context);; length *= 2) {
+            const qsizetype end = to - start <= length + context ? to : start + length;
+            const qsizetype lastVouchable = end == to ? to : end - context;
+            QTextBoundaryFinder finder(type, QStringView(text).sliced(start, end - start));
+            finder.setPosition(vouched - start);
+            const qsizetype before = vouched;
+            for (qsizetype next = finder.toNextBoundary();
+                 next > 0 && start + next <= lastVouchable; next = finder.toNextBoundary()) {
+                vouched = start + next;
+                result.append(vouched);
+            }
+            // A window with nothing to vouch for (a long run of combining marks) grows.
+            if (vouched > before)
+                break;
+        }
+    }
+    return result;
+}
+
 struct LaidOutLine {
     qsizetype start = 0;
     double height = 0;
@@ -134,13 +165,12 @@ public:
 private:
     void appendOverlongRuns(const QString &text, qsizetype from, qsizetype to,
                             const QFontMetricsF &metrics, QList<TextRun> &runs) const {
-        const QString stretch = text.mid(from, to - from);
-        QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, stretch);
-        qsizetype previous = 0;
-        for (qsizetype next = breaks.toNextBoundary(); next > 0; next = breaks.toNextBoundary()) {
+        qsizetype previous = from;
+        for (const qsizetype next :
+             boundariesIn(QTextBoundaryFinder::Line, text, from, to, m_pieceLength)) {
             if (next - previous > minimumOverlongRun &&
-                metrics.horizontalAdvance(stretch.mid(previous, next - previous)) > m_lineWidth)
-                runs.append({from + previous, from + next});
+                metrics.horizontalAdvance(text.mid(previous, next - previous)) > m_lineWidth)
+                runs.append({previous, next});
             previous = next;
         }
     }
@@ -160,8 +190,9 @@ private:
 // Collects leaves while lines are packed into them; every boundary lands between graphemes.
 class LeafPacker {
 public:
-    LeafPacker(const QString &text, double containerHeight)
-        : m_graphemes(QTextBoundaryFinder::Grapheme, text)
+    LeafPacker(const QString &text, double containerHeight, qsizetype analysisWindow)
+        : m_graphemeEnds(
+              boundariesIn(QTextBoundaryFinder::Grapheme, text, 0, text.size(), analysisWindow))
         , m_count(text.size())
         , m_containerHeight(containerHeight) {}
 
@@ -169,11 +200,8 @@ public:
         if (height > m_containerHeight) {
             // No container can hold this line, so each leaf takes one grapheme of it.
             closeLeaf(start);
-            while (m_leafStart < end) {
-                m_graphemes.setPosition(m_leafStart);
-                const qsizetype next = m_graphemes.toNextBoundary();
-                closeLeaf(next < 0 ? m_count : next);
-            }
+            while (m_leafStart < end)
+                closeLeaf(m_leafStart + 1);
             return;
         }
         if (m_linesInLeaf > 0 && m_usedHeight + height > m_containerHeight)
@@ -188,10 +216,13 @@ public:
     }
 
 private:
+    // Closes the leaf at the first grapheme boundary at or after `end`.
     void closeLeaf(qsizetype end) {
-        m_graphemes.setPosition(std::min(end, m_count));
-        if (!m_graphemes.isAtBoundary())
-            end = m_graphemes.toNextBoundary();
+        if (end > 0) {
+            const auto boundary =
+                std::lower_bound(m_graphemeEnds.cbegin(), m_graphemeEnds.cend(), end);
+            end = boundary == m_graphemeEnds.cend() ? m_count : *boundary;
+        }
         if (end > m_leafStart) {
             m_leaves.append(UTF16TextRange{m_leafStart, end - m_leafStart});
             m_leafStart = end;
@@ -200,7 +231,8 @@ private:
         m_linesInLeaf = 0;
     }
 
-    QTextBoundaryFinder m_graphemes;
+    // Where each grapheme cluster ends, ascending.
+    QList<qsizetype> m_graphemeEnds;
     qsizetype m_count;
     double m_containerHeight;
     QList<UTF16TextRange> m_leaves;
@@ -232,7 +264,7 @@ QList<UTF16TextRange> MacTextKitLeafPaginator::leafRanges(const QString &text,
                                 m_pieceLength);
     const QList<TextRun> overlong = layouter.overlongRuns(text);
     qsizetype nextOverlong = 0;
-    LeafPacker packer(text, std::max(height - 2 * verticalInset, 1.0));
+    LeafPacker packer(text, std::max(height - 2 * verticalInset, 1.0), m_pieceLength);
     qsizetype start = 0;
     while (start < count) {
         qsizetype end = start;

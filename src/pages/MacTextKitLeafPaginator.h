@@ -12,7 +12,8 @@ namespace velmora {
 class MacTextKitLeafPaginator : public LeafPaginating {
 public:
     // Paragraphs longer than twice `pieceLength` UTF-16 units are laid out in pieces of about
-    // that length; tests choose short pieces to compare them with one whole layout.
+    // that length, and text is searched for boundaries in windows of that length; tests choose
+    // short pieces to compare them with one whole layout.
     static constexpr qsizetype defaultPieceLength = 4096;
 
     explicit MacTextKitLeafPaginator(qsizetype pieceLength = defaultPieceLength)

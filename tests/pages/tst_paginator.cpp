@@ -169,6 +169,15 @@ private Q_SLOTS:
         QTest::newRow("prose") << repeated(QStringLiteral("a few ordinary words to wrap "), 120);
         QTest::newRow("marks and emoji")
             << repeated(combining + QStringLiteral("한글") + emoji + QStringLiteral("abc "), 300);
+        // The text is analysed in windows as long as the pieces; their edges fall inside
+        // clusters, Thai words and pairs of regional indicators.
+        QTest::newRow("thai tone marks and sara am")
+            << repeated(QStringLiteral("ผู้เชี่ยวชาญกำลังทำงานอย่างตั้งใจน้ำ"), 110);
+        QTest::newRow("conjoining jamo")
+            << repeated(QStringLiteral("\u1112\u1161\u11AB\u1100\u1173\u11AF"), 500);
+        QTest::newRow("flags with an odd indicator") << repeated(QString::fromUtf8("🇯🇵🇫🇷🇩🇪🇰"), 150);
+        QTest::newRow("marks longer than a window")
+            << repeated(QStringLiteral("a few words e") + QString(300, u'\u0301') + u' ', 8);
     }
 
     void longParagraphsBreakAsOneLayout() {
