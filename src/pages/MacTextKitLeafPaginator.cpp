@@ -1,11 +1,18 @@
 #include "pages/MacTextKitLeafPaginator.h"
 
+#include "pages/PagesLogging.h"
+
 #include <QFontMetricsF>
 #include <QImage>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 
+#include <unicode/brkiter.h>
+#include <unicode/unistr.h>
+
 #include <algorithm>
+#include <limits>
+#include <memory>
 
 namespace velmora {
 
@@ -58,6 +65,27 @@ QList<qsizetype> boundariesIn(QTextBoundaryFinder::BoundaryType type, const QStr
         }
     }
     return result;
+}
+
+// Where each grapheme cluster of `text` ends, ascending. ICU draws the clusters as the text
+// layout does; inside Thai text QTextBoundaryFinder cuts surrogate pairs and emoji sequences
+// apart.
+QList<qsizetype> graphemeEnds(const QString &text, qsizetype window) {
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<icu::BreakIterator> clusters(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status) || text.size() > std::numeric_limits<int32_t>::max()) {
+        qCWarning(lcPages) << "Grapheme clusters are taken from Qt: ICU's analysis is unavailable,"
+                           << u_errorName(status);
+        return boundariesIn(QTextBoundaryFinder::Grapheme, text, 0, text.size(), window);
+    }
+    const icu::UnicodeString alias(false, reinterpret_cast<const char16_t *>(text.utf16()),
+                                   int32_t(text.size()));
+    clusters->setText(alias);
+    QList<qsizetype> ends;
+    for (int32_t end = clusters->next(); end != icu::BreakIterator::DONE; end = clusters->next())
+        ends.append(end);
+    return ends;
 }
 
 struct LaidOutLine {
@@ -191,8 +219,7 @@ private:
 class LeafPacker {
 public:
     LeafPacker(const QString &text, double containerHeight, qsizetype analysisWindow)
-        : m_graphemeEnds(
-              boundariesIn(QTextBoundaryFinder::Grapheme, text, 0, text.size(), analysisWindow))
+        : m_graphemeEnds(graphemeEnds(text, analysisWindow))
         , m_count(text.size())
         , m_containerHeight(containerHeight) {}
 

@@ -115,16 +115,25 @@ private Q_SLOTS:
     }
 
     // A page too short for one line takes one grapheme cluster per leaf.
+    void containerTakingNothingAdvancesOneGrapheme_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<qint64>>("lengths");
+        QTest::newRow("emoji, marks and a line end") << emoji + combining + QStringLiteral("\r\nab")
+                                                     << QList<qint64>{emoji.size(), 3, 2, 1, 1};
+        // Inside Thai text Qt's own cluster analysis cuts emoji apart.
+        QTest::newRow("emoji inside thai")
+            << QString::fromUtf8("ดี😀") + emoji + QString::fromUtf8("น้ำ🇹🇭ไทย")
+            << QList<qint64>{2, 2, emoji.size(), 3, 4, 1, 1, 1};
+    }
+
     void containerTakingNothingAdvancesOneGrapheme() {
-        const QString text = emoji + combining + QStringLiteral("\r\nab");
-        const auto ranges =
-            MacTextKitLeafPaginator().leafRanges(text, attributesFor(16), 696, 30, 0, 0);
-        const QList<UTF16TextRange> expected{{0, qint64(emoji.size())},
-                                             {qint64(emoji.size()), 3},
-                                             {qint64(emoji.size()) + 3, 2},
-                                             {qint64(emoji.size()) + 5, 1},
-                                             {qint64(emoji.size()) + 6, 1}};
-        QCOMPARE(ranges, expected);
+        QFETCH(QString, text);
+        QFETCH(QList<qint64>, lengths);
+        QList<qint64> leafLengths;
+        for (const UTF16TextRange &range :
+             MacTextKitLeafPaginator().leafRanges(text, attributesFor(16), 696, 30, 0, 0))
+            leafLengths.append(range.length);
+        QCOMPARE(leafLengths, lengths);
     }
 
     // With room for one line per leaf, leaves are lines: they must break where the text layout
