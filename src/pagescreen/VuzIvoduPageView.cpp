@@ -1,5 +1,6 @@
 #include "pagescreen/VuzIvoduPageView.h"
 
+#include "book/DiaryCoverTransition.h"
 #include "book/theme/DiaryTheme.h"
 #include "pagescreen/PageScreenLogging.h"
 #include "platform/AsyncSleep.h"
@@ -9,6 +10,7 @@
 #include "platform/SerialExecutor.h"
 
 #include <QCoreApplication>
+#include <QEasingCurve>
 #include <QStringEncoder>
 #include <QTimeZone>
 
@@ -44,6 +46,38 @@ QString describe(const std::exception_ptr &failure) {
 }
 
 } // namespace
+
+VuzIvoduPageAnimation VuzIvoduPageAnimation::eased(Curve curve, double seconds, double scale) {
+    VuzIvoduPageAnimation animation;
+    animation.curve = curve;
+    animation.duration = std::chrono::milliseconds(qRound64(seconds * scale * 1000));
+    return animation;
+}
+
+VuzIvoduPageAnimation VuzIvoduPageAnimation::spring(double response, double dampingFraction,
+                                                    double scale) {
+    const double settled = DiaryCoverCurve::spring(response, dampingFraction).settled();
+    VuzIvoduPageAnimation animation = eased(Curve::spring, settled, scale);
+    animation.response = response;
+    animation.dampingFraction = dampingFraction;
+    return animation;
+}
+
+double VuzIvoduPageAnimation::progress(double share) const {
+    share = std::clamp(share, 0.0, 1.0);
+    if (curve == Curve::none || share >= 1)
+        return 1;
+    if (curve == Curve::spring) {
+        const DiaryCoverCurve spring = DiaryCoverCurve::spring(response, dampingFraction);
+        return spring.value(share * spring.settled());
+    }
+    // The standard timing curves as cubic Béziers.
+    const QPointF in = curve == Curve::easeOut ? QPointF(0, 0) : QPointF(0.42, 0);
+    const QPointF out = curve == Curve::easeIn ? QPointF(1, 1) : QPointF(0.58, 1);
+    QEasingCurve easing(QEasingCurve::BezierSpline);
+    easing.addCubicBezierSegment(in, out, QPointF(1, 1));
+    return easing.valueForProgress(share);
+}
 
 VuzIvoduPageView::VuzIvoduPageView(DiarySessionStore &session, DiaryPageSystemStore &pageSystem,
                                    UserDefaultsSettingsStore &settings, DiaryCommandRouter &router,
@@ -190,24 +224,38 @@ void VuzIvoduPageView::setPersistenceError(std::optional<QString> message) {
     Q_EMIT persistenceErrorChanged(m_persistenceError);
 }
 
-void VuzIvoduPageView::setShowSavedNote(bool show) {
+VuzIvoduPageAnimation VuzIvoduPageView::animation(VuzIvoduPageAnimation::Curve curve,
+                                                  double seconds) const {
+    return VuzIvoduPageAnimation::eased(curve, seconds, m_timings.animationScale);
+}
+
+VuzIvoduPageAnimation VuzIvoduPageView::leafChangeAnimation() const {
+    if (motionMode() == PageTransitionMode::crossFade)
+        return {};
+    return animation(VuzIvoduPageAnimation::Curve::easeInOut, 0.18);
+}
+
+void VuzIvoduPageView::setShowSavedNote(bool show, VuzIvoduPageAnimation animation) {
     if (m_showSavedNote == show)
         return;
     m_showSavedNote = show;
+    m_savedNoteAnimation = animation;
     Q_EMIT showSavedNoteChanged(show);
 }
 
-void VuzIvoduPageView::setShowSealConfirmation(bool show) {
+void VuzIvoduPageView::setShowSealConfirmation(bool show, VuzIvoduPageAnimation animation) {
     if (m_showSealConfirmation == show)
         return;
     m_showSealConfirmation = show;
+    m_sealCardAnimation = animation;
     Q_EMIT showSealConfirmationChanged(show);
 }
 
-void VuzIvoduPageView::setShowSealAcknowledgement(bool show) {
+void VuzIvoduPageView::setShowSealAcknowledgement(bool show, VuzIvoduPageAnimation animation) {
     if (m_showSealAcknowledgement == show)
         return;
     m_showSealAcknowledgement = show;
+    m_sealCardAnimation = animation;
     Q_EMIT showSealAcknowledgementChanged(show);
 }
 
@@ -762,7 +810,7 @@ void VuzIvoduPageView::confirmSeal() {
 }
 
 void VuzIvoduPageView::hideSealConfirmation() {
-    setShowSealConfirmation(false);
+    setShowSealConfirmation(false, animation(VuzIvoduPageAnimation::Curve::easeOut, 0.28));
 }
 
 void VuzIvoduPageView::requestClose() {
@@ -822,7 +870,7 @@ QCoro::Task<void> VuzIvoduPageView::hideSavedNoteAfter(std::chrono::nanoseconds 
         // Going away: nothing is left to hide.
     }
     if (self)
-        setShowSavedNote(false);
+        setShowSavedNote(false, animation(VuzIvoduPageAnimation::Curve::easeOut, 0.25));
 }
 
 QCoro::Task<void> VuzIvoduPageView::saveNowTask() {
@@ -845,7 +893,7 @@ QCoro::Task<void> VuzIvoduPageView::saveNowTask() {
     m_pageSystem.reloadDescriptors(m_pageSystem.selectedLeafIndex());
     restartCalendarRefresh();
     requestSync();
-    setShowSavedNote(true);
+    setShowSavedNote(true, VuzIvoduPageAnimation::spring(0.42, 0.8, m_timings.animationScale));
     co_await hideSavedNoteAfter(isReducedMotion() ? m_timings.savedNoteReducedMotion
                                                   : m_timings.savedNote);
 }
@@ -878,14 +926,14 @@ QCoro::Task<void> VuzIvoduPageView::sealPageTask() {
     m_pageSystem.reloadDescriptors(0);
     restartCalendarRefresh();
 
-    setShowSealAcknowledgement(true);
+    setShowSealAcknowledgement(true, animation(VuzIvoduPageAnimation::Curve::easeOut, 0.28));
     try {
         co_await sleepFor(m_timings.sealAcknowledgement, m_lifetime);
     } catch (const CancellationError &) {
         // Going away: nothing is left to hide.
     }
     if (self)
-        setShowSealAcknowledgement(false);
+        setShowSealAcknowledgement(false, animation(VuzIvoduPageAnimation::Curve::easeIn, 0.28));
 }
 
 QCoro::Task<void> VuzIvoduPageView::retrySaveTask() {

@@ -49,6 +49,27 @@ struct VuzIvoduPageTimings {
     // The longest the page waits between two looks at the civil date, so a suspended machine or
     // a clock set by hand is noticed within this time.
     std::chrono::milliseconds civilDateCheck = std::chrono::seconds(60);
+    // Stretches (or, in tests, shortens) every animation the view plays.
+    double animationScale = 1;
+};
+
+// How the view animates a change that the page makes: the curve and how long it runs. A spring
+// runs until it has settled.
+struct VuzIvoduPageAnimation {
+    enum class Curve { none, easeIn, easeOut, easeInOut, spring };
+
+    Curve curve = Curve::none;
+    std::chrono::milliseconds duration{0};
+    double response = 0;
+    double dampingFraction = 0;
+
+    static VuzIvoduPageAnimation eased(Curve curve, double seconds, double scale);
+    static VuzIvoduPageAnimation spring(double response, double dampingFraction, double scale);
+    bool isAnimated() const { return curve != Curve::none && duration.count() > 0; }
+    // The eased progress (0 to 1, a spring overshooting a little) at a share of the duration.
+    double progress(double share) const;
+
+    friend bool operator==(const VuzIvoduPageAnimation &, const VuzIvoduPageAnimation &) = default;
 };
 
 // The open book's state and work, without any widget: which day it shows, the editor's working
@@ -133,6 +154,11 @@ public:
     const QSet<int> &entryDays() const { return m_entryDays; }
     const std::optional<QString> &persistenceError() const { return m_persistenceError; }
     const PageTurnInteraction &edgeInteraction() const { return m_edgeInteraction; }
+    // How the latest change of the saved note and of the seal card is to be animated.
+    const VuzIvoduPageAnimation &savedNoteAnimation() const { return m_savedNoteAnimation; }
+    const VuzIvoduPageAnimation &sealCardAnimation() const { return m_sealCardAnimation; }
+    // A change of the leaf shown cross-fades in physical motion and is instant in plain motion.
+    VuzIvoduPageAnimation leafChangeAnimation() const;
 
     // Derived.
     bool isCurrentEntrySealed() const;
@@ -242,9 +268,10 @@ private:
     void setEntryText(const QString &text);
     void setEditorFont(const QString &font, double size);
     void setPersistenceError(std::optional<QString> message);
-    void setShowSavedNote(bool show);
-    void setShowSealConfirmation(bool show);
-    void setShowSealAcknowledgement(bool show);
+    void setShowSavedNote(bool show, VuzIvoduPageAnimation animation);
+    void setShowSealConfirmation(bool show, VuzIvoduPageAnimation animation = {});
+    void setShowSealAcknowledgement(bool show, VuzIvoduPageAnimation animation);
+    VuzIvoduPageAnimation animation(VuzIvoduPageAnimation::Curve curve, double seconds) const;
     void setShowLeavePrompt(bool show);
     void setEntryDays(QSet<int> days);
     void requestFocus();
@@ -299,6 +326,8 @@ private:
     std::optional<QString> m_persistenceError;
     bool m_showSealConfirmation = false;
     bool m_showSealAcknowledgement = false;
+    VuzIvoduPageAnimation m_savedNoteAnimation;
+    VuzIvoduPageAnimation m_sealCardAnimation;
     PageTurnInteraction m_edgeInteraction;
     std::optional<CancellationToken> m_navigationTask;
     std::optional<CancellationToken> m_calendarTask;

@@ -12,6 +12,7 @@
 #include "pagescreen/MacPageNotice.h"
 #include "pagescreen/MacPageTools.h"
 #include "pagescreen/MacPageTurnView.h"
+#include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/PageScreenLogging.h"
 
 #include <QApplication>
@@ -189,7 +190,9 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     connect(m_arrows, &MacPageArrows::previousRequested, &page,
             &VuzIvoduPageView::turnToPreviousPage);
     connect(m_arrows, &MacPageArrows::nextRequested, &page, &VuzIvoduPageView::turnToNextPage);
-    connect(&page, &VuzIvoduPageView::showSavedNoteChanged, m_savedNote, &QWidget::setVisible);
+    connect(&page, &VuzIvoduPageView::showSavedNoteChanged, this, [this](bool show) {
+        m_savedNoteMotion->setShown(show, m_controller->savedNoteAnimation());
+    });
     connect(&page, &VuzIvoduPageView::showSealConfirmationChanged, this,
             &VuzIvoduPageWidget::refreshSealCard);
     connect(&page, &VuzIvoduPageView::showSealAcknowledgementChanged, this,
@@ -317,19 +320,19 @@ void VuzIvoduPageWidget::refreshLeaf() {
     if (!descriptor) {
         m_writableLeaf->hide();
         m_readingLeaf->hide();
-        m_pictureLeaf->setAttribute(Qt::WA_DontShowOnScreen);
-        new MacBookBinding(this);
-
-        const int pageWidth = spreadWidth - bindingWidth;
-        m_turnView->setGeometry(m_page->rect());
-        m_leadingStrip->setGeometry(0, 100, 34, spreadHeight - 100);
-        m_trailingStrip->setGeometry(pageWidth - 34, 100, 34, spreadHeight - 100);
-        m_tools->setGeometry(pageWidth - 232, 0, 232, 68);
-        m_arrows->setGeometry(pageWidth - 82, spreadHeight - 57, 82, 57);
-        m_motionMarker->setGeometry(0, 0, 1, 1);
-        m_motionMarker->setAttribute(Qt::WA_TransparentForMouseEvents);
+        m_shownLeaf.reset();
         return;
     }
+    // Another leaf replaces the one shown. The day changes first, then the leaves: the picture
+    // taken at the first sign of the change is the old leaf whole, and it fades over the new one.
+    const auto leaf = std::pair(descriptor->id, page.session().selectedDay());
+    if (m_shownLeaf && *m_shownLeaf != leaf && !page.isPhysicalTurnRunning() &&
+        page.leafChangeAnimation().isAnimated()) {
+        QWidget *shown =
+            m_readingLeaf->isHidden() ? static_cast<QWidget *>(m_writableLeaf) : m_readingLeaf;
+        m_leafFade->fadeOut(shown->grab(), page.leafChangeAnimation());
+    }
+    m_shownLeaf = leaf;
     if (descriptor->kind == PageKind::sealed) {
         QDate date = civilDay(descriptor->dayKey);
         if (!date.isValid())
@@ -364,17 +367,6 @@ void VuzIvoduPageWidget::refreshLeaf() {
     }
     m_writableLeaf->show();
     m_readingLeaf->hide();
-    m_pictureLeaf->setAttribute(Qt::WA_DontShowOnScreen);
-    new MacBookBinding(this);
-
-    const int pageWidth = spreadWidth - bindingWidth;
-    m_turnView->setGeometry(m_page->rect());
-    m_leadingStrip->setGeometry(0, 100, 34, spreadHeight - 100);
-    m_trailingStrip->setGeometry(pageWidth - 34, 100, 34, spreadHeight - 100);
-    m_tools->setGeometry(pageWidth - 232, 0, 232, 68);
-    m_arrows->setGeometry(pageWidth - 82, spreadHeight - 57, 82, 57);
-    m_motionMarker->setGeometry(0, 0, 1, 1);
-    m_motionMarker->setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
 void VuzIvoduPageWidget::refreshEditorFont() {
@@ -436,8 +428,9 @@ void VuzIvoduPageWidget::refreshTurnLayers() {
     m_turnView->raise();
     m_tools->raise();
     m_arrows->raise();
-    m_sealScrim->raise();
-    m_sealCard->raise();
+    for (QWidget *overlay : std::initializer_list<QWidget *>{m_sealScrimMotion, m_sealScrim,
+                                                             m_sealCardMotion, m_sealCard})
+        overlay->raise();
     // A drag can start only on a page at rest.
     const bool atRest = transition.phase == PageTransitionPhase::idle;
     m_leadingStrip->setAttribute(Qt::WA_TransparentForMouseEvents, !atRest);
@@ -476,18 +469,36 @@ void VuzIvoduPageWidget::buildOverlays() {
             &VuzIvoduPageView::confirmSeal);
     m_sealCard->setGeometry(centred(m_sealCard->size(), m_page->rect()));
     m_sealCard->hide();
+
+    m_savedNoteMotion = new PageOverlayMotion(m_savedNote, this);
+    m_savedNoteMotion->setHiddenScale(0.94);
+    m_sealScrimMotion = new PageOverlayMotion(m_sealScrim, m_page);
+    m_sealCardMotion = new PageOverlayMotion(m_sealCard, m_page);
+    m_leafFade = new PageOverlayMotion(nullptr, m_page);
+    m_leafFade->setGeometry(m_page->rect());
+    m_leafFade->stackUnder(m_turnView);
 }
 
 void VuzIvoduPageWidget::refreshSealCard() {
     const VuzIvoduPageView &page = *m_controller;
     const bool confirmation = page.showSealConfirmation();
     const bool shown = confirmation || page.showSealAcknowledgement();
-    m_sealCard->setMode(confirmation ? PaperSealRitualView::Mode::confirmation
-                                     : PaperSealRitualView::Mode::acknowledgement);
-    m_sealScrim->setVisible(confirmation);
+    const VuzIvoduPageAnimation &animation = page.sealCardAnimation();
     m_sealScrim->raise();
-    m_sealCard->setVisible(shown);
     m_sealCard->raise();
+    // A card on its way out keeps the form it had.
+    if (shown) {
+        const auto mode = confirmation ? PaperSealRitualView::Mode::confirmation
+                                       : PaperSealRitualView::Mode::acknowledgement;
+        if (mode != m_sealCard->mode() && !m_sealCard->isHidden())
+            m_sealCardMotion->setShown(false, {});
+        m_sealCard->setMode(mode);
+        m_sealCard->adjustSize();
+        m_sealCard->setGeometry(centred(m_sealCard->size(), m_page->rect()));
+        m_sealCardMotion->setHiddenScale(confirmation ? 0.97 : 0.96);
+    }
+    m_sealScrimMotion->setShown(confirmation, animation);
+    m_sealCardMotion->setShown(shown, animation);
 }
 
 void VuzIvoduPageWidget::refreshPersistenceAlert() {

@@ -19,6 +19,7 @@ class DiarySavedNote;
 class MacPageArrows;
 class MacPageTools;
 class MacPageTurnView;
+class PageOverlayMotion;
 class VuzIvoduEdgeStrip;
 class MacPageNotice;
 class PaperSealRitualView;
@@ -69,6 +70,10 @@ public:
     MacPageArrows *arrows() const { return m_arrows; }
     MacPageTurnView *turnView() const { return m_turnView; }
     QWidget *motionMarker() const { return m_motionMarker; }
+    PageOverlayMotion *savedNoteMotion() const { return m_savedNoteMotion; }
+    PageOverlayMotion *sealCardMotion() const { return m_sealCardMotion; }
+    // The picture of the leaf that was shown, fading over the new one.
+    PageOverlayMotion *leafFade() const { return m_leafFade; }
 
     // A picture of a leaf as the page would show it, at twice its size in pixels.
     QPixmap leafPicture(const PageDescriptor &descriptor);
@@ -122,6 +127,11 @@ private:
     DiarySavedNote *m_savedNote = nullptr;
     QWidget *m_sealScrim = nullptr;
     PaperSealRitualView *m_sealCard = nullptr;
+    PageOverlayMotion *m_savedNoteMotion = nullptr;
+    PageOverlayMotion *m_sealScrimMotion = nullptr;
+    PageOverlayMotion *m_sealCardMotion = nullptr;
+    PageOverlayMotion *m_leafFade = nullptr;
+    std::optional<std::pair<PageDescriptorID, DayKey>> m_shownLeaf;
     QPointer<QMessageBox> m_persistenceAlert;
     QPointer<QMessageBox> m_leaveAlert;
 };
