@@ -8,6 +8,7 @@
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "settings/MacSettingsView.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QSessionManager>
@@ -109,6 +110,10 @@ std::optional<int> VelmoraProgram::start() {
                                    [this] { m_delegate->applicationShouldTerminate(); },
                                });
     m_menus->populate(*m_window->menuBar());
+    // While a backup, restore or import runs, no other can start from the menus.
+    if (QAction *import = m_menus->action(QStringLiteral("Import…")))
+        connect(&graph.dataOperations(), &DiaryDataOperationGuard::isBusyChanged, import,
+                [import](bool busy) { import->setEnabled(!busy); });
 
     // The unlock asks its questions in a dialog over the book window, which owns it.
     auto conversation = std::shared_ptr<AuthenticationConversation>(
@@ -190,6 +195,11 @@ QWidget *VelmoraProgram::makeBookView(QWidget *parent) {
 
 QCoro::Task<void> VelmoraProgram::restoreFromBackup(std::function<void(QString)> done) {
     const QPointer<VelmoraProgram> self(this);
+    auto ticket = graph().dataOperations().tryBegin(DiaryDataOperation::restore);
+    if (!ticket) {
+        done(DiaryDataOperationGuard::refusalText());
+        co_return;
+    }
     DiaryStoreRecovery recovery{m_plan.storeURL, graph().persistenceDirectory(), graph().defaults(),
                                 graph().clock()};
     QCoro::Task<QString> restoring = restoreFromNewestBackup(std::move(recovery));
@@ -214,9 +224,25 @@ void VelmoraProgram::showDiary() {
 
 void VelmoraProgram::openPreferences() {
     if (!m_settingsView) {
-        DiaryCloudSync *sync = &graph().cloudSync();
+        DiaryDependencyGraph &graph = this->graph();
+        MacDataSettingsServices data;
+        data.snapshots = &graph.snapshotService();
+        data.restore = &graph.restoreCoordinator();
+        data.guard = &graph.dataOperations();
+        data.persistenceDirectory = graph.persistenceDirectory();
+        data.exportDiary = [this](std::function<void()> started, std::function<void()> finished) {
+            exportDiary(std::move(started), std::move(finished));
+        };
+        data.chooseImportFile = [this] {
+            QWidget *parent =
+                m_settingsView ? static_cast<QWidget *>(m_settingsView.data()) : m_window.get();
+            return DiaryTransferPanels::chooseImportFile(parent);
+        };
+        data.transferContext = [this] { return transferContext(); };
         m_settingsView = new MacSettingsView(
-            *graph().settingsStore(), [sync] { return sync->isEnabled(); }, m_window.get());
+            *graph.settingsStore(),
+            MacSettingsSections{&graph.cloudSync(), &m_dependencies->reminders(), {}, data},
+            m_window.get());
     }
     m_settingsView->show();
     m_settingsView->raise();
@@ -238,20 +264,37 @@ DiaryTransferFlowContext VelmoraProgram::transferContext() {
                                     m_alerts, DiaryOpenDayReloader(&graph.diarySession())};
 }
 
-void VelmoraProgram::exportDiary() {
+void VelmoraProgram::exportDiary(std::function<void()> started, std::function<void()> finished) {
     const QDate today = graph().clock()->now().toLocalTime().date();
-    const auto chosen = DiaryTransferPanels::chooseExportFile(m_window.get(), today);
+    QWidget *parent = m_settingsView && m_settingsView->isActiveWindow()
+                          ? static_cast<QWidget *>(m_settingsView.data())
+                          : m_window.get();
+    const auto chosen = DiaryTransferPanels::chooseExportFile(parent, today);
     if (!chosen)
         return;
-    runExportFlow(*chosen, transferContext());
+    if (started)
+        started();
+    runExportFlow(*chosen, transferContext(), std::move(finished));
 }
 
-void VelmoraProgram::importDiary() {
+QCoro::Task<void> VelmoraProgram::importDiary() {
+    const QPointer<VelmoraProgram> self(this);
     const auto chosen = DiaryTransferPanels::chooseImportFile(m_window.get());
-    if (!chosen)
-        return;
-    runImportFlow(*chosen, transferContext(),
-                  graph().persistenceDirectory() + QStringLiteral("/Recovery/Quarantine"));
+    if (!self || !chosen)
+        co_return;
+    auto ticket = graph().dataOperations().tryBegin(DiaryDataOperation::import);
+    if (!ticket) {
+        const DiaryTransferFlowContext context = transferContext();
+        QCoro::Task<void> refusal = presentTransferAlert(
+            *context.alerts, QT_TRANSLATE_NOOP("DiaryTransferFlows", "Import Failed"),
+            DiaryDataOperationGuard::refusalText());
+        co_await refusal;
+        co_return;
+    }
+    QCoro::Task<void> flow =
+        runImportFlow(*chosen, transferContext(),
+                      graph().persistenceDirectory() + QStringLiteral("/Recovery/Quarantine"));
+    co_await flow;
 }
 
 } // namespace velmora

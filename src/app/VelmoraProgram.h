@@ -61,8 +61,10 @@ private:
     QWidget *makeBookView(QWidget *parent);
     QCoro::Task<void> restoreFromBackup(std::function<void(QString)> done);
     DiaryTransferFlowContext transferContext();
-    void exportDiary();
-    void importDiary();
+    // Asks where, then exports; `started` runs once a destination was chosen, `finished` when
+    // the flow has ended.
+    void exportDiary(std::function<void()> started = {}, std::function<void()> finished = {});
+    QCoro::Task<void> importDiary();
     void toggleFullScreen();
     // The settings window, made on first use and reloaded each time it is shown.
     void openPreferences();

@@ -6,7 +6,10 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimerEvent>
 #include <QVBoxLayout>
+
+#include <numbers>
 
 namespace velmora {
 
@@ -184,6 +187,117 @@ void MacSettingsButton::paintEvent(QPaintEvent *) {
     if (!isEnabled())
         painter.setOpacity(0.4);
     m_style.paint(painter, rect(), text(), isDown(), settingsTheme);
+}
+
+MacSettingsSwitch::MacSettingsSwitch(QWidget *parent)
+    : QAbstractButton(parent) {
+    setCheckable(true);
+    setFixedSize(32, 18);
+    setCursor(Qt::PointingHandCursor);
+}
+
+void MacSettingsSwitch::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        painter.setOpacity(0.4);
+    const QRectF track = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(isChecked() ? settingsTheme.leather()
+                                 : withOpacity(settingsTheme.ink(), 0.15));
+    painter.drawRoundedRect(track, track.height() / 2, track.height() / 2);
+    const double knob = track.height() - 3;
+    const double x = isChecked() ? track.right() - 1.5 - knob : track.left() + 1.5;
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(QRectF(x, track.top() + 1.5, knob, knob));
+}
+
+MacSettingsStatusDot::MacSettingsStatusDot(QWidget *parent)
+    : QWidget(parent) {
+    setFixedSize(6, 6);
+}
+
+void MacSettingsStatusDot::setColor(const QColor &color) {
+    if (color == m_color)
+        return;
+    m_color = color;
+    update();
+}
+
+void MacSettingsStatusDot::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(m_color);
+    painter.drawEllipse(QRectF(rect()));
+}
+
+MacSettingsSpinner::MacSettingsSpinner(QWidget *parent)
+    : QWidget(parent) {
+    setFixedSize(14, 14);
+}
+
+void MacSettingsSpinner::paintEvent(QPaintEvent *) {
+    constexpr int spokes = 8;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QPointF centre = QRectF(rect()).center();
+    for (int spoke = 0; spoke < spokes; ++spoke) {
+        const double angle = 2 * std::numbers::pi * spoke / spokes;
+        // The spoke at the current step is darkest; the ones behind it fade.
+        const int age = (m_step - spoke + spokes) % spokes;
+        painter.setPen(QPen(withOpacity(settingsTheme.ink(), 0.7 - age * 0.08), 1.5, Qt::SolidLine,
+                            Qt::RoundCap));
+        const QPointF direction(std::sin(angle), -std::cos(angle));
+        painter.drawLine(centre + direction * 3.0, centre + direction * 6.0);
+    }
+}
+
+void MacSettingsSpinner::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    if (!m_timer)
+        m_timer = startTimer(100);
+}
+
+void MacSettingsSpinner::hideEvent(QHideEvent *event) {
+    QWidget::hideEvent(event);
+    if (m_timer)
+        killTimer(std::exchange(m_timer, 0));
+}
+
+void MacSettingsSpinner::timerEvent(QTimerEvent *event) {
+    if (event->timerId() != m_timer)
+        return QWidget::timerEvent(event);
+    m_step = (m_step + 1) % 8;
+    update();
+}
+
+QLabel *makeSettingsLabel(const QString &text, const QFont &font, const QColor &color,
+                          QWidget *parent) {
+    auto *label = new QLabel(text, parent);
+    label->setFont(font);
+    setTextColor(label, color);
+    return label;
+}
+
+QLabel *makeSettingsCaption(const QString &text) {
+    QLabel *caption =
+        makeSettingsLabel(text, settingsSystemFont(11), withOpacity(settingsTheme.ink(), 0.5));
+    caption->setWordWrap(true);
+    return caption;
+}
+
+QWidget *makeSettingsToggleRow(const QString &title, QLabel *caption, QAbstractButton *toggle) {
+    auto *row = new QWidget;
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    texts->addWidget(makeSettingsLabel(title, settingsGeorgiaFont(13), settingsTheme.ink()));
+    texts->addWidget(caption);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(texts, 1);
+    layout->addWidget(toggle, 0, Qt::AlignVCenter);
+    return row;
 }
 
 } // namespace velmora

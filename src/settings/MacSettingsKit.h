@@ -109,4 +109,57 @@ private:
     MacSettingsButtonStyle m_style;
 };
 
+// A switch tinted with the leather colour.
+class MacSettingsSwitch : public QAbstractButton {
+    Q_OBJECT
+
+public:
+    explicit MacSettingsSwitch(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A filled circle 6 across, in the colour given.
+class MacSettingsStatusDot : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MacSettingsStatusDot(QWidget *parent = nullptr);
+
+    const QColor &color() const { return m_color; }
+    void setColor(const QColor &color);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QColor m_color;
+};
+
+// A small indeterminate progress indicator; it turns only while shown.
+class MacSettingsSpinner : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit MacSettingsSpinner(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    int m_timer = 0;
+    int m_step = 0;
+};
+
+QLabel *makeSettingsLabel(const QString &text, const QFont &font, const QColor &color,
+                          QWidget *parent = nullptr);
+// The small system-font caption under a toggle's title, in half-strength ink; it wraps.
+QLabel *makeSettingsCaption(const QString &text);
+// A toggle with its title and caption at the leading edge.
+QWidget *makeSettingsToggleRow(const QString &title, QLabel *caption, QAbstractButton *toggle);
+
 } // namespace velmora

@@ -2,7 +2,11 @@
 
 #include "book/DiaryGlyphs.h"
 #include "domain/UserDefaultsSettingsStore.h"
+#include "settings/MacDataSettingsSection.h"
+#include "settings/MacICloudSettingsSection.h"
+#include "settings/MacReminderSettingsSection.h"
 #include "settings/MacSettingsKit.h"
+#include "sync/DiaryCloudSync.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -25,57 +29,6 @@ namespace velmora {
 namespace {
 
 constexpr double readingScaleStep = 0.05;
-
-QLabel *makeLabel(const QString &text, const QFont &font, const QColor &color,
-                  QWidget *parent = nullptr) {
-    auto *label = new QLabel(text, parent);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
-    return label;
-}
-
-// A switch tinted with the leather colour.
-class SettingsSwitch : public QAbstractButton {
-public:
-    explicit SettingsSwitch(QWidget *parent = nullptr)
-        : QAbstractButton(parent) {
-        setCheckable(true);
-        setFixedSize(32, 18);
-        setCursor(Qt::PointingHandCursor);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF track = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(isChecked() ? settingsTheme.leather()
-                                     : withOpacity(settingsTheme.ink(), 0.15));
-        painter.drawRoundedRect(track, track.height() / 2, track.height() / 2);
-        const double knob = track.height() - 3;
-        const double x = isChecked() ? track.right() - 1.5 - knob : track.left() + 1.5;
-        painter.setBrush(Qt::white);
-        painter.drawEllipse(QRectF(x, track.top() + 1.5, knob, knob));
-    }
-};
-
-// A toggle with its title and caption at the leading edge.
-QWidget *makeToggleRow(const QString &title, QLabel *caption, QAbstractButton *toggle) {
-    auto *row = new QWidget;
-    auto *texts = new QVBoxLayout;
-    texts->setSpacing(3);
-    texts->addWidget(makeLabel(title, settingsGeorgiaFont(13), settingsTheme.ink()));
-    texts->addWidget(caption);
-    auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addLayout(texts);
-    layout->addStretch(1);
-    layout->addWidget(toggle);
-    return row;
-}
 
 // "Done": white on a leather capsule.
 class DoneButton : public QAbstractButton {
@@ -106,10 +59,6 @@ protected:
         painter.drawText(capsule, Qt::AlignCenter, text());
     }
 };
-
-QLabel *makeCaption(const QString &text) {
-    return makeLabel(text, settingsSystemFont(11), withOpacity(settingsTheme.ink(), 0.5));
-}
 
 QSlider *makeSlider(int minimum, int maximum) {
     auto *slider = new QSlider(Qt::Horizontal);
@@ -208,10 +157,20 @@ private:
     QFont m_font = resolveDiaryFont(defaultDiaryFontName, 16);
 };
 
-MacSettingsView::MacSettingsView(UserDefaultsSettingsStore &store,
-                                 std::function<bool()> syncEnabled, QWidget *parent)
+namespace {
+
+std::function<bool()> syncEnabledOf(DiaryCloudSync *sync) {
+    if (!sync)
+        return {};
+    return [sync] { return sync->isEnabled(); };
+}
+
+} // namespace
+
+MacSettingsView::MacSettingsView(UserDefaultsSettingsStore &store, MacSettingsSections sections,
+                                 QWidget *parent)
     : QWidget(parent, Qt::Window)
-    , m_controller(store, std::move(syncEnabled)) {
+    , m_controller(store, syncEnabledOf(sections.cloudSync)) {
     setWindowTitle(tr("Settings"));
     setFixedSize(480, 620);
     // Light paper whatever the desktop's scheme.
@@ -231,10 +190,13 @@ MacSettingsView::MacSettingsView(UserDefaultsSettingsStore &store,
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
     root->addWidget(makeHeader());
-    root->addWidget(makeBody(), 1);
+    DiaryCloudSync *sync = sections.cloudSync;
+    root->addWidget(makeBody(std::move(sections)), 1);
     root->addWidget(makeBottomBar());
 
     connect(&m_controller, &MacSettingsController::changed, this, &MacSettingsView::refresh);
+    if (sync)
+        connect(sync, &DiaryCloudSync::isEnabledChanged, this, &MacSettingsView::refresh);
     refresh();
 }
 
@@ -243,18 +205,19 @@ QWidget *MacSettingsView::makeHeader() {
     auto *layout = new QVBoxLayout(header);
     layout->setContentsMargins(28, 34, 28, 12);
     layout->setSpacing(6);
-    layout->addWidget(makeLabel(tr("Settings"), settingsGeorgiaFont(20), settingsTheme.leather()),
-                      0, Qt::AlignHCenter);
+    layout->addWidget(
+        makeSettingsLabel(tr("Settings"), settingsGeorgiaFont(20), settingsTheme.leather()), 0,
+        Qt::AlignHCenter);
     layout->addSpacing(2);
     layout->addWidget(new MacOrnamentalDivider, 0, Qt::AlignHCenter);
     layout->addSpacing(4);
-    m_storage =
-        makeLabel(QString(), settingsGeorgiaFont(11, true), withOpacity(settingsTheme.ink(), 0.4));
+    m_storage = makeSettingsLabel(QString(), settingsGeorgiaFont(11, true),
+                                  withOpacity(settingsTheme.ink(), 0.4));
     layout->addWidget(m_storage, 0, Qt::AlignHCenter);
     return header;
 }
 
-QWidget *MacSettingsView::makeBody() {
+QWidget *MacSettingsView::makeBody(MacSettingsSections sections) {
     auto *scroll = new QScrollArea;
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -271,7 +234,23 @@ QWidget *MacSettingsView::makeBody() {
     profile->addContent(new MacSettingsRow(tr("Name"), m_name));
     layout->addWidget(profile);
     layout->addWidget(makeWritingSection());
+    if (sections.reminders) {
+        m_reminderSection = new MacReminderSettingsSection(
+            *sections.reminders,
+            sections.openNotificationSettings
+                ? std::move(sections.openNotificationSettings)
+                : MacReminderSettingsController::desktopNotificationSettings());
+        layout->addWidget(m_reminderSection);
+    }
     layout->addWidget(makeSecuritySection());
+    if (sections.cloudSync) {
+        m_syncSection = new MacICloudSettingsSection(*sections.cloudSync);
+        layout->addWidget(m_syncSection);
+    }
+    if (sections.data) {
+        m_dataSection = new MacDataSettingsSection(std::move(*sections.data));
+        layout->addWidget(m_dataSection);
+    }
     layout->addWidget(makeAboutLine());
     layout->addStretch(1);
     scroll->setWidget(body);
@@ -294,14 +273,14 @@ QWidget *MacSettingsView::makeWritingSection() {
     section->addContent(new MacSettingsRow(tr("Font"), m_font));
 
     const QColor valueColor = withOpacity(settingsTheme.leather(), 0.7);
-    m_sizeText = makeLabel(QString(), settingsMonospacedFont(11), valueColor);
+    m_sizeText = makeSettingsLabel(QString(), settingsMonospacedFont(11), valueColor);
     m_size = makeSlider(int(UserDefaultsSettingsStore::minimumBodyPointSize),
                         int(UserDefaultsSettingsStore::maximumBodyPointSize));
     connect(m_size, &QSlider::valueChanged, this,
             [this](int value) { m_controller.setDefaultFontSize(value); });
     section->addContent(new MacSettingsRow(tr("Size"), makeSliderControl(m_sizeText, 20, m_size)));
 
-    m_readingSizeText = makeLabel(QString(), settingsMonospacedFont(11), valueColor);
+    m_readingSizeText = makeSettingsLabel(QString(), settingsMonospacedFont(11), valueColor);
     const int positions = int(std::lround((UserDefaultsSettingsStore::maximumReadingScale -
                                            UserDefaultsSettingsStore::minimumReadingScale) /
                                           readingScaleStep));
@@ -313,12 +292,12 @@ QWidget *MacSettingsView::makeWritingSection() {
     section->addContent(new MacSettingsRow(
         tr("Reading size"), makeSliderControl(m_readingSizeText, 36, m_readingSize)));
 
-    m_reopens = new SettingsSwitch;
+    m_reopens = new MacSettingsSwitch;
     connect(m_reopens, &QAbstractButton::toggled, &m_controller,
             &MacSettingsController::setReopensLastPage);
-    section->addContent(makeToggleRow(tr("Open to the last page"),
-                                      makeCaption(tr("Otherwise the diary always opens on today.")),
-                                      m_reopens));
+    section->addContent(makeSettingsToggleRow(
+        tr("Open to the last page"),
+        makeSettingsCaption(tr("Otherwise the diary always opens on today.")), m_reopens));
 
     m_preview = new MacSettingsWritingPreview;
     auto *previewHolder = new QWidget;
@@ -331,12 +310,13 @@ QWidget *MacSettingsView::makeWritingSection() {
 
 QWidget *MacSettingsView::makeSecuritySection() {
     auto *section = new MacSettingsSection(tr("Security"));
-    m_requireAuthentication = new SettingsSwitch;
+    m_requireAuthentication = new MacSettingsSwitch;
     connect(m_requireAuthentication, &QAbstractButton::toggled, &m_controller,
             &MacSettingsController::setRequireAuthentication);
-    section->addContent(makeToggleRow(tr("Require Authentication"),
-                                      makeCaption(MacSettingsController::authenticationKindText()),
-                                      m_requireAuthentication));
+    section->addContent(
+        makeSettingsToggleRow(tr("Require Authentication"),
+                              makeSettingsCaption(MacSettingsController::authenticationKindText()),
+                              m_requireAuthentication));
     return section;
 }
 
@@ -360,12 +340,13 @@ QWidget *MacSettingsView::makeAboutLine() {
     }
     symbol->setPixmap(pixmap);
     layout->addWidget(symbol);
-    layout->addWidget(makeLabel(QStringLiteral("Velmora"), settingsGeorgiaFont(12),
-                                withOpacity(settingsTheme.ink(), 0.5)));
-    layout->addWidget(makeLabel(QStringLiteral("·"), settingsSystemFont(11),
-                                withOpacity(settingsTheme.ink(), 0.4)));
-    layout->addWidget(makeLabel(MacSettingsController::versionText(), settingsSystemFont(11),
-                                withOpacity(settingsTheme.ink(), 0.4)));
+    layout->addWidget(makeSettingsLabel(QStringLiteral("Velmora"), settingsGeorgiaFont(12),
+                                        withOpacity(settingsTheme.ink(), 0.5)));
+    layout->addWidget(makeSettingsLabel(QStringLiteral("·"), settingsSystemFont(11),
+                                        withOpacity(settingsTheme.ink(), 0.4)));
+    layout->addWidget(makeSettingsLabel(MacSettingsController::versionText(),
+                                        settingsSystemFont(11),
+                                        withOpacity(settingsTheme.ink(), 0.4)));
     layout->addStretch(1);
     return line;
 }
@@ -385,6 +366,10 @@ QWidget *MacSettingsView::makeBottomBar() {
 void MacSettingsView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     m_controller.load();
+    if (m_reminderSection)
+        m_reminderSection->appear();
+    if (m_dataSection)
+        m_dataSection->appear();
 }
 
 void MacSettingsView::refresh() {

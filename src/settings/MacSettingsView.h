@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/MacDataSettingsController.h"
+#include "settings/MacReminderSettingsController.h"
 #include "settings/MacSettingsController.h"
 
 #include <QWidget>
@@ -11,18 +13,32 @@ class QSlider;
 
 namespace velmora {
 
+class DiaryCloudSync;
+class DiaryReminderCenter;
+class MacDataSettingsSection;
+class MacICloudSettingsSection;
+class MacReminderSettingsSection;
 class MacSettingsTextField;
 class MacSettingsWritingPreview;
 
-// The settings window: one fixed sheet of light paper with the profile, writing and security
-// settings and "Done". It reloads the stored values each time it is shown; every edit is stored
-// at once, so closing it in any way loses nothing.
+// The services of the window's sections; a section whose service is missing is left out.
+struct MacSettingsSections {
+    DiaryCloudSync *cloudSync = nullptr;
+    DiaryReminderCenter *reminders = nullptr;
+    // The desktop's own notification settings unless given.
+    MacReminderSettingsController::SettingsOpener openNotificationSettings;
+    std::optional<MacDataSettingsServices> data;
+};
+
+// The settings window: one fixed sheet of light paper with the profile, writing, reminder,
+// security, sync and data sections and "Done". It reloads the stored values each time it is
+// shown; every edit is stored at once, so closing it in any way loses nothing.
 class MacSettingsView : public QWidget {
     Q_OBJECT
 
 public:
-    explicit MacSettingsView(UserDefaultsSettingsStore &store,
-                             std::function<bool()> syncEnabled = {}, QWidget *parent = nullptr);
+    explicit MacSettingsView(UserDefaultsSettingsStore &store, MacSettingsSections sections = {},
+                             QWidget *parent = nullptr);
 
     MacSettingsController &controller() { return m_controller; }
 
@@ -36,13 +52,16 @@ public:
     QLabel *sizeLabel() const { return m_sizeText; }
     QLabel *readingSizeLabel() const { return m_readingSizeText; }
     QLabel *storageLabel() const { return m_storage; }
+    MacReminderSettingsSection *reminderSection() const { return m_reminderSection; }
+    MacICloudSettingsSection *syncSection() const { return m_syncSection; }
+    MacDataSettingsSection *dataSection() const { return m_dataSection; }
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
     QWidget *makeHeader();
-    QWidget *makeBody();
+    QWidget *makeBody(MacSettingsSections sections);
     QWidget *makeBottomBar();
     QWidget *makeWritingSection();
     QWidget *makeSecuritySection();
@@ -62,6 +81,9 @@ private:
     MacSettingsWritingPreview *m_preview = nullptr;
     QAbstractButton *m_requireAuthentication = nullptr;
     QAbstractButton *m_done = nullptr;
+    MacReminderSettingsSection *m_reminderSection = nullptr;
+    MacICloudSettingsSection *m_syncSection = nullptr;
+    MacDataSettingsSection *m_dataSection = nullptr;
 };
 
 } // namespace velmora

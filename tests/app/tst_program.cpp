@@ -1,5 +1,6 @@
 #include "app/VelmoraProgram.h"
 
+#include "settings/MacDataSettingsSection.h"
 #include "settings/MacSettingsKit.h"
 #include "settings/MacSettingsView.h"
 #include "support/GuiTestMain.h"
@@ -169,6 +170,25 @@ private Q_SLOTS:
         QCOMPARE(windows.size(), 1);
         QVERIFY(windows.first()->isVisible());
         QCOMPARE(windows.first()->nameField()->text(), QStringLiteral("Ada"));
+
+        // One guard serves the menus and the settings window: while a restore runs, the menu's
+        // import is off and the window's backup is refused.
+        MacSettingsView *view = windows.first();
+        QVERIFY(view->reminderSection() && view->syncSection() && view->dataSection());
+        QAction *import = f.program->menus().action(QStringLiteral("Import…"));
+        auto ticket = f.program->graph().dataOperations().tryBegin(DiaryDataOperation::restore);
+        QVERIFY(ticket);
+        QVERIFY(!import->isEnabled());
+        MacDataSettingsController &data = view->dataSection()->controller();
+        test::waitFor(data.backUpNow());
+        QCOMPARE(data.dataOperationError().value_or(QString()),
+                 DiaryDataOperationGuard::refusalText());
+        QVERIFY(data.backupDates().isEmpty());
+        ticket->release();
+        QVERIFY(import->isEnabled());
+        data.dismissError();
+        test::waitFor(data.backUpNow());
+        QCOMPARE(data.backupDates().size(), 1);
     }
 };
 

@@ -2,6 +2,7 @@
 #include "daily/DiaryReminderCenter.h"
 #include "daily/DiaryReminderText.h"
 #include "platform/AsyncSleep.h"
+#include "support/ScriptedNotificationCenter.h"
 #include "support/TestClock.h"
 #include "support/TestSupport.h"
 
@@ -13,6 +14,7 @@
 using namespace velmora;
 using namespace std::chrono_literals;
 using Status = DiaryNotificationAuthorizationStatus;
+using test::ScriptedNotificationCenter;
 
 namespace {
 
@@ -25,58 +27,6 @@ QDateTime berlinTime(int year, int month, int day, int hour, int minute = 0) {
 DayKey key(const char *text) {
     return *DayKey::fromRawValue(QString::fromLatin1(text));
 }
-
-// Keeps requests in memory. Like the desktop layer, each call takes effect when it is made and
-// reports back later, through the event loop.
-class ScriptedNotificationCenter final : public DiaryNotificationCenter {
-public:
-    QList<DiaryNotificationRequest> pending;
-    Status status = Status::authorized;
-    bool grants = true;
-    bool requestThrows = false;
-    int addCount = 0;
-    // Runs once, inside the next add, before it reports back.
-    std::function<void()> duringNextAdd;
-
-    QCoro::Task<QList<DiaryNotificationRequest>> pendingNotificationRequests() override {
-        const QList<DiaryNotificationRequest> listed = pending;
-        co_await sleepFor(1ms);
-        co_return listed;
-    }
-    QCoro::Task<void> removePendingNotificationRequests(QStringList identifiers) override {
-        pending.removeIf(
-            [&](const auto &request) { return identifiers.contains(request.identifier); });
-        co_await sleepFor(1ms);
-    }
-    QCoro::Task<Status> authorizationStatus() override {
-        co_await sleepFor(1ms);
-        co_return status;
-    }
-    QCoro::Task<bool> requestAuthorization(DiaryNotificationAuthorizationOptions) override {
-        co_await sleepFor(1ms);
-        if (requestThrows)
-            throw std::runtime_error("the service is gone");
-        if (grants && status == Status::notDetermined)
-            status = Status::authorized;
-        co_return grants;
-    }
-    QCoro::Task<void> add(DiaryNotificationRequest request) override {
-        ++addCount;
-        pending.removeIf([&](const auto &old) { return old.identifier == request.identifier; });
-        pending.append(request);
-        if (auto action = std::exchange(duringNextAdd, nullptr))
-            action();
-        co_await sleepFor(1ms);
-    }
-    void setDelegate(DiaryNotificationDelegate *) override {}
-
-    QStringList identifiers() const {
-        QStringList result;
-        for (const auto &request : pending)
-            result.append(request.identifier);
-        return result;
-    }
-};
 
 struct Fixture {
     QTemporaryDir dir;

@@ -1,17 +1,29 @@
+#include "backup/DiaryRestoreCoordinator.h"
+#include "backup/DiarySnapshotService.h"
+#include "daily/DiaryReminderCenter.h"
 #include "domain/UserDefaultsSettingsStore.h"
+#include "settings/MacDataSettingsSection.h"
+#include "settings/MacICloudSettingsSection.h"
+#include "settings/MacReminderSettingsSection.h"
 #include "settings/MacSettingsKit.h"
 #include "settings/MacSettingsView.h"
 #include "support/GuiTestMain.h"
 #include "support/Screenshots.h"
+#include "support/ScriptedNotificationCenter.h"
+#include "support/TemporaryDiaryStore.h"
 #include "support/TestClock.h"
+#include "support/TestSupport.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
+#include <QScrollArea>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeEdit>
 
 using namespace velmora;
 
@@ -67,6 +79,137 @@ private Q_SLOTS:
         store.setDefaultFontSize(13);
         view.show();
         QCOMPARE(view.sizeLabel()->text(), QStringLiteral("13"));
+    }
+
+    // The reminder, sync and data sections, driven as a user would: a backup, a restore after
+    // the question, sync switched on without a sync folder, notifications turned off.
+    void sections() {
+        const test::ScopedLocale locale(QStringLiteral("en_US"));
+        const test::ScopedTimeZone zone("Europe/Paris");
+        QTemporaryDir folder;
+        auto defaults =
+            std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("defaults.ini")));
+        auto clock =
+            std::make_shared<test::TestClock>(QDateTime(QDate(2024, 3, 15), QTime(9, 30), Qt::UTC));
+        UserDefaultsSettingsStore store(defaults, QStringLiteral("Georgia"), clock);
+        test::TemporaryDiaryStore diary(clock);
+        DiarySnapshotService snapshots(diary.repository, clock);
+        DiaryRestoreCoordinator restore(diary.repository, clock);
+        DiaryDataOperationGuard guard;
+        defaults->setBool(DiaryCloudSync::enabledKey, false);
+        DiaryCloudSync sync(DiaryCloudSync::Services{{}, {}, {}, {}, defaults},
+                            folder.filePath(QStringLiteral("Sync/manifest.json")),
+                            DiaryCloudSync::noSyncRoot(), false, std::chrono::seconds(60));
+        auto notifications = std::make_shared<test::ScriptedNotificationCenter>();
+        DiaryReminderCenter reminders(defaults, notifications, clock);
+
+        MacDataSettingsServices data;
+        data.snapshots = &snapshots;
+        data.restore = &restore;
+        data.guard = &guard;
+        data.persistenceDirectory = folder.path();
+        int importPanels = 0;
+        data.chooseImportFile = [&importPanels] {
+            ++importPanels;
+            return std::optional<QString>();
+        };
+        int openedSettings = 0;
+        MacSettingsView view(store, MacSettingsSections{&sync, &reminders,
+                                                        [&openedSettings] {
+                                                            ++openedSettings;
+                                                            return true;
+                                                        },
+                                                        data});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QWidget *column = view.findChild<QScrollArea *>()->widget();
+        MacDataSettingsSection *dataSection = view.dataSection();
+        MacICloudSettingsSection *syncSection = view.syncSection();
+        MacReminderSettingsSection *reminderSection = view.reminderSection();
+        QVERIFY(test::waitUntil([&] { return !dataSection->spinner()->isVisible(); }));
+        QCOMPARE(dataSection->statusLabel()->text(), QStringLiteral("No backups yet"));
+        QVERIFY(!dataSection->restoreButton()->isVisible());
+        QCOMPARE(syncSection->statusLabel()->text(),
+                 QStringLiteral("Your pages stay only on this device."));
+        QVERIFY(!syncSection->syncNowButton()->isVisible());
+        QVERIFY(!reminderSection->timeRow()->isVisible());
+        QVERIFY(!reminderSection->deniedLine()->isVisible());
+        QCoreApplication::processEvents();
+        test::saveScreenshot(test::grabWidget(column), QStringLiteral("settings-sections"));
+
+        // "Backup Now", then "Restore" through its question.
+        diary.repository->put({QUuid::createUuid(),
+                               *DayKey::fromRawValue(QStringLiteral("2024-03-10")),
+                               QStringLiteral("kept"), QStringLiteral("Georgia"), 16,
+                               DiaryEntryStatus::draft, QStringLiteral("Europe/Paris"),
+                               clock->now(), clock->now(), std::nullopt, DiaryRevision{1}});
+        dataSection->backupButton()->click();
+        QVERIFY(test::waitUntil([&] { return dataSection->restoreButton()->isVisible(); }));
+        QCOMPARE(dataSection->statusLabel()->text(), QStringLiteral("Latest: 3/15/24 10:30 AM"));
+        diary.repository->put({QUuid::createUuid(),
+                               *DayKey::fromRawValue(QStringLiteral("2024-03-11")),
+                               QStringLiteral("later"), QStringLiteral("Georgia"), 16,
+                               DiaryEntryStatus::draft, QStringLiteral("Europe/Paris"),
+                               clock->now(), clock->now(), std::nullopt, DiaryRevision{1}});
+        diary.repository->setDelay(test::ScriptedDiaryRepository::Operation::replaceAll,
+                                   std::chrono::milliseconds(400));
+        dataSection->restoreButton()->click();
+        QVERIFY(test::waitUntil([&] { return dataSection->restoreQuestion() != nullptr; }));
+        QCOMPARE(dataSection->restoreQuestion()->text(), QStringLiteral("Restore from Backup?"));
+        const auto buttons = dataSection->restoreQuestion()->buttons();
+        const auto restoreButton = std::find_if(buttons.begin(), buttons.end(), [](auto *button) {
+            return button->text() == QStringLiteral("Restore");
+        });
+        QVERIFY(restoreButton != buttons.end());
+        (*restoreButton)->click();
+        QVERIFY(test::waitUntil([&] { return dataSection->spinner()->isVisible(); }));
+
+        // While the restore runs, a backup is refused with the section's alert.
+        dataSection->backupButton()->click();
+        QVERIFY(test::waitUntil([&] { return dataSection->failureAlert() != nullptr; }));
+        QCOMPARE(dataSection->failureAlert()->text(), QStringLiteral("Data Operation Failed"));
+        QCOMPARE(dataSection->failureAlert()->informativeText(),
+                 DiaryDataOperationGuard::refusalText());
+        dataSection->failureAlert()->buttons().first()->click();
+        QVERIFY(test::waitUntil([&] { return !dataSection->spinner()->isVisible(); }));
+        QVERIFY(!dataSection->controller().dataOperationError());
+        QCOMPARE(diary.repository->storedEntries().size(), 1);
+
+        // A cancelled import panel starts nothing.
+        dataSection->importButton()->click();
+        QCOMPARE(importPanels, 1);
+        QVERIFY(!dataSection->spinner()->isVisible());
+
+        // Sync switched on finds no sync folder.
+        syncSection->syncSwitch()->click();
+        QVERIFY(syncSection->syncNowButton()->isVisible());
+        QVERIFY(test::waitUntil([&] {
+            return syncSection->statusLabel()->text() ==
+                   QStringLiteral("Choose a sync folder to keep this computer and your tablet on "
+                                  "the same diary.");
+        }));
+        QCOMPARE(view.storageLabel()->text(),
+                 QStringLiteral("Kept on this computer and in your sync folder."));
+
+        // The reminder switched on shows its time; notifications turned off on the desktop
+        // switch it off again and show the line with "Open Settings".
+        reminderSection->reminderSwitch()->click();
+        QVERIFY(test::waitUntil([&] { return reminderSection->timeRow()->isVisible(); }));
+        QCOMPARE(reminderSection->timePicker()->time(), QTime(21, 0));
+        QCoreApplication::processEvents();
+        dataSection->spinner()->show();
+        test::saveScreenshot(test::grabWidget(column), QStringLiteral("settings-sections-on"));
+        dataSection->spinner()->hide();
+        notifications->status = DiaryNotificationAuthorizationStatus::denied;
+        view.hide();
+        view.show();
+        QVERIFY(test::waitUntil([&] { return reminderSection->deniedLine()->isVisible(); }));
+        QVERIFY(!reminderSection->reminderSwitch()->isChecked());
+        QVERIFY(!reminderSection->timeRow()->isVisible());
+        reminderSection->openSettingsButton()->click();
+        QCOMPARE(openedSettings, 1);
+        QCoreApplication::processEvents();
+        test::saveScreenshot(test::grabWidget(column), QStringLiteral("settings-sections-denied"));
     }
 
     void kit() {

@@ -93,6 +93,7 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
     m_snapshotService = std::make_unique<DiarySnapshotService>(m_repository, m_clock);
     m_restoreCoordinator = std::make_unique<DiaryRestoreCoordinator>(
         m_repository, m_clock, DiaryOpenDayReloader(m_diarySession.get()));
+    m_dataOperations = std::make_unique<DiaryDataOperationGuard>();
     m_commandRouter = std::make_unique<DiaryCommandRouter>();
     m_commandRouter->setHandler(m_diarySession.get());
 

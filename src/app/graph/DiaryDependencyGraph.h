@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/DiaryDataOperationGuard.h"
 #include "backup/DiaryRestoreCoordinator.h"
 #include "backup/DiarySnapshotService.h"
 #include "domain/AppRuntimeConfiguration.h"
@@ -96,6 +97,9 @@ public:
     DiaryPageSystemStore &pageSystem() const { return *m_pageSystem; }
     DiarySnapshotService &snapshotService() const { return *m_snapshotService; }
     DiaryRestoreCoordinator &restoreCoordinator() const { return *m_restoreCoordinator; }
+    // Held by every backup, restore and import, from the settings, the menus and the
+    // load-failure card alike, so that no two of them overlap.
+    DiaryDataOperationGuard &dataOperations() const { return *m_dataOperations; }
     DiaryCommandRouter &commandRouter() const { return *m_commandRouter; }
     const QString &persistenceDirectory() const { return m_persistenceDirectory; }
     const std::shared_ptr<DiaryHandwritingStore> &handwriting() const { return m_handwriting; }
@@ -124,6 +128,7 @@ private:
     std::unique_ptr<DiaryPageSystemStore> m_pageSystem;
     std::unique_ptr<DiarySnapshotService> m_snapshotService;
     std::unique_ptr<DiaryRestoreCoordinator> m_restoreCoordinator;
+    std::unique_ptr<DiaryDataOperationGuard> m_dataOperations;
     std::unique_ptr<DiaryCommandRouter> m_commandRouter;
     std::shared_ptr<DiaryHandwritingStore> m_handwriting;
     std::unique_ptr<DiaryHandwritingIndex> m_handwritingIndex;

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <optional>
+
+namespace velmora {
+
+enum class DiaryDataOperation { backup, restore, import };
+
+// Lets one backup, restore or import run at a time, wherever it is started. Two of them must
+// never overlap: an import that replaces the diary between a restore's replace and its read-back
+// makes the restore roll back, wiping the import that already reported success.
+class DiaryDataOperationGuard : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+
+public:
+    // Held for as long as the operation runs; releasing it (or destroying it) frees the guard.
+    class Ticket {
+    public:
+        Ticket() = default;
+        Ticket(Ticket &&other) noexcept;
+        Ticket &operator=(Ticket &&other) noexcept;
+        Ticket(const Ticket &) = delete;
+        Ticket &operator=(const Ticket &) = delete;
+        ~Ticket();
+
+        bool isHeld() const { return !m_guard.isNull(); }
+        void release();
+
+    private:
+        friend class DiaryDataOperationGuard;
+        explicit Ticket(DiaryDataOperationGuard *guard);
+        QPointer<DiaryDataOperationGuard> m_guard;
+    };
+
+    explicit DiaryDataOperationGuard(QObject *parent = nullptr);
+
+    // None while another operation holds the guard; the caller then refuses with refusalText().
+    std::optional<Ticket> tryBegin(DiaryDataOperation operation);
+
+    bool isBusy() const { return m_running.has_value(); }
+    const std::optional<DiaryDataOperation> &running() const { return m_running; }
+
+    static QString refusalText();
+
+Q_SIGNALS:
+    void isBusyChanged(bool isBusy);
+
+private:
+    void finish();
+
+    std::optional<DiaryDataOperation> m_running;
+};
+
+} // namespace velmora

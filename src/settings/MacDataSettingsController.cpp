@@ -1,0 +1,209 @@
+#include "settings/MacDataSettingsController.h"
+
+#include "backup/DiaryRestoreCoordinator.h"
+#include "backup/DiarySnapshotService.h"
+#include "platform/DiaryError.h"
+
+#include <QCoreApplication>
+#include <QCoroFuture>
+#include <QLocale>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QtConcurrent>
+
+Q_DECLARE_LOGGING_CATEGORY(lcSettings)
+
+namespace velmora {
+
+namespace {
+
+QString sectionText(const char *text) {
+    return QCoreApplication::translate("MacDataSettingsSection", text);
+}
+
+QString messageOf(const std::exception &error) {
+    if (const auto *diaryError = dynamic_cast<const DiaryError *>(&error))
+        return diaryError->message();
+    return QString::fromUtf8(error.what());
+}
+
+} // namespace
+
+MacDataSettingsController::MacDataSettingsController(MacDataSettingsServices services,
+                                                     QObject *parent)
+    : QObject(parent)
+    , m_services(std::move(services)) {
+    Q_ASSERT(m_services.snapshots && m_services.restore && m_services.guard);
+}
+
+QString MacDataSettingsController::backupStatusText() const {
+    if (m_backupDates.isEmpty())
+        return sectionText("No backups yet");
+    return sectionText("Latest: %1")
+        .arg(QLocale().toString(m_backupDates.first().toLocalTime(), QLocale::ShortFormat));
+}
+
+QString MacDataSettingsController::backupFolder() const {
+    return m_services.persistenceDirectory + QStringLiteral("/Backups");
+}
+
+QString MacDataSettingsController::safetyFolder() const {
+    return m_services.persistenceDirectory + QStringLiteral("/Recovery/Quarantine");
+}
+
+QCoro::Task<void> MacDataSettingsController::reloadBackupDates() {
+    QCoro::Task<QList<SnapshotSummary>> listing = listBackups();
+    co_await listing;
+}
+
+QCoro::Task<QList<SnapshotSummary>> MacDataSettingsController::listBackups() {
+    const QPointer<MacDataSettingsController> self(this);
+    const quint64 listing = ++m_listing;
+    // Listing reads and checks every package.
+    QFuture<QList<SnapshotSummary>> listed = QtConcurrent::run(
+        [folder = backupFolder()] { return DiarySnapshotService::listSnapshots(folder); });
+    const QList<SnapshotSummary> snapshots = co_await listed;
+    if (self && listing == m_listing) {
+        m_backupDates.clear();
+        for (const SnapshotSummary &snapshot : snapshots)
+            m_backupDates.append(snapshot.createdAt);
+        Q_EMIT changed();
+    }
+    co_return snapshots;
+}
+
+QCoro::Task<void> MacDataSettingsController::backUpNow() {
+    const QPointer<MacDataSettingsController> self(this);
+    auto ticket = begin(DiaryDataOperation::backup);
+    if (!ticket)
+        co_return;
+    beginProcessing();
+    std::optional<QString> failure;
+    try {
+        QCoro::Task<SnapshotSummary> backup = m_services.snapshots->createSnapshot(backupFolder());
+        co_await backup;
+    } catch (const std::exception &error) {
+        failure = messageOf(error);
+    }
+    ticket->release();
+    if (!self)
+        co_return;
+    if (failure) {
+        qCWarning(lcSettings) << "backup failed:" << *failure;
+        fail(*failure);
+    } else {
+        co_await reloadBackupDates();
+        if (!self)
+            co_return;
+    }
+    endProcessing();
+}
+
+void MacDataSettingsController::requestRestore() {
+    m_showRestoreConfirmation = true;
+    Q_EMIT changed();
+}
+
+void MacDataSettingsController::cancelRestore() {
+    m_showRestoreConfirmation = false;
+    Q_EMIT changed();
+}
+
+QCoro::Task<void> MacDataSettingsController::restoreLatestBackup() {
+    const QPointer<MacDataSettingsController> self(this);
+    m_showRestoreConfirmation = false;
+    Q_EMIT changed();
+    QCoro::Task<QList<SnapshotSummary>> listing = listBackups();
+    const QList<SnapshotSummary> snapshots = co_await listing;
+    if (!self || snapshots.isEmpty())
+        co_return;
+    auto ticket = begin(DiaryDataOperation::restore);
+    if (!ticket)
+        co_return;
+    beginProcessing();
+    std::optional<QString> failure;
+    try {
+        QCoro::Task<DiaryRestoreResult> restoring =
+            m_services.restore->restore(snapshots.first().packageURL, safetyFolder());
+        co_await restoring;
+    } catch (const std::exception &error) {
+        failure = messageOf(error);
+    }
+    ticket->release();
+    if (!self)
+        co_return;
+    if (failure) {
+        qCWarning(lcSettings) << "restore failed:" << *failure;
+        fail(*failure);
+    } else {
+        co_await reloadBackupDates();
+        if (!self)
+            co_return;
+    }
+    endProcessing();
+}
+
+void MacDataSettingsController::exportDiary() {
+    if (!m_services.exportDiary)
+        return;
+    const QPointer<MacDataSettingsController> self(this);
+    m_services.exportDiary(
+        [self] {
+            if (self)
+                self->beginProcessing();
+        },
+        [self] {
+            if (self)
+                self->endProcessing();
+        });
+}
+
+QCoro::Task<void> MacDataSettingsController::importDiary() {
+    const QPointer<MacDataSettingsController> self(this);
+    const std::optional<QString> chosen =
+        m_services.chooseImportFile ? m_services.chooseImportFile() : std::nullopt;
+    if (!self || !chosen || chosen->isEmpty())
+        co_return;
+    auto ticket = begin(DiaryDataOperation::import);
+    if (!ticket)
+        co_return;
+    beginProcessing();
+    // The flow reports its own outcome and never throws.
+    QCoro::Task<void> flow = runImportFlow(*chosen, m_services.transferContext(), safetyFolder());
+    co_await flow;
+    ticket->release();
+    if (self)
+        endProcessing();
+}
+
+void MacDataSettingsController::dismissError() {
+    if (!m_error)
+        return;
+    m_error.reset();
+    Q_EMIT changed();
+}
+
+void MacDataSettingsController::beginProcessing() {
+    if (m_running++ == 0)
+        Q_EMIT changed();
+}
+
+void MacDataSettingsController::endProcessing() {
+    if (m_running > 0 && --m_running == 0)
+        Q_EMIT changed();
+}
+
+void MacDataSettingsController::fail(const QString &message) {
+    m_error = message;
+    Q_EMIT changed();
+}
+
+std::optional<DiaryDataOperationGuard::Ticket>
+MacDataSettingsController::begin(DiaryDataOperation operation) {
+    auto ticket = m_services.guard->tryBegin(operation);
+    if (!ticket)
+        fail(DiaryDataOperationGuard::refusalText());
+    return ticket;
+}
+
+} // namespace velmora
