@@ -17,10 +17,6 @@ namespace velmora {
 
 namespace {
 
-QString sectionText(const char *text) {
-    return QCoreApplication::translate("MacDataSettingsSection", text);
-}
-
 QString messageOf(const std::exception &error) {
     if (const auto *diaryError = dynamic_cast<const DiaryError *>(&error))
         return diaryError->message();
@@ -38,8 +34,8 @@ MacDataSettingsController::MacDataSettingsController(MacDataSettingsServices ser
 
 QString MacDataSettingsController::backupStatusText() const {
     if (m_backupDates.isEmpty())
-        return sectionText("No backups yet");
-    return sectionText("Latest: %1")
+        return QCoreApplication::translate("MacDataSettingsSection", "No backups yet");
+    return QCoreApplication::translate("MacDataSettingsSection", "Latest: %1")
         .arg(QLocale().toString(m_backupDates.first().toLocalTime(), QLocale::ShortFormat));
 }
 
