@@ -5,6 +5,7 @@
 #include "backup/FastJson.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
+#include "platform/JsonCoding.h"
 #include "platform/SerialExecutor.h"
 #include "platform/Sha256.h"
 #include "platform/UuidText.h"
@@ -24,6 +25,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <optional>
+#include <string_view>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
@@ -135,6 +137,65 @@ void observe(const DiarySnapshotService::WriteStepObserver &observer, DiarySnaps
         observer(step);
 }
 
+// An entry's words are checked as a JSON string, which is all that decoding asks of them; a
+// validation that keeps nothing need not convert them.
+constexpr std::string_view unreadWords = "content";
+
+DiarySnapshotRecord decodeRecord(const QByteArray &line, qint64 lineNumber,
+                                 std::string_view unreadStringKey) {
+    try {
+        DiarySnapshotRecord record =
+            DiarySnapshotRecord::fromJson(parseJsonFast(line, unreadStringKey));
+        if (record.payloadMatchesKind())
+            return record;
+    } catch (const DiaryError &error) {
+        qCDebug(lcBackup) << "Backup record line" << lineNumber
+                          << "does not decode:" << error.what();
+    }
+    throw DiarySnapshotFormatError::malformedRecord(lineNumber);
+}
+
+// One record as a line. An entry's words are most of a backup's bytes, so they are escaped
+// straight into the line; the rest of the line comes from the canonical writer with the words
+// left empty. Quotes within texts are escaped, so the empty pair can only be the words' own.
+void appendRecordLine(QByteArray &out, const DiarySnapshotRecord &record) {
+    static constexpr QByteArrayView emptyWords = "\"content\":\"\"";
+    if (record.kind == DiarySnapshotRecordKind::entry && record.entry && !record.metadata &&
+        !record.recovery) {
+        DiarySnapshotRecord bare = record;
+        bare.entry->content.clear();
+        const QByteArray line = writeJson(bare.toJson());
+        const qsizetype at = line.indexOf(emptyWords);
+        if (at >= 0) {
+            const qsizetype valueAt = at + emptyWords.size() - 2;
+            out.append(line.constData(), valueAt);
+            appendJsonString(out, record.entry->content);
+            out.append(line.constData() + valueAt + 2, line.size() - valueAt - 2);
+            out.append('\n');
+            return;
+        }
+    }
+    out.append(writeJson(record.toJson()));
+    out.append('\n');
+}
+
+// The lines of records [begin, end), in a buffer reserved for them: the words of a diary are
+// mostly ASCII, and a short guess costs a single reallocation.
+QByteArray encodeRun(const QList<DiarySnapshotRecord> &records, qsizetype begin, qsizetype end) {
+    constexpr qsizetype bytesPerRecordOutsideWords = 512;
+    qsizetype room = 0;
+    for (qsizetype i = begin; i < end; ++i) {
+        const DiarySnapshotRecord &record = records.at(i);
+        room +=
+            bytesPerRecordOutsideWords + (record.entry ? record.entry->content.size() * 5 / 4 : 0);
+    }
+    QByteArray lines;
+    lines.reserve(room);
+    for (qsizetype i = begin; i < end; ++i)
+        appendRecordLine(lines, records.at(i));
+    return lines;
+}
+
 // The records of a run of lines, in line order.
 struct RecordLines {
     QList<DiaryMetadataDTO> metadata;
@@ -155,8 +216,8 @@ void decodeRun(const char *data, qsizetype begin, qsizetype end, bool keepDiary,
             ++run.lineCount;
             std::optional<DiarySnapshotRecord> decoded;
             try {
-                decoded = DiarySnapshotService::decodeRecordLine(
-                    QByteArray::fromRawData(data + start, stop - start), run.lineCount);
+                decoded = decodeRecord(QByteArray::fromRawData(data + start, stop - start),
+                                       run.lineCount, keepDiary ? std::string_view() : unreadWords);
             } catch (const DiarySnapshotFormatError &) {
                 run.malformedLine = run.lineCount;
                 return;
@@ -217,6 +278,23 @@ template <typename Work> void inParallel(int parts, Work work) {
         if (error)
             std::rethrow_exception(error);
     }
+}
+
+// Runs `side` on a thread of its own while `work` runs here, when `bytes` make that worth a
+// thread; otherwise one after the other. Rethrows the first failure once both have ended.
+template <typename Side, typename Work>
+void besideLargeWork(qsizetype bytes, Side side, Work work) {
+    if (workersFor(bytes) <= 1) {
+        side();
+        work();
+        return;
+    }
+    inParallel(2, [&](int part) {
+        if (part == 0)
+            work();
+        else
+            side();
+    });
 }
 
 // Decodes every line; the lines are split into runs at line feeds and decoded side by side,
@@ -304,10 +382,24 @@ DiarySnapshotPackage readValidated(const QString &packageURL, bool keepDiary) {
         throw DiarySnapshotFormatError::unsupportedVersion(manifest.formatVersion);
     if (manifest.recordsByteCount != records.size())
         throw DiarySnapshotFormatError::byteCountMismatch();
-    if (sha256Hex(records) != manifest.recordsSHA256)
+    // The digest is taken while the lines decode; a digest that differs is still the failure
+    // reported, whatever the lines hold.
+    QString digest;
+    RecordLines lines;
+    std::exception_ptr decodeFailure;
+    besideLargeWork(
+        records.size(), [&] { digest = sha256Hex(records); },
+        [&] {
+            try {
+                lines = decodeLines(records, keepDiary);
+            } catch (...) {
+                decodeFailure = std::current_exception();
+            }
+        });
+    if (digest != manifest.recordsSHA256)
         throw DiarySnapshotFormatError::checksumMismatch();
-
-    RecordLines lines = decodeLines(records, keepDiary);
+    if (decodeFailure)
+        std::rethrow_exception(decodeFailure);
     DiarySnapshotDTO diary;
     const int metadataCount = int(lines.metadata.size());
     if (metadataCount == 1)
@@ -418,8 +510,13 @@ SnapshotSummary DiarySnapshotService::writePackage(const DiarySnapshotDTO &diary
             if (lines.size() > backupPackage::recordsByteLimit)
                 throw DiarySnapshotFormatError::fileTooLarge();
             manifest.recordsByteCount = lines.size();
-            manifest.recordsSHA256 = sha256Hex(lines);
-            writeFileAtomically(staging + QLatin1Char('/') + backupPackage::recordsFileName, lines);
+            // The digest is taken while the file is written.
+            besideLargeWork(
+                lines.size(), [&] { manifest.recordsSHA256 = sha256Hex(lines); },
+                [&] {
+                    writeFileAtomically(staging + QLatin1Char('/') + backupPackage::recordsFileName,
+                                        lines);
+                });
         }
         observe(observer, DiarySnapshotWriteStep::recordsWritten);
         writeFileAtomically(staging + QLatin1Char('/') + backupPackage::manifestFileName,
@@ -506,22 +603,12 @@ QByteArray DiarySnapshotService::encodeRecordLines(const QList<DiarySnapshotReco
     for (const DiarySnapshotRecord &record : records)
         estimate += record.entry ? record.entry->content.size() : 0;
     const int parts = int(std::min<qsizetype>(workersFor(estimate), records.size()));
-    if (parts <= 1) {
-        QByteArray lines;
-        for (const DiarySnapshotRecord &record : records) {
-            lines.append(writeJson(record.toJson()));
-            lines.append('\n');
-        }
-        return lines;
-    }
+    if (parts <= 1)
+        return encodeRun(records, 0, records.size());
     std::vector<QByteArray> runs(static_cast<size_t>(parts));
     inParallel(parts, [&](int part) {
-        const qsizetype begin = records.size() * part / parts;
-        const qsizetype end = records.size() * (part + 1) / parts;
-        for (qsizetype i = begin; i < end; ++i) {
-            runs[size_t(part)].append(writeJson(records.at(i).toJson()));
-            runs[size_t(part)].append('\n');
-        }
+        runs[size_t(part)] =
+            encodeRun(records, records.size() * part / parts, records.size() * (part + 1) / parts);
     });
     qsizetype total = 0;
     for (const QByteArray &run : runs)
@@ -537,15 +624,7 @@ QByteArray DiarySnapshotService::encodeRecordLines(const QList<DiarySnapshotReco
 
 DiarySnapshotRecord DiarySnapshotService::decodeRecordLine(const QByteArray &line,
                                                            qint64 lineNumber) {
-    try {
-        DiarySnapshotRecord record = DiarySnapshotRecord::fromJson(parseJsonFast(line));
-        if (record.payloadMatchesKind())
-            return record;
-    } catch (const DiaryError &error) {
-        qCDebug(lcBackup) << "Backup record line" << lineNumber
-                          << "does not decode:" << error.what();
-    }
-    throw DiarySnapshotFormatError::malformedRecord(lineNumber);
+    return decodeRecord(line, lineNumber, {});
 }
 
 void DiarySnapshotService::checkInvariants(const DiarySnapshotDTO &diary,

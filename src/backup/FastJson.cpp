@@ -15,19 +15,23 @@ QString text(std::string_view view) {
     return QString::fromUtf8(view.data(), qsizetype(view.size()));
 }
 
-QJsonValue toJsonValue(simdjson::dom::element element) {
+QJsonValue toJsonValue(simdjson::dom::element element, std::string_view unread) {
     using Type = simdjson::dom::element_type;
     switch (element.type()) {
     case Type::OBJECT: {
         QJsonObject object;
-        for (const simdjson::dom::key_value_pair field : simdjson::dom::object(element))
-            object.insert(text(field.key), toJsonValue(field.value));
+        for (const simdjson::dom::key_value_pair field : simdjson::dom::object(element)) {
+            if (!unread.empty() && field.key == unread && field.value.is_string())
+                object.insert(text(field.key), QString());
+            else
+                object.insert(text(field.key), toJsonValue(field.value, unread));
+        }
         return object;
     }
     case Type::ARRAY: {
         QJsonArray array;
         for (const simdjson::dom::element value : simdjson::dom::array(element))
-            array.append(toJsonValue(value));
+            array.append(toJsonValue(value, unread));
         return array;
     }
     case Type::STRING:
@@ -48,7 +52,7 @@ QJsonValue toJsonValue(simdjson::dom::element element) {
 
 } // namespace
 
-QJsonValue parseJsonFast(const QByteArray &bytes) {
+QJsonValue parseJsonFast(const QByteArray &bytes, std::string_view unreadStringKey) {
     // A parser keeps its buffers between documents; one per thread, since runs of lines are
     // read side by side.
     thread_local simdjson::dom::parser parser;
@@ -57,7 +61,7 @@ QJsonValue parseJsonFast(const QByteArray &bytes) {
     if (error != simdjson::SUCCESS)
         throw JsonDecodingError(JsonDecodingError::Kind::dataCorrupted, {},
                                 QStringLiteral("The given data was not valid JSON."));
-    return toJsonValue(root);
+    return toJsonValue(root, unreadStringKey);
 }
 
 } // namespace velmora

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace velmora {
 
@@ -50,14 +51,36 @@ QString typeName(const QJsonValue &value) {
                                 .arg(expected, typeName(value)));
 }
 
+// Whether any of eight bytes may need escaping: a control character, a quote, a backslash or,
+// when asked, a slash. Exact for the usual words; a false alarm only costs a byte-wise look.
+bool wordMayNeedEscape(quint64 word, bool escapeSlashes) {
+    constexpr quint64 ones = 0x0101010101010101ULL;
+    constexpr quint64 highs = 0x8080808080808080ULL;
+    const auto hasByteBelow = [](quint64 v, quint64 n) { return (v - ones * n) & ~v & highs; };
+    const auto hasZeroByte = [](quint64 v) { return (v - ones) & ~v & highs; };
+    quint64 found = hasByteBelow(word, 0x20) | hasZeroByte(word ^ (ones * '"')) |
+                    hasZeroByte(word ^ (ones * '\\'));
+    if (escapeSlashes)
+        found |= hasZeroByte(word ^ (ones * '/'));
+    return found != 0;
+}
+
 void appendEscapedString(QByteArray &out, const QString &text, bool escapeSlashes) {
     out.append('"');
     const QByteArray utf8 = text.toUtf8();
     const char *data = utf8.constData();
     const qsizetype size = utf8.size();
-    // Plain runs go out in one piece; only the bytes that need escaping are handled one by one.
+    // Plain runs go out in one piece, passed over eight bytes at a time; only the bytes that
+    // need escaping are handled one by one.
     qsizetype runStart = 0;
     for (qsizetype i = 0; i < size; ++i) {
+        for (quint64 word; i + 8 <= size; i += 8) {
+            std::memcpy(&word, data + i, sizeof word);
+            if (wordMayNeedEscape(word, escapeSlashes))
+                break;
+        }
+        if (i >= size)
+            break;
         const auto c = static_cast<unsigned char>(data[i]);
         const bool plain = c >= 0x20 && c != '"' && c != '\\' && (c != '/' || !escapeSlashes);
         if (plain)
@@ -225,6 +248,10 @@ QByteArray writeJson(const QJsonValue &value, JsonWriteOptions options) {
     QByteArray out;
     appendValue(out, value, options, 0);
     return out;
+}
+
+void appendJsonString(QByteArray &out, const QString &text, JsonWriteOptions options) {
+    appendEscapedString(out, text, options.escapeSlashes);
 }
 
 QJsonValue encodeDate(const QDateTime &moment, JsonDateEncoding encoding) {

@@ -65,6 +65,9 @@ struct JsonWriteOptions {
 // The one canonical writer: keys sorted, integers exact, doubles in their shortest round-trip
 // form, non-ASCII written as UTF-8, and "/" optionally escaped as "\/".
 QByteArray writeJson(const QJsonValue &value, JsonWriteOptions options = {});
+// Appends one string value exactly as writeJson writes it, quotes included, for writers that
+// place long texts into a line without copying them through a JSON value first.
+void appendJsonString(QByteArray &out, const QString &text, JsonWriteOptions options = {});
 
 QJsonValue encodeDate(const QDateTime &moment, JsonDateEncoding encoding);
 

@@ -49,6 +49,44 @@ private Q_SLOTS:
         QVERIFY(read.diary == expected);
     }
 
+    // An entry's words are placed into its line apart from the rest; the line must still be
+    // the canonical writer's, whatever the words or the other texts hold.
+    void recordLinesMatchTheCanonicalWriter_data() {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<QString>("fontName");
+        const QString marker = QStringLiteral("\"content\":\"\"");
+        QTest::newRow("empty words") << QString() << QStringLiteral("Georgia");
+        QTest::newRow("words hold the key") << marker << QStringLiteral("Georgia");
+        QTest::newRow("font holds the key") << QStringLiteral("plain") << marker;
+        QTest::newRow("escapes") << QStringLiteral("a \"quote\" \\ /slash/ \t\r\n\b\f\x01\x1f")
+                                 << QStringLiteral("Georgia");
+        QTest::newRow("escape at every offset")
+            << QStringLiteral("abcdefg\"hijklmno\npqrstuvwx\\yz0123456\x02")
+            << QStringLiteral("Georgia");
+        QTest::newRow("beyond the basic plane")
+            << QStringLiteral("Café ✓ \U0001F600 naïve") << QStringLiteral("Gödel");
+        QTest::newRow("lone surrogate")
+            << QString(QChar(0xD800)) + QStringLiteral("after") << QStringLiteral("Georgia");
+    }
+
+    void recordLinesMatchTheCanonicalWriter() {
+        QFETCH(QString, content);
+        QFETCH(QString, fontName);
+        DiaryEntryDTO entry = packagedDiary().entries.last();
+        entry.content = content;
+        entry.fontName = fontName;
+        const QList<DiarySnapshotRecord> records{
+            {DiarySnapshotRecordKind::entry, {}, entry, {}},
+            {DiarySnapshotRecordKind::metadata, packagedDiary().metadata, {}, {}},
+            {DiarySnapshotRecordKind::recovery, {}, {}, packagedDiary().recoveryRecords.first()},
+        };
+        QByteArray expected;
+        for (const DiarySnapshotRecord &record : records)
+            expected += writeJson(record.toJson()) + '\n';
+        const QByteArray lines = DiarySnapshotService::encodeRecordLines(records);
+        QCOMPARE(DiarySnapshotService::encodeRecordLines(records), expected);
+    }
+
     void emptyDiaryWritesNullDays() {
         QTemporaryDir dir;
         DiarySnapshotDTO diary;
@@ -105,6 +143,8 @@ private Q_SLOTS:
         row("bad-line-3", "Backup record line 3 is malformed.");
         row("bad-line-after-blanks", "Backup record line 1 is malformed.");
         row("second-payload", "Backup record line 2 is malformed.");
+        row("words-not-text", "Backup record line 3 is malformed.");
+        row("words-missing", "Backup record line 3 is malformed.");
         row("count-mismatch", "The backup record counts do not match the manifest.");
         row("two-metadata", "The backup record counts do not match the manifest.");
         row("duplicate-day", "The backup is internally inconsistent: duplicate civil day");

@@ -89,6 +89,38 @@ private Q_SLOTS:
                  QByteArray("\"a\\/b\""));
     }
 
+    // Plain text is passed over eight bytes at a time: a character that needs escaping is
+    // found wherever it stands within or across those words.
+    void writerEscapesAtEveryOffset_data() {
+        QTest::addColumn<QString>("special");
+        QTest::addColumn<bool>("escapeSlashes");
+        QTest::addColumn<QByteArray>("escaped");
+        QTest::newRow("quote") << QStringLiteral("\"") << false << QByteArray("\\\"");
+        QTest::newRow("backslash") << QStringLiteral("\\") << false << QByteArray("\\\\");
+        QTest::newRow("line feed") << QStringLiteral("\n") << false << QByteArray("\\n");
+        QTest::newRow("control") << QStringLiteral("\x1f") << false << QByteArray("\\u001f");
+        QTest::newRow("slash kept") << QStringLiteral("/") << false << QByteArray("/");
+        QTest::newRow("slash escaped") << QStringLiteral("/") << true << QByteArray("\\/");
+        QTest::newRow("accent") << QStringLiteral("é") << false << QByteArray("é");
+        QTest::newRow("space") << QStringLiteral(" ") << false << QByteArray(" ");
+    }
+
+    void writerEscapesAtEveryOffset() {
+        QFETCH(QString, special);
+        QFETCH(bool, escapeSlashes);
+        QFETCH(QByteArray, escaped);
+        const QString plain = QStringLiteral("abcdefghijklmnopqrstuvwxyz");
+        for (int at = 0; at <= int(plain.size()); ++at) {
+            const QString text = plain.left(at) + special + plain.mid(at);
+            const QByteArray expected =
+                '"' + plain.left(at).toUtf8() + escaped + plain.mid(at).toUtf8() + '"';
+            QCOMPARE(writeJson(QJsonValue(text), {.escapeSlashes = escapeSlashes}), expected);
+            QByteArray appended("x");
+            appendJsonString(appended, text, {.escapeSlashes = escapeSlashes});
+            QCOMPARE(appended, 'x' + expected);
+        }
+    }
+
     void writerRefusesNonFiniteNumbers() {
         QVERIFY_THROWS_EXCEPTION(JsonEncodingError,
                                  writeJson(QJsonValue(std::numeric_limits<double>::quiet_NaN())));
