@@ -3,6 +3,7 @@
 // parsing and writing the export file for the transfer.
 #include "BenchAwait.h"
 #include "DiaryGenerator.h"
+#include "DiaryPackageComparison.h"
 
 #include "backup/DiaryRestoreCoordinator.h"
 #include "backup/DiarySnapshotService.h"
@@ -19,6 +20,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <cstdio>
 #include <memory>
 
 using namespace velmora;
@@ -158,6 +160,57 @@ void BM_Backup_Restore(benchmark::State &state) {
     }
 }
 BENCHMARK(BM_Backup_Restore)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The whole round trip: "Backup Now" of the twenty-year diary, a restore of that package into a
+// fresh store, and a second backup from there. The two packages must hold the same diary, entry
+// by day and recovery record by id; any difference is reported as an error.
+void BM_Backup_RoundTripEqualBySnapshot(benchmark::State &state) {
+    auto &bench = BackupBench::shared();
+    QStringList differences;
+    for (auto _ : state) {
+        QTemporaryDir freshDir;
+        auto stack = std::make_shared<DiaryPersistenceStack>(
+            freshDir.filePath(QStringLiteral("Diary.sqlite")),
+            DiaryModelProvider::model(DiaryModelProvider::currentVersionName));
+        auto fresh = std::make_shared<CoreDataDiaryRepository>(stack, bench.clock);
+        DiarySnapshotDTO empty;
+        empty.metadata = {QUuid::createUuid(), bench.diary.metadata.schemaVersion,
+                          QStringLiteral("fresh"), bench.clock->now(), 0};
+        await(fresh->replaceAll(empty));
+
+        DiarySnapshotService source(bench.repository, bench.clock);
+        const SnapshotSummary first =
+            await(source.createSnapshot(bench.dir.filePath(QStringLiteral("scratch"))));
+        DiaryRestoreCoordinator coordinator(fresh, bench.clock);
+        await(coordinator.restore(first.packageURL, freshDir.filePath(QStringLiteral("Q"))));
+        DiarySnapshotService restored(fresh, bench.clock);
+        const SnapshotSummary second =
+            await(restored.createSnapshot(freshDir.filePath(QStringLiteral("Backups"))));
+
+        state.PauseTiming();
+        differences = bench::packageDifferences(first.packageURL, second.packageURL);
+        differences += bench::diaryDifferences(
+            DiarySnapshotService::readPackage(first.packageURL).diary, bench.diary);
+        if (first.entryCount != bench.diary.entries.size() || second.entryCount != first.entryCount)
+            differences.append(QStringLiteral("%1 entries backed up, %2 after the restore")
+                                   .arg(first.entryCount)
+                                   .arg(second.entryCount));
+        bench.clearScratch();
+        state.ResumeTiming();
+        if (!differences.isEmpty())
+            break;
+    }
+    if (!differences.isEmpty()) {
+        const QString report = QStringLiteral("THE ROUND TRIP CHANGED THE DIARY: ") +
+                               differences.join(QStringLiteral("; "));
+        std::fprintf(stderr, "%s\n", qPrintable(report));
+        state.SkipWithError(qPrintable(report));
+        return;
+    }
+    state.counters["entries"] = double(bench.diary.entries.size());
+    state.counters["recovery_records"] = double(bench.diary.recoveryRecords.size());
+}
+BENCHMARK(BM_Backup_RoundTripEqualBySnapshot)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_Transfer_Export(benchmark::State &state) {
     auto &bench = BackupBench::shared();

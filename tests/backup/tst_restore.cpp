@@ -1,6 +1,7 @@
 #include "BackupFixture.h"
 
 #include "DiaryGenerator.h"
+#include "DiaryPackageComparison.h"
 #include "backup/DiaryRestoreCoordinator.h"
 #include "platform/Sha256.h"
 #include "store/StoreFixture.h"
@@ -133,30 +134,75 @@ private Q_SLOTS:
             previous);
     }
 
-    // A year of the benchmark's diary goes through a package and a restore unchanged.
-    void generatedDiaryRoundTrips() {
-        StoreFixture store;
+    // A year of the benchmark's diary is backed up, restored into a fresh store and backed up
+    // again: the two packages hold the same diary, entry by entry and record by record.
+    void generatedDiaryRoundTripsEqualBySnapshot() {
         bench::DiaryGeneratorOptions options;
         options.days = 366;
         options.recoveryRecords = 12;
         const DiarySnapshotDTO diary = bench::generateDiary(options);
-        test::waitFor(store.repository->replaceAll(diary));
-        const auto repository = borrowed(store);
-        DiarySnapshotService service(repository, store.clock);
-        const QString backups = store.dir.filePath(QStringLiteral("Backups"));
-        const SnapshotSummary summary = test::waitFor(service.createSnapshot(backups));
-        QCOMPARE(summary.entryCount, 366);
-        QCOMPARE(summary.recoveryCount, 12);
+        StoreFixture source;
+        test::waitFor(source.repository->replaceAll(diary));
+        DiarySnapshotService sourceBackups(borrowed(source), source.clock);
+        const SnapshotSummary first =
+            test::waitFor(sourceBackups.createSnapshot(source.dir.filePath(QStringLiteral("B"))));
+        QCOMPARE(first.entryCount, 366);
+        QCOMPARE(first.recoveryCount, 12);
 
-        DiarySnapshotDTO other;
-        other.metadata = metadata();
-        test::waitFor(store.repository->replaceAll(other));
-        DiaryRestoreCoordinator coordinator(repository, store.clock);
-        const QString newest = DiarySnapshotService::listSnapshots(backups).first().packageURL;
+        StoreFixture fresh;
+        test::waitFor(fresh.repository->replaceAll({metadata(), {}, {}}));
+        DiaryRestoreCoordinator coordinator(borrowed(fresh), fresh.clock);
         test::waitFor(
-            coordinator.restore(newest, store.dir.filePath(QStringLiteral("Recovery/Quarantine"))));
-        QVERIFY(
-            DiaryRestoreCoordinator::sameDiary(test::waitFor(store.repository->snapshot()), diary));
+            coordinator.restore(first.packageURL, fresh.dir.filePath(QStringLiteral("Q"))));
+        DiarySnapshotService freshBackups(borrowed(fresh), fresh.clock);
+        const SnapshotSummary second =
+            test::waitFor(freshBackups.createSnapshot(fresh.dir.filePath(QStringLiteral("B"))));
+
+        QCOMPARE(bench::packageDifferences(first.packageURL, second.packageURL), QStringList());
+        QCOMPARE(bench::diaryDifferences(DiarySnapshotService::readPackage(first.packageURL).diary,
+                                         diary),
+                 QStringList());
+        const QString records = QStringLiteral("/records.ndjson");
+        QCOMPARE(fileBytes(second.packageURL + records), fileBytes(first.packageURL + records));
+    }
+
+    // The comparison names what differs, whatever order the two sides hold their records in.
+    void diaryDifferencesNameWhatDiffers_data() {
+        QTest::addColumn<int>("change");
+        QTest::addColumn<QStringList>("differences");
+        QTest::newRow("same, reordered") << 0 << QStringList();
+        QTest::newRow("words") << 1
+                               << QStringList{
+                                      QStringLiteral("entry of 2024-03-01 differs: content")};
+        QTest::newRow("day missing")
+            << 2
+            << QStringList{QStringLiteral("2 entries against 1"),
+                           QStringLiteral("entry of 2024-03-05 only in the first")};
+        QTest::newRow("recovery payload")
+            << 3
+            << QStringList{QStringLiteral("recovery record 00000000-0000-4000-8000-00000000000A "
+                                          "differs: preservedPayload")};
+        QTest::newRow("metadata") << 4 << QStringList{QStringLiteral("metadata differs")};
+    }
+
+    void diaryDifferencesNameWhatDiffers() {
+        QFETCH(int, change);
+        QFETCH(QStringList, differences);
+        DiarySnapshotDTO first = packagedDiary();
+        first.recoveryRecords = {recovery("00000000-0000-4000-8000-00000000000B", utc(2024, 1, 1)),
+                                 recovery("00000000-0000-4000-8000-00000000000A", utc(2024, 1, 2))};
+        DiarySnapshotDTO second = first;
+        std::reverse(second.entries.begin(), second.entries.end());
+        std::reverse(second.recoveryRecords.begin(), second.recoveryRecords.end());
+        if (change == 1)
+            second.entries.last().content += QLatin1Char('!');
+        if (change == 2)
+            second.entries.removeFirst();
+        if (change == 3)
+            second.recoveryRecords.first().preservedPayload = "{}";
+        if (change == 4)
+            second.metadata.snapshotSequence += 1;
+        QCOMPARE(bench::diaryDifferences(first, second), differences);
     }
 
     // The open page's pending writing is stored before the diary is taken, so the safety
