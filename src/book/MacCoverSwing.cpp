@@ -2,30 +2,29 @@
 
 #include "book/DiaryCoverTransition.h"
 #include "book/DiarySoftShadow.h"
+#include "book/DiaryTurnProjection.h"
 #include "book/MacBookShadow.h"
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QTransform>
 
 #include <cmath>
 #include <numbers>
 
 namespace velmora {
 
-QPolygonF coverSwingQuad(const QRectF &cover, double angleDegrees, double perspective) {
-    const double eye = std::max(cover.width(), cover.height()) / perspective;
+namespace {
+
+DiaryTurnProjection coverTurn(const QRectF &cover, double angleDegrees, double perspective) {
     // A negative angle lifts the trailing edge towards the eye.
-    const double turn = -angleDegrees * std::numbers::pi / 180;
-    const double middle = cover.center().y();
-    const auto project = [&](double along, double y) {
-        const double depth = along * std::sin(turn);
-        const double factor = eye / (eye - depth);
-        return QPointF(cover.left() + along * std::cos(turn) * factor,
-                       middle + (y - middle) * factor);
-    };
-    return QPolygonF{{project(0, cover.top()), project(cover.width(), cover.top()),
-                      project(cover.width(), cover.bottom()), project(0, cover.bottom())}};
+    return {cover.left(), cover.center().y(), -angleDegrees * std::numbers::pi / 180,
+            std::max(cover.width(), cover.height()) / perspective};
+}
+
+} // namespace
+
+QPolygonF coverSwingQuad(const QRectF &cover, double angleDegrees, double perspective) {
+    return coverTurn(cover, angleDegrees, perspective).map(cover);
 }
 
 CoverShadowImage makeCoverShadow(const QRectF &cover, qreal devicePixelRatio) {
@@ -42,34 +41,22 @@ void paintCoverSwing(QPainter &painter, const QRectF &cover, double progress,
                      const QRectF &coverShadowRect) {
     const double reveal = diaryReveal(progress);
     if (reveal > 0 && !bookImage.isNull()) {
+        painter.save();
         painter.setOpacity(reveal);
-        painter.drawPixmap(QPointF(), bookImage);
+        paintFlatPicture(painter, QRectF(QPointF(), bookImage.deviceIndependentSize()), bookImage);
+        painter.restore();
     }
     const CoverSwingLook look = coverSwing(progress);
     if (look.opacity <= 0 || coverImage.isNull())
         return;
-    const QRectF local(QPointF(), cover.size());
-    QTransform turn;
-    if (!QTransform::quadToQuad(QPolygonF(local).mid(0, 4),
-                                coverSwingQuad(cover, look.angleDegrees), turn))
-        return; // edge-on: nothing to see
     const double scale = cover.width() / diaryBookSize.width();
-    painter.save();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (!coverShadow.isNull()) {
-        painter.setTransform(turn * QTransform::fromTranslate(look.shadowOffset.x() * scale,
-                                                              look.shadowOffset.y() * scale),
-                             true);
-        painter.setOpacity(look.opacity * look.shadowColor.alphaF());
-        painter.drawImage(coverShadowRect, coverShadow);
-        painter.restore();
-        painter.save();
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    }
-    painter.setTransform(turn, true);
-    painter.setOpacity(look.opacity);
-    painter.drawPixmap(local, coverImage, QRectF(coverImage.rect()));
-    painter.restore();
+    const DiaryTurnedPicture face{coverImage.toImage(), cover, QPointF(), look.opacity};
+    const DiaryTurnedPicture shadow{
+        coverShadow, coverShadowRect.translated(cover.topLeft()),
+        QPointF(look.shadowOffset.x() * scale, look.shadowOffset.y() * scale),
+        look.opacity * look.shadowColor.alphaF()};
+    paintTurnedPictures(painter, coverTurn(cover, look.angleDegrees, 0.4), face,
+                        coverShadow.isNull() ? nullptr : &shadow);
 }
 
 } // namespace velmora

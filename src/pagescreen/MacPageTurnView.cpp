@@ -1,7 +1,10 @@
 #include "pagescreen/MacPageTurnView.h"
 
+#include "book/DiaryTurnProjection.h"
+
 #include <QPainter>
-#include <QTransform>
+#include <QPainterPath>
+#include <QPainterPathStroker>
 
 #include <algorithm>
 #include <cmath>
@@ -9,34 +12,48 @@
 namespace velmora {
 
 void paintPageTurnFrame(QPainter &painter, const QRectF &rect, const PageTurnFrame &frame) {
-    painter.save();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (!frame.under.isNull())
-        painter.drawPixmap(rect, frame.under, QRectF(frame.under.rect()));
-    if (!frame.turning.isNull() && std::abs(frame.angle) < 90) {
-        const double anchorX = frame.anchorLeading ? rect.left() : rect.right();
-        QTransform turn;
-        turn.translate(anchorX, rect.center().y());
-        // A rotation about the vertical axis seen from rect.height() / perspective away.
-        const double radians = frame.angle * M_PI / 180;
-        const double distance = rect.height() / pageTurnPerspective;
-        turn = QTransform(std::cos(radians), 0, -std::sin(radians) / distance, 0, 1, 0, 0, 0, 1) *
-               turn;
-        turn.translate(-anchorX, -rect.center().y());
-        if (frame.shadowOpacity > 0) {
-            // The shadow: the leaf's outline, offset, with a soft edge of the shadow's radius.
-            const QPolygonF outline = turn.map(QPolygonF(rect.translated(frame.shadowOffsetX, 4)));
-            QColor shade(0, 0, 0, int(255 * frame.shadowOpacity / 2));
-            painter.setPen(
-                QPen(shade, frame.shadowRadius, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-            painter.setBrush(shade);
-            painter.drawPolygon(outline);
-        }
-        painter.setTransform(turn, true);
-        painter.drawPixmap(rect, frame.turning, QRectF(frame.turning.rect()));
+    if (!frame.under.isNull()) {
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        paintFlatPicture(painter, rect, frame.under);
+        painter.restore();
     }
-    painter.restore();
+    if (frame.turning.isNull() || std::abs(frame.angle) >= 90)
+        return;
+    // A rotation about the vertical axis seen from rect.height() / perspective away.
+    const DiaryTurnProjection turn{frame.anchorLeading ? rect.left() : rect.right(),
+                                   rect.center().y(), frame.angle * M_PI / 180,
+                                   rect.height() / pageTurnPerspective};
+    if (frame.shadowOpacity > 0) {
+        // The shadow: the leaf's outline, offset, with a soft edge of the shadow's radius.
+        const QPolygonF outline = turn.map(rect.translated(frame.shadowOffsetX, 4));
+        QPainterPath fill;
+        fill.addPolygon(outline);
+        fill.closeSubpath();
+        QPainterPathStroker stroker;
+        stroker.setWidth(frame.shadowRadius);
+        stroker.setCapStyle(Qt::RoundCap);
+        stroker.setJoinStyle(Qt::RoundJoin);
+        QPainterPath edge = stroker.createStroke(fill);
+        if (!frame.turning.hasAlphaChannel()) {
+            // An opaque leaf hides the shadow beneath it: only what shows past its edges is
+            // filled, a point short of them so that no seam opens along the soft edges.
+            const double inset = std::min({1.0, rect.width() / 4, rect.height() / 4});
+            QPainterPath leaf;
+            leaf.addPolygon(turn.map(rect.adjusted(inset, inset, -inset, -inset)));
+            leaf.closeSubpath();
+            fill = fill.subtracted(leaf);
+            edge = edge.subtracted(leaf);
+        }
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QColor shade(0, 0, 0, int(255 * frame.shadowOpacity / 2));
+        painter.fillPath(fill, shade);
+        painter.fillPath(edge, shade);
+        painter.restore();
+    }
+    paintTurnedPictures(painter, turn,
+                        DiaryTurnedPicture{frame.turning.toImage(), rect, QPointF(), 1});
 }
 
 MacPageTurnView::MacPageTurnView(LeafPicture picture, QWidget *parent)

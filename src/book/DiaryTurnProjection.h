@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QImage>
+#include <QPixmap>
+#include <QPointF>
+#include <QPolygonF>
+#include <QRectF>
+#include <QTransform>
+
+class QPainter;
+
+namespace velmora {
+
+// A flat sheet turned by `radians` about the vertical line x = axisX and seen in perspective by
+// an eye `eyeDistance` in front of it, level with y = horizonY. A positive angle brings the
+// side right of the axis towards the eye.
+struct DiaryTurnProjection {
+    double axisX = 0;
+    double horizonY = 0;
+    double radians = 0;
+    double eyeDistance = 1;
+
+    QPointF map(const QPointF &point) const;
+    QPolygonF map(const QRectF &rect) const;
+    // The same projection as a transform for a painter or for geometry.
+    QTransform transform() const;
+};
+
+// A picture lying over `rect` on the turned sheet, moved on the screen by `offset` after the
+// projection, at an opacity.
+struct DiaryTurnedPicture {
+    QImage image;
+    QRectF rect;
+    QPointF offset;
+    double opacity = 1;
+};
+
+// Paints `picture` turned by `projection`, with `beneath` (a shadow, say) under it. Every pixel
+// of the target is sampled once, straight from the pictures, with smooth filtering and soft
+// edges; no picture is converted or copied. A painter that rotates or shears falls back to its
+// own perspective drawing.
+void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projection,
+                         const DiaryTurnedPicture &picture,
+                         const DiaryTurnedPicture *beneath = nullptr);
+
+// Draws a cached picture flat over `rect`. Where the picture lands pixel for pixel it is drawn in
+// bands of rows, which the painter blits on this thread: for a whole window of rows it wakes
+// helper threads, whose start costs more than the copy on a busy machine.
+void paintFlatPicture(QPainter &painter, const QRectF &rect, const QPixmap &picture);
+
+} // namespace velmora

@@ -1,0 +1,240 @@
+#include "book/DiarySoftShadow.h"
+#include "book/DiaryTurnProjection.h"
+#include "support/GuiTestMain.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+#include <numbers>
+
+using namespace velmora;
+
+namespace {
+
+const QRectF sheet(40, 30, 120, 160);
+const QColor background(0xe8, 0xe0, 0xd0);
+
+// A picture whose every misplaced pixel shows: a gradient under a grid of one-pixel lines,
+// with transparent rounded corners.
+QImage sheetPicture(qreal ratio) {
+    QImage image((sheet.size() * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient gradient(0, 0, image.width(), image.height());
+    gradient.setColorAt(0, QColor(0x6b, 0x3a, 0x1f));
+    gradient.setColorAt(1, QColor(0xd8, 0xb0, 0x60));
+    QPainterPath outline;
+    outline.addRoundedRect(QRectF(image.rect()), 12, 12);
+    painter.fillPath(outline, gradient);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QColor(0xf8, 0xf0, 0xe0));
+    for (int x = 8; x < image.width(); x += 9)
+        painter.drawLine(x, 6, x, image.height() - 7);
+    for (int y = 8; y < image.height(); y += 11)
+        painter.drawLine(6, y, image.width() - 7, y);
+    return image;
+}
+
+struct Scene {
+    DiaryTurnProjection projection;
+    DiaryTurnedPicture picture;
+    std::optional<DiaryTurnedPicture> shadow;
+    qreal ratio = 1;
+    QTransform world;
+    QRectF clip;
+};
+
+// The painter's own perspective drawing of the same layers: what the pixels must look like.
+void paintReference(QPainter &painter, const Scene &scene) {
+    const std::optional<DiaryTurnedPicture> layers[] = {scene.shadow, scene.picture};
+    for (const auto &layer : layers) {
+        if (!layer)
+            continue;
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setTransform(scene.projection.transform() *
+                                 QTransform::fromTranslate(layer->offset.x(), layer->offset.y()),
+                             true);
+        painter.setOpacity(painter.opacity() * layer->opacity);
+        painter.drawImage(layer->rect, layer->image);
+        painter.restore();
+    }
+}
+
+QImage render(const Scene &scene, bool reference) {
+    QImage image((QSizeF(240, 220) * scene.ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scene.ratio);
+    image.fill(background);
+    QPainter painter(&image);
+    painter.setTransform(scene.world);
+    if (!scene.clip.isEmpty())
+        painter.setClipRect(scene.clip);
+    if (reference)
+        paintReference(painter, scene);
+    else
+        paintTurnedPictures(painter, scene.projection, scene.picture,
+                            scene.shadow ? &*scene.shadow : nullptr);
+    return image;
+}
+
+struct Difference {
+    double mean = 0;   // of each pixel's largest channel difference
+    double strays = 0; // share of pixels off by more than a sixth of the range
+};
+
+Difference compare(const QImage &a, const QImage &b) {
+    Difference result;
+    qint64 total = 0;
+    qint64 strays = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            const int d = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                                    std::abs(qBlue(p) - qBlue(q))});
+            total += d;
+            strays += d > 42;
+        }
+    const double count = double(a.width()) * a.height();
+    result.mean = double(total) / count;
+    result.strays = double(strays) / count;
+    return result;
+}
+
+Scene scene(double degrees, bool leadingAxis, double perspective, qreal ratio, bool shadow,
+            double opacity) {
+    Scene made;
+    made.ratio = ratio;
+    made.projection = {leadingAxis ? sheet.left() : sheet.right(), sheet.center().y(),
+                       degrees * std::numbers::pi / 180, sheet.height() / perspective};
+    made.picture = {sheetPicture(ratio), sheet, QPointF(), opacity};
+    if (shadow) {
+        QPainterPath shape;
+        shape.addRoundedRect(sheet, 6, 6);
+        const BlurredShape blurred = blurredShape(shape, Qt::black, 12, ratio);
+        made.shadow = DiaryTurnedPicture{blurred.image, blurred.rect, QPointF(9, 6), 0.4};
+    }
+    return made;
+}
+
+} // namespace
+
+class TurnProjectionTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // The projection's points and its transform agree, and the axis stays where it is.
+    void projectionMatchesItsTransform_data() {
+        QTest::addColumn<double>("degrees");
+        QTest::newRow("flat") << 0.0;
+        QTest::newRow("towards the eye") << 40.0;
+        QTest::newRow("away from the eye") << -70.0;
+        QTest::newRow("past edge-on") << 115.0;
+    }
+    void projectionMatchesItsTransform() {
+        QFETCH(double, degrees);
+        const DiaryTurnProjection projection = scene(degrees, true, 0.4, 1, false, 1).projection;
+        const QTransform transform = projection.transform();
+        for (const QPointF point : {sheet.topLeft(), sheet.bottomRight(), sheet.center()}) {
+            const QPointF mapped = projection.map(point);
+            QVERIFY(QLineF(mapped, transform.map(point)).length() < 1e-9);
+        }
+        QCOMPARE(projection.map(QPointF(sheet.left(), sheet.center().y())),
+                 QPointF(sheet.left(), sheet.center().y()));
+    }
+
+    // Pixel for pixel the turned pictures look as the painter's own perspective drawing does,
+    // apart from the softened edges; a painter that rotates gets exactly that drawing.
+    void looksLikeThePaintersPerspective_data() {
+        QTest::addColumn<double>("degrees");
+        QTest::addColumn<bool>("leadingAxis");
+        QTest::addColumn<double>("perspective");
+        QTest::addColumn<qreal>("ratio");
+        QTest::addColumn<bool>("shadow");
+        QTest::addColumn<double>("opacity");
+        QTest::addColumn<QTransform>("world");
+        QTest::addColumn<QRectF>("clip");
+        QTest::addColumn<bool>("exact");
+        const QTransform none;
+        const QRectF all;
+        QTest::newRow("cover opening")
+            << -30.0 << true << 0.4 << 2.0 << true << 1.0 << none << all << false;
+        QTest::newRow("cover past edge-on, fading")
+            << -115.0 << true << 0.4 << 2.0 << true << 0.6 << none << all << false;
+        QTest::newRow("leaf turning away")
+            << -70.0 << true << 0.55 << 2.0 << false << 1.0 << none << all << false;
+        QTest::newRow("leaf lifted by a drag")
+            << 20.0 << false << 0.55 << 1.0 << false << 1.0 << none << all << false;
+        QTest::newRow("stage scaled to fit")
+            << -45.0 << true << 0.4 << 1.0 << true << 1.0
+            << QTransform::fromTranslate(13.3, 7.7).scale(0.8, 0.8) << all << false;
+        QTest::newRow("clipped") << -30.0 << true << 0.4 << 2.0 << true << 1.0 << none
+                                 << QRectF(0, 0, 100, 220) << false;
+        QTest::newRow("flat") << 0.0 << true << 0.4 << 2.0 << false << 1.0 << none << all << false;
+        QTest::newRow("rotating painter")
+            << -30.0 << true << 0.4 << 1.0 << true << 1.0 << QTransform().rotate(3) << all << true;
+    }
+    void looksLikeThePaintersPerspective() {
+        QFETCH(double, degrees);
+        QFETCH(bool, leadingAxis);
+        QFETCH(double, perspective);
+        QFETCH(qreal, ratio);
+        QFETCH(bool, shadow);
+        QFETCH(double, opacity);
+        QFETCH(QTransform, world);
+        QFETCH(QRectF, clip);
+        QFETCH(bool, exact);
+        Scene made = scene(degrees, leadingAxis, perspective, ratio, shadow, opacity);
+        made.world = world;
+        made.clip = clip;
+        const QImage turned = render(made, false);
+        const QImage reference = render(made, true);
+        const Difference difference = compare(turned, reference);
+        if (exact) {
+            QCOMPARE(difference.mean, 0.0);
+            return;
+        }
+        QVERIFY2(difference.mean < 0.5, qPrintable(QString::number(difference.mean)));
+        QVERIFY2(difference.strays < 0.002, qPrintable(QString::number(difference.strays)));
+        if (!clip.isEmpty()) {
+            const QRect outside = QRect(QPoint(int(clip.right() * ratio) + 1, 0),
+                                        turned.size() - QSize(int(clip.right() * ratio) + 1, 0));
+            QCOMPARE(turned.copy(outside), reference.copy(outside));
+        }
+    }
+
+    // A flat picture drawn in bands looks exactly as one drawn whole, pixel for pixel or scaled.
+    void flatPictureInBands_data() {
+        QTest::addColumn<qreal>("ratio");
+        QTest::addColumn<QTransform>("world");
+        QTest::newRow("pixel for pixel") << 2.0 << QTransform::fromTranslate(10, 5.5);
+        QTest::newRow("scaled to fit") << 1.0 << QTransform::fromScale(0.7, 0.7);
+    }
+    void flatPictureInBands() {
+        QFETCH(qreal, ratio);
+        QFETCH(QTransform, world);
+        QPixmap picture = QPixmap::fromImage(sheetPicture(ratio));
+        picture.setDevicePixelRatio(ratio);
+        QImage banded;
+        QImage whole;
+        for (QImage *image : {&banded, &whole}) {
+            *image = QImage((QSizeF(240, 220) * ratio).toSize(), QImage::Format_RGB32);
+            image->setDevicePixelRatio(ratio);
+            image->fill(background);
+            QPainter painter(image);
+            painter.setTransform(world);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            if (image == &banded)
+                paintFlatPicture(painter, sheet, picture);
+            else
+                painter.drawPixmap(sheet, picture, QRectF(picture.rect()));
+        }
+        QCOMPARE(banded, whole);
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(TurnProjectionTest)
+#include "tst_turnprojection.moc"
