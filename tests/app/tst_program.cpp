@@ -5,7 +5,12 @@
 #include "settings/MacSettingsView.h"
 #include "support/GuiTestMain.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -189,6 +194,36 @@ private Q_SLOTS:
         data.dismissError();
         test::waitFor(data.backUpNow());
         QCOMPARE(data.backupDates().size(), 1);
+    }
+
+    // The load-failure card's restore shares the guard too: refused while another operation
+    // runs, with the refusal on the card and the unopenable store left where it was.
+    void loadFailureRestoreWaitsForTheGuard() {
+        ProgramFixture f;
+        const QString store = f.folder.filePath(QStringLiteral("diary/store.sqlite"));
+        QVERIFY(QDir().mkpath(QFileInfo(store).absolutePath()));
+        QFile broken(store);
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write(QByteArray("this is not a database at all ").repeated(200));
+        broken.close();
+        QVERIFY(f.start());
+        QVERIFY(f.program->graph().persistenceError());
+        auto *restore =
+            f.program->rootView().findChild<QAbstractButton *>(QStringLiteral("restoreFromBackup"));
+        auto *line = f.program->rootView().findChild<QLabel *>(QStringLiteral("recoveryMessage"));
+        QVERIFY(restore && line);
+
+        auto ticket = f.program->graph().dataOperations().tryBegin(DiaryDataOperation::import);
+        QVERIFY(ticket);
+        restore->click();
+        QVERIFY(waitUntil([&] { return line->isVisibleTo(&f.program->rootView()); }));
+        QCOMPARE(line->text(), DiaryDataOperationGuard::refusalText());
+        QVERIFY(QFileInfo::exists(store));
+        ticket->release();
+
+        restore->click();
+        QVERIFY(waitUntil([&] { return line->text() != DiaryDataOperationGuard::refusalText(); }));
+        QVERIFY(!f.program->graph().dataOperations().isBusy());
     }
 };
 
