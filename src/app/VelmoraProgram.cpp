@@ -184,6 +184,7 @@ QWidget *VelmoraProgram::makeBookView(QWidget *parent) {
                                         graph.commandRouter(), *graph.settingsStore(), {}, parent);
     DiaryCloudSync *sync = &graph.cloudSync();
     book->setSyncScheduler([sync](std::chrono::nanoseconds after) { sync->schedule(after); });
+    book->setInkLibrary(&dependencies().inkLibrary());
     connect(sync, &DiaryCloudSync::changeCountChanged, &book->controller(),
             &VuzIvoduPageView::handleCloudSyncChange);
     book->setSystemReduceMotion(m_desktopSettings->reduceMotion());

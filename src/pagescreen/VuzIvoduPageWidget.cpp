@@ -9,6 +9,7 @@
 #include "book/VuzIvoduLeaf.h"
 #include "daily/DiaryDailyQuote.h"
 #include "daily/DiaryWritingPrompt.h"
+#include "pagescreen/LeafInkFeed.h"
 #include "pagescreen/MacPageNotice.h"
 #include "pagescreen/MacPageTools.h"
 #include "pagescreen/MacPageTurnView.h"
@@ -119,6 +120,14 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     , m_arrows(new MacPageArrows(m_page))
     , m_motionMarker(new QWidget(this))
     , m_pictureLeaf(std::make_unique<MacReadingLeaf>()) {
+    m_editorInk = new LeafInkFeed([this](const QImage &ink) { m_editor->setInk(ink); }, this);
+    // Later, not inside the refresh that asked: the leaf takes the ink in its next refresh.
+    m_readingInk = new LeafInkFeed(
+        [this](const QImage &) {
+            QMetaObject::invokeMethod(
+                this, [this] { refreshLeaf(); }, Qt::QueuedConnection);
+        },
+        this);
     setFixedSize(spreadWidth, spreadHeight);
     setObjectName(QStringLiteral("diary-page-screen"));
     m_page->setGeometry(bindingWidth, 0, spreadWidth - bindingWidth, spreadHeight);
@@ -161,13 +170,14 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     connect(&pageSystem, &DiaryPageSystemStore::selectedLeafIndexChanged, this, refresh);
     connect(&page, &VuzIvoduPageView::saveStateNoteChanged, this, refresh);
     connect(&page, &VuzIvoduPageView::civilDateChanged, this, refresh);
+    connect(&settings, &UserDefaultsSettingsStore::readingScaleChanged, this, refresh);
     connect(&page, &VuzIvoduPageView::editorFontChanged, this, [this] {
         refreshEditorFont();
         refreshEditorInk();
     });
     connect(&page, &VuzIvoduPageView::handwritingChanged, this, [this] {
-        refreshEditorInk();
-        refreshLeaf();
+        m_editorInk->reload();
+        m_readingInk->reload();
     });
 
     buildOverlays();
@@ -257,10 +267,9 @@ void VuzIvoduPageWidget::setSyncScheduler(std::function<void(std::chrono::nanose
     m_controller->setSyncScheduler(std::move(schedule));
 }
 
-void VuzIvoduPageWidget::setInkProvider(InkProvider ink) {
-    m_ink = std::move(ink);
-    refreshEditorInk();
-    refreshLeaf();
+void VuzIvoduPageWidget::setInkLibrary(MacInkLibrary *library) {
+    m_editorInk->setLibrary(library);
+    m_readingInk->setLibrary(library);
 }
 
 void VuzIvoduPageWidget::showEvent(QShowEvent *event) {
@@ -333,6 +342,10 @@ void VuzIvoduPageWidget::refreshLeaf() {
         m_leafFade->fadeOut(shown->grab(), page.leafChangeAnimation());
     }
     m_shownLeaf = leaf;
+    // After the picture of the old leaf, which keeps its ink while it fades.
+    refreshEditorInk();
+    if (descriptor->kind != PageKind::sealed)
+        m_readingInk->show(std::nullopt);
     if (descriptor->kind == PageKind::sealed) {
         QDate date = civilDay(descriptor->dayKey);
         if (!date.isValid())
@@ -340,12 +353,12 @@ void VuzIvoduPageWidget::refreshLeaf() {
         const QFont font =
             resolveDiaryFont(resolvedFontName(descriptor->fontName),
                              descriptor->bodyPointSize * page.settings().readingScale());
-        const QImage ink = m_ink ? m_ink(descriptor->dayKey, descriptor->leafIndex,
-                                         VuzIvoduPageView::lineHeight(font.pointSizeF()),
-                                         VuzIvoduPageView::writingWidth)
-                                 : QImage();
+        m_readingInk->show(LeafInkRequest{descriptor->dayKey, descriptor->leafIndex,
+                                          VuzIvoduPageView::lineHeight(font.pointSizeF()),
+                                          VuzIvoduPageView::writingWidth});
         m_readingLeaf->setLeaf(*descriptor, date, page.settings().readingScale(),
-                               headerTrailingClearance, quoteFor(descriptor->dayKey), ink);
+                               headerTrailingClearance, quoteFor(descriptor->dayKey),
+                               m_readingInk->ink());
         m_readingLeaf->show();
         m_writableLeaf->hide();
         return;
@@ -375,10 +388,17 @@ void VuzIvoduPageWidget::refreshEditorFont() {
 }
 
 void VuzIvoduPageWidget::refreshEditorInk() {
-    if (!m_ink)
-        return;
-    m_editor->setInk(m_ink(m_controller->session().selectedDay(), 0, m_editor->lineHeight(),
-                           VuzIvoduPageView::writingWidth));
+    m_editorInk->show(LeafInkRequest{m_controller->session().selectedDay(), 0,
+                                     m_editor->lineHeight(), VuzIvoduPageView::writingWidth});
+}
+
+// A leaf drawn for a turn shows the handwriting already fetched for the page; the turn cannot
+// wait for the disk.
+QImage VuzIvoduPageWidget::knownInk(const LeafInkRequest &request) const {
+    for (const LeafInkFeed *feed : {m_editorInk, m_readingInk})
+        if (feed->request() == request)
+            return feed->ink();
+    return QImage();
 }
 
 // --- Turns, toolbar and arrows ------------------------------------------------------------------
@@ -391,10 +411,9 @@ QPixmap VuzIvoduPageWidget::leafPicture(const PageDescriptor &descriptor) {
     const double scale = page.settings().readingScale();
     const QFont font =
         resolveDiaryFont(resolvedFontName(descriptor.fontName), descriptor.bodyPointSize * scale);
-    const QImage ink = m_ink ? m_ink(descriptor.dayKey, descriptor.leafIndex,
-                                     VuzIvoduPageView::lineHeight(font.pointSizeF()),
-                                     VuzIvoduPageView::writingWidth)
-                             : QImage();
+    const QImage ink = knownInk(LeafInkRequest{descriptor.dayKey, descriptor.leafIndex,
+                                               VuzIvoduPageView::lineHeight(font.pointSizeF()),
+                                               VuzIvoduPageView::writingWidth});
     m_pictureLeaf->setLeaf(descriptor, date, scale, headerTrailingClearance,
                            quoteFor(descriptor.dayKey), ink);
     QPixmap picture(m_pictureLeaf->size() * 2);

@@ -25,6 +25,9 @@ class MacPageNotice;
 class PaperSealRitualView;
 class MacReadingLeaf;
 class MacRuledTextView;
+class MacInkLibrary;
+class LeafInkFeed;
+struct LeafInkRequest;
 
 // The open book on screen: the binding and the page, the writable leaf with the ruled editor or
 // a notice, the reading leaf of a sealed page, the saved note, the seal card and the two alerts.
@@ -38,9 +41,6 @@ public:
     static constexpr int bindingWidth = 12;
     static constexpr double headerTrailingClearance = 180;
 
-    // The handwriting image of a day's leaf at a line height and width, when it has any.
-    using InkProvider =
-        std::function<QImage(const DayKey &day, qint64 leafIndex, double lineHeight, double width)>;
     // Chooses where a copy of the page goes; an empty answer cancels. The save panel by default.
     using CopyPathChooser = std::function<QString(const QString &proposedName)>;
 
@@ -54,7 +54,8 @@ public:
     void setTheme(const DiaryTheme &theme);
     void setSystemReduceMotion(bool reduce);
     void setSyncScheduler(std::function<void(std::chrono::nanoseconds)> schedule);
-    void setInkProvider(InkProvider ink);
+    // Where the handwriting shown behind the leaves comes from; none shows no handwriting.
+    void setInkLibrary(MacInkLibrary *library);
     void setCopyPathChooser(CopyPathChooser chooser) { m_chooseCopyPath = std::move(chooser); }
 
     // For tests and screens: the parts as they stand.
@@ -103,10 +104,13 @@ private:
     VuzIvoduLeafContent writableLeafContent() const;
     std::optional<VuzIvoduLeafContent::Quote> quoteFor(const DayKey &day) const;
     QString writingPrompt() const;
+    QImage knownInk(const LeafInkRequest &request) const;
 
     std::unique_ptr<VuzIvoduPageView> m_controller;
     DiaryTheme m_theme;
-    InkProvider m_ink;
+    // The handwriting behind the editor and behind the sealed reading leaf.
+    LeafInkFeed *m_editorInk = nullptr;
+    LeafInkFeed *m_readingInk = nullptr;
     CopyPathChooser m_chooseCopyPath;
     QWidget *m_page;
     VuzIvoduLeaf *m_writableLeaf;

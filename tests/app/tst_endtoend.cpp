@@ -4,7 +4,9 @@
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
 #include "book/PaperSealRitualView.h"
+#include "ink/MacInkLibrary.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
+#include "support/InkDrawings.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -81,12 +83,15 @@ struct Run {
             std::make_unique<VelmoraProgram>(VelmoraProgram::Options{environment, false, false});
     }
 
-    bool start() {
+    // `beforeOpening` runs while the closed cover is shown.
+    bool start(const std::function<void()> &beforeOpening = {}) {
         if (program->start())
             return false;
         program->delegate().setTerminate([this] { ++terminations; });
         if (!QTest::qWaitForWindowExposed(&program->window()))
             return false;
+        if (beforeOpening)
+            beforeOpening();
         // The program opens on the closed cover; the diary is behind it.
         program->rootView().openDiary();
         return waitUntil([this] { return book() && book()->isVisible(); });
@@ -166,6 +171,26 @@ private Q_SLOTS:
             run.program->menus().action(QStringLiteral("Quit"))->trigger();
             QVERIFY(waitUntil([&] { return run.terminations == 1; }));
         }
+        QTest::qWait(100);
+    }
+
+    void handwritingShowsBehindTheEditor() {
+        QTemporaryDir folder;
+        Run run(folder);
+        const InkDrawing drawing({inkLine({{40, 80}, {400, 90}}, 3)});
+        QVERIFY(run.start([&] {
+            const DiaryDependencyGraph &graph = run.program->graph();
+            const DayKey today =
+                DayKey::fromDate(graph.clock()->now(), graph.diarySession().calendar());
+            graph.handwriting()->write(drawing.encode(), today, 0);
+        }));
+        VuzIvoduPageWidget *book = run.book();
+        QVERIFY(waitUntil([&] { return run.pageLoaded(); }));
+        QVERIFY(waitUntil([&] { return !book->editor()->ink().isNull(); }));
+        QCOMPARE(book->editor()->ink(),
+                 *MacInkLibrary::render(drawing.encode(), book->editor()->lineHeight(), 696));
+        run.program->menus().action(QStringLiteral("Quit"))->trigger();
+        QVERIFY(waitUntil([&] { return run.terminations == 1; }));
         QTest::qWait(100);
     }
 };

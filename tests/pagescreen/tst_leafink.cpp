@@ -1,0 +1,209 @@
+#include "PageScreenFixture.h"
+
+#include "book/MacReadingLeaf.h"
+#include "book/MacRuledTextView.h"
+#include "ink/MacInkLibrary.h"
+#include "pagescreen/LeafInkFeed.h"
+#include "pagescreen/VuzIvoduPageWidget.h"
+#include "support/GuiTestMain.h"
+#include "support/InkDrawings.h"
+
+#include <QTemporaryDir>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+// The leaves of the table's Handwriting folder, by letter: a drawing, a drawing with no
+// strokes, bytes that are no drawing, and a leaf with no file.
+const QHash<QString, DayKey> leaves{{QStringLiteral("A"), day("2024-03-10")},
+                                    {QStringLiteral("B"), day("2024-03-11")},
+                                    {QStringLiteral("C"), day("2024-03-12")},
+                                    {QStringLiteral("D"), day("2024-03-13")}};
+
+// Made once: glyph outlines can change once the page has loaded its own fonts.
+QByteArray drawing() {
+    static const QByteArray bytes = handwrittenText({QStringLiteral("call the bakery")}).encode();
+    return bytes;
+}
+
+struct InkFolder {
+    QTemporaryDir dir;
+    DiaryHandwritingStore store{dir.filePath(QStringLiteral("Handwriting"))};
+
+    InkFolder() {
+        store.write(drawing(), leaves[QStringLiteral("A")], 0);
+        store.write(InkDrawing(QList<InkStroke>()).encode(), leaves[QStringLiteral("B")], 0);
+        store.write(QByteArrayLiteral("{\"format\":"), leaves[QStringLiteral("C")], 0);
+    }
+};
+
+// "A@48" is the leaf's request at line height 48; "none" no request.
+std::optional<LeafInkRequest> request(const QString &word) {
+    if (word == QLatin1String("none"))
+        return std::nullopt;
+    const QStringList parts = word.split(QLatin1Char('@'));
+    return LeafInkRequest{leaves[parts.at(0)], 0, parts.at(1).toDouble(), MacInkLibrary::pageWidth};
+}
+
+// What an image is, in the table's words: "none", or the request whose rendering it equals.
+QString describe(const QImage &ink) {
+    if (ink.isNull())
+        return QStringLiteral("none");
+    for (const double lineHeight : {40.0, 48.0})
+        if (ink == MacInkLibrary::render(drawing(), lineHeight, MacInkLibrary::pageWidth))
+            return QStringLiteral("A@%1").arg(lineHeight);
+    return QStringLiteral("other");
+}
+
+// Returns once every answer the library owes has reached the GUI thread: its worker takes
+// requests in turn, and a request's second step is handed over before a later one's is.
+void drain(MacInkLibrary &library) {
+    static int width = 100;
+    for (int i = 0; i < 2; ++i)
+        test::waitFor(library.image(leaves[QStringLiteral("A")], 0, 44, ++width));
+}
+
+} // namespace
+
+class LeafInkTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // A script of steps: "A@40" shows a request, "none" shows none, "wait" waits for the answer,
+    // "reload" asks again, "draw:B" writes a drawing into B's file with a new time.
+    void answersOnlyTheLatestRequest_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("delivered");
+        QTest::addColumn<bool>("withLibrary");
+        QTest::newRow("a drawing") << "A@40"
+                                   << "A@40" << true;
+        QTest::newRow("no file clears") << "A@40 wait D@40"
+                                        << "A@40 none" << true;
+        QTest::newRow("no strokes clears") << "A@40 wait B@40"
+                                           << "A@40 none" << true;
+        QTest::newRow("undecodable clears") << "A@40 wait C@40"
+                                            << "A@40 none" << true;
+        QTest::newRow("no leaf clears") << "A@40 wait none"
+                                        << "A@40 none" << true;
+        QTest::newRow("stale leaf dropped") << "A@40 D@40"
+                                            << "" << true;
+        QTest::newRow("stale leaf dropped, back again") << "A@40 D@40 A@40"
+                                                        << "A@40" << true;
+        QTest::newRow("stale size dropped") << "A@40 A@48"
+                                            << "A@48" << true;
+        QTest::newRow("new size keeps ink until drawn") << "A@40 wait A@48"
+                                                        << "A@40 A@48" << true;
+        QTest::newRow("same request asks once") << "A@40 wait A@40 wait"
+                                                << "A@40" << true;
+        QTest::newRow("changed file after reload") << "B@40 wait draw:B reload"
+                                                   << "A@40" << true;
+        QTest::newRow("unchanged without reload") << "B@40 wait draw:B"
+                                                  << "" << true;
+        QTest::newRow("no library") << "A@40"
+                                    << "" << false;
+    }
+
+    void answersOnlyTheLatestRequest() {
+        QFETCH(QString, script);
+        QFETCH(QString, delivered);
+        QFETCH(bool, withLibrary);
+        InkFolder folder;
+        MacInkLibrary library(folder.store);
+        QStringList deliveries;
+        LeafInkFeed feed([&](const QImage &ink) { deliveries.append(describe(ink)); });
+        if (withLibrary)
+            feed.setLibrary(&library);
+
+        for (const QString &step : script.split(QLatin1Char(' '))) {
+            if (step == QLatin1String("wait")) {
+                QVERIFY(waitUntil([&] { return feed.isAnswered(); }));
+            } else if (step == QLatin1String("reload")) {
+                feed.reload();
+            } else if (step.startsWith(QLatin1String("draw:"))) {
+                const DayKey leaf = leaves[step.mid(5)];
+                folder.store.write(drawing(), leaf, 0);
+                QFile file(folder.store.fileURL(leaf, 0));
+                QVERIFY(file.open(QIODevice::ReadWrite));
+                QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(60),
+                                         QFileDevice::FileModificationTime));
+            } else {
+                feed.show(request(step));
+            }
+        }
+        if (withLibrary && feed.request())
+            QVERIFY(waitUntil([&] { return feed.isAnswered(); }));
+        drain(library);
+
+        QCOMPARE(deliveries.join(QLatin1Char(' ')), delivered);
+        QCOMPARE(describe(feed.ink()),
+                 deliveries.isEmpty() ? QStringLiteral("none") : deliveries.constLast());
+    }
+
+    // The open book asks for the ink of the day it shows, at the editor's line height, and for
+    // the sealed leaf's ink at the leaf's own.
+    void pageShowsTheInkOfTheShownDay() {
+        PageScreenFixture f;
+        InkFolder folder;
+        const DayKey today = PageScreenFixture::today;
+        folder.store.write(drawing(), today, 0);
+        const DiaryEntryDTO written =
+            test::waitFor(
+                f.store.repository->save(draft("2024-03-10", QStringLiteral("Sealed words."), 24),
+                                         std::nullopt, 1))
+                .entry;
+        test::waitFor(f.store.repository->seal(written.id, written.revision));
+        MacInkLibrary library(folder.store);
+        auto owned = std::make_unique<VuzIvoduPageWidget>(*f.session, *f.pages, f.router,
+                                                          *f.settings, PageScreenFixture::timings);
+        VuzIvoduPageWidget &widget = *owned;
+        const auto settle = qScopeGuard([&] {
+            owned.reset();
+            drain(library);
+        });
+        widget.setInkLibrary(&library);
+        widget.show();
+        const auto shown = [&](const DayKey &key) {
+            return waitUntil([&] {
+                return f.session->selectedDay() == key && f.pages->selectedDescriptor() &&
+                       f.pages->selectedDescriptor()->dayKey == key &&
+                       f.pages->transition().phase == PageTransitionPhase::idle;
+            });
+        };
+        QVERIFY(shown(today));
+        QVERIFY(waitUntil([&] { return describe(widget.editor()->ink()) == "A@40"; }));
+
+        // Another day without handwriting clears the editor's ink.
+        widget.controller().navigate(day("2024-03-13"));
+        QVERIFY(shown(day("2024-03-13")));
+        QVERIFY(waitUntil([&] { return widget.editor()->ink().isNull(); }));
+
+        // A sealed day's leaf shows its own ink once it arrives.
+        folder.store.write(drawing(), day("2024-03-10"), 0);
+        widget.controller().navigate(day("2024-03-10"));
+        QVERIFY(shown(day("2024-03-10")));
+        QVERIFY(waitUntil([&] {
+            return widget.readingLeaf()->isVisible() &&
+                   describe(widget.readingLeaf()->textView()->ink()) == "A@40";
+        }));
+        QCOMPARE(widget.readingLeaf()->textView()->accessibleName(), QStringLiteral("Diary page"));
+
+        // A larger reading scale: the ink grows with the leaf's ruled lines (24 × 1.25 × 1.6).
+        f.settings->setReadingScale(1.25);
+        QVERIFY(
+            waitUntil([&] { return describe(widget.readingLeaf()->textView()->ink()) == "A@48"; }));
+
+        // Handwriting synced for the open day is drawn without reopening the page.
+        widget.controller().navigate(day("2024-03-13"));
+        QVERIFY(shown(day("2024-03-13")));
+        folder.store.write(drawing(), day("2024-03-13"), 0);
+        widget.controller().handleCloudSyncChange();
+        QVERIFY(waitUntil([&] { return !widget.editor()->ink().isNull(); }));
+        QVERIFY(widget.readingLeaf()->textView()->ink().isNull() ||
+                !widget.readingLeaf()->isVisible());
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(LeafInkTest)
+#include "tst_leafink.moc"
