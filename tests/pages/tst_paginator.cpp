@@ -155,6 +155,8 @@ private Q_SLOTS:
             << words + repeated(QStringLiteral("ab\u202F"), 300) + words;
         QTest::newRow("runs glued by a no-break space")
             << words + QString(70, u'x') + u'\u00A0' + QString(70, u'y') + u' ' + words;
+        QTest::newRow("emoji inside thai")
+            << repeated(QString::fromUtf8("วันนี้😀อากาศ") + emoji + QString::fromUtf8("ดี🇹🇭มาก"), 40);
     }
 
     void leavesOfOneLineFollowTheLayout() {
@@ -185,6 +187,9 @@ private Q_SLOTS:
         QTest::newRow("conjoining jamo")
             << repeated(QStringLiteral("\u1112\u1161\u11AB\u1100\u1173\u11AF"), 500);
         QTest::newRow("flags with an odd indicator") << repeated(QString::fromUtf8("🇯🇵🇫🇷🇩🇪🇰"), 150);
+        QTest::newRow("unbroken run longer than a window inside thai")
+            << repeated(QStringLiteral("วันนี้อากาศดีมาก"), 20) + QString(400, u'x') +
+                   repeated(QStringLiteral("ฉันไปเดินเล่น"), 20);
         QTest::newRow("marks longer than a window")
             << repeated(QStringLiteral("a few words e") + QString(300, u'\u0301') + u' ', 8);
     }
