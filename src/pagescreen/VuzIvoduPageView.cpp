@@ -898,17 +898,17 @@ QCoro::Task<void> VuzIvoduPageView::saveNowTask() {
                                                   : m_timings.savedNote);
 }
 
-QCoro::Task<void> VuzIvoduPageView::sealPageTask() {
+QCoro::Task<bool> VuzIvoduPageView::commitAndSeal() {
     const QPointer<VuzIvoduPageView> self(this);
     try {
         commitEditorText();
     } catch (...) {
         setPersistenceError(describe(std::current_exception()));
-        co_return;
+        co_return false;
     }
     const bool drained = co_await drainAutosave();
     if (!self)
-        co_return;
+        co_return false;
     std::exception_ptr failure;
     try {
         requireCommittedEntry(drained);
@@ -917,15 +917,22 @@ QCoro::Task<void> VuzIvoduPageView::sealPageTask() {
         failure = std::current_exception();
     }
     if (!self)
-        co_return;
+        co_return false;
     if (failure) {
         setPersistenceError(describe(failure));
-        co_return;
+        co_return false;
     }
     loadEditorFromSession();
     m_pageSystem.reloadDescriptors(0);
     restartCalendarRefresh();
+    co_return true;
+}
 
+QCoro::Task<void> VuzIvoduPageView::sealPageTask() {
+    const QPointer<VuzIvoduPageView> self(this);
+    const bool sealed = co_await commitAndSeal();
+    if (!sealed)
+        co_return;
     setShowSealAcknowledgement(true, animation(VuzIvoduPageAnimation::Curve::easeOut, 0.28));
     try {
         co_await sleepFor(m_timings.sealAcknowledgement, m_lifetime);
@@ -949,32 +956,9 @@ QCoro::Task<void> VuzIvoduPageView::retrySaveTask() {
 }
 
 QCoro::Task<void> VuzIvoduPageView::lockPageAndLeaveTask() {
-    const QPointer<VuzIvoduPageView> self(this);
-    try {
-        commitEditorText();
-    } catch (...) {
-        setPersistenceError(describe(std::current_exception()));
+    const bool sealed = co_await commitAndSeal();
+    if (!sealed)
         co_return;
-    }
-    const bool drained = co_await drainAutosave();
-    if (!self)
-        co_return;
-    std::exception_ptr failure;
-    try {
-        requireCommittedEntry(drained);
-        co_await m_session.seal();
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        setPersistenceError(describe(failure));
-        co_return;
-    }
-    loadEditorFromSession();
-    m_pageSystem.reloadDescriptors(0);
-    restartCalendarRefresh();
     requestSync();
     launch(leaveDiaryTask());
 }

@@ -303,6 +303,10 @@ private:
     void commitEditorText();
     void requireCommittedEntry(bool drained) const;
     QCoro::Task<void> hideSavedNoteAfter(std::chrono::nanoseconds hold);
+    // Commits the editor's text, makes it durable and seals the day, then shows the sealed day
+    // from its first leaf. False, with the failure shown, when the page stays unsealed (or the
+    // page screen went away meanwhile).
+    QCoro::Task<bool> commitAndSeal();
 
     void armCivilDateTimer();
 
