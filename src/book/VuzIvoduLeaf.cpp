@@ -2,6 +2,7 @@
 
 #include "book/DiaryGlyphs.h"
 #include "book/MacTextures.h"
+#include "book/VuzIvoduLeafAccessible.h"
 
 #include <QFontMetricsF>
 #include <QPaintEvent>
@@ -32,45 +33,63 @@ double textWidth(const QFont &font, const QString &text) {
     return QFontMetricsF(font).horizontalAdvance(text);
 }
 
-// The header: weekday and comma, the long date (shrunk to 0.75 of its size rather than
-// wrapped), and the sealed mark, on one first-text baseline.
+// Where the header's texts go: weekday and comma, the long date (shrunk to 0.75 of its size
+// rather than wrapped), and the sealed mark, on one first-text baseline.
+struct HeaderLayout {
+    QFont weekdayFont = georgia(24);
+    QString weekday;
+    QFont dateFont = georgia(18);
+    QString date;
+    QFont sealFont = systemFont(12, QFont::Medium);
+    QString sealedTitle = VuzIvoduLeaf::tr("Sealed");
+    double baseline = 0;
+    double weekdayX = 0;
+    double dateX = 0;
+    // Only on a sealed leaf.
+    QRectF glyph;
+
+    static constexpr double glyphSize = 12;
+
+    HeaderLayout(const QRectF &band, const VuzIvoduLeafContent &content)
+        : weekday(weekdayFormatter().string(content.date))
+        , date(longDateFormatter().string(content.date)) {
+        baseline = band.top() + 6 + QFontMetricsF(weekdayFont).ascent();
+        weekdayX = band.left();
+        dateX = weekdayX + textWidth(weekdayFont, weekday + QLatin1Char(',')) + 8;
+        const double sealWidth =
+            content.isSealed ? 8 + glyphSize + 4 + textWidth(sealFont, sealedTitle) : 0;
+        const double room = band.right() - dateX - sealWidth;
+        const double natural = textWidth(dateFont, date);
+        if (natural > room && natural > 0)
+            dateFont.setPointSizeF(18 * std::max(0.75, room / natural));
+        if (content.isSealed)
+            glyph = QRectF(dateX + textWidth(dateFont, date) + 8, baseline - glyphSize + 1,
+                           glyphSize, glyphSize);
+    }
+
+    // A text's box on the baseline.
+    QRectF box(double x, const QFont &font, const QString &text) const {
+        const QFontMetricsF metrics(font);
+        return QRectF(x, baseline - metrics.ascent(), textWidth(font, text), metrics.height());
+    }
+};
+
 void paintHeader(QPainter &painter, const QRectF &band, const VuzIvoduLeafContent &content,
                  const DiaryTheme &theme) {
-    const QFont weekdayFont = georgia(24);
-    const QString weekday = weekdayFormatter().string(content.date) + QLatin1Char(',');
-    const double baseline = band.top() + 6 + QFontMetricsF(weekdayFont).ascent();
-    double x = band.left();
-    painter.setFont(weekdayFont);
+    const HeaderLayout header(band, content);
+    painter.setFont(header.weekdayFont);
     painter.setPen(theme.ink());
-    painter.drawText(QPointF(x, baseline), weekday);
-    x += textWidth(weekdayFont, weekday) + 8;
-
-    QFont sealFont = systemFont(12, QFont::Medium);
-    const QString sealedTitle = VuzIvoduLeaf::tr("Sealed");
-    const double glyphSize = 12;
-    const double sealWidth =
-        content.isSealed ? 8 + glyphSize + 4 + textWidth(sealFont, sealedTitle) : 0;
-
-    QFont dateFont = georgia(18);
-    const QString date = longDateFormatter().string(content.date);
-    const double room = band.right() - x - sealWidth;
-    const double natural = textWidth(dateFont, date);
-    if (natural > room && natural > 0)
-        dateFont.setPointSizeF(18 * std::max(0.75, room / natural));
-    painter.setFont(dateFont);
+    painter.drawText(QPointF(header.weekdayX, header.baseline), header.weekday + QLatin1Char(','));
+    painter.setFont(header.dateFont);
     painter.setPen(withOpacity(theme.ink(), 0.7));
-    painter.drawText(QPointF(x, baseline), date);
-    x += textWidth(dateFont, date);
-
+    painter.drawText(QPointF(header.dateX, header.baseline), header.date);
     if (!content.isSealed)
         return;
-    x += 8;
-    const QRectF glyphRect(x, baseline - glyphSize + 1, glyphSize, glyphSize);
     DiaryGlyph(DiaryGlyphSymbol::lockFill, DiaryGlyphWeight::medium)
-        .paint(painter, glyphRect, theme.leather());
-    painter.setFont(sealFont);
+        .paint(painter, header.glyph, theme.leather());
+    painter.setFont(header.sealFont);
     painter.setPen(theme.leather());
-    painter.drawText(QPointF(glyphRect.right() + 4, baseline), sealedTitle);
+    painter.drawText(QPointF(header.glyph.right() + 4, header.baseline), header.sealedTitle);
 }
 
 // Lays out the quotation line at most two lines deep; a longer one ends its second line with an
@@ -157,31 +176,60 @@ double quoteHeight(double width, const VuzIvoduLeafContent::Quote &quote) {
     return height;
 }
 
-// The footer: the quotation, then the status line with the centred page count and the
-// leading save note; the stack is centred in the band.
+// Where the footer's lines go: the quotation, then the status line with the centred page count
+// and the leading save note; the stack is centred in the band.
+struct FooterLayout {
+    QRectF quote;
+    QRectF status;
+
+    FooterLayout(const QRectF &band, const VuzIvoduLeafContent &content) {
+        const double quoteWidth = band.width() - 64;
+        const double statusHeight = 14;
+        const double height = content.quote ? quoteHeight(quoteWidth, *content.quote) : 0;
+        const double quoteBlock = content.quote ? height + 4 : 0;
+        const double y = band.top() + (band.height() - quoteBlock - statusHeight) / 2;
+        quote = QRectF(band.left(), y, quoteWidth, height);
+        status = QRectF(band.left(), y + quoteBlock, band.width(), statusHeight);
+    }
+};
+
+bool showsPageCount(const VuzIvoduLeafContent &content) {
+    return content.pageCount && content.pageCount->total >= 2;
+}
+
+QString pageCountText(const VuzIvoduLeafContent::PageCount &count) {
+    return VuzIvoduLeaf::tr("Page %1 of %2").arg(count.number).arg(count.total);
+}
+
 void paintFooter(QPainter &painter, const QRectF &band, const VuzIvoduLeafContent &content,
                  const DiaryTheme &theme) {
-    const double quoteWidth = band.width() - 64;
-    const double statusHeight = 14;
-    const double quoteBlock = content.quote ? quoteHeight(quoteWidth, *content.quote) + 4 : 0;
-    double y = band.top() + (band.height() - quoteBlock - statusHeight) / 2;
-    if (content.quote) {
-        paintQuote(painter, QPointF(band.left(), y), quoteWidth, *content.quote, theme);
-        y += quoteBlock;
-    }
-    const QRectF status(band.left(), y, band.width(), statusHeight);
+    const FooterLayout footer(band, content);
+    if (content.quote)
+        paintQuote(painter, footer.quote.topLeft(), footer.quote.width(), *content.quote, theme);
     painter.setPen(withOpacity(theme.ink(), 0.7));
-    if (content.pageCount && content.pageCount->total >= 2) {
+    if (showsPageCount(content)) {
         painter.setFont(georgia(12, true));
-        painter.drawText(status, Qt::AlignCenter,
-                         VuzIvoduLeaf::tr("Page %1 of %2")
-                             .arg(content.pageCount->number)
-                             .arg(content.pageCount->total));
+        painter.drawText(footer.status, Qt::AlignCenter, pageCountText(*content.pageCount));
     }
     if (content.footerNote) {
         painter.setFont(systemFont(11));
-        painter.drawText(status, Qt::AlignLeft | Qt::AlignVCenter, *content.footerNote);
+        painter.drawText(footer.status, Qt::AlignLeft | Qt::AlignVCenter, *content.footerNote);
     }
+}
+
+QRectF headerBand(const QRectF &rect, const VuzIvoduLeafContent &content) {
+    const double inset = VuzIvoduLeafGeometry::inset;
+    return QRectF(rect.left() + inset, rect.top(),
+                  rect.width() - 2 * inset - content.headerTrailingClearance,
+                  VuzIvoduLeafGeometry::headerHeight);
+}
+
+QRectF footerBand(const QRectF &rect) {
+    const double inset = VuzIvoduLeafGeometry::inset;
+    return QRectF(rect.left() + inset,
+                  rect.top() + VuzIvoduLeafGeometry::headerHeight +
+                      VuzIvoduLeafGeometry::writingArea.height(),
+                  rect.width() - 2 * inset, VuzIvoduLeafGeometry::footerHeight);
 }
 
 } // namespace
@@ -201,23 +249,71 @@ void paintLeafFrame(QPainter &painter, const QRectF &rect, const VuzIvoduLeafCon
     paintPaperTexture(painter, rect);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setRenderHint(QPainter::Antialiasing);
-    const double inset = VuzIvoduLeafGeometry::inset;
-    const QRectF header(rect.left() + inset, rect.top(),
-                        rect.width() - 2 * inset - content.headerTrailingClearance,
-                        VuzIvoduLeafGeometry::headerHeight);
-    paintHeader(painter, header, content, theme);
-    const QRectF footer(rect.left() + inset,
-                        rect.top() + VuzIvoduLeafGeometry::headerHeight +
-                            VuzIvoduLeafGeometry::writingArea.height(),
-                        rect.width() - 2 * inset, VuzIvoduLeafGeometry::footerHeight);
-    paintFooter(painter, footer, content, theme);
+    paintHeader(painter, headerBand(rect, content), content, theme);
+    paintFooter(painter, footerBand(rect), content, theme);
     painter.restore();
+}
+
+QList<VuzIvoduLeafElement> leafFrameElements(const QRectF &rect,
+                                             const VuzIvoduLeafContent &content) {
+    using Kind = VuzIvoduLeafElement::Kind;
+    QList<VuzIvoduLeafElement> elements;
+    const HeaderLayout header(headerBand(rect, content), content);
+    // The comma after the weekday is punctuation for the eye only.
+    elements.append({Kind::weekday, header.weekday,
+                     header.box(header.weekdayX, header.weekdayFont, header.weekday)});
+    elements.append(
+        {Kind::date, header.date, header.box(header.dateX, header.dateFont, header.date)});
+    if (content.isSealed) {
+        const QRectF title =
+            header.box(header.glyph.right() + 4, header.sealFont, header.sealedTitle);
+        elements.append(
+            {Kind::sealed, VuzIvoduLeaf::tr("This page is sealed"), header.glyph.united(title)});
+    }
+    const FooterLayout footer(footerBand(rect), content);
+    if (content.quote)
+        elements.append({Kind::quote,
+                         VuzIvoduLeaf::tr("Quote of the day: %1, by %2")
+                             .arg(content.quote->text, content.quote->author),
+                         footer.quote});
+    if (showsPageCount(content)) {
+        const QString text = pageCountText(*content.pageCount);
+        const double width = textWidth(georgia(12, true), text);
+        elements.append({Kind::pageCount, text,
+                         QRectF(footer.status.center().x() - width / 2, footer.status.top(), width,
+                                footer.status.height())});
+    }
+    if (content.footerNote)
+        elements.append(
+            {Kind::saveState, *content.footerNote,
+             QRectF(footer.status.topLeft(), QSizeF(textWidth(systemFont(11), *content.footerNote),
+                                                    footer.status.height()))});
+    return elements;
+}
+
+QString VuzIvoduLeafElement::identifier(Kind kind) {
+    switch (kind) {
+    case Kind::weekday:
+        return {};
+    case Kind::date:
+        return QStringLiteral("diary-page-date");
+    case Kind::sealed:
+        return QStringLiteral("diary-page-locked");
+    case Kind::quote:
+        return QStringLiteral("diary-quote");
+    case Kind::pageCount:
+        return QStringLiteral("diary-page-count");
+    case Kind::saveState:
+        return QStringLiteral("diary-save-state");
+    }
+    return {};
 }
 
 VuzIvoduLeaf::VuzIvoduLeaf(QWidget *parent)
     : QWidget(parent) {
     setFixedSize(int(VuzIvoduLeafGeometry::width), int(VuzIvoduLeafGeometry::height));
     setObjectName(QStringLiteral("diary-leaf"));
+    installLeafAccessibility(this);
 }
 
 void VuzIvoduLeaf::setContent(const VuzIvoduLeafContent &content) {

@@ -52,6 +52,22 @@ struct VuzIvoduLeafGeometry {
 // em dash, a no-break space and the author with no-break spaces, so the name never splits.
 QString leafQuoteLine(const VuzIvoduLeafContent::Quote &quote);
 
+// A text the frame paints, as assistive technology reads it, and where it lies.
+struct VuzIvoduLeafElement {
+    enum class Kind { weekday, date, sealed, quote, pageCount, saveState };
+
+    Kind kind;
+    QString name;
+    QRectF rect;
+
+    // The element's identifier; the weekday has none.
+    static QString identifier(Kind kind);
+};
+
+// The frame's texts in reading order, each only when the leaf shows it.
+QList<VuzIvoduLeafElement> leafFrameElements(const QRectF &rect,
+                                             const VuzIvoduLeafContent &content);
+
 // Draws the sheet, the dated header and the footer into a leaf-sized rectangle; the writing
 // area is left for the view that fills it.
 void paintLeafFrame(QPainter &painter, const QRectF &rect, const VuzIvoduLeafContent &content,

@@ -1,5 +1,6 @@
 #include "pagescreen/MacPageNotice.h"
 
+#include "book/DiaryDecorative.h"
 #include "book/MacRuledTextView.h"
 
 #include <QPainter>
@@ -38,6 +39,8 @@ MacPageNotice::MacPageNotice(QWidget *parent)
     : QWidget(parent)
     , m_ruling(new MacRuledTextView(this))
     , m_action(new QPushButton(this)) {
+    // The ruling is paper only: it takes no clicks, no focus and is not read out.
+    makeDecorative(m_ruling);
     m_ruling->setEditable(false);
     m_ruling->setFontAndLineHeight(resolveDiaryFont(QStringLiteral("Georgia"), 16), linePitch);
     m_ruling->setText(QString());
@@ -45,9 +48,6 @@ MacPageNotice::MacPageNotice(QWidget *parent)
     m_ruling->setFocusRequest(0);
     m_ruling->setAccessibilityIdentifier(QStringLiteral("diary-blank-page"));
     m_ruling->setAccessibleName(tr("Blank page"));
-    // The ruling is paper only: it takes no clicks, no focus and is not read out.
-    m_ruling->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_ruling->setFocusPolicy(Qt::NoFocus);
 
     QFont actionFont = diarySystemFont(14);
     actionFont.setWeight(QFont::Medium);

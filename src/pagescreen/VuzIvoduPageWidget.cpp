@@ -1,5 +1,6 @@
 #include "pagescreen/VuzIvoduPageWidget.h"
 
+#include "book/DiaryDecorative.h"
 #include "book/DiarySavedNote.h"
 #include "book/MacBookBinding.h"
 #include "book/MacReadingLeaf.h"
@@ -13,8 +14,10 @@
 #include "pagescreen/MacPageNotice.h"
 #include "pagescreen/MacPageTools.h"
 #include "pagescreen/MacPageTurnView.h"
+#include "pagescreen/PageLoadingLeaf.h"
 #include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/PageScreenLogging.h"
+#include "pagescreen/VuzIvoduPageArea.h"
 
 #include <QApplication>
 #include <QDir>
@@ -105,13 +108,14 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     : QWidget(parent)
     , m_controller(
           std::make_unique<VuzIvoduPageView>(session, pageSystem, settings, router, timings))
-    , m_page(new QWidget(this))
+    , m_page(new VuzIvoduPageArea(this))
     , m_writableLeaf(new VuzIvoduLeaf(m_page))
     , m_writing(new QStackedWidget)
     , m_editor(new MacRuledTextView)
     , m_notice(new MacPageNotice)
     , m_empty(new QWidget)
     , m_readingLeaf(new MacReadingLeaf(m_page))
+    , m_loadingLeaf(new PageLoadingLeaf(m_page))
     , m_turnView(new MacPageTurnView(
           [this](const PageDescriptor &descriptor) { return leafPicture(descriptor); }, m_page))
     , m_leadingStrip(new VuzIvoduEdgeStrip(PageTurnDirection::backward, *m_controller, m_page))
@@ -140,6 +144,8 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     m_writing->addWidget(m_empty);
     m_writableLeaf->setWriting(m_writing);
     m_readingLeaf->hide();
+    m_loadingLeaf->setGeometry(m_page->rect());
+    m_loadingLeaf->hide();
     m_pictureLeaf->setAttribute(Qt::WA_DontShowOnScreen);
     new MacBookBinding(this);
 
@@ -151,8 +157,13 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     m_arrows->setGeometry(pageWidth - 82, spreadHeight - 57, 82, 57);
     m_motionMarker->setGeometry(0, 0, 1, 1);
     m_motionMarker->setAttribute(Qt::WA_TransparentForMouseEvents);
+    for (QWidget *hidden : std::initializer_list<QWidget *>{m_leadingStrip, m_trailingStrip})
+        makeDecorative(hidden, DiaryClicks::stop);
+    makeDecorative(m_turnView);
 
     VuzIvoduPageView &page = *m_controller;
+    m_page->setActions([&page] { page.turnToPreviousPage(); }, [&page] { page.turnToNextPage(); },
+                       [&page] { page.goToToday(); });
     // The edit road: whole texts in both directions, each side ignoring what it already shows.
     connect(m_editor, &MacRuledTextView::textEdited, &page,
             &VuzIvoduPageView::setEntryTextFromEditor);
@@ -246,6 +257,7 @@ void VuzIvoduPageWidget::setTheme(const DiaryTheme &theme) {
     m_notice->setTheme(theme);
     m_writableLeaf->setTheme(theme);
     m_readingLeaf->setTheme(theme);
+    m_loadingLeaf->setTheme(theme);
     m_readingLeaf->textView()->setTheme(theme);
     m_pictureLeaf->setTheme(theme);
     m_pictureLeaf->textView()->setTheme(theme);
@@ -326,6 +338,7 @@ VuzIvoduLeafContent VuzIvoduPageWidget::writableLeafContent() const {
 void VuzIvoduPageWidget::refreshLeaf() {
     const VuzIvoduPageView &page = *m_controller;
     const auto descriptor = page.pageSystem().selectedDescriptor();
+    m_loadingLeaf->setVisible(!descriptor);
     if (!descriptor) {
         m_writableLeaf->hide();
         m_readingLeaf->hide();
@@ -480,6 +493,7 @@ void VuzIvoduPageWidget::buildOverlays() {
     m_sealScrim->setAttribute(Qt::WA_StyledBackground);
     m_sealScrim->setStyleSheet(QStringLiteral("background: rgba(0, 0, 0, 25);"));
     m_sealScrim->hide();
+    makeDecorative(m_sealScrim, DiaryClicks::stop);
     m_sealCard = new PaperSealRitualView(PaperSealRitualView::Mode::confirmation, m_theme, m_page);
     m_sealCard->resize(m_sealCard->sizeHint());
     connect(m_sealCard, &PaperSealRitualView::cancelRequested, &page,

@@ -19,7 +19,9 @@ class DiarySavedNote;
 class MacPageArrows;
 class MacPageTools;
 class MacPageTurnView;
+class PageLoadingLeaf;
 class PageOverlayMotion;
+class VuzIvoduPageArea;
 class VuzIvoduEdgeStrip;
 class MacPageNotice;
 class PaperSealRitualView;
@@ -70,6 +72,8 @@ public:
     MacPageTools *tools() const { return m_tools; }
     MacPageArrows *arrows() const { return m_arrows; }
     MacPageTurnView *turnView() const { return m_turnView; }
+    VuzIvoduPageArea *pageArea() const { return m_page; }
+    PageLoadingLeaf *loadingLeaf() const { return m_loadingLeaf; }
     QWidget *motionMarker() const { return m_motionMarker; }
     PageOverlayMotion *savedNoteMotion() const { return m_savedNoteMotion; }
     PageOverlayMotion *sealCardMotion() const { return m_sealCardMotion; }
@@ -112,13 +116,14 @@ private:
     LeafInkFeed *m_editorInk = nullptr;
     LeafInkFeed *m_readingInk = nullptr;
     CopyPathChooser m_chooseCopyPath;
-    QWidget *m_page;
+    VuzIvoduPageArea *m_page;
     VuzIvoduLeaf *m_writableLeaf;
     QStackedWidget *m_writing;
     MacRuledTextView *m_editor;
     MacPageNotice *m_notice;
     QWidget *m_empty;
     MacReadingLeaf *m_readingLeaf;
+    PageLoadingLeaf *m_loadingLeaf;
     MacPageTurnView *m_turnView;
     VuzIvoduEdgeStrip *m_leadingStrip;
     VuzIvoduEdgeStrip *m_trailingStrip;

@@ -5,6 +5,7 @@
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
 #include "book/PaperSealRitualView.h"
+#include "pagescreen/PageLoadingLeaf.h"
 #include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "support/GuiTestMain.h"
@@ -326,6 +327,22 @@ private Q_SLOTS:
         book.widget->controller().turnToNextPage();
         QVERIFY(waitUntil([&] { return book.f.session->selectedDay() == day("2024-03-16"); }));
         QCOMPARE(book.widget->findChildren<MacBookBinding *>().size(), 1);
+    }
+
+    // Paper with a small indicator that turns while it is on screen and rests when it is not.
+    void theLoadingLeafSpinsOnlyOnScreen() {
+        QWidget page;
+        page.resize(768, 1024);
+        auto *leaf = new PageLoadingLeaf(&page);
+        leaf->setGeometry(page.rect());
+        QVERIFY(!leaf->isSpinning());
+        page.show();
+        QVERIFY(leaf->isSpinning());
+        const int first = leaf->step();
+        QVERIFY(waitUntil([&] { return leaf->step() != first; }));
+        QVERIFY(saveScreenshot(grabWidget(&page), QStringLiteral("pagescreen-loading-leaf")));
+        leaf->hide();
+        QVERIFY(!leaf->isSpinning());
     }
 
     // Frames from the middle of each animation, paused where the screens look.
