@@ -297,6 +297,22 @@ void besideLargeWork(qsizetype bytes, Side side, Work work) {
     });
 }
 
+// The lines of the records in runs that follow one another: the runs are encoded side by side
+// and written or hashed in order, never joined.
+QList<QByteArray> encodeRecordRuns(const QList<DiarySnapshotRecord> &records) {
+    qsizetype estimate = 0;
+    for (const DiarySnapshotRecord &record : records)
+        estimate += record.entry ? record.entry->content.size() : 0;
+    const int parts =
+        int(std::max<qsizetype>(1, std::min<qsizetype>(workersFor(estimate), records.size())));
+    QList<QByteArray> runs(parts);
+    inParallel(parts, [&](int part) {
+        runs[part] =
+            encodeRun(records, records.size() * part / parts, records.size() * (part + 1) / parts);
+    });
+    return runs;
+}
+
 // Decodes every line; the lines are split into runs at line feeds and decoded side by side,
 // and the first malformed line in file order is reported.
 RecordLines decodeLines(const QByteArray &records, bool keepDiary) {
@@ -506,16 +522,19 @@ SnapshotSummary DiarySnapshotService::writePackage(const DiarySnapshotDTO &diary
                     manifest.earliestDay = record.entry->dayKey;
                 manifest.latestDay = record.entry->dayKey;
             }
-            QByteArray lines = encodeRecordLines(records);
-            if (lines.size() > backupPackage::recordsByteLimit)
+            const QList<QByteArray> runs = encodeRecordRuns(records);
+            qsizetype size = 0;
+            for (const QByteArray &run : runs)
+                size += run.size();
+            if (size > backupPackage::recordsByteLimit)
                 throw DiarySnapshotFormatError::fileTooLarge();
-            manifest.recordsByteCount = lines.size();
+            manifest.recordsByteCount = size;
             // The digest is taken while the file is written.
             besideLargeWork(
-                lines.size(), [&] { manifest.recordsSHA256 = sha256Hex(lines); },
+                size, [&] { manifest.recordsSHA256 = sha256HexOfPieces(runs); },
                 [&] {
                     writeFileAtomically(staging + QLatin1Char('/') + backupPackage::recordsFileName,
-                                        lines);
+                                        runs);
                 });
         }
         observe(observer, DiarySnapshotWriteStep::recordsWritten);
@@ -598,27 +617,16 @@ QList<DiarySnapshotRecord> DiarySnapshotService::makeRecords(const DiarySnapshot
 }
 
 QByteArray DiarySnapshotService::encodeRecordLines(const QList<DiarySnapshotRecord> &records) {
-    // Records are encoded side by side in runs of about equal length, then joined in order.
-    qsizetype estimate = 0;
-    for (const DiarySnapshotRecord &record : records)
-        estimate += record.entry ? record.entry->content.size() : 0;
-    const int parts = int(std::min<qsizetype>(workersFor(estimate), records.size()));
-    if (parts <= 1)
-        return encodeRun(records, 0, records.size());
-    std::vector<QByteArray> runs(static_cast<size_t>(parts));
-    inParallel(parts, [&](int part) {
-        runs[size_t(part)] =
-            encodeRun(records, records.size() * part / parts, records.size() * (part + 1) / parts);
-    });
+    const QList<QByteArray> runs = encodeRecordRuns(records);
+    if (runs.size() == 1)
+        return runs.first();
     qsizetype total = 0;
     for (const QByteArray &run : runs)
         total += run.size();
     QByteArray lines;
     lines.reserve(total);
-    for (QByteArray &run : runs) {
+    for (const QByteArray &run : runs)
         lines.append(run);
-        run = QByteArray();
-    }
     return lines;
 }
 

@@ -118,6 +118,10 @@ void createDirectories(const QString &path) {
 }
 
 void writeFileAtomically(const QString &path, const QByteArray &bytes) {
+    writeFileAtomically(path, QList<QByteArray>{bytes});
+}
+
+void writeFileAtomically(const QString &path, const QList<QByteArray> &pieces) {
     const QFileInfo info(path);
     const QString directory = info.absolutePath();
     QByteArray temporary = QFile::encodeName(directory + QStringLiteral("/.") + info.fileName() +
@@ -133,15 +137,17 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes) {
     };
     if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0)
         fail("Could not restrict the file");
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n =
-            ::write(fd.get(), bytes.constData() + written, size_t(bytes.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            fail("Could not write the file");
-        written += n;
+    for (const QByteArray &bytes : pieces) {
+        qsizetype written = 0;
+        while (written < bytes.size()) {
+            const ssize_t n =
+                ::write(fd.get(), bytes.constData() + written, size_t(bytes.size() - written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                fail("Could not write the file");
+            written += n;
+        }
     }
     if (::fsync(fd.get()) != 0)
         fail("Could not flush the file");

@@ -2,6 +2,8 @@
 
 #include "platform/DiaryError.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace velmora {
@@ -31,6 +33,8 @@ void createDirectories(const QString &path);
 // reader sees the old file or the new one, never a part, and once this returns the new file
 // survives a power cut: temp file in the same folder, fsync, rename, fsync of the folder.
 void writeFileAtomically(const QString &path, const QByteArray &bytes);
+// The same with the pieces written one after the other, for contents made in parts.
+void writeFileAtomically(const QString &path, const QList<QByteArray> &pieces);
 
 // Makes the entries of the folder (files created, renamed or removed in it) survive a power cut.
 void syncDirectory(const QString &directory);

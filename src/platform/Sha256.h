@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -15,5 +16,7 @@ QStringList sha256DigestHexBytes(const QByteArray &digest);
 
 // The 64 lowercase hexadecimal digits of the SHA-256 of the bytes.
 QString sha256Hex(const QByteArray &bytes);
+// The same of the pieces taken one after the other, as if joined.
+QString sha256HexOfPieces(const QList<QByteArray> &pieces);
 
 } // namespace velmora

@@ -29,6 +29,13 @@ private Q_SLOTS:
         const QStringList hexBytes = sha256DigestHexBytes(sha256Digest(input));
         QCOMPARE(hexBytes.size(), 32);
         QCOMPARE(hexBytes.join(QString()), digest);
+        // In pieces, empty ones among them, the digest is that of the pieces joined.
+        const qsizetype third = input.size() / 3;
+        QCOMPARE(
+            sha256HexOfPieces(QList<QByteArray>{input.left(third), QByteArray(),
+                                                input.mid(third, third), input.mid(2 * third)}),
+            digest);
+        QCOMPARE(sha256HexOfPieces({}), sha256Hex(QByteArray()));
     }
 };
 
