@@ -2,6 +2,7 @@
 
 #include "domain/DiaryRepository.h"
 #include "recall/RecallLogging.h"
+#include "store/DiaryWritingHistory.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -9,27 +10,10 @@
 
 #include <QCoroFuture>
 
-#include <algorithm>
 #include <exception>
+#include <memory>
 
 namespace velmora {
-
-namespace {
-
-// The first day any query looks at: writing dated earlier is taken for a mistake, so a drawing
-// named for year 1 cannot send the calendar through two thousand empty years.
-DayKey earliestDay() {
-    return DayKey::fromCivilDate(1900, 1, 1);
-}
-
-std::optional<int> yearOf(const DayKey &day, const GregorianCalendar &calendar) {
-    const auto start = day.date(calendar);
-    if (!start)
-        return std::nullopt;
-    return calendar.components(*start).year;
-}
-
-} // namespace
 
 std::optional<QString> onThisDayPreview(const QString &content) {
     static const QRegularExpression lineBreaks(QStringLiteral("[\\n\\x{000B}\\x{000C}\\r"
@@ -40,46 +24,15 @@ std::optional<QString> onThisDayPreview(const QString &content) {
     return lines.first();
 }
 
-QCoro::Task<std::optional<int>> earliestWrittenYear(DiaryRepository &repository,
-                                                    DiaryHandwritingStore handwriting,
-                                                    DayKey before, GregorianCalendar calendar) {
-    std::optional<int> typedYear;
-    try {
-        auto reading = repository.entries(earliestDay(), before, 1);
-        const QList<DiaryEntryDTO> earliest = co_await reading;
-        if (!earliest.isEmpty())
-            typedYear = yearOf(earliest.first().dayKey, calendar);
-    } catch (const std::exception &error) {
-        qCInfo(lcRecall) << "The earliest typed page could not be read:" << error.what();
-    }
-
-    std::optional<int> handwrittenYear;
-    // Named before awaiting: GCC 12 destroys temporaries of a co_await operand twice.
-    auto listing =
-        QtConcurrent::run([handwriting]() -> std::optional<DiaryHandwritingStore::PageFile> {
-            try {
-                return handwriting.firstPageFile(earliestDay());
-            } catch (const std::exception &error) {
-                qCInfo(lcRecall) << "The handwriting could not be listed:" << error.what();
-                return std::nullopt;
-            }
-        });
-    const std::optional<DiaryHandwritingStore::PageFile> firstDrawing = co_await listing;
-    if (firstDrawing)
-        handwrittenYear = yearOf(firstDrawing->dayKey, calendar);
-
-    if (typedYear && handwrittenYear)
-        co_return std::min(*typedYear, *handwrittenYear);
-    co_return typedYear ? typedYear : handwrittenYear;
-}
-
 QCoro::Task<DiaryOnThisDay> loadOnThisDayItems(DiaryRepository &repository,
                                                DiaryHandwritingStore handwriting, QDateTime date,
                                                GregorianCalendar calendar) {
     const QDate today = calendar.civilDate(date);
     const DayKey day = DayKey::fromDate(date, calendar);
     DiaryOnThisDay result;
-    auto earliest = earliestWrittenYear(repository, handwriting, day, calendar);
+    // The store's query shares the repository; the caller keeps it alive while this runs.
+    auto earliest = earliestWrittenYear(std::shared_ptr<DiaryRepository>(std::shared_ptr<void>(), &repository),
+                                        handwriting, day, calendar);
     result.firstYear = co_await earliest;
     if (!result.firstYear || *result.firstYear >= today.year())
         co_return result;

@@ -35,13 +35,6 @@ struct DiaryOnThisDay {
     friend bool operator==(const DiaryOnThisDay &, const DiaryOnThisDay &) = default;
 };
 
-// The year of the earliest writing: the earliest typed entry before the day, or the earliest
-// drawing (of any day from 1900 on), whichever is older. Failures count as no writing. Asked on
-// the GUI thread; the folder is read in the background.
-QCoro::Task<std::optional<int>> earliestWrittenYear(DiaryRepository &repository,
-                                                    DiaryHandwritingStore handwriting,
-                                                    DayKey before, GregorianCalendar calendar);
-
 // The earliest year with writing, and each earlier year whose same calendar day has typed text
 // or a drawing on its first leaf. A 29 February looks back only to leap years. Never throws.
 QCoro::Task<DiaryOnThisDay> loadOnThisDayItems(DiaryRepository &repository,
