@@ -182,6 +182,7 @@ QWidget *VelmoraProgram::makeBookView(QWidget *parent) {
     DiaryDependencyGraph &graph = this->graph();
     auto *book = new VuzIvoduPageWidget(graph.diarySession(), graph.pageSystem(),
                                         graph.commandRouter(), *graph.settingsStore(), {}, parent);
+    book->controller().setRecall(*graph.handwriting(), graph.handwritingIndex());
     DiaryCloudSync *sync = &graph.cloudSync();
     book->setSyncScheduler([sync](std::chrono::nanoseconds after) { sync->schedule(after); });
     book->setInkLibrary(&dependencies().inkLibrary());

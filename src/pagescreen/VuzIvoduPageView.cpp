@@ -165,6 +165,7 @@ void VuzIvoduPageView::appear() {
     armCivilDateTimer();
 
     launch(loadTask());
+    launch(reloadOnThisDay());
 }
 
 void VuzIvoduPageView::disappear() {
@@ -460,6 +461,8 @@ void VuzIvoduPageView::handleSyncedChange() {
 
 void VuzIvoduPageView::handleCloudSyncChange() {
     Q_EMIT handwritingChanged();
+    restartCalendarRefresh();
+    launch(reloadOnThisDay());
 }
 
 void VuzIvoduPageView::handleRouterEvent(const DiaryCommandRouter::Event &event) {
@@ -568,7 +571,7 @@ QCoro::Task<void> VuzIvoduPageView::refreshCalendarTask(QDateTime monthDate, Day
     // Only the month still shown takes the answer.
     if (m_pageSystem.calendarMonth().firstDay != firstDay)
         co_return;
-    setEntryDays(std::move(days));
+    setCalendarMarks(firstDay, std::move(days));
 }
 
 // --- Navigation ---------------------------------------------------------------------------------
@@ -703,6 +706,7 @@ void VuzIvoduPageView::finishPageTurn() {
 void VuzIvoduPageView::openCalendar() {
     setShowCalendar(true);
     restartCalendarRefresh();
+    launch(reloadOnThisDay());
 }
 
 void VuzIvoduPageView::showSettings() {
@@ -1008,6 +1012,8 @@ void VuzIvoduPageView::reevaluateCivilDate() {
             (access == DiaryAuthoringAccess::futureDateUnavailable ||
              access == DiaryAuthoringAccess::requiresPastDateConfirmation))
             launch(m_session.refreshAuthoringAccess());
+        // On this day looks back from today, which is another day now.
+        launch(reloadOnThisDay());
         Q_EMIT civilDateChanged();
     }
     if (m_shown)

@@ -8,6 +8,8 @@
 #include "pages/DiaryPageSystemStore.h"
 #include "pages/PageTransitionState.h"
 #include "platform/Cancellation.h"
+#include "recall/DiaryOnThisDayItem.h"
+#include "recall/views/MacSearchCardController.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -21,9 +23,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace velmora {
 
+class DiaryHandwritingIndex;
 class SerialExecutor;
 
 // What the writing area of a writable leaf holds.
@@ -227,6 +231,27 @@ public:
     void openCalendar();
     void showSettings();
     void handleCloudSyncChange();
+
+    // The calendar and search cards. They look into the drawings and the index of recognised
+    // handwriting once given them; until then on this day asks nothing and the search finds
+    // nothing.
+    using OnThisDayQuery =
+        std::function<QCoro::Task<DiaryOnThisDay>(QDateTime date, GregorianCalendar calendar)>;
+    void setRecall(DiaryHandwritingStore handwriting, DiaryHandwritingIndex &index);
+    void setOnThisDayQuery(OnThisDayQuery query) { m_onThisDayQuery = std::move(query); }
+    MacSearchCardController::Find searchFind() const;
+    const std::optional<int> &firstYear() const { return m_firstYear; }
+    const QList<DiaryOnThisDayItem> &onThisDay() const { return m_onThisDay; }
+    // The marks of the displayed month: none while they belong to another month.
+    QSet<int> calendarEntryDays() const;
+    // The years the calendar's year menu offers, first and last.
+    std::pair<int, int> calendarYears() const;
+    void changeCalendarMonth(const DayKey &day);
+    // Looks back from the clock's today, whatever day the book shows.
+    QCoro::Task<void> reloadOnThisDay();
+    // The cards' own close: the keyboard goes back to the editor.
+    void closeCalendar();
+    void closeSearch();
     // The civil date or the time zone may have changed: look again at what may be written.
     void reevaluateCivilDate();
 
@@ -252,6 +277,7 @@ Q_SIGNALS:
     void entryDaysChanged(const QSet<int> &days);
     void persistenceErrorChanged(const std::optional<QString> &message);
     void edgeInteractionChanged();
+    void onThisDayChanged();
     void saveStateNoteChanged();
     // The page's date-dependent texts (today's key, the hour, the prompt) may read differently.
     void civilDateChanged();
@@ -274,6 +300,7 @@ private:
     VuzIvoduPageAnimation animation(VuzIvoduPageAnimation::Curve curve, double seconds) const;
     void setShowLeavePrompt(bool show);
     void setEntryDays(QSet<int> days);
+    void setCalendarMarks(const DayKey &month, QSet<int> days);
     void requestFocus();
     void resetEdgeInteraction();
     void resetTransition();
@@ -347,6 +374,14 @@ private:
     QString m_civilZone;
     QTimer m_civilDateTimer;
     std::unique_ptr<SerialExecutor> m_copyWriter;
+
+    DiaryHandwritingIndex *m_handwritingIndex = nullptr;
+    OnThisDayQuery m_onThisDayQuery;
+    std::optional<int> m_firstYear;
+    QList<DiaryOnThisDayItem> m_onThisDay;
+    // Only the newest reload answers: an older one may finish later with yesterday's list.
+    quint64 m_onThisDayGeneration = 0;
+    DayKey m_entryDaysMonth;
 };
 
 } // namespace velmora

@@ -18,6 +18,7 @@
 #include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/PageScreenLogging.h"
 #include "pagescreen/VuzIvoduPageArea.h"
+#include "pagescreen/VuzIvoduRecallCards.h"
 
 #include <QApplication>
 #include <QDir>
@@ -192,6 +193,7 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     });
 
     buildOverlays();
+    m_recallCards = new VuzIvoduRecallCards(page, this, m_page, m_savedNote);
     connect(&pageSystem, &DiaryPageSystemStore::transitionChanged, this,
             &VuzIvoduPageWidget::refreshTurnLayers);
     connect(&page, &VuzIvoduPageView::edgeInteractionChanged, this,
@@ -265,6 +267,7 @@ void VuzIvoduPageWidget::setTheme(const DiaryTheme &theme) {
     m_arrows->setTheme(theme);
     m_savedNote->setTheme(theme);
     m_sealCard->setTheme(theme);
+    m_recallCards->setTheme(theme);
     update();
 }
 

@@ -26,6 +26,7 @@ class VuzIvoduEdgeStrip;
 class MacPageNotice;
 class PaperSealRitualView;
 class MacReadingLeaf;
+class VuzIvoduRecallCards;
 class MacRuledTextView;
 class MacInkLibrary;
 class LeafInkFeed;
@@ -79,6 +80,7 @@ public:
     PageOverlayMotion *sealCardMotion() const { return m_sealCardMotion; }
     // The picture of the leaf that was shown, fading over the new one.
     PageOverlayMotion *leafFade() const { return m_leafFade; }
+    VuzIvoduRecallCards *recallCards() const { return m_recallCards; }
 
     // A picture of a leaf as the page would show it, at twice its size in pixels.
     QPixmap leafPicture(const PageDescriptor &descriptor);
@@ -143,6 +145,7 @@ private:
     std::optional<std::pair<PageDescriptorID, DayKey>> m_shownLeaf;
     QPointer<QMessageBox> m_persistenceAlert;
     QPointer<QMessageBox> m_leaveAlert;
+    VuzIvoduRecallCards *m_recallCards = nullptr;
 };
 
 } // namespace velmora

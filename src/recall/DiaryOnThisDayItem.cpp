@@ -31,8 +31,9 @@ QCoro::Task<DiaryOnThisDay> loadOnThisDayItems(DiaryRepository &repository,
     const DayKey day = DayKey::fromDate(date, calendar);
     DiaryOnThisDay result;
     // The store's query shares the repository; the caller keeps it alive while this runs.
-    auto earliest = earliestWrittenYear(std::shared_ptr<DiaryRepository>(std::shared_ptr<void>(), &repository),
-                                        handwriting, day, calendar);
+    auto earliest =
+        earliestWrittenYear(std::shared_ptr<DiaryRepository>(std::shared_ptr<void>(), &repository),
+                            handwriting, day, calendar);
     result.firstYear = co_await earliest;
     if (!result.firstYear || *result.firstYear >= today.year())
         co_return result;
