@@ -252,6 +252,9 @@ public:
     // The cards' own close: the keyboard goes back to the editor.
     void closeCalendar();
     void closeSearch();
+    // How the cards come and go: both fade, the search card in and out, the calendar out.
+    VuzIvoduPageAnimation searchCardAnimation() const;
+    VuzIvoduPageAnimation calendarCardAnimation() const;
     // The civil date or the time zone may have changed: look again at what may be written.
     void reevaluateCivilDate();
 

@@ -97,6 +97,14 @@ QCoro::Task<void> VuzIvoduPageView::reloadOnThisDay() {
     Q_EMIT onThisDayChanged();
 }
 
+VuzIvoduPageAnimation VuzIvoduPageView::searchCardAnimation() const {
+    return animation(VuzIvoduPageAnimation::Curve::easeInOut, 0.18);
+}
+
+VuzIvoduPageAnimation VuzIvoduPageView::calendarCardAnimation() const {
+    return animation(VuzIvoduPageAnimation::Curve::easeOut, 0.2);
+}
+
 void VuzIvoduPageView::closeCalendar() {
     setShowCalendar(false);
     requestFocus();

@@ -1,5 +1,6 @@
 #include "pagescreen/VuzIvoduRecallCards.h"
 
+#include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/VuzIvoduPageView.h"
 #include "recall/views/MacCalendarCard.h"
 #include "recall/views/MacSearchCard.h"
@@ -9,85 +10,83 @@
 #include <QVariantAnimation>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace velmora {
 
 namespace {
 
-// A card coming or going, painted from pictures taken once: what lay under it, and the card.
-// It takes no input; an opening card under it is already live, so typing reaches its field.
-class CardFade : public QWidget {
+// An opening card, painted from two pictures taken once: what lay under it, and the card. It
+// takes no input: the card under it is live already, so typing at once reaches its field.
+class CardArrival : public QWidget {
 public:
-    CardFade(QWidget *parent, const QRect &area, QPixmap under, QPixmap card, bool in,
-             std::chrono::milliseconds duration, const QEasingCurve &curve)
-        : QWidget(parent)
-        , m_under(std::move(under))
-        , m_card(std::move(card)) {
-        setObjectName(QStringLiteral("recall-card-fade"));
+    CardArrival(QWidget *card, const VuzIvoduPageAnimation &animation)
+        : QWidget(card->parentWidget())
+        , m_curve(animation) {
+        setObjectName(QStringLiteral("recall-card-arrival"));
         setAttribute(Qt::WA_TransparentForMouseEvents);
-        setGeometry(area);
-        auto *animation = new QVariantAnimation(this);
-        animation->setStartValue(in ? 0.0 : 1.0);
-        animation->setEndValue(in ? 1.0 : 0.0);
-        animation->setDuration(int(duration.count()));
-        animation->setEasingCurve(curve);
-        m_opacity = in ? 0.0 : 1.0;
-        connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-            m_opacity = value.toDouble();
+        setGeometry(card->geometry());
+        m_under = parentWidget()->grab(card->geometry());
+        card->show();
+        card->raise();
+        m_card = card->grab();
+        auto *run = new QVariantAnimation(this);
+        run->setStartValue(0.0);
+        run->setEndValue(1.0);
+        run->setDuration(int(std::max<qint64>(animation.duration.count(), 1)));
+        connect(run, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+            m_opacity = m_curve.progress(value.toDouble());
             update();
         });
-        connect(animation, &QVariantAnimation::finished, this, &QObject::deleteLater);
+        connect(run, &QVariantAnimation::finished, this, &QObject::deleteLater);
+        // Gone with the card, should it close before it has fully arrived.
+        connect(card, &QObject::destroyed, this, &QObject::deleteLater);
         show();
         raise();
-        animation->start();
+        run->start();
     }
 
 protected:
     void paintEvent(QPaintEvent *) override {
         QPainter painter(this);
-        if (!m_under.isNull())
-            painter.drawPixmap(0, 0, m_under);
+        painter.drawPixmap(0, 0, m_under);
         painter.setOpacity(m_opacity);
         painter.drawPixmap(0, 0, m_card);
     }
 
 private:
+    VuzIvoduPageAnimation m_curve;
     QPixmap m_under;
     QPixmap m_card;
     double m_opacity = 0;
 };
 
-void fadeIn(QWidget *card, std::chrono::milliseconds duration, const QEasingCurve &curve) {
-    QWidget *parent = card->parentWidget();
-    const QPixmap under = parent->grab(card->geometry());
-    card->show();
-    card->raise();
-    new CardFade(parent, card->geometry(), under, card->grab(), true, duration, curve);
+void arrive(QWidget *card, const VuzIvoduPageAnimation &animation) {
+    if (!animation.isAnimated()) {
+        card->show();
+        card->raise();
+        return;
+    }
+    new CardArrival(card, animation);
 }
 
 // The card leaves at once (it may be the sender of the click that closed it, so it is deleted
 // later); its picture fades out over the page.
-void fadeOut(QWidget *card, std::chrono::milliseconds duration, const QEasingCurve &curve) {
+void leave(QWidget *card, const VuzIvoduPageAnimation &animation) {
     if (!card)
         return;
-    new CardFade(card->parentWidget(), card->geometry(), QPixmap(), card->grab(), false, duration,
-                 curve);
+    auto *fade = new PageOverlayMotion(nullptr, card->parentWidget());
+    fade->setGeometry(card->geometry());
+    fade->raise();
+    fade->fadeOut(card->grab(), animation);
+    QObject::connect(fade->animation(), &QVariantAnimation::finished, fade, &QObject::deleteLater);
+    if (!fade->isMoving())
+        fade->deleteLater();
     card->hide();
     card->deleteLater();
 }
 
 } // namespace
-
-QEasingCurve VuzIvoduRecallCards::easeOut() {
-    QEasingCurve curve(QEasingCurve::BezierSpline);
-    curve.addCubicBezierSegment(QPointF(0, 0), QPointF(0.58, 1), QPointF(1, 1));
-    return curve;
-}
-
-QEasingCurve VuzIvoduRecallCards::easeInOut() {
-    QEasingCurve curve(QEasingCurve::BezierSpline);
-    curve.addCubicBezierSegment(QPointF(0.42, 0), QPointF(0.58, 1), QPointF(1, 1));
-    return curve;
-}
 
 VuzIvoduRecallCards::VuzIvoduRecallCards(VuzIvoduPageView &page, QWidget *spread, QWidget *pageArea,
                                          QWidget *calendarCeiling)
@@ -115,7 +114,7 @@ void VuzIvoduRecallCards::setTheme(const DiaryTheme &theme) {
 
 void VuzIvoduRecallCards::showCalendar(bool show) {
     if (!show) {
-        fadeOut(m_calendar, calendarFade, easeOut());
+        leave(m_calendar, m_page.calendarCardAnimation());
         m_calendar = nullptr;
         return;
     }
@@ -129,7 +128,7 @@ void VuzIvoduRecallCards::showCalendar(bool show) {
     m_calendar->onMonthChanged = [this](const DayKey &day) { m_page.changeCalendarMonth(day); };
     m_calendar->onClose = [this] { m_page.closeCalendar(); };
     fillCalendar();
-    fadeIn(m_calendar, calendarFade, easeOut());
+    arrive(m_calendar, m_page.calendarCardAnimation());
     if (m_calendarCeiling)
         m_calendar->stackUnder(m_calendarCeiling);
     // The editor gives up the keyboard; Escape still reaches the page through the card.
@@ -150,7 +149,7 @@ void VuzIvoduRecallCards::fillCalendar() {
 
 void VuzIvoduRecallCards::showSearch(bool show) {
     if (!show) {
-        fadeOut(m_search, searchFade, easeInOut());
+        leave(m_search, m_page.searchCardAnimation());
         m_search = nullptr;
         return;
     }
@@ -162,7 +161,7 @@ void VuzIvoduRecallCards::showSearch(bool show) {
     MacSearchCardController &search = m_search->controller();
     search.onSelect = [this](const DayKey &day) { m_page.navigate(day); };
     search.onClose = [this] { m_page.closeSearch(); };
-    fadeIn(m_search, searchFade, easeInOut());
+    arrive(m_search, m_page.searchCardAnimation());
     // The editor gives up the keyboard now, the field takes it on the next turn.
     if (QWidget *focused = m_spread->focusWidget())
         focused->clearFocus();

@@ -4,11 +4,8 @@
 #include "recall/views/MacCalendarCard.h"
 #include "recall/views/MacSearchCard.h"
 
-#include <QEasingCurve>
 #include <QObject>
 #include <QPointer>
-
-#include <chrono>
 
 class QWidget;
 
@@ -18,17 +15,11 @@ class VuzIvoduPageView;
 
 // The calendar card over the whole spread and the search card over the page, each present while
 // the page controller's flag is set, filled from its state and answering into it. Both fade in
-// and out; a closing card is gone at once and only its picture fades.
+// and out as the controller says; a closing card is gone at once and only its picture fades.
 class VuzIvoduRecallCards : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::milliseconds calendarFade{200};
-    static constexpr std::chrono::milliseconds searchFade{180};
-    // The two curves the cards move with.
-    static QEasingCurve easeOut();
-    static QEasingCurve easeInOut();
-
     // The calendar card goes under `calendarCeiling` (the saved note stays on top of it).
     VuzIvoduRecallCards(VuzIvoduPageView &page, QWidget *spread, QWidget *pageArea,
                         QWidget *calendarCeiling);

@@ -54,7 +54,7 @@ struct RecallScreen {
     // Once no card is still fading.
     bool still() {
         return waitUntil([&] {
-            return widget->findChildren<QWidget *>(QStringLiteral("recall-card-fade")).isEmpty();
+            return widget->findChildren<QWidget *>(QStringLiteral("recall-card-arrival")).isEmpty();
         });
     }
 

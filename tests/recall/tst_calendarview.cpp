@@ -2,6 +2,7 @@
 #include "recall/views/CalendarView.h"
 #include "support/GuiTestMain.h"
 
+#include <QAccessible>
 #include <QMouseEvent>
 
 using namespace velmora;
@@ -107,6 +108,89 @@ private Q_SLOTS:
         QCOMPARE(view.menuYears().size(), 8);
         view.setYears(std::pair{2026, 2026});
         QVERIFY(!view.hasYearMenu());
+    }
+
+    // What a screen reader finds: the arrows, the title, then each day by its date and whether
+    // it holds writing; pressing a part does what clicking it does.
+    void readsEachPartToAssistiveTechnology_data() {
+        QTest::addColumn<int>("monthOfYear");
+        QTest::addColumn<bool>("yearMenu");
+        QTest::addColumn<int>("child");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("pressed"); // the call a press makes
+        const int button = QAccessible::Button;
+        QTest::newRow("previous month") << 5 << true << 0 << button << "Previous month"
+                                        << ""
+                                        << "month 2026-04-01";
+        QTest::newRow("next month over new year") << 12 << true << 1 << button << "Next month"
+                                                  << ""
+                                                  << "month 2027-01-01";
+        QTest::newRow("the title without a menu")
+            << 5 << false << 2 << int(QAccessible::StaticText) << "May 2026"
+            << ""
+            << "";
+        QTest::newRow("the year menu")
+            << 5 << true << 2 << int(QAccessible::ButtonMenu) << "May 2026"
+            << ""
+            << "";
+        QTest::newRow("first day, written") << 5 << true << 3 << button << "May 1, 2026"
+                                            << "Has diary entry"
+                                            << "day 2026-05-01";
+        QTest::newRow("a blank day") << 5 << true << 4 << button << "May 2, 2026"
+                                     << "Blank day"
+                                     << "day 2026-05-02";
+        QTest::newRow("last day of a 31-day month") << 5 << true << 33 << button << "May 31, 2026"
+                                                    << "Blank day"
+                                                    << "day 2026-05-31";
+        QTest::newRow("past the last day") << 5 << true << 34 << 0 << ""
+                                           << ""
+                                           << "";
+        QTest::newRow("30 days in June") << 6 << true << 32 << button << "June 30, 2026"
+                                         << "Has diary entry"
+                                         << "day 2026-06-30";
+    }
+    void readsEachPartToAssistiveTechnology() {
+        QFETCH(int, monthOfYear);
+        QFETCH(bool, yearMenu);
+        QFETCH(int, child);
+        QFETCH(int, role);
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        QFETCH(QString, pressed);
+        ScopedLocale locale(QStringLiteral("en_US"));
+        CalendarView view(GregorianCalendar::utc());
+        view.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+        view.setDisplayedMonth(month(2026, monthOfYear));
+        view.setEntryDays({1, 30});
+        view.setYears(yearMenu ? std::optional(std::pair{2024, 2027}) : std::nullopt);
+        QStringList calls;
+        view.onDateSelected = [&](const DayKey &day) { calls.append("day " + day.rawValue()); };
+        view.onMonthChanged = [&](const DayKey &day) { calls.append("month " + day.rawValue()); };
+
+        QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(&view);
+        QVERIFY(grid);
+        QCOMPARE(grid->text(QAccessible::Name), QStringLiteral("Diary calendar"));
+        QCOMPARE(grid->childCount(), 3 + QDate(2026, monthOfYear, 1).daysInMonth());
+        QAccessibleInterface *part = grid->child(child);
+        if (!role) {
+            QVERIFY(!part);
+            return;
+        }
+        QVERIFY(part);
+        QCOMPARE(int(part->role()), role);
+        QCOMPARE(part->text(QAccessible::Name), name);
+        QCOMPARE(part->text(QAccessible::Value), value);
+        QCOMPARE(grid->indexOfChild(part), child);
+        QCOMPARE(part->parent(), grid);
+        QCOMPARE(part->text(QAccessible::Description), role == QAccessible::ButtonMenu
+                                                           ? QStringLiteral("Go to another year")
+                                                           : QString());
+        if (pressed.isEmpty())
+            return;
+        part->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(calls, QStringList{pressed});
     }
 };
 

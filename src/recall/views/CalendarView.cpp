@@ -2,6 +2,7 @@
 
 #include "book/DiaryGlyphs.h"
 #include "recall/views/CalendarMonthGrid.h"
+#include "recall/views/CalendarViewAccessible.h"
 
 #include <QDateTime>
 #include <QMenu>
@@ -28,6 +29,11 @@ CalendarView::CalendarView(GregorianCalendar calendar, QWidget *parent)
     , m_calendar(std::move(calendar)) {
     setObjectName(QStringLiteral("diary-calendar"));
     setAccessibleName(tr("Diary calendar"));
+    static const bool accessible = [] {
+        QAccessible::installFactory(calendarViewAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(accessible)
 }
 
 void CalendarView::setSelectedDay(const DayKey &day) {
@@ -140,6 +146,74 @@ QSize CalendarView::sizeHint() const {
     return QSize(int(std::ceil(width)), int(std::ceil(height)));
 }
 
+void CalendarView::stepMonth(int delta) {
+    if (const auto first = CalendarMonthGrid::steppedMonth(m_month, delta, m_calendar);
+        first && onMonthChanged)
+        onMonthChanged(*first);
+}
+
+QMenu *CalendarView::yearMenu() {
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setObjectName(QStringLiteral("calendar-year-menu"));
+    menu->setToolTip(tr("Go to another year"));
+    for (const int year : menuYears())
+        menu->addAction(QString::number(year), this, [this, year] { chooseYear(year); });
+    return menu;
+}
+
+QList<CalendarView::AccessibleItem> CalendarView::accessibleItems() const {
+    QList<AccessibleItem> items;
+    items.append(
+        {QAccessible::Button, tr("Previous month"), {}, {}, previousMonthRect(), false, true});
+    items.append({QAccessible::Button, tr("Next month"), {}, {}, nextMonthRect(), false, true});
+    if (hasYearMenu())
+        items.append({QAccessible::ButtonMenu,
+                      title(),
+                      {},
+                      tr("Go to another year"),
+                      titleRect(),
+                      false,
+                      true});
+    else
+        items.append({QAccessible::StaticText, title(), {}, {}, titleRect(), false, false});
+    const auto dates = cellDates();
+    for (int i = 0; i < dates.size(); ++i) {
+        if (!dates.at(i))
+            continue;
+        const QDate date = *dates.at(i);
+        items.append({QAccessible::Button,
+                      longDateFormatter().string(date),
+                      m_entryDays.contains(date.day()) ? tr("Has diary entry") : tr("Blank day"),
+                      {},
+                      gridCellRect(i),
+                      DayKey::fromCivilDate(date.year(), date.month(), date.day()) == m_selectedDay,
+                      true});
+    }
+    return items;
+}
+
+void CalendarView::pressAccessibleItem(int index) {
+    if (index == 0 || index == 1) {
+        stepMonth(index == 0 ? -1 : 1);
+        return;
+    }
+    if (index == 2) {
+        if (hasYearMenu())
+            yearMenu()->popup(mapToGlobal(titleRect().bottomLeft().toPoint()));
+        return;
+    }
+    // The days follow the three header items, in the order of the month.
+    int day = index - 3;
+    for (const auto &date : cellDates()) {
+        if (!date || day-- > 0)
+            continue;
+        if (onDateSelected)
+            onDateSelected(DayKey::fromCivilDate(date->year(), date->month(), date->day()));
+        return;
+    }
+}
+
 void CalendarView::chooseYear(int year) {
     if (const auto first = CalendarMonthGrid::monthInYear(m_month, year, m_calendar);
         first && onMonthChanged)
@@ -232,19 +306,11 @@ void CalendarView::paintEvent(QPaintEvent *) {
 void CalendarView::mouseReleaseEvent(QMouseEvent *event) {
     const QPointF at = event->position();
     if (previousMonthRect().contains(at) || nextMonthRect().contains(at)) {
-        const int delta = previousMonthRect().contains(at) ? -1 : 1;
-        if (const auto first = CalendarMonthGrid::steppedMonth(m_month, delta, m_calendar);
-            first && onMonthChanged)
-            onMonthChanged(*first);
+        stepMonth(previousMonthRect().contains(at) ? -1 : 1);
         return;
     }
     if (hasYearMenu() && titleRect().contains(at)) {
-        QMenu menu(this);
-        menu.setObjectName(QStringLiteral("calendar-year-menu"));
-        menu.setToolTip(tr("Go to another year"));
-        for (const int year : menuYears())
-            menu.addAction(QString::number(year), this, [this, year] { chooseYear(year); });
-        menu.exec(mapToGlobal(titleRect().bottomLeft().toPoint()));
+        yearMenu()->exec(mapToGlobal(titleRect().bottomLeft().toPoint()));
         return;
     }
     const auto dates = cellDates();

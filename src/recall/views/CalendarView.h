@@ -5,6 +5,7 @@
 #include "pages/DiaryCalendarMonth.h"
 #include "platform/GregorianCalendar.h"
 
+#include <QAccessible>
 #include <QDate>
 #include <QSet>
 #include <QWidget>
@@ -12,6 +13,8 @@
 #include <functional>
 #include <optional>
 #include <utility>
+
+class QMenu;
 
 namespace velmora {
 
@@ -53,6 +56,20 @@ public:
     QList<int> menuYears() const;
     void chooseYear(int year);
 
+    // What assistive technology reads of the grid, in reading order: the arrows, the title (a
+    // year menu when there is one), then one button per day.
+    struct AccessibleItem {
+        QAccessible::Role role = QAccessible::Button;
+        QString name;
+        QString value;
+        QString help;
+        QRectF rect;
+        bool selected = false;
+        bool press = false;
+    };
+    QList<AccessibleItem> accessibleItems() const;
+    void pressAccessibleItem(int index);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -64,6 +81,8 @@ private:
     QRectF gridCellRect(int index) const;
     double gridTop() const;
     QString title() const;
+    void stepMonth(int delta);
+    QMenu *yearMenu();
 
     GregorianCalendar m_calendar;
     DayKey m_selectedDay;
