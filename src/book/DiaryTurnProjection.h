@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
 #include <QPixmap>
 #include <QPointF>
@@ -35,13 +36,23 @@ struct DiaryTurnedPicture {
     double opacity = 1;
 };
 
-// Paints `picture` turned by `projection`, with `beneath` (a shadow, say) under it. Every pixel
-// of the target is sampled once, straight from the pictures, with smooth filtering and soft
-// edges; no picture is converted or copied. A painter that rotates or shears falls back to its
-// own perspective drawing.
+// A shadow on the screen itself: a convex outline filled, and a band `edgeWidth` wide centred
+// on the outline with round corners laid over the fill, both in `color`.
+struct DiaryOutlineShadow {
+    QPolygonF outline;
+    double edgeWidth = 0;
+    QColor color;
+};
+
+// Paints `picture` turned by `projection`, with `beneath` (a shadow, say) under it and
+// `outlineShadow` under both. Every pixel of the target is sampled once, straight from the
+// pictures, with smooth filtering and soft edges, and only where something shows through what
+// lies above; no picture is converted or copied. A painter that rotates or shears falls back to
+// its own drawing.
 void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projection,
                          const DiaryTurnedPicture &picture,
-                         const DiaryTurnedPicture *beneath = nullptr);
+                         const DiaryTurnedPicture *beneath = nullptr,
+                         const DiaryOutlineShadow *outlineShadow = nullptr);
 
 // Draws a cached picture flat over `rect`. Where the picture lands pixel for pixel it is drawn in
 // bands of rows, which the painter blits on this thread: for a whole window of rows it wakes

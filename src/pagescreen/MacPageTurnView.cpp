@@ -3,8 +3,6 @@
 #include "book/DiaryTurnProjection.h"
 
 #include <QPainter>
-#include <QPainterPath>
-#include <QPainterPathStroker>
 
 #include <algorithm>
 #include <cmath>
@@ -24,36 +22,13 @@ void paintPageTurnFrame(QPainter &painter, const QRectF &rect, const PageTurnFra
     const DiaryTurnProjection turn{frame.anchorLeading ? rect.left() : rect.right(),
                                    rect.center().y(), frame.angle * M_PI / 180,
                                    rect.height() / pageTurnPerspective};
-    if (frame.shadowOpacity > 0) {
-        // The shadow: the leaf's outline, offset, with a soft edge of the shadow's radius.
-        const QPolygonF outline = turn.map(rect.translated(frame.shadowOffsetX, 4));
-        QPainterPath fill;
-        fill.addPolygon(outline);
-        fill.closeSubpath();
-        QPainterPathStroker stroker;
-        stroker.setWidth(frame.shadowRadius);
-        stroker.setCapStyle(Qt::RoundCap);
-        stroker.setJoinStyle(Qt::RoundJoin);
-        QPainterPath edge = stroker.createStroke(fill);
-        if (!frame.turning.hasAlphaChannel()) {
-            // An opaque leaf hides the shadow beneath it: only what shows past its edges is
-            // filled, a point short of them so that no seam opens along the soft edges.
-            const double inset = std::min({1.0, rect.width() / 4, rect.height() / 4});
-            QPainterPath leaf;
-            leaf.addPolygon(turn.map(rect.adjusted(inset, inset, -inset, -inset)));
-            leaf.closeSubpath();
-            fill = fill.subtracted(leaf);
-            edge = edge.subtracted(leaf);
-        }
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QColor shade(0, 0, 0, int(255 * frame.shadowOpacity / 2));
-        painter.fillPath(fill, shade);
-        painter.fillPath(edge, shade);
-        painter.restore();
-    }
+    // The shadow: the leaf's outline, offset, with a soft edge of the shadow's radius.
+    const DiaryOutlineShadow shadow{turn.map(rect.translated(frame.shadowOffsetX, 4)),
+                                    frame.shadowRadius,
+                                    QColor(0, 0, 0, int(255 * frame.shadowOpacity / 2))};
     paintTurnedPictures(painter, turn,
-                        DiaryTurnedPicture{frame.turning.toImage(), rect, QPointF(), 1});
+                        DiaryTurnedPicture{frame.turning.toImage(), rect, QPointF(), 1}, nullptr,
+                        frame.shadowOpacity > 0 ? &shadow : nullptr);
 }
 
 MacPageTurnView::MacPageTurnView(LeafPicture picture, QWidget *parent)

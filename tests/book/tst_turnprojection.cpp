@@ -41,6 +41,7 @@ struct Scene {
     DiaryTurnProjection projection;
     DiaryTurnedPicture picture;
     std::optional<DiaryTurnedPicture> shadow;
+    std::optional<DiaryOutlineShadow> outlineShadow;
     qreal ratio = 1;
     QTransform world;
     QRectF clip;
@@ -48,6 +49,15 @@ struct Scene {
 
 // The painter's own perspective drawing of the same layers: what the pixels must look like.
 void paintReference(QPainter &painter, const Scene &scene) {
+    if (scene.outlineShadow) {
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(scene.outlineShadow->color, scene.outlineShadow->edgeWidth,
+                            Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.setBrush(scene.outlineShadow->color);
+        painter.drawPolygon(scene.outlineShadow->outline);
+        painter.restore();
+    }
     const std::optional<DiaryTurnedPicture> layers[] = {scene.shadow, scene.picture};
     for (const auto &layer : layers) {
         if (!layer)
@@ -76,7 +86,8 @@ QImage render(const Scene &scene, bool reference) {
         paintReference(painter, scene);
     else
         paintTurnedPictures(painter, scene.projection, scene.picture,
-                            scene.shadow ? &*scene.shadow : nullptr);
+                            scene.shadow ? &*scene.shadow : nullptr,
+                            scene.outlineShadow ? &*scene.outlineShadow : nullptr);
     return image;
 }
 
@@ -105,7 +116,7 @@ Difference compare(const QImage &a, const QImage &b) {
 }
 
 Scene scene(double degrees, bool leadingAxis, double perspective, qreal ratio, bool shadow,
-            double opacity) {
+            double opacity, bool outline = false) {
     Scene made;
     made.ratio = ratio;
     made.projection = {leadingAxis ? sheet.left() : sheet.right(), sheet.center().y(),
@@ -117,6 +128,9 @@ Scene scene(double degrees, bool leadingAxis, double perspective, qreal ratio, b
         const BlurredShape blurred = blurredShape(shape, Qt::black, 12, ratio);
         made.shadow = DiaryTurnedPicture{blurred.image, blurred.rect, QPointF(9, 6), 0.4};
     }
+    if (outline)
+        made.outlineShadow = DiaryOutlineShadow{made.projection.map(sheet.translated(-8, 4)), 15,
+                                                QColor(0, 0, 0, 40)};
     return made;
 }
 
@@ -158,24 +172,31 @@ private Q_SLOTS:
         QTest::addColumn<QTransform>("world");
         QTest::addColumn<QRectF>("clip");
         QTest::addColumn<bool>("exact");
+        QTest::addColumn<bool>("outline");
         const QTransform none;
         const QRectF all;
         QTest::newRow("cover opening")
-            << -30.0 << true << 0.4 << 2.0 << true << 1.0 << none << all << false;
+            << -30.0 << true << 0.4 << 2.0 << true << 1.0 << none << all << false << false;
         QTest::newRow("cover past edge-on, fading")
-            << -115.0 << true << 0.4 << 2.0 << true << 0.6 << none << all << false;
+            << -115.0 << true << 0.4 << 2.0 << true << 0.6 << none << all << false << false;
         QTest::newRow("leaf turning away")
-            << -70.0 << true << 0.55 << 2.0 << false << 1.0 << none << all << false;
+            << -70.0 << true << 0.55 << 2.0 << false << 1.0 << none << all << false << false;
         QTest::newRow("leaf lifted by a drag")
-            << 20.0 << false << 0.55 << 1.0 << false << 1.0 << none << all << false;
+            << 20.0 << false << 0.55 << 1.0 << false << 1.0 << none << all << false << false;
         QTest::newRow("stage scaled to fit")
             << -45.0 << true << 0.4 << 1.0 << true << 1.0
-            << QTransform::fromTranslate(13.3, 7.7).scale(0.8, 0.8) << all << false;
+            << QTransform::fromTranslate(13.3, 7.7).scale(0.8, 0.8) << all << false << false;
         QTest::newRow("clipped") << -30.0 << true << 0.4 << 2.0 << true << 1.0 << none
-                                 << QRectF(0, 0, 100, 220) << false;
-        QTest::newRow("flat") << 0.0 << true << 0.4 << 2.0 << false << 1.0 << none << all << false;
-        QTest::newRow("rotating painter")
-            << -30.0 << true << 0.4 << 1.0 << true << 1.0 << QTransform().rotate(3) << all << true;
+                                 << QRectF(0, 0, 100, 220) << false << false;
+        QTest::newRow("flat") << 0.0 << true << 0.4 << 2.0 << false << 1.0 << none << all << false
+                              << false;
+        QTest::newRow("leaf over its outline shadow")
+            << -60.0 << true << 0.55 << 2.0 << false << 1.0 << none << all << false << true;
+        QTest::newRow("lifted leaf, its shadow and a rotating painter")
+            << 20.0 << false << 0.55 << 1.0 << false << 1.0 << QTransform().rotate(2) << all << true
+            << true;
+        QTest::newRow("rotating painter") << -30.0 << true << 0.4 << 1.0 << true << 1.0
+                                          << QTransform().rotate(3) << all << true << false;
     }
     void looksLikeThePaintersPerspective() {
         QFETCH(double, degrees);
@@ -187,7 +208,8 @@ private Q_SLOTS:
         QFETCH(QTransform, world);
         QFETCH(QRectF, clip);
         QFETCH(bool, exact);
-        Scene made = scene(degrees, leadingAxis, perspective, ratio, shadow, opacity);
+        QFETCH(bool, outline);
+        Scene made = scene(degrees, leadingAxis, perspective, ratio, shadow, opacity, outline);
         made.world = world;
         made.clip = clip;
         const QImage turned = render(made, false);
