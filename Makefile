@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 BENCH_FILTER ?= .
 SOURCES = $(shell git ls-files -co --exclude-standard -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h')
 
-.PHONY: setup configure build test check-format format bench fuzz run clean
+.PHONY: setup configure build test check-format check-translations format bench fuzz run clean
 
 setup:
 	./scripts/setup
@@ -27,9 +27,14 @@ test: setup build
 	cd build && ctest --output-on-failure -j $(JOBS)
 	JOBS=$(JOBS) ./scripts/fuzz --smoke
 	$(MAKE) check-format
+	$(MAKE) check-translations
 
 check-format:
 	@clang-format --dry-run --Werror $(SOURCES) && echo "format check passed"
+
+# Every user-visible text of src/ must be a literal lupdate can extract.
+check-translations:
+	./scripts/check-translations
 
 format:
 	clang-format -i $(SOURCES)

@@ -25,17 +25,15 @@ namespace velmora {
 
 namespace {
 
-QString tr(const char *text) {
-    return QCoreApplication::translate("VuzIvoduRootView", text);
-}
-
 // Moves the store and its companions into a folder of their own inside the quarantine. Answers
 // the failure, if any; files already moved stay moved, as nothing is ever deleted here.
 std::optional<QString> setStoreAside(const QString &storeURL, const QString &quarantine,
                                      const QString &stamp) {
     const QString folder = quarantine + QStringLiteral("/Unopenable-") + stamp;
     if (!QDir().mkpath(folder))
-        return tr("The damaged diary could not be set aside in %1.").arg(folder);
+        return QCoreApplication::translate("VuzIvoduRootView",
+                                           "The damaged diary could not be set aside in %1.")
+            .arg(folder);
     const QString name = QFileInfo(storeURL).fileName();
     for (const QString &suffix :
          {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")}) {
@@ -44,7 +42,9 @@ std::optional<QString> setStoreAside(const QString &storeURL, const QString &qua
             continue;
         if (!QFile::rename(source, folder + QLatin1Char('/') + name + suffix)) {
             qCWarning(lcApp) << "could not move" << source << "into" << folder;
-            return tr("The damaged diary could not be set aside in %1.").arg(folder);
+            return QCoreApplication::translate("VuzIvoduRootView",
+                                               "The damaged diary could not be set aside in %1.")
+                .arg(folder);
         }
     }
     return std::nullopt;
@@ -61,7 +61,8 @@ QCoro::Task<QString> restoreFromNewestBackup(DiaryStoreRecovery recovery) {
         QtConcurrent::run([backups] { return DiarySnapshotService::listSnapshots(backups); });
     const QList<SnapshotSummary> snapshots = co_await listing;
     if (snapshots.isEmpty())
-        co_return tr("No validated backup is available.");
+        co_return QCoreApplication::translate("VuzIvoduRootView",
+                                              "No validated backup is available.");
 
     const QString stamp = recovery.clock->now().toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QFuture<std::optional<QString>> moving =
@@ -84,7 +85,8 @@ QCoro::Task<QString> restoreFromNewestBackup(DiaryStoreRecovery recovery) {
         QCoro::Task<DiaryRestoreResult> restoring =
             coordinator.restore(snapshots.first().packageURL, quarantine);
         const DiaryRestoreResult result = co_await restoring;
-        co_return tr("Restored %1 entries. Reopen the diary to continue.")
+        co_return QCoreApplication::translate("VuzIvoduRootView",
+                                              "Restored %1 entries. Reopen the diary to continue.")
             .arg(result.restoredEntryCount);
     } catch (const DiaryError &error) {
         qCWarning(lcApp) << "restore from backup failed:" << error.message();

@@ -9,10 +9,6 @@ namespace velmora::DiaryTransferPanels {
 
 namespace {
 
-QString tr(const char *text) {
-    return QCoreApplication::translate("DiaryTransferPanels", text);
-}
-
 // The panel's message, above its file list; Qt's own dialog has no place for one.
 void addMessage(QFileDialog &dialog, const QString &message) {
     auto *label = new QLabel(message, &dialog);
@@ -26,7 +22,7 @@ void addMessage(QFileDialog &dialog, const QString &message) {
 void configureCommon(QFileDialog &dialog) {
     // The message needs Qt's own dialog, which also behaves the same on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilter(tr("JSON (*.json)"));
+    dialog.setNameFilter(QCoreApplication::translate("DiaryTransferPanels", "JSON (*.json)"));
     dialog.setDefaultSuffix(QStringLiteral("json"));
 }
 
@@ -47,8 +43,10 @@ void configureExportDialog(QFileDialog &dialog, const QDate &today) {
     configureCommon(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setWindowTitle(tr("Export Diary"));
-    addMessage(dialog, tr("Choose where to save an unencrypted copy of your diary."));
+    dialog.setWindowTitle(QCoreApplication::translate("DiaryTransferPanels", "Export Diary"));
+    addMessage(dialog, QCoreApplication::translate(
+                           "DiaryTransferPanels",
+                           "Choose where to save an unencrypted copy of your diary."));
     dialog.selectFile(proposedExportName(today));
 }
 
@@ -56,8 +54,9 @@ void configureImportDialog(QFileDialog &dialog) {
     configureCommon(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setWindowTitle(tr("Import Diary"));
-    addMessage(dialog, tr("Select a Velmora export file."));
+    dialog.setWindowTitle(QCoreApplication::translate("DiaryTransferPanels", "Import Diary"));
+    addMessage(dialog,
+               QCoreApplication::translate("DiaryTransferPanels", "Select a Velmora export file."));
 }
 
 std::optional<QString> chooseExportFile(QWidget *parent, const QDate &today) {

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -36,7 +37,8 @@ void VelmoraMenuCommands::send(DiaryCommand command) {
 
 QAction *VelmoraMenuCommands::addItem(QMenu *menu, const char *sourceText, const QKeySequence &keys,
                                       std::function<void()> trigger) {
-    QAction *action = menu->addAction(tr(sourceText));
+    QAction *action =
+        menu->addAction(QCoreApplication::translate("velmora::VelmoraMenuCommands", sourceText));
     action->setShortcut(keys);
     action->setObjectName(QString::fromUtf8(sourceText));
     connect(action, &QAction::triggered, this, [trigger = std::move(trigger)] {
@@ -51,53 +53,67 @@ void VelmoraMenuCommands::populate(QMenuBar &menuBar) {
     const Actions &act = m_windowActions;
 
     QMenu *file = menuBar.addMenu(tr("&File"));
-    addItem(file, "New Entry", QKeySequence(Qt::CTRL | Qt::Key_N), [this] {
-        // The window first, so the new page is on screen when the command arrives.
-        if (m_windowActions.showDiary)
-            m_windowActions.showDiary();
-        send(DiaryCommand::newEntry);
-    });
+    addItem(file, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "New Entry"),
+            QKeySequence(Qt::CTRL | Qt::Key_N), [this] {
+                // The window first, so the new page is on screen when the command arrives.
+                if (m_windowActions.showDiary)
+                    m_windowActions.showDiary();
+                send(DiaryCommand::newEntry);
+            });
     file->addSeparator();
-    addItem(file, "Save", QKeySequence(Qt::CTRL | Qt::Key_S), [this] { send(DiaryCommand::save); });
-    addItem(file, "Seal This Page…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
-            [this] { send(DiaryCommand::seal); });
+    addItem(file, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Save"),
+            QKeySequence(Qt::CTRL | Qt::Key_S), [this] { send(DiaryCommand::save); });
+    addItem(file, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Seal This Page…"),
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L), [this] { send(DiaryCommand::seal); });
     file->addSeparator();
-    addItem(file, "Export…", QKeySequence(), act.exportDiary);
-    addItem(file, "Import…", QKeySequence(), act.importDiary);
+    addItem(file, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Export…"), QKeySequence(),
+            act.exportDiary);
+    addItem(file, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Import…"), QKeySequence(),
+            act.importDiary);
     file->addSeparator();
-    QAction *quit = addItem(file, "Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), act.quit);
+    QAction *quit = addItem(file, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Quit"),
+                            QKeySequence(Qt::CTRL | Qt::Key_Q), act.quit);
     quit->setMenuRole(QAction::QuitRole);
 
     QMenu *edit = menuBar.addMenu(tr("&Edit"));
-    addItem(edit, "Undo", QKeySequence::Undo, [] { sendToFocusedEditor("undo"); });
-    addItem(edit, "Redo", QKeySequence::Redo, [] { sendToFocusedEditor("redo"); });
+    addItem(edit, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Undo"), QKeySequence::Undo,
+            [] { sendToFocusedEditor("undo"); });
+    addItem(edit, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Redo"), QKeySequence::Redo,
+            [] { sendToFocusedEditor("redo"); });
     edit->addSeparator();
-    addItem(edit, "Cut", QKeySequence::Cut, [] { sendToFocusedEditor("cut"); });
-    addItem(edit, "Copy", QKeySequence::Copy, [] { sendToFocusedEditor("copy"); });
-    addItem(edit, "Paste", QKeySequence::Paste, [] { sendToFocusedEditor("paste"); });
-    addItem(edit, "Select All", QKeySequence::SelectAll, [] { sendToFocusedEditor("selectAll"); });
+    addItem(edit, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Cut"), QKeySequence::Cut,
+            [] { sendToFocusedEditor("cut"); });
+    addItem(edit, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Copy"), QKeySequence::Copy,
+            [] { sendToFocusedEditor("copy"); });
+    addItem(edit, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Paste"), QKeySequence::Paste,
+            [] { sendToFocusedEditor("paste"); });
+    addItem(edit, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Select All"),
+            QKeySequence::SelectAll, [] { sendToFocusedEditor("selectAll"); });
     edit->addSeparator();
-    addItem(edit, "Find…", QKeySequence(Qt::CTRL | Qt::Key_F),
-            [this] { send(DiaryCommand::find); });
+    addItem(edit, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Find…"),
+            QKeySequence(Qt::CTRL | Qt::Key_F), [this] { send(DiaryCommand::find); });
     edit->addSeparator();
     QAction *preferences =
-        addItem(edit, "Preferences…", QKeySequence(Qt::CTRL | Qt::Key_Comma), act.openPreferences);
+        addItem(edit, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Preferences…"),
+                QKeySequence(Qt::CTRL | Qt::Key_Comma), act.openPreferences);
     preferences->setMenuRole(QAction::PreferencesRole);
 
     QMenu *view = menuBar.addMenu(tr("&View"));
-    addItem(view, "Go to Today", QKeySequence(Qt::CTRL | Qt::Key_T),
-            [this] { send(DiaryCommand::goToToday); });
+    addItem(view, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Go to Today"),
+            QKeySequence(Qt::CTRL | Qt::Key_T), [this] { send(DiaryCommand::goToToday); });
     view->addSeparator();
-    addItem(view, "Enter Full Screen", QKeySequence(Qt::Key_F11), act.toggleFullScreen);
+    addItem(view, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Enter Full Screen"),
+            QKeySequence(Qt::Key_F11), act.toggleFullScreen);
 
     QMenu *window = menuBar.addMenu(tr("&Window"));
     QAction *showDiary =
-        addItem(window, "Show Diary", QKeySequence(Qt::CTRL | Qt::Key_0), act.showDiary);
+        addItem(window, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Show Diary"),
+                QKeySequence(Qt::CTRL | Qt::Key_0), act.showDiary);
     showDiary->setText(showDiaryTitle());
 
     QMenu *help = menuBar.addMenu(tr("&Help"));
-    addItem(help, "Keyboard Shortcuts", QKeySequence(),
-            [this] { send(DiaryCommand::showShortcuts); });
+    addItem(help, QT_TRANSLATE_NOOP("velmora::VelmoraMenuCommands", "Keyboard Shortcuts"),
+            QKeySequence(), [this] { send(DiaryCommand::showShortcuts); });
 }
 
 } // namespace velmora

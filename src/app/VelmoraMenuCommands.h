@@ -41,6 +41,7 @@ public:
     static QString showDiaryTitle();
 
 private:
+    // sourceText is a QT_TRANSLATE_NOOP literal of this class's context.
     QAction *addItem(QMenu *menu, const char *sourceText, const QKeySequence &keys,
                      std::function<void()> trigger);
     void send(DiaryCommand command);

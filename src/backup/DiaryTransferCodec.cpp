@@ -31,10 +31,6 @@ namespace {
 const QString formatIdentifier = QStringLiteral("velmora-export");
 constexpr JsonDateEncoding isoDates = JsonDateEncoding::iso8601;
 
-QString translated(const char *text) {
-    return QCoreApplication::translate("DiaryTransferError", text);
-}
-
 // The internet date-time form: seconds required, no fraction, "Z" or a numeric offset.
 std::optional<QDateTime> parseInternetDate(const QString &text) {
     static const QRegularExpression shape(
@@ -105,7 +101,8 @@ DiaryEntryDTO convertLegacyEntry(const QJsonValue &value, qsizetype index) {
     const auto createdAt = parseInternetDate(createdAtText);
     if (!uuid || !moment || !createdAt)
         throw DiaryTransferError::malformedDocument(
-            translated("invalid entry at index %1").arg(index));
+            QCoreApplication::translate("DiaryTransferError", "invalid entry at index %1")
+                .arg(index));
     const auto components = GregorianCalendar::utc().components(*moment);
     return {*uuid,
             DayKey::fromCivilDate(components.year, components.month, components.day),
@@ -156,7 +153,8 @@ DiaryTransferDocument decodeLegacyValue(const QJsonValue &root, bool isVersion2)
 
     const auto exportedAt = parseInternetDate(legacy.exportDate);
     if (!exportedAt)
-        throw DiaryTransferError::malformedDocument(translated("invalid export date"));
+        throw DiaryTransferError::malformedDocument(
+            QCoreApplication::translate("DiaryTransferError", "invalid export date"));
     DiaryTransferDocument document;
     document.exportedAt = *exportedAt;
     document.diaryID = QUuid::createUuid();
@@ -267,23 +265,34 @@ bool validSize(double size) {
 QString DiaryTransferError::message() const {
     switch (m_case) {
     case Case::unsupportedVersion:
-        return translated("Import version %1 is not supported.").arg(m_text);
+        return QCoreApplication::translate("DiaryTransferError",
+                                           "Import version %1 is not supported.")
+            .arg(m_text);
     case Case::malformedDocument:
-        return translated("The import file is malformed: ") + m_text;
+        return QCoreApplication::translate("DiaryTransferError", "The import file is malformed: ") +
+               m_text;
     case Case::recordTooLarge:
-        return translated("Entry %1 exceeds the 8 MiB text limit.").arg(m_index + 1);
+        return QCoreApplication::translate("DiaryTransferError",
+                                           "Entry %1 exceeds the 8 MiB text limit.")
+            .arg(m_index + 1);
     case Case::inputTooLarge:
-        return translated("The import file is larger than 256 MiB.");
+        return QCoreApplication::translate("DiaryTransferError",
+                                           "The import file is larger than 256 MiB.");
     case Case::missingVersion:
-        return translated("The import file does not declare a version.");
+        return QCoreApplication::translate("DiaryTransferError",
+                                           "The import file does not declare a version.");
     case Case::tooManyRecords:
-        return translated("The import contains more than 100,000 entries.");
+        return QCoreApplication::translate("DiaryTransferError",
+                                           "The import contains more than 100,000 entries.");
     case Case::duplicateIdentifier:
-        return translated("The import contains duplicate entry identifiers.");
+        return QCoreApplication::translate("DiaryTransferError",
+                                           "The import contains duplicate entry identifiers.");
     case Case::duplicateDay:
-        return translated("The import contains more than one entry for a civil day.");
+        return QCoreApplication::translate(
+            "DiaryTransferError", "The import contains more than one entry for a civil day.");
     case Case::destinationExists:
-        return translated("A file already exists at the export location.");
+        return QCoreApplication::translate("DiaryTransferError",
+                                           "A file already exists at the export location.");
     }
     return {};
 }
@@ -314,7 +323,8 @@ DiaryTransferDocument DiaryTransferCodec::decode(const QByteArray &data) {
             throw DiaryTransferError::malformedDocument(error.message());
         }
         if (document.format != formatIdentifier)
-            throw DiaryTransferError::malformedDocument(translated("invalid format identifier"));
+            throw DiaryTransferError::malformedDocument(
+                QCoreApplication::translate("DiaryTransferError", "invalid format identifier"));
     } else if (version.isString() &&
                (text == QLatin1String("1") || text.startsWith(QLatin1String("1.")))) {
         document = decodeLegacyValue(root, false);
@@ -354,7 +364,9 @@ void DiaryTransferCodec::validate(const DiaryTransferDocument &document) {
         if (!validSize(entry.bodyPointSize) || entry.fontName.trimmed().isEmpty() ||
             entry.updatedAt < entry.createdAt || entry.revision.rawValue < 1)
             throw DiaryTransferError::malformedDocument(
-                translated("invalid style, timestamp, or revision at index %1").arg(index));
+                QCoreApplication::translate("DiaryTransferError",
+                                            "invalid style, timestamp, or revision at index %1")
+                    .arg(index));
         ids.insert(entry.id);
         days.insert(entry.dayKey);
     }
@@ -363,7 +375,8 @@ void DiaryTransferCodec::validate(const DiaryTransferDocument &document) {
     if (days.size() != document.entries.size())
         throw DiaryTransferError::duplicateDay();
     if (!validSize(document.settings.defaultFontSize))
-        throw DiaryTransferError::malformedDocument(translated("invalid default font size"));
+        throw DiaryTransferError::malformedDocument(
+            QCoreApplication::translate("DiaryTransferError", "invalid default font size"));
 }
 
 QByteArray DiaryTransferCodec::encode(const DiaryTransferDocument &document) {

@@ -15,10 +15,6 @@ namespace velmora {
 
 namespace {
 
-QString tr(const char *text) {
-    return QCoreApplication::translate("DiaryTransferFlows", text);
-}
-
 QString messageOf(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
@@ -49,11 +45,12 @@ QByteArray readImportFile(const QString &source) {
 QCoro::Task<void> presentTransferAlert(DiaryAlertPresenting &alerts, const char *title,
                                        QString message) {
     DiaryAlert alert;
-    alert.title = tr(title);
+    // Titles arrive as QT_TRANSLATE_NOOP literals of this context.
+    alert.title = QCoreApplication::translate("DiaryTransferFlows", title);
     alert.informativeText = std::move(message);
     alert.style = QByteArrayView(title).contains("Failed") ? DiaryAlertStyle::critical
                                                            : DiaryAlertStyle::informational;
-    alert.buttons = QStringList{tr("OK")};
+    alert.buttons = QStringList{QCoreApplication::translate("DiaryTransferFlows", "OK")};
     auto shown = alerts.present(std::move(alert));
     co_await shown;
 }
@@ -61,18 +58,23 @@ QCoro::Task<void> presentTransferAlert(DiaryAlertPresenting &alerts, const char 
 QCoro::Task<DiaryImportChoice> askImportChoice(DiaryAlertPresenting &alerts, qint64 newEntries,
                                                qint64 identical, qint64 conflicts) {
     const QStringList lines{
-        tr("New entries: %1").arg(newEntries),
-        tr("Already identical: %1").arg(identical),
-        tr("Conflicts preserved for recovery: %1").arg(conflicts),
+        QCoreApplication::translate("DiaryTransferFlows", "New entries: %1").arg(newEntries),
+        QCoreApplication::translate("DiaryTransferFlows", "Already identical: %1").arg(identical),
+        QCoreApplication::translate("DiaryTransferFlows", "Conflicts preserved for recovery: %1")
+            .arg(conflicts),
         QString(),
-        tr("Merge keeps the current diary and never overwrites a sealed entry. Replace creates a "
-           "verified pre-import backup first."),
+        QCoreApplication::translate(
+            "DiaryTransferFlows",
+            "Merge keeps the current diary and never overwrites a sealed entry. Replace creates a "
+            "verified pre-import backup first."),
     };
     DiaryAlert alert;
-    alert.title = tr("Import Diary Data?");
+    alert.title = QCoreApplication::translate("DiaryTransferFlows", "Import Diary Data?");
     alert.informativeText = lines.join(QLatin1Char('\n'));
     alert.style = DiaryAlertStyle::warning;
-    alert.buttons = QStringList{tr("Merge"), tr("Cancel"), tr("Replace Diary")};
+    alert.buttons = QStringList{QCoreApplication::translate("DiaryTransferFlows", "Merge"),
+                                QCoreApplication::translate("DiaryTransferFlows", "Cancel"),
+                                QCoreApplication::translate("DiaryTransferFlows", "Replace Diary")};
     auto shown = alerts.present(std::move(alert));
     const int chosen = co_await shown;
     if (chosen == 0)
@@ -86,12 +88,14 @@ QCoro::Task<DiaryImportChoice> askImportChoice(DiaryAlertPresenting &alerts, qin
 
 QCoro::Task<bool> confirmReplaceDiary(DiaryAlertPresenting &alerts) {
     DiaryAlert alert;
-    alert.title = tr("Replace the Entire Diary?");
-    alert.informativeText =
-        tr("This replaces every current entry after creating and validating a recovery backup. "
-           "This action is intentionally separate from Merge.");
+    alert.title = QCoreApplication::translate("DiaryTransferFlows", "Replace the Entire Diary?");
+    alert.informativeText = QCoreApplication::translate(
+        "DiaryTransferFlows",
+        "This replaces every current entry after creating and validating a recovery backup. "
+        "This action is intentionally separate from Merge.");
     alert.style = DiaryAlertStyle::critical;
-    alert.buttons = QStringList{tr("Replace Diary"), tr("Cancel")};
+    alert.buttons = QStringList{QCoreApplication::translate("DiaryTransferFlows", "Replace Diary"),
+                                QCoreApplication::translate("DiaryTransferFlows", "Cancel")};
     auto shown = alerts.present(std::move(alert));
     co_return co_await shown == 0;
 }
@@ -112,7 +116,9 @@ QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext co
                                        messageOf(failure))
                 : presentTransferAlert(
                       *context.alerts, QT_TRANSLATE_NOOP("DiaryTransferFlows", "Export Successful"),
-                      tr("Your diary was exported to %1. Keep this unencrypted file private.")
+                      QCoreApplication::translate(
+                          "DiaryTransferFlows",
+                          "Your diary was exported to %1. Keep this unencrypted file private.")
                           .arg(QFileInfo(destination).fileName()));
     co_await alert;
     if (completion)
@@ -140,7 +146,9 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
             const DiaryImportPreview imported = co_await importing;
             auto done = presentTransferAlert(
                 *context.alerts, QT_TRANSLATE_NOOP("DiaryTransferFlows", "Import Complete"),
-                tr("Imported %1 new entries. Preserved %2 conflicts for recovery.")
+                QCoreApplication::translate(
+                    "DiaryTransferFlows",
+                    "Imported %1 new entries. Preserved %2 conflicts for recovery.")
                     .arg(imported.newEntryCount)
                     .arg(imported.conflictCount));
             co_await done;

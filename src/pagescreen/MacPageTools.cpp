@@ -2,6 +2,7 @@
 
 #include "book/DiaryRibbonBookmark.h"
 
+#include <QCoreApplication>
 #include <QEnterEvent>
 #include <QPainter>
 
@@ -78,18 +79,19 @@ MacPageTools::MacPageTools(QWidget *parent)
         void (MacPageTools::*signal)();
     };
     const Row rows[] = {
-        {DiaryGlyphSymbol::magnifyingglass, QT_TR_NOOP("Search"), "diary-toolbar-search",
-         &MacPageTools::searchRequested},
-        {DiaryGlyphSymbol::calendar, QT_TR_NOOP("Calendar"), "diary-toolbar-calendar",
-         &MacPageTools::calendarRequested},
-        {DiaryGlyphSymbol::gearshape, QT_TR_NOOP("Settings"), "diary-toolbar-settings",
-         &MacPageTools::settingsRequested},
-        {DiaryGlyphSymbol::xmark, QT_TR_NOOP("Close Diary"), "diary-toolbar-close",
-         &MacPageTools::closeRequested},
+        {DiaryGlyphSymbol::magnifyingglass, QT_TRANSLATE_NOOP("velmora::MacPageTools", "Search"),
+         "diary-toolbar-search", &MacPageTools::searchRequested},
+        {DiaryGlyphSymbol::calendar, QT_TRANSLATE_NOOP("velmora::MacPageTools", "Calendar"),
+         "diary-toolbar-calendar", &MacPageTools::calendarRequested},
+        {DiaryGlyphSymbol::gearshape, QT_TRANSLATE_NOOP("velmora::MacPageTools", "Settings"),
+         "diary-toolbar-settings", &MacPageTools::settingsRequested},
+        {DiaryGlyphSymbol::xmark, QT_TRANSLATE_NOOP("velmora::MacPageTools", "Close Diary"),
+         "diary-toolbar-close", &MacPageTools::closeRequested},
     };
     for (const Row &row : rows) {
-        auto *button = new MacPageToolButton(row.symbol, tr(row.label),
-                                             QString::fromLatin1(row.identifier), {}, this);
+        auto *button = new MacPageToolButton(
+            row.symbol, QCoreApplication::translate("velmora::MacPageTools", row.label),
+            QString::fromLatin1(row.identifier), {}, this);
         connect(button, &QAbstractButton::clicked, this, row.signal);
         m_buttons.append(button);
     }

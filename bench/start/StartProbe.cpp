@@ -1,0 +1,148 @@
+// The program as main() starts it, with a way out for the start and memory benchmarks:
+//   velmora-start-probe prepare STORE           writes the generated 20-year diary into STORE
+//   velmora-start-probe first-paint ARGS...     ends right after the book's first painted frame
+//   velmora-start-probe open-today ARGS...      opens the book on today's page, prints VmHWM (KiB)
+// ARGS are the program's own (a test-mode store and settings suite).
+#include "../BenchAwait.h"
+#include "../DiaryGenerator.h"
+#include "app/DiaryBookStage.h"
+#include "app/VelmoraProgram.h"
+#include "book/MacClosedCover.h"
+#include "domain/Clock.h"
+#include "pages/DiaryPageSystemStore.h"
+#include "platform/UserDefaults.h"
+#include "store/CoreDataDiaryRepository.h"
+#include "store/DiaryMigrationCoordinator.h"
+#include "store/DiaryModelProvider.h"
+#include "store/DiaryPersistenceStack.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimeZone>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+using namespace velmora;
+
+namespace {
+
+int prepare(const QString &storeURL) {
+    const auto clock = std::make_shared<SystemClock>();
+    UserDefaults defaults(QFileInfo(storeURL).dir().filePath(QStringLiteral("prepare.ini")));
+    DiaryMigrationCoordinator(clock).prepareStore(storeURL, defaults, QTimeZone::systemTimeZone());
+    CoreDataDiaryRepository repository(
+        std::make_shared<DiaryPersistenceStack>(
+            storeURL, DiaryModelProvider::model(DiaryModelProvider::currentVersionName)),
+        clock);
+    bench::await(repository.replaceAll(bench::generateDiary()));
+    return 0;
+}
+
+// The high-water mark of this process's resident memory, in KiB.
+qint64 peakResidentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').constFirst().toLongLong();
+    }
+    return -1;
+}
+
+// Leaves at once: the program's teardown is not part of what is measured.
+[[noreturn]] void leave(int code) {
+    std::fflush(stdout);
+    std::_Exit(code);
+}
+
+// Sees the paint events of the book: the closed cover, or the open book behind it.
+class PaintWatcher : public QObject {
+public:
+    PaintWatcher(VelmoraProgram &program, std::function<void()> painted)
+        : m_program(program)
+        , m_painted(std::move(painted)) {}
+
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::Paint && isBook(watched)) {
+            // After the paint event the frame still has to reach the window.
+            QTimer::singleShot(0, this, m_painted);
+        }
+        return false;
+    }
+
+private:
+    bool isBook(QObject *watched) const {
+        if (qobject_cast<MacClosedCover *>(watched))
+            return true;
+        QWidget *book = m_program.rootView().bookView();
+        auto *widget = qobject_cast<QWidget *>(watched);
+        return book && widget && (widget == book || book->isAncestorOf(widget));
+    }
+
+    VelmoraProgram &m_program;
+    std::function<void()> m_painted;
+};
+
+bool todaysPageLoaded(VelmoraProgram &program) {
+    QWidget *book = program.rootView().bookView();
+    const DiarySessionStore &session = program.graph().diarySession();
+    const auto leaf = program.graph().pageSystem().selectedDescriptor();
+    return book && book->isVisible() && session.phase().kind != DiarySessionPhase::Kind::loading &&
+           leaf && leaf->dayKey == session.selectedDay();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (mode != "prepare" && mode != "first-paint" && mode != "open-today") {
+        std::fprintf(stderr, "usage: %s prepare STORE | first-paint ARGS... | open-today ARGS...\n",
+                     argv[0]);
+        return 2;
+    }
+    if (mode == "prepare") {
+        QCoreApplication application(argc, argv);
+        return argc > 2 ? prepare(QString::fromLocal8Bit(argv[2])) : 2;
+    }
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
+    QApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
+
+    VelmoraProgram program({DiaryProcessEnvironment::current(), true, true});
+    PaintWatcher watcher(program, [] { leave(0); });
+    QTimer poll;
+    if (mode == "first-paint") {
+        application.installEventFilter(&watcher);
+    } else {
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&program] {
+            DiaryBookStage *stage = program.rootView().stage();
+            if (!stage)
+                return;
+            if (stage->transition().phase() == DiaryCoverTransition::Phase::closed) {
+                program.rootView().openDiary();
+            } else if (stage->transition().phase() == DiaryCoverTransition::Phase::open &&
+                       todaysPageLoaded(program)) {
+                // Today's page drawn once more, now, so its painting counts too.
+                program.rootView().bookView()->repaint();
+                std::printf("%lld\n", peakResidentKiB());
+                leave(0);
+            }
+        });
+        poll.start();
+    }
+    if (const auto exitCode = program.start())
+        return *exitCode;
+    // A probe that never sees its frame must not hang the benchmark.
+    QTimer::singleShot(std::chrono::seconds(60), [] {
+        std::fprintf(stderr, "the book was never painted\n");
+        leave(1);
+    });
+    return QApplication::exec();
+}
