@@ -355,6 +355,8 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] {
             return widget.controller().focusRequest() == 1 && widget.editor()->hasFocus();
         }));
+        // The editor's own answer to that request, queued behind it.
+        QTest::qWait(10);
 
         QTest::keyClick(widget.editor(), Qt::Key_F, Qt::ControlModifier);
         QVERIFY(widget.controller().showSearch());
@@ -386,6 +388,8 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] {
             return widget.controller().focusRequest() == 1 && widget.editor()->hasFocus();
         }));
+        // The editor's own answer to that request, queued behind it.
+        QTest::qWait(10);
 
         QTest::mouseClick(widget.tools()->button(QStringLiteral("diary-toolbar-calendar")),
                           Qt::LeftButton);

@@ -1,5 +1,6 @@
 #include "PageScreenFixture.h"
 
+#include "book/MacRuledTextView.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "pagescreen/VuzIvoduRecallCards.h"
 #include "recall/DiaryHandwritingIndex.h"
@@ -44,11 +45,18 @@ struct RecallScreen {
                                                       PageScreenFixture::timings);
         widget->controller().setRecall(handwriting, *index);
         widget->show();
-        return waitUntil([&] {
+        // Active, so the card takes the keyboard from the editor as it does on a desktop.
+        widget->activateWindow();
+        if (!QTest::qWaitForWindowActive(widget.get()))
+            return false;
+        const bool opened = waitUntil([&] {
             return f.pages->selectedDescriptor() &&
                    f.pages->selectedDescriptor()->dayKey == PageScreenFixture::today &&
-                   widget->controller().focusRequest() == 1;
+                   widget->controller().focusRequest() == 1 && widget->editor()->hasFocus();
         });
+        // The editor's own answer to that request, queued behind it.
+        QTest::qWait(10);
+        return opened;
     }
 
     // Once no card is still fading.
@@ -105,6 +113,7 @@ private Q_SLOTS:
         }));
         QCOMPARE(screen.widget->controller().calendarYears(), std::make_pair(2020, 2025));
         QVERIFY(screen.still());
+        QVERIFY(!screen.widget->editor()->hasFocus());
         screen.shoot(QStringLiteral("pagescreen-calendar-card"));
     }
 };

@@ -1,6 +1,8 @@
 #include "recall/views/MacCalendarCard.h"
 #include "support/GuiTestMain.h"
 
+#include <QAccessible>
+
 using namespace velmora;
 using namespace velmora::test;
 
@@ -79,6 +81,59 @@ private Q_SLOTS:
         QCOMPARE(card.calls,
                  (QStringList{"close", "select 2026-05-09", "close", "select 2024-05-17", "close",
                               "close", "month 2026-06-01"}));
+    }
+
+    // After the grid: the title, the close button, up to four years and the count line, each
+    // pressed as it is clicked.
+    void readsItsPartsToAssistiveTechnology_data() {
+        QTest::addColumn<int>("years");
+        QTest::addColumn<int>("written");
+        QTest::addColumn<QStringList>("parts"); // "name|value"
+        QTest::addColumn<int>("press");         // the part pressed, among the parts
+        QTest::addColumn<QStringList>("calls");
+        QTest::newRow("nothing listed")
+            << 0 << 0 << QStringList{"Calendar|", "Close Calendar|"} << 1 << QStringList{"close"};
+        QTest::newRow("two years and one page")
+            << 2 << 1
+            << QStringList{"Calendar|", "Close Calendar|", "A year ago|A walk by the river",
+                           "2 years ago|A handwritten page", "1 page written in May|"}
+            << 3 << QStringList{"close", "select 2024-05-17"};
+        QTest::newRow("six years, four listed") << 6 << 3
+                                                << QStringList{"Calendar|",
+                                                               "Close Calendar|",
+                                                               "A year ago|A walk by the river",
+                                                               "2 years ago|A handwritten page",
+                                                               "3 years ago|A walk by the river",
+                                                               "4 years ago|A handwritten page",
+                                                               "3 pages written in May|"}
+                                                << 6 << QStringList{};
+    }
+    void readsItsPartsToAssistiveTechnology() {
+        QFETCH(int, years);
+        QFETCH(int, written);
+        QFETCH(QStringList, parts);
+        QFETCH(int, press);
+        QFETCH(QStringList, calls);
+        ScopedLocale locale(QStringLiteral("en_US"));
+        Card card;
+        card.card.setOnThisDay(items(years));
+        QSet<int> days;
+        for (int d = 1; d <= written; ++d)
+            days.insert(d);
+        card.card.setEntryDays(days);
+        QAccessibleInterface *root = QAccessible::queryAccessibleInterface(&card.card);
+        QVERIFY(root);
+        QCOMPARE(root->childCount(), 1 + parts.size());
+        QCOMPARE(root->child(0)->text(QAccessible::Name), QStringLiteral("Diary calendar"));
+        QStringList read;
+        for (int i = 1; i < root->childCount(); ++i)
+            read.append(root->child(i)->text(QAccessible::Name) + '|' +
+                        root->child(i)->text(QAccessible::Value));
+        QCOMPARE(read, parts);
+        QAccessibleInterface *pressed = root->child(1 + press);
+        if (pressed->actionInterface() && !pressed->actionInterface()->actionNames().isEmpty())
+            pressed->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(card.calls, calls);
     }
 };
 

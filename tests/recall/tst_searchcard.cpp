@@ -1,6 +1,11 @@
 #include "platform/AsyncSleep.h"
+#include "recall/views/MacSearchCard.h"
 #include "recall/views/MacSearchCardController.h"
 #include "support/GuiTestMain.h"
+
+#include <QAccessible>
+#include <QLineEdit>
+#include <QListView>
 
 #include <stdexcept>
 
@@ -100,6 +105,38 @@ private Q_SLOTS:
         QCOMPARE(card.hoveredResult(), std::optional<DayKey>(day(2)));
         card.leaveRow(day(2));
         QCOMPARE(card.hoveredResult(), std::nullopt);
+    }
+
+    // The field, the rows (a handwritten one says so after its date) and the close button.
+    void readsItsPartsToAssistiveTechnology() {
+        ScopedLocale locale(QStringLiteral("en_US"));
+        MacSearchCard card(
+            [](QString) -> QCoro::Task<QList<DiaryFindResult>> {
+                co_return QList<DiaryFindResult>{{day(9), "typed words", false},
+                                                 {day(3), "drawn words", true}};
+            },
+            GregorianCalendar::utc());
+        card.resize(768, 1024);
+        int closed = 0;
+        card.controller().onClose = [&] { ++closed; };
+        card.field()->setText("words");
+        QVERIFY(waitUntil([&] { return card.list()->model()->rowCount() == 2; }));
+        const auto row = [&](int index, int role) {
+            return card.list()->model()->index(index, 0).data(role).toString();
+        };
+        QCOMPARE(row(0, Qt::AccessibleTextRole), QStringLiteral("May 9, 2026"));
+        QCOMPARE(row(1, Qt::AccessibleTextRole), QStringLiteral("May 3, 2026, Handwritten"));
+        QCOMPARE(row(1, Qt::AccessibleDescriptionRole), QStringLiteral("drawn words"));
+        QCOMPARE(row(1, Qt::ToolTipRole), QStringLiteral("Found in handwriting"));
+
+        QAccessibleInterface *root = QAccessible::queryAccessibleInterface(&card);
+        QVERIFY(root);
+        QAccessibleInterface *close = root->child(root->childCount() - 1);
+        QCOMPARE(close->text(QAccessible::Name), QStringLiteral("Close Search"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(card.field())->text(QAccessible::Name),
+                 QStringLiteral("Search your diary…"));
+        close->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(closed, 1);
     }
 
     void clampsTheListArea() {

@@ -2,7 +2,6 @@
 
 #include "book/DiaryGlyphs.h"
 #include "recall/views/CalendarMonthGrid.h"
-#include "recall/views/CalendarViewAccessible.h"
 
 #include <QDateTime>
 #include <QMenu>
@@ -29,11 +28,7 @@ CalendarView::CalendarView(GregorianCalendar calendar, QWidget *parent)
     , m_calendar(std::move(calendar)) {
     setObjectName(QStringLiteral("diary-calendar"));
     setAccessibleName(tr("Diary calendar"));
-    static const bool accessible = [] {
-        QAccessible::installFactory(calendarViewAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(accessible)
+    PaintedAccessibleItems::install();
 }
 
 void CalendarView::setSelectedDay(const DayKey &day) {
@@ -162,8 +157,8 @@ QMenu *CalendarView::yearMenu() {
     return menu;
 }
 
-QList<CalendarView::AccessibleItem> CalendarView::accessibleItems() const {
-    QList<AccessibleItem> items;
+QList<PaintedAccessibleItems::Item> CalendarView::accessibleItems() const {
+    QList<Item> items;
     items.append(
         {QAccessible::Button, tr("Previous month"), {}, {}, previousMonthRect(), false, true});
     items.append({QAccessible::Button, tr("Next month"), {}, {}, nextMonthRect(), false, true});

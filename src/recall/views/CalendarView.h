@@ -4,8 +4,8 @@
 #include "domain/DayKey.h"
 #include "pages/DiaryCalendarMonth.h"
 #include "platform/GregorianCalendar.h"
+#include "recall/views/PaintedAccessibleItems.h"
 
-#include <QAccessible>
 #include <QDate>
 #include <QSet>
 #include <QWidget>
@@ -22,7 +22,7 @@ namespace velmora {
 // from), a row of weekday letters, and one button per day showing whether it is the selected day,
 // today, and whether it holds writing. It keeps nothing of its own: its owner sets what it shows
 // and answers its two callbacks.
-class CalendarView : public QWidget {
+class CalendarView : public QWidget, public PaintedAccessibleItems {
     Q_OBJECT
 
 public:
@@ -56,19 +56,9 @@ public:
     QList<int> menuYears() const;
     void chooseYear(int year);
 
-    // What assistive technology reads of the grid, in reading order: the arrows, the title (a
-    // year menu when there is one), then one button per day.
-    struct AccessibleItem {
-        QAccessible::Role role = QAccessible::Button;
-        QString name;
-        QString value;
-        QString help;
-        QRectF rect;
-        bool selected = false;
-        bool press = false;
-    };
-    QList<AccessibleItem> accessibleItems() const;
-    void pressAccessibleItem(int index);
+    // The arrows, the title (a year menu when there is one), then one button per day.
+    QList<Item> accessibleItems() const override;
+    void pressAccessibleItem(int index) override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

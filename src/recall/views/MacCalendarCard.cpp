@@ -38,12 +38,8 @@ MacCalendarCard::MacCalendarCard(GregorianCalendar calendar, QWidget *parent)
     , m_grid(new CalendarView(std::move(calendar), this)) {
     setObjectName(QStringLiteral("calendar-card"));
     m_grid->setScale(2);
-    m_grid->onDateSelected = [this](const DayKey &day) {
-        if (onClose)
-            onClose();
-        if (onSelect)
-            onSelect(day);
-    };
+    m_grid->onDateSelected = [this](const DayKey &day) { choose(day); };
+    PaintedAccessibleItems::install();
     m_grid->onMonthChanged = [this](const DayKey &day) {
         if (onMonthChanged)
             onMonthChanged(day);
@@ -79,6 +75,57 @@ void MacCalendarCard::setTheme(const DiaryTheme &theme) {
     m_theme = theme;
     m_grid->setTheme(theme);
     update();
+}
+
+void MacCalendarCard::choose(const DayKey &day) {
+    if (onClose)
+        onClose();
+    if (onSelect)
+        onSelect(day);
+}
+
+QList<PaintedAccessibleItems::Item> MacCalendarCard::accessibleItems() const {
+    const QRectF card = cardRect();
+    QList<Item> items;
+    items.append(
+        {QAccessible::StaticText,
+         tr("Calendar"),
+         {},
+         {},
+         QRectF(card.left() + padding, card.top() + padding, cardWidth - 2 * padding, titleHeight),
+         false,
+         false});
+    items.append(
+        {QAccessible::Button, tr("Close Calendar"), {}, {}, closeButtonRect(), false, true});
+    const QList<QRectF> rows = onThisDayRowRects();
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const DiaryOnThisDayItem &item = m_onThisDay.at(i);
+        items.append({QAccessible::Button,
+                      ageText(item.yearsAgo),
+                      previewText(item),
+                      {},
+                      rows.at(i),
+                      false,
+                      true});
+    }
+    if (!m_entryDays.isEmpty())
+        items.append({QAccessible::StaticText,
+                      countText(m_entryDays.size(), monthName()),
+                      {},
+                      {},
+                      QRectF(card.left() + padding, card.bottom() - padding - countHeight,
+                             cardWidth - 2 * padding, countHeight),
+                      false,
+                      false});
+    return items;
+}
+
+void MacCalendarCard::pressAccessibleItem(int index) {
+    if (index == 1 && onClose)
+        onClose();
+    const qsizetype row = index - 2;
+    if (row >= 0 && row < std::min<qsizetype>(m_onThisDay.size(), listedItems))
+        choose(m_onThisDay.at(row).day);
 }
 
 QString MacCalendarCard::ageText(int yearsAgo) {
@@ -248,10 +295,7 @@ void MacCalendarCard::mouseReleaseEvent(QMouseEvent *event) {
     const QList<QRectF> rows = onThisDayRowRects();
     for (qsizetype i = 0; i < rows.size(); ++i) {
         if (rows.at(i).contains(at)) {
-            if (onClose)
-                onClose();
-            if (onSelect)
-                onSelect(m_onThisDay.at(i).day);
+            choose(m_onThisDay.at(i).day);
             return;
         }
     }

@@ -3,6 +3,7 @@
 #include "book/theme/DiaryTheme.h"
 #include "recall/DiaryOnThisDayItem.h"
 #include "recall/views/CalendarView.h"
+#include "recall/views/PaintedAccessibleItems.h"
 
 #include <QList>
 #include <QSet>
@@ -16,7 +17,7 @@ namespace velmora {
 // The calendar overlay: a dimmed backdrop and a paper card with the month grid at double size,
 // the first four earlier years written on this date, and how many pages the month holds. It
 // keeps nothing of its own; the page screen sets what it shows and answers its callbacks.
-class MacCalendarCard : public QWidget {
+class MacCalendarCard : public QWidget, public PaintedAccessibleItems {
     Q_OBJECT
 
 public:
@@ -48,6 +49,10 @@ public:
     // The rows of the first four items, in order.
     QList<QRectF> onThisDayRowRects() const;
 
+    // After the grid: the title, the close button, the "On this day" rows and the count line.
+    QList<Item> accessibleItems() const override;
+    void pressAccessibleItem(int index) override;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
@@ -58,6 +63,7 @@ private:
     QSizeF cardSize() const;
     double boxHeight() const;
     QString monthName() const;
+    void choose(const DayKey &day);
 
     GregorianCalendar m_calendar;
     CalendarView *m_grid;

@@ -108,6 +108,13 @@ QVariant MacSearchResultModel::data(const QModelIndex &index, int role) const {
         return result.text;
     case Qt::ToolTipRole:
         return result.isHandwritten ? tr("Found in handwriting") : QVariant();
+    case Qt::AccessibleTextRole:
+        // The pencil mark reads as its own label after the date.
+        return result.isHandwritten
+                   ? dateLine(result.dayKey, m_calendar) + QStringLiteral(", ") + tr("Handwritten")
+                   : dateLine(result.dayKey, m_calendar);
+    case Qt::AccessibleDescriptionRole:
+        return result.text;
     case dayKeyRole:
         return QVariant::fromValue(result.dayKey);
     case isHandwrittenRole:
@@ -137,6 +144,7 @@ MacSearchCard::MacSearchCard(MacSearchCardController::Find find, GregorianCalend
     m_field->setPlaceholderText(tr("Search your diary…"));
     m_field->setAccessibleName(tr("Search your diary…"));
     m_field->setFrame(false);
+    PaintedAccessibleItems::install();
     m_field->setFont(georgia(15));
     QPalette fieldColors = m_field->palette();
     fieldColors.setColor(QPalette::Base, Qt::transparent);
@@ -187,6 +195,20 @@ QRectF MacSearchCard::cardRect() const {
     return QRectF((width() - cardWidth) / 2, cardTop, cardWidth, height);
 }
 
+QRectF MacSearchCard::closeButtonRect() const {
+    const QRectF card = cardRect();
+    return QRectF(card.right() - 14 - 16, card.top() + searchRowHeight / 2 - 8, 16, 16);
+}
+
+QList<PaintedAccessibleItems::Item> MacSearchCard::accessibleItems() const {
+    return {{QAccessible::Button, tr("Close Search"), {}, {}, closeButtonRect(), false, true}};
+}
+
+void MacSearchCard::pressAccessibleItem(int index) {
+    if (index == 0)
+        m_controller->close();
+}
+
 void MacSearchCard::relayout() {
     const QRectF card = cardRect();
     m_field->setGeometry(
@@ -227,7 +249,7 @@ void MacSearchCard::paintEvent(QPaintEvent *) {
     DiaryGlyph(DiaryGlyphSymbol::magnifyingglass)
         .paint(painter, QRectF(card.left() + 14, middle - 8, 16, 16),
                withOpacity(m_theme.ink(), 0.7));
-    const QRectF close(card.right() - 14 - 16, middle - 8, 16, 16);
+    const QRectF close = closeButtonRect();
     painter.setPen(Qt::NoPen);
     painter.setBrush(withOpacity(m_theme.ink(), 0.4));
     painter.drawEllipse(close);
@@ -241,8 +263,7 @@ void MacSearchCard::paintEvent(QPaintEvent *) {
 
 void MacSearchCard::mouseReleaseEvent(QMouseEvent *event) {
     const QRectF card = cardRect();
-    const double middle = card.top() + searchRowHeight / 2;
-    const QRectF close(card.right() - 14 - 16, middle - 8, 16, 16);
+    const QRectF close = closeButtonRect();
     if (!card.contains(event->position()) || close.contains(event->position()))
         m_controller->close();
 }

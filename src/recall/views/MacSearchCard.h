@@ -3,6 +3,7 @@
 #include "book/theme/DiaryTheme.h"
 #include "platform/GregorianCalendar.h"
 #include "recall/views/MacSearchCardController.h"
+#include "recall/views/PaintedAccessibleItems.h"
 
 #include <QAbstractListModel>
 #include <QWidget>
@@ -36,7 +37,7 @@ private:
 
 // The find overlay: a dimmed backdrop and a paper card with the search field and, once there is
 // something to look for, the days found or "Nothing found".
-class MacSearchCard : public QWidget {
+class MacSearchCard : public QWidget, public PaintedAccessibleItems {
     Q_OBJECT
 
 public:
@@ -47,6 +48,11 @@ public:
     QLineEdit *field() const { return m_field; }
     QListView *list() const { return m_list; }
     QRectF cardRect() const;
+    QRectF closeButtonRect() const;
+
+    // After the field and the list: the close button.
+    QList<Item> accessibleItems() const override;
+    void pressAccessibleItem(int index) override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
