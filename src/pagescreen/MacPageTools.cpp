@@ -1,6 +1,7 @@
 #include "pagescreen/MacPageTools.h"
 
 #include "book/DiaryRibbonBookmark.h"
+#include "pagescreen/PageOverlayMotion.h"
 
 #include <QCoreApplication>
 #include <QEnterEvent>
@@ -70,7 +71,8 @@ void MacPageToolButton::paintEvent(QPaintEvent *) {
 
 MacPageTools::MacPageTools(QWidget *parent)
     : QWidget(parent)
-    , m_ribbon(new DiaryRibbonBookmark(this)) {
+    , m_ribbon(new DiaryRibbonBookmark(this))
+    , m_ribbonMotion(new PageOverlayMotion(m_ribbon, this)) {
     setAttribute(Qt::WA_TransparentForMouseEvents, false);
     struct Row {
         DiaryGlyphSymbol symbol;
@@ -98,6 +100,7 @@ MacPageTools::MacPageTools(QWidget *parent)
     m_ribbon->setToolTip(tr("Back to today"));
     m_ribbon->setAccessibleName(tr("Back to today"));
     m_ribbon->hide();
+    m_ribbonMotion->setHiddenOffset(QPointF(0, -DiaryRibbonBookmark::frameSize.height()));
     connect(m_ribbon, &QAbstractButton::clicked, this, &MacPageTools::todayRequested);
 }
 
@@ -109,9 +112,9 @@ MacPageToolButton *MacPageTools::button(const QString &identifier) const {
     return nullptr;
 }
 
-void MacPageTools::setAwayFromToday(bool away) {
+void MacPageTools::setAwayFromToday(bool away, const VuzIvoduPageAnimation &animation) {
     m_away = away;
-    m_ribbon->setVisible(away);
+    m_ribbonMotion->setShown(away, animation);
 }
 
 void MacPageTools::setTheme(const DiaryTheme &theme) {

@@ -2,6 +2,7 @@
 
 #include "book/DiaryGlyphs.h"
 #include "book/theme/DiaryTheme.h"
+#include "pagescreen/VuzIvoduPageAnimation.h"
 
 #include <QAbstractButton>
 #include <QWidget>
@@ -12,6 +13,7 @@
 namespace velmora {
 
 class DiaryRibbonBookmark;
+class PageOverlayMotion;
 
 // One small button of the page: a glyph in leather that brightens under the pointer, with an
 // optional faint disc behind it (the toolbar's) and a tooltip that repeats its label.
@@ -56,7 +58,7 @@ class MacPageTools : public QWidget {
 public:
     explicit MacPageTools(QWidget *parent = nullptr);
 
-    void setAwayFromToday(bool away);
+    void setAwayFromToday(bool away, const VuzIvoduPageAnimation &animation = {});
     bool isAwayFromToday() const { return m_away; }
     void setTheme(const DiaryTheme &theme);
 
@@ -78,6 +80,7 @@ private:
 
     QList<MacPageToolButton *> m_buttons;
     DiaryRibbonBookmark *m_ribbon;
+    PageOverlayMotion *m_ribbonMotion;
     bool m_away = false;
 };
 

@@ -98,7 +98,7 @@ void PageOverlayMotion::paintEvent(QPaintEvent *) {
     painter.setOpacity(std::clamp(m_progress, 0.0, 1.0));
     const QRectF area = rect();
     const double scale = m_hiddenScale + (1 - m_hiddenScale) * m_progress;
-    painter.translate(area.center());
+    painter.translate(m_hiddenOffset * (1 - m_progress) + area.center());
     painter.scale(scale, scale);
     painter.translate(-area.center());
     painter.drawPixmap(area, m_picture, QRectF(m_picture.rect()));

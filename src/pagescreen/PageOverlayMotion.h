@@ -23,6 +23,8 @@ public:
 
     // The scale the widget comes from and goes to.
     void setHiddenScale(double scale) { m_hiddenScale = scale; }
+    // Where it comes from and goes to, from its place: a slide in from an edge.
+    void setHiddenOffset(QPointF offset) { m_hiddenOffset = offset; }
     // Shows or hides the target; a change while moving turns back from where it is.
     void setShown(bool shown, const VuzIvoduPageAnimation &animation);
     // Lays the picture over the layer's rectangle and fades it out.
@@ -46,6 +48,7 @@ private:
     VuzIvoduPageAnimation m_curve;
     QPixmap m_picture;
     double m_hiddenScale = 1;
+    QPointF m_hiddenOffset;
     double m_from = 0;
     double m_to = 0;
     double m_progress = 0;

@@ -7,6 +7,7 @@
 #include "domain/UserDefaultsSettingsStore.h"
 #include "pages/DiaryPageSystemStore.h"
 #include "pages/PageTransitionState.h"
+#include "pagescreen/VuzIvoduPageAnimation.h"
 #include "platform/Cancellation.h"
 #include "recall/DiaryOnThisDayItem.h"
 #include "recall/views/MacSearchCardController.h"
@@ -55,25 +56,6 @@ struct VuzIvoduPageTimings {
     std::chrono::milliseconds civilDateCheck = std::chrono::seconds(60);
     // Stretches (or, in tests, shortens) every animation the view plays.
     double animationScale = 1;
-};
-
-// How the view animates a change that the page makes: the curve and how long it runs. A spring
-// runs until it has settled.
-struct VuzIvoduPageAnimation {
-    enum class Curve { none, easeIn, easeOut, easeInOut, spring };
-
-    Curve curve = Curve::none;
-    std::chrono::milliseconds duration{0};
-    double response = 0;
-    double dampingFraction = 0;
-
-    static VuzIvoduPageAnimation eased(Curve curve, double seconds, double scale);
-    static VuzIvoduPageAnimation spring(double response, double dampingFraction, double scale);
-    bool isAnimated() const { return curve != Curve::none && duration.count() > 0; }
-    // The eased progress (0 to 1, a spring overshooting a little) at a share of the duration.
-    double progress(double share) const;
-
-    friend bool operator==(const VuzIvoduPageAnimation &, const VuzIvoduPageAnimation &) = default;
 };
 
 // The open book's state and work, without any widget: which day it shows, the editor's working
@@ -163,6 +145,8 @@ public:
     const VuzIvoduPageAnimation &sealCardAnimation() const { return m_sealCardAnimation; }
     // A change of the leaf shown cross-fades in physical motion and is instant in plain motion.
     VuzIvoduPageAnimation leafChangeAnimation() const;
+    // The ribbon back to today slides in and out.
+    VuzIvoduPageAnimation ribbonAnimation() const;
 
     // Derived.
     bool isCurrentEntrySealed() const;

@@ -474,7 +474,8 @@ void VuzIvoduPageWidget::refreshTurnLayers() {
 
 void VuzIvoduPageWidget::refreshChrome() {
     const VuzIvoduPageView &page = *m_controller;
-    m_tools->setAwayFromToday(page.session().selectedDay() != page.todayKey());
+    m_tools->setAwayFromToday(page.session().selectedDay() != page.todayKey(),
+                              page.ribbonAnimation());
     const bool plain = page.motionMode() == PageTransitionMode::crossFade;
     m_motionMarker->setObjectName(plain ? QStringLiteral("diary-motion-crossfade")
                                         : QStringLiteral("diary-motion-physical"));

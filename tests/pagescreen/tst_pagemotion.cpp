@@ -1,10 +1,12 @@
 #include "PageScreenFixture.h"
 
+#include "book/DiaryRibbonBookmark.h"
 #include "book/DiarySavedNote.h"
 #include "book/MacBookBinding.h"
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
 #include "book/PaperSealRitualView.h"
+#include "pagescreen/MacPageTools.h"
 #include "pagescreen/PageLoadingLeaf.h"
 #include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
@@ -316,6 +318,29 @@ private Q_SLOTS:
         // new leaf, and each change fades.
         QCOMPARE(fades > 0, !reduce);
         QCOMPARE(book.widget->editor()->text(), QStringLiteral("Thursday's page."));
+    }
+
+    // Turning away from today slides the ribbon down from the top edge; today slides it away.
+    void theRibbonSlidesWithTheDay() {
+        Book book(0.25);
+        QVERIFY(book.open());
+        DiaryRibbonBookmark *ribbon = book.widget->tools()->ribbon();
+        auto *motion = book.widget->tools()->findChild<PageOverlayMotion *>();
+        QVERIFY(motion);
+        QCOMPARE(book.widget->controller().ribbonAnimation(),
+                 VuzIvoduPageAnimation::eased(Curve::easeOut, 0.25, 0.25));
+        QList<Look> looks;
+        connect(book.f.session.get(), &DiarySessionStore::selectedDayChanged, book.widget.get(),
+                [&] { looks.append(look(motion, ribbon)); });
+        book.widget->controller().turnToNextPage();
+        QVERIFY(waitUntil([&] { return looks.size() == 1; }));
+        QVERIFY(looks.at(0).layer && !looks.at(0).widget);
+        QVERIFY(looks.at(0).progress < 0.5);
+        QVERIFY(waitUntil([&] { return ribbon->isVisible() && !motion->isVisible(); }));
+        book.widget->controller().goToToday();
+        QVERIFY(waitUntil([&] { return looks.size() == 2; }));
+        QVERIFY(looks.at(1).layer && !looks.at(1).widget);
+        QVERIFY(waitUntil([&] { return !ribbon->isVisible() && !motion->isVisible(); }));
     }
 
     // Each refresh of the leaf used to add another binding to the spread.

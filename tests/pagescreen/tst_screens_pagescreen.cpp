@@ -149,7 +149,7 @@ private Q_SLOTS:
         }));
         QVERIFY(!screen.widget.turnView()->isVisible());
         QCOMPARE(screen.widget.readingLeaf()->content().pageCount->number, int(last));
-        QVERIFY(screen.widget.tools()->ribbon()->isVisible());
+        QVERIFY(waitUntil([&] { return screen.widget.tools()->ribbon()->isVisible(); }));
         QCOMPARE(screen.widget.motionMarker()->objectName(),
                  QStringLiteral("diary-motion-physical"));
         screen.shoot(&screen.widget, QStringLiteral("pagescreen-sealed-page-2"));
