@@ -64,18 +64,17 @@ DiarySnapshotRecord DiarySnapshotRecord::fromJson(const QJsonValue &value) {
     const JsonObjectReader reader(value);
     DiarySnapshotRecord record;
     record.kind = reader.rawValueEnum<DiarySnapshotRecordKind>(QStringLiteral("kind"));
-    const auto dates = backupPackage::dates;
     record.metadata = reader.optionalDecode(
-        QStringLiteral("metadata"), [dates](const QJsonValue &payload, const QStringList &path) {
-            return DiaryMetadataDTO::fromJson(payload, dates, path);
+        QStringLiteral("metadata"), [](const QJsonValue &payload, const QStringList &path) {
+            return DiaryMetadataDTO::fromJson(payload, backupPackage::dates, path);
         });
     record.entry = reader.optionalDecode(
-        QStringLiteral("entry"), [dates](const QJsonValue &payload, const QStringList &path) {
-            return DiaryEntryDTO::fromJson(payload, dates, path);
+        QStringLiteral("entry"), [](const QJsonValue &payload, const QStringList &path) {
+            return DiaryEntryDTO::fromJson(payload, backupPackage::dates, path);
         });
     record.recovery = reader.optionalDecode(
-        QStringLiteral("recovery"), [dates](const QJsonValue &payload, const QStringList &path) {
-            return DiaryRecoveryDTO::fromJson(payload, dates, path);
+        QStringLiteral("recovery"), [](const QJsonValue &payload, const QStringList &path) {
+            return DiaryRecoveryDTO::fromJson(payload, backupPackage::dates, path);
         });
     return record;
 }

@@ -110,6 +110,8 @@ void VuzIvoduRecallCards::setTheme(const DiaryTheme &theme) {
     m_theme = theme;
     if (m_calendar)
         m_calendar->setTheme(theme);
+    if (m_search)
+        m_search->setTheme(theme);
 }
 
 void VuzIvoduRecallCards::showCalendar(bool show) {
@@ -157,6 +159,7 @@ void VuzIvoduRecallCards::showSearch(bool show) {
         return;
     // A new card each time: nothing of an earlier search survives its closing.
     m_search = new MacSearchCard(m_page.searchFind(), m_page.session().calendar(), m_pageArea);
+    m_search->setTheme(m_theme);
     m_search->setGeometry(m_pageArea->rect());
     MacSearchCardController &search = m_search->controller();
     search.onSelect = [this](const DayKey &day) { m_page.navigate(day); };

@@ -61,19 +61,24 @@ private Q_SLOTS:
     void searchCard_data() {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("name");
+        QTest::addColumn<DiaryColorScheme>("scheme");
         QTest::newRow("typed and handwritten") << "bakery"
-                                               << "search-card-results";
+                                               << "search-card-results" << DiaryColorScheme::light;
         QTest::newRow("nothing found") << "zebra"
-                                       << "search-card-nothing-found";
+                                       << "search-card-nothing-found" << DiaryColorScheme::light;
+        QTest::newRow("typed and handwritten, dark")
+            << "bakery"
+            << "search-card-results-dark" << DiaryColorScheme::dark;
     }
     void searchCard() {
         QFETCH(QString, query);
         QFETCH(QString, name);
+        QFETCH(DiaryColorScheme, scheme);
         QWidget page;
         page.resize(768, 1024);
         page.setAutoFillBackground(true);
         QPalette palette = page.palette();
-        palette.setColor(QPalette::Window, diaryPaperColor());
+        palette.setColor(QPalette::Window, diaryNamedColor(DiaryNamedColor::paper, scheme));
         page.setPalette(palette);
         bool answered = false;
         const auto find = [&answered](QString text) -> QCoro::Task<QList<DiaryFindResult>> {
@@ -90,6 +95,7 @@ private Q_SLOTS:
                 {DayKey::fromCivilDate(2024, 3, 9), "The bakery on the corner closed.", false}};
         };
         MacSearchCard card(find, GregorianCalendar::utc(), &page);
+        card.setTheme(DiaryTheme{scheme});
         card.resize(page.size());
         card.field()->setText(query);
         QVERIFY(waitUntil([&] { return answered; }));

@@ -29,9 +29,11 @@ QFont georgia(int size, bool italic = false) {
 // Paints one found day: its date (with a pencil mark for handwriting) over two lines of text.
 class ResultDelegate : public QStyledItemDelegate {
 public:
-    ResultDelegate(const MacSearchCardController &controller, QObject *parent)
+    ResultDelegate(const MacSearchCardController &controller, const DiaryTheme &theme,
+                   QObject *parent)
         : QStyledItemDelegate(parent)
-        , m_controller(controller) {}
+        , m_controller(controller)
+        , m_theme(theme) {}
 
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override {
         return QSize(option.rect.width(), rowHeight);
@@ -39,7 +41,6 @@ public:
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override {
-        const DiaryTheme theme;
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         const QRectF row = option.rect;
@@ -47,12 +48,12 @@ public:
         if (m_controller.hoveredResult() == day) {
             QPainterPath highlight;
             highlight.addRoundedRect(row.adjusted(6, 0, -6, 0), 6, 6);
-            painter->fillPath(highlight, withOpacity(theme.leather(), 0.08));
+            painter->fillPath(highlight, withOpacity(m_theme.leather(), 0.08));
         }
         const QRectF content = row.adjusted(16, 10, -16, -10);
         const QFont dateFont = georgia(13);
         painter->setFont(dateFont);
-        painter->setPen(theme.ink());
+        painter->setPen(m_theme.ink());
         const QString date = index.data(MacSearchResultModel::dateLineRole).toString();
         painter->drawText(QRectF(content.left(), content.top(), content.width(), 17),
                           Qt::AlignLeft | Qt::AlignVCenter, date);
@@ -65,13 +66,13 @@ public:
             pencil.cubicTo(x + 3, content.top() + 13, x + 6, content.top() + 17, x + 10,
                            content.top() + 14);
             painter->setPen(
-                QPen(withOpacity(theme.leather(), 0.7), 1.3, Qt::SolidLine, Qt::RoundCap));
+                QPen(withOpacity(m_theme.leather(), 0.7), 1.3, Qt::SolidLine, Qt::RoundCap));
             painter->drawPath(pencil);
         }
         QFont snippet(QStringLiteral("Georgia"));
         snippet.setPixelSize(12);
         painter->setFont(snippet);
-        painter->setPen(withOpacity(theme.ink(), 0.7));
+        painter->setPen(withOpacity(m_theme.ink(), 0.7));
         const QRectF text(content.left(), content.top() + 21, content.width(), 2 * 15);
         painter->drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
                           index.data(Qt::DisplayRole).toString().simplified());
@@ -80,6 +81,8 @@ public:
 
 private:
     const MacSearchCardController &m_controller;
+    // The card's own, so a change of scheme reaches the rows on their next paint.
+    const DiaryTheme &m_theme;
 };
 
 } // namespace
@@ -146,18 +149,12 @@ MacSearchCard::MacSearchCard(MacSearchCardController::Find find, GregorianCalend
     m_field->setFrame(false);
     PaintedAccessibleItems::install();
     m_field->setFont(georgia(15));
-    QPalette fieldColors = m_field->palette();
-    fieldColors.setColor(QPalette::Base, Qt::transparent);
-    fieldColors.setColor(QPalette::Text, m_theme.ink());
-    fieldColors.setColor(QPalette::PlaceholderText, withOpacity(m_theme.ink(), 0.4));
-    fieldColors.setColor(QPalette::Highlight, withOpacity(m_theme.leather(), 0.3));
-    m_field->setPalette(fieldColors);
     connect(m_field, &QLineEdit::textChanged, m_controller,
             [this](const QString &text) { m_controller->setQuery(text); });
     connect(m_field, &QLineEdit::returnPressed, m_controller, [this] { m_controller->submit(); });
 
     m_list->setModel(m_model);
-    m_list->setItemDelegate(new ResultDelegate(*m_controller, m_list));
+    m_list->setItemDelegate(new ResultDelegate(*m_controller, m_theme, m_list));
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setMouseTracking(true);
     m_list->viewport()->setAutoFillBackground(false);
@@ -174,14 +171,31 @@ MacSearchCard::MacSearchCard(MacSearchCardController::Find find, GregorianCalend
 
     m_nothingFound->setFont(georgia(14, true));
     m_nothingFound->setAlignment(Qt::AlignCenter);
-    QPalette labelColors = m_nothingFound->palette();
-    labelColors.setColor(QPalette::WindowText, withOpacity(m_theme.ink(), 0.7));
-    m_nothingFound->setPalette(labelColors);
+    applyTheme();
 
     connect(m_controller, &MacSearchCardController::queryChanged, this, [this] { relayout(); });
     connect(m_controller, &MacSearchCardController::resultsChanged, this, [this] { relayout(); });
     relayout();
     m_field->setFocus();
+}
+
+void MacSearchCard::setTheme(const DiaryTheme &theme) {
+    m_theme = theme;
+    applyTheme();
+    m_list->viewport()->update();
+    update();
+}
+
+void MacSearchCard::applyTheme() {
+    QPalette fieldColors = m_field->palette();
+    fieldColors.setColor(QPalette::Base, Qt::transparent);
+    fieldColors.setColor(QPalette::Text, m_theme.ink());
+    fieldColors.setColor(QPalette::PlaceholderText, withOpacity(m_theme.ink(), 0.4));
+    fieldColors.setColor(QPalette::Highlight, withOpacity(m_theme.leather(), 0.3));
+    m_field->setPalette(fieldColors);
+    QPalette labelColors = m_nothingFound->palette();
+    labelColors.setColor(QPalette::WindowText, withOpacity(m_theme.ink(), 0.7));
+    m_nothingFound->setPalette(labelColors);
 }
 
 QRectF MacSearchCard::cardRect() const {

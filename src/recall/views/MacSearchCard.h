@@ -44,6 +44,8 @@ public:
     MacSearchCard(MacSearchCardController::Find find, GregorianCalendar calendar,
                   QWidget *parent = nullptr);
 
+    void setTheme(const DiaryTheme &theme);
+
     MacSearchCardController &controller() { return *m_controller; }
     QLineEdit *field() const { return m_field; }
     QListView *list() const { return m_list; }
@@ -61,6 +63,7 @@ protected:
 
 private:
     void relayout();
+    void applyTheme();
 
     MacSearchCardController *m_controller;
     MacSearchResultModel *m_model;
