@@ -8,6 +8,7 @@
 #include "pagescreen/MacPageNotice.h"
 #include "pagescreen/MacPageTools.h"
 #include "pagescreen/MacPageTurnView.h"
+#include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "support/GuiTestMain.h"
 #include "support/Screenshots.h"
@@ -52,12 +53,14 @@ struct Screen {
                    f.pages->selectedDescriptor()->dayKey == key &&
                    f.pages->transition().phase == PageTransitionPhase::idle;
         };
-        if (!waitUntil([&] { return shown(PageScreenFixture::today); }))
+        // A new leaf fades in over the one it replaces; photograph the page once it has settled.
+        const auto settled = [&] { return !widget.leafFade()->isVisible(); };
+        if (!waitUntil([&] { return shown(PageScreenFixture::today); }) || !waitUntil(settled))
             return false;
         if (!day)
             return true;
         widget.controller().navigate(*day);
-        return waitUntil([&] { return shown(*day); });
+        return waitUntil([&] { return shown(*day); }) && waitUntil(settled);
     }
 
     void shoot(QWidget *target, const QString &name) { shootWidget(target, name); }
