@@ -22,9 +22,12 @@ namespace velmora {
 // changes.
 //
 // Asked on the GUI thread; the file's attributes are read, and the file decoded and drawn, on
-// the library's own worker, so a large drawing never stalls the window.
+// the library's own workers, so a large drawing never stalls the window.
 class MacInkLibrary {
 public:
+    // Leaves on screen have a worker of their own, so fetching ahead never holds them up.
+    enum class Urgency { shown, ahead };
+
     // The width of a page's writing area, which callers pass as `width`.
     static constexpr double pageWidth = 696;
     // The line height of text of the given point size, which callers pass as `lineHeight` so
@@ -32,6 +35,8 @@ public:
     static double lineHeight(double pointSize);
 
     explicit MacInkLibrary(DiaryHandwritingStore store);
+    // Requests still running end with no image before this returns: work not yet begun is
+    // skipped, and only a step already drawing is waited for.
     ~MacInkLibrary();
     MacInkLibrary(const MacInkLibrary &) = delete;
     MacInkLibrary &operator=(const MacInkLibrary &) = delete;
@@ -40,10 +45,10 @@ public:
 
     // The leaf's handwriting as an image whose origin is the top-left of the text area; draw it
     // at its device-independent size (normally two pixels per point). None when there is
-    // nothing to show, whatever the reason. Resumes on the GUI thread; the library must outlive
-    // the wait.
+    // nothing to show, whatever the reason, and when the library is destroyed first. Resumes on
+    // the GUI thread.
     QCoro::Task<std::optional<QImage>> image(DayKey dayKey, qint64 leaf, double lineHeight,
-                                             double width);
+                                             double width, Urgency urgency = Urgency::shown);
 
     // The image of decoded drawing data at the given line height and width: the drawing grows
     // with the line height (its own size at 40), shrinks to end at the width, and is drawn at

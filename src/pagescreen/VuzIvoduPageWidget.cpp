@@ -29,6 +29,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QStackedWidget>
@@ -186,6 +187,7 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     connect(&page, &VuzIvoduPageView::editorFontChanged, this, [this] {
         refreshEditorFont();
         refreshEditorInk();
+        fetchNeighbourInk();
     });
     connect(&page, &VuzIvoduPageView::handwritingChanged, this, [this] {
         m_editorInk->reload();
@@ -358,6 +360,8 @@ void VuzIvoduPageWidget::refreshLeaf() {
         m_leafFade->fadeOut(shown->grab(), page.leafChangeAnimation());
     }
     m_shownLeaf = leaf;
+    // After the shown leaf's own requests.
+    const auto neighbours = qScopeGuard([this] { fetchNeighbourInk(); });
     // After the picture of the old leaf, which keeps its ink while it fades.
     refreshEditorInk();
     if (descriptor->kind != PageKind::sealed)
@@ -366,12 +370,7 @@ void VuzIvoduPageWidget::refreshLeaf() {
         QDate date = civilDay(descriptor->dayKey);
         if (!date.isValid())
             date = writableLeafContent().date;
-        const QFont font =
-            resolveDiaryFont(resolvedFontName(descriptor->fontName),
-                             descriptor->bodyPointSize * page.settings().readingScale());
-        m_readingInk->show(LeafInkRequest{descriptor->dayKey, descriptor->leafIndex,
-                                          VuzIvoduPageView::lineHeight(font.pointSizeF()),
-                                          VuzIvoduPageView::writingWidth});
+        m_readingInk->show(leafInkRequest(*descriptor));
         m_readingLeaf->setLeaf(*descriptor, date, page.settings().readingScale(),
                                headerTrailingClearance, quoteFor(descriptor->dayKey),
                                m_readingInk->ink());
@@ -408,13 +407,41 @@ void VuzIvoduPageWidget::refreshEditorInk() {
                                      m_editor->lineHeight(), VuzIvoduPageView::writingWidth});
 }
 
-// A leaf drawn for a turn shows the handwriting already fetched for the page; the turn cannot
-// wait for the disk.
+// A leaf drawn for a turn shows the handwriting already fetched for the page or ahead of it; the
+// turn cannot wait for the disk.
 QImage VuzIvoduPageWidget::knownInk(const LeafInkRequest &request) const {
     for (const LeafInkFeed *feed : {m_editorInk, m_readingInk})
-        if (feed->request() == request)
-            return feed->ink();
+        if (const QImage ink = feed->knownInk(request); !ink.isNull())
+            return ink;
     return QImage();
+}
+
+// A leaf's ink at the size its reading leaf and its turn picture draw it.
+LeafInkRequest VuzIvoduPageWidget::leafInkRequest(const PageDescriptor &descriptor) const {
+    const QFont font =
+        resolveDiaryFont(resolvedFontName(descriptor.fontName),
+                         descriptor.bodyPointSize * m_controller->settings().readingScale());
+    return LeafInkRequest{descriptor.dayKey, descriptor.leafIndex,
+                          VuzIvoduPageView::lineHeight(font.pointSizeF()),
+                          VuzIvoduPageView::writingWidth};
+}
+
+// The leaves a turn can reach next, as the turn's picture and as the editor show them.
+void VuzIvoduPageWidget::fetchNeighbourInk() {
+    const DayKey shown = m_controller->session().selectedDay();
+    QList<LeafInkRequest> pictures;
+    QList<LeafInkRequest> editors;
+    for (const auto direction : {PageTurnDirection::forward, PageTurnDirection::backward}) {
+        const auto target = m_controller->adjacentDescriptor(direction);
+        if (!target)
+            continue;
+        pictures.append(leafInkRequest(*target));
+        if (target->dayKey != shown)
+            editors.append(LeafInkRequest{target->dayKey, 0, m_editor->lineHeight(),
+                                          VuzIvoduPageView::writingWidth});
+    }
+    m_readingInk->fetchAhead(pictures);
+    m_editorInk->fetchAhead(editors);
 }
 
 // --- Turns, toolbar and arrows ------------------------------------------------------------------
@@ -424,14 +451,9 @@ QPixmap VuzIvoduPageWidget::leafPicture(const PageDescriptor &descriptor) {
     QDate date = civilDay(descriptor.dayKey);
     if (!date.isValid())
         date = writableLeafContent().date;
-    const double scale = page.settings().readingScale();
-    const QFont font =
-        resolveDiaryFont(resolvedFontName(descriptor.fontName), descriptor.bodyPointSize * scale);
-    const QImage ink = knownInk(LeafInkRequest{descriptor.dayKey, descriptor.leafIndex,
-                                               VuzIvoduPageView::lineHeight(font.pointSizeF()),
-                                               VuzIvoduPageView::writingWidth});
-    m_pictureLeaf->setLeaf(descriptor, date, scale, headerTrailingClearance,
-                           quoteFor(descriptor.dayKey), ink);
+    m_pictureLeaf->setLeaf(descriptor, date, page.settings().readingScale(),
+                           headerTrailingClearance, quoteFor(descriptor.dayKey),
+                           knownInk(leafInkRequest(descriptor)));
     QPixmap picture(m_pictureLeaf->size() * 2);
     picture.setDevicePixelRatio(2);
     m_pictureLeaf->render(&picture);

@@ -73,6 +73,8 @@ public:
     MacPageTools *tools() const { return m_tools; }
     MacPageArrows *arrows() const { return m_arrows; }
     MacPageTurnView *turnView() const { return m_turnView; }
+    const LeafInkFeed *editorInk() const { return m_editorInk; }
+    const LeafInkFeed *readingInk() const { return m_readingInk; }
     VuzIvoduPageArea *pageArea() const { return m_page; }
     PageLoadingLeaf *loadingLeaf() const { return m_loadingLeaf; }
     QWidget *motionMarker() const { return m_motionMarker; }
@@ -111,6 +113,8 @@ private:
     std::optional<VuzIvoduLeafContent::Quote> quoteFor(const DayKey &day) const;
     QString writingPrompt() const;
     QImage knownInk(const LeafInkRequest &request) const;
+    LeafInkRequest leafInkRequest(const PageDescriptor &descriptor) const;
+    void fetchNeighbourInk();
 
     std::unique_ptr<VuzIvoduPageView> m_controller;
     DiaryTheme m_theme;

@@ -69,9 +69,11 @@ public:
 
     bool isWorkerThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
 
-private:
+    // Hands job over without waiting for it, for owners that bring the answer back themselves.
     // False when the executor has stopped and the job will never run.
     bool post(std::function<void()> job);
+
+private:
     void postAndWait(const std::function<void()> &job);
     // Hands control back to `handle` on the thread that owns `resumer`.
     static void resumeOn(QObject *resumer, std::coroutine_handle<> handle);

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <vector>
+
 using namespace velmora;
 using namespace velmora::test;
 
@@ -127,6 +129,46 @@ private Q_SLOTS:
             store.write(lineTo(100 + leaf), day("2024-05-17"), leaf);
             QVERIFY(image(library, day("2024-05-17"), leaf));
             QCOMPARE(library.cache().size(), leaf < 25 ? leaf + 1 : 1);
+        }
+    }
+
+    // Destroyed while requests run, the library ends them before it goes: none is left waiting
+    // for an event loop that may never turn again (the leak checker would find its state at
+    // exit), and each gives no image.
+    void endsRunningRequestsWhenDestroyed_data() {
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<bool>("ahead");
+        QTest::addColumn<bool>("drawnBefore");
+        QTest::newRow("one request") << 1 << false << false;
+        QTest::newRow("requests queued behind it") << 4 << false << false;
+        QTest::newRow("fetching ahead") << 2 << true << false;
+        QTest::newRow("a drawing already cached") << 1 << false << true;
+    }
+
+    void endsRunningRequestsWhenDestroyed() {
+        QFETCH(int, requests);
+        QFETCH(bool, ahead);
+        QFETCH(bool, drawnBefore);
+        QTemporaryDir dir;
+        const DiaryHandwritingStore store(dir.filePath("Handwriting"));
+        for (int leaf = 0; leaf < requests; ++leaf)
+            store.write(lineTo(100 + leaf), day("2024-05-17"), leaf);
+        auto library = std::make_unique<MacInkLibrary>(store);
+        if (drawnBefore)
+            QVERIFY(image(*library, day("2024-05-17"), 0));
+        const auto urgency = ahead ? MacInkLibrary::Urgency::ahead : MacInkLibrary::Urgency::shown;
+        std::vector<QCoro::Task<std::optional<QImage>>> running;
+        for (int leaf = 0; leaf < requests; ++leaf)
+            running.push_back(
+                library->image(day("2024-05-17"), leaf, 40, MacInkLibrary::pageWidth, urgency));
+        {
+            // One whose task nobody keeps.
+            auto dropped = library->image(day("2024-05-17"), 0, 60, MacInkLibrary::pageWidth);
+        }
+        library.reset();
+        for (auto &task : running) {
+            QVERIFY(task.isReady());
+            QVERIFY(!test::waitFor(std::move(task)));
         }
     }
 

@@ -65,6 +65,27 @@ void drain(MacInkLibrary &library) {
         test::waitFor(library.image(leaves[QStringLiteral("A")], 0, 44, ++width));
 }
 
+// The library's drawings at the page's width, in the table's words ("A@40"), sorted.
+QString drawnLeaves(const MacInkLibrary &library) {
+    QStringList words;
+    for (auto image = library.cache().cbegin(); image != library.cache().cend(); ++image) {
+        const QStringList parts = image.key().split(QLatin1Char('#'));
+        if (parts.at(4).toDouble() == MacInkLibrary::pageWidth)
+            words.append(leaves.key(*DayKey::fromRawValue(parts.at(0))) + QLatin1Char('@') +
+                         QString::number(parts.at(3).toDouble()));
+    }
+    words.sort();
+    return words.join(QLatin1Char(' '));
+}
+
+bool shows(PageScreenFixture &f, const DayKey &key) {
+    return waitUntil([&] {
+        return f.session->selectedDay() == key && f.pages->selectedDescriptor() &&
+               f.pages->selectedDescriptor()->dayKey == key &&
+               f.pages->transition().phase == PageTransitionPhase::idle;
+    });
+}
+
 } // namespace
 
 class LeafInkTest : public QObject {
@@ -139,6 +160,157 @@ private Q_SLOTS:
         QCOMPARE(deliveries.join(QLatin1Char(' ')), delivered);
         QCOMPARE(describe(feed.ink()),
                  deliveries.isEmpty() ? QStringLiteral("none") : deliveries.constLast());
+    }
+
+    // Steps as above, and "ahead:A@40+B@48" to fetch those leaves ahead, "fetched" to wait until
+    // they are. `atOnce` is the ink right after the last step; `known` what the feed knows of
+    // each request once all is answered; `drawn` what the library drew.
+    void fetchesAheadTheLeavesATurnReaches_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("atOnce");
+        QTest::addColumn<QString>("known");
+        QTest::addColumn<QString>("drawn");
+        QTest::newRow("after the shown leaf") << "D@40 ahead:A@40+B@40"
+                                              << "none"
+                                              << "A@40=A@40 B@40=none D@40=none"
+                                              << "A@40";
+        QTest::newRow("a leaf fetched ahead shows at once") << "D@40 ahead:A@40 fetched A@40"
+                                                            << "A@40"
+                                                            << "A@40=A@40"
+                                                            << "A@40";
+        QTest::newRow("a leaf not fetched ahead waits") << "D@40 wait A@40"
+                                                        << "none"
+                                                        << "A@40=A@40"
+                                                        << "A@40";
+        QTest::newRow("another size is not the leaf") << "D@40 ahead:A@48 fetched A@40"
+                                                      << "none"
+                                                      << "A@40=A@40 A@48=A@48"
+                                                      << "A@40 A@48";
+        QTest::newRow("an earlier list's answer is dropped") << "ahead:A@40 ahead:A@48"
+                                                             << "none"
+                                                             << "A@40=none A@48=A@48"
+                                                             << "A@40 A@48";
+        QTest::newRow("an earlier list's other leaves are not fetched")
+            << "ahead:B@40+A@40 ahead:A@48"
+            << "none"
+            << "A@40=none A@48=A@48"
+            << "A@48";
+        QTest::newRow("fetched again after a reload") << "ahead:B@40 fetched draw:B reload"
+                                                      << "none"
+                                                      << "B@40=A@40"
+                                                      << "B@40";
+    }
+
+    void fetchesAheadTheLeavesATurnReaches() {
+        QFETCH(QString, script);
+        QFETCH(QString, atOnce);
+        QFETCH(QString, known);
+        QFETCH(QString, drawn);
+        InkFolder folder;
+        MacInkLibrary library(folder.store);
+        LeafInkFeed feed(nullptr);
+        feed.setLibrary(&library);
+
+        for (const QString &step : script.split(QLatin1Char(' '))) {
+            if (step == QLatin1String("wait")) {
+                QVERIFY(waitUntil([&] { return feed.isAnswered(); }));
+            } else if (step == QLatin1String("fetched")) {
+                QVERIFY(waitUntil([&] { return feed.isAheadFetched(); }));
+            } else if (step == QLatin1String("reload")) {
+                feed.reload();
+            } else if (step.startsWith(QLatin1String("draw:"))) {
+                const DayKey leaf = leaves[step.mid(5)];
+                folder.store.write(drawing(), leaf, 0);
+                QFile file(folder.store.fileURL(leaf, 0));
+                QVERIFY(file.open(QIODevice::ReadWrite));
+                QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(60),
+                                         QFileDevice::FileModificationTime));
+            } else if (step.startsWith(QLatin1String("ahead:"))) {
+                QList<LeafInkRequest> ahead;
+                for (const QString &word : step.mid(6).split(QLatin1Char('+'), Qt::SkipEmptyParts))
+                    ahead.append(*request(word));
+                feed.fetchAhead(ahead);
+            } else {
+                feed.show(request(step));
+            }
+        }
+        QCOMPARE(describe(feed.ink()), atOnce);
+
+        QVERIFY(waitUntil(
+            [&] { return (!feed.request() || feed.isAnswered()) && feed.isAheadFetched(); }));
+        QCOMPARE(drawnLeaves(library), drawn);
+        QStringList knownInk;
+        for (const QString &word : known.split(QLatin1Char(' ')))
+            knownInk.append(
+                word.section(QLatin1Char('='), 0, 0) + QLatin1Char('=') +
+                describe(feed.knownInk(*request(word.section(QLatin1Char('='), 0, 0)))));
+        QCOMPARE(knownInk.join(QLatin1Char(' ')), known);
+    }
+
+    // A turn cannot wait for the disk: the leaf it turns to has its ink from the moment the turn
+    // begins, fetched while the page before it was shown, both on the leaf and in the picture
+    // the turn draws of it.
+    void aTurnsArrivingLeafHasItsInkAtOnce_data() {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<bool>("sealed");
+        QTest::newRow("forward to a sealed day") << "2024-03-10"
+                                                 << "2024-03-11" << true;
+        QTest::newRow("backward to a sealed day") << "2024-03-11"
+                                                  << "2024-03-10" << true;
+        QTest::newRow("forward to a written day") << "2024-03-12"
+                                                  << "2024-03-13" << false;
+    }
+
+    void aTurnsArrivingLeafHasItsInkAtOnce() {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(bool, sealed);
+        PageScreenFixture f;
+        InkFolder folder;
+        const DayKey source = day(qPrintable(from));
+        const DayKey target = day(qPrintable(to));
+        folder.store.write(drawing(), target, 0);
+        for (const DayKey &key : {source, target})
+            f.seed(qPrintable(key.rawValue()), QStringLiteral("A few words."), sealed);
+        MacInkLibrary library(folder.store);
+        auto owned = std::make_unique<VuzIvoduPageWidget>(*f.session, *f.pages, f.router,
+                                                          *f.settings, PageScreenFixture::timings);
+        VuzIvoduPageWidget &widget = *owned;
+        const auto settle = qScopeGuard([&] {
+            owned.reset();
+            drain(library);
+        });
+        widget.setInkLibrary(&library);
+        widget.show();
+        QVERIFY(shows(f, PageScreenFixture::today));
+        widget.controller().navigate(source);
+        QVERIFY(shows(f, source));
+        QVERIFY(waitUntil([&] {
+            return widget.editorInk()->isAheadFetched() && widget.readingInk()->isAheadFetched();
+        }));
+
+        QString inkAtOnce;
+        QImage picture;
+        connect(f.pages.get(), &DiaryPageSystemStore::transitionChanged, &widget,
+                [&](const PageTransitionState &turn) {
+                    if (turn.phase != PageTransitionPhase::animating || !turn.target ||
+                        turn.target->dayKey != target || !picture.isNull())
+                        return;
+                    picture = widget.leafPicture(*turn.target).toImage();
+                    inkAtOnce = describe(sealed ? widget.readingLeaf()->textView()->ink()
+                                                : widget.editor()->ink());
+                });
+        if (target > source)
+            widget.controller().turnToNextPage();
+        else
+            widget.controller().turnToPreviousPage();
+        QVERIFY(shows(f, target));
+        QCOMPARE(inkAtOnce, QStringLiteral("A@40"));
+        const PageDescriptor arrived = *f.pages->selectedDescriptor();
+        QCOMPARE(picture, widget.leafPicture(arrived).toImage());
+        widget.setInkLibrary(nullptr);
+        QVERIFY(picture != widget.leafPicture(arrived).toImage());
     }
 
     // The open book asks for the ink of the day it shows, at the editor's line height, and for
