@@ -534,15 +534,17 @@ QSize texturePointSize(QSizeF size) {
     return {pointSide(size.width()), pointSide(size.height())};
 }
 
-QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw) {
+QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw, int pixelRatio) {
+    pixelRatio = pixelRatio <= 1 ? 1 : 2;
     const QSize points = texturePointSize(size);
     if (points.width() > largestTextureSide || points.height() > largestTextureSide) {
         qCWarning(lcBook) << "Not drawing the" << name << "texture at" << size
                           << "points: larger than" << largestTextureSide << "a side";
         return {};
     }
-    const QString key =
-        QStringLiteral("%1-%2x%3").arg(name).arg(points.width()).arg(points.height());
+    QString key = QStringLiteral("%1-%2x%3").arg(name).arg(points.width()).arg(points.height());
+    if (pixelRatio == 1)
+        key += QStringLiteral("@1x");
     TextureCache &cache = textureCache();
     {
         const QMutexLocker lock(&cache.mutex);
@@ -551,13 +553,13 @@ QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw
             return *it;
     }
 
-    QImage image(points * 2, QImage::Format_ARGB32_Premultiplied);
+    QImage image(points * pixelRatio, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) {
         qCWarning(lcBook) << "No memory for the" << name << "texture at" << points;
         return {};
     }
     image.fill(Qt::transparent);
-    image.setDevicePixelRatio(2);
+    image.setDevicePixelRatio(pixelRatio);
     {
         QPainter painter(&image);
         draw(painter, points.width(), points.height());
@@ -570,26 +572,35 @@ QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw
     return image;
 }
 
-QImage leatherTextureImage(QSizeF size) {
-    return textureImage(QStringLiteral("leather"), size, [](QPainter &painter, double w, double h) {
-        drawLeatherTexture(painter, w, h);
-    });
+QImage leatherTextureImage(QSizeF size, int pixelRatio) {
+    return textureImage(
+        QStringLiteral("leather"), size,
+        [](QPainter &painter, double w, double h) { drawLeatherTexture(painter, w, h); },
+        pixelRatio);
 }
 
-QImage paperTextureImage(QSizeF size) {
-    return textureImage(QStringLiteral("paper"), size, [](QPainter &painter, double w, double h) {
-        drawPaperTexture(painter, w, h);
-    });
+QImage paperTextureImage(QSizeF size, int pixelRatio) {
+    return textureImage(
+        QStringLiteral("paper"), size,
+        [](QPainter &painter, double w, double h) { drawPaperTexture(painter, w, h); }, pixelRatio);
+}
+
+int texturePixelRatio(const QPainter &painter) {
+    // Device pixels per point, the device's own ratio included.
+    const QTransform toDevice = painter.deviceTransform();
+    const double ratio = std::max(std::hypot(toDevice.m11(), toDevice.m12()),
+                                  std::hypot(toDevice.m21(), toDevice.m22()));
+    return ratio > 1.01 ? 2 : 1;
 }
 
 void paintLeatherTexture(QPainter &painter, const QRectF &rect) {
-    const QImage image = leatherTextureImage(rect.size());
+    const QImage image = leatherTextureImage(rect.size(), texturePixelRatio(painter));
     if (!image.isNull())
         painter.drawImage(rect, image);
 }
 
 void paintPaperTexture(QPainter &painter, const QRectF &rect) {
-    const QImage image = paperTextureImage(rect.size());
+    const QImage image = paperTextureImage(rect.size(), texturePixelRatio(painter));
     if (!image.isNull())
         painter.drawImage(rect, image);
 }

@@ -100,6 +100,37 @@ private Q_SLOTS:
             QStringList{QStringLiteral("paper-%1x%2").arg(points.width()).arg(points.height())});
     }
 
+    // A plain screen gets a texture of one pixel a point; a dense one, or a magnifying painter,
+    // gets two.
+    void texturesFollowThePaintersResolution_data() {
+        QTest::addColumn<double>("deviceRatio");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<int>("pixelRatio");
+        QTest::newRow("plain screen") << 1.0 << 1.0 << 1;
+        QTest::newRow("dense screen") << 2.0 << 1.0 << 2;
+        QTest::newRow("plain screen, magnified") << 1.0 << 1.5 << 2;
+        QTest::newRow("plain screen, reduced") << 1.0 << 0.5 << 1;
+        QTest::newRow("fractional screen") << 1.25 << 1.0 << 2;
+    }
+
+    void texturesFollowThePaintersResolution() {
+        QFETCH(double, deviceRatio);
+        QFETCH(double, scale);
+        QFETCH(int, pixelRatio);
+        QImage target(QSize(100, 80) * deviceRatio, QImage::Format_ARGB32_Premultiplied);
+        target.setDevicePixelRatio(deviceRatio);
+        QPainter painter(&target);
+        painter.scale(scale, scale);
+        QCOMPARE(texturePixelRatio(painter), pixelRatio);
+        paintPaperTexture(painter, QRectF(0, 0, 40, 30));
+        const QString key =
+            QStringLiteral("paper-40x30") + (pixelRatio == 1 ? QStringLiteral("@1x") : QString());
+        QCOMPARE(textureCacheKeys(), QStringList{key});
+        const QImage texture = paperTextureImage(QSizeF(40, 30), pixelRatio);
+        QCOMPARE(texture.size(), QSize(40, 30) * pixelRatio);
+        QCOMPARE(texture.devicePixelRatio(), double(pixelRatio));
+    }
+
     void sizesInTheSameWholePointShareOneImage() {
         const QImage first = paperTextureImage(QSizeF(779.2, 1023.1));
         const QImage second = paperTextureImage(QSizeF(780, 1024));
