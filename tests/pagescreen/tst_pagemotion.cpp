@@ -329,9 +329,14 @@ private Q_SLOTS:
         QVERIFY(motion);
         QCOMPARE(book.widget->controller().ribbonAnimation(),
                  VuzIvoduPageAnimation::eased(Curve::easeOut, 0.25, 0.25));
+        QVERIFY(waitUntil([&] { return !motion->isVisible() && !ribbon->isVisible(); }));
         QList<Look> looks;
-        connect(book.f.session.get(), &DiarySessionStore::selectedDayChanged, book.widget.get(),
-                [&] { looks.append(look(motion, ribbon)); });
+        // Looked at as each slide starts: the navigation moves the ribbon before the day changes.
+        connect(motion->animation(), &QVariantAnimation::stateChanged, book.widget.get(),
+                [&](QAbstractAnimation::State state) {
+                    if (state == QAbstractAnimation::Running)
+                        looks.append(look(motion, ribbon));
+                });
         book.widget->controller().turnToNextPage();
         QVERIFY(waitUntil([&] { return looks.size() == 1; }));
         QVERIFY(looks.at(0).layer && !looks.at(0).widget);
