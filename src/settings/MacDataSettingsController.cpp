@@ -82,10 +82,15 @@ QCoro::Task<void> MacDataSettingsController::backUpNow() {
         failure = messageOf(error);
     }
     ticket->release();
-    if (!self)
-        co_return;
+    if (self)
+        co_await finishOperation(std::move(failure), "backup");
+}
+
+QCoro::Task<void> MacDataSettingsController::finishOperation(std::optional<QString> failure,
+                                                             const char *what) {
+    const QPointer<MacDataSettingsController> self(this);
     if (failure) {
-        qCWarning(lcSettings) << "backup failed:" << *failure;
+        qCWarning(lcSettings) << what << "failed:" << *failure;
         fail(*failure);
     } else {
         co_await reloadBackupDates();
@@ -126,17 +131,8 @@ QCoro::Task<void> MacDataSettingsController::restoreLatestBackup() {
         failure = messageOf(error);
     }
     ticket->release();
-    if (!self)
-        co_return;
-    if (failure) {
-        qCWarning(lcSettings) << "restore failed:" << *failure;
-        fail(*failure);
-    } else {
-        co_await reloadBackupDates();
-        if (!self)
-            co_return;
-    }
-    endProcessing();
+    if (self)
+        co_await finishOperation(std::move(failure), "restore");
 }
 
 void MacDataSettingsController::exportDiary() {

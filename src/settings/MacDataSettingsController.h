@@ -77,6 +77,9 @@ private:
     void beginProcessing();
     void endProcessing();
     void fail(const QString &message);
+    // After a backup or restore has released the guard: its failure shown, or the latest-backup
+    // line read again; then the spinner's count goes down.
+    QCoro::Task<void> finishOperation(std::optional<QString> failure, const char *what);
     std::optional<DiaryDataOperationGuard::Ticket> begin(DiaryDataOperation operation);
 
     MacDataSettingsServices m_services;
