@@ -135,12 +135,15 @@ void DiaryBookStage::applyPhase() {
     if (m_book)
         m_book->setVisible(phase == Phase::open);
     m_cover->setVisible(phase == Phase::closed);
+    if (!moving) {
+        // The pictures only serve the swing; the next one takes its own.
+        m_coverImage = QPixmap();
+        m_bookImage = QPixmap();
+    }
     if (phase == Phase::open && m_book)
         m_book->setFocus();
-    if (phase == Phase::closed) {
-        m_bookImage = QPixmap();
+    if (phase == Phase::closed)
         m_cover->setFocus();
-    }
 }
 
 void DiaryBookStage::resizeEvent(QResizeEvent *event) {

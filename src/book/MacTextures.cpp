@@ -136,6 +136,7 @@ public:
 
 private:
     static constexpr int bandHeight = 32;
+    static constexpr std::size_t batchSize = 8192;
 
     struct Mark {
         enum Kind { ellipse, disc } kind;
@@ -153,6 +154,10 @@ private:
             mark.cx - mark.a > m_image->width() + 1)
             return;
         m_marks.push_back(mark);
+        // Drawn a batch at a time, in order: a hundred thousand queued marks would take megabytes
+        // while a batch already spreads over every band.
+        if (m_marks.size() >= batchSize)
+            flush();
     }
 
     QRgb *rowAt(int y) const {
