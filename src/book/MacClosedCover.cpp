@@ -540,6 +540,14 @@ void MacClosedCover::resizeEvent(QResizeEvent *event) {
     relayout();
 }
 
+void MacClosedCover::hideEvent(QHideEvent *event) {
+    QWidget::hideEvent(event);
+    // Hidden itself, not with its window, the cover stays so while the book is open: its board's
+    // leather, the largest texture (12 MB on a dense screen), is drawn again should the book close.
+    if (isHidden())
+        releaseTexture(QStringLiteral("leather"), m_layout.board.size());
+}
+
 void MacClosedCover::mouseDoubleClickEvent(QMouseEvent *event) {
     if (coverRect().contains(event->position())) {
         event->accept();

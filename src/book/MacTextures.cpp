@@ -539,6 +539,17 @@ QSize texturePointSize(QSizeF size) {
     return {pointSide(size.width()), pointSide(size.height())};
 }
 
+namespace {
+
+QString textureKey(const QString &name, QSize points, int pixelRatio) {
+    QString key = QStringLiteral("%1-%2x%3").arg(name).arg(points.width()).arg(points.height());
+    if (pixelRatio == 1)
+        key += QStringLiteral("@1x");
+    return key;
+}
+
+} // namespace
+
 QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw, int pixelRatio) {
     pixelRatio = pixelRatio <= 1 ? 1 : 2;
     const QSize points = texturePointSize(size);
@@ -547,9 +558,7 @@ QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw
                           << "points: larger than" << largestTextureSide << "a side";
         return {};
     }
-    QString key = QStringLiteral("%1-%2x%3").arg(name).arg(points.width()).arg(points.height());
-    if (pixelRatio == 1)
-        key += QStringLiteral("@1x");
+    const QString key = textureKey(name, points, pixelRatio);
     TextureCache &cache = textureCache();
     {
         const QMutexLocker lock(&cache.mutex);
@@ -620,6 +629,14 @@ void clearTextureCache() {
     TextureCache &cache = textureCache();
     const QMutexLocker lock(&cache.mutex);
     cache.images.clear();
+}
+
+void releaseTexture(const QString &name, QSizeF size) {
+    const QSize points = texturePointSize(size);
+    TextureCache &cache = textureCache();
+    const QMutexLocker lock(&cache.mutex);
+    for (const int pixelRatio : {1, 2})
+        cache.images.remove(textureKey(name, points, pixelRatio));
 }
 
 MacLeatherTexture::MacLeatherTexture(QWidget *parent)

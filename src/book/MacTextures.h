@@ -85,6 +85,9 @@ void paintPaperTexture(QPainter &painter, const QRectF &rect);
 // particular order; and emptying it.
 QStringList textureCacheKeys();
 void clearTextureCache();
+// Lets the cache forget the named texture of this size, at every resolution, for a caller that
+// will not show it for a long while.
+void releaseTexture(const QString &name, QSizeF size);
 
 // The cover material, under the cover's and the binding's other elements.
 class MacLeatherTexture : public QWidget {

@@ -1,4 +1,5 @@
 #include "book/MacClosedCover.h"
+#include "book/MacTextures.h"
 #include "support/GuiTestMain.h"
 
 #include <QAccessible>
@@ -134,6 +135,37 @@ private Q_SLOTS:
         QCOMPARE(opened.size(), 2);
         QTest::mouseDClick(&cover, Qt::LeftButton, {}, QPoint(100, 100));
         QCOMPARE(opened.size(), 3);
+    }
+
+    // The board's leather is the largest texture; the cover hidden under the open book must not
+    // hold it, and must find it again when it closes.
+    void hiddenCoverLetsItsLeatherGo() {
+        QWidget window;
+        auto *cover = new MacClosedCover(QString(), false, &window, newYearsEve);
+        cover->resize(MacClosedCover::designSize.toSize());
+        window.resize(cover->size());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QSize board = cover->coverLayout().board.size().toSize();
+        const auto holdsBoard = [&] {
+            return textureCacheKeys()
+                .filter(QStringLiteral("leather-%1x%2").arg(board.width()).arg(board.height()))
+                .size();
+        };
+        cover->repaint();
+        QCOMPARE(holdsBoard(), 1);
+
+        window.hide();
+        QCOMPARE(holdsBoard(), 1);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        cover->hide();
+        QCOMPARE(holdsBoard(), 0);
+        const QImage closing = cover->grab().toImage();
+        QCOMPARE(holdsBoard(), 1);
+        cover->show();
+        QCOMPARE(cover->grab().toImage(), closing);
     }
 
     void hover() {
