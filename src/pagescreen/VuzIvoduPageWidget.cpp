@@ -35,6 +35,8 @@
 #include <QStackedWidget>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace velmora {
 
 namespace {
@@ -454,8 +456,11 @@ QPixmap VuzIvoduPageWidget::leafPicture(const PageDescriptor &descriptor) {
     m_pictureLeaf->setLeaf(descriptor, date, page.settings().readingScale(),
                            headerTrailingClearance, quoteFor(descriptor.dayKey),
                            knownInk(leafInkRequest(descriptor)));
-    QPixmap picture(m_pictureLeaf->size() * 2);
-    picture.setDevicePixelRatio(2);
+    // At the screen's own resolution, as the leaf itself is drawn: the picture shares the paper
+    // texture the page shows, where a denser one would draw and keep a paper four times larger.
+    const qreal ratio = std::max<qreal>(1, devicePixelRatioF());
+    QPixmap picture((QSizeF(m_pictureLeaf->size()) * ratio).toSize());
+    picture.setDevicePixelRatio(ratio);
     m_pictureLeaf->render(&picture);
     return picture;
 }

@@ -5,8 +5,10 @@
 #include "book/MacBookBinding.h"
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
+#include "book/MacTextures.h"
 #include "book/PaperSealRitualView.h"
 #include "pagescreen/MacPageTools.h"
+#include "pagescreen/MacPageTurnView.h"
 #include "pagescreen/PageLoadingLeaf.h"
 #include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
@@ -441,6 +443,40 @@ private Q_SLOTS:
                                QStringLiteral("pagescreen-motion-leaf-fade")));
         fade->animation()->setCurrentTime(fade->animation()->duration());
         QVERIFY(!fade->isVisible());
+    }
+
+    // A turn's pictures of the leaves share the paper the page shows: on a plain screen no
+    // second paper, four times the size, is drawn and kept for them.
+    void turnPicturesShareThePagesPaper() {
+        clearTextureCache();
+        Book book(1);
+        const QString paragraph =
+            QStringLiteral("The tide went out and left the harbour quiet and grey. ").repeated(3);
+        book.f.seed("2024-03-10", (paragraph + QLatin1Char('\n')).repeated(40), true);
+        QVERIFY(book.open());
+        book.widget->controller().navigate(day("2024-03-10"));
+        QVERIFY(waitUntil([&] {
+            return book.f.pages->selectedDescriptor() &&
+                   book.f.pages->selectedDescriptor()->dayKey == day("2024-03-10") &&
+                   book.f.pages->descriptors().size() >= 2 &&
+                   book.f.pages->transition() == PageTransitionState::idle();
+        }));
+        QVERIFY(book.settle());
+        // Coming back from a later day opens the day on its last leaf; one leaf back is a turn.
+        const qint64 last = book.f.pages->selectedLeafIndex();
+        QVERIFY(last >= 1);
+        book.widget->repaint();
+        bool turned = false;
+        book.widget->controller().turnToPreviousPage();
+        QVERIFY(waitUntil([&] {
+            turned = turned || book.widget->turnView()->isVisible();
+            return book.f.pages->selectedLeafIndex() == last - 1 &&
+                   book.f.pages->transition() == PageTransitionState::idle();
+        }));
+        QVERIFY(turned);
+        const QStringList papers = textureCacheKeys().filter(QStringLiteral("paper-"));
+        QVERIFY2(!papers.isEmpty() && papers.filter(QStringLiteral("@1x")) == papers,
+                 qPrintable(papers.join(QStringLiteral(", "))));
     }
 };
 
