@@ -541,17 +541,27 @@ QSize texturePointSize(QSizeF size) {
 
 namespace {
 
-QString textureKey(const QString &name, QSize points, int pixelRatio) {
+constexpr double textureRatios[] = {1, 1.25, 1.5, 1.75, 2};
+
+QString textureKey(const QString &name, QSize points, double pixelRatio) {
     QString key = QStringLiteral("%1-%2x%3").arg(name).arg(points.width()).arg(points.height());
-    if (pixelRatio == 1)
-        key += QStringLiteral("@1x");
+    if (pixelRatio != 2)
+        key += QStringLiteral("@%1x").arg(pixelRatio);
     return key;
 }
 
 } // namespace
 
-QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw, int pixelRatio) {
-    pixelRatio = pixelRatio <= 1 ? 1 : 2;
+double textureRatio(double ratio) {
+    if (!(ratio > 1.01))
+        return 1;
+    // A hair over a step still takes that step.
+    return std::min(2.0, std::ceil(ratio * 4 - 0.04) / 4);
+}
+
+QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw,
+                    double pixelRatio) {
+    pixelRatio = textureRatio(pixelRatio);
     const QSize points = texturePointSize(size);
     if (points.width() > largestTextureSide || points.height() > largestTextureSide) {
         qCWarning(lcBook) << "Not drawing the" << name << "texture at" << size
@@ -567,7 +577,8 @@ QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw
             return *it;
     }
 
-    QImage image(points * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+    QImage image(int(std::ceil(points.width() * pixelRatio)),
+                 int(std::ceil(points.height() * pixelRatio)), QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) {
         qCWarning(lcBook) << "No memory for the" << name << "texture at" << points;
         return {};
@@ -580,31 +591,33 @@ QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw
     }
 
     const QMutexLocker lock(&cache.mutex);
+    // A window shows a texture at one ratio at a time: the one drawn before goes.
+    for (const double other : textureRatios)
+        cache.images.remove(textureKey(name, points, other));
     if (cache.images.size() > cacheLimit)
         cache.images.clear();
     cache.images.insert(key, image);
     return image;
 }
 
-QImage leatherTextureImage(QSizeF size, int pixelRatio) {
+QImage leatherTextureImage(QSizeF size, double pixelRatio) {
     return textureImage(
         QStringLiteral("leather"), size,
         [](QPainter &painter, double w, double h) { drawLeatherTexture(painter, w, h); },
         pixelRatio);
 }
 
-QImage paperTextureImage(QSizeF size, int pixelRatio) {
+QImage paperTextureImage(QSizeF size, double pixelRatio) {
     return textureImage(
         QStringLiteral("paper"), size,
         [](QPainter &painter, double w, double h) { drawPaperTexture(painter, w, h); }, pixelRatio);
 }
 
-int texturePixelRatio(const QPainter &painter) {
+double texturePixelRatio(const QPainter &painter) {
     // Device pixels per point, the device's own ratio included.
     const QTransform toDevice = painter.deviceTransform();
-    const double ratio = std::max(std::hypot(toDevice.m11(), toDevice.m12()),
-                                  std::hypot(toDevice.m21(), toDevice.m22()));
-    return ratio > 1.01 ? 2 : 1;
+    return textureRatio(std::max(std::hypot(toDevice.m11(), toDevice.m12()),
+                                 std::hypot(toDevice.m21(), toDevice.m22())));
 }
 
 void paintLeatherTexture(QPainter &painter, const QRectF &rect) {
@@ -635,7 +648,7 @@ void releaseTexture(const QString &name, QSizeF size) {
     const QSize points = texturePointSize(size);
     TextureCache &cache = textureCache();
     const QMutexLocker lock(&cache.mutex);
-    for (const int pixelRatio : {1, 2})
+    for (const double pixelRatio : textureRatios)
         cache.images.remove(textureKey(name, points, pixelRatio));
 }
 

@@ -64,25 +64,29 @@ using TextureDrawing = std::function<void(QPainter &painter, double width, doubl
 // not a finite positive number counts as 1.
 QSize texturePointSize(QSizeF size);
 
-// The named texture at `pixelRatio` (1 or 2) pixels a point, drawn once per name, whole-point size
-// and ratio and then served from a process-wide cache of at most 9 images. An absurdly large size
-// gives a null image, which is not kept.
+// The named texture at `pixelRatio` pixels a point (taken up to the next texture ratio), drawn
+// once per name, whole-point size and ratio and then served from a process-wide cache of at most
+// 9 images, which keeps one ratio of each name and size. An absurdly large size gives a null
+// image, which is not kept.
 QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw,
-                    int pixelRatio = 2);
+                    double pixelRatio = 2);
 
-QImage leatherTextureImage(QSizeF size, int pixelRatio = 2);
-QImage paperTextureImage(QSizeF size, int pixelRatio = 2);
+QImage leatherTextureImage(QSizeF size, double pixelRatio = 2);
+QImage paperTextureImage(QSizeF size, double pixelRatio = 2);
 
-// The texture resolution a painter needs: 1 on a plain screen painted at its own scale, 2 on a
-// high-density one or under a magnifying transform.
-int texturePixelRatio(const QPainter &painter);
+// The texture ratio for `ratio` device pixels a point: 1 up to a plain screen, then quarter steps
+// up to 2, which serves any denser painter.
+double textureRatio(double ratio);
+// The texture resolution a painter needs: 1 on a plain screen painted at its own scale, more on a
+// denser one or under a magnifying transform.
+double texturePixelRatio(const QPainter &painter);
 
 // Stretches the texture of the rectangle's size, at the painter's resolution, over it.
 void paintLeatherTexture(QPainter &painter, const QRectF &rect);
 void paintPaperTexture(QPainter &painter, const QRectF &rect);
 
-// The cache's keys ("paper-780x1024", or "paper-780x1024@1x" at one pixel a point), in no
-// particular order; and emptying it.
+// The cache's keys ("paper-780x1024" at two pixels a point, "paper-780x1024@1x" at one,
+// "paper-780x1024@1.25x"), in no particular order; and emptying it.
 QStringList textureCacheKeys();
 void clearTextureCache();
 // Lets the cache forget the named texture of this size, at every resolution, for a caller that

@@ -100,35 +100,61 @@ private Q_SLOTS:
             QStringList{QStringLiteral("paper-%1x%2").arg(points.width()).arg(points.height())});
     }
 
-    // A plain screen gets a texture of one pixel a point; a dense one, or a magnifying painter,
-    // gets two.
+    // A plain screen gets a texture of one pixel a point; a denser one, or a magnifying painter,
+    // gets the next quarter step, up to two.
     void texturesFollowThePaintersResolution_data() {
         QTest::addColumn<double>("deviceRatio");
         QTest::addColumn<double>("scale");
-        QTest::addColumn<int>("pixelRatio");
-        QTest::newRow("plain screen") << 1.0 << 1.0 << 1;
-        QTest::newRow("dense screen") << 2.0 << 1.0 << 2;
-        QTest::newRow("plain screen, magnified") << 1.0 << 1.5 << 2;
-        QTest::newRow("plain screen, reduced") << 1.0 << 0.5 << 1;
-        QTest::newRow("fractional screen") << 1.25 << 1.0 << 2;
+        QTest::addColumn<double>("pixelRatio");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QSize>("pixels");
+        QTest::newRow("plain screen") << 1.0 << 1.0 << 1.0 << "paper-40x30@1x" << QSize(40, 30);
+        QTest::newRow("dense screen") << 2.0 << 1.0 << 2.0 << "paper-40x30" << QSize(80, 60);
+        QTest::newRow("plain screen, magnified")
+            << 1.0 << 1.5 << 1.5 << "paper-40x30@1.5x" << QSize(60, 45);
+        QTest::newRow("plain screen, a little magnified")
+            << 1.0 << 1.1 << 1.25 << "paper-40x30@1.25x" << QSize(50, 38);
+        QTest::newRow("plain screen, a hair over a step")
+            << 1.0 << 1.505 << 1.5 << "paper-40x30@1.5x" << QSize(60, 45);
+        QTest::newRow("plain screen, reduced")
+            << 1.0 << 0.5 << 1.0 << "paper-40x30@1x" << QSize(40, 30);
+        QTest::newRow("fractional screen")
+            << 1.25 << 1.0 << 1.25 << "paper-40x30@1.25x" << QSize(50, 38);
+        QTest::newRow("dense screen, magnified")
+            << 2.0 << 1.5 << 2.0 << "paper-40x30" << QSize(80, 60);
     }
 
     void texturesFollowThePaintersResolution() {
         QFETCH(double, deviceRatio);
         QFETCH(double, scale);
-        QFETCH(int, pixelRatio);
+        QFETCH(double, pixelRatio);
+        QFETCH(QString, key);
+        QFETCH(QSize, pixels);
         QImage target(QSize(100, 80) * deviceRatio, QImage::Format_ARGB32_Premultiplied);
         target.setDevicePixelRatio(deviceRatio);
         QPainter painter(&target);
         painter.scale(scale, scale);
         QCOMPARE(texturePixelRatio(painter), pixelRatio);
         paintPaperTexture(painter, QRectF(0, 0, 40, 30));
-        const QString key =
-            QStringLiteral("paper-40x30") + (pixelRatio == 1 ? QStringLiteral("@1x") : QString());
         QCOMPARE(textureCacheKeys(), QStringList{key});
         const QImage texture = paperTextureImage(QSizeF(40, 30), pixelRatio);
-        QCOMPARE(texture.size(), QSize(40, 30) * pixelRatio);
-        QCOMPARE(texture.devicePixelRatio(), double(pixelRatio));
+        QCOMPARE(texture.size(), pixels);
+        QCOMPARE(texture.devicePixelRatio(), pixelRatio);
+    }
+
+    // A window shows a texture at one ratio at a time; moved to another screen or resized
+    // across a step, the texture drawn before is let go.
+    void theCacheKeepsOneRatioOfATexture() {
+        paperTextureImage(QSizeF(40, 30), 1);
+        paperTextureImage(QSizeF(40, 30), 1.25);
+        leatherTextureImage(QSizeF(40, 30), 1);
+        QCOMPARE(textureCacheKeys().size(), 2);
+        QVERIFY(textureCacheKeys().contains(QStringLiteral("paper-40x30@1.25x")));
+        paperTextureImage(QSizeF(40, 30), 2);
+        QCOMPARE(textureCacheKeys().size(), 2);
+        QVERIFY(textureCacheKeys().contains(QStringLiteral("paper-40x30")));
+        releaseTexture(QStringLiteral("paper"), QSizeF(40, 30));
+        QCOMPARE(textureCacheKeys(), QStringList{QStringLiteral("leather-40x30@1x")});
     }
 
     void sizesInTheSameWholePointShareOneImage() {
