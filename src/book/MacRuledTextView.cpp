@@ -359,9 +359,14 @@ void MacRuledTextView::setFocusRequest(int request) {
     if (isReadOnly() || request == m_lastFocusRequest)
         return;
     m_lastFocusRequest = request;
-    QTimer::singleShot(0, this, [this] {
-        if (!isReadOnly())
-            setFocus(Qt::OtherFocusReason);
+    // Whatever took the keyboard after the request (a card the user opened) keeps it.
+    const QPointer<QWidget> focusedAtRequest = window()->focusWidget();
+    QTimer::singleShot(0, this, [this, focusedAtRequest] {
+        const QWidget *focused = window()->focusWidget();
+        if (isReadOnly() || (m_mayTakeFocus && !m_mayTakeFocus()) ||
+            (focused && focused != this && focused != focusedAtRequest))
+            return;
+        setFocus(Qt::OtherFocusReason);
     });
 }
 

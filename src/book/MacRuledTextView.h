@@ -8,6 +8,7 @@
 #include <QVariantAnimation>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -94,9 +95,14 @@ public:
     QImage ink() const { return m_ink; }
     void setInk(const QImage &ink);
 
-    // A counter: each new value asks for the keyboard focus (the first one always differs).
+    // A counter: each new value asks for the keyboard focus (the first one always differs). It is
+    // answered on the next turn of the event loop, and not at all when the owner's check says no
+    // or when another widget has taken the keyboard since the request.
     int focusRequest() const { return m_lastFocusRequest; }
     void setFocusRequest(int request);
+    void setFocusRequestCheck(std::function<bool()> mayTakeFocus) {
+        m_mayTakeFocus = std::move(mayTakeFocus);
+    }
 
     // The desktop's reduced-motion setting: a steady caret and scrolling without animation.
     bool reducedMotion() const { return m_reducedMotion; }
@@ -176,6 +182,7 @@ private:
     QImage m_ink;
     QImage m_inkDrawn;
     int m_lastFocusRequest = -1;
+    std::function<bool()> m_mayTakeFocus;
     bool m_reducedMotion = false;
     bool m_textApplied = false;
     bool m_applyingText = false;

@@ -174,6 +174,11 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     connect(&page, &VuzIvoduPageView::entryTextChanged, m_editor, &MacRuledTextView::setText);
     connect(&page, &VuzIvoduPageView::focusRequestChanged, m_editor,
             &MacRuledTextView::setFocusRequest);
+    // The page's own requests (its first show, the delayed focus once a day is read) may come
+    // while a card is open; closing the card asks again.
+    m_editor->setFocusRequestCheck([&page] {
+        return !page.showSearch() && !page.showCalendar() && !page.showSealConfirmation();
+    });
     connect(m_notice, &MacPageNotice::actionTriggered, &page,
             &VuzIvoduPageView::confirmPastDateWriting);
 

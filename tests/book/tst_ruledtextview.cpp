@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QInputMethodEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
@@ -306,6 +307,21 @@ private Q_SLOTS:
         editor->setFocusRequest(0);
         QVERIFY(settlesOn(false));
         editor->setFocusRequest(1);
+        QVERIFY(settlesOn(editable));
+        // Taken elsewhere before the answer: the keyboard stays where it went.
+        auto *card = new QLineEdit(&window);
+        card->show();
+        editor->setFocusRequest(2);
+        card->setFocus();
+        QVERIFY(settlesOn(false));
+        QVERIFY(card->hasFocus());
+        // The owner says no while its card is open.
+        bool cardOpen = true;
+        editor->setFocusRequestCheck([&] { return !cardOpen; });
+        editor->setFocusRequest(3);
+        QVERIFY(settlesOn(false));
+        cardOpen = false;
+        editor->setFocusRequest(4);
         QVERIFY(settlesOn(editable));
     }
 

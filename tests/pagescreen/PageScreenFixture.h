@@ -18,8 +18,8 @@ namespace velmora::test {
 
 using namespace std::chrono_literals;
 
-// The real store with two levers a test pulls where a failure or a slow disk must be forced:
-// saves can be held (they wait until released) or made to fail.
+// The real store with the levers a test pulls where a failure or a slow disk must be forced:
+// saves can be held (they wait until released) or made to fail, and reading a day can be held.
 class ScriptedRepository final : public DiaryRepository {
 public:
     explicit ScriptedRepository(std::shared_ptr<DiaryRepository> inner)
@@ -27,10 +27,13 @@ public:
 
     bool holdSaves = false;
     bool failSaves = false;
+    bool holdReads = false;
     int saveCount = 0;
 
     QCoro::Task<std::optional<DiaryEntryDTO>> entry(DayKey day) override {
-        return m_inner->entry(day);
+        while (holdReads)
+            co_await sleepFor(1ms);
+        co_return co_await m_inner->entry(day);
     }
     QCoro::Task<QList<DiaryEntryDTO>> entries(DayKey from, DayKey to, int limit) override {
         return m_inner->entries(from, to, limit);

@@ -68,6 +68,17 @@ QDateTime utcAt(const char *text) {
     return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
 }
 
+// What a menu bar item does with its key: the command goes through the router.
+void addMenuKey(QWidget &window, DiaryCommandRouter &router, const QKeySequence &keys,
+                DiaryCommand command) {
+    auto *item = new QAction(&window);
+    item->setShortcut(keys);
+    item->setShortcutContext(Qt::WindowShortcut);
+    window.addAction(item);
+    QObject::connect(item, &QAction::triggered, &router,
+                     [&router, command] { router.send(command); });
+}
+
 } // namespace
 
 class RecallHostingTest : public QObject {
@@ -412,6 +423,76 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] { return f.session->selectedDay() == day("2024-03-05"); }));
         QVERIFY(
             waitUntil([&] { return widget.editor()->text() == QStringLiteral("Tuesday's page"); }));
+        widget.hide();
+    }
+
+    // The page's delayed first focus, after the book opens or a day is shown, must not take the
+    // keyboard from a card the user opened in the meantime.
+    void aCardOpenedBeforeThePageSettlesKeepsTheKeyboard_data() {
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<bool>("turn"); // while a day is shown rather than while the book opens
+        QTest::newRow("find while the book opens") << "find" << false;
+        QTest::newRow("calendar while the book opens") << "calendar" << false;
+        QTest::newRow("find while a day is shown") << "find" << true;
+        QTest::newRow("calendar while a day is shown") << "calendar" << true;
+    }
+    void aCardOpenedBeforeThePageSettlesKeepsTheKeyboard() {
+        QFETCH(QString, card);
+        QFETCH(bool, turn);
+        PageScreenFixture f;
+        const QString page = turn ? QStringLiteral("Yesterday's page") : QString();
+        f.seed("2024-03-14", QStringLiteral("Yesterday's page"));
+        f.page.reset();
+        VuzIvoduPageWidget widget(*f.session, *f.pages, f.router, *f.settings,
+                                  PageScreenFixture::timings);
+        addMenuKey(widget, f.router, QKeySequence(Qt::CTRL | Qt::Key_F), DiaryCommand::find);
+        // The page's focus comes once its day is read: the test lets it be read after the card.
+        f.repository->holdReads = !turn;
+        widget.show();
+        widget.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&widget));
+        if (turn) {
+            QVERIFY(waitUntil([&] {
+                return widget.controller().focusRequest() == 1 && widget.editor()->hasFocus();
+            }));
+            QTest::qWait(10);
+            f.repository->holdReads = true;
+            widget.controller().navigate(day("2024-03-14"));
+        }
+        const int before = widget.controller().focusRequest();
+        if (card == QStringLiteral("find"))
+            QTest::keyClick(&widget, Qt::Key_F, Qt::ControlModifier);
+        else
+            QTest::mouseClick(widget.tools()->button(QStringLiteral("diary-toolbar-calendar")),
+                              Qt::LeftButton);
+        QWidget *opened = card == QStringLiteral("find")
+                              ? static_cast<QWidget *>(widget.recallCards()->searchCard())
+                              : widget.recallCards()->calendarCard();
+        QVERIFY(opened);
+        const auto keyboardInCard = [&] {
+            QWidget *focused = QApplication::focusWidget();
+            return focused && (focused == opened || opened->isAncestorOf(focused));
+        };
+        QVERIFY(waitUntil(keyboardInCard));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ab"));
+
+        f.repository->holdReads = false;
+        QVERIFY(waitUntil([&] {
+            return widget.controller().focusRequest() == before + 1 &&
+                   widget.editor()->isVisible() && widget.editor()->text() == page;
+        }));
+        // Whatever answer to that request was queued has run.
+        QTest::qWait(30);
+        QVERIFY(keyboardInCard());
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("cd"));
+        if (auto *search = widget.recallCards()->searchCard())
+            QCOMPARE(search->field()->text(), QStringLiteral("abcd"));
+        QCOMPARE(widget.editor()->text(), page);
+        QCOMPARE(widget.controller().entryText(), page);
+
+        // Closing the card gives the keyboard back to the page.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(waitUntil([&] { return widget.editor()->hasFocus(); }));
         widget.hide();
     }
 };
