@@ -492,12 +492,10 @@ void VuzIvoduPageWidget::refreshTurnLayers() {
             m_turnView->endEdgeDrag();
     }
     m_turnView->setVisible(turning || dragging);
-    m_turnView->raise();
-    m_tools->raise();
-    m_arrows->raise();
-    for (QWidget *overlay : std::initializer_list<QWidget *>{m_sealScrimMotion, m_sealScrim,
-                                                             m_sealCardMotion, m_sealCard})
-        overlay->raise();
+    for (QWidget *layer :
+         std::initializer_list<QWidget *>{m_turnView, m_tools, m_arrows, m_sealScrimMotion,
+                                          m_sealScrim, m_sealCardMotion, m_sealCard})
+        layer->stackUnder(m_searchFloor);
     // A drag can start only on a page at rest.
     const bool atRest = transition.phase == PageTransitionPhase::idle;
     m_leadingStrip->setAttribute(Qt::WA_TransparentForMouseEvents, !atRest);
@@ -546,6 +544,11 @@ void VuzIvoduPageWidget::buildOverlays() {
     m_leafFade = new PageOverlayMotion(nullptr, m_page);
     m_leafFade->setGeometry(m_page->rect());
     m_leafFade->stackUnder(m_turnView);
+    // The page lifts its layers up to here and no higher: the search card and its fades open
+    // above, and stay there whatever the page lifts after them.
+    m_searchFloor = new QWidget(m_page);
+    m_searchFloor->setObjectName(QStringLiteral("diary-search-floor"));
+    m_searchFloor->hide();
 }
 
 void VuzIvoduPageWidget::refreshSealCard() {
@@ -553,8 +556,8 @@ void VuzIvoduPageWidget::refreshSealCard() {
     const bool confirmation = page.showSealConfirmation();
     const bool shown = confirmation || page.showSealAcknowledgement();
     const VuzIvoduPageAnimation &animation = page.sealCardAnimation();
-    m_sealScrim->raise();
-    m_sealCard->raise();
+    m_sealScrim->stackUnder(m_searchFloor);
+    m_sealCard->stackUnder(m_searchFloor);
     // A card on its way out keeps the form it had.
     if (shown) {
         const auto mode = confirmation ? PaperSealRitualView::Mode::confirmation

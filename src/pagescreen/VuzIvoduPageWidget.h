@@ -146,6 +146,8 @@ private:
     PageOverlayMotion *m_sealScrimMotion = nullptr;
     PageOverlayMotion *m_sealCardMotion = nullptr;
     PageOverlayMotion *m_leafFade = nullptr;
+    // An empty, hidden sibling that every layer of the page stays under (see buildOverlays).
+    QWidget *m_searchFloor = nullptr;
     std::optional<std::pair<PageDescriptorID, DayKey>> m_shownLeaf;
     QPointer<QMessageBox> m_persistenceAlert;
     QPointer<QMessageBox> m_leaveAlert;

@@ -1,7 +1,10 @@
 #include "PageScreenFixture.h"
 
 #include "book/MacRuledTextView.h"
+#include "book/PaperSealRitualView.h"
 #include "pagescreen/MacPageTools.h"
+#include "pagescreen/PageOverlayMotion.h"
+#include "pagescreen/VuzIvoduPageArea.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "pagescreen/VuzIvoduRecallCards.h"
 #include "recall/DiaryHandwritingIndex.h"
@@ -77,6 +80,11 @@ void addMenuKey(QWidget &window, DiaryCommandRouter &router, const QKeySequence 
     window.addAction(item);
     QObject::connect(item, &QAction::triggered, &router,
                      [&router, command] { router.send(command); });
+}
+
+// The widget a click at a point of the page meets, as the page's own tree sees it.
+QWidget *topAt(VuzIvoduPageWidget &widget, const QPoint &pagePoint) {
+    return widget.pageArea()->childAt(pagePoint);
 }
 
 } // namespace
@@ -492,6 +500,79 @@ private Q_SLOTS:
 
         // Closing the card gives the keyboard back to the page.
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(waitUntil([&] { return widget.editor()->hasFocus(); }));
+        widget.hide();
+    }
+
+    // The search card stays over everything the page raises after it opened: the seal
+    // confirmation, the toolbar and arrows a page turn lifts.
+    void theSearchCardStaysOnTop_data() {
+        QTest::addColumn<QString>("then");
+        QTest::newRow("seal confirmation after search") << "seal";
+        QTest::newRow("search after seal confirmation") << "search";
+        QTest::newRow("page turn under search") << "turn";
+    }
+    void theSearchCardStaysOnTop() {
+        QFETCH(QString, then);
+        PageScreenFixture f;
+        f.seed("2024-03-14", QStringLiteral("Yesterday's page"));
+        f.page.reset();
+        VuzIvoduPageWidget widget(*f.session, *f.pages, f.router, *f.settings,
+                                  PageScreenFixture::timings);
+        addMenuKey(widget, f.router, QKeySequence(Qt::CTRL | Qt::Key_F), DiaryCommand::find);
+        addMenuKey(widget, f.router, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
+                   DiaryCommand::seal);
+        widget.show();
+        widget.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&widget));
+        QVERIFY(waitUntil([&] {
+            return widget.controller().focusRequest() == 1 && widget.editor()->hasFocus();
+        }));
+        QTest::qWait(10);
+        QTest::keyClicks(widget.editor(), QStringLiteral("Words"));
+        VuzIvoduPageView &page = widget.controller();
+
+        const auto seal = [&] {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_L,
+                            Qt::ControlModifier | Qt::ShiftModifier);
+            QVERIFY(page.showSealConfirmation());
+        };
+        if (then == QStringLiteral("search"))
+            seal();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
+        MacSearchCard *card = widget.recallCards()->searchCard();
+        QVERIFY(card);
+        QVERIFY(waitUntil([&] { return card->field()->hasFocus(); }));
+        if (then == QStringLiteral("seal")) {
+            seal();
+        } else if (then == QStringLiteral("turn")) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp, Qt::ControlModifier);
+            QVERIFY(waitUntil([&] { return f.session->selectedDay() == day("2024-03-14"); }));
+        }
+        QVERIFY(waitUntil([&] {
+            return (!page.showSealConfirmation() || widget.sealCard()->isVisible()) &&
+                   !widget.sealCardMotion()->isVisible() &&
+                   f.pages->transition().phase == PageTransitionPhase::idle;
+        }));
+        // Where the card covers the seal card, the toolbar and the arrows, the card is met.
+        for (QWidget *under :
+             std::initializer_list<QWidget *>{widget.sealCard(), widget.tools(), widget.arrows()}) {
+            const QPoint centre = under->geometry().center();
+            QWidget *met = topAt(widget, centre);
+            QVERIFY2(met && (met == card || card->isAncestorOf(met)),
+                     qPrintable(under->metaObject()->className()));
+        }
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("wor"));
+        QCOMPARE(card->field()->text(), QStringLiteral("wor"));
+
+        if (!page.showSealConfirmation())
+            return;
+        // Escape still closes the seal confirmation first, then the search card.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!page.showSealConfirmation());
+        QVERIFY(page.showSearch());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!page.showSearch());
         QVERIFY(waitUntil([&] { return widget.editor()->hasFocus(); }));
         widget.hide();
     }

@@ -1,6 +1,7 @@
 #include "PageScreenFixture.h"
 
 #include "book/MacRuledTextView.h"
+#include "book/PaperSealRitualView.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "pagescreen/VuzIvoduRecallCards.h"
 #include "recall/DiaryHandwritingIndex.h"
@@ -115,6 +116,25 @@ private Q_SLOTS:
         QVERIFY(screen.still());
         QVERIFY(!screen.widget->editor()->hasFocus());
         screen.shoot(QStringLiteral("pagescreen-calendar-card"));
+    }
+
+    // The seal confirmation asked for while searching opens under the search card.
+    void searchCardOverTheSealConfirmation() {
+        RecallScreen screen;
+        screen.f.seed("2024-03-15", QStringLiteral("A page worth keeping as it is."));
+        screen.f.seed("2024-03-01", QStringLiteral("The first page worth keeping."));
+        QVERIFY(screen.open({}));
+        VuzIvoduPageView &page = screen.widget->controller();
+        page.toggleSearch();
+        MacSearchCard *card = screen.widget->recallCards()->searchCard();
+        QVERIFY(card);
+        card->field()->setText(QStringLiteral("keeping"));
+        QVERIFY(waitUntil([&] { return card->controller().results().size() == 2; }));
+        screen.f.router.send(DiaryCommand::seal);
+        QVERIFY(page.showSealConfirmation());
+        QVERIFY(waitUntil([&] { return screen.widget->sealCard()->isVisible(); }));
+        QVERIFY(screen.still());
+        screen.shoot(QStringLiteral("pagescreen-search-card-over-seal"));
     }
 };
 
