@@ -177,6 +177,23 @@ QCoro::Task<void> DiaryPageSystemStore::turnToDay(DayKey day, PageTurnDirection 
                   physical ? PageTransitionMode::physical : PageTransitionMode::crossFade));
 }
 
+QCoro::Task<PageDescriptor> DiaryPageSystemStore::arrivingLeaf(DayKey day,
+                                                               PageTurnDirection direction) {
+    const std::shared_ptr<PageLayoutService> service = m_layoutService;
+    const LeafLayoutMetrics metrics = m_metrics;
+    const auto &settings = m_session->settings();
+    const QString fontName = settings->selectedFont();
+    const double bodyPointSize = settings->defaultFontSize();
+    // Held while the day is read, and the service while it is laid out: the store may go first.
+    const std::shared_ptr<DiaryRepository> repository = m_session->repository();
+    auto reading = repository->entry(day);
+    std::optional<DiaryEntryDTO> entry = co_await reading;
+    auto laying =
+        service->descriptorsInBackground(day, std::move(entry), metrics, fontName, bodyPointSize);
+    const QList<PageDescriptor> leaves = co_await laying;
+    co_return direction == PageTurnDirection::backward ? leaves.constLast() : leaves.constFirst();
+}
+
 QCoro::Task<void> DiaryPageSystemStore::navigate(DayKey day, CancellationToken token) {
     const DayKey shown = m_session->selectedDay();
     if (day == shown) {

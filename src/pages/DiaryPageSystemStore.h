@@ -68,6 +68,11 @@ public:
     QCoro::Task<void> turnToDay(DayKey day, PageTurnDirection direction, bool selectingLastLeaf,
                                 PageTransitionMode mode, CancellationToken token = {});
 
+    // The leaf a turn into `day` lands on, as the turn will lay it out: its first leaf turning
+    // forward, its last turning backward. The day is read and a sealed entry laid out off the
+    // GUI thread, and that layout is kept for the turn. Fails as reading the day fails.
+    QCoro::Task<PageDescriptor> arrivingLeaf(DayKey day, PageTurnDirection direction);
+
 Q_SIGNALS:
     void descriptorsChanged(const QList<velmora::PageDescriptor> &descriptors);
     void selectedLeafIndexChanged(qint64 index);

@@ -3,8 +3,10 @@
 #include "pages/PagesLogging.h"
 
 #include <QCoreApplication>
+#include <QCoroFuture>
 #include <QThread>
 #include <QTimeZone>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <cmath>
 
@@ -64,21 +66,21 @@ double PageLayoutService::ruledLineHeight(double pointSize) {
     return std::max(std::round(pointSize * 1.6), 40.0);
 }
 
-QList<PageDescriptor> PageLayoutService::sealedDescriptors(const DayKey &day,
-                                                           const DiaryEntryDTO &entry,
-                                                           const LeafLayoutMetrics &metrics) {
-    const PageLayoutKey key{day,    entry.id, entry.revision, entry.fontName, entry.bodyPointSize,
-                            metrics};
-    if (auto cached = m_cache->value(key))
-        return *cached;
+PageLayoutKey PageLayoutService::layoutKey(const DayKey &day, const DiaryEntryDTO &entry,
+                                           const LeafLayoutMetrics &metrics) {
+    return PageLayoutKey{day,    entry.id, entry.revision, entry.fontName, entry.bodyPointSize,
+                         metrics};
+}
 
+TextAttributes PageLayoutService::sealedAttributes(const DiaryEntryDTO &entry,
+                                                   const LeafLayoutMetrics &metrics) {
     const double scaled = entry.bodyPointSize * metrics.readingScale;
     const QFont font = resolveDiaryFont(resolvedFontName(entry.fontName), scaled >= 1 ? scaled : 1);
-    const TextAttributes attributes =
-        makeRuledTextAttributes(font, ruledLineHeight(font.pointSizeF()));
-    QList<UTF16TextRange> ranges =
-        m_paginator->leafRanges(entry.content, attributes, metrics.width, metrics.height,
-                                metrics.horizontalInset, metrics.verticalInset);
+    return makeRuledTextAttributes(font, ruledLineHeight(font.pointSizeF()));
+}
+
+QList<PageDescriptor> PageLayoutService::sealedLeaves(const DayKey &day, const DiaryEntryDTO &entry,
+                                                      QList<UTF16TextRange> ranges) {
     if (!isValidPartition(ranges, entry.content.size())) {
         qCWarning(lcPages) << "The paginator's leaves do not cover the entry of" << day.rawValue()
                            << "- showing it on one leaf";
@@ -98,8 +100,53 @@ QList<PageDescriptor> PageLayoutService::sealedDescriptors(const DayKey &day,
         leaf.kind = PageKind::sealed;
         leaves.append(leaf);
     }
+    return leaves;
+}
+
+QList<PageDescriptor> PageLayoutService::sealedDescriptors(const DayKey &day,
+                                                           const DiaryEntryDTO &entry,
+                                                           const LeafLayoutMetrics &metrics) {
+    const PageLayoutKey key = layoutKey(day, entry, metrics);
+    if (auto cached = m_cache->value(key))
+        return *cached;
+
+    QList<PageDescriptor> leaves = sealedLeaves(
+        day, entry,
+        m_paginator->leafRanges(entry.content, sealedAttributes(entry, metrics), metrics.width,
+                                metrics.height, metrics.horizontalInset, metrics.verticalInset));
     m_cache->insert(leaves, key, leaves.size());
     return leaves;
+}
+
+std::optional<QList<PageDescriptor>>
+PageLayoutService::knownDescriptors(const DayKey &day, const std::optional<DiaryEntryDTO> &entry,
+                                    const LeafLayoutMetrics &metrics, const QString &fontName,
+                                    double bodyPointSize) {
+    if (!entry || !entry->isSealed())
+        return descriptors(day, entry, metrics, fontName, bodyPointSize);
+    return m_cache->value(layoutKey(day, *entry, metrics));
+}
+
+QCoro::Task<QList<PageDescriptor>>
+PageLayoutService::descriptorsInBackground(DayKey day, std::optional<DiaryEntryDTO> entry,
+                                           LeafLayoutMetrics metrics, QString fontName,
+                                           double bodyPointSize) {
+    if (auto known = knownDescriptors(day, entry, metrics, fontName, bodyPointSize))
+        co_return *known;
+    // The font is resolved here, where the font database is set up; the worker only measures.
+    auto laying = QtConcurrent::run([paginator = m_paginator, content = entry->content,
+                                     attributes = sealedAttributes(*entry, metrics), metrics] {
+        return paginator->leafRanges(content, attributes, metrics.width, metrics.height,
+                                     metrics.horizontalInset, metrics.verticalInset);
+    });
+    QList<UTF16TextRange> ranges = co_await laying;
+    // The same day may have been laid out meanwhile; its leaves are the same.
+    const PageLayoutKey key = layoutKey(day, *entry, metrics);
+    if (auto cached = m_cache->value(key))
+        co_return *cached;
+    QList<PageDescriptor> leaves = sealedLeaves(day, *entry, std::move(ranges));
+    m_cache->insert(leaves, key, leaves.size());
+    co_return leaves;
 }
 
 bool PageLayoutService::isValidPartition(const QList<UTF16TextRange> &ranges, qint64 utf16Count) {

@@ -5,6 +5,7 @@
 #include "pages/LeafPaginating.h"
 #include "pages/PageDescriptor.h"
 
+#include <QCoroTask>
 #include <QList>
 
 #include <memory>
@@ -28,6 +29,20 @@ public:
                                       const LeafLayoutMetrics &metrics, const QString &fontName,
                                       double bodyPointSize);
 
+    // The same leaves, when they are known without laying any text out: a day without an entry
+    // or with a draft has one leaf, a sealed entry has its leaves once laid out at `metrics`.
+    std::optional<QList<PageDescriptor>> knownDescriptors(const DayKey &day,
+                                                          const std::optional<DiaryEntryDTO> &entry,
+                                                          const LeafLayoutMetrics &metrics,
+                                                          const QString &fontName,
+                                                          double bodyPointSize);
+    // The same leaves, a sealed entry laid out on a worker thread, so a day not shown yet can be
+    // laid out ahead without stalling the window. What it lays out is kept for the GUI thread's
+    // own layout of that day. Resumes on the calling (GUI) thread.
+    QCoro::Task<QList<PageDescriptor>>
+    descriptorsInBackground(DayKey day, std::optional<DiaryEntryDTO> entry,
+                            LeafLayoutMetrics metrics, QString fontName, double bodyPointSize);
+
     static bool isValidPartition(const QList<UTF16TextRange> &ranges, qint64 utf16Count);
 
     // The line height of the ruled surface for a font of this size.
@@ -41,6 +56,12 @@ private:
     static PageDescriptor makeDraftDescriptor(const DayKey &day, const DiaryEntryDTO &entry);
     QList<PageDescriptor> sealedDescriptors(const DayKey &day, const DiaryEntryDTO &entry,
                                             const LeafLayoutMetrics &metrics);
+    static TextAttributes sealedAttributes(const DiaryEntryDTO &entry,
+                                           const LeafLayoutMetrics &metrics);
+    static QList<PageDescriptor> sealedLeaves(const DayKey &day, const DiaryEntryDTO &entry,
+                                              QList<UTF16TextRange> ranges);
+    static PageLayoutKey layoutKey(const DayKey &day, const DiaryEntryDTO &entry,
+                                   const LeafLayoutMetrics &metrics);
 
     std::shared_ptr<const LeafPaginating> m_paginator;
     std::shared_ptr<PageLayoutCache> m_cache;

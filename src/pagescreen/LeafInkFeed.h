@@ -61,6 +61,7 @@ public:
     QImage knownInk(const LeafInkRequest &request) const;
     // Whether every leaf to fetch ahead has its answer.
     bool isAheadFetched() const;
+    const QList<LeafInkRequest> &aheadRequests() const { return m_ahead; }
 
     const std::optional<LeafInkRequest> &request() const { return m_request; }
     // The ink shown for the current request; null while none is known.

@@ -199,6 +199,9 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     connect(&page, &VuzIvoduPageView::handwritingChanged, this, [this] {
         m_editorInk->reload();
         m_readingInk->reload();
+        // Synced pages may have changed the neighbouring days too.
+        m_arrivingLeaves.clear();
+        fetchNeighbourInk();
     });
 
     buildOverlays();
@@ -433,22 +436,80 @@ LeafInkRequest VuzIvoduPageWidget::leafInkRequest(const PageDescriptor &descript
                           VuzIvoduPageView::writingWidth};
 }
 
-// The leaves a turn can reach next, as the turn's picture and as the editor show them.
+// The leaves a turn can reach next, as the turn's picture and as the editor show them. Which leaf
+// of a neighbouring day a turn lands on is known once that day is read and laid out, off the GUI
+// thread; until then nothing is fetched for its picture rather than a leaf the turn may not show.
 void VuzIvoduPageWidget::fetchNeighbourInk() {
     const DayKey shown = m_controller->session().selectedDay();
+    // Midway through a change of day the leaves are still the old day's; the new ones follow.
+    const auto current = m_controller->pageSystem().selectedDescriptor();
+    if (!current || current->dayKey != shown)
+        return;
+    const LeafLayoutMetrics &metrics = m_controller->pageSystem().metrics();
     QList<LeafInkRequest> pictures;
     QList<LeafInkRequest> editors;
+    QList<ArrivingLeaf> arriving;
     for (const auto direction : {PageTurnDirection::forward, PageTurnDirection::backward}) {
         const auto target = m_controller->adjacentDescriptor(direction);
         if (!target)
             continue;
-        pictures.append(leafInkRequest(*target));
-        if (target->dayKey != shown)
-            editors.append(LeafInkRequest{target->dayKey, 0, m_editor->lineHeight(),
-                                          VuzIvoduPageView::writingWidth});
+        if (target->dayKey == shown) {
+            pictures.append(leafInkRequest(*target));
+            continue;
+        }
+        editors.append(LeafInkRequest{target->dayKey, 0, m_editor->lineHeight(),
+                                      VuzIvoduPageView::writingWidth});
+        const auto known = std::find_if(
+            m_arrivingLeaves.cbegin(), m_arrivingLeaves.cend(), [&](const ArrivingLeaf &leaf) {
+                return leaf.day == target->dayKey && leaf.direction == direction &&
+                       leaf.metrics == metrics;
+            });
+        if (known == m_arrivingLeaves.cend()) {
+            const quint64 search = ++m_arrivingSearches;
+            arriving.append(
+                ArrivingLeaf{target->dayKey, direction, metrics, std::nullopt, search, false});
+            auto finding = findArrivingLeaf(target->dayKey, direction, search);
+            Q_UNUSED(finding)
+        } else {
+            arriving.append(*known);
+            // Only a sealed leaf is drawn with the reading leaf's ink.
+            if (known->leaf && known->leaf->kind == PageKind::sealed)
+                pictures.append(leafInkRequest(*known->leaf));
+        }
     }
+    m_arrivingLeaves = arriving;
     m_readingInk->fetchAhead(pictures);
     m_editorInk->fetchAhead(editors);
+}
+
+QCoro::Task<void> VuzIvoduPageWidget::findArrivingLeaf(DayKey day, PageTurnDirection direction,
+                                                       quint64 search) {
+    const QPointer<VuzIvoduPageWidget> self(this);
+    std::optional<PageDescriptor> leaf;
+    try {
+        auto finding = m_controller->pageSystem().arrivingLeaf(day, direction);
+        leaf = co_await finding;
+    } catch (const std::exception &failure) {
+        qCInfo(lcPageScreen) << "The leaf a turn into" << day.rawValue()
+                             << "lands on is not known:" << failure.what();
+    }
+    if (!self)
+        co_return;
+    // Dropped when the page has moved on from this neighbour meanwhile.
+    const auto wanted =
+        std::find_if(m_arrivingLeaves.begin(), m_arrivingLeaves.end(),
+                     [&](const ArrivingLeaf &known) { return known.search == search; });
+    if (wanted == m_arrivingLeaves.end())
+        co_return;
+    wanted->leaf = leaf;
+    wanted->searched = true;
+    fetchNeighbourInk();
+}
+
+bool VuzIvoduPageWidget::isNeighbourInkFetched() const {
+    return std::all_of(m_arrivingLeaves.cbegin(), m_arrivingLeaves.cend(),
+                       [](const ArrivingLeaf &known) { return known.searched; }) &&
+           m_editorInk->isAheadFetched() && m_readingInk->isAheadFetched();
 }
 
 // --- Turns, toolbar and arrows ------------------------------------------------------------------

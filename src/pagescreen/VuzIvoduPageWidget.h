@@ -75,6 +75,8 @@ public:
     MacPageTurnView *turnView() const { return m_turnView; }
     const LeafInkFeed *editorInk() const { return m_editorInk; }
     const LeafInkFeed *readingInk() const { return m_readingInk; }
+    // Whether the leaves a turn can reach next are known and their ink fetched.
+    bool isNeighbourInkFetched() const;
     VuzIvoduPageArea *pageArea() const { return m_page; }
     PageLoadingLeaf *loadingLeaf() const { return m_loadingLeaf; }
     QWidget *motionMarker() const { return m_motionMarker; }
@@ -115,12 +117,27 @@ private:
     QImage knownInk(const LeafInkRequest &request) const;
     LeafInkRequest leafInkRequest(const PageDescriptor &descriptor) const;
     void fetchNeighbourInk();
+    QCoro::Task<void> findArrivingLeaf(DayKey day, PageTurnDirection direction, quint64 search);
 
     std::unique_ptr<VuzIvoduPageView> m_controller;
     DiaryTheme m_theme;
     // The handwriting behind the editor and behind the sealed reading leaf.
     LeafInkFeed *m_editorInk = nullptr;
     LeafInkFeed *m_readingInk = nullptr;
+    // The leaves turns into the neighbouring days land on (the day before ends on its last
+    // leaf), each as laid out at `metrics`; none until its day is read and laid out, or when
+    // that failed.
+    struct ArrivingLeaf {
+        DayKey day;
+        PageTurnDirection direction;
+        LeafLayoutMetrics metrics;
+        std::optional<PageDescriptor> leaf;
+        // Which search finds it, so that a search begun before the days changed is dropped.
+        quint64 search = 0;
+        bool searched = false;
+    };
+    QList<ArrivingLeaf> m_arrivingLeaves;
+    quint64 m_arrivingSearches = 0;
     CopyPathChooser m_chooseCopyPath;
     VuzIvoduPageArea *m_page;
     VuzIvoduLeaf *m_writableLeaf;

@@ -1,6 +1,7 @@
 #include "pages/MacTextKitLeafPaginator.h"
 #include "pages/PageLayoutService.h"
 #include "support/GuiTestMain.h"
+#include "support/TestSupport.h"
 
 #include <QTimeZone>
 
@@ -234,6 +235,50 @@ private Q_SLOTS:
         f.service.descriptors(day("2024-03-03"), full, screenMetrics, QString(), 16);
         QCOMPARE(f.cache->totalCost(), 64);
         QCOMPARE(f.cache->recency().size(), 1);
+    }
+
+    // A day laid out ahead on a worker thread has the leaves the GUI thread gives it, and the
+    // GUI thread's own layout of it afterwards lays nothing out again. `lines` lines of text;
+    // `cost` is what the cache then holds.
+    void layingOutAheadGivesTheSameLeaves_data() {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<bool>("severalLeaves");
+        QTest::addColumn<bool>("cached");
+        QTest::newRow("sealed, several leaves") << "sealed" << 200 << true << true;
+        QTest::newRow("sealed, one leaf") << "sealed" << 1 << false << true;
+        QTest::newRow("draft") << "draft" << 200 << false << false;
+        QTest::newRow("no entry") << "none" << 0 << false << false;
+    }
+
+    void layingOutAheadGivesTheSameLeaves() {
+        QFETCH(QString, status);
+        QFETCH(int, lines);
+        QFETCH(bool, severalLeaves);
+        QFETCH(bool, cached);
+        auto cache = std::make_shared<PageLayoutCache>(PageLayoutService::layoutCacheCostLimit);
+        PageLayoutService service(std::make_shared<MacTextKitLeafPaginator>(), cache);
+        std::optional<DiaryEntryDTO> written;
+        if (status != QLatin1String("none"))
+            written = entry(
+                status == QLatin1String("sealed") ? DiaryEntryStatus::sealed
+                                                  : DiaryEntryStatus::draft,
+                QStringLiteral("A line of writing long enough to wrap once.\n").repeated(lines));
+
+        const QList<PageDescriptor> ahead = test::waitFor(service.descriptorsInBackground(
+            day("2024-03-01"), written, screenMetrics, QStringLiteral("Georgia"), 16));
+        QCOMPARE(ahead.size() > 1, severalLeaves);
+        QCOMPARE(cache->totalCost(), cached ? ahead.size() : 0);
+        QCOMPARE(service.knownDescriptors(day("2024-03-01"), written, screenMetrics,
+                                          QStringLiteral("Georgia"), 16),
+                 std::optional(ahead));
+
+        // Laid out afresh on the GUI thread, the same leaves.
+        PageLayoutService fresh(std::make_shared<MacTextKitLeafPaginator>(),
+                                std::make_shared<PageLayoutCache>(cache->costLimit()));
+        QCOMPARE(fresh.descriptors(day("2024-03-01"), written, screenMetrics,
+                                   QStringLiteral("Georgia"), 16),
+                 ahead);
     }
 
     void realPaginatorSplitsSealedEntry() {

@@ -29,9 +29,11 @@ public:
     bool failSaves = false;
     bool holdReads = false;
     int saveCount = 0;
+    // Reads of this one day's entry wait while it is set.
+    std::optional<DayKey> heldReads;
 
     QCoro::Task<std::optional<DiaryEntryDTO>> entry(DayKey day) override {
-        while (holdReads)
+        while (holdReads || heldReads == day)
             co_await sleepFor(1ms);
         co_return co_await m_inner->entry(day);
     }

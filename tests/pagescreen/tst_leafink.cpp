@@ -247,6 +247,100 @@ private Q_SLOTS:
         QCOMPARE(knownInk.join(QLatin1Char(' ')), known);
     }
 
+    // The leaf a turn into the day before lands on, its last, is fetched ahead for the turn's
+    // picture at that day's own size, once the day is read and laid out off the GUI thread;
+    // while it is read nothing is fetched for it. `ahead` is the leaf asked for ("last@40": the
+    // day's last leaf at line height 40); the next day, without an entry, has nothing to draw.
+    // The reading scale is 1.25.
+    void fetchesAheadTheLeafABackwardTurnLandsOn_data() {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<double>("size");
+        QTest::addColumn<bool>("heldReads");
+        QTest::addColumn<QString>("ahead");
+        QTest::addColumn<bool>("severalLeaves");
+        QTest::newRow("a day of several leaves") << 80 << 16.0 << false << "last@40" << true;
+        QTest::newRow("a day of one leaf, at its size") << 1 << 24.0 << false << "last@48" << false;
+        QTest::newRow("a day still being read") << 80 << 16.0 << true << "last@40" << true;
+    }
+
+    void fetchesAheadTheLeafABackwardTurnLandsOn() {
+        QFETCH(int, lines);
+        QFETCH(double, size);
+        QFETCH(bool, heldReads);
+        QFETCH(QString, ahead);
+        QFETCH(bool, severalLeaves);
+        PageScreenFixture f;
+        InkFolder folder;
+        const DayKey previous = day("2024-03-10");
+        const DayKey source = day("2024-03-11");
+        QStringList text;
+        for (int line = 1; line <= lines; ++line)
+            text.append(QStringLiteral("Line %1 of the day before.").arg(line));
+        const DiaryEntryDTO written =
+            test::waitFor(
+                f.store.repository->save(draft("2024-03-10", text.join(QLatin1Char('\n')), size),
+                                         std::nullopt, 1))
+                .entry;
+        test::waitFor(f.store.repository->seal(written.id, written.revision));
+        f.seed("2024-03-11", QStringLiteral("A few words."), true);
+        // Leaves grow with the reading scale: 24 points is 30 on the leaf, at lines of 48.
+        f.settings->setReadingScale(1.25);
+        // Whichever leaf the turn lands on has a drawing: only fetching that one shows it at once.
+        for (qint64 leaf = 0; leaf < 8; ++leaf)
+            folder.store.write(drawing(), previous, leaf);
+        MacInkLibrary library(folder.store);
+        auto owned = std::make_unique<VuzIvoduPageWidget>(*f.session, *f.pages, f.router,
+                                                          *f.settings, PageScreenFixture::timings);
+        VuzIvoduPageWidget &widget = *owned;
+        const auto settle = qScopeGuard([&] {
+            f.repository->heldReads.reset();
+            owned.reset();
+            drain(library);
+        });
+        widget.setInkLibrary(&library);
+        widget.show();
+        QVERIFY(shows(f, PageScreenFixture::today));
+        if (heldReads)
+            f.repository->heldReads = previous;
+        widget.controller().navigate(source);
+        QVERIFY(shows(f, source));
+        const auto fetchedAhead = [&] {
+            QStringList words;
+            for (const LeafInkRequest &request : widget.readingInk()->aheadRequests())
+                words.append(request.day.rawValue() + QLatin1Char('#') +
+                             QString::number(request.leaf) + QLatin1Char('@') +
+                             QString::number(request.lineHeight));
+            return words.join(QLatin1Char(' '));
+        };
+        if (heldReads) {
+            QVERIFY(waitUntil([&] {
+                return widget.editorInk()->isAheadFetched() &&
+                       widget.readingInk()->isAheadFetched();
+            }));
+            QCOMPARE(fetchedAhead(), QString());
+            QVERIFY(!widget.isNeighbourInkFetched());
+            f.repository->heldReads.reset();
+        }
+        QVERIFY(waitUntil([&] { return widget.isNeighbourInkFetched(); }));
+        const QString fetched = fetchedAhead();
+
+        QString inkAtOnce;
+        connect(f.pages.get(), &DiaryPageSystemStore::transitionChanged, &widget,
+                [&](const PageTransitionState &turn) {
+                    if (turn.phase == PageTransitionPhase::animating && turn.target &&
+                        turn.target->dayKey == previous && inkAtOnce.isEmpty())
+                        inkAtOnce = describe(widget.readingLeaf()->textView()->ink());
+                });
+        widget.controller().turnToPreviousPage();
+        QVERIFY(shows(f, previous));
+        const PageDescriptor arrived = *f.pages->selectedDescriptor();
+        QCOMPARE(arrived.leafCount > 1, severalLeaves);
+        QCOMPARE(arrived.leafIndex, arrived.leafCount - 1);
+        const QString last = QStringLiteral("2024-03-10#%1").arg(arrived.leafIndex);
+        QCOMPARE(fetched, QString(ahead).replace(QStringLiteral("last"), last));
+        QCOMPARE(inkAtOnce, QStringLiteral("A@%1").arg(ahead.section(QLatin1Char('@'), 1)));
+    }
+
     // A turn cannot wait for the disk: the leaf it turns to has its ink from the moment the turn
     // begins, fetched while the page before it was shown, both on the leaf and in the picture
     // the turn draws of it.
@@ -286,9 +380,7 @@ private Q_SLOTS:
         QVERIFY(shows(f, PageScreenFixture::today));
         widget.controller().navigate(source);
         QVERIFY(shows(f, source));
-        QVERIFY(waitUntil([&] {
-            return widget.editorInk()->isAheadFetched() && widget.readingInk()->isAheadFetched();
-        }));
+        QVERIFY(waitUntil([&] { return widget.isNeighbourInkFetched(); }));
 
         QString inkAtOnce;
         QImage picture;
