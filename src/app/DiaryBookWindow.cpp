@@ -86,6 +86,21 @@ void DiaryBookWindow::configure(bool testMode) {
     move(frame.topLeft());
 }
 
+QSize DiaryBookWindow::configuredContentSize(bool testMode) const {
+    QScreen *screen = sizingScreen(testMode);
+    if (!screen)
+        return size();
+    const QRect frame = BookWindowGeometry::sizedFrame(screen->availableGeometry());
+    QMenuBar *menus = menuBar();
+    const int menusHeight = menus->isNativeMenuBar() ? 0 : menus->sizeHint().height();
+    return {frame.width(), std::max(1, frame.height() - titleBarHeight() - menusHeight)};
+}
+
+qreal DiaryBookWindow::configuredPixelRatio(bool testMode) const {
+    QScreen *screen = sizingScreen(testMode);
+    return screen ? screen->devicePixelRatio() : devicePixelRatioF();
+}
+
 void DiaryBookWindow::applyAppearance(const QString &appearance, bool desktopPrefersDark) {
     if (appearance == u"light")
         m_dark = false;

@@ -22,6 +22,9 @@ public:
     // Places and sizes the window on its screen: centred on the primary screen in test mode,
     // centred when it lies on no screen, then as tall as the screen's visible area at 780:1024.
     void configure(bool testMode);
+    // The size configure() gives what lies below the menus, and the density of its screen.
+    QSize configuredContentSize(bool testMode) const;
+    qreal configuredPixelRatio(bool testMode) const;
 
     // "light", "dark", or anything else to follow the desktop (`desktopPrefersDark`).
     void applyAppearance(const QString &appearance, bool desktopPrefersDark);

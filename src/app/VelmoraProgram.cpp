@@ -5,6 +5,7 @@
 #include "app/DiaryLockController.h"
 #include "app/DiaryTransferPanels.h"
 #include "app/MessageBoxAlertPresenter.h"
+#include "book/MacClosedCover.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "settings/MacSettingsView.h"
 
@@ -116,6 +117,10 @@ std::optional<int> VelmoraProgram::start() {
                                    [this] { m_delegate->applicationShouldTerminate(); },
                                });
     m_menus->populate(*m_window->menuBar());
+    // The leather is most of the closed cover's first frame: drawn on a pool thread while the views
+    // are made, it is ready when the cover first paints.
+    MacClosedCover::prepareTextures(m_window->configuredContentSize(graph.isTestMode()),
+                                    m_window->configuredPixelRatio(graph.isTestMode()));
     // While a backup, restore or import runs, no other can start from the menus.
     if (QAction *import = m_menus->action(QStringLiteral("Import…")))
         connect(&graph.dataOperations(), &DiaryDataOperationGuard::isBusyChanged, import,

@@ -484,6 +484,17 @@ QRectF MacClosedCover::coverRect() const {
     return cover;
 }
 
+void MacClosedCover::prepareTextures(QSizeF size, qreal devicePixelRatio) {
+    const double scale =
+        std::min(size.width() / designSize.width(), size.height() / designSize.height());
+    if (!(scale > 0) || !(devicePixelRatio > 0))
+        return;
+    // Neither the board nor the spine depends on what the cover says.
+    const MacClosedCoverLayout layout = layOutClosedCover({});
+    prepareLeatherTexture(layout.board.size(), scale * devicePixelRatio);
+    prepareLeatherTexture(layout.spine.size(), scale * devicePixelRatio);
+}
+
 MacClosedCoverContent MacClosedCover::content() const {
     return {m_userName, m_showsPrivacyNote, yearFormatter().string(m_now())};
 }

@@ -83,6 +83,9 @@ public:
 
     QSize sizeHint() const override { return designSize.toSize(); }
 
+    // Starts drawing the textures a cover of this size will paint, before it is made or shown.
+    static void prepareTextures(QSizeF size, qreal devicePixelRatio);
+
 Q_SIGNALS:
     void openRequested();
 

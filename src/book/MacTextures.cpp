@@ -8,8 +8,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QThreadPool>
 
 #include <cmath>
+#include <future>
 #include <optional>
 #include <vector>
 
@@ -321,6 +323,8 @@ private:
 struct TextureCache {
     QMutex mutex;
     QHash<QString, QImage> images;
+    // Textures being drawn, for a caller that asks for one meanwhile.
+    QHash<QString, std::shared_future<QImage>> drawing;
 };
 
 TextureCache &textureCache() {
@@ -570,33 +574,55 @@ QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw
     }
     const QString key = textureKey(name, points, pixelRatio);
     TextureCache &cache = textureCache();
+    std::promise<QImage> drawn;
     {
-        const QMutexLocker lock(&cache.mutex);
+        QMutexLocker lock(&cache.mutex);
         const auto it = cache.images.constFind(key);
         if (it != cache.images.constEnd())
             return *it;
+        const auto running = cache.drawing.constFind(key);
+        if (running != cache.drawing.constEnd()) {
+            const std::shared_future<QImage> other = *running;
+            lock.unlock();
+            // Already being drawn on another thread: waiting for it is never longer than drawing.
+            return other.get();
+        }
+        cache.drawing.insert(key, drawn.get_future().share());
     }
 
-    QImage image(int(std::ceil(points.width() * pixelRatio)),
-                 int(std::ceil(points.height() * pixelRatio)), QImage::Format_ARGB32_Premultiplied);
-    if (image.isNull()) {
-        qCWarning(lcBook) << "No memory for the" << name << "texture at" << points;
-        return {};
+    QImage image;
+    try {
+        image = QImage(int(std::ceil(points.width() * pixelRatio)),
+                       int(std::ceil(points.height() * pixelRatio)),
+                       QImage::Format_ARGB32_Premultiplied);
+        if (image.isNull()) {
+            qCWarning(lcBook) << "No memory for the" << name << "texture at" << points;
+        } else {
+            image.fill(Qt::transparent);
+            image.setDevicePixelRatio(pixelRatio);
+            QPainter painter(&image);
+            draw(painter, points.width(), points.height());
+        }
+    } catch (...) {
+        const QMutexLocker lock(&cache.mutex);
+        cache.drawing.remove(key);
+        drawn.set_exception(std::current_exception());
+        throw;
     }
-    image.fill(Qt::transparent);
-    image.setDevicePixelRatio(pixelRatio);
+
     {
-        QPainter painter(&image);
-        draw(painter, points.width(), points.height());
+        const QMutexLocker lock(&cache.mutex);
+        cache.drawing.remove(key);
+        if (!image.isNull()) {
+            // A window shows a texture at one ratio at a time: the one drawn before goes.
+            for (const double other : textureRatios)
+                cache.images.remove(textureKey(name, points, other));
+            if (cache.images.size() > cacheLimit)
+                cache.images.clear();
+            cache.images.insert(key, image);
+        }
     }
-
-    const QMutexLocker lock(&cache.mutex);
-    // A window shows a texture at one ratio at a time: the one drawn before goes.
-    for (const double other : textureRatios)
-        cache.images.remove(textureKey(name, points, other));
-    if (cache.images.size() > cacheLimit)
-        cache.images.clear();
-    cache.images.insert(key, image);
+    drawn.set_value(image);
     return image;
 }
 
@@ -605,6 +631,11 @@ QImage leatherTextureImage(QSizeF size, double pixelRatio) {
         QStringLiteral("leather"), size,
         [](QPainter &painter, double w, double h) { drawLeatherTexture(painter, w, h); },
         pixelRatio);
+}
+
+void prepareLeatherTexture(QSizeF size, double pixelRatio) {
+    QThreadPool::globalInstance()->start(
+        [size, pixelRatio] { leatherTextureImage(size, pixelRatio); });
 }
 
 QImage paperTextureImage(QSizeF size, double pixelRatio) {

@@ -73,6 +73,9 @@ QImage textureImage(const QString &name, QSizeF size, const TextureDrawing &draw
 
 QImage leatherTextureImage(QSizeF size, double pixelRatio = 2);
 QImage paperTextureImage(QSizeF size, double pixelRatio = 2);
+// Draws the leather on a pool thread, for a view that will soon need it; a caller asking for it
+// while it is being drawn waits for that drawing instead of making its own.
+void prepareLeatherTexture(QSizeF size, double pixelRatio);
 
 // The texture ratio for `ratio` device pixels a point: 1 up to a plain screen, then quarter steps
 // up to 2, which serves any denser painter.

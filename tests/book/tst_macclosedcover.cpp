@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QThreadPool>
 
 using namespace velmora;
 
@@ -166,6 +167,39 @@ private Q_SLOTS:
         QCOMPARE(holdsBoard(), 1);
         cover->show();
         QCOMPARE(cover->grab().toImage(), closing);
+    }
+
+    // What is drawn ahead for a cover of a size is what that cover paints with.
+    void texturesPreparedAheadAreTheOnesPainted_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<double>("deviceRatio");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("reduced") << QSize(609, 781) << 1.0 << "@1x";
+        QTest::newRow("a little magnified") << QSize(914, 1181) << 1.0 << "@1.25x";
+        QTest::newRow("dense screen") << QSize(609, 781) << 2.0 << "@1.75x";
+    }
+
+    void texturesPreparedAheadAreTheOnesPainted() {
+        QFETCH(QSize, size);
+        QFETCH(double, deviceRatio);
+        QFETCH(QString, suffix);
+        clearTextureCache();
+        MacClosedCover::prepareTextures(size, deviceRatio);
+        QThreadPool::globalInstance()->waitForDone();
+        QStringList prepared = textureCacheKeys();
+        prepared.sort();
+        QCOMPARE(prepared.size(), 2);
+        QVERIFY2(prepared.filter(suffix).size() == 2,
+                 qPrintable(prepared.join(QStringLiteral(", "))));
+
+        MacClosedCover cover(QStringLiteral("Ada"), true, nullptr, newYearsEve);
+        cover.resize(size);
+        QImage target(size * deviceRatio, QImage::Format_ARGB32_Premultiplied);
+        target.setDevicePixelRatio(deviceRatio);
+        cover.render(&target);
+        QStringList painted = textureCacheKeys();
+        painted.sort();
+        QCOMPARE(painted, prepared);
     }
 
     void hover() {

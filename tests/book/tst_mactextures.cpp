@@ -2,8 +2,12 @@
 #include "support/GuiTestMain.h"
 
 #include <QPainter>
+#include <QSemaphore>
+#include <QThread>
 
+#include <atomic>
 #include <limits>
+#include <thread>
 
 using namespace velmora;
 
@@ -155,6 +159,36 @@ private Q_SLOTS:
         QVERIFY(textureCacheKeys().contains(QStringLiteral("paper-40x30")));
         releaseTexture(QStringLiteral("paper"), QSizeF(40, 30));
         QCOMPARE(textureCacheKeys(), QStringList{QStringLiteral("leather-40x30@1x")});
+    }
+
+    // Two threads asking at once for a texture not yet drawn: it is drawn once, and the later
+    // caller waits for that drawing.
+    void aTextureBeingDrawnIsDrawnOnce() {
+        std::atomic<int> drawings = 0;
+        QSemaphore started;
+        QSemaphore proceed;
+        const TextureDrawing draw = [&](QPainter &painter, double w, double h) {
+            ++drawings;
+            started.release();
+            proceed.acquire();
+            painter.fillRect(QRectF(0, 0, w, h), Qt::darkRed);
+        };
+        QImage first;
+        QImage second;
+        std::thread drawing(
+            [&] { first = textureImage(QStringLiteral("counted"), QSizeF(8, 6), draw, 1); });
+        started.acquire();
+        std::thread asking(
+            [&] { second = textureImage(QStringLiteral("counted"), QSizeF(8, 6), draw, 1); });
+        // Gives the second caller time to find the drawing under way; it passes either way.
+        QThread::msleep(50);
+        proceed.release(2);
+        drawing.join();
+        asking.join();
+        QCOMPARE(drawings.load(), 1);
+        QVERIFY(!first.isNull());
+        QCOMPARE(second.cacheKey(), first.cacheKey());
+        QCOMPARE(textureCacheKeys(), QStringList{QStringLiteral("counted-8x6@1x")});
     }
 
     void sizesInTheSameWholePointShareOneImage() {
