@@ -596,10 +596,13 @@ struct TurnedFrame {
     std::atomic<int> next{0};
 };
 
-// Helpers share a frame's bands when the pool has idle threads. The GUI thread never waits for
-// one: it paints what nobody has taken, and repaints itself a band a helper is still on, so a
-// helper the system has put aside costs nothing but its own time.
-constexpr int helpers = 3;
+// Helpers share a frame's bands when the pool has idle threads: as many as leave a core to the
+// GUI thread, which paints bands too. It never waits for one: it paints what nobody has taken,
+// and repaints itself a band a helper is still on, so a helper the system has put aside costs
+// nothing but its own time.
+int helperCount() {
+    return std::max(0, QThreadPool::globalInstance()->maxThreadCount() - 1);
+}
 
 } // namespace
 
@@ -652,7 +655,7 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     auto frame =
         std::make_shared<TurnedFrame>(std::move(top), std::move(under), std::move(outline), area);
-    for (int i = 0; i < std::min(helpers, frame->count - 1); ++i)
+    for (int i = 0; i < std::min(helperCount(), frame->count - 1); ++i)
         if (!QThreadPool::globalInstance()->tryStart([frame] {
                 while (frame->paintNext()) {
                 }
