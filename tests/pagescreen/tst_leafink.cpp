@@ -57,6 +57,42 @@ QString describe(const QImage &ink) {
     return QStringLiteral("other");
 }
 
+// Plays a script of steps on the feed: "A@40" shows a request and "none" none, "wait" waits
+// for the answer, "reload" asks again, "draw:B" writes a drawing into B's file with a new time,
+// "ahead:A@40+B@48" fetches those leaves ahead and "fetched" waits until they are. False, with
+// the step, when a step fails.
+bool play(const QString &script, LeafInkFeed &feed, InkFolder &folder) {
+    for (const QString &step : script.split(QLatin1Char(' '))) {
+        bool done = true;
+        if (step == QLatin1String("wait")) {
+            done = waitUntil([&] { return feed.isAnswered(); });
+        } else if (step == QLatin1String("fetched")) {
+            done = waitUntil([&] { return feed.isAheadFetched(); });
+        } else if (step == QLatin1String("reload")) {
+            feed.reload();
+        } else if (step.startsWith(QLatin1String("draw:"))) {
+            const DayKey leaf = leaves[step.mid(5)];
+            folder.store.write(drawing(), leaf, 0);
+            QFile file(folder.store.fileURL(leaf, 0));
+            done = file.open(QIODevice::ReadWrite) &&
+                   file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(60),
+                                    QFileDevice::FileModificationTime);
+        } else if (step.startsWith(QLatin1String("ahead:"))) {
+            QList<LeafInkRequest> ahead;
+            for (const QString &word : step.mid(6).split(QLatin1Char('+'), Qt::SkipEmptyParts))
+                ahead.append(*request(word));
+            feed.fetchAhead(ahead);
+        } else {
+            feed.show(request(step));
+        }
+        if (!done) {
+            qWarning() << "The step" << step << "failed";
+            return false;
+        }
+    }
+    return true;
+}
+
 // Returns once every answer the library owes has reached the GUI thread: its worker takes
 // requests in turn, and a request's second step is handed over before a later one's is.
 void drain(MacInkLibrary &library) {
@@ -92,8 +128,7 @@ class LeafInkTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // A script of steps: "A@40" shows a request, "none" shows none, "wait" waits for the answer,
-    // "reload" asks again, "draw:B" writes a drawing into B's file with a new time.
+    // `script` is played as play() reads it; `delivered` is what the feed handed over.
     void answersOnlyTheLatestRequest_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("delivered");
@@ -137,22 +172,7 @@ private Q_SLOTS:
         if (withLibrary)
             feed.setLibrary(&library);
 
-        for (const QString &step : script.split(QLatin1Char(' '))) {
-            if (step == QLatin1String("wait")) {
-                QVERIFY(waitUntil([&] { return feed.isAnswered(); }));
-            } else if (step == QLatin1String("reload")) {
-                feed.reload();
-            } else if (step.startsWith(QLatin1String("draw:"))) {
-                const DayKey leaf = leaves[step.mid(5)];
-                folder.store.write(drawing(), leaf, 0);
-                QFile file(folder.store.fileURL(leaf, 0));
-                QVERIFY(file.open(QIODevice::ReadWrite));
-                QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(60),
-                                         QFileDevice::FileModificationTime));
-            } else {
-                feed.show(request(step));
-            }
-        }
+        QVERIFY(play(script, feed, folder));
         if (withLibrary && feed.request())
             QVERIFY(waitUntil([&] { return feed.isAnswered(); }));
         drain(library);
@@ -162,9 +182,9 @@ private Q_SLOTS:
                  deliveries.isEmpty() ? QStringLiteral("none") : deliveries.constLast());
     }
 
-    // Steps as above, and "ahead:A@40+B@48" to fetch those leaves ahead, "fetched" to wait until
-    // they are. `atOnce` is the ink right after the last step; `known` what the feed knows of
-    // each request once all is answered; `drawn` what the library drew.
+    // `script` is played as play() reads it. `atOnce` is the ink right after the last step;
+    // `known` what the feed knows of each request once all is answered; `drawn` what the library
+    // drew.
     void fetchesAheadTheLeavesATurnReaches_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("atOnce");
@@ -211,29 +231,7 @@ private Q_SLOTS:
         LeafInkFeed feed(nullptr);
         feed.setLibrary(&library);
 
-        for (const QString &step : script.split(QLatin1Char(' '))) {
-            if (step == QLatin1String("wait")) {
-                QVERIFY(waitUntil([&] { return feed.isAnswered(); }));
-            } else if (step == QLatin1String("fetched")) {
-                QVERIFY(waitUntil([&] { return feed.isAheadFetched(); }));
-            } else if (step == QLatin1String("reload")) {
-                feed.reload();
-            } else if (step.startsWith(QLatin1String("draw:"))) {
-                const DayKey leaf = leaves[step.mid(5)];
-                folder.store.write(drawing(), leaf, 0);
-                QFile file(folder.store.fileURL(leaf, 0));
-                QVERIFY(file.open(QIODevice::ReadWrite));
-                QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(60),
-                                         QFileDevice::FileModificationTime));
-            } else if (step.startsWith(QLatin1String("ahead:"))) {
-                QList<LeafInkRequest> ahead;
-                for (const QString &word : step.mid(6).split(QLatin1Char('+'), Qt::SkipEmptyParts))
-                    ahead.append(*request(word));
-                feed.fetchAhead(ahead);
-            } else {
-                feed.show(request(step));
-            }
-        }
+        QVERIFY(play(script, feed, folder));
         QCOMPARE(describe(feed.ink()), atOnce);
 
         QVERIFY(waitUntil(
