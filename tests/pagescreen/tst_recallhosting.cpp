@@ -87,6 +87,19 @@ QWidget *topAt(VuzIvoduPageWidget &widget, const QPoint &pagePoint) {
     return widget.pageArea()->childAt(pagePoint);
 }
 
+// Shows the page and waits until it has answered its first focus request; false if it did not.
+bool showSettled(VuzIvoduPageWidget &widget) {
+    widget.show();
+    widget.activateWindow();
+    if (!QTest::qWaitForWindowActive(&widget) || !waitUntil([&] {
+            return widget.controller().focusRequest() == 1 && widget.editor()->hasFocus();
+        }))
+        return false;
+    // The editor's own answer to that request, queued behind it.
+    QTest::qWait(10);
+    return true;
+}
+
 } // namespace
 
 class RecallHostingTest : public QObject {
@@ -361,21 +374,9 @@ private Q_SLOTS:
                                   PageScreenFixture::timings);
         widget.controller().setRecall(handwriting, index);
         // What the menu bar's Find… item does (its key is checked with the menus).
-        QAction find;
-        find.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-        find.setShortcutContext(Qt::WindowShortcut);
-        widget.addAction(&find);
-        connect(&find, &QAction::triggered, &f.router, [&] { f.router.send(DiaryCommand::find); });
+        addMenuKey(widget, f.router, QKeySequence(Qt::CTRL | Qt::Key_F), DiaryCommand::find);
 
-        widget.show();
-        widget.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&widget));
-        // The page's own first focus request has been answered.
-        QVERIFY(waitUntil([&] {
-            return widget.controller().focusRequest() == 1 && widget.editor()->hasFocus();
-        }));
-        // The editor's own answer to that request, queued behind it.
-        QTest::qWait(10);
+        QVERIFY(showSettled(widget));
 
         QTest::keyClick(widget.editor(), Qt::Key_F, Qt::ControlModifier);
         QVERIFY(widget.controller().showSearch());
@@ -401,14 +402,7 @@ private Q_SLOTS:
         f.page.reset();
         VuzIvoduPageWidget widget(*f.session, *f.pages, f.router, *f.settings,
                                   PageScreenFixture::timings);
-        widget.show();
-        widget.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&widget));
-        QVERIFY(waitUntil([&] {
-            return widget.controller().focusRequest() == 1 && widget.editor()->hasFocus();
-        }));
-        // The editor's own answer to that request, queued behind it.
-        QTest::qWait(10);
+        QVERIFY(showSettled(widget));
 
         QTest::mouseClick(widget.tools()->button(QStringLiteral("diary-toolbar-calendar")),
                           Qt::LeftButton);
@@ -522,13 +516,7 @@ private Q_SLOTS:
         addMenuKey(widget, f.router, QKeySequence(Qt::CTRL | Qt::Key_F), DiaryCommand::find);
         addMenuKey(widget, f.router, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L),
                    DiaryCommand::seal);
-        widget.show();
-        widget.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&widget));
-        QVERIFY(waitUntil([&] {
-            return widget.controller().focusRequest() == 1 && widget.editor()->hasFocus();
-        }));
-        QTest::qWait(10);
+        QVERIFY(showSettled(widget));
         QTest::keyClicks(widget.editor(), QStringLiteral("Words"));
         VuzIvoduPageView &page = widget.controller();
 
