@@ -23,13 +23,8 @@ LeafInkFeed::LeafInkFeed(Deliver deliver, QObject *parent)
 
 void LeafInkFeed::setLibrary(MacInkLibrary *library) {
     m_library = library;
-    ++m_generation;
-    m_answered = false;
-    ++m_aheadGeneration;
-    m_aheadInk.clear();
     setInk(QImage());
-    fetch();
-    startFetchingAhead();
+    reload();
 }
 
 void LeafInkFeed::show(const std::optional<LeafInkRequest> &request) {
