@@ -374,8 +374,6 @@ void VuzIvoduPageWidget::refreshLeaf() {
     const auto neighbours = qScopeGuard([this] { fetchNeighbourInk(); });
     // After the picture of the old leaf, which keeps its ink while it fades.
     refreshEditorInk();
-    if (descriptor->kind != PageKind::sealed)
-        m_readingInk->show(std::nullopt);
     if (descriptor->kind == PageKind::sealed) {
         QDate date = civilDay(descriptor->dayKey);
         if (!date.isValid())
@@ -388,6 +386,7 @@ void VuzIvoduPageWidget::refreshLeaf() {
         m_writableLeaf->hide();
         return;
     }
+    m_readingInk->show(std::nullopt);
     m_writableLeaf->setContent(writableLeafContent());
     switch (page.pageContentKind()) {
     case PageContentKind::editor:
