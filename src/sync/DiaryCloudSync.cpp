@@ -128,10 +128,7 @@ QCoro::Task<void> DiaryCloudSync::syncNow() {
     if (!m_isEnabled)
         co_return;
     m_scheduled.stop();
-    if (m_running)
-        m_rerunRequested = true;
-    else
-        requestSync();
+    requestSync();
     if (m_running)
         co_await qCoro(this, &DiaryCloudSync::syncLoopEnded);
 }
