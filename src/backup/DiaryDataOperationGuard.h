@@ -28,7 +28,6 @@ public:
         Ticket &operator=(const Ticket &) = delete;
         ~Ticket();
 
-        bool isHeld() const { return !m_guard.isNull(); }
         void release();
 
     private:
@@ -43,7 +42,6 @@ public:
     std::optional<Ticket> tryBegin(DiaryDataOperation operation);
 
     bool isBusy() const { return m_running.has_value(); }
-    const std::optional<DiaryDataOperation> &running() const { return m_running; }
 
     static QString refusalText();
 
