@@ -1,7 +1,7 @@
 #include "daily/DiaryDailyQuote.h"
-#include "platform/DecimalText.h"
 
 #include "daily/DailyLogging.h"
+#include "platform/DecimalText.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 
 static void initDailyResources() {
     Q_INIT_RESOURCE(DailyQuotations);

@@ -1,7 +1,7 @@
 #include "store/DiaryHandwritingStore.h"
-#include "platform/DecimalText.h"
 
 #include "domain/PersistenceError.h"
+#include "platform/DecimalText.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
 
@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
-#include <limits>
 #include <memory>
 #include <sys/stat.h>
 
