@@ -78,9 +78,7 @@ QString MacSettingsSection::heading() const {
 MacSettingsRow::MacSettingsRow(const QString &label, QWidget *control, QWidget *parent)
     : QWidget(parent)
     , m_control(control) {
-    auto *text = new QLabel(label, this);
-    text->setFont(settingsGeorgiaFont(13));
-    setTextColor(text, settingsTheme.ink());
+    QLabel *text = makeSettingsLabel(label, settingsGeorgiaFont(13), settingsTheme.ink(), this);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(text);
