@@ -20,6 +20,8 @@ QFont withPixelSize(QFont font, double size) {
     return font;
 }
 
+constexpr int spinnerSpokes = 8;
+
 void setTextColor(QWidget *widget, const QColor &color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, color);
@@ -236,14 +238,13 @@ MacSettingsSpinner::MacSettingsSpinner(QWidget *parent)
 }
 
 void MacSettingsSpinner::paintEvent(QPaintEvent *) {
-    constexpr int spokes = 8;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QPointF centre = QRectF(rect()).center();
-    for (int spoke = 0; spoke < spokes; ++spoke) {
-        const double angle = 2 * std::numbers::pi * spoke / spokes;
+    for (int spoke = 0; spoke < spinnerSpokes; ++spoke) {
+        const double angle = 2 * std::numbers::pi * spoke / spinnerSpokes;
         // The spoke at the current step is darkest; the ones behind it fade.
-        const int age = (m_step - spoke + spokes) % spokes;
+        const int age = (m_step - spoke + spinnerSpokes) % spinnerSpokes;
         painter.setPen(QPen(withOpacity(settingsTheme.ink(), 0.7 - age * 0.08), 1.5, Qt::SolidLine,
                             Qt::RoundCap));
         const QPointF direction(std::sin(angle), -std::cos(angle));
@@ -266,7 +267,7 @@ void MacSettingsSpinner::hideEvent(QHideEvent *event) {
 void MacSettingsSpinner::timerEvent(QTimerEvent *event) {
     if (event->timerId() != m_timer)
         return QWidget::timerEvent(event);
-    m_step = (m_step + 1) % 8;
+    m_step = (m_step + 1) % spinnerSpokes;
     update();
 }
 
