@@ -86,12 +86,15 @@ void MacDataSettingsSection::refresh() {
     }
 
     const auto &error = m_controller.dataOperationError();
-    if (error && m_alert)
-        m_alert->setInformativeText(error->isEmpty() ? tr("Please try again.") : *error);
-    if (error && !m_alert) {
+    if (!error)
+        return;
+    const QString failure = error->isEmpty() ? tr("Please try again.") : *error;
+    if (m_alert) {
+        m_alert->setInformativeText(failure);
+    } else {
         m_alert = new QMessageBox(QMessageBox::Critical, tr("Data Operation Failed"),
                                   tr("Data Operation Failed"), QMessageBox::NoButton, window());
-        m_alert->setInformativeText(error->isEmpty() ? tr("Please try again.") : *error);
+        m_alert->setInformativeText(failure);
         m_alert->setWindowModality(Qt::WindowModal);
         m_alert->setAttribute(Qt::WA_DeleteOnClose);
         m_alert->addButton(tr("OK"), QMessageBox::RejectRole);
