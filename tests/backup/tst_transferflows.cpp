@@ -1,6 +1,7 @@
 #include "TransferFixture.h"
 
 #include "backup/DiaryTransferFlows.h"
+#include "support/ScriptedAlerts.h"
 
 #include <QTemporaryDir>
 
@@ -10,19 +11,6 @@ using namespace velmora;
 using namespace velmora::test;
 
 namespace {
-
-// Answers each alert with the next scripted button index (the default when none is left) and
-// keeps what was shown.
-class ScriptedAlerts final : public DiaryAlertPresenting {
-public:
-    QList<DiaryAlert> shown;
-    QList<int> answers;
-
-    QCoro::Task<int> present(DiaryAlert alert) override {
-        shown.append(alert);
-        co_return answers.isEmpty() ? 0 : answers.takeFirst();
-    }
-};
 
 DiaryAlert outcome(const char *title, const QString &message) {
     const bool failed = QByteArrayView(title).contains("Failed");

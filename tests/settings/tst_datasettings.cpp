@@ -5,6 +5,7 @@
 #include "settings/MacDataSettingsController.h"
 #include "settings/MacICloudSettingsController.h"
 #include "settings/MacReminderSettingsController.h"
+#include "support/ScriptedAlerts.h"
 #include "support/ScriptedNotificationCenter.h"
 #include "support/SessionFixture.h"
 
@@ -14,18 +15,6 @@ using namespace velmora;
 using namespace velmora::test;
 
 namespace {
-
-// Answers each alert with the next scripted button and keeps the titles shown.
-class ScriptedAlerts final : public DiaryAlertPresenting {
-public:
-    QStringList titles;
-    QList<int> answers;
-
-    QCoro::Task<int> present(DiaryAlert alert) override {
-        titles.append(alert.title);
-        co_return answers.isEmpty() ? 0 : answers.takeFirst();
-    }
-};
 
 // The data section over a real store: one backup of the page "kept" is made at the start, and
 // the page "later" is written after it.
@@ -230,7 +219,7 @@ private Q_SLOTS:
         QVERIFY(!f.guard.isBusy());
         QVERIFY(!f.data.isProcessing());
         if (first == u"import")
-            QCOMPARE(f.alerts->titles.last(), QStringLiteral("Import Complete"));
+            QCOMPARE(f.alerts->shown.last().title, QStringLiteral("Import Complete"));
 
         // Once it has ended, the next one runs.
         f.data.dismissError();
@@ -253,7 +242,7 @@ private Q_SLOTS:
         f.chosenImport.reset();
         test::waitFor(f.data.importDiary());
         QVERIFY(!f.data.isProcessing());
-        QVERIFY(f.alerts->titles.isEmpty());
+        QVERIFY(f.alerts->shown.isEmpty());
         QVERIFY(!f.guard.isBusy());
 
         // Neither export nor import lists the backups again; the import's safety backup goes to
@@ -261,7 +250,7 @@ private Q_SLOTS:
         f.chosenImport = f.importFile;
         f.alerts->answers = {0};
         test::waitFor(f.data.importDiary());
-        QCOMPARE(f.alerts->titles.last(), QStringLiteral("Import Complete"));
+        QCOMPARE(f.alerts->shown.last().title, QStringLiteral("Import Complete"));
         QVERIFY(f.data.backupDates().isEmpty());
         QCOMPARE(f.packages(), 0);
         QCOMPARE(importBackupsIn(f.data.safetyFolder()), 1);
