@@ -1,6 +1,8 @@
 // Whole-process figures of the program, each run a fresh process with empty home and XDG folders
 // over the generated 20-year diary (a test-mode store): the time to the book's first painted frame
 // beside a bare Qt Widgets window's, and the peak resident memory once today's page is open.
+#include "support/PrivateXServer.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QDir>
@@ -10,61 +12,13 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
-#include <optional>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 const QString startProbe = QStringLiteral(VELMORA_START_PROBE);
 const QString bareProbe = QStringLiteral(VELMORA_BARE_PROBE);
-
-// A private X server, on a display it chooses itself, for the runs on a real window system.
-class XServer {
-public:
-    ~XServer() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    std::optional<QString> display() {
-        if (m_display.isEmpty() && m_pid < 0)
-            start();
-        return m_display.isEmpty() ? std::nullopt : std::optional(m_display);
-    }
-
-private:
-    void start() {
-        int pipe[2];
-        if (::pipe(pipe) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(pipe[0]);
-            const std::string fd = std::to_string(pipe[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x1200x24",
-                     "-nolisten", "tcp", static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
-        ::close(pipe[1]);
-        std::string number;
-        char c = 0;
-        while (m_pid > 0 && ::read(pipe[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        ::close(pipe[0]);
-        if (!number.empty())
-            m_display = QStringLiteral(":") + QString::fromStdString(number);
-    }
-
-    pid_t m_pid = -1;
-    QString m_display;
-};
 
 // A session bus of the benchmark's own, as a desktop session has one.
 class SessionBus {
@@ -112,7 +66,7 @@ private:
     bool m_ok = false;
 };
 
-XServer xServer;
+velmora::test::PrivateXServer xServer;
 SessionBus sessionBus;
 PreparedDiary preparedDiary;
 
@@ -139,7 +93,7 @@ Run runProbe(const QString &program, const QStringList &arguments, Platform plat
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), sessionBus.address());
     if (platform == xcb) {
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("DISPLAY"), xServer.display().value_or(QString()));
+        environment.insert(QStringLiteral("DISPLAY"), xServer.display());
     } else {
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     }
@@ -172,7 +126,7 @@ double median(std::vector<double> values) {
 }
 
 bool ready(benchmark::State &state, Platform platform, QString *storeURL) {
-    if (platform == xcb && !xServer.display()) {
+    if (platform == xcb && xServer.display().isEmpty()) {
         state.SkipWithError("Xvfb could not be started");
         return false;
     }

@@ -7,6 +7,7 @@
 #include "ink/MacInkLibrary.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "support/InkDrawings.h"
+#include "support/PrivateXServer.h"
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -14,55 +15,12 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
-#include <csignal>
 #include <cstdio>
-#include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace velmora;
 using namespace velmora::test;
 
 namespace {
-
-// A private X server for this test alone, on a display it chooses itself.
-class XServer {
-public:
-    bool start() {
-        int pipe[2];
-        if (::pipe(pipe) != 0)
-            return false;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(pipe[0]);
-            const std::string fd = std::to_string(pipe[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x1200x24",
-                     "-nolisten", "tcp", static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
-        ::close(pipe[1]);
-        std::string display;
-        char c = 0;
-        while (::read(pipe[0], &c, 1) == 1 && c != '\n')
-            display += c;
-        ::close(pipe[0]);
-        if (m_pid < 0 || display.empty())
-            return false;
-        qputenv("DISPLAY", QByteArray(":") + QByteArray::fromStdString(display));
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        return true;
-    }
-
-    ~XServer() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-private:
-    pid_t m_pid = -1;
-};
 
 // The whole program in this process, over one test-mode store that outlives it.
 struct Run {
@@ -196,11 +154,15 @@ private Q_SLOTS:
 };
 
 int main(int argc, char **argv) {
-    XServer server;
-    if (!server.start()) {
+    // A private X server for this test alone.
+    PrivateXServer server;
+    const QString display = server.display();
+    if (display.isEmpty()) {
         std::fprintf(stderr, "The end-to-end test could not start its X server (Xvfb).\n");
         return 1;
     }
+    qputenv("DISPLAY", display.toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "xcb");
     prepareTestEnvironment();
     QApplication app(argc, argv);
     EndToEndTest test;

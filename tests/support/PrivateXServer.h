@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+
+#include <csignal>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace velmora::test {
+
+// A private X server (Xvfb) on a display it chooses itself, started on first use and stopped
+// with this object. Header-only, so the benchmarks use it too.
+class PrivateXServer {
+public:
+    PrivateXServer() = default;
+    PrivateXServer(const PrivateXServer &) = delete;
+    PrivateXServer &operator=(const PrivateXServer &) = delete;
+
+    ~PrivateXServer() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    // The server's display, ":N"; empty when Xvfb could not be started.
+    QString display() {
+        if (m_display.isEmpty() && m_pid < 0)
+            start();
+        return m_display;
+    }
+
+private:
+    void start() {
+        int pipe[2];
+        if (::pipe(pipe) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(pipe[0]);
+            const std::string fd = std::to_string(pipe[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x1200x24",
+                     "-nolisten", "tcp", static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ::close(pipe[1]);
+        std::string number;
+        char c = 0;
+        while (m_pid > 0 && ::read(pipe[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        ::close(pipe[0]);
+        if (!number.empty())
+            m_display = QStringLiteral(":") + QString::fromStdString(number);
+    }
+
+    pid_t m_pid = -1;
+    QString m_display;
+};
+
+} // namespace velmora::test
