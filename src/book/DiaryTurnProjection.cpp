@@ -127,7 +127,7 @@ public:
         : m_projection(projection)
         , m_picture(picture)
         , m_device(device)
-        , m_opacity(std::clamp(picture.opacity * opacity, 0.0, 1.0)) {}
+        , m_opacity(int(std::lround(std::clamp(picture.opacity * opacity, 0.0, 1.0) * 256))) {}
 
     bool usable() const {
         const QImage &image = m_picture.image;
@@ -166,12 +166,11 @@ public:
         const double pixelsDown = image.height() / rect.height();
         const double nearest = rect.left() - p.axisX;
         const double farthest = rect.right() - p.axisX;
-        const int opacity = int(std::lround(m_opacity * 256));
 
         for (int x = left; x < right; ++x) {
             ColumnSample &column = m_columns[std::size_t(x - left)];
             const double share = std::min(x + 1.0, rightEdge) - std::max(double(x), leftEdge);
-            if (share <= 0 || opacity == 0)
+            if (share <= 0 || m_opacity == 0)
                 continue;
             // Back from the screen to the sheet: the offset from the axis whose image is here.
             const double onScreen = (x + 0.5 - shiftX) / scaleX - offset.x() - p.axisX;
@@ -203,9 +202,9 @@ public:
                   rect.top()) *
                      pixelsDown -
                  0.5));
-            column.coverage = int(std::lround(std::min(share, 1.0) * opacity));
+            column.coverage = int(std::lround(std::min(share, 1.0) * m_opacity));
         }
-        prepareRuns(opacity);
+        prepareRuns();
     }
 
     // Writes the pixels of columns [begin, end) on a device row from `out` on; `begin` is a
@@ -236,8 +235,7 @@ private:
 
     // Where whole groups of four columns can be painted at once, and their numbers laid out
     // for it.
-    void prepareRuns(int opacity) {
-        m_opacity256 = opacity;
+    void prepareRuns() {
         const std::size_t count = m_columns.size();
         m_origins.resize(count);
         m_steps.resize(count);
@@ -248,7 +246,7 @@ private:
             column.fastFirst = std::numeric_limits<int>::max();
             column.fastEnd = std::numeric_limits<int>::min();
             // Whole columns only, read between the first source row and the last.
-            if (column.coverage == opacity && opacity > 0 && column.rowStep > 0 &&
+            if (column.coverage == m_opacity && m_opacity > 0 && column.rowStep > 0 &&
                 column.rowStep < (qint64(1) << 24)) {
                 const qint64 fromRow =
                     column.rowOrigin >= 0
@@ -322,8 +320,8 @@ private:
                                   pair(1, _mm_shuffle_epi32(downs, 0x55)), index);
         __m128i lastTwo = across(pair(2, _mm_shuffle_epi32(downs, 0xaa)),
                                  pair(3, _mm_shuffle_epi32(downs, 0xff)), index + 2);
-        if (m_opacity256 < 256) {
-            const __m128i opacity = _mm_set1_epi16(short(m_opacity256));
+        if (m_opacity < 256) {
+            const __m128i opacity = _mm_set1_epi16(short(m_opacity));
             firstTwo = _mm_srli_epi16(_mm_mullo_epi16(firstTwo, opacity), 8);
             lastTwo = _mm_srli_epi16(_mm_mullo_epi16(lastTwo, opacity), 8);
         }
@@ -351,11 +349,11 @@ private:
     DiaryTurnProjection m_projection;
     DiaryTurnedPicture m_picture;
     QTransform m_device;
-    double m_opacity;
+    // The picture's and the painter's opacity, out of 256.
+    const int m_opacity;
     const QRgb *m_bits = nullptr;
     qsizetype m_stride = 0;
     qint64 m_lastRow = 0;
-    int m_opacity256 = 256;
     std::vector<ColumnSample> m_columns;
     std::vector<qint32> m_origins;
     std::vector<qint32> m_steps;
