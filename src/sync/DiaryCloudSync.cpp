@@ -168,7 +168,8 @@ QCoro::Task<void> DiaryCloudSync::runSyncOnce() {
     // Asking for the sync folder may wait on the file system.
     QFuture<std::optional<QString>> asking = QtConcurrent::run(m_rootProvider);
     const std::optional<QString> root = co_await asking;
-    if (!self)
+    // Switched off meanwhile: "off" is already shown and stays.
+    if (!self || !m_isEnabled)
         co_return;
     if (!root) {
         setStatus(DiaryCloudSyncStatus::unavailable);

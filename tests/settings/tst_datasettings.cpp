@@ -10,6 +10,7 @@
 #include "support/SessionFixture.h"
 
 #include <QDir>
+#include <QSemaphore>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -408,6 +409,31 @@ private Q_SLOTS:
         QCOMPARE(sync.status(), DiaryCloudSyncStatus::off);
         QVERIFY(!controller.showsSyncNow());
         QVERIFY(!defaults->boolValue(DiaryCloudSync::enabledKey));
+    }
+
+    // Switched off while a pass still looks for the sync folder: the pass ends on "off".
+    void syncSwitchedOffDuringPass() {
+        QTemporaryDir folder;
+        auto defaults = std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("d.ini")));
+        QSemaphore folderAsked;
+        QSemaphore answer;
+        DiaryCloudSync sync(
+            DiaryCloudSync::Services{{}, {}, {}, {}, defaults},
+            folder.filePath(QStringLiteral("Sync/manifest.json")),
+            [&] {
+                folderAsked.release();
+                answer.acquire();
+                return std::optional<QString>();
+            },
+            false, std::chrono::seconds(60));
+        MacICloudSettingsController controller(sync);
+        QCoro::Task<void> pass = sync.syncNow();
+        QVERIFY(folderAsked.tryAcquire(1, 60000));
+        controller.setEnabled(false);
+        answer.release();
+        test::waitFor(std::move(pass));
+        QCOMPARE(sync.status(), DiaryCloudSyncStatus::off);
+        QCOMPARE(controller.statusText(), QStringLiteral("Your pages stay only on this device."));
     }
 
 private:
