@@ -1,6 +1,7 @@
 // Whole-process figures of the program, each run a fresh process with empty home and XDG folders
 // over the generated 20-year diary (a test-mode store): the time to the book's first painted frame
 // beside a bare Qt Widgets window's, and the peak resident memory once today's page is open.
+#include "support/PrivateSessionBus.h"
 #include "support/PrivateXServer.h"
 
 #include <benchmark/benchmark.h>
@@ -19,30 +20,6 @@ namespace {
 
 const QString startProbe = QStringLiteral(VELMORA_START_PROBE);
 const QString bareProbe = QStringLiteral(VELMORA_BARE_PROBE);
-
-// A session bus of the benchmark's own, as a desktop session has one.
-class SessionBus {
-public:
-    ~SessionBus() {
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
-    }
-
-    QString address() {
-        if (m_address.isEmpty() && m_daemon.state() == QProcess::NotRunning) {
-            m_daemon.start(QStringLiteral("dbus-daemon"),
-                           {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                            QStringLiteral("--print-address")});
-            if (m_daemon.waitForStarted() && m_daemon.waitForReadyRead(20000))
-                m_address = QString::fromLocal8Bit(m_daemon.readLine()).trimmed();
-        }
-        return m_address;
-    }
-
-private:
-    QProcess m_daemon;
-    QString m_address;
-};
 
 // The generated diary, written once by a process of its own.
 class PreparedDiary {
@@ -67,7 +44,8 @@ private:
 };
 
 velmora::test::PrivateXServer xServer;
-SessionBus sessionBus;
+// A session bus of the benchmark's own, as a desktop session has one.
+velmora::test::PrivateSessionBus sessionBus;
 PreparedDiary preparedDiary;
 
 enum Platform { offscreen, xcb };

@@ -1,4 +1,5 @@
 #include "store/MigrationFixtures.h"
+#include "support/PrivateSessionBus.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -147,14 +148,10 @@ private Q_SLOTS:
 
     void secondLiveLaunchShowsTheFirst() {
         QTemporaryDir home;
-        QProcess daemon;
-        daemon.start(QStringLiteral("dbus-daemon"),
-                     {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                      QStringLiteral("--print-address")});
-        if (!daemon.waitForStarted(10000))
+        PrivateSessionBus daemon;
+        const QString bus = daemon.address();
+        if (!daemon.started())
             QSKIP("dbus-daemon cannot be started here");
-        QVERIFY(waitUntil([&] { return daemon.canReadLine(); }, std::chrono::seconds(20)));
-        const QString bus = QString::fromLocal8Bit(daemon.readLine()).trimmed();
         QVERIFY(!bus.isEmpty());
 
         Run first(home.path(), {}, bus);
@@ -167,8 +164,6 @@ private Q_SLOTS:
             return first.errors().contains(QStringLiteral("a second launch asks for the window"));
         }));
         QVERIFY2(first.terminate(), qPrintable(first.errors()));
-        daemon.terminate();
-        daemon.waitForFinished();
     }
 };
 
