@@ -24,6 +24,20 @@ class CalendarViewTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // First of all, before any other calendar of the process: the accessible interface is made
+    // while the calendar is built, and is kept; it must already be the one that reads the parts.
+    void theFirstCalendarReadsItsParts() {
+        ScopedLocale locale(QStringLiteral("en_US"));
+        CalendarView view(GregorianCalendar::utc());
+        view.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+        view.setDisplayedMonth(month(2026, 6));
+        QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(&view);
+        QVERIFY(grid);
+        QCOMPARE(grid->childCount(), 3 + 30);
+        QCOMPARE(grid->child(grid->childCount() - 1)->text(QAccessible::Name),
+                 QStringLiteral("June 30, 2026"));
+    }
+
     // Blanks before the first day put it under its weekday; blanks after fill the last week.
     void laysOutTheMonth_data() {
         QTest::addColumn<int>("year");

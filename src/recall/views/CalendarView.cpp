@@ -28,7 +28,6 @@ CalendarView::CalendarView(GregorianCalendar calendar, QWidget *parent)
     , m_calendar(std::move(calendar)) {
     setObjectName(QStringLiteral("diary-calendar"));
     setAccessibleName(tr("Diary calendar"));
-    PaintedAccessibleItems::install();
 }
 
 void CalendarView::setSelectedDay(const DayKey &day) {

@@ -39,7 +39,6 @@ MacCalendarCard::MacCalendarCard(GregorianCalendar calendar, QWidget *parent)
     setObjectName(QStringLiteral("calendar-card"));
     m_grid->setScale(2);
     m_grid->onDateSelected = [this](const DayKey &day) { choose(day); };
-    PaintedAccessibleItems::install();
     m_grid->onMonthChanged = [this](const DayKey &day) {
         if (onMonthChanged)
             onMonthChanged(day);

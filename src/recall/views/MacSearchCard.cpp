@@ -147,7 +147,6 @@ MacSearchCard::MacSearchCard(MacSearchCardController::Find find, GregorianCalend
     m_field->setPlaceholderText(tr("Search your diary…"));
     m_field->setAccessibleName(tr("Search your diary…"));
     m_field->setFrame(false);
-    PaintedAccessibleItems::install();
     m_field->setFont(georgia(15));
     connect(m_field, &QLineEdit::textChanged, m_controller,
             [this](const QString &text) { m_controller->setQuery(text); });

@@ -15,6 +15,12 @@ PaintedAccessibleItems *itemsOf(QWidget *widget) {
     return dynamic_cast<PaintedAccessibleItems *>(widget);
 }
 
+// None once the widget is being destroyed, when it is a painted widget no more.
+QList<PaintedAccessibleItems::Item> itemsIn(QWidget *widget) {
+    const PaintedAccessibleItems *items = itemsOf(widget);
+    return items ? items->accessibleItems() : QList<PaintedAccessibleItems::Item>();
+}
+
 // One painted item, found again by its place in the widget's list, so a widget that changes
 // (another month) gives the same child its new text.
 class PaintedItemAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
@@ -84,16 +90,15 @@ public:
     }
     void doAction(const QString &name) override {
         const auto found = item();
-        if (name == pressAction() && found && found->pressable && m_widget)
-            itemsOf(m_widget)->pressAccessibleItem(m_index);
+        PaintedAccessibleItems *items = itemsOf(m_widget);
+        if (name == pressAction() && found && found->pressable && items)
+            items->pressAccessibleItem(m_index);
     }
     QStringList keyBindingsForAction(const QString &) const override { return {}; }
 
 private:
     std::optional<PaintedAccessibleItems::Item> item() const {
-        if (!m_widget)
-            return std::nullopt;
-        const auto items = itemsOf(m_widget)->accessibleItems();
+        const auto items = itemsIn(m_widget);
         if (m_index < 0 || m_index >= items.size())
             return std::nullopt;
         return items.at(m_index);
@@ -148,9 +153,7 @@ public:
 
 private:
     int widgetCount() const { return QAccessibleWidget::childCount(); }
-    QList<PaintedAccessibleItems::Item> items() const {
-        return itemsOf(widget())->accessibleItems();
-    }
+    QList<PaintedAccessibleItems::Item> items() const { return itemsIn(widget()); }
 
     mutable QHash<int, QAccessible::Id> m_items;
 };
@@ -162,7 +165,7 @@ QAccessibleInterface *paintedWidgetFactory(const QString &, QObject *object) {
 
 } // namespace
 
-void PaintedAccessibleItems::install() {
+PaintedAccessibleItems::PaintedAccessibleItems() {
     static const bool installed = [] {
         QAccessible::installFactory(paintedWidgetFactory);
         return true;

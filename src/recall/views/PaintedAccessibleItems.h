@@ -30,8 +30,10 @@ public:
     // Does what a click on the item does.
     virtual void pressAccessibleItem(int index) = 0;
 
-    // Makes every such widget speak; called by their constructors, installs once.
-    static void install();
+protected:
+    // Makes every such widget speak. Built after QWidget and before the widget's own members,
+    // so the widget's accessible interface, made at the first event and kept, is a painted one.
+    PaintedAccessibleItems();
 };
 
 } // namespace velmora
