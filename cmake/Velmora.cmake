@@ -36,7 +36,8 @@ function(velmora_tests)
     set(target ${folder}_${topic})
     add_executable(${target} ${source})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} velmora_testsupport Qt6::Test)
-    add_test(NAME ${folder}.${topic} COMMAND ${target})
+    add_test(NAME ${folder}.${topic} COMMAND ${PROJECT_SOURCE_DIR}/scripts/run-test
+                                             $<TARGET_FILE:${target}>)
     # Leaks are reported; the suppressions name only libraries outside the project that keep
     # process-lifetime caches (fonts, the session bus, recognition models, dictionaries).
     set_tests_properties(${folder}.${topic} PROPERTIES
