@@ -1,12 +1,11 @@
 #include "sync/DiaryCloudSync.h"
 
-#include "platform/FileFingerprint.h"
+#include "sync/SyncLogging.h"
 
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroSignal>
 #include <QLocale>
-#include <QLoggingCategory>
 #include <QtConcurrent>
 
 #include <unicode/locid.h>
@@ -14,8 +13,6 @@
 #include <unicode/unistr.h>
 
 #include <cmath>
-
-Q_LOGGING_CATEGORY(lcSync, "velmora.sync")
 
 namespace velmora {
 
@@ -209,10 +206,6 @@ QString DiaryCloudSync::statusText(DiaryCloudSyncStatus status, const QString &f
         return tr("Up to date in your sync folder.");
     }
     return {};
-}
-
-std::optional<QString> DiaryCloudSyncFolder::fingerprint(const QString &fileURL) {
-    return fileFingerprint(fileURL);
 }
 
 } // namespace velmora

@@ -6,6 +6,8 @@
 #include "domain/UserDefaultsSettingsStore.h"
 #include "platform/UserDefaults.h"
 #include "store/DiaryHandwritingStore.h"
+#include "sync/DiaryCloudSyncFolder.h"
+#include "sync/DiaryCloudSyncManifest.h"
 
 #include <QCoroTask>
 #include <QDateTime>
@@ -39,6 +41,8 @@ public:
     // The sync folder, when there is one.
     using RootProvider = std::function<std::optional<QString>()>;
     using InkChangedHandler = std::function<void(const QList<QPair<DayKey, qint64>> &)>;
+    using Manifest = DiaryCloudSyncManifest;
+    using Mark = DiaryCloudSyncMark;
 
     static inline const QString lastSyncKey = QStringLiteral("Velmora.sync.lastSync");
     static inline const QString enabledKey = QStringLiteral("Velmora.sync.enabled");
@@ -113,14 +117,6 @@ private:
     std::optional<QDateTime> m_lastSync;
     bool m_isEnabled = true;
     qint64 m_changeCount = 0;
-};
-
-class DiaryCloudSyncFolder {
-public:
-    // "<size in bytes>-<modification time in ms since 2001-01-01 UTC>", read afresh from the
-    // disk; none when the file's attributes cannot be read. Changes whenever the size or the
-    // modification time does.
-    static std::optional<QString> fingerprint(const QString &fileURL);
 };
 
 } // namespace velmora

@@ -1,0 +1,522 @@
+#include "sync/DiaryCloudSyncFolder.h"
+
+#include "platform/FileFingerprint.h"
+#include "platform/FileSystemError.h"
+#include "platform/JsonCoding.h"
+#include "store/DiaryHandwritingStore.h"
+#include "sync/DiaryCloudSyncManifest.h"
+#include "sync/SyncLogging.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora {
+
+namespace {
+
+constexpr qint64 referenceDateSince1970Ms = 978307200000;
+// The earliest date the tablet's platform names, as milliseconds since 2001-01-01.
+constexpr qint64 distantPastSinceReferenceMs = -63114076800000;
+
+QDateTime distantPast() {
+    return QDateTime::fromMSecsSinceEpoch(distantPastSinceReferenceMs + referenceDateSince1970Ms,
+                                          QTimeZone::utc());
+}
+
+const QString placeholderSuffix = QStringLiteral(".icloud");
+const QString defaultFontName = QStringLiteral("Georgia");
+constexpr double smallestPointSize = 12;
+constexpr double largestPointSize = 24;
+
+qint64 utf8Length(const QString &text) {
+    qint64 length = 0;
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < 0x80)
+            length += 1;
+        else if (c < 0x800)
+            length += 2;
+        else if (QChar::isHighSurrogate(c) && i + 1 < size &&
+                 QChar::isLowSurrogate(text.at(i + 1).unicode())) {
+            length += 4;
+            ++i;
+        } else
+            length += 3;
+    }
+    return length;
+}
+
+QString pathExtension(const QString &fileName) {
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : fileName.mid(dot + 1);
+}
+
+// "<day>.sync-conflict-….json", "<day> (conflicted copy ….json", "<day>_1.json": a tool's copy
+// of the day's page, but never the page itself.
+std::optional<DayKey> conflictCopyDay(const QString &fileName) {
+    static const QString jsonSuffix = QStringLiteral(".json");
+    if (fileName.size() <= 10 + jsonSuffix.size() || !fileName.endsWith(jsonSuffix))
+        return std::nullopt;
+    const QChar separator = fileName.at(10);
+    if (separator != QLatin1Char(' ') && separator != QLatin1Char('.') &&
+        separator != QLatin1Char('_') && separator != QLatin1Char('-'))
+        return std::nullopt;
+    return DayKey::fromRawValue(fileName.left(10));
+}
+
+QByteArray nativePath(const QString &path) {
+    return QFile::encodeName(path);
+}
+
+bool isDirectory(const QString &path) {
+    struct stat status {};
+    return ::stat(nativePath(path).constData(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool sameFileState(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+QString fingerprintOf(const struct stat &status) {
+    return QString::number(qint64(status.st_size)) + QLatin1Char('-') +
+           QString::number(
+               millisecondsSinceReferenceDate(status.st_mtim.tv_sec, status.st_mtim.tv_nsec));
+}
+
+QDateTime modifiedAtOf(const struct stat &status) {
+    return QDateTime::fromMSecsSinceEpoch(
+        millisecondsSinceReferenceDate(status.st_mtim.tv_sec, status.st_mtim.tv_nsec) +
+            referenceDateSince1970Ms,
+        QTimeZone::utc());
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd)
+        : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+class Directory {
+public:
+    explicit Directory(DIR *dir)
+        : m_dir(dir) {}
+    ~Directory() {
+        if (m_dir)
+            ::closedir(m_dir);
+    }
+    Directory(const Directory &) = delete;
+    Directory &operator=(const Directory &) = delete;
+    DIR *get() const { return m_dir; }
+
+private:
+    DIR *m_dir;
+};
+
+enum class ReadOutcome { read, tooLarge, changed };
+
+// One read of a regular file, refusing symbolic links and anything that would block (a pipe),
+// and telling whether the file held still meanwhile.
+ReadOutcome readOnce(const QString &path, qint64 byteLimit, QByteArray &bytes,
+                     const std::function<void()> &interruption) {
+    const QByteArray native = nativePath(path);
+    Descriptor fd(::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        throw FileSystemError(QStringLiteral("Could not open the file"), path, errno);
+    struct stat before {};
+    if (::fstat(fd.get(), &before) != 0)
+        throw FileSystemError(QStringLiteral("Could not read the attributes of"), path, errno);
+    if (!S_ISREG(before.st_mode))
+        throw FileSystemError(QStringLiteral("Could not read the file"), path,
+                              S_ISDIR(before.st_mode) ? EISDIR : EINVAL);
+    if (qint64(before.st_size) > byteLimit)
+        return ReadOutcome::tooLarge;
+    if (interruption)
+        interruption();
+    // One byte more than the file claims, to notice a file that grows while it is read.
+    bytes.resize(qsizetype(before.st_size) + 1);
+    qsizetype filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + filled, size_t(bytes.size() - filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw FileSystemError(QStringLiteral("Could not read the file"), path, errno);
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    bytes.resize(filled);
+    struct stat after {};
+    struct stat named {};
+    if (::fstat(fd.get(), &after) != 0)
+        throw FileSystemError(QStringLiteral("Could not read the attributes of"), path, errno);
+    // The name may have been given to a new file meanwhile (a replacement by rename).
+    const bool stillNamed = ::lstat(native.constData(), &named) == 0 && sameFileState(named, after);
+    if (!sameFileState(before, after) || !stillNamed || filled != qsizetype(before.st_size))
+        return ReadOutcome::changed;
+    return ReadOutcome::read;
+}
+
+} // namespace
+
+QString DiaryCloudSyncFolder::FolderError::message() const {
+    return QCoreApplication::translate("DiaryCloudSyncFolder",
+                                       "A synced page (%1) could not be read.")
+        .arg(m_dayKey.rawValue());
+}
+
+QString DiaryCloudSyncFolder::AccessError::message() const {
+    switch (m_case) {
+    case Case::missing:
+        return QCoreApplication::translate("DiaryCloudSyncFolder", "The sync folder is missing.");
+    case Case::busy:
+        break;
+    }
+    return QCoreApplication::translate("DiaryCloudSyncFolder", "The sync folder is busy.");
+}
+
+DiaryCloudSyncFolder::DownloadRequester DiaryCloudSyncFolder::noDownloads() {
+    return [](const QString &) {};
+}
+
+DiaryCloudSyncFolder::DiaryCloudSyncFolder(QString root, DownloadRequester requester)
+    : m_root(DiaryCloudSyncManifest::rootPath(root))
+    , m_requester(std::move(requester)) {}
+
+QString DiaryCloudSyncFolder::pagesFolder() const {
+    return m_root + QLatin1Char('/') + pagesFolderName;
+}
+
+QString DiaryCloudSyncFolder::handwritingFolder() const {
+    return m_root + QLatin1Char('/') + handwritingFolderName;
+}
+
+QString DiaryCloudSyncFolder::pageURL(const DayKey &dayKey) const {
+    return pagesFolder() + QLatin1Char('/') + dayKey.rawValue() + QStringLiteral(".json");
+}
+
+QString DiaryCloudSyncFolder::inkURL(const QString &fileName) const {
+    return handwritingFolder() + QLatin1Char('/') + fileName;
+}
+
+QString DiaryCloudSyncFolder::profileURL() const {
+    return m_root + QLatin1Char('/') + profileFileName;
+}
+
+void DiaryCloudSyncFolder::createFolders(const DiaryCloudSyncManifest &manifest) const {
+    const bool exchangedHere = manifest.root == m_root;
+    const auto ensure = [](const QString &folder, bool exchanged) {
+        if (isDirectory(folder))
+            return;
+        if (exchanged)
+            throw AccessError(AccessError::Case::missing, folder);
+        createDirectories(folder);
+    };
+    ensure(m_root, exchangedHere && manifest.hasMarks());
+    ensure(pagesFolder(), exchangedHere && !manifest.pages.isEmpty());
+    ensure(handwritingFolder(), exchangedHere && !manifest.ink.isEmpty());
+}
+
+QMap<QString, DiaryCloudSyncFolder::RemoteFile>
+DiaryCloudSyncFolder::list(const QString &folder, const QString &extension) const {
+    return list(folder, extension, nullptr);
+}
+
+QMap<QString, DiaryCloudSyncFolder::RemoteFile>
+DiaryCloudSyncFolder::list(const QString &folder, const QString &extension,
+                           QMap<DayKey, QList<ConflictCopy>> *conflicts) const {
+    const Directory dir(::opendir(nativePath(folder).constData()));
+    if (!dir.get())
+        throw FileSystemError(QStringLiteral("Could not list the folder"), folder, errno);
+    const int dirFd = ::dirfd(dir.get());
+    QMap<QString, RemoteFile> result;
+    for (;;) {
+        errno = 0;
+        const dirent *item = ::readdir(dir.get());
+        if (!item) {
+            if (errno != 0)
+                throw FileSystemError(QStringLiteral("Could not list the folder"), folder, errno);
+            break;
+        }
+        const QString name = QFile::decodeName(item->d_name);
+        const bool placeholder =
+            name.startsWith(QLatin1Char('.')) && name.endsWith(placeholderSuffix);
+        const QString fileName =
+            placeholder
+                ? name.mid(1, std::max<qsizetype>(0, name.size() - 1 - placeholderSuffix.size()))
+                : name;
+        if (pathExtension(fileName) != extension || fileName.startsWith(QLatin1Char('.')))
+            continue;
+        const QString url = folder + QLatin1Char('/') + fileName;
+        if (placeholder) {
+            if (!result.contains(fileName))
+                result.insert(fileName, RemoteFile{url, pendingFingerprint, distantPast(), false});
+            continue;
+        }
+        struct stat status {};
+        if (::fstatat(dirFd, item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode))
+            continue;
+        if (conflicts) {
+            if (const auto day = conflictCopyDay(fileName)) {
+                (*conflicts)[*day].append(
+                    ConflictCopy{url, fingerprintOf(status), modifiedAtOf(status)});
+                continue;
+            }
+        }
+        result.insert(fileName, RemoteFile{url, fingerprintOf(status), modifiedAtOf(status), true});
+    }
+    if (conflicts) {
+        for (QList<ConflictCopy> &copies : *conflicts)
+            std::sort(copies.begin(), copies.end(),
+                      [](const ConflictCopy &a, const ConflictCopy &b) {
+                          return a.modifiedAt != b.modifiedAt ? a.modifiedAt < b.modifiedAt
+                                                              : a.url < b.url;
+                      });
+    }
+    return result;
+}
+
+QMap<DayKey, DiaryCloudSyncFolder::RemoteFile>
+DiaryCloudSyncFolder::remotePages(QMap<DayKey, QList<ConflictCopy>> *conflicts) const {
+    QMap<DayKey, QList<ConflictCopy>> found;
+    const QMap<QString, RemoteFile> files = list(pagesFolder(), QStringLiteral("json"), &found);
+    QMap<DayKey, RemoteFile> pages;
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (const auto day =
+                DayKey::fromRawValue(it.key().chopped(std::min<qsizetype>(5, it.key().size()))))
+            pages.insert(*day, it.value());
+    }
+    if (conflicts)
+        *conflicts = std::move(found);
+    return pages;
+}
+
+QMap<QString, DiaryCloudSyncFolder::RemoteFile> DiaryCloudSyncFolder::remoteInk() const {
+    static const QString suffix = QStringLiteral(".drawing");
+    QMap<QString, RemoteFile> files = list(handwritingFolder(), QStringLiteral("drawing"));
+    for (auto it = files.begin(); it != files.end();) {
+        if (DiaryHandwritingStore::parseBaseName(it.key().chopped(suffix.size())))
+            ++it;
+        else
+            it = files.erase(it);
+    }
+    return files;
+}
+
+void DiaryCloudSyncFolder::startDownloading(const QString &fileURL) const {
+    try {
+        if (m_requester)
+            m_requester(fileURL);
+    } catch (const std::exception &error) {
+        qCWarning(lcSync) << "asking for" << fileURL << "to be fetched failed:" << error.what();
+    }
+}
+
+QList<DiaryCloudSyncFolder::ConflictCopy>
+DiaryCloudSyncFolder::conflictCopies(const DayKey &dayKey) const {
+    QMap<DayKey, QList<ConflictCopy>> conflicts;
+    list(pagesFolder(), QStringLiteral("json"), &conflicts);
+    return conflicts.value(dayKey);
+}
+
+DiaryCloudSyncFolder::PageVersions DiaryCloudSyncFolder::readPage(const DayKey &dayKey) const {
+    return readPage(dayKey, conflictCopies(dayKey));
+}
+
+DiaryCloudSyncFolder::PageVersions
+DiaryCloudSyncFolder::readPage(const DayKey &dayKey, const QList<ConflictCopy> &conflicts) const {
+    const auto current = coordinatedRead(pageURL(dayKey), pageByteLimit);
+    if (!current)
+        throw FolderError::unreadablePage(dayKey);
+    PageVersions versions{dayKey, {decodePage(*current, dayKey)}, {}};
+    for (const ConflictCopy &copy : conflicts) {
+        try {
+            if (const auto bytes = coordinatedRead(copy.url, pageByteLimit))
+                versions.entries.append(decodePage(*bytes, dayKey));
+            // Settled only as it was read: a copy rewritten since is read again next time.
+            if (const auto now = fingerprint(copy.url))
+                versions.conflicts.append(ConflictCopy{copy.url, *now, copy.modifiedAt});
+        } catch (const DiaryError &error) {
+            qCInfo(lcSync) << "a conflict copy of" << dayKey.rawValue()
+                           << "was passed over:" << error.message();
+            if (const auto now = fingerprint(copy.url); now && *now == copy.fingerprint)
+                versions.conflicts.append(copy);
+        }
+    }
+    return versions;
+}
+
+void DiaryCloudSyncFolder::settleConflicts(const PageVersions &versions) const {
+    for (const ConflictCopy &copy : versions.conflicts) {
+        if (fingerprint(copy.url) == copy.fingerprint)
+            coordinatedDelete(copy.url);
+        else
+            qCInfo(lcSync) << "a conflict copy changed after it was read and stays:" << copy.url;
+    }
+}
+
+QString DiaryCloudSyncFolder::writePage(const DiaryEntryDTO &entry) const {
+    const QString url = pageURL(entry.dayKey);
+    coordinatedWrite(encodePage(entry), url);
+    return fingerprint(url).value_or(writtenFingerprint);
+}
+
+std::optional<DiaryCloudSyncFolder::Profile> DiaryCloudSyncFolder::readProfile() const {
+    try {
+        if (const auto bytes = coordinatedRead(profileURL(), profileByteLimit))
+            return decodeProfile(*bytes);
+        qCWarning(lcSync) << "the synced profile is too large to be read";
+    } catch (const FileSystemError &error) {
+        if (error.errorNumber() != ENOENT)
+            qCWarning(lcSync) << "the synced profile could not be read:" << error.message();
+    } catch (const DiaryError &error) {
+        qCWarning(lcSync) << "the synced profile could not be read:" << error.message();
+    }
+    return std::nullopt;
+}
+
+QString DiaryCloudSyncFolder::writeProfile(const Profile &profile) const {
+    coordinatedWrite(encodeProfile(profile), profileURL());
+    return fingerprint(profileURL()).value_or(writtenFingerprint);
+}
+
+std::optional<QByteArray> DiaryCloudSyncFolder::coordinatedRead(const QString &fileURL,
+                                                                qint64 byteLimit) const {
+    for (int attempt = 0; attempt < readAttempts; ++attempt) {
+        QByteArray bytes;
+        const auto interruption =
+            m_readInterruption
+                ? std::function<void()>([&] { m_readInterruption(fileURL, attempt); })
+                : std::function<void()>();
+        switch (readOnce(fileURL, byteLimit, bytes, interruption)) {
+        case ReadOutcome::read:
+            return bytes;
+        case ReadOutcome::tooLarge:
+            return std::nullopt;
+        case ReadOutcome::changed:
+            break;
+        }
+    }
+    throw AccessError(AccessError::Case::busy, fileURL);
+}
+
+void DiaryCloudSyncFolder::coordinatedWrite(const QByteArray &bytes, const QString &fileURL) const {
+    const std::optional<QString> before = fingerprint(fileURL);
+    writeFileAtomically(fileURL, bytes);
+    if (!before || fingerprint(fileURL) != before)
+        return;
+    // Same size within the same millisecond: the fingerprint alone could not tell the files
+    // apart, so the new one is made a millisecond younger.
+    const QByteArray native = nativePath(fileURL);
+    struct stat status {};
+    if (::lstat(native.constData(), &status) != 0)
+        throw FileSystemError(QStringLiteral("Could not read the attributes of"), fileURL, errno);
+    timespec times[2] = {{0, UTIME_OMIT}, status.st_mtim};
+    times[1].tv_nsec += 1000000;
+    if (times[1].tv_nsec >= 1000000000) {
+        times[1].tv_nsec -= 1000000000;
+        times[1].tv_sec += 1;
+    }
+    if (::utimensat(AT_FDCWD, native.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        throw FileSystemError(QStringLiteral("Could not write the file"), fileURL, errno);
+}
+
+void DiaryCloudSyncFolder::coordinatedDelete(const QString &fileURL) const {
+    struct stat status {};
+    if (::lstat(nativePath(fileURL).constData(), &status) != 0 && errno == ENOENT)
+        return;
+    removeFileDurably(fileURL);
+}
+
+DiaryEntryDTO DiaryCloudSyncFolder::decodePage(const QByteArray &bytes, const DayKey &dayKey) {
+    if (bytes.size() > pageByteLimit)
+        throw FolderError::unreadablePage(dayKey);
+    DiaryEntryDTO entry;
+    try {
+        const JsonObjectReader reader(parseJson(bytes));
+        if (reader.string(QStringLiteral("format")) != pageFormat ||
+            reader.int64(QStringLiteral("version")) != pageVersion)
+            throw FolderError::unreadablePage(dayKey);
+        entry = reader.decode(
+            QStringLiteral("entry"), [](const QJsonValue &value, const QStringList &path) {
+                return DiaryEntryDTO::fromJson(value, JsonDateEncoding::secondsSince1970, path);
+            });
+    } catch (const DiaryError &) {
+        throw FolderError::unreadablePage(dayKey);
+    }
+    if (entry.dayKey != dayKey || !std::isfinite(entry.bodyPointSize) ||
+        utf8Length(entry.content) > pageContentByteLimit)
+        throw FolderError::unreadablePage(dayKey);
+    // What the tablet may write but the diary could never export again.
+    entry.bodyPointSize = std::clamp(entry.bodyPointSize, smallestPointSize, largestPointSize);
+    if (entry.fontName.trimmed().isEmpty())
+        entry.fontName = defaultFontName;
+    if (entry.updatedAt < entry.createdAt)
+        entry.updatedAt = entry.createdAt;
+    return entry;
+}
+
+QByteArray DiaryCloudSyncFolder::encodePage(const DiaryEntryDTO &entry) {
+    const QJsonObject page{
+        {QStringLiteral("entry"), entry.toJson(JsonDateEncoding::secondsSince1970)},
+        {QStringLiteral("format"), pageFormat},
+        {QStringLiteral("version"), pageVersion},
+    };
+    return writeJson(page, {.escapeSlashes = true, .prettyPrinted = true});
+}
+
+std::optional<DiaryCloudSyncFolder::Profile>
+DiaryCloudSyncFolder::decodeProfile(const QByteArray &bytes) {
+    if (bytes.size() > profileByteLimit)
+        return std::nullopt;
+    try {
+        const JsonObjectReader reader(parseJson(bytes));
+        return Profile{
+            reader.string(QStringLiteral("userName")),
+            reader.date(QStringLiteral("changedAt"), JsonDateEncoding::secondsSince1970)};
+    } catch (const DiaryError &error) {
+        qCInfo(lcSync) << "the synced profile is not a profile:" << error.message();
+    }
+    return std::nullopt;
+}
+
+QByteArray DiaryCloudSyncFolder::encodeProfile(const Profile &profile) {
+    return writeJson(
+        QJsonObject{{QStringLiteral("userName"), profile.userName},
+                    {QStringLiteral("changedAt"),
+                     encodeDate(profile.changedAt, JsonDateEncoding::secondsSince1970)}},
+        {.escapeSlashes = true});
+}
+
+std::optional<QString> DiaryCloudSyncFolder::fingerprint(const QString &fileURL) {
+    return fileFingerprint(fileURL);
+}
+
+QString DiaryCloudSyncFolder::fingerprint(qint64 size, const QDateTime &modifiedAt) {
+    return QString::number(size) + QLatin1Char('-') +
+           QString::number(modifiedAt.toMSecsSinceEpoch() - referenceDateSince1970Ms);
+}
+
+} // namespace velmora

@@ -1,0 +1,212 @@
+#pragma once
+
+#include "domain/DayKey.h"
+#include "domain/DiaryEntryDTO.h"
+#include "platform/DiaryError.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace velmora {
+
+struct DiaryCloudSyncManifest;
+
+// The only code that reads or writes inside the sync folder ("Diary Sync" in the folder the user
+// chose). A file-sync tool and the tablet write there too and ignore locks, so every write here
+// is an atomic replacement, every read checks that the file held still while it was read, and
+// nothing read from the folder is trusted to be small or well formed.
+//
+// Every operation blocks on the file system: call it off the GUI thread. The type holds no
+// mutable state and may be used from any thread.
+class DiaryCloudSyncFolder {
+public:
+    static inline const QString pagesFolderName = QStringLiteral("Pages");
+    static inline const QString handwritingFolderName = QStringLiteral("Handwriting");
+    static inline const QString profileFileName = QStringLiteral("profile.json");
+    static inline const QString pageFormat = QStringLiteral("velmora-page");
+    static constexpr qint64 pageVersion = 1;
+    static inline const QString pendingFingerprint = QStringLiteral("pending");
+    static inline const QString writtenFingerprint = QStringLiteral("written");
+
+    // What is read at most: a larger page is unreadable, a larger drawing is left where it is,
+    // a larger profile reads as none.
+    static constexpr qint64 pageByteLimit = 16 * 1024 * 1024;
+    static constexpr qint64 pageContentByteLimit = 8 * 1024 * 1024;
+    static constexpr qint64 drawingByteLimit = 64 * 1024 * 1024;
+    static constexpr qint64 profileByteLimit = 64 * 1024;
+    // Reads of a file that keeps changing under the reader before the folder counts as busy.
+    static constexpr int readAttempts = 3;
+
+    // A page file that is not a valid page of its day. Skipping that day is the right answer.
+    class FolderError : public DiaryError {
+    public:
+        enum class Case { unreadablePage };
+
+        static FolderError unreadablePage(const DayKey &dayKey) {
+            return FolderError(Case::unreadablePage, dayKey);
+        }
+        Case errorCase() const { return m_case; }
+        const DayKey &dayKey() const { return m_dayKey; }
+        QString message() const override;
+
+    private:
+        FolderError(Case errorCase, DayKey dayKey)
+            : m_case(errorCase)
+            , m_dayKey(std::move(dayKey)) {}
+
+        Case m_case;
+        DayKey m_dayKey;
+    };
+
+    // The folder as a whole cannot be used this pass; the pass fails with the message.
+    class AccessError : public DiaryError {
+    public:
+        enum class Case {
+            // "Diary Sync" (or a folder in it) is gone although things were exchanged through it.
+            missing,
+            // A file kept changing while it was read.
+            busy,
+        };
+
+        explicit AccessError(Case errorCase, QString path = {})
+            : m_case(errorCase)
+            , m_path(std::move(path)) {}
+        Case errorCase() const { return m_case; }
+        const QString &path() const { return m_path; }
+        QString message() const override;
+
+    private:
+        Case m_case;
+        QString m_path;
+    };
+
+    // One listed file. A placeholder (".<name>.icloud") stands for a file not fetched yet.
+    struct RemoteFile {
+        QString url;
+        QString fingerprint;
+        QDateTime modifiedAt;
+        bool isDownloaded = true;
+
+        friend bool operator==(const RemoteFile &, const RemoteFile &) = default;
+    };
+
+    // A sync tool's conflict copy beside a page file, e.g.
+    // "2024-03-05.sync-conflict-20240305-101500-ABCDEFG.json".
+    struct ConflictCopy {
+        QString url;
+        QString fingerprint;
+        QDateTime modifiedAt;
+
+        friend bool operator==(const ConflictCopy &, const ConflictCopy &) = default;
+    };
+
+    // A page as read: the current file's entry first, then every conflict copy that decoded, in
+    // the copies' order. `conflicts` lists every copy seen, readable or not; they stay in the
+    // folder until settleConflicts removes them, once the day's outcome is stored.
+    struct PageVersions {
+        DayKey dayKey;
+        QList<DiaryEntryDTO> entries;
+        QList<ConflictCopy> conflicts;
+    };
+
+    // The content of "profile.json".
+    struct Profile {
+        QString userName;
+        QDateTime changedAt;
+
+        friend bool operator==(const Profile &, const Profile &) = default;
+    };
+
+    // Asks the sync tool to fetch a file that is only a placeholder; never reports.
+    using DownloadRequester = std::function<void(const QString &fileURL)>;
+    // The program's requester: the tools it works with fetch everything on their own.
+    static DownloadRequester noDownloads();
+
+    explicit DiaryCloudSyncFolder(QString root, DownloadRequester requester = noDownloads());
+
+    const QString &root() const { return m_root; }
+    QString pagesFolder() const;
+    QString handwritingFolder() const;
+    QString pageURL(const DayKey &dayKey) const;
+    QString inkURL(const QString &fileName) const;
+    QString profileURL() const;
+
+    // Creates the root, "Pages" and "Handwriting" as far as the manifest allows: a folder that
+    // something was exchanged through (the manifest has marks for this root) is never made
+    // anew, since an empty new folder would read as everything deleted on the other side.
+    // Throws AccessError::missing for such a folder, or the file system's error.
+    void createFolders(const DiaryCloudSyncManifest &manifest) const;
+
+    // The files of one folder whose names end in "." + `extension`, by file name. Hidden names,
+    // other extensions, symbolic links and anything but regular files are left out. Throws
+    // the file system's error when the folder cannot be read: an unreadable or vanished folder
+    // must not look empty.
+    QMap<QString, RemoteFile> list(const QString &folder, const QString &extension) const;
+
+    // The page files by day. When `conflicts` is given it receives the conflict copies found
+    // beside them, by day, in the order readPage takes them. Throws as list does.
+    QMap<DayKey, RemoteFile>
+    remotePages(QMap<DayKey, QList<ConflictCopy>> *conflicts = nullptr) const;
+    // The drawing files by file name (with ".drawing"). Throws as list does.
+    QMap<QString, RemoteFile> remoteInk() const;
+
+    void startDownloading(const QString &fileURL) const;
+
+    // Reads the day's page and the given conflict copies (as remotePages listed them), or the
+    // copies found now when none are given. Throws FolderError::unreadablePage when the current
+    // file is no valid page of the day, or the read's own error. Copies are only read here.
+    PageVersions readPage(const DayKey &dayKey) const;
+    PageVersions readPage(const DayKey &dayKey, const QList<ConflictCopy> &conflicts) const;
+    // Removes the conflict copies that readPage saw, except any that changed since.
+    void settleConflicts(const PageVersions &versions) const;
+
+    // Writes the entry's page file; returns its new fingerprint, or "written".
+    QString writePage(const DiaryEntryDTO &entry) const;
+
+    // None when the file is missing, unreadable, too large or no valid profile.
+    std::optional<Profile> readProfile() const;
+    QString writeProfile(const Profile &profile) const;
+
+    // The file's bytes, read without following a symbolic link and checked to have held still;
+    // none when the file is larger than `byteLimit`. Throws the file system's error, or
+    // AccessError::busy when the file changed under every attempt.
+    std::optional<QByteArray> coordinatedRead(const QString &fileURL, qint64 byteLimit) const;
+    // Replaces the file atomically. A rewrite that would leave size and modification time as they
+    // were moves the time on by 1 ms, so the new file never has the old file's fingerprint.
+    void coordinatedWrite(const QByteArray &bytes, const QString &fileURL) const;
+    // Removes the file; nothing there is no error.
+    void coordinatedDelete(const QString &fileURL) const;
+
+    static DiaryEntryDTO decodePage(const QByteArray &bytes, const DayKey &dayKey);
+    static QByteArray encodePage(const DiaryEntryDTO &entry);
+    static std::optional<Profile> decodeProfile(const QByteArray &bytes);
+    static QByteArray encodeProfile(const Profile &profile);
+
+    // "<size>-<ms since 2001-01-01 UTC, rounded half away from zero>", afresh from the disk.
+    static std::optional<QString> fingerprint(const QString &fileURL);
+    static QString fingerprint(qint64 size, const QDateTime &modifiedAt);
+
+    // Runs after a read has opened a file and before it reads the bytes; tests change the file
+    // there.
+    using ReadInterruption = std::function<void(const QString &fileURL, int attempt)>;
+    void setReadInterruption(ReadInterruption interruption) {
+        m_readInterruption = std::move(interruption);
+    }
+
+private:
+    QMap<QString, RemoteFile> list(const QString &folder, const QString &extension,
+                                   QMap<DayKey, QList<ConflictCopy>> *conflicts) const;
+    QList<ConflictCopy> conflictCopies(const DayKey &dayKey) const;
+
+    QString m_root;
+    DownloadRequester m_requester;
+    ReadInterruption m_readInterruption;
+};
+
+} // namespace velmora

@@ -1,0 +1,7 @@
+#include "sync/SyncLogging.h"
+
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcSync, "velmora.sync")
+
+} // namespace velmora
