@@ -254,7 +254,12 @@ void VelmoraProgram::openPreferences() {
         data.transferContext = [this] { return transferContext(); };
         m_settingsView = new MacSettingsView(
             *graph.settingsStore(),
-            MacSettingsSections{&graph.cloudSync(), &m_dependencies->reminders(), {}, data},
+            MacSettingsSections{
+                &graph.cloudSync(),
+                &m_dependencies->reminders(),
+                {},
+                data,
+                MacSyncFolderServices{graph.syncFolderChoice(), graph.persistenceDirectory(), {}}},
             m_window.get());
     }
     m_settingsView->show();

@@ -114,7 +114,7 @@ AppRuntimeConfiguration::make(const QStringList &arguments,
         standardizedPath(productionDir + QLatin1Char('/') + storeFileName);
 
     if (!arguments.contains(testModeArgument))
-        return {RuntimeMode::live, productionStore, liveSuiteName};
+        return {RuntimeMode::live, productionStore, liveSuiteName, std::nullopt};
 
     const auto storeValue = optionValue(arguments, storeURLArgument);
     if (!storeValue || storeValue->isEmpty())
@@ -147,7 +147,10 @@ AppRuntimeConfiguration::make(const QStringList &arguments,
     if (isInside(realStore, realProductionDir))
         throw Error(Error::Case::productionStoreNotAllowed);
 
-    return {RuntimeMode::test, storePath, *suiteName};
+    std::optional<QString> syncFolder;
+    if (const auto folder = optionValue(arguments, syncRootArgument); folder && !folder->isEmpty())
+        syncFolder = standardizedPath(*folder);
+    return {RuntimeMode::test, storePath, *suiteName, syncFolder};
 }
 
 } // namespace velmora

@@ -45,6 +45,8 @@ struct AppRuntimeConfiguration {
     static inline const QString testModeArgument = QStringLiteral("--velmora-test-mode");
     static inline const QString storeURLArgument = QStringLiteral("--velmora-store-url");
     static inline const QString defaultsSuiteArgument = QStringLiteral("--velmora-defaults-suite");
+    // A real sync folder for a test run; ignored outside test mode.
+    static inline const QString syncRootArgument = QStringLiteral("--velmora-sync-root");
     static inline const QString appTemporaryScheme = QStringLiteral("app-temporary://");
     static inline const QString liveSuiteName = QStringLiteral("Velmora.Settings");
     static inline const QString storeFileName = QStringLiteral("RaDevov.sqlite");
@@ -52,6 +54,8 @@ struct AppRuntimeConfiguration {
     RuntimeMode mode = RuntimeMode::live;
     QString storeURL; // absolute, standardised path of the SQLite store
     QString defaultsSuiteName;
+    // The folder a test run syncs through, in the place of a chosen one (absolute, standardised).
+    std::optional<QString> syncFolder;
 
     // `applicationSupportDirectory` is none when the platform has no such directory. Throws
     // RuntimeConfigurationError.

@@ -2,11 +2,17 @@
 
 #include "book/theme/DiaryTheme.h"
 
+#include <QCoroFuture>
+#include <QPointer>
+#include <QtConcurrent>
+
 namespace velmora {
 
-MacICloudSettingsController::MacICloudSettingsController(DiaryCloudSync &sync, QObject *parent)
+MacICloudSettingsController::MacICloudSettingsController(
+    DiaryCloudSync &sync, std::optional<MacSyncFolderServices> folder, QObject *parent)
     : QObject(parent)
-    , m_sync(sync) {
+    , m_sync(sync)
+    , m_folder(std::move(folder)) {
     connect(&sync, &DiaryCloudSync::isEnabledChanged, this, &MacICloudSettingsController::changed);
     connect(&sync, &DiaryCloudSync::statusChanged, this, &MacICloudSettingsController::changed);
 }
@@ -20,6 +26,33 @@ void MacICloudSettingsController::setEnabled(bool enabled) {
 void MacICloudSettingsController::syncNow() {
     // Its progress shows in the status; nothing waits for it.
     m_sync.syncNow();
+}
+
+QString MacICloudSettingsController::folderPath() const {
+    if (!m_folder || !m_folder->choice)
+        return {};
+    const auto current = m_folder->choice->current();
+    return current ? current->folder : QString();
+}
+
+QCoro::Task<void> MacICloudSettingsController::chooseFolder(QString picked) {
+    if (!m_folder || !m_folder->choice || picked.isEmpty())
+        co_return;
+    const QPointer<MacICloudSettingsController> self(this);
+    QFuture<std::variant<DiaryCloudSyncFolderChoice::Choice, DiaryCloudSyncFolderChoice::Refusal>>
+        examining =
+            QtConcurrent::run(&DiaryCloudSyncFolderChoice::examine, picked, m_folder->diaryFolder);
+    const auto examined = co_await examining;
+    if (!self)
+        co_return;
+    if (const auto *refusal = std::get_if<DiaryCloudSyncFolderChoice::Refusal>(&examined)) {
+        m_folderRefusal = DiaryCloudSyncFolderChoice::refusalMessage(*refusal);
+    } else {
+        m_folderRefusal.clear();
+        m_folder->choice->set(std::get<DiaryCloudSyncFolderChoice::Choice>(examined));
+        m_sync.schedule(std::chrono::nanoseconds::zero());
+    }
+    Q_EMIT changed();
 }
 
 QColor MacICloudSettingsController::statusColor(DiaryCloudSyncStatus status) {

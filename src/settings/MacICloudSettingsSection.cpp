@@ -1,14 +1,47 @@
 #include "settings/MacICloudSettingsSection.h"
 
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QResizeEvent>
 #include <QSignalBlocker>
 
 namespace velmora {
 
-MacICloudSettingsSection::MacICloudSettingsSection(DiaryCloudSync &sync, QWidget *parent)
+namespace {
+
+// A path shortened in its middle to the width it is given, so both its start and the folder's
+// own name stay readable.
+class ElidedPathLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    void setPath(const QString &path) {
+        m_path = path;
+        setToolTip(path);
+        elide();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+    QSize minimumSizeHint() const override { return {40, QLabel::minimumSizeHint().height()}; }
+
+private:
+    void elide() { setText(fontMetrics().elidedText(m_path, Qt::ElideMiddle, width())); }
+
+    QString m_path;
+};
+
+} // namespace
+
+MacICloudSettingsSection::MacICloudSettingsSection(DiaryCloudSync &sync,
+                                                   std::optional<MacSyncFolderServices> folder,
+                                                   QWidget *parent)
     : MacSettingsSection(tr("Sync Folder"), parent)
-    , m_controller(sync) {
+    , m_controller(sync, std::move(folder)) {
     m_switch = new MacSettingsSwitch;
     m_switch->setObjectName(QStringLiteral("icloud-sync-toggle"));
     m_switch->setAccessibleName(tr("Sync with Tablet"));
@@ -33,6 +66,30 @@ MacICloudSettingsSection::MacICloudSettingsSection(DiaryCloudSync &sync, QWidget
     layout->addWidget(m_syncNow);
     addContent(statusRow);
 
+    if (m_controller.hasFolderRow()) {
+        auto *control = new QWidget;
+        auto *controlLayout = new QHBoxLayout(control);
+        controlLayout->setContentsMargins(0, 0, 0, 0);
+        controlLayout->setSpacing(8);
+        auto *path = new ElidedPathLabel;
+        path->setFont(settingsSystemFont(11));
+        path->setObjectName(QStringLiteral("sync-folder-path"));
+        path->setMinimumWidth(160);
+        path->setMaximumWidth(260);
+        path->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        m_folder = path;
+        m_chooseFolder = new MacSettingsButton(tr("Choose…"), MacSettingsButtonStyle{false});
+        m_chooseFolder->setObjectName(QStringLiteral("sync-folder-choose"));
+        controlLayout->addWidget(m_folder, 1);
+        controlLayout->addWidget(m_chooseFolder);
+        addContent(new MacSettingsRow(tr("Folder"), control));
+        m_folderRefusal = makeSettingsCaption(QString());
+        m_folderRefusal->setObjectName(QStringLiteral("sync-folder-refusal"));
+        addContent(m_folderRefusal);
+        connect(m_chooseFolder, &QAbstractButton::clicked, this,
+                &MacICloudSettingsSection::pickFolder);
+    }
+
     connect(m_switch, &QAbstractButton::toggled, &m_controller,
             &MacICloudSettingsController::setEnabled);
     connect(m_syncNow, &QAbstractButton::clicked, &m_controller,
@@ -51,6 +108,23 @@ void MacICloudSettingsSection::refresh() {
     m_status->setText(m_controller.statusText());
     m_syncNow->setVisible(m_controller.showsSyncNow());
     m_syncNow->setEnabled(m_controller.syncNowEnabled());
+    if (m_folder) {
+        const QString path = m_controller.folderPath();
+        static_cast<ElidedPathLabel *>(m_folder)->setPath(path.isEmpty() ? tr("None") : path);
+        m_folderRefusal->setText(m_controller.folderRefusal());
+        m_folderRefusal->setVisible(!m_controller.folderRefusal().isEmpty());
+    }
+}
+
+void MacICloudSettingsSection::pickFolder() {
+    const auto &services = *m_controller.folderServices();
+    const QString current = m_controller.folderPath();
+    const QString picked =
+        services.pickFolder
+            ? services.pickFolder(this, current)
+            : QFileDialog::getExistingDirectory(this, tr("Choose a Sync Folder"), current);
+    if (!picked.isEmpty())
+        m_controller.chooseFolder(picked);
 }
 
 } // namespace velmora

@@ -12,7 +12,9 @@ class MacICloudSettingsSection : public MacSettingsSection {
     Q_OBJECT
 
 public:
-    explicit MacICloudSettingsSection(DiaryCloudSync &sync, QWidget *parent = nullptr);
+    explicit MacICloudSettingsSection(DiaryCloudSync &sync,
+                                      std::optional<MacSyncFolderServices> folder = {},
+                                      QWidget *parent = nullptr);
 
     MacICloudSettingsController &controller() { return m_controller; }
 
@@ -20,15 +22,23 @@ public:
     QLabel *statusLabel() const { return m_status; }
     MacSettingsStatusDot *statusDot() const { return m_dot; }
     QAbstractButton *syncNowButton() const { return m_syncNow; }
+    // The "Folder" row's parts; null without a folder row.
+    QLabel *folderLabel() const { return m_folder; }
+    QAbstractButton *chooseFolderButton() const { return m_chooseFolder; }
+    QLabel *folderRefusalLabel() const { return m_folderRefusal; }
 
 private:
     void refresh();
+    void pickFolder();
 
     MacICloudSettingsController m_controller;
     QAbstractButton *m_switch = nullptr;
     MacSettingsStatusDot *m_dot = nullptr;
     QLabel *m_status = nullptr;
     QAbstractButton *m_syncNow = nullptr;
+    QLabel *m_folder = nullptr;
+    QAbstractButton *m_chooseFolder = nullptr;
+    QLabel *m_folderRefusal = nullptr;
 };
 
 } // namespace velmora

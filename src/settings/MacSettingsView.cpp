@@ -244,7 +244,8 @@ QWidget *MacSettingsView::makeBody(MacSettingsSections sections) {
     }
     layout->addWidget(makeSecuritySection());
     if (sections.cloudSync) {
-        m_syncSection = new MacICloudSettingsSection(*sections.cloudSync);
+        m_syncSection =
+            new MacICloudSettingsSection(*sections.cloudSync, std::move(sections.syncFolder));
         layout->addWidget(m_syncSection);
     }
     if (sections.data) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/MacDataSettingsController.h"
+#include "settings/MacICloudSettingsController.h"
 #include "settings/MacReminderSettingsController.h"
 #include "settings/MacSettingsController.h"
 
@@ -28,6 +29,8 @@ struct MacSettingsSections {
     // The desktop's own notification settings unless given.
     MacReminderSettingsController::SettingsOpener openNotificationSettings;
     std::optional<MacDataSettingsServices> data;
+    // The sync section's "Folder" row; left out when not given.
+    std::optional<MacSyncFolderServices> syncFolder;
 };
 
 // The settings window: one fixed sheet of light paper with the profile, writing, reminder,

@@ -92,6 +92,20 @@ private Q_SLOTS:
         QVERIFY(graph->cloudSync().isEnabled());
     }
 
+    // A test run given a folder syncs through it, and watches it, as the live run does the
+    // chosen one.
+    void aTestRunSyncsThroughTheFolderItIsGiven() {
+        Launch launch;
+        launch.testMode();
+        const QString folder = launch.folder.filePath(QStringLiteral("sync"));
+        QVERIFY(QDir().mkpath(folder));
+        launch.environment.arguments << QStringLiteral("--velmora-sync-root") << folder;
+        const auto graph = launch.build();
+        QCOMPARE(graph->cloudSync().rootProvider()(),
+                 std::optional<QString>(folder + QStringLiteral("/Diary Sync")));
+        QVERIFY(graph->cloudSync().watchesICloud());
+    }
+
     void existingDiaryIsOpenedAsItIs() {
         Launch launch;
         launch.testMode();
@@ -215,6 +229,15 @@ private Q_SLOTS:
         QCOMPARE(graph->defaults()->filePath(), UserDefaults::standardFilePath());
         QVERIFY(graph->cloudSync().watchesICloud());
         QVERIFY(!graph->persistenceError());
+        // The live run syncs through the folder the user chose, and only once one is chosen.
+        QVERIFY(!graph->cloudSync().rootProvider()());
+        const QString chosen = launch.folder.filePath(QStringLiteral("chosen"));
+        QVERIFY(QDir().mkpath(chosen));
+        graph->syncFolderChoice()->set({chosen, std::nullopt});
+        QCOMPARE(graph->cloudSync().rootProvider()(),
+                 std::optional<QString>(chosen + QStringLiteral("/Diary Sync")));
+        graph->defaults()->remove(DiaryCloudSyncFolderChoice::folderKey);
+        graph->defaults()->remove(DiaryCloudSyncFolderChoice::folderDeviceKey);
     }
 
     void syncSettingsAreRead_data() {

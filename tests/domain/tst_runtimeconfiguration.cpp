@@ -169,6 +169,28 @@ private Q_SLOTS:
         QCOMPARE(configuration.defaultsSuiteName, suite);
     }
 
+    // A test run may sync through a real folder; the live program only through the chosen one.
+    void syncFolderOnlyInTestMode_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("folder"); // null: none
+        const QStringList test{"--velmora-test-mode", "--velmora-store-url=/tmp/a.sqlite",
+                               "--velmora-defaults-suite=S"};
+        QTest::newRow("test mode")
+            << test + QStringList{"--velmora-sync-root", "/tmp/x/../sync"} << "/tmp/sync";
+        QTest::newRow("joined form")
+            << test + QStringList{"--velmora-sync-root=/tmp/sync"} << "/tmp/sync";
+        QTest::newRow("test mode without one") << test << QString();
+        QTest::newRow("live mode") << QStringList{"--velmora-sync-root", "/tmp/sync"} << QString();
+    }
+    void syncFolderOnlyInTestMode() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, folder);
+        const auto result = configure(arguments);
+        QVERIFY(std::holds_alternative<AppRuntimeConfiguration>(result));
+        QCOMPARE(std::get<AppRuntimeConfiguration>(result).syncFolder,
+                 folder.isNull() ? std::nullopt : std::optional<QString>(folder));
+    }
+
     void missingApplicationSupportComesFirst() {
         try {
             AppRuntimeConfiguration::make({QStringLiteral("--velmora-test-mode")}, std::nullopt,

@@ -16,6 +16,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
@@ -114,12 +115,14 @@ private Q_SLOTS:
             return std::optional<QString>();
         };
         int openedSettings = 0;
-        MacSettingsView view(store, MacSettingsSections{&sync, &reminders,
+        MacSettingsView view(store, MacSettingsSections{&sync,
+                                                        &reminders,
                                                         [&openedSettings] {
                                                             ++openedSettings;
                                                             return true;
                                                         },
-                                                        data});
+                                                        data,
+                                                        {}});
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QWidget *column = view.findChild<QScrollArea *>()->widget();
@@ -210,6 +213,52 @@ private Q_SLOTS:
         QCOMPARE(openedSettings, 1);
         QCoreApplication::processEvents();
         test::saveScreenshot(test::grabWidget(column), QStringLiteral("settings-sections-denied"));
+    }
+
+    // The "Folder" row: "None" at first; the diary's own folder is refused with a message; a
+    // folder beside it is kept under both keys and shown shortened in its middle.
+    void syncFolderRow() {
+        QTemporaryDir folder;
+        auto defaults =
+            std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("defaults.ini")));
+        DiaryCloudSync sync(DiaryCloudSync::Services{{}, {}, {}, {}, defaults},
+                            folder.filePath(QStringLiteral("Sync/manifest.json")),
+                            DiaryCloudSync::noSyncRoot(), false, std::chrono::seconds(60));
+        const QString diary = folder.filePath(QStringLiteral("Diary"));
+        const QString chosen = folder.filePath(
+            QStringLiteral("A folder with a rather long name/that a tool keeps in step/Tablet"));
+        QVERIFY(QDir().mkpath(diary + QStringLiteral("/Handwriting")));
+        QVERIFY(QDir().mkpath(chosen));
+        QStringList picks{diary + QStringLiteral("/Handwriting"), chosen};
+        auto choice = std::make_shared<DiaryCloudSyncFolderChoice>(defaults);
+        MacICloudSettingsSection section(
+            sync, MacSyncFolderServices{choice, diary, [&](QWidget *, const QString &) {
+                                            return picks.takeFirst();
+                                        }});
+        section.resize(460, section.sizeHint().height());
+        section.show();
+        QCOMPARE(section.folderLabel()->text(), QStringLiteral("None"));
+        QVERIFY(!section.folderRefusalLabel()->isVisible());
+
+        section.chooseFolderButton()->click();
+        QVERIFY(test::waitUntil([&] { return section.folderRefusalLabel()->isVisible(); }));
+        QCOMPARE(section.folderRefusalLabel()->text(),
+                 QStringLiteral("The sync folder must lie outside the diary’s own folder, and not "
+                                "hold it."));
+        QCOMPARE(section.folderLabel()->text(), QStringLiteral("None"));
+        QVERIFY(!defaults->contains(DiaryCloudSyncFolderChoice::folderKey));
+        test::saveScreenshot(test::grabWidget(&section),
+                             QStringLiteral("settings-sync-folder-refused"));
+
+        section.chooseFolderButton()->click();
+        QVERIFY(test::waitUntil([&] { return section.folderLabel()->toolTip() == chosen; }));
+        QVERIFY(!section.folderRefusalLabel()->isVisible());
+        QCOMPARE(defaults->stringValue(DiaryCloudSyncFolderChoice::folderKey), chosen);
+        QVERIFY(defaults->contains(DiaryCloudSyncFolderChoice::folderDeviceKey));
+        const QString shown = section.folderLabel()->text();
+        QVERIFY2(shown.contains(QChar(0x2026)) && shown.endsWith(QStringLiteral("Tablet")),
+                 qPrintable(shown));
+        test::saveScreenshot(test::grabWidget(&section), QStringLiteral("settings-sync-folder"));
     }
 
     void kit() {

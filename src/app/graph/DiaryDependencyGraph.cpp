@@ -102,15 +102,22 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
     m_handwritingIndex = std::make_unique<DiaryHandwritingIndex>(*m_handwriting);
 
     const bool testMode = isTestMode();
+    m_syncFolderChoice = std::make_shared<DiaryCloudSyncFolderChoice>(m_defaults);
+    // A run without a configuration works on a throw-away diary; it must never sync that diary
+    // with the user's real sync folder. A test run syncs only through a folder it was given.
+    DiaryCloudSync::RootProvider rootProvider = DiaryCloudSync::noSyncRoot();
+    if (plan.runtimeConfiguration && !testMode)
+        rootProvider = DiaryCloudSyncFolderChoice::chosenFolderSyncRoot(m_syncFolderChoice);
+    else if (testMode && plan.runtimeConfiguration->syncFolder)
+        rootProvider =
+            DiaryCloudSyncFolderChoice::fixedFolderSyncRoot(*plan.runtimeConfiguration->syncFolder);
+    const bool watches =
+        plan.runtimeConfiguration && (!testMode || plan.runtimeConfiguration->syncFolder);
     m_cloudSync = std::make_unique<DiaryCloudSync>(
         DiaryCloudSync::Services{m_repository, m_diarySession.get(), m_settingsStore, m_handwriting,
                                  m_defaults},
-        m_persistenceDirectory + QStringLiteral("/Sync/manifest.json"),
-        // A run without a configuration works on a throw-away diary; it must never sync that
-        // diary with the user's real sync folder.
-        plan.runtimeConfiguration && !testMode ? DiaryCloudSync::iCloudSyncRoot()
-                                               : DiaryCloudSync::noSyncRoot(),
-        plan.runtimeConfiguration && !testMode, syncHeartbeatInterval);
+        m_persistenceDirectory + QStringLiteral("/Sync/manifest.json"), std::move(rootProvider),
+        watches, syncHeartbeatInterval);
     DiaryHandwritingIndex *index = m_handwritingIndex.get();
     m_cloudSync->onInkChanged = [index](const QList<QPair<DayKey, qint64>> &changedPages) {
         startHandwritingIndexRefresh(changedPages, *index);

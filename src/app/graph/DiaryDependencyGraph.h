@@ -15,6 +15,7 @@
 #include "recall/DiaryHandwritingIndex.h"
 #include "store/DiaryHandwritingStore.h"
 #include "sync/DiaryCloudSync.h"
+#include "sync/DiaryCloudSyncRoot.h"
 
 #include <QObject>
 #include <QString>
@@ -105,6 +106,10 @@ public:
     const std::shared_ptr<DiaryHandwritingStore> &handwriting() const { return m_handwriting; }
     DiaryHandwritingIndex &handwritingIndex() const { return *m_handwritingIndex; }
     DiaryCloudSync &cloudSync() const { return *m_cloudSync; }
+    // The folder the user chose for sync; the live run's sync root lies in it.
+    const std::shared_ptr<DiaryCloudSyncFolderChoice> &syncFolderChoice() const {
+        return m_syncFolderChoice;
+    }
 
     bool isTestMode() const;
 
@@ -132,6 +137,7 @@ private:
     std::unique_ptr<DiaryCommandRouter> m_commandRouter;
     std::shared_ptr<DiaryHandwritingStore> m_handwriting;
     std::unique_ptr<DiaryHandwritingIndex> m_handwritingIndex;
+    std::shared_ptr<DiaryCloudSyncFolderChoice> m_syncFolderChoice;
     std::unique_ptr<DiaryCloudSync> m_cloudSync;
 };
 

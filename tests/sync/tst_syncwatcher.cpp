@@ -1,0 +1,73 @@
+#include "platform/FileSystemError.h"
+#include "support/TestSupport.h"
+#include "sync/DiaryCloudSyncWatcher.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace velmora;
+
+class SyncWatcherTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // A change a sync tool makes anywhere the sync looks is noticed.
+    void noticesChanges_data() {
+        QTest::addColumn<QString>("file"); // relative to the chosen folder
+        QTest::addColumn<bool>("rootExists");
+        QTest::newRow("a page arrives") << "Diary Sync/Pages/2024-03-05.json" << true;
+        QTest::newRow("a drawing arrives") << "Diary Sync/Handwriting/2024-03-05-0.drawing" << true;
+        QTest::newRow("the profile changes") << "Diary Sync/profile.json" << true;
+        QTest::newRow("Diary Sync appears") << "Diary Sync" << false;
+    }
+    void noticesChanges() {
+        QFETCH(QString, file);
+        QFETCH(bool, rootExists);
+        QTemporaryDir chosen;
+        const QString root = chosen.filePath(QStringLiteral("Diary Sync"));
+        if (rootExists) {
+            QVERIFY(QDir().mkpath(root + QStringLiteral("/Pages")));
+            QVERIFY(QDir().mkpath(root + QStringLiteral("/Handwriting")));
+        }
+        DiaryCloudSyncWatcher watcher;
+        QSignalSpy watching(&watcher, &DiaryCloudSyncWatcher::watching);
+        QSignalSpy changed(&watcher, &DiaryCloudSyncWatcher::changed);
+        watcher.watch(root);
+        QVERIFY(watching.wait(10000));
+        QCOMPARE(watching.first().first().toStringList().size(), rootExists ? 4 : 1);
+        if (rootExists)
+            writeFileAtomically(chosen.filePath(file), "{}");
+        else
+            QVERIFY(QDir().mkdir(root));
+        QVERIFY(changed.wait(10000));
+    }
+
+    // A folder replaced by the tool loses its watch; watching again after a pass finds it.
+    void watchingAgainFollowsAReplacedFolder() {
+        QTemporaryDir chosen;
+        const QString pages = chosen.filePath(QStringLiteral("Diary Sync/Pages"));
+        QVERIFY(QDir().mkpath(pages));
+        DiaryCloudSyncWatcher watcher;
+        QSignalSpy watching(&watcher, &DiaryCloudSyncWatcher::watching);
+        QSignalSpy changed(&watcher, &DiaryCloudSyncWatcher::changed);
+        watcher.watch(chosen.filePath(QStringLiteral("Diary Sync")));
+        QVERIFY(watching.wait(10000));
+        QVERIFY(QDir(pages).removeRecursively());
+        QVERIFY(QDir().mkdir(pages));
+        QVERIFY(changed.wait(10000));
+        watcher.watch(chosen.filePath(QStringLiteral("Diary Sync")));
+        QVERIFY(watching.wait(10000));
+        QVERIFY(watching.last().first().toStringList().contains(pages));
+        changed.clear();
+        writeFileAtomically(pages + QStringLiteral("/2024-03-05.json"), "{}");
+        QVERIFY(test::waitUntil([&] { return !changed.isEmpty(); }));
+
+        watcher.watch(QString());
+        QVERIFY(watching.wait(10000));
+        QVERIFY(watching.last().first().toStringList().isEmpty());
+    }
+};
+
+VELMORA_TEST_MAIN(SyncWatcherTest)
+#include "tst_syncwatcher.moc"
