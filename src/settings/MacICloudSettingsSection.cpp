@@ -73,6 +73,9 @@ MacICloudSettingsSection::MacICloudSettingsSection(DiaryCloudSync &sync,
         controlLayout->setSpacing(8);
         auto *path = new ElidedPathLabel;
         path->setFont(settingsSystemFont(11));
+        QPalette palette = path->palette();
+        palette.setColor(QPalette::WindowText, withOpacity(settingsTheme.ink(), 0.7));
+        path->setPalette(palette);
         path->setObjectName(QStringLiteral("sync-folder-path"));
         path->setMinimumWidth(160);
         path->setMaximumWidth(260);

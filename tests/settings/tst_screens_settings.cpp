@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeEdit>
+#include <QVBoxLayout>
 
 using namespace velmora;
 
@@ -115,14 +116,17 @@ private Q_SLOTS:
             return std::optional<QString>();
         };
         int openedSettings = 0;
-        MacSettingsView view(store, MacSettingsSections{&sync,
-                                                        &reminders,
-                                                        [&openedSettings] {
-                                                            ++openedSettings;
-                                                            return true;
-                                                        },
-                                                        data,
-                                                        {}});
+        MacSettingsView view(
+            store,
+            MacSettingsSections{
+                &sync, &reminders,
+                [&openedSettings] {
+                    ++openedSettings;
+                    return true;
+                },
+                data,
+                MacSyncFolderServices{
+                    std::make_shared<DiaryCloudSyncFolderChoice>(defaults), folder.path(), {}}});
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         QWidget *column = view.findChild<QScrollArea *>()->widget();
@@ -231,12 +235,17 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(chosen));
         QStringList picks{diary + QStringLiteral("/Handwriting"), chosen};
         auto choice = std::make_shared<DiaryCloudSyncFolderChoice>(defaults);
-        MacICloudSettingsSection section(
+        QWidget host;
+        auto *layout = new QVBoxLayout(&host);
+        auto *sectionWidget = new MacICloudSettingsSection(
             sync, MacSyncFolderServices{choice, diary, [&](QWidget *, const QString &) {
                                             return picks.takeFirst();
                                         }});
-        section.resize(460, section.sizeHint().height());
-        section.show();
+        MacICloudSettingsSection &section = *sectionWidget;
+        layout->addWidget(sectionWidget);
+        layout->addStretch(1);
+        host.resize(460, 260);
+        host.show();
         QCOMPARE(section.folderLabel()->text(), QStringLiteral("None"));
         QVERIFY(!section.folderRefusalLabel()->isVisible());
 
@@ -247,7 +256,7 @@ private Q_SLOTS:
                                 "hold it."));
         QCOMPARE(section.folderLabel()->text(), QStringLiteral("None"));
         QVERIFY(!defaults->contains(DiaryCloudSyncFolderChoice::folderKey));
-        test::saveScreenshot(test::grabWidget(&section),
+        test::saveScreenshot(test::grabWidget(&host),
                              QStringLiteral("settings-sync-folder-refused"));
 
         section.chooseFolderButton()->click();
@@ -258,7 +267,7 @@ private Q_SLOTS:
         const QString shown = section.folderLabel()->text();
         QVERIFY2(shown.contains(QChar(0x2026)) && shown.endsWith(QStringLiteral("Tablet")),
                  qPrintable(shown));
-        test::saveScreenshot(test::grabWidget(&section), QStringLiteral("settings-sync-folder"));
+        test::saveScreenshot(test::grabWidget(&host), QStringLiteral("settings-sync-folder"));
     }
 
     void kit() {
