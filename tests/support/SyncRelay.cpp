@@ -5,6 +5,9 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimeZone>
 
 #include <fcntl.h>
@@ -29,10 +32,51 @@ QByteArray contents(const QString &path) {
 
 } // namespace
 
-SyncRelay::SyncRelay(QString sideA, QString sideB, QString device)
-    : m_sideA(QDir::cleanPath(std::move(sideA)))
-    , m_sideB(QDir::cleanPath(std::move(sideB)))
-    , m_device(std::move(device)) {}
+SyncRelay::SyncRelay(QString sideA, QString sideB, QString device, QString stateFile)
+    : m_sideA(QDir::cleanPath(QFileInfo(sideA).absoluteFilePath()))
+    , m_sideB(QDir::cleanPath(QFileInfo(sideB).absoluteFilePath()))
+    , m_device(std::move(device))
+    , m_stateFile(std::move(stateFile)) {
+    loadState();
+}
+
+void SyncRelay::loadState() {
+    if (m_stateFile.isEmpty())
+        return;
+    const QJsonObject state = QJsonDocument::fromJson(contents(m_stateFile)).object();
+    const auto version = [](const QJsonValue &value) {
+        const QJsonArray parts = value.toArray();
+        return Version{parts.at(0).toString().toLongLong(), parts.at(1).toString().toLongLong(),
+                       parts.at(2).toString().toLongLong()};
+    };
+    const QJsonObject files = state.value(QStringLiteral("files")).toObject();
+    for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
+        const QJsonArray sides = it.value().toArray();
+        m_known.insert(it.key(), Known{version(sides.at(0)), version(sides.at(1))});
+    }
+    for (const QJsonValue &folder : state.value(QStringLiteral("folders")).toArray())
+        m_knownFolders.append(folder.toString());
+}
+
+void SyncRelay::saveState() const {
+    if (m_stateFile.isEmpty())
+        return;
+    // As text: nanosecond times do not fit a JSON number exactly.
+    const auto version = [](const Version &v) {
+        return QJsonArray{QString::number(v.size), QString::number(v.mtimeNs),
+                          QString::number(v.inode)};
+    };
+    QJsonObject files;
+    for (auto it = m_known.cbegin(); it != m_known.cend(); ++it)
+        files.insert(it.key(), QJsonArray{version(it->a), version(it->b)});
+    QFile file(m_stateFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("the relay cannot keep its state in " + m_stateFile.toStdString());
+    file.write(QJsonDocument(QJsonObject{{QStringLiteral("files"), files},
+                                         {QStringLiteral("folders"),
+                                          QJsonArray::fromStringList(m_knownFolders)}})
+                   .toJson(QJsonDocument::Compact));
+}
 
 QMap<QString, SyncRelay::Version> SyncRelay::scan(const QString &side, bool *readable,
                                                   QStringList *folders) const {
@@ -208,6 +252,7 @@ SyncRelay::Round SyncRelay::step() {
         std::remove_if(m_knownFolders.begin(), m_knownFolders.end(),
                        [&](const QString &folder) { return !after.contains(folder); }),
         m_knownFolders.end());
+    saveState();
     return round;
 }
 

@@ -21,7 +21,10 @@ public:
         QStringList conflicts; // the names of the conflict copies made
     };
 
-    SyncRelay(QString sideA, QString sideB, QString device = QStringLiteral("RELAY42"));
+    // With a state file the relay remembers what it last carried across processes, as a tool's
+    // database does; without one it remembers only while it exists.
+    SyncRelay(QString sideA, QString sideB, QString device = QStringLiteral("RELAY42"),
+              QString stateFile = {});
 
     const QString &sideA() const { return m_sideA; }
     const QString &sideB() const { return m_sideB; }
@@ -44,10 +47,13 @@ private:
     QMap<QString, Version> scan(const QString &side, bool *readable, QStringList *folders) const;
     void copy(const QString &from, const QString &to, const QString &relative) const;
     QString conflictName(const QString &relative, qint64 mtimeNs) const;
+    void loadState();
+    void saveState() const;
 
     QString m_sideA;
     QString m_sideB;
     QString m_device;
+    QString m_stateFile;
     QMap<QString, Known> m_known;
     QStringList m_knownFolders;
 };

@@ -217,12 +217,20 @@ private Q_SLOTS:
                 qWarning() << process.readAllStandardError();
             return QString::fromUtf8(process.readAllStandardOutput());
         };
+        const QStringList relay{"relay", sides.sideA, sides.sideB};
         companion({"write-page", "2024-03-05", "from the command", "--sealed"});
-        companion({"relay", sides.sideA, sides.sideB});
-        const DiaryEntryDTO entry = sides.computer.readPage(march5).entries.first();
+        companion(relay);
+        DiaryEntryDTO entry = sides.computer.readPage(march5).entries.first();
         QCOMPARE(entry.content, QStringLiteral("from the command"));
         QVERIFY(entry.isSealed());
         QCOMPARE(companion({"show", "2024-03-05"}), QStringLiteral("sealed\nfrom the command\n"));
+
+        // Each run remembers what the last carried: a change on one side travels, not a conflict.
+        entry.content = QStringLiteral("changed on the computer");
+        sides.computer.writePage(entry);
+        QCOMPARE(companion(relay), QString());
+        QCOMPARE(companion({"show", "2024-03-05"}),
+                 QStringLiteral("sealed\nchanged on the computer\n"));
     }
 };
 

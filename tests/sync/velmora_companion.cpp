@@ -10,7 +10,9 @@
 //     sync                                              one pass of the tablet's sync
 //     show <day>                                        the day's page file as the tablet reads it
 //     unreadable <folder> | readable <folder> | vanish | reappear
-//   velmora-companion relay <side A> <side B> [--rounds <n>]
+//   velmora-companion relay <side A> <side B> [--state <folder>] [--rounds <n>] [--every <ms>]
+//     rounds of a relay between the two folders; with --state it remembers what it carried
+//     between runs, as a sync tool does
 #include "support/SyncRelay.h"
 #include "support/TabletCompanion.h"
 
@@ -18,6 +20,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QTextStream>
+#include <QThread>
 
 #include <cstdio>
 #include <exception>
@@ -36,6 +39,8 @@ int run(const QStringList &arguments) {
         {QStringLiteral("at"), QStringLiteral("The time, ms since 1970."), QStringLiteral("ms")});
     parser.addOption(
         {QStringLiteral("rounds"), QStringLiteral("Relay rounds."), QStringLiteral("n")});
+    parser.addOption({QStringLiteral("every"), QStringLiteral("Ms between relay rounds."),
+                      QStringLiteral("ms")});
     parser.addOption({QStringLiteral("sealed"), QStringLiteral("A sealed page.")});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do."));
     parser.process(arguments);
@@ -51,11 +56,16 @@ int run(const QStringList &arguments) {
     };
 
     if (command == u"relay") {
-        SyncRelay relay(word(1), word(2));
+        const QString state = parser.value(QStringLiteral("state"));
+        SyncRelay relay(word(1), word(2), QStringLiteral("RELAY42"),
+                        state.isEmpty() ? QString() : state + QStringLiteral("/relay-state.json"));
         const int rounds = parser.isSet(QStringLiteral("rounds"))
                                ? parser.value(QStringLiteral("rounds")).toInt()
                                : 1;
+        const unsigned long every = parser.value(QStringLiteral("every")).toULong();
         for (int i = 0; i < rounds; ++i) {
+            if (i > 0 && every > 0)
+                QThread::msleep(every);
             const SyncRelay::Round round = relay.step();
             for (const QString &name : round.conflicts)
                 out << "conflict " << name << '\n';
