@@ -620,9 +620,25 @@ void MacRuledTextView::scrollToCaret(int from) {
 
 void MacRuledTextView::keyPressEvent(QKeyEvent *event) {
     scrollingToCaret([this, event] {
-        if (!substituteTypedCharacter(event))
+        if (!substituteTypedCharacter(event) && !insertParagraph(event))
             QTextEdit::keyPressEvent(event);
     });
+}
+
+// A new paragraph is a ruled one. The toolkit's own Return, in an empty paragraph whose format
+// is not its default, resets that format instead of breaking the paragraph (ending a heading or
+// a list item): the break was lost and the lines after it left the rules.
+bool MacRuledTextView::insertParagraph(QKeyEvent *event) {
+    if (isReadOnly() || event != QKeySequence::InsertParagraphSeparator)
+        return false;
+    QTextCursor cursor = textCursor();
+    cursor.beginEditBlock();
+    cursor.removeSelectedText();
+    cursor.insertBlock(ruledBlockFormat(m_lineHeight), cursor.charFormat());
+    cursor.endEditBlock();
+    setTextCursor(cursor);
+    event->accept();
+    return true;
 }
 
 bool MacRuledTextView::substituteTypedCharacter(QKeyEvent *event) {

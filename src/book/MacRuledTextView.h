@@ -159,6 +159,7 @@ private:
     void updateCaretLater();
     void extendScrollRange();
     bool substituteTypedCharacter(QKeyEvent *event);
+    bool insertParagraph(QKeyEvent *event);
     void drawRules(QPainter &painter, const QRectF &dirty) const;
     void drawPlaceholder(QPainter &painter) const;
     void drawMisspellings(QPainter &painter, const QRectF &dirty) const;

@@ -5,11 +5,14 @@
 #include "support/GuiTestMain.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -99,6 +102,39 @@ void compose(QWidget *editor, const QString &preedit, const QString &commit = {}
     if (!commit.isEmpty())
         event.setCommitString(commit);
     QCoreApplication::sendEvent(editor, &event);
+}
+
+// Every line's baseline, top to bottom, in document coordinates, as the editor lays it out.
+QList<double> baselines(MacRuledTextView &editor) {
+    QTextDocument *doc = editor.document();
+    QAbstractTextDocumentLayout *layout = doc->documentLayout();
+    layout->blockBoundingRect(doc->lastBlock());
+    QList<double> result;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        const QRectF rect = layout->blockBoundingRect(block);
+        const QTextLayout *lines = block.layout();
+        for (int i = 0; i < lines->lineCount(); ++i) {
+            const QTextLine line = lines->lineAt(i);
+            result.append(rect.top() + line.y() + line.ascent());
+        }
+    }
+    return result;
+}
+
+// An edit made as a person makes it, through keys, the clipboard and menus.
+using EditorScript = std::function<void(MacRuledTextView &editor)>;
+
+void typeParagraphs(MacRuledTextView &editor, const QStringList &paragraphs) {
+    for (qsizetype i = 0; i < paragraphs.size(); ++i) {
+        if (i > 0)
+            QTest::keyClick(&editor, Qt::Key_Return);
+        QTest::keyClicks(&editor, paragraphs.at(i));
+    }
+}
+
+void pasteMime(MacRuledTextView &editor, QMimeData *data) {
+    QApplication::clipboard()->setMimeData(data);
+    QTest::keyClick(&editor, Qt::Key_V, Qt::ControlModifier);
 }
 
 } // namespace
@@ -596,6 +632,113 @@ private Q_SLOTS:
         QCOMPARE(words.size(), 1);
         QCOMPARE(last.text().mid(words.first().start, words.first().length),
                  QStringLiteral("zzqx"));
+    }
+
+    // Whatever edit made the text, every line stands on its rule exactly where the same text
+    // set afresh (as the paginator lays it out) stands, and the caret on its line.
+    void linesStayOnTheirRules_data() {
+        QTest::addColumn<EditorScript>("script");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("typing") << EditorScript([](MacRuledTextView &editor) {
+            QTest::keyClicks(&editor, QStringLiteral("A line typed letter by letter"));
+        }) << QStringLiteral("A line typed letter by letter");
+        QTest::newRow("Return") << EditorScript([](MacRuledTextView &editor) {
+            typeParagraphs(editor, {QStringLiteral("First"), QStringLiteral("Second"),
+                                    QStringLiteral("Third")});
+        }) << QStringLiteral("First\nSecond\nThird");
+        QTest::newRow("two Returns") << EditorScript([](MacRuledTextView &editor) {
+            QTest::keyClicks(&editor, QStringLiteral("One"));
+            QTest::keyClick(&editor, Qt::Key_Return);
+            QTest::keyClick(&editor, Qt::Key_Return);
+            QTest::keyClicks(&editor, QStringLiteral("Two"));
+        }) << QStringLiteral("One\n\nTwo");
+        QTest::newRow("Backspace joins") << EditorScript([](MacRuledTextView &editor) {
+            typeParagraphs(editor, {QStringLiteral("One"), QStringLiteral("Two")});
+            QTest::keyClick(&editor, Qt::Key_Home);
+            QTest::keyClick(&editor, Qt::Key_Backspace);
+            QTest::keyClick(&editor, Qt::Key_Return);
+        }) << QStringLiteral("One\nTwo");
+        QTest::newRow("select all, delete, type") << EditorScript([](MacRuledTextView &editor) {
+            typeParagraphs(editor, {QStringLiteral("Gone"), QStringLiteral("Also gone")});
+            QTest::keyClick(&editor, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(&editor, Qt::Key_Delete);
+            typeParagraphs(editor, {QStringLiteral("New"), QStringLiteral("Lines")});
+        }) << QStringLiteral("New\nLines");
+        QTest::newRow("select all, type over") << EditorScript([](MacRuledTextView &editor) {
+            typeParagraphs(editor, {QStringLiteral("Gone"), QStringLiteral("Also gone")});
+            QTest::keyClick(&editor, Qt::Key_A, Qt::ControlModifier);
+            typeParagraphs(editor, {QStringLiteral("New"), QStringLiteral("Lines")});
+        }) << QStringLiteral("New\nLines");
+        QTest::newRow("paste plain") << EditorScript([](MacRuledTextView &editor) {
+            auto *data = new QMimeData;
+            data->setText(QStringLiteral("Pasted\nthree\nlines"));
+            pasteMime(editor, data);
+        }) << QStringLiteral("Pasted\nthree\nlines");
+        QTest::newRow("paste rich") << EditorScript([](MacRuledTextView &editor) {
+            auto *data = new QMimeData;
+            data->setHtml(QStringLiteral("<h1 style='line-height:12px'>Big</h1><p>small</p>"));
+            data->setText(QStringLiteral("Big\nsmall"));
+            pasteMime(editor, data);
+            QTest::keyClick(&editor, Qt::Key_Return);
+        }) << QStringLiteral("Big\nsmall\n");
+        QTest::newRow("paste over everything") << EditorScript([](MacRuledTextView &editor) {
+            typeParagraphs(editor, {QStringLiteral("Old")});
+            QTest::keyClick(&editor, Qt::Key_A, Qt::ControlModifier);
+            auto *data = new QMimeData;
+            data->setText(QStringLiteral("One\nTwo"));
+            pasteMime(editor, data);
+        }) << QStringLiteral("One\nTwo");
+        QTest::newRow("undo and redo") << EditorScript([](MacRuledTextView &editor) {
+            typeParagraphs(editor, {QStringLiteral("Kept"), QStringLiteral("Undone")});
+            QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
+            QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
+            QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+            QTest::keyClick(&editor, Qt::Key_Return);
+        }) << QString();
+        QTest::newRow("undo everything") << EditorScript([](MacRuledTextView &editor) {
+            typeParagraphs(editor, {QStringLiteral("All"), QStringLiteral("of it")});
+            for (int i = 0; i < 12; ++i)
+                QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
+            typeParagraphs(editor, {QStringLiteral("Again"), QStringLiteral("anew")});
+        }) << QString();
+        QTest::newRow("smart quotes") << EditorScript([](MacRuledTextView &editor) {
+            typeParagraphs(editor, {QStringLiteral("\"Quoted\" -- it's"), QStringLiteral("x")});
+        }) << QStringLiteral("\u201CQuoted\u201D \u2014 it\u2019s\nx");
+        QTest::newRow("text set from outside, then Return")
+            << EditorScript([](MacRuledTextView &editor) {
+                   editor.setText(QStringLiteral("From the store"));
+                   QTest::keyClick(&editor, Qt::Key_End, Qt::ControlModifier);
+                   QTest::keyClick(&editor, Qt::Key_Return);
+                   QTest::keyClicks(&editor, QStringLiteral("typed"));
+               })
+            << QStringLiteral("From the store\ntyped");
+    }
+
+    void linesStayOnTheirRules() {
+        QFETCH(EditorScript, script);
+        QFETCH(QString, text);
+        auto editor = makeEditor();
+        editor->setText(QString());
+        editor->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(editor.get()));
+        script(*editor);
+        if (!text.isNull())
+            QCOMPARE(editor->text(), text);
+        const double lineHeight = editor->lineHeight();
+        auto reference = makeEditor();
+        reference->setText(editor->text());
+        const QList<double> lines = baselines(*editor);
+        QCOMPARE(lines, baselines(*reference));
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            QVERIFY2(qFuzzyCompare(lines.at(i) - lines.first() + 1, i * lineHeight + 1),
+                     qPrintable(QStringLiteral("line %1 at %2").arg(i).arg(lines.at(i))));
+            QVERIFY(lines.at(i) < (i + 1) * lineHeight && lines.at(i) > i * lineHeight);
+        }
+        QCOMPARE(editorLineStarts(*editor), editorLineStarts(*reference));
+        // The caret stands on the bottom of its line, on the rule.
+        const int position = editor->textCursor().position();
+        const QRectF caret = *editor->caretRect(position);
+        QCOMPARE(caret.bottom(), reference->lineRect(position)->bottom());
     }
 
     void scrollingFollowsTheCaret_data() {
