@@ -20,10 +20,12 @@ std::optional<DayKey> keyOf(QDate date, const GregorianCalendar &calendar) {
 } // namespace
 
 QStringList weekdaySymbols(const QLocale &locale) {
+    // The C locale names its days by number ("1" … "7"): English letters read as days.
+    const QLocale names = locale.language() == QLocale::C ? QLocale(QLocale::English) : locale;
     QStringList symbols;
     const int first = locale.firstDayOfWeek();
     for (int i = 0; i < 7; ++i)
-        symbols.append(locale.dayName((first - 1 + i) % 7 + 1, QLocale::NarrowFormat));
+        symbols.append(names.dayName((first - 1 + i) % 7 + 1, QLocale::NarrowFormat));
     return symbols;
 }
 
