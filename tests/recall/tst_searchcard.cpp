@@ -139,6 +139,53 @@ private Q_SLOTS:
         QCOMPARE(closed, 1);
     }
 
+    // A found text shows as at most two whole lines of its row, the second ending in an
+    // ellipsis when more remains; nothing runs past the row's width.
+    void snippetsWrapAndElide_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<bool>("elided");
+        QTest::newRow("short") << QStringLiteral("A walk by the river") << 1 << false;
+        QTest::newRow("two lines") << QStringLiteral("word ").repeated(14).trimmed() << 2 << false;
+        QTest::newRow("long") << QStringLiteral("word ").repeated(80).trimmed() << 2 << true;
+        QTest::newRow("paragraphs") << QStringLiteral("One\n\nTwo\nThree") << 1 << false;
+        QTest::newRow("one long word") << QStringLiteral("x").repeated(400) << 2 << true;
+        QTest::newRow("empty") << QString() << 0 << false;
+    }
+
+    void snippetsWrapAndElide() {
+        QFETCH(QString, text);
+        QFETCH(int, lines);
+        QFETCH(bool, elided);
+        QFont font(QStringLiteral("Georgia"));
+        font.setPixelSize(12);
+        constexpr double width = 300;
+        const QStringList shown = MacSearchResultModel::snippetLines(text, font, width);
+        QCOMPARE(shown.size(), lines);
+        const QFontMetricsF metrics(font);
+        for (const QString &line : shown)
+            QVERIFY2(metrics.horizontalAdvance(line) <= width, qPrintable(line));
+        QCOMPARE(!shown.isEmpty() && shown.last().endsWith(QChar(0x2026)), elided);
+        // What shows is the text itself, from its start, its white space made single.
+        if (!shown.isEmpty())
+            QVERIFY(text.simplified().startsWith(shown.first()));
+    }
+
+    // The list never scrolls sideways.
+    void rowsFitTheCard() {
+        ScriptedFind find;
+        MacSearchCard card(find.function(), GregorianCalendar::utc());
+        card.resize(768, 1024);
+        card.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&card));
+        card.field()->setText(QStringLiteral("word ").repeated(60));
+        QVERIFY(waitUntil(
+            [&] { return card.list()->isVisible() && card.list()->model()->rowCount() > 0; }));
+        QCOMPARE(card.list()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        QVERIFY(card.list()->visualRect(card.list()->model()->index(0, 0)).width() <=
+                card.list()->viewport()->width());
+    }
+
     void clampsTheListArea() {
         QCOMPARE(MacSearchCardController::listAreaHeight(0), 1.0);
         QCOMPARE(MacSearchCardController::listAreaHeight(64), 64.0);

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyledItemDelegate>
+#include <QTextLayout>
 
 namespace velmora {
 
@@ -17,7 +18,8 @@ namespace {
 constexpr double cardWidth = 704;
 constexpr double cardTop = 64;
 constexpr double searchRowHeight = 14 + 22 + 14;
-constexpr int rowHeight = 10 + 17 + 4 + 2 * 15 + 10;
+constexpr int snippetLineHeight = 15;
+constexpr int rowHeight = 10 + 17 + 4 + 2 * snippetLineHeight + 10;
 
 QFont georgia(int size, bool italic = false) {
     QFont font(QStringLiteral("Georgia"));
@@ -35,8 +37,9 @@ public:
         , m_controller(controller)
         , m_theme(theme) {}
 
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override {
-        return QSize(option.rect.width(), rowHeight);
+    // As wide as the list makes its rows, never wider.
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override {
+        return QSize(1, rowHeight);
     }
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
@@ -69,13 +72,17 @@ public:
                 QPen(withOpacity(m_theme.leather(), 0.7), 1.3, Qt::SolidLine, Qt::RoundCap));
             painter->drawPath(pencil);
         }
-        QFont snippet(QStringLiteral("Georgia"));
-        snippet.setPixelSize(12);
+        const QFont snippet = georgia(12);
         painter->setFont(snippet);
         painter->setPen(withOpacity(m_theme.ink(), 0.7));
-        const QRectF text(content.left(), content.top() + 21, content.width(), 2 * 15);
-        painter->drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                          index.data(Qt::DisplayRole).toString().simplified());
+        // Two whole lines, the second elided: never a line cut through its middle.
+        const QStringList lines = MacSearchResultModel::snippetLines(
+            index.data(Qt::DisplayRole).toString(), snippet, content.width());
+        for (int line = 0; line < lines.size(); ++line)
+            painter->drawText(QRectF(content.left(), content.top() + 21 + line * snippetLineHeight,
+                                     content.width(), snippetLineHeight),
+                              Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                              lines.at(line));
         painter->restore();
     }
 
@@ -129,6 +136,31 @@ QVariant MacSearchResultModel::data(const QModelIndex &index, int role) const {
     }
 }
 
+QStringList MacSearchResultModel::snippetLines(const QString &text, const QFont &font, double width,
+                                               int maxLines) {
+    const QString flat = text.simplified();
+    QStringList lines;
+    if (flat.isEmpty() || maxLines < 1 || !(width > 0))
+        return lines;
+    QTextLayout layout(flat, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (lines.size() == maxLines - 1) {
+            // The last line shown takes the rest, elided to fit.
+            const QString rest = flat.mid(line.textStart());
+            lines.append(QFontMetricsF(font).elidedText(rest, Qt::ElideRight, width));
+            break;
+        }
+        lines.append(flat.mid(line.textStart(), line.textLength()).trimmed());
+    }
+    layout.endLayout();
+    return lines;
+}
+
 QString MacSearchResultModel::dateLine(const DayKey &day, const GregorianCalendar &calendar) {
     const auto start = day.date(calendar);
     return start ? longDateFormatter().string(calendar.civilDate(*start)) : day.rawValue();
@@ -159,6 +191,10 @@ MacSearchCard::MacSearchCard(MacSearchCardController::Find find, GregorianCalend
     m_list->viewport()->setAutoFillBackground(false);
     m_list->setStyleSheet(QStringLiteral("background: transparent"));
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Rows are as wide as the card; their snippets wrap and elide instead of running on.
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setUniformItemSizes(true);
     connect(m_list, &QListView::clicked, m_controller, [this](const QModelIndex &index) {
         m_controller->choose(index.data(MacSearchResultModel::dayKeyRole).value<DayKey>());
     });

@@ -29,6 +29,10 @@ public:
 
     // The day's long date, or its raw key when it forms no date.
     static QString dateLine(const DayKey &day, const GregorianCalendar &calendar);
+    // A found text as its row shows it: wrapped at word boundaries into at most `maxLines` lines
+    // of `width`, the last one ending in an ellipsis when text remains.
+    static QStringList snippetLines(const QString &text, const QFont &font, double width,
+                                    int maxLines = 2);
 
 private:
     const MacSearchCardController &m_controller;
