@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLoggingCategory>
+#include <QMessageBox>
 #include <QSessionManager>
 
 #include <cstdio>
@@ -63,6 +64,9 @@ VelmoraProgram::~VelmoraProgram() {
 
 std::optional<int> VelmoraProgram::start() {
     m_plan = DiaryLaunchPlan::make(m_options.environment);
+    // Before anything else, so that a termination also ends a launch waiting on a message.
+    if (m_options.watchTerminationSignals)
+        m_signals = std::make_unique<TerminationSignalWatcher>();
 
     const bool liveMode = m_plan.runtimeConfiguration && !m_plan.isTestMode();
     if (liveMode && m_options.useSessionBus) {
@@ -83,7 +87,7 @@ std::optional<int> VelmoraProgram::start() {
     // locked before anything reads or migrates it.
     if (m_plan.runtimeConfiguration && m_lock.tryAcquire(m_plan.persistenceDirectory()) ==
                                            DiaryInstanceLock::Outcome::heldByAnotherProcess) {
-        printLine(DiaryInstanceLock::alreadyOpenMessage(m_plan.persistenceDirectory()));
+        reportAlreadyOpen(DiaryInstanceLock::alreadyOpenMessage(m_plan.persistenceDirectory()));
         return 1;
     }
 
@@ -147,8 +151,7 @@ std::optional<int> VelmoraProgram::start() {
             [this] { applyAppearance(); });
 
     connectApplication();
-    if (m_options.watchTerminationSignals) {
-        m_signals = std::make_unique<TerminationSignalWatcher>();
+    if (m_signals) {
         connect(m_signals.get(), &TerminationSignalWatcher::terminationRequested, this,
                 [this](int signalNumber) {
                     qCInfo(lcApp) << "signal" << signalNumber << "asks to quit";
@@ -167,6 +170,22 @@ std::optional<int> VelmoraProgram::start() {
     m_window->show();
     m_delegate->applicationDidFinishLaunching();
     return std::nullopt;
+}
+
+void VelmoraProgram::reportAlreadyOpen(const QString &message) {
+    printLine(message);
+    if (m_presentAlreadyOpen) {
+        m_presentAlreadyOpen(message);
+        return;
+    }
+    QMessageBox box(QMessageBox::Information, tr("Velmora"), message, QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("diary-already-open"));
+    // A logout or a termination ends the launch as a click on OK would.
+    if (m_signals)
+        connect(m_signals.get(), &TerminationSignalWatcher::terminationRequested, &box,
+                &QMessageBox::reject);
+    qCInfo(lcApp) << "the diary is open in another process; telling the person";
+    box.exec();
 }
 
 void VelmoraProgram::connectApplication() {
@@ -203,6 +222,9 @@ QWidget *VelmoraProgram::makeBookView(QWidget *parent) {
     connect(m_desktopSettings.get(), &DesktopSettingsReader::reduceMotionChanged, book,
             &VuzIvoduPageWidget::setSystemReduceMotion);
     connect(book, &VuzIvoduPageWidget::closeRequested, m_rootView, &VuzIvoduRootView::closeDiary);
+    // The toolbar's gear opens the settings window, as Preferences does.
+    connect(&book->controller(), &VuzIvoduPageView::settingsRequested, this,
+            &VelmoraProgram::openPreferences);
     return book;
 }
 

@@ -43,6 +43,12 @@ public:
     // process has the diary, or a second launch handed over to the first).
     std::optional<int> start();
 
+    // Tells a person who launched the program that the diary is open in another process, where
+    // no running program could be asked to show itself; a dialog unless one is given here.
+    void setAlreadyOpenPresenter(std::function<void(const QString &message)> present) {
+        m_presentAlreadyOpen = std::move(present);
+    }
+
     VuzIvoduAppDependencies &dependencies() const { return *m_dependencies; }
     DiaryDependencyGraph &graph() const { return m_dependencies->graph(); }
     MacAppDelegate &delegate() const { return *m_delegate; }
@@ -69,6 +75,9 @@ private:
     // The settings window, made on first use and reloaded each time it is shown.
     void openPreferences();
     void connectApplication();
+    // The diary is open in another process that did not show itself: say so where the person
+    // looks, not only on standard error.
+    void reportAlreadyOpen(const QString &message);
 
     Options m_options;
     DiaryLaunchPlan m_plan;
@@ -83,6 +92,7 @@ private:
     std::unique_ptr<DesktopSettingsReader> m_desktopSettings;
     std::unique_ptr<TerminationSignalWatcher> m_signals;
     std::shared_ptr<DiaryAlertPresenting> m_alerts;
+    std::function<void(const QString &)> m_presentAlreadyOpen;
 };
 
 } // namespace velmora

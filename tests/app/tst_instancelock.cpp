@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -59,6 +60,21 @@ public:
         return waitUntil([&] { return errors().contains(QStringLiteral("velmora.sync")); },
                          std::chrono::seconds(60));
     }
+    // A launch that finds its diary open elsewhere says so in a dialog as well as on standard
+    // error, and waits there; a termination ends it as OK would. Its exit code, or -1.
+    int answerAlreadyOpen() {
+        if (!waitUntil([&] { return errors().contains(QStringLiteral("telling the person")); },
+                       std::chrono::seconds(60)))
+            return -1;
+        // Still there: the dialog waits for the person.
+        QTest::qWait(200);
+        if (process.state() != QProcess::Running)
+            return -1;
+        ::kill(pid_t(process.processId()), SIGTERM);
+        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process.exitCode();
+    }
     bool terminate() {
         ::kill(pid_t(process.processId()), SIGTERM);
         return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
@@ -102,9 +118,7 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("diary/Velmora.lock"))));
 
         Run second(home.path(), testArguments(store));
-        QVERIFY(second.process.waitForFinished(60000));
-        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.process.exitCode(), 1);
+        QCOMPARE(second.answerAlreadyOpen(), 1);
         QVERIFY2(
             second.errors().contains(QStringLiteral("Velmora is already open on the diary in ")),
             qPrintable(second.errors()));
@@ -127,11 +141,45 @@ private Q_SLOTS:
         const QStringList before = listing(folder);
 
         Run second(home.path(), testArguments(store));
-        QVERIFY(second.process.waitForFinished(60000));
-        QCOMPARE(second.process.exitCode(), 1);
+        QCOMPARE(second.answerAlreadyOpen(), 1);
         QVERIFY2(second.errors().contains(folder), qPrintable(second.errors()));
         QCOMPARE(listing(folder), before);
         QVERIFY(isStoreOf(store, DiaryModelProvider::legacyV1Model()));
+    }
+
+    // Asking for the options or mistyping one answers on the terminal and opens no diary: nothing
+    // appears in the user's folders.
+    void optionsOpenNothing_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0
+                              << QStringLiteral("--velmora-test-mode +Open a separate diary");
+        QTest::newRow("version") << QStringList{QStringLiteral("--version")} << 0
+                                 << QStringLiteral("^Velmora \\d+\\.\\d+\\n$");
+        QTest::newRow("unknown") << QStringList{QStringLiteral("--bogus")} << 2
+                                 << QStringLiteral("unknown option '--bogus'; see");
+        QTest::newRow("unknown after test mode")
+            << QStringList{QStringLiteral("--velmora-test-mode"), QStringLiteral("--nope")} << 2
+            << QStringLiteral("unknown option '--nope'");
+    }
+
+    void optionsOpenNothing() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, printed);
+        QTemporaryDir home;
+        Run run(home.path(), arguments);
+        QVERIFY(run.process.waitForFinished(60000));
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process.exitCode(), exitCode);
+        const QString out = QString::fromLocal8Bit(run.process.readAllStandardOutput());
+        const QString said = exitCode == 0 ? out : run.errors();
+        QVERIFY2(said.contains(QRegularExpression(printed)), qPrintable(said));
+        if (exitCode != 0)
+            QCOMPARE(said.trimmed().count(QLatin1Char('\n')), 0);
+        QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("data/Velmora"))));
+        QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("config/Velmora"))));
     }
 
     void twoStoresSideBySide() {
