@@ -1,17 +1,165 @@
 #include "app/DiaryBookStage.h"
 
 #include "book/DiarySoftShadow.h"
+#include "book/DiaryStage.h"
 #include "book/MacBookShadow.h"
 #include "book/MacClosedCover.h"
 #include "book/MacFrostedBackdrop.h"
 #include "domain/UserDefaultsSettingsStore.h"
 
+#include <QAccessibleWidget>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QHideEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
+#include <QShowEvent>
 
 #include <optional>
 
 namespace velmora {
+
+// Shows the open book at the stage's scale: the book lies in a scene of its design size, seen
+// through a view that scales it to fit and centres it. Clicks, drags, keys and the caret pass
+// through the same scale, and the book paints itself at the density it is shown at.
+class DiaryBookStage::BookHost : public QGraphicsView {
+public:
+    explicit BookHost(QWidget *parent)
+        : QGraphicsView(parent) {
+        m_scene.setSceneRect(QRectF(QPointF(), diaryBookSize));
+        m_scene.setItemIndexMethod(QGraphicsScene::NoIndex);
+        setScene(&m_scene);
+        setObjectName(QStringLiteral("diary-book-host"));
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setAlignment(Qt::AlignCenter);
+        setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                       QPainter::SmoothPixmapTransform);
+        // The backdrop and the book's shadow show around the book.
+        setBackgroundBrush(Qt::NoBrush);
+        setAutoFillBackground(false);
+        viewport()->setAutoFillBackground(false);
+        setAttribute(Qt::WA_TranslucentBackground);
+        viewport()->setAttribute(Qt::WA_TranslucentBackground);
+    }
+
+    ~BookHost() override {
+        // The book goes while the host can still answer for it.
+        delete m_proxy;
+    }
+
+    QWidget *book() const { return m_proxy ? m_proxy->widget() : nullptr; }
+
+    void embed(QWidget *book) {
+        m_proxy = m_scene.addWidget(book);
+        m_proxy->setPos(0, 0);
+        m_proxy->setFocusPolicy(Qt::StrongFocus);
+    }
+
+    // Scales the book to the size the host is given (also while hidden, when no resize event
+    // comes): the smaller of the two ratios, so that the whole book shows.
+    void fit(QSize size) {
+        // A hair under the exact ratio, so that rounding never makes the book larger than the view
+        // and gives it something to scroll.
+        const double scale = diaryBookScale(QSizeF(size)) * (1 - 1e-9);
+        if (scale > 0 && transform() != QTransform::fromScale(scale, scale))
+            setTransform(QTransform::fromScale(scale, scale));
+    }
+
+    // The book takes the keyboard: the host's scene gives it to the proxy, the proxy to the
+    // book's focused widget.
+    void focusBook() {
+        if (!m_proxy)
+            return;
+        setFocus(Qt::OtherFocusReason);
+        m_proxy->setFocus(Qt::OtherFocusReason);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override {
+        QGraphicsView::resizeEvent(event);
+        fit(viewport()->size());
+    }
+    // The book fits the view: nothing scrolls, whatever a key or the wheel asks.
+    void scrollContentsBy(int, int) override {}
+
+private:
+    QGraphicsScene m_scene;
+    QGraphicsProxyWidget *m_proxy = nullptr;
+};
+
+namespace {
+
+// The book's widgets live in the host's scene, outside the window's tree of widgets; to screen
+// readers the book is the host's one child, and the host its parent.
+class BookHostAccessible : public QAccessibleWidget {
+public:
+    explicit BookHostAccessible(QGraphicsView *host)
+        : QAccessibleWidget(host, QAccessible::Grouping) {}
+
+    int childCount() const override { return book() ? 1 : 0; }
+    QAccessibleInterface *child(int index) const override {
+        QWidget *shown = book();
+        return index == 0 && shown ? QAccessible::queryAccessibleInterface(shown) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override {
+        return child && book() && child->object() == book() ? 0 : -1;
+    }
+    QAccessibleInterface *childAt(int x, int y) const override {
+        QAccessibleInterface *only = child(0);
+        return only && only->rect().contains(x, y) ? only : nullptr;
+    }
+
+private:
+    QWidget *book() const {
+        const auto *view = static_cast<const QGraphicsView *>(widget());
+        for (QGraphicsItem *item : view->items())
+            if (auto *proxy = dynamic_cast<QGraphicsProxyWidget *>(item);
+                proxy && proxy->widget() && proxy->widget()->isVisible())
+                return proxy->widget();
+        return nullptr;
+    }
+};
+
+class EmbeddedBookAccessible : public QAccessibleWidget {
+public:
+    EmbeddedBookAccessible(QWidget *book, QGraphicsView *host)
+        : QAccessibleWidget(book)
+        , m_host(host) {}
+
+    QAccessibleInterface *parent() const override {
+        return m_host ? QAccessible::queryAccessibleInterface(m_host.data())
+                      : QAccessibleWidget::parent();
+    }
+
+private:
+    QPointer<QGraphicsView> m_host;
+};
+
+QGraphicsView *hostOf(const QWidget *book) {
+    const QGraphicsProxyWidget *proxy = book->graphicsProxyWidget();
+    if (!proxy || !proxy->scene() || proxy->scene()->views().isEmpty())
+        return nullptr;
+    QGraphicsView *view = proxy->scene()->views().constFirst();
+    return view->objectName() == QStringLiteral("diary-book-host") ? view : nullptr;
+}
+
+QAccessibleInterface *bookHostFactory(const QString &, QObject *object) {
+    auto *widget = qobject_cast<QWidget *>(object);
+    if (!widget)
+        return nullptr;
+    if (auto *view = qobject_cast<QGraphicsView *>(widget);
+        view && view->objectName() == QStringLiteral("diary-book-host"))
+        return new BookHostAccessible(view);
+    if (QGraphicsView *host = widget->isWindow() ? hostOf(widget) : nullptr)
+        return new EmbeddedBookAccessible(widget, host);
+    return nullptr;
+}
+
+} // namespace
 
 // Paints the transition over the stage; takes no input, so clicks while the cover moves go to
 // what lies beneath.
@@ -54,7 +202,16 @@ DiaryBookStage::DiaryBookStage(std::shared_ptr<UserDefaultsSettingsStore> settin
     , m_settings(std::move(settings))
     , m_bookFactory(std::move(bookFactory))
     , m_transition(nullptr, std::move(now)) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(bookHostFactory);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     m_backdrop = new MacFrostedBackdrop(this);
+    m_bookShadow = new MacBookShadow(this);
+    m_bookShadow->hide();
+    m_host = new BookHost(this);
+    m_host->hide();
     m_cover = new MacClosedCover(QString(), false, this);
     m_swing = new SwingLayer(this);
     m_swing->hide();
@@ -73,6 +230,14 @@ DiaryBookStage::DiaryBookStage(std::shared_ptr<UserDefaultsSettingsStore> settin
     setFocusPolicy(Qt::StrongFocus);
 }
 
+QRectF DiaryBookStage::bookRect() const {
+    return fittedBookRect(QRectF(rect()));
+}
+
+double DiaryBookStage::bookScale() const {
+    return diaryBookScale(QSizeF(size()));
+}
+
 void DiaryBookStage::refreshCover() {
     if (!m_settings)
         return;
@@ -83,21 +248,22 @@ void DiaryBookStage::refreshCover() {
 void DiaryBookStage::ensureBook() {
     if (m_book || !m_bookFactory)
         return;
-    m_book = m_bookFactory(this);
-    if (!m_book)
+    QWidget *book = m_bookFactory(nullptr);
+    if (!book)
         return;
-    m_book->setGeometry(rect());
-    m_book->hide();
-    m_book->stackUnder(m_cover);
+    book->hide();
+    m_book = book;
+    m_host->embed(book);
     Q_EMIT bookViewCreated(m_book);
 }
 
 void DiaryBookStage::captureImages() {
-    const QRectF book = fittedBookRect(QRectF(rect()));
+    const QRectF book = bookRect();
     const qreal ratio = devicePixelRatioF();
     const QRect coverArea = m_cover->coverRect().toAlignedRect();
     m_coverImage = m_cover->grab(coverArea);
-    m_bookImage = m_book ? m_book->grab() : QPixmap();
+    // At the density the book is shown at, so that the swing draws it pixel for pixel.
+    m_bookImage = m_book ? diaryStagePicture(m_book) : QPixmap();
     if (m_coverShadow.image.isNull() || m_coverShadowSize != book.size() ||
         m_coverShadow.image.devicePixelRatio() != ratio) {
         m_coverShadow = makeCoverShadow(book, ratio);
@@ -132,26 +298,50 @@ void DiaryBookStage::applyPhase() {
     m_swing->setVisible(moving);
     if (moving)
         m_swing->raise();
-    if (m_book)
-        m_book->setVisible(phase == Phase::open);
+    applyBookVisibility();
     m_cover->setVisible(phase == Phase::closed);
     if (!moving) {
         // The pictures only serve the swing; the next one takes its own.
         m_coverImage = QPixmap();
         m_bookImage = QPixmap();
     }
-    if (phase == Phase::open && m_book)
+    if (phase == Phase::open && m_book) {
+        m_host->focusBook();
         m_book->setFocus();
+    }
     if (phase == Phase::closed)
         m_cover->setFocus();
 }
 
+// The book is on screen while it is open and the stage is: hidden with the stage (the window
+// closed, the lock card shown), as a child widget would be, since it lives outside the stage's
+// children.
+void DiaryBookStage::applyBookVisibility() {
+    const bool open = m_transition.phase() == DiaryCoverTransition::Phase::open;
+    m_host->setVisible(open && m_book);
+    m_bookShadow->setVisible(open && m_book);
+    if (m_book)
+        m_book->setVisible(open && isVisible());
+}
+
 void DiaryBookStage::resizeEvent(QResizeEvent *event) {
     QWidget::resizeEvent(event);
-    for (QWidget *layer : std::initializer_list<QWidget *>{m_backdrop, m_cover, m_swing})
+    for (QWidget *layer :
+         std::initializer_list<QWidget *>{m_backdrop, m_bookShadow, m_host, m_cover, m_swing})
         layer->setGeometry(rect());
-    if (m_book)
-        m_book->setGeometry(rect());
+    m_host->fit(size());
+}
+
+void DiaryBookStage::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        applyBookVisibility();
+}
+
+void DiaryBookStage::hideEvent(QHideEvent *event) {
+    QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        applyBookVisibility();
 }
 
 } // namespace velmora

@@ -14,13 +14,16 @@
 
 namespace velmora {
 
+class MacBookShadow;
 class MacClosedCover;
 class MacFrostedBackdrop;
 class UserDefaultsSettingsStore;
 
 // The stage of the book: the closed cover over the open book, on the warm backdrop. Opening (the
 // cover's button, Return, a double click, or openDiary()) swings the cover away; closeDiary()
-// swings it shut. The open book is built by `bookFactory` when first needed.
+// swings it shut. The open book is built by `bookFactory` (with no parent: the stage takes it)
+// when first needed. The book is designed at 780 × 1024 points; the stage shows it scaled to fit,
+// centred, and input reaches it through the same scale.
 class DiaryBookStage : public QWidget {
     Q_OBJECT
 
@@ -34,6 +37,9 @@ public:
     DiaryCoverTransition &transition() { return m_transition; }
     MacClosedCover *cover() const { return m_cover; }
     QWidget *bookView() const { return m_book; }
+    // Where the open book lies on the stage, and its scale.
+    QRectF bookRect() const;
+    double bookScale() const;
 
     void setReduceMotion(bool reduce) { m_transition.setReduceMotion(reduce); }
     void openDiary();
@@ -46,18 +52,24 @@ Q_SIGNALS:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void ensureBook();
     void captureImages();
     void applyPhase();
+    void applyBookVisibility();
 
     class SwingLayer;
+    class BookHost;
 
     std::shared_ptr<UserDefaultsSettingsStore> m_settings;
     BookFactory m_bookFactory;
     DiaryCoverTransition m_transition;
     MacFrostedBackdrop *m_backdrop = nullptr;
+    MacBookShadow *m_bookShadow = nullptr;
+    BookHost *m_host = nullptr;
     QPointer<QWidget> m_book;
     MacClosedCover *m_cover = nullptr;
     SwingLayer *m_swing = nullptr;

@@ -43,7 +43,7 @@ void paintCoverSwing(QPainter &painter, const QRectF &cover, double progress,
     if (reveal > 0 && !bookImage.isNull()) {
         painter.save();
         painter.setOpacity(reveal);
-        paintFlatPicture(painter, QRectF(QPointF(), bookImage.deviceIndependentSize()), bookImage);
+        paintFlatPicture(painter, cover, bookImage);
         painter.restore();
     }
     const CoverSwingLook look = coverSwing(progress);

@@ -14,7 +14,8 @@ namespace velmora {
 QPolygonF coverSwingQuad(const QRectF &cover, double angleDegrees, double perspective = 0.4);
 
 // One frame of the cover swing: the pages fading in and the cover turning over them,
-// from pixmaps made once per transition. `cover` is where the closed cover lies.
+// from pixmaps made once per transition. `cover` is where the closed cover lies, and where the
+// open book (`bookImage`, however dense) is drawn.
 void paintCoverSwing(QPainter &painter, const QRectF &cover, double progress,
                      const QPixmap &coverImage, const QPixmap &bookImage, const QImage &coverShadow,
                      const QRectF &coverShadowRect);

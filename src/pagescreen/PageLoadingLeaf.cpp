@@ -1,5 +1,7 @@
 #include "pagescreen/PageLoadingLeaf.h"
 
+#include "book/DiaryStage.h"
+
 #include <QPainter>
 #include <QVariantAnimation>
 
@@ -44,14 +46,15 @@ void PageLoadingLeaf::hideEvent(QHideEvent *) {
 }
 
 void PageLoadingLeaf::paintEvent(QPaintEvent *) {
-    const double ratio = devicePixelRatioF();
+    const double ratio = diaryStagePixelRatio(this);
     if (m_frames.size() != spokes || m_frames.constFirst().devicePixelRatio() != ratio) {
         m_frames.clear();
         for (int frame = 0; frame < spokes; ++frame) {
-            QPixmap picture(QSize(indicatorSize, indicatorSize) * ratio);
+            QPixmap picture((QSizeF(indicatorSize, indicatorSize) * ratio).toSize());
             picture.setDevicePixelRatio(ratio);
             picture.fill(Qt::transparent);
             QPainter painter(&picture);
+            scalePainterToPicture(painter, picture);
             painter.setRenderHint(QPainter::Antialiasing);
             painter.translate(indicatorSize / 2.0, indicatorSize / 2.0);
             for (int spoke = 0; spoke < spokes; ++spoke) {

@@ -1,6 +1,7 @@
 #include "pagescreen/PageOverlayMotion.h"
 
 #include "book/DiaryDecorative.h"
+#include "book/DiaryStage.h"
 
 #include <QLayout>
 #include <QPainter>
@@ -47,10 +48,8 @@ void PageOverlayMotion::setShown(bool shown, const VuzIvoduPageAnimation &animat
     if (!isMoving()) {
         if (QLayout *layout = m_target->layout())
             layout->activate();
-        m_picture = QPixmap(m_target->size() * m_target->devicePixelRatioF());
-        m_picture.setDevicePixelRatio(m_target->devicePixelRatioF());
-        m_picture.fill(Qt::transparent);
-        m_target->render(&m_picture, QPoint(), QRegion(), QWidget::DrawChildren);
+        m_picture =
+            diaryPicture(m_target, diaryStagePixelRatio(m_target), QRect(), QWidget::DrawChildren);
     }
     setGeometry(m_target->geometry());
     m_target->hide();

@@ -1,5 +1,6 @@
 #include "pagescreen/VuzIvoduRecallCards.h"
 
+#include "book/DiaryStage.h"
 #include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/VuzIvoduPageView.h"
 #include "recall/views/MacCalendarCard.h"
@@ -26,10 +27,10 @@ public:
         setObjectName(QStringLiteral("recall-card-arrival"));
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setGeometry(card->geometry());
-        m_under = parentWidget()->grab(card->geometry());
+        m_under = diaryStagePicture(parentWidget(), card->geometry());
         card->show();
         card->raise();
-        m_card = card->grab();
+        m_card = diaryStagePicture(card);
         auto *run = new QVariantAnimation(this);
         run->setStartValue(0.0);
         run->setEndValue(1.0);
@@ -78,7 +79,7 @@ void leave(QWidget *card, const VuzIvoduPageAnimation &animation) {
     auto *fade = new PageOverlayMotion(nullptr, card->parentWidget());
     fade->setGeometry(card->geometry());
     fade->raise();
-    fade->fadeOut(card->grab(), animation);
+    fade->fadeOut(diaryStagePicture(card), animation);
     QObject::connect(fade->animation(), &QVariantAnimation::finished, fade, &QObject::deleteLater);
     if (!fade->isMoving())
         fade->deleteLater();
