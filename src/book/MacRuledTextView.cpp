@@ -280,6 +280,8 @@ void MacRuledTextView::documentEdited() {
     QString text = documentText();
     if (text == m_text)
         return;
+    // What the person writes is the page's text from now on, whatever page it is.
+    m_textApplied = true;
     m_text = std::move(text);
     Q_EMIT textEdited(m_text);
 }

@@ -72,6 +72,8 @@ public:
     // text became shorter. The first text applied puts the caret at the end.
     QString text() const { return m_text; }
     void setText(const QString &text);
+    // The next text is another page's, applied as the first one is: the caret goes to its end.
+    void startNewPage() { m_textApplied = false; }
 
     bool isEditable() const { return !isReadOnly(); }
     // A read-only editor stays selectable but never takes the keyboard focus.

@@ -4,6 +4,7 @@
 
 #include <QEasingCurve>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -101,6 +102,7 @@ PaperSealRitualView::PaperSealRitualView(Mode mode, const DiaryTheme &theme, QWi
     , m_breath(new QVariantAnimation(this)) {
     // Floats over the book: only the card and its shadow are drawn.
     setAttribute(Qt::WA_TranslucentBackground);
+    setFocusPolicy(Qt::StrongFocus);
     m_title->setFont(serifFont(20, QFont::DemiBold));
     m_title->setAlignment(Qt::AlignCenter);
     m_message->setFont(serifFont(13, QFont::Normal));
@@ -202,6 +204,14 @@ void PaperSealRitualView::applyTheme() {
     setTextColor(m_acknowledgement, m_theme.ink());
     m_cancel->setTheme(m_theme);
     m_confirm->setTheme(m_theme);
+}
+
+void PaperSealRitualView::keyPressEvent(QKeyEvent *event) {
+    if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }
 
 void PaperSealRitualView::paintEvent(QPaintEvent *) {

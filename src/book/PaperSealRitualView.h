@@ -36,7 +36,9 @@ private:
 };
 
 // The paper card that asks whether to seal a page and, once sealed, briefly confirms it. It holds
-// no state of the session: whoever shows it sets the mode and acts on the two requests.
+// no state of the session: whoever shows it sets the mode and acts on the two requests. It is
+// modal to the page: given the keyboard, it keeps every key from the page beneath (Tab still
+// reaches its buttons).
 class PaperSealRitualView : public QWidget {
     Q_OBJECT
 
@@ -66,6 +68,7 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void applyMode();

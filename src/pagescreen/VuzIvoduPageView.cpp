@@ -9,6 +9,7 @@
 #include "platform/SerialExecutor.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QStringEncoder>
 #include <QTimeZone>
 
@@ -56,6 +57,8 @@ VuzIvoduPageView::VuzIvoduPageView(DiarySessionStore &session, DiaryPageSystemSt
     , m_timings(timings) {
     m_civilDateTimer.setSingleShot(true);
     connect(&m_civilDateTimer, &QTimer::timeout, this, &VuzIvoduPageView::reevaluateCivilDate);
+    connect(&m_pageSystem, &DiaryPageSystemStore::transitionChanged, this,
+            &VuzIvoduPageView::updateSettling);
 }
 
 VuzIvoduPageView::~VuzIvoduPageView() {
@@ -130,6 +133,8 @@ void VuzIvoduPageView::appear() {
     m_civilZone = m_session.calendar().timeZoneIdentifier();
     armCivilDateTimer();
 
+    ++m_loadsRunning;
+    updateSettling();
     launch(loadTask());
     launch(reloadOnThisDay());
 }
@@ -365,6 +370,12 @@ void VuzIvoduPageView::loadEditorFromSession() {
 
 QCoro::Task<void> VuzIvoduPageView::loadTask() {
     const QPointer<VuzIvoduPageView> self(this);
+    const auto loaded = qScopeGuard([self] {
+        if (!self)
+            return;
+        --self->m_loadsRunning;
+        self->updateSettling();
+    });
     const CancellationToken appearance = m_appearance;
     // Read before today opens: opening today is itself a change of day, which is remembered.
     const auto &defaults = m_settings.defaults();
@@ -441,6 +452,11 @@ void VuzIvoduPageView::handleRouterEvent(const DiaryCommandRouter::Event &event)
 }
 
 void VuzIvoduPageView::handleCommand(DiaryCommand command) {
+    // The seal card asks about the page beneath it: nothing moves the page away until it is
+    // answered.
+    const bool sealCardShown = m_showSealConfirmation || m_showSealAcknowledgement;
+    if (sealCardShown && (command == DiaryCommand::newEntry || command == DiaryCommand::goToToday))
+        return;
     switch (command) {
     case DiaryCommand::newEntry:
     case DiaryCommand::goToToday:
@@ -551,14 +567,22 @@ void VuzIvoduPageView::startNavigation(Operation operation) {
         m_navigationTask->cancel();
     m_pageSystem.advanceNavigationGeneration();
     m_session.advanceSelectionGeneration();
-    resetTransition();
     const CancellationToken token;
     m_navigationTask = token;
+    resetTransition();
+    updateSettling();
     launch(navigationTask(std::move(operation), token));
 }
 
 QCoro::Task<void> VuzIvoduPageView::navigationTask(Operation operation, CancellationToken token) {
     const QPointer<VuzIvoduPageView> self(this);
+    // A navigation overtaken by a newer one leaves the newer one running.
+    const auto ended = qScopeGuard([self, token] {
+        if (!self || self->m_navigationTask != token)
+            return;
+        self->m_navigationTask.reset();
+        self->updateSettling();
+    });
     std::exception_ptr failure;
     try {
         co_await operation(token);
@@ -592,6 +616,29 @@ QCoro::Task<void> VuzIvoduPageView::navigationTask(Operation operation, Cancella
     }
     if (!isCurrentEntrySealed() && canWriteSelectedDay())
         requestFocus();
+}
+
+bool VuzIvoduPageView::isSettling() const {
+    return m_loadsRunning > 0 || m_navigationTask ||
+           m_pageSystem.transition().phase != PageTransitionPhase::idle;
+}
+
+bool VuzIvoduPageView::isPageCovered() const {
+    return m_showSealConfirmation || m_showSealAcknowledgement || m_showSearch || m_showCalendar ||
+           m_showLeavePrompt || m_persistenceError.has_value();
+}
+
+bool VuzIvoduPageView::acceptsTyping() const {
+    return m_shown && !isSettling() && !isPageCovered() &&
+           pageContentKind() == PageContentKind::editor;
+}
+
+void VuzIvoduPageView::updateSettling() {
+    const bool settling = isSettling();
+    if (settling == m_settling)
+        return;
+    m_settling = settling;
+    Q_EMIT settlingChanged(settling);
 }
 
 void VuzIvoduPageView::goToToday() {

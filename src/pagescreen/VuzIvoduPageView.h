@@ -159,6 +159,13 @@ public:
     std::optional<PageNoticeContent> pageNotice() const;
     // The editor's line height for its font: max(round(p × 1.6), 40).
     static double lineHeight(double pointSize);
+    // The page is on its way: the book is opening on its first day, a turn or a jump is under
+    // way, or a turn is still being drawn. What is typed meanwhile waits for where it lands.
+    bool isSettling() const;
+    // A card or an alert lies over the page: keys neither write on the page nor turn it.
+    bool isPageCovered() const;
+    // The page at rest, uncovered, with the editor on it: typing may write.
+    bool acceptsTyping() const;
 
     // The editor writes every change of its whole text here.
     void setEntryTextFromEditor(const QString &text);
@@ -274,6 +281,8 @@ Q_SIGNALS:
     void closeDiaryRequested();
     void settingsRequested();
     void fullScreenToggleRequested();
+    // The page started on its way, or came to rest (see isSettling).
+    void settlingChanged(bool settling);
 
 private:
     using Operation = std::function<QCoro::Task<void>(CancellationToken)>;
@@ -305,6 +314,7 @@ private:
     void saveNow();
     void closeDiary();
 
+    void updateSettling();
     void startNavigation(Operation operation);
     QCoro::Task<void> navigationTask(Operation operation, CancellationToken token);
     QCoro::Task<void> refreshCalendarTask(QDateTime monthDate, DayKey firstDay,
@@ -347,7 +357,10 @@ private:
     VuzIvoduPageAnimation m_savedNoteAnimation;
     VuzIvoduPageAnimation m_sealCardAnimation;
     PageTurnInteraction m_edgeInteraction;
+    // The running navigation, until it ends.
     std::optional<CancellationToken> m_navigationTask;
+    int m_loadsRunning = 0;
+    bool m_settling = false;
     std::optional<CancellationToken> m_calendarTask;
     int m_focusRequest = 0;
 

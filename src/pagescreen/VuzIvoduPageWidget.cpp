@@ -2,6 +2,7 @@
 
 #include "book/DiaryDecorative.h"
 #include "book/DiarySavedNote.h"
+#include "book/DiaryStage.h"
 #include "book/MacBookBinding.h"
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
@@ -17,6 +18,7 @@
 #include "pagescreen/PageLoadingLeaf.h"
 #include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/PageScreenLogging.h"
+#include "pagescreen/PageTypeAhead.h"
 #include "pagescreen/VuzIvoduPageArea.h"
 #include "pagescreen/VuzIvoduRecallCards.h"
 
@@ -34,6 +36,7 @@
 #include <QShowEvent>
 #include <QStackedWidget>
 #include <QStandardPaths>
+#include <QVariantAnimation>
 
 #include <algorithm>
 
@@ -215,7 +218,7 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     connect(&page, &VuzIvoduPageView::civilDateChanged, this, [this] { refreshChrome(); });
     connect(m_tools, &MacPageTools::searchRequested, &page, &VuzIvoduPageView::toggleSearch);
     connect(m_tools, &MacPageTools::calendarRequested, this, [this] {
-        if (QWidget *focused = QApplication::focusWidget())
+        if (QWidget *focused = focusWidget())
             focused->clearFocus();
         m_controller->openCalendar();
     });
@@ -238,17 +241,14 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
             &VuzIvoduPageWidget::refreshLeavePrompt);
     connect(&page, &VuzIvoduPageView::closeDiaryRequested, this,
             &VuzIvoduPageWidget::closeRequested);
-    connect(&page, &VuzIvoduPageView::fullScreenToggleRequested, this,
-            [this] { window()->setWindowState(window()->windowState() ^ Qt::WindowFullScreen); });
+    connect(&page, &VuzIvoduPageView::fullScreenToggleRequested, this, [this] {
+        QWidget *shown = diaryStageWindow(this);
+        shown->setWindowState(shown->windowState() ^ Qt::WindowFullScreen);
+    });
 
-    const auto shortcut = [this](const QKeySequence &keys, auto action) {
-        auto *key = new QShortcut(keys, this);
-        key->setContext(Qt::WidgetWithChildrenShortcut);
-        connect(key, &QShortcut::activated, m_controller.get(), action);
-    };
-    shortcut(QKeySequence(Qt::Key_Escape), &VuzIvoduPageView::handleEscape);
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), &VuzIvoduPageView::turnToNextPage);
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), &VuzIvoduPageView::turnToPreviousPage);
+    m_typeAhead = new PageTypeAhead(page, m_editor, this);
+    m_typeAhead->watch(m_editor);
+    m_typeAhead->watch(this);
 
     setTheme(m_theme);
     refreshEditorFont();
@@ -257,8 +257,39 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
 }
 
 VuzIvoduPageWidget::~VuzIvoduPageWidget() {
+    // The window keeps its shortcuts; they go with the page they served.
+    qDeleteAll(m_windowKeys);
     if (m_controller->isShown())
         m_controller->disappear();
+}
+
+// The page's keys answer wherever the keyboard is in its window (on the page, in a card, in the
+// menus' absence), for as long as the page is on screen: Escape closes the topmost thing, and
+// Ctrl+PgUp / Ctrl+PgDn turn the page unless a card or an alert covers it.
+void VuzIvoduPageWidget::installWindowKeys() {
+    QWidget *shownIn = diaryStageWindow(this);
+    if (m_windowKeysOwner == shownIn && !m_windowKeys.isEmpty())
+        return;
+    qDeleteAll(m_windowKeys);
+    m_windowKeys.clear();
+    m_windowKeysOwner = shownIn;
+    const auto key = [this, shownIn](const QKeySequence &keys, std::function<void()> action) {
+        auto *shortcut = new QShortcut(keys, shownIn);
+        shortcut->setContext(Qt::WindowShortcut);
+        shortcut->setAutoRepeat(false);
+        connect(shortcut, &QShortcut::activated, this, std::move(action));
+        m_windowKeys.append(shortcut);
+    };
+    VuzIvoduPageView &page = *m_controller;
+    key(QKeySequence(Qt::Key_Escape), [&page] { page.handleEscape(); });
+    key(QKeySequence(Qt::CTRL | Qt::Key_PageDown), [&page] {
+        if (!page.isPageCovered())
+            page.turnToNextPage();
+    });
+    key(QKeySequence(Qt::CTRL | Qt::Key_PageUp), [&page] {
+        if (!page.isPageCovered())
+            page.turnToPreviousPage();
+    });
 }
 
 QSize VuzIvoduPageWidget::sizeHint() const {
@@ -301,6 +332,9 @@ void VuzIvoduPageWidget::setInkLibrary(MacInkLibrary *library) {
 
 void VuzIvoduPageWidget::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
+    installWindowKeys();
+    for (QShortcut *shortcut : std::as_const(m_windowKeys))
+        shortcut->setEnabled(true);
     // Minimising and restoring the window is not the book opening again.
     if (!event->spontaneous())
         m_controller->appear();
@@ -308,6 +342,9 @@ void VuzIvoduPageWidget::showEvent(QShowEvent *event) {
 
 void VuzIvoduPageWidget::hideEvent(QHideEvent *event) {
     QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        for (QShortcut *shortcut : std::as_const(m_windowKeys))
+            shortcut->setEnabled(false);
     if (!event->spontaneous())
         m_controller->disappear();
 }
@@ -367,7 +404,12 @@ void VuzIvoduPageWidget::refreshLeaf() {
         page.leafChangeAnimation().isAnimated()) {
         QWidget *shown =
             m_readingLeaf->isHidden() ? static_cast<QWidget *>(m_writableLeaf) : m_readingLeaf;
-        m_leafFade->fadeOut(shown->grab(), page.leafChangeAnimation());
+        m_leafFade->fadeOut(diaryStagePicture(shown), page.leafChangeAnimation());
+    }
+    // Another day's page: its text, when it comes, is a new page's, written on from its end.
+    if (m_editorDay != leaf.second) {
+        m_editorDay = leaf.second;
+        m_editor->startNewPage();
     }
     m_shownLeaf = leaf;
     // After the shown leaf's own requests.
@@ -521,13 +563,9 @@ QPixmap VuzIvoduPageWidget::leafPicture(const PageDescriptor &descriptor) {
     m_pictureLeaf->setLeaf(descriptor, date, page.settings().readingScale(),
                            headerTrailingClearance, quoteFor(descriptor.dayKey),
                            knownInk(leafInkRequest(descriptor)));
-    // At the screen's own resolution, as the leaf itself is drawn: the picture shares the paper
-    // texture the page shows, where a denser one would draw and keep a paper four times larger.
-    const qreal ratio = std::max<qreal>(1, devicePixelRatioF());
-    QPixmap picture((QSizeF(m_pictureLeaf->size()) * ratio).toSize());
-    picture.setDevicePixelRatio(ratio);
-    m_pictureLeaf->render(&picture);
-    return picture;
+    // At the density the leaf itself is shown at (the screen's and the stage's scale): the turn
+    // draws it pixel for pixel.
+    return diaryPicture(m_pictureLeaf.get(), diaryStagePixelRatio(this));
 }
 
 void VuzIvoduPageWidget::refreshTurnLayers() {
@@ -541,7 +579,7 @@ void VuzIvoduPageWidget::refreshTurnLayers() {
         if (m_dragPicture.isNull()) {
             QWidget *current =
                 m_readingLeaf->isVisible() ? static_cast<QWidget *>(m_readingLeaf) : m_writableLeaf;
-            m_dragPicture = current->grab();
+            m_dragPicture = diaryStagePicture(current);
         }
         m_turnView->showEdgeDrag(m_dragPicture, drag.target ? leafPicture(*drag.target) : QPixmap(),
                                  drag.direction.value_or(PageTurnDirection::forward),
@@ -601,6 +639,11 @@ void VuzIvoduPageWidget::buildOverlays() {
     m_savedNoteMotion->setHiddenScale(0.94);
     m_sealScrimMotion = new PageOverlayMotion(m_sealScrim, m_page);
     m_sealCardMotion = new PageOverlayMotion(m_sealCard, m_page);
+    connect(m_sealCardMotion->animation(), &QVariantAnimation::finished, this, [this] {
+        const VuzIvoduPageView &page = *m_controller;
+        if (page.showSealConfirmation() || page.showSealAcknowledgement())
+            takeKeysForSealCard();
+    });
     m_leafFade = new PageOverlayMotion(nullptr, m_page);
     m_leafFade->setGeometry(m_page->rect());
     m_leafFade->stackUnder(m_turnView);
@@ -616,6 +659,9 @@ void VuzIvoduPageWidget::refreshSealCard() {
     const bool confirmation = page.showSealConfirmation();
     const bool shown = confirmation || page.showSealAcknowledgement();
     const VuzIvoduPageAnimation &animation = page.sealCardAnimation();
+    const QWidget *focused = focusWidget();
+    const bool cardHadFocus =
+        focused && (focused == this || focused == m_sealCard || m_sealCard->isAncestorOf(focused));
     m_sealScrim->stackUnder(m_searchFloor);
     m_sealCard->stackUnder(m_searchFloor);
     // A card on its way out keeps the form it had.
@@ -631,6 +677,28 @@ void VuzIvoduPageWidget::refreshSealCard() {
     }
     m_sealScrimMotion->setShown(confirmation, animation);
     m_sealCardMotion->setShown(shown, animation);
+    // The card is modal to the page: it takes the keyboard while it shows, and gives it back to
+    // the editor when the page can still be written.
+    if (shown)
+        takeKeysForSealCard();
+    else if (cardHadFocus && page.pageContentKind() == PageContentKind::editor &&
+             m_editor->isVisible())
+        m_editor->setFocus(Qt::OtherFocusReason);
+}
+
+// While the card arrives only its picture shows: the page holds the keyboard (and lets every key
+// go) until the card itself is there to take it. A search card open above it keeps the keyboard.
+void VuzIvoduPageWidget::takeKeysForSealCard() {
+    const QWidget *focused = focusWidget();
+    const bool onPage =
+        !focused || focused == this || focused == m_sealCard || m_sealCard->isAncestorOf(focused) ||
+        m_writableLeaf->isAncestorOf(focused) || m_readingLeaf->isAncestorOf(focused);
+    if (!onPage)
+        return;
+    if (m_sealCard->isVisible())
+        m_sealCard->setFocus(Qt::OtherFocusReason);
+    else
+        setFocus(Qt::OtherFocusReason);
 }
 
 void VuzIvoduPageWidget::refreshPersistenceAlert() {
@@ -645,8 +713,9 @@ void VuzIvoduPageWidget::refreshPersistenceAlert() {
         m_persistenceAlert->setInformativeText(page.persistenceAlertMessage());
         return;
     }
-    auto *alert = new QMessageBox(QMessageBox::Warning, tr("Writing Not Saved"),
-                                  tr("Writing Not Saved"), QMessageBox::NoButton, this);
+    auto *alert =
+        new QMessageBox(QMessageBox::Warning, tr("Writing Not Saved"), tr("Writing Not Saved"),
+                        QMessageBox::NoButton, diaryStageWindow(this));
     alert->setObjectName(QStringLiteral("diary-persistence-alert"));
     alert->setInformativeText(page.persistenceAlertMessage());
     QPushButton *retry = alert->addButton(tr("Retry"), QMessageBox::AcceptRole);
@@ -680,8 +749,9 @@ void VuzIvoduPageWidget::refreshLeavePrompt() {
     }
     if (m_leaveAlert)
         return;
-    auto *alert = new QMessageBox(QMessageBox::Question, tr("Leave this page?"),
-                                  tr("Leave this page?"), QMessageBox::NoButton, this);
+    auto *alert =
+        new QMessageBox(QMessageBox::Question, tr("Leave this page?"), tr("Leave this page?"),
+                        QMessageBox::NoButton, diaryStageWindow(this));
     alert->setObjectName(QStringLiteral("diary-leave-alert"));
     alert->setInformativeText(tr("Lock it, or come back and write."));
     QPushButton *comeBack = alert->addButton(tr("I'll come back"), QMessageBox::AcceptRole);

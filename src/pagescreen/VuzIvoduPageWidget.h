@@ -11,6 +11,7 @@
 #include <functional>
 
 #include <QMessageBox>
+class QShortcut;
 class QStackedWidget;
 
 namespace velmora {
@@ -29,6 +30,7 @@ class MacReadingLeaf;
 class VuzIvoduRecallCards;
 class MacRuledTextView;
 class MacInkLibrary;
+class PageTypeAhead;
 class LeafInkFeed;
 struct LeafInkRequest;
 
@@ -85,6 +87,7 @@ public:
     // The picture of the leaf that was shown, fading over the new one.
     PageOverlayMotion *leafFade() const { return m_leafFade; }
     VuzIvoduRecallCards *recallCards() const { return m_recallCards; }
+    const PageTypeAhead *typeAhead() const { return m_typeAhead; }
 
     // A picture of a leaf as the page would show it, at twice its size in pixels.
     QPixmap leafPicture(const PageDescriptor &descriptor);
@@ -102,10 +105,12 @@ protected:
 
 private:
     void buildOverlays();
+    void installWindowKeys();
     void refreshLeaf();
     void refreshEditorFont();
     void refreshEditorInk();
     void refreshSealCard();
+    void takeKeysForSealCard();
     void refreshPersistenceAlert();
     void refreshLeavePrompt();
     void chooseAndSaveCopy();
@@ -166,6 +171,11 @@ private:
     // An empty, hidden sibling that every layer of the page stays under (see buildOverlays).
     QWidget *m_searchFloor = nullptr;
     std::optional<std::pair<PageDescriptorID, DayKey>> m_shownLeaf;
+    std::optional<DayKey> m_editorDay;
+    PageTypeAhead *m_typeAhead = nullptr;
+    // The page's shortcuts, owned by the window it is shown in.
+    QList<QPointer<QShortcut>> m_windowKeys;
+    QPointer<QWidget> m_windowKeysOwner;
     QPointer<QMessageBox> m_persistenceAlert;
     QPointer<QMessageBox> m_leaveAlert;
     VuzIvoduRecallCards *m_recallCards = nullptr;

@@ -429,6 +429,71 @@ private Q_SLOTS:
         QVERIFY(f.settled());
     }
 
+    // The page is on its way from the moment the book opens or a turn starts until it rests on
+    // its day with the turn drawn; only then, and with nothing over it, does typing write.
+    void settlingAndWhatTypingMayDo() {
+        PageScreenFixture f;
+        f.seed("2024-03-14", QStringLiteral("Yesterday"));
+        QSignalSpy settling(f.page.get(), &VuzIvoduPageView::settlingChanged);
+        f.page->appear();
+        QVERIFY(f.page->isSettling());
+        QVERIFY(!f.page->acceptsTyping());
+        QVERIFY(waitUntil([&] { return !f.page->isSettling(); }));
+        QCOMPARE(settling.count(), 2);
+        QVERIFY(f.page->acceptsTyping());
+
+        f.repository->heldReads = day("2024-03-14");
+        f.page->turnToPreviousPage();
+        QVERIFY(f.page->isSettling());
+        QVERIFY(!f.page->acceptsTyping());
+        f.repository->heldReads.reset();
+        QVERIFY(waitUntil([&] { return !f.page->isSettling(); }));
+        QCOMPARE(f.session->selectedDay(), day("2024-03-14"));
+        QVERIFY(f.page->acceptsTyping());
+        // A turn is settled once the page system's turn is drawn too.
+        PageTransitionState drawn;
+        drawn.phase = PageTransitionPhase::animating;
+        f.pages->setTransition(drawn);
+        QVERIFY(f.page->isSettling());
+        f.page->finishPageTurn();
+        QVERIFY(!f.page->isSettling());
+        QCOMPARE(settling.count(), 6);
+
+        f.page->setShowCalendar(true);
+        QVERIFY(f.page->isPageCovered());
+        QVERIFY(!f.page->acceptsTyping());
+        f.page->setShowCalendar(false);
+        f.page->handleCommand(DiaryCommand::seal);
+        QVERIFY(f.page->isPageCovered());
+        f.page->hideSealConfirmation();
+        QVERIFY(!f.page->isPageCovered());
+    }
+
+    // Under the seal card nothing takes the page away from the question; saving still works and
+    // the search card may still open over it.
+    void theSealCardHoldsThePage_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("leavesTheDay");
+        QTest::newRow("go to today") << int(DiaryCommand::goToToday) << false;
+        QTest::newRow("new entry") << int(DiaryCommand::newEntry) << false;
+        QTest::newRow("find") << int(DiaryCommand::find) << false;
+    }
+
+    void theSealCardHoldsThePage() {
+        QFETCH(int, command);
+        QFETCH(bool, leavesTheDay);
+        PageScreenFixture f;
+        f.seed("2024-03-14", QStringLiteral("Yesterday"));
+        QVERIFY(f.openDay(day("2024-03-14")));
+        f.page->handleCommand(DiaryCommand::seal);
+        QVERIFY(f.page->showSealConfirmation());
+        f.page->handleCommand(DiaryCommand(command));
+        QTest::qWait(50);
+        QCOMPARE(f.session->selectedDay() != day("2024-03-14"), leavesTheDay);
+        QVERIFY(f.page->showSealConfirmation());
+        QCOMPARE(f.page->showSearch(), DiaryCommand(command) == DiaryCommand::find);
+    }
+
     void aCommandIsHandledOncePerEvent() {
         PageScreenFixture f;
         f.router.send(DiaryCommand::find);

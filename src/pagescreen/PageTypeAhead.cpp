@@ -1,0 +1,118 @@
+#include "pagescreen/PageTypeAhead.h"
+
+#include "pagescreen/PageScreenLogging.h"
+#include "pagescreen/VuzIvoduPageView.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
+
+namespace velmora {
+
+PageTypeAhead::PageTypeAhead(VuzIvoduPageView &page, QWidget *editor, QObject *parent)
+    : QObject(parent)
+    , m_page(page)
+    , m_editor(editor) {
+    // Later, once the page has shown where it came to rest.
+    connect(
+        &page, &VuzIvoduPageView::settlingChanged, this,
+        [this] {
+            // Turning away from the day the keys waited on drops them.
+            if (m_page.isSettling()) {
+                if (m_waiting)
+                    drop();
+            } else {
+                settle();
+            }
+        },
+        Qt::QueuedConnection);
+    const auto recheck = [this] {
+        if (m_waiting)
+            settle();
+    };
+    connect(&page.session(), &DiarySessionStore::authoringAccessChanged, this, recheck);
+    connect(&page.session(), &DiarySessionStore::currentEntryChanged, this, recheck);
+    connect(&page, &VuzIvoduPageView::showSealConfirmationChanged, this, recheck);
+    connect(&page, &VuzIvoduPageView::showSearchChanged, this, recheck);
+    connect(&page, &VuzIvoduPageView::showCalendarChanged, this, recheck);
+    connect(&page, &VuzIvoduPageView::showLeavePromptChanged, this, recheck);
+    connect(&page, &VuzIvoduPageView::persistenceErrorChanged, this, recheck);
+}
+
+void PageTypeAhead::watch(QWidget *widget) {
+    widget->installEventFilter(this);
+}
+
+bool PageTypeAhead::isTyping(const QKeyEvent &event) {
+    const Qt::KeyboardModifiers modifiers =
+        event.modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+    switch (event.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_Tab:
+        return true;
+    default:
+        break;
+    }
+    if (modifiers != Qt::NoModifier && modifiers != Qt::GroupSwitchModifier)
+        return false;
+    return !event.text().isEmpty() && !event.text().front().isNull() &&
+           (event.text().front().isPrint() || event.text().front().isSpace());
+}
+
+bool PageTypeAhead::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+        return QObject::eventFilter(watched, event);
+    const auto &key = static_cast<const QKeyEvent &>(*event);
+    // Keys typed into a card are the card's; what it leaves goes nowhere.
+    if (!m_page.isSettling() || m_page.isPageCovered() || !isTyping(key))
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress)
+        m_keys.append(Key{key.key(), key.modifiers(), key.text(), key.isAutoRepeat()});
+    return true;
+}
+
+void PageTypeAhead::settle() {
+    if (m_keys.isEmpty() || m_page.isSettling()) {
+        m_waiting = false;
+        return;
+    }
+    if (m_page.acceptsTyping() && m_editor && m_editor->isVisible()) {
+        m_waiting = false;
+        const QList<Key> keys = std::exchange(m_keys, {});
+        qCInfo(lcPageScreen) << "Typing" << keys.size() << "keys held while the page turned";
+        for (const Key &key : keys) {
+            QKeyEvent press(QEvent::KeyPress, key.key, key.modifiers, key.text, key.autoRepeat);
+            QCoreApplication::sendEvent(m_editor, &press);
+            QKeyEvent release(QEvent::KeyRelease, key.key, key.modifiers, key.text, key.autoRepeat);
+            QCoreApplication::sendEvent(m_editor, &release);
+        }
+        return;
+    }
+    // A blank earlier day takes writing once it is confirmed; a sealed or later day never does.
+    if (m_page.pageContentKind() == PageContentKind::notice && m_page.pageNotice() &&
+        m_page.pageNotice()->actionTitle && !m_page.isPageCovered()) {
+        m_waiting = true;
+        return;
+    }
+    // Under a card the keys wait for it to close.
+    if (m_page.isPageCovered() && m_page.pageContentKind() == PageContentKind::editor) {
+        m_waiting = true;
+        return;
+    }
+    drop();
+}
+
+void PageTypeAhead::drop() {
+    m_waiting = false;
+    if (m_keys.isEmpty())
+        return;
+    qCInfo(lcPageScreen) << "Dropping" << m_keys.size()
+                         << "keys typed during a turn: the page cannot be written";
+    m_keys.clear();
+    QApplication::beep();
+}
+
+} // namespace velmora

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QKeyEvent>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QWidget;
+
+namespace velmora {
+
+class VuzIvoduPageView;
+
+// Keys typed while the page is on its way (opening on its first day, turning, jumping) would land
+// in the editor of the page that is going, or be thrown away with it. They are held instead and
+// typed into the page the book comes to rest on, once it takes writing; a page that never will
+// (sealed, or not to be written) drops them with the desktop's beep, as does turning away from a
+// blank day before its writing was confirmed.
+class PageTypeAhead : public QObject {
+    Q_OBJECT
+
+public:
+    PageTypeAhead(VuzIvoduPageView &page, QWidget *editor, QObject *parent = nullptr);
+
+    // Keys sent to this widget (the editor, the page) are held while the page settles.
+    void watch(QWidget *widget);
+
+    int heldKeys() const { return int(m_keys.size()); }
+
+    // Whether a key edits text: what a turn must not let reach the page that is going.
+    static bool isTyping(const QKeyEvent &event);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Key {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        QString text;
+        bool autoRepeat;
+    };
+
+    void settle();
+    void drop();
+
+    VuzIvoduPageView &m_page;
+    QPointer<QWidget> m_editor;
+    QList<Key> m_keys;
+    // Held keys wait on a blank day until its writing is confirmed, or the book leaves it.
+    bool m_waiting = false;
+};
+
+} // namespace velmora
