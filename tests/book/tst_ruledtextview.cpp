@@ -3,6 +3,7 @@
 #include "pages/MacTextKitLeafPaginator.h"
 #include "pages/PageLayoutService.h"
 #include "support/GuiTestMain.h"
+#include "support/RuledLines.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -22,6 +23,7 @@
 #include <QTextLayout>
 
 using namespace velmora;
+using velmora::test::editorBaselines;
 using velmora::test::waitUntil;
 
 namespace {
@@ -102,23 +104,6 @@ void compose(QWidget *editor, const QString &preedit, const QString &commit = {}
     if (!commit.isEmpty())
         event.setCommitString(commit);
     QCoreApplication::sendEvent(editor, &event);
-}
-
-// Every line's baseline, top to bottom, in document coordinates, as the editor lays it out.
-QList<double> baselines(MacRuledTextView &editor) {
-    QTextDocument *doc = editor.document();
-    QAbstractTextDocumentLayout *layout = doc->documentLayout();
-    layout->blockBoundingRect(doc->lastBlock());
-    QList<double> result;
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        const QRectF rect = layout->blockBoundingRect(block);
-        const QTextLayout *lines = block.layout();
-        for (int i = 0; i < lines->lineCount(); ++i) {
-            const QTextLine line = lines->lineAt(i);
-            result.append(rect.top() + line.y() + line.ascent());
-        }
-    }
-    return result;
 }
 
 // An edit made as a person makes it, through keys, the clipboard and menus.
@@ -727,8 +712,8 @@ private Q_SLOTS:
         const double lineHeight = editor->lineHeight();
         auto reference = makeEditor();
         reference->setText(editor->text());
-        const QList<double> lines = baselines(*editor);
-        QCOMPARE(lines, baselines(*reference));
+        const QList<double> lines = editorBaselines(*editor);
+        QCOMPARE(lines, editorBaselines(*reference));
         for (qsizetype i = 0; i < lines.size(); ++i) {
             QVERIFY2(qFuzzyCompare(lines.at(i) - lines.first() + 1, i * lineHeight + 1),
                      qPrintable(QStringLiteral("line %1 at %2").arg(i).arg(lines.at(i))));

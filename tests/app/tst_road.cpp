@@ -1,0 +1,384 @@
+#include "app/DiaryBookStage.h"
+#include "app/VelmoraProgram.h"
+
+#include "book/DiarySavedNote.h"
+#include "book/MacReadingLeaf.h"
+#include "book/MacRuledTextView.h"
+#include "book/PaperSealRitualView.h"
+#include "pagescreen/MacPageNotice.h"
+#include "pagescreen/MacPageTools.h"
+#include "pagescreen/VuzIvoduPageWidget.h"
+#include "pagescreen/VuzIvoduRecallCards.h"
+#include "recall/views/MacCalendarCard.h"
+#include "recall/views/MacSearchCard.h"
+#include "settings/MacSettingsView.h"
+#include "support/PrivateXServer.h"
+#include "support/RuledLines.h"
+#include "support/Screenshots.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsView>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+// The road a person walks, on the real program in this process, through its real window: keys
+// and clicks go to the window and find their way as a person's do. Nothing here calls into the
+// page's controller.
+class Road {
+public:
+    explicit Road(QSize windowSize)
+        : m_size(windowSize) {
+        DiaryProcessEnvironment environment;
+        environment.arguments = {QStringLiteral("velmora"),
+                                 QStringLiteral("--velmora-test-mode"),
+                                 QStringLiteral("--velmora-store-url"),
+                                 m_folder.filePath(QStringLiteral("diary/store.sqlite")),
+                                 QStringLiteral("--velmora-defaults-suite"),
+                                 QStringLiteral("Road")};
+        environment.applicationSupportDirectory = m_folder.filePath(QStringLiteral("support"));
+        environment.temporaryDirectory = m_folder.path();
+        program =
+            std::make_unique<VelmoraProgram>(VelmoraProgram::Options{environment, false, false});
+    }
+
+    ~Road() {
+        // Cards and windows the road opened go before the program they belong to.
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox *>(window))
+                window->close();
+    }
+
+    std::unique_ptr<VelmoraProgram> program;
+
+    bool start(const std::function<void(DiaryDependencyGraph &)> &beforeOpening) {
+        if (program->start())
+            return false;
+        program->delegate().setTerminate([this] { ++m_terminations; });
+        DiaryBookWindow &shown = program->window();
+        // The window at the size the road is walked at, whatever the screen proposed.
+        shown.setMinimumSize(0, 0);
+        shown.resize(m_size);
+        if (!QTest::qWaitForWindowExposed(&shown))
+            return false;
+        shown.activateWindow();
+        if (!QTest::qWaitForWindowActive(&shown))
+            return false;
+        beforeOpening(program->graph());
+        return waitUntil([&] { return shown.size() == m_size; });
+    }
+
+    QWindow *window() const { return program->window().windowHandle(); }
+    VuzIvoduPageWidget *book() const {
+        return qobject_cast<VuzIvoduPageWidget *>(program->rootView().bookView());
+    }
+    DiarySessionStore &session() const { return program->graph().diarySession(); }
+
+    // The page rests on its day, its turn drawn.
+    bool settled() const {
+        const auto leaf = program->graph().pageSystem().selectedDescriptor();
+        return book() && book()->isVisible() &&
+               session().phase().kind != DiarySessionPhase::Kind::loading && leaf &&
+               leaf->dayKey == session().selectedDay() &&
+               program->graph().pageSystem().transition().phase == PageTransitionPhase::idle;
+    }
+
+    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(window(), Qt::Key(key), modifiers);
+    }
+    void type(const QString &text) {
+        for (const QChar letter : text) {
+            if (letter == QLatin1Char('\n'))
+                key(Qt::Key_Return);
+            else
+                QTest::keyClick(window(), letter.toLatin1());
+        }
+    }
+
+    // Where a widget of the book lies in the window: its place in the book, through the scene
+    // that holds the book and the view that shows it scaled.
+    QRect inWindow(const QWidget *widget) const {
+        const QWidget *top = widget->window();
+        const QGraphicsProxyWidget *proxy = top->graphicsProxyWidget();
+        const QGraphicsView *view = proxy->scene()->views().constFirst();
+        const auto place = [&](QPointF point) {
+            const QPointF inBook = widget->mapTo(top, point);
+            const QPoint inView = view->mapFromScene(proxy->mapToScene(inBook));
+            return view->viewport()->mapTo(&program->window(), inView);
+        };
+        return QRect(place(QPointF(0, 0)),
+                     place(QPointF(widget->width(), widget->height())) - QPoint(1, 1));
+    }
+    // Inside, but for the rounding of the scale at its edges.
+    bool isInsideWindow(const QWidget *widget) const {
+        return QRect(QPoint(), program->window().size())
+            .contains(inWindow(widget).adjusted(1, 1, -1, -1));
+    }
+    void click(const QWidget *widget) {
+        QTest::mouseClick(window(), Qt::LeftButton, {}, inWindow(widget).center());
+    }
+
+    void screenshot(const char *step) {
+        QApplication::processEvents();
+        const QString name = QStringLiteral("road-%1x%2-%3")
+                                 .arg(m_size.width())
+                                 .arg(m_size.height())
+                                 .arg(QString::fromLatin1(step));
+        if (!saveScreenshot(grabWidget(&program->window(), 1.0), name))
+            qWarning("The screenshot %s was not written", qPrintable(name));
+    }
+
+    bool quit() {
+        program->menus().action(QStringLiteral("Quit"))->trigger();
+        return waitUntil([&] { return m_terminations == 1; });
+    }
+
+private:
+    QTemporaryDir m_folder;
+    QSize m_size;
+    int m_terminations = 0;
+};
+
+MacSettingsView *shownSettings() {
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (auto *settings = qobject_cast<MacSettingsView *>(window);
+            settings && settings->isVisible())
+            return settings;
+    return nullptr;
+}
+
+QMessageBox *shownAlert() {
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (auto *alert = qobject_cast<QMessageBox *>(window); alert && alert->isVisible())
+            return alert;
+    return nullptr;
+}
+
+} // namespace
+
+class RoadTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void walkTheWritingRoad_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("609x800") << QSize(609, 800);
+        QTest::newRow("914x1200") << QSize(914, 1200);
+        QTest::newRow("1560x1024") << QSize(1560, 1024);
+    }
+
+    void walkTheWritingRoad() {
+        QFETCH(QSize, size);
+        Road road(size);
+        DayKey yesterday;
+        QVERIFY(road.start([&](DiaryDependencyGraph &graph) {
+            // The day before is written and sealed; the one before that is blank.
+            const GregorianCalendar &calendar = graph.diarySession().calendar();
+            yesterday =
+                DayKey::fromDate(calendar.startOfDayAdding(-1, graph.clock()->now()), calendar);
+            DiaryDraftDTO draft;
+            draft.id = QUuid::createUuid();
+            draft.dayKey = yesterday;
+            draft.createdAt = graph.clock()->now();
+            draft.updatedAt = draft.createdAt;
+            draft.content = QStringLiteral("Sealed yesterday.");
+            draft.fontName = QStringLiteral("Georgia");
+            draft.bodyPointSize = 16;
+            draft.originTimeZone = calendar.timeZoneIdentifier();
+            const DiarySaveResult saved =
+                test::waitFor(graph.repository()->save(draft, std::nullopt, 1));
+            test::waitFor(graph.repository()->seal(saved.entry.id, saved.entry.revision));
+        }));
+        road.screenshot("1-cover");
+
+        // Return opens the cover onto today's page, the editor ready.
+        road.key(Qt::Key_Return);
+        QVERIFY(waitUntil([&] { return road.settled(); }));
+        VuzIvoduPageWidget *book = road.book();
+        MacRuledTextView *editor = book->editor();
+        QVERIFY(waitUntil([&] { return editor->hasFocus(); }));
+        const DayKey today = road.session().selectedDay();
+
+        // Every control of the page lies inside the window.
+        const QStringList tools{
+            QStringLiteral("diary-toolbar-search"), QStringLiteral("diary-toolbar-calendar"),
+            QStringLiteral("diary-toolbar-settings"), QStringLiteral("diary-toolbar-close")};
+        for (const QString &name : tools)
+            QVERIFY2(road.isInsideWindow(book->tools()->button(name)), qPrintable(name));
+        const auto *previous = book->arrows()->findChild<QAbstractButton *>(
+            QStringLiteral("diary-navigation-previous"));
+        const auto *next =
+            book->arrows()->findChild<QAbstractButton *>(QStringLiteral("diary-navigation-next"));
+        QVERIFY(road.isInsideWindow(previous));
+        QVERIFY(road.isInsideWindow(next));
+        QVERIFY(road.isInsideWindow(book->writableLeaf()));
+
+        // Three paragraphs, each line on its rule and the caret on its line.
+        road.type(QStringLiteral("The morning was grey and quiet.\nWe walked to the harbour "
+                                 "and back, slowly, talking about nothing in particular and "
+                                 "everything that mattered.\n\nEvening: bread, soup, a letter."));
+        const QString written = QStringLiteral(
+            "The morning was grey and quiet.\nWe walked to the harbour and back, slowly, talking "
+            "about nothing in particular and everything that mattered.\n\nEvening: bread, soup, a "
+            "letter.");
+        QCOMPARE(editor->text(), written);
+        const double lineHeight = editor->lineHeight();
+        const QList<double> baselines = editorBaselines(*editor);
+        QVERIFY(baselines.size() >= 5);
+        for (qsizetype i = 0; i < baselines.size(); ++i) {
+            QVERIFY2(qFuzzyCompare(baselines.at(i) - baselines.first() + 1, i * lineHeight + 1),
+                     qPrintable(QStringLiteral("line %1 at %2").arg(i).arg(baselines.at(i))));
+            QVERIFY(baselines.at(i) > i * lineHeight && baselines.at(i) < (i + 1) * lineHeight);
+        }
+        const QRectF caret = *editor->caretRect(editor->textCursor().position());
+        QCOMPARE(caret.bottom(), (editorLineOfCaret(*editor) + 1) * lineHeight);
+        QVERIFY(editor->caretView()->isVisible());
+        road.screenshot("2-written");
+
+        // Ctrl+S: saved, and the note says so.
+        road.key(Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(waitUntil([&] { return book->savedNote()->isVisible(); }));
+        road.screenshot("3-saved");
+        QVERIFY(waitUntil([&] {
+            const auto stored = test::waitFor(road.program->graph().repository()->entry(today));
+            return stored && stored->content == written;
+        }));
+
+        // The seal card: Return under it types nothing, Ctrl+PgUp turns nothing, Escape closes it.
+        road.key(Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(waitUntil([&] { return book->sealCard()->isVisible(); }));
+        road.screenshot("4-seal-card");
+        road.key(Qt::Key_Return);
+        road.key(Qt::Key_PageUp, Qt::ControlModifier);
+        QTest::qWait(50);
+        QCOMPARE(editor->text(), written);
+        QCOMPARE(road.session().selectedDay(), today);
+        QVERIFY(book->sealCard()->isVisible());
+        road.key(Qt::Key_Escape);
+        QVERIFY(waitUntil([&] { return !book->sealCard()->isVisible() && editor->hasFocus(); }));
+
+        // Back across the sealed day to the blank one, and forward again, by keys alone.
+        road.key(Qt::Key_PageUp, Qt::ControlModifier);
+        QVERIFY(
+            waitUntil([&] { return road.session().selectedDay() == yesterday && road.settled(); }));
+        QVERIFY(book->readingLeaf()->isVisible());
+        road.screenshot("5-sealed-yesterday");
+        road.key(Qt::Key_PageUp, Qt::ControlModifier);
+        QVERIFY(waitUntil([&] {
+            return road.session().selectedDay() != yesterday && road.settled() &&
+                   book->notice()->isVisible();
+        }));
+        road.screenshot("6-blank-earlier-day");
+        road.key(Qt::Key_PageDown, Qt::ControlModifier);
+        QVERIFY(
+            waitUntil([&] { return road.session().selectedDay() == yesterday && road.settled(); }));
+        road.key(Qt::Key_PageDown, Qt::ControlModifier);
+        QVERIFY(waitUntil([&] { return road.session().selectedDay() == today && road.settled(); }));
+        QCOMPARE(editor->text(), written);
+
+        // The search card: a word of the page finds today; Escape closes it.
+        road.key(Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(waitUntil([&] {
+            return book->recallCards()->searchCard() &&
+                   book->recallCards()->searchCard()->field()->hasFocus();
+        }));
+        road.type(QStringLiteral("harbour"));
+        MacSearchCard *search = book->recallCards()->searchCard();
+        QVERIFY(waitUntil([&] { return search->list()->model()->rowCount() == 1; }));
+        QVERIFY(road.isInsideWindow(search->list()));
+        road.screenshot("7-search");
+        road.key(Qt::Key_Escape);
+        QVERIFY(
+            waitUntil([&] { return !book->recallCards()->searchCard() && editor->hasFocus(); }));
+
+        // The calendar, from its toolbar button; Escape closes it.
+        road.click(book->tools()->button(QStringLiteral("diary-toolbar-calendar")));
+        QVERIFY(waitUntil([&] {
+            return book->recallCards()->calendarCard() &&
+                   book->recallCards()->calendarCard()->isVisible();
+        }));
+        QTest::qWait(300);
+        road.screenshot("8-calendar");
+        road.key(Qt::Key_Escape);
+        QVERIFY(
+            waitUntil([&] { return !book->recallCards()->calendarCard() && editor->hasFocus(); }));
+
+        // The gear opens the settings window; once it is closed, the page's keys still work.
+        road.click(book->tools()->button(QStringLiteral("diary-toolbar-settings")));
+        QVERIFY(waitUntil([&] { return shownSettings() != nullptr; }));
+        shownSettings()->close();
+        road.program->window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&road.program->window()));
+        road.key(Qt::Key_PageUp, Qt::ControlModifier);
+        QVERIFY(
+            waitUntil([&] { return road.session().selectedDay() == yesterday && road.settled(); }));
+
+        // The footer arrows and the ribbon back to today answer clicks.
+        road.click(next);
+        QVERIFY(waitUntil([&] { return road.session().selectedDay() == today && road.settled(); }));
+        road.click(previous);
+        QVERIFY(
+            waitUntil([&] { return road.session().selectedDay() == yesterday && road.settled(); }));
+        QAbstractButton *ribbon = nullptr;
+        for (auto *button : book->tools()->findChildren<QAbstractButton *>())
+            if (button->accessibleName() == QStringLiteral("Back to today"))
+                ribbon = button;
+        QVERIFY(ribbon);
+        QVERIFY(waitUntil([&] { return ribbon->isVisible(); }));
+        QVERIFY(road.isInsideWindow(ribbon));
+        road.click(ribbon);
+        QVERIFY(waitUntil([&] { return road.session().selectedDay() == today && road.settled(); }));
+
+        // Close asks before leaving a written page; its alert stays over the book.
+        road.click(book->tools()->button(QStringLiteral("diary-toolbar-close")));
+        QVERIFY(waitUntil([&] { return shownAlert() != nullptr; }));
+        QMessageBox *leave = shownAlert();
+        QCOMPARE(leave->parentWidget(), &road.program->window());
+        road.screenshot("9-leave-prompt");
+        QTest::keyClick(leave, Qt::Key_Escape);
+        QVERIFY(waitUntil([&] { return shownAlert() == nullptr; }));
+
+        // Sealing for real, by the card's own button.
+        road.program->window().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&road.program->window()));
+        road.key(Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(waitUntil([&] { return book->sealCard()->isVisible(); }));
+        road.click(
+            book->sealCard()->findChild<QAbstractButton *>(QStringLiteral("diary-seal-confirm")));
+        QVERIFY(waitUntil([&] { return book->readingLeaf()->isVisible(); }));
+        road.screenshot("10-sealed-today");
+        QVERIFY(test::waitFor(road.program->graph().repository()->entry(today))->isSealed());
+        QVERIFY(road.quit());
+    }
+};
+
+int main(int argc, char **argv) {
+    // A private X server for this test alone: real windows, focus and key routing.
+    PrivateXServer server;
+    const QString display = server.display();
+    if (display.isEmpty()) {
+        std::fprintf(stderr, "The road test could not start its X server (Xvfb).\n");
+        return 1;
+    }
+    qputenv("DISPLAY", display.toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    prepareTestEnvironment();
+    QApplication app(argc, argv);
+    RoadTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_road.moc"
