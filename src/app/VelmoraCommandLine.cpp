@@ -11,8 +11,6 @@ namespace velmora {
 
 namespace {
 
-constexpr char syncRootArgument[] = "velmora-sync-root";
-
 // The options the toolkit takes for itself, with and without a value.
 const QStringList toolkitValueOptions{
     QStringLiteral("platform"),
@@ -89,7 +87,7 @@ VelmoraCommandLine VelmoraCommandLine::parse(const QStringList &arguments) {
     parser.addOption(QCommandLineOption(bare(VuzIvoduPageView::reduceMotionArgument)));
     for (const QString &valued : {bare(AppRuntimeConfiguration::storeURLArgument),
                                   bare(AppRuntimeConfiguration::defaultsSuiteArgument),
-                                  QString::fromLatin1(syncRootArgument)})
+                                  bare(AppRuntimeConfiguration::syncRootArgument)})
         parser.addOption(QCommandLineOption(valued, QString(), QStringLiteral("value")));
     for (const QString &option : toolkitValueOptions)
         parser.addOption(QCommandLineOption(option, QString(), QStringLiteral("value")));
