@@ -7,6 +7,7 @@
 #include "app/MessageBoxAlertPresenter.h"
 #include "book/MacClosedCover.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
+#include "settings/MacSettingsKit.h"
 #include "settings/MacSettingsView.h"
 
 #include <QAction>
@@ -149,6 +150,9 @@ std::optional<int> VelmoraProgram::start() {
     connect(m_rootView, &VuzIvoduRootView::appeared, this, &VelmoraProgram::mainWindowDidAppear);
     connect(m_desktopSettings.get(), &DesktopSettingsReader::prefersDarkChanged, this,
             [this] { applyAppearance(); });
+    // An import can bring another appearance.
+    connect(graph.settingsStore().get(), &UserDefaultsSettingsStore::appAppearanceChanged, this,
+            [this] { applyAppearance(); });
 
     connectApplication();
     if (m_signals) {
@@ -219,6 +223,8 @@ QWidget *VelmoraProgram::makeBookView(QWidget *parent) {
     connect(sync, &DiaryCloudSync::changeCountChanged, &book->controller(),
             &VuzIvoduPageView::handleCloudSyncChange);
     book->setSystemReduceMotion(m_desktopSettings->reduceMotion());
+    book->setTheme(
+        DiaryTheme{m_window->isDark() ? DiaryColorScheme::dark : DiaryColorScheme::light});
     connect(m_desktopSettings.get(), &DesktopSettingsReader::reduceMotionChanged, book,
             &VuzIvoduPageWidget::setSystemReduceMotion);
     connect(book, &VuzIvoduPageWidget::closeRequested, m_rootView, &VuzIvoduRootView::closeDiary);
@@ -251,6 +257,23 @@ void VelmoraProgram::mainWindowDidAppear() {
 void VelmoraProgram::applyAppearance() {
     m_window->applyAppearance(graph().settingsStore()->appAppearance(),
                               m_desktopSettings->prefersDark());
+    // The page, its cards and the settings window take the scheme, not only the menus.
+    const DiaryTheme theme{m_window->isDark() ? DiaryColorScheme::dark : DiaryColorScheme::light};
+    if (auto *book = qobject_cast<VuzIvoduPageWidget *>(m_rootView->bookView()))
+        book->setTheme(theme);
+    if (settingsTheme() == theme)
+        return;
+    setSettingsColorScheme(theme.colorScheme);
+    // The settings window takes its colours as it is made: it is made again, in its place.
+    if (m_settingsView) {
+        const bool shown = m_settingsView->isVisible();
+        const QRect frame = m_settingsView->geometry();
+        delete m_settingsView.data();
+        if (shown) {
+            openPreferences();
+            m_settingsView->setGeometry(frame);
+        }
+    }
 }
 
 void VelmoraProgram::showDiary() {

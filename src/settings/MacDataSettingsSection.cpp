@@ -24,15 +24,15 @@ MacDataSettingsSection::MacDataSettingsSection(MacDataSettingsServices services,
     addContent(transfer);
 
     addContent(makeSettingsLabel(tr("You choose where files go."), settingsGeorgiaFont(11, true),
-                                 withOpacity(settingsTheme.ink(), 0.4)));
+                                 withOpacity(settingsTheme().ink(), 0.4)));
 
     auto *backups = new QWidget;
     auto *backupLayout = new QHBoxLayout(backups);
     backupLayout->setContentsMargins(0, 0, 0, 0);
     backupLayout->setSpacing(8);
     m_dot = new MacSettingsStatusDot;
-    m_status =
-        makeSettingsLabel(QString(), settingsSystemFont(11), withOpacity(settingsTheme.ink(), 0.7));
+    m_status = makeSettingsLabel(QString(), settingsSystemFont(11),
+                                 withOpacity(settingsTheme().ink(), 0.7));
     m_backup = new MacSettingsButton(tr("Backup Now"), MacSettingsButtonStyle{false});
     m_restore = new MacSettingsButton(tr("Restore"), MacSettingsButtonStyle{false});
     backupLayout->addWidget(m_dot);

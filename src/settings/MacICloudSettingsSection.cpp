@@ -56,8 +56,8 @@ MacICloudSettingsSection::MacICloudSettingsSection(DiaryCloudSync &sync,
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     m_dot = new MacSettingsStatusDot;
-    m_status =
-        makeSettingsLabel(QString(), settingsSystemFont(11), withOpacity(settingsTheme.ink(), 0.7));
+    m_status = makeSettingsLabel(QString(), settingsSystemFont(11),
+                                 withOpacity(settingsTheme().ink(), 0.7));
     m_status->setObjectName(QStringLiteral("icloud-sync-status"));
     m_status->setWordWrap(true);
     m_syncNow = new MacSettingsButton(tr("Sync Now"), MacSettingsButtonStyle{false});
@@ -74,7 +74,7 @@ MacICloudSettingsSection::MacICloudSettingsSection(DiaryCloudSync &sync,
         auto *path = new ElidedPathLabel;
         path->setFont(settingsSystemFont(11));
         QPalette palette = path->palette();
-        palette.setColor(QPalette::WindowText, withOpacity(settingsTheme.ink(), 0.7));
+        palette.setColor(QPalette::WindowText, withOpacity(settingsTheme().ink(), 0.7));
         path->setPalette(palette);
         path->setObjectName(QStringLiteral("sync-folder-path"));
         path->setMinimumWidth(160);

@@ -33,7 +33,7 @@ MacReminderSettingsSection::MacReminderSettingsSection(
     deniedLayout->setContentsMargins(0, 0, 0, 0);
     deniedLayout->addWidget(makeSettingsLabel(tr("Notifications for Velmora are turned off."),
                                               settingsSystemFont(11),
-                                              withOpacity(settingsTheme.ink(), 0.7)));
+                                              withOpacity(settingsTheme().ink(), 0.7)));
     deniedLayout->addStretch(1);
     m_openSettings = new MacSettingsButton(tr("Open Settings"), MacSettingsButtonStyle{false});
     deniedLayout->addWidget(m_openSettings);

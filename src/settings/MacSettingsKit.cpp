@@ -31,6 +31,23 @@ void setTextColor(QWidget *widget, const QColor &color) {
 
 } // namespace
 
+namespace {
+
+DiaryTheme &currentSettingsTheme() {
+    static DiaryTheme theme{DiaryColorScheme::light};
+    return theme;
+}
+
+} // namespace
+
+const DiaryTheme &settingsTheme() {
+    return currentSettingsTheme();
+}
+
+void setSettingsColorScheme(DiaryColorScheme scheme) {
+    currentSettingsTheme().colorScheme = scheme;
+}
+
 QFont settingsFont(const QString &name, double size) {
     return withPixelSize(resolveDiaryFont(name, size), size);
 }
@@ -58,7 +75,7 @@ MacSettingsSection::MacSettingsSection(const QString &title, QWidget *parent)
     QFont font = settingsSystemFont(9, QFont::DemiBold);
     font.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
     m_heading->setFont(font);
-    setTextColor(m_heading, withOpacity(settingsTheme.leather(), 0.45));
+    setTextColor(m_heading, withOpacity(settingsTheme().leather(), 0.45));
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -80,7 +97,7 @@ QString MacSettingsSection::heading() const {
 MacSettingsRow::MacSettingsRow(const QString &label, QWidget *control, QWidget *parent)
     : QWidget(parent)
     , m_control(control) {
-    QLabel *text = makeSettingsLabel(label, settingsGeorgiaFont(13), settingsTheme.ink(), this);
+    QLabel *text = makeSettingsLabel(label, settingsGeorgiaFont(13), settingsTheme().ink(), this);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(text);
@@ -99,10 +116,10 @@ MacSettingsTextField::MacSettingsTextField(const QString &placeholder, QWidget *
     setFixedWidth(180);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Base, Qt::transparent);
-    palette.setColor(QPalette::Text, settingsTheme.ink());
-    palette.setColor(QPalette::PlaceholderText, withOpacity(settingsTheme.ink(), 0.4));
-    palette.setColor(QPalette::Highlight, withOpacity(settingsTheme.leather(), 0.3));
-    palette.setColor(QPalette::HighlightedText, settingsTheme.ink());
+    palette.setColor(QPalette::Text, settingsTheme().ink());
+    palette.setColor(QPalette::PlaceholderText, withOpacity(settingsTheme().ink(), 0.4));
+    palette.setColor(QPalette::Highlight, withOpacity(settingsTheme().leather(), 0.3));
+    palette.setColor(QPalette::HighlightedText, settingsTheme().ink());
     setPalette(palette);
 }
 
@@ -110,7 +127,7 @@ void MacSettingsTextField::paintEvent(QPaintEvent *event) {
     QLineEdit::paintEvent(event);
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(withOpacity(settingsTheme.leather(), 0.12), 0.5));
+    painter.setPen(QPen(withOpacity(settingsTheme().leather(), 0.12), 0.5));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25), 5, 5);
 }
@@ -135,7 +152,7 @@ void MacOrnamentalDivider::paint(QPainter &painter, const QRectF &rect, const Di
 
 void MacOrnamentalDivider::paintEvent(QPaintEvent *) {
     QPainter painter(this);
-    paint(painter, rect(), settingsTheme);
+    paint(painter, rect(), settingsTheme());
 }
 
 MacSettingsDivider::MacSettingsDivider(QWidget *parent)
@@ -147,7 +164,7 @@ MacSettingsDivider::MacSettingsDivider(QWidget *parent)
 void MacSettingsDivider::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(QRectF(0, 2, width(), 0.5), withOpacity(settingsTheme.ruledLine(), 0.2));
+    painter.fillRect(QRectF(0, 2, width(), 0.5), withOpacity(settingsTheme().ruledLine(), 0.2));
 }
 
 QSize MacSettingsButtonStyle::sizeForLabel(const QString &label) const {
@@ -186,7 +203,7 @@ void MacSettingsButton::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     if (!isEnabled())
         painter.setOpacity(0.4);
-    m_style.paint(painter, rect(), text(), isDown(), settingsTheme);
+    m_style.paint(painter, rect(), text(), isDown(), settingsTheme());
 }
 
 MacSettingsSwitch::MacSettingsSwitch(QWidget *parent)
@@ -203,8 +220,8 @@ void MacSettingsSwitch::paintEvent(QPaintEvent *) {
         painter.setOpacity(0.4);
     const QRectF track = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(isChecked() ? settingsTheme.leather()
-                                 : withOpacity(settingsTheme.ink(), 0.15));
+    painter.setBrush(isChecked() ? settingsTheme().leather()
+                                 : withOpacity(settingsTheme().ink(), 0.15));
     painter.drawRoundedRect(track, track.height() / 2, track.height() / 2);
     const double knob = track.height() - 3;
     const double x = isChecked() ? track.right() - 1.5 - knob : track.left() + 1.5;
@@ -245,8 +262,8 @@ void MacSettingsSpinner::paintEvent(QPaintEvent *) {
         const double angle = 2 * std::numbers::pi * spoke / spinnerSpokes;
         // The spoke at the current step is darkest; the ones behind it fade.
         const int age = (m_step - spoke + spinnerSpokes) % spinnerSpokes;
-        painter.setPen(QPen(withOpacity(settingsTheme.ink(), 0.7 - age * 0.08), 1.5, Qt::SolidLine,
-                            Qt::RoundCap));
+        painter.setPen(QPen(withOpacity(settingsTheme().ink(), 0.7 - age * 0.08), 1.5,
+                            Qt::SolidLine, Qt::RoundCap));
         const QPointF direction(std::sin(angle), -std::cos(angle));
         painter.drawLine(centre + direction * 3.0, centre + direction * 6.0);
     }
@@ -281,7 +298,7 @@ QLabel *makeSettingsLabel(const QString &text, const QFont &font, const QColor &
 
 QLabel *makeSettingsCaption(const QString &text) {
     QLabel *caption =
-        makeSettingsLabel(text, settingsSystemFont(11), withOpacity(settingsTheme.ink(), 0.5));
+        makeSettingsLabel(text, settingsSystemFont(11), withOpacity(settingsTheme().ink(), 0.5));
     caption->setWordWrap(true);
     return caption;
 }
@@ -290,7 +307,7 @@ QWidget *makeSettingsToggleRow(const QString &title, QLabel *caption, QAbstractB
     auto *row = new QWidget;
     auto *texts = new QVBoxLayout;
     texts->setSpacing(3);
-    texts->addWidget(makeSettingsLabel(title, settingsGeorgiaFont(13), settingsTheme.ink()));
+    texts->addWidget(makeSettingsLabel(title, settingsGeorgiaFont(13), settingsTheme().ink()));
     texts->addWidget(caption);
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -12,8 +12,11 @@ class QVBoxLayout;
 
 namespace velmora {
 
-// The settings window is always drawn on light paper, whatever the book's scheme.
-inline constexpr DiaryTheme settingsTheme{DiaryColorScheme::light};
+// The settings window takes the book's scheme. The shell sets it before the window is made and
+// makes the window again when it changes, since the window's rows take their colours as they
+// are made.
+const DiaryTheme &settingsTheme();
+void setSettingsColorScheme(DiaryColorScheme scheme);
 
 // Fonts of the settings window at the design's sizes, which are this window's pixels.
 QFont settingsFont(const QString &name, double size);

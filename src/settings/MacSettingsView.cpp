@@ -53,7 +53,7 @@ protected:
             painter.setOpacity(0.7);
         const QRectF capsule(rect());
         painter.setPen(Qt::NoPen);
-        painter.setBrush(settingsTheme.leather());
+        painter.setBrush(settingsTheme().leather());
         painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
         painter.setPen(Qt::white);
         painter.drawText(capsule, Qt::AlignCenter, text());
@@ -67,7 +67,7 @@ QSlider *makeSlider(int minimum, int maximum) {
     slider->setPageStep(1);
     slider->setFixedWidth(100);
     QPalette palette = slider->palette();
-    palette.setColor(QPalette::Highlight, settingsTheme.leather());
+    palette.setColor(QPalette::Highlight, settingsTheme().leather());
     slider->setPalette(palette);
     return slider;
 }
@@ -117,14 +117,14 @@ protected:
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF card(rect());
         painter.setPen(Qt::NoPen);
-        painter.setBrush(settingsTheme.paper());
+        painter.setBrush(settingsTheme().paper());
         painter.drawRoundedRect(card, 6, 6);
-        const QColor rule = withOpacity(settingsTheme.ruledLine(), 0.25);
+        const QColor rule = withOpacity(settingsTheme().ruledLine(), 0.25);
         for (int line = 0; line < 3; ++line)
             painter.fillRect(QRectF(12, 10 + line * 22.5, card.width() - 24, 0.5), rule);
         QTextLayout layout(sampleText(), m_font);
         laidOut(layout, card.width() - 32);
-        painter.setPen(settingsTheme.ink());
+        painter.setPen(settingsTheme().ink());
         layout.draw(&painter, QPointF(16, 14));
     }
 
@@ -175,13 +175,13 @@ MacSettingsView::MacSettingsView(UserDefaultsSettingsStore &store, MacSettingsSe
     setFixedSize(480, 620);
     // Light paper whatever the desktop's scheme.
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, settingsTheme.paper());
-    palette.setColor(QPalette::Base, settingsTheme.paper());
-    palette.setColor(QPalette::WindowText, settingsTheme.ink());
-    palette.setColor(QPalette::Text, settingsTheme.ink());
-    palette.setColor(QPalette::Button, settingsTheme.paper());
-    palette.setColor(QPalette::ButtonText, settingsTheme.ink());
-    palette.setColor(QPalette::Highlight, settingsTheme.leather());
+    palette.setColor(QPalette::Window, settingsTheme().paper());
+    palette.setColor(QPalette::Base, settingsTheme().paper());
+    palette.setColor(QPalette::WindowText, settingsTheme().ink());
+    palette.setColor(QPalette::Text, settingsTheme().ink());
+    palette.setColor(QPalette::Button, settingsTheme().paper());
+    palette.setColor(QPalette::ButtonText, settingsTheme().ink());
+    palette.setColor(QPalette::Highlight, settingsTheme().leather());
     palette.setColor(QPalette::HighlightedText, Qt::white);
     setPalette(palette);
     setAutoFillBackground(true);
@@ -206,13 +206,13 @@ QWidget *MacSettingsView::makeHeader() {
     layout->setContentsMargins(28, 34, 28, 12);
     layout->setSpacing(6);
     layout->addWidget(
-        makeSettingsLabel(tr("Settings"), settingsGeorgiaFont(20), settingsTheme.leather()), 0,
+        makeSettingsLabel(tr("Settings"), settingsGeorgiaFont(20), settingsTheme().leather()), 0,
         Qt::AlignHCenter);
     layout->addSpacing(2);
     layout->addWidget(new MacOrnamentalDivider, 0, Qt::AlignHCenter);
     layout->addSpacing(4);
     m_storage = makeSettingsLabel(QString(), settingsGeorgiaFont(11, true),
-                                  withOpacity(settingsTheme.ink(), 0.4));
+                                  withOpacity(settingsTheme().ink(), 0.4));
     layout->addWidget(m_storage, 0, Qt::AlignHCenter);
     return header;
 }
@@ -273,7 +273,7 @@ QWidget *MacSettingsView::makeWritingSection() {
     });
     section->addContent(new MacSettingsRow(tr("Font"), m_font));
 
-    const QColor valueColor = withOpacity(settingsTheme.leather(), 0.7);
+    const QColor valueColor = withOpacity(settingsTheme().leather(), 0.7);
     m_sizeText = makeSettingsLabel(QString(), settingsMonospacedFont(11), valueColor);
     m_size = makeSlider(int(UserDefaultsSettingsStore::minimumBodyPointSize),
                         int(UserDefaultsSettingsStore::maximumBodyPointSize));
@@ -337,17 +337,17 @@ QWidget *MacSettingsView::makeAboutLine() {
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
         book.paint(painter, QRectF(QPointF(0, 0), glyphSize),
-                   withOpacity(settingsTheme.leather(), 0.4));
+                   withOpacity(settingsTheme().leather(), 0.4));
     }
     symbol->setPixmap(pixmap);
     layout->addWidget(symbol);
     layout->addWidget(makeSettingsLabel(QStringLiteral("Velmora"), settingsGeorgiaFont(12),
-                                        withOpacity(settingsTheme.ink(), 0.5)));
+                                        withOpacity(settingsTheme().ink(), 0.5)));
     layout->addWidget(makeSettingsLabel(QStringLiteral("·"), settingsSystemFont(11),
-                                        withOpacity(settingsTheme.ink(), 0.4)));
+                                        withOpacity(settingsTheme().ink(), 0.4)));
     layout->addWidget(makeSettingsLabel(MacSettingsController::versionText(),
                                         settingsSystemFont(11),
-                                        withOpacity(settingsTheme.ink(), 0.4)));
+                                        withOpacity(settingsTheme().ink(), 0.4)));
     layout->addStretch(1);
     return line;
 }

@@ -1,5 +1,7 @@
 #include "app/VelmoraProgram.h"
 
+#include "book/MacRuledTextView.h"
+#include "pagescreen/VuzIvoduPageWidget.h"
 #include "settings/MacDataSettingsSection.h"
 #include "settings/MacSettingsKit.h"
 #include "settings/MacSettingsView.h"
@@ -194,6 +196,35 @@ private Q_SLOTS:
         data.dismissError();
         test::waitFor(data.backUpNow());
         QCOMPARE(data.backupDates().size(), 1);
+    }
+
+    // "appAppearance" dark reaches the page, its cards and the settings window, not only the
+    // menus; a change (an import bringing another appearance) follows at once.
+    void theAppearanceReachesThePageAndTheSettings() {
+        ProgramFixture f;
+        QVERIFY(f.start());
+        QVERIFY(QTest::qWaitForWindowExposed(&f.program->window()));
+        f.program->graph().settingsStore()->setAppAppearance(QStringLiteral("dark"));
+        f.program->rootView().openDiary();
+        QVERIFY(waitUntil([&] { return f.program->rootView().bookView() != nullptr; }));
+        auto *book = qobject_cast<VuzIvoduPageWidget *>(f.program->rootView().bookView());
+        QVERIFY(book);
+        QVERIFY(f.program->window().isDark());
+        QCOMPARE(book->editor()->theme().colorScheme, DiaryColorScheme::dark);
+        f.program->menus().action(QStringLiteral("Preferences…"))->trigger();
+        const DiaryTheme dark{DiaryColorScheme::dark};
+        QCOMPARE(settingsTheme(), dark);
+        auto windows = f.program->window().findChildren<MacSettingsView *>();
+        QCOMPARE(windows.size(), 1);
+        QCOMPARE(windows.first()->palette().color(QPalette::Window).rgb(), dark.paper().rgb());
+
+        f.program->graph().settingsStore()->setAppAppearance(QStringLiteral("light"));
+        QCOMPARE(book->editor()->theme().colorScheme, DiaryColorScheme::light);
+        windows = f.program->window().findChildren<MacSettingsView *>();
+        QCOMPARE(windows.size(), 1);
+        QVERIFY(windows.first()->isVisible());
+        QCOMPARE(windows.first()->palette().color(QPalette::Window).rgb(),
+                 DiaryTheme{}.paper().rgb());
     }
 
     // The load-failure card's restore shares the guard too: refused while another operation

@@ -278,19 +278,19 @@ private Q_SLOTS:
 
         QImage image(QSize(220, 40) * 2, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(2);
-        image.fill(settingsTheme.paper());
+        image.fill(settingsTheme().paper());
         QPainter painter(&image);
         const MacSettingsButtonStyle secondary{false};
         const MacSettingsButtonStyle primary{true};
         const QSize size = secondary.sizeForLabel(QStringLiteral("Backup Now"));
         secondary.paint(painter, QRectF(QPointF(4, 4), size), QStringLiteral("Backup Now"), false,
-                        settingsTheme);
+                        settingsTheme());
         primary.paint(painter, QRectF(QPointF(110, 4), size), QStringLiteral("Restore"), false,
-                      settingsTheme);
+                      settingsTheme());
         painter.end();
         // The primary button is filled with leather; the secondary one leaves the paper.
-        QCOMPARE(image.pixelColor(QPoint(114, 12) * 2).rgb(), settingsTheme.leather().rgb());
-        QCOMPARE(image.pixelColor(QPoint(8, 12) * 2).rgb(), settingsTheme.paper().rgb());
+        QCOMPARE(image.pixelColor(QPoint(114, 12) * 2).rgb(), settingsTheme().leather().rgb());
+        QCOMPARE(image.pixelColor(QPoint(8, 12) * 2).rgb(), settingsTheme().paper().rgb());
         test::saveScreenshot(image, QStringLiteral("settings-buttons"));
     }
 };
