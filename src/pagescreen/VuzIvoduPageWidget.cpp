@@ -56,7 +56,8 @@ QRect centred(QSize size, const QRect &within) {
 } // namespace
 
 // A clear strip at a page edge that turns the drag on it into the page's edge drag: the travel
-// since the press and, from the last movement's speed, where the pointer would come to rest.
+// since the press and, from the last movement's speed, where the pointer would come to rest. Both
+// in the page's points, whatever the scale the book is shown at.
 class VuzIvoduEdgeStrip : public QWidget {
 public:
     VuzIvoduEdgeStrip(PageTurnDirection direction, VuzIvoduPageView &page, QWidget *parent)
@@ -68,7 +69,7 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override {
-        m_pressX = event->globalPosition().x();
+        m_pressX = event->position().x();
         m_lastX = m_pressX;
         m_velocity = 0;
         m_dragging = false;
@@ -76,7 +77,7 @@ protected:
     }
 
     void mouseMoveEvent(QMouseEvent *event) override {
-        const double x = event->globalPosition().x();
+        const double x = event->position().x();
         const double seconds = std::max(m_clock.restart(), qint64(1)) / 1000.0;
         m_velocity = (x - m_lastX) / seconds;
         m_lastX = x;
@@ -91,7 +92,7 @@ protected:
         if (!m_dragging)
             return;
         m_dragging = false;
-        m_page.edgeDragEnded(predicted(event->globalPosition().x() - m_pressX));
+        m_page.edgeDragEnded(predicted(event->position().x() - m_pressX));
     }
 
 private:

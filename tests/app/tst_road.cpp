@@ -7,6 +7,7 @@
 #include "book/PaperSealRitualView.h"
 #include "pagescreen/MacPageNotice.h"
 #include "pagescreen/MacPageTools.h"
+#include "pagescreen/VuzIvoduPageArea.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "pagescreen/VuzIvoduRecallCards.h"
 #include "recall/views/MacCalendarCard.h"
@@ -107,19 +108,29 @@ public:
         }
     }
 
-    // Where a widget of the book lies in the window: its place in the book, through the scene
-    // that holds the book and the view that shows it scaled.
-    QRect inWindow(const QWidget *widget) const {
+    // Where a point of a widget of the book lies in the window: its place in the book, through
+    // the scene that holds the book and the view that shows it scaled.
+    QPoint at(const QWidget *widget, QPointF point) const {
         const QWidget *top = widget->window();
         const QGraphicsProxyWidget *proxy = top->graphicsProxyWidget();
         const QGraphicsView *view = proxy->scene()->views().constFirst();
-        const auto place = [&](QPointF point) {
-            const QPointF inBook = widget->mapTo(top, point);
-            const QPoint inView = view->mapFromScene(proxy->mapToScene(inBook));
-            return view->viewport()->mapTo(&program->window(), inView);
-        };
-        return QRect(place(QPointF(0, 0)),
-                     place(QPointF(widget->width(), widget->height())) - QPoint(1, 1));
+        const QPointF inBook = widget->mapTo(top, point);
+        const QPoint inView = view->mapFromScene(proxy->mapToScene(inBook));
+        return view->viewport()->mapTo(&program->window(), inView);
+    }
+    QRect inWindow(const QWidget *widget) const {
+        return QRect(at(widget, QPointF(0, 0)),
+                     at(widget, QPointF(widget->width(), widget->height())) - QPoint(1, 1));
+    }
+    // A slow drag in the page's points, coming to rest before it is let go.
+    void drag(const QWidget *widget, QPointF from, QPointF to) {
+        QTest::mousePress(window(), Qt::LeftButton, {}, at(widget, from));
+        const QPointF nearly = to - (to - from) / 100;
+        for (int step = 1; step <= 8; ++step)
+            QTest::mouseMove(window(), at(widget, from + (nearly - from) * step / 8.0), 5);
+        // The last inch slowly: the pointer's speed as it is let go throws nothing further.
+        QTest::mouseMove(window(), at(widget, to), 60);
+        QTest::mouseRelease(window(), Qt::LeftButton, {}, at(widget, to));
     }
     // Inside, but for the rounding of the scale at its edges.
     bool isInsideWindow(const QWidget *widget) const {
@@ -287,6 +298,13 @@ private Q_SLOTS:
         road.key(Qt::Key_PageDown, Qt::ControlModifier);
         QVERIFY(waitUntil([&] { return road.session().selectedDay() == today && road.settled(); }));
         QCOMPARE(editor->text(), written);
+
+        // A drag of two fifths of the page from its leading edge turns back a day, at any scale.
+        road.drag(book->pageArea(), {17, 500}, {17 + 0.4 * 768, 500});
+        QVERIFY(
+            waitUntil([&] { return road.session().selectedDay() == yesterday && road.settled(); }));
+        road.key(Qt::Key_PageDown, Qt::ControlModifier);
+        QVERIFY(waitUntil([&] { return road.session().selectedDay() == today && road.settled(); }));
 
         // The search card: a word of the page finds today; Escape closes it.
         road.key(Qt::Key_F, Qt::ControlModifier);
