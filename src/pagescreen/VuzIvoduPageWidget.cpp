@@ -390,6 +390,13 @@ VuzIvoduLeafContent VuzIvoduPageWidget::writableLeafContent() const {
 
 void VuzIvoduPageWidget::refreshLeaf() {
     const VuzIvoduPageView &page = *m_controller;
+    // The editor going away (a sealed leaf, a notice) leaves the keyboard with the page, not with
+    // whatever the toolkit finds next: a key typed on must not press "Write for this date".
+    const bool editorHadFocus = m_editor->hasFocus();
+    const auto keyboard = qScopeGuard([this, editorHadFocus] {
+        if (editorHadFocus && !m_editor->isVisible())
+            setFocus(Qt::OtherFocusReason);
+    });
     const auto descriptor = page.pageSystem().selectedDescriptor();
     m_loadingLeaf->setVisible(!descriptor);
     if (!descriptor) {

@@ -181,9 +181,14 @@ private Q_SLOTS:
             return b.f.session->selectedDay() == day("2024-03-14") && !b.page().isSettling();
         }));
         if (landed.isEmpty()) {
-            // Held until the blank day is confirmed for writing.
+            // Held until the blank day is confirmed for writing, which a key does not do.
+            QTest::qWait(50);
+            BookWindow::press(Qt::Key_Space);
+            BookWindow::press(Qt::Key_Return);
             QTest::qWait(50);
             QCOMPARE(b.book->typeAhead()->heldKeys(), 3);
+            QCOMPARE(b.f.session->authoringAccess(),
+                     DiaryAuthoringAccess::requiresPastDateConfirmation);
             QTest::mouseClick(b.book->notice()->actionButton(), Qt::LeftButton);
         }
         QVERIFY(waitUntil([&] { return b.book->typeAhead()->heldKeys() == 0; }));
