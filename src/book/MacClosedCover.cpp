@@ -102,8 +102,9 @@ double lineHeight(const QFont &font) {
     return QFontMetricsF(font).height();
 }
 
-// The name's lines at one size, wrapped within the width; more lines than allowed means it does
-// not fit at that size.
+// The name's first lines at one size, wrapped within the width: at most one more than allowed,
+// which says that it does not fit at that size. Laying out only those keeps the work to what can
+// be shown: a word too long for a line is measured to its end for every line it fills.
 QStringList wrappedLines(const QFont &font, const QString &text, double width) {
     QTextLayout layout(text, font);
     QTextOption option(Qt::AlignHCenter);
@@ -111,7 +112,10 @@ QStringList wrappedLines(const QFont &font, const QString &text, double width) {
     layout.setTextOption(option);
     QStringList lines;
     layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    while (lines.size() <= nameLineLimit) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
         line.setLineWidth(width);
         lines.append(text.mid(line.textStart(), line.textLength()).trimmed());
     }
@@ -135,6 +139,7 @@ FittedName fitName(const QString &name, double width) {
     }
     const QFont font = georgia(nameSize * nameSmallestScale);
     QStringList lines = wrappedLines(font, name, width);
+    // The lines after the first run past the width, so their first two elide as all would.
     const QString rest = lines.mid(1).join(QLatin1Char(' '));
     lines = {lines.first(), QFontMetricsF(font).elidedText(rest, Qt::ElideRight, width)};
     return {font, lines};

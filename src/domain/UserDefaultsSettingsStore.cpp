@@ -1,5 +1,7 @@
 #include "domain/UserDefaultsSettingsStore.h"
 
+#include "domain/DiaryUserName.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -75,21 +77,23 @@ void UserDefaultsSettingsStore::setDefaultFontSize(double size) {
 }
 
 QString UserDefaultsSettingsStore::userName() const {
-    return m_defaults->stringValue(userNameKey).value_or(QString());
+    // A name stored before names were bounded, or written into the file by hand, reads bounded.
+    return boundedUserName(m_defaults->stringValue(userNameKey).value_or(QString()));
 }
 
 void UserDefaultsSettingsStore::setUserName(const QString &name) {
+    const QString bounded = boundedUserName(name);
     const QString previous = userName();
     Q_EMIT objectWillChange();
-    m_defaults->setString(userNameKey, name);
-    if (name != previous)
+    m_defaults->setString(userNameKey, bounded);
+    if (bounded != previous)
         m_defaults->setDate(userNameChangedAtKey, m_clock->now());
     Q_EMIT userNameChanged();
 }
 
 void UserDefaultsSettingsStore::setUserName(const QString &name, const QDateTime &changedAt) {
     Q_EMIT objectWillChange();
-    m_defaults->setString(userNameKey, name);
+    m_defaults->setString(userNameKey, boundedUserName(name));
     m_defaults->setDate(userNameChangedAtKey, changedAt);
     Q_EMIT userNameChanged();
 }

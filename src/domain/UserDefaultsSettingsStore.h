@@ -57,6 +57,7 @@ public:
     double defaultFontSize() const override;
     void setDefaultFontSize(double size) override;
 
+    // The name is kept to boundedUserName() both ways, whatever the file holds.
     QString userName() const override;
     void setUserName(const QString &name) override;
     // Stores the name and the given time whatever was stored before: a newer name from the

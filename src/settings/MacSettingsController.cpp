@@ -1,5 +1,6 @@
 #include "settings/MacSettingsController.h"
 
+#include "domain/DiaryUserName.h"
 #include "domain/UserDefaultsSettingsStore.h"
 
 #include <QCoreApplication>
@@ -72,10 +73,15 @@ void MacSettingsController::setRequireAuthentication(bool required) {
 }
 
 void MacSettingsController::setUserName(const QString &name) {
-    if (name == m_userName)
+    const QString bounded = boundedUserName(name);
+    if (bounded == m_userName) {
+        // Typed past the limit: the field goes back to the name as kept.
+        if (bounded != name)
+            Q_EMIT changed();
         return;
-    m_userName = name;
-    m_store.setUserName(name);
+    }
+    m_userName = bounded;
+    m_store.setUserName(bounded);
     Q_EMIT changed();
 }
 

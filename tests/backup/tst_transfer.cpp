@@ -242,6 +242,19 @@ private Q_SLOTS:
         QCOMPARE(importBackups(backups).size(), 1);
     }
 
+    // An export file can carry a name of any length; the settings keep it to the limit.
+    void importedNameIsBounded() {
+        SessionFixture fixture;
+        DiaryTransferDocument document = documentWith({});
+        document.settings.userName = QString(1'000'000, QLatin1Char('n'));
+        DiaryTransferService service(fixture.repository, fixture.settings, fixture.clock);
+        test::waitFor(
+            service.importDocument(document, false, fixture.folder.filePath(QStringLiteral("Q"))));
+        QCOMPARE(fixture.settings->userName(), QString(100, QLatin1Char('n')));
+        QCOMPARE(fixture.settings->defaults()->stringValue(QStringLiteral("userName")),
+                 QString(100, QLatin1Char('n')));
+    }
+
     // A replacement the store refuses puts the old diary back and changes no setting.
     void failedReplaceRestoresTheOldDiary() {
         SessionFixture fixture;

@@ -96,6 +96,25 @@ private Q_SLOTS:
         QVERIFY(endless.coverLayout().titleLines.last().endsWith(QChar(0x2026)));
     }
 
+    // A name with no place to break costs no more than the two lines it shows: each line used to
+    // measure the whole rest of the word, which froze the window for a long name.
+    void wordsWithoutBreaks_data() {
+        QTest::addColumn<qsizetype>("length");
+        QTest::newRow("forty thousand letters") << qsizetype(40'000);
+        QTest::newRow("a quarter million letters") << qsizetype(250'000);
+    }
+
+    void wordsWithoutBreaks() {
+        QFETCH(qsizetype, length);
+        MacClosedCover cover(QString(length, QLatin1Char('W')), false, nullptr, newYearsEve);
+        const MacClosedCoverLayout &layout = cover.coverLayout();
+        QCOMPARE(layout.titleLines.size(), 2);
+        QCOMPARE(layout.titleFont.pointSizeF(), 56 * 0.6);
+        QVERIFY(layout.titleLines.first().startsWith(QStringLiteral("WWW")));
+        QVERIFY(layout.titleLines.last().endsWith(QChar(0x2026)));
+        QVERIFY(layout.title.width() <= 762 - 96 + 0.5);
+    }
+
     // Without the privacy note the fixed 46-point space stays at the bottom, under the button.
     void privacyNote() {
         MacClosedCover with(QString(), true, nullptr, newYearsEve);

@@ -1,3 +1,4 @@
+#include "domain/DiaryUserName.h"
 #include "domain/UserDefaultsSettingsStore.h"
 #include "support/TestClock.h"
 #include "support/TestSupport.h"
@@ -186,6 +187,43 @@ private Q_SLOTS:
         const QDateTime remote(QDate(2020, 1, 2), QTime(3, 4, 5, 6), Qt::UTC);
         f.store.setUserName(name, remote);
         QCOMPARE(f.store.userNameChangedAt(), std::optional(remote));
+    }
+
+    // Names are kept to 100 UTF-16 units, cut where a character ends.
+    void boundedNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kept");
+        const QString a99(99, QLatin1Char('a'));
+        QTest::newRow("short") << "Ada"
+                               << "Ada";
+        QTest::newRow("exactly the limit")
+            << QString(100, QLatin1Char('a')) << QString(100, QLatin1Char('a'));
+        QTest::newRow("one over") << QString(101, QLatin1Char('a'))
+                                  << QString(100, QLatin1Char('a'));
+        QTest::newRow("a million")
+            << QString(1'000'000, QLatin1Char('a')) << QString(100, QLatin1Char('a'));
+        QTest::newRow("a mark across the limit") << a99 + QStringLiteral("e\u0301 Zola") << a99;
+        QTest::newRow("a surrogate pair across the limit")
+            << a99 + QStringLiteral("\U0001F600!") << a99;
+        QTest::newRow("one letter under endless marks")
+            << QLatin1Char('a') + QString(500, QChar(0x0301))
+            << QLatin1Char('a') + QString(99, QChar(0x0301));
+    }
+
+    void boundedNames() {
+        QFETCH(QString, name);
+        QFETCH(QString, kept);
+        QCOMPARE(boundedUserName(name), kept);
+
+        // Every way in keeps the bounded name: the setter, a name from the other device, and a
+        // name that an older run or a hand stored in the file.
+        Fixture f;
+        f.store.setUserName(name);
+        QCOMPARE(f.defaults->stringValue(UserDefaultsSettingsStore::userNameKey), kept);
+        f.store.setUserName(name, f.clock->now());
+        QCOMPARE(f.defaults->stringValue(UserDefaultsSettingsStore::userNameKey), kept);
+        f.defaults->setString(UserDefaultsSettingsStore::userNameKey, name);
+        QCOMPARE(f.store.userName(), kept);
     }
 
     void changedAtThatIsNoDateReadsAsNone() {

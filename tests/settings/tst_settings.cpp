@@ -106,6 +106,26 @@ private Q_SLOTS:
         QCOMPARE(*f.store.userNameChangedAt(), firstStamp.addSecs(60));
     }
 
+    // A name typed or stored past the limit is kept to it, and the field shows what is kept.
+    void longNamesAreBounded() {
+        Fixture f;
+        f.defaults->setString(QStringLiteral("userName"), QString(5000, QLatin1Char('x')));
+        MacSettingsController settings(f.store);
+        settings.load();
+        QCOMPARE(settings.userName(), QString(100, QLatin1Char('x')));
+        QCOMPARE(f.defaults->stringValue(QStringLiteral("userName")),
+                 QString(100, QLatin1Char('x')));
+        QVERIFY(!f.store.userNameChangedAt());
+
+        settings.setUserName(QString(99, QLatin1Char('y')));
+        QSignalSpy changed(&settings, &MacSettingsController::changed);
+        settings.setUserName(QString(99, QLatin1Char('y')) + QStringLiteral("zz"));
+        settings.setUserName(QString(99, QLatin1Char('y')) + QStringLiteral("zzz"));
+        QCOMPARE(settings.userName(), QString(99, QLatin1Char('y')) + QLatin1Char('z'));
+        QCOMPARE(f.store.userName(), settings.userName());
+        QCOMPARE(changed.size(), 2);
+    }
+
     void flagsAnnounceThenStore() {
         Fixture f;
         MacSettingsController settings(f.store);
