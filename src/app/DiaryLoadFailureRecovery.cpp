@@ -2,6 +2,7 @@
 
 #include "backup/DiaryRestoreCoordinator.h"
 #include "backup/DiarySnapshotService.h"
+#include "platform/FileSystemError.h"
 #include "store/CoreDataDiaryRepository.h"
 #include "store/DiaryMigrationCoordinator.h"
 #include "store/DiaryModelProvider.h"
@@ -10,7 +11,6 @@
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -30,17 +30,24 @@ namespace {
 std::optional<QString> setStoreAside(const QString &storeURL, const QString &quarantine,
                                      const QString &stamp) {
     const QString folder = quarantine + QStringLiteral("/Unopenable-") + stamp;
-    if (!QDir().mkpath(folder))
+    try {
+        createDirectories(folder);
+    } catch (const FileSystemError &error) {
+        qCWarning(lcApp) << "could not make" << folder << ":" << error.message();
         return QCoreApplication::translate("VuzIvoduRootView",
                                            "The damaged diary could not be set aside in %1.")
             .arg(folder);
+    }
     const QString name = QFileInfo(storeURL).fileName();
     for (const QString &suffix :
          {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")}) {
         const QString source = storeURL + suffix;
         if (!QFileInfo::exists(source))
             continue;
-        if (!QFile::rename(source, folder + QLatin1Char('/') + name + suffix)) {
+        const QString destination = folder + QLatin1Char('/') + name + suffix;
+        // The store may date from a run that left it readable by everyone.
+        restrictToOwner(source);
+        if (!QFile::rename(source, destination)) {
             qCWarning(lcApp) << "could not move" << source << "into" << folder;
             return QCoreApplication::translate("VuzIvoduRootView",
                                                "The damaged diary could not be set aside in %1.")

@@ -1,5 +1,7 @@
 #include "platform/FileSystemError.h"
 
+#include "platform/PlatformLogging.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -104,7 +106,7 @@ void createDirectories(const QString &path) {
     // One mkdir per level, so the reason reported is the one mkdir gave (a read-only or
     // forbidden parent), not whatever a later look at the path left in errno.
     for (const QString &folder : std::as_const(missing)) {
-        if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0)
+        if (::mkdir(QFile::encodeName(folder).constData(), S_IRWXU) == 0)
             continue;
         const int error = errno;
         if (error == EEXIST && QFileInfo(folder).isDir())
@@ -115,6 +117,29 @@ void createDirectories(const QString &path) {
     // A file made durable inside a new folder is only as durable as the folder's own entry.
     for (const QString &folder : std::as_const(missing))
         syncDirectory(QFileInfo(folder).path());
+}
+
+bool restrictToOwner(const QString &path) noexcept {
+    FileDescriptor fd(::open(QFile::encodeName(path).constData(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    const char *failed = nullptr;
+    if (fd.get() < 0) {
+        if (errno == ENOENT || errno == ELOOP)
+            return true;
+        failed = "open";
+    } else if (::fstat(fd.get(), &status) != 0) {
+        failed = "stat";
+    } else if (!S_ISREG(status.st_mode) || (status.st_mode & 0777) == (S_IRUSR | S_IWUSR)) {
+        return true;
+    } else if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0) {
+        failed = "chmod";
+    }
+    if (!failed)
+        return true;
+    qCWarning(lcPlatform) << "Could not make" << path << "private to its owner:" << failed
+                          << std::strerror(errno);
+    return false;
 }
 
 void writeFileAtomically(const QString &path, const QByteArray &bytes) {

@@ -26,8 +26,13 @@ private:
     int m_errorNumber;
 };
 
-// Creates the folder and any missing parents; an existing folder is fine.
+// Creates the folder and any missing parents, for the owner only; an existing folder is fine.
 void createDirectories(const QString &path);
+
+// Makes the file at `path`, if there is one, readable and writable by its owner only, whatever
+// mode an older run or another program gave it. Symbolic links are not followed. False, with the
+// reason logged, where the file system would not (a FAT drive, another owner's file).
+bool restrictToOwner(const QString &path) noexcept;
 
 // Replaces the file at `path` with exactly `bytes`, readable and writable by the owner only. A
 // reader sees the old file or the new one, never a part, and once this returns the new file

@@ -1,5 +1,6 @@
 #include "platform/UserDefaults.h"
 
+#include "platform/FileSystemError.h"
 #include "platform/PlatformLogging.h"
 
 #include <QDir>
@@ -8,6 +9,10 @@
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -61,8 +66,27 @@ void removeAbandonedLock(const QString &settingsPath) {
                               << "- its holder may still live";
 }
 
+// QSettings writes a new file with the process's umask and keeps the mode of an existing one, so
+// the file is made, or made again, for its owner only before QSettings first writes it.
+void prepareOwnerOnlyFile(const QString &filePath) {
+    try {
+        createDirectories(QFileInfo(filePath).absolutePath());
+    } catch (const FileSystemError &error) {
+        // QSettings reports the same fault as its status when it writes.
+        qCWarning(lcPlatform) << "Settings folder unavailable:" << error.message();
+        return;
+    }
+    const int fd = ::open(QFile::encodeName(filePath).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd >= 0)
+        ::close(fd);
+    else
+        restrictToOwner(filePath);
+}
+
 std::unique_ptr<QSettings> openSettings(const QString &filePath) {
     removeAbandonedLock(filePath);
+    prepareOwnerOnlyFile(filePath);
     return std::make_unique<QSettings>(filePath, QSettings::IniFormat);
 }
 

@@ -1,5 +1,6 @@
 #include "store/Sqlite.h"
 
+#include "platform/FileSystemError.h"
 #include "platform/StorableText.h"
 #include "platform/UuidText.h"
 
@@ -8,6 +9,10 @@
 #include <QTimeZone>
 
 #include <sqlite3.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmora {
 
@@ -138,8 +143,34 @@ std::optional<QDateTime> SqliteStatement::date(int column) const {
     return QDateTime::fromMSecsSinceEpoch(int64(column), QTimeZone::utc());
 }
 
+namespace {
+
+// SQLite creates a database with the process's umask and gives its -wal and -shm the database's
+// own mode. A store holds the diary's words, so it is made, or made again, for its owner only.
+// Whether this call created the file, so that a failed open can take it away again.
+bool prepareOwnerOnlyFile(const QString &path, SqliteDatabase::OpenMode mode) {
+    if (mode == SqliteDatabase::OpenMode::readOnly)
+        return false;
+    bool created = false;
+    if (mode == SqliteDatabase::OpenMode::readWriteCreate) {
+        const int fd =
+            ::open(QFile::encodeName(path).constData(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        created = fd >= 0;
+        if (created)
+            ::close(fd);
+    }
+    for (const QString &suffix :
+         {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")})
+        restrictToOwner(path + suffix);
+    return created;
+}
+
+} // namespace
+
 SqliteDatabase::SqliteDatabase(const QString &path, OpenMode mode)
     : m_path(path) {
+    const bool created = prepareOwnerOnlyFile(path, mode);
     int flags = SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
     switch (mode) {
     case OpenMode::readOnly:
@@ -157,6 +188,8 @@ SqliteDatabase::SqliteDatabase(const QString &path, OpenMode mode)
         const SqliteError error(sqlite3_extended_errcode(m_db),
                                 QString::fromUtf8(sqlite3_errmsg(m_db)));
         sqlite3_close_v2(m_db);
+        if (created)
+            ::unlink(QFile::encodeName(path).constData());
         throw error;
     }
     sqlite3_extended_result_codes(m_db, 1);
