@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <mutex>
 
 namespace velmora {
 
@@ -31,6 +32,9 @@ QString AuthenticationError::message() const {
         return QCoreApplication::translate("AuthenticationError", "Authentication failed.");
     case Case::tooManyAttempts:
         return QCoreApplication::translate("AuthenticationError", "Too many failed attempts.");
+    case Case::unavailable:
+        return QCoreApplication::translate("AuthenticationError",
+                                           "System authentication is unavailable.");
     case Case::system:
         break;
     }
@@ -65,34 +69,81 @@ void wipe(QString &text) {
     text.clear();
 }
 
+// One question to the person: answered once, by the person, by a cancel, or as cancelled when
+// the conversation lets go of it unanswered (its dialog was destroyed, its event dropped).
+struct PamQuestion {
+    std::promise<std::optional<QString>> promise;
+    std::atomic_bool answered = false;
+
+    void answer(std::optional<QString> text) {
+        if (!answered.exchange(true))
+            promise.set_value(std::move(text));
+    }
+};
+
+class PamAnswerGuard {
+public:
+    explicit PamAnswerGuard(std::shared_ptr<PamQuestion> question)
+        : m_question(std::move(question)) {}
+    ~PamAnswerGuard() { m_question->answer(std::nullopt); }
+    PamAnswerGuard(const PamAnswerGuard &) = delete;
+    PamAnswerGuard &operator=(const PamAnswerGuard &) = delete;
+
+    PamQuestion &question() const { return *m_question; }
+
+private:
+    std::shared_ptr<PamQuestion> m_question;
+};
+
+} // namespace
+
 // What one PAM transaction shares between the worker thread and the GUI thread.
-struct ConversationBridge {
+struct PamConversationBridge {
     std::shared_ptr<AuthenticationConversation> conversation;
     std::shared_ptr<QObject> guiContext;
     std::atomic_bool canceled = false;
+    std::mutex mutex;
+    std::shared_ptr<PamQuestion> pending; // guarded by mutex
 
-    // Runs `work` on the GUI thread and waits for the value it promises.
-    template <typename T, typename Work> std::optional<T> onGuiThread(Work work) {
-        auto promise = std::make_shared<std::promise<std::optional<T>>>();
-        auto future = promise->get_future();
-        const bool posted = QMetaObject::invokeMethod(
-            guiContext.get(), [promise, work = std::move(work)]() mutable { work(promise); },
-            Qt::QueuedConnection);
-        if (!posted)
-            return std::nullopt;
-        return future.get();
+    // Any thread: the waiting question, and every later one, is answered as cancelled.
+    void cancel() {
+        std::shared_ptr<PamQuestion> question;
+        {
+            const std::lock_guard lock(mutex);
+            canceled = true;
+            question = pending;
+        }
+        if (question)
+            question->answer(std::nullopt);
     }
 
+    // Worker thread: asks on the GUI thread and waits for the answer.
     std::optional<QString> ask(const QString &prompt, bool echo) {
+        auto question = std::make_shared<PamQuestion>();
+        auto answer = question->promise.get_future();
+        {
+            const std::lock_guard lock(mutex);
+            if (canceled)
+                return std::nullopt;
+            pending = question;
+        }
+        auto guard = std::make_shared<PamAnswerGuard>(question);
         auto target = conversation;
-        return onGuiThread<QString>([target, prompt, echo](auto promise) {
-            auto answered = std::make_shared<std::atomic_bool>(false);
-            target->ask(prompt, echo, [promise, answered](std::optional<QString> answer) {
-                if (answered->exchange(true))
-                    return;
-                promise->set_value(std::move(answer));
-            });
-        });
+        QMetaObject::invokeMethod(
+            guiContext.get(),
+            [target, guard, prompt, echo]() mutable {
+                if (guard->question().answered)
+                    return; // cancelled before it could be asked
+                target->ask(prompt, echo, [guard](std::optional<QString> text) {
+                    guard->question().answer(std::move(text));
+                });
+            },
+            Qt::QueuedConnection);
+        guard.reset();
+        std::optional<QString> text = answer.get();
+        const std::lock_guard lock(mutex);
+        pending.reset();
+        return text;
     }
 
     void tell(const QString &message, bool isError) {
@@ -102,6 +153,8 @@ struct ConversationBridge {
             Qt::QueuedConnection);
     }
 };
+
+namespace {
 
 char *copyForPam(const QByteArray &bytes) {
     // PAM frees each response with free().
@@ -113,7 +166,7 @@ char *copyForPam(const QByteArray &bytes) {
 
 int converse(int count, const struct pam_message **messages, struct pam_response **responses,
              void *data) {
-    auto *bridge = static_cast<ConversationBridge *>(data);
+    auto *bridge = static_cast<PamConversationBridge *>(data);
     if (count <= 0 || count > PAM_MAX_NUM_MSG)
         return PAM_CONV_ERR;
     auto *replies = static_cast<pam_response *>(std::calloc(size_t(count), sizeof(pam_response)));
@@ -167,14 +220,31 @@ struct PamOutcome {
     int code = PAM_SUCCESS;
     QString text;
     bool canceled = false;
+    // No account to ask for, or no PAM transaction could be started.
+    bool unavailable = false;
 };
 
-PamOutcome runTransaction(const QByteArray &service, const QByteArray &user,
-                          ConversationBridge *bridge) {
+PamOutcome runTransaction(const QByteArray &service, QString userName,
+                          const PamAuthenticator::UserLookup &lookUpUser,
+                          PamConversationBridge *bridge) {
+    PamOutcome outcome;
+    if (userName.isEmpty())
+        userName = lookUpUser ? lookUpUser() : currentUserName();
+    if (userName.isEmpty()) {
+        qCWarning(lcPlatform) << "system authentication is unavailable: the account running the "
+                                 "program has no entry";
+        outcome.unavailable = true;
+        return outcome;
+    }
+    const QByteArray user = userName.toLocal8Bit();
     const pam_conv conversation{&converse, bridge};
     pam_handle_t *handle = nullptr;
-    PamOutcome outcome;
     outcome.code = pam_start(service.constData(), user.constData(), &conversation, &handle);
+    if (outcome.code != PAM_SUCCESS) {
+        qCWarning(lcPlatform) << "system authentication is unavailable: pam_start gave"
+                              << outcome.code;
+        outcome.unavailable = true;
+    }
     if (outcome.code == PAM_SUCCESS)
         outcome.code = pam_authenticate(handle, 0);
     if (outcome.code == PAM_SUCCESS)
@@ -190,44 +260,42 @@ PamOutcome runTransaction(const QByteArray &service, const QByteArray &user,
 } // namespace
 
 PamAuthenticator::PamAuthenticator(std::shared_ptr<AuthenticationConversation> conversation,
-                                   QString service, QString userName)
+                                   QString service, QString userName, UserLookup lookUpUser)
     : m_conversation(std::move(conversation))
     , m_service(std::move(service))
-    , m_userName(userName.isEmpty() ? currentUserName() : std::move(userName))
+    , m_userName(std::move(userName))
+    , m_lookUpUser(std::move(lookUpUser))
     , m_guiContext(std::make_shared<QObject>()) {}
 
-bool PamAuthenticator::canAuthenticate() const {
-    if (m_userName.isEmpty())
-        return false;
-    // Starting a transaction reads the service's configuration; no question is asked.
-    const pam_conv conversation{nullptr, nullptr};
-    pam_handle_t *handle = nullptr;
-    const QByteArray service = m_service.toLocal8Bit();
-    const QByteArray user = m_userName.toLocal8Bit();
-    const int code = pam_start(service.constData(), user.constData(), &conversation, &handle);
-    if (handle)
-        pam_end(handle, code);
-    if (code != PAM_SUCCESS)
-        qCWarning(lcPlatform) << "system authentication is unavailable: pam_start gave" << code;
-    return code == PAM_SUCCESS;
+PamAuthenticator::~PamAuthenticator() {
+    cancelPending();
+}
+
+void PamAuthenticator::cancelPending() {
+    for (const auto &running : std::exchange(m_running, {}))
+        if (const auto bridge = running.lock())
+            bridge->cancel();
 }
 
 QCoro::Task<void> PamAuthenticator::authenticate(QString reason) {
-    if (m_userName.isEmpty())
-        throw AuthenticationError::system(QCoreApplication::translate(
-            "AuthenticationError", "The user of this program could not be determined."));
-    auto bridge = std::make_shared<ConversationBridge>();
+    auto bridge = std::make_shared<PamConversationBridge>();
     bridge->conversation = m_conversation;
     bridge->guiContext = m_guiContext;
-    m_conversation->begin(reason);
-    const QByteArray service = m_service.toLocal8Bit();
-    const QByteArray user = m_userName.toLocal8Bit();
+    std::erase_if(m_running, [](const auto &running) { return running.expired(); });
+    m_running.push_back(bridge);
+    // Nothing of this object is touched after the wait: it may be gone by then.
+    const auto conversation = m_conversation;
+    conversation->begin(reason);
     QFuture<PamOutcome> running = QtConcurrent::run(
-        [service, user, bridge] { return runTransaction(service, user, bridge.get()); });
+        [service = m_service.toLocal8Bit(), user = m_userName, lookUp = m_lookUpUser, bridge] {
+            return runTransaction(service, user, lookUp, bridge.get());
+        });
     const PamOutcome outcome = co_await running;
-    m_conversation->finish();
-    if (outcome.code == PAM_SUCCESS)
+    conversation->finish();
+    if (outcome.code == PAM_SUCCESS && !outcome.unavailable)
         co_return;
+    if (outcome.unavailable)
+        throw AuthenticationError::unavailable();
     if (outcome.canceled || outcome.code == PAM_CONV_ERR || outcome.code == PAM_ABORT)
         throw AuthenticationError::canceled();
     if (outcome.code == PAM_MAXTRIES)

@@ -22,15 +22,35 @@ public:
     QStringList messages;
     QString reason;
     bool finished = false;
+    // Keeps the question open instead of answering it.
+    bool holds = false;
+    Answer held;
 
     void begin(const QString &text) override { reason = text; }
     void ask(const QString &prompt, bool, Answer answer) override {
         prompts.append(prompt);
-        answer(answers.isEmpty() ? std::nullopt : answers.takeFirst());
+        if (holds)
+            held = std::move(answer);
+        else
+            answer(answers.isEmpty() ? std::nullopt : answers.takeFirst());
     }
     void tell(const QString &message, bool) override { messages.append(message); }
     void finish() override { finished = true; }
 };
+
+std::shared_ptr<AuthenticationConversation> borrowed(AuthenticationConversation &conversation) {
+    return {&conversation, [](AuthenticationConversation *) {}};
+}
+
+QCoro::Task<void> recordOutcome(QCoro::Task<void> task, std::optional<AuthenticationError> *error,
+                                bool *done) {
+    try {
+        co_await std::move(task);
+    } catch (const AuthenticationError &thrown) {
+        *error = thrown;
+    }
+    *done = true;
+}
 
 } // namespace
 
@@ -82,11 +102,59 @@ private Q_SLOTS:
         QVERIFY(test::waitUntil([&] { return !conversation.messages.isEmpty(); }));
     }
 
-    void anUnknownServiceIsUnavailable() {
-        PamAuthenticator authenticator(std::make_shared<ScriptedConversation>(),
-                                       QStringLiteral("velmora-missing"),
+    // Where the system cannot ask at all the unlock says so and stays shut; it used to open
+    // without a question.
+    void unavailable_data() {
+        QTest::addColumn<QString>("service");
+        QTest::addColumn<QString>("user");
+        QTest::newRow("unknown service") << "velmora-missing"
+                                         << "diarist";
+        QTest::newRow("account without an entry") << "velmora" << QString();
+    }
+
+    void unavailable() {
+        QFETCH(QString, service);
+        QFETCH(QString, user);
+        ScriptedConversation conversation;
+        PamAuthenticator authenticator(borrowed(conversation), service, user,
+                                       [] { return QString(); });
+        QVERIFY(authenticator.canAuthenticate());
+        const auto error = test::thrownBy<AuthenticationError>([&] {
+            test::waitFor(authenticator.authenticate(QStringLiteral("Unlock your diary")));
+        });
+        QVERIFY(error);
+        QCOMPARE(error->kind(), AuthenticationError::Case::unavailable);
+        QCOMPARE(error->message(), QStringLiteral("System authentication is unavailable."));
+        QVERIFY(conversation.prompts.isEmpty());
+        QVERIFY(conversation.finished);
+    }
+
+    // A question nobody will answer any more ends the transaction as cancelled, instead of
+    // leaving its worker, and so the program, waiting for ever.
+    void abandonedQuestions_data() {
+        QTest::addColumn<bool>("quitting");
+        QTest::newRow("the program quits") << true;
+        QTest::newRow("the dialog lets go of it") << false;
+    }
+
+    void abandonedQuestions() {
+        QFETCH(bool, quitting);
+        ScriptedConversation conversation;
+        conversation.holds = true;
+        PamAuthenticator authenticator(borrowed(conversation), QStringLiteral("velmora"),
                                        QStringLiteral("diarist"));
-        QVERIFY(!authenticator.canAuthenticate());
+        std::optional<AuthenticationError> error;
+        bool done = false;
+        QCoro::Task<void> running = recordOutcome(
+            authenticator.authenticate(QStringLiteral("Unlock your diary")), &error, &done);
+        QVERIFY(test::waitUntil([&] { return bool(conversation.held); }));
+        if (quitting)
+            authenticator.cancelPending();
+        else
+            conversation.held = {};
+        QVERIFY(test::waitUntil([&] { return done; }));
+        QVERIFY(error);
+        QCOMPARE(error->kind(), AuthenticationError::Case::canceled);
     }
 };
 
