@@ -4,13 +4,17 @@
 #include "book/MacFrostedBackdrop.h"
 #include "book/theme/DiaryTheme.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace velmora {
 
@@ -43,6 +47,8 @@ protected:
         QColor fill = diaryAccentColor();
         if (isDown())
             fill = fill.darker(115);
+        if (!isEnabled())
+            painter.setOpacity(0.45);
         painter.setPen(Qt::NoPen);
         painter.setBrush(fill);
         painter.drawRoundedRect(box, box.height() / 2, box.height() / 2);
@@ -110,6 +116,10 @@ DiaryLockCard::DiaryLockCard(QWidget *parent)
     m_error->setFixedWidth(280);
     m_error->hide();
     stack->addWidget(m_error, 0, Qt::AlignHCenter);
+    m_retry = textLabel(QString(), diarySystemFont(12), subtitle, content);
+    m_retry->setObjectName(QStringLiteral("retryWait"));
+    m_retry->hide();
+    stack->addWidget(m_retry, 0, Qt::AlignHCenter);
     m_unlock = new UnlockButton(content);
     stack->addWidget(m_unlock, 0, Qt::AlignHCenter);
     stack->addStretch(1);
@@ -125,6 +135,22 @@ void DiaryLockCard::setError(const QString &error) {
 
 QString DiaryLockCard::error() const {
     return m_error->isVisibleTo(this) ? m_error->text() : QString();
+}
+
+void DiaryLockCard::setRetryText(const QString &text) {
+    m_retry->setText(text);
+    m_retry->setVisible(!text.isEmpty());
+    const bool wasEnabled = m_unlock->isEnabled();
+    m_unlock->setEnabled(text.isEmpty());
+    // Return presses Unlock again once the wait is over.
+    const QWidget *focused = QApplication::focusWidget();
+    if (!wasEnabled && m_unlock->isEnabled() && isVisible() &&
+        (!focused || focused->window() == window()))
+        m_unlock->setFocus();
+}
+
+QString DiaryLockCard::retryText() const {
+    return m_retry->isVisibleTo(this) ? m_retry->text() : QString();
 }
 
 DiaryPasswordDialog::DiaryPasswordDialog(QWidget *parent)
@@ -180,6 +206,7 @@ void DiaryPasswordDialog::ask(const QString &prompt, bool echo, Answer answer) {
     if (m_answer) // a question left unanswered is cancelled by the next one
         std::exchange(m_answer, {})(std::nullopt);
     m_answer = std::move(answer);
+    qCInfo(lcApp) << "the unlock asks a question";
     m_prompt->setText(prompt.trimmed());
     m_field->setEchoMode(echo ? QLineEdit::Normal : QLineEdit::Password);
     m_field->setEnabled(true);

@@ -12,7 +12,7 @@ class QPushButton;
 namespace velmora {
 
 // The card that stands in for the diary while the lock is up: "My Diary", "Authenticate to
-// unlock", the last failure and the "Unlock" button.
+// unlock", the last failure, the wait before the next try and the "Unlock" button.
 class DiaryLockCard : public QWidget {
     Q_OBJECT
 
@@ -22,6 +22,10 @@ public:
     // The failure text under the subtitle; empty hides it.
     void setError(const QString &error);
     QString error() const;
+    // How long Unlock waits after wrong answers, under the failure; Unlock is off meanwhile.
+    // Empty hides it and turns Unlock on.
+    void setRetryText(const QString &text);
+    QString retryText() const;
     QPushButton *unlockButton() const { return m_unlock; }
 
 Q_SIGNALS:
@@ -29,6 +33,7 @@ Q_SIGNALS:
 
 private:
     QLabel *m_error;
+    QLabel *m_retry;
     QPushButton *m_unlock;
 };
 

@@ -12,14 +12,68 @@ Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace velmora {
 
+std::chrono::milliseconds DiaryLockRetryDelays::after(int failures) const {
+    using std::chrono::milliseconds;
+    const int doublings = failures - freeFailures - 1;
+    if (doublings < 0)
+        return milliseconds(0);
+    milliseconds delay = firstDelay;
+    for (int step = 0; step < doublings && delay < longestDelay; ++step)
+        delay *= 2;
+    return std::min(delay, longestDelay);
+}
+
 DiaryLockController::DiaryLockController(std::shared_ptr<UserDefaults> defaults,
                                          std::shared_ptr<SystemAuthenticator> authenticator,
-                                         QObject *parent)
+                                         QObject *parent, RetryDelays delays)
     : QObject(parent)
     , m_defaults(std::move(defaults))
-    , m_authenticator(std::move(authenticator)) {
+    , m_authenticator(std::move(authenticator))
+    , m_delays(delays) {
+    m_retryTick.setSingleShot(true);
+    connect(&m_retryTick, &QTimer::timeout, this, &DiaryLockController::tickRetry);
     // Known before the view first appears, so that nothing is offered ahead of the lock card.
     readSetting();
+}
+
+int DiaryLockController::retrySecondsLeft() const {
+    if (!m_retryAt)
+        return 0;
+    return int((m_retryAt->remainingTime() + 999) / 1000);
+}
+
+QString DiaryLockController::retryText() const {
+    if (!m_retryAt)
+        return {};
+    const int seconds = std::max(1, retrySecondsLeft());
+    return seconds == 1
+               ? QCoreApplication::translate("VuzIvoduRootView", "Try again in 1 second.")
+               : QCoreApplication::translate("VuzIvoduRootView", "Try again in %1 seconds.")
+                     .arg(seconds);
+}
+
+void DiaryLockController::countFailure() {
+    ++m_failures;
+    const std::chrono::milliseconds delay = m_delays.after(m_failures);
+    if (delay.count() <= 0)
+        return;
+    qCInfo(lcApp) << "unlock failed" << m_failures << "times in a row; next try in" << delay.count()
+                  << "ms";
+    m_retryAt = QDeadlineTimer(delay);
+    tickRetry();
+}
+
+void DiaryLockController::tickRetry() {
+    if (!m_retryAt)
+        return;
+    const qint64 left = m_retryAt->remainingTime();
+    if (left <= 0) {
+        m_retryAt.reset();
+    } else {
+        // Wakes when the shown count of seconds changes, and at the end.
+        m_retryTick.start(int(left % 1000 == 0 ? 1000 : left % 1000));
+    }
+    Q_EMIT changed();
 }
 
 QString DiaryLockController::reason() {
@@ -48,7 +102,7 @@ void DiaryLockController::refreshAfterSettingsChange() {
 }
 
 QCoro::Task<void> DiaryLockController::authenticate() {
-    if (m_isAuthenticating)
+    if (m_isAuthenticating || m_retryAt)
         co_return;
     if (!m_authenticator || !m_authenticator->canAuthenticate()) {
         m_isUnlocked = true;
@@ -59,9 +113,14 @@ QCoro::Task<void> DiaryLockController::authenticate() {
     m_isAuthenticating = true;
     Q_EMIT changed();
     std::optional<QString> failure;
+    bool guessedWrong = false;
     try {
         QCoro::Task<void> asking = m_authenticator->authenticate(reason());
         co_await asking;
+    } catch (const AuthenticationError &error) {
+        failure = error.message();
+        guessedWrong = error.kind() == AuthenticationError::Case::failed ||
+                       error.kind() == AuthenticationError::Case::tooManyAttempts;
     } catch (const DiaryError &error) {
         failure = error.message();
     } catch (const std::exception &error) {
@@ -73,9 +132,12 @@ QCoro::Task<void> DiaryLockController::authenticate() {
     m_isAuthenticating = false;
     if (failure) {
         m_authError = failure;
+        if (guessedWrong)
+            countFailure();
     } else {
         m_isUnlocked = true;
         m_authError.reset();
+        m_failures = 0;
     }
     Q_EMIT changed();
 }

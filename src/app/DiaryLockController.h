@@ -4,9 +4,12 @@
 #include "platform/UserDefaults.h"
 
 #include <QCoroTask>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -14,18 +17,34 @@ namespace velmora {
 
 class VelmoraMenuCommands;
 
+// The waits after wrong answers: none for the first `freeFailures`, then `firstDelay`, doubling
+// with each further failure up to `longestDelay`.
+struct DiaryLockRetryDelays {
+    int freeFailures = 2;
+    std::chrono::milliseconds firstDelay = std::chrono::seconds(2);
+    std::chrono::milliseconds longestDelay = std::chrono::seconds(30);
+
+    // The wait after this many wrong answers in a row.
+    std::chrono::milliseconds after(int failures) const;
+};
+
 // Whether the diary may be shown yet. The lock is the user default "requireAuthentication"; once
 // passed (or found not required) it stays passed for the life of this controller, so switching
 // the lock on later locks only the next window, never the open one.
+//
+// Guessing is slowed down: after a few wrong answers in a row each further try waits, longer
+// each time, before Unlock asks again; a success starts the count afresh.
 class DiaryLockController : public QObject {
     Q_OBJECT
 
 public:
     static inline const QString requireAuthenticationKey = QStringLiteral("requireAuthentication");
 
+    using RetryDelays = DiaryLockRetryDelays;
+
     DiaryLockController(std::shared_ptr<UserDefaults> defaults,
                         std::shared_ptr<SystemAuthenticator> authenticator,
-                        QObject *parent = nullptr);
+                        QObject *parent = nullptr, RetryDelays delays = {});
 
     bool requireAuthentication() const { return m_requireAuthentication; }
     bool isUnlocked() const { return m_isUnlocked; }
@@ -33,6 +52,13 @@ public:
     bool isLocked() const { return m_requireAuthentication && !m_isUnlocked; }
     const std::optional<QString> &authError() const { return m_authError; }
     bool isAuthenticating() const { return m_isAuthenticating; }
+    // Wrong answers since the last success.
+    int failureCount() const { return m_failures; }
+    // Unlock waits after wrong answers; the card counts the seconds down.
+    bool isWaitingToRetry() const { return m_retryAt.has_value(); }
+    int retrySecondsLeft() const;
+    // "Try again in 4 seconds." while waiting, else empty.
+    QString retryText() const;
 
     // The view came on screen: reads the setting and, when the lock is on, asks at once.
     void refreshOnAppear();
@@ -40,7 +66,7 @@ public:
     // asks and never locks again.
     void refreshAfterSettingsChange();
     // Asks the person at the keyboard. A machine without owner authentication opens at once.
-    // A second call while one is asking is ignored.
+    // A call while one is asking, or while a retry waits, is ignored.
     QCoro::Task<void> authenticate();
 
     static QString reason();
@@ -50,13 +76,19 @@ Q_SIGNALS:
 
 private:
     void readSetting();
+    void countFailure();
+    void tickRetry();
 
     std::shared_ptr<UserDefaults> m_defaults;
     std::shared_ptr<SystemAuthenticator> m_authenticator;
+    RetryDelays m_delays;
     bool m_requireAuthentication = false;
     bool m_isUnlocked = false;
     bool m_isAuthenticating = false;
     std::optional<QString> m_authError;
+    int m_failures = 0;
+    std::optional<QDeadlineTimer> m_retryAt;
+    QTimer m_retryTick;
 };
 
 // While the lock is up, the menu offers no way around it: Export…, Import… and Preferences…

@@ -134,13 +134,13 @@ std::optional<int> VelmoraProgram::start() {
     // The unlock asks its questions in a dialog over the book window, which owns it.
     auto conversation = std::shared_ptr<AuthenticationConversation>(
         new DiaryPasswordDialog(m_window.get()), [](AuthenticationConversation *) {});
+    m_authenticator = std::make_shared<PamAuthenticator>(conversation);
     m_rootView = new VuzIvoduRootView(
         VuzIvoduRootView::LaunchState{graph.runtimeError(), graph.persistenceError(),
-                                      graph.isTestMode(), graph.settingsStore(),
-                                      std::make_shared<PamAuthenticator>(conversation)},
+                                      graph.isTestMode(), graph.settingsStore(), m_authenticator,
+                                      DiaryLockRetryDelays{}},
         graph.commandRouter(), [this](QWidget *parent) { return makeBookView(parent); });
-    if (m_rootView->lock())
-        followLock(*m_menus, *m_rootView->lock());
+    followLock(*m_menus, *m_rootView->lock());
     m_rootView->setReduceMotion(m_desktopSettings->reduceMotion());
     connect(m_desktopSettings.get(), &DesktopSettingsReader::reduceMotionChanged, m_rootView,
             &VuzIvoduRootView::setReduceMotion);
@@ -195,6 +195,11 @@ void VelmoraProgram::reportAlreadyOpen(const QString &message) {
 void VelmoraProgram::connectApplication() {
     // Closing the book window hides it; reminders and a second launch can bring it back.
     QApplication::setQuitOnLastWindowClosed(false);
+    // A question of the unlock still waiting would keep its worker, and so the program, alive.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
+        if (m_authenticator)
+            m_authenticator->cancelPending();
+    });
     auto *application = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
     if (!application)
         return;
@@ -281,6 +286,8 @@ void VelmoraProgram::showDiary() {
 }
 
 void VelmoraProgram::openPreferences() {
+    if (m_rootView->isLocked())
+        return;
     if (!m_settingsView) {
         DiaryDependencyGraph &graph = this->graph();
         MacDataSettingsServices data;
@@ -328,6 +335,8 @@ DiaryTransferFlowContext VelmoraProgram::transferContext() {
 }
 
 void VelmoraProgram::exportDiary(std::function<void()> started, std::function<void()> finished) {
+    if (m_rootView->isLocked())
+        return;
     const QDate today = graph().clock()->now().toLocalTime().date();
     QWidget *parent = m_settingsView && m_settingsView->isActiveWindow()
                           ? static_cast<QWidget *>(m_settingsView.data())
@@ -341,6 +350,8 @@ void VelmoraProgram::exportDiary(std::function<void()> started, std::function<vo
 }
 
 QCoro::Task<void> VelmoraProgram::importDiary() {
+    if (m_rootView->isLocked())
+        co_return;
     const QPointer<VelmoraProgram> self(this);
     const auto chosen = DiaryTransferPanels::chooseImportFile(m_window.get());
     if (!self || !chosen)

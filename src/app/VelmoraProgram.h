@@ -93,6 +93,7 @@ private:
     std::unique_ptr<TerminationSignalWatcher> m_signals;
     std::shared_ptr<DiaryAlertPresenting> m_alerts;
     std::function<void(const QString &)> m_presentAlreadyOpen;
+    std::shared_ptr<SystemAuthenticator> m_authenticator;
 };
 
 } // namespace velmora

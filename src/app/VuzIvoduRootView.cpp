@@ -89,24 +89,20 @@ VuzIvoduRootView::VuzIvoduRootView(LaunchState launch, DiaryCommandRouter &route
     m_stack->setContentsMargins(0, 0, 0, 0);
     setMinimumSize(390, 512);
 
-    if (const auto message = loadFailureMessage()) {
-        m_stack->addWidget(makeLoadFailureCard(*message));
-    } else {
-        const auto &settings = m_launch.settingsStore;
-        m_lock = new DiaryLockController(settings ? settings->defaults() : nullptr,
-                                         m_launch.authenticator, this);
-        m_lockCard = new DiaryLockCard(this);
-        m_stage = new DiaryBookStage(settings, m_bookViewFactory, this);
-        m_stack->addWidget(m_lockCard);
-        m_stack->addWidget(m_stage);
-        connect(m_lock, &DiaryLockController::changed, this, &VuzIvoduRootView::showContent);
-        connect(m_lockCard, &DiaryLockCard::unlockRequested, m_lock,
-                [this] { m_lock->authenticate(); });
-        if (settings)
-            connect(settings.get(), &UserDefaultsSettingsStore::objectWillChange, m_lock,
-                    &DiaryLockController::refreshAfterSettingsChange);
-        showContent();
-    }
+    // The lock stands before the load-failure card too: that card restores backups and leads
+    // to the settings, where the lock is switched off.
+    const auto &settings = m_launch.settingsStore;
+    m_lock = new DiaryLockController(settings ? settings->defaults() : nullptr,
+                                     m_launch.authenticator, this, m_launch.lockRetryDelays);
+    m_lockCard = new DiaryLockCard(this);
+    m_stack->addWidget(m_lockCard);
+    connect(m_lock, &DiaryLockController::changed, this, &VuzIvoduRootView::showContent);
+    connect(m_lockCard, &DiaryLockCard::unlockRequested, m_lock,
+            [this] { m_lock->authenticate(); });
+    if (settings)
+        connect(settings.get(), &UserDefaultsSettingsStore::objectWillChange, m_lock,
+                &DiaryLockController::refreshAfterSettingsChange);
+    showContent();
 
     if (m_launch.isTestMode) {
         m_testModeMarker = new QWidget(this);
@@ -128,6 +124,8 @@ VuzIvoduRootView::VuzIvoduRootView(LaunchState launch, DiaryCommandRouter &route
 }
 
 std::optional<QString> VuzIvoduRootView::loadFailureMessage() const {
+    if (!m_loadFailureCard || m_stack->currentWidget() != m_loadFailureCard)
+        return std::nullopt;
     if (m_launch.runtimeError)
         return m_launch.runtimeError;
     return m_launch.persistenceError;
@@ -138,18 +136,39 @@ bool VuzIvoduRootView::showsBook() const {
 }
 
 bool VuzIvoduRootView::showsLockCard() const {
-    return m_lockCard && m_stack->currentWidget() == m_lockCard;
+    return m_stack->currentWidget() == m_lockCard;
+}
+
+bool VuzIvoduRootView::isLocked() const {
+    return m_lock->isLocked();
 }
 
 QWidget *VuzIvoduRootView::bookView() const {
     return m_stage ? m_stage->bookView() : nullptr;
 }
 
+QWidget *VuzIvoduRootView::unlockedContent() {
+    if (m_stage)
+        return m_stage;
+    if (m_loadFailureCard)
+        return m_loadFailureCard;
+    if (m_launch.runtimeError || m_launch.persistenceError) {
+        m_loadFailureCard = makeLoadFailureCard(
+            m_launch.runtimeError ? *m_launch.runtimeError
+                                  : m_launch.persistenceError.value_or(QString()));
+        m_stack->addWidget(m_loadFailureCard);
+        return m_loadFailureCard;
+    }
+    m_stage = new DiaryBookStage(m_launch.settingsStore, m_bookViewFactory, this);
+    m_stage->setReduceMotion(m_reduceMotion);
+    m_stack->addWidget(m_stage);
+    return m_stage;
+}
+
 void VuzIvoduRootView::showContent() {
-    if (!m_lock)
-        return;
     m_lockCard->setError(m_lock->authError().value_or(QString()));
-    QWidget *content = m_lock->isLocked() ? static_cast<QWidget *>(m_lockCard) : m_stage;
+    m_lockCard->setRetryText(m_lock->retryText());
+    QWidget *content = m_lock->isLocked() ? m_lockCard : unlockedContent();
     if (m_stack->currentWidget() == content)
         return;
     m_stack->setCurrentWidget(content);
@@ -160,7 +179,7 @@ void VuzIvoduRootView::showContent() {
 }
 
 void VuzIvoduRootView::openDiary() {
-    if (!showsBook())
+    if (m_lock->isLocked() || !showsBook())
         return;
     m_stage->openDiary();
 }
@@ -171,6 +190,7 @@ void VuzIvoduRootView::closeDiary() {
 }
 
 void VuzIvoduRootView::setReduceMotion(bool reduce) {
+    m_reduceMotion = reduce;
     if (m_stage)
         m_stage->setReduceMotion(reduce);
 }
@@ -295,8 +315,7 @@ void VuzIvoduRootView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     if (m_testModeMarker)
         m_testModeMarker->raise();
-    if (m_lock)
-        m_lock->refreshOnAppear();
+    m_lock->refreshOnAppear();
     Q_EMIT appeared();
 }
 

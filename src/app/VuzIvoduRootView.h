@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DiaryLockController.h"
 #include "domain/DiaryCommand.h"
 #include "platform/SystemAuthenticator.h"
 
@@ -19,13 +20,14 @@ namespace velmora {
 
 class DiaryBookStage;
 class DiaryLockCard;
-class DiaryLockController;
 class UserDefaultsSettingsStore;
 
-// The content of the book window. Shows, in this order of precedence, the load-failure card when
-// the launch could not open the diary, the lock card while the diary is locked, else the book
-// stage: the closed cover that swings open onto the open book. Answers `newEntry` (opens the
-// cover) and `showShortcuts` (the shortcut list) from the command router.
+// The content of the book window. Shows the lock card while the diary is locked, whatever state
+// the store is in; once passed, the load-failure card when the launch could not open the diary,
+// else the book stage: the closed cover that swings open onto the open book. Nothing behind the
+// lock card is built before the lock is passed, so nothing of the diary can be reached around
+// it. Answers `newEntry` (opens the cover) and `showShortcuts` (the shortcut list) from the
+// command router.
 class VuzIvoduRootView : public QWidget {
     Q_OBJECT
 
@@ -41,6 +43,8 @@ public:
         std::shared_ptr<UserDefaultsSettingsStore> settingsStore;
         // Unlocks the diary; none opens the lock without asking.
         std::shared_ptr<SystemAuthenticator> authenticator;
+        // How long Unlock waits after wrong answers.
+        DiaryLockRetryDelays lockRetryDelays;
     };
     // Builds the open book's view, parented by the root view, when it is first shown.
     using BookViewFactory = std::function<QWidget *(QWidget *parent)>;
@@ -62,14 +66,17 @@ public:
     // The book stage (the cover or the open book) is what the window shows.
     bool showsBook() const;
     bool showsLockCard() const;
+    bool isLocked() const;
     QWidget *bookView() const;
+    // None until the lock is passed.
     DiaryBookStage *stage() const { return m_stage; }
     DiaryLockController *lock() const { return m_lock; }
     DiaryLockCard *lockCard() const { return m_lockCard; }
     QString recoveryMessage() const;
     bool isRestoring() const { return m_isRestoring; }
 
-    // Swings the cover open, unless the lock is up or the cover is already moving or open.
+    // Swings the cover open, unless the lock is up, the card shows, or the cover is already
+    // moving or open.
     void openDiary();
     // The open book asks to be closed: the cover swings shut.
     void closeDiary();
@@ -90,6 +97,8 @@ private:
     QWidget *makeLoadFailureCard(const QString &message);
     void showShortcutsAlert();
     void showContent();
+    // What the window shows once the lock is passed, made the first time it is needed.
+    QWidget *unlockedContent();
 
     LaunchState m_launch;
     QPointer<DiaryCommandRouter> m_router;
@@ -98,9 +107,11 @@ private:
     std::function<void(const QString &)> m_presentShortcuts;
     QStackedLayout *m_stack = nullptr;
     DiaryBookStage *m_stage = nullptr;
+    QWidget *m_loadFailureCard = nullptr;
     DiaryLockController *m_lock = nullptr;
     DiaryLockCard *m_lockCard = nullptr;
     QLabel *m_recoveryLabel = nullptr;
+    bool m_reduceMotion = false;
     bool m_isRestoring = false;
     QWidget *m_testModeMarker = nullptr;
 };

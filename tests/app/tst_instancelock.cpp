@@ -1,16 +1,14 @@
 #include "store/MigrationFixtures.h"
 #include "support/PrivateSessionBus.h"
+#include "support/ProgramRun.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-
-#include <csignal>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -19,52 +17,14 @@ namespace {
 
 const QString program = QStringLiteral(VELMORA_EXECUTABLE);
 
-// A whole program run in a process of its own, with every user folder inside `home`.
-class Run {
+class Run : public ProgramRun {
 public:
-    Run(const QString &home, const QStringList &arguments, const QString &bus = {}) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
-        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("velmora.*=true"));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/runtime"));
-        environment.insert(QStringLiteral("TMPDIR"), home + QStringLiteral("/tmp"));
-        QDir().mkpath(home + QStringLiteral("/tmp"));
-        QDir().mkpath(home + QStringLiteral("/runtime"));
-        QFile::setPermissions(home + QStringLiteral("/runtime"), QFileDevice::ReadOwner |
-                                                                     QFileDevice::WriteOwner |
-                                                                     QFileDevice::ExeOwner);
-        if (bus.isEmpty())
-            environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-        else
-            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(program, arguments);
-    }
-    ~Run() {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-    QString errors() {
-        log += QString::fromLocal8Bit(process.readAllStandardError());
-        return log;
-    }
-    // Up and showing its window.
-    bool waitUntilRunning() {
-        return waitUntil([&] { return errors().contains(QStringLiteral("velmora.sync")); },
-                         std::chrono::seconds(60));
-    }
+    Run(const QString &home, const QStringList &arguments, const QString &bus = {})
+        : ProgramRun(program, home, arguments, bus) {}
     // A launch that finds its diary open elsewhere says so in a dialog as well as on standard
     // error, and waits there; a termination ends it as OK would. Its exit code, or -1.
     int answerAlreadyOpen() {
-        if (!waitUntil([&] { return errors().contains(QStringLiteral("telling the person")); },
-                       std::chrono::seconds(60)))
+        if (!waitForLog(QStringLiteral("telling the person")))
             return -1;
         // Still there: the dialog waits for the person.
         QTest::qWait(200);
@@ -75,14 +35,6 @@ public:
             return -1;
         return process.exitCode();
     }
-    bool terminate() {
-        ::kill(pid_t(process.processId()), SIGTERM);
-        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0;
-    }
-
-    QProcess process;
-    QString log;
 };
 
 QStringList testArguments(const QString &store) {

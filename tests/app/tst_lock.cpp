@@ -7,8 +7,10 @@
 #include "platform/AsyncSleep.h"
 #include "support/GuiTestMain.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -51,6 +53,38 @@ struct LockFixture {
     }
 };
 
+// Everything an accessibility client finds under an element: the names of the elements it can
+// act on, and every text it can read.
+struct Reachable {
+    QStringList actionable;
+    QStringList texts;
+};
+
+void walk(QAccessibleInterface *node, Reachable &found, int depth = 0) {
+    if (!node || !node->isValid() || depth > 64)
+        return;
+    for (const QAccessible::Text kind :
+         {QAccessible::Name, QAccessible::Value, QAccessible::Description})
+        if (!node->text(kind).isEmpty())
+            found.texts << node->text(kind);
+    if (const QAccessibleTextInterface *text = node->textInterface())
+        found.texts << text->text(0, text->characterCount());
+    if (const QAccessibleActionInterface *actions = node->actionInterface()) {
+        QStringList names = actions->actionNames();
+        names.removeAll(QAccessibleActionInterface::setFocusAction());
+        if (!names.isEmpty())
+            found.actionable << node->text(QAccessible::Name);
+    }
+    for (int index = 0; index < node->childCount(); ++index)
+        walk(node->child(index), found, depth + 1);
+}
+
+Reachable reachable(QAccessibleInterface *root) {
+    Reachable found;
+    walk(root, found);
+    return found;
+}
+
 } // namespace
 
 class LockTests : public QObject {
@@ -82,6 +116,10 @@ private Q_SLOTS:
             << true << true
             << QList<std::optional<AuthenticationError>>{AuthenticationError::tooManyAttempts()}
             << 1 << true << QStringLiteral("Too many failed attempts.");
+        QTest::newRow("system authentication unavailable: stays locked")
+            << true << true
+            << QList<std::optional<AuthenticationError>>{AuthenticationError::unavailable()} << 1
+            << true << QStringLiteral("System authentication is unavailable.");
         QTest::newRow("system text")
             << true << true
             << QList<std::optional<AuthenticationError>>{AuthenticationError::system(
@@ -197,27 +235,41 @@ private Q_SLOTS:
             QVERIFY2(menus.action(item)->isEnabled(), qPrintable(item));
     }
 
+    // The lock comes first, whatever the store's state; nothing behind it is built until it is
+    // passed.
     void rootViewContent_data() {
         QTest::addColumn<QString>("runtimeError");
         QTest::addColumn<QString>("persistenceError");
         QTest::addColumn<bool>("required");
+        QTest::addColumn<bool>("passes");
         QTest::addColumn<QString>("shown");
         QTest::newRow("configuration error")
-            << QStringLiteral("bad launch") << QStringLiteral("store broke") << true
+            << QStringLiteral("bad launch") << QStringLiteral("store broke") << false << false
             << QStringLiteral("card:bad launch");
-        QTest::newRow("store error") << QString() << QStringLiteral("store broke") << true
-                                     << QStringLiteral("card:store broke");
-        QTest::newRow("locked") << QString() << QString() << true << QStringLiteral("lock");
-        QTest::newRow("no lock") << QString() << QString() << false << QStringLiteral("stage");
+        QTest::newRow("store error, lock on") << QString() << QStringLiteral("store broke") << true
+                                              << false << QStringLiteral("lock");
+        QTest::newRow("store error, lock passed")
+            << QString() << QStringLiteral("store broke") << true << true
+            << QStringLiteral("card:store broke");
+        QTest::newRow("store error, no lock") << QString() << QStringLiteral("store broke") << false
+                                              << false << QStringLiteral("card:store broke");
+        QTest::newRow("locked") << QString() << QString() << true << false
+                                << QStringLiteral("lock");
+        QTest::newRow("lock passed")
+            << QString() << QString() << true << true << QStringLiteral("stage");
+        QTest::newRow("no lock") << QString() << QString() << false << false
+                                 << QStringLiteral("stage");
     }
 
     void rootViewContent() {
         QFETCH(QString, runtimeError);
         QFETCH(QString, persistenceError);
         QFETCH(bool, required);
+        QFETCH(bool, passes);
         QFETCH(QString, shown);
         LockFixture fixture(required);
-        fixture.authenticator->outcomes = {AuthenticationError::canceled()};
+        fixture.authenticator->outcomes = {passes ? std::nullopt
+                                                  : std::optional(AuthenticationError::canceled())};
         auto settings = std::make_shared<UserDefaultsSettingsStore>(fixture.defaults,
                                                                     QStringLiteral("Georgia"));
         DiaryCommandRouter router;
@@ -230,13 +282,16 @@ private Q_SLOTS:
         launch.authenticator = fixture.authenticator;
         VuzIvoduRootView view(launch, router);
         view.show();
-        QVERIFY(test::waitUntil([&] { return !view.lock() || !view.lock()->isAuthenticating(); }));
-        const QString content = view.loadFailureMessage()
+        QVERIFY(test::waitUntil([&] { return !view.lock()->isAuthenticating(); }));
+        const QString content = view.showsLockCard() ? QStringLiteral("lock")
+                                : view.loadFailureMessage()
                                     ? QStringLiteral("card:") + *view.loadFailureMessage()
-                                : view.showsLockCard() ? QStringLiteral("lock")
-                                : view.showsBook()     ? QStringLiteral("stage")
-                                                       : QString();
+                                : view.showsBook() ? QStringLiteral("stage")
+                                                   : QString();
         QCOMPARE(content, shown);
+        QCOMPARE(view.stage() != nullptr, shown == QStringLiteral("stage"));
+        QCOMPARE(view.findChild<QPushButton *>(QStringLiteral("restoreFromBackup")) != nullptr,
+                 shown.startsWith(QStringLiteral("card:")));
     }
 
     void newEntryWaitsForTheLock() {
@@ -252,7 +307,8 @@ private Q_SLOTS:
         view.show();
         QVERIFY(test::waitUntil([&] { return view.lockCard()->error().size() > 0; }));
         router.send(DiaryCommand::newEntry);
-        QCOMPARE(view.stage()->transition().phase(), DiaryCoverTransition::Phase::closed);
+        view.openDiary();
+        QVERIFY(!view.stage());
 
         // The card's button asks again; once passed, the stage shows and New Entry opens it.
         view.lockCard()->unlockButton()->click();
@@ -265,6 +321,149 @@ private Q_SLOTS:
         Q_EMIT settings->objectWillChange();
         QTest::qWait(10);
         QVERIFY(view.showsBook());
+    }
+
+    // Two free tries, then 2 s doubling to 30 s.
+    void retryDelays_data() {
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<int>("seconds");
+        const QList<std::pair<int, int>> table{{0, 0}, {1, 0},  {2, 0},  {3, 2},  {4, 4},
+                                               {5, 8}, {6, 16}, {7, 30}, {8, 30}, {1000, 30}};
+        for (const auto &[failures, seconds] : table)
+            QTest::addRow("%d failures", failures) << failures << seconds;
+    }
+
+    void retryDelays() {
+        QFETCH(int, failures);
+        QFETCH(int, seconds);
+        QCOMPARE(DiaryLockRetryDelays{}.after(failures), std::chrono::milliseconds(seconds * 1000));
+    }
+
+    void wrongAnswersWaitLongerEachTime() {
+        LockFixture fixture(true);
+        const AuthenticationError wrong = AuthenticationError::failed();
+        fixture.authenticator->outcomes = {
+            wrong, wrong, wrong, wrong, AuthenticationError::canceled(), wrong, std::nullopt};
+        DiaryLockController lock(fixture.defaults, fixture.authenticator, nullptr,
+                                 {2, std::chrono::milliseconds(40), std::chrono::milliseconds(60)});
+        const auto tryOnce = [&] {
+            QVERIFY(test::waitUntil([&] { return !lock.isWaitingToRetry(); }));
+            test::waitFor(lock.authenticate());
+        };
+        tryOnce();
+        tryOnce();
+        QVERIFY(!lock.isWaitingToRetry());
+        tryOnce();
+        QVERIFY(lock.isWaitingToRetry());
+        QCOMPARE(lock.retryText(), QStringLiteral("Try again in 1 second."));
+        // While it waits, Unlock and the window coming back ask nothing.
+        test::waitFor(lock.authenticate());
+        lock.refreshOnAppear();
+        QCOMPARE(fixture.authenticator->reasons.size(), 3);
+        QCOMPARE(lock.authError(), std::optional(QStringLiteral("Authentication failed.")));
+
+        tryOnce();
+        QVERIFY(lock.isWaitingToRetry());
+        QCOMPARE(lock.failureCount(), 4);
+        // A cancel is no guess: it neither counts nor waits.
+        tryOnce();
+        QVERIFY(!lock.isWaitingToRetry());
+        QCOMPARE(lock.failureCount(), 4);
+        tryOnce();
+        QVERIFY(lock.isWaitingToRetry());
+        tryOnce();
+        QVERIFY(lock.isUnlocked());
+        QCOMPARE(lock.failureCount(), 0);
+        QVERIFY(lock.retryText().isEmpty());
+    }
+
+    void theCardShowsTheWait() {
+        LockFixture fixture(true);
+        fixture.authenticator->outcomes = {AuthenticationError::failed(),
+                                           AuthenticationError::failed()};
+        DiaryCommandRouter router;
+        VuzIvoduRootView::LaunchState launch;
+        launch.settingsStore = std::make_shared<UserDefaultsSettingsStore>(
+            fixture.defaults, QStringLiteral("Georgia"));
+        launch.authenticator = fixture.authenticator;
+        launch.lockRetryDelays = {1, std::chrono::milliseconds(50), std::chrono::milliseconds(50)};
+        VuzIvoduRootView view(launch, router);
+        // The card as it stands once each failure has been shown.
+        QStringList cards;
+        connect(view.lock(), &DiaryLockController::changed, &view, [&] {
+            if (view.lock()->isAuthenticating())
+                return;
+            DiaryLockCard *card = view.lockCard();
+            const QString shown =
+                QStringLiteral("%1|%2|%3")
+                    .arg(card->error(), card->retryText(),
+                         card->unlockButton()->isEnabled() ? QStringLiteral("on")
+                                                           : QStringLiteral("off"));
+            if (!card->error().isEmpty() && (cards.isEmpty() || cards.last() != shown))
+                cards << shown;
+        });
+        view.show();
+        QVERIFY(test::waitUntil([&] { return view.lock()->failureCount() == 1; }));
+        view.lockCard()->unlockButton()->click();
+        QVERIFY(test::waitUntil([&] { return view.lockCard()->unlockButton()->isEnabled(); }));
+        QVERIFY(view.lockCard()->retryText().isEmpty());
+        QCOMPARE(cards,
+                 (QStringList{QStringLiteral("Authentication failed.||on"),
+                              QStringLiteral("Authentication failed.|Try again in 1 second.|off"),
+                              QStringLiteral("Authentication failed.||on")}));
+    }
+
+    // What an assistive program in the session can reach of the locked window, through the
+    // accessibility tree: the Unlock button and the card's own words, nothing of the book.
+    void nothingOfTheBookBehindTheLock_data() {
+        QTest::addColumn<QString>("storeError");
+        QTest::addColumn<QString>("behind");
+        QTest::newRow("the book") << QString() << QStringLiteral("Open Diary");
+        QTest::newRow("the load-failure card")
+            << QStringLiteral("The diary store could not be opened: disk I/O error")
+            << QStringLiteral("Restore from Backup");
+    }
+
+    void nothingOfTheBookBehindTheLock() {
+        QFETCH(QString, storeError);
+        QFETCH(QString, behind);
+        LockFixture fixture(true);
+        fixture.authenticator->outcomes = {AuthenticationError::canceled(), std::nullopt};
+        auto settings = std::make_shared<UserDefaultsSettingsStore>(fixture.defaults,
+                                                                    QStringLiteral("Georgia"));
+        settings->setUserName(QStringLiteral("Ada Lovelace"));
+        DiaryCommandRouter router;
+        VuzIvoduRootView::LaunchState launch;
+        if (!storeError.isEmpty())
+            launch.persistenceError = storeError;
+        launch.settingsStore = settings;
+        launch.authenticator = fixture.authenticator;
+        int booksMade = 0;
+        VuzIvoduRootView view(launch, router, [&](QWidget *parent) {
+            ++booksMade;
+            auto *page = new QPlainTextEdit(QStringLiteral("Dear diary, a secret"), parent);
+            return page;
+        });
+        view.resize(780, 1024);
+        view.show();
+        QVERIFY(test::waitUntil([&] { return !view.lockCard()->error().isEmpty(); }));
+
+        const Reachable locked = reachable(QAccessible::queryAccessibleInterface(&view));
+        QCOMPARE(locked.actionable, QStringList{QStringLiteral("Unlock")});
+        for (const QString &text :
+             {behind, QStringLiteral("Ada Lovelace"), QStringLiteral("Welcome,"),
+              QStringLiteral("secret"), QStringLiteral("store could not be opened")})
+            QVERIFY2(!locked.texts.join(QLatin1Char('|')).contains(text), qPrintable(text));
+        view.openDiary();
+        router.send(DiaryCommand::newEntry);
+        QCOMPARE(booksMade, 0);
+
+        // Passed, the same walk finds what lay behind.
+        view.lockCard()->unlockButton()->click();
+        QVERIFY(test::waitUntil([&] { return !view.isLocked(); }));
+        const Reachable unlocked = reachable(QAccessible::queryAccessibleInterface(&view));
+        QVERIFY2(unlocked.actionable.contains(behind),
+                 qPrintable(unlocked.actionable.join(QLatin1Char('|'))));
     }
 };
 

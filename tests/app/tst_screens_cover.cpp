@@ -34,11 +34,16 @@ protected:
 
 class RefusingAuthenticator : public SystemAuthenticator {
 public:
+    explicit RefusingAuthenticator(AuthenticationError refusal = AuthenticationError::canceled())
+        : m_refusal(std::move(refusal)) {}
     bool canAuthenticate() const override { return true; }
     QCoro::Task<void> authenticate(QString) override {
-        throw AuthenticationError::canceled();
+        throw m_refusal;
         co_return;
     }
+
+private:
+    AuthenticationError m_refusal;
 };
 
 struct Settings {
@@ -101,20 +106,37 @@ private Q_SLOTS:
         QVERIFY(stage.bookView()->isVisible());
     }
 
+    void lockCard_data() {
+        QTest::addColumn<bool>("wrongPassword");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("screenshot");
+        QTest::newRow("cancelled") << false << QStringLiteral("Authentication was canceled.")
+                                   << QStringLiteral("cover-lock-card");
+        QTest::newRow("waiting after wrong passwords")
+            << true << QStringLiteral("Authentication failed.")
+            << QStringLiteral("cover-lock-card-wait");
+    }
+
     void lockCard() {
+        QFETCH(bool, wrongPassword);
+        QFETCH(QString, error);
+        QFETCH(QString, screenshot);
         Settings settings;
         settings.defaults->setBool(DiaryLockController::requireAuthenticationKey, true);
         DiaryCommandRouter router;
         VuzIvoduRootView::LaunchState launch;
         launch.settingsStore = settings.store;
-        launch.authenticator = std::make_shared<RefusingAuthenticator>();
+        launch.authenticator = std::make_shared<RefusingAuthenticator>(
+            wrongPassword ? AuthenticationError::failed() : AuthenticationError::canceled());
+        launch.lockRetryDelays = {0, std::chrono::minutes(1), std::chrono::minutes(1)};
         VuzIvoduRootView view(launch, router);
         view.resize(780, 1024);
         view.show();
         QVERIFY(waitUntil([&] { return !view.lockCard()->error().isEmpty(); }));
         QVERIFY(view.showsLockCard());
-        QCOMPARE(view.lockCard()->error(), QStringLiteral("Authentication was canceled."));
-        QVERIFY(saveScreenshot(grabWidget(&view, 1.0), QStringLiteral("cover-lock-card")));
+        QCOMPARE(view.lockCard()->error(), error);
+        QCOMPARE(view.lockCard()->retryText().isEmpty(), !wrongPassword);
+        QVERIFY(saveScreenshot(grabWidget(&view, 1.0), screenshot));
     }
 
     void loadFailureCard() {
