@@ -9,8 +9,9 @@
 
 namespace velmora {
 
-// One process per diary: a lock file in the store's folder, taken before the store is prepared
-// and held for the whole run.
+// One process per diary: a lock file beside the store, taken before the store is prepared and
+// held for the whole run. The lock lies beside the store's real file, so every spelling of the
+// store's path (a link to it, a linked folder) meets the same lock.
 class DiaryInstanceLock {
 public:
     static inline const QString fileName = QStringLiteral("Velmora.lock");
@@ -19,17 +20,26 @@ public:
         acquired,
         // Another running process holds the lock: this one must not touch the diary.
         heldByAnotherProcess,
-        // The folder allows no lock (unwritable, say); opening the store reports the real fault.
+        // The lock cannot be taken at all (a read-only folder, a folder in its place):
+        // failure() says why.
         unavailable,
     };
 
-    Outcome tryAcquire(const QString &persistenceDirectory);
+    Outcome tryAcquire(const QString &storeURL);
     bool isHeld() const { return m_lock && m_lock->isLocked(); }
+    // The lock file last tried, and why it could not be taken.
+    const QString &lockFilePath() const { return m_path; }
+    const QString &failure() const { return m_failure; }
 
+    // What a launch that may not go on says, for an outcome other than acquired.
+    QString refusal(Outcome outcome) const;
     static QString alreadyOpenMessage(const QString &persistenceDirectory);
+    static QString unavailableMessage(const QString &lockFilePath, const QString &reason);
 
 private:
     std::unique_ptr<QLockFile> m_lock;
+    QString m_path;
+    QString m_failure;
 };
 
 // The running program on the session bus, so that a second launch in live mode can ask it to

@@ -86,10 +86,12 @@ std::optional<int> VelmoraProgram::start() {
 
     // The throw-away store of a launch without configuration is its own; every other store is
     // locked before anything reads or migrates it.
-    if (m_plan.runtimeConfiguration && m_lock.tryAcquire(m_plan.persistenceDirectory()) ==
-                                           DiaryInstanceLock::Outcome::heldByAnotherProcess) {
-        reportAlreadyOpen(DiaryInstanceLock::alreadyOpenMessage(m_plan.persistenceDirectory()));
-        return 1;
+    if (m_plan.runtimeConfiguration) {
+        const DiaryInstanceLock::Outcome locked = m_lock.tryAcquire(m_plan.storeURL);
+        if (locked != DiaryInstanceLock::Outcome::acquired) {
+            reportAlreadyOpen(m_lock.refusal(locked));
+            return 1;
+        }
     }
 
     m_dependencies =
@@ -188,7 +190,7 @@ void VelmoraProgram::reportAlreadyOpen(const QString &message) {
     if (m_signals)
         connect(m_signals.get(), &TerminationSignalWatcher::terminationRequested, &box,
                 &QMessageBox::reject);
-    qCInfo(lcApp) << "the diary is open in another process; telling the person";
+    qCInfo(lcApp) << "the diary cannot be opened here; telling the person";
     box.exec();
 }
 

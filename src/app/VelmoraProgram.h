@@ -75,8 +75,8 @@ private:
     // The settings window, made on first use and reloaded each time it is shown.
     void openPreferences();
     void connectApplication();
-    // The diary is open in another process that did not show itself: say so where the person
-    // looks, not only on standard error.
+    // The diary cannot be opened here (another process that did not show itself has it, or its
+    // lock cannot be taken): say so where the person looks, not only on standard error.
     void reportAlreadyOpen(const QString &message);
 
     Options m_options;

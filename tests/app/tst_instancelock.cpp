@@ -3,12 +3,19 @@
 #include "support/ProgramRun.h"
 #include "support/TestSupport.h"
 
+#include "app/DiaryInstanceGuard.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QRegularExpression>
+#include <QSysInfo>
 #include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -56,12 +63,171 @@ QStringList listing(const QString &folder) {
     return entries;
 }
 
+// Puts something at the lock's place, as a power cut, a crash, another machine or a stray
+// command could leave it.
+void leave(const QString &kind, const QString &lockPath) {
+    const auto write = [&](const QByteArray &bytes) {
+        QFile file(lockPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    if (kind == u"empty file")
+        write({});
+    else if (kind == u"garbage")
+        write(QByteArray("\x01\x02 not a lock \xff"));
+    else if (kind == u"another host")
+        write("4242\nvelmora\nelsewhere.example.org\n");
+    else if (kind == u"a process that ended")
+        write("999999999\nvelmora\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    else if (kind == u"empty folder")
+        QVERIFY(QDir().mkdir(lockPath));
+    else if (kind == u"dangling link")
+        QVERIFY(QFile::link(lockPath + QStringLiteral(".gone"), lockPath));
+    else if (kind == u"link to a file") {
+        QFile target(lockPath + QStringLiteral(".target"));
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        target.write("kept");
+        target.close();
+        QVERIFY(QFile::link(target.fileName(), lockPath));
+    }
+}
+
 } // namespace
 
 class InstanceLockTests : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // A lock that no running process holds does not keep the diary shut, whatever stands there.
+    void abandonedLocksAreCleared_data() {
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"empty file", "garbage", "another host", "a process that ended",
+                                 "empty folder", "dangling link", "link to a file"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+
+    void abandonedLocksAreCleared() {
+        QFETCH(QString, kind);
+        QTemporaryDir home;
+        const QString folder = home.filePath(QStringLiteral("diary"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString lockPath = folder + QStringLiteral("/Velmora.lock");
+        leave(kind, lockPath);
+        DiaryInstanceLock lock;
+        QCOMPARE(lock.tryAcquire(folder + QStringLiteral("/store.sqlite")),
+                 DiaryInstanceLock::Outcome::acquired);
+        QVERIFY(lock.isHeld());
+        QVERIFY(QFileInfo(lockPath).isFile() && !QFileInfo(lockPath).isSymLink());
+        if (QFileInfo::exists(lockPath + QStringLiteral(".target"))) {
+            QFile target(lockPath + QStringLiteral(".target"));
+            QVERIFY(target.open(QIODevice::ReadOnly));
+            QCOMPARE(target.readAll(), QByteArray("kept"));
+        }
+        // Taken, it keeps the next one off.
+        DiaryInstanceLock next;
+        QCOMPARE(next.tryAcquire(folder + QStringLiteral("/store.sqlite")),
+                 DiaryInstanceLock::Outcome::heldByAnotherProcess);
+        QVERIFY2(next.refusal(DiaryInstanceLock::Outcome::heldByAnotherProcess).contains(folder),
+                 qPrintable(next.refusal(DiaryInstanceLock::Outcome::heldByAnotherProcess)));
+    }
+
+    // A live holder keeps the lock whatever its file holds.
+    void aLiveHolderKeepsItsLock() {
+        QTemporaryDir home;
+        QLockFile held(home.filePath(QStringLiteral("Velmora.lock")));
+        QVERIFY(held.tryLock(0));
+        QFile file(held.fileName());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.close();
+        DiaryInstanceLock lock;
+        QCOMPARE(lock.tryAcquire(home.filePath(QStringLiteral("store.sqlite"))),
+                 DiaryInstanceLock::Outcome::heldByAnotherProcess);
+        QVERIFY(QFileInfo::exists(held.fileName()));
+    }
+
+    // Where the lock truly cannot be taken, the refusal says why and names the file.
+    void locksThatCannotBeTaken_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a folder with contents") << "folder"
+                                                << "a folder stands in its place";
+        QTest::newRow("a read-only folder")
+            << "read-only" << QString::fromLocal8Bit(strerror(EACCES));
+    }
+
+    void locksThatCannotBeTaken() {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QTemporaryDir home;
+        const QString folder = home.filePath(QStringLiteral("diary"));
+        const QString lockPath = folder + QStringLiteral("/Velmora.lock");
+        QVERIFY(QDir().mkpath(lockPath + QStringLiteral("/inside")));
+        if (kind == u"read-only") {
+            if (::geteuid() == 0)
+                QSKIP("permissions do not bind the superuser");
+            QVERIFY(QDir(lockPath).removeRecursively());
+            QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
+        DiaryInstanceLock lock;
+        QCOMPARE(lock.tryAcquire(folder + QStringLiteral("/store.sqlite")),
+                 DiaryInstanceLock::Outcome::unavailable);
+        QCOMPARE(lock.failure(), reason);
+        const QString refusal = lock.refusal(DiaryInstanceLock::Outcome::unavailable);
+        QVERIFY2(refusal.contains(lockPath) && refusal.contains(reason), qPrintable(refusal));
+        QVERIFY(!refusal.contains(QStringLiteral("already open")));
+        if (kind == u"folder")
+            QVERIFY(QFileInfo(lockPath + QStringLiteral("/inside")).isDir());
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+    }
+
+    // Every spelling of one store's path meets one lock: a link to the store, or to its folder.
+    void linkedStoresShareTheLock_data() {
+        QTest::addColumn<QString>("spelling");
+        QTest::newRow("a link to the store") << "linked/store.sqlite";
+        QTest::newRow("a link to its folder") << "folder-link/store.sqlite";
+        QTest::newRow("dots in the path") << "real/../real/./store.sqlite";
+    }
+
+    void linkedStoresShareTheLock() {
+        QFETCH(QString, spelling);
+        QTemporaryDir home;
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("real"))));
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("linked"))));
+        QFile store(home.filePath(QStringLiteral("real/store.sqlite")));
+        QVERIFY(store.open(QIODevice::WriteOnly));
+        store.close();
+        QVERIFY(
+            QFile::link(store.fileName(), home.filePath(QStringLiteral("linked/store.sqlite"))));
+        QVERIFY(QFile::link(home.filePath(QStringLiteral("real")),
+                            home.filePath(QStringLiteral("folder-link"))));
+        DiaryInstanceLock first;
+        QCOMPARE(first.tryAcquire(store.fileName()), DiaryInstanceLock::Outcome::acquired);
+        DiaryInstanceLock second;
+        QCOMPARE(second.tryAcquire(home.filePath(spelling)),
+                 DiaryInstanceLock::Outcome::heldByAnotherProcess);
+    }
+
+    // The program itself starts over an abandoned lock, and refuses a second process that
+    // reaches the same store through a link.
+    void programClearsAnAbandonedLock() {
+        QTemporaryDir home;
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("diary"))));
+        leave(QStringLiteral("empty file"), home.filePath(QStringLiteral("diary/Velmora.lock")));
+        Run first(home.path(), testArguments(home.filePath(QStringLiteral("diary/store.sqlite"))));
+        QVERIFY2(first.waitUntilRunning(), qPrintable(first.errors()));
+
+        QVERIFY(QFile::link(home.filePath(QStringLiteral("diary")),
+                            home.filePath(QStringLiteral("elsewhere"))));
+        Run second(home.path(),
+                   testArguments(home.filePath(QStringLiteral("elsewhere/store.sqlite"))));
+        QCOMPARE(second.answerAlreadyOpen(), 1);
+        QVERIFY2(
+            second.errors().contains(QStringLiteral("Velmora is already open on the diary in ")),
+            qPrintable(second.errors()));
+        QVERIFY2(first.terminate(), qPrintable(first.errors()));
+    }
+
     void secondProcessOnTheSameStoreLeaves() {
         QTemporaryDir home;
         const QString store = home.filePath(QStringLiteral("diary/store.sqlite"));
