@@ -573,6 +573,9 @@ private Q_SLOTS:
             << QByteArray(R"({"userName":7,"changedAt":0})") << QString() << qint64(0);
         QTest::newRow("torn") << QByteArray("{\"userName\":\"Ada\",\"chan") << QString()
                               << qint64(0);
+        QTest::newRow("a name of 5000 letters")
+            << QByteArray("{\"changedAt\":0,\"userName\":\"") + QByteArray(5000, 'A') + "\"}"
+            << QString(100, QLatin1Char('A')) << qint64(0);
     }
     void decodesProfiles() {
         QFETCH(QByteArray, bytes);
