@@ -142,6 +142,17 @@ bool restrictToOwner(const QString &path) noexcept {
     return false;
 }
 
+bool makeOwnerOnlyFile(const QString &path) noexcept {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        restrictToOwner(path);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
 void writeFileAtomically(const QString &path, const QByteArray &bytes) {
     writeFileAtomically(path, QList<QByteArray>{bytes});
 }

@@ -34,6 +34,10 @@ void createDirectories(const QString &path);
 // reason logged, where the file system would not (a FAT drive, another owner's file).
 bool restrictToOwner(const QString &path) noexcept;
 
+// An empty file at `path` for the owner only, for a writer that would otherwise create it with
+// the umask and keep that mode: made when nothing is there (true), else restricted as above.
+bool makeOwnerOnlyFile(const QString &path) noexcept;
+
 // Replaces the file at `path` with exactly `bytes`, readable and writable by the owner only. A
 // reader sees the old file or the new one, never a part, and once this returns the new file
 // survives a power cut: temp file in the same folder, fsync, rename, fsync of the folder.

@@ -10,10 +10,6 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -76,12 +72,7 @@ void prepareOwnerOnlyFile(const QString &filePath) {
         qCWarning(lcPlatform) << "Settings folder unavailable:" << error.message();
         return;
     }
-    const int fd = ::open(QFile::encodeName(filePath).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd >= 0)
-        ::close(fd);
-    else
-        restrictToOwner(filePath);
+    makeOwnerOnlyFile(filePath);
 }
 
 std::unique_ptr<QSettings> openSettings(const QString &filePath) {

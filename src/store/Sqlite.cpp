@@ -10,8 +10,6 @@
 
 #include <sqlite3.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -152,16 +150,12 @@ bool prepareOwnerOnlyFile(const QString &path, SqliteDatabase::OpenMode mode) {
     if (mode == SqliteDatabase::OpenMode::readOnly)
         return false;
     bool created = false;
-    if (mode == SqliteDatabase::OpenMode::readWriteCreate) {
-        const int fd =
-            ::open(QFile::encodeName(path).constData(),
-                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
-        created = fd >= 0;
-        if (created)
-            ::close(fd);
-    }
+    if (mode == SqliteDatabase::OpenMode::readWriteCreate)
+        created = makeOwnerOnlyFile(path);
+    else
+        restrictToOwner(path);
     for (const QString &suffix :
-         {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")})
+         {QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")})
         restrictToOwner(path + suffix);
     return created;
 }
