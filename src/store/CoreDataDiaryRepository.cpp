@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QSet>
 #include <QThread>
+#include <QTimeZone>
 
 #include <sqlite3.h>
 
@@ -173,7 +174,8 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
     const QDateTime now = m_clock->now();
     auto work = m_stack->perform(Kind::immediate, [draft, expectedRevision, editSequence,
                                                    now](SqliteDatabase &database) {
-        auto &found = database.cached(selectEntries("WHERE dayKey = ?1 LIMIT 1"));
+        static const QString findDay = selectEntries("WHERE dayKey = ?1 LIMIT 1");
+        auto &found = database.cached(findDay);
         found.bind(1, draft.dayKey.rawValue());
         if (found.step()) {
             if (found.int64(5) != 0)
@@ -185,29 +187,37 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
             if (*expectedRevision != actual)
                 throw PersistenceError::conflict(*expectedRevision, actual);
             const qint64 rowID = found.int64(rowIDColumn);
-            // The size is compared as the caller gave it: a size that clamping would change is
-            // a change.
-            if (found.text(2) == draft.content && found.text(3) == draft.fontName &&
-                found.real(4) == draft.bodyPointSize) {
+            // Every autosave asks this of a long text: comparing the stored bytes costs less
+            // than decoding them. The size is compared as the caller gave it: a size that
+            // clamping would change is a change.
+            if (found.utf8(2) == QByteArrayView(draft.content.toUtf8()) &&
+                found.text(3) == draft.fontName && found.real(4) == draft.bodyPointSize) {
                 return DiarySaveResult{makeEntryDTO(found), editSequence,
                                        DiarySaveDisposition::unchanged};
             }
             if (stored == DiaryRevision::maximum)
                 throw PersistenceError::revisionOverflow();
+            // The saved entry is the row found with what the update writes, so the row is not
+            // read back.
+            DiaryEntryDTO saved =
+                makeEntryDTO(found, draft.content, DiaryRevision{actual.rawValue + 1});
+            saved.fontName = storableText(draft.fontName);
+            saved.bodyPointSize = clampedBodyPointSize(draft.bodyPointSize);
+            saved.updatedAt =
+                QDateTime::fromMSecsSinceEpoch(now.toMSecsSinceEpoch(), QTimeZone::utc());
             database
                 .cached(QStringLiteral("UPDATE DiaryEntry SET content = ?1, contentFolded = ?2, "
                                        "fontName = ?3, bodyPointSize = ?4, modifiedAt = ?5, "
                                        "revision = ?6 WHERE rowid = ?7"))
-                .bind(1, draft.content)
-                .bind(2, foldedForSearch(draft.content))
-                .bind(3, draft.fontName)
-                .bind(4, clampedBodyPointSize(draft.bodyPointSize))
-                .bind(5, now)
-                .bind(6, actual.rawValue + 1)
+                .bind(1, saved.content)
+                .bind(2, foldedForSearch(saved.content))
+                .bind(3, saved.fontName)
+                .bind(4, saved.bodyPointSize)
+                .bind(5, saved.updatedAt)
+                .bind(6, saved.revision.rawValue)
                 .bind(7, rowID)
                 .execute();
-            return DiarySaveResult{readEntryRow(database, rowID), editSequence,
-                                   DiarySaveDisposition::updated};
+            return DiarySaveResult{std::move(saved), editSequence, DiarySaveDisposition::updated};
         }
         if (expectedRevision && expectedRevision->rawValue != 0)
             throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});

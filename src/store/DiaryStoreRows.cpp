@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <optional>
 
 namespace velmora {
 
@@ -43,7 +44,10 @@ QDateTime entryDate(const DayKey &dayKey, const QString &originTimeZone,
     return dayKey.date(originCalendar(originTimeZone)).value_or(fallback);
 }
 
-DiaryEntryDTO makeEntryDTO(const SqliteStatement &row) {
+namespace {
+
+DiaryEntryDTO makeEntryDTO(const SqliteStatement &row, const QString *content,
+                           std::optional<DiaryRevision> revision) {
     const QString storedKey = row.text(1);
     const auto dayKey = DayKey::fromRawValue(storedKey);
     if (!dayKey) {
@@ -52,17 +56,20 @@ DiaryEntryDTO makeEntryDTO(const SqliteStatement &row) {
                                         "A stored entry has an invalid civil-day key: %1.")
                 .arg(storedKey));
     }
-    const qint64 revision = row.int64(10);
-    if (revision < 0) {
-        throw PersistenceError::invalidData(
-            QCoreApplication::translate("CoreDataDiaryRepository",
-                                        "A stored entry has an invalid revision: %1.")
-                .arg(revision));
+    if (!revision) {
+        const qint64 stored = row.int64(10);
+        if (stored < 0) {
+            throw PersistenceError::invalidData(
+                QCoreApplication::translate("CoreDataDiaryRepository",
+                                            "A stored entry has an invalid revision: %1.")
+                    .arg(stored));
+        }
+        revision = DiaryRevision{stored};
     }
     DiaryEntryDTO entry;
     entry.id = row.uuid(0).value_or(QUuid());
     entry.dayKey = *dayKey;
-    entry.content = row.text(2);
+    entry.content = content ? *content : row.text(2);
     entry.fontName = row.text(3);
     entry.bodyPointSize = clampedBodyPointSize(row.real(4));
     entry.status = row.int64(5) != 0 ? DiaryEntryStatus::sealed : DiaryEntryStatus::draft;
@@ -70,8 +77,19 @@ DiaryEntryDTO makeEntryDTO(const SqliteStatement &row) {
     entry.createdAt = storedDate(row, 7);
     entry.updatedAt = row.date(8).value_or(entry.createdAt);
     entry.sealedAt = row.date(9);
-    entry.revision = DiaryRevision{revision};
+    entry.revision = *revision;
     return entry;
+}
+
+} // namespace
+
+DiaryEntryDTO makeEntryDTO(const SqliteStatement &row) {
+    return makeEntryDTO(row, nullptr, std::nullopt);
+}
+
+DiaryEntryDTO makeEntryDTO(const SqliteStatement &row, const QString &content,
+                           DiaryRevision revision) {
+    return makeEntryDTO(row, &content, revision);
 }
 
 DiaryRecoveryDTO makeRecoveryDTO(const SqliteStatement &row) {

@@ -29,6 +29,10 @@ QDateTime entryDate(const DayKey &dayKey, const QString &originTimeZone, const Q
 // The entry in the current row of a select that lists `entryColumns` first. Throws
 // PersistenceError::invalidData for a stored day key that is no key or a negative revision.
 DiaryEntryDTO makeEntryDTO(const SqliteStatement &row);
+// The entry the row holds once `content` and `revision` are written over it: neither is read
+// from the row, nor is the stored revision checked.
+DiaryEntryDTO makeEntryDTO(const SqliteStatement &row, const QString &content,
+                           DiaryRevision revision);
 
 // Never fails: odd stored values read as the nearest meaningful record.
 DiaryRecoveryDTO makeRecoveryDTO(const SqliteStatement &row);

@@ -124,6 +124,11 @@ QString SqliteStatement::text(int column) const {
     return decoder(QByteArrayView(data, sqlite3_column_bytes(m_statement, column)));
 }
 
+QByteArrayView SqliteStatement::utf8(int column) const {
+    const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(m_statement, column));
+    return QByteArrayView(data, sqlite3_column_bytes(m_statement, column));
+}
+
 QByteArray SqliteStatement::blob(int column) const {
     const auto *data = static_cast<const char *>(sqlite3_column_blob(m_statement, column));
     return QByteArray(data, sqlite3_column_bytes(m_statement, column));

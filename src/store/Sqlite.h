@@ -68,6 +68,8 @@ public:
     qint64 int64(int column) const;
     double real(int column) const;
     QString text(int column) const;
+    // The column's text as stored, valid until the statement steps or resets.
+    QByteArrayView utf8(int column) const;
     QByteArray blob(int column) const;
     // None when the column is null or no valid UUID text.
     std::optional<QUuid> uuid(int column) const;

@@ -1,6 +1,7 @@
 #include "StoreFixture.h"
 
 #include "platform/JsonCoding.h"
+#include "platform/SearchFolding.h"
 #include "platform/Sha256.h"
 
 using namespace velmora;
@@ -137,6 +138,51 @@ private Q_SLOTS:
         QCOMPARE(result.entry.revision, DiaryRevision{changed ? 2 : 1});
         QCOMPARE(result.entry.updatedAt, changed ? store.clock->moment : first.updatedAt);
         QCOMPARE(test::waitFor(store.repository->entry(day("2024-03-10"))), result.entry);
+    }
+
+    // A save over a stored entry hands back the entry exactly as the store now holds it, with
+    // its search text folded from the new words.
+    void anUpdateReturnsWhatReadsBack_data() {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<QString>("fontName");
+        QTest::addColumn<double>("size");
+        QTest::addColumn<int>("millisecond");
+        const QChar bom(0xFEFF);
+        QTest::newRow("plain") << "New words"
+                               << "Georgia" << 16.0 << 0;
+        QTest::newRow("font name with an unpaired surrogate")
+            << "New words" << QStringLiteral("Geo") + QChar(0xD800) << 16.0 << 0;
+        QTest::newRow("leading U+FEFF and accents")
+            << bom + QStringLiteral("Crème brûlée") << "Georgia" << 16.0 << 0;
+        QTest::newRow("a null character inside")
+            << QStringLiteral("one") + QChar(0) + QStringLiteral("two") << "Georgia" << 16.0 << 0;
+        QTest::newRow("size below the range") << "Same"
+                                              << "Georgia" << 3.0 << 0;
+        QTest::newRow("moment with milliseconds") << "New words"
+                                                  << "Georgia" << 16.0 << 417;
+    }
+
+    void anUpdateReturnsWhatReadsBack() {
+        QFETCH(QString, content);
+        QFETCH(QString, fontName);
+        QFETCH(double, size);
+        QFETCH(int, millisecond);
+        StoreFixture store;
+        const DiaryEntryDTO first = store.saved("2024-03-10", "Same");
+        // A clock may answer in any zone; the store keeps UTC.
+        store.clock->moment =
+            store.clock->moment.addSecs(60).addMSecs(millisecond).toOffsetFromUtc(3600);
+        DiaryDraftDTO next = draft("2024-03-10", content, size);
+        next.fontName = fontName;
+        const DiarySaveResult result =
+            test::waitFor(store.repository->save(next, first.revision, 2));
+        QCOMPARE(int(result.disposition), int(DiarySaveDisposition::updated));
+        const auto readBack = test::waitFor(store.repository->entry(day("2024-03-10")));
+        QCOMPARE(readBack, result.entry);
+        QCOMPARE(result.entry.updatedAt.timeSpec(), readBack->updatedAt.timeSpec());
+        SqliteDatabase database(store.path(), SqliteDatabase::OpenMode::readOnly);
+        QCOMPARE(database.queryText(QStringLiteral("SELECT contentFolded FROM DiaryEntry")),
+                 foldedForSearch(result.entry.content));
     }
 
     // What the editor can hold reads back equal, so saving it again changes nothing.
