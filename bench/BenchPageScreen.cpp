@@ -1,3 +1,4 @@
+#include "BenchCores.h"
 #include "DiaryGenerator.h"
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
@@ -168,7 +169,7 @@ struct TurnPictures {
 
 // One frame of a physical turn: the leaf beneath, the turning leaf in perspective and its
 // shadow, as the view draws it at a progress in hundredths (the shadow is deepest half-way).
-void BM_PageScreenTurnFrame(benchmark::State &state) {
+void turnFrame(benchmark::State &state) {
     TurnPictures pictures;
     const double progress = double(state.range(0)) / 100;
     const PageTurnFrame frame{pictures.later,
@@ -183,6 +184,20 @@ void BM_PageScreenTurnFrame(benchmark::State &state) {
         paintPageTurnFrame(painter, QRectF(0, 0, 780, 1024), frame);
     }
 }
+
+// Baseline: the same cached leaf drawn flat.
+void flatLeaf(benchmark::State &state) {
+    TurnPictures pictures;
+    for (auto _ : state) {
+        QPainter painter(&pictures.target);
+        painter.drawPixmap(QRectF(0, 0, 780, 1024), pictures.earlier,
+                           QRectF(pictures.earlier.rect()));
+    }
+}
+
+void BM_PageScreenTurnFrame(benchmark::State &state) {
+    turnFrame(state);
+}
 // The painter hands large fills to helper threads, so the CPU column counts the whole process and
 // the time column is the wall clock a frame takes.
 BENCHMARK(BM_PageScreenTurnFrame)
@@ -192,16 +207,30 @@ BENCHMARK(BM_PageScreenTurnFrame)
     ->Arg(39)
     ->Unit(benchmark::kMillisecond);
 
-// Baseline: the same cached leaf drawn flat.
 void BM_PageScreenBaselineFlatLeaf(benchmark::State &state) {
-    TurnPictures pictures;
-    for (auto _ : state) {
-        QPainter painter(&pictures.target);
-        painter.drawPixmap(QRectF(0, 0, 780, 1024), pictures.earlier,
-                           QRectF(pictures.earlier.rect()));
-    }
+    flatLeaf(state);
 }
 BENCHMARK(BM_PageScreenBaselineFlatLeaf)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The same two on a two-core laptop: the whole process bound to two processors.
+void BM_PageScreenTurnFrameOnTwoCores(benchmark::State &state) {
+    const bench::ProcessOnCores cores(2);
+    turnFrame(state);
+}
+BENCHMARK(BM_PageScreenTurnFrameOnTwoCores)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Arg(15)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_PageScreenBaselineFlatLeafOnTwoCores(benchmark::State &state) {
+    const bench::ProcessOnCores cores(2);
+    flatLeaf(state);
+}
+BENCHMARK(BM_PageScreenBaselineFlatLeafOnTwoCores)
     ->MeasureProcessCPUTime()
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

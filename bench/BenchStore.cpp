@@ -138,6 +138,7 @@ void BM_Store_DurableAutosave(benchmark::State &state) {
         latencies.add(timer.nsecsElapsed());
     }
     latencies.report(state);
+    state.counters["bytes"] = double(target.content.toUtf8().size());
 }
 BENCHMARK(BM_Store_DurableAutosave)->Unit(benchmark::kMicrosecond)->Iterations(300);
 
@@ -181,6 +182,7 @@ void BM_Store_DurableAutosave_Baseline_RawUpdate(benchmark::State &state) {
         latencies.add(timer.nsecsElapsed());
     }
     latencies.report(state);
+    state.counters["bytes"] = double(target.content.toUtf8().size());
 }
 BENCHMARK(BM_Store_DurableAutosave_Baseline_RawUpdate)
     ->Arg(0)
