@@ -1,7 +1,9 @@
 #include "book/DiaryTurnProjection.h"
 
 #include <QPaintDevice>
+#include <QPaintEngine>
 #include <QPainter>
+#include <QRegion>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -40,7 +43,10 @@ namespace {
 // Rows painted per blit: enough to keep the blits few, few enough to stay in the cache and for
 // the painter to blit them on this thread.
 constexpr int bandRows = 32;
-constexpr int tileColumns = 64;
+constexpr int tileColumns = 256;
+// The bytes of one source row mixed across for a tile's columns, as a shift.
+constexpr int mixedRowShift = 11;
+static_assert(tileColumns * 4 * 2 == 1 << mixedRowShift);
 
 // Two horizontally adjacent premultiplied pixels on each of two rows, mixed by weights out of 128
 // (the second column's and the second row's share).
@@ -119,6 +125,22 @@ inline __m128i multipliedLanes(__m128i a, __m128i b) {
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 #endif
+
+// Working memory of one thread's tiles, kept for the tiles that follow.
+class TileScratch {
+public:
+    quint16 *mixed(std::size_t size) {
+        if (size > m_size) {
+            m_mixed = std::make_unique_for_overwrite<quint16[]>(size);
+            m_size = size;
+        }
+        return m_mixed.get();
+    }
+
+private:
+    std::unique_ptr<quint16[]> m_mixed;
+    std::size_t m_size = 0;
+};
 
 class PictureSampler {
 public:
@@ -224,6 +246,166 @@ public:
 #endif
         for (; index < end; ++index, ++out)
             *out = pixel(index, row);
+    }
+
+    // Paints columns [begin, end) of device rows [first, first + rows) into `out`, whose rows
+    // lie `stride` pixels apart; `begin` is a multiple of four. Where whole groups of four
+    // columns lie inside the picture, every source row the tile reads is first mixed across for
+    // each column, once, and the columns are then mixed down: the source is read row by row,
+    // and the arithmetic of each source row is shared by the device rows that read it.
+    void paintTile(int begin, int end, int first, int rows, QRgb *out, qsizetype stride,
+                   TileScratch &scratch) const {
+#if defined(__SSE2__)
+        const int groups = std::min((end - begin) / 4, tileColumns / 4);
+        int fastFrom[tileColumns / 4];
+        int fastTo[tileColumns / 4];
+        // The source rows each group reads.
+        qint64 groupLow[tileColumns / 4];
+        qint64 groupHigh[tileColumns / 4];
+        qint64 low = std::numeric_limits<qint64>::max();
+        qint64 high = std::numeric_limits<qint64>::min();
+        for (int g = 0; g < groups; ++g) {
+            const std::size_t group = std::size_t(begin) / 4 + std::size_t(g);
+            fastFrom[g] = std::max(m_groupFirst[group], first);
+            fastTo[g] = std::min(m_groupEnd[group], first + rows);
+            groupLow[g] = std::numeric_limits<qint64>::max();
+            groupHigh[g] = std::numeric_limits<qint64>::min();
+            if (fastFrom[g] >= fastTo[g])
+                continue;
+            for (std::size_t k = group * 4; k < group * 4 + 4; ++k) {
+                const ColumnSample &column = m_columns[k];
+                groupLow[g] =
+                    std::min(groupLow[g], (column.rowOrigin + column.rowStep * fastFrom[g]) >> 16);
+                groupHigh[g] =
+                    std::max(groupHigh[g],
+                             ((column.rowOrigin + column.rowStep * (fastTo[g] - 1)) >> 16) + 1);
+            }
+            low = std::min(low, groupLow[g]);
+            high = std::max(high, groupHigh[g]);
+        }
+        // Mixed across: per source row, four 16-bit channels for each of the tile's columns.
+        constexpr int mixedRow = tileColumns * 4;
+        quint16 *const mixed =
+            low <= high ? scratch.mixed(std::size_t(high - low + 1) * mixedRow) : nullptr;
+        if (mixed) {
+            const __m128i zero = _mm_setzero_si128();
+            for (qint64 row = low; row <= high; ++row) {
+                const QRgb *line = m_bits + row * m_stride;
+                quint16 *to = mixed + (row - low) * mixedRow;
+                for (int g = 0; g < groups; ++g) {
+                    if (row < groupLow[g] || row > groupHigh[g])
+                        continue;
+                    for (int pair = 0; pair < 4; pair += 2) {
+                        const std::size_t k = std::size_t(begin + g * 4 + pair);
+                        const __m128i a = _mm_unpacklo_epi8(
+                            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(line + m_lefts[k])),
+                            zero);
+                        const __m128i b =
+                            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(
+                                                  line + m_lefts[k + 1])),
+                                              zero);
+                        const __m128i lefts = _mm_unpacklo_epi64(a, b);
+                        const __m128i rights = _mm_unpackhi_epi64(a, b);
+                        const __m128i weights = _mm_loadu_si128(
+                            reinterpret_cast<const __m128i *>(m_acrossPatterns.data() + k));
+                        _mm_storeu_si128(
+                            reinterpret_cast<__m128i *>(to + (g * 4 + pair) * 4),
+                            _mm_add_epi16(
+                                lefts,
+                                _mm_srai_epi16(
+                                    _mm_mullo_epi16(_mm_sub_epi16(rights, lefts), weights), 7)));
+                    }
+                }
+            }
+        }
+
+        // Mixed down, device row by device row; each group's source rows advance by their steps.
+        __m128i sources[tileColumns / 4];
+        __m128i steps[tileColumns / 4];
+        for (int g = 0; g < groups; ++g) {
+            const std::size_t k = std::size_t(begin + g * 4);
+            const auto lanes = [](const qint32 *values) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i *>(values));
+            };
+            steps[g] = lanes(m_steps.data() + k);
+            alignas(16) qint32 at[4];
+            for (std::size_t i = 0; i < 4; ++i)
+                at[i] = qint32(quint32(quint64(m_origins[k + i]) +
+                                       quint64(m_steps[k + i]) * quint64(qint64(first))));
+            sources[g] = _mm_load_si128(reinterpret_cast<const __m128i *>(at));
+        }
+        const __m128i down = _mm_set1_epi32(127);
+        const __m128i lowRow = _mm_set1_epi32(int(mixed ? low : 0));
+        const __m128i opacity = _mm_set1_epi16(short(m_opacity));
+        const __m128i lanes = _mm_set_epi32(24, 16, 8, 0);
+        const auto *bytes = reinterpret_cast<const char *>(mixed);
+        for (int r = 0; r < rows; ++r) {
+            const int row = first + r;
+            QRgb *line = out + r * stride;
+            for (int g = 0; g < groups; ++g) {
+                const __m128i source = sources[g];
+                sources[g] = _mm_add_epi32(source, steps[g]);
+                if (row < fastFrom[g] || row >= fastTo[g]) {
+                    for (int k = 0; k < 4; ++k)
+                        line[g * 4 + k] = pixel(begin + g * 4 + k, row);
+                    continue;
+                }
+                // Byte offsets of each column's upper source row in `mixed`.
+                const __m128i offsets =
+                    _mm_add_epi32(_mm_slli_epi32(_mm_sub_epi32(_mm_srli_epi32(source, 16), lowRow),
+                                                 mixedRowShift),
+                                  _mm_add_epi32(lanes, _mm_set1_epi32(g * 32)));
+                const __m128i weight = _mm_and_si128(_mm_srli_epi32(source, 9), down);
+                const __m128i weight16 = _mm_unpacklo_epi16(_mm_packs_epi32(weight, weight),
+                                                            _mm_packs_epi32(weight, weight));
+                const char *p0 = bytes + _mm_cvtsi128_si32(offsets);
+                const auto load = [](const char *at) {
+                    return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(at));
+                };
+                const auto load2 = [](const char *at) {
+                    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+                };
+                __m128i top01, top23, bottom01, bottom23;
+                // The four columns usually read the same source rows, whose mixed values lie
+                // side by side.
+                const __m128i rowsRead = _mm_srli_epi32(source, 16);
+                if (_mm_movemask_epi8(_mm_cmpeq_epi32(rowsRead, _mm_shuffle_epi32(rowsRead, 0))) ==
+                    0xffff) {
+                    top01 = load2(p0);
+                    top23 = load2(p0 + 16);
+                    bottom01 = load2(p0 + mixedRow * 2);
+                    bottom23 = load2(p0 + mixedRow * 2 + 16);
+                } else {
+                    const char *p1 = bytes + _mm_cvtsi128_si32(_mm_shuffle_epi32(offsets, 0x55));
+                    const char *p2 = bytes + _mm_cvtsi128_si32(_mm_shuffle_epi32(offsets, 0xaa));
+                    const char *p3 = bytes + _mm_cvtsi128_si32(_mm_shuffle_epi32(offsets, 0xff));
+                    top01 = _mm_unpacklo_epi64(load(p0), load(p1));
+                    top23 = _mm_unpacklo_epi64(load(p2), load(p3));
+                    bottom01 = _mm_unpacklo_epi64(load(p0 + mixedRow * 2), load(p1 + mixedRow * 2));
+                    bottom23 = _mm_unpacklo_epi64(load(p2 + mixedRow * 2), load(p3 + mixedRow * 2));
+                }
+                __m128i first2 = _mm_add_epi16(
+                    top01, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(bottom01, top01),
+                                                          _mm_unpacklo_epi32(weight16, weight16)),
+                                          7));
+                __m128i last2 = _mm_add_epi16(
+                    top23, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(bottom23, top23),
+                                                          _mm_unpackhi_epi32(weight16, weight16)),
+                                          7));
+                if (m_opacity < 256) {
+                    first2 = _mm_srli_epi16(_mm_mullo_epi16(first2, opacity), 8);
+                    last2 = _mm_srli_epi16(_mm_mullo_epi16(last2, opacity), 8);
+                }
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(line + g * 4),
+                                 _mm_packus_epi16(first2, last2));
+            }
+            for (int index = begin + groups * 4; index < end; ++index)
+                line[index - begin] = pixel(index, row);
+        }
+#else
+        for (int r = 0; r < rows; ++r)
+            paintRow(begin, end, first + r, out + r * stride);
+#endif
     }
 
 private:
@@ -391,19 +573,60 @@ void layBeneath(QRgb *out, const QRgb *shade, int count) {
             out[i] += multiplied(shade[i], quint32(255 - qAlpha(out[i])));
 }
 
+// Whether the four pixels from `out` on are all opaque.
+inline bool fourOpaque(const QRgb *out) {
+#if defined(__SSE2__)
+    const __m128i alphas = _mm_set1_epi32(int(0xff000000));
+    const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i *>(out));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(four, alphas), alphas)) == 0xffff;
+#else
+    return (out[0] & out[1] & out[2] & out[3]) >= 0xff000000;
+#endif
+}
+
 // Whether every pixel from `out` on is opaque.
 bool opaque(const QRgb *out, int count) {
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        if (!fourOpaque(out + i))
+            return false;
     quint32 all = 0xff000000;
-    for (int i = 0; i < count; ++i)
+    for (; i < count; ++i)
         all &= out[i];
     return all == 0xff000000;
+}
+
+// The stretch [first, end) of `count` pixels that holds every one that is not opaque, with
+// `first` a multiple of four; empty when all are opaque. What lies beneath is painted there only.
+std::pair<int, int> seeThrough(const QRgb *out, int count) {
+    int first = 0;
+    while (first + 4 <= count && fourOpaque(out + first))
+        first += 4;
+    while (first < count && qAlpha(out[first]) == 255)
+        ++first;
+    if (first == count)
+        return {0, 0};
+    int end = count;
+    while (end - 4 > first && fourOpaque(out + end - 4))
+        end -= 4;
+    while (qAlpha(out[end - 1]) == 255)
+        --end;
+    return {first & ~3, end};
 }
 
 // The painter's own perspective drawing, for painters that rotate or shear.
 void paintThroughTransform(QPainter &painter, const DiaryTurnProjection &projection,
                            const DiaryTurnedPicture &picture, const DiaryTurnedPicture *beneath,
-                           const DiaryOutlineShadow *outlineShadow) {
+                           const DiaryOutlineShadow *outlineShadow,
+                           const DiaryTurnedPicture *ground) {
     const double opacity = painter.opacity();
+    if (ground && !ground->image.isNull()) {
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setOpacity(opacity * ground->opacity);
+        painter.drawImage(ground->rect.translated(ground->offset), ground->image);
+        painter.restore();
+    }
     if (outlineShadow) {
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing);
@@ -475,14 +698,51 @@ public:
         const double y = row + 0.5;
         if (y < m_bounds.top() || y > m_bounds.bottom())
             return;
-        for (int i = 0; i < count; ++i) {
+        // Along a row each side's distance changes linearly, so the sides alone tell where the
+        // row lies far outside the outline (nothing to lay) or deep inside it (the fill alone);
+        // only the pixels near the outline are measured. A small margin leaves pixels on the
+        // borders of those stretches to be measured too.
+        constexpr double margin = 1e-3;
+        constexpr double unbounded = 1e9;
+        double nearFrom = m_bounds.left();
+        double nearTo = m_bounds.right();
+        double deepFrom = -unbounded;
+        double deepTo = unbounded;
+        for (const Edge &edge : m_edges) {
+            const double slope = edge.normal.x();
+            const double offset =
+                edge.normal.y() * y - QPointF::dotProduct(edge.start, edge.normal);
+            // Narrows [from, to] to where slope × x + offset stays below `limit`.
+            const auto below = [&](double limit, double &from, double &to) {
+                if (std::abs(slope) < 1e-12) {
+                    if (offset >= limit) {
+                        from = unbounded;
+                        to = -unbounded;
+                    }
+                } else if (slope > 0) {
+                    to = std::min(to, (limit - offset) / slope);
+                } else {
+                    from = std::max(from, (limit - offset) / slope);
+                }
+            };
+            below(m_half + 1, nearFrom, nearTo);
+            below(-m_half - 1, deepFrom, deepTo);
+        }
+        // Pixel i lies at left + i + 0.5.
+        const auto index = [&](double x) {
+            return std::clamp(x - left - 0.5, -1.0, double(count) + 1);
+        };
+        const int nearBegin = std::max(0, int(std::ceil(index(nearFrom - margin))));
+        const int nearEnd = std::min(count, int(std::floor(index(nearTo + margin))) + 1);
+        const int deepBegin =
+            std::clamp(int(std::floor(index(deepFrom + margin))) + 1, nearBegin, nearEnd);
+        const int deepEnd = std::clamp(int(std::ceil(index(deepTo - margin))), deepBegin, nearEnd);
+        for (int i = nearBegin; i < nearEnd; ++i) {
             const int above = qAlpha(out[i]);
             if (above == 255)
                 continue;
-            const double x = left + i + 0.5;
-            if (x < m_bounds.left() || x > m_bounds.right())
-                continue;
-            const QRgb shade = at(QPointF(x, y));
+            const QRgb shade =
+                i >= deepBegin && i < deepEnd ? m_deepInside : at(QPointF(left + i + 0.5, y));
             if (shade)
                 out[i] += multiplied(shade, quint32(255 - above));
         }
@@ -534,43 +794,135 @@ private:
     QRgb m_deepInside = 0;
 };
 
+// Memory for bands, kept from frame to frame: fresh memory for every band of every frame would
+// cost a page fault for every few kilobytes painted. As many blocks are kept as a frame has bands
+// in flight at once.
+class BandMemory {
+public:
+    struct Block {
+        std::unique_ptr<QRgb[]> pixels;
+        std::size_t size = 0;
+    };
+
+    Block take(std::size_t size) {
+        {
+            const std::lock_guard lock(m_mutex);
+            const auto found =
+                std::find_if(m_free.begin(), m_free.end(),
+                             [size](const Block &block) { return block.size >= size; });
+            if (found != m_free.end()) {
+                Block block = std::move(*found);
+                m_free.erase(found);
+                return block;
+            }
+        }
+        return {std::make_unique_for_overwrite<QRgb[]>(size), size};
+    }
+
+    void give(Block block, std::size_t kept) {
+        if (!block.pixels)
+            return;
+        const std::lock_guard lock(m_mutex);
+        if (m_free.size() < kept) {
+            m_free.push_back(std::move(block));
+            return;
+        }
+        // A larger block serves more frames than the smallest one kept.
+        const auto smallest =
+            std::min_element(m_free.begin(), m_free.end(),
+                             [](const Block &a, const Block &b) { return a.size < b.size; });
+        if (smallest->size < block.size)
+            *smallest = std::move(block);
+    }
+
+    // Never destroyed: a helper may let its frame go while the program ends.
+    static BandMemory &shared() {
+        static BandMemory *const memory = new BandMemory;
+        return *memory;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<Block> m_free;
+};
+
+// One band of a frame: its pixels, and whether every one of them is opaque.
+struct Band {
+    BandMemory::Block memory;
+    bool opaque = false;
+};
+
 // One frame's bands, shared by the GUI thread and the helpers that paint some of them.
 struct TurnedFrame {
     TurnedFrame(PictureSampler &&top, std::optional<PictureSampler> &&under,
-                std::optional<OutlineShader> &&outline, const QRect &area)
+                std::optional<OutlineShader> &&outline, std::optional<PictureSampler> &&ground,
+                const QRect &area, std::size_t keptBlocks)
         : top(std::move(top))
         , under(std::move(under))
         , outline(std::move(outline))
+        , ground(std::move(ground))
         , area(area)
         , count((area.height() + bandRows - 1) / bandRows)
+        , keptBlocks(keptBlocks)
         , bands(std::size_t(count))
         , states(std::make_unique<std::atomic<int>[]>(std::size_t(count))) {}
+    ~TurnedFrame() {
+        for (Band &band : bands)
+            release(band);
+    }
+    TurnedFrame(const TurnedFrame &) = delete;
+    TurnedFrame &operator=(const TurnedFrame &) = delete;
 
     enum State { waiting, painting, painted };
 
-    // Paints band `index` into `image`.
-    void paint(int index, QImage &image) const {
+    int rowsOf(int index) const {
+        return std::min(bandRows, area.bottom() + 1 - (area.top() + index * bandRows));
+    }
+
+    // The band's pixels as an image for the painter: an opaque band is copied, not blended.
+    QImage image(int index, const Band &band) const {
+        return QImage(reinterpret_cast<const uchar *>(band.memory.pixels.get()), area.width(),
+                      rowsOf(index), qsizetype(area.width()) * qsizetype(sizeof(QRgb)),
+                      band.opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+    }
+
+    // Paints band `index` into `band`: the turned picture, and only where it lets them show,
+    // what lies beneath it.
+    void paint(int index, Band &band) const {
         const int first = area.top() + index * bandRows;
-        const int rows = std::min(bandRows, area.bottom() + 1 - first);
-        image = QImage(area.width(), rows, QImage::Format_ARGB32_Premultiplied);
-        auto *pixels = reinterpret_cast<QRgb *>(image.bits());
-        const qsizetype stride = image.bytesPerLine() / qsizetype(sizeof(QRgb));
+        const int rows = rowsOf(index);
+        const int width = area.width();
+        band.memory = BandMemory::shared().take(std::size_t(width) * std::size_t(rows));
+        QRgb *pixels = band.memory.pixels.get();
         QRgb shade[tileColumns];
-        // Tile by tile, row by row: the rows of a tile read a few neighbouring source rows over
-        // a short stretch, which stay in the cache for the next row.
-        for (int begin = 0; begin < area.width(); begin += tileColumns) {
-            const int end = std::min(begin + tileColumns, area.width());
+        TileScratch scratch;
+        bool allOpaque = true;
+        // Tile by tile: the rows of a tile read a few neighbouring source rows over a short
+        // stretch, which stay in the cache.
+        for (int begin = 0; begin < width; begin += tileColumns) {
+            const int end = std::min(begin + tileColumns, width);
+            top.paintTile(begin, end, first, rows, pixels + begin, width, scratch);
             for (int r = 0; r < rows; ++r) {
-                QRgb *out = pixels + r * stride + begin;
-                top.paintRow(begin, end, first + r, out);
-                if (under && !opaque(out, end - begin)) {
-                    under->paintRow(begin, end, first + r, shade);
-                    layBeneath(out, shade, end - begin);
+                QRgb *out = pixels + qsizetype(r) * width + begin;
+                const auto [from, to] = seeThrough(out, end - begin);
+                if (from == to)
+                    continue;
+                QRgb *through = out + from;
+                const int count = to - from;
+                if (under) {
+                    under->paintRow(begin + from, begin + to, first + r, shade);
+                    layBeneath(through, shade, count);
                 }
                 if (outline)
-                    outline->layBeneath(area.left() + begin, first + r, out, end - begin);
+                    outline->layBeneath(area.left() + begin + from, first + r, through, count);
+                if (ground) {
+                    ground->paintRow(begin + from, begin + to, first + r, shade);
+                    layBeneath(through, shade, count);
+                }
+                allOpaque = allOpaque && opaque(through, count);
             }
         }
+        band.opaque = allOpaque;
     }
 
     // Takes the next band nobody has taken and paints it; false once none is left.
@@ -584,12 +936,19 @@ struct TurnedFrame {
         return true;
     }
 
+    void release(Band &band) const {
+        BandMemory::shared().give(std::move(band.memory), keptBlocks);
+        band.memory = {};
+    }
+
     const PictureSampler top;
     const std::optional<PictureSampler> under;
     const std::optional<OutlineShader> outline;
+    const std::optional<PictureSampler> ground;
     const QRect area;
     const int count;
-    std::vector<QImage> bands;
+    const std::size_t keptBlocks;
+    std::vector<Band> bands;
     std::unique_ptr<std::atomic<int>[]> states;
     std::atomic<int> next{0};
 };
@@ -602,13 +961,38 @@ int helperCount() {
     return std::max(0, QThreadPool::globalInstance()->maxThreadCount() - 1);
 }
 
+// Draws the part of a flat picture that falls on the device pixels `part` with the painter's own
+// drawing, in bands of rows (see paintFlatPicture); `device` maps the picture's points to device
+// pixels and `back` device pixels to the painter's.
+void paintFlatPart(QPainter &painter, const DiaryTurnedPicture &picture, const QTransform &device,
+                   const QTransform &back, const QRect &part) {
+    const QRectF onDevice = device.mapRect(picture.rect.translated(picture.offset));
+    const double across = picture.image.width() / onDevice.width();
+    const double down = picture.image.height() / onDevice.height();
+    for (int first = part.top(); first <= part.bottom(); first += bandRows) {
+        const QRectF rows(part.left(), first, part.width(),
+                          std::min(bandRows, part.bottom() + 1 - first));
+        const QRectF source((rows.left() - onDevice.left()) * across,
+                            (rows.top() - onDevice.top()) * down, rows.width() * across,
+                            rows.height() * down);
+        painter.drawImage(back.mapRect(rows), picture.image, source);
+    }
+}
+
 } // namespace
 
 void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projection,
                          const DiaryTurnedPicture &picture, const DiaryTurnedPicture *beneath,
-                         const DiaryOutlineShadow *outlineShadow) {
-    if (std::abs(std::cos(projection.radians)) < 1e-6 || !(projection.eyeDistance > 0))
-        return; // edge-on: nothing to see
+                         const DiaryOutlineShadow *outlineShadow,
+                         const DiaryTurnedPicture *ground) {
+    if (ground && ground->image.isNull())
+        ground = nullptr;
+    if (std::abs(std::cos(projection.radians)) < 1e-6 || !(projection.eyeDistance > 0)) {
+        // Edge-on: only the ground shows.
+        if (ground)
+            paintThroughTransform(painter, projection, {}, nullptr, nullptr, ground);
+        return;
+    }
     const QTransform device = painter.deviceTransform();
     PictureSampler top(projection, picture, device, painter.opacity());
     std::optional<PictureSampler> under;
@@ -620,13 +1004,18 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
         faded.color.setAlphaF(float(faded.color.alphaF() * painter.opacity()));
         outline.emplace(faded, device);
     }
+    // The ground lies flat: the projection of a sheet not turned at all.
+    std::optional<PictureSampler> flat;
+    if (ground)
+        flat.emplace(DiaryTurnProjection{}, *ground, device, painter.opacity());
     painter.save();
     painter.resetTransform();
     const QTransform unscaled = painter.deviceTransform();
     if (!painter.device() || !onlyScales(device) || !onlyScales(unscaled) || !top.usable() ||
-        (under && !under->usable()) || (outline && !outline->usable())) {
+        (under && !under->usable()) || (outline && !outline->usable()) ||
+        (flat && !flat->usable())) {
         painter.restore();
-        paintThroughTransform(painter, projection, picture, beneath, outlineShadow);
+        paintThroughTransform(painter, projection, picture, beneath, outlineShadow, ground);
         return;
     }
 
@@ -635,11 +1024,31 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
         reach |= under->deviceBounds();
     if (outline)
         reach |= outline->deviceBounds();
-    const QPaintDevice &target = *painter.device();
-    reach &= unscaled.mapRect(QRectF(0, 0, target.width(), target.height()));
+    // What can be seen: the pixels of the surface painted on (a window's backing store, an
+    // image; its width and height count device pixels), and of a widget only its own.
+    const QPaintDevice *target = painter.device();
+    const QPaintDevice *surface =
+        painter.paintEngine() ? painter.paintEngine()->paintDevice() : nullptr;
+    QRectF bounds = surface && surface->devType() == QInternal::Image
+                        ? QRectF(0, 0, surface->width(), surface->height())
+                        : unscaled.mapRect(QRectF(0, 0, target->width(), target->height()));
+    if (target->devType() == QInternal::Widget)
+        bounds &= unscaled.mapRect(QRectF(0, 0, target->width(), target->height()));
     if (painter.hasClipping())
-        reach &= unscaled.mapRect(painter.clipBoundingRect());
-    const QRect area = reach.toAlignedRect();
+        bounds &= unscaled.mapRect(painter.clipBoundingRect());
+    const QRect area = (reach & bounds).toAlignedRect();
+    const QTransform back = unscaled.inverted();
+
+    // The ground around the turned pictures is drawn flat; beneath them it is painted with them.
+    if (flat) {
+        painter.save();
+        painter.setOpacity(painter.opacity() * ground->opacity);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QRect groundArea = (flat->deviceBounds() & bounds).toAlignedRect();
+        for (const QRect &part : QRegion(groundArea).subtracted(QRegion(area)))
+            paintFlatPart(painter, *ground, device, back, part);
+        painter.restore();
+    }
     if (area.isEmpty()) {
         painter.restore();
         return;
@@ -647,32 +1056,36 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
     top.prepare(area.left(), area.right() + 1);
     if (under)
         under->prepare(area.left(), area.right() + 1);
+    if (flat)
+        flat->prepare(area.left(), area.right() + 1);
 
-    const QTransform back = unscaled.inverted();
     painter.setOpacity(1);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    auto frame =
-        std::make_shared<TurnedFrame>(std::move(top), std::move(under), std::move(outline), area);
-    for (int i = 0; i < std::min(helperCount(), frame->count - 1); ++i)
+    const int helpers = helperCount();
+    auto frame = std::make_shared<TurnedFrame>(std::move(top), std::move(under), std::move(outline),
+                                               std::move(flat), area, std::size_t(helpers) + 3);
+    for (int i = 0; i < std::min(helpers, frame->count - 1); ++i)
         if (!QThreadPool::globalInstance()->tryStart([frame] {
                 while (frame->paintNext()) {
                 }
             }))
             break;
-    QImage own;
+    Band own;
     for (int index = 0; index < frame->count; ++index) {
         auto &state = frame->states[std::size_t(index)];
         while (state.load(std::memory_order_acquire) != TurnedFrame::painted &&
                frame->paintNext()) {
         }
-        const QImage *band = &frame->bands[std::size_t(index)];
+        Band *band = &frame->bands[std::size_t(index)];
         if (state.load(std::memory_order_acquire) != TurnedFrame::painted) {
             frame->paint(index, own);
             band = &own;
         }
         const int first = area.top() + index * bandRows;
-        painter.drawImage(back.mapRect(QRectF(area.left(), first, area.width(), band->height())),
-                          *band);
+        painter.drawImage(
+            back.mapRect(QRectF(area.left(), first, area.width(), frame->rowsOf(index))),
+            frame->image(index, *band));
+        frame->release(*band);
     }
     // Helpers still at work finish a band nobody needs and let the frame go.
     frame->next.store(frame->count);

@@ -44,15 +44,17 @@ struct DiaryOutlineShadow {
     QColor color;
 };
 
-// Paints `picture` turned by `projection`, with `beneath` (a shadow, say) under it and
-// `outlineShadow` under both. Every pixel of the target is sampled once, straight from the
-// pictures, with smooth filtering and soft edges, and only where something shows through what
-// lies above; no picture is converted or copied. A painter that rotates or shears falls back to
-// its own drawing.
+// Paints `picture` turned by `projection`, with `beneath` (a shadow, say) under it,
+// `outlineShadow` under both and `ground` lying flat, not turned, under everything (the leaf a
+// turn uncovers). Every pixel of the target is sampled once, straight from the pictures, with
+// smooth filtering and soft edges, and what lies beneath only where it shows through what lies
+// above; no picture is converted or copied. A painter that rotates or shears falls back to its
+// own drawing.
 void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projection,
                          const DiaryTurnedPicture &picture,
                          const DiaryTurnedPicture *beneath = nullptr,
-                         const DiaryOutlineShadow *outlineShadow = nullptr);
+                         const DiaryOutlineShadow *outlineShadow = nullptr,
+                         const DiaryTurnedPicture *ground = nullptr);
 
 // Draws a cached picture flat over `rect`. Where the picture lands pixel for pixel it is drawn in
 // bands of rows, which the painter blits on this thread: for a whole window of rows it wakes

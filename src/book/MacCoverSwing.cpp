@@ -40,23 +40,27 @@ void paintCoverSwing(QPainter &painter, const QRectF &cover, double progress,
                      const QPixmap &coverImage, const QPixmap &bookImage, const QImage &coverShadow,
                      const QRectF &coverShadowRect) {
     const double reveal = diaryReveal(progress);
-    if (reveal > 0 && !bookImage.isNull()) {
-        painter.save();
-        painter.setOpacity(reveal);
-        paintFlatPicture(painter, cover, bookImage);
-        painter.restore();
-    }
+    const bool pages = reveal > 0 && !bookImage.isNull();
     const CoverSwingLook look = coverSwing(progress);
-    if (look.opacity <= 0 || coverImage.isNull())
+    if (look.opacity <= 0 || coverImage.isNull()) {
+        if (pages) {
+            painter.save();
+            painter.setOpacity(reveal);
+            paintFlatPicture(painter, cover, bookImage);
+            painter.restore();
+        }
         return;
+    }
     const double scale = cover.width() / diaryBookSize.width();
     const DiaryTurnedPicture face{coverImage.toImage(), cover, QPointF(), look.opacity};
     const DiaryTurnedPicture shadow{
         coverShadow, coverShadowRect.translated(cover.topLeft()),
         QPointF(look.shadowOffset.x() * scale, look.shadowOffset.y() * scale),
         look.opacity * look.shadowColor.alphaF()};
+    // The pages are painted with the cover, so what the cover hides of them costs nothing.
+    const DiaryTurnedPicture book{pages ? bookImage.toImage() : QImage(), cover, QPointF(), reveal};
     paintTurnedPictures(painter, coverTurn(cover, look.angleDegrees, 0.4), face,
-                        coverShadow.isNull() ? nullptr : &shadow);
+                        coverShadow.isNull() ? nullptr : &shadow, nullptr, pages ? &book : nullptr);
 }
 
 } // namespace velmora

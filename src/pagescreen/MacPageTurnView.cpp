@@ -10,14 +10,15 @@
 namespace velmora {
 
 void paintPageTurnFrame(QPainter &painter, const QRectF &rect, const PageTurnFrame &frame) {
-    if (!frame.under.isNull()) {
-        painter.save();
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        paintFlatPicture(painter, rect, frame.under);
-        painter.restore();
-    }
-    if (frame.turning.isNull() || std::abs(frame.angle) >= 90)
+    if (frame.turning.isNull() || std::abs(frame.angle) >= 90) {
+        if (!frame.under.isNull()) {
+            painter.save();
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            paintFlatPicture(painter, rect, frame.under);
+            painter.restore();
+        }
         return;
+    }
     // A rotation about the vertical axis seen from rect.height() / perspective away.
     const DiaryTurnProjection turn{frame.anchorLeading ? rect.left() : rect.right(),
                                    rect.center().y(), frame.angle * M_PI / 180,
@@ -26,9 +27,12 @@ void paintPageTurnFrame(QPainter &painter, const QRectF &rect, const PageTurnFra
     const DiaryOutlineShadow shadow{turn.map(rect.translated(frame.shadowOffsetX, 4)),
                                     frame.shadowRadius,
                                     QColor(0, 0, 0, int(255 * frame.shadowOpacity / 2))};
-    paintTurnedPictures(painter, turn,
-                        DiaryTurnedPicture{frame.turning.toImage(), rect, QPointF(), 1}, nullptr,
-                        frame.shadowOpacity > 0 ? &shadow : nullptr);
+    // The uncovered leaf is painted with the turning one, so what the turning leaf hides of it
+    // costs nothing.
+    const DiaryTurnedPicture under{frame.under.toImage(), rect, QPointF(), 1};
+    paintTurnedPictures(
+        painter, turn, DiaryTurnedPicture{frame.turning.toImage(), rect, QPointF(), 1}, nullptr,
+        frame.shadowOpacity > 0 ? &shadow : nullptr, frame.under.isNull() ? nullptr : &under);
 }
 
 MacPageTurnView::MacPageTurnView(LeafPicture picture, QWidget *parent)

@@ -37,11 +37,30 @@ QImage sheetPicture(qreal ratio) {
     return image;
 }
 
+// A picture to lie flat beneath the turned one, over most of the canvas: stripes under a grid,
+// translucent towards one side when `translucent`.
+QImage groundPicture(const QSizeF &size, qreal ratio, bool translucent) {
+    QImage image((size * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, image.width(), 0);
+    gradient.setColorAt(0, QColor(0x20, 0x50, 0x90));
+    gradient.setColorAt(1, translucent ? QColor(0xf0, 0xd0, 0x40, 0x60) : QColor(0xf0, 0xd0, 0x40));
+    painter.fillRect(image.rect(), gradient);
+    painter.setPen(QColor(0x10, 0x10, 0x10));
+    for (int x = 5; x < image.width(); x += 7)
+        painter.drawLine(x, 0, x, image.height());
+    for (int y = 3; y < image.height(); y += 13)
+        painter.drawLine(0, y, image.width(), y);
+    return image;
+}
+
 struct Scene {
     DiaryTurnProjection projection;
     DiaryTurnedPicture picture;
     std::optional<DiaryTurnedPicture> shadow;
     std::optional<DiaryOutlineShadow> outlineShadow;
+    std::optional<DiaryTurnedPicture> ground;
     qreal ratio = 1;
     QTransform world;
     QRectF clip;
@@ -49,6 +68,13 @@ struct Scene {
 
 // The painter's own perspective drawing of the same layers: what the pixels must look like.
 void paintReference(QPainter &painter, const Scene &scene) {
+    if (scene.ground) {
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setOpacity(painter.opacity() * scene.ground->opacity);
+        painter.drawImage(scene.ground->rect.translated(scene.ground->offset), scene.ground->image);
+        painter.restore();
+    }
     if (scene.outlineShadow) {
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing);
@@ -87,7 +113,8 @@ QImage render(const Scene &scene, bool reference) {
     else
         paintTurnedPictures(painter, scene.projection, scene.picture,
                             scene.shadow ? &*scene.shadow : nullptr,
-                            scene.outlineShadow ? &*scene.outlineShadow : nullptr);
+                            scene.outlineShadow ? &*scene.outlineShadow : nullptr,
+                            scene.ground ? &*scene.ground : nullptr);
     return image;
 }
 
@@ -132,6 +159,26 @@ Scene scene(double degrees, bool leadingAxis, double perspective, qreal ratio, b
         made.outlineShadow = DiaryOutlineShadow{made.projection.map(sheet.translated(-8, 4)), 15,
                                                 QColor(0, 0, 0, 40)};
     return made;
+}
+
+// The turned pictures against the painter's own drawing of the scene: exactly alike, or alike
+// but for softened edges, and untouched outside the clip.
+void looksLikeTheReference(const Scene &made, bool exact) {
+    const QImage turned = render(made, false);
+    const QImage reference = render(made, true);
+    const Difference difference = compare(turned, reference);
+    if (exact) {
+        QCOMPARE(difference.mean, 0.0);
+        return;
+    }
+    QVERIFY2(difference.mean < 0.5, qPrintable(QString::number(difference.mean)));
+    QVERIFY2(difference.strays < 0.002, qPrintable(QString::number(difference.strays)));
+    if (!made.clip.isEmpty()) {
+        const qreal ratio = made.ratio;
+        const QRect outside = QRect(QPoint(int(made.clip.right() * ratio) + 1, 0),
+                                    turned.size() - QSize(int(made.clip.right() * ratio) + 1, 0));
+        QCOMPARE(turned.copy(outside), reference.copy(outside));
+    }
 }
 
 } // namespace
@@ -212,20 +259,67 @@ private Q_SLOTS:
         Scene made = scene(degrees, leadingAxis, perspective, ratio, shadow, opacity, outline);
         made.world = world;
         made.clip = clip;
-        const QImage turned = render(made, false);
-        const QImage reference = render(made, true);
-        const Difference difference = compare(turned, reference);
-        if (exact) {
-            QCOMPARE(difference.mean, 0.0);
-            return;
-        }
-        QVERIFY2(difference.mean < 0.5, qPrintable(QString::number(difference.mean)));
-        QVERIFY2(difference.strays < 0.002, qPrintable(QString::number(difference.strays)));
-        if (!clip.isEmpty()) {
-            const QRect outside = QRect(QPoint(int(clip.right() * ratio) + 1, 0),
-                                        turned.size() - QSize(int(clip.right() * ratio) + 1, 0));
-            QCOMPARE(turned.copy(outside), reference.copy(outside));
-        }
+        looksLikeTheReference(made, exact);
+    }
+
+    // A picture lying flat beneath the turned ones looks as the painter draws it flat first,
+    // whether the turned picture hides it, it shows around them or through a translucent part.
+    void groundLooksAsIfDrawnFirst_data() {
+        QTest::addColumn<double>("degrees");
+        QTest::addColumn<bool>("leadingAxis");
+        QTest::addColumn<qreal>("ratio");
+        QTest::addColumn<bool>("outline");
+        QTest::addColumn<bool>("shadow");
+        QTest::addColumn<QRectF>("groundRect");
+        QTest::addColumn<double>("groundOpacity");
+        QTest::addColumn<bool>("translucent");
+        QTest::addColumn<QTransform>("world");
+        QTest::addColumn<QRectF>("clip");
+        QTest::addColumn<bool>("exact");
+        const QTransform none;
+        const QRectF all;
+        QTest::newRow("leaf turning over the leaf it uncovers")
+            << -40.0 << true << 2.0 << true << false << sheet << 1.0 << false << none << all
+            << false;
+        QTest::newRow("pages fading in under the cover")
+            << -30.0 << true << 2.0 << false << true << QRectF(20, 10, 200, 200) << 0.55 << false
+            << none << all << false;
+        QTest::newRow("translucent ground past edge-on")
+            << -120.0 << true << 2.0 << false << true << QRectF(20, 10, 200, 200) << 1.0 << true
+            << none << all << false;
+        QTest::newRow("lifted leaf over a wider ground")
+            << 25.0 << false << 1.0 << true << false << QRectF(10, 20, 220, 180) << 1.0 << false
+            << none << all << false;
+        QTest::newRow("stage scaled to fit")
+            << -45.0 << true << 1.0 << false << true << QRectF(20, 10, 200, 200) << 1.0 << false
+            << QTransform::fromTranslate(13.3, 7.7).scale(0.8, 0.8) << all << false;
+        QTest::newRow("clipped") << -30.0 << true << 2.0 << true << false
+                                 << QRectF(20, 10, 200, 200) << 1.0 << false << none
+                                 << QRectF(0, 0, 100, 220) << false;
+        QTest::newRow("edge-on") << -90.0 << true << 2.0 << false << false
+                                 << QRectF(20, 10, 200, 200) << 0.7 << false << none << all << true;
+        QTest::newRow("rotating painter")
+            << -30.0 << true << 1.0 << true << true << QRectF(20, 10, 200, 200) << 0.8 << true
+            << QTransform().rotate(3) << all << true;
+    }
+    void groundLooksAsIfDrawnFirst() {
+        QFETCH(double, degrees);
+        QFETCH(bool, leadingAxis);
+        QFETCH(qreal, ratio);
+        QFETCH(bool, outline);
+        QFETCH(bool, shadow);
+        QFETCH(QRectF, groundRect);
+        QFETCH(double, groundOpacity);
+        QFETCH(bool, translucent);
+        QFETCH(QTransform, world);
+        QFETCH(QRectF, clip);
+        QFETCH(bool, exact);
+        Scene made = scene(degrees, leadingAxis, 0.5, ratio, shadow, 1, outline);
+        made.ground = DiaryTurnedPicture{groundPicture(groundRect.size(), ratio, translucent),
+                                         groundRect, QPointF(), groundOpacity};
+        made.world = world;
+        made.clip = clip;
+        looksLikeTheReference(made, exact);
     }
 
     // A flat picture drawn in bands looks exactly as one drawn whole, pixel for pixel or scaled.
