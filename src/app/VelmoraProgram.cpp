@@ -248,8 +248,7 @@ QCoro::Task<void> VelmoraProgram::restoreFromBackup(std::function<void(QString)>
         done(DiaryDataOperationGuard::refusalText());
         co_return;
     }
-    DiaryStoreRecovery recovery{m_plan.storeURL, graph().persistenceDirectory(), graph().defaults(),
-                                graph().clock()};
+    DiaryStoreRecovery recovery{m_plan.storeURL, graph().persistenceDirectory(), graph().clock()};
     QCoro::Task<QString> restoring = restoreFromNewestBackup(std::move(recovery));
     const QString line = co_await restoring;
     if (self)

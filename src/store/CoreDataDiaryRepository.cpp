@@ -146,22 +146,7 @@ QCoro::Task<QHash<DayKey, DiaryRevision>> CoreDataDiaryRepository::revisionsByDa
 
 QCoro::Task<DiarySnapshotDTO> CoreDataDiaryRepository::snapshot() {
     assertOnGuiThread();
-    auto work = m_stack->perform(Kind::deferred, [](SqliteDatabase &database) {
-        DiarySnapshotDTO snapshot;
-        auto &metadata = database.cached(QStringLiteral("SELECT %1 FROM DiaryMetadata LIMIT 1")
-                                             .arg(QLatin1String(metadataColumns)));
-        if (!metadata.step())
-            throw PersistenceError::invalidData(QCoreApplication::translate(
-                "CoreDataDiaryRepository", "Diary metadata is missing."));
-        snapshot.metadata = makeMetadataDTO(metadata);
-        snapshot.entries = collectEntries(database.cached(selectEntries("ORDER BY dayKey")));
-        auto &records =
-            database.cached(QStringLiteral("SELECT %1 FROM RecoveryRecord ORDER BY createdAt")
-                                .arg(QLatin1String(recoveryColumns)));
-        while (records.step())
-            snapshot.recoveryRecords.append(makeRecoveryDTO(records));
-        return snapshot;
-    });
+    auto work = m_stack->perform(Kind::deferred, &readDiarySnapshot);
     co_return co_await work;
 }
 
@@ -361,16 +346,10 @@ QCoro::Task<void> CoreDataDiaryRepository::replaceAll(DiarySnapshotDTO snapshot)
             "CoreDataDiaryRepository",
             "Replacement contains duplicate identifiers or civil days."));
     }
-    auto work = m_stack->perform(
-        Kind::immediate, [snapshot = std::move(snapshot)](SqliteDatabase &database) {
-            database.exec(QStringLiteral(
-                "DELETE FROM DiaryEntry; DELETE FROM RecoveryRecord; DELETE FROM DiaryMetadata;"));
-            insertMetadata(database, snapshot.metadata);
-            for (const auto &entry : snapshot.entries)
-                insertEntryRow(database, entry);
-            for (const auto &record : snapshot.recoveryRecords)
-                insertRecoveryRecord(database, record);
-        });
+    auto work = m_stack->perform(Kind::immediate,
+                                 [snapshot = std::move(snapshot)](SqliteDatabase &database) {
+                                     writeDiarySnapshot(database, snapshot);
+                                 });
     co_await work;
 }
 

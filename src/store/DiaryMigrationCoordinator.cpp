@@ -11,6 +11,7 @@
 #include "store/Sqlite.h"
 #include "store/StoreFile.h"
 #include "store/StoreLogging.h"
+#include "store/StoreReplacement.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -137,6 +138,9 @@ PreparedDiaryStore DiaryMigrationCoordinator::prepareStore(const QString &storeU
              QThread::currentThread() == QCoreApplication::instance()->thread());
     const QString location = standardizedPath(storeURL);
     createDirectories(QFileInfo(location).absolutePath());
+    // A restore killed while it put its store in place is finished first: until then the name
+    // may hold the old store without its side files, or nothing.
+    settleInterruptedStoreReplacement(location);
     const StoreModel durableModel =
         DiaryModelProvider::model(DiaryModelProvider::currentVersionName);
 

@@ -219,4 +219,34 @@ DiaryRecoveryDTO makeCompetingRecovery(const DiaryEntryDTO &entry, const QDateTi
     return record;
 }
 
+DiarySnapshotDTO readDiarySnapshot(SqliteDatabase &database) {
+    DiarySnapshotDTO snapshot;
+    auto &metadata = database.cached(
+        QStringLiteral("SELECT %1 FROM DiaryMetadata LIMIT 1").arg(QLatin1String(metadataColumns)));
+    if (!metadata.step())
+        throw PersistenceError::invalidData(
+            QCoreApplication::translate("CoreDataDiaryRepository", "Diary metadata is missing."));
+    snapshot.metadata = makeMetadataDTO(metadata);
+    auto &entries = database.cached(QStringLiteral("SELECT %1 FROM DiaryEntry ORDER BY dayKey")
+                                        .arg(QLatin1String(entryColumns)));
+    while (entries.step())
+        snapshot.entries.append(makeEntryDTO(entries));
+    auto &records =
+        database.cached(QStringLiteral("SELECT %1 FROM RecoveryRecord ORDER BY createdAt")
+                            .arg(QLatin1String(recoveryColumns)));
+    while (records.step())
+        snapshot.recoveryRecords.append(makeRecoveryDTO(records));
+    return snapshot;
+}
+
+void writeDiarySnapshot(SqliteDatabase &database, const DiarySnapshotDTO &diary) {
+    database.exec(QStringLiteral(
+        "DELETE FROM DiaryEntry; DELETE FROM RecoveryRecord; DELETE FROM DiaryMetadata;"));
+    insertMetadata(database, diary.metadata);
+    for (const auto &entry : diary.entries)
+        insertEntryRow(database, entry);
+    for (const auto &record : diary.recoveryRecords)
+        insertRecoveryRecord(database, record);
+}
+
 } // namespace velmora

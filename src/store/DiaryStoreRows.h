@@ -55,6 +55,12 @@ void insertMetadata(SqliteDatabase &database, const DiaryMetadataDTO &metadata);
 // The entry in row `rowID`, read back through makeEntryDTO.
 DiaryEntryDTO readEntryRow(SqliteDatabase &database, qint64 rowID);
 
+// The whole diary as stored: metadata, entries by day, recovery records by creation time. Throws
+// PersistenceError::invalidData when the metadata row is missing.
+DiarySnapshotDTO readDiarySnapshot(SqliteDatabase &database);
+// Replaces every row with the diary's, inside the caller's transaction.
+void writeDiarySnapshot(SqliteDatabase &database, const DiarySnapshotDTO &diary);
+
 // A record that keeps `entry` aside: its JSON (sorted keys, ISO 8601 dates) as the payload.
 DiaryRecoveryDTO makeCompetingRecovery(const DiaryEntryDTO &entry, const QDateTime &at);
 

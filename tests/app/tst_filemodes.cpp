@@ -104,9 +104,8 @@ Made restoredStoreAndTheDamagedOne(const QString &root) {
     damaged.write(QByteArray("not a database ").repeated(100));
     damaged.close();
     makeWorldReadable(store);
-    const QString line = test::waitFor(restoreFromNewestBackup(DiaryStoreRecovery{
-        store, root, std::make_shared<UserDefaults>(root + QStringLiteral("/settings.ini")),
-        std::make_shared<FixedClock>()}));
+    const QString line = test::waitFor(
+        restoreFromNewestBackup(DiaryStoreRecovery{store, root, std::make_shared<FixedClock>()}));
     Made made{{store}, {root + QStringLiteral("/Recovery/Quarantine")}};
     QDirIterator aside(root + QStringLiteral("/Recovery/Quarantine"),
                        QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);

@@ -64,7 +64,7 @@ struct BrokenDiary {
 
     QString restore() {
         return test::waitFor(
-            restoreFromNewestBackup(DiaryStoreRecovery{store, folder.path(), defaults, clock}));
+            restoreFromNewestBackup(DiaryStoreRecovery{store, folder.path(), clock}));
     }
 
     // Every file under the quarantine, by name, with its bytes.

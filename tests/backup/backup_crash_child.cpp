@@ -1,15 +1,20 @@
 // Writes a backup or restores one and stops where it is told, so that the crash test can kill
 // it there: "write <folder> <step>" stops at a write step, "restore <store> <package>
-// <quarantine> <step>" at a restore step, and "restore-loop <store> <package A> <package B>
-// <quarantine>" restores the two packages in turn until it is killed.
+// <quarantine> <step>" at a restore step, "restore-loop <store> <package A> <package B>
+// <quarantine>" restores the two packages in turn until it is killed, and "card-restore <store>
+// <package> <set-aside folder> <step> [<largest file in bytes>]" restores in place of a store
+// that cannot be opened, as the load-failure card does, with the files it may write capped.
 #include "backup/DiaryRestoreCoordinator.h"
 #include "backup/DiarySnapshotService.h"
+#include "backup/DiaryStoreRestore.h"
 #include "store/StoreFixture.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/resource.h>
 
 using namespace velmora;
 
@@ -85,6 +90,32 @@ int main(int argc, char **argv) {
         std::fflush(stdout);
         for (int round = 0;; ++round)
             test::waitFor(coordinator.restore(args[3 + round % 2], args[5]));
+    }
+    if ((args.size() == 6 || args.size() == 7) && args[1] == QLatin1String("card-restore")) {
+        if (args.size() == 7) {
+            // A write past the cap fails as a full disk would, instead of killing the process.
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlim_t cap = args[6].toULongLong();
+            const rlimit limit{cap, cap};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                return 3;
+        }
+        const QString step = args[5];
+        std::puts("STARTED");
+        std::fflush(stdout);
+        try {
+            const qint64 restored =
+                restoreUnopenableStore(args[2], args[3], args[4], [&step](StoreReplacementStep at) {
+                    static const char *const names[] = {"staged", "journalWritten", "setAside",
+                                                        "replaced"};
+                    if (step == QLatin1String(names[int(at)]))
+                        stopHere(names[int(at)]);
+                });
+            std::printf("RESTORED %lld\n", restored);
+        } catch (const DiaryError &error) {
+            std::printf("FAILED %s\n", qPrintable(error.message()));
+        }
+        return 0;
     }
     return 2;
 }

@@ -1,12 +1,16 @@
 #include "BackupFixture.h"
 
 #include "backup/DiaryRestoreCoordinator.h"
+#include "store/DiaryMigrationCoordinator.h"
 #include "store/StoreFixture.h"
+#include "store/StoreReplacement.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <optional>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -35,6 +39,101 @@ std::shared_ptr<DiaryRepository> openStore(const QString &path) {
 QStringList safetyBackups(const QString &quarantine) {
     return QDir(quarantine).entryList({QStringLiteral("Before-Restore-*")}, QDir::Dirs);
 }
+
+// A diary folder whose store cannot be opened (the store, its -wal and its -shm hold no
+// database) and a package to restore it from: what the load-failure card's restore meets.
+struct UnopenableDiary {
+    QTemporaryDir dir;
+    QString store = dir.filePath(QStringLiteral("Diary.sqlite"));
+    QString package = dir.filePath(QStringLiteral("Backups/Diary.velmorabackup"));
+    QString setAside = dir.filePath(QStringLiteral("Recovery/Quarantine/Unopenable-1"));
+    DiarySnapshotDTO packaged{metadata(), {}, {}};
+    QHash<QString, QByteArray> damaged;
+
+    UnopenableDiary() {
+        for (int i = 1; i <= 120; ++i)
+            packaged.entries.append(entry(QStringLiteral("2023-%1-%2")
+                                              .arg((i - 1) / 28 + 1, 2, 10, QLatin1Char('0'))
+                                              .arg((i - 1) % 28 + 1, 2, 10, QLatin1Char('0'))
+                                              .toLatin1()
+                                              .constData(),
+                                          QString(4000, QLatin1Char('a' + i % 26))));
+        QDir().mkpath(dir.filePath(QStringLiteral("Backups")));
+        DiarySnapshotService::writePackage(packaged, package, QDateTime::currentDateTimeUtc());
+        for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+            QFile file(store + suffix);
+            if (file.open(QIODevice::WriteOnly))
+                file.write(QByteArray("no database here ").repeated(300) + suffix.toLatin1());
+        }
+        // The card is shown after a launch failed; what that launch left is what must be kept.
+        QVERIFY(!nextLaunch());
+        for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+            if (QFileInfo::exists(store + suffix))
+                damaged.insert(QStringLiteral("Diary.sqlite") + suffix, fileBytes(store + suffix));
+        }
+        QVERIFY(damaged.contains(QStringLiteral("Diary.sqlite")));
+    }
+
+    // Runs the card's restore in a child, killed where it stops at `step`, or `after` the
+    // restore began; answers what it printed after "STARTED".
+    QByteArray restore(const QString &step, std::optional<std::chrono::milliseconds> after = {},
+                       std::optional<qint64> largestFile = {}, qint64 *took = nullptr) const {
+        QStringList arguments{QStringLiteral("card-restore"), store, package, setAside, step};
+        if (largestFile)
+            arguments.append(QString::number(*largestFile));
+        QProcess child;
+        child.start(QStringLiteral(VELMORA_BACKUP_CRASH_CHILD), arguments);
+        if (!child.waitForStarted())
+            return {};
+        QByteArray output;
+        const auto lines = [&](int count) {
+            return waitUntil(
+                [&] {
+                    output += child.readAllStandardOutput();
+                    return output.count('\n') >= count || child.state() == QProcess::NotRunning;
+                },
+                std::chrono::seconds(60));
+        };
+        lines(1);
+        QElapsedTimer clock;
+        clock.start();
+        if (after)
+            child.waitForFinished(int(after->count()));
+        else
+            lines(2);
+        if (took)
+            *took = clock.elapsed();
+        if (child.state() != QProcess::NotRunning) {
+            ::kill(pid_t(child.processId()), SIGKILL);
+            child.waitForFinished();
+        }
+        output += child.readAllStandardOutput();
+        return output.startsWith("STARTED\n") ? output.mid(8) : output;
+    }
+
+    // The diary the next launch opens; none when it shows the load-failure card again.
+    std::optional<DiarySnapshotDTO> nextLaunch() const {
+        try {
+            UserDefaults defaults(dir.filePath(QStringLiteral("launch.ini")));
+            DiaryMigrationCoordinator().prepareStore(store, defaults, QTimeZone::utc());
+            return test::waitFor(openStore(store)->snapshot());
+        } catch (const DiaryError &) {
+            return std::nullopt;
+        }
+    }
+
+    // Every damaged file is still there, byte for byte: in its place or set aside.
+    bool damagedFilesKept() const {
+        for (auto file = damaged.cbegin(); file != damaged.cend(); ++file) {
+            if (fileBytes(dir.filePath(file.key())) != file.value() &&
+                fileBytes(setAside + QLatin1Char('/') + file.key()) != file.value())
+                return false;
+        }
+        return true;
+    }
+
+    QStringList stagedStores() const { return entriesOf(storeReplacementDirectory(store)); }
+};
 
 } // namespace
 
@@ -133,6 +232,71 @@ private Q_SLOTS:
         }
         qInfo("%d replacements began over 6 runs", replacements);
         QVERIFY2(replacements > 0, "the child never got to replace the diary");
+    }
+
+    // The load-failure card's restore killed at each step: the next launch shows the card again
+    // (the old store untouched) or opens the whole restored diary, never an empty one; a restore
+    // run again afterwards finishes and leaves nothing staged behind.
+    void killedCardRestoreLeavesTheOldStoreOrTheNew_data() {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("store staged") << "staged" << false;
+        QTest::newRow("plan journalled") << "journalWritten" << true;
+        QTest::newRow("old store set aside") << "setAside" << true;
+        QTest::newRow("new store in place") << "replaced" << true;
+    }
+
+    void killedCardRestoreLeavesTheOldStoreOrTheNew() {
+        QFETCH(QString, step);
+        QFETCH(bool, restored);
+        UnopenableDiary diary;
+        QCOMPARE(diary.restore(step), QByteArray("AT " + step.toLatin1() + '\n'));
+        const std::optional<DiarySnapshotDTO> opened = diary.nextLaunch();
+        QCOMPARE(opened.has_value(), restored);
+        QVERIFY(diary.damagedFilesKept());
+        if (!restored) {
+            QCOMPARE(fileBytes(diary.store), diary.damaged.value(QStringLiteral("Diary.sqlite")));
+            QCOMPARE(diary.restore(QStringLiteral("none")), QByteArray("RESTORED 120\n"));
+        }
+        QVERIFY(DiaryRestoreCoordinator::sameDiary(diary.nextLaunch().value(), diary.packaged));
+        QVERIFY(diary.damagedFilesKept());
+        QCOMPARE(diary.stagedStores(), QStringList());
+    }
+
+    // Killed at random moments, the restore never leaves a diary the next launch opens empty or
+    // in part.
+    void cardRestoresKilledAtRandomLeaveOneStore() {
+        qint64 span = 0;
+        {
+            UnopenableDiary diary;
+            QCOMPARE(diary.restore(QStringLiteral("none"), std::nullopt, std::nullopt, &span),
+                     QByteArray("RESTORED 120\n"));
+        }
+        span = std::max<qint64>(span, 20);
+        int restoredRuns = 0;
+        for (int run = 0; run < 8; ++run) {
+            UnopenableDiary diary;
+            diary.restore(QStringLiteral("none"),
+                          std::chrono::milliseconds(QRandomGenerator::global()->bounded(span)));
+            const std::optional<DiarySnapshotDTO> opened = diary.nextLaunch();
+            QVERIFY(!opened || DiaryRestoreCoordinator::sameDiary(*opened, diary.packaged));
+            QVERIFY(diary.damagedFilesKept());
+            restoredRuns += opened ? 1 : 0;
+        }
+        qInfo("%d of 8 killed restores had put the new store in place", restoredRuns);
+    }
+
+    // A disk that fills while the restored store is written: the restore reports it and the card
+    // comes back with the old store untouched and nothing staged left behind.
+    void cardRestoreOnAFullDiskChangesNothing() {
+        UnopenableDiary diary;
+        const QByteArray output =
+            diary.restore(QStringLiteral("none"), std::nullopt, qint64(64 * 1024));
+        QVERIFY2(output.startsWith("FAILED "), output.constData());
+        QVERIFY(!diary.nextLaunch());
+        for (auto file = diary.damaged.cbegin(); file != diary.damaged.cend(); ++file)
+            QCOMPARE(fileBytes(diary.dir.filePath(file.key())), file.value());
+        QCOMPARE(diary.stagedStores(), QStringList());
     }
 };
 
