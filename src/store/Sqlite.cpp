@@ -4,21 +4,37 @@
 #include "platform/StorableText.h"
 #include "platform/UuidText.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QStringDecoder>
 #include <QTimeZone>
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <unistd.h>
 
 namespace velmora {
 
 namespace {
 
+// SQLite calls a full disk "database or disk is full" when a write finds no room, but "disk I/O
+// error" when making the shared-memory or log file does, which reads as failing hardware.
+SqliteError sqliteFailure(sqlite3 *db, int code) {
+    const int extended = db ? sqlite3_extended_errcode(db) : code;
+    const int primary = extended & 0xff;
+    // The system's error is only kept for these; after any other it is a stale one.
+    const int systemError = db && (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN)
+                                ? sqlite3_system_errno(db)
+                                : 0;
+    if (primary == SQLITE_FULL || systemError == ENOSPC || systemError == EDQUOT)
+        return SqliteError(extended,
+                           QCoreApplication::translate("SqliteError", "The disk is full."));
+    return SqliteError(extended, QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(code)));
+}
+
 [[noreturn]] void throwSqlite(sqlite3 *db, int code) {
-    const char *text = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    throw SqliteError(db ? sqlite3_extended_errcode(db) : code, QString::fromUtf8(text));
+    throw sqliteFailure(db, code);
 }
 
 void check(sqlite3 *db, int code) {
@@ -184,8 +200,7 @@ SqliteDatabase::SqliteDatabase(const QString &path, OpenMode mode)
     }
     const int code = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr);
     if (code != SQLITE_OK) {
-        const SqliteError error(sqlite3_extended_errcode(m_db),
-                                QString::fromUtf8(sqlite3_errmsg(m_db)));
+        const SqliteError error = sqliteFailure(m_db, code);
         sqlite3_close_v2(m_db);
         if (created)
             ::unlink(QFile::encodeName(path).constData());
