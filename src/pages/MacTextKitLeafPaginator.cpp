@@ -119,8 +119,9 @@ public:
     // QTextLayout grows faster than the text on long paragraphs without spaces (Korean, Thai),
     // so a long paragraph is laid out in pieces cut at line-break opportunities; the lines near
     // each cut are laid out again with the next piece, so the lines are those of one layout.
+    // Whether it laid the text out in pieces goes to `inPieces`.
     QList<LaidOutLine> lines(const QString &text, qsizetype from, qsizetype to,
-                             QTextOption::WrapMode wrapMode) const {
+                             QTextOption::WrapMode wrapMode, bool *inPieces = nullptr) const {
         QList<LaidOutLine> result;
         while (wrapMode != QTextOption::WrapAnywhere && to - from > 2 * m_pieceLength) {
             const qsizetype cut = breakOpportunityFrom(text, from + m_pieceLength, to);
@@ -129,6 +130,8 @@ public:
             QList<LaidOutLine> piece = layoutLines(text, from, cut, wrapMode);
             if (piece.size() <= linesLaidOutAgain)
                 break;
+            if (inPieces)
+                *inPieces = true;
             from = piece[piece.size() - linesLaidOutAgain].start;
             piece.resize(piece.size() - linesLaidOutAgain);
             result += piece;
@@ -170,6 +173,30 @@ public:
         }
         layout.endLayout();
         return result;
+    }
+
+    // Where the first line that does not fit in `height` starts when text[from, to) is laid
+    // out on its own, as a leaf showing only that text is: each of its paragraphs whole, the
+    // first from `from`. `to` when all of it fits.
+    qsizetype overflowWhenAlone(const QString &text, qsizetype from, qsizetype to,
+                                double height) const {
+        double used = 0;
+        qsizetype start = from;
+        while (start < to) {
+            qsizetype end = start;
+            while (end < to && !isParagraphSeparator(text[end]))
+                ++end;
+            for (const LaidOutLine &line :
+                 layoutLines(text, start, end, QTextOption::WrapAtWordBoundaryOrAnywhere)) {
+                if (used + line.height > height)
+                    return line.start;
+                used += line.height;
+            }
+            if (end == to)
+                break;
+            start = end + (text[end] == u'\r' && end + 1 < to && text[end + 1] == u'\n' ? 2 : 1);
+        }
+        return to;
     }
 
     // Runs with no line-break opportunity that are wider than a line. Word wrapping measures
@@ -218,9 +245,9 @@ private:
 // Collects leaves while lines are packed into them; every boundary lands between graphemes.
 class LeafPacker {
 public:
-    LeafPacker(const QString &text, double containerHeight, qsizetype analysisWindow)
-        : m_graphemeEnds(graphemeEnds(text, analysisWindow))
-        , m_count(text.size())
+    LeafPacker(const QList<qsizetype> &graphemeEnds, qsizetype count, double containerHeight)
+        : m_graphemeEnds(graphemeEnds)
+        , m_count(count)
         , m_containerHeight(containerHeight) {}
 
     void addLine(qsizetype start, qsizetype end, double height) {
@@ -259,7 +286,7 @@ private:
     }
 
     // Where each grapheme cluster ends, ascending.
-    QList<qsizetype> m_graphemeEnds;
+    const QList<qsizetype> &m_graphemeEnds;
     qsizetype m_count;
     double m_containerHeight;
     QList<UTF16TextRange> m_leaves;
@@ -267,6 +294,59 @@ private:
     double m_usedHeight = 0;
     int m_linesInLeaf = 0;
 };
+
+// Whether a leaf boundary at `position` cuts a word, whose glyphs are shaped with what follows.
+bool cutsAWord(const QString &text, qsizetype position) {
+    return position > 0 && position < text.size() && !isParagraphSeparator(text[position - 1]) &&
+           !isBreakingSpace(text[position - 1]);
+}
+
+// A leaf is shown laid out on its own, from its first character. Where its lines came from
+// paragraphs laid out in pieces or runs laid out apart, or where it begins or ends inside a word,
+// it can break a little differently alone (shaping across a cut, another script's rules at its
+// start); such a leaf is laid out alone as well, and if it does not fit it gives its last lines
+// to the next. Leaves of whole paragraphs cut between words are their lines exactly.
+QList<UTF16TextRange> fitEachLeafAlone(const QString &text, const QList<UTF16TextRange> &packed,
+                                       const QList<TextRun> &laidOutApart,
+                                       const LineLayouter &layouter, double containerHeight,
+                                       const QList<qsizetype> &graphemeEnds) {
+    const qsizetype count = text.size();
+    QList<UTF16TextRange> leaves;
+    qsizetype start = 0;
+    qsizetype proposal = 0;
+    qsizetype apart = 0;
+    while (start < count) {
+        while (packed[proposal].location + packed[proposal].length <= start)
+            ++proposal;
+        qsizetype end = packed[proposal].location + packed[proposal].length;
+        while (apart < laidOutApart.size() && laidOutApart[apart].end <= start)
+            ++apart;
+        const bool exact = start == packed[proposal].location && !cutsAWord(text, start) &&
+                           !cutsAWord(text, end) &&
+                           (apart == laidOutApart.size() || laidOutApart[apart].start >= end);
+        while (!exact) {
+            const qsizetype overflow =
+                layouter.overflowWhenAlone(text, start, end, containerHeight);
+            if (overflow >= end)
+                break;
+            // The last grapheme boundary at or before the overflowing line; a leaf too short for
+            // a single line keeps one grapheme.
+            const auto after =
+                std::upper_bound(graphemeEnds.cbegin(), graphemeEnds.cend(), overflow);
+            const qsizetype cut = after == graphemeEnds.cbegin() ? 0 : *std::prev(after);
+            if (cut <= start) {
+                const auto next =
+                    std::upper_bound(graphemeEnds.cbegin(), graphemeEnds.cend(), start);
+                end = next == graphemeEnds.cend() ? count : std::min(*next, end);
+                break;
+            }
+            end = cut;
+        }
+        leaves.append(UTF16TextRange{start, end - start});
+        start = end;
+    }
+    return leaves;
+}
 
 } // namespace
 
@@ -291,7 +371,11 @@ QList<UTF16TextRange> MacTextKitLeafPaginator::leafRanges(const QString &text,
                                 m_pieceLength);
     const QList<TextRun> overlong = layouter.overlongRuns(text);
     qsizetype nextOverlong = 0;
-    LeafPacker packer(text, std::max(height - 2 * verticalInset, 1.0), m_pieceLength);
+    const double containerHeight = std::max(height - 2 * verticalInset, 1.0);
+    const QList<qsizetype> graphemes = graphemeEnds(text, m_pieceLength);
+    LeafPacker packer(graphemes, count, containerHeight);
+    // The paragraphs whose lines did not come from one layout of the whole paragraph.
+    QList<TextRun> laidOutApart;
     qsizetype start = 0;
     while (start < count) {
         qsizetype end = start;
@@ -304,20 +388,24 @@ QList<UTF16TextRange> MacTextKitLeafPaginator::leafRanges(const QString &text,
 
         QList<LaidOutLine> lines;
         qsizetype from = start;
+        bool apart = false;
         for (; nextOverlong < overlong.size() && overlong[nextOverlong].start < end;
              ++nextOverlong) {
+            apart = true;
             // Such a run starts a line of its own and is broken between graphemes. Laid out
             // apart, it costs no rescans; its last line goes on with the text after it.
             const TextRun run = overlong[nextOverlong];
             if (run.start > from)
                 lines += layouter.lines(text, from, run.start,
-                                        QTextOption::WrapAtWordBoundaryOrAnywhere);
+                                        QTextOption::WrapAtWordBoundaryOrAnywhere, &apart);
             QList<LaidOutLine> runLines =
                 layouter.lines(text, run.start, run.end, QTextOption::WrapAnywhere);
             from = runLines.takeLast().start;
             lines += runLines;
         }
-        lines += layouter.lines(text, from, end, QTextOption::WrapAtWordBoundaryOrAnywhere);
+        lines += layouter.lines(text, from, end, QTextOption::WrapAtWordBoundaryOrAnywhere, &apart);
+        if (apart)
+            laidOutApart.append({start, end});
         for (qsizetype i = 0; i < lines.size(); ++i) {
             const qsizetype lineEnd =
                 i + 1 < lines.size() ? lines[i + 1].start : end + separatorLength;
@@ -325,7 +413,8 @@ QList<UTF16TextRange> MacTextKitLeafPaginator::leafRanges(const QString &text,
         }
         start = end + separatorLength;
     }
-    return packer.finish();
+    return fitEachLeafAlone(text, packer.finish(), laidOutApart, layouter, containerHeight,
+                            graphemes);
 }
 
 } // namespace velmora

@@ -2,6 +2,8 @@
 #include "pages/PageLayoutService.h"
 #include "support/GuiTestMain.h"
 
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 
@@ -72,6 +74,37 @@ QList<qint64> layoutLineStarts(const QString &paragraph, const QFont &font, doub
     }
     layout.endLayout();
     return starts;
+}
+
+// One "word" without a break opportunity of Latin or Western scripts: runs of random letters
+// of several scripts, joined without spaces.
+QString unbrokenMixedScripts(int length, const QList<std::pair<char16_t, char16_t>> &scripts) {
+    QRandomGenerator random(33);
+    QString text;
+    while (text.size() < length) {
+        const auto [first, last] = scripts.at(int(random.bounded(qsizetype(scripts.size()))));
+        for (int i = int(random.bounded(1, 9)); i > 0 && text.size() < length; --i)
+            text += QChar(char16_t(first + random.bounded(int(last - first) + 1)));
+    }
+    return text;
+}
+
+const QList<std::pair<char16_t, char16_t>> manyScripts{
+    {u'a', u'z'},           {u'\u03B1', u'\u03C9'}, {u'\u0430', u'\u044F'}, {u'\u05D0', u'\u05EA'},
+    {u'\u0627', u'\u064A'}, {u'\u0915', u'\u0939'}, {u'\u0E01', u'\u0E2E'}, {u'\u4E00', u'\u4FFF'},
+    {u'\uAC00', u'\uAFFF'}, {u'\u10D0', u'\u10F0'}};
+
+// How many lines the leaf's text takes laid out on its own: each paragraph whole.
+qsizetype linesAlone(const QString &leaf, const QFont &font, double lineWidth) {
+    static const QRegularExpression separators(QStringLiteral("\r\n|[\n\r\u2029]"));
+    QStringList paragraphs = leaf.split(separators);
+    // What follows a final line end is the next leaf's.
+    if (paragraphs.size() > 1 && paragraphs.last().isEmpty())
+        paragraphs.removeLast();
+    qsizetype lines = 0;
+    for (const QString &paragraph : std::as_const(paragraphs))
+        lines += layoutLineStarts(paragraph, font, lineWidth).size();
+    return lines;
 }
 
 } // namespace
@@ -204,6 +237,49 @@ private Q_SLOTS:
             starts.append(range.location);
         QCOMPARE(starts, layoutLineStarts(paragraph, attributes.font, 300));
         verifyPartition(ranges, paragraph);
+    }
+
+    // A leaf is shown laid out alone, from its own first character: each must fit its page so,
+    // whatever the pieces and runs the paginator laid out apart.
+    void everyLeafFitsItsPageAlone_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("width");
+        QTest::addColumn<double>("height");
+        const QString mixed = unbrokenMixedScripts(50000, manyScripts);
+        QTest::newRow("mixed scripts unbroken, writing area") << mixed << 696.0 << 840.0;
+        QTest::newRow("mixed scripts unbroken, small page") << mixed << 300.0 << 432.0;
+        QTest::newRow("joining scripts unbroken")
+            << unbrokenMixedScripts(20000, {{u'\u0627', u'\u064A'},
+                                            {u'\u0915', u'\u0939'},
+                                            {u'\u0E01', u'\u0E2E'},
+                                            {u'a', u'z'}})
+            << 300.0 << 432.0;
+        QTest::newRow("mixed scripts between words")
+            << repeated(unbrokenMixedScripts(700, manyScripts) + QStringLiteral(" and words\n"), 30)
+            << 696.0 << 840.0;
+        QTest::newRow("thai without spaces")
+            << repeated(QStringLiteral("วันนี้อากาศดีมากฉันไปเดินเล่น"), 600) << 300.0 << 432.0;
+        QTest::newRow("prose") << prose(300) << 696.0 << 840.0;
+    }
+
+    void everyLeafFitsItsPageAlone() {
+        QFETCH(QString, text);
+        QFETCH(double, width);
+        QFETCH(double, height);
+        const TextAttributes attributes = attributesFor(16);
+        const auto ranges =
+            MacTextKitLeafPaginator().leafRanges(text, attributes, width, height, 0, 0);
+        verifyPartition(ranges, text);
+        const qsizetype linesPerLeaf = qsizetype(height / PageLayoutService::ruledLineHeight(16));
+        for (const UTF16TextRange &range : ranges) {
+            const qsizetype lines =
+                linesAlone(text.mid(range.location, range.length), attributes.font, width);
+            QVERIFY2(lines <= linesPerLeaf,
+                     qPrintable(QStringLiteral("the leaf at %1 takes %2 lines of %3")
+                                    .arg(range.location)
+                                    .arg(lines)
+                                    .arg(linesPerLeaf)));
+        }
     }
 
     void leafCountsFollowTextAndPage() {
