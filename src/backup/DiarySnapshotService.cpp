@@ -148,6 +148,8 @@ DiarySnapshotRecord decodeRecord(const QByteArray &line, qint64 lineNumber,
             DiarySnapshotRecord::fromJson(parseJsonFast(line, unreadStringKey));
         if (record.payloadMatchesKind())
             return record;
+    } catch (const InsufficientMemoryError &) {
+        throw;
     } catch (const DiaryError &error) {
         qCDebug(lcBackup) << "Backup record line" << lineNumber
                           << "does not decode:" << error.what();
@@ -389,6 +391,8 @@ DiarySnapshotPackage readValidated(const QString &packageURL, bool keepDiary) {
     DiarySnapshotManifest manifest;
     try {
         manifest = DiarySnapshotManifest::fromJson(parseJsonFast(manifestBytes));
+    } catch (const InsufficientMemoryError &) {
+        throw;
     } catch (const DiaryError &error) {
         qCDebug(lcBackup) << "Manifest of" << url << "does not decode:" << error.what();
         throw DiarySnapshotFormatError::malformedManifest();

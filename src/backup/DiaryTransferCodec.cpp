@@ -302,6 +302,34 @@ QDateTime DiaryTransferCodec::wholeSeconds(const QDateTime &moment) {
     return QDateTime::fromMSecsSinceEpoch(ms - ((ms % 1000) + 1000) % 1000, QTimeZone::utc());
 }
 
+QByteArray DiaryTransferCodec::readFile(const QString &source) {
+    const QByteArray path = QFile::encodeName(source);
+    struct stat status {};
+    if (::stat(path.constData(), &status) != 0)
+        throw FileSystemError(QStringLiteral("Could not read"), source, errno);
+    if (qint64(status.st_size) > DiaryTransferCodec::inputByteLimit)
+        throw DiaryTransferError::inputTooLarge();
+    QFile file(source);
+    if (!file.open(QIODevice::ReadOnly))
+        throw FileSystemError(QStringLiteral("Could not read"), source,
+                              file.error() == QFileDevice::PermissionsError ? EACCES : EIO);
+    // With room after the text, so that the parser reads it where it lies.
+    QByteArray bytes;
+    bytes.reserve(qsizetype(status.st_size) + fastJsonPadding);
+    bytes.resize(qsizetype(status.st_size));
+    qsizetype filled = 0;
+    while (filled < bytes.size()) {
+        const qint64 read = file.read(bytes.data() + filled, bytes.size() - filled);
+        if (read < 0)
+            throw FileSystemError(QStringLiteral("Could not read"), source, EIO);
+        if (read == 0)
+            break;
+        filled += read;
+    }
+    bytes.truncate(filled);
+    return bytes;
+}
+
 DiaryTransferDocument DiaryTransferCodec::decode(const QByteArray &data) {
     if (data.size() > inputByteLimit)
         throw DiaryTransferError::inputTooLarge();

@@ -109,6 +109,9 @@ public:
 
     DiaryTransferCodec() = delete;
 
+    // The bytes of an import file, whole, once its size is within the limit; kept with room
+    // for the parser after them, so that decoding a large file does not copy it.
+    static QByteArray readFile(const QString &source);
     // Any supported version, validated, as version 3.
     static DiaryTransferDocument decode(const QByteArray &data);
     static void validate(const DiaryTransferDocument &document);

@@ -1,15 +1,11 @@
 #include "backup/DiaryTransferFlows.h"
 
 #include "backup/DiaryTransferService.h"
-#include "platform/FileSystemError.h"
+#include "backup/FastJson.h"
 #include "platform/SerialExecutor.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
-
-#include <cerrno>
-#include <sys/stat.h>
 
 namespace velmora {
 
@@ -20,24 +16,11 @@ QString messageOf(std::exception_ptr error) {
         std::rethrow_exception(error);
     } catch (const DiaryError &diaryError) {
         return diaryError.message();
+    } catch (const std::bad_alloc &) {
+        return InsufficientMemoryError().message();
     } catch (const std::exception &other) {
         return QString::fromLocal8Bit(other.what());
     }
-}
-
-// Reads the import file whole, after its size allows it.
-QByteArray readImportFile(const QString &source) {
-    const QByteArray path = QFile::encodeName(source);
-    struct stat status {};
-    if (::stat(path.constData(), &status) != 0)
-        throw FileSystemError(QStringLiteral("Could not read"), source, errno);
-    if (qint64(status.st_size) > DiaryTransferCodec::inputByteLimit)
-        throw DiaryTransferError::inputTooLarge();
-    QFile file(source);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FileSystemError(QStringLiteral("Could not read"), source,
-                              file.error() == QFileDevice::PermissionsError ? EACCES : EIO);
-    return file.readAll();
 }
 
 } // namespace
@@ -132,8 +115,8 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
     SerialExecutor files(QStringLiteral("DiaryImportFile"));
     std::exception_ptr failure;
     try {
-        auto read =
-            files.run([source] { return DiaryTransferCodec::decode(readImportFile(source)); });
+        auto read = files.run(
+            [source] { return DiaryTransferCodec::decode(DiaryTransferCodec::readFile(source)); });
         const DiaryTransferDocument document = co_await read;
         auto previewing = service.preview(document);
         const DiaryImportPreview preview = co_await previewing;

@@ -2,6 +2,7 @@
 
 #include "platform/Sha256.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -19,6 +20,27 @@ DiaryTransferDocument documentWith(QList<DiaryEntryDTO> entries) {
     DiaryTransferDocument document = decodedFile(QStringLiteral("valid-v3.json"));
     document.entries = std::move(entries);
     return document;
+}
+
+// A valid export of about `megabytes` MiB: long entries with accents, quotes and line breaks,
+// as a diary has them.
+QByteArray largeExport(int megabytes) {
+    DiaryTransferDocument document = decodedFile(QStringLiteral("valid-v3.json"));
+    const DiaryEntryDTO model = document.entries.first();
+    const QString words =
+        QStringLiteral("Café au lait by the window, “quoted” words\nand a new line / slash. ")
+            .repeated(100);
+    const int count = megabytes * 1024 * 1024 / int(words.toUtf8().size() + 250);
+    document.entries.clear();
+    for (int i = 0; i < count; ++i) {
+        DiaryEntryDTO entry = model;
+        entry.id = QUuid::createUuid();
+        const QDate date = QDate(1990, 1, 1).addDays(i);
+        entry.dayKey = DayKey::fromCivilDate(date.year(), date.month(), date.day());
+        entry.content = words;
+        document.entries.append(entry);
+    }
+    return DiaryTransferCodec::encode(document);
 }
 
 } // namespace
@@ -63,6 +85,42 @@ private Q_SLOTS:
             {*DayKey::fromRawValue(QStringLiteral("2024-03-01")), 2, QByteArray("ink")}};
         QVERIFY(DiaryTransferCodec::decode(DiaryTransferCodec::encode(document)).handwriting ==
                 document.handwriting);
+    }
+
+    // A valid import is read within memory that grows with its size; where memory does run out,
+    // the import says so rather than calling a good file malformed.
+    void largeImportUnderAMemoryLimit_data() {
+        QTest::addColumn<qint64>("budget");
+        QTest::addColumn<QByteArray>("outcome");
+        QTest::newRow("1.1 GB") << qint64(1'100'000'000) << QByteArray("DECODED ");
+        QTest::newRow("250 MB") << qint64(250'000'000)
+                                << QByteArray(
+                                       "FAILED There is not enough memory to read the file.");
+    }
+
+    void largeImportUnderAMemoryLimit() {
+        QFETCH(qint64, budget);
+        QFETCH(QByteArray, outcome);
+        static QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("large.json"));
+        if (!QFileInfo::exists(file)) {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(largeExport(64));
+        }
+        QVERIFY(QFileInfo(file).size() >= 64 * 1024 * 1024);
+        QProcess child;
+        // Under AddressSanitizer an allocation that fails ends the process unless told otherwise.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString options = environment.value(QStringLiteral("ASAN_OPTIONS"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                           (options.isEmpty() ? QString() : options + QLatin1Char(':')) +
+                               QStringLiteral("allocator_may_return_null=1"));
+        child.setProcessEnvironment(environment);
+        child.start(QStringLiteral(VELMORA_IMPORT_MEMORY_CHILD), {file, QString::number(budget)});
+        QVERIFY(child.waitForFinished(120000));
+        const QByteArray output = child.readAllStandardOutput();
+        QVERIFY2(output.startsWith(outcome), output.constData());
     }
 
     void limits() {
