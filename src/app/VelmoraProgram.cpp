@@ -128,10 +128,15 @@ std::optional<int> VelmoraProgram::start() {
     // are made, it is ready when the cover first paints.
     MacClosedCover::prepareTextures(m_window->configuredContentSize(graph.isTestMode()),
                                     m_window->configuredPixelRatio(graph.isTestMode()));
-    // While a backup, restore or import runs, no other can start from the menus.
-    if (QAction *import = m_menus->action(QStringLiteral("Import…")))
-        connect(&graph.dataOperations(), &DiaryDataOperationGuard::isBusyChanged, import,
-                [import](bool busy) { import->setEnabled(!busy); });
+    // While a backup, restore, import or export runs, no other can start from the menus.
+    for (const QString &name : {QStringLiteral("Import…"), QStringLiteral("Export…")}) {
+        if (QAction *action = m_menus->action(name))
+            connect(&graph.dataOperations(), &DiaryDataOperationGuard::isBusyChanged, action,
+                    [this, action](bool busy) {
+                        // A locked diary keeps them off whatever ends meanwhile.
+                        action->setEnabled(!busy && !(m_rootView && m_rootView->isLocked()));
+                    });
+    }
 
     // The unlock asks its questions in a dialog over the book window, which owns it.
     auto conversation = std::shared_ptr<AuthenticationConversation>(
@@ -335,19 +340,40 @@ DiaryTransferFlowContext VelmoraProgram::transferContext() {
                                     m_alerts, DiaryOpenDayReloader(&graph.diarySession())};
 }
 
-void VelmoraProgram::exportDiary(std::function<void()> started, std::function<void()> finished) {
+QCoro::Task<std::optional<DiaryDataOperationGuard::Ticket>>
+VelmoraProgram::beginTransfer(DiaryDataOperation operation, const char *failedTitle) {
+    auto ticket = graph().dataOperations().tryBegin(operation);
+    if (!ticket) {
+        const DiaryTransferFlowContext context = transferContext();
+        QCoro::Task<void> refusal = presentTransferAlert(*context.alerts, failedTitle,
+                                                         DiaryDataOperationGuard::refusalText());
+        co_await refusal;
+    }
+    co_return ticket;
+}
+
+QCoro::Task<void> VelmoraProgram::exportDiary(std::function<void()> started,
+                                              std::function<void()> finished) {
     if (m_rootView->isLocked())
-        return;
+        co_return;
+    const QPointer<VelmoraProgram> self(this);
     const QDate today = graph().clock()->now().toLocalTime().date();
     QWidget *parent = m_settingsView && m_settingsView->isActiveWindow()
                           ? static_cast<QWidget *>(m_settingsView.data())
                           : m_window.get();
     const auto chosen = DiaryTransferPanels::chooseExportFile(parent, today);
-    if (!chosen)
-        return;
+    if (!self || !chosen)
+        co_return;
+    // Held until the flow ends: a restore or import meanwhile would change the diary under it.
+    auto beginning = beginTransfer(DiaryDataOperation::exportDiary,
+                                   QT_TRANSLATE_NOOP("DiaryTransferFlows", "Export Failed"));
+    const auto ticket = co_await beginning;
+    if (!self || !ticket)
+        co_return;
     if (started)
         started();
-    runExportFlow(*chosen, transferContext(), std::move(finished));
+    QCoro::Task<void> flow = runExportFlow(*chosen, transferContext(), std::move(finished));
+    co_await flow;
 }
 
 QCoro::Task<void> VelmoraProgram::importDiary() {
@@ -357,15 +383,11 @@ QCoro::Task<void> VelmoraProgram::importDiary() {
     const auto chosen = DiaryTransferPanels::chooseImportFile(m_window.get());
     if (!self || !chosen)
         co_return;
-    auto ticket = graph().dataOperations().tryBegin(DiaryDataOperation::import);
-    if (!ticket) {
-        const DiaryTransferFlowContext context = transferContext();
-        QCoro::Task<void> refusal = presentTransferAlert(
-            *context.alerts, QT_TRANSLATE_NOOP("DiaryTransferFlows", "Import Failed"),
-            DiaryDataOperationGuard::refusalText());
-        co_await refusal;
+    auto beginning = beginTransfer(DiaryDataOperation::import,
+                                   QT_TRANSLATE_NOOP("DiaryTransferFlows", "Import Failed"));
+    const auto ticket = co_await beginning;
+    if (!self || !ticket)
         co_return;
-    }
     QCoro::Task<void> flow =
         runImportFlow(*chosen, transferContext(),
                       graph().persistenceDirectory() + QStringLiteral("/Recovery/Quarantine"));

@@ -67,10 +67,15 @@ private:
     QWidget *makeBookView(QWidget *parent);
     QCoro::Task<void> restoreFromBackup(std::function<void(QString)> done);
     DiaryTransferFlowContext transferContext();
-    // Asks where, then exports; `started` runs once a destination was chosen, `finished` when
-    // the flow has ended.
-    void exportDiary(std::function<void()> started = {}, std::function<void()> finished = {});
+    // Asks where, then exports unless another data operation runs; `started` runs once the
+    // export begins, `finished` when its flow has ended.
+    QCoro::Task<void> exportDiary(std::function<void()> started = {},
+                                  std::function<void()> finished = {});
     QCoro::Task<void> importDiary();
+    // Takes the data-operation guard for an export or import; while another operation holds it,
+    // says so in the flow's own failure alert (`failedTitle`) and answers none.
+    QCoro::Task<std::optional<DiaryDataOperationGuard::Ticket>>
+    beginTransfer(DiaryDataOperation operation, const char *failedTitle);
     void toggleFullScreen();
     // The settings window, made on first use and reloaded each time it is shown.
     void openPreferences();

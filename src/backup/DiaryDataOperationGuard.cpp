@@ -57,7 +57,8 @@ void DiaryDataOperationGuard::finish() {
 QString DiaryDataOperationGuard::refusalText() {
     return QCoreApplication::translate(
         "DiaryDataOperationGuard",
-        "Another backup, restore or import is still running. Try again when it has finished.");
+        "Another backup, restore, import or export is still running. Try again when it has "
+        "finished.");
 }
 
 } // namespace velmora

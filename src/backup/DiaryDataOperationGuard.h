@@ -8,11 +8,12 @@
 
 namespace velmora {
 
-enum class DiaryDataOperation { backup, restore, import };
+enum class DiaryDataOperation { backup, restore, import, exportDiary };
 
-// Lets one backup, restore or import run at a time, wherever it is started. Two of them must
-// never overlap: an import that replaces the diary between a restore's replace and its read-back
-// makes the restore roll back, wiping the import that already reported success.
+// Lets one backup, restore, import or export run at a time, wherever it is started. Two of them
+// must never overlap: an import that replaces the diary between a restore's replace and its
+// read-back makes the restore roll back, wiping the import that already reported success, and an
+// export taken meanwhile would keep a diary that the roll-back then undoes.
 class DiaryDataOperationGuard : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)

@@ -11,10 +11,13 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <csignal>
 
@@ -225,6 +228,47 @@ private Q_SLOTS:
         QVERIFY(windows.first()->isVisible());
         QCOMPARE(windows.first()->palette().color(QPalette::Window).rgb(),
                  DiaryTheme{}.paper().rgb());
+    }
+
+    // An export waits for the guard like the other data operations: while a restore runs, the
+    // menu's Export… is off, and an export asked for from the settings is refused and writes
+    // nothing.
+    void exportWaitsForTheGuard() {
+        ProgramFixture f;
+        QVERIFY(f.start());
+        f.program->menus().action(QStringLiteral("Preferences…"))->trigger();
+        MacSettingsView *view = f.program->window().findChild<MacSettingsView *>();
+        QVERIFY(view && view->dataSection());
+        QAction *exporting = f.program->menus().action(QStringLiteral("Export…"));
+        QVERIFY(exporting);
+        auto ticket = f.program->graph().dataOperations().tryBegin(DiaryDataOperation::restore);
+        QVERIFY(ticket);
+        QVERIFY(!exporting->isEnabled());
+
+        const QString destination = f.folder.filePath(QStringLiteral("Export.json"));
+        QString alertText;
+        // The panel and then the alert are modal: they are answered from inside their loops.
+        QTimer answer;
+        answer.setInterval(20);
+        connect(&answer, &QTimer::timeout, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *panel = qobject_cast<QFileDialog *>(modal)) {
+                panel->selectFile(destination);
+                static_cast<QDialog *>(panel)->accept();
+            } else if (auto *alert = qobject_cast<QMessageBox *>(modal)) {
+                alertText = alert->text() + QLatin1Char('|') + alert->informativeText();
+                alert->buttons().constFirst()->click();
+            }
+        });
+        answer.start();
+        view->dataSection()->controller().exportDiary();
+        QVERIFY(waitUntil([&] { return !alertText.isEmpty(); }));
+        answer.stop();
+        QCOMPARE(alertText,
+                 QStringLiteral("Export Failed|") + DiaryDataOperationGuard::refusalText());
+        QVERIFY(!QFileInfo::exists(destination));
+        ticket->release();
+        QVERIFY(exporting->isEnabled());
     }
 
     // The load-failure card's restore shares the guard too: refused while another operation
