@@ -3,6 +3,7 @@
 #include "backup/BackupLogging.h"
 #include "backup/DiarySnapshotFormatError.h"
 #include "backup/FastJson.h"
+#include "backup/StaleStaging.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
 #include "platform/JsonCoding.h"
@@ -118,6 +119,8 @@ QStringList folderItems(const QString &folder) {
     names.sort();
     return names;
 }
+
+const QString stagingPrefix = QStringLiteral(".velmora-snapshot-");
 
 bool lstatPath(const QString &path, struct stat &status) {
     if (::lstat(nativePath(path).constData(), &status) == 0)
@@ -505,8 +508,9 @@ SnapshotSummary DiarySnapshotService::writePackage(const DiarySnapshotDTO &diary
             "DiarySnapshotService", "A backup already exists at the selected location."));
     const QString parent = QFileInfo(target).path();
     createDirectories(parent);
+    removeStaleStaging(parent, stagingPrefix);
     const QString staging =
-        parent + QStringLiteral("/.velmora-snapshot-") + uuidText(QUuid::createUuid());
+        parent + QLatin1Char('/') + stagingPrefix + uuidText(QUuid::createUuid());
     if (::mkdir(nativePath(staging).constData(), 0700) != 0)
         throw FileSystemError(QStringLiteral("Could not create the folder"), staging, errno);
 

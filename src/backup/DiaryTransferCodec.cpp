@@ -2,6 +2,7 @@
 
 #include "backup/BackupLogging.h"
 #include "backup/FastJson.h"
+#include "backup/StaleStaging.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
 #include "platform/GregorianCalendar.h"
@@ -29,6 +30,7 @@ namespace velmora {
 namespace {
 
 const QString formatIdentifier = QStringLiteral("velmora-export");
+const QString exportTemporaryPrefix = QStringLiteral(".velmora-export-");
 constexpr JsonDateEncoding isoDates = JsonDateEncoding::iso8601;
 
 // The internet date-time form: seconds required, no fraction, "Z" or a numeric offset.
@@ -419,7 +421,10 @@ void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QStr
         throw DiaryTransferError::destinationExists();
     const QByteArray bytes = encode(document);
     const QString folder = QFileInfo(target).path();
-    const QString temporary = folder + QStringLiteral("/.velmora-export-") +
+    removeStaleStaging(folder, exportTemporaryPrefix, QStringLiteral(".json"));
+    // And what a write killed before its rename leaves of the temporary file itself.
+    removeStaleStaging(folder, QLatin1Char('.') + exportTemporaryPrefix);
+    const QString temporary = folder + QLatin1Char('/') + exportTemporaryPrefix +
                               uuidText(QUuid::createUuid()) + QStringLiteral(".json");
     try {
         writeFileAtomically(temporary, bytes);

@@ -10,6 +10,10 @@
 #include <QProcess>
 #include <QTimeZone>
 
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace velmora::test {
 
 inline QString backupData(const QString &name) {
@@ -69,6 +73,14 @@ template <typename Body> QString failureMessage(Body body) {
         return error.message();
     }
     return {};
+}
+
+// Dates the item's last change `seconds` back, as a killed backup's leftovers age.
+inline void age(const QString &path, qint64 seconds) {
+    const timespec then{::time(nullptr) - seconds, 0};
+    const timespec times[2] = {then, then};
+    QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times,
+                        AT_SYMLINK_NOFOLLOW) == 0);
 }
 
 inline QStringList entriesOf(const QString &folder) {

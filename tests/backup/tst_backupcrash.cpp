@@ -142,7 +142,8 @@ class BackupCrashTest : public QObject {
 
 private Q_SLOTS:
     // A writer killed at any step leaves no package under the name, the list as it was, and
-    // room for the next backup.
+    // room for the next backup; the next backup an hour later takes the killed one's staging
+    // folder away, and leaves a younger one (a backup still being written) alone.
     void killedWriteLeavesNoPackage_data() {
         QTest::addColumn<QString>("step");
         for (const char *step : {"recordsWritten", "manifestWritten", "validated", "beforeMove"})
@@ -159,6 +160,14 @@ private Q_SLOTS:
         const QString target = dir.filePath(QStringLiteral("Crash.velmorabackup"));
         QVERIFY(!QFileInfo::exists(target));
         QCOMPARE(DiarySnapshotService::listSnapshots(dir.path()), before);
+        const QStringList killed =
+            QDir(dir.path())
+                .entryList({QStringLiteral(".velmora-snapshot-*")}, QDir::Dirs | QDir::Hidden);
+        QCOMPARE(killed.size(), 1);
+        age(dir.filePath(killed.first()), 2 * 3600);
+        const QString younger = dir.filePath(QStringLiteral(".velmora-snapshot-younger"));
+        QVERIFY(QDir().mkpath(younger));
+        age(younger, 50 * 60);
 
         QProcess child;
         child.start(QStringLiteral(VELMORA_BACKUP_CRASH_CHILD),
@@ -167,6 +176,9 @@ private Q_SLOTS:
         QCOMPARE(child.exitCode(), 0);
         QCOMPARE(DiarySnapshotService::listSnapshots(dir.path()).size(), 2);
         QCOMPARE(DiarySnapshotService::validatePackage(target).entryCount, 200);
+        QCOMPARE(QDir(dir.path())
+                     .entryList({QStringLiteral(".velmora-snapshot-*")}, QDir::Dirs | QDir::Hidden),
+                 QStringList{QStringLiteral(".velmora-snapshot-younger")});
     }
 
     // A restore killed after its safety backup leaves the old diary; one killed after the

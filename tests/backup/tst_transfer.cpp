@@ -186,6 +186,29 @@ private Q_SLOTS:
         QVERIFY(decodedFile(QStringLiteral("legacy-v1.json")).diaryID != v1.diaryID);
     }
 
+    // An export removes the temporary files that exports killed over an hour ago left in its
+    // folder, and nothing else.
+    void exportRemovesStaleTemporaryFiles() {
+        QTemporaryDir dir;
+        const QStringList stale{QStringLiteral(".velmora-export-1.json"),
+                                QStringLiteral("..velmora-export-2.json.aB3dE9")};
+        const QStringList kept{QStringLiteral(".velmora-export-3.json"),
+                               QStringLiteral(".velmora-export-4.txt"),
+                               QStringLiteral(".velmora-exports"), QStringLiteral("notes.json")};
+        for (const QString &name : stale + kept) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.close();
+            age(dir.filePath(name), name == kept.first() ? 30 * 60 : 3 * 3600);
+        }
+        DiaryTransferCodec::write(decodedFile(QStringLiteral("valid-v3.json")),
+                                  dir.filePath(QStringLiteral("Export.json")));
+        QStringList expected = kept;
+        expected.append(QStringLiteral("Export.json"));
+        expected.sort();
+        QCOMPARE(entriesOf(dir.path()), expected);
+    }
+
     void writeNeverReplacesAndLeavesNoTemporary() {
         QTemporaryDir dir;
         const DiaryTransferDocument document = decodedFile(QStringLiteral("valid-v3.json"));
