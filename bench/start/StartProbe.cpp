@@ -1,7 +1,9 @@
 // The program as main() starts it, with a way out for the start and memory benchmarks:
 //   velmora-start-probe prepare STORE           writes the generated 20-year diary into STORE
 //   velmora-start-probe first-paint ARGS...     ends right after the book's first painted frame
-//   velmora-start-probe open-today ARGS...      opens the book on today's page, prints VmHWM (KiB)
+//   velmora-start-probe open-today ARGS...      opens the book on today's page, then searches,
+//                                               opens the calendar and turns a page, printing
+//                                               VmHWM (KiB) after each of the four
 // ARGS are the program's own (a test-mode store and settings suite).
 #include "../BenchAwait.h"
 #include "../DiaryGenerator.h"
@@ -10,6 +12,8 @@
 #include "book/MacClosedCover.h"
 #include "domain/Clock.h"
 #include "pages/DiaryPageSystemStore.h"
+#include "pagescreen/VuzIvoduPageWidget.h"
+#include "pagescreen/VuzIvoduRecallCards.h"
 #include "platform/UserDefaults.h"
 #include "store/CoreDataDiaryRepository.h"
 #include "store/DiaryMigrationCoordinator.h"
@@ -88,6 +92,83 @@ private:
     std::function<void()> m_painted;
 };
 
+// What the probe does once today's page is open, one step at a time: each step starts when the
+// previous one is done, and the peak is printed after each.
+class MemoryWalk {
+public:
+    explicit MemoryWalk(VelmoraProgram &program)
+        : m_program(program) {}
+
+    // Called on every poll once the book is open; true when the walk is over.
+    bool advance() {
+        auto *book = qobject_cast<VuzIvoduPageWidget *>(m_program.rootView().bookView());
+        if (!book)
+            return false;
+        VuzIvoduPageView &page = book->controller();
+        switch (m_step) {
+        case Step::search:
+            page.setShowSearch(true);
+            if (MacSearchCard *card = book->recallCards()->searchCard()) {
+                card->controller().setQuery(QStringLiteral("the"));
+                m_step = Step::searching;
+            }
+            return false;
+        case Step::searching:
+            if (book->recallCards()->searchCard()->controller().results().isEmpty())
+                return false;
+            report();
+            page.closeSearch();
+            m_step = Step::searchClosed;
+            return false;
+        case Step::searchClosed:
+            // One card after the other, as a person opens them.
+            if (++m_polls < 50)
+                return false;
+            m_polls = 0;
+            page.openCalendar();
+            m_step = Step::calendar;
+            return false;
+        case Step::calendar:
+            // The month's marks and the years on this day come in the card's first moments.
+            if (!book->recallCards()->calendarCard() || ++m_polls < 50)
+                return false;
+            report();
+            page.closeCalendar();
+            m_polls = 0;
+            m_step = Step::calendarClosed;
+            return false;
+        case Step::calendarClosed:
+            if (++m_polls < 50)
+                return false;
+            m_day = m_program.graph().diarySession().selectedDay();
+            page.turnToPreviousPage();
+            m_step = Step::turn;
+            return false;
+        case Step::turn:
+            if (m_program.graph().diarySession().selectedDay() == m_day ||
+                m_program.graph().pageSystem().transition().phase != PageTransitionPhase::idle)
+                return false;
+            book->repaint();
+            report();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    enum class Step { search, searching, searchClosed, calendar, calendarClosed, turn };
+
+    void report() {
+        std::printf("%lld\n", peakResidentKiB());
+        std::fflush(stdout);
+    }
+
+    VelmoraProgram &m_program;
+    Step m_step = Step::search;
+    DayKey m_day;
+    int m_polls = 0;
+};
+
 bool todaysPageLoaded(VelmoraProgram &program) {
     QWidget *book = program.rootView().bookView();
     const DiarySessionStore &session = program.graph().diarySession();
@@ -116,23 +197,29 @@ int main(int argc, char **argv) {
 
     VelmoraProgram program({DiaryProcessEnvironment::current(), true, true});
     PaintWatcher watcher(program, [] { leave(0); });
+    MemoryWalk walk(program);
+    bool open = false;
     QTimer poll;
     if (mode == "first-paint") {
         application.installEventFilter(&watcher);
     } else {
         poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, [&program] {
+        QObject::connect(&poll, &QTimer::timeout, [&program, &walk, &open] {
             DiaryBookStage *stage = program.rootView().stage();
             if (!stage)
                 return;
-            if (stage->transition().phase() == DiaryCoverTransition::Phase::closed) {
+            if (open) {
+                if (walk.advance())
+                    leave(0);
+            } else if (stage->transition().phase() == DiaryCoverTransition::Phase::closed) {
                 program.rootView().openDiary();
             } else if (stage->transition().phase() == DiaryCoverTransition::Phase::open &&
                        todaysPageLoaded(program)) {
                 // Today's page drawn once more, now, so its painting counts too.
                 program.rootView().bookView()->repaint();
                 std::printf("%lld\n", peakResidentKiB());
-                leave(0);
+                std::fflush(stdout);
+                open = true;
             }
         });
         poll.start();

@@ -53,6 +53,12 @@ VelmoraProgram::VelmoraProgram(Options options, QObject *parent)
     // touched pages stay resident; two arenas serve this program's few threads just as well.
     if (mallopt(M_ARENA_MAX, 2) != 1)
         qCWarning(lcApp) << "Could not limit the allocator's arenas";
+    // Pictures of a few megabytes come and go (textures, what the swing and the cards take of the
+    // page). Given pages of their own, they go back to the system when freed, rather than leave
+    // the heap as large as its busiest moment; the allocator would otherwise raise this bound
+    // after the first such picture.
+    if (mallopt(M_MMAP_THRESHOLD, 256 * 1024) != 1)
+        qCWarning(lcApp) << "Could not set the allocator's threshold for large blocks";
 }
 
 VelmoraProgram::~VelmoraProgram() {

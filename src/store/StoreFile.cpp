@@ -100,9 +100,11 @@ void configureStoreConnection(SqliteDatabase &database) {
                 .arg(mode));
     }
     database.exec(QStringLiteral("PRAGMA synchronous = FULL"));
-    // Whole-diary scans (search, snapshot) read a few tens of megabytes; keep them in memory.
-    database.exec(QStringLiteral("PRAGMA cache_size = -65536"));
-    database.exec(QStringLiteral("PRAGMA mmap_size = 268435456"));
+    // Whole-diary scans (search, snapshot) read a few tens of megabytes. They read through the
+    // system's file cache and SQLite's small default page cache: a memory map of the file, or a
+    // page cache as large as the diary, would make every page a scan touched this process's
+    // resident memory for good.
+    database.exec(QStringLiteral("PRAGMA mmap_size = 0"));
     const int code =
         sqlite3_create_function_v2(database.handle(), "velmora_contains", 2,
                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
