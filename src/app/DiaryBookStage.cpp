@@ -279,8 +279,19 @@ void DiaryBookStage::openDiary() {
         m_settings->defaults()->setBool(hasLaunchedBeforeKey, true);
     }
     ensureBook();
+    if (m_book)
+        Q_EMIT bookWillAppear(m_book);
     captureImages();
     m_transition.openDiary();
+}
+
+void DiaryBookStage::refreshBookImage() {
+    if (!m_book || m_transition.phase() != DiaryCoverTransition::Phase::opening)
+        return;
+    // The old picture goes first: two whole pages at once would be the swing's largest moment.
+    m_bookImage = QPixmap();
+    m_bookImage = diaryStagePicture(m_book);
+    m_swing->update();
 }
 
 void DiaryBookStage::closeDiary() {
@@ -307,7 +318,10 @@ void DiaryBookStage::applyPhase() {
     }
     if (phase == Phase::open && m_book) {
         m_host->focusBook();
-        m_book->setFocus();
+        // The book may have given its writing surface the keyboard already, while the cover
+        // swung; only a book with no focus of its own takes it itself.
+        if (!m_book->focusWidget())
+            m_book->setFocus();
     }
     if (phase == Phase::closed)
         m_cover->setFocus();

@@ -44,11 +44,16 @@ public:
     void setReduceMotion(bool reduce) { m_transition.setReduceMotion(reduce); }
     void openDiary();
     void closeDiary();
+    // What the book shows changed while the cover swings open: the swing shows it from now on.
+    void refreshBookImage();
     // The cover's name and privacy note, read again from the settings.
     void refreshCover();
 
 Q_SIGNALS:
     void bookViewCreated(QWidget *book);
+    // The cover starts to swing open over the book, which is still hidden: the book reads what
+    // it shows now, so that it is there when the pages fade in.
+    void bookWillAppear(QWidget *book);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -1,5 +1,6 @@
 #include "app/VelmoraProgram.h"
 
+#include "app/DiaryBookStage.h"
 #include "app/DiaryLoadFailureRecovery.h"
 #include "app/DiaryLockCard.h"
 #include "app/DiaryLockController.h"
@@ -249,6 +250,13 @@ QWidget *VelmoraProgram::makeBookView(QWidget *parent) {
     // The toolbar's gear opens the settings window, as Preferences does.
     connect(&book->controller(), &VuzIvoduPageView::settingsRequested, this,
             &VelmoraProgram::openPreferences);
+    // Today's page is read while the cover swings open, and the swing shows it once it is.
+    if (DiaryBookStage *stage = m_rootView ? m_rootView->stage() : nullptr) {
+        connect(stage, &DiaryBookStage::bookWillAppear, &book->controller(),
+                &VuzIvoduPageView::appear);
+        connect(&book->controller(), &VuzIvoduPageView::pageLoaded, stage,
+                &DiaryBookStage::refreshBookImage, Qt::QueuedConnection);
+    }
     return book;
 }
 

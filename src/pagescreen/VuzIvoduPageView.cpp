@@ -418,6 +418,7 @@ QCoro::Task<void> VuzIvoduPageView::loadTask() {
     loadEditorFromSession();
     m_pageSystem.reloadDescriptors(0);
     restartCalendarRefresh();
+    Q_EMIT pageLoaded();
 
     if (isCurrentEntrySealed() || !canWriteSelectedDay())
         co_return;

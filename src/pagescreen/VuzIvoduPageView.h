@@ -277,6 +277,8 @@ Q_SIGNALS:
     void civilDateChanged();
     // New handwriting may have arrived for the open day.
     void handwritingChanged();
+    // The day the book opened on is read and laid out.
+    void pageLoaded();
     // Close the book (the root view's showDiary becomes false).
     void closeDiaryRequested();
     void settingsRequested();

@@ -610,8 +610,10 @@ void VuzIvoduPageWidget::refreshTurnLayers() {
 
 void VuzIvoduPageWidget::refreshChrome() {
     const VuzIvoduPageView &page = *m_controller;
+    // While the book is hidden (read while the cover swings over it) nobody sees the ribbon
+    // slide, and the swing's picture of the book must show where it ends.
     m_tools->setAwayFromToday(page.session().selectedDay() != page.todayKey(),
-                              page.ribbonAnimation());
+                              isVisible() ? page.ribbonAnimation() : VuzIvoduPageAnimation{});
     const bool plain = page.motionMode() == PageTransitionMode::crossFade;
     m_motionMarker->setObjectName(plain ? QStringLiteral("diary-motion-crossfade")
                                         : QStringLiteral("diary-motion-physical"));

@@ -1,6 +1,8 @@
 #include "app/VelmoraProgram.h"
 
+#include "app/DiaryBookStage.h"
 #include "book/MacRuledTextView.h"
+#include "pagescreen/PageLoadingLeaf.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "settings/MacDataSettingsSection.h"
 #include "settings/MacSettingsKit.h"
@@ -228,6 +230,43 @@ private Q_SLOTS:
         QVERIFY(windows.first()->isVisible());
         QCOMPARE(windows.first()->palette().color(QPalette::Window).rgb(),
                  DiaryTheme{}.paper().rgb());
+    }
+
+    // Today's page is read while the cover swings open: when the pages are revealed they show
+    // today's writing, and no spinner stands in its place.
+    void todaysPageIsReadWhileTheCoverSwings() {
+        ProgramFixture f;
+        QVERIFY(f.start());
+        QVERIFY(QTest::qWaitForWindowExposed(&f.program->window()));
+        DiaryDraftDTO written;
+        written.id = QUuid::createUuid();
+        written.dayKey = f.session().selectedDay();
+        written.content = QStringLiteral("Written this morning");
+        written.fontName = QStringLiteral("Georgia");
+        written.bodyPointSize = 16;
+        written.originTimeZone = QStringLiteral("UTC");
+        written.createdAt = written.updatedAt = QDateTime::currentDateTimeUtc();
+        test::waitFor(f.program->graph().repository()->save(written, std::nullopt, 1));
+        DiaryBookStage *stage = f.program->rootView().stage();
+        QVERIFY(stage);
+        std::optional<QString> shownWhenOpen;
+        QObject context;
+        connect(&stage->transition(), &DiaryCoverTransition::phaseChanged, &context,
+                [&](DiaryCoverTransition::Phase phase) {
+                    if (phase != DiaryCoverTransition::Phase::open)
+                        return;
+                    const auto leaf = f.program->graph().pageSystem().selectedDescriptor();
+                    shownWhenOpen = leaf ? leaf->content : QStringLiteral("(no leaf)");
+                });
+        f.program->rootView().openDiary();
+        QVERIFY(waitUntil([&] { return shownWhenOpen.has_value(); }));
+        QCOMPARE(*shownWhenOpen, written.content);
+        QWidget *book = f.program->rootView().bookView();
+        QVERIFY(book && book->isVisible());
+        const auto spinners = book->findChildren<PageLoadingLeaf *>();
+        QVERIFY(!spinners.isEmpty());
+        for (const PageLoadingLeaf *spinner : spinners)
+            QVERIFY(!spinner->isVisible());
     }
 
     // An export waits for the guard like the other data operations: while a restore runs, the
