@@ -97,8 +97,8 @@ MacPageTools::MacPageTools(QWidget *parent)
         connect(button, &QAbstractButton::clicked, this, row.signal);
         m_buttons.append(button);
     }
+    // Its help tag; the ribbon keeps its own name, "Bookmark", and hint.
     m_ribbon->setToolTip(tr("Back to today"));
-    m_ribbon->setAccessibleName(tr("Back to today"));
     m_ribbon->hide();
     m_ribbonMotion->setHiddenOffset(QPointF(0, -DiaryRibbonBookmark::frameSize.height()));
     connect(m_ribbon, &QAbstractButton::clicked, this, &MacPageTools::todayRequested);

@@ -351,7 +351,7 @@ private Q_SLOTS:
             waitUntil([&] { return road.session().selectedDay() == yesterday && road.settled(); }));
         QAbstractButton *ribbon = nullptr;
         for (auto *button : book->tools()->findChildren<QAbstractButton *>())
-            if (button->accessibleName() == QStringLiteral("Back to today"))
+            if (button->objectName() == QStringLiteral("ribbon-bookmark"))
                 ribbon = button;
         QVERIFY(ribbon);
         QVERIFY(waitUntil([&] { return ribbon->isVisible(); }));

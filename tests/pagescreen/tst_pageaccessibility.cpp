@@ -6,6 +6,9 @@
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "support/GuiTestMain.h"
 
+#include "book/DiaryRibbonBookmark.h"
+#include "pagescreen/MacPageTools.h"
+
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 
@@ -94,7 +97,7 @@ private Q_SLOTS:
                            QStringLiteral("diary-editor=Diary page"), quoteOfTheDay("2024-03-15"),
                            QStringLiteral("diary-save-state=Draft saved")}
             << QStringList{QStringLiteral("=Friday,"), QStringLiteral("diary-page-locked="),
-                           QStringLiteral("diary-page-count=")};
+                           QStringLiteral("diary-page-count="), QStringLiteral("ribbon-bookmark=")};
         QTest::newRow("a sealed day of several leaves, on its last")
             << "2024-03-10" << longText() << true
             << QStringList{QStringLiteral("=Sunday"),
@@ -102,6 +105,7 @@ private Q_SLOTS:
                            QStringLiteral("diary-page-locked=This page is sealed"),
                            QStringLiteral("diary-page-count=Page %1 of %1"),
                            QStringLiteral("diary-sealed-leaf=Diary page"),
+                           QStringLiteral("ribbon-bookmark=Bookmark"),
                            quoteOfTheDay("2024-03-10")}
             << QStringList{QStringLiteral("diary-save-state=")};
         QTest::newRow("an earlier blank day asks first")
@@ -137,6 +141,11 @@ private Q_SLOTS:
             }));
         }
         const QString leaves = QString::number(book.f.pages->descriptors().size());
+        // The ribbon hangs, once it has slid in, on every day but today.
+        QVERIFY(waitUntil([&] {
+            return book.widget.tools()->ribbon()->isVisible() ==
+                   (dayKey != PageScreenFixture::today);
+        }));
         const QStringList found = book.readable();
         for (QString expected : present) {
             if (expected.contains(QStringLiteral("%1")))
