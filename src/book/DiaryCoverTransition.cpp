@@ -110,7 +110,11 @@ void DiaryCoverTransition::closeDiary() {
 }
 
 void DiaryCoverTransition::start(double target) {
-    m_curve = m_reduceMotion ? DiaryCoverCurve::easeInOut() : DiaryCoverCurve::spring();
+    // The book closes inside the page's own 0.75 s ease in and out; the cover opens on a spring.
+    if (m_reduceMotion)
+        m_curve = DiaryCoverCurve::easeInOut();
+    else
+        m_curve = target > 0 ? DiaryCoverCurve::spring() : DiaryCoverCurve::easeInOut(0.75);
     m_isAnimating = true;
     m_from = m_progress;
     m_to = target;
