@@ -83,30 +83,37 @@ private Q_SLOTS:
                               "close", "month 2026-06-01"}));
     }
 
-    // After the grid: the title, the close button, up to four years and the count line, each
-    // pressed as it is clicked.
+    // After the grid: the title, the close button, the list of up to four years under its
+    // heading and the count line, each pressed as it is clicked and found by its identifier.
     void readsItsPartsToAssistiveTechnology_data() {
         QTest::addColumn<int>("years");
         QTest::addColumn<int>("written");
-        QTest::addColumn<QStringList>("parts"); // "name|value"
+        QTest::addColumn<QStringList>("parts"); // "identifier=name|value"
         QTest::addColumn<int>("press");         // the part pressed, among the parts
         QTest::addColumn<QStringList>("calls");
         QTest::newRow("nothing listed")
-            << 0 << 0 << QStringList{"Calendar|", "Close Calendar|"} << 1 << QStringList{"close"};
+            << 0 << 0 << QStringList{"=Calendar|", "calendar-close=Close Calendar|"} << 1
+            << QStringList{"close"};
         QTest::newRow("two years and one page")
             << 2 << 1
-            << QStringList{"Calendar|", "Close Calendar|", "A year ago|A walk by the river",
-                           "2 years ago|A handwritten page", "1 page written in May|"}
-            << 3 << QStringList{"close", "select 2024-05-17"};
-        QTest::newRow("six years, four listed") << 6 << 3
-                                                << QStringList{"Calendar|",
-                                                               "Close Calendar|",
-                                                               "A year ago|A walk by the river",
-                                                               "2 years ago|A handwritten page",
-                                                               "3 years ago|A walk by the river",
-                                                               "4 years ago|A handwritten page",
-                                                               "3 pages written in May|"}
-                                                << 6 << QStringList{};
+            << QStringList{"=Calendar|",
+                           "calendar-close=Close Calendar|",
+                           "on-this-day=On this day|",
+                           "on-this-day-1=A year ago|A walk by the river",
+                           "on-this-day-2=2 years ago|A handwritten page",
+                           "=1 page written in May|"}
+            << 4 << QStringList{"close", "select 2024-05-17"};
+        QTest::newRow("six years, four listed")
+            << 6 << 3
+            << QStringList{"=Calendar|",
+                           "calendar-close=Close Calendar|",
+                           "on-this-day=On this day|",
+                           "on-this-day-1=A year ago|A walk by the river",
+                           "on-this-day-2=2 years ago|A handwritten page",
+                           "on-this-day-3=3 years ago|A walk by the river",
+                           "on-this-day-4=4 years ago|A handwritten page",
+                           "=3 pages written in May|"}
+            << 7 << QStringList{};
     }
     void readsItsPartsToAssistiveTechnology() {
         QFETCH(int, years);
@@ -126,9 +133,12 @@ private Q_SLOTS:
         QCOMPARE(root->childCount(), 1 + parts.size());
         QCOMPARE(root->child(0)->text(QAccessible::Name), QStringLiteral("Diary calendar"));
         QStringList read;
-        for (int i = 1; i < root->childCount(); ++i)
-            read.append(root->child(i)->text(QAccessible::Name) + '|' +
+        for (int i = 1; i < root->childCount(); ++i) {
+            const QObject *object = root->child(i)->object();
+            read.append((object ? object->objectName() : QString()) + '=' +
+                        root->child(i)->text(QAccessible::Name) + '|' +
                         root->child(i)->text(QAccessible::Value));
+        }
         QCOMPARE(read, parts);
         QAccessibleInterface *pressed = root->child(1 + press);
         if (pressed->actionInterface() && !pressed->actionInterface()->actionNames().isEmpty())

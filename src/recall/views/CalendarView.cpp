@@ -159,8 +159,8 @@ QMenu *CalendarView::yearMenu() {
 QList<PaintedAccessibleItems::Item> CalendarView::accessibleItems() const {
     QList<Item> items;
     items.append(
-        {QAccessible::Button, tr("Previous month"), {}, {}, previousMonthRect(), false, true});
-    items.append({QAccessible::Button, tr("Next month"), {}, {}, nextMonthRect(), false, true});
+        {QAccessible::Button, tr("Previous month"), {}, {}, previousMonthRect(), false, true, {}});
+    items.append({QAccessible::Button, tr("Next month"), {}, {}, nextMonthRect(), false, true, {}});
     if (hasYearMenu())
         items.append({QAccessible::ButtonMenu,
                       title(),
@@ -168,9 +168,10 @@ QList<PaintedAccessibleItems::Item> CalendarView::accessibleItems() const {
                       tr("Go to another year"),
                       titleRect(),
                       false,
-                      true});
+                      true,
+                      {}});
     else
-        items.append({QAccessible::StaticText, title(), {}, {}, titleRect(), false, false});
+        items.append({QAccessible::StaticText, title(), {}, {}, titleRect(), false, false, {}});
     const auto dates = cellDates();
     for (int i = 0; i < dates.size(); ++i) {
         if (!dates.at(i))
@@ -182,7 +183,8 @@ QList<PaintedAccessibleItems::Item> CalendarView::accessibleItems() const {
                       {},
                       gridCellRect(i),
                       DayKey::fromCivilDate(date.year(), date.month(), date.day()) == m_selectedDay,
-                      true});
+                      true,
+                      {}});
     }
     return items;
 }

@@ -93,10 +93,29 @@ QList<PaintedAccessibleItems::Item> MacCalendarCard::accessibleItems() const {
          {},
          QRectF(card.left() + padding, card.top() + padding, cardWidth - 2 * padding, titleHeight),
          false,
-         false});
-    items.append(
-        {QAccessible::Button, tr("Close Calendar"), {}, {}, closeButtonRect(), false, true});
+         false,
+         {}});
+    items.append({QAccessible::Button,
+                  tr("Close Calendar"),
+                  {},
+                  {},
+                  closeButtonRect(),
+                  false,
+                  true,
+                  QStringLiteral("calendar-close")});
     const QList<QRectF> rows = onThisDayRowRects();
+    if (!rows.isEmpty())
+        items.append({QAccessible::StaticText,
+                      tr("On this day"),
+                      {},
+                      {},
+                      rows.first()
+                          .united(rows.last())
+                          .adjusted(-boxPadding, -boxPadding - headingHeight - headingGap,
+                                    boxPadding, boxPadding),
+                      false,
+                      false,
+                      QStringLiteral("on-this-day")});
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const DiaryOnThisDayItem &item = m_onThisDay.at(i);
         items.append({QAccessible::Button,
@@ -105,7 +124,8 @@ QList<PaintedAccessibleItems::Item> MacCalendarCard::accessibleItems() const {
                       {},
                       rows.at(i),
                       false,
-                      true});
+                      true,
+                      QStringLiteral("on-this-day-%1").arg(item.yearsAgo)});
     }
     if (!m_entryDays.isEmpty())
         items.append({QAccessible::StaticText,
@@ -115,14 +135,16 @@ QList<PaintedAccessibleItems::Item> MacCalendarCard::accessibleItems() const {
                       QRectF(card.left() + padding, card.bottom() - padding - countHeight,
                              cardWidth - 2 * padding, countHeight),
                       false,
-                      false});
+                      false,
+                      {}});
     return items;
 }
 
 void MacCalendarCard::pressAccessibleItem(int index) {
     if (index == 1 && onClose)
         onClose();
-    const qsizetype row = index - 2;
+    // After the title, the close button and the heading of the list.
+    const qsizetype row = index - 3;
     if (row >= 0 && row < std::min<qsizetype>(m_onThisDay.size(), listedItems))
         choose(m_onThisDay.at(row).day);
 }

@@ -250,7 +250,7 @@ QRectF MacSearchCard::closeButtonRect() const {
 }
 
 QList<PaintedAccessibleItems::Item> MacSearchCard::accessibleItems() const {
-    return {{QAccessible::Button, tr("Close Search"), {}, {}, closeButtonRect(), false, true}};
+    return {{QAccessible::Button, tr("Close Search"), {}, {}, closeButtonRect(), false, true, {}}};
 }
 
 void MacSearchCard::pressAccessibleItem(int index) {

@@ -30,7 +30,12 @@ public:
         , m_index(index) {}
 
     bool isValid() const override { return item().has_value(); }
-    QObject *object() const override { return nullptr; }
+    // A stand-in object that carries the item's identifier as its name, as a widget does.
+    QObject *object() const override {
+        const auto found = item();
+        m_mark.setObjectName(found ? found->identifier : QString());
+        return &m_mark;
+    }
     QWindow *window() const override {
         return m_widget ? m_widget->window()->windowHandle() : nullptr;
     }
@@ -106,6 +111,7 @@ private:
 
     QPointer<QWidget> m_widget;
     int m_index;
+    mutable QObject m_mark;
 };
 
 class PaintedWidgetAccessible : public QAccessibleWidget {

@@ -23,6 +23,8 @@ public:
         QRectF rect;
         bool selected = false;
         bool pressable = false;
+        // Its accessibility identifier: the object name of the element's object().
+        QString identifier;
     };
 
     virtual ~PaintedAccessibleItems() = default;
