@@ -94,12 +94,19 @@ private Q_SLOTS:
         QCOMPARE(f.stored(), QStringLiteral("Typed just before quitting"));
     }
 
+    void terminationSignalDrainsLikeQuit_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+
     void terminationSignalDrainsLikeQuit() {
+        QFETCH(int, signalNumber);
         ProgramFixture f(true);
         QVERIFY(f.start());
         test::waitFor(f.session().selectToday());
         f.session().updateDraft(QStringLiteral("Written when the signal came"));
-        ::raise(SIGTERM);
+        ::raise(signalNumber);
         QVERIFY(waitUntil([&] { return f.terminations == 1; }));
         QCOMPARE(f.stored(), QStringLiteral("Written when the signal came"));
     }
