@@ -4,7 +4,8 @@ JOBS ?= $(shell nproc)
 BENCH_FILTER ?= .
 SOURCES = $(shell git ls-files -co --exclude-standard -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h')
 
-.PHONY: setup configure build test check-format check-translations format bench fuzz run clean
+.PHONY: setup configure build test check-layers check-format check-translations format bench fuzz run \
+	clean
 
 setup:
 	./scripts/setup
@@ -23,11 +24,15 @@ configure:
 build: configure
 	cmake --build build -j $(JOBS)
 
-test: setup build
+test: setup check-layers build
 	cd build && ctest --output-on-failure -j $(JOBS)
 	JOBS=$(JOBS) ./scripts/fuzz --smoke
 	$(MAKE) check-format
 	$(MAKE) check-translations
+
+# Every include of src/ must be one its library's link list allows.
+check-layers:
+	./scripts/check-layers
 
 check-format:
 	@clang-format --dry-run --Werror $(SOURCES) && echo "format check passed"

@@ -1,20 +1,27 @@
-# velmora_library(<folder> [NAME <name>] LINKS <targets...>)
-# One static library per src/<folder>, built from every source in that folder. Its link list is
-# the whole of what it may use, so a layer that reaches past its neighbours fails to build.
-# NAME gives the target velmora_<name> for a nested folder such as book/theme.
+# velmora_library(<folder> [NAME <name>] [EXCLUDE <files...>] PUBLIC <targets...>
+#                 PRIVATE <targets...>)
+# One static library per src/<folder>, built from every source in that folder. Its link lists are
+# the whole of what it may use; scripts/check-layers holds every include of src/ to them. PUBLIC
+# links are those its headers expose to whoever links it, PRIVATE ones stay inside it.
+# NAME gives the target velmora_<name> for a nested folder such as book/theme; EXCLUDE leaves out
+# files of the folder that belong to an executable.
 function(velmora_library folder)
-  cmake_parse_arguments(ARG "" "NAME" "LINKS" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME" "EXCLUDE;PUBLIC;PRIVATE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.h
     ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.qrc)
+  foreach(excluded ${ARG_EXCLUDE})
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/${excluded})
+  endforeach()
   set(target velmora_${folder})
   if(ARG_NAME)
     set(target velmora_${ARG_NAME})
   endif()
   add_library(${target} STATIC ${sources})
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(${target} PUBLIC ${ARG_LINKS} velmora_build_options)
+  target_link_libraries(${target} PUBLIC ${ARG_PUBLIC} velmora_build_options
+    PRIVATE ${ARG_PRIVATE})
 endfunction()
 
 # velmora_tests(LIBS <targets...>)
