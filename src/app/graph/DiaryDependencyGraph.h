@@ -56,11 +56,6 @@ struct DiaryLaunchPlan {
     static DiaryLaunchPlan make(const DiaryProcessEnvironment &environment);
 
     bool isTestMode() const;
-
-    // Re-indexes the handwriting pages a sync pass changed; returns at once, and the work is
-    // never reported.
-    static void startHandwritingIndexRefresh(const QList<QPair<DayKey, qint64>> &changedPages,
-                                             DiaryHandwritingIndex &index);
     // Live mode, or no configuration at all.
     bool isLiveMode() const { return !isTestMode(); }
     QString persistenceDirectory() const;
