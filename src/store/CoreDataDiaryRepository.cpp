@@ -44,6 +44,17 @@ QList<DiaryEntryDTO> collectEntries(SqliteStatement &select) {
     return result;
 }
 
+// A competing entry is kept once: sync meets the same losing version again on every pass while
+// the page file cannot be replaced, and the heartbeat would add a copy each minute.
+void insertRecoveryRecordOnce(SqliteDatabase &database, const DiaryRecoveryDTO &record) {
+    auto &existing = database.cached(QStringLiteral(
+        "SELECT 1 FROM RecoveryRecord WHERE originalID = ?1 AND contentSHA256 = ?2 LIMIT 1"));
+    existing.bind(1, record.originalID).bind(2, record.contentSHA256);
+    if (existing.step())
+        return;
+    insertRecoveryRecord(database, record);
+}
+
 // A missing stored revision reads as 0, like any absent number.
 qint64 storedRevision(const SqliteStatement &row) {
     return row.int64(10);
@@ -314,7 +325,7 @@ CoreDataDiaryRepository::applyRemote(DiaryEntryDTO entry,
             rowID = insertEntryRow(database, stored);
         }
         if (record)
-            insertRecoveryRecord(database, *record);
+            insertRecoveryRecordOnce(database, *record);
         return readEntryRow(database, rowID);
     });
     co_return co_await work;
@@ -324,7 +335,7 @@ QCoro::Task<void> CoreDataDiaryRepository::preserveRecovery(DiaryEntryDTO entry)
     assertOnGuiThread();
     const DiaryRecoveryDTO record = makeCompetingRecovery(entry, m_clock->now());
     auto work = m_stack->perform(Kind::immediate, [record](SqliteDatabase &database) {
-        insertRecoveryRecord(database, record);
+        insertRecoveryRecordOnce(database, record);
     });
     co_await work;
 }

@@ -1,12 +1,14 @@
 #include "sync/DiaryCloudSync.h"
 
+#include "sync/DiaryCloudSyncWatcher.h"
+#include "sync/DiaryCloudSyncWork.h"
 #include "sync/SyncLogging.h"
 
 #include <QCoreApplication>
-#include <QCoroFuture>
 #include <QCoroSignal>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
-#include <QtConcurrent>
 
 #include <unicode/locid.h>
 #include <unicode/reldatefmt.h>
@@ -72,6 +74,13 @@ QString relativeToNow(const QDateTime &date, const QDateTime &now) {
 
 } // namespace
 
+void DiaryCloudSyncLoopEnd::end() {
+    if (m_ended)
+        return;
+    m_ended = true;
+    Q_EMIT ended();
+}
+
 DiaryCloudSync::DiaryCloudSync(Services services, QString manifestURL, RootProvider rootProvider,
                                bool watchesICloud, std::chrono::seconds heartbeatInterval,
                                QObject *parent)
@@ -81,12 +90,30 @@ DiaryCloudSync::DiaryCloudSync(Services services, QString manifestURL, RootProvi
     , m_rootProvider(std::move(rootProvider))
     , m_watchesICloud(watchesICloud)
     , m_heartbeatInterval(heartbeatInterval) {
+    if (!m_services.clock)
+        m_services.clock = std::make_shared<SystemClock>();
     if (m_services.defaults) {
         m_lastSync = m_services.defaults->dateValue(lastSyncKey);
         m_isEnabled = enabledFrom(*m_services.defaults);
     }
+    m_timing.heartbeat = heartbeatInterval;
     m_scheduled.setSingleShot(true);
     connect(&m_scheduled, &QTimer::timeout, this, &DiaryCloudSync::requestSync);
+    connect(&m_heartbeat, &QTimer::timeout, this, [this] {
+        // While the switch is off the heartbeat keeps ticking and does nothing.
+        if (m_isEnabled)
+            schedule(std::chrono::nanoseconds::zero());
+    });
+}
+
+DiaryCloudSync::~DiaryCloudSync() {
+    // A pass suspended in a file operation resumes into nothing: it finds the engine gone and
+    // unwinds. Whoever waits for its loop hears of the end on the next turn, not from in here.
+    m_stopped = true;
+    m_passToken.cancel();
+    if (const std::shared_ptr<DiaryCloudSyncLoopEnd> end = m_loopEnd; end && !end->hasEnded())
+        QMetaObject::invokeMethod(
+            end.get(), [end] { end->end(); }, Qt::QueuedConnection);
 }
 
 DiaryCloudSync::RootProvider DiaryCloudSync::noSyncRoot() {
@@ -97,15 +124,54 @@ DiaryCloudSync::RootProvider DiaryCloudSync::iCloudSyncRoot() {
     return [] { return std::optional<QString>(); };
 }
 
+void DiaryCloudSync::setTiming(const Timing &timing) {
+    m_timing = timing;
+    if (m_heartbeat.isActive())
+        m_heartbeat.start(std::chrono::ceil<std::chrono::milliseconds>(m_timing.heartbeat));
+}
+
+QString DiaryCloudSync::unreadablePagesFolder() const {
+    // The manifest lies in "Sync" in the diary's folder.
+    QDir diary = QFileInfo(m_manifestURL).absoluteDir();
+    diary.cdUp();
+    return QDir::cleanPath(diary.absolutePath() + QLatin1Char('/') + unreadablePagesFolderName);
+}
+
+QDateTime DiaryCloudSync::now() const {
+    return m_services.clock->now();
+}
+
 void DiaryCloudSync::start() {
+    if (m_started || m_stopped)
+        return;
+    m_started = true;
     qCDebug(lcSync) << "sync started";
+    if (DiarySessionStore *session = m_services.session) {
+        connect(session, &DiarySessionStore::saveStateChanged, this,
+                [this](const DiarySaveState &state) {
+                    if (state.kind == DiarySaveState::Kind::saved ||
+                        state.kind == DiarySaveState::Kind::sealed)
+                        schedule(m_timing.afterSave);
+                });
+    }
+    startWatching();
+    m_heartbeat.start(std::chrono::ceil<std::chrono::milliseconds>(m_timing.heartbeat));
     schedule(std::chrono::nanoseconds::zero());
 }
 
-void DiaryCloudSync::schedule(std::chrono::nanoseconds after) {
-    if (!m_isEnabled)
+void DiaryCloudSync::startWatching() {
+    if (!m_watchesICloud || m_watcher)
         return;
-    m_scheduled.start(std::chrono::ceil<std::chrono::milliseconds>(after));
+    m_watcher = new DiaryCloudSyncWatcher(this);
+    connect(m_watcher, &DiaryCloudSyncWatcher::changed, this,
+            [this] { schedule(m_timing.afterFolderChange); });
+}
+
+void DiaryCloudSync::schedule(std::chrono::nanoseconds after) {
+    if (!m_isEnabled || m_stopped)
+        return;
+    m_scheduled.start(std::chrono::ceil<std::chrono::milliseconds>(
+        std::max(after, std::chrono::nanoseconds::zero())));
 }
 
 void DiaryCloudSync::setEnabled(bool enabled) {
@@ -122,58 +188,244 @@ void DiaryCloudSync::setEnabled(bool enabled) {
 }
 
 QCoro::Task<void> DiaryCloudSync::syncNow() {
-    if (!m_isEnabled)
+    if (!m_isEnabled || m_stopped)
         co_return;
     m_scheduled.stop();
     requestSync();
-    if (m_running)
-        co_await qCoro(this, &DiaryCloudSync::syncLoopEnded);
+    QCoro::Task<void> waiting = waitForLoopEnd(std::nullopt);
+    co_await std::move(waiting);
 }
 
-QCoro::Task<void> DiaryCloudSync::syncNow(std::chrono::nanoseconds) {
-    co_return;
+QCoro::Task<void> DiaryCloudSync::syncNow(std::chrono::nanoseconds atMost) {
+    if (!m_isEnabled || m_stopped)
+        co_return;
+    m_scheduled.stop();
+    requestSync();
+    QCoro::Task<void> waiting = waitForLoopEnd(atMost);
+    co_await std::move(waiting);
+}
+
+QCoro::Task<void> DiaryCloudSync::stop(std::chrono::nanoseconds atMost) {
+    m_stopped = true;
+    m_scheduled.stop();
+    m_heartbeat.stop();
+    m_passToken.cancel();
+    QCoro::Task<void> waiting = waitForLoopEnd(atMost);
+    co_await std::move(waiting);
+}
+
+QCoro::Task<void> DiaryCloudSync::waitForLoopEnd(std::optional<std::chrono::nanoseconds> atMost) {
+    // Held here, so the end outlives the engine for as long as this waits.
+    const std::shared_ptr<DiaryCloudSyncLoopEnd> end = m_loopEnd;
+    if (!end || end->hasEnded())
+        co_return;
+    const auto limit = atMost ? std::chrono::ceil<std::chrono::milliseconds>(
+                                    std::max(*atMost, std::chrono::nanoseconds::zero()))
+                              : std::chrono::milliseconds(-1);
+    auto ended = qCoro(end.get(), &DiaryCloudSyncLoopEnd::ended, limit);
+    co_await std::move(ended);
+}
+
+void DiaryCloudSync::forgetPageMarks() {
+    ++m_forgetRequests;
+    // The pass that runs, or one started for this, drops the marks and writes the manifest; with
+    // the switch off it only writes the manifest.
+    if (m_running)
+        m_rerunRequested = true;
+    else
+        requestSync();
 }
 
 void DiaryCloudSync::requestSync() {
+    if (m_stopped)
+        return;
     if (m_running) {
         m_rerunRequested = true;
         return;
     }
     m_running = true;
+    m_loopEnd = std::make_shared<DiaryCloudSyncLoopEnd>();
+    m_passToken = CancellationToken();
     runSyncLoop();
+}
+
+bool DiaryCloudSync::passInterrupted() const {
+    return m_passToken.isCancelled();
 }
 
 QCoro::Task<void> DiaryCloudSync::runSyncLoop() {
     const QPointer<DiaryCloudSync> self(this);
-    do {
-        m_rerunRequested = false;
-        QCoro::Task<void> pass = runSyncOnce();
-        co_await pass;
+    const std::shared_ptr<DiaryCloudSyncLoopEnd> end = m_loopEnd;
+    try {
+        do {
+            m_rerunRequested = false;
+            QCoro::Task<void> pass = runSyncOnce();
+            co_await std::move(pass);
+        } while (m_rerunRequested && m_isEnabled && !passInterrupted());
+    } catch (const CancellationError &) {
+        // Only a pass whose engine went away ends this way; nothing of it may be touched.
         if (!self)
             co_return;
-    } while (m_rerunRequested && m_isEnabled);
+    }
     m_running = false;
+    m_loopEnd.reset();
     Q_EMIT syncLoopEnded();
+    // Last: a waiter resumed from here may let the engine go.
+    end->end();
 }
 
+namespace {
+
+// The message a failed pass shows; a cancellation goes on up.
+QString messageOf(const std::exception_ptr &failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const CancellationError &) {
+        throw;
+    } catch (const DiaryError &error) {
+        return error.message();
+    } catch (const std::exception &error) {
+        return QString::fromUtf8(error.what());
+    }
+    return {};
+}
+
+} // namespace
+
 QCoro::Task<void> DiaryCloudSync::runSyncOnce() {
+    QCoro::Task<void> pass = runPass();
+    co_await std::move(pass);
+    QCoro::Task<void> settling = settleForgottenPageMarks();
+    co_await std::move(settling);
+}
+
+QCoro::Task<void> DiaryCloudSync::runPass() {
     if (!m_isEnabled) {
         setStatus(DiaryCloudSyncStatus::off);
         co_return;
     }
-    const QPointer<DiaryCloudSync> self(this);
-    // Asking for the sync folder may wait on the file system.
-    QFuture<std::optional<QString>> asking = QtConcurrent::run(m_rootProvider);
+    auto asking = folderWork(m_rootProvider);
     const std::optional<QString> root = co_await asking;
     // Switched off meanwhile: "off" is already shown and stays.
-    if (!self || !m_isEnabled)
+    if (!m_isEnabled || passInterrupted())
         co_return;
     if (!root) {
+        if (m_watcher)
+            m_watcher->watch(QString());
         setStatus(DiaryCloudSyncStatus::unavailable);
         co_return;
     }
-    qCWarning(lcSync) << "a sync folder is offered at" << *root
-                      << "but this build exchanges nothing with it yet";
+    setStatus(DiaryCloudSyncStatus::syncing);
+    const DiaryCloudSyncFolder folder(*root, m_downloads);
+
+    // The file is read again only when it is no longer the one this engine last read or wrote.
+    auto loading =
+        folderWork([url = m_manifestURL, root = folder.root(), known = m_manifestOnDisk] {
+            const std::optional<QString> stamp = DiaryCloudSyncFolder::fingerprint(url);
+            if (known && stamp == known->fingerprint && known->manifest.root == root)
+                return *known;
+            return ManifestFile{stamp, Manifest::load(url, root)};
+        });
+    const ManifestFile loaded = co_await loading;
+    m_manifestOnDisk = loaded;
+    PassManifest manifest;
+    manifest.marks = loaded.manifest;
+    manifest.onDisk = manifest.marks;
+    manifest.forgottenThrough = m_forgottenOnDisk;
+    if (m_forgetRequests > m_forgottenOnDisk) {
+        manifest.marks.pages.clear();
+        manifest.forgottenThrough = m_forgetRequests;
+    }
+
+    std::exception_ptr failure;
+    try {
+        auto creating =
+            folderWork([folder, marks = manifest.marks] { folder.createFolders(marks); });
+        co_await creating;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // Watched afresh after each pass, once the folders that can be there are there.
+    if (m_watcher)
+        m_watcher->watch(folder.root());
+    if (failure) {
+        setStatus(DiaryCloudSyncStatus::failed, messageOf(failure));
+        co_return;
+    }
+
+    // Each step's marks are kept once it completed, never after one that threw. A switch turned
+    // off meanwhile ends the pass there: nothing more is written and it does not count as a sync.
+    bool changed = false;
+    using Step = QCoro::Task<bool> (DiaryCloudSync::*)(const DiaryCloudSyncFolder &, Manifest &);
+    static constexpr Step steps[] = {&DiaryCloudSync::reconcilePages,
+                                     &DiaryCloudSync::reconcileInk};
+    for (const Step step : steps) {
+        try {
+            auto running = (this->*step)(folder, manifest.marks);
+            changed = co_await std::move(running) || changed;
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure) {
+            setStatus(DiaryCloudSyncStatus::failed, messageOf(failure));
+            co_return;
+        }
+        auto keeping = keepStep(manifest);
+        if (!co_await std::move(keeping))
+            co_return;
+    }
+    auto profile = reconcileProfile(folder);
+    changed = co_await std::move(profile) || changed;
+    auto keeping = keepStep(manifest);
+    if (!co_await std::move(keeping))
+        co_return;
+
+    if (changed) {
+        ++m_changeCount;
+        Q_EMIT changeCountChanged(m_changeCount);
+    }
+    m_lastSync = now();
+    if (m_services.defaults)
+        m_services.defaults->setDate(lastSyncKey, *m_lastSync);
+    Q_EMIT lastSyncChanged();
+    setStatus(DiaryCloudSyncStatus::upToDate);
+}
+
+QCoro::Task<bool> DiaryCloudSync::keepStep(PassManifest &manifest) {
+    QCoro::Task<void> saving = saveManifest(manifest);
+    co_await std::move(saving);
+    if (!m_isEnabled) {
+        setStatus(DiaryCloudSyncStatus::off);
+        co_return false;
+    }
+    co_return !passInterrupted();
+}
+
+QCoro::Task<void> DiaryCloudSync::saveManifest(PassManifest &manifest) {
+    if (m_forgetRequests > manifest.forgottenThrough) {
+        manifest.marks.pages.clear();
+        manifest.forgottenThrough = m_forgetRequests;
+    }
+    // A pass that changed no mark leaves the file as it is.
+    if (manifest.marks != manifest.onDisk) {
+        auto saving = folderWork([url = m_manifestURL, marks = manifest.marks] {
+            marks.save(url);
+            return ManifestFile{DiaryCloudSyncFolder::fingerprint(url), marks};
+        });
+        m_manifestOnDisk = co_await saving;
+        manifest.onDisk = manifest.marks;
+    }
+    m_forgottenOnDisk = std::max(m_forgottenOnDisk, manifest.forgottenThrough);
+}
+
+QCoro::Task<void> DiaryCloudSync::settleForgottenPageMarks() {
+    if (m_forgetRequests <= m_forgottenOnDisk)
+        co_return;
+    const quint64 through = m_forgetRequests;
+    auto forgetting = folderWork([url = m_manifestURL] { Manifest::forgetPageMarks(url); });
+    co_await forgetting;
+    m_manifestOnDisk.reset();
+    m_forgottenOnDisk = std::max(m_forgottenOnDisk, through);
 }
 
 void DiaryCloudSync::setStatus(DiaryCloudSyncStatus status, const QString &failureMessage) {
@@ -186,7 +438,7 @@ void DiaryCloudSync::setStatus(DiaryCloudSyncStatus status, const QString &failu
 }
 
 QString DiaryCloudSync::statusText() const {
-    return statusText(m_status, m_failureMessage, m_lastSync, QDateTime::currentDateTimeUtc());
+    return statusText(m_status, m_failureMessage, m_lastSync, now());
 }
 
 QString DiaryCloudSync::statusText(DiaryCloudSyncStatus status, const QString &failureMessage,

@@ -378,6 +378,24 @@ void DiaryCloudSyncFolder::settleConflicts(const PageVersions &versions) const {
     }
 }
 
+std::optional<QString> DiaryCloudSyncFolder::keepPageFile(const DayKey &dayKey,
+                                                          const QString &folder) const {
+    const QString url = pageURL(dayKey);
+    const std::optional<QString> stamp = fingerprint(url);
+    if (!stamp)
+        return std::nullopt;
+    const QString copy = folder + QLatin1Char('/') + dayKey.rawValue() + QLatin1Char(' ') + *stamp +
+                         QStringLiteral(".json");
+    if (fingerprint(copy))
+        return copy;
+    const std::optional<QByteArray> bytes = coordinatedRead(url, drawingByteLimit);
+    if (!bytes)
+        return std::nullopt;
+    createDirectories(folder);
+    writeFileAtomically(copy, *bytes);
+    return copy;
+}
+
 QString DiaryCloudSyncFolder::writePage(const DiaryEntryDTO &entry) const {
     const QString url = pageURL(entry.dayKey);
     coordinatedWrite(encodePage(entry), url);

@@ -166,6 +166,12 @@ public:
     // Removes the conflict copies that readPage saw, except any that changed since.
     void settleConflicts(const PageVersions &versions) const;
 
+    // Copies the day's page file as it is into `folder`, named by the day and the file's
+    // fingerprint, so a file that cannot be read is kept before it is replaced; a copy made
+    // before is not made again. Returns the copy's path, or none when the file is gone or too
+    // large to be anything the tablet wrote.
+    std::optional<QString> keepPageFile(const DayKey &dayKey, const QString &folder) const;
+
     // Writes the entry's page file; returns its new fingerprint, or "written".
     QString writePage(const DiaryEntryDTO &entry) const;
 

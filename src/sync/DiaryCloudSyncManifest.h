@@ -49,6 +49,9 @@ struct DiaryCloudSyncManifest {
     // Writes the manifest atomically, creating its folder. A failure is logged and otherwise
     // ignored: the next pass starts from the older file.
     void save(const QString &manifestURL) const;
+    // Drops the page marks of the file at `manifestURL`, whatever root it was made for, so that
+    // every page is compared afresh; drawing marks stay. Never fails; a failure is logged.
+    static void forgetPageMarks(const QString &manifestURL);
 
     friend bool operator==(const DiaryCloudSyncManifest &,
                            const DiaryCloudSyncManifest &) = default;

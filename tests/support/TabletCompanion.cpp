@@ -1,5 +1,6 @@
 #include "support/TabletCompanion.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace velmora::test {
@@ -94,6 +96,14 @@ qint64 sealTime(const CompanionPage &page) {
     return page.sealedAtMs.value_or(page.updatedAtMs);
 }
 
+// Two pages sealed in the same millisecond: the order both devices agree on.
+auto tieOrder(const CompanionPage &page) {
+    return std::tuple(
+        QString::fromLatin1(
+            QCryptographicHash::hash(page.content.toUtf8(), QCryptographicHash::Sha256).toHex()),
+        page.id.toUpper(), page.fontName, page.bodyPointSize);
+}
+
 // The diary's rules, from the tablet's side.
 bool incomingWins(const CompanionPage &local, const CompanionPage &incoming, bool localChanged) {
     if (!local.sealed && incoming.sealed)
@@ -101,7 +111,8 @@ bool incomingWins(const CompanionPage &local, const CompanionPage &incoming, boo
     if (local.sealed && !incoming.sealed)
         return false;
     if (local.sealed)
-        return sealTime(incoming) < sealTime(local);
+        return sealTime(incoming) != sealTime(local) ? sealTime(incoming) < sealTime(local)
+                                                     : tieOrder(incoming) < tieOrder(local);
     return !localChanged || incoming.updatedAtMs > local.updatedAtMs;
 }
 
@@ -452,14 +463,20 @@ TabletCompanion::PassResult TabletCompanion::sync() {
         }
         if (local && local->samePage(incoming)) {
             m_marks.insert(day, Mark{local->revision, *version});
+            if (!incoming.samePage(*current))
+                upload(day);
         } else if (!local || incomingWins(*local, incoming, localChanged)) {
-            if (local && localChanged)
+            if (local && (localChanged || local->sealed))
                 keep(*local);
             CompanionPage stored = incoming;
             stored.revision = local ? local->revision + 1 : 1;
             m_pages.insert(day, stored);
             m_marks.insert(day, Mark{stored.revision, *version});
             result.stored.append(day);
+            // A version chosen from a conflict copy goes back into the file, so both sides end
+            // on it.
+            if (!incoming.samePage(*current))
+                upload(day);
         } else {
             keep(incoming);
             upload(day);

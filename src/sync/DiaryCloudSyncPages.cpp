@@ -1,0 +1,345 @@
+// The page step of a pass: the typed pages of the diary and the page files of the sync folder,
+// one day at a time, with the marks of the last exchange telling which side changed.
+#include "sync/DiaryCloudSync.h"
+
+#include "platform/Sha256.h"
+#include "platform/UuidText.h"
+#include "sync/DiaryCloudSyncWork.h"
+#include "sync/SyncLogging.h"
+
+#include <algorithm>
+#include <tuple>
+
+namespace velmora {
+
+using Folder = DiaryCloudSyncFolder;
+
+struct DiaryCloudSync::PageDay {
+    DayKey day;
+    std::optional<Mark> mark;
+    std::optional<DiaryRevision> localRevision;
+    std::optional<Folder::RemoteFile> remote;
+    // Copies a sync tool made beside the page file, as the listing found them.
+    QList<Folder::ConflictCopy> conflicts;
+    bool localChanged = false;
+    bool remoteChanged = false;
+};
+
+namespace {
+
+QDateTime sealTime(const DiaryEntryDTO &entry) {
+    return entry.sealedAt.value_or(entry.updatedAt);
+}
+
+// Orders two pages the same way on every device, whichever side holds which.
+auto tieOrder(const DiaryEntryDTO &entry) {
+    return std::tuple(sha256Hex(entry.content.toUtf8()), uuidText(entry.id), entry.fontName,
+                      entry.bodyPointSize);
+}
+
+bool skipsDay(const PersistenceError &error) {
+    return error.errorCase() == PersistenceError::Case::conflict ||
+           error.errorCase() == PersistenceError::Case::entryAlreadySealed;
+}
+
+} // namespace
+
+std::optional<DiaryEntryDTO>
+DiaryCloudSync::pickPreferredEntry(const QList<DiaryEntryDTO> &versions) {
+    if (versions.isEmpty())
+        return std::nullopt;
+    const DiaryEntryDTO *candidate = &versions.first();
+    for (const DiaryEntryDTO &version : versions) {
+        if ((version.status != candidate->status && version.isSealed()) ||
+            (version.status == candidate->status && version.updatedAt > candidate->updatedAt))
+            candidate = &version;
+    }
+    return *candidate;
+}
+
+bool DiaryCloudSync::remoteEntryWins(const DiaryEntryDTO &local, const DiaryEntryDTO &remote,
+                                     bool localChanged) {
+    if (!local.isSealed() && remote.isSealed())
+        return true;
+    if (local.isSealed() && !remote.isSealed())
+        return false;
+    if (!local.isSealed())
+        return !localChanged || remote.updatedAt > local.updatedAt;
+    if (sealTime(remote) != sealTime(local))
+        return sealTime(remote) < sealTime(local);
+    // Sealed in the same millisecond on both devices: "the local one wins" would hold on each,
+    // and each would keep and send its own for ever.
+    return tieOrder(remote) < tieOrder(local);
+}
+
+bool DiaryCloudSync::samePage(const DiaryEntryDTO &a, const DiaryEntryDTO &b) {
+    return a.content == b.content && a.status == b.status && a.fontName == b.fontName &&
+           a.bodyPointSize == b.bodyPointSize;
+}
+
+QCoro::Task<bool> DiaryCloudSync::reconcilePages(const DiaryCloudSyncFolder &folder,
+                                                 Manifest &manifest) {
+    const std::shared_ptr<DiaryRepository> repository = m_services.repository;
+    QCoro::Task<QHash<DayKey, DiaryRevision>> revisionsTask = repository->revisionsByDay();
+    auto askingRevisions = awaited(std::move(revisionsTask));
+    const QHash<DayKey, DiaryRevision> revisions = co_await askingRevisions;
+
+    struct Listing {
+        QMap<DayKey, Folder::RemoteFile> pages;
+        QMap<DayKey, QList<Folder::ConflictCopy>> conflicts;
+    };
+    auto listing = folderWork([folder] {
+        Listing listed;
+        listed.pages = folder.remotePages(&listed.conflicts);
+        return listed;
+    });
+    const Listing remote = co_await listing;
+
+    // The days in order, each met once: the store's and the folder's walked side by side, so a
+    // pass over a long diary in which nothing changed costs no more than its two listings.
+    QList<QPair<DayKey, DiaryRevision>> stored;
+    stored.reserve(revisions.size());
+    for (auto it = revisions.cbegin(); it != revisions.cend(); ++it)
+        stored.append({it.key(), it.value()});
+    std::sort(stored.begin(), stored.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
+    // This step changes only the mark of the day it works on, after reading it here.
+    const QMap<QString, Mark> marks = manifest.pages;
+    auto storedIt = stored.cbegin();
+    auto fileIt = remote.pages.cbegin();
+    auto markIt = marks.cbegin();
+    auto copiesIt = remote.conflicts.cbegin();
+
+    bool changed = false;
+    while (storedIt != stored.cend() || fileIt != remote.pages.cend()) {
+        if (passInterrupted() || !m_isEnabled)
+            break;
+        const DayKey key = fileIt == remote.pages.cend() ||
+                                   (storedIt != stored.cend() && storedIt->first < fileIt.key())
+                               ? storedIt->first
+                               : fileIt.key();
+        PageDay day;
+        day.day = key;
+        if (storedIt != stored.cend() && storedIt->first == key)
+            day.localRevision = (storedIt++)->second;
+        const Folder::RemoteFile *file = nullptr;
+        if (fileIt != remote.pages.cend() && fileIt.key() == key)
+            file = &*(fileIt++);
+        while (markIt != marks.cend() && markIt.key() < key.rawValue())
+            ++markIt;
+        const Mark *mark =
+            markIt != marks.cend() && markIt.key() == key.rawValue() ? &*markIt : nullptr;
+        while (copiesIt != remote.conflicts.cend() && copiesIt.key() < key)
+            ++copiesIt;
+        const bool copies = file && copiesIt != remote.conflicts.cend() && copiesIt.key() == key &&
+                            !copiesIt->isEmpty();
+        day.localChanged =
+            day.localRevision && (!mark || mark->local != day.localRevision->rawValue);
+        // Copies a sync tool left beside an unchanged file hold text the diary has not seen.
+        day.remoteChanged = file && (!mark || mark->remote != file->fingerprint || copies);
+        if (!day.remoteChanged && !day.localChanged)
+            continue;
+        if (mark)
+            day.mark = *mark;
+        if (file)
+            day.remote = *file;
+        if (copies)
+            day.conflicts = *copiesIt;
+        try {
+            auto working = reconcilePage(folder, manifest, day);
+            if (co_await std::move(working))
+                changed = true;
+        } catch (const PersistenceError &error) {
+            if (!skipsDay(error))
+                throw;
+            qCInfo(lcSync) << "the page of" << key.rawValue()
+                           << "changed meanwhile and waits for the next pass:" << error.message();
+        } catch (const Folder::FolderError &error) {
+            qCInfo(lcSync) << "the page of" << key.rawValue()
+                           << "is passed over:" << error.message();
+        }
+    }
+    co_return changed;
+}
+
+QCoro::Task<bool> DiaryCloudSync::reconcilePage(const DiaryCloudSyncFolder &folder,
+                                                Manifest &manifest, const PageDay &day) {
+    if (day.remote && day.remoteChanged) {
+        if (!day.remote->isDownloaded) {
+            // Its local change, if any, waits for the pass that can read the file.
+            auto asking =
+                folderWork([folder, url = day.remote->url] { folder.startDownloading(url); });
+            co_await asking;
+            co_return false;
+        }
+        auto merging = readAndMerge(folder, manifest, day);
+        co_return co_await std::move(merging);
+    }
+    auto uploading = uploadPage(folder, manifest, day);
+    co_await std::move(uploading);
+    co_return false;
+}
+
+QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folder,
+                                               Manifest &manifest, const PageDay &day) {
+    const std::shared_ptr<DiaryRepository> repository = m_services.repository;
+    const DayKey key = day.day;
+    const QString listedFingerprint = day.remote->fingerprint;
+
+    std::optional<Folder::PageVersions> read;
+    bool unreadable = false;
+    try {
+        auto reading = folderWork(
+            [folder, key, copies = day.conflicts] { return folder.readPage(key, copies); });
+        read = co_await reading;
+    } catch (const Folder::FolderError &) {
+        // A file no one can read would hold the day back on both sides for ever; once the local
+        // page changed, the file's bytes are kept in the diary's folder and the page replaces it.
+        if (!day.localChanged)
+            throw;
+        unreadable = true;
+    }
+    if (unreadable) {
+        auto keeping = folderWork([folder, key, into = unreadablePagesFolder()] {
+            return folder.keepPageFile(key, into);
+        });
+        const std::optional<QString> kept = co_await keeping;
+        if (!kept)
+            throw Folder::FolderError::unreadablePage(key);
+        qCInfo(lcSync) << "an unreadable page file was kept at" << *kept
+                       << "and is replaced by the diary's page";
+        auto uploading = uploadPage(folder, manifest, day);
+        co_await std::move(uploading);
+        co_return false;
+    }
+
+    const Folder::PageVersions versions = std::move(*read);
+    const DiaryEntryDTO incoming = *pickPreferredEntry(versions.entries);
+    // A version chosen from a conflict copy is written back, so both devices end on it.
+    const bool chosenIsCurrent = samePage(incoming, versions.entries.first());
+    QCoro::Task<std::optional<DiaryEntryDTO>> readingLocal = repository->entry(key);
+    auto askingLocal = awaited(std::move(readingLocal));
+    const std::optional<DiaryEntryDTO> local = co_await askingLocal;
+
+    std::optional<DiaryEntryDTO> stored;
+    if (!local) {
+        QCoro::Task<DiaryEntryDTO> applying =
+            repository->applyRemote(incoming, std::nullopt, std::nullopt);
+        auto storing = awaited(std::move(applying));
+        stored = co_await storing;
+    } else if (samePage(*local, incoming)) {
+        manifest.pages.insert(key.rawValue(),
+                              Mark{local->revision.rawValue, listedFingerprint, {}});
+        if (!chosenIsCurrent) {
+            auto uploading = uploadPage(folder, manifest, day);
+            co_await std::move(uploading);
+        }
+        auto keeping = keepVersions(versions.entries, {incoming});
+        co_await std::move(keeping);
+        auto settling = settleConflicts(folder, versions);
+        co_await std::move(settling);
+        co_return false;
+    } else if (remoteEntryWins(*local, incoming, day.localChanged)) {
+        const DiarySessionStore *session = m_services.session;
+        if (session && session->selectedDay() == key && session->hasPendingLocalWriting()) {
+            qCInfo(lcSync) << "the open page has unsaved writing; its synced version waits";
+            co_return false;
+        }
+        // A displaced sealed page is kept whether or not it was exchanged: its words can never be
+        // written again.
+        const bool keepLocal = !local->content.isEmpty() && (day.localChanged || local->isSealed());
+        QCoro::Task<DiaryEntryDTO> applying =
+            repository->applyRemote(incoming, local->revision, keepLocal ? local : std::nullopt);
+        auto storing = awaited(std::move(applying));
+        stored = co_await storing;
+        auto keeping =
+            keepVersions(versions.entries, keepLocal ? QList{incoming, *local} : QList{incoming});
+        co_await std::move(keeping);
+    } else {
+        if (!incoming.content.isEmpty()) {
+            QCoro::Task<void> preserving = repository->preserveRecovery(incoming);
+            auto keepingIncoming = awaited(std::move(preserving));
+            co_await std::move(keepingIncoming);
+        }
+        auto uploading = uploadPage(folder, manifest, day);
+        co_await std::move(uploading);
+        auto keeping = keepVersions(versions.entries, {incoming, *local});
+        co_await std::move(keeping);
+        auto settling = settleConflicts(folder, versions);
+        co_await std::move(settling);
+        co_return false;
+    }
+
+    if (DiarySessionStore *session = m_services.session) {
+        QCoro::Task<void> handing = session->applySyncedEntry(*stored);
+        auto handed = awaited(std::move(handing));
+        co_await std::move(handed);
+    }
+    manifest.pages.insert(key.rawValue(), Mark{stored->revision.rawValue, listedFingerprint, {}});
+    if (!chosenIsCurrent) {
+        auto uploading = uploadPage(folder, manifest, day);
+        co_await std::move(uploading);
+    }
+    if (!local) {
+        auto keeping = keepVersions(versions.entries, {incoming});
+        co_await std::move(keeping);
+    }
+    auto settling = settleConflicts(folder, versions);
+    co_await std::move(settling);
+    co_return true;
+}
+
+QCoro::Task<void> DiaryCloudSync::settleConflicts(const DiaryCloudSyncFolder &folder,
+                                                  const Folder::PageVersions &versions) {
+    if (versions.conflicts.isEmpty())
+        co_return;
+    auto settling = folderWork([folder, versions] { folder.settleConflicts(versions); });
+    co_await settling;
+}
+
+QCoro::Task<void> DiaryCloudSync::keepVersions(QList<DiaryEntryDTO> versions,
+                                               QList<DiaryEntryDTO> kept) {
+    // Every other version with words of its own becomes a recovery record before the conflict
+    // copies go; the store adds nothing for a version it already keeps.
+    const std::shared_ptr<DiaryRepository> repository = m_services.repository;
+    QList<DiaryEntryDTO> &known = kept;
+    for (const DiaryEntryDTO &version : std::as_const(versions)) {
+        if (version.content.isEmpty() ||
+            std::any_of(known.cbegin(), known.cend(),
+                        [&](const DiaryEntryDTO &other) { return samePage(version, other); }))
+            continue;
+        known.append(version);
+        QCoro::Task<void> preserving = repository->preserveRecovery(version);
+        auto keeping = awaited(std::move(preserving));
+        co_await std::move(keeping);
+    }
+}
+
+QCoro::Task<bool> DiaryCloudSync::uploadPage(const DiaryCloudSyncFolder &folder, Manifest &manifest,
+                                             const PageDay &day) {
+    const std::shared_ptr<DiaryRepository> repository = m_services.repository;
+    QCoro::Task<std::optional<DiaryEntryDTO>> reading = repository->entry(day.day);
+    auto asking = awaited(std::move(reading));
+    const std::optional<DiaryEntryDTO> local = co_await asking;
+    if (!local)
+        co_return false;
+    // The folder was listed once for the whole pass: a file that arrived or changed since then is
+    // read and merged by the next pass, never overwritten unread.
+    const std::optional<QString> listed =
+        day.remote ? std::optional(day.remote->fingerprint) : std::nullopt;
+    auto writing = folderWork([folder, entry = *local, listed]() -> std::optional<QString> {
+        if (Folder::fingerprint(folder.pageURL(entry.dayKey)) != listed)
+            return std::nullopt;
+        return folder.writePage(entry);
+    });
+    const std::optional<QString> written = co_await writing;
+    if (!written) {
+        qCInfo(lcSync) << "the page file of" << day.day.rawValue()
+                       << "changed after the folder was listed; it is read next time";
+        co_return false;
+    }
+    manifest.pages.insert(day.day.rawValue(), Mark{local->revision.rawValue, *written, {}});
+    co_return true;
+}
+
+} // namespace velmora

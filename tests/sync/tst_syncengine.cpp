@@ -1,0 +1,320 @@
+// The sync engine: when passes run, one at a time with at most one more behind, what a pass
+// publishes, and how it stops when the program quits.
+#include "support/SyncEngineFixture.h"
+
+#include <QSemaphore>
+#include <QSignalSpy>
+
+#include <atomic>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+const DayKey march5 = SessionFixture::day("2024-03-05");
+const DayKey march6 = SessionFixture::day("2024-03-06");
+
+// A root provider that holds a pass in a file operation until the test lets it go, and counts
+// the passes that asked.
+struct HeldRoot {
+    QSemaphore asked;
+    QSemaphore go;
+    std::atomic<int> calls = 0;
+    std::atomic<bool> finished = false;
+    std::atomic<bool> holds = true;
+    QString root;
+
+    DiaryCloudSync::RootProvider provider() {
+        return [this]() -> std::optional<QString> {
+            ++calls;
+            finished = false;
+            asked.release();
+            if (holds)
+                go.acquire();
+            finished = true;
+            return root;
+        };
+    }
+    // While the event loop runs, so the pass can get there.
+    bool waitAsked() {
+        return waitUntil([&] { return asked.tryAcquire(); });
+    }
+    void release() {
+        holds = false;
+        go.release(100);
+    }
+};
+
+// The engine over a held root provider.
+struct HeldEngine {
+    HeldRoot held;
+    SyncEngineFixture f{held.provider()};
+
+    HeldEngine() { held.root = f.root; }
+};
+
+} // namespace
+
+class SyncEngineTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Asked twice to start, the engine follows one subscription and one heartbeat: nothing
+    // asks for a second pass behind the first.
+    void startTwiceStartsOnce() {
+        HeldEngine engine;
+        HeldRoot &held = engine.held;
+        SyncEngineFixture &f = engine.f;
+        f.sync->start();
+        QVERIFY(held.waitAsked());
+        f.sync->start();
+        QTest::qWait(100);
+        held.release();
+        QVERIFY(waitUntil([&] { return !f.sync->isRunning(); }));
+        QCOMPARE(held.calls.load(), 1);
+    }
+
+    void requestsDuringAPassRunOneMore() {
+        HeldEngine engine;
+        HeldRoot &held = engine.held;
+        SyncEngineFixture &f = engine.f;
+        QSignalSpy ended(f.sync.get(), &DiaryCloudSync::syncLoopEnded);
+        f.sync->schedule(0ms);
+        QVERIFY(held.waitAsked());
+        for (int request = 0; request < 3; ++request) {
+            f.sync->schedule(0ms);
+            QTest::qWait(30);
+        }
+        held.release();
+        QVERIFY(waitUntil([&] { return ended.size() == 1; }));
+        QCOMPARE(held.calls.load(), 2);
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+    }
+
+    void aSavedPageAsksForAPass() {
+        SyncEngineFixture f;
+        f.sync->start();
+        QVERIFY(waitUntil([&] { return f.sync->lastSync().has_value(); }));
+        f.open(SessionFixture::today);
+        f.session->updateDraft(QStringLiteral("Typed today"));
+        QVERIFY(
+            waitUntil([&] { return f.pageFileContent(SessionFixture::today) == u"Typed today"; }));
+    }
+
+    void syncNowAtMostReleasesTheCallerOfAHangingPass() {
+        HeldEngine engine;
+        HeldRoot &held = engine.held;
+        SyncEngineFixture &f = engine.f;
+        test::waitFor(f.sync->syncNow(50ms));
+        QVERIFY(f.sync->isRunning());
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::off);
+        held.release();
+        QVERIFY(waitUntil([&] { return !f.sync->isRunning(); }));
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+    }
+
+    // With the switch off nothing asks for a pass; a pass that was already scheduled shows off.
+    void switchedOffDoesNothing() {
+        HeldEngine engine;
+        HeldRoot &held = engine.held;
+        SyncEngineFixture &f = engine.f;
+        held.release();
+        f.sync->setTiming({20ms, 20ms, 20ms});
+        f.sync->schedule(50ms);
+        f.sync->setEnabled(false);
+        f.sync->start();
+        f.sync->schedule(0ms);
+        test::waitFor(f.sync->syncNow(60s), 5s);
+        test::waitFor(f.sync->syncNow());
+        QTest::qWait(150);
+        QCOMPARE(held.calls.load(), 0);
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::off);
+        QVERIFY(!f.sync->lastSync());
+        QVERIFY(!QFile::exists(f.root));
+    }
+
+    void noSyncFolderIsUnavailable() {
+        SyncEngineFixture f(DiaryCloudSync::noSyncRoot());
+        f.seed(march5, QStringLiteral("Stays here"));
+        f.pass();
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::unavailable);
+        QVERIFY(!QFile::exists(f.root));
+        QVERIFY(!QFile::exists(f.manifestURL));
+    }
+
+    // Marks made for another folder mean nothing here: every page is compared afresh.
+    void aForeignManifestIsIgnored() {
+        SyncEngineFixture f;
+        f.seed(march5, QStringLiteral("Never exchanged here"));
+        DiaryCloudSyncManifest foreign =
+            DiaryCloudSyncManifest::fresh(QStringLiteral("/elsewhere"));
+        foreign.pages.insert(march5.rawValue(), DiaryCloudSyncMark{1, QStringLiteral("9-9"), {}});
+        foreign.save(f.manifestURL);
+        f.pass();
+        QCOMPARE(f.pageFileContent(march5), QStringLiteral("Never exchanged here"));
+        QCOMPARE(f.manifest().root, f.root);
+    }
+
+    void aPassThatChangedNothingStillCounts() {
+        SyncEngineFixture f;
+        f.tablet.writePage(SyncEngineFixture::tabletPage(march5, QStringLiteral("In"), f.nowMs()));
+        f.pass();
+        QCOMPARE(f.sync->changeCount(), 1);
+        f.clock->advance(std::chrono::minutes(5));
+        QSignalSpy statuses(f.sync.get(), &DiaryCloudSync::statusChanged);
+        const QDateTime manifestWritten = QFileInfo(f.manifestURL).lastModified();
+        f.pass();
+        QCOMPARE(f.sync->changeCount(), 1);
+        QCOMPARE(f.sync->lastSync(), f.clock->now());
+        QCOMPARE(f.settings->defaults()->dateValue(DiaryCloudSync::lastSyncKey), f.clock->now());
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+        QCOMPARE(statuses.size(), 2);
+        QCOMPARE(QFileInfo(f.manifestURL).lastModified(), manifestWritten);
+    }
+
+    // The folder cannot be used: the pass fails with why, and nothing local changes.
+    void folderFailures_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("vanished after an exchange") << "vanish"
+                                                    << "The sync folder is missing.";
+        QTest::newRow("its pages folder replaced by a file") << "unreadable"
+                                                             << "The sync folder is missing.";
+    }
+    void folderFailures() {
+        QFETCH(QString, what);
+        QFETCH(QString, message);
+        SyncEngineFixture f;
+        f.seed(march5, QStringLiteral("Kept"));
+        f.pass();
+        f.seed(march6, QStringLiteral("Not yet sent"));
+        const DiaryCloudSyncManifest before = f.manifest();
+        if (what == u"vanish")
+            f.tablet.vanish();
+        else
+            f.tablet.makeUnreadable(QStringLiteral("Pages"));
+        const auto lastSync = f.sync->lastSync();
+        f.clock->advance(1min);
+        f.pass();
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::failed);
+        QVERIFY2(f.sync->failureMessage().contains(message), qPrintable(f.sync->failureMessage()));
+        QCOMPARE(f.sync->lastSync(), lastSync);
+        QCOMPARE(f.manifest(), before);
+        QCOMPARE(f.storedContent(march5), QStringLiteral("Kept"));
+        QVERIFY(!QFile::exists(f.root) || what != u"vanish");
+    }
+
+    // Switched off in the middle of a pass: the pass ends showing off, the profile is not
+    // written, and neither the time of the last sync nor the change count moves.
+    void switchedOffDuringAPass() {
+        SyncEngineFixture f;
+        f.settings->setUserName(QStringLiteral("Ada"));
+        f.tablet.writePage(
+            SyncEngineFixture::tabletPage(march5, QStringLiteral("First"), f.nowMs()));
+        f.tablet.writePage(
+            SyncEngineFixture::tabletPage(march6, QStringLiteral("Second"), f.nowMs()));
+        f.repository->beforeNext(Operation::applyRemote, [&] { f.sync->setEnabled(false); });
+        QSignalSpy changes(f.sync.get(), &DiaryCloudSync::changeCountChanged);
+        f.pass();
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::off);
+        // The day begun is finished and marked; the next is left for a later pass.
+        QCOMPARE(f.storedContent(march5), QStringLiteral("First"));
+        QVERIFY(f.mark(march5));
+        QCOMPARE(f.storedContent(march6), QStringLiteral("<none>"));
+        QVERIFY(!f.tablet.readProfile());
+        QVERIFY(!f.sync->lastSync());
+        QCOMPARE(changes.size(), 0);
+        QCOMPARE(f.sync->changeCount(), 0);
+    }
+
+    // Restoring or replacing the diary leaves revisions that the marks cannot speak for: the
+    // marks go, on disk too, also while sync is off or a pass runs, and the next pass compares
+    // every page afresh. The drawing marks stay.
+    void forgettingPageMarks_data() {
+        QTest::addColumn<QString>("when");
+        QTest::newRow("between passes") << "idle";
+        QTest::newRow("sync off, then the next launch") << "off";
+        QTest::newRow("during a pass") << "running";
+    }
+    void forgettingPageMarks() {
+        QFETCH(QString, when);
+        SyncEngineFixture f;
+        DiaryEntryDTO entry = f.seed(march5, QStringLiteral("Exchanged"));
+        f.pass();
+        DiaryCloudSyncManifest marks = f.manifest();
+        marks.ink.insert(QStringLiteral("2024-03-05-0.drawing"),
+                         DiaryCloudSyncMark{0, QStringLiteral("5-5"), QStringLiteral("6-6")});
+        marks.save(f.manifestURL);
+        // What a restore leaves: other words under the revision that was exchanged.
+        entry.content = QStringLiteral("Restored");
+        entry.updatedAt = f.clock->now();
+        f.repository->put(entry);
+
+        if (when == u"off") {
+            f.sync->setEnabled(false);
+            f.sync->forgetPageMarks();
+            QVERIFY(waitUntil([&] { return !f.sync->isRunning(); }));
+            QVERIFY(f.manifest().pages.isEmpty());
+            f.sync = std::make_unique<DiaryCloudSync>(f.sync->services(), f.manifestURL,
+                                                      f.sync->rootProvider(), false, 60s);
+            f.sync->setEnabled(true);
+            f.pass();
+        } else if (when == u"running") {
+            f.repository->beforeNext(Operation::revisionsByDay, [&] { f.sync->forgetPageMarks(); });
+            f.pass();
+        } else {
+            f.sync->forgetPageMarks();
+            QVERIFY(waitUntil([&] { return !f.sync->isRunning(); }));
+        }
+        QCOMPARE(f.pageFileContent(march5), QStringLiteral("Restored"));
+        QCOMPARE(f.recoveredContents(), QStringList{QStringLiteral("Exchanged")});
+        QVERIFY(f.manifest().ink.contains(QStringLiteral("2024-03-05-0.drawing")));
+    }
+
+    // Quitting while a pass is inside a file operation: the pass is stopped, the quit waits for
+    // that operation, and the engine can go.
+    void stopWaitsForTheOperationInFlight() {
+        HeldEngine engine;
+        HeldRoot &held = engine.held;
+        SyncEngineFixture &f = engine.f;
+        test::waitFor(f.sync->syncNow(20ms));
+        QVERIFY(f.sync->isRunning());
+        QTimer::singleShot(50, [&] { held.release(); });
+        test::waitFor(f.sync->stop(30s));
+        QVERIFY(!f.sync->isRunning());
+        QVERIFY(held.finished);
+        // Stopped for good: nothing starts a pass any more.
+        f.sync->schedule(0ms);
+        test::waitFor(f.sync->syncNow());
+        QCOMPARE(held.calls.load(), 1);
+        f.sync.reset();
+    }
+
+    // When even the wait runs out, the engine is torn down under the suspended pass; the pass
+    // later finds it gone and unwinds without touching it.
+    void engineGoesWhileAPassIsSuspended_data() {
+        QTest::addColumn<bool>("stoppedFirst");
+        QTest::newRow("stopped, wait ran out") << true;
+        QTest::newRow("torn down at once") << false;
+    }
+    void engineGoesWhileAPassIsSuspended() {
+        QFETCH(bool, stoppedFirst);
+        HeldEngine engine;
+        HeldRoot &held = engine.held;
+        SyncEngineFixture &f = engine.f;
+        QCoro::Task<void> waiting = f.sync->syncNow();
+        QVERIFY(held.waitAsked());
+        if (stoppedFirst)
+            test::waitFor(f.sync->stop(20ms));
+        f.sync.reset();
+        held.release();
+        QVERIFY(waitUntil([&] { return held.finished.load(); }));
+        // The caller still waiting hears of the end.
+        test::waitFor(std::move(waiting));
+        QTest::qWait(50);
+    }
+};
+
+VELMORA_TEST_MAIN(SyncEngineTest)
+#include "tst_syncengine.moc"
