@@ -58,9 +58,16 @@ QCoro::Task<void> MacAppDelegate::runTermination(DiarySessionFlushing *session,
                                                  QPointer<QObject> sessionObject,
                                                  QPointer<DiaryCloudSync> cloudSync) {
     const QPointer<MacAppDelegate> self(this);
+    const std::chrono::nanoseconds syncLimit = m_terminationSync;
+    const std::chrono::nanoseconds stopLimit = m_terminationStop;
     const bool drained = co_await drainPendingWriting(session, sessionObject);
-    if (drained && cloudSync)
-        co_await cloudSync->syncNow(terminationSyncLimit);
+    if (drained && cloudSync) {
+        co_await cloudSync->syncNow(syncLimit);
+        // A pass that outlasted the limit is stopped, and the quit waits for its file operation
+        // in flight, so the program is never torn down under it.
+        if (cloudSync)
+            co_await cloudSync->stop(stopLimit);
+    }
     if (!self)
         co_return;
     m_terminationInProgress = false;

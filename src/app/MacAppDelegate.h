@@ -39,6 +39,8 @@ public:
     };
 
     static constexpr std::chrono::seconds terminationSyncLimit{5};
+    // How long a quit then waits for a pass it stopped to finish the file operation in flight.
+    static constexpr std::chrono::seconds terminationStopLimit{2};
 
     explicit MacAppDelegate(QObject *parent = nullptr);
 
@@ -51,6 +53,11 @@ public:
     void setCloudSync(DiaryCloudSync *cloudSync) { m_cloudSync = cloudSync; }
     void setReminders(DiaryReminderCenter *reminders) { m_reminders = reminders; }
     void setForceMainWindowOntoPrimaryScreen(bool force) { m_forceOntoPrimaryScreen = force; }
+    // The quit's sync limits; tests shorten them.
+    void setTerminationSyncLimits(std::chrono::nanoseconds sync, std::chrono::nanoseconds stop) {
+        m_terminationSync = sync;
+        m_terminationStop = stop;
+    }
     // What a granted quit does; leaving the event loop unless a test says otherwise.
     void setTerminate(std::function<void()> terminate) { m_terminate = std::move(terminate); }
     // How a hidden or closed book window is brought back ("Show Diary").
@@ -99,6 +106,8 @@ private:
     QPointer<DiaryCloudSync> m_cloudSync;
     QPointer<DiaryReminderCenter> m_reminders;
     bool m_forceOntoPrimaryScreen = false;
+    std::chrono::nanoseconds m_terminationSync = terminationSyncLimit;
+    std::chrono::nanoseconds m_terminationStop = terminationStopLimit;
     bool m_terminationInProgress = false;
     bool m_closeInProgress = false;
     bool m_allowNextClose = false;

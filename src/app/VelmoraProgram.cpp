@@ -268,8 +268,11 @@ QCoro::Task<void> VelmoraProgram::restoreFromBackup(std::function<void(QString)>
         co_return;
     }
     DiaryStoreRecovery recovery{m_plan.storeURL, graph().persistenceDirectory(), graph().clock()};
+    const std::function<void()> replaced = graph().diaryReplacedHandler();
     QCoro::Task<QString> restoring = restoreFromNewestBackup(std::move(recovery));
     const QString line = co_await restoring;
+    // Whatever came of it, marks made for the store that failed to open mean nothing now.
+    replaced();
     if (self)
         done(line);
 }
@@ -350,8 +353,12 @@ DiaryTransferFlowContext VelmoraProgram::transferContext() {
     DiaryDependencyGraph &graph = this->graph();
     if (!m_alerts)
         m_alerts = std::make_shared<MessageBoxAlertPresenter>(m_window.get());
-    return DiaryTransferFlowContext{graph.repository(), graph.settingsStore(), graph.clock(),
-                                    m_alerts, DiaryOpenDayReloader(&graph.diarySession())};
+    return DiaryTransferFlowContext{graph.repository(),
+                                    graph.settingsStore(),
+                                    graph.clock(),
+                                    m_alerts,
+                                    DiaryOpenDayReloader(&graph.diarySession()),
+                                    graph.diaryReplacedHandler()};
 }
 
 QCoro::Task<std::optional<DiaryDataOperationGuard::Ticket>>

@@ -79,6 +79,8 @@ QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::restore(QString package
         }
         std::rethrow_exception(failure);
     }
+    if (m_diaryReplaced)
+        m_diaryReplaced();
     co_await m_openDay.reload();
     co_return DiaryRestoreResult{restored.entries.size(), safetyURL};
 }

@@ -40,6 +40,9 @@ public:
     void setStepObserver(std::function<void(DiaryRestoreStep)> observer) {
         m_stepObserver = std::move(observer);
     }
+    // Told once a restore replaced the diary, for what keeps its own record of the diary's
+    // revisions (the sync's marks).
+    void setDiaryReplaced(std::function<void()> replaced) { m_diaryReplaced = std::move(replaced); }
 
     // When it returns, the store holds exactly the package's diary; when it throws, the diary
     // as it was. Whenever the replacement was attempted, a validated safety backup of the
@@ -55,6 +58,7 @@ private:
     std::shared_ptr<const Clock> m_clock;
     DiaryOpenDayReloader m_openDay;
     std::function<void(DiaryRestoreStep)> m_stepObserver;
+    std::function<void()> m_diaryReplaced;
     std::unique_ptr<SerialExecutor> m_files;
 };
 

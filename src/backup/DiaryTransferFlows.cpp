@@ -112,6 +112,7 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
                                 QString backupDirectory, std::function<void()> completion) {
     DiaryTransferService service(context.repository, context.settings, context.clock,
                                  context.openDay);
+    service.setDiaryReplaced(context.diaryReplaced);
     SerialExecutor files(QStringLiteral("DiaryImportFile"));
     std::exception_ptr failure;
     try {

@@ -38,14 +38,15 @@ public:
 
 enum class DiaryImportChoice { merge, replace, cancel };
 
-// What the flows work with: the graph's repository, settings store and clock, the alerts, and
-// the open page to reload after an import.
+// What the flows work with: the graph's repository, settings store and clock, the alerts, the
+// open page to reload after an import, and who to tell when an import replaced the diary.
 struct DiaryTransferFlowContext {
     std::shared_ptr<DiaryRepository> repository;
     std::shared_ptr<UserDefaultsSettingsStore> settings;
     std::shared_ptr<const Clock> clock;
     std::shared_ptr<DiaryAlertPresenting> alerts;
     DiaryOpenDayReloader openDay;
+    std::function<void()> diaryReplaced = {};
 };
 
 // "OK" only; critical when the title speaks of a failure.

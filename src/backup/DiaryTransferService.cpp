@@ -196,6 +196,8 @@ QCoro::Task<DiaryImportPreview> DiaryTransferService::importDocument(DiaryTransf
         std::rethrow_exception(failure);
     }
 
+    if (replace && m_diaryReplaced)
+        m_diaryReplaced();
     m_settings->setUserName(decoded.settings.userName);
     m_settings->setSelectedFont(decoded.settings.selectedFont);
     m_settings->setDefaultFontSize(decoded.settings.defaultFontSize);

@@ -8,6 +8,7 @@
 
 #include <QCoroTask>
 
+#include <functional>
 #include <memory>
 
 namespace velmora {
@@ -37,6 +38,10 @@ public:
     DiaryTransferService(const DiaryTransferService &) = delete;
     DiaryTransferService &operator=(const DiaryTransferService &) = delete;
 
+    // Told once an import replaced the diary, for what keeps its own record of the diary's
+    // revisions (the sync's marks). A merge leaves every stored entry as it was.
+    void setDiaryReplaced(std::function<void()> replaced) { m_diaryReplaced = std::move(replaced); }
+
     // The stored entries, the diary's id and four settings; never the recovery records.
     QCoro::Task<void> exportDiary(QString destination,
                                   std::optional<QList<DiaryTransferInk>> handwriting = {});
@@ -63,6 +68,7 @@ private:
     std::shared_ptr<UserDefaultsSettingsStore> m_settings;
     std::shared_ptr<const Clock> m_clock;
     DiaryOpenDayReloader m_openDay;
+    std::function<void()> m_diaryReplaced;
     std::unique_ptr<SerialExecutor> m_files;
 };
 

@@ -15,6 +15,20 @@ MacICloudSettingsController::MacICloudSettingsController(
     , m_folder(std::move(folder)) {
     connect(&sync, &DiaryCloudSync::isEnabledChanged, this, &MacICloudSettingsController::changed);
     connect(&sync, &DiaryCloudSync::statusChanged, this, &MacICloudSettingsController::changed);
+    connect(&sync, &DiaryCloudSync::lastSyncChanged, this, &MacICloudSettingsController::changed);
+    m_statusRefresh.setInterval(statusRefreshInterval);
+    connect(&m_statusRefresh, &QTimer::timeout, this, &MacICloudSettingsController::changed);
+}
+
+void MacICloudSettingsController::setShown(bool shown) {
+    if (!shown) {
+        m_statusRefresh.stop();
+        return;
+    }
+    if (!m_statusRefresh.isActive())
+        m_statusRefresh.start();
+    // Shown again after a while: the line says how long ago as of now.
+    Q_EMIT changed();
 }
 
 void MacICloudSettingsController::setEnabled(bool enabled) {

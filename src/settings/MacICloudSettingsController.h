@@ -6,7 +6,9 @@
 #include <QColor>
 #include <QCoroTask>
 #include <QObject>
+#include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -44,6 +46,13 @@ public:
     void setEnabled(bool enabled);
     void syncNow();
 
+    // "5 minutes ago" ages while the section is shown: the line is worded again once a minute.
+    static constexpr std::chrono::seconds statusRefreshInterval{60};
+    void setShown(bool shown);
+    void setStatusRefreshInterval(std::chrono::milliseconds interval) {
+        m_statusRefresh.setInterval(interval);
+    }
+
     bool hasFolderRow() const { return m_folder.has_value(); }
     // The chosen folder's path, empty while none is chosen.
     QString folderPath() const;
@@ -61,6 +70,7 @@ Q_SIGNALS:
 
 private:
     DiaryCloudSync &m_sync;
+    QTimer m_statusRefresh;
     std::optional<MacSyncFolderServices> m_folder;
     QString m_folderRefusal;
 };

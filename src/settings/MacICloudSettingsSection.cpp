@@ -119,6 +119,16 @@ void MacICloudSettingsSection::refresh() {
     }
 }
 
+void MacICloudSettingsSection::showEvent(QShowEvent *event) {
+    MacSettingsSection::showEvent(event);
+    m_controller.setShown(true);
+}
+
+void MacICloudSettingsSection::hideEvent(QHideEvent *event) {
+    MacSettingsSection::hideEvent(event);
+    m_controller.setShown(false);
+}
+
 void MacICloudSettingsSection::pickFolder() {
     const auto &services = *m_controller.folderServices();
     const QString current = m_controller.folderPath();

@@ -27,6 +27,10 @@ public:
     QAbstractButton *chooseFolderButton() const { return m_chooseFolder; }
     QLabel *folderRefusalLabel() const { return m_folderRefusal; }
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
 private:
     void refresh();
     void pickFolder();

@@ -4,7 +4,10 @@
 #include "support/GuiTestMain.h"
 #include "support/SessionFixture.h"
 
+#include <QSemaphore>
 #include <QSignalSpy>
+
+#include <atomic>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -67,6 +70,42 @@ private Q_SLOTS:
         QCOMPARE(replies.first().first().toBool(), true);
         QCOMPARE(f.terminations, 1);
         QVERIFY(!f.delegate.terminationInProgress());
+    }
+
+    // A quit while a sync pass is inside a file operation: it syncs for at most its limit, then
+    // stops the pass and waits for that operation before the program may end, so nothing is
+    // torn down under it.
+    void quitWaitsForTheSyncOperationInFlight() {
+        DelegateFixture f;
+        QSemaphore asked;
+        QSemaphore go;
+        std::atomic<bool> finished = false;
+        QTemporaryDir folder;
+        DiaryCloudSync sync(
+            DiaryCloudSync::Services{f.diary.repository, f.diary.session.get(), f.diary.settings,
+                                     nullptr, f.diary.settings->defaults()},
+            folder.filePath(QStringLiteral("Sync/manifest.json")),
+            [&] {
+                asked.release();
+                go.acquire();
+                finished = true;
+                return std::optional<QString>();
+            },
+            false, std::chrono::seconds(60));
+        f.delegate.setCloudSync(&sync);
+        f.delegate.setTerminationSyncLimits(20ms, 60s);
+        sync.schedule(0ms);
+        QVERIFY(waitUntil([&] { return asked.tryAcquire(); }));
+        QSignalSpy replies(&f.delegate, &MacAppDelegate::terminationReplied);
+        QCOMPARE(f.delegate.applicationShouldTerminate(),
+                 MacAppDelegate::TerminateReply::terminateLater);
+        QTest::qWait(100);
+        QCOMPARE(f.terminations, 0);
+        go.release();
+        QVERIFY(waitUntil([&] { return replies.size() == 1; }));
+        QVERIFY(finished);
+        QVERIFY(!sync.isRunning());
+        QCOMPARE(f.terminations, 1);
     }
 
     void quitStoresPendingWritingFirst_data() {

@@ -1,5 +1,8 @@
 #include "app/graph/DiaryDependencyGraph.h"
 
+#include "backup/DiarySnapshotService.h"
+#include "backup/DiaryTransferService.h"
+
 #include "pages/MacTextKitLeafPaginator.h"
 #include "store/CoreDataDiaryRepository.h"
 #include "store/MigrationFixtures.h"
@@ -25,6 +28,13 @@ struct Launch {
         QDir().mkpath(environment.temporaryDirectory);
     }
     QString storePath() const { return folder.filePath(QStringLiteral("diary/store.sqlite")); }
+    // A test run given a sync folder; returns the folder.
+    QString withSyncFolder() {
+        const QString sync = folder.filePath(QStringLiteral("sync"));
+        QDir().mkpath(sync);
+        environment.arguments << QStringLiteral("--velmora-sync-root") << sync;
+        return sync;
+    }
     void testMode() {
         environment.arguments = {QStringLiteral("velmora"),
                                  QStringLiteral("--velmora-test-mode"),
@@ -97,9 +107,7 @@ private Q_SLOTS:
     void aTestRunSyncsThroughTheFolderItIsGiven() {
         Launch launch;
         launch.testMode();
-        const QString folder = launch.folder.filePath(QStringLiteral("sync"));
-        QVERIFY(QDir().mkpath(folder));
-        launch.environment.arguments << QStringLiteral("--velmora-sync-root") << folder;
+        const QString folder = launch.withSyncFolder();
         const auto graph = launch.build();
         QCOMPARE(graph->cloudSync().rootProvider()(),
                  std::optional<QString>(folder + QStringLiteral("/Diary Sync")));
@@ -276,6 +284,62 @@ private Q_SLOTS:
         test::waitFor(graph->cloudSync().syncNow(std::chrono::seconds(5)));
         QCOMPARE(graph->cloudSync().changeCount(), 0);
         QCOMPARE(changes.size(), 0);
+    }
+
+    // A restore, or an import that replaces the diary, can leave a page under the revision that
+    // was exchanged but with other words: the sync must compare it afresh, not trust its mark.
+    // A merge leaves every stored entry as it was, and the marks stand.
+    void replacingTheDiaryMakesSyncCompareEveryPage_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("fileAfter");
+        QTest::newRow("restore") << "restore"
+                                 << "Replaced words";
+        QTest::newRow("import that replaces") << "replace"
+                                              << "Replaced words";
+        QTest::newRow("import that merges") << "merge"
+                                            << "Exchanged words";
+    }
+    void replacingTheDiaryMakesSyncCompareEveryPage() {
+        QFETCH(QString, how);
+        QFETCH(QString, fileAfter);
+        Launch launch;
+        launch.testMode();
+        const QString folder = launch.withSyncFolder();
+        const auto graph = launch.build();
+        test::waitFor(graph->repository()->save(
+            draft("2024-03-01", QStringLiteral("Exchanged words")), std::nullopt, 1));
+        test::waitFor(graph->cloudSync().syncNow());
+        const QString pageFile = folder + QStringLiteral("/Diary Sync/Pages/2024-03-01.json");
+        const auto pageWords = [&] {
+            QFile file(pageFile);
+            return file.open(QIODevice::ReadOnly)
+                       ? DiaryCloudSyncFolder::decodePage(file.readAll(), day("2024-03-01")).content
+                       : QString();
+        };
+        QCOMPARE(pageWords(), QStringLiteral("Exchanged words"));
+
+        // The same revision, other words, written later than the page file.
+        DiarySnapshotDTO replacement = test::waitFor(graph->repository()->snapshot());
+        replacement.entries.first().content = QStringLiteral("Replaced words");
+        replacement.entries.first().updatedAt = QDateTime::currentDateTimeUtc().addSecs(60);
+        const QString quarantine = launch.folder.filePath(QStringLiteral("quarantine"));
+        if (how == u"restore") {
+            const QString package = launch.folder.filePath(QStringLiteral("b.velmorabackup"));
+            DiarySnapshotService::writePackage(replacement, package,
+                                               QDateTime::currentDateTimeUtc());
+            test::waitFor(graph->restoreCoordinator().restore(package, quarantine));
+        } else {
+            DiaryTransferService service(graph->repository(), graph->settingsStore(),
+                                         graph->clock());
+            service.setDiaryReplaced(graph->diaryReplacedHandler());
+            DiaryTransferDocument document;
+            document.exportedAt = QDateTime::currentDateTimeUtc();
+            document.diaryID = replacement.metadata.diaryID;
+            document.entries = replacement.entries;
+            test::waitFor(service.importDocument(document, how == u"replace", quarantine));
+        }
+        test::waitFor(graph->cloudSync().syncNow());
+        QCOMPARE(pageWords(), fileAfter);
     }
 
     void syncedInkChangesReachTheIndex() {

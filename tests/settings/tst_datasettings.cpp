@@ -8,9 +8,11 @@
 #include "support/ScriptedAlerts.h"
 #include "support/ScriptedNotificationCenter.h"
 #include "support/SessionFixture.h"
+#include "support/SyncEngineFixture.h"
 
 #include <QDir>
 #include <QSemaphore>
+#include <QSignalSpy>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -409,6 +411,31 @@ private Q_SLOTS:
         QCOMPARE(sync.status(), DiaryCloudSyncStatus::off);
         QVERIFY(!controller.showsSyncNow());
         QVERIFY(!defaults->boolValue(DiaryCloudSync::enabledKey));
+    }
+
+    // "Up to date …, 5 minutes ago" ages while the section is shown, and rests while it is not.
+    void syncStatusLineAgesWhileShown() {
+        const ScopedLocale locale(QStringLiteral("en_US"));
+        SyncEngineFixture f;
+        f.pass();
+        MacICloudSettingsController controller(*f.sync);
+        controller.setStatusRefreshInterval(20ms);
+        QSignalSpy changed(&controller, &MacICloudSettingsController::changed);
+        controller.setShown(true);
+        f.clock->advance(std::chrono::minutes(5));
+        QVERIFY(waitUntil([&] {
+            return controller.statusText() ==
+                       QStringLiteral("Up to date in your sync folder, 5 minutes ago.") &&
+                   changed.size() > 1;
+        }));
+        controller.setShown(false);
+        const qsizetype resting = changed.size();
+        QTest::qWait(100);
+        QCOMPARE(changed.size(), resting);
+        // A pass sets a new time, and the line follows at once.
+        f.pass();
+        QVERIFY(changed.size() > resting);
+        QCOMPARE(controller.statusText(), QStringLiteral("Up to date in your sync folder, now."));
     }
 
     // Switched off while a pass still looks for the sync folder: the pass ends on "off".

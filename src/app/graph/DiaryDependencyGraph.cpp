@@ -115,12 +115,20 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
         plan.runtimeConfiguration && (!testMode || plan.runtimeConfiguration->syncFolder);
     m_cloudSync = std::make_unique<DiaryCloudSync>(
         DiaryCloudSync::Services{m_repository, m_diarySession.get(), m_settingsStore, m_handwriting,
-                                 m_defaults},
+                                 m_defaults, m_clock},
         m_persistenceDirectory + QStringLiteral("/Sync/manifest.json"), std::move(rootProvider),
         watches, syncHeartbeatInterval);
+    m_restoreCoordinator->setDiaryReplaced(diaryReplacedHandler());
     DiaryHandwritingIndex *index = m_handwritingIndex.get();
     m_cloudSync->onInkChanged = [index](const QList<QPair<DayKey, qint64>> &changedPages) {
         startHandwritingIndexRefresh(changedPages, *index);
+    };
+}
+
+std::function<void()> DiaryDependencyGraph::diaryReplacedHandler() const {
+    return [sync = QPointer<DiaryCloudSync>(m_cloudSync.get())] {
+        if (sync)
+            sync->forgetPageMarks();
     };
 }
 

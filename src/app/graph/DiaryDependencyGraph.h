@@ -108,6 +108,10 @@ public:
 
     bool isTestMode() const;
 
+    // What a restore or an import that replaced the whole diary calls afterwards: the sync's
+    // page marks describe the diary that was replaced.
+    std::function<void()> diaryReplacedHandler() const;
+
     // Re-indexes the handwriting pages a sync pass changed; returns at once, and the work is
     // never reported.
     static void startHandwritingIndexRefresh(const QList<QPair<DayKey, qint64>> &changedPages,
