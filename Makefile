@@ -2,10 +2,13 @@
 JOBS ?= $(shell nproc)
 # `make bench BENCH_FILTER='Store|Migrate'` runs only the matching benchmarks.
 BENCH_FILTER ?= .
+# `make install` puts the program under PREFIX, staged under DESTDIR when that is given.
+PREFIX ?= /usr/local
+DESTDIR ?=
 SOURCES = $(shell git ls-files -co --exclude-standard -- 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' 'fuzz/*.h')
 
-.PHONY: setup configure build test check-layers check-format check-translations format bench fuzz run \
-	clean
+.PHONY: setup configure build test check-layers check-format check-translations format release \
+	bench fuzz run install clean
 
 setup:
 	./scripts/setup
@@ -44,15 +47,27 @@ check-translations:
 format:
 	clang-format -i $(SOURCES)
 
-bench: setup
-	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF -DVELMORA_BUILD_BENCH=ON
+# The optimised build, without sanitizers or tests: what `make run`, `make install` and
+# `make bench` use. One configuration serves all three, so switching between them never
+# reconfigures the folder; each builds only the targets it needs.
+release: setup
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF \
+	  -DVELMORA_BUILD_BENCH=ON
+
+bench: release
 	cmake --build build-release -j $(JOBS) --target velmora-bench
 	QT_QPA_PLATFORM=offscreen ./build-release/bench/velmora-bench --benchmark_filter='$(BENCH_FILTER)' $(BENCH_ARGS)
 
-# Builds the program and opens the real diary (live mode).
-run: setup configure
-	cmake --build build -j $(JOBS) --target velmora
-	ASAN_OPTIONS=detect_leaks=0 ./build/src/velmora
+# Builds the optimised program and opens the real diary (live mode).
+run: release
+	cmake --build build-release -j $(JOBS) --target velmora
+	./build-release/src/velmora
+
+# `make install PREFIX=/usr DESTDIR=/tmp/stage` stages a package. The PAM service always goes
+# to /etc/pam.d (under DESTDIR), the only place PAM reads.
+install: release
+	cmake --build build-release -j $(JOBS) --target velmora
+	DESTDIR='$(DESTDIR)' cmake --install build-release --prefix '$(PREFIX)' --strip
 
 # `make fuzz FUZZ_SECONDS=600` runs every target for ten minutes each.
 fuzz: setup
