@@ -1,13 +1,12 @@
 #include "app/DesktopSettingsReader.h"
 
+#include "app/AppLogging.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
-#include <QLoggingCategory>
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace velmora {
 

@@ -1,5 +1,6 @@
 #include "app/DiaryInstanceGuard.h"
 
+#include "app/AppLogging.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
 
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QThread>
 
 #include <cerrno>
@@ -18,8 +18,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace velmora {
 

@@ -1,16 +1,14 @@
 #include "app/DiaryLoadFailureRecovery.h"
 
+#include "app/AppLogging.h"
 #include "backup/DiarySnapshotService.h"
 #include "backup/DiaryStoreRestore.h"
 
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QDateTime>
-#include <QLoggingCategory>
 #include <QUuid>
 #include <QtConcurrent>
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace velmora {
 

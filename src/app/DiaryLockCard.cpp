@@ -1,5 +1,6 @@
 #include "app/DiaryLockCard.h"
 
+#include "app/AppLogging.h"
 #include "book/DiaryGlyphs.h"
 #include "book/MacFrostedBackdrop.h"
 #include "book/theme/DiaryTheme.h"
@@ -9,12 +10,9 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLoggingCategory>
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace velmora {
 

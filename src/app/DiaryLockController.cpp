@@ -1,14 +1,12 @@
 #include "app/DiaryLockController.h"
 
+#include "app/AppLogging.h"
 #include "app/VelmoraMenuCommands.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QTimer>
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace velmora {
 

@@ -1,15 +1,13 @@
 #include "app/MacAppDelegate.h"
 
+#include "app/AppLogging.h"
 #include "app/BookWindowGeometry.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
-#include <QLoggingCategory>
 #include <QScreen>
 #include <QTimer>
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace velmora {
 

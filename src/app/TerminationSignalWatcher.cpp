@@ -1,6 +1,7 @@
 #include "app/TerminationSignalWatcher.h"
 
-#include <QLoggingCategory>
+#include "app/AppLogging.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -8,8 +9,6 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace velmora {
 

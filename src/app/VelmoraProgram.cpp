@@ -1,5 +1,6 @@
 #include "app/VelmoraProgram.h"
 
+#include "app/AppLogging.h"
 #include "app/DiaryBookStage.h"
 #include "app/DiaryLoadFailureRecovery.h"
 #include "app/DiaryLockCard.h"
@@ -13,14 +14,11 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QSessionManager>
 
 #include <cstdio>
 #include <malloc.h>
-
-Q_DECLARE_LOGGING_CATEGORY(lcApp)
 
 namespace velmora {
 

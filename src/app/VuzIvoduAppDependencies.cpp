@@ -1,11 +1,9 @@
 #include "app/VuzIvoduAppDependencies.h"
 
+#include "app/AppLogging.h"
 #include "pages/MacTextKitLeafPaginator.h"
 
-#include <QLoggingCategory>
 #include <QPointer>
-
-Q_LOGGING_CATEGORY(lcApp, "velmora.app")
 
 namespace velmora {
 

@@ -1,3 +1,7 @@
 #include "backup/BackupLogging.h"
 
-Q_LOGGING_CATEGORY(lcBackup, "velmora.backup")
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcBackup, "velmora.backup", QtWarningMsg)
+
+} // namespace velmora

@@ -2,6 +2,6 @@
 
 namespace velmora {
 
-Q_LOGGING_CATEGORY(lcBook, "velmora.book")
+Q_LOGGING_CATEGORY(lcBook, "velmora.book", QtWarningMsg)
 
 } // namespace velmora

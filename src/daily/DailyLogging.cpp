@@ -2,6 +2,6 @@
 
 namespace velmora {
 
-Q_LOGGING_CATEGORY(dailyLog, "velmora.daily")
+Q_LOGGING_CATEGORY(lcDaily, "velmora.daily", QtWarningMsg)
 
 } // namespace velmora

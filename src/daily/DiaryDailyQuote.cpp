@@ -26,14 +26,14 @@ QList<DiaryQuotationRow> loadRows() {
     initDailyResources();
     QFile file(QStringLiteral(":/velmora/daily/DailyQuotations.json"));
     if (!file.open(QIODevice::ReadOnly)) {
-        qCCritical(dailyLog) << "The quotation table is missing from the program:"
-                             << file.errorString();
+        qCCritical(lcDaily) << "The quotation table is missing from the program:"
+                            << file.errorString();
         return {};
     }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
     if (!document.isArray())
-        qCCritical(dailyLog) << "The quotation table cannot be read:" << error.errorString();
+        qCCritical(lcDaily) << "The quotation table cannot be read:" << error.errorString();
     QList<DiaryQuotationRow> rows;
     for (const QJsonValue &value : document.array()) {
         const QJsonObject object = value.toObject();

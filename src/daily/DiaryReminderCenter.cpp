@@ -148,8 +148,8 @@ QCoro::Task<void> DiaryReminderCenter::reschedule() {
         try {
             co_await m_center->add(request);
         } catch (const std::exception &error) {
-            qCWarning(dailyLog) << "The reminder for" << day.rawValue()
-                                << "could not be scheduled:" << error.what();
+            qCWarning(lcDaily) << "The reminder for" << day.rawValue()
+                               << "could not be scheduled:" << error.what();
         }
     }
 }
@@ -173,7 +173,7 @@ QCoro::Task<void> DiaryReminderCenter::enableReminders() {
             co_await m_center->requestAuthorization(DiaryNotificationAuthorizationOption::alert |
                                                     DiaryNotificationAuthorizationOption::sound);
     } catch (const std::exception &error) {
-        qCWarning(dailyLog) << "Notification permission could not be asked for:" << error.what();
+        qCWarning(lcDaily) << "Notification permission could not be asked for:" << error.what();
     }
     if (!self)
         co_return;

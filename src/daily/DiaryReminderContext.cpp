@@ -17,8 +17,8 @@ QCoro::Task<bool> dayHasWriting(DayKey day, DiaryHandwritingStore handwriting,
     try {
         entry = co_await repository->entry(day);
     } catch (const std::exception &error) {
-        qCWarning(dailyLog) << "The entry of" << day.rawValue()
-                            << "could not be read for the reminders:" << error.what();
+        qCWarning(lcDaily) << "The entry of" << day.rawValue()
+                           << "could not be read for the reminders:" << error.what();
     }
     co_return entry && !entry->content.trimmed().isEmpty();
 }

@@ -103,14 +103,14 @@ QCoro::Task<void> FreedesktopNotificationCenter::load() {
     if (!self)
         co_return;
     if (!bytes) {
-        qCWarning(dailyLog) << "The pending notifications could not be read from" << file;
+        qCWarning(lcDaily) << "The pending notifications could not be read from" << file;
     } else if (!bytes->isEmpty()) {
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(*bytes, &error);
         if (!document.isObject()) {
             // Only reminders live here; the next reschedule makes them again.
-            qCWarning(dailyLog) << "The pending notifications file is damaged and was ignored:"
-                                << error.errorString();
+            qCWarning(lcDaily) << "The pending notifications file is damaged and was ignored:"
+                               << error.errorString();
         } else {
             const QJsonObject root = document.object();
             m_authorized = root.value(QLatin1String("authorized")).toBool();
@@ -146,7 +146,7 @@ QCoro::Task<void> FreedesktopNotificationCenter::persist() {
         co_await writing;
     } catch (const std::exception &error) {
         // The requests still fire in this run; only a restart would lose them.
-        qCWarning(dailyLog) << "The pending notifications could not be saved:" << error.what();
+        qCWarning(lcDaily) << "The pending notifications could not be saved:" << error.what();
     }
 }
 
@@ -191,7 +191,7 @@ FreedesktopNotificationCenter::requestAuthorization(DiaryNotificationAuthorizati
     if (!self)
         co_return false;
     if (watcher.isError()) {
-        qCWarning(dailyLog) << "No notification service answered:" << watcher.error().message();
+        qCWarning(lcDaily) << "No notification service answered:" << watcher.error().message();
         co_return false;
     }
     if (!m_authorized) {
@@ -256,8 +256,8 @@ void FreedesktopNotificationCenter::deliverDueRequests() {
     m_pending.removeIf([&](const DiaryNotificationRequest &request) {
         const auto firing = firingTime(request);
         if (!firing) {
-            qCWarning(dailyLog) << "A notification with an impossible time was dropped:"
-                                << request.identifier;
+            qCWarning(lcDaily) << "A notification with an impossible time was dropped:"
+                               << request.identifier;
             return true;
         }
         if (*firing > now)
@@ -302,8 +302,8 @@ QCoro::Task<void> FreedesktopNotificationCenter::deliver(DiaryNotificationReques
         co_return;
     const QDBusPendingReply<uint> reply = watcher;
     if (reply.isError()) {
-        qCWarning(dailyLog) << "The notification" << request.identifier
-                            << "could not be shown:" << reply.error().message();
+        qCWarning(lcDaily) << "The notification" << request.identifier
+                           << "could not be shown:" << reply.error().message();
         Q_EMIT requestDelivered(request.identifier, false);
         co_return;
     }

@@ -2,6 +2,6 @@
 
 namespace velmora {
 
-Q_LOGGING_CATEGORY(lcDomain, "velmora.domain")
+Q_LOGGING_CATEGORY(lcDomain, "velmora.domain", QtWarningMsg)
 
 } // namespace velmora

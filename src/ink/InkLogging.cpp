@@ -2,6 +2,6 @@
 
 namespace velmora {
 
-Q_LOGGING_CATEGORY(lcInk, "velmora.ink")
+Q_LOGGING_CATEGORY(lcInk, "velmora.ink", QtWarningMsg)
 
 } // namespace velmora

@@ -2,6 +2,6 @@
 
 namespace velmora {
 
-Q_LOGGING_CATEGORY(lcPages, "velmora.pages")
+Q_LOGGING_CATEGORY(lcPages, "velmora.pages", QtWarningMsg)
 
 } // namespace velmora

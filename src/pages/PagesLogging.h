@@ -4,7 +4,8 @@
 
 namespace velmora {
 
-// The pages library's messages, "velmora.pages".
+// "velmora.pages": warnings show; information and debugging only when switched on, e.g.
+// QT_LOGGING_RULES="velmora.pages.info=true".
 Q_DECLARE_LOGGING_CATEGORY(lcPages)
 
 } // namespace velmora

@@ -1,3 +1,7 @@
 #include "pagescreen/PageScreenLogging.h"
 
-Q_LOGGING_CATEGORY(lcPageScreen, "velmora.pagescreen")
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcPageScreen, "velmora.pagescreen", QtWarningMsg)
+
+} // namespace velmora

@@ -1,3 +1,7 @@
 #include "platform/PlatformLogging.h"
 
-Q_LOGGING_CATEGORY(lcPlatform, "velmora.platform")
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcPlatform, "velmora.platform", QtWarningMsg)
+
+} // namespace velmora

@@ -2,6 +2,6 @@
 
 namespace velmora {
 
-Q_LOGGING_CATEGORY(lcRecall, "velmora.recall")
+Q_LOGGING_CATEGORY(lcRecall, "velmora.recall", QtWarningMsg)
 
 } // namespace velmora

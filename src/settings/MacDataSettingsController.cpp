@@ -3,15 +3,13 @@
 #include "backup/DiaryRestoreCoordinator.h"
 #include "backup/DiarySnapshotService.h"
 #include "platform/DiaryError.h"
+#include "settings/SettingsLogging.h"
 
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QLocale>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QtConcurrent>
-
-Q_DECLARE_LOGGING_CATEGORY(lcSettings)
 
 namespace velmora {
 

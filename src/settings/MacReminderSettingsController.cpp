@@ -1,13 +1,11 @@
 #include "settings/MacReminderSettingsController.h"
 
 #include "daily/DiaryReminderCenter.h"
+#include "settings/SettingsLogging.h"
 
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
-
-Q_DECLARE_LOGGING_CATEGORY(lcSettings)
 
 namespace velmora {
 

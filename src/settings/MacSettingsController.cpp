@@ -2,13 +2,11 @@
 
 #include "domain/DiaryUserName.h"
 #include "domain/UserDefaultsSettingsStore.h"
+#include "settings/SettingsLogging.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 
 #include <cmath>
-
-Q_LOGGING_CATEGORY(lcSettings, "velmora.settings")
 
 namespace velmora {
 

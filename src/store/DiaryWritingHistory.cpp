@@ -1,8 +1,9 @@
 #include "store/DiaryWritingHistory.h"
 
+#include "store/StoreLogging.h"
+
 #include <QCoroFuture>
 #include <QFuture>
-#include <QLoggingCategory>
 #include <QPromise>
 #include <QThreadPool>
 
@@ -11,8 +12,6 @@
 namespace velmora {
 
 namespace {
-
-Q_LOGGING_CATEGORY(historyLog, "velmora.store")
 
 // Typed entries are looked for from here on; drawings dated earlier count as nothing too, so a
 // stray file named for year 1 cannot make every look-back span two thousand years.
@@ -38,7 +37,7 @@ QFuture<std::optional<DayKey>> firstDrawingDay(DiaryHandwritingStore handwriting
             if (const auto file = handwriting.firstPageFile(earliestDay()))
                 day = file->dayKey;
         } catch (const std::exception &error) {
-            qCWarning(historyLog) << "The drawing files could not be listed:" << error.what();
+            qCWarning(lcStore) << "The drawing files could not be listed:" << error.what();
         }
         promise->addResult(day);
         promise->finish();
@@ -58,7 +57,7 @@ QCoro::Task<std::optional<int>> earliestWrittenYear(std::shared_ptr<DiaryReposit
         if (!earliest.isEmpty())
             typedYear = yearOf(earliest.first().dayKey, calendar);
     } catch (const std::exception &error) {
-        qCWarning(historyLog) << "The earliest typed entry could not be read:" << error.what();
+        qCWarning(lcStore) << "The earliest typed entry could not be read:" << error.what();
     }
 
     std::optional<int> drawnYear;

@@ -2,6 +2,6 @@
 
 namespace velmora {
 
-Q_LOGGING_CATEGORY(lcStore, "velmora.store")
+Q_LOGGING_CATEGORY(lcStore, "velmora.store", QtWarningMsg)
 
 } // namespace velmora

@@ -2,6 +2,6 @@
 
 namespace velmora {
 
-Q_LOGGING_CATEGORY(lcSync, "velmora.sync")
+Q_LOGGING_CATEGORY(lcSync, "velmora.sync", QtWarningMsg)
 
 } // namespace velmora

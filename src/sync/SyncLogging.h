@@ -4,7 +4,8 @@
 
 namespace velmora {
 
-// The sync library's messages, "velmora.sync".
+// "velmora.sync": warnings show; information and debugging only when switched on, e.g.
+// QT_LOGGING_RULES="velmora.sync.info=true".
 Q_DECLARE_LOGGING_CATEGORY(lcSync)
 
 } // namespace velmora

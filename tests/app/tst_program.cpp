@@ -16,7 +16,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QMessageBox>
+#include <QMutex>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -82,6 +84,47 @@ private Q_SLOTS:
         MacInkLibrary &ink = container.inkLibrary();
         QCOMPARE(&container.inkLibrary(), &ink);
         QCOMPARE(ink.store().directory(), f.program->graph().handwriting()->directory());
+    }
+
+    void startLogsOnlyWarnings_data() {
+        QTest::addColumn<QString>("rules");
+        QTest::addColumn<bool>("chatty");
+        QTest::newRow("by default") << QString() << false;
+        QTest::newRow("switched on") << QStringLiteral("velmora.*=true") << true;
+    }
+
+    // Information and debugging lines stay off unless the logging rules ask for them; warnings
+    // show either way.
+    void startLogsOnlyWarnings() {
+        QFETCH(QString, rules);
+        QFETCH(bool, chatty);
+        // Messages come from worker threads too.
+        static QMutex mutex;
+        static QStringList chattyLines;
+        chattyLines.clear();
+        QLoggingCategory::setFilterRules(rules);
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+                const QString category = QString::fromUtf8(context.category);
+                if ((type == QtDebugMsg || type == QtInfoMsg) &&
+                    category.startsWith(QLatin1String("velmora."))) {
+                    const QMutexLocker locker(&mutex);
+                    chattyLines.append(category + QStringLiteral(": ") + message);
+                }
+            });
+        {
+            ProgramFixture f;
+            QVERIFY(f.start());
+            QVERIFY(QTest::qWaitForWindowExposed(&f.program->window()));
+            QVERIFY(waitUntil([&] { return f.program->dependencies().startedBackgroundWork(); }));
+            f.program->menus().action(QStringLiteral("Preferences…"))->trigger();
+            f.program->menus().action(QStringLiteral("Quit"))->trigger();
+            QVERIFY(waitUntil([&] { return f.terminations == 1; }));
+        }
+        qInstallMessageHandler(previous);
+        QLoggingCategory::setFilterRules(QString());
+        const QMutexLocker locker(&mutex);
+        QVERIFY2(chattyLines.isEmpty() != chatty, qPrintable(chattyLines.join(u'\n')));
     }
 
     void quitFromTheMenuSavesTypingFirst() {

@@ -1,5 +1,6 @@
 #include "app/graph/DiaryDependencyGraph.h"
 
+#include "app/graph/GraphLogging.h"
 #include "domain/PersistenceError.h"
 #include "pages/BoundedPageCache.h"
 #include "pages/PageLayoutService.h"
@@ -13,12 +14,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QStandardPaths>
 #include <QTimeZone>
 #include <QUuid>
-
-Q_LOGGING_CATEGORY(lcGraph, "velmora.graph")
 
 namespace velmora {
 

@@ -1,0 +1,7 @@
+#include "settings/SettingsLogging.h"
+
+namespace velmora {
+
+Q_LOGGING_CATEGORY(lcSettings, "velmora.settings", QtWarningMsg)
+
+} // namespace velmora
