@@ -1,6 +1,9 @@
 #include "app/BookWindowGeometry.h"
 
+#include <QStringList>
+
 #include <cmath>
+#include <cstdlib>
 
 namespace velmora::BookWindowGeometry {
 
@@ -8,12 +11,29 @@ int widthForHeight(int height) {
     return int(std::round(double(height) * designWidth * (1.0 / designHeight)));
 }
 
+namespace {
+
+// The tallest height whose width does not pass `width`.
+int heightForWidth(int width) {
+    int height = int(std::floor(double(width) * designHeight / designWidth));
+    while (height > 0 && widthForHeight(height) > width)
+        --height;
+    return height;
+}
+
+} // namespace
+
 QRect sizedFrame(const QRect &visibleFrame) {
-    const int height = visibleFrame.height();
+    int height = visibleFrame.height();
+    int y = visibleFrame.y();
+    if (widthForHeight(height) > visibleFrame.width()) {
+        height = heightForWidth(visibleFrame.width());
+        y = visibleFrame.y() + (visibleFrame.height() - height) / 2;
+    }
     const int width = widthForHeight(height);
     const double midX = visibleFrame.x() + visibleFrame.width() * 0.5;
     const int x = int(std::round(midX - width * 0.5));
-    return QRect(x, visibleFrame.y(), width, height);
+    return QRect(x, y, width, height);
 }
 
 QPoint centredOrigin(const QRect &visibleFrame, const QSize &frameSize) {
@@ -24,11 +44,21 @@ QPoint centredOrigin(const QRect &visibleFrame, const QSize &frameSize) {
 }
 
 bool isOffScreen(const QRect &frame, const QList<QRect> &visibleFrames) {
-    for (const QRect &visible : visibleFrames) {
-        if (visible.intersects(frame))
-            return false;
+    return !screenOfFrame(frame, visibleFrames);
+}
+
+std::optional<qsizetype> screenOfFrame(const QRect &frame, const QList<QRect> &visibleFrames) {
+    std::optional<qsizetype> best;
+    qint64 bestArea = 0;
+    for (qsizetype i = 0; i < visibleFrames.size(); ++i) {
+        const QRect shared = visibleFrames.at(i).intersected(frame);
+        const qint64 area = qint64(shared.width()) * shared.height();
+        if (!shared.isEmpty() && area > bestArea) {
+            best = i;
+            bestArea = area;
+        }
     }
-    return true;
+    return best;
 }
 
 QSize sizeForResize(const QSize &proposed, int visibleHeight, bool fullScreen) {
@@ -37,6 +67,41 @@ QSize sizeForResize(const QSize &proposed, int visibleHeight, bool fullScreen) {
     if (proposed.height() < visibleHeight)
         return QSize(widthForHeight(visibleHeight), visibleHeight);
     return proposed;
+}
+
+QSize proportionalSize(const QSize &previous, const QSize &proposed) {
+    const double widthChange = std::abs(proposed.width() - previous.width()) / double(designWidth);
+    const double heightChange =
+        std::abs(proposed.height() - previous.height()) / double(designHeight);
+    if (widthChange > heightChange) {
+        const int height = int(std::round(double(proposed.width()) * designHeight / designWidth));
+        return QSize(widthForHeight(height), height);
+    }
+    return QSize(widthForHeight(proposed.height()), proposed.height());
+}
+
+QString frameText(const QRect &frame) {
+    return QStringLiteral("%1 %2 %3 %4")
+        .arg(frame.x())
+        .arg(frame.y())
+        .arg(frame.width())
+        .arg(frame.height());
+}
+
+std::optional<QRect> frameFromText(const QString &text) {
+    const QStringList parts = text.split(QLatin1Char(' '));
+    if (parts.size() != 4)
+        return std::nullopt;
+    int values[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        values[i] = parts.at(i).toInt(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    if (values[2] <= 0 || values[3] <= 0)
+        return std::nullopt;
+    return QRect(values[0], values[1], values[2], values[3]);
 }
 
 } // namespace velmora::BookWindowGeometry

@@ -37,15 +37,25 @@ QPalette darkPalette() {
 } // namespace
 
 DiaryBookWindow::DiaryBookWindow(QWidget *parent)
-    : QMainWindow(parent) {
+    : QMainWindow(parent)
+    , m_placement(new BookWindowPlacement(*this)) {
     setWindowTitle(tr("Velmora"));
     setObjectName(frameAutosaveName);
     applyAppearance(QStringLiteral("light"), false);
     resize(BookWindowGeometry::designWidth, BookWindowGeometry::designHeight);
 }
 
+DiaryBookWindow::~DiaryBookWindow() {
+    // A quit ends the program with the window still on screen.
+    m_placement->saveFrame();
+}
+
 void DiaryBookWindow::setDelegate(MacAppDelegate *delegate) {
     m_delegate = delegate;
+}
+
+void DiaryBookWindow::setFrameDefaults(std::shared_ptr<UserDefaults> defaults) {
+    m_placement->restoreFrame(std::move(defaults));
 }
 
 int DiaryBookWindow::titleBarHeight() const {
@@ -54,40 +64,12 @@ int DiaryBookWindow::titleBarHeight() const {
     return std::max(0, frameGeometry().height() - geometry().height());
 }
 
-QScreen *DiaryBookWindow::sizingScreen(bool testMode) const {
-    if (testMode)
-        return QGuiApplication::primaryScreen();
-    if (QScreen *own = screen())
-        return own;
-    return QGuiApplication::primaryScreen();
-}
-
 void DiaryBookWindow::configure(bool testMode) {
-    QList<QRect> visibleFrames;
-    for (QScreen *screen : QGuiApplication::screens())
-        visibleFrames.append(screen->availableGeometry());
-    const bool offScreen = BookWindowGeometry::isOffScreen(frameGeometry(), visibleFrames);
-    QScreen *primary = QGuiApplication::primaryScreen();
-    if ((testMode || offScreen) && primary)
-        move(BookWindowGeometry::centredOrigin(primary->availableGeometry(),
-                                               frameGeometry().size()));
-
-    QScreen *screen = sizingScreen(testMode);
-    if (!screen)
-        return;
-    const QRect frame = BookWindowGeometry::sizedFrame(screen->availableGeometry());
-    const int decorations = titleBarHeight();
-    // The book never becomes shorter than its screen's visible height: the window manager keeps
-    // to this minimum, as a resize handler answering every smaller proposal would.
-    const QSize least =
-        BookWindowGeometry::sizeForResize(QSize(0, 0), screen->availableGeometry().height(), false);
-    setMinimumSize(least.width(), std::max(1, least.height() - decorations));
-    resize(frame.width(), std::max(1, frame.height() - decorations));
-    move(frame.topLeft());
+    m_placement->configure(testMode);
 }
 
 QSize DiaryBookWindow::configuredContentSize(bool testMode) const {
-    QScreen *screen = sizingScreen(testMode);
+    QScreen *screen = m_placement->sizingScreen(testMode);
     if (!screen)
         return size();
     const QRect frame = BookWindowGeometry::sizedFrame(screen->availableGeometry());
@@ -97,7 +79,7 @@ QSize DiaryBookWindow::configuredContentSize(bool testMode) const {
 }
 
 qreal DiaryBookWindow::configuredPixelRatio(bool testMode) const {
-    QScreen *screen = sizingScreen(testMode);
+    QScreen *screen = m_placement->sizingScreen(testMode);
     return screen ? screen->devicePixelRatio() : devicePixelRatioF();
 }
 

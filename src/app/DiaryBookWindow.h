@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/BookWindowPlacement.h"
+
 #include <QMainWindow>
 #include <QPointer>
 
@@ -16,12 +18,16 @@ public:
     static inline const QString frameAutosaveName = QStringLiteral("DiaryBookWindow.book");
 
     explicit DiaryBookWindow(QWidget *parent = nullptr);
+    ~DiaryBookWindow() override;
 
     void setDelegate(MacAppDelegate *delegate);
+    // Where the window's frame is kept between runs; the window moves to the kept frame.
+    void setFrameDefaults(std::shared_ptr<UserDefaults> defaults);
 
-    // Places and sizes the window on its screen: centred on the primary screen in test mode,
-    // centred when it lies on no screen, then as tall as the screen's visible area at 780:1024.
+    // Places and sizes the window on its screen (the primary one in test mode, else the one its
+    // saved frame is on), its frame as tall as the screen's visible area at 780:1024.
     void configure(bool testMode);
+    BookWindowPlacement &placement() { return *m_placement; }
     // The size configure() gives what lies below the menus, and the density of its screen.
     QSize configuredContentSize(bool testMode) const;
     qreal configuredPixelRatio(bool testMode) const;
@@ -37,9 +43,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    QScreen *sizingScreen(bool testMode) const;
-
     QPointer<MacAppDelegate> m_delegate;
+    BookWindowPlacement *m_placement;
     bool m_dark = false;
 };
 

@@ -202,18 +202,23 @@ void MacAppDelegate::presentMainWindow() {
         window->move(BookWindowGeometry::centredOrigin(target->availableGeometry(),
                                                        window->frameGeometry().size()));
     }
-    window->show();
-    window->raise();
-    window->activateWindow();
+    bringForward(*window);
 }
 
 void MacAppDelegate::ensureMainWindowVisible() {
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (widget->isVisible() && widget->isWindow() && widget == m_managedWindow)
-            return;
-    }
+    // A minimized window counts as visible to Qt, but not to someone looking for it.
+    if (m_managedWindow && m_managedWindow->isVisible() && !m_managedWindow->isMinimized())
+        return;
     if (m_showDiary)
         m_showDiary();
+}
+
+void bringForward(QWidget &window) {
+    if (window.isMinimized())
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 } // namespace velmora

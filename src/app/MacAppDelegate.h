@@ -116,6 +116,10 @@ private:
     std::function<void()> m_showDiary;
 };
 
+// Shows a window in front of the others and gives it the keyboard: hidden or minimized, it comes
+// back as it was before (maximized or full screen stay so).
+void bringForward(QWidget &window);
+
 // The drain shared by quitting, closing and resigning: false when pending writing could not be
 // stored (or the session went away meanwhile).
 QCoro::Task<bool> drainPendingWriting(DiarySessionFlushing *session,

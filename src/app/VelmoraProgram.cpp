@@ -110,8 +110,9 @@ std::optional<int> VelmoraProgram::start() {
     m_delegate->setShowDiary([this] { showDiary(); });
     m_delegate->setReminders(&m_dependencies->reminders());
     m_dependencies->setShowBookWindow([this] {
-        m_window->activateWindow();
+        // Closed, minimized or behind other windows, the book comes to the front.
         m_delegate->ensureMainWindowVisible();
+        bringForward(*m_window);
     });
 
     m_desktopSettings = std::make_unique<DesktopSettingsReader>(QDBusConnection::sessionBus(),
@@ -119,6 +120,7 @@ std::optional<int> VelmoraProgram::start() {
 
     m_window = std::make_unique<DiaryBookWindow>();
     m_window->setDelegate(m_delegate.get());
+    m_window->setFrameDefaults(graph.defaults());
     m_menus = std::make_unique<VelmoraMenuCommands>(
         graph.commandRouter(), VelmoraMenuCommands::Actions{
                                    [this] { showDiary(); },

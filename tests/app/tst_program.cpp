@@ -168,6 +168,40 @@ private Q_SLOTS:
         QCOMPARE(f.program->graph().commandRouter().lastEvent()->command, DiaryCommand::newEntry);
     }
 
+    void reminderBringsTheWindowForward_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("closed") << QStringLiteral("closed");
+        QTest::newRow("minimized") << QStringLiteral("minimized");
+        QTest::newRow("behind another window") << QStringLiteral("behind");
+    }
+
+    void reminderBringsTheWindowForward() {
+        QFETCH(QString, how);
+        ProgramFixture f;
+        QVERIFY(f.start());
+        DiaryBookWindow &window = f.program->window();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // Past the launch's own check that a window shows.
+        QTest::qWait(600);
+        QWidget other;
+        if (how == u"closed") {
+            window.hide();
+        } else if (how == u"minimized") {
+            window.showMinimized();
+            QVERIFY(waitUntil([&] { return window.isMinimized(); }));
+        } else {
+            other.show();
+            other.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&other));
+        }
+        test::waitFor(f.program->dependencies().reminders().didReceiveNotificationResponse(
+            QStringLiteral("velmora-reminder-2024-03-01")));
+        QVERIFY(window.isVisible());
+        QVERIFY(!window.isMinimized());
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QCOMPARE(f.program->graph().commandRouter().lastEvent()->command, DiaryCommand::newEntry);
+    }
+
     void remindersAnswerNotificationsOnlyForTheRealDiary_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<bool>("hasApplicationSupport");

@@ -22,6 +22,11 @@ private Q_SLOTS:
         QTest::newRow("second screen")
             << QRect(1920, 30, 2560, 1410) << QRect(1920 + 1280 - 537, 30, 1074, 1410);
         QTest::newRow("design height") << QRect(0, 0, 780, 1024) << QRect(0, 0, 780, 1024);
+        QTest::newRow("1200 high") << QRect(0, 0, 1920, 1200) << QRect(503, 0, 914, 1200);
+        QTest::newRow("800 high") << QRect(0, 0, 1280, 800) << QRect(336, 0, 609, 800);
+        // Too narrow for the full height: the tallest book its width holds, centred both ways.
+        QTest::newRow("upright screen") << QRect(0, 0, 1080, 1920) << QRect(1, 251, 1079, 1417);
+        QTest::newRow("narrow by one pixel") << QRect(100, 0, 761, 1000) << QRect(100, 0, 761, 999);
     }
 
     void sizedFrame() {
@@ -41,6 +46,64 @@ private Q_SLOTS:
                  QPoint(377, 0));
         QCOMPARE(BookWindowGeometry::centredOrigin(QRect(1440, 0, 1920, 1080), QSize(100, 80)),
                  QPoint(1440 + 910, 500));
+    }
+
+    void screenOfFrame_data() {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<int>("screen");
+        QTest::newRow("on the first") << QRect(100, 0, 686, 900) << 0;
+        QTest::newRow("on the second") << QRect(2000, 40, 600, 700) << 1;
+        QTest::newRow("mostly on the second") << QRect(1300, 0, 600, 700) << 1;
+        QTest::newRow("mostly on the first") << QRect(1000, 0, 600, 700) << 0;
+        QTest::newRow("on a display that is gone") << QRect(4000, 0, 686, 900) << -1;
+    }
+
+    void screenOfFrame() {
+        QFETCH(QRect, frame);
+        QFETCH(int, screen);
+        const QList<QRect> screens{QRect(0, 0, 1440, 900), QRect(1440, 0, 1920, 1080)};
+        QCOMPARE(BookWindowGeometry::screenOfFrame(frame, screens).value_or(-1), screen);
+    }
+
+    void proportions_data() {
+        QTest::addColumn<QSize>("previous");
+        QTest::addColumn<QSize>("proposed");
+        QTest::addColumn<QSize>("answer");
+        QTest::newRow("wider leads") << QSize(609, 800) << QSize(709, 800) << QSize(709, 931);
+        QTest::newRow("taller leads") << QSize(609, 800) << QSize(609, 1000) << QSize(762, 1000);
+        QTest::newRow("the larger share leads")
+            << QSize(780, 1024) << QSize(880, 1050) << QSize(880, 1155);
+        QTest::newRow("kept as it is") << QSize(762, 1000) << QSize(762, 1000) << QSize(762, 1000);
+        QTest::newRow("out of proportion, unchanged")
+            << QSize(900, 1000) << QSize(900, 1000) << QSize(762, 1000);
+    }
+
+    void proportions() {
+        QFETCH(QSize, previous);
+        QFETCH(QSize, proposed);
+        QFETCH(QSize, answer);
+        QCOMPARE(BookWindowGeometry::proportionalSize(previous, proposed), answer);
+    }
+
+    void keptFrame_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QRect>("frame");
+        QTest::newRow("kept") << QStringLiteral("336 0 609 800") << QRect(336, 0, 609, 800);
+        QTest::newRow("left of the primary screen")
+            << QStringLiteral("-1200 40 609 800") << QRect(-1200, 40, 609, 800);
+        QTest::newRow("empty") << QString() << QRect();
+        QTest::newRow("three numbers") << QStringLiteral("1 2 3") << QRect();
+        QTest::newRow("not a number") << QStringLiteral("1 2 wide 4") << QRect();
+        QTest::newRow("no size") << QStringLiteral("1 2 0 4") << QRect();
+        QTest::newRow("past int") << QStringLiteral("1 2 3 99999999999") << QRect();
+    }
+
+    void keptFrame() {
+        QFETCH(QString, text);
+        QFETCH(QRect, frame);
+        QCOMPARE(BookWindowGeometry::frameFromText(text).value_or(QRect()), frame);
+        if (frame.isValid())
+            QCOMPARE(BookWindowGeometry::frameText(frame), text);
     }
 
     void resize_data() {

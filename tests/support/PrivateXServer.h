@@ -13,7 +13,9 @@ namespace velmora::test {
 // with this object. Header-only, so the benchmarks use it too.
 class PrivateXServer {
 public:
-    PrivateXServer() = default;
+    // One screen, "WIDTHxHEIGHTxDEPTH".
+    explicit PrivateXServer(std::string screen = "1400x1200x24")
+        : m_screen(std::move(screen)) {}
     PrivateXServer(const PrivateXServer &) = delete;
     PrivateXServer &operator=(const PrivateXServer &) = delete;
 
@@ -40,7 +42,7 @@ private:
         if (m_pid == 0) {
             ::close(pipe[0]);
             const std::string fd = std::to_string(pipe[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x1200x24",
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", m_screen.c_str(),
                      "-nolisten", "tcp", static_cast<char *>(nullptr));
             ::_exit(127);
         }
@@ -54,6 +56,7 @@ private:
             m_display = QStringLiteral(":") + QString::fromStdString(number);
     }
 
+    std::string m_screen;
     pid_t m_pid = -1;
     QString m_display;
 };

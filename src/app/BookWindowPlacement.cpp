@@ -1,0 +1,171 @@
+#include "app/BookWindowPlacement.h"
+
+#include "app/BookWindowGeometry.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+
+namespace velmora {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QSize insideOf(const QSize &frame, const QMargins &decorations) {
+    return {std::max(1, frame.width() - decorations.left() - decorations.right()),
+            std::max(1, frame.height() - decorations.top() - decorations.bottom())};
+}
+
+} // namespace
+
+BookWindowPlacement::BookWindowPlacement(QWidget &window)
+    : QObject(&window)
+    , m_window(window) {
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(150ms);
+    connect(&m_settle, &QTimer::timeout, this, &BookWindowPlacement::keepProportions);
+    window.installEventFilter(this);
+}
+
+QScreen *BookWindowPlacement::sizingScreen(bool testMode) const {
+    QScreen *primary = QGuiApplication::primaryScreen();
+    if (testMode)
+        return primary;
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    QList<QRect> visible;
+    for (QScreen *screen : screens)
+        visible.append(screen->availableGeometry());
+    // A frame on no screen (a display that is gone) is taken to the primary one.
+    if (const auto index = BookWindowGeometry::screenOfFrame(m_window.frameGeometry(), visible))
+        return screens.at(*index);
+    return primary;
+}
+
+QMargins BookWindowPlacement::decorations() const {
+    const QWindow *handle = m_window.windowHandle();
+    return handle && m_window.isVisible() ? handle->frameMargins() : QMargins();
+}
+
+void BookWindowPlacement::restoreFrame(std::shared_ptr<UserDefaults> defaults) {
+    m_defaults = std::move(defaults);
+    if (!m_defaults)
+        return;
+    const auto saved = m_defaults->stringValue(frameKey);
+    if (const auto frame = saved ? BookWindowGeometry::frameFromText(*saved) : std::nullopt) {
+        m_window.move(frame->topLeft());
+        m_window.resize(insideOf(frame->size(), decorations()));
+    }
+}
+
+void BookWindowPlacement::configure(bool testMode) {
+    QScreen *screen = sizingScreen(testMode);
+    if (!screen)
+        return;
+    m_fitted = BookWindowGeometry::sizedFrame(screen->availableGeometry());
+    setMinimumFrameHeight(m_fitted.height());
+    apply(m_fitted);
+}
+
+void BookWindowPlacement::apply(const QRect &frame) {
+    m_window.resize(insideOf(frame.size(), m_decorations));
+    m_window.move(frame.topLeft());
+    m_settledSize = frame.size();
+}
+
+void BookWindowPlacement::setMinimumFrameHeight(int height) {
+    m_minimumFrameHeight = height;
+    m_window.setMinimumSize(
+        insideOf(QSize(BookWindowGeometry::widthForHeight(height), height), m_decorations));
+}
+
+bool BookWindowPlacement::isPlainWindow() const {
+    return !(m_window.windowState() &
+             (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+}
+
+void BookWindowPlacement::noticeDecorations() {
+    // The window manager decorates the window after it is mapped; until then they read as none.
+    // The first measurement is the one the window is fitted by.
+    if (m_measured || !isPlainWindow())
+        return;
+    const QMargins measured = decorations();
+    if (measured.isNull())
+        return;
+    m_measured = true;
+    if (measured == m_decorations)
+        return;
+    m_decorations = measured;
+    setMinimumFrameHeight(m_minimumFrameHeight);
+    if (m_fitted.isValid())
+        apply(m_fitted);
+}
+
+void BookWindowPlacement::keepProportions() {
+    if (!m_window.isVisible() || !isPlainWindow()) {
+        m_settledSize = QSize();
+        return;
+    }
+    const QSize proposed = m_window.frameGeometry().size();
+    if (!m_settledSize.isValid() || m_correcting) {
+        // The window manager's answer to a correction stands, even when it differs from what was
+        // asked: asking again would only fight it.
+        m_correcting = false;
+        m_settledSize = proposed;
+        return;
+    }
+    const QSize target = BookWindowGeometry::sizeForResize(
+        BookWindowGeometry::proportionalSize(m_settledSize, proposed), m_minimumFrameHeight, false);
+    m_settledSize = target;
+    if (target == proposed)
+        return;
+    m_correcting = true;
+    m_window.resize(insideOf(target, m_decorations));
+}
+
+void BookWindowPlacement::saveFrame() {
+    if (!m_defaults || !m_shown || !isPlainWindow())
+        return;
+    const QString frame = BookWindowGeometry::frameText(m_window.frameGeometry());
+    if (m_defaults->stringValue(frameKey) != frame)
+        m_defaults->setString(frameKey, frame);
+}
+
+bool BookWindowPlacement::eventFilter(QObject *watched, QEvent *event) {
+    if (watched != &m_window)
+        return QObject::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Show:
+        m_shown = true;
+        if (!m_watchingScreen && m_window.windowHandle()) {
+            m_watchingScreen = true;
+            // The shortest the window may be follows the screen it is on.
+            connect(
+                m_window.windowHandle(), &QWindow::screenChanged, this, [this](QScreen *screen) {
+                    if (screen)
+                        setMinimumFrameHeight(
+                            BookWindowGeometry::sizedFrame(screen->availableGeometry()).height());
+                });
+        }
+        noticeDecorations();
+        break;
+    case QEvent::Move:
+        noticeDecorations();
+        break;
+    case QEvent::Resize:
+        noticeDecorations();
+        if (m_window.isVisible() && isPlainWindow())
+            m_settle.start();
+        break;
+    case QEvent::Hide:
+        saveFrame();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace velmora

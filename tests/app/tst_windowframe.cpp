@@ -1,0 +1,216 @@
+#include "app/BookWindowGeometry.h"
+#include "app/DiaryBookWindow.h"
+#include "app/MacAppDelegate.h"
+
+#include "support/PrivateXServer.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QWindow>
+
+#include <cstdio>
+
+using namespace velmora;
+using namespace velmora::test;
+
+// The book window under a real window manager (openbox) on a private X server, one run per
+// desktop: the window manager's decorations only exist there. Each run is a child process of
+// this test, since a Qt application keeps the display it started on.
+
+namespace {
+
+const char *const probeVariable = "VELMORA_WINDOW_PROBE";
+
+QString rectText(const QRect &rect) {
+    return BookWindowGeometry::frameText(rect);
+}
+
+void report(const char *key, const QString &value) {
+    std::printf("%s=%s\n", key, qPrintable(value));
+    std::fflush(stdout);
+}
+
+// The child: `screen` is Xvfb's; `saved` the frame kept from a run before.
+int runProbe(int argc, char **argv, const QString &screen, const QString &saved) {
+    PrivateXServer server(screen.toStdString());
+    const QString display = server.display();
+    if (display.isEmpty()) {
+        report("error", QStringLiteral("Xvfb could not be started"));
+        return 2;
+    }
+    qputenv("DISPLAY", display.toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    prepareTestEnvironment();
+
+    // As on a desktop, the window manager is up before the program starts: it touches the marker
+    // once it manages the screen.
+    QTemporaryDir folder;
+    const QString ready = folder.filePath(QStringLiteral("window-manager-ready"));
+    QProcess windowManager;
+    windowManager.setProcessChannelMode(QProcess::MergedChannels);
+    windowManager.start(QStringLiteral("openbox"),
+                        {QStringLiteral("--sm-disable"), QStringLiteral("--startup"),
+                         QStringLiteral("touch ") + ready});
+    if (!windowManager.waitForStarted()) {
+        report("error", QStringLiteral("openbox (package openbox) could not be started"));
+        return 2;
+    }
+    for (int i = 0; i < 400 && !QFileInfo::exists(ready); ++i)
+        QThread::msleep(50);
+    QApplication app(argc, argv);
+
+    auto defaults = std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("frame.ini")));
+    if (!saved.isEmpty())
+        defaults->setString(BookWindowPlacement::frameKey, saved);
+    {
+        DiaryBookWindow window;
+        MacAppDelegate delegate;
+        delegate.adoptMainWindow(&window);
+        window.placement().setSettleDelay(std::chrono::milliseconds(50));
+        window.setFrameDefaults(defaults);
+        window.configure(false);
+        window.show();
+
+        // Fitted once the window manager has decorated it.
+        const auto fitted = [&] {
+            QScreen *screen = window.screen();
+            return screen && !window.placement().decorations().isNull() &&
+                   window.frameGeometry() ==
+                       BookWindowGeometry::sizedFrame(screen->availableGeometry());
+        };
+        waitUntil(fitted, std::chrono::seconds(20));
+        report("visible", rectText(window.screen()->availableGeometry()));
+        report("frame", rectText(window.frameGeometry()));
+        report("inside", rectText(window.geometry()));
+        report("titleBar", QString::number(window.titleBarHeight()));
+        if (window.titleBarHeight() == 0)
+            report("windowManager", QString::fromLocal8Bit(windowManager.readAll()).simplified());
+
+        window.showMinimized();
+        waitUntil([&] { return window.isMinimized(); }, std::chrono::seconds(20));
+        report("minimized", QString::number(window.isMinimized()));
+        delegate.presentMainWindow();
+        waitUntil([&] { return !window.isMinimized() && window.isActiveWindow(); },
+                  std::chrono::seconds(20));
+        report("shownAgain", QString::number(!window.isMinimized() && window.isVisible()));
+        report("active", QString::number(window.isActiveWindow()));
+
+        // The user drags the window 100 pixels wider.
+        const QRect before = window.frameGeometry();
+        window.resize(window.width() + 100, window.height());
+        waitUntil(
+            [&] {
+                const QSize size = window.frameGeometry().size();
+                return size.width() > before.width() && size.height() > before.height();
+            },
+            std::chrono::seconds(20));
+        QTest::qWait(300);
+        report("widened", rectText(window.frameGeometry()));
+
+        const QRect last = window.frameGeometry();
+        window.hide();
+        report("last", rectText(last));
+        report("kept", defaults->stringValue(BookWindowPlacement::frameKey).value_or(QString()));
+    }
+    windowManager.terminate();
+    windowManager.waitForFinished();
+    return 0;
+}
+
+QHash<QString, QString> probe(const QString &screen, const QString &saved, QString &log) {
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(probeVariable), screen);
+    environment.insert(QStringLiteral("VELMORA_WINDOW_PROBE_SAVED"), saved);
+    environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    child.waitForFinished(120000);
+    log = QString::fromLocal8Bit(child.readAllStandardError());
+    QHash<QString, QString> values;
+    const QStringList lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n');
+    for (const QString &line : lines) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals > 0)
+            values.insert(line.left(equals), line.mid(equals + 1));
+    }
+    log += QStringLiteral("\nexit %1").arg(child.exitCode());
+    return values;
+}
+
+QRect rectOf(const QString &text) {
+    return BookWindowGeometry::frameFromText(text).value_or(QRect());
+}
+
+} // namespace
+
+class WindowFrameTests : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void frameFitsTheScreen_data() {
+        QTest::addColumn<QString>("screen");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QRect>("visible");
+        QTest::newRow("1200 high")
+            << QStringLiteral("1920x1200x24") << QString() << QRect(0, 0, 1920, 1200);
+        QTest::newRow("800 high") << QStringLiteral("1280x800x24") << QString()
+                                  << QRect(0, 0, 1280, 800);
+        QTest::newRow("upright") << QStringLiteral("1080x1920x24") << QString()
+                                 << QRect(0, 0, 1080, 1920);
+        QTest::newRow("kept on a screen that is gone")
+            << QStringLiteral("1280x800x24") << QStringLiteral("3000 0 914 1200")
+            << QRect(0, 0, 1280, 800);
+    }
+
+    void frameFitsTheScreen() {
+        QFETCH(QString, screen);
+        QFETCH(QString, saved);
+        QFETCH(QRect, visible);
+        QString log;
+        const QHash<QString, QString> run = probe(screen, saved, log);
+        QVERIFY2(!run.contains(QStringLiteral("error")), qPrintable(run.value("error") + log));
+        QVERIFY2(run.contains(QStringLiteral("kept")), qPrintable(log));
+        QCOMPARE(rectOf(run.value(QStringLiteral("visible"))), visible);
+
+        // The frame, decorations included, is the book's on that screen.
+        const QRect frame = rectOf(run.value(QStringLiteral("frame")));
+        QCOMPARE(frame, BookWindowGeometry::sizedFrame(visible));
+        QVERIFY(visible.contains(frame));
+        const int titleBar = run.value(QStringLiteral("titleBar")).toInt();
+        QVERIFY2(titleBar > 0, qPrintable(QStringLiteral("no title bar; openbox said: ") +
+                                          run.value(QStringLiteral("windowManager")) + log));
+        QVERIFY(frame.contains(rectOf(run.value(QStringLiteral("inside")))));
+
+        // A minimized window comes back in front when asked for.
+        QCOMPARE(run.value(QStringLiteral("minimized")), QStringLiteral("1"));
+        QCOMPARE(run.value(QStringLiteral("shownAgain")), QStringLiteral("1"));
+        QCOMPARE(run.value(QStringLiteral("active")), QStringLiteral("1"));
+
+        // Made wider, it grows taller at the book's proportions.
+        const QRect widened = rectOf(run.value(QStringLiteral("widened")));
+        QCOMPARE(widened.size(),
+                 BookWindowGeometry::proportionalSize(frame.size(), frame.size() + QSize(100, 0)));
+
+        // Its frame is kept for the next start.
+        QCOMPARE(run.value(QStringLiteral("kept")), run.value(QStringLiteral("last")));
+    }
+};
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsSet(probeVariable))
+        return runProbe(argc, argv, qEnvironmentVariable(probeVariable),
+                        qEnvironmentVariable("VELMORA_WINDOW_PROBE_SAVED"));
+    prepareTestEnvironment();
+    QCoreApplication app(argc, argv);
+    WindowFrameTests test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_windowframe.moc"
