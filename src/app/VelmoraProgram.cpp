@@ -14,15 +14,28 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSessionManager>
 
 #include <cstdio>
 #include <malloc.h>
 
+static void initIconResource() {
+    Q_INIT_RESOURCE(VelmoraIcon);
+}
+
 namespace velmora {
 
 namespace {
+
+// The installed icon, found by the name the desktop entry gives; a run from the build folder
+// shows the same picture built in.
+QIcon applicationIcon() {
+    initIconResource();
+    return QIcon::fromTheme(QStringLiteral("org.velmora.Velmora"),
+                            QIcon(QStringLiteral(":/org.velmora.Velmora.svg")));
+}
 
 class SessionManagerRequest final : public DiarySessionEndRequest {
 public:
@@ -118,6 +131,7 @@ std::optional<int> VelmoraProgram::start() {
     m_desktopSettings = std::make_unique<DesktopSettingsReader>(QDBusConnection::sessionBus(),
                                                                 m_options.environment.arguments);
 
+    QGuiApplication::setWindowIcon(applicationIcon());
     m_window = std::make_unique<DiaryBookWindow>();
     m_window->setDelegate(m_delegate.get());
     m_window->setFrameDefaults(graph.defaults());

@@ -3,6 +3,7 @@
 #include "app/AppLogging.h"
 #include "pages/MacTextKitLeafPaginator.h"
 
+#include <QGuiApplication>
 #include <QPointer>
 
 namespace velmora {
@@ -28,6 +29,10 @@ VuzIvoduAppDependencies::VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QD
     m_notifications =
         std::make_shared<FreedesktopNotificationCenter>(graph.persistenceDirectory(), bus);
     m_notifications->setDesktopEntry(QStringLiteral("org.velmora.Velmora"));
+    m_notifications->setIconName(QStringLiteral("org.velmora.Velmora"));
+    // While the diary is the active application its reminders are not shown.
+    m_notifications->setApplicationActiveProbe(
+        [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; });
     m_reminders = std::make_unique<DiaryReminderCenter>(graph.defaults(), m_notifications);
     m_reminders->setContext([repository = graph.repository(), handwriting = *graph.handwriting(),
                              defaults = graph.defaults()]() -> QCoro::Task<DiaryReminderContext> {

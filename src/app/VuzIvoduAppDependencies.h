@@ -24,6 +24,7 @@ public:
 
     DiaryDependencyGraph &graph() const { return *m_graph; }
     DiaryReminderCenter &reminders() const { return *m_reminders; }
+    FreedesktopNotificationCenter &notifications() const { return *m_notifications; }
     // Only a run on the user's own diary answers the desktop's notifications.
     bool remindersAreNotificationDelegate() const { return m_remindersAreDelegate; }
     // How a tapped reminder makes sure the book window is on screen.

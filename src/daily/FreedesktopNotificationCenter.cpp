@@ -114,10 +114,23 @@ QCoro::Task<void> FreedesktopNotificationCenter::load() {
         } else {
             const QJsonObject root = document.object();
             m_authorized = root.value(QLatin1String("authorized")).toBool();
+            const QDateTime now = m_clock->now();
+            bool dropped = false;
             for (const QJsonValue &value : root.value(QLatin1String("pending")).toArray()) {
-                if (const auto request = requestFromJson(value))
-                    m_pending.append(*request);
+                const auto request = requestFromJson(value);
+                if (!request)
+                    continue;
+                // Fell due while the program was not running: a reminder for a moment that has
+                // gone would only arrive late, so the plan made at start takes over instead.
+                const auto firing = firingTime(*request);
+                if (firing && *firing <= now) {
+                    dropped = true;
+                    continue;
+                }
+                m_pending.append(*request);
             }
+            if (dropped)
+                persist();
         }
     }
     m_loaded = true;
@@ -170,18 +183,7 @@ FreedesktopNotificationCenter::removePendingNotificationRequests(QStringList ide
     co_await persist();
 }
 
-QCoro::Task<DiaryNotificationAuthorizationStatus>
-FreedesktopNotificationCenter::authorizationStatus() {
-    co_await whenLoaded();
-    co_return m_authorized ? DiaryNotificationAuthorizationStatus::authorized
-                           : DiaryNotificationAuthorizationStatus::notDetermined;
-}
-
-QCoro::Task<bool>
-FreedesktopNotificationCenter::requestAuthorization(DiaryNotificationAuthorizationOptions options) {
-    // The desktop asks nobody: any notification server that answers will show ours.
-    Q_UNUSED(options)
-    co_await whenLoaded();
+QCoro::Task<bool> FreedesktopNotificationCenter::serviceAnswers() {
     QPointer<FreedesktopNotificationCenter> self(this);
     const QDBusMessage call = QDBusMessage::createMethodCall(
         service, path, interface, QStringLiteral("GetServerInformation"));
@@ -191,7 +193,7 @@ FreedesktopNotificationCenter::requestAuthorization(DiaryNotificationAuthorizati
     if (!self)
         co_return false;
     if (watcher.isError()) {
-        qCWarning(lcDaily) << "No notification service answered:" << watcher.error().message();
+        qCInfo(lcDaily) << "No notification service answered:" << watcher.error().message();
         co_return false;
     }
     if (!m_authorized) {
@@ -199,6 +201,26 @@ FreedesktopNotificationCenter::requestAuthorization(DiaryNotificationAuthorizati
         co_await persist();
     }
     co_return true;
+}
+
+QCoro::Task<DiaryNotificationAuthorizationStatus>
+FreedesktopNotificationCenter::authorizationStatus() {
+    co_await whenLoaded();
+    // A lost or damaged file forgets the permission; a service that answers gives it back, so a
+    // reminder left switched on keeps being scheduled.
+    bool authorized = m_authorized;
+    if (!authorized)
+        authorized = co_await serviceAnswers();
+    co_return authorized ? DiaryNotificationAuthorizationStatus::authorized
+                         : DiaryNotificationAuthorizationStatus::notDetermined;
+}
+
+QCoro::Task<bool>
+FreedesktopNotificationCenter::requestAuthorization(DiaryNotificationAuthorizationOptions options) {
+    // The desktop asks nobody: any notification server that answers will show ours.
+    Q_UNUSED(options)
+    co_await whenLoaded();
+    co_return co_await serviceAnswers();
 }
 
 QCoro::Task<void> FreedesktopNotificationCenter::add(DiaryNotificationRequest request) {
@@ -293,7 +315,7 @@ QCoro::Task<void> FreedesktopNotificationCenter::deliver(DiaryNotificationReques
         hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
     QDBusMessage call =
         QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
-    call << QStringLiteral("Velmora") << uint(0) << QString() << request.title << request.body
+    call << QStringLiteral("Velmora") << uint(0) << m_iconName << request.title << request.body
          << QStringList{defaultAction, QString()} << hints << int(-1);
     QDBusPendingCallWatcher watcher(m_bus.asyncCall(call));
     if (!watcher.isFinished())

@@ -21,7 +21,10 @@ namespace velmora {
 // Local notifications for a desktop that has no scheduler of its own: the pending requests are
 // kept in a file in the diary's folder, one timer waits for the earliest of them, and a request
 // that falls due is shown through org.freedesktop.Notifications on the session bus. So
-// notifications arrive only while the program runs. Every bus call is asynchronous.
+// notifications arrive only while the program runs; a request whose time passed while it did not
+// run is dropped when the file is read, never shown late. Permission is whether a notification
+// service answers: once one has, it is kept in the file, and asked again whenever the file does
+// not hold it. Every bus call is asynchronous.
 class FreedesktopNotificationCenter final : public QObject, public DiaryNotificationCenter {
     Q_OBJECT
 
@@ -38,8 +41,10 @@ public:
     // Whether the program's window is the active one; a notification that falls due then goes
     // to the delegate instead of the desktop. Without a probe the program counts as inactive.
     void setApplicationActiveProbe(std::function<bool()> probe) { m_isActive = std::move(probe); }
-    // The desktop entry the notifications name, so the desktop can show the program's icon.
+    // The desktop entry the notifications name, so the desktop can group them with the program.
     void setDesktopEntry(QString desktopEntry) { m_desktopEntry = std::move(desktopEntry); }
+    // The icon theme name shown with each notification.
+    void setIconName(QString iconName) { m_iconName = std::move(iconName); }
     // The longest the timer sleeps: it also notices clock changes and resumes from suspend.
     void setCheckInterval(std::chrono::milliseconds interval) { m_checkInterval = interval; }
 
@@ -68,6 +73,8 @@ private Q_SLOTS:
 private:
     QCoro::Task<void> load();
     QCoro::Task<void> whenLoaded();
+    // True when a notification service answers on the bus; it is then remembered as permission.
+    QCoro::Task<bool> serviceAnswers();
     QCoro::Task<void> persist();
     QCoro::Task<void> deliver(DiaryNotificationRequest request);
     std::optional<QDateTime> firingTime(const DiaryNotificationRequest &request) const;
@@ -79,6 +86,7 @@ private:
     GregorianCalendar m_calendar;
     std::function<bool()> m_isActive;
     QString m_desktopEntry = QStringLiteral("org.velmora.Velmora");
+    QString m_iconName = QStringLiteral("org.velmora.Velmora");
     std::chrono::milliseconds m_checkInterval = std::chrono::seconds(60);
     DiaryNotificationDelegate *m_delegate = nullptr;
 

@@ -84,6 +84,8 @@ private Q_SLOTS:
         MacInkLibrary &ink = container.inkLibrary();
         QCOMPARE(&container.inkLibrary(), &ink);
         QCOMPARE(ink.store().directory(), f.program->graph().handwriting()->directory());
+        // Taskbars show the program's own icon, not a generic one.
+        QVERIFY(!QGuiApplication::windowIcon().pixmap(48).isNull());
     }
 
     void startLogsOnlyWarnings_data() {

@@ -1,4 +1,6 @@
 #include "daily/FreedesktopNotificationCenter.h"
+#include "support/FakeNotificationServer.h"
+#include "support/PrivateSessionBus.h"
 #include "support/TestClock.h"
 #include "support/TestSupport.h"
 
@@ -17,40 +19,6 @@ namespace {
 const QString serviceName = QStringLiteral("org.freedesktop.Notifications");
 const QString objectPath = QStringLiteral("/org/freedesktop/Notifications");
 
-// A notification server that records what it is asked to show.
-class FakeNotificationServer : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    struct Shown {
-        QString appName;
-        QString summary;
-        QString body;
-        QStringList actions;
-        QVariantMap hints;
-    };
-    QList<Shown> shown;
-
-public Q_SLOTS:
-    uint Notify(const QString &appName, uint replacesId, const QString &appIcon,
-                const QString &summary, const QString &body, const QStringList &actions,
-                const QVariantMap &hints, int expireTimeout) {
-        Q_UNUSED(replacesId)
-        Q_UNUSED(appIcon)
-        Q_UNUSED(expireTimeout)
-        shown.append({appName, summary, body, actions, hints});
-        return uint(shown.size()) + 100;
-    }
-    QStringList GetCapabilities() { return {QStringLiteral("actions"), QStringLiteral("body")}; }
-    QString GetServerInformation(QString &vendor, QString &version, QString &specVersion) {
-        vendor = QStringLiteral("Test");
-        version = QStringLiteral("1");
-        specVersion = QStringLiteral("1.2");
-        return QStringLiteral("fake");
-    }
-};
-
 class RecordingDelegate final : public DiaryNotificationDelegate {
 public:
     QStringList presented;
@@ -67,6 +35,27 @@ public:
     }
 };
 
+// Serves `server` under the notification service's name until it goes, so that a failed check
+// leaves the name free for the next test.
+class Serving {
+public:
+    Serving(QDBusConnection bus, test::FakeNotificationServer &server)
+        : m_bus(std::move(bus)) {
+        m_serving = m_bus.registerObject(objectPath, &server, QDBusConnection::ExportAllSlots) &&
+                    m_bus.registerService(serviceName);
+    }
+    ~Serving() {
+        m_bus.unregisterService(serviceName);
+        m_bus.unregisterObject(objectPath);
+    }
+    bool serving() const { return m_serving; }
+    QDBusConnection &bus() { return m_bus; }
+
+private:
+    QDBusConnection m_bus;
+    bool m_serving = false;
+};
+
 DiaryNotificationRequest request(const QString &identifier, int day, int hour = 21) {
     return {identifier,
             QStringLiteral("Tonight’s page"),
@@ -81,8 +70,9 @@ DiaryNotificationRequest request(const QString &identifier, int day, int hour = 
 class TestFreedesktopNotifications : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_busDir;
-    QProcess m_daemon;
+    // A private session bus that activates nothing, so no notification server installed on the
+    // machine can answer in place of the test's own.
+    test::PrivateSessionBus m_bus{test::PrivateSessionBus::Activation::none};
     QString m_address;
 
     QStringList m_connectionNames;
@@ -98,33 +88,13 @@ class TestFreedesktopNotifications : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        // A private session bus that activates nothing, so no notification server installed on
-        // the machine can answer in place of the test's own.
-        const QString config = m_busDir.filePath(QStringLiteral("session.conf"));
-        QFile file(config);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(
-            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-            "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-            "<busconfig><type>session</type><listen>unix:dir=" +
-            QFile::encodeName(m_busDir.path()) +
-            "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-            "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-            "<allow own=\"*\"/></policy></busconfig>\n");
-        file.close();
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                        QStringLiteral("--print-address")});
-        QVERIFY2(m_daemon.waitForStarted(), "dbus-daemon (package dbus) is needed");
-        QVERIFY(test::waitUntil([&] { return m_daemon.canReadLine(); }));
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        m_address = m_bus.address();
+        QVERIFY2(m_bus.started(), "dbus-daemon (package dbus) is needed");
         QVERIFY(!m_address.isEmpty());
     }
     void cleanupTestCase() {
         for (const QString &name : std::as_const(m_connectionNames))
             QDBusConnection::disconnectFromBus(name);
-        m_daemon.terminate();
-        m_daemon.waitForFinished();
     }
 
     void authorisationFollowsTheService() {
@@ -140,21 +110,18 @@ private Q_SLOTS:
         QCOMPARE(test::waitFor(center.authorizationStatus()),
                  DiaryNotificationAuthorizationStatus::notDetermined);
 
-        FakeNotificationServer server;
-        QDBusConnection serverBus = busConnection("server");
-        QVERIFY(serverBus.registerObject(objectPath, &server, QDBusConnection::ExportAllSlots));
-        QVERIFY(serverBus.registerService(serviceName));
+        test::FakeNotificationServer server;
+        Serving serving(busConnection("server"), server);
+        QVERIFY(serving.serving());
         QVERIFY(test::waitFor(center.requestAuthorization({})));
         QCOMPARE(test::waitFor(center.authorizationStatus()),
                  DiaryNotificationAuthorizationStatus::authorized);
-        serverBus.unregisterService(serviceName);
     }
 
     void deliveryAndResponse() {
-        FakeNotificationServer server;
-        QDBusConnection serverBus = busConnection("server");
-        QVERIFY(serverBus.registerObject(objectPath, &server, QDBusConnection::ExportAllSlots));
-        QVERIFY(serverBus.registerService(serviceName));
+        test::FakeNotificationServer server;
+        Serving serving(busConnection("server"), server);
+        QVERIFY(serving.serving());
 
         QTemporaryDir dir;
         auto clock = std::make_shared<test::TestClock>(
@@ -190,6 +157,7 @@ private Q_SLOTS:
         QCOMPARE(server.shown.size(), 1);
         const auto &shown = server.shown.first();
         QCOMPARE(shown.appName, QStringLiteral("Velmora"));
+        QCOMPARE(shown.appIcon, QStringLiteral("org.velmora.Velmora"));
         QCOMPARE(shown.summary, QStringLiteral("Tonight’s page"));
         QCOMPARE(shown.body, QStringLiteral("Write it down before it fades."));
         QVERIFY(shown.actions.contains(QStringLiteral("default")));
@@ -204,12 +172,11 @@ private Q_SLOTS:
             QDBusMessage signal = QDBusMessage::createSignal(objectPath, serviceName,
                                                              QStringLiteral("ActionInvoked"));
             signal << id << QStringLiteral("default");
-            QVERIFY(serverBus.send(signal));
+            QVERIFY(serving.bus().send(signal));
         }
         QVERIFY(test::waitUntil([&] { return !delegate.opened.isEmpty(); }));
         QTest::qWait(50);
         QCOMPARE(delegate.opened, QStringList{QStringLiteral("velmora-reminder-2025-06-11")});
-        serverBus.unregisterService(serviceName);
     }
 
     void pendingSurvivesARestartAndRemovalStopsTheTimer() {
@@ -236,6 +203,89 @@ private Q_SLOTS:
             reopened.removePendingNotificationRequests({first.identifier, second.identifier}));
         QVERIFY(!reopened.isTimerActive());
         QVERIFY(!reopened.nextFiringTime());
+    }
+
+    void missedWhileNotRunningIsDropped_data() {
+        QTest::addColumn<QDateTime>("restart");
+        QTest::addColumn<QStringList>("left");
+        const QString tenth = QStringLiteral("velmora-reminder-2025-06-10");
+        const QString eleventh = QStringLiteral("velmora-reminder-2025-06-11");
+        QTest::newRow("nothing missed")
+            << QDateTime(QDate(2025, 6, 10), QTime(20, 59), QTimeZone::utc())
+            << QStringList{tenth, eleventh};
+        QTest::newRow("one missed") << QDateTime(QDate(2025, 6, 11), QTime(9, 0), QTimeZone::utc())
+                                    << QStringList{eleventh};
+        QTest::newRow("all missed")
+            << QDateTime(QDate(2025, 6, 12), QTime(9, 0), QTimeZone::utc()) << QStringList();
+    }
+
+    void missedWhileNotRunningIsDropped() {
+        QFETCH(QDateTime, restart);
+        QFETCH(QStringList, left);
+        test::FakeNotificationServer server;
+        Serving serving(busConnection("server"), server);
+        QVERIFY(serving.serving());
+        QTemporaryDir dir;
+        auto clock = std::make_shared<test::TestClock>(
+            QDateTime(QDate(2025, 6, 10), QTime(12, 0), QTimeZone::utc()));
+        {
+            FreedesktopNotificationCenter center(dir.path(), busConnection("client"), clock,
+                                                 GregorianCalendar(QTimeZone::utc()));
+            test::waitFor(center.add(request(QStringLiteral("velmora-reminder-2025-06-10"), 10)));
+            test::waitFor(center.add(request(QStringLiteral("velmora-reminder-2025-06-11"), 11)));
+        }
+
+        // Started again after the program was not running.
+        clock->set(restart);
+        const auto pendingAfterStart = [&] {
+            FreedesktopNotificationCenter center(dir.path(), busConnection("client"), clock,
+                                                 GregorianCalendar(QTimeZone::utc()));
+            QSignalSpy delivered(&center, &FreedesktopNotificationCenter::requestDelivered);
+            QStringList identifiers;
+            for (const auto &pending : test::waitFor(center.pendingNotificationRequests()))
+                identifiers.append(pending.identifier);
+            QTest::qWait(50);
+            return std::pair{identifiers, int(delivered.size())};
+        };
+        const auto [pending, delivered] = pendingAfterStart();
+        QCOMPARE(pending, left);
+        QCOMPARE(delivered, 0);
+        QVERIFY(server.shown.isEmpty());
+        // The file no longer holds them either.
+        QCOMPARE(pendingAfterStart().first, left);
+    }
+
+    void permissionComesBackWhenAServiceAnswers_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("file lost") << QByteArray();
+        QTest::newRow("file damaged") << QByteArray("{\"authorized\": tr");
+        QTest::newRow("never asked") << QByteArray("{\"authorized\": false, \"pending\": []}");
+    }
+
+    void permissionComesBackWhenAServiceAnswers() {
+        QFETCH(QByteArray, file);
+        QTemporaryDir dir;
+        if (!file.isNull()) {
+            QFile damaged(dir.filePath(FreedesktopNotificationCenter::fileName));
+            QVERIFY(damaged.open(QIODevice::WriteOnly));
+            damaged.write(file);
+        }
+        auto clock = std::make_shared<test::TestClock>(
+            QDateTime(QDate(2025, 6, 1), QTime(9, 0), QTimeZone::utc()));
+        {
+            test::FakeNotificationServer server;
+            Serving serving(busConnection("server"), server);
+            QVERIFY(serving.serving());
+            FreedesktopNotificationCenter center(dir.path(), busConnection("client"), clock,
+                                                 GregorianCalendar(QTimeZone::utc()));
+            QCOMPARE(test::waitFor(center.authorizationStatus()),
+                     DiaryNotificationAuthorizationStatus::authorized);
+        }
+        // Kept, for a start at which the service is not yet there.
+        FreedesktopNotificationCenter reopened(dir.path(), busConnection("client"), clock,
+                                               GregorianCalendar(QTimeZone::utc()));
+        QCOMPARE(test::waitFor(reopened.authorizationStatus()),
+                 DiaryNotificationAuthorizationStatus::authorized);
     }
 
     void damagedFileStartsEmpty() {
