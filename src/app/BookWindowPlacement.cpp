@@ -109,20 +109,19 @@ void BookWindowPlacement::keepProportions() {
         return;
     }
     const QSize proposed = m_window.frameGeometry().size();
-    if (!m_settledSize.isValid() || m_correcting) {
-        // The window manager's answer to a correction stands, even when it differs from what was
-        // asked: asking again would only fight it.
-        m_correcting = false;
+    if (!m_settledSize.isValid()) {
         m_settledSize = proposed;
         return;
     }
     const QSize target = BookWindowGeometry::sizeForResize(
         BookWindowGeometry::proportionalSize(m_settledSize, proposed), m_minimumFrameHeight, false);
-    m_settledSize = target;
-    if (target == proposed)
-        return;
-    m_correcting = true;
-    m_window.resize(insideOf(target, m_decorations));
+    // A window manager that answered the same correction with another size keeps refusing it;
+    // asking again would only fight it.
+    const bool refused = target == m_lastCorrection;
+    m_lastCorrection = target == proposed || refused ? QSize() : target;
+    m_settledSize = refused ? proposed : target;
+    if (target != proposed && !refused)
+        m_window.resize(insideOf(target, m_decorations));
 }
 
 void BookWindowPlacement::saveFrame() {
@@ -156,7 +155,9 @@ bool BookWindowPlacement::eventFilter(QObject *watched, QEvent *event) {
         break;
     case QEvent::Resize:
         noticeDecorations();
-        if (m_window.isVisible() && isPlainWindow())
+        // Only sizes the window manager brings (the user's drags): the program's own resizes are
+        // meant as they are.
+        if (event->spontaneous() && m_window.isVisible() && isPlainWindow())
             m_settle.start();
         break;
     case QEvent::Hide:

@@ -18,9 +18,10 @@ namespace velmora {
 // Keeps the book window's frame, decorations included, on its screen at 780:1024. configure()
 // sizes it to the screen before it is shown; once shown, the window manager's decorations are
 // measured and the window is fitted again so that its frame, not only what lies inside, fits the
-// visible area. A size the user drags to is brought back to the book's proportions, never below
-// the screen's visible height. The frame is kept in the settings under "DiaryBookWindow.book"
-// whenever the window hides or goes away, and read back to open on the same screen.
+// visible area. A size the user drags to (one the window manager brings) is brought back to the
+// book's proportions, never below the screen's visible height. The frame is kept in the settings
+// under "DiaryBookWindow.book" whenever the window hides or goes away, and read back to open on the
+// same screen.
 class BookWindowPlacement : public QObject {
     Q_OBJECT
 
@@ -67,8 +68,8 @@ private:
     // The frame's size when the last resize settled.
     QSize m_settledSize;
     QTimer m_settle;
-    // A correction was asked for; the size the window manager answers with stands.
-    bool m_correcting = false;
+    // The size the last correction asked for, until it is met.
+    QSize m_lastCorrection;
     bool m_shown = false;
     bool m_watchingScreen = false;
 };

@@ -100,9 +100,12 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved)
         report("shownAgain", QString::number(!window.isMinimized() && window.isVisible()));
         report("active", QString::number(window.isActiveWindow()));
 
-        // The user drags the window 100 pixels wider.
+        // Another client (as the window manager does for a drag) makes it 100 pixels wider.
         const QRect before = window.frameGeometry();
-        window.resize(window.width() + 100, window.height());
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {QStringLiteral("windowsize"), QString::number(window.winId()),
+                           QString::number(window.width() + 100),
+                           QString::number(window.height())});
         waitUntil(
             [&] {
                 const QSize size = window.frameGeometry().size();
