@@ -19,6 +19,15 @@
 #include <emmintrin.h>
 #endif
 
+// The sampling loops are built twice, for processors with AVX2 and for the rest, and the loader
+// picks one: the same code in the wider instruction encoding takes about a tenth fewer
+// instructions.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define VELMORA_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VELMORA_WIDE_CLONES
+#endif
+
 namespace velmora {
 
 QPointF DiaryTurnProjection::map(const QPointF &point) const {
@@ -231,7 +240,7 @@ public:
 
     // Writes the pixels of columns [begin, end) on a device row from `out` on; `begin` is a
     // multiple of four.
-    void paintRow(int begin, int end, int row, QRgb *out) const {
+    VELMORA_WIDE_CLONES void paintRow(int begin, int end, int row, QRgb *out) const {
         int index = begin;
 #if defined(__SSE2__)
         for (; index + 4 <= end; index += 4, out += 4) {
@@ -253,8 +262,8 @@ public:
     // columns lie inside the picture, every source row the tile reads is first mixed across for
     // each column, once, and the columns are then mixed down: the source is read row by row,
     // and the arithmetic of each source row is shared by the device rows that read it.
-    void paintTile(int begin, int end, int first, int rows, QRgb *out, qsizetype stride,
-                   TileScratch &scratch) const {
+    VELMORA_WIDE_CLONES void paintTile(int begin, int end, int first, int rows, QRgb *out,
+                                       qsizetype stride, TileScratch &scratch) const {
 #if defined(__SSE2__)
         const int groups = std::min((end - begin) / 4, tileColumns / 4);
         int fastFrom[tileColumns / 4];
