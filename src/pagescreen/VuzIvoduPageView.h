@@ -7,29 +7,26 @@
 #include "domain/UserDefaultsSettingsStore.h"
 #include "pages/DiaryPageSystemStore.h"
 #include "pages/PageTransitionState.h"
+#include "pagescreen/PageCards.h"
+#include "pagescreen/PageMotion.h"
+#include "pagescreen/PageNavigation.h"
+#include "pagescreen/PageWriting.h"
 #include "pagescreen/VuzIvoduPageAnimation.h"
+#include "pagescreen/VuzIvoduPageTimings.h"
 #include "platform/Cancellation.h"
-#include "recall/DiaryOnThisDayItem.h"
-#include "recall/views/MacSearchCardController.h"
 
 #include <QCoroTask>
 #include <QObject>
-#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QTimer>
 
 #include <chrono>
-#include <exception>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <utility>
 
 namespace velmora {
-
-class DiaryHandwritingIndex;
-class SerialExecutor;
 
 // What the writing area of a writable leaf holds.
 enum class PageContentKind { editor, notice, nothing };
@@ -44,24 +41,15 @@ struct PageNoticeContent {
     friend bool operator==(const PageNoticeContent &, const PageNoticeContent &) = default;
 };
 
-// How long the open book waits before it acts on its own. Tests shorten them.
-struct VuzIvoduPageTimings {
-    std::chrono::nanoseconds focusAfterLoad = std::chrono::milliseconds(250);
-    std::chrono::nanoseconds savedNote = std::chrono::milliseconds(1100);
-    std::chrono::nanoseconds savedNoteReducedMotion = std::chrono::milliseconds(700);
-    std::chrono::nanoseconds sealAcknowledgement = std::chrono::milliseconds(1600);
-    std::chrono::nanoseconds crossFadeSettle = std::chrono::milliseconds(180);
-    // The longest the page waits between two looks at the civil date, so a suspended machine or
-    // a clock set by hand is noticed within this time.
-    std::chrono::milliseconds civilDateCheck = std::chrono::seconds(60);
-    // Stretches (or, in tests, shortens) every animation the view plays.
-    double animationScale = 1;
-};
-
-// The open book's state and work, without any widget: which day it shows, the editor's working
-// text, font and size, the overlays and prompts it raises, and the tasks that make writing
-// durable before anything irreversible happens. The view paints this state and routes input
-// here; the root view creates both when the cover opens.
+// The open book's state and work, without any widget. The view paints this state and routes
+// input here; the root view creates both when the cover opens. It owns the parts that do the
+// work and joins them:
+//  - PageNavigation: which day and leaf shows, turns, the edge drag, settling;
+//  - PageWriting: the editor's working text and font, Save and its note, the seal card, leaving,
+//    retry and the page copy;
+//  - PageCards: the calendar and search cards, their marks, on this day and the search.
+// It keeps what spans them: the first load, commands and Escape, the "Writing Not Saved" alert
+// every part raises, the keyboard's return to the editor, the civil date, and the sync.
 //
 // Subscriptions, made in this order when the book appears:
 //  - the session's save state: the current value is handled at once, then every change;
@@ -90,15 +78,13 @@ public:
     static inline const QString routerConsumer = QStringLiteral("page");
     static inline const QString reopensLastPageKey = QStringLiteral("reopensLastPage");
     static inline const QString lastOpenedDayKey = QStringLiteral("lastOpenedDay");
-    static inline const QString reduceMotionArgument = QStringLiteral("--velmora-reduce-motion");
+    static inline const QString &reduceMotionArgument = PageMotion::reduceMotionArgument;
 
-    // The edge drag measures progress against the page's width.
-    static constexpr double edgeDragPageWidth = 768;
-    static constexpr double edgeDragMinimumDistance = 8;
-    // The drag's predicted end lies this far ahead of the pointer at its last velocity; with the
-    // factor of 4 the drag applies, the interaction's velocity is then the pointer's own.
-    static constexpr double edgeDragDecelerationSeconds = 0.25;
-    static constexpr double edgeDragVelocityFactor = 4;
+    static constexpr double edgeDragPageWidth = PageNavigation::edgeDragPageWidth;
+    static constexpr double edgeDragMinimumDistance = PageNavigation::edgeDragMinimumDistance;
+    static constexpr double edgeDragDecelerationSeconds =
+        PageNavigation::edgeDragDecelerationSeconds;
+    static constexpr double edgeDragVelocityFactor = PageNavigation::edgeDragVelocityFactor;
 
     // The page's writing area, in points; the page system lays leaves out to it.
     static constexpr double writingWidth = 696;
@@ -109,13 +95,11 @@ public:
                      VuzIvoduPageTimings timings = {}, QObject *parent = nullptr);
     ~VuzIvoduPageView() override;
 
-    // Asks the sync for a pass after the given delay; none until the shell provides it.
-    void setSyncScheduler(std::function<void(std::chrono::nanoseconds)> schedule);
     // The desktop's reduce-motion setting; the launch flag wins over it.
-    void setSystemReduceMotion(bool reduce);
-    bool systemReduceMotion() const { return m_systemReduceMotion; }
-    bool isReducedMotion() const;
-    PageTransitionMode motionMode() const;
+    void setSystemReduceMotion(bool reduce) { m_motion.setSystemReduceMotion(reduce); }
+    bool systemReduceMotion() const { return m_motion.systemReduceMotion(); }
+    bool isReducedMotion() const { return m_motion.isReducedMotion(); }
+    PageTransitionMode motionMode() const { return m_motion.mode(); }
 
     // The book came on screen / left it.
     void appear();
@@ -127,30 +111,32 @@ public:
     UserDefaultsSettingsStore &settings() const { return m_settings; }
 
     // State.
-    const QString &entryText() const { return m_entryText; }
-    const QString &selectedFont() const { return m_selectedFont; }
-    double fontSize() const { return m_fontSize; }
-    bool showSearch() const { return m_showSearch; }
-    bool showCalendar() const { return m_showCalendar; }
-    bool showLeavePrompt() const { return m_showLeavePrompt; }
-    bool showSavedNote() const { return m_showSavedNote; }
-    bool showSealConfirmation() const { return m_showSealConfirmation; }
-    bool showSealAcknowledgement() const { return m_showSealAcknowledgement; }
+    const QString &entryText() const { return m_writing.entryText(); }
+    const QString &selectedFont() const { return m_writing.selectedFont(); }
+    double fontSize() const { return m_writing.fontSize(); }
+    bool showSearch() const { return m_cards.showSearch(); }
+    bool showCalendar() const { return m_cards.showCalendar(); }
+    bool showLeavePrompt() const { return m_writing.showLeavePrompt(); }
+    bool showSavedNote() const { return m_writing.showSavedNote(); }
+    bool showSealConfirmation() const { return m_writing.showSealConfirmation(); }
+    bool showSealAcknowledgement() const { return m_writing.showSealAcknowledgement(); }
     int focusRequest() const { return m_focusRequest; }
-    const QSet<int> &entryDays() const { return m_entryDays; }
+    const QSet<int> &entryDays() const { return m_cards.entryDays(); }
     const std::optional<QString> &persistenceError() const { return m_persistenceError; }
-    const PageTurnInteraction &edgeInteraction() const { return m_edgeInteraction; }
+    const PageTurnInteraction &edgeInteraction() const { return m_navigation.edgeInteraction(); }
     // How the latest change of the saved note and of the seal card is to be animated.
-    const VuzIvoduPageAnimation &savedNoteAnimation() const { return m_savedNoteAnimation; }
-    const VuzIvoduPageAnimation &sealCardAnimation() const { return m_sealCardAnimation; }
+    const VuzIvoduPageAnimation &savedNoteAnimation() const {
+        return m_writing.savedNoteAnimation();
+    }
+    const VuzIvoduPageAnimation &sealCardAnimation() const { return m_writing.sealCardAnimation(); }
     // A change of the leaf shown cross-fades in physical motion and is instant in plain motion.
     VuzIvoduPageAnimation leafChangeAnimation() const;
     // The ribbon back to today slides in and out.
     VuzIvoduPageAnimation ribbonAnimation() const;
 
     // Derived.
-    bool isCurrentEntrySealed() const;
-    bool canWriteSelectedDay() const;
+    bool isCurrentEntrySealed() const { return m_writing.isCurrentEntrySealed(); }
+    bool canWriteSelectedDay() const { return m_writing.canWriteSelectedDay(); }
     QDateTime selectedDayDate() const;
     DayKey todayKey() const;
     // "Saving…", "Draft saved", "Not saved", or none.
@@ -161,14 +147,14 @@ public:
     static double lineHeight(double pointSize);
     // The page is on its way: the book is opening on its first day, a turn or a jump is under
     // way, or a turn is still being drawn. What is typed meanwhile waits for where it lands.
-    bool isSettling() const;
+    bool isSettling() const { return m_navigation.isSettling(); }
     // A card or an alert lies over the page: keys neither write on the page nor turn it.
     bool isPageCovered() const;
     // The page at rest, uncovered, with the editor on it: typing may write.
     bool acceptsTyping() const;
 
     // The editor writes every change of its whole text here.
-    void setEntryTextFromEditor(const QString &text);
+    void setEntryTextFromEditor(const QString &text) { m_writing.setEntryTextFromEditor(text); }
 
     // The "Writing Not Saved" alert: shown while persistenceError holds a message.
     bool isPersistenceErrorPresented() const { return m_persistenceError.has_value(); }
@@ -177,86 +163,95 @@ public:
     void retry();
     // The page copy: the proposed file name, and the write of the editor's text to the chosen
     // file. Cancelling the panel calls nothing.
-    QString proposedCopyName() const;
-    QCoro::Task<void> saveCopy(QString path);
+    QString proposedCopyName() const { return m_writing.proposedCopyName(); }
+    QCoro::Task<void> saveCopy(QString path) { return m_writing.saveCopy(std::move(path)); }
 
     // The "Leave this page?" alert.
-    void dismissLeavePrompt();
-    void leaveAndComeBack();
-    void lockPageAndLeave();
+    void dismissLeavePrompt() { m_writing.dismissLeavePrompt(); }
+    void leaveAndComeBack() { m_writing.leaveAndComeBack(); }
+    void lockPageAndLeave() { m_writing.lockPageAndLeave(); }
 
     // Notices and the seal card.
-    void confirmPastDateWriting();
-    void confirmSeal();
-    void hideSealConfirmation();
-    void setShowSearch(bool show);
-    void toggleSearch();
-    void setShowCalendar(bool show);
+    void confirmPastDateWriting() { m_writing.confirmPastDateWriting(); }
+    void confirmSeal() { m_writing.confirmSeal(); }
+    void hideSealConfirmation() { m_writing.hideSealConfirmation(); }
+    void setShowSearch(bool show) { m_cards.setShowSearch(show); }
+    void toggleSearch() { m_cards.toggleSearch(); }
+    void setShowCalendar(bool show) { m_cards.setShowCalendar(show); }
 
-    void requestClose();
+    void requestClose() { m_writing.requestClose(); }
     void handleEscape();
     void handleCommand(DiaryCommand command);
-    void goToToday();
-    void turnToNextPage();
-    void turnToPreviousPage();
-    void navigate(const DayKey &day);
+    void goToToday() { navigate(todayKey()); }
+    void turnToNextPage() { m_navigation.turnToNextPage(); }
+    void turnToPreviousPage() { m_navigation.turnToPreviousPage(); }
+    void navigate(const DayKey &day) { m_navigation.navigate(day); }
 
     // The drag at a page edge: `translation` is the pointer's horizontal travel since the press,
     // `predictedEndTranslation` where it would come to rest. The leading strip turns backward,
     // the trailing one forward.
     void edgeDragChanged(double translation, double predictedEndTranslation,
-                         PageTurnDirection direction);
-    void edgeDragEnded(double predictedEndTranslation);
+                         PageTurnDirection direction) {
+        m_navigation.edgeDragChanged(translation, predictedEndTranslation, direction);
+    }
+    void edgeDragEnded(double predictedEndTranslation) {
+        m_navigation.edgeDragEnded(predictedEndTranslation);
+    }
     // The leaf a drag in that direction uncovers: the neighbouring leaf of the day, else a blank
     // preview of the neighbouring day.
-    std::optional<PageDescriptor> adjacentDescriptor(PageTurnDirection direction) const;
-
+    std::optional<PageDescriptor> adjacentDescriptor(PageTurnDirection direction) const {
+        return m_navigation.adjacentDescriptor(direction);
+    }
     // A physical turn is on screen: the page system animates one and motion is physical.
-    bool isPhysicalTurnRunning() const;
+    bool isPhysicalTurnRunning() const { return m_navigation.isPhysicalTurnRunning(); }
     // The leaf a physical edge drag uncovers is shown under the lifted one.
-    bool showsUnderLeaf() const;
+    bool showsUnderLeaf() const { return m_navigation.showsUnderLeaf(); }
     // The lifted leaf's rotation in degrees: negative turning forward.
-    double edgeTurnAngle() const;
+    double edgeTurnAngle() const { return m_navigation.edgeTurnAngle(); }
     // The book-style turn has ended.
-    void finishPageTurn();
-    void openCalendar();
-    void showSettings();
+    void finishPageTurn() { m_navigation.resetTransition(); }
+    void openCalendar() { m_cards.openCalendar(); }
+    void showSettings() { Q_EMIT settingsRequested(); }
+
+    // The sync. It is asked for a pass after Save and after sealing a page on the way out; its
+    // own changes come back through the session's synced change count (the open page reloads)
+    // and through handleCloudSyncChange (handwriting, the calendar and on this day).
+    // None is asked until the shell provides the scheduler.
+    void setSyncScheduler(std::function<void(std::chrono::nanoseconds)> schedule);
     void handleCloudSyncChange();
 
-    // The calendar and search cards. They look into the drawings and the index of recognised
-    // handwriting once given them; until then on this day asks nothing and the search finds
-    // nothing.
-    using OnThisDayQuery =
-        std::function<QCoro::Task<DiaryOnThisDay>(QDateTime date, GregorianCalendar calendar)>;
-    void setRecall(DiaryHandwritingStore handwriting, DiaryHandwritingIndex &index);
-    void setOnThisDayQuery(OnThisDayQuery query) { m_onThisDayQuery = std::move(query); }
-    MacSearchCardController::Find searchFind() const;
-    const std::optional<int> &firstYear() const { return m_firstYear; }
-    const QList<DiaryOnThisDayItem> &onThisDay() const { return m_onThisDay; }
+    // The calendar and search cards (see PageCards).
+    using OnThisDayQuery = PageCards::OnThisDayQuery;
+    void setRecall(DiaryHandwritingStore handwriting, DiaryHandwritingIndex &index) {
+        m_cards.setRecall(std::move(handwriting), index);
+    }
+    void setOnThisDayQuery(OnThisDayQuery query) { m_cards.setOnThisDayQuery(std::move(query)); }
+    MacSearchCardController::Find searchFind() const { return m_cards.searchFind(); }
+    const std::optional<int> &firstYear() const { return m_cards.firstYear(); }
+    const QList<DiaryOnThisDayItem> &onThisDay() const { return m_cards.onThisDay(); }
     // The marks of the displayed month: none while they belong to another month.
-    QSet<int> calendarEntryDays() const;
+    QSet<int> calendarEntryDays() const { return m_cards.calendarEntryDays(); }
     // The years the calendar's year menu offers, first and last.
-    std::pair<int, int> calendarYears() const;
-    void changeCalendarMonth(const DayKey &day);
+    std::pair<int, int> calendarYears() const { return m_cards.calendarYears(); }
+    void changeCalendarMonth(const DayKey &day) { m_cards.changeCalendarMonth(day); }
     // Looks back from the clock's today, whatever day the book shows.
-    QCoro::Task<void> reloadOnThisDay();
+    QCoro::Task<void> reloadOnThisDay() { return m_cards.reloadOnThisDay(); }
     // The cards' own close: the keyboard goes back to the editor.
-    void closeCalendar();
-    void closeSearch();
-    // How the cards come and go: both fade, the search card in and out, the calendar out.
-    VuzIvoduPageAnimation searchCardAnimation() const;
-    VuzIvoduPageAnimation calendarCardAnimation() const;
+    void closeCalendar() { m_cards.closeCalendar(); }
+    void closeSearch() { m_cards.closeSearch(); }
+    VuzIvoduPageAnimation searchCardAnimation() const { return m_cards.searchCardAnimation(); }
+    VuzIvoduPageAnimation calendarCardAnimation() const { return m_cards.calendarCardAnimation(); }
     // The civil date or the time zone may have changed: look again at what may be written.
     void reevaluateCivilDate();
 
     // The tasks. Each runs on the GUI thread and never throws.
     QCoro::Task<void> loadTask();
-    QCoro::Task<void> saveNowTask();
-    QCoro::Task<void> sealPageTask();
-    QCoro::Task<void> retrySaveTask();
-    QCoro::Task<void> lockPageAndLeaveTask();
-    QCoro::Task<void> leaveDiaryTask();
-    QCoro::Task<void> flushPendingWriting();
+    QCoro::Task<void> saveNowTask() { return m_writing.saveNowTask(); }
+    QCoro::Task<void> sealPageTask() { return m_writing.sealPageTask(); }
+    QCoro::Task<void> retrySaveTask() { return m_writing.retrySaveTask(); }
+    QCoro::Task<void> lockPageAndLeaveTask() { return m_writing.lockPageAndLeaveTask(); }
+    QCoro::Task<void> leaveDiaryTask() { return m_writing.leaveDiaryTask(); }
+    QCoro::Task<void> flushPendingWriting() { return m_writing.flushPendingWriting(); }
 
 Q_SIGNALS:
     void entryTextChanged(const QString &text);
@@ -287,53 +282,17 @@ Q_SIGNALS:
     void settlingChanged(bool settling);
 
 private:
-    using Operation = std::function<QCoro::Task<void>(CancellationToken)>;
-
-    void setEntryText(const QString &text);
-    void setEditorFont(const QString &font, double size);
+    void joinParts();
     void setPersistenceError(std::optional<QString> message);
-    void setShowSavedNote(bool show, VuzIvoduPageAnimation animation);
-    void setShowSealConfirmation(bool show, VuzIvoduPageAnimation animation = {});
-    void setShowSealAcknowledgement(bool show, VuzIvoduPageAnimation animation);
-    VuzIvoduPageAnimation animation(VuzIvoduPageAnimation::Curve curve, double seconds) const;
-    void setShowLeavePrompt(bool show);
-    void setEntryDays(QSet<int> days);
-    void setCalendarMarks(const DayKey &month, QSet<int> days);
     void requestFocus();
-    void resetEdgeInteraction();
-    void resetTransition();
+    void requestFocusWhereWritable();
     void requestSync();
+    void handleSyncedChange();
 
     void applyReadingScale();
-    void loadEditorFromSession();
-    void restartCalendarRefresh();
-    void handleDisappear();
     void handleSaveStateChange(const DiarySaveState &state);
     void handleRouterEvent(const DiaryCommandRouter::Event &event);
     void rememberLastOpenedDay(const DayKey &day);
-    void handleSyncedChange();
-    void entryTextDidChange(const QString &text);
-    void saveNow();
-    void closeDiary();
-
-    void updateSettling();
-    void startNavigation(Operation operation);
-    QCoro::Task<void> navigationTask(Operation operation, CancellationToken token);
-    QCoro::Task<void> refreshCalendarTask(QDateTime monthDate, DayKey firstDay,
-                                          CancellationToken token);
-    // Starts a task that nobody waits for; it keeps itself alive until it ends.
-    static void launch(QCoro::Task<void> task);
-
-    // The shared steps of the tasks.
-    QCoro::Task<bool> drainAutosave();
-    void commitEditorText();
-    void requireCommittedEntry(bool drained) const;
-    QCoro::Task<void> hideSavedNoteAfter(std::chrono::nanoseconds hold);
-    // Commits the editor's text, makes it durable and seals the day, then shows the sealed day
-    // from its first leaf. False, with the failure shown, when the page stays unsealed (or the
-    // page screen went away meanwhile).
-    QCoro::Task<bool> commitAndSeal();
-
     void armCivilDateTimer();
 
     DiarySessionStore &m_session;
@@ -341,49 +300,23 @@ private:
     UserDefaultsSettingsStore &m_settings;
     DiaryCommandRouter &m_router;
     VuzIvoduPageTimings m_timings;
+    PageMotion m_motion;
+    PageNavigation m_navigation;
+    PageWriting m_writing;
+    PageCards m_cards;
     std::function<void(std::chrono::nanoseconds)> m_scheduleSync;
-    bool m_systemReduceMotion = false;
     bool m_shown = false;
 
-    QString m_entryText;
-    QString m_selectedFont = QStringLiteral("Georgia");
-    double m_fontSize = 16;
-    bool m_showSearch = false;
-    bool m_showLeavePrompt = false;
-    bool m_showSavedNote = false;
-    bool m_showCalendar = false;
-    QSet<int> m_entryDays;
     std::optional<QString> m_persistenceError;
-    bool m_showSealConfirmation = false;
-    bool m_showSealAcknowledgement = false;
-    VuzIvoduPageAnimation m_savedNoteAnimation;
-    VuzIvoduPageAnimation m_sealCardAnimation;
-    PageTurnInteraction m_edgeInteraction;
-    // The running navigation, until it ends.
-    std::optional<CancellationToken> m_navigationTask;
-    int m_loadsRunning = 0;
-    bool m_settling = false;
-    std::optional<CancellationToken> m_calendarTask;
     int m_focusRequest = 0;
 
     // Ended when the book leaves the screen, as the framework ends a view's own tasks.
     CancellationToken m_appearance;
-    // Ended with this object, so sleeping tasks wake and find it gone.
-    CancellationToken m_lifetime;
     QList<QMetaObject::Connection> m_subscriptions;
     std::optional<DayKey> m_lastSeenDay;
     DayKey m_civilToday;
     QString m_civilZone;
     QTimer m_civilDateTimer;
-    std::unique_ptr<SerialExecutor> m_copyWriter;
-
-    DiaryHandwritingIndex *m_handwritingIndex = nullptr;
-    OnThisDayQuery m_onThisDayQuery;
-    std::optional<int> m_firstYear;
-    QList<DiaryOnThisDayItem> m_onThisDay;
-    // Only the newest reload answers: an older one may finish later with yesterday's list.
-    quint64 m_onThisDayGeneration = 0;
-    DayKey m_entryDaysMonth;
 };
 
 } // namespace velmora

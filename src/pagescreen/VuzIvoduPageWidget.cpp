@@ -15,27 +15,23 @@
 #include "pagescreen/MacPageNotice.h"
 #include "pagescreen/MacPageTools.h"
 #include "pagescreen/MacPageTurnView.h"
+#include "pagescreen/PageAlerts.h"
 #include "pagescreen/PageLoadingLeaf.h"
+#include "pagescreen/PageNeighbourInk.h"
 #include "pagescreen/PageOverlayMotion.h"
 #include "pagescreen/PageScreenLogging.h"
 #include "pagescreen/PageTypeAhead.h"
+#include "pagescreen/VuzIvoduEdgeStrip.h"
 #include "pagescreen/VuzIvoduPageArea.h"
 #include "pagescreen/VuzIvoduRecallCards.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFileDialog>
 #include <QHideEvent>
-#include <QMessageBox>
-#include <QMouseEvent>
 #include <QPainter>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QStackedWidget>
-#include <QStandardPaths>
 #include <QVariantAnimation>
 
 #include <algorithm>
@@ -54,60 +50,6 @@ QRect centred(QSize size, const QRect &within) {
 }
 
 } // namespace
-
-// A clear strip at a page edge that turns the drag on it into the page's edge drag: the travel
-// since the press and, from the last movement's speed, where the pointer would come to rest. Both
-// in the page's points, whatever the scale the book is shown at.
-class VuzIvoduEdgeStrip : public QWidget {
-public:
-    VuzIvoduEdgeStrip(PageTurnDirection direction, VuzIvoduPageView &page, QWidget *parent)
-        : QWidget(parent)
-        , m_direction(direction)
-        , m_page(page) {
-        setCursor(Qt::OpenHandCursor);
-    }
-
-protected:
-    void mousePressEvent(QMouseEvent *event) override {
-        m_pressX = event->position().x();
-        m_lastX = m_pressX;
-        m_velocity = 0;
-        m_dragging = false;
-        m_clock.start();
-    }
-
-    void mouseMoveEvent(QMouseEvent *event) override {
-        const double x = event->position().x();
-        const double seconds = std::max(m_clock.restart(), qint64(1)) / 1000.0;
-        m_velocity = (x - m_lastX) / seconds;
-        m_lastX = x;
-        const double translation = x - m_pressX;
-        if (!m_dragging && std::abs(translation) < VuzIvoduPageView::edgeDragMinimumDistance)
-            return;
-        m_dragging = true;
-        m_page.edgeDragChanged(translation, predicted(translation), m_direction);
-    }
-
-    void mouseReleaseEvent(QMouseEvent *event) override {
-        if (!m_dragging)
-            return;
-        m_dragging = false;
-        m_page.edgeDragEnded(predicted(event->position().x() - m_pressX));
-    }
-
-private:
-    double predicted(double translation) const {
-        return translation + m_velocity * VuzIvoduPageView::edgeDragDecelerationSeconds;
-    }
-
-    PageTurnDirection m_direction;
-    VuzIvoduPageView &m_page;
-    QElapsedTimer m_clock;
-    double m_pressX = 0;
-    double m_lastX = 0;
-    double m_velocity = 0;
-    bool m_dragging = false;
-};
 
 VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSystemStore &pageSystem,
                                        DiaryCommandRouter &router,
@@ -140,6 +82,29 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
                 this, [this] { refreshLeaf(); }, Qt::QueuedConnection);
         },
         this);
+    m_neighbourInk = new PageNeighbourInk(
+        *m_controller, *m_editorInk, *m_readingInk, [this] { return m_editor->lineHeight(); },
+        this);
+
+    layOutParts();
+    connectEditor();
+    connectLeafRefreshes(settings);
+    buildOverlays();
+    m_recallCards = new VuzIvoduRecallCards(*m_controller, this, m_page, m_savedNote);
+    connectTurnsAndTools();
+    connectOverlays();
+
+    m_typeAhead = new PageTypeAhead(*m_controller, m_editor, this);
+    m_typeAhead->watch(m_editor);
+    m_typeAhead->watch(this);
+
+    setTheme(m_theme);
+    refreshEditorFont();
+    refreshLeaf();
+    refreshChrome();
+}
+
+void VuzIvoduPageWidget::layOutParts() {
     setFixedSize(spreadWidth, spreadHeight);
     setObjectName(QStringLiteral("diary-page-screen"));
     m_page->setGeometry(bindingWidth, 0, spreadWidth - bindingWidth, spreadHeight);
@@ -168,7 +133,9 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     for (QWidget *hidden : std::initializer_list<QWidget *>{m_leadingStrip, m_trailingStrip})
         makeDecorative(hidden, DiaryClicks::stop);
     makeDecorative(m_turnView);
+}
 
+void VuzIvoduPageWidget::connectEditor() {
     VuzIvoduPageView &page = *m_controller;
     m_page->setActions([&page] { page.turnToPreviousPage(); }, [&page] { page.turnToNextPage(); },
                        [&page] { page.goToToday(); });
@@ -185,37 +152,43 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     });
     connect(m_notice, &MacPageNotice::actionTriggered, &page,
             &VuzIvoduPageView::confirmPastDateWriting);
+}
 
+// Everything the leaf shows follows the session, the page system, the settings and the page.
+void VuzIvoduPageWidget::connectLeafRefreshes(UserDefaultsSettingsStore &settings) {
+    VuzIvoduPageView &page = *m_controller;
     const auto refresh = [this] { refreshLeaf(); };
-    connect(&session, &DiarySessionStore::authoringAccessChanged, this, refresh);
-    connect(&session, &DiarySessionStore::selectedDayChanged, this, refresh);
-    connect(&session, &DiarySessionStore::currentEntryChanged, this, refresh);
-    connect(&pageSystem, &DiaryPageSystemStore::descriptorsChanged, this, refresh);
-    connect(&pageSystem, &DiaryPageSystemStore::selectedLeafIndexChanged, this, refresh);
+    connect(&page.session(), &DiarySessionStore::authoringAccessChanged, this, refresh);
+    connect(&page.session(), &DiarySessionStore::selectedDayChanged, this, refresh);
+    connect(&page.session(), &DiarySessionStore::currentEntryChanged, this, refresh);
+    connect(&page.pageSystem(), &DiaryPageSystemStore::descriptorsChanged, this, refresh);
+    connect(&page.pageSystem(), &DiaryPageSystemStore::selectedLeafIndexChanged, this, refresh);
     connect(&page, &VuzIvoduPageView::saveStateNoteChanged, this, refresh);
     connect(&page, &VuzIvoduPageView::civilDateChanged, this, refresh);
     connect(&settings, &UserDefaultsSettingsStore::readingScaleChanged, this, refresh);
     connect(&page, &VuzIvoduPageView::editorFontChanged, this, [this] {
         refreshEditorFont();
         refreshEditorInk();
-        fetchNeighbourInk();
+        m_neighbourInk->fetch();
     });
     connect(&page, &VuzIvoduPageView::handwritingChanged, this, [this] {
         m_editorInk->reload();
         m_readingInk->reload();
         // Synced pages may have changed the neighbouring days too.
-        m_arrivingLeaves.clear();
-        fetchNeighbourInk();
+        m_neighbourInk->forgetArrivingLeaves();
+        m_neighbourInk->fetch();
     });
+}
 
-    buildOverlays();
-    m_recallCards = new VuzIvoduRecallCards(page, this, m_page, m_savedNote);
-    connect(&pageSystem, &DiaryPageSystemStore::transitionChanged, this,
+void VuzIvoduPageWidget::connectTurnsAndTools() {
+    VuzIvoduPageView &page = *m_controller;
+    connect(&page.pageSystem(), &DiaryPageSystemStore::transitionChanged, this,
             &VuzIvoduPageWidget::refreshTurnLayers);
     connect(&page, &VuzIvoduPageView::edgeInteractionChanged, this,
             &VuzIvoduPageWidget::refreshTurnLayers);
     m_turnView->controller().setOnCompleted([this] { m_controller->finishPageTurn(); });
-    connect(&session, &DiarySessionStore::selectedDayChanged, this, [this] { refreshChrome(); });
+    connect(&page.session(), &DiarySessionStore::selectedDayChanged, this,
+            [this] { refreshChrome(); });
     connect(&page, &VuzIvoduPageView::civilDateChanged, this, [this] { refreshChrome(); });
     connect(m_tools, &MacPageTools::searchRequested, &page, &VuzIvoduPageView::toggleSearch);
     connect(m_tools, &MacPageTools::calendarRequested, this, [this] {
@@ -229,6 +202,10 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     connect(m_arrows, &MacPageArrows::previousRequested, &page,
             &VuzIvoduPageView::turnToPreviousPage);
     connect(m_arrows, &MacPageArrows::nextRequested, &page, &VuzIvoduPageView::turnToNextPage);
+}
+
+void VuzIvoduPageWidget::connectOverlays() {
+    VuzIvoduPageView &page = *m_controller;
     connect(&page, &VuzIvoduPageView::showSavedNoteChanged, this, [this](bool show) {
         m_savedNoteMotion->setShown(show, m_controller->savedNoteAnimation());
     });
@@ -236,25 +213,13 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
             &VuzIvoduPageWidget::refreshSealCard);
     connect(&page, &VuzIvoduPageView::showSealAcknowledgementChanged, this,
             &VuzIvoduPageWidget::refreshSealCard);
-    connect(&page, &VuzIvoduPageView::persistenceErrorChanged, this,
-            &VuzIvoduPageWidget::refreshPersistenceAlert);
-    connect(&page, &VuzIvoduPageView::showLeavePromptChanged, this,
-            &VuzIvoduPageWidget::refreshLeavePrompt);
+    m_alerts = new PageAlerts(page, this);
     connect(&page, &VuzIvoduPageView::closeDiaryRequested, this,
             &VuzIvoduPageWidget::closeRequested);
     connect(&page, &VuzIvoduPageView::fullScreenToggleRequested, this, [this] {
         QWidget *shown = diaryStageWindow(this);
         shown->setWindowState(shown->windowState() ^ Qt::WindowFullScreen);
     });
-
-    m_typeAhead = new PageTypeAhead(page, m_editor, this);
-    m_typeAhead->watch(m_editor);
-    m_typeAhead->watch(this);
-
-    setTheme(m_theme);
-    refreshEditorFont();
-    refreshLeaf();
-    refreshChrome();
 }
 
 VuzIvoduPageWidget::~VuzIvoduPageWidget() {
@@ -293,10 +258,6 @@ void VuzIvoduPageWidget::installWindowKeys() {
     });
 }
 
-QSize VuzIvoduPageWidget::sizeHint() const {
-    return {spreadWidth, spreadHeight};
-}
-
 void VuzIvoduPageWidget::setTheme(const DiaryTheme &theme) {
     m_theme = theme;
     m_editor->setTheme(theme);
@@ -329,6 +290,22 @@ void VuzIvoduPageWidget::setSyncScheduler(std::function<void(std::chrono::nanose
 void VuzIvoduPageWidget::setInkLibrary(MacInkLibrary *library) {
     m_editorInk->setLibrary(library);
     m_readingInk->setLibrary(library);
+}
+
+void VuzIvoduPageWidget::setCopyPathChooser(CopyPathChooser chooser) {
+    m_alerts->setCopyPathChooser(std::move(chooser));
+}
+
+QMessageBox *VuzIvoduPageWidget::persistenceAlert() const {
+    return m_alerts->persistenceAlert();
+}
+
+QMessageBox *VuzIvoduPageWidget::leaveAlert() const {
+    return m_alerts->leaveAlert();
+}
+
+bool VuzIvoduPageWidget::isNeighbourInkFetched() const {
+    return m_neighbourInk->isFetched();
 }
 
 void VuzIvoduPageWidget::showEvent(QShowEvent *event) {
@@ -421,14 +398,14 @@ void VuzIvoduPageWidget::refreshLeaf() {
     }
     m_shownLeaf = leaf;
     // After the shown leaf's own requests.
-    const auto neighbours = qScopeGuard([this] { fetchNeighbourInk(); });
+    const auto neighbours = qScopeGuard([this] { m_neighbourInk->fetch(); });
     // After the picture of the old leaf, which keeps its ink while it fades.
     refreshEditorInk();
     if (descriptor->kind == PageKind::sealed) {
         QDate date = civilDay(descriptor->dayKey);
         if (!date.isValid())
             date = writableLeafContent().date;
-        m_readingInk->show(leafInkRequest(*descriptor));
+        m_readingInk->show(readingLeafInkRequest(*descriptor, page.settings().readingScale()));
         m_readingLeaf->setLeaf(*descriptor, date, page.settings().readingScale(),
                                headerTrailingClearance, quoteFor(descriptor->dayKey),
                                m_readingInk->ink());
@@ -466,101 +443,6 @@ void VuzIvoduPageWidget::refreshEditorInk() {
                                      m_editor->lineHeight(), VuzIvoduPageView::writingWidth});
 }
 
-// A leaf drawn for a turn shows the handwriting already fetched for the page or ahead of it; the
-// turn cannot wait for the disk.
-QImage VuzIvoduPageWidget::knownInk(const LeafInkRequest &request) const {
-    for (const LeafInkFeed *feed : {m_editorInk, m_readingInk})
-        if (const QImage ink = feed->knownInk(request); !ink.isNull())
-            return ink;
-    return QImage();
-}
-
-// A leaf's ink at the size its reading leaf and its turn picture draw it.
-LeafInkRequest VuzIvoduPageWidget::leafInkRequest(const PageDescriptor &descriptor) const {
-    const QFont font =
-        resolveDiaryFont(resolvedFontName(descriptor.fontName),
-                         descriptor.bodyPointSize * m_controller->settings().readingScale());
-    return LeafInkRequest{descriptor.dayKey, descriptor.leafIndex,
-                          VuzIvoduPageView::lineHeight(font.pointSizeF()),
-                          VuzIvoduPageView::writingWidth};
-}
-
-// The leaves a turn can reach next, as the turn's picture and as the editor show them. Which leaf
-// of a neighbouring day a turn lands on is known once that day is read and laid out, off the GUI
-// thread; until then nothing is fetched for its picture rather than a leaf the turn may not show.
-void VuzIvoduPageWidget::fetchNeighbourInk() {
-    const DayKey shown = m_controller->session().selectedDay();
-    // Midway through a change of day the leaves are still the old day's; the new ones follow.
-    const auto current = m_controller->pageSystem().selectedDescriptor();
-    if (!current || current->dayKey != shown)
-        return;
-    const LeafLayoutMetrics &metrics = m_controller->pageSystem().metrics();
-    QList<LeafInkRequest> pictures;
-    QList<LeafInkRequest> editors;
-    QList<ArrivingLeaf> arriving;
-    for (const auto direction : {PageTurnDirection::forward, PageTurnDirection::backward}) {
-        const auto target = m_controller->adjacentDescriptor(direction);
-        if (!target)
-            continue;
-        if (target->dayKey == shown) {
-            pictures.append(leafInkRequest(*target));
-            continue;
-        }
-        editors.append(LeafInkRequest{target->dayKey, 0, m_editor->lineHeight(),
-                                      VuzIvoduPageView::writingWidth});
-        const auto known = std::find_if(
-            m_arrivingLeaves.cbegin(), m_arrivingLeaves.cend(), [&](const ArrivingLeaf &leaf) {
-                return leaf.day == target->dayKey && leaf.direction == direction &&
-                       leaf.metrics == metrics;
-            });
-        if (known == m_arrivingLeaves.cend()) {
-            const quint64 search = ++m_arrivingSearches;
-            arriving.append(
-                ArrivingLeaf{target->dayKey, direction, metrics, std::nullopt, search, false});
-            auto finding = findArrivingLeaf(target->dayKey, direction, search);
-            Q_UNUSED(finding)
-        } else {
-            arriving.append(*known);
-            // Only a sealed leaf is drawn with the reading leaf's ink.
-            if (known->leaf && known->leaf->kind == PageKind::sealed)
-                pictures.append(leafInkRequest(*known->leaf));
-        }
-    }
-    m_arrivingLeaves = arriving;
-    m_readingInk->fetchAhead(pictures);
-    m_editorInk->fetchAhead(editors);
-}
-
-QCoro::Task<void> VuzIvoduPageWidget::findArrivingLeaf(DayKey day, PageTurnDirection direction,
-                                                       quint64 search) {
-    const QPointer<VuzIvoduPageWidget> self(this);
-    std::optional<PageDescriptor> leaf;
-    try {
-        auto finding = m_controller->pageSystem().arrivingLeaf(day, direction);
-        leaf = co_await finding;
-    } catch (const std::exception &failure) {
-        qCInfo(lcPageScreen) << "The leaf a turn into" << day.rawValue()
-                             << "lands on is not known:" << failure.what();
-    }
-    if (!self)
-        co_return;
-    // Dropped when the page has moved on from this neighbour meanwhile.
-    const auto wanted =
-        std::find_if(m_arrivingLeaves.begin(), m_arrivingLeaves.end(),
-                     [&](const ArrivingLeaf &known) { return known.search == search; });
-    if (wanted == m_arrivingLeaves.end())
-        co_return;
-    wanted->leaf = leaf;
-    wanted->searched = true;
-    fetchNeighbourInk();
-}
-
-bool VuzIvoduPageWidget::isNeighbourInkFetched() const {
-    return std::all_of(m_arrivingLeaves.cbegin(), m_arrivingLeaves.cend(),
-                       [](const ArrivingLeaf &known) { return known.searched; }) &&
-           m_editorInk->isAheadFetched() && m_readingInk->isAheadFetched();
-}
-
 // --- Turns, toolbar and arrows ------------------------------------------------------------------
 
 QPixmap VuzIvoduPageWidget::leafPicture(const PageDescriptor &descriptor) {
@@ -570,7 +452,8 @@ QPixmap VuzIvoduPageWidget::leafPicture(const PageDescriptor &descriptor) {
         date = writableLeafContent().date;
     m_pictureLeaf->setLeaf(descriptor, date, page.settings().readingScale(),
                            headerTrailingClearance, quoteFor(descriptor.dayKey),
-                           knownInk(leafInkRequest(descriptor)));
+                           m_neighbourInk->knownInk(
+                               readingLeafInkRequest(descriptor, page.settings().readingScale())));
     // At the density the leaf itself is shown at (the screen's and the stage's scale): the turn
     // draws it pixel for pixel.
     return diaryPicture(m_pictureLeaf.get(), diaryStagePixelRatio(this));
@@ -709,97 +592,6 @@ void VuzIvoduPageWidget::takeKeysForSealCard() {
         m_sealCard->setFocus(Qt::OtherFocusReason);
     else
         setFocus(Qt::OtherFocusReason);
-}
-
-void VuzIvoduPageWidget::refreshPersistenceAlert() {
-    VuzIvoduPageView &page = *m_controller;
-    if (!page.isPersistenceErrorPresented()) {
-        if (m_persistenceAlert && m_persistenceAlert->isVisible())
-            m_persistenceAlert->close();
-        return;
-    }
-    if (m_persistenceAlert) {
-        // A new failure while the alert is up replaces its message.
-        m_persistenceAlert->setInformativeText(page.persistenceAlertMessage());
-        return;
-    }
-    auto *alert =
-        new QMessageBox(QMessageBox::Warning, tr("Writing Not Saved"), tr("Writing Not Saved"),
-                        QMessageBox::NoButton, diaryStageWindow(this));
-    alert->setObjectName(QStringLiteral("diary-persistence-alert"));
-    alert->setInformativeText(page.persistenceAlertMessage());
-    QPushButton *retry = alert->addButton(tr("Retry"), QMessageBox::AcceptRole);
-    QPushButton *copy = alert->addButton(tr("Save a Copy…"), QMessageBox::ActionRole);
-    QPushButton *keep = alert->addButton(tr("Keep Writing"), QMessageBox::RejectRole);
-    alert->setDefaultButton(retry);
-    alert->setEscapeButton(keep);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    connect(alert, &QMessageBox::buttonClicked, this, [this, retry, copy](QAbstractButton *button) {
-        // Any button dismisses the alert; the text stays on the page and the edit stays pending.
-        if (button == retry) {
-            m_controller->retry();
-        } else {
-            m_controller->dismissPersistenceError();
-            if (button == copy)
-                chooseAndSaveCopy();
-        }
-    });
-    connect(alert, &QDialog::rejected, m_controller.get(),
-            &VuzIvoduPageView::dismissPersistenceError);
-    m_persistenceAlert = alert;
-    alert->open();
-}
-
-void VuzIvoduPageWidget::refreshLeavePrompt() {
-    VuzIvoduPageView &page = *m_controller;
-    if (!page.showLeavePrompt()) {
-        if (m_leaveAlert && m_leaveAlert->isVisible())
-            m_leaveAlert->close();
-        return;
-    }
-    if (m_leaveAlert)
-        return;
-    auto *alert =
-        new QMessageBox(QMessageBox::Question, tr("Leave this page?"), tr("Leave this page?"),
-                        QMessageBox::NoButton, diaryStageWindow(this));
-    alert->setObjectName(QStringLiteral("diary-leave-alert"));
-    alert->setInformativeText(tr("Lock it, or come back and write."));
-    QPushButton *comeBack = alert->addButton(tr("I'll come back"), QMessageBox::AcceptRole);
-    QPushButton *lock = alert->addButton(tr("Lock this page"), QMessageBox::ActionRole);
-    QPushButton *keep = alert->addButton(tr("Keep Writing"), QMessageBox::RejectRole);
-    alert->setDefaultButton(comeBack);
-    alert->setEscapeButton(keep);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    connect(alert, &QMessageBox::buttonClicked, this, [this, comeBack, lock](QAbstractButton *b) {
-        if (b == comeBack)
-            m_controller->leaveAndComeBack();
-        else if (b == lock)
-            m_controller->lockPageAndLeave();
-        else
-            m_controller->dismissLeavePrompt();
-    });
-    connect(alert, &QDialog::rejected, m_controller.get(), &VuzIvoduPageView::dismissLeavePrompt);
-    m_leaveAlert = alert;
-    alert->open();
-}
-
-void VuzIvoduPageWidget::chooseAndSaveCopy() {
-    const QString proposed = m_controller->proposedCopyName();
-    QString path;
-    if (m_chooseCopyPath) {
-        path = m_chooseCopyPath(proposed);
-    } else {
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        path =
-            QFileDialog::getSaveFileName(this, tr("Save a Copy of This Page"),
-                                         QDir(folder).filePath(proposed), tr("Plain Text (*.txt)"));
-    }
-    if (path.isEmpty())
-        return;
-    qCInfo(lcPageScreen) << "Saving a copy of the page";
-    // The write runs off the GUI thread; its outcome reaches the alert through the controller.
-    auto write = m_controller->saveCopy(path);
-    Q_UNUSED(write)
 }
 
 } // namespace velmora

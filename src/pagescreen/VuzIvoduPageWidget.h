@@ -10,7 +10,7 @@
 
 #include <functional>
 
-#include <QMessageBox>
+class QMessageBox;
 class QShortcut;
 class QStackedWidget;
 
@@ -32,7 +32,8 @@ class MacRuledTextView;
 class MacInkLibrary;
 class PageTypeAhead;
 class LeafInkFeed;
-struct LeafInkRequest;
+class PageAlerts;
+class PageNeighbourInk;
 
 // The open book on screen: the binding and the page, the writable leaf with the ruled editor or
 // a notice, the reading leaf of a sealed page, the saved note, the seal card and the two alerts.
@@ -61,7 +62,7 @@ public:
     void setSyncScheduler(std::function<void(std::chrono::nanoseconds)> schedule);
     // Where the handwriting shown behind the leaves comes from; none shows no handwriting.
     void setInkLibrary(MacInkLibrary *library);
-    void setCopyPathChooser(CopyPathChooser chooser) { m_chooseCopyPath = std::move(chooser); }
+    void setCopyPathChooser(CopyPathChooser chooser);
 
     // For tests and screens: the parts as they stand.
     MacRuledTextView *editor() const { return m_editor; }
@@ -70,8 +71,8 @@ public:
     MacReadingLeaf *readingLeaf() const { return m_readingLeaf; }
     DiarySavedNote *savedNote() const { return m_savedNote; }
     PaperSealRitualView *sealCard() const { return m_sealCard; }
-    QMessageBox *persistenceAlert() const { return m_persistenceAlert; }
-    QMessageBox *leaveAlert() const { return m_leaveAlert; }
+    QMessageBox *persistenceAlert() const;
+    QMessageBox *leaveAlert() const;
     MacPageTools *tools() const { return m_tools; }
     MacPageArrows *arrows() const { return m_arrows; }
     MacPageTurnView *turnView() const { return m_turnView; }
@@ -92,7 +93,7 @@ public:
     // A picture of a leaf as the page would show it, at twice its size in pixels.
     QPixmap leafPicture(const PageDescriptor &descriptor);
 
-    QSize sizeHint() const override;
+    QSize sizeHint() const override { return {spreadWidth, spreadHeight}; }
 
 Q_SIGNALS:
     // The book should close (the root view shows the cover again).
@@ -104,6 +105,11 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void layOutParts();
+    void connectEditor();
+    void connectLeafRefreshes(UserDefaultsSettingsStore &settings);
+    void connectTurnsAndTools();
+    void connectOverlays();
     void buildOverlays();
     void installWindowKeys();
     void refreshLeaf();
@@ -111,39 +117,19 @@ private:
     void refreshEditorInk();
     void refreshSealCard();
     void takeKeysForSealCard();
-    void refreshPersistenceAlert();
-    void refreshLeavePrompt();
-    void chooseAndSaveCopy();
     void refreshTurnLayers();
     void refreshChrome();
     VuzIvoduLeafContent writableLeafContent() const;
     std::optional<VuzIvoduLeafContent::Quote> quoteFor(const DayKey &day) const;
     QString writingPrompt() const;
-    QImage knownInk(const LeafInkRequest &request) const;
-    LeafInkRequest leafInkRequest(const PageDescriptor &descriptor) const;
-    void fetchNeighbourInk();
-    QCoro::Task<void> findArrivingLeaf(DayKey day, PageTurnDirection direction, quint64 search);
 
     std::unique_ptr<VuzIvoduPageView> m_controller;
     DiaryTheme m_theme;
     // The handwriting behind the editor and behind the sealed reading leaf.
     LeafInkFeed *m_editorInk = nullptr;
     LeafInkFeed *m_readingInk = nullptr;
-    // The leaves turns into the neighbouring days land on (the day before ends on its last
-    // leaf), each as laid out at `metrics`; none until its day is read and laid out, or when
-    // that failed.
-    struct ArrivingLeaf {
-        DayKey day;
-        PageTurnDirection direction;
-        LeafLayoutMetrics metrics;
-        std::optional<PageDescriptor> leaf;
-        // Which search finds it, so that a search begun before the days changed is dropped.
-        quint64 search = 0;
-        bool searched = false;
-    };
-    QList<ArrivingLeaf> m_arrivingLeaves;
-    quint64 m_arrivingSearches = 0;
-    CopyPathChooser m_chooseCopyPath;
+    PageNeighbourInk *m_neighbourInk = nullptr;
+    PageAlerts *m_alerts = nullptr;
     VuzIvoduPageArea *m_page;
     VuzIvoduLeaf *m_writableLeaf;
     QStackedWidget *m_writing;
@@ -176,8 +162,6 @@ private:
     // The page's shortcuts, owned by the window it is shown in.
     QList<QPointer<QShortcut>> m_windowKeys;
     QPointer<QWidget> m_windowKeysOwner;
-    QPointer<QMessageBox> m_persistenceAlert;
-    QPointer<QMessageBox> m_leaveAlert;
     VuzIvoduRecallCards *m_recallCards = nullptr;
 };
 
