@@ -28,6 +28,7 @@ public:
     bool holdSaves = false;
     bool failSaves = false;
     bool holdReads = false;
+    bool failReads = false;
     int saveCount = 0;
     // Reads of this one day's entry wait while it is set.
     std::optional<DayKey> heldReads;
@@ -35,6 +36,8 @@ public:
     QCoro::Task<std::optional<DiaryEntryDTO>> entry(DayKey day) override {
         while (holdReads || heldReads == day)
             co_await sleepFor(1ms);
+        if (failReads)
+            throw PersistenceError::readFailed(QStringLiteral("The disk cannot be read."));
         co_return co_await m_inner->entry(day);
     }
     QCoro::Task<QList<DiaryEntryDTO>> entries(DayKey from, DayKey to, int limit) override {
@@ -44,6 +47,8 @@ public:
         return m_inner->search(query, limit);
     }
     QCoro::Task<QList<DayKey>> dayKeys(DayKey from, DayKey to, int limit) override {
+        if (failReads)
+            throw PersistenceError::readFailed(QStringLiteral("The disk cannot be read."));
         return m_inner->dayKeys(from, to, limit);
     }
     QCoro::Task<DiarySaveResult> save(DiaryDraftDTO draft,
@@ -134,6 +139,17 @@ struct PageScreenFixture {
         return waitUntil([&] {
             return session->phase().kind != DiarySessionPhase::Kind::loading &&
                    !pages->descriptors().isEmpty() &&
+                   pages->descriptors().constFirst().dayKey == session->selectedDay();
+        });
+    }
+
+    // Today read and laid out by the session and the page system alone, for a part of the page
+    // screen tested on its own.
+    bool selectToday() {
+        test::waitFor(session->selectToday());
+        pages->reloadDescriptors(0);
+        return waitUntil([&] {
+            return !pages->descriptors().isEmpty() &&
                    pages->descriptors().constFirst().dayKey == session->selectedDay();
         });
     }
