@@ -3,6 +3,7 @@
 #include "platform/SearchFolding.h"
 #include "platform/StorableText.h"
 #include "store/DiaryStoreRows.h"
+#include "store/SearchSignatures.h"
 #include "store/StoreModel.h"
 
 #include <QCoreApplication>
@@ -106,8 +107,7 @@ QCoro::Task<QList<DiaryEntryDTO>> CoreDataDiaryRepository::search(QString query,
     if (folded.isEmpty())
         co_return {};
     auto work = m_stack->perform(Kind::deferred, [folded, limit](SqliteDatabase &database) {
-        auto &select = database.cached(selectEntries(
-            "WHERE velmora_contains(contentFolded, ?1) ORDER BY dayKey DESC LIMIT ?2"));
+        auto &select = database.cached(searchEntriesSql(entryColumns));
         select.bind(1, folded).bind(2, std::min(limit, searchLimitCap));
         return collectEntries(select);
     });

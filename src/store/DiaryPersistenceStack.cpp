@@ -12,6 +12,7 @@ namespace velmora {
 DiaryPersistenceStack::DiaryPersistenceStack(const QString &storeURL, StoreModel model)
     : m_storeURL(standardizedPath(storeURL))
     , m_model(std::move(model))
+    , m_signsEntries(modelHasSearchSignatures(m_model))
     , m_context(QStringLiteral("DiaryStore")) {
     createDirectories(QFileInfo(m_storeURL).absolutePath());
     try {

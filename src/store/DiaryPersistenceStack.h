@@ -2,6 +2,7 @@
 
 #include "domain/PersistenceError.h"
 #include "platform/SerialExecutor.h"
+#include "store/SearchSignatures.h"
 #include "store/Sqlite.h"
 #include "store/StoreModel.h"
 
@@ -30,19 +31,34 @@ public:
     SerialExecutor &context() { return m_context; }
 
     // Runs body(database) on the context inside one transaction, rolled back when it throws;
-    // resumes the awaiting coroutine on its own thread.
+    // resumes the awaiting coroutine on its own thread. A write signs the entries it changed for
+    // search before it commits.
     template <typename F>
     SerialExecutor::Operation<std::invoke_result_t<F &, SqliteDatabase &>>
     perform(SqliteTransactionKind kind, F body) {
-        return m_context.run([database = m_database.get(), kind, body = std::move(body)]() mutable {
-            return database->transaction(kind, [&] { return body(*database); });
-        });
+        const bool signs = kind == SqliteTransactionKind::immediate && m_signsEntries;
+        return m_context.run(
+            [database = m_database.get(), signs, kind, body = std::move(body)]() mutable {
+                return database->transaction(kind, [&] {
+                    if constexpr (std::is_void_v<std::invoke_result_t<F &, SqliteDatabase &>>) {
+                        body(*database);
+                        if (signs)
+                            signQueuedEntries(*database);
+                    } else {
+                        auto result = body(*database);
+                        if (signs)
+                            signQueuedEntries(*database);
+                        return result;
+                    }
+                });
+            });
     }
 
 private:
     QString m_storeURL;
     StoreModel m_model;
     std::unique_ptr<SqliteDatabase> m_database;
+    bool m_signsEntries = false;
     SerialExecutor m_context;
 };
 

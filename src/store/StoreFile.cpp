@@ -1,6 +1,7 @@
 #include "store/StoreFile.h"
 
 #include "platform/SearchFolding.h"
+#include "store/SearchSignatures.h"
 #include "store/StoreLogging.h"
 
 #include <QCoreApplication>
@@ -111,6 +112,7 @@ void configureStoreConnection(SqliteDatabase &database) {
                                    containsFunction, nullptr, nullptr, nullptr);
     if (code != SQLITE_OK)
         database.throwError(code);
+    registerSearchSignatureFunctions(database);
 }
 
 void writeStoreSchema(SqliteDatabase &database, const StoreModel &model) {
@@ -118,6 +120,8 @@ void writeStoreSchema(SqliteDatabase &database, const StoreModel &model) {
         database.exec(statement);
     if (hasFoldedColumns(model))
         writeFoldingVersion(database);
+    if (modelHasSearchSignatures(model))
+        writeSearchSignatureSchema(database);
     database.exec(
         QStringLiteral("CREATE TABLE %1 (versionName TEXT, versionHash TEXT)").arg(identityTable));
     SqliteStatement insert(database.handle(), QStringLiteral("INSERT INTO ") + identityTable +
@@ -186,9 +190,14 @@ std::unique_ptr<SqliteDatabase> openStore(const QString &path, const StoreModel 
     if (!identity &&
         database->queryInt64(QStringLiteral("SELECT count(*) FROM sqlite_master")) != 0)
         throw StoreModelMismatchError(QString(), model.versionName);
-    // Before write-ahead logging starts, so a store that needs no folding is only read.
-    if (identity)
+    // Before write-ahead logging starts, so a store that needs no folding or signing is only read.
+    if (identity) {
         refoldStoreIfNeeded(*database, model);
+        if (modelHasSearchSignatures(model)) {
+            registerSearchSignatureFunctions(*database);
+            prepareSearchSignatures(*database);
+        }
+    }
     configureStoreConnection(*database);
     if (!identity)
         createStoreSchema(*database, model);

@@ -50,7 +50,7 @@ std::optional<StoreIdentity> readStoreIdentity(SqliteDatabase &database);
 std::optional<StoreIdentity> readStoreIdentity(const QString &path);
 
 // Write-ahead logging (refused when it does not take), a commit that returned is on disk, and
-// the SQL function velmora_contains(text, part) that search uses.
+// the SQL functions search uses: velmora_contains(text, part) and those of SearchSignatures.h.
 void configureStoreConnection(SqliteDatabase &database);
 
 // Lays down an empty store of the model, identity included, in one transaction.
@@ -70,7 +70,7 @@ bool refoldStoreIfNeeded(SqliteDatabase &database, const StoreModel &model);
 
 // Opens the store at `path` for reading and writing. A missing or empty file becomes an empty
 // store of the model; a store of any other model throws StoreModelMismatchError. A store folded
-// for search by another version is folded again.
+// for search by another version is folded again, and entries not yet signed for search are.
 std::unique_ptr<SqliteDatabase> openStore(const QString &path, const StoreModel &model);
 
 // A consistent copy of a store through SQLite's backup, safe while the source is open elsewhere.
