@@ -34,6 +34,8 @@ protected:
 private:
     // The glow's blur is the costly part; the whole backdrop is kept for its size.
     QImage m_cached;
+    QSize m_cachedSize;
+    qreal m_cachedRatio = 0;
 };
 
 } // namespace velmora

@@ -19,6 +19,9 @@
 #include <QPainter>
 #include <QSignalSpy>
 
+#include <algorithm>
+#include <cstdlib>
+
 using namespace velmora;
 
 namespace {
@@ -399,6 +402,50 @@ private Q_SLOTS:
         QVERIFY(qGray(surroundings.pixel(780, 512)) > qGray(surroundings.pixel(3, 3)) + 20);
         // The binding's trailing edge is darker than its leading side.
         QVERIFY(qGray(shot.pixel(121, 500)) < qGray(shot.pixel(112, 500)));
+    }
+
+    // The backdrop is kept at a fraction of the screen's pixels; enlarged, it matches the
+    // backdrop painted at full resolution.
+    void backdropKeptSmallLooksTheSame_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<qreal>("ratio");
+        QTest::newRow("wide, plain screen") << QSize(1560, 1024) << 1.0;
+        QTest::newRow("window, sharp screen") << QSize(605, 796) << 2.0;
+        QTest::newRow("odd size, fractional ratio") << QSize(334, 518) << 1.5;
+    }
+
+    void backdropKeptSmallLooksTheSame() {
+        QFETCH(QSize, size);
+        QFETCH(qreal, ratio);
+        MacFrostedBackdrop backdrop;
+        backdrop.resize(size);
+        const QImage shown = test::grabWidget(&backdrop, ratio);
+        QImage full(shown.size(), QImage::Format_ARGB32_Premultiplied);
+        full.setDevicePixelRatio(ratio);
+        full.fill(Qt::transparent);
+        {
+            QPainter painter(&full);
+            paintFrostedBackdrop(painter, QRectF(QPointF(), QSizeF(size)));
+        }
+        QVERIFY(test::saveScreenshot(shown, QStringLiteral("appearance-backdrop-%1x%2@%3")
+                                                .arg(size.width())
+                                                .arg(size.height())
+                                                .arg(ratio)));
+        QVERIFY(test::saveScreenshot(full, QStringLiteral("appearance-backdrop-full-%1x%2@%3")
+                                               .arg(size.width())
+                                               .arg(size.height())
+                                               .arg(ratio)));
+        int worst = 0;
+        for (int y = 0; y < full.height(); ++y) {
+            for (int x = 0; x < full.width(); ++x) {
+                const QRgb a = shown.pixel(x, y);
+                const QRgb b = full.pixel(x, y);
+                worst =
+                    std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                              std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))});
+            }
+        }
+        QVERIFY2(worst <= 4, qPrintable(QString::number(worst)));
     }
 
     // The closed book, unnamed with its first-launch note, and named.
