@@ -10,6 +10,7 @@
 #include "pagescreen/VuzIvoduPageArea.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "pagescreen/VuzIvoduRecallCards.h"
+#include "recall/views/CalendarView.h"
 #include "recall/views/MacCalendarCard.h"
 #include "recall/views/MacSearchCard.h"
 #include "settings/MacSettingsView.h"
@@ -139,6 +140,9 @@ public:
     }
     void click(const QWidget *widget) {
         QTest::mouseClick(window(), Qt::LeftButton, {}, inWindow(widget).center());
+    }
+    void click(const QWidget *widget, QPointF point) {
+        QTest::mouseClick(window(), Qt::LeftButton, {}, at(widget, point));
     }
 
     void screenshot(const char *step) {
@@ -332,6 +336,48 @@ private Q_SLOTS:
         road.key(Qt::Key_Escape);
         QVERIFY(
             waitUntil([&] { return !book->recallCards()->calendarCard() && editor->hasFocus(); }));
+
+        // A day clicked in the calendar closes it and turns there; the month's arrows answer
+        // clicks too.
+        const auto openCalendar = [&] {
+            road.click(book->tools()->button(QStringLiteral("diary-toolbar-calendar")));
+            return waitUntil([&] {
+                return book->recallCards()->calendarCard() &&
+                       book->recallCards()->calendarCard()->isVisible();
+            });
+        };
+        QVERIFY(openCalendar());
+        CalendarView *grid = book->recallCards()->calendarCard()->grid();
+        const QDate dayBefore = QDate::fromString(yesterday.rawValue(), Qt::ISODate);
+        if (grid->cellRect(dayBefore).isEmpty()) {
+            road.click(grid, grid->previousMonthRect().center());
+            QVERIFY(waitUntil([&] { return !grid->cellRect(dayBefore).isEmpty(); }));
+        }
+        road.click(grid, grid->cellRect(dayBefore).center());
+        QVERIFY(waitUntil([&] {
+            return !book->recallCards()->calendarCard() &&
+                   road.session().selectedDay() == yesterday && road.settled();
+        }));
+        road.key(Qt::Key_PageDown, Qt::ControlModifier);
+        QVERIFY(waitUntil([&] { return road.session().selectedDay() == today && road.settled(); }));
+
+        // A click beside either card, or on its close button, closes it.
+        QVERIFY(openCalendar());
+        road.click(book->recallCards()->calendarCard(), QPointF(3, 3));
+        QVERIFY(waitUntil([&] { return !book->recallCards()->calendarCard(); }));
+        QVERIFY(openCalendar());
+        road.click(book->recallCards()->calendarCard(),
+                   book->recallCards()->calendarCard()->closeButtonRect().center());
+        QVERIFY(waitUntil([&] { return !book->recallCards()->calendarCard(); }));
+        road.key(Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(waitUntil([&] { return book->recallCards()->searchCard() != nullptr; }));
+        road.click(book->recallCards()->searchCard(), QPointF(3, 3));
+        QVERIFY(waitUntil([&] { return !book->recallCards()->searchCard(); }));
+        road.key(Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(waitUntil([&] { return book->recallCards()->searchCard() != nullptr; }));
+        road.click(book->recallCards()->searchCard(),
+                   book->recallCards()->searchCard()->closeButtonRect().center());
+        QVERIFY(waitUntil([&] { return !book->recallCards()->searchCard(); }));
 
         // The gear opens the settings window; once it is closed, the page's keys still work.
         road.click(book->tools()->button(QStringLiteral("diary-toolbar-settings")));

@@ -299,6 +299,10 @@ void CalendarView::paintEvent(QPaintEvent *) {
     }
 }
 
+void CalendarView::mousePressEvent(QMouseEvent *event) {
+    event->accept();
+}
+
 void CalendarView::mouseReleaseEvent(QMouseEvent *event) {
     const QPointF at = event->position();
     if (previousMonthRect().contains(at) || nextMonthRect().contains(at)) {

@@ -306,6 +306,10 @@ void MacCalendarCard::paintEvent(QPaintEvent *) {
     }
 }
 
+void MacCalendarCard::mousePressEvent(QMouseEvent *event) {
+    event->accept();
+}
+
 void MacCalendarCard::mouseReleaseEvent(QMouseEvent *event) {
     const QPointF at = event->position();
     if (closeButtonRect().contains(at) || !cardRect().contains(at)) {

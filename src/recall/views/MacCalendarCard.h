@@ -55,6 +55,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    // Takes every press, so that its release comes here too: the book is shown through a
+    // graphics scene, which hands a release only to the widget that accepted the press.
+    void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 

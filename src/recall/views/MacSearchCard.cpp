@@ -310,6 +310,10 @@ void MacSearchCard::paintEvent(QPaintEvent *) {
     }
 }
 
+void MacSearchCard::mousePressEvent(QMouseEvent *event) {
+    event->accept();
+}
+
 void MacSearchCard::mouseReleaseEvent(QMouseEvent *event) {
     const QRectF card = cardRect();
     const QRectF close = closeButtonRect();
