@@ -7,6 +7,7 @@
 #include "app/DiaryLockController.h"
 #include "app/DiaryTransferPanels.h"
 #include "app/MessageBoxAlertPresenter.h"
+#include "app/WindowFocusReturn.h"
 #include "book/MacClosedCover.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "settings/MacSettingsKit.h"
@@ -133,6 +134,7 @@ std::optional<int> VelmoraProgram::start() {
 
     QGuiApplication::setWindowIcon(applicationIcon());
     m_window = std::make_unique<DiaryBookWindow>();
+    qApp->installEventFilter(new WindowFocusReturn(*m_window, this));
     m_window->setDelegate(m_delegate.get());
     m_window->setFrameDefaults(graph.defaults());
     m_menus = std::make_unique<VelmoraMenuCommands>(
