@@ -12,7 +12,9 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace velmora {
 
@@ -197,7 +199,8 @@ void DiaryPasswordDialog::begin(const QString &reason) {
     m_prompt->clear();
     m_field->setEnabled(false);
     m_ok->setEnabled(false);
-    open();
+    m_wanted = true;
+    present();
 }
 
 void DiaryPasswordDialog::ask(const QString &prompt, bool echo, Answer answer) {
@@ -209,8 +212,8 @@ void DiaryPasswordDialog::ask(const QString &prompt, bool echo, Answer answer) {
     m_field->setEchoMode(echo ? QLineEdit::Normal : QLineEdit::Password);
     m_field->setEnabled(true);
     m_ok->setEnabled(true);
-    if (!isVisible())
-        open();
+    m_wanted = true;
+    present();
     m_field->setFocus();
 }
 
@@ -219,11 +222,27 @@ void DiaryPasswordDialog::tell(const QString &message, bool isError) {
     const QString shown = m_messages->text();
     m_messages->setText(shown.isEmpty() ? message : shown + QLatin1Char('\n') + message);
     m_messages->show();
-    if (!isVisible())
-        open();
+    m_wanted = true;
+    present();
+}
+
+void DiaryPasswordDialog::present() {
+    if (!m_wanted || isVisible())
+        return;
+    // Shown before the window it belongs to was on screen (the unlock starts as that window
+    // appears), the dialog was left undrawn and without the keyboard by the window manager, and
+    // the unlock waited where nobody could see it. It waits for that window instead.
+    const QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (owner && owner->isVisible() && !owner->isMinimized() &&
+        !(owner->windowHandle() && owner->windowHandle()->isExposed())) {
+        QTimer::singleShot(20, this, [this] { present(); });
+        return;
+    }
+    open();
 }
 
 void DiaryPasswordDialog::finish() {
+    m_wanted = false;
     if (m_answer)
         std::exchange(m_answer, {})(std::nullopt);
     wipe();
@@ -245,6 +264,7 @@ void DiaryPasswordDialog::submit() {
 }
 
 void DiaryPasswordDialog::reject() {
+    m_wanted = false;
     wipe();
     if (m_answer)
         std::exchange(m_answer, {})(std::nullopt);

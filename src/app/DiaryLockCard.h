@@ -61,6 +61,8 @@ protected:
 private:
     void submit();
     void wipe();
+    // Shows the dialog, once the window it belongs to is on screen.
+    void present();
 
     QLabel *m_reason;
     QLabel *m_messages;
@@ -68,6 +70,8 @@ private:
     QLineEdit *m_field;
     QPushButton *m_ok;
     Answer m_answer;
+    // Between begin() and finish() or a cancel: the dialog is to be shown.
+    bool m_wanted = false;
 };
 
 } // namespace velmora

@@ -1,5 +1,6 @@
 #include "app/BookWindowGeometry.h"
 #include "app/DiaryBookWindow.h"
+#include "app/DiaryLockCard.h"
 #include "app/MacAppDelegate.h"
 
 #include "support/PrivateXServer.h"
@@ -120,6 +121,32 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved)
         report("last", rectText(last));
         report("kept", defaults->stringValue(BookWindowPlacement::frameKey).value_or(QString()));
     }
+    {
+        // The unlock starts as the window appears: its prompt, begun before the window manager
+        // has the window on screen, still shows over it with the keyboard.
+        DiaryBookWindow window;
+        window.setFrameDefaults(defaults);
+        window.configure(false);
+        DiaryPasswordDialog prompt(&window);
+        // As the root view does: the unlock begins while the window is being shown.
+        QWidget content;
+        window.setCentralWidget(&content);
+        struct Begin : QObject {
+            DiaryPasswordDialog *prompt;
+            bool eventFilter(QObject *, QEvent *event) override {
+                if (event->type() == QEvent::Show)
+                    prompt->begin(QStringLiteral("Unlock your diary"));
+                return false;
+            }
+        } begin;
+        begin.prompt = &prompt;
+        content.installEventFilter(&begin);
+        window.show();
+        content.removeEventFilter(&begin);
+        window.takeCentralWidget();
+        waitUntil([&] { return prompt.isActiveWindow(); }, std::chrono::seconds(10));
+        report("promptActive", QString::number(prompt.isVisible() && prompt.isActiveWindow()));
+    }
     windowManager.terminate();
     windowManager.waitForFinished();
     return 0;
@@ -202,6 +229,8 @@ private Q_SLOTS:
 
         // Its frame is kept for the next start.
         QCOMPARE(run.value(QStringLiteral("kept")), run.value(QStringLiteral("last")));
+
+        QCOMPARE(run.value(QStringLiteral("promptActive")), QStringLiteral("1"));
     }
 };
 
