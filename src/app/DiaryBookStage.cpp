@@ -242,7 +242,7 @@ void DiaryBookStage::refreshCover() {
     if (!m_settings)
         return;
     m_cover->setUserName(m_settings->userName());
-    m_cover->setShowsPrivacyNote(!m_settings->defaults()->boolValue(hasLaunchedBeforeKey));
+    m_cover->setShowsPrivacyNote(!m_settings->hasLaunchedBefore());
 }
 
 void DiaryBookStage::ensureBook() {
@@ -274,10 +274,8 @@ void DiaryBookStage::captureImages() {
 void DiaryBookStage::openDiary() {
     if (m_transition.isAnimating() || m_transition.showDiary())
         return;
-    if (m_settings && !m_settings->defaults()->boolValue(hasLaunchedBeforeKey)) {
-        Q_EMIT m_settings->objectWillChange();
-        m_settings->defaults()->setBool(hasLaunchedBeforeKey, true);
-    }
+    if (m_settings && !m_settings->hasLaunchedBefore())
+        m_settings->setHasLaunchedBefore(true);
     ensureBook();
     if (m_book)
         Q_EMIT bookWillAppear(m_book);

@@ -28,7 +28,6 @@ class DiaryBookStage : public QWidget {
     Q_OBJECT
 
 public:
-    static inline const QString hasLaunchedBeforeKey = QStringLiteral("hasLaunchedBefore");
     using BookFactory = std::function<QWidget *(QWidget *parent)>;
 
     DiaryBookStage(std::shared_ptr<UserDefaultsSettingsStore> settings, BookFactory bookFactory,

@@ -2,6 +2,7 @@
 
 #include "app/AppLogging.h"
 #include "app/VelmoraMenuCommands.h"
+#include "domain/UserDefaultsSettingsStore.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -79,7 +80,8 @@ QString DiaryLockController::reason() {
 }
 
 void DiaryLockController::readSetting() {
-    m_requireAuthentication = m_defaults && m_defaults->boolValue(requireAuthenticationKey);
+    m_requireAuthentication =
+        m_defaults && UserDefaultsSettingsStore::requireAuthenticationSetting.read(*m_defaults);
     if (!m_requireAuthentication)
         m_isUnlocked = true;
 }

@@ -38,8 +38,6 @@ class DiaryLockController : public QObject {
     Q_OBJECT
 
 public:
-    static inline const QString requireAuthenticationKey = QStringLiteral("requireAuthentication");
-
     using RetryDelays = DiaryLockRetryDelays;
 
     DiaryLockController(std::shared_ptr<UserDefaults> defaults,

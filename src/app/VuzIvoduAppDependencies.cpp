@@ -34,14 +34,15 @@ VuzIvoduAppDependencies::VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QD
     m_notifications->setApplicationActiveProbe(
         [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; });
     m_reminders = std::make_unique<DiaryReminderCenter>(graph.defaults(), m_notifications);
-    m_reminders->setContext([repository = graph.repository(), handwriting = *graph.handwriting(),
-                             defaults = graph.defaults()]() -> QCoro::Task<DiaryReminderContext> {
-        const QString name = defaults->stringValue(QStringLiteral("userName")).value_or(QString());
-        QCoro::Task<DiaryReminderContext> context =
-            makeReminderContext(repository, handwriting, name, QDateTime::currentDateTimeUtc(),
-                                GregorianCalendar::autoupdatingCurrent());
-        co_return co_await std::move(context);
-    });
+    m_reminders->setContext(
+        [repository = graph.repository(), handwriting = *graph.handwriting(),
+         settings = graph.settingsStore()]() -> QCoro::Task<DiaryReminderContext> {
+            const QString name = settings->userName();
+            QCoro::Task<DiaryReminderContext> context =
+                makeReminderContext(repository, handwriting, name, QDateTime::currentDateTimeUtc(),
+                                    GregorianCalendar::autoupdatingCurrent());
+            co_return co_await std::move(context);
+        });
     // A test run, and a run on a throw-away diary, must not take the user's notifications.
     m_remindersAreDelegate = graph.runtimeConfiguration() && !graph.isTestMode();
     if (m_remindersAreDelegate)

@@ -77,11 +77,11 @@ DiaryTransferService::exportDiary(QString destination,
     document.exportedAt = m_clock->now();
     document.diaryID = diary.metadata.diaryID;
     document.entries = diary.entries;
-    document.settings = {m_settings->userName(), m_settings->selectedFont(),
-                         m_settings->defaultFontSize(),
-                         m_settings->defaults()
-                             ->stringValue(UserDefaultsSettingsStore::appAppearanceKey)
-                             .value_or(QStringLiteral("System"))};
+    document.settings = {
+        m_settings->userName(), m_settings->selectedFont(), m_settings->defaultFontSize(),
+        // Written as "System" when never chosen, as exports always have been.
+        UserDefaultsSettingsStore::appAppearanceSetting.stored(*m_settings->defaults())
+            .value_or(QStringLiteral("System"))};
     document.handwriting = std::move(handwriting);
     auto write = m_files->run([document = std::move(document), destination] {
         DiaryTransferCodec::write(document, destination);

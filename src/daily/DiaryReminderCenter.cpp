@@ -3,46 +3,13 @@
 #include "daily/DailyLogging.h"
 #include "daily/DiaryLocalTime.h"
 #include "daily/DiaryReminderText.h"
+#include "domain/UserDefaultsSettingsStore.h"
 
 #include <QPointer>
 
 #include <exception>
 
 namespace velmora {
-
-namespace {
-
-// The stored value only when it is a whole number; the settings file keeps numbers as text.
-std::optional<int> storedInteger(const UserDefaults &defaults, const QString &key) {
-    const auto stored = defaults.object(key);
-    if (!stored)
-        return std::nullopt;
-    switch (stored->typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::QString:
-    case QMetaType::QByteArray: {
-        bool ok = false;
-        const qint64 value = stored->toString().toLongLong(&ok);
-        if (ok && value >= std::numeric_limits<int>::min() &&
-            value <= std::numeric_limits<int>::max())
-            return int(value);
-        return std::nullopt;
-    }
-    case QMetaType::Double: {
-        const double value = stored->toDouble();
-        if (value == double(int(value)))
-            return int(value);
-        return std::nullopt;
-    }
-    default:
-        return std::nullopt;
-    }
-}
-
-} // namespace
 
 DiaryReminderCenter::DiaryReminderCenter(std::shared_ptr<UserDefaults> defaults,
                                          std::shared_ptr<DiaryNotificationCenter> center,
@@ -53,9 +20,10 @@ DiaryReminderCenter::DiaryReminderCenter(std::shared_ptr<UserDefaults> defaults,
     , m_center(std::move(center))
     , m_clock(std::move(clock))
     , m_calendar(std::move(calendar)) {
-    m_isEnabled = m_defaults->boolValue(enabledKey);
-    m_hour = storedInteger(*m_defaults, hourKey).value_or(21);
-    m_minute = storedInteger(*m_defaults, minuteKey).value_or(0);
+    using Settings = UserDefaultsSettingsStore;
+    m_isEnabled = Settings::reminderEnabledSetting.read(*m_defaults);
+    m_hour = Settings::reminderHourSetting.read(*m_defaults);
+    m_minute = Settings::reminderMinuteSetting.read(*m_defaults);
 }
 
 void DiaryReminderCenter::setEnabled(bool enabled) {
@@ -63,7 +31,7 @@ void DiaryReminderCenter::setEnabled(bool enabled) {
         m_isEnabled = enabled;
         Q_EMIT isEnabledChanged(enabled);
     }
-    m_defaults->setBool(enabledKey, enabled);
+    UserDefaultsSettingsStore::reminderEnabledSetting.write(*m_defaults, enabled);
 }
 
 void DiaryReminderCenter::setDenied(bool denied) {
@@ -166,7 +134,7 @@ QCoro::Task<void> DiaryReminderCenter::refreshAuthorization() {
 
 QCoro::Task<void> DiaryReminderCenter::enableReminders() {
     QPointer<DiaryReminderCenter> self(this);
-    m_defaults->setBool(offeredKey, true);
+    UserDefaultsSettingsStore::reminderOfferedSetting.write(*m_defaults, true);
     bool granted = false;
     try {
         granted =
@@ -204,8 +172,8 @@ QCoro::Task<void> DiaryReminderCenter::setTime(int hour, int minute) {
         m_minute = minute;
         Q_EMIT minuteChanged(minute);
     }
-    m_defaults->setInteger(hourKey, hour);
-    m_defaults->setInteger(minuteKey, minute);
+    UserDefaultsSettingsStore::reminderHourSetting.write(*m_defaults, hour);
+    UserDefaultsSettingsStore::reminderMinuteSetting.write(*m_defaults, minute);
     co_await reschedule();
 }
 

@@ -27,10 +27,6 @@ class DiaryReminderCenter final : public QObject, public DiaryNotificationDelega
     Q_PROPERTY(QDateTime openTodayRequest READ openTodayRequest NOTIFY openTodayRequestChanged)
 
 public:
-    static inline const QString enabledKey = QStringLiteral("Velmora.reminder.enabled");
-    static inline const QString hourKey = QStringLiteral("Velmora.reminder.hour");
-    static inline const QString minuteKey = QStringLiteral("Velmora.reminder.minute");
-    static inline const QString offeredKey = QStringLiteral("Velmora.reminder.offered");
     static inline const QString identifierPrefix = QStringLiteral("velmora-reminder-");
     static inline const QString threadIdentifier = QStringLiteral("velmora-reminder");
 

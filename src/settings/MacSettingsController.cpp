@@ -1,6 +1,5 @@
 #include "settings/MacSettingsController.h"
 
-#include "domain/DiaryUserName.h"
 #include "domain/UserDefaultsSettingsStore.h"
 #include "settings/SettingsLogging.h"
 
@@ -17,13 +16,12 @@ MacSettingsController::MacSettingsController(UserDefaultsSettingsStore &store,
     , m_syncEnabled(std::move(syncEnabled)) {}
 
 void MacSettingsController::load() {
-    const auto &defaults = m_store.defaults();
     setDefaultFont(m_store.selectedFont());
     setDefaultFontSize(m_store.defaultFontSize());
     setReadingScale(m_store.readingScale());
-    setRequireAuthentication(defaults->boolValue(requireAuthenticationKey));
-    setUserName(defaults->stringValue(UserDefaultsSettingsStore::userNameKey).value_or(QString()));
-    setReopensLastPage(defaults->boolValue(reopensLastPageKey));
+    setRequireAuthentication(m_store.requireAuthentication());
+    setUserName(m_store.userName());
+    setReopensLastPage(m_store.reopensLastPage());
     qCDebug(lcSettings) << "settings loaded";
     Q_EMIT changed();
 }
@@ -32,8 +30,7 @@ void MacSettingsController::setReopensLastPage(bool reopens) {
     if (reopens == m_reopensLastPage)
         return;
     m_reopensLastPage = reopens;
-    Q_EMIT m_store.objectWillChange();
-    m_store.defaults()->setBool(reopensLastPageKey, reopens);
+    m_store.setReopensLastPage(reopens);
     Q_EMIT changed();
 }
 
@@ -65,13 +62,12 @@ void MacSettingsController::setRequireAuthentication(bool required) {
     if (required == m_requireAuthentication)
         return;
     m_requireAuthentication = required;
-    Q_EMIT m_store.objectWillChange();
-    m_store.defaults()->setBool(requireAuthenticationKey, required);
+    m_store.setRequireAuthentication(required);
     Q_EMIT changed();
 }
 
 void MacSettingsController::setUserName(const QString &name) {
-    const QString bounded = boundedUserName(name);
+    const QString bounded = UserDefaultsSettingsStore::boundedUserName(name);
     if (bounded == m_userName) {
         // Typed past the limit: the field goes back to the name as kept.
         if (bounded != name)

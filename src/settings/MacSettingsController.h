@@ -17,9 +17,6 @@ class MacSettingsController : public QObject {
     Q_OBJECT
 
 public:
-    static inline const QString reopensLastPageKey = QStringLiteral("reopensLastPage");
-    static inline const QString requireAuthenticationKey = QStringLiteral("requireAuthentication");
-
     // `syncEnabled` answers whether the sync keeps the diary in the sync folder too.
     explicit MacSettingsController(UserDefaultsSettingsStore &store,
                                    std::function<bool()> syncEnabled = {},

@@ -1,6 +1,6 @@
 #include "sync/DiaryCloudSyncFolder.h"
 
-#include "domain/DiaryUserName.h"
+#include "domain/UserDefaultsSettingsStore.h"
 #include "platform/FileFingerprint.h"
 #include "platform/FileSystemError.h"
 #include "platform/JsonCoding.h"
@@ -514,7 +514,7 @@ DiaryCloudSyncFolder::decodeProfile(const QByteArray &bytes) {
         const JsonObjectReader reader(parseJson(bytes));
         // The other device's name enters the settings; it is kept to the same bound as a typed one.
         return Profile{
-            boundedUserName(reader.string(QStringLiteral("userName"))),
+            UserDefaultsSettingsStore::boundedUserName(reader.string(QStringLiteral("userName"))),
             reader.date(QStringLiteral("changedAt"), JsonDateEncoding::secondsSince1970)};
     } catch (const DiaryError &error) {
         qCInfo(lcSync) << "the synced profile is not a profile:" << error.message();

@@ -49,7 +49,8 @@ struct LockFixture {
         std::make_shared<ScriptedAuthenticator>();
 
     explicit LockFixture(bool requireAuthentication) {
-        defaults->setBool(DiaryLockController::requireAuthenticationKey, requireAuthentication);
+        defaults->setBool(UserDefaultsSettingsStore::requireAuthenticationSetting.key,
+                          requireAuthentication);
     }
 };
 
@@ -181,7 +182,8 @@ private Q_SLOTS:
         lock.refreshOnAppear();
         QVERIFY(test::waitUntil([&] { return !lock.isAuthenticating(); }));
         QVERIFY(lock.isLocked());
-        fixture.defaults->setBool(DiaryLockController::requireAuthenticationKey, false);
+        fixture.defaults->setBool(UserDefaultsSettingsStore::requireAuthenticationSetting.key,
+                                  false);
         lock.refreshAfterSettingsChange();
         QVERIFY(lock.isLocked()); // read on the next turn of the event loop
         QVERIFY(test::waitUntil([&] { return !lock.isLocked(); }));
@@ -192,7 +194,8 @@ private Q_SLOTS:
         LockFixture fixture(false);
         DiaryLockController lock(fixture.defaults, fixture.authenticator);
         lock.refreshOnAppear();
-        fixture.defaults->setBool(DiaryLockController::requireAuthenticationKey, true);
+        fixture.defaults->setBool(UserDefaultsSettingsStore::requireAuthenticationSetting.key,
+                                  true);
         lock.refreshAfterSettingsChange();
         QVERIFY(test::waitUntil([&] { return lock.requireAuthentication(); }));
         QVERIFY(!lock.isLocked());

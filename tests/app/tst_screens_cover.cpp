@@ -72,7 +72,8 @@ private Q_SLOTS:
         QFETCH(bool, launchedBefore);
         Settings settings;
         settings.store->setUserName(name);
-        settings.defaults->setBool(DiaryBookStage::hasLaunchedBeforeKey, launchedBefore);
+        settings.defaults->setBool(UserDefaultsSettingsStore::hasLaunchedBeforeSetting.key,
+                                   launchedBefore);
         DiaryBookStage stage(settings.store, {});
         stage.resize(780, 1024);
         stage.show();
@@ -93,7 +94,8 @@ private Q_SLOTS:
         stage.show();
         QVERIFY(QTest::qWaitForWindowExposed(&stage));
         stage.openDiary();
-        QVERIFY(settings.defaults->boolValue(DiaryBookStage::hasLaunchedBeforeKey));
+        QVERIFY(
+            settings.defaults->boolValue(UserDefaultsSettingsStore::hasLaunchedBeforeSetting.key));
         // About a third of the way: the pages half shown, the cover turned some forty degrees.
         now = 0.22;
         stage.transition().step();
@@ -122,7 +124,8 @@ private Q_SLOTS:
         QFETCH(QString, error);
         QFETCH(QString, screenshot);
         Settings settings;
-        settings.defaults->setBool(DiaryLockController::requireAuthenticationKey, true);
+        settings.defaults->setBool(UserDefaultsSettingsStore::requireAuthenticationSetting.key,
+                                   true);
         DiaryCommandRouter router;
         VuzIvoduRootView::LaunchState launch;
         launch.settingsStore = settings.store;

@@ -1,6 +1,7 @@
 #include "daily/DiaryLocalTime.h"
 #include "daily/DiaryReminderCenter.h"
 #include "daily/DiaryReminderText.h"
+#include "domain/UserDefaultsSettingsStore.h"
 #include "platform/AsyncSleep.h"
 #include "support/ScriptedNotificationCenter.h"
 #include "support/TestClock.h"
@@ -38,7 +39,7 @@ struct Fixture {
         std::make_shared<test::TestClock>(berlinTime(2025, 6, 10, 10).toUTC());
 
     std::unique_ptr<DiaryReminderCenter> center(bool enabled = true) {
-        defaults->setBool(DiaryReminderCenter::enabledKey, enabled);
+        defaults->setBool(UserDefaultsSettingsStore::reminderEnabledSetting.key, enabled);
         return std::make_unique<DiaryReminderCenter>(defaults, notifications, clock,
                                                      GregorianCalendar(berlin));
     }
@@ -163,9 +164,9 @@ private Q_SLOTS:
         QFETCH(int, expectedMinute);
         Fixture f;
         if (hour.isValid())
-            f.defaults->setObject(DiaryReminderCenter::hourKey, hour);
+            f.defaults->setObject(UserDefaultsSettingsStore::reminderHourSetting.key, hour);
         if (minute.isValid())
-            f.defaults->setObject(DiaryReminderCenter::minuteKey, minute);
+            f.defaults->setObject(UserDefaultsSettingsStore::reminderMinuteSetting.key, minute);
         f.defaults->synchronize();
         // A fresh read of the file, as after a restart, where numbers come back as text.
         f.defaults = std::make_shared<UserDefaults>(f.defaults->filePath());
@@ -182,8 +183,9 @@ private Q_SLOTS:
         QSignalSpy hours(center.get(), &DiaryReminderCenter::hourChanged);
         test::waitFor(center->setTime(7, 30));
         QCOMPARE(hours.size(), 1);
-        QCOMPARE(f.defaults->integerValue(DiaryReminderCenter::hourKey), 7);
-        QCOMPARE(f.defaults->integerValue(DiaryReminderCenter::minuteKey), 30);
+        QCOMPARE(f.defaults->integerValue(UserDefaultsSettingsStore::reminderHourSetting.key), 7);
+        QCOMPARE(f.defaults->integerValue(UserDefaultsSettingsStore::reminderMinuteSetting.key),
+                 30);
         QVERIFY(f.notifications->pending.isEmpty());
     }
 
@@ -205,9 +207,10 @@ private Q_SLOTS:
         f.notifications->requestThrows = throws;
         auto center = f.center(false);
         test::waitFor(center->enableReminders());
-        QVERIFY(f.defaults->boolValue(DiaryReminderCenter::offeredKey));
+        QVERIFY(f.defaults->boolValue(UserDefaultsSettingsStore::reminderOfferedSetting.key));
         QCOMPARE(center->isEnabled(), enabled);
-        QCOMPARE(f.defaults->boolValue(DiaryReminderCenter::enabledKey), enabled);
+        QCOMPARE(f.defaults->boolValue(UserDefaultsSettingsStore::reminderEnabledSetting.key),
+                 enabled);
         QCOMPARE(f.notifications->pending.size(), enabled ? 14 : 0);
     }
 
@@ -219,7 +222,7 @@ private Q_SLOTS:
         test::waitFor(center->refreshAuthorization());
         QVERIFY(center->isDenied());
         QVERIFY(!center->isEnabled());
-        QVERIFY(!f.defaults->boolValue(DiaryReminderCenter::enabledKey));
+        QVERIFY(!f.defaults->boolValue(UserDefaultsSettingsStore::reminderEnabledSetting.key));
         // Pending requests are left to the next reschedule.
         QCOMPARE(f.notifications->pending.size(), 14);
     }
@@ -230,7 +233,7 @@ private Q_SLOTS:
         test::waitFor(center->reschedule());
         test::waitFor(center->disableReminders());
         QVERIFY(f.notifications->pending.isEmpty());
-        QVERIFY(!f.defaults->boolValue(DiaryReminderCenter::enabledKey));
+        QVERIFY(!f.defaults->boolValue(UserDefaultsSettingsStore::reminderEnabledSetting.key));
     }
 
     void openingOursRequestsToday() {

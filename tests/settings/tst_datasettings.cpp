@@ -2,6 +2,7 @@
 #include "backup/DiarySnapshotService.h"
 #include "book/theme/DiaryTheme.h"
 #include "daily/DiaryReminderCenter.h"
+#include "domain/UserDefaultsSettingsStore.h"
 #include "settings/MacDataSettingsController.h"
 #include "settings/MacICloudSettingsController.h"
 #include "settings/MacReminderSettingsController.h"
@@ -300,7 +301,8 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] { return controller.isEnabled() == enabled && changes > 0; }));
         QCOMPARE(controller.showsTime(), enabled);
         QCOMPARE(controller.showsDeniedLine(), deniedLine);
-        QCOMPARE(defaults->boolValue(DiaryReminderCenter::enabledKey), enabled);
+        QCOMPARE(defaults->boolValue(UserDefaultsSettingsStore::reminderEnabledSetting.key),
+                 enabled);
         QVERIFY(waitUntil([&] { return notifications->pending.isEmpty() == !enabled; }));
 
         controller.setTime(QTime(7, 30));
@@ -314,7 +316,7 @@ private Q_SLOTS:
             waitUntil([&] { return !controller.isEnabled() && notifications->pending.isEmpty(); }));
         QVERIFY(!controller.showsTime());
         // The time chosen stays for the next time.
-        QCOMPARE(defaults->integerValue(DiaryReminderCenter::hourKey), 21);
+        QCOMPARE(defaults->integerValue(UserDefaultsSettingsStore::reminderHourSetting.key), 21);
 
         controller.openNotificationSettings();
         QCOMPARE(opened, 1);
