@@ -20,23 +20,6 @@ namespace velmora {
 
 namespace {
 
-bool enabledFrom(const UserDefaults &defaults) {
-    const auto stored = defaults.object(DiaryCloudSync::enabledKey);
-    if (!stored)
-        return true;
-    if (stored->typeId() == QMetaType::Bool)
-        return stored->toBool();
-    // The settings file keeps a flag as text once it has been written out.
-    if (stored->typeId() == QMetaType::QString) {
-        const QString text = stored->toString();
-        if (text == u"true")
-            return true;
-        if (text == u"false")
-            return false;
-    }
-    return true;
-}
-
 // "5 minutes ago", "yesterday": the largest whole unit of the time since `date`.
 QString relativeToNow(const QDateTime &date, const QDateTime &now) {
     const double seconds = double(date.msecsTo(now)) / 1000.0;
@@ -94,7 +77,7 @@ DiaryCloudSync::DiaryCloudSync(Services services, QString manifestURL, RootProvi
         m_services.clock = std::make_shared<SystemClock>();
     if (m_services.defaults) {
         m_lastSync = m_services.defaults->dateValue(lastSyncKey);
-        m_isEnabled = enabledFrom(*m_services.defaults);
+        m_isEnabled = UserDefaultsSettingsStore::syncEnabledSetting.read(*m_services.defaults);
     }
     m_timing.heartbeat = heartbeatInterval;
     m_scheduled.setSingleShot(true);
@@ -180,7 +163,7 @@ void DiaryCloudSync::setEnabled(bool enabled) {
         Q_EMIT isEnabledChanged(enabled);
     }
     if (m_services.defaults)
-        m_services.defaults->setBool(enabledKey, enabled);
+        UserDefaultsSettingsStore::syncEnabledSetting.write(*m_services.defaults, enabled);
     if (enabled)
         schedule(std::chrono::nanoseconds::zero());
     else

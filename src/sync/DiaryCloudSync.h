@@ -66,7 +66,6 @@ public:
     using Mark = DiaryCloudSyncMark;
 
     static inline const QString lastSyncKey = QStringLiteral("Velmora.sync.lastSync");
-    static inline const QString enabledKey = QStringLiteral("Velmora.sync.enabled");
     // Beside the manifest's folder in the diary's folder: page files that could not be read and
     // were replaced by the local page, kept by day and fingerprint.
     static inline const QString unreadablePagesFolderName = QStringLiteral("Recovery/Sync");

@@ -263,9 +263,9 @@ private Q_SLOTS:
         Launch launch;
         launch.testMode();
         auto defaults = UserDefaults::suite(QStringLiteral("GraphTests"));
-        defaults->remove(DiaryCloudSync::enabledKey);
+        defaults->remove(UserDefaultsSettingsStore::syncEnabledSetting.key);
         if (enabled.isValid())
-            defaults->setObject(DiaryCloudSync::enabledKey, enabled);
+            defaults->setObject(UserDefaultsSettingsStore::syncEnabledSetting.key, enabled);
         const QDateTime last(QDate(2025, 1, 2), QTime(3, 4, 5), QTimeZone::utc());
         defaults->setDate(DiaryCloudSync::lastSyncKey, last);
         defaults->synchronize();

@@ -386,7 +386,7 @@ private Q_SLOTS:
     void syncSwitch() {
         QTemporaryDir folder;
         auto defaults = std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("d.ini")));
-        defaults->setBool(DiaryCloudSync::enabledKey, false);
+        defaults->setBool(UserDefaultsSettingsStore::syncEnabledSetting.key, false);
         DiaryCloudSync sync(DiaryCloudSync::Services{{}, {}, {}, {}, defaults},
                             folder.filePath(QStringLiteral("Sync/manifest.json")),
                             DiaryCloudSync::noSyncRoot(), false, std::chrono::seconds(60));
@@ -398,7 +398,7 @@ private Q_SLOTS:
 
         controller.setEnabled(true);
         QVERIFY(controller.showsSyncNow());
-        QVERIFY(defaults->boolValue(DiaryCloudSync::enabledKey));
+        QVERIFY(defaults->boolValue(UserDefaultsSettingsStore::syncEnabledSetting.key));
         QVERIFY(waitUntil([&] { return sync.status() == DiaryCloudSyncStatus::unavailable; }));
         QVERIFY(controller.syncNowEnabled());
         QCOMPARE(
@@ -412,7 +412,7 @@ private Q_SLOTS:
         controller.setEnabled(false);
         QCOMPARE(sync.status(), DiaryCloudSyncStatus::off);
         QVERIFY(!controller.showsSyncNow());
-        QVERIFY(!defaults->boolValue(DiaryCloudSync::enabledKey));
+        QVERIFY(!defaults->boolValue(UserDefaultsSettingsStore::syncEnabledSetting.key));
     }
 
     // "Up to date …, 5 minutes ago" ages while the section is shown, and rests while it is not.

@@ -98,7 +98,7 @@ private Q_SLOTS:
         DiarySnapshotService snapshots(diary.repository, clock);
         DiaryRestoreCoordinator restore(diary.repository, clock);
         DiaryDataOperationGuard guard;
-        defaults->setBool(DiaryCloudSync::enabledKey, false);
+        defaults->setBool(UserDefaultsSettingsStore::syncEnabledSetting.key, false);
         DiaryCloudSync sync(DiaryCloudSync::Services{{}, {}, {}, {}, defaults},
                             folder.filePath(QStringLiteral("Sync/manifest.json")),
                             DiaryCloudSync::noSyncRoot(), false, std::chrono::seconds(60));
