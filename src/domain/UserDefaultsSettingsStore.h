@@ -70,7 +70,6 @@ class UserDefaultsSettingsStore : public QObject, public SettingsStore {
         QString appAppearance READ appAppearance WRITE setAppAppearance NOTIFY appAppearanceChanged)
 
 public:
-    static constexpr double defaultReadingScale = 1.0;
     static constexpr double minimumReadingScale = 0.8;
     static constexpr double maximumReadingScale = 1.4;
     static constexpr double minimumBodyPointSize = 12;
@@ -86,7 +85,7 @@ public:
 
     // The page text's scale; stored as given, read held to the range.
     static inline const UserSetting<double> readingScaleSetting{
-        QStringLiteral("readingScale"), defaultReadingScale, [](const double &scale) {
+        QStringLiteral("readingScale"), 1.0, [](const double &scale) {
             return std::clamp(scale, minimumReadingScale, maximumReadingScale);
         }};
     // Empty reads as the store's default font, which the platform chooses.
@@ -99,7 +98,6 @@ public:
         }};
     static inline const UserSetting<QString> userNameSetting{QStringLiteral("userName"), QString(),
                                                              &boundedUserName};
-    static inline const QString &userNameKey = userNameSetting.key;
     // When the name last changed, so that the newer of two devices' names wins.
     static inline const UserSetting<QDateTime> userNameChangedAtSetting{
         QStringLiteral("userNameChangedAt"), QDateTime()};

@@ -142,11 +142,8 @@ void VuzIvoduPageView::disappear() {
 }
 
 void VuzIvoduPageView::applyReadingScale() {
-    double scale = m_settings.readingScale();
-    scale = std::isfinite(scale) ? std::clamp(scale, UserDefaultsSettingsStore::minimumReadingScale,
-                                              UserDefaultsSettingsStore::maximumReadingScale)
-                                 : UserDefaultsSettingsStore::defaultReadingScale;
-    m_pageSystem.updateMetrics(LeafLayoutMetrics{writingWidth, writingHeight, 0, 0, 0, scale});
+    m_pageSystem.updateMetrics(
+        LeafLayoutMetrics{writingWidth, writingHeight, 0, 0, 0, m_settings.readingScale()});
 }
 
 QCoro::Task<void> VuzIvoduPageView::loadTask() {
@@ -157,10 +154,10 @@ QCoro::Task<void> VuzIvoduPageView::loadTask() {
     });
     const CancellationToken appearance = m_appearance;
     // Read before today opens: opening today is itself a change of day, which is remembered.
-    const auto &defaults = m_settings.defaults();
-    const auto lastOpened = defaults->boolValue(reopensLastPageKey)
-                                ? defaults->stringValue(lastOpenedDayKey)
-                                : std::nullopt;
+    const auto lastOpened =
+        m_settings.reopensLastPage()
+            ? UserDefaultsSettingsStore::lastOpenedDaySetting.stored(*m_settings.defaults())
+            : std::nullopt;
     std::exception_ptr failure;
     try {
         co_await m_session.selectToday(appearance);
@@ -211,7 +208,7 @@ QCoro::Task<void> VuzIvoduPageView::loadTask() {
 }
 
 void VuzIvoduPageView::rememberLastOpenedDay(const DayKey &day) {
-    m_settings.defaults()->setString(lastOpenedDayKey, day.rawValue());
+    UserDefaultsSettingsStore::lastOpenedDaySetting.write(*m_settings.defaults(), day.rawValue());
 }
 
 // --- The sync -----------------------------------------------------------------------------------

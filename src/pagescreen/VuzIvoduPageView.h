@@ -76,8 +76,6 @@ class VuzIvoduPageView : public QObject {
 public:
     // The name under which this screen claims router events.
     static inline const QString routerConsumer = QStringLiteral("page");
-    static inline const QString reopensLastPageKey = QStringLiteral("reopensLastPage");
-    static inline const QString lastOpenedDayKey = QStringLiteral("lastOpenedDay");
     static inline const QString &reduceMotionArgument = PageMotion::reduceMotionArgument;
 
     static constexpr double edgeDragPageWidth = PageNavigation::edgeDragPageWidth;

@@ -347,10 +347,7 @@ QString VuzIvoduPageWidget::writingPrompt() const {
                          ? now.toTimeZone(session.calendar().timeZone()).time().hour()
                          : now.time().hour();
     return velmora::writingPrompt(session.selectedDay(), m_controller->todayKey(), hour,
-                                  m_controller->settings()
-                                      .defaults()
-                                      ->stringValue(UserDefaultsSettingsStore::userNameKey)
-                                      .value_or(QString()));
+                                  m_controller->settings().userName());
 }
 
 VuzIvoduLeafContent VuzIvoduPageWidget::writableLeafContent() const {

@@ -32,7 +32,7 @@ private Q_SLOTS:
         QCOMPARE(f.page->entryText(), QString());
         QCOMPARE(f.page->pageContentKind(), PageContentKind::editor);
         QVERIFY(waitUntil([&] { return f.page->focusRequest() == 1; }));
-        QCOMPARE(f.defaults->stringValue(VuzIvoduPageView::lastOpenedDayKey),
+        QCOMPARE(f.defaults->stringValue(UserDefaultsSettingsStore::lastOpenedDaySetting.key),
                  QStringLiteral("2024-03-15"));
         // The page system lays out to the page's writing area from the first layout on.
         QCOMPARE(f.pages->metrics().width, 696.0);
@@ -293,14 +293,15 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         PageScreenFixture f;
         f.seed("2024-03-10", QStringLiteral("A Sunday"));
-        f.defaults->setBool(VuzIvoduPageView::reopensLastPageKey, reopens);
-        f.defaults->setString(VuzIvoduPageView::lastOpenedDayKey, lastOpened);
+        f.defaults->setBool(UserDefaultsSettingsStore::reopensLastPageSetting.key, reopens);
+        f.defaults->setString(UserDefaultsSettingsStore::lastOpenedDaySetting.key, lastOpened);
         QVERIFY(f.open());
         QVERIFY(waitUntil([&] { return f.session->selectedDay().rawValue() == expected; }));
         QVERIFY(waitUntil([&] { return f.pages->transition() == PageTransitionState::idle(); }));
         QCOMPARE(f.page->entryText(),
                  expected == QStringLiteral("2024-03-10") ? QStringLiteral("A Sunday") : QString());
-        QCOMPARE(f.defaults->stringValue(VuzIvoduPageView::lastOpenedDayKey), expected);
+        QCOMPARE(f.defaults->stringValue(UserDefaultsSettingsStore::lastOpenedDaySetting.key),
+                 expected);
     }
 
     void theNotices_data() {

@@ -87,6 +87,18 @@ private Q_SLOTS:
         screen.shoot(&screen.widget, QStringLiteral("pagescreen-empty-prompt"));
     }
 
+    // The greeting takes the name as kept, however long a name the settings file holds.
+    void promptGreetsWithTheNameAsKept() {
+        Screen screen;
+        const QString endless(1000, QLatin1Char('N'));
+        screen.f.defaults->setString(UserDefaultsSettingsStore::userNameSetting.key, endless);
+        QVERIFY(screen.open());
+        const QString prompt = screen.widget.editor()->placeholder();
+        QVERIFY2(prompt.startsWith(QStringLiteral("Good morning, ") + endless.left(100) +
+                                   QStringLiteral(". ")),
+                 qPrintable(prompt.left(200)));
+    }
+
     void writtenPage() {
         Screen screen;
         QVERIFY(screen.open());

@@ -86,7 +86,8 @@ private Q_SLOTS:
         if (localChangedAt != none)
             f.settings->setUserName(localName, *at(localChangedAt));
         else if (!localName.isEmpty())
-            f.settings->defaults()->setString(UserDefaultsSettingsStore::userNameKey, localName);
+            f.settings->defaults()->setString(UserDefaultsSettingsStore::userNameSetting.key,
+                                              localName);
         const QString path = f.root + QStringLiteral("/profile.json");
         if (!file.isEmpty())
             f.tablet.writeFile(QStringLiteral("profile.json"), file);
