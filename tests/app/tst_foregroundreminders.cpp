@@ -4,12 +4,61 @@
 #include "support/GuiTestMain.h"
 #include "support/PrivateSessionBus.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QWidget>
 
+#include <memory>
+
 using namespace velmora;
 using namespace velmora::test;
+
+namespace {
+
+// A notification server on a private session bus, and the container over a diary in a temporary
+// folder, reaching the server through that bus.
+struct DesktopFixture {
+    PrivateSessionBus daemon{PrivateSessionBus::Activation::none};
+    QString address = daemon.address();
+    FakeNotificationServer server;
+    QTemporaryDir folder;
+    std::unique_ptr<VuzIvoduAppDependencies> container;
+
+    bool start(const QString &suite) {
+        if (address.isEmpty())
+            return false;
+        QDBusConnection serverBus =
+            QDBusConnection::connectToBus(address, QStringLiteral("notification-server"));
+        if (!serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
+                                      QDBusConnection::ExportAllSlots) ||
+            !serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")))
+            return false;
+        DiaryProcessEnvironment environment;
+        environment.arguments = {QStringLiteral("velmora"),
+                                 QStringLiteral("--velmora-test-mode"),
+                                 QStringLiteral("--velmora-store-url"),
+                                 folder.filePath(QStringLiteral("diary/store.sqlite")),
+                                 QStringLiteral("--velmora-defaults-suite"),
+                                 suite};
+        environment.applicationSupportDirectory = folder.filePath(QStringLiteral("support"));
+        environment.temporaryDirectory = folder.path();
+        container = std::make_unique<VuzIvoduAppDependencies>(
+            DiaryLaunchPlan::make(environment),
+            QDBusConnection::connectToBus(address, QStringLiteral("notification-client")));
+        return true;
+    }
+
+    ~DesktopFixture() {
+        container.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("notification-client"));
+        QDBusConnection(QStringLiteral("notification-server"))
+            .unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("notification-server"));
+    }
+};
+
+} // namespace
 
 // The container's reminders on a desktop: shown while the diary is in the background, kept back
 // while it is the active application. A program of its own, since the offscreen platform never
@@ -19,67 +68,64 @@ class ForegroundReminderTests : public QObject {
 
 private Q_SLOTS:
     void remindersWaitWhileTheDiaryIsInFront() {
-        PrivateSessionBus daemon(PrivateSessionBus::Activation::none);
-        const QString address = daemon.address();
-        QVERIFY2(!address.isEmpty(), "dbus-daemon (package dbus) is needed");
-        FakeNotificationServer server;
-        QDBusConnection serverBus =
-            QDBusConnection::connectToBus(address, QStringLiteral("notification-server"));
-        QVERIFY(serverBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
-                                         QDBusConnection::ExportAllSlots));
-        QVERIFY(serverBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        DesktopFixture desktop;
+        QVERIFY2(desktop.start(QStringLiteral("Foreground")),
+                 "dbus-daemon (package dbus) is needed");
+        FakeNotificationServer &server = desktop.server;
+        FreedesktopNotificationCenter &notifications = desktop.container->notifications();
+        QSignalSpy delivered(&notifications, &FreedesktopNotificationCenter::requestDelivered);
+        const auto fallDue = [&](const QString &day) {
+            const QDateTime past = QDateTime::currentDateTime().addSecs(-60);
+            DiaryNotificationRequest request{QStringLiteral("velmora-reminder-") + day,
+                                             QStringLiteral("Tonight’s page"),
+                                             QStringLiteral("Write it down."),
+                                             DiaryReminderCenter::threadIdentifier,
+                                             true,
+                                             {past.date().year(), past.date().month(),
+                                              past.date().day(), past.time().hour(),
+                                              past.time().minute()}};
+            test::waitFor(notifications.add(request));
+            notifications.deliverDueRequests();
+        };
 
-        QTemporaryDir folder;
-        DiaryProcessEnvironment environment;
-        environment.arguments = {QStringLiteral("velmora"),
-                                 QStringLiteral("--velmora-test-mode"),
-                                 QStringLiteral("--velmora-store-url"),
-                                 folder.filePath(QStringLiteral("diary/store.sqlite")),
-                                 QStringLiteral("--velmora-defaults-suite"),
-                                 QStringLiteral("Foreground")};
-        environment.applicationSupportDirectory = folder.filePath(QStringLiteral("support"));
-        environment.temporaryDirectory = folder.path();
-        {
-            VuzIvoduAppDependencies container(
-                DiaryLaunchPlan::make(environment),
-                QDBusConnection::connectToBus(address, QStringLiteral("notification-client")));
-            FreedesktopNotificationCenter &notifications = container.notifications();
-            QSignalSpy delivered(&notifications, &FreedesktopNotificationCenter::requestDelivered);
-            const auto fallDue = [&](const QString &day) {
-                const QDateTime past = QDateTime::currentDateTime().addSecs(-60);
-                DiaryNotificationRequest request{QStringLiteral("velmora-reminder-") + day,
-                                                 QStringLiteral("Tonight’s page"),
-                                                 QStringLiteral("Write it down."),
-                                                 DiaryReminderCenter::threadIdentifier,
-                                                 true,
-                                                 {past.date().year(), past.date().month(),
-                                                  past.date().day(), past.time().hour(),
-                                                  past.time().minute()}};
-                test::waitFor(notifications.add(request));
-                notifications.deliverDueRequests();
-            };
+        // In the background: shown, with the program's icon.
+        QVERIFY(QGuiApplication::applicationState() != Qt::ApplicationActive);
+        fallDue(QStringLiteral("2024-03-01"));
+        QVERIFY(waitUntil([&] { return delivered.size() == 1; }));
+        QCOMPARE(delivered.at(0).at(1).toBool(), true);
+        QCOMPARE(server.shown.size(), 1);
+        QCOMPARE(server.shown.first().appIcon, QStringLiteral("org.velmora.Velmora"));
 
-            // In the background: shown, with the program's icon.
-            QVERIFY(QGuiApplication::applicationState() != Qt::ApplicationActive);
-            fallDue(QStringLiteral("2024-03-01"));
-            QVERIFY(waitUntil([&] { return delivered.size() == 1; }));
-            QCOMPARE(delivered.at(0).at(1).toBool(), true);
-            QCOMPARE(server.shown.size(), 1);
-            QCOMPARE(server.shown.first().appIcon, QStringLiteral("org.velmora.Velmora"));
+        // The diary in front: kept back.
+        QWidget diary;
+        diary.show();
+        QVERIFY(QTest::qWaitForWindowActive(&diary));
+        QCOMPARE(QGuiApplication::applicationState(), Qt::ApplicationActive);
+        fallDue(QStringLiteral("2024-03-02"));
+        QVERIFY(waitUntil([&] { return delivered.size() == 2; }));
+        QCOMPARE(delivered.at(1).at(1).toBool(), false);
+        QCOMPARE(server.shown.size(), 1);
+    }
 
-            // The diary in front: kept back.
-            QWidget diary;
-            diary.show();
-            QVERIFY(QTest::qWaitForWindowActive(&diary));
-            QCOMPARE(QGuiApplication::applicationState(), Qt::ApplicationActive);
-            fallDue(QStringLiteral("2024-03-02"));
-            QVERIFY(waitUntil([&] { return delivered.size() == 2; }));
-            QCOMPARE(delivered.at(1).at(1).toBool(), false);
-            QCOMPARE(server.shown.size(), 1);
+    // A name written into the settings file by hand reaches the reminders cut as the cover and
+    // the settings window keep it.
+    void remindersGreetWithTheNameAsKept() {
+        DesktopFixture desktop;
+        QVERIFY2(desktop.start(QStringLiteral("Greeting")), "dbus-daemon (package dbus) is needed");
+        const auto defaults = desktop.container->graph().defaults();
+        const QString endless(1000, QLatin1Char('N'));
+        defaults->setString(UserDefaultsSettingsStore::userNameSetting.key, endless);
+        test::waitFor(desktop.container->reminders().enableReminders());
+        const QList<DiaryNotificationRequest> pending =
+            test::waitFor(desktop.container->notifications().pendingNotificationRequests());
+        QFile::remove(defaults->filePath());
+        QVERIFY(!pending.isEmpty());
+        int greeted = 0;
+        for (const DiaryNotificationRequest &request : pending) {
+            QVERIFY(!request.title.contains(endless.left(101)));
+            greeted += request.title.contains(endless.left(100));
         }
-        QDBusConnection::disconnectFromBus(QStringLiteral("notification-client"));
-        serverBus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("notification-server"));
+        QVERIFY(greeted > 0);
     }
 };
 
