@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScrollArea>
@@ -25,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeEdit>
+#include <QTimeZone>
 #include <QVBoxLayout>
 
 using namespace velmora;
@@ -268,6 +270,71 @@ private Q_SLOTS:
         QVERIFY2(shown.contains(QChar(0x2026)) && shown.endsWith(QStringLiteral("Tablet")),
                  qPrintable(shown));
         test::saveScreenshot(test::grabWidget(&host), QStringLiteral("settings-sync-folder"));
+    }
+
+    void typedReminderTime_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QTime>("time");
+        // Today's reminder, then the next 13 days'; at 05:00 a time before it is gone for today.
+        QTest::addColumn<int>("planned");
+        QTest::newRow("hours and minutes") << QStringLiteral("0930") << QTime(9, 30) << 14;
+        QTest::newRow("with the colon") << QStringLiteral("21:15") << QTime(21, 15) << 14;
+        QTest::newRow("hours only") << QStringLiteral("07") << QTime(7, 0) << 14;
+        // No hour begins with 4, so the field moves on to the minutes after it.
+        QTest::newRow("a digit no hour continues") << QStringLiteral("44") << QTime(4, 4) << 13;
+    }
+
+    // Typed into the time field key by key, as a person does, while each key already reaches the
+    // reminder centre: the field, the centre, the kept settings and the pending reminders all end
+    // on the time typed.
+    void typedReminderTime() {
+        QFETCH(QString, typed);
+        QFETCH(QTime, time);
+        QFETCH(int, planned);
+        QTemporaryDir folder;
+        auto defaults =
+            std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("defaults.ini")));
+        auto clock =
+            std::make_shared<test::TestClock>(QDateTime(QDate(2024, 3, 15), QTime(5, 0), Qt::UTC));
+        auto notifications = std::make_shared<test::ScriptedNotificationCenter>();
+        DiaryReminderCenter reminders(defaults, notifications, clock,
+                                      GregorianCalendar(QTimeZone::utc()));
+        test::waitFor(reminders.enableReminders());
+
+        QWidget host;
+        auto *layout = new QVBoxLayout(&host);
+        auto *section = new MacReminderSettingsSection(reminders, [] { return true; });
+        auto *next = new QLineEdit;
+        layout->addWidget(section);
+        layout->addWidget(next);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        QTimeEdit *field = section->timePicker();
+        QCOMPARE(field->time(), QTime(21, 0));
+
+        // Tabbing in selects the hours; tabbing out leaves the field.
+        field->setFocus(Qt::TabFocusReason);
+        QCOMPARE(field->currentSection(), QDateTimeEdit::HourSection);
+        QTest::keyClicks(field, typed, Qt::NoModifier, 20);
+        QTest::keyClick(field, Qt::Key_Tab);
+        QVERIFY(next->hasFocus());
+
+        QCOMPARE(field->text(), time.toString(QStringLiteral("HH:mm")));
+        QCOMPARE(QTime(reminders.hour(), reminders.minute()), time);
+        QCOMPARE(defaults->integerValue(DiaryReminderCenter::hourKey), qint64(time.hour()));
+        QCOMPARE(defaults->integerValue(DiaryReminderCenter::minuteKey), qint64(time.minute()));
+        const auto plannedAt = [&] {
+            return notifications->pending.size() == planned &&
+                   std::all_of(notifications->pending.cbegin(), notifications->pending.cend(),
+                               [&](const DiaryNotificationRequest &request) {
+                                   return request.trigger.hour == time.hour() &&
+                                          request.trigger.minute == time.minute();
+                               });
+        };
+        QVERIFY(test::waitUntil(plannedAt));
+        // Nothing that settles later moves the field again.
+        QTest::qWait(50);
+        QCOMPARE(field->time(), time);
     }
 
     void kit() {
