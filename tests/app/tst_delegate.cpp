@@ -72,6 +72,55 @@ private Q_SLOTS:
         QVERIFY(!f.delegate.terminationInProgress());
     }
 
+    // Becoming active, resigning and a quit whose writing was stored each ask for a pass; a quit
+    // whose writing could not be stored does not sync.
+    void asksForAPass_data() {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<int>("passes");
+        QTest::newRow("becoming active") << "active" << 1;
+        QTest::newRow("resigning") << "resign" << 1;
+        QTest::newRow("quitting") << "quit" << 1;
+        QTest::newRow("quitting, the writing not stored") << "quit failing" << 0;
+    }
+    void asksForAPass() {
+        QFETCH(QString, when);
+        QFETCH(int, passes);
+        DelegateFixture f;
+        std::atomic<int> asked = 0;
+        QTemporaryDir folder;
+        DiaryCloudSync sync(
+            DiaryCloudSync::Services{f.diary.repository, f.diary.session.get(), f.diary.settings,
+                                     nullptr, f.diary.settings->defaults()},
+            folder.filePath(QStringLiteral("Sync/manifest.json")),
+            [&] {
+                ++asked;
+                return std::optional<QString>();
+            },
+            false, std::chrono::seconds(60));
+        f.delegate.setCloudSync(&sync);
+        QSignalSpy replies(&f.delegate, &MacAppDelegate::terminationReplied);
+        QSignalSpy resigned(&f.delegate, &MacAppDelegate::resignDrainFinished);
+        if (when == u"active") {
+            f.delegate.applicationDidBecomeActive();
+        } else if (when == u"resign") {
+            f.delegate.applicationDidResignActive();
+            QVERIFY(waitUntil([&] { return resigned.size() == 1; }));
+        } else {
+            if (when == u"quit failing") {
+                f.type(QStringLiteral("Not stored"));
+                f.failNextSave();
+            }
+            f.delegate.applicationShouldTerminate();
+            QVERIFY(waitUntil([&] { return replies.size() == 1; }));
+            QCOMPARE(replies.first().first().toBool(), passes == 1);
+        }
+        QVERIFY(waitUntil([&] { return asked.load() == passes && !sync.isRunning(); }));
+        QTest::qWait(50);
+        QCOMPARE(asked.load(), passes);
+        QCOMPARE(sync.status(),
+                 passes == 1 ? DiaryCloudSyncStatus::unavailable : DiaryCloudSyncStatus::off);
+    }
+
     // A quit while a sync pass is inside a file operation: it syncs for at most its limit, then
     // stops the pass and waits for that operation before the program may end, so nothing is
     // torn down under it.

@@ -102,6 +102,32 @@ private Q_SLOTS:
             waitUntil([&] { return f.pageFileContent(SessionFixture::today) == u"Typed today"; }));
     }
 
+    // Once started, a page the tablet wrote is fetched without anyone asking: by the heartbeat,
+    // or by the watch on the sync folder. The other triggers wait a minute here.
+    void passesComeUnasked_data() {
+        QTest::addColumn<bool>("watches");
+        QTest::newRow("the heartbeat") << false;
+        QTest::newRow("a change in the sync folder") << true;
+    }
+    void passesComeUnasked() {
+        QFETCH(bool, watches);
+        SyncEngineFixture f;
+        f.sync = std::make_unique<DiaryCloudSync>(f.sync->services(), f.manifestURL,
+                                                  f.sync->rootProvider(), watches, 60s);
+        f.sync->setDownloadRequester(f.tablet.downloader());
+        f.sync->setTiming({60s, watches ? 20ms : 60s, watches ? 60s : 30ms});
+        f.sync->start();
+        QVERIFY(waitUntil([&] { return f.sync->lastSync().has_value(); }));
+        // The watch is set up after the first pass; a page written before it is written again.
+        bool arrived = false;
+        for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
+            const QString words = QStringLiteral("Unasked %1").arg(attempt);
+            f.tablet.writePage(SyncEngineFixture::tabletPage(march5, words, f.nowMs() + attempt));
+            arrived = waitUntil([&] { return f.storedContent(march5) == words; }, 500ms);
+        }
+        QVERIFY(arrived);
+    }
+
     void syncNowAtMostReleasesTheCallerOfAHangingPass() {
         HeldEngine engine;
         HeldRoot &held = engine.held;
