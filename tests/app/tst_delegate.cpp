@@ -49,6 +49,10 @@ struct DelegateFixture {
     void slowSaves(std::chrono::milliseconds delay) {
         diary.repository->setDelay(Operation::save, delay);
     }
+    DiaryCloudSync::Services syncServices() const {
+        return {diary.repository, diary.session.get(), diary.settings, nullptr,
+                diary.settings->defaults()};
+    }
     void failNextSave() {
         diary.repository->failNext(Operation::save,
                                    PersistenceError::writeFailed(QStringLiteral("Disk full")));
@@ -89,9 +93,7 @@ private Q_SLOTS:
         std::atomic<int> asked = 0;
         QTemporaryDir folder;
         DiaryCloudSync sync(
-            DiaryCloudSync::Services{f.diary.repository, f.diary.session.get(), f.diary.settings,
-                                     nullptr, f.diary.settings->defaults()},
-            folder.filePath(QStringLiteral("Sync/manifest.json")),
+            f.syncServices(), folder.filePath(QStringLiteral("Sync/manifest.json")),
             [&] {
                 ++asked;
                 return std::optional<QString>();
@@ -131,9 +133,7 @@ private Q_SLOTS:
         std::atomic<bool> finished = false;
         QTemporaryDir folder;
         DiaryCloudSync sync(
-            DiaryCloudSync::Services{f.diary.repository, f.diary.session.get(), f.diary.settings,
-                                     nullptr, f.diary.settings->defaults()},
-            folder.filePath(QStringLiteral("Sync/manifest.json")),
+            f.syncServices(), folder.filePath(QStringLiteral("Sync/manifest.json")),
             [&] {
                 asked.release();
                 go.acquire();
