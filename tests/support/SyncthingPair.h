@@ -158,6 +158,35 @@ public:
             .toBool();
     }
 
+    // Both daemons done: each has scanned, pulled everything it needs and seen the other take
+    // everything it offers. Files are moved into place only on the way to this.
+    bool settled() {
+        for (int side = 0; side < 2; ++side) {
+            const QJsonObject status =
+                get(side, QStringLiteral("/rest/db/status?folder=") + folderID);
+            const QJsonObject completion =
+                get(side, QStringLiteral("/rest/db/completion?folder=%1&device=%2")
+                              .arg(folderID, m_daemons[1 - side].deviceID));
+            if (status.value(QStringLiteral("state")).toString() != u"idle" ||
+                status.value(QStringLiteral("needTotalItems")).toInteger(-1) != 0 ||
+                completion.value(QStringLiteral("needItems")).toInteger(-1) != 0 ||
+                completion.value(QStringLiteral("completion")).toDouble() < 100)
+                return false;
+        }
+        return true;
+    }
+
+    // Whether a side has scanned its own version of a file (a path inside the shared folder).
+    bool knowsLocally(int side, const QString &relativePath) {
+        const QJsonObject local =
+            get(side,
+                QStringLiteral("/rest/db/file?folder=%1&file=%2")
+                    .arg(folderID, QString::fromLatin1(QUrl::toPercentEncoding(relativePath, "/"))))
+                .value(QStringLiteral("local"))
+                .toObject();
+        return !local.isEmpty() && !local.value(QStringLiteral("deleted")).toBool();
+    }
+
     // Asks a side to look at its folder now, rather than when its watcher gets to it.
     void rescan(int side) {
         request(side, "POST", QStringLiteral("/rest/db/scan?folder=") + folderID);

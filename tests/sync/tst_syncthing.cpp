@@ -68,7 +68,7 @@ private Q_SLOTS:
         m_tablet->writePage(page);
         m_pair->rescan(1);
         const DayKey day = *DayKey::fromRawValue(QStringLiteral("2024-03-05"));
-        QVERIFY2(watch([&] { return m_computer->remotePages().contains(day); }),
+        QVERIFY2(watch([&] { return readable(day) && m_pair->settled(); }),
                  qPrintable(m_pair->log(0)));
         QCOMPARE(m_computer->readPage(day).entries.first().content, page.content);
         QCOMPARE(m_computer->remotePages().value(day).fingerprint,
@@ -79,8 +79,10 @@ private Q_SLOTS:
         entry.content = QStringLiteral("Written on the computer.");
         m_computer->writePage(entry);
         m_pair->rescan(0);
-        QVERIFY(watch(
-            [&] { return m_tablet->readPageFile(QStringLiteral("2024-03-06")).has_value(); }));
+        QVERIFY(watch([&] {
+            return m_tablet->readPageFile(QStringLiteral("2024-03-06")).has_value() &&
+                   m_pair->settled();
+        }));
         QCOMPARE(m_tablet->readPageFile(QStringLiteral("2024-03-06"))->content, entry.content);
     }
 
@@ -94,7 +96,8 @@ private Q_SLOTS:
         m_pair->rescan(1);
         const QString arrived = m_computer->inkURL(QStringLiteral("2024-03-05-0.drawing"));
         QVERIFY(watch([&] {
-            return m_computer->remoteInk().contains(QStringLiteral("2024-03-05-0.drawing"));
+            return m_computer->remoteInk().contains(QStringLiteral("2024-03-05-0.drawing")) &&
+                   m_pair->settled();
         }));
         QCOMPARE(m_computer->coordinatedRead(arrived, Folder::drawingByteLimit),
                  m_computer->coordinatedRead(written, Folder::drawingByteLimit));
@@ -116,17 +119,23 @@ private Q_SLOTS:
         CompanionPage page =
             TabletCompanion::page(day.rawValue(), QStringLiteral("the tablet's words"));
         m_tablet->writePage(page);
+        // Each side has taken in its own version before they meet again.
+        const QString pagePath = QStringLiteral("Diary Sync/Pages/2024-03-07.json");
         m_pair->rescan(0);
         m_pair->rescan(1);
-        QTest::qWait(1500);
+        QVERIFY(SyncthingPair::waitUntil(
+            [&] { return m_pair->knowsLocally(0, pagePath) && m_pair->knowsLocally(1, pagePath); },
+            arrival));
         m_pair->resume(0);
         m_pair->resume(1);
 
+        // Done once the tool has moved both versions into place on both sides.
         QMap<DayKey, QList<Folder::ConflictCopy>> conflicts;
         QVERIFY2(watch(
                      [&] {
+                         conflicts.clear();
                          m_computer->remotePages(&conflicts);
-                         return conflicts.contains(day);
+                         return conflicts.contains(day) && readable(day) && m_pair->settled();
                      },
                      std::chrono::seconds(30)),
                  qPrintable(m_pair->log(0)));
@@ -146,6 +155,16 @@ private Q_SLOTS:
     }
 
 private:
+    // The day's page file is there and reads whole.
+    bool readable(const DayKey &day) const {
+        try {
+            m_computer->readPage(day);
+            return true;
+        } catch (const DiaryError &) {
+            return false;
+        }
+    }
+
     // Waits for the predicate, noting every hidden name the tool leaves in the two folders and
     // checking that the listing never takes one for a file.
     template <typename Predicate>
