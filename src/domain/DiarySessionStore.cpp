@@ -655,4 +655,11 @@ QCoro::Task<void> DiarySessionStore::applySyncedEntry(DiaryEntryDTO entry) {
             &DiarySessionStore::syncedChangeCountChanged);
 }
 
+void DiarySessionStore::applySyncedHandwriting(const QList<DayKey> &days) {
+    if (!days.contains(m_selectedDay))
+        return;
+    publish(m_syncedChangeCount, m_syncedChangeCount + 1,
+            &DiarySessionStore::syncedChangeCountChanged);
+}
+
 } // namespace velmora

@@ -13,6 +13,7 @@
 #include "platform/GregorianCalendar.h"
 
 #include <QCoroTask>
+#include <QList>
 #include <QObject>
 #include <QSet>
 
@@ -136,6 +137,9 @@ public:
     // Unsaved local writing that differs from it is first kept as a recovery record (a failure
     // to keep it is thrown and changes nothing); then the synced entry replaces it.
     QCoro::Task<void> applySyncedEntry(DiaryEntryDTO entry);
+    // Sync wrote or removed drawings of these days: the open page reloads once when its day is
+    // among them.
+    void applySyncedHandwriting(const QList<DayKey> &days);
 
 Q_SIGNALS:
     void objectWillChange();

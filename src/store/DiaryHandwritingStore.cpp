@@ -41,8 +41,12 @@ DiaryHandwritingStore::DiaryHandwritingStore(QString directory)
     : m_directory(standardizedPath(directory)) {}
 
 QString DiaryHandwritingStore::fileURL(const DayKey &dayKey, qint64 leaf) const {
-    return m_directory + QLatin1Char('/') + dayKey.rawValue() + QLatin1Char('-') +
-           QString::number(leaf) + QLatin1Char('.') + drawingExtension;
+    return m_directory + QLatin1Char('/') + fileName(dayKey, leaf);
+}
+
+QString DiaryHandwritingStore::fileName(const DayKey &dayKey, qint64 leaf) {
+    return dayKey.rawValue() + QLatin1Char('-') + QString::number(leaf) + QLatin1Char('.') +
+           drawingExtension;
 }
 
 void DiaryHandwritingStore::write(const QByteArray &bytes, const DayKey &dayKey,

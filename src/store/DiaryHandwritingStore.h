@@ -31,6 +31,9 @@ public:
     const QString &directory() const { return m_directory; }
 
     QString fileURL(const DayKey &dayKey, qint64 leaf) const;
+    // "yyyy-MM-dd-<leaf>.drawing": the one name the leaf's drawing has here and in the sync
+    // folder.
+    static QString fileName(const DayKey &dayKey, qint64 leaf);
 
     // Empty bytes remove the leaf's drawing (nothing to remove is fine). Other bytes replace it
     // atomically, readable by the owner only, creating the folder first. A negative leaf is

@@ -197,6 +197,7 @@ private:
     // whether a local drawing file was written or removed.
     QCoro::Task<bool> reconcileInk(const DiaryCloudSyncFolder &folder, Manifest &manifest);
     QCoro::Task<bool> reconcileProfile(const DiaryCloudSyncFolder &folder);
+    QCoro::Task<bool> isDaySealed(DayKey day);
 
     struct PageDay;
     QCoro::Task<bool> reconcilePage(const DiaryCloudSyncFolder &folder, Manifest &manifest,

@@ -22,12 +22,14 @@ struct SyncEngineFixture : SessionFixture {
     QString root = chosen + QStringLiteral("/Diary Sync");
     TabletCompanion tablet{root, folder.filePath(QStringLiteral("tablet-state"))};
     QString manifestURL = diary.folder.filePath(QStringLiteral("Diary/Sync/manifest.json"));
+    std::shared_ptr<DiaryHandwritingStore> handwriting = std::make_shared<DiaryHandwritingStore>(
+        diary.folder.filePath(QStringLiteral("Diary/Handwriting")));
     std::unique_ptr<DiaryCloudSync> sync;
 
     explicit SyncEngineFixture(DiaryCloudSync::RootProvider provider = {}) {
         QDir().mkpath(chosen);
         sync = std::make_unique<DiaryCloudSync>(
-            DiaryCloudSync::Services{repository, session.get(), settings, nullptr,
+            DiaryCloudSync::Services{repository, session.get(), settings, handwriting,
                                      settings->defaults(), clock},
             manifestURL,
             provider ? std::move(provider)

@@ -262,11 +262,17 @@ QString TabletCompanion::writeConflictCopy(const CompanionPage &page, qint64 atM
 }
 
 QString TabletCompanion::writeTornPage(const CompanionPage &page, qsizetype keep) const {
-    const QString path = pagePath(page.dayKey);
+    return writeTornFile(QStringLiteral("Pages/") + page.dayKey + QStringLiteral(".json"),
+                         encodePage(page), keep);
+}
+
+QString TabletCompanion::writeTornFile(const QString &relativePath, const QByteArray &bytes,
+                                       qsizetype keep) const {
+    const QString path = m_root + QLatin1Char('/') + relativePath;
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
         fail(QStringLiteral("cannot open ") + path);
-    file.write(encodePage(page).left(keep));
+    file.write(bytes.left(keep));
     return path;
 }
 

@@ -90,6 +90,9 @@ public:
     std::function<void(const QString &)> downloader();
     QString writeDrawing(const QString &fileName, const QList<CompanionStroke> &strokes) const;
     QString writeFile(const QString &relativePath, const QByteArray &bytes) const;
+    // The first `keep` bytes written over the file in place: a tool's rewrite caught halfway.
+    QString writeTornFile(const QString &relativePath, const QByteArray &bytes,
+                          qsizetype keep) const;
     void writeProfile(const Profile &profile) const;
     std::optional<Profile> readProfile() const;
     void setModified(const QString &relativePath, qint64 msSince1970) const;
