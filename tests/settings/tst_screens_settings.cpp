@@ -321,8 +321,10 @@ private Q_SLOTS:
 
         QCOMPARE(field->text(), time.toString(QStringLiteral("HH:mm")));
         QCOMPARE(QTime(reminders.hour(), reminders.minute()), time);
-        QCOMPARE(defaults->integerValue(DiaryReminderCenter::hourKey), qint64(time.hour()));
-        QCOMPARE(defaults->integerValue(DiaryReminderCenter::minuteKey), qint64(time.minute()));
+        QCOMPARE(defaults->integerValue(UserDefaultsSettingsStore::reminderHourSetting.key),
+                 qint64(time.hour()));
+        QCOMPARE(defaults->integerValue(UserDefaultsSettingsStore::reminderMinuteSetting.key),
+                 qint64(time.minute()));
         const auto plannedAt = [&] {
             return notifications->pending.size() == planned &&
                    std::all_of(notifications->pending.cbegin(), notifications->pending.cend(),
