@@ -2,6 +2,7 @@
 // figure beside a baseline measured in the same run: a plain readdir + stat of the same folder
 // for the listing, and reading the same bytes and parsing them with QJsonDocument alone for
 // reading every page.
+#include "BenchListing.h"
 #include "DiaryGenerator.h"
 
 #include "sync/DiaryCloudSyncFolder.h"
@@ -12,9 +13,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QTemporaryDir>
-
-#include <dirent.h>
-#include <sys/stat.h>
 
 using namespace velmora;
 
@@ -60,17 +58,9 @@ BENCHMARK(BM_Sync_ListPagesWithFingerprints)->Unit(benchmark::kMillisecond);
 
 void BM_Sync_Baseline_ReaddirStat(benchmark::State &state) {
     SyncFolderBench &bench = SyncFolderBench::shared();
-    const QByteArray folder = QFile::encodeName(bench.folder.pagesFolder());
+    const QString folder = bench.folder.pagesFolder();
     for (auto _ : state) {
-        qint64 total = 0;
-        DIR *dir = ::opendir(folder.constData());
-        while (const dirent *item = ::readdir(dir)) {
-            struct stat status {};
-            if (::stat((folder + '/' + item->d_name).constData(), &status) == 0)
-                total += status.st_size;
-        }
-        ::closedir(dir);
-        benchmark::DoNotOptimize(total);
+        benchmark::DoNotOptimize(bench::listFolderWithStat(folder));
     }
 }
 BENCHMARK(BM_Sync_Baseline_ReaddirStat)->Unit(benchmark::kMillisecond);

@@ -3,6 +3,7 @@
 // beside listing both handwriting folders with stat, and one new drawing from the tablet, fetched
 // and made searchable, beside recognising that leaf alone.
 #include "BenchAwait.h"
+#include "BenchListing.h"
 
 #include "domain/UserDefaultsSettingsStore.h"
 #include "recall/DiaryHandwritingIndex.h"
@@ -18,9 +19,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTimeZone>
-
-#include <dirent.h>
-#include <sys/stat.h>
 
 using namespace velmora;
 using velmora::bench::await;
@@ -43,19 +41,6 @@ qint64 bytesRead() {
         if (line.startsWith("rchar:"))
             return line.mid(6).trimmed().toLongLong();
     return 0;
-}
-
-qint64 listWithStat(const QString &folder) {
-    const QByteArray path = QFile::encodeName(folder);
-    qint64 total = 0;
-    DIR *dir = ::opendir(path.constData());
-    while (const dirent *item = ::readdir(dir)) {
-        struct stat status {};
-        if (::stat((path + '/' + item->d_name).constData(), &status) == 0)
-            total += status.st_size;
-    }
-    ::closedir(dir);
-    return total;
 }
 
 // An empty diary with 730 drawings, exchanged once with a sync folder of its own.
@@ -119,8 +104,8 @@ BENCHMARK(BM_SyncInk_SteadyStepOver730Drawings)->Unit(benchmark::kMillisecond);
 void BM_SyncInk_Baseline_ListBothFoldersWithStat(benchmark::State &state) {
     InkBench &bench = InkBench::shared();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(listWithStat(bench.handwriting->directory()));
-        benchmark::DoNotOptimize(listWithStat(bench.remoteFolder));
+        benchmark::DoNotOptimize(bench::listFolderWithStat(bench.handwriting->directory()));
+        benchmark::DoNotOptimize(bench::listFolderWithStat(bench.remoteFolder));
     }
 }
 BENCHMARK(BM_SyncInk_Baseline_ListBothFoldersWithStat)->Unit(benchmark::kMillisecond);

@@ -5,6 +5,7 @@
 // its rename in the sync folder to the open page taking it in (one second of that is the designed
 // wait after a change in the folder).
 #include "BenchAwait.h"
+#include "BenchListing.h"
 #include "DiaryGenerator.h"
 
 #include "domain/UserDefaultsSettingsStore.h"
@@ -21,9 +22,6 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QTimer>
-
-#include <dirent.h>
-#include <sys/stat.h>
 
 using namespace velmora;
 using velmora::bench::await;
@@ -122,18 +120,10 @@ BENCHMARK(BM_Sync_SteadyPassNothingChanged)->Unit(benchmark::kMillisecond);
 void BM_Sync_Baseline_ReaddirStatAndRevisions(benchmark::State &state) {
     SyncBench &bench = SyncBench::shared();
     steadyEngine();
-    const QByteArray folder = QFile::encodeName(bench.chosen(QStringLiteral("steady")) +
-                                                QStringLiteral("/Diary Sync/Pages"));
+    const QString folder =
+        bench.chosen(QStringLiteral("steady")) + QStringLiteral("/Diary Sync/Pages");
     for (auto _ : state) {
-        qint64 total = 0;
-        DIR *dir = ::opendir(folder.constData());
-        while (const dirent *item = ::readdir(dir)) {
-            struct stat status {};
-            if (::stat((folder + '/' + item->d_name).constData(), &status) == 0)
-                total += status.st_size;
-        }
-        ::closedir(dir);
-        benchmark::DoNotOptimize(total);
+        benchmark::DoNotOptimize(bench::listFolderWithStat(folder));
         benchmark::DoNotOptimize(await(bench.repository->revisionsByDay()).size());
     }
 }
