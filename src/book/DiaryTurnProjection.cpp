@@ -18,6 +18,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+// The tile loops have a build of their own for processors with AVX2, chosen when a frame starts.
+#define VELMORA_AVX2_TILES 1
+#define VELMORA_AVX2 __attribute__((target("avx2")))
+#endif
 
 // The sampling loops are built twice, for processors with AVX2 and for the rest, and the loader
 // picks one: the same code in the wider instruction encoding takes about a tenth fewer
@@ -29,6 +35,14 @@
 #endif
 
 namespace velmora {
+
+namespace {
+std::atomic<DiarySampling> requestedSampling{DiarySampling::widest};
+}
+
+void setDiarySampling(DiarySampling sampling) {
+    requestedSampling.store(sampling, std::memory_order_relaxed);
+}
 
 QPointF DiaryTurnProjection::map(const QPointF &point) const {
     const double along = point.x() - axisX;
@@ -135,6 +149,61 @@ inline __m128i multipliedLanes(__m128i a, __m128i b) {
 }
 #endif
 
+// The build of the sampling loops a frame uses.
+enum class SamplingWidth { plain, sse2, avx2 };
+
+SamplingWidth samplingWidth() {
+    const DiarySampling requested = requestedSampling.load(std::memory_order_relaxed);
+#if defined(__SSE2__)
+    if (requested == DiarySampling::plain)
+        return SamplingWidth::plain;
+#if defined(VELMORA_AVX2_TILES)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (requested == DiarySampling::widest && avx2)
+        return SamplingWidth::avx2;
+#endif
+    return SamplingWidth::sse2;
+#else
+    (void)requested;
+    return SamplingWidth::plain;
+#endif
+}
+
+// Eight source pixels from `base` on that hold both pixels each column of a group of four reads,
+// and where they are among the eight, in the order the tile mixes them: the left pixels of the
+// first two columns, their right ones, then the same for the last two. No window when `base` is
+// negative.
+struct SourceWindow {
+    qint32 base = -1;
+    qint32 lanes[8] = {};
+};
+
+#if defined(VELMORA_AVX2_TILES)
+VELMORA_AVX2 inline __m256i load256(const void *at) {
+    return _mm256_loadu_si256(static_cast<const __m256i *>(at));
+}
+
+VELMORA_AVX2 inline void store256(void *at, __m256i value) {
+    _mm256_storeu_si256(static_cast<__m256i *>(at), value);
+}
+
+// first + (second − first) × weight / 128 in each 16-bit lane: differences times seven-bit
+// weights stay within sixteen signed bits.
+VELMORA_AVX2 inline __m256i mixedLanes(__m256i first, __m256i second, __m256i weight) {
+    return _mm256_add_epi16(
+        first, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(second, first), weight), 7));
+}
+
+// The 8 bytes at each of four places, in that order.
+VELMORA_AVX2 inline __m256i fourPairs(const char *a, const char *b, const char *c, const char *d) {
+    const auto load = [](const char *at) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(at));
+    };
+    return _mm256_set_m128i(_mm_unpacklo_epi64(load(c), load(d)),
+                            _mm_unpacklo_epi64(load(a), load(b)));
+}
+#endif
+
 // Working memory of one thread's tiles, kept for the tiles that follow.
 class TileScratch {
 public:
@@ -158,7 +227,8 @@ public:
         : m_projection(projection)
         , m_picture(picture)
         , m_device(device)
-        , m_opacity(int(std::lround(std::clamp(picture.opacity * opacity, 0.0, 1.0) * 256))) {}
+        , m_opacity(int(std::lround(std::clamp(picture.opacity * opacity, 0.0, 1.0) * 256)))
+        , m_width(samplingWidth()) {}
 
     bool usable() const {
         const QImage &image = m_picture.image;
@@ -243,7 +313,7 @@ public:
     VELMORA_WIDE_CLONES void paintRow(int begin, int end, int row, QRgb *out) const {
         int index = begin;
 #if defined(__SSE2__)
-        for (; index + 4 <= end; index += 4, out += 4) {
+        for (; m_width != SamplingWidth::plain && index + 4 <= end; index += 4, out += 4) {
             const std::size_t group = std::size_t(index) / 4;
             if (row >= m_groupFirst[group] && row < m_groupEnd[group]) {
                 paintFour(index, row, out);
@@ -264,7 +334,18 @@ public:
     // and the arithmetic of each source row is shared by the device rows that read it.
     VELMORA_WIDE_CLONES void paintTile(int begin, int end, int first, int rows, QRgb *out,
                                        qsizetype stride, TileScratch &scratch) const {
+#if defined(VELMORA_AVX2_TILES)
+        if (m_width == SamplingWidth::avx2) {
+            paintTileAvx2(begin, end, first, rows, out, stride, scratch);
+            return;
+        }
+#endif
 #if defined(__SSE2__)
+        if (m_width == SamplingWidth::plain) {
+            for (int r = 0; r < rows; ++r)
+                paintRow(begin, end, first + r, out + r * stride);
+            return;
+        }
         const int groups = std::min((end - begin) / 4, tileColumns / 4);
         int fastFrom[tileColumns / 4];
         int fastTo[tileColumns / 4];
@@ -347,6 +428,7 @@ public:
         const __m128i lowRow = _mm_set1_epi32(int(mixed ? low : 0));
         const __m128i opacity = _mm_set1_epi16(short(m_opacity));
         const __m128i lanes = _mm_set_epi32(24, 16, 8, 0);
+        const __m128i zero4 = _mm_setzero_si128();
         const auto *bytes = reinterpret_cast<const char *>(mixed);
         for (int r = 0; r < rows; ++r) {
             const int row = first + r;
@@ -355,8 +437,12 @@ public:
                 const __m128i source = sources[g];
                 sources[g] = _mm_add_epi32(source, steps[g]);
                 if (row < fastFrom[g] || row >= fastTo[g]) {
-                    for (int k = 0; k < 4; ++k)
-                        line[g * 4 + k] = pixel(begin + g * 4 + k, row);
+                    const std::size_t group = std::size_t(begin) / 4 + std::size_t(g);
+                    if (row < m_groupTop[group] || row >= m_groupBottom[group])
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(line + g * 4), zero4);
+                    else
+                        for (int k = 0; k < 4; ++k)
+                            line[g * 4 + k] = pixel(begin + g * 4 + k, row);
                     continue;
                 }
                 // Byte offsets of each column's upper source row in `mixed`.
@@ -457,17 +543,247 @@ private:
         }
         m_groupFirst.assign(count / 4, std::numeric_limits<int>::max());
         m_groupEnd.assign(count / 4, std::numeric_limits<int>::min());
+        m_groupTop.assign(count / 4, std::numeric_limits<int>::max());
+        m_groupBottom.assign(count / 4, std::numeric_limits<int>::min());
+        m_windows.assign(count / 4, SourceWindow{});
+        const int width = m_picture.image.width();
         for (std::size_t group = 0; group < count / 4; ++group) {
             int first = std::numeric_limits<int>::min();
             int end = std::numeric_limits<int>::max();
+            int leftmost = std::numeric_limits<int>::max();
+            int rightmost = std::numeric_limits<int>::min();
             for (std::size_t k = 0; k < 4; ++k) {
-                first = std::max(first, m_columns[group * 4 + k].fastFirst);
-                end = std::min(end, m_columns[group * 4 + k].fastEnd);
+                const ColumnSample &column = m_columns[group * 4 + k];
+                first = std::max(first, column.fastFirst);
+                end = std::min(end, column.fastEnd);
+                if (column.firstRow < column.endRow) {
+                    m_groupTop[group] = std::min(m_groupTop[group], column.firstRow);
+                    m_groupBottom[group] = std::max(m_groupBottom[group], column.endRow);
+                }
+                leftmost = std::min(leftmost, column.left);
+                rightmost = std::max(rightmost, column.left + 1);
             }
             m_groupFirst[group] = first;
             m_groupEnd[group] = end;
+            // Kept inside the row: the last pixel read is at most width − 1.
+            if (width >= 8 && rightmost - leftmost < 8) {
+                SourceWindow &window = m_windows[group];
+                window.base = std::min(leftmost, width - 8);
+                for (int half = 0; half < 2; ++half)
+                    for (int k = 0; k < 2; ++k) {
+                        const int left = m_columns[group * 4 + std::size_t(half * 2 + k)].left;
+                        window.lanes[half * 4 + k] = left - window.base;
+                        window.lanes[half * 4 + 2 + k] = left + 1 - window.base;
+                    }
+            }
         }
     }
+
+#if defined(VELMORA_AVX2_TILES)
+    // paintTile for processors with AVX2: a group's source rows are mixed across with one load
+    // of the eight source pixels its columns read, and device rows are mixed down eight columns
+    // at a time. The pixels are those of the narrower build.
+    VELMORA_AVX2 void paintTileAvx2(int begin, int end, int first, int rows, QRgb *out,
+                                    qsizetype stride, TileScratch &scratch) const {
+        constexpr int mostGroups = tileColumns / 4;
+        const int groups = std::min((end - begin) / 4, mostGroups);
+        const std::size_t firstGroup = std::size_t(begin) / 4;
+        // Locals, so that the stores below do not make the compiler load them again.
+        const int *const groupFirst = m_groupFirst.data() + firstGroup;
+        const int *const groupEnd = m_groupEnd.data() + firstGroup;
+        const int *const groupTop = m_groupTop.data() + firstGroup;
+        const int *const groupBottom = m_groupBottom.data() + firstGroup;
+        const SourceWindow *const windows = m_windows.data() + firstGroup;
+        const qint32 *const origins = m_origins.data() + begin;
+        const qint32 *const steps = m_steps.data() + begin;
+        const qint32 *const lefts = m_lefts.data() + begin;
+        const quint64 *const acrossWeights = m_acrossPatterns.data() + begin;
+        const QRgb *const bits = m_bits;
+        const qsizetype sourceStride = m_stride;
+        const int opacity = m_opacity;
+
+        // Device rows [fastFrom, fastTo) of each group, and of each pair of groups, are painted
+        // from the rows mixed across, which are the source rows [groupLow, groupHigh].
+        int fastFrom[mostGroups];
+        int fastTo[mostGroups];
+        int pairFrom[mostGroups / 2];
+        int pairTo[mostGroups / 2];
+        qint64 groupLow[mostGroups];
+        qint64 groupHigh[mostGroups];
+        qint64 low = std::numeric_limits<qint64>::max();
+        qint64 high = std::numeric_limits<qint64>::min();
+        for (int g = 0; g < groups; ++g) {
+            fastFrom[g] = std::max(groupFirst[g], first);
+            fastTo[g] = std::min(groupEnd[g], first + rows);
+            groupLow[g] = std::numeric_limits<qint64>::max();
+            groupHigh[g] = std::numeric_limits<qint64>::min();
+            if (fastFrom[g] >= fastTo[g])
+                continue;
+            for (int k = g * 4; k < g * 4 + 4; ++k) {
+                const qint64 origin = m_columns[std::size_t(begin + k)].rowOrigin;
+                const qint64 step = m_columns[std::size_t(begin + k)].rowStep;
+                groupLow[g] = std::min(groupLow[g], (origin + step * fastFrom[g]) >> 16);
+                groupHigh[g] =
+                    std::max(groupHigh[g], ((origin + step * (fastTo[g] - 1)) >> 16) + 1);
+            }
+            low = std::min(low, groupLow[g]);
+            high = std::max(high, groupHigh[g]);
+        }
+        const int pairs = (groups + 1) / 2;
+        for (int p = 0; p < pairs; ++p) {
+            const bool whole = p * 2 + 1 < groups;
+            pairFrom[p] = whole ? std::max(fastFrom[p * 2], fastFrom[p * 2 + 1])
+                                : std::numeric_limits<int>::max();
+            pairTo[p] = whole ? std::min(fastTo[p * 2], fastTo[p * 2 + 1]) : 0;
+        }
+
+        constexpr int mixedRow = tileColumns * 4;
+        quint16 *const mixed =
+            low <= high ? scratch.mixed(std::size_t(high - low + 1) * mixedRow) : nullptr;
+        const __m256i zero = _mm256_setzero_si256();
+        if (mixed) {
+            for (int g = 0; g < groups; ++g) {
+                if (groupLow[g] > groupHigh[g])
+                    continue;
+                const __m256i weights = load256(acrossWeights + g * 4);
+                const QRgb *line = bits + groupLow[g] * sourceStride;
+                quint16 *to = mixed + (groupLow[g] - low) * mixedRow + g * 16;
+                const qint64 count = groupHigh[g] - groupLow[g] + 1;
+                const SourceWindow &window = windows[g];
+                if (window.base >= 0) {
+                    const __m256i lanes = load256(window.lanes);
+                    line += window.base;
+                    for (qint64 i = 0; i < count; ++i, line += sourceStride, to += mixedRow) {
+                        // The groups to the right read the next line of each row soon.
+                        _mm_prefetch(reinterpret_cast<const char *>(line + 16), _MM_HINT_T0);
+                        const __m256i picked = _mm256_permutevar8x32_epi32(load256(line), lanes);
+                        store256(to, mixedLanes(_mm256_unpacklo_epi8(picked, zero),
+                                                _mm256_unpackhi_epi8(picked, zero), weights));
+                    }
+                    continue;
+                }
+                // Columns far apart: each one's pair of pixels on its own.
+                const qsizetype l0 = lefts[g * 4] * 4;
+                const qsizetype l1 = lefts[g * 4 + 1] * 4;
+                const qsizetype l2 = lefts[g * 4 + 2] * 4;
+                const qsizetype l3 = lefts[g * 4 + 3] * 4;
+                for (qint64 i = 0; i < count; ++i, line += sourceStride, to += mixedRow) {
+                    const auto *at = reinterpret_cast<const char *>(line);
+                    _mm_prefetch(at + l3 + 64, _MM_HINT_T0);
+                    const __m256i picked = _mm256_shuffle_epi32(
+                        fourPairs(at + l0, at + l1, at + l2, at + l3), _MM_SHUFFLE(3, 1, 2, 0));
+                    store256(to, mixedLanes(_mm256_unpacklo_epi8(picked, zero),
+                                            _mm256_unpackhi_epi8(picked, zero), weights));
+                }
+            }
+        }
+
+        // Mixed down. Each column's source row, in 1/65536 rows, advances by its step from
+        // device row to device row; products and sums wrap alike in 32 bits.
+        __m256i sources[mostGroups / 2];
+        __m256i advances[mostGroups / 2];
+        for (int p = 0; p < pairs; ++p) {
+            alignas(32) qint32 at[8] = {};
+            alignas(32) qint32 step[8] = {};
+            for (int k = 0; k < std::min(8, groups * 4 - p * 8); ++k) {
+                step[k] = steps[p * 8 + k];
+                at[k] = qint32(quint32(quint64(origins[p * 8 + k]) +
+                                       quint64(step[k]) * quint64(qint64(first))));
+            }
+            sources[p] = load256(at);
+            advances[p] = load256(step);
+        }
+        const __m256i fraction = _mm256_set1_epi32(127);
+        const __m256i lowRow = _mm256_set1_epi32(int(mixed ? low : 0));
+        const __m256i faded = _mm256_set1_epi16(short(opacity));
+        // Byte offsets of a pair's columns in a row of `mixed`.
+        const __m256i columnBytes = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
+        const __m256i firstFour = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+        const __m256i lastFour = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+        const auto *bytes = reinterpret_cast<const char *>(mixed);
+        constexpr int nextRow = mixedRow * 2;
+        const auto fade = [&](__m256i value) VELMORA_AVX2 {
+            return opacity < 256 ? _mm256_srli_epi16(_mm256_mullo_epi16(value, faded), 8) : value;
+        };
+        // The four columns from lane `half` × 4 of a pair's `source`, group `g`, into `to`.
+        const auto four = [&](__m256i source, int half, int g, QRgb *to) VELMORA_AVX2 {
+            const __m256i rowsRead = _mm256_srli_epi32(source, 16);
+            __m256i weight = _mm256_and_si256(_mm256_srli_epi32(source, 9), fraction);
+            weight = _mm256_or_si256(weight, _mm256_slli_epi32(weight, 16));
+            const __m256i offsets = _mm256_add_epi32(
+                _mm256_slli_epi32(_mm256_sub_epi32(rowsRead, lowRow), mixedRowShift),
+                _mm256_add_epi32(columnBytes, _mm256_set1_epi32(g * 32 - half * 32)));
+            alignas(32) qint32 offset[8];
+            store256(offset, offsets);
+            const char *p0 = bytes + offset[half * 4];
+            const char *p1 = bytes + offset[half * 4 + 1];
+            const char *p2 = bytes + offset[half * 4 + 2];
+            const char *p3 = bytes + offset[half * 4 + 3];
+            __m256i top;
+            __m256i bottom;
+            if (p1 == p0 + 8 && p3 == p0 + 24 && p2 == p0 + 16) {
+                top = load256(p0);
+                bottom = load256(p0 + nextRow);
+            } else {
+                top = fourPairs(p0, p1, p2, p3);
+                bottom = fourPairs(p0 + nextRow, p1 + nextRow, p2 + nextRow, p3 + nextRow);
+            }
+            const __m256i mixedDown = fade(mixedLanes(
+                top, bottom, _mm256_permutevar8x32_epi32(weight, half ? lastFour : firstFour)));
+            const __m256i packed = _mm256_permute4x64_epi64(
+                _mm256_packus_epi16(mixedDown, mixedDown), _MM_SHUFFLE(3, 1, 2, 0));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(to), _mm256_castsi256_si128(packed));
+        };
+        for (int r = 0; r < rows; ++r) {
+            const int row = first + r;
+            QRgb *const line = out + r * stride;
+            for (int p = 0; p < pairs; ++p) {
+                const __m256i source = sources[p];
+                sources[p] = _mm256_add_epi32(source, advances[p]);
+                QRgb *const to = line + p * 8;
+                if (row >= pairFrom[p] && row < pairTo[p]) {
+                    const __m256i rowsRead = _mm256_srli_epi32(source, 16);
+                    const bool level =
+                        _mm256_movemask_epi8(_mm256_cmpeq_epi32(
+                            rowsRead, _mm256_broadcastd_epi32(_mm256_castsi256_si128(rowsRead)))) ==
+                        -1;
+                    if (level) {
+                        // Eight columns that read the same source rows, side by side.
+                        __m256i weight = _mm256_and_si256(_mm256_srli_epi32(source, 9), fraction);
+                        weight = _mm256_or_si256(weight, _mm256_slli_epi32(weight, 16));
+                        const char *at = bytes +
+                                         ((_mm256_cvtsi256_si32(rowsRead) - (mixed ? low : 0))
+                                          << mixedRowShift) +
+                                         p * 64;
+                        const __m256i left =
+                            fade(mixedLanes(load256(at), load256(at + nextRow),
+                                            _mm256_permutevar8x32_epi32(weight, firstFour)));
+                        const __m256i right =
+                            fade(mixedLanes(load256(at + 32), load256(at + nextRow + 32),
+                                            _mm256_permutevar8x32_epi32(weight, lastFour)));
+                        store256(to, _mm256_permute4x64_epi64(_mm256_packus_epi16(left, right),
+                                                              _MM_SHUFFLE(3, 1, 2, 0)));
+                        continue;
+                    }
+                }
+                for (int half = 0; half < 2 && p * 2 + half < groups; ++half) {
+                    const int g = p * 2 + half;
+                    if (row >= fastFrom[g] && row < fastTo[g]) {
+                        four(source, half, g, to + half * 4);
+                    } else if (row < groupTop[g] || row >= groupBottom[g]) {
+                        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + half * 4),
+                                         _mm_setzero_si128());
+                    } else {
+                        for (int k = 0; k < 4; ++k)
+                            to[half * 4 + k] = pixel(begin + g * 4 + k, row);
+                    }
+                }
+            }
+            for (int index = begin + groups * 4; index < end; ++index)
+                line[index - begin] = pixel(index, row);
+        }
+    }
+#endif
 
 #if defined(__SSE2__)
     // Four whole columns on a row, with the arithmetic of `at` and `covered` four at a time.
@@ -552,6 +868,11 @@ private:
     std::vector<quint64> m_acrossPatterns;
     std::vector<int> m_groupFirst;
     std::vector<int> m_groupEnd;
+    // Each group's device rows [top, bottom) touch the picture; none of its pixels elsewhere.
+    std::vector<int> m_groupTop;
+    std::vector<int> m_groupBottom;
+    std::vector<SourceWindow> m_windows;
+    const SamplingWidth m_width;
 };
 
 // Lays `shade` under the premultiplied pixels from `out` on.

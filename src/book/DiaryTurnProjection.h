@@ -56,6 +56,12 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
                          const DiaryOutlineShadow *outlineShadow = nullptr,
                          const DiaryTurnedPicture *ground = nullptr);
 
+// The instructions turned pictures are sampled with: the widest this processor has, or a
+// narrower build, so that tests check on one machine the pixels every machine paints. Applies to
+// the frames that start afterwards.
+enum class DiarySampling { widest, sse2, plain };
+void setDiarySampling(DiarySampling sampling);
+
 // Draws a cached picture flat over `rect`. Where the picture lands pixel for pixel it is drawn in
 // bands of rows, which the painter blits on this thread: for a whole window of rows it wakes
 // helper threads, whose start costs more than the copy on a busy machine.

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <numbers>
 
+Q_DECLARE_METATYPE(velmora::DiarySampling)
+
 using namespace velmora;
 
 namespace {
@@ -187,6 +189,20 @@ class TurnProjectionTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Every test runs with each build of the sampling loops, so that one machine checks the
+    // pixels of all of them.
+    void initTestCase_data() {
+        QTest::addColumn<DiarySampling>("sampling");
+        QTest::newRow("widest") << DiarySampling::widest;
+        QTest::newRow("sse2") << DiarySampling::sse2;
+        QTest::newRow("plain") << DiarySampling::plain;
+    }
+    void init() {
+        QFETCH_GLOBAL(DiarySampling, sampling);
+        setDiarySampling(sampling);
+    }
+    void cleanupTestCase() { setDiarySampling(DiarySampling::widest); }
+
     // The projection's points and its transform agree, and the axis stays where it is.
     void projectionMatchesItsTransform_data() {
         QTest::addColumn<double>("degrees");
@@ -320,6 +336,53 @@ private Q_SLOTS:
         made.world = world;
         made.clip = clip;
         looksLikeTheReference(made, exact);
+    }
+
+    // The widest build of the sampling loops paints exactly the pixels of the SSE2 build, at
+    // any angle, opacity, scale and clip, beneath a ground or not.
+    void buildsPaintTheSamePixels_data() {
+        QTest::addColumn<double>("degrees");
+        QTest::addColumn<bool>("leadingAxis");
+        QTest::addColumn<double>("perspective");
+        QTest::addColumn<qreal>("ratio");
+        QTest::addColumn<double>("opacity");
+        QTest::addColumn<QTransform>("world");
+        QTest::addColumn<QRectF>("clip");
+        QTest::addColumn<bool>("ground");
+        const QTransform none;
+        const QRectF all;
+        QTest::newRow("cover opening") << -30.0 << true << 0.4 << 2.0 << 1.0 << none << all << true;
+        QTest::newRow("steep, fading")
+            << -80.0 << true << 0.3 << 2.0 << 0.6 << none << all << false;
+        QTest::newRow("past edge-on") << -115.0 << true << 0.4 << 2.0 << 1.0 << none << all << true;
+        QTest::newRow("lifted leaf") << 20.0 << false << 0.55 << 1.0 << 1.0 << none << all << false;
+        QTest::newRow("shrunk and clipped")
+            << -45.0 << true << 0.4 << 1.0 << 0.9
+            << QTransform::fromTranslate(13.3, 7.7).scale(0.45, 0.45) << QRectF(0, 0, 150, 220)
+            << true;
+        QTest::newRow("enlarged") << -10.0 << false << 0.6 << 2.0 << 1.0
+                                  << QTransform::fromScale(1.7, 1.7) << all << false;
+    }
+    void buildsPaintTheSamePixels() {
+        QFETCH(double, degrees);
+        QFETCH(bool, leadingAxis);
+        QFETCH(double, perspective);
+        QFETCH(qreal, ratio);
+        QFETCH(double, opacity);
+        QFETCH(QTransform, world);
+        QFETCH(QRectF, clip);
+        QFETCH(bool, ground);
+        Scene made = scene(degrees, leadingAxis, perspective, ratio, true, opacity);
+        made.world = world;
+        made.clip = clip;
+        if (ground)
+            made.ground = DiaryTurnedPicture{groundPicture(QSizeF(200, 200), ratio, true),
+                                             QRectF(20, 10, 200, 200), QPointF(), 0.8};
+        setDiarySampling(DiarySampling::widest);
+        const QImage widest = render(made, false);
+        setDiarySampling(DiarySampling::sse2);
+        const QImage narrower = render(made, false);
+        QCOMPARE(widest, narrower);
     }
 
     // A flat picture drawn in bands looks exactly as one drawn whole, pixel for pixel or scaled.
