@@ -168,8 +168,9 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
     // Compared as it will be stored, so the same words are never a change.
     draft.content = storableText(draft.content);
     const QDateTime now = m_clock->now();
-    auto work = m_stack->perform(Kind::immediate, [draft, expectedRevision, editSequence,
-                                                   now](SqliteDatabase &database) {
+    const bool signs = m_stack->signsEntries();
+    auto work = m_stack->perform(Kind::immediate, [draft, expectedRevision, editSequence, now,
+                                                   signs](SqliteDatabase &database) {
         static const QString findDay = selectEntries("WHERE dayKey = ?1 LIMIT 1");
         auto &found = database.cached(findDay);
         found.bind(1, draft.dayKey.rawValue());
@@ -184,10 +185,11 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
                 throw PersistenceError::conflict(*expectedRevision, actual);
             const qint64 rowID = found.int64(rowIDColumn);
             // Every autosave asks this of a long text: comparing the stored bytes costs less
-            // than decoding them. The size is compared as the caller gave it: a size that
-            // clamping would change is a change.
-            if (found.utf8(2) == QByteArrayView(draft.content.toUtf8()) &&
-                found.text(3) == draft.fontName && found.real(4) == draft.bodyPointSize) {
+            // than decoding them, and the bytes compared are the bytes written. The size is
+            // compared as the caller gave it: a size that clamping would change is a change.
+            const QByteArray content = draft.content.toUtf8();
+            if (found.utf8(2) == QByteArrayView(content) && found.text(3) == draft.fontName &&
+                found.real(4) == draft.bodyPointSize) {
                 return DiarySaveResult{makeEntryDTO(found), editSequence,
                                        DiarySaveDisposition::unchanged};
             }
@@ -201,18 +203,21 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
             saved.bodyPointSize = clampedBodyPointSize(draft.bodyPointSize);
             saved.updatedAt =
                 QDateTime::fromMSecsSinceEpoch(now.toMSecsSinceEpoch(), QTimeZone::utc());
+            const QByteArray folded = storableText(foldedForSearch(saved.content)).toUtf8();
             database
                 .cached(QStringLiteral("UPDATE DiaryEntry SET content = ?1, contentFolded = ?2, "
                                        "fontName = ?3, bodyPointSize = ?4, modifiedAt = ?5, "
                                        "revision = ?6 WHERE rowid = ?7"))
-                .bind(1, saved.content)
-                .bind(2, foldedForSearch(saved.content))
+                .bindUtf8(1, content)
+                .bindUtf8(2, folded)
                 .bind(3, saved.fontName)
                 .bind(4, saved.bodyPointSize)
                 .bind(5, saved.updatedAt)
                 .bind(6, saved.revision.rawValue)
                 .bind(7, rowID)
                 .execute();
+            if (signs)
+                signWrittenEntry(database, rowID, draft.dayKey.rawValue(), folded);
             return DiarySaveResult{std::move(saved), editSequence, DiarySaveDisposition::updated};
         }
         if (expectedRevision && expectedRevision->rawValue != 0)

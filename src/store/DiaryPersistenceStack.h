@@ -29,6 +29,8 @@ public:
     const QString &storeURL() const { return m_storeURL; }
     const StoreModel &model() const { return m_model; }
     SerialExecutor &context() { return m_context; }
+    // Whether the store keeps search signatures, which every write transaction brings up to date.
+    bool signsEntries() const { return m_signsEntries; }
 
     // Runs body(database) on the context inside one transaction, rolled back when it throws;
     // resumes the awaiting coroutine on its own thread. A write signs the entries it changed for

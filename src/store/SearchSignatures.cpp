@@ -70,14 +70,18 @@ QString triggerStatements() {
         .arg(signatureTable, queueTable);
 }
 
+// Every write transaction signs its entries, so the statements are prepared once per connection.
 void signQueue(SqliteDatabase &database) {
     // The day is kept with the signature and must match when it is read: should the rows ever be
     // numbered afresh behind the triggers' back, a signature cannot pass to another entry.
-    database.exec(QStringLiteral("INSERT OR REPLACE INTO %1 (entryRow, entryDayKey, bits) "
-                                 "SELECT e.rowid, e.dayKey, velmora_signature(e.contentFolded) "
-                                 "FROM %2 AS q JOIN DiaryEntry AS e ON e.rowid = q.entryRow; "
-                                 "DELETE FROM %2;")
-                      .arg(signatureTable, queueTable));
+    static const QString sign =
+        QStringLiteral("INSERT OR REPLACE INTO %1 (entryRow, entryDayKey, bits) "
+                       "SELECT e.rowid, e.dayKey, velmora_signature(e.contentFolded) "
+                       "FROM %2 AS q JOIN DiaryEntry AS e ON e.rowid = q.entryRow")
+            .arg(signatureTable, queueTable);
+    static const QString clear = QStringLiteral("DELETE FROM %1").arg(queueTable);
+    database.cached(sign).execute();
+    database.cached(clear).execute();
 }
 
 } // namespace
@@ -162,14 +166,14 @@ void prepareSearchSignatures(SqliteDatabase &database) {
 
 void signQueuedEntries(SqliteDatabase &database) noexcept {
     try {
-        database.exec(QStringLiteral("SAVEPOINT velmora_sign"));
+        database.cached(QStringLiteral("SAVEPOINT velmora_sign")).execute();
     } catch (const SqliteError &error) {
         qCWarning(lcStore) << "Could not sign entries for search:" << error.message();
         return;
     }
     try {
         signQueue(database);
-        database.exec(QStringLiteral("RELEASE velmora_sign"));
+        database.cached(QStringLiteral("RELEASE velmora_sign")).execute();
     } catch (const SqliteError &error) {
         // The entries stay queued, and a search reads them in full until they are signed.
         qCWarning(lcStore) << "Could not sign entries for search:" << error.message();
@@ -177,6 +181,28 @@ void signQueuedEntries(SqliteDatabase &database) noexcept {
             database.exec(QStringLiteral("ROLLBACK TO velmora_sign; RELEASE velmora_sign"));
         } catch (const SqliteError &) {
         }
+    }
+}
+
+void signWrittenEntry(SqliteDatabase &database, qint64 entryRow, const QString &dayKey,
+                      QByteArrayView foldedText) noexcept {
+    static const QString sign =
+        QStringLiteral(
+            "INSERT OR REPLACE INTO %1 (entryRow, entryDayKey, bits) VALUES (?1, ?2, ?3)")
+            .arg(signatureTable);
+    static const QString unqueue =
+        QStringLiteral("DELETE FROM %1 WHERE entryRow = ?1").arg(queueTable);
+    // Each statement is undone alone when it fails: a signature written but still queued is only
+    // signed again.
+    try {
+        database.cached(sign)
+            .bind(1, entryRow)
+            .bind(2, dayKey)
+            .bind(3, searchSignature(foldedText))
+            .execute();
+        database.cached(unqueue).bind(1, entryRow).execute();
+    } catch (const SqliteError &error) {
+        qCWarning(lcStore) << "Could not sign an entry for search:" << error.message();
     }
 }
 

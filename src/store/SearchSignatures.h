@@ -45,6 +45,12 @@ void prepareSearchSignatures(SqliteDatabase &database);
 // entries queued and the caller's transaction as it was.
 void signQueuedEntries(SqliteDatabase &database) noexcept;
 
+// Signs one entry just written, from the folded bytes it stores, inside the caller's write
+// transaction, and takes it off the queue: the writer has those bytes at hand, where the queue
+// would read them back. A failure leaves the entry queued and the transaction as it was.
+void signWrittenEntry(SqliteDatabase &database, qint64 entryRow, const QString &dayKey,
+                      QByteArrayView foldedText) noexcept;
+
 // The search: entries whose folded text holds ?1, newest day first, at most ?2.
 QString searchEntriesSql(const char *columns);
 

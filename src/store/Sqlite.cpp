@@ -82,6 +82,12 @@ SqliteStatement &SqliteStatement::bind(int index, const QString &value) {
     return *this;
 }
 
+SqliteStatement &SqliteStatement::bindUtf8(int index, QByteArrayView utf8) {
+    check(m_db, sqlite3_bind_text64(m_statement, index, utf8.data(), sqlite3_uint64(utf8.size()),
+                                    SQLITE_TRANSIENT, SQLITE_UTF8));
+    return *this;
+}
+
 SqliteStatement &SqliteStatement::bind(int index, const QByteArray &blob) {
     // A null pointer would bind NULL; an empty payload is still a (zero-length) blob.
     static const char empty = 0;

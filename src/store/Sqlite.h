@@ -49,6 +49,9 @@ public:
     SqliteStatement &bind(int index, bool value) { return bind(index, qint64(value ? 1 : 0)); }
     SqliteStatement &bind(int index, double value);
     SqliteStatement &bind(int index, const QString &value);
+    // Text already in UTF-8 that holds no unpaired surrogate (storableText's, converted), bound
+    // without a second conversion.
+    SqliteStatement &bindUtf8(int index, QByteArrayView utf8);
     SqliteStatement &bind(int index, const QByteArray &blob);
     SqliteStatement &bind(int index, const QUuid &value);
     SqliteStatement &bind(int index, const QDateTime &value);

@@ -203,6 +203,48 @@ private Q_SLOTS:
         }
     }
 
+    // An autosave signs the entry from the folded bytes it stores, whatever the text holds, and
+    // what another connection queued meanwhile is signed in the same transaction.
+    void anAutosaveSignsWhatItStores_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("plain") << QStringLiteral("Evening walk by the sea");
+        QTest::newRow("folded") << QString::fromUtf8("Café in MÁLAGA with naïve Zoë, 日本語");
+        QTest::newRow("unpaired surrogate")
+            << (QStringLiteral("Letter ") + QChar(0xd800) + QStringLiteral(" posted"));
+        QTest::newRow("emptied") << QString();
+        QTest::newRow("long") << QStringLiteral("garden window quiet rain ").repeated(400);
+    }
+    void anAutosaveSignsWhatItStores() {
+        QFETCH(QString, text);
+        StoreFixture store;
+        const DiaryEntryDTO first = store.saved("2024-03-01", QStringLiteral("Zebra crossing"));
+        store.sql(QStringLiteral("INSERT INTO DiaryEntry (id, dayKey, content, contentFolded, "
+                                 "revision) VALUES ('%1', '2024-03-02', 'Other', 'other', 1)")
+                      .arg(uuidText(QUuid::createUuid())));
+        DiaryDraftDTO draft = test::draft("2024-03-01", text);
+        draft.id = first.id;
+        const DiarySaveResult result =
+            test::waitFor(store.repository->save(draft, first.revision, 2));
+        QCOMPARE(result.disposition, DiarySaveDisposition::updated);
+        QCOMPARE(store.count("SELECT count(*) FROM VelmoraSearchSignatureQueue"), 0);
+        SqliteDatabase database(store.path(), SqliteDatabase::OpenMode::readOnly);
+        registerSearchSignatureFunctions(database);
+        QCOMPARE(database.queryInt64(QStringLiteral(
+                     "SELECT count(*) FROM VelmoraSearchSignature AS s JOIN DiaryEntry AS e "
+                     "ON e.rowid = s.entryRow AND e.dayKey = s.entryDayKey "
+                     "WHERE s.bits = velmora_signature(e.contentFolded)")),
+                 2);
+        QCOMPARE(database.queryText(QStringLiteral(
+                     "SELECT contentFolded FROM DiaryEntry WHERE dayKey = '2024-03-01'")),
+                 foldedForSearch(result.entry.content));
+        QVERIFY(daysFound(store, QStringLiteral("zebra")).isEmpty());
+        QStringList queries{QStringLiteral("other")};
+        if (!text.isEmpty())
+            queries.append(text.left(12));
+        for (const QString &query : queries)
+            QCOMPARE(daysFound(store, query), daysHolding(store, query));
+    }
+
     // Entries another connection wrote are signed by the next write of the repository, in its
     // own transaction.
     void theNextWriteSignsWhatOthersQueued() {
