@@ -7,8 +7,10 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -875,33 +877,105 @@ private:
     const SamplingWidth m_width;
 };
 
-// Lays `shade` under the premultiplied pixels from `out` on.
-void layBeneath(QRgb *out, const QRgb *shade, int count) {
+// Writes `top` laid over `bottom` times a fraction out of 256 to `out` (which may be either of
+// them), premultiplied, with the rounding of the painter's own source-over blending.
+inline void over(const QRgb *top, const QRgb *bottom, QRgb *out, int count, int fraction = 256) {
     int i = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i full = _mm_set1_epi16(255);
     const __m128i half = _mm_set1_epi16(0x80);
-    const auto under = [&](__m128i top, __m128i shadow) {
-        const __m128i opacity = _mm_shufflehi_epi16(_mm_shufflelo_epi16(top, 0xff), 0xff);
-        __m128i product = _mm_mullo_epi16(shadow, _mm_sub_epi16(full, opacity));
+    const __m128i share = _mm_set1_epi16(short(fraction));
+    const __m128i alphas = _mm_set1_epi32(int(0xff000000));
+    const auto under = [&](__m128i above, __m128i below) {
+        if (fraction < 256)
+            below = _mm_srli_epi16(_mm_mullo_epi16(below, share), 8);
+        const __m128i opacity = _mm_shufflehi_epi16(_mm_shufflelo_epi16(above, 0xff), 0xff);
+        __m128i product = _mm_mullo_epi16(below, _mm_sub_epi16(full, opacity));
         product = _mm_srli_epi16(
             _mm_add_epi16(_mm_add_epi16(product, _mm_srli_epi16(product, 8)), half), 8);
         return product;
     };
     for (; i + 4 <= count; i += 4) {
-        const __m128i top = _mm_loadu_si128(reinterpret_cast<const __m128i *>(out + i));
-        const __m128i shadow = _mm_loadu_si128(reinterpret_cast<const __m128i *>(shade + i));
-        const __m128i low = under(_mm_unpacklo_epi8(top, zero), _mm_unpacklo_epi8(shadow, zero));
-        const __m128i high = under(_mm_unpackhi_epi8(top, zero), _mm_unpackhi_epi8(shadow, zero));
+        const __m128i above = _mm_loadu_si128(reinterpret_cast<const __m128i *>(top + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(above, alphas), alphas)) == 0xffff) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), above);
+            continue;
+        }
+        const __m128i below = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bottom + i));
+        const __m128i low = under(_mm_unpacklo_epi8(above, zero), _mm_unpacklo_epi8(below, zero));
+        const __m128i high = under(_mm_unpackhi_epi8(above, zero), _mm_unpackhi_epi8(below, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i),
-                         _mm_add_epi8(top, _mm_packus_epi16(low, high)));
+                         _mm_add_epi8(above, _mm_packus_epi16(low, high)));
     }
 #endif
-    for (; i < count; ++i)
-        if (shade[i])
-            out[i] += multiplied(shade[i], quint32(255 - qAlpha(out[i])));
+    for (; i < count; ++i) {
+        const QRgb below = fraction < 256 ? scaled(bottom[i], fraction) : bottom[i];
+        out[i] = top[i] + multiplied(below, quint32(255 - qAlpha(top[i])));
+    }
 }
+
+// Lays `shade` under the premultiplied pixels from `out` on.
+void layBeneath(QRgb *out, const QRgb *shade, int count) {
+    over(out, shade, out, count);
+}
+
+// A flat picture lying pixel for pixel on the device, at whole device pixels: what a sampler
+// would find for each device pixel is the picture's own pixel, so it is read straight from the
+// picture's rows, times the opacity.
+class AlignedPicture {
+public:
+    static std::optional<AlignedPicture> of(const DiaryTurnedPicture &picture,
+                                            const QTransform &device, double opacity) {
+        const QImage &image = picture.image;
+        if ((image.format() != QImage::Format_ARGB32_Premultiplied &&
+             image.format() != QImage::Format_RGB32) ||
+            device.type() > QTransform::TxScale)
+            return std::nullopt;
+        const QRectF onDevice = device.mapRect(picture.rect.translated(picture.offset));
+        const auto whole = [](double value) { return std::abs(value - std::round(value)) < 1e-6; };
+        if (!whole(onDevice.left()) || !whole(onDevice.top()) ||
+            std::abs(onDevice.width() - image.width()) > 1e-6 ||
+            std::abs(onDevice.height() - image.height()) > 1e-6)
+            return std::nullopt;
+        return AlignedPicture(
+            image, QPoint(int(std::lround(onDevice.left())), int(std::lround(onDevice.top()))),
+            int(std::lround(std::clamp(picture.opacity * opacity, 0.0, 1.0) * 256)));
+    }
+
+    // Lays the picture's pixels of device row `row`, columns [left, right), under the
+    // premultiplied pixels from `out` on.
+    void layBeneath(int left, int right, int row, QRgb *out) const {
+        const int y = row - m_origin.y();
+        const int from = std::max(left, m_origin.x());
+        const int to = std::min(right, m_origin.x() + m_width);
+        if (y < 0 || y >= m_height || from >= to || m_opacity == 0)
+            return;
+        const QRgb *line = m_bits + qsizetype(y) * m_stride + (from - m_origin.x());
+        QRgb *onto = out + (from - left);
+        over(onto, line, onto, to - from, m_opacity);
+    }
+
+private:
+    AlignedPicture(const QImage &image, QPoint origin, int opacity)
+        : m_image(image)
+        , m_bits(reinterpret_cast<const QRgb *>(m_image.constBits()))
+        , m_stride(m_image.bytesPerLine() / qsizetype(sizeof(QRgb)))
+        , m_width(m_image.width())
+        , m_height(m_image.height())
+        , m_origin(origin)
+        , m_opacity(opacity) {}
+
+    // Kept for helpers that finish a band after the frame was drawn.
+    QImage m_image;
+    const QRgb *m_bits;
+    qsizetype m_stride;
+    int m_width;
+    int m_height;
+    QPoint m_origin;
+    // Out of 256, as a sampler's.
+    int m_opacity;
+};
 
 // Whether the four pixels from `out` on are all opaque.
 inline bool fourOpaque(const QRgb *out) {
@@ -914,22 +988,27 @@ inline bool fourOpaque(const QRgb *out) {
 #endif
 }
 
-// Whether every pixel from `out` on is opaque.
-bool opaque(const QRgb *out, int count) {
-    int i = 0;
-    for (; i + 4 <= count; i += 4)
-        if (!fourOpaque(out + i))
-            return false;
-    quint32 all = 0xff000000;
-    for (; i < count; ++i)
-        all &= out[i];
-    return all == 0xff000000;
+// Whether the sixteen pixels from `out` on are all opaque: their alphas ANDed, with one branch.
+inline bool sixteenOpaque(const QRgb *out) {
+#if defined(__SSE2__)
+    const auto four = [out](int at) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(out + at));
+    };
+    const __m128i alphas = _mm_set1_epi32(int(0xff000000));
+    const __m128i all =
+        _mm_and_si128(_mm_and_si128(four(0), four(4)), _mm_and_si128(four(8), four(12)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(all, alphas), alphas)) == 0xffff;
+#else
+    return fourOpaque(out) && fourOpaque(out + 4) && fourOpaque(out + 8) && fourOpaque(out + 12);
+#endif
 }
 
 // The stretch [first, end) of `count` pixels that holds every one that is not opaque, with
 // `first` a multiple of four; empty when all are opaque. What lies beneath is painted there only.
 std::pair<int, int> seeThrough(const QRgb *out, int count) {
     int first = 0;
+    while (first + 16 <= count && sixteenOpaque(out + first))
+        first += 16;
     while (first + 4 <= count && fourOpaque(out + first))
         first += 4;
     while (first < count && qAlpha(out[first]) == 255)
@@ -937,6 +1016,8 @@ std::pair<int, int> seeThrough(const QRgb *out, int count) {
     if (first == count)
         return {0, 0};
     int end = count;
+    while (end - 16 > first && sixteenOpaque(out + end - 16))
+        end -= 16;
     while (end - 4 > first && fourOpaque(out + end - 4))
         end -= 4;
     while (qAlpha(out[end - 1]) == 255)
@@ -1176,21 +1257,33 @@ private:
     std::vector<Block> m_free;
 };
 
-// One band of a frame: its pixels, and whether every one of them is opaque.
+// The rows of the image a raster painter paints on, where finished bands are laid straight,
+// without the painter: within `visible` the painter's clip is that one rectangle.
+struct DirectTarget {
+    QRgb *bits = nullptr;
+    qsizetype stride = 0;
+    QRect visible;
+};
+
+// One band of a frame: its pixels, whether every one of them is opaque, and on each row the
+// stretch [first, end) that holds every pixel that is not.
 struct Band {
     BandMemory::Block memory;
     bool opaque = false;
+    std::array<std::pair<int, int>, bandRows> seeThrough;
 };
 
 // One frame's bands, shared by the GUI thread and the helpers that paint some of them.
 struct TurnedFrame {
     TurnedFrame(PictureSampler &&top, std::optional<PictureSampler> &&under,
                 std::optional<OutlineShader> &&outline, std::optional<PictureSampler> &&ground,
-                const QRect &area, std::size_t keptBlocks)
+                std::optional<AlignedPicture> &&alignedGround, const QRect &area,
+                std::size_t keptBlocks)
         : top(std::move(top))
         , under(std::move(under))
         , outline(std::move(outline))
         , ground(std::move(ground))
+        , alignedGround(std::move(alignedGround))
         , area(area)
         , count((area.height() + bandRows - 1) / bandRows)
         , keptBlocks(keptBlocks)
@@ -1216,6 +1309,25 @@ struct TurnedFrame {
                       band.opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
     }
 
+    // Lays band `index` on the target's rows as the painter would draw its image.
+    void lay(int index, const Band &band, const DirectTarget &target) const {
+        const int first = area.top() + index * bandRows;
+        const int width = area.width();
+        const QRgb *pixels = band.memory.pixels.get();
+        for (int r = 0; r < rowsOf(index); ++r) {
+            const QRgb *from = pixels + qsizetype(r) * width;
+            QRgb *onto = target.bits + qsizetype(first + r) * target.stride + area.left();
+            const auto [left, right] = band.seeThrough[std::size_t(r)];
+            if (left >= right) {
+                std::memcpy(onto, from, std::size_t(width) * sizeof(QRgb));
+                continue;
+            }
+            std::memcpy(onto, from, std::size_t(left) * sizeof(QRgb));
+            over(from + left, onto + left, onto + left, right - left);
+            std::memcpy(onto + right, from + right, std::size_t(width - right) * sizeof(QRgb));
+        }
+    }
+
     // Paints band `index` into `band`: the turned picture, and only where it lets them show,
     // what lies beneath it.
     void paint(int index, Band &band) const {
@@ -1226,7 +1338,7 @@ struct TurnedFrame {
         QRgb *pixels = band.memory.pixels.get();
         QRgb shade[tileColumns];
         TileScratch scratch;
-        bool allOpaque = true;
+        band.seeThrough.fill({width, 0});
         // Tile by tile: the rows of a tile read a few neighbouring source rows over a short
         // stretch, which stay in the cache.
         for (int begin = 0; begin < width; begin += tileColumns) {
@@ -1245,14 +1357,25 @@ struct TurnedFrame {
                 }
                 if (outline)
                     outline->layBeneath(area.left() + begin + from, first + r, through, count);
-                if (ground) {
+                if (alignedGround) {
+                    alignedGround->layBeneath(area.left() + begin + from, area.left() + begin + to,
+                                              first + r, through);
+                } else if (ground) {
                     ground->paintRow(begin + from, begin + to, first + r, shade);
                     layBeneath(through, shade, count);
                 }
-                allOpaque = allOpaque && opaque(through, count);
+                // What still lets the target show through.
+                const auto [left, right] = seeThrough(through, count);
+                if (left < right) {
+                    auto &stretch = band.seeThrough[std::size_t(r)];
+                    stretch = {std::min(stretch.first, begin + from + left),
+                               std::max(stretch.second, begin + from + right)};
+                }
             }
         }
-        band.opaque = allOpaque;
+        band.opaque =
+            std::all_of(band.seeThrough.begin(), band.seeThrough.begin() + rows,
+                        [](const auto &stretch) { return stretch.first >= stretch.second; });
     }
 
     // Takes the next band nobody has taken and paints it; false once none is left.
@@ -1275,6 +1398,7 @@ struct TurnedFrame {
     const std::optional<PictureSampler> under;
     const std::optional<OutlineShader> outline;
     const std::optional<PictureSampler> ground;
+    const std::optional<AlignedPicture> alignedGround;
     const QRect area;
     const int count;
     const std::size_t keptBlocks;
@@ -1282,6 +1406,38 @@ struct TurnedFrame {
     std::unique_ptr<std::atomic<int>[]> states;
     std::atomic<int> next{0};
 };
+
+// Where the painter blends over a 32-bit image and its clip within `area` is one rectangle, the
+// bands can be laid on the image's rows by the frame itself; otherwise the painter draws them.
+std::optional<DirectTarget> directTarget(QPainter &painter, const QTransform &unscaled,
+                                         const QRect &area) {
+    QPaintEngine *engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver)
+        return std::nullopt;
+    QPaintDevice *surface = engine->paintDevice();
+    if (!surface || surface->devType() != QInternal::Image)
+        return std::nullopt;
+    auto *image = static_cast<QImage *>(surface);
+    if (image->format() != QImage::Format_RGB32 &&
+        image->format() != QImage::Format_ARGB32_Premultiplied)
+        return std::nullopt;
+    QRegion visible(area & image->rect());
+    if (const QRegion system = engine->systemClip(); !system.isEmpty())
+        visible &= system;
+    if (painter.hasClipping()) {
+        // Only a clip that falls on whole device pixels: the painter rounds other ones its way.
+        const QRectF bounds = unscaled.mapRect(painter.clipBoundingRect());
+        if (bounds != QRectF(bounds.toAlignedRect()))
+            return std::nullopt;
+        visible &= unscaled.map(painter.clipRegion());
+    }
+    if (visible.rectCount() > 1)
+        return std::nullopt;
+    // The painter was given the image's pixels to paint on; so is the frame, without detaching.
+    return DirectTarget{reinterpret_cast<QRgb *>(const_cast<uchar *>(image->constBits())),
+                        image->bytesPerLine() / qsizetype(sizeof(QRgb)), visible.boundingRect()};
+}
 
 // Helpers share a frame's bands when the pool has idle threads: as many as leave a core to the
 // GUI thread, which paints bands too. It never waits for one: it paints what nobody has taken,
@@ -1366,16 +1522,22 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
         bounds &= unscaled.mapRect(QRectF(0, 0, target->width(), target->height()));
     if (painter.hasClipping())
         bounds &= unscaled.mapRect(painter.clipBoundingRect());
-    const QRect area = (reach & bounds).toAlignedRect();
+    const QRect reached = (reach & bounds).toAlignedRect();
+    const QRect groundArea = flat ? (flat->deviceBounds() & bounds).toAlignedRect() : QRect();
     const QTransform back = unscaled.inverted();
+    const std::optional<DirectTarget> direct = directTarget(painter, unscaled, reached);
+    const QRect area = direct ? direct->visible : reached;
+    // A ground lying pixel for pixel is read straight from its rows.
+    std::optional<AlignedPicture> aligned;
+    if (flat)
+        aligned = AlignedPicture::of(*ground, device, painter.opacity());
 
     // The ground around the turned pictures is drawn flat; beneath them it is painted with them.
     if (flat) {
         painter.save();
         painter.setOpacity(painter.opacity() * ground->opacity);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QRect groundArea = (flat->deviceBounds() & bounds).toAlignedRect();
-        for (const QRect &part : QRegion(groundArea).subtracted(QRegion(area)))
+        for (const QRect &part : QRegion(groundArea).subtracted(QRegion(reached)))
             paintFlatPart(painter, *ground, device, back, part);
         painter.restore();
     }
@@ -1386,14 +1548,17 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
     top.prepare(area.left(), area.right() + 1);
     if (under)
         under->prepare(area.left(), area.right() + 1);
-    if (flat)
+    if (aligned)
+        flat.reset();
+    else if (flat)
         flat->prepare(area.left(), area.right() + 1);
 
     painter.setOpacity(1);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     const int helpers = helperCount();
     auto frame = std::make_shared<TurnedFrame>(std::move(top), std::move(under), std::move(outline),
-                                               std::move(flat), area, std::size_t(helpers) + 3);
+                                               std::move(flat), std::move(aligned), area,
+                                               std::size_t(helpers) + 3);
     for (int i = 0; i < std::min(helpers, frame->count - 1); ++i)
         if (!QThreadPool::globalInstance()->tryStart([frame] {
                 while (frame->paintNext()) {
@@ -1412,9 +1577,12 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
             band = &own;
         }
         const int first = area.top() + index * bandRows;
-        painter.drawImage(
-            back.mapRect(QRectF(area.left(), first, area.width(), frame->rowsOf(index))),
-            frame->image(index, *band));
+        if (direct)
+            frame->lay(index, *band, *direct);
+        else
+            painter.drawImage(
+                back.mapRect(QRectF(area.left(), first, area.width(), frame->rowsOf(index))),
+                frame->image(index, *band));
         frame->release(*band);
     }
     // Helpers still at work finish a band nobody needs and let the frame go.

@@ -4,6 +4,9 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QWidget>
+
+#include <functional>
 
 #include <cmath>
 #include <numbers>
@@ -66,6 +69,11 @@ struct Scene {
     qreal ratio = 1;
     QTransform world;
     QRectF clip;
+    // With `clip`, a clip of two rectangles.
+    QRectF clipBeside;
+    QImage::Format format = QImage::Format_ARGB32_Premultiplied;
+    // Painted by a widget rendered onto the image, whose repainted region is the clip.
+    bool inWidget = false;
 };
 
 // The painter's own perspective drawing of the same layers: what the pixels must look like.
@@ -102,21 +110,51 @@ void paintReference(QPainter &painter, const Scene &scene) {
     }
 }
 
+// Paints as a view does, on the pixels of whatever it is rendered onto.
+class SceneWidget : public QWidget {
+public:
+    std::function<void(QPainter &)> paint;
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        paint(painter);
+    }
+};
+
 QImage render(const Scene &scene, bool reference) {
-    QImage image((QSizeF(240, 220) * scene.ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    QImage image((QSizeF(240, 220) * scene.ratio).toSize(), scene.format);
     image.setDevicePixelRatio(scene.ratio);
     image.fill(background);
-    QPainter painter(&image);
-    painter.setTransform(scene.world);
+    QRegion clip;
     if (!scene.clip.isEmpty())
-        painter.setClipRect(scene.clip);
-    if (reference)
-        paintReference(painter, scene);
-    else
-        paintTurnedPictures(painter, scene.projection, scene.picture,
-                            scene.shadow ? &*scene.shadow : nullptr,
-                            scene.outlineShadow ? &*scene.outlineShadow : nullptr,
-                            scene.ground ? &*scene.ground : nullptr);
+        clip = QRegion(scene.clip.toRect()) + QRegion(scene.clipBeside.toRect());
+    const auto paint = [&](QPainter &painter) {
+        painter.setTransform(scene.world);
+        if (!scene.clip.isEmpty() && !scene.inWidget) {
+            if (scene.clipBeside.isEmpty())
+                painter.setClipRect(scene.clip);
+            else
+                painter.setClipRegion(clip);
+        }
+        if (reference)
+            paintReference(painter, scene);
+        else
+            paintTurnedPictures(painter, scene.projection, scene.picture,
+                                scene.shadow ? &*scene.shadow : nullptr,
+                                scene.outlineShadow ? &*scene.outlineShadow : nullptr,
+                                scene.ground ? &*scene.ground : nullptr);
+    };
+    if (scene.inWidget) {
+        SceneWidget widget;
+        widget.resize(240, 220);
+        widget.paint = paint;
+        widget.render(&image, QPoint(), clip.isEmpty() ? QRegion(widget.rect()) : clip,
+                      QWidget::DrawChildren);
+    } else {
+        QPainter painter(&image);
+        paint(painter);
+    }
     return image;
 }
 
@@ -292,31 +330,59 @@ private Q_SLOTS:
         QTest::addColumn<QTransform>("world");
         QTest::addColumn<QRectF>("clip");
         QTest::addColumn<bool>("exact");
+        QTest::addColumn<QRectF>("clipBeside");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<bool>("inWidget");
         const QTransform none;
         const QRectF all;
+        const int premultiplied = QImage::Format_ARGB32_Premultiplied;
+        const int opaque = QImage::Format_RGB32;
         QTest::newRow("leaf turning over the leaf it uncovers")
             << -40.0 << true << 2.0 << true << false << sheet << 1.0 << false << none << all
-            << false;
+            << false << all << premultiplied << false;
         QTest::newRow("pages fading in under the cover")
             << -30.0 << true << 2.0 << false << true << QRectF(20, 10, 200, 200) << 0.55 << false
-            << none << all << false;
+            << none << all << false << all << premultiplied << false;
         QTest::newRow("translucent ground past edge-on")
             << -120.0 << true << 2.0 << false << true << QRectF(20, 10, 200, 200) << 1.0 << true
-            << none << all << false;
+            << none << all << false << all << premultiplied << false;
         QTest::newRow("lifted leaf over a wider ground")
             << 25.0 << false << 1.0 << true << false << QRectF(10, 20, 220, 180) << 1.0 << false
-            << none << all << false;
+            << none << all << false << all << premultiplied << false;
         QTest::newRow("stage scaled to fit")
             << -45.0 << true << 1.0 << false << true << QRectF(20, 10, 200, 200) << 1.0 << false
-            << QTransform::fromTranslate(13.3, 7.7).scale(0.8, 0.8) << all << false;
+            << QTransform::fromTranslate(13.3, 7.7).scale(0.8, 0.8) << all << false << all
+            << premultiplied << false;
         QTest::newRow("clipped") << -30.0 << true << 2.0 << true << false
                                  << QRectF(20, 10, 200, 200) << 1.0 << false << none
-                                 << QRectF(0, 0, 100, 220) << false;
+                                 << QRectF(0, 0, 100, 220) << false << all << premultiplied
+                                 << false;
         QTest::newRow("edge-on") << -90.0 << true << 2.0 << false << false
-                                 << QRectF(20, 10, 200, 200) << 0.7 << false << none << all << true;
+                                 << QRectF(20, 10, 200, 200) << 0.7 << false << none << all << true
+                                 << all << premultiplied << false;
         QTest::newRow("rotating painter")
             << -30.0 << true << 1.0 << true << true << QRectF(20, 10, 200, 200) << 0.8 << true
-            << QTransform().rotate(3) << all << true;
+            << QTransform().rotate(3) << all << true << all << premultiplied << false;
+        QTest::newRow("pages fading in over a window's opaque pixels")
+            << -30.0 << true << 2.0 << false << true << QRectF(20, 10, 200, 200) << 0.55 << false
+            << none << all << false << all << opaque << false;
+        QTest::newRow("leaf turning over a window's opaque pixels")
+            << -40.0 << true << 2.0 << true << false << sheet << 1.0 << false << none << all
+            << false << all << opaque << false;
+        QTest::newRow("clipped to two rectangles")
+            << -30.0 << true << 2.0 << true << false << QRectF(20, 10, 200, 200) << 0.6 << false
+            << none << QRectF(0, 0, 100, 120) << false << QRectF(0, 120, 60, 100) << premultiplied
+            << false;
+        QTest::newRow("widget repainting a rectangle")
+            << -30.0 << true << 2.0 << false << true << QRectF(20, 10, 200, 200) << 0.55 << false
+            << none << QRectF(0, 0, 100, 220) << false << all << opaque << true;
+        QTest::newRow("widget repainting two rectangles")
+            << -40.0 << true << 2.0 << true << false << sheet << 1.0 << false << none
+            << QRectF(0, 0, 100, 120) << false << QRectF(0, 120, 60, 100) << opaque << true;
+        QTest::newRow("widget scaled to fit")
+            << -45.0 << true << 1.0 << false << true << QRectF(20, 10, 200, 200) << 1.0 << false
+            << QTransform::fromTranslate(13.3, 7.7).scale(0.8, 0.8) << all << false << all
+            << premultiplied << true;
     }
     void groundLooksAsIfDrawnFirst() {
         QFETCH(double, degrees);
@@ -330,11 +396,17 @@ private Q_SLOTS:
         QFETCH(QTransform, world);
         QFETCH(QRectF, clip);
         QFETCH(bool, exact);
+        QFETCH(QRectF, clipBeside);
+        QFETCH(int, format);
+        QFETCH(bool, inWidget);
         Scene made = scene(degrees, leadingAxis, 0.5, ratio, shadow, 1, outline);
         made.ground = DiaryTurnedPicture{groundPicture(groundRect.size(), ratio, translucent),
                                          groundRect, QPointF(), groundOpacity};
         made.world = world;
         made.clip = clip;
+        made.clipBeside = clipBeside;
+        made.format = QImage::Format(format);
+        made.inWidget = inWidget;
         looksLikeTheReference(made, exact);
     }
 
