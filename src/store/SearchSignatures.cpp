@@ -165,7 +165,14 @@ void prepareSearchSignatures(SqliteDatabase &database) {
 }
 
 void signQueuedEntries(SqliteDatabase &database) noexcept {
+    // Most transactions find the queue empty: the entries they wrote are signed already.
+    static const QString anyQueued = QStringLiteral("SELECT 1 FROM %1 LIMIT 1").arg(queueTable);
     try {
+        SqliteStatement &queued = database.cached(anyQueued);
+        const bool found = queued.step();
+        queued.reset();
+        if (!found)
+            return;
         database.cached(QStringLiteral("SAVEPOINT velmora_sign")).execute();
     } catch (const SqliteError &error) {
         qCWarning(lcStore) << "Could not sign entries for search:" << error.message();
