@@ -943,6 +943,12 @@ public:
             int(std::lround(std::clamp(picture.opacity * opacity, 0.0, 1.0) * 256)));
     }
 
+    // Whether it lies at full opacity and without a see-through pixel under all of `area`.
+    bool coversOpaquely(const QRect &area) const {
+        return m_opacity >= 256 && m_image.format() == QImage::Format_RGB32 &&
+               QRect(m_origin, QSize(m_width, m_height)).contains(area);
+    }
+
     // Lays the picture's pixels of device row `row`, columns [left, right), under the
     // premultiplied pixels from `out` on.
     void layBeneath(int left, int right, int row, QRgb *out) const {
@@ -1271,6 +1277,8 @@ struct Band {
     BandMemory::Block memory;
     bool opaque = false;
     std::array<std::pair<int, int>, bandRows> seeThrough;
+    // Painted straight onto the target's rows instead.
+    bool onTarget = false;
 };
 
 // One frame's bands, shared by the GUI thread and the helpers that paint some of them.
@@ -1278,13 +1286,15 @@ struct TurnedFrame {
     TurnedFrame(PictureSampler &&top, std::optional<PictureSampler> &&under,
                 std::optional<OutlineShader> &&outline, std::optional<PictureSampler> &&ground,
                 std::optional<AlignedPicture> &&alignedGround, const QRect &area,
-                std::size_t keptBlocks)
+                bool opaqueBeneath, std::optional<DirectTarget> inPlace, std::size_t keptBlocks)
         : top(std::move(top))
         , under(std::move(under))
         , outline(std::move(outline))
         , ground(std::move(ground))
         , alignedGround(std::move(alignedGround))
         , area(area)
+        , opaqueBeneath(opaqueBeneath)
+        , inPlace(opaqueBeneath ? inPlace : std::nullopt)
         , count((area.height() + bandRows - 1) / bandRows)
         , keptBlocks(keptBlocks)
         , bands(std::size_t(count))
@@ -1330,12 +1340,21 @@ struct TurnedFrame {
 
     // Paints band `index` into `band`: the turned picture, and only where it lets them show,
     // what lies beneath it.
-    void paint(int index, Band &band) const {
+    // The GUI thread paints straight onto the target's rows where it can.
+    void paint(int index, Band &band, bool onTarget = false) const {
         const int first = area.top() + index * bandRows;
         const int rows = rowsOf(index);
         const int width = area.width();
-        band.memory = BandMemory::shared().take(std::size_t(width) * std::size_t(rows));
-        QRgb *pixels = band.memory.pixels.get();
+        band.onTarget = onTarget && inPlace;
+        QRgb *pixels = nullptr;
+        qsizetype stride = width;
+        if (band.onTarget) {
+            pixels = inPlace->bits + qsizetype(first) * inPlace->stride + area.left();
+            stride = inPlace->stride;
+        } else {
+            band.memory = BandMemory::shared().take(std::size_t(width) * std::size_t(rows));
+            pixels = band.memory.pixels.get();
+        }
         QRgb shade[tileColumns];
         TileScratch scratch;
         band.seeThrough.fill({width, 0});
@@ -1343,9 +1362,9 @@ struct TurnedFrame {
         // stretch, which stay in the cache.
         for (int begin = 0; begin < width; begin += tileColumns) {
             const int end = std::min(begin + tileColumns, width);
-            top.paintTile(begin, end, first, rows, pixels + begin, width, scratch);
+            top.paintTile(begin, end, first, rows, pixels + begin, stride, scratch);
             for (int r = 0; r < rows; ++r) {
-                QRgb *out = pixels + qsizetype(r) * width + begin;
+                QRgb *out = pixels + qsizetype(r) * stride + begin;
                 const auto [from, to] = seeThrough(out, end - begin);
                 if (from == to)
                     continue;
@@ -1364,7 +1383,10 @@ struct TurnedFrame {
                     ground->paintRow(begin + from, begin + to, first + r, shade);
                     layBeneath(through, shade, count);
                 }
-                // What still lets the target show through.
+                // What still lets the target show through; nothing where an opaque ground lies
+                // under all of the frame.
+                if (opaqueBeneath)
+                    continue;
                 const auto [left, right] = seeThrough(through, count);
                 if (left < right) {
                     auto &stretch = band.seeThrough[std::size_t(r)];
@@ -1379,12 +1401,12 @@ struct TurnedFrame {
     }
 
     // Takes the next band nobody has taken and paints it; false once none is left.
-    bool paintNext() {
+    bool paintNext(bool onTarget = false) {
         const int index = next.fetch_add(1);
         if (index >= count)
             return false;
         states[std::size_t(index)].store(painting);
-        paint(index, bands[std::size_t(index)]);
+        paint(index, bands[std::size_t(index)], onTarget);
         states[std::size_t(index)].store(painted, std::memory_order_release);
         return true;
     }
@@ -1400,6 +1422,12 @@ struct TurnedFrame {
     const std::optional<PictureSampler> ground;
     const std::optional<AlignedPicture> alignedGround;
     const QRect area;
+    // Every pixel comes out opaque.
+    const bool opaqueBeneath;
+    // Where every pixel comes out opaque, nothing of the target shows and the GUI thread paints
+    // its bands straight onto the target's rows; a helper never does, as the GUI thread may
+    // have moved on when it finishes.
+    const std::optional<DirectTarget> inPlace;
     const int count;
     const std::size_t keptBlocks;
     std::vector<Band> bands;
@@ -1548,6 +1576,7 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
     top.prepare(area.left(), area.right() + 1);
     if (under)
         under->prepare(area.left(), area.right() + 1);
+    const bool opaqueBeneath = aligned && aligned->coversOpaquely(area);
     if (aligned)
         flat.reset();
     else if (flat)
@@ -1558,7 +1587,7 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
     const int helpers = helperCount();
     auto frame = std::make_shared<TurnedFrame>(std::move(top), std::move(under), std::move(outline),
                                                std::move(flat), std::move(aligned), area,
-                                               std::size_t(helpers) + 3);
+                                               opaqueBeneath, direct, std::size_t(helpers) + 3);
     for (int i = 0; i < std::min(helpers, frame->count - 1); ++i)
         if (!QThreadPool::globalInstance()->tryStart([frame] {
                 while (frame->paintNext()) {
@@ -1569,17 +1598,17 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
     for (int index = 0; index < frame->count; ++index) {
         auto &state = frame->states[std::size_t(index)];
         while (state.load(std::memory_order_acquire) != TurnedFrame::painted &&
-               frame->paintNext()) {
+               frame->paintNext(true)) {
         }
         Band *band = &frame->bands[std::size_t(index)];
         if (state.load(std::memory_order_acquire) != TurnedFrame::painted) {
-            frame->paint(index, own);
+            frame->paint(index, own, true);
             band = &own;
         }
         const int first = area.top() + index * bandRows;
-        if (direct)
+        if (direct && !band->onTarget)
             frame->lay(index, *band, *direct);
-        else
+        else if (!direct)
             painter.drawImage(
                 back.mapRect(QRectF(area.left(), first, area.width(), frame->rowsOf(index))),
                 frame->image(index, *band));

@@ -333,56 +333,65 @@ private Q_SLOTS:
         QTest::addColumn<QRectF>("clipBeside");
         QTest::addColumn<int>("format");
         QTest::addColumn<bool>("inWidget");
+        // The ground is a leaf's cached picture, without an alpha channel.
+        QTest::addColumn<bool>("opaqueGround");
         const QTransform none;
         const QRectF all;
         const int premultiplied = QImage::Format_ARGB32_Premultiplied;
         const int opaque = QImage::Format_RGB32;
         QTest::newRow("leaf turning over the leaf it uncovers")
             << -40.0 << true << 2.0 << true << false << sheet << 1.0 << false << none << all
-            << false << all << premultiplied << false;
+            << false << all << premultiplied << false << false;
         QTest::newRow("pages fading in under the cover")
             << -30.0 << true << 2.0 << false << true << QRectF(20, 10, 200, 200) << 0.55 << false
-            << none << all << false << all << premultiplied << false;
+            << none << all << false << all << premultiplied << false << false;
         QTest::newRow("translucent ground past edge-on")
             << -120.0 << true << 2.0 << false << true << QRectF(20, 10, 200, 200) << 1.0 << true
-            << none << all << false << all << premultiplied << false;
+            << none << all << false << all << premultiplied << false << false;
         QTest::newRow("lifted leaf over a wider ground")
             << 25.0 << false << 1.0 << true << false << QRectF(10, 20, 220, 180) << 1.0 << false
-            << none << all << false << all << premultiplied << false;
+            << none << all << false << all << premultiplied << false << false;
         QTest::newRow("stage scaled to fit")
             << -45.0 << true << 1.0 << false << true << QRectF(20, 10, 200, 200) << 1.0 << false
             << QTransform::fromTranslate(13.3, 7.7).scale(0.8, 0.8) << all << false << all
-            << premultiplied << false;
+            << premultiplied << false << false;
         QTest::newRow("clipped") << -30.0 << true << 2.0 << true << false
                                  << QRectF(20, 10, 200, 200) << 1.0 << false << none
-                                 << QRectF(0, 0, 100, 220) << false << all << premultiplied
+                                 << QRectF(0, 0, 100, 220) << false << all << premultiplied << false
                                  << false;
         QTest::newRow("edge-on") << -90.0 << true << 2.0 << false << false
                                  << QRectF(20, 10, 200, 200) << 0.7 << false << none << all << true
-                                 << all << premultiplied << false;
+                                 << all << premultiplied << false << false;
         QTest::newRow("rotating painter")
             << -30.0 << true << 1.0 << true << true << QRectF(20, 10, 200, 200) << 0.8 << true
-            << QTransform().rotate(3) << all << true << all << premultiplied << false;
+            << QTransform().rotate(3) << all << true << all << premultiplied << false << false;
         QTest::newRow("pages fading in over a window's opaque pixels")
             << -30.0 << true << 2.0 << false << true << QRectF(20, 10, 200, 200) << 0.55 << false
-            << none << all << false << all << opaque << false;
+            << none << all << false << all << opaque << false << false;
         QTest::newRow("leaf turning over a window's opaque pixels")
             << -40.0 << true << 2.0 << true << false << sheet << 1.0 << false << none << all
-            << false << all << opaque << false;
+            << false << all << opaque << false << false;
         QTest::newRow("clipped to two rectangles")
             << -30.0 << true << 2.0 << true << false << QRectF(20, 10, 200, 200) << 0.6 << false
             << none << QRectF(0, 0, 100, 120) << false << QRectF(0, 120, 60, 100) << premultiplied
-            << false;
+            << false << false;
         QTest::newRow("widget repainting a rectangle")
             << -30.0 << true << 2.0 << false << true << QRectF(20, 10, 200, 200) << 0.55 << false
-            << none << QRectF(0, 0, 100, 220) << false << all << opaque << true;
+            << none << QRectF(0, 0, 100, 220) << false << all << opaque << true << false;
         QTest::newRow("widget repainting two rectangles")
             << -40.0 << true << 2.0 << true << false << sheet << 1.0 << false << none
-            << QRectF(0, 0, 100, 120) << false << QRectF(0, 120, 60, 100) << opaque << true;
+            << QRectF(0, 0, 100, 120) << false << QRectF(0, 120, 60, 100) << opaque << true
+            << false;
         QTest::newRow("widget scaled to fit")
             << -45.0 << true << 1.0 << false << true << QRectF(20, 10, 200, 200) << 1.0 << false
             << QTransform::fromTranslate(13.3, 7.7).scale(0.8, 0.8) << all << false << all
-            << premultiplied << true;
+            << premultiplied << true << false;
+        QTest::newRow("leaf turning over a whole opaque leaf")
+            << -40.0 << true << 2.0 << true << false << QRectF(0, 0, 240, 220) << 1.0 << false
+            << none << all << false << all << opaque << false << true;
+        QTest::newRow("widget turning a leaf over a whole opaque leaf")
+            << -25.0 << true << 2.0 << true << false << QRectF(0, 0, 240, 220) << 1.0 << false
+            << none << QRectF(0, 0, 150, 220) << false << all << premultiplied << true << true;
     }
     void groundLooksAsIfDrawnFirst() {
         QFETCH(double, degrees);
@@ -399,9 +408,12 @@ private Q_SLOTS:
         QFETCH(QRectF, clipBeside);
         QFETCH(int, format);
         QFETCH(bool, inWidget);
+        QFETCH(bool, opaqueGround);
         Scene made = scene(degrees, leadingAxis, 0.5, ratio, shadow, 1, outline);
-        made.ground = DiaryTurnedPicture{groundPicture(groundRect.size(), ratio, translucent),
-                                         groundRect, QPointF(), groundOpacity};
+        QImage groundImage = groundPicture(groundRect.size(), ratio, translucent);
+        if (opaqueGround)
+            groundImage.convertTo(QImage::Format_RGB32);
+        made.ground = DiaryTurnedPicture{groundImage, groundRect, QPointF(), groundOpacity};
         made.world = world;
         made.clip = clip;
         made.clipBeside = clipBeside;
