@@ -641,7 +641,7 @@ private:
 
         constexpr int mixedRow = tileColumns * 4;
         quint16 *const mixed =
-            low <= high ? scratch.mixed(std::size_t(high - low + 1) * mixedRow) : nullptr;
+            low <= high ? scratch.mixed(std::size_t(high - low + 2) * mixedRow) : nullptr;
         const __m256i zero = _mm256_setzero_si256();
         if (mixed) {
             for (int g = 0; g < groups; ++g) {
@@ -680,23 +680,24 @@ private:
             }
         }
 
-        // Mixed down. Each column's source row, in 1/65536 rows, advances by its step from
-        // device row to device row; products and sums wrap alike in 32 bits.
+        // Mixed down. Each column's source row, in 1/65536 rows from the first row of `mixed`,
+        // advances by its step from device row to device row; products and sums wrap alike in 32
+        // bits.
         __m256i sources[mostGroups / 2];
         __m256i advances[mostGroups / 2];
+        const quint64 lowest = quint64(mixed ? low : 0) << 16;
         for (int p = 0; p < pairs; ++p) {
             alignas(32) qint32 at[8] = {};
             alignas(32) qint32 step[8] = {};
             for (int k = 0; k < std::min(8, groups * 4 - p * 8); ++k) {
                 step[k] = steps[p * 8 + k];
                 at[k] = qint32(quint32(quint64(origins[p * 8 + k]) +
-                                       quint64(step[k]) * quint64(qint64(first))));
+                                       quint64(step[k]) * quint64(qint64(first)) - lowest));
             }
             sources[p] = load256(at);
             advances[p] = load256(step);
         }
         const __m256i fraction = _mm256_set1_epi32(127);
-        const __m256i lowRow = _mm256_set1_epi32(int(mixed ? low : 0));
         const __m256i faded = _mm256_set1_epi16(short(opacity));
         // Byte offsets of a pair's columns in a row of `mixed`.
         const __m256i columnBytes = _mm256_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56);
@@ -713,7 +714,7 @@ private:
             __m256i weight = _mm256_and_si256(_mm256_srli_epi32(source, 9), fraction);
             weight = _mm256_or_si256(weight, _mm256_slli_epi32(weight, 16));
             const __m256i offsets = _mm256_add_epi32(
-                _mm256_slli_epi32(_mm256_sub_epi32(rowsRead, lowRow), mixedRowShift),
+                _mm256_slli_epi32(rowsRead, mixedRowShift),
                 _mm256_add_epi32(columnBytes, _mm256_set1_epi32(g * 32 - half * 32)));
             alignas(32) qint32 offset[8];
             store256(offset, offsets);
@@ -736,53 +737,76 @@ private:
                 _mm256_packus_epi16(mixedDown, mixedDown), _MM_SHUFFLE(3, 1, 2, 0));
             _mm_storeu_si128(reinterpret_cast<__m128i *>(to), _mm256_castsi256_si128(packed));
         };
-        for (int r = 0; r < rows; ++r) {
-            const int row = first + r;
-            QRgb *const line = out + r * stride;
-            for (int p = 0; p < pairs; ++p) {
-                const __m256i source = sources[p];
-                sources[p] = _mm256_add_epi32(source, advances[p]);
-                QRgb *const to = line + p * 8;
-                if (row >= pairFrom[p] && row < pairTo[p]) {
-                    const __m256i rowsRead = _mm256_srli_epi32(source, 16);
-                    const bool level =
-                        _mm256_movemask_epi8(_mm256_cmpeq_epi32(
-                            rowsRead, _mm256_broadcastd_epi32(_mm256_castsi256_si128(rowsRead)))) ==
-                        -1;
-                    if (level) {
-                        // Eight columns that read the same source rows, side by side.
-                        __m256i weight = _mm256_and_si256(_mm256_srli_epi32(source, 9), fraction);
-                        weight = _mm256_or_si256(weight, _mm256_slli_epi32(weight, 16));
-                        const char *at = bytes +
-                                         ((_mm256_cvtsi256_si32(rowsRead) - (mixed ? low : 0))
-                                          << mixedRowShift) +
-                                         p * 64;
-                        const __m256i left =
-                            fade(mixedLanes(load256(at), load256(at + nextRow),
-                                            _mm256_permutevar8x32_epi32(weight, firstFour)));
-                        const __m256i right =
-                            fade(mixedLanes(load256(at + 32), load256(at + nextRow + 32),
-                                            _mm256_permutevar8x32_epi32(weight, lastFour)));
-                        store256(to, _mm256_permute4x64_epi64(_mm256_packus_epi16(left, right),
-                                                              _MM_SHUFFLE(3, 1, 2, 0)));
-                        continue;
-                    }
-                }
-                for (int half = 0; half < 2 && p * 2 + half < groups; ++half) {
-                    const int g = p * 2 + half;
-                    if (row >= fastFrom[g] && row < fastTo[g]) {
-                        four(source, half, g, to + half * 4);
-                    } else if (row < groupTop[g] || row >= groupBottom[g]) {
-                        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + half * 4),
-                                         _mm_setzero_si128());
-                    } else {
-                        for (int k = 0; k < 4; ++k)
-                            to[half * 4 + k] = pixel(begin + g * 4 + k, row);
-                    }
-                }
+        // A row of a group outside its fast rows: cleared, or pixel by pixel at the edges.
+        const auto edge = [&](__m256i source, int half, int g, int row, QRgb *to) VELMORA_AVX2 {
+            if (row >= fastFrom[g] && row < fastTo[g]) {
+                four(source, half, g, to);
+            } else if (row < groupTop[g] || row >= groupBottom[g]) {
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(to), _mm_setzero_si128());
+            } else {
+                for (int k = 0; k < 4; ++k)
+                    to[k] = pixel(begin + g * 4 + k, row);
             }
+        };
+        const __m256i oneRow = _mm256_set1_epi32(1);
+        // Pair by pair, down the tile.
+        for (int p = 0; p < pairs; ++p) {
+            const int g = p * 2;
+            const bool whole = g + 1 < groups;
+            __m256i source = sources[p];
+            const __m256i advance = advances[p];
+            const int from = int(std::clamp<qint64>(qint64(pairFrom[p]) - first, 0, rows));
+            const int until = int(std::clamp<qint64>(qint64(pairTo[p]) - first, from, rows));
+            QRgb *to = out + p * 8;
+            const auto edges = [&](int r) VELMORA_AVX2 {
+                edge(source, 0, g, first + r, to);
+                if (whole)
+                    edge(source, 1, g + 1, first + r, to + 4);
+            };
+            int r = 0;
+            for (; r < from; ++r, to += stride, source = _mm256_add_epi32(source, advance))
+                edges(r);
+            // Each half's columns read the same source row or the next one: the three rows from the
+            // least on are read, and each column picks its two.
+            const char *const pairBytes = bytes + p * 64;
+            for (; r < until; ++r, to += stride, source = _mm256_add_epi32(source, advance)) {
+                const __m256i rowsRead = _mm256_srli_epi32(source, 16);
+                __m256i least = _mm256_min_epi32(
+                    rowsRead, _mm256_shuffle_epi32(rowsRead, _MM_SHUFFLE(2, 3, 0, 1)));
+                least =
+                    _mm256_min_epi32(least, _mm256_shuffle_epi32(least, _MM_SHUFFLE(1, 0, 3, 2)));
+                const __m256i below = _mm256_sub_epi32(rowsRead, least);
+                if (_mm256_movemask_epi8(_mm256_cmpgt_epi32(below, oneRow)) != 0) {
+                    edges(r);
+                    continue;
+                }
+                __m256i weight = _mm256_and_si256(_mm256_srli_epi32(source, 9), fraction);
+                weight = _mm256_or_si256(weight, _mm256_slli_epi32(weight, 16));
+                const __m256i lower = _mm256_sub_epi32(_mm256_setzero_si256(), below);
+                const __m256i leastBytes = _mm256_slli_epi32(least, mixedRowShift);
+                const char *const a = pairBytes + quint32(_mm256_cvtsi256_si32(leastBytes));
+                const char *const b =
+                    pairBytes + 32 +
+                    quint32(_mm_cvtsi128_si32(_mm256_extracti128_si256(leastBytes, 1)));
+                const auto half = [&](const char *at, __m256i spread) VELMORA_AVX2 {
+                    const __m256i pick = _mm256_permutevar8x32_epi32(lower, spread);
+                    const __m256i middle = load256(at + nextRow);
+                    return fade(
+                        mixedLanes(_mm256_blendv_epi8(load256(at), middle, pick),
+                                   _mm256_blendv_epi8(middle, load256(at + 2 * nextRow), pick),
+                                   _mm256_permutevar8x32_epi32(weight, spread)));
+                };
+                store256(to, _mm256_permute4x64_epi64(
+                                 _mm256_packus_epi16(half(a, firstFour), half(b, lastFour)),
+                                 _MM_SHUFFLE(3, 1, 2, 0)));
+            }
+            for (; r < rows; ++r, to += stride, source = _mm256_add_epi32(source, advance))
+                edges(r);
+        }
+        for (int r = 0; r < rows; ++r) {
+            QRgb *const line = out + r * stride;
             for (int index = begin + groups * 4; index < end; ++index)
-                line[index - begin] = pixel(index, row);
+                line[index - begin] = pixel(index, first + r);
         }
     }
 #endif
