@@ -173,11 +173,13 @@ SamplingWidth samplingWidth() {
 
 // Eight source pixels from `base` on that hold both pixels each column of a group of four reads,
 // and where they are among the eight, in the order the tile mixes them: the left pixels of the
-// first two columns, their right ones, then the same for the last two. No window when `base` is
-// negative.
+// first two columns, their right ones, then the same for the last two. Each channel of a column
+// is mixed as left × (128 − w) + right × w with both weights in a signed byte: a column that reads
+// one pixel alone reads it twice at half weight. No window when `base` is negative.
 struct SourceWindow {
     qint32 base = -1;
     qint32 lanes[8] = {};
+    qint8 weights[32] = {};
 };
 
 #if defined(VELMORA_AVX2_TILES)
@@ -573,9 +575,18 @@ private:
                 window.base = std::min(leftmost, width - 8);
                 for (int half = 0; half < 2; ++half)
                     for (int k = 0; k < 2; ++k) {
-                        const int left = m_columns[group * 4 + std::size_t(half * 2 + k)].left;
+                        const int c = half * 2 + k;
+                        const ColumnSample &column = m_columns[group * 4 + std::size_t(c)];
+                        const bool alone = column.across == 0 || column.across == 128;
+                        const int left = column.left + (column.across == 128 ? 1 : 0);
                         window.lanes[half * 4 + k] = left - window.base;
-                        window.lanes[half * 4 + 2 + k] = left + 1 - window.base;
+                        window.lanes[half * 4 + 2 + k] = left + (alone ? 0 : 1) - window.base;
+                        for (int channel = 0; channel < 4; ++channel) {
+                            window.weights[c * 8 + channel * 2] =
+                                qint8(alone ? 64 : 128 - column.across);
+                            window.weights[c * 8 + channel * 2 + 1] =
+                                qint8(alone ? 64 : column.across);
+                        }
                     }
             }
         }
@@ -654,13 +665,20 @@ private:
                 const SourceWindow &window = windows[g];
                 if (window.base >= 0) {
                     const __m256i lanes = load256(window.lanes);
+                    const __m256i pairWeights = load256(window.weights);
+                    // Each column's left and right pixel, channel by channel.
+                    const __m256i interleave =
+                        _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8,
+                                         1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
                     line += window.base;
                     for (qint64 i = 0; i < count; ++i, line += sourceStride, to += mixedRow) {
                         // The groups to the right read the next line of each row soon.
                         _mm_prefetch(reinterpret_cast<const char *>(line + 16), _MM_HINT_T0);
                         const __m256i picked = _mm256_permutevar8x32_epi32(load256(line), lanes);
-                        store256(to, mixedLanes(_mm256_unpacklo_epi8(picked, zero),
-                                                _mm256_unpackhi_epi8(picked, zero), weights));
+                        store256(to, _mm256_srli_epi16(
+                                         _mm256_maddubs_epi16(
+                                             _mm256_shuffle_epi8(picked, interleave), pairWeights),
+                                         7));
                     }
                     continue;
                 }
