@@ -316,16 +316,21 @@ public:
     // multiple of four.
     VELMORA_WIDE_CLONES void paintRow(int begin, int end, int row, QRgb *out) const {
         int index = begin;
-#if defined(__SSE2__)
-        for (; m_width != SamplingWidth::plain && index + 4 <= end; index += 4, out += 4) {
-            const std::size_t group = std::size_t(index) / 4;
-            if (row >= m_groupFirst[group] && row < m_groupEnd[group]) {
-                paintFour(index, row, out);
-                continue;
+#if defined(VELMORA_AVX2_TILES)
+        if (m_width == SamplingWidth::avx2)
+            for (; index + 8 <= end; index += 8, out += 8) {
+                const std::size_t group = std::size_t(index) / 4;
+                if (row >= std::max(m_groupFirst[group], m_groupFirst[group + 1]) &&
+                    row < std::min(m_groupEnd[group], m_groupEnd[group + 1]))
+                    paintEight(index, row, out);
+                else
+                    for (int k = 0; k < 8; k += 4)
+                        paintGroup(index + k, row, out + k);
             }
-            for (int k = 0; k < 4; ++k)
-                out[k] = pixel(index + k, row);
-        }
+#endif
+#if defined(__SSE2__)
+        for (; m_width != SamplingWidth::plain && index + 4 <= end; index += 4, out += 4)
+            paintGroup(index, row, out);
 #endif
         for (; index < end; ++index, ++out)
             *out = pixel(index, row);
@@ -826,6 +831,69 @@ private:
             for (int index = begin + groups * 4; index < end; ++index)
                 line[index - begin] = pixel(index, first + r);
         }
+    }
+#endif
+
+#if defined(__SSE2__)
+    // The group of four columns from `index` on a row: at once where they are whole, cleared
+    // where none of them reaches, else pixel by pixel.
+    void paintGroup(int index, int row, QRgb *out) const {
+        const std::size_t group = std::size_t(index) / 4;
+        if (row >= m_groupFirst[group] && row < m_groupEnd[group])
+            paintFour(index, row, out);
+        else if (row < m_groupTop[group] || row >= m_groupBottom[group])
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_setzero_si128());
+        else
+            for (int k = 0; k < 4; ++k)
+                out[k] = pixel(index + k, row);
+    }
+#endif
+
+#if defined(VELMORA_AVX2_TILES)
+    // paintFour for two groups with AVX2.
+    VELMORA_AVX2 void paintEight(int index, int row, QRgb *out) const {
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i source = _mm256_add_epi32(
+            load256(m_origins.data() + index),
+            _mm256_mullo_epi32(load256(m_steps.data() + index), _mm256_set1_epi32(row)));
+        const qsizetype stride = m_stride;
+        alignas(32) qint32 offsets[8];
+        store256(offsets, _mm256_add_epi32(_mm256_mullo_epi32(_mm256_srli_epi32(source, 16),
+                                                              _mm256_set1_epi32(qint32(stride))),
+                                           load256(m_lefts.data() + index)));
+        const QRgb *const bits = m_bits;
+        // Rows below are read a few rows later; their lines are on the way by then.
+        _mm_prefetch(reinterpret_cast<const char *>(bits + offsets[0] + 4 * stride), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char *>(bits + offsets[7] + 4 * stride), _MM_HINT_T0);
+        __m256i down = _mm256_and_si256(_mm256_srli_epi32(source, 9), _mm256_set1_epi32(127));
+        down = _mm256_or_si256(down, _mm256_slli_epi32(down, 16));
+        const auto at = [&](int k, qsizetype below) {
+            return reinterpret_cast<const char *>(bits + offsets[k] + below);
+        };
+        const __m256i opacity = _mm256_set1_epi16(short(m_opacity));
+        // Columns k..k + 3: each one's pair of pixels mixed down, then across.
+        const auto four = [&](int k) VELMORA_AVX2 {
+            const __m256i top = fourPairs(at(k, 0), at(k + 1, 0), at(k + 2, 0), at(k + 3, 0));
+            const __m256i bottom =
+                fourPairs(at(k, stride), at(k + 1, stride), at(k + 2, stride), at(k + 3, stride));
+            // Columns k and k + 2 in the low halves of the lanes, k + 1 and k + 3 in the high.
+            const __m256i even =
+                mixedLanes(_mm256_unpacklo_epi8(top, zero), _mm256_unpacklo_epi8(bottom, zero),
+                           _mm256_permutevar8x32_epi32(
+                               down, _mm256_setr_epi32(k, k, k, k, k + 2, k + 2, k + 2, k + 2)));
+            const __m256i odd = mixedLanes(
+                _mm256_unpackhi_epi8(top, zero), _mm256_unpackhi_epi8(bottom, zero),
+                _mm256_permutevar8x32_epi32(down, _mm256_setr_epi32(k + 1, k + 1, k + 1, k + 1,
+                                                                    k + 3, k + 3, k + 3, k + 3)));
+            __m256i mixed =
+                mixedLanes(_mm256_unpacklo_epi64(even, odd), _mm256_unpackhi_epi64(even, odd),
+                           load256(m_acrossPatterns.data() + index + k));
+            if (m_opacity < 256)
+                mixed = _mm256_srli_epi16(_mm256_mullo_epi16(mixed, opacity), 8);
+            return mixed;
+        };
+        store256(out, _mm256_permute4x64_epi64(_mm256_packus_epi16(four(0), four(4)),
+                                               _MM_SHUFFLE(3, 1, 2, 0)));
     }
 #endif
 
