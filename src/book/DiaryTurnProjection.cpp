@@ -20,7 +20,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__SSE2__)
 #include <immintrin.h>
 // The tile loops have a build of their own for processors with AVX2, chosen when a frame starts.
 #define VELMORA_AVX2_TILES 1
@@ -342,7 +342,8 @@ public:
     // each column, once, and the columns are then mixed down: the source is read row by row,
     // and the arithmetic of each source row is shared by the device rows that read it.
     VELMORA_WIDE_CLONES void paintTile(int begin, int end, int first, int rows, QRgb *out,
-                                       qsizetype stride, TileScratch &scratch) const {
+                                       qsizetype stride,
+                                       [[maybe_unused]] TileScratch &scratch) const {
 #if defined(VELMORA_AVX2_TILES)
         if (m_width == SamplingWidth::avx2) {
             paintTileAvx2(begin, end, first, rows, out, stride, scratch);

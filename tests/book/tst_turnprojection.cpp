@@ -433,19 +433,29 @@ private Q_SLOTS:
         QTest::addColumn<QTransform>("world");
         QTest::addColumn<QRectF>("clip");
         QTest::addColumn<bool>("ground");
+        // The turned picture's pixels, when not those of the sheet as drawn.
+        QTest::addColumn<QSize>("pixels");
         const QTransform none;
         const QRectF all;
-        QTest::newRow("cover opening") << -30.0 << true << 0.4 << 2.0 << 1.0 << none << all << true;
+        const QSize drawn;
+        QTest::newRow("cover opening")
+            << -30.0 << true << 0.4 << 2.0 << 1.0 << none << all << true << drawn;
         QTest::newRow("steep, fading")
-            << -80.0 << true << 0.3 << 2.0 << 0.6 << none << all << false;
-        QTest::newRow("past edge-on") << -115.0 << true << 0.4 << 2.0 << 1.0 << none << all << true;
-        QTest::newRow("lifted leaf") << 20.0 << false << 0.55 << 1.0 << 1.0 << none << all << false;
+            << -80.0 << true << 0.3 << 2.0 << 0.6 << none << all << false << drawn;
+        QTest::newRow("past edge-on")
+            << -115.0 << true << 0.4 << 2.0 << 1.0 << none << all << true << drawn;
+        QTest::newRow("lifted leaf")
+            << 20.0 << false << 0.55 << 1.0 << 1.0 << none << all << false << drawn;
         QTest::newRow("shrunk and clipped")
             << -45.0 << true << 0.4 << 1.0 << 0.9
             << QTransform::fromTranslate(13.3, 7.7).scale(0.45, 0.45) << QRectF(0, 0, 150, 220)
-            << true;
+            << true << drawn;
         QTest::newRow("enlarged") << -10.0 << false << 0.6 << 2.0 << 1.0
-                                  << QTransform::fromScale(1.7, 1.7) << all << false;
+                                  << QTransform::fromScale(1.7, 1.7) << all << false << drawn;
+        QTest::newRow("seven pixels across")
+            << -35.0 << true << 0.4 << 1.0 << 1.0 << none << all << false << QSize(7, 40);
+        QTest::newRow("eight pixels across")
+            << 25.0 << false << 0.5 << 2.0 << 0.8 << none << all << true << QSize(8, 12);
     }
     void buildsPaintTheSamePixels() {
         QFETCH(double, degrees);
@@ -456,12 +466,16 @@ private Q_SLOTS:
         QFETCH(QTransform, world);
         QFETCH(QRectF, clip);
         QFETCH(bool, ground);
+        QFETCH(QSize, pixels);
         Scene made = scene(degrees, leadingAxis, perspective, ratio, true, opacity);
         made.world = world;
         made.clip = clip;
         if (ground)
             made.ground = DiaryTurnedPicture{groundPicture(QSizeF(200, 200), ratio, true),
                                              QRectF(20, 10, 200, 200), QPointF(), 0.8};
+        if (pixels.isValid())
+            made.picture.image =
+                made.picture.image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         setDiarySampling(DiarySampling::widest);
         const QImage widest = render(made, false);
         setDiarySampling(DiarySampling::sse2);
