@@ -168,81 +168,94 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
     // Compared as it will be stored, so the same words are never a change.
     draft.content = storableText(draft.content);
     const QDateTime now = m_clock->now();
+    // The entry being written into is signed for search once the writing moves on (the next
+    // write of anything else signs it), not at every pause in the typing: until then a search
+    // reads its text in full. Everything else queued is signed here, as by any write.
     const bool signs = m_stack->signsEntries();
-    auto work = m_stack->perform(Kind::immediate, [draft, expectedRevision, editSequence, now,
-                                                   signs](SqliteDatabase &database) {
-        static const QString findDay = selectEntries("WHERE dayKey = ?1 LIMIT 1");
-        auto &found = database.cached(findDay);
-        found.bind(1, draft.dayKey.rawValue());
-        if (found.step()) {
-            if (found.int64(5) != 0)
-                throw PersistenceError::entryAlreadySealed();
-            const qint64 stored = storedRevision(found);
-            const DiaryRevision actual{std::max<qint64>(stored, 0)};
-            if (!expectedRevision)
-                throw PersistenceError::conflict(DiaryRevision{0}, actual);
-            if (*expectedRevision != actual)
-                throw PersistenceError::conflict(*expectedRevision, actual);
-            const qint64 rowID = found.int64(rowIDColumn);
-            // Every autosave asks this of a long text: comparing the stored bytes costs less
-            // than decoding them, and the bytes compared are the bytes written. The size is
-            // compared as the caller gave it: a size that clamping would change is a change.
-            const QByteArray content = draft.content.toUtf8();
-            if (found.utf8(2) == QByteArrayView(content) && found.text(3) == draft.fontName &&
-                found.real(4) == draft.bodyPointSize) {
-                return DiarySaveResult{makeEntryDTO(found), editSequence,
-                                       DiarySaveDisposition::unchanged};
-            }
-            if (stored == DiaryRevision::maximum)
-                throw PersistenceError::revisionOverflow();
-            // The saved entry is the row found with what the update writes, so the row is not
-            // read back.
-            DiaryEntryDTO saved =
-                makeEntryDTO(found, draft.content, DiaryRevision{actual.rawValue + 1});
-            saved.fontName = storableText(draft.fontName);
-            saved.bodyPointSize = clampedBodyPointSize(draft.bodyPointSize);
-            saved.updatedAt =
-                QDateTime::fromMSecsSinceEpoch(now.toMSecsSinceEpoch(), QTimeZone::utc());
-            const QByteArray folded = storableText(foldedForSearch(saved.content)).toUtf8();
-            database
-                .cached(QStringLiteral("UPDATE DiaryEntry SET content = ?1, contentFolded = ?2, "
+    const auto signAllBut = [signs](SqliteDatabase &database, std::optional<qint64> leaving) {
+        if (signs)
+            signQueuedEntries(database, leaving);
+    };
+    auto work = m_stack->perform(
+        Kind::immediate,
+        [draft, expectedRevision, editSequence, now, signAllBut](SqliteDatabase &database) {
+            static const QString findDay = selectEntries("WHERE dayKey = ?1 LIMIT 1");
+            auto &found = database.cached(findDay);
+            found.bind(1, draft.dayKey.rawValue());
+            if (found.step()) {
+                if (found.int64(5) != 0)
+                    throw PersistenceError::entryAlreadySealed();
+                const qint64 stored = storedRevision(found);
+                const DiaryRevision actual{std::max<qint64>(stored, 0)};
+                if (!expectedRevision)
+                    throw PersistenceError::conflict(DiaryRevision{0}, actual);
+                if (*expectedRevision != actual)
+                    throw PersistenceError::conflict(*expectedRevision, actual);
+                const qint64 rowID = found.int64(rowIDColumn);
+                // Every autosave asks this of a long text: comparing the stored bytes costs less
+                // than decoding them, and the bytes compared are the bytes written. The size is
+                // compared as the caller gave it: a size that clamping would change is a change.
+                const QByteArray content = draft.content.toUtf8();
+                if (found.utf8(2) == QByteArrayView(content) && found.text(3) == draft.fontName &&
+                    found.real(4) == draft.bodyPointSize) {
+                    DiarySaveResult unchanged{makeEntryDTO(found), editSequence,
+                                              DiarySaveDisposition::unchanged};
+                    signAllBut(database, std::nullopt);
+                    return unchanged;
+                }
+                if (stored == DiaryRevision::maximum)
+                    throw PersistenceError::revisionOverflow();
+                // The saved entry is the row found with what the update writes, so the row is not
+                // read back.
+                DiaryEntryDTO saved =
+                    makeEntryDTO(found, draft.content, DiaryRevision{actual.rawValue + 1});
+                saved.fontName = storableText(draft.fontName);
+                saved.bodyPointSize = clampedBodyPointSize(draft.bodyPointSize);
+                saved.updatedAt =
+                    QDateTime::fromMSecsSinceEpoch(now.toMSecsSinceEpoch(), QTimeZone::utc());
+                database
+                    .cached(
+                        QStringLiteral("UPDATE DiaryEntry SET content = ?1, contentFolded = ?2, "
                                        "fontName = ?3, bodyPointSize = ?4, modifiedAt = ?5, "
                                        "revision = ?6 WHERE rowid = ?7"))
-                .bindUtf8(1, content)
-                .bindUtf8(2, folded)
-                .bind(3, saved.fontName)
-                .bind(4, saved.bodyPointSize)
-                .bind(5, saved.updatedAt)
-                .bind(6, saved.revision.rawValue)
-                .bind(7, rowID)
-                .execute();
-            if (signs)
-                signWrittenEntry(database, rowID, draft.dayKey.rawValue(), folded);
-            return DiarySaveResult{std::move(saved), editSequence, DiarySaveDisposition::updated};
-        }
-        if (expectedRevision && expectedRevision->rawValue != 0)
-            throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
-        DiaryEntryDTO created;
-        created.id = draft.id;
-        // An identifier another day's entry holds (a draft made before that entry was synced
-        // in) would break the store's uniqueness; the new entry gets its own.
-        auto &sameID =
-            database.cached(QStringLiteral("SELECT 1 FROM DiaryEntry WHERE id = ?1 LIMIT 1"));
-        sameID.bind(1, draft.id);
-        if (sameID.step())
-            created.id = QUuid::createUuid();
-        created.dayKey = draft.dayKey;
-        created.content = draft.content;
-        created.fontName = draft.fontName;
-        created.bodyPointSize = draft.bodyPointSize;
-        created.originTimeZone = draft.originTimeZone;
-        created.createdAt = draft.createdAt;
-        created.updatedAt = now;
-        created.revision = DiaryRevision{1};
-        const qint64 rowID = insertEntryRow(database, created);
-        return DiarySaveResult{readEntryRow(database, rowID), editSequence,
-                               DiarySaveDisposition::created};
-    });
+                    .bindUtf8(1, content)
+                    .bind(2, foldedForSearch(saved.content))
+                    .bind(3, saved.fontName)
+                    .bind(4, saved.bodyPointSize)
+                    .bind(5, saved.updatedAt)
+                    .bind(6, saved.revision.rawValue)
+                    .bind(7, rowID)
+                    .execute();
+                signAllBut(database, rowID);
+                return DiarySaveResult{std::move(saved), editSequence,
+                                       DiarySaveDisposition::updated};
+            }
+            if (expectedRevision && expectedRevision->rawValue != 0)
+                throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
+            DiaryEntryDTO created;
+            created.id = draft.id;
+            // An identifier another day's entry holds (a draft made before that entry was synced
+            // in) would break the store's uniqueness; the new entry gets its own.
+            auto &sameID =
+                database.cached(QStringLiteral("SELECT 1 FROM DiaryEntry WHERE id = ?1 LIMIT 1"));
+            sameID.bind(1, draft.id);
+            if (sameID.step())
+                created.id = QUuid::createUuid();
+            created.dayKey = draft.dayKey;
+            created.content = draft.content;
+            created.fontName = draft.fontName;
+            created.bodyPointSize = draft.bodyPointSize;
+            created.originTimeZone = draft.originTimeZone;
+            created.createdAt = draft.createdAt;
+            created.updatedAt = now;
+            created.revision = DiaryRevision{1};
+            const qint64 rowID = insertEntryRow(database, created);
+            DiarySaveResult result{readEntryRow(database, rowID), editSequence,
+                                   DiarySaveDisposition::created};
+            signAllBut(database, std::nullopt);
+            return result;
+        },
+        DiaryPersistenceStack::Signing::byBody);
     co_return co_await work;
 }
 

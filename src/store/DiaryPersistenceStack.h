@@ -29,16 +29,23 @@ public:
     const QString &storeURL() const { return m_storeURL; }
     const StoreModel &model() const { return m_model; }
     SerialExecutor &context() { return m_context; }
-    // Whether the store keeps search signatures, which every write transaction brings up to date.
+    // Whether the store keeps search signatures, which write transactions bring up to date.
     bool signsEntries() const { return m_signsEntries; }
+
+    // Who signs the queued entries in a write transaction.
+    enum class Signing {
+        afterBody, // every queued entry, once the body is done
+        byBody,    // the body, choosing what it leaves queued (when signsEntries())
+    };
 
     // Runs body(database) on the context inside one transaction, rolled back when it throws;
     // resumes the awaiting coroutine on its own thread. A write signs the entries it changed for
     // search before it commits.
     template <typename F>
     SerialExecutor::Operation<std::invoke_result_t<F &, SqliteDatabase &>>
-    perform(SqliteTransactionKind kind, F body) {
-        const bool signs = kind == SqliteTransactionKind::immediate && m_signsEntries;
+    perform(SqliteTransactionKind kind, F body, Signing signing = Signing::afterBody) {
+        const bool signs = kind == SqliteTransactionKind::immediate && m_signsEntries &&
+                           signing == Signing::afterBody;
         return m_context.run(
             [database = m_database.get(), signs, kind, body = std::move(body)]() mutable {
                 return database->transaction(kind, [&] {

@@ -71,17 +71,20 @@ QString triggerStatements() {
 }
 
 // Every write transaction signs its entries, so the statements are prepared once per connection.
-void signQueue(SqliteDatabase &database) {
+// The entry `leaving` (none when null) stays queued.
+void signQueue(SqliteDatabase &database, std::optional<qint64> leaving) {
     // The day is kept with the signature and must match when it is read: should the rows ever be
     // numbered afresh behind the triggers' back, a signature cannot pass to another entry.
     static const QString sign =
         QStringLiteral("INSERT OR REPLACE INTO %1 (entryRow, entryDayKey, bits) "
                        "SELECT e.rowid, e.dayKey, velmora_signature(e.contentFolded) "
-                       "FROM %2 AS q JOIN DiaryEntry AS e ON e.rowid = q.entryRow")
+                       "FROM %2 AS q JOIN DiaryEntry AS e ON e.rowid = q.entryRow "
+                       "WHERE q.entryRow IS NOT ?1")
             .arg(signatureTable, queueTable);
-    static const QString clear = QStringLiteral("DELETE FROM %1").arg(queueTable);
-    database.cached(sign).execute();
-    database.cached(clear).execute();
+    static const QString clear =
+        QStringLiteral("DELETE FROM %1 WHERE entryRow IS NOT ?1").arg(queueTable);
+    database.cached(sign).bind(1, leaving).execute();
+    database.cached(clear).bind(1, leaving).execute();
 }
 
 } // namespace
@@ -160,16 +163,17 @@ void prepareSearchSignatures(SqliteDatabase &database) {
     database.transaction(SqliteTransactionKind::immediate, [&] {
         if (triggers != 2)
             writeSearchSignatureSchema(database);
-        signQueue(database);
+        signQueue(database, std::nullopt);
     });
 }
 
-void signQueuedEntries(SqliteDatabase &database) noexcept {
-    // Most transactions find the queue empty: the entries they wrote are signed already.
-    static const QString anyQueued = QStringLiteral("SELECT 1 FROM %1 LIMIT 1").arg(queueTable);
+void signQueuedEntries(SqliteDatabase &database, std::optional<qint64> leaving) noexcept {
+    // Most transactions find nothing to sign: the entries written before them are signed already.
+    static const QString anyQueued =
+        QStringLiteral("SELECT 1 FROM %1 WHERE entryRow IS NOT ?1 LIMIT 1").arg(queueTable);
     try {
         SqliteStatement &queued = database.cached(anyQueued);
-        const bool found = queued.step();
+        const bool found = queued.bind(1, leaving).step();
         queued.reset();
         if (!found)
             return;
@@ -179,7 +183,7 @@ void signQueuedEntries(SqliteDatabase &database) noexcept {
         return;
     }
     try {
-        signQueue(database);
+        signQueue(database, leaving);
         database.cached(QStringLiteral("RELEASE velmora_sign")).execute();
     } catch (const SqliteError &error) {
         // The entries stay queued, and a search reads them in full until they are signed.
@@ -188,28 +192,6 @@ void signQueuedEntries(SqliteDatabase &database) noexcept {
             database.exec(QStringLiteral("ROLLBACK TO velmora_sign; RELEASE velmora_sign"));
         } catch (const SqliteError &) {
         }
-    }
-}
-
-void signWrittenEntry(SqliteDatabase &database, qint64 entryRow, const QString &dayKey,
-                      QByteArrayView foldedText) noexcept {
-    static const QString sign =
-        QStringLiteral(
-            "INSERT OR REPLACE INTO %1 (entryRow, entryDayKey, bits) VALUES (?1, ?2, ?3)")
-            .arg(signatureTable);
-    static const QString unqueue =
-        QStringLiteral("DELETE FROM %1 WHERE entryRow = ?1").arg(queueTable);
-    // Each statement is undone alone when it fails: a signature written but still queued is only
-    // signed again.
-    try {
-        database.cached(sign)
-            .bind(1, entryRow)
-            .bind(2, dayKey)
-            .bind(3, searchSignature(foldedText))
-            .execute();
-        database.cached(unqueue).bind(1, entryRow).execute();
-    } catch (const SqliteError &error) {
-        qCWarning(lcStore) << "Could not sign an entry for search:" << error.message();
     }
 }
 

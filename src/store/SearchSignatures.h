@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <optional>
+
 namespace velmora {
 
 // A search that finds a rare word would otherwise read every entry's folded text from disk. Each
@@ -41,15 +43,10 @@ bool modelHasSearchSignatures(const StoreModel &model);
 // wrote), in one transaction. Nothing is written when nothing is queued.
 void prepareSearchSignatures(SqliteDatabase &database);
 
-// Signs the queued entries, inside the caller's write transaction. A failure here leaves the
-// entries queued and the caller's transaction as it was.
-void signQueuedEntries(SqliteDatabase &database) noexcept;
-
-// Signs one entry just written, from the folded bytes it stores, inside the caller's write
-// transaction, and takes it off the queue: the writer has those bytes at hand, where the queue
-// would read them back. A failure leaves the entry queued and the transaction as it was.
-void signWrittenEntry(SqliteDatabase &database, qint64 entryRow, const QString &dayKey,
-                      QByteArrayView foldedText) noexcept;
+// Signs the queued entries, inside the caller's write transaction, all but `leaving` when it is
+// given. A failure here leaves the entries queued and the caller's transaction as it was.
+void signQueuedEntries(SqliteDatabase &database,
+                       std::optional<qint64> leaving = std::nullopt) noexcept;
 
 // The search: entries whose folded text holds ?1, newest day first, at most ?2.
 QString searchEntriesSql(const char *columns);
