@@ -208,6 +208,19 @@ VELMORA_AVX2 inline __m256i fourPairs(const char *a, const char *b, const char *
 }
 #endif
 
+// Where the groups of four columns of a tile are painted from source rows mixed across: each
+// group's device rows [fastFrom, fastTo), the source rows [groupLow, groupHigh] they read, and
+// the source rows [low, high] of them all.
+struct TileRows {
+    int groups = 0;
+    int fastFrom[tileColumns / 4];
+    int fastTo[tileColumns / 4];
+    qint64 groupLow[tileColumns / 4];
+    qint64 groupHigh[tileColumns / 4];
+    qint64 low = std::numeric_limits<qint64>::max();
+    qint64 high = std::numeric_limits<qint64>::min();
+};
+
 // Working memory of one thread's tiles, kept for the tiles that follow.
 class TileScratch {
 public:
@@ -356,44 +369,19 @@ public:
                 paintRow(begin, end, first + r, out + r * stride);
             return;
         }
-        const int groups = std::min((end - begin) / 4, tileColumns / 4);
-        int fastFrom[tileColumns / 4];
-        int fastTo[tileColumns / 4];
-        // The source rows each group reads.
-        qint64 groupLow[tileColumns / 4];
-        qint64 groupHigh[tileColumns / 4];
-        qint64 low = std::numeric_limits<qint64>::max();
-        qint64 high = std::numeric_limits<qint64>::min();
-        for (int g = 0; g < groups; ++g) {
-            const std::size_t group = std::size_t(begin) / 4 + std::size_t(g);
-            fastFrom[g] = std::max(m_groupFirst[group], first);
-            fastTo[g] = std::min(m_groupEnd[group], first + rows);
-            groupLow[g] = std::numeric_limits<qint64>::max();
-            groupHigh[g] = std::numeric_limits<qint64>::min();
-            if (fastFrom[g] >= fastTo[g])
-                continue;
-            for (std::size_t k = group * 4; k < group * 4 + 4; ++k) {
-                const ColumnSample &column = m_columns[k];
-                groupLow[g] =
-                    std::min(groupLow[g], (column.rowOrigin + column.rowStep * fastFrom[g]) >> 16);
-                groupHigh[g] =
-                    std::max(groupHigh[g],
-                             ((column.rowOrigin + column.rowStep * (fastTo[g] - 1)) >> 16) + 1);
-            }
-            low = std::min(low, groupLow[g]);
-            high = std::max(high, groupHigh[g]);
-        }
+        const TileRows tile = tileRows(begin, end, first, rows);
         // Mixed across: per source row, four 16-bit channels for each of the tile's columns.
         constexpr int mixedRow = tileColumns * 4;
-        quint16 *const mixed =
-            low <= high ? scratch.mixed(std::size_t(high - low + 1) * mixedRow) : nullptr;
+        quint16 *const mixed = tile.low <= tile.high
+                                   ? scratch.mixed(std::size_t(tile.high - tile.low + 1) * mixedRow)
+                                   : nullptr;
         if (mixed) {
             const __m128i zero = _mm_setzero_si128();
-            for (qint64 row = low; row <= high; ++row) {
+            for (qint64 row = tile.low; row <= tile.high; ++row) {
                 const QRgb *line = m_bits + row * m_stride;
-                quint16 *to = mixed + (row - low) * mixedRow;
-                for (int g = 0; g < groups; ++g) {
-                    if (row < groupLow[g] || row > groupHigh[g])
+                quint16 *to = mixed + (row - tile.low) * mixedRow;
+                for (int g = 0; g < tile.groups; ++g) {
+                    if (row < tile.groupLow[g] || row > tile.groupHigh[g])
                         continue;
                     for (int pair = 0; pair < 4; pair += 2) {
                         const std::size_t k = std::size_t(begin + g * 4 + pair);
@@ -422,7 +410,7 @@ public:
         // Mixed down, device row by device row; each group's source rows advance by their steps.
         __m128i sources[tileColumns / 4];
         __m128i steps[tileColumns / 4];
-        for (int g = 0; g < groups; ++g) {
+        for (int g = 0; g < tile.groups; ++g) {
             const std::size_t k = std::size_t(begin + g * 4);
             const auto lanes = [](const qint32 *values) {
                 return _mm_loadu_si128(reinterpret_cast<const __m128i *>(values));
@@ -435,7 +423,7 @@ public:
             sources[g] = _mm_load_si128(reinterpret_cast<const __m128i *>(at));
         }
         const __m128i down = _mm_set1_epi32(127);
-        const __m128i lowRow = _mm_set1_epi32(int(mixed ? low : 0));
+        const __m128i lowRow = _mm_set1_epi32(int(mixed ? tile.low : 0));
         const __m128i opacity = _mm_set1_epi16(short(m_opacity));
         const __m128i lanes = _mm_set_epi32(24, 16, 8, 0);
         const __m128i zero4 = _mm_setzero_si128();
@@ -443,10 +431,10 @@ public:
         for (int r = 0; r < rows; ++r) {
             const int row = first + r;
             QRgb *line = out + r * stride;
-            for (int g = 0; g < groups; ++g) {
+            for (int g = 0; g < tile.groups; ++g) {
                 const __m128i source = sources[g];
                 sources[g] = _mm_add_epi32(source, steps[g]);
-                if (row < fastFrom[g] || row >= fastTo[g]) {
+                if (row < tile.fastFrom[g] || row >= tile.fastTo[g]) {
                     const std::size_t group = std::size_t(begin) / 4 + std::size_t(g);
                     if (row < m_groupTop[group] || row >= m_groupBottom[group])
                         _mm_storeu_si128(reinterpret_cast<__m128i *>(line + g * 4), zero4);
@@ -504,7 +492,7 @@ public:
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(line + g * 4),
                                  _mm_packus_epi16(first2, last2));
             }
-            for (int index = begin + groups * 4; index < end; ++index)
+            for (int index = begin + tile.groups * 4; index < end; ++index)
                 line[index - begin] = pixel(index, row);
         }
 #else
@@ -605,11 +593,8 @@ private:
     VELMORA_AVX2 void paintTileAvx2(int begin, int end, int first, int rows, QRgb *out,
                                     qsizetype stride, TileScratch &scratch) const {
         constexpr int mostGroups = tileColumns / 4;
-        const int groups = std::min((end - begin) / 4, mostGroups);
         const std::size_t firstGroup = std::size_t(begin) / 4;
         // Locals, so that the stores below do not make the compiler load them again.
-        const int *const groupFirst = m_groupFirst.data() + firstGroup;
-        const int *const groupEnd = m_groupEnd.data() + firstGroup;
         const int *const groupTop = m_groupTop.data() + firstGroup;
         const int *const groupBottom = m_groupBottom.data() + firstGroup;
         const SourceWindow *const windows = m_windows.data() + firstGroup;
@@ -621,53 +606,31 @@ private:
         const qsizetype sourceStride = m_stride;
         const int opacity = m_opacity;
 
-        // Device rows [fastFrom, fastTo) of each group, and of each pair of groups, are painted
-        // from the rows mixed across, which are the source rows [groupLow, groupHigh].
-        int fastFrom[mostGroups];
-        int fastTo[mostGroups];
+        const TileRows tile = tileRows(begin, end, first, rows);
+        // Device rows of each pair of groups that are painted from the rows mixed across.
         int pairFrom[mostGroups / 2];
         int pairTo[mostGroups / 2];
-        qint64 groupLow[mostGroups];
-        qint64 groupHigh[mostGroups];
-        qint64 low = std::numeric_limits<qint64>::max();
-        qint64 high = std::numeric_limits<qint64>::min();
-        for (int g = 0; g < groups; ++g) {
-            fastFrom[g] = std::max(groupFirst[g], first);
-            fastTo[g] = std::min(groupEnd[g], first + rows);
-            groupLow[g] = std::numeric_limits<qint64>::max();
-            groupHigh[g] = std::numeric_limits<qint64>::min();
-            if (fastFrom[g] >= fastTo[g])
-                continue;
-            for (int k = g * 4; k < g * 4 + 4; ++k) {
-                const qint64 origin = m_columns[std::size_t(begin + k)].rowOrigin;
-                const qint64 step = m_columns[std::size_t(begin + k)].rowStep;
-                groupLow[g] = std::min(groupLow[g], (origin + step * fastFrom[g]) >> 16);
-                groupHigh[g] =
-                    std::max(groupHigh[g], ((origin + step * (fastTo[g] - 1)) >> 16) + 1);
-            }
-            low = std::min(low, groupLow[g]);
-            high = std::max(high, groupHigh[g]);
-        }
-        const int pairs = (groups + 1) / 2;
+        const int pairs = (tile.groups + 1) / 2;
         for (int p = 0; p < pairs; ++p) {
-            const bool whole = p * 2 + 1 < groups;
-            pairFrom[p] = whole ? std::max(fastFrom[p * 2], fastFrom[p * 2 + 1])
+            const bool whole = p * 2 + 1 < tile.groups;
+            pairFrom[p] = whole ? std::max(tile.fastFrom[p * 2], tile.fastFrom[p * 2 + 1])
                                 : std::numeric_limits<int>::max();
-            pairTo[p] = whole ? std::min(fastTo[p * 2], fastTo[p * 2 + 1]) : 0;
+            pairTo[p] = whole ? std::min(tile.fastTo[p * 2], tile.fastTo[p * 2 + 1]) : 0;
         }
 
         constexpr int mixedRow = tileColumns * 4;
-        quint16 *const mixed =
-            low <= high ? scratch.mixed(std::size_t(high - low + 2) * mixedRow) : nullptr;
+        quint16 *const mixed = tile.low <= tile.high
+                                   ? scratch.mixed(std::size_t(tile.high - tile.low + 2) * mixedRow)
+                                   : nullptr;
         const __m256i zero = _mm256_setzero_si256();
         if (mixed) {
-            for (int g = 0; g < groups; ++g) {
-                if (groupLow[g] > groupHigh[g])
+            for (int g = 0; g < tile.groups; ++g) {
+                if (tile.groupLow[g] > tile.groupHigh[g])
                     continue;
                 const __m256i weights = load256(acrossWeights + g * 4);
-                const QRgb *line = bits + groupLow[g] * sourceStride;
-                quint16 *to = mixed + (groupLow[g] - low) * mixedRow + g * 16;
-                const qint64 count = groupHigh[g] - groupLow[g] + 1;
+                const QRgb *line = bits + tile.groupLow[g] * sourceStride;
+                quint16 *to = mixed + (tile.groupLow[g] - tile.low) * mixedRow + g * 16;
+                const qint64 count = tile.groupHigh[g] - tile.groupLow[g] + 1;
                 const SourceWindow &window = windows[g];
                 if (window.base >= 0) {
                     const __m256i lanes = load256(window.lanes);
@@ -709,11 +672,11 @@ private:
         // bits.
         __m256i sources[mostGroups / 2];
         __m256i advances[mostGroups / 2];
-        const quint64 lowest = quint64(mixed ? low : 0) << 16;
+        const quint64 lowest = quint64(mixed ? tile.low : 0) << 16;
         for (int p = 0; p < pairs; ++p) {
             alignas(32) qint32 at[8] = {};
             alignas(32) qint32 step[8] = {};
-            for (int k = 0; k < std::min(8, groups * 4 - p * 8); ++k) {
+            for (int k = 0; k < std::min(8, tile.groups * 4 - p * 8); ++k) {
                 step[k] = steps[p * 8 + k];
                 at[k] = qint32(quint32(quint64(origins[p * 8 + k]) +
                                        quint64(step[k]) * quint64(qint64(first)) - lowest));
@@ -763,7 +726,7 @@ private:
         };
         // A row of a group outside its fast rows: cleared, or pixel by pixel at the edges.
         const auto edge = [&](__m256i source, int half, int g, int row, QRgb *to) VELMORA_AVX2 {
-            if (row >= fastFrom[g] && row < fastTo[g]) {
+            if (row >= tile.fastFrom[g] && row < tile.fastTo[g]) {
                 four(source, half, g, to);
             } else if (row < groupTop[g] || row >= groupBottom[g]) {
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(to), _mm_setzero_si128());
@@ -776,7 +739,7 @@ private:
         // Pair by pair, down the tile.
         for (int p = 0; p < pairs; ++p) {
             const int g = p * 2;
-            const bool whole = g + 1 < groups;
+            const bool whole = g + 1 < tile.groups;
             __m256i source = sources[p];
             const __m256i advance = advances[p];
             const int from = int(std::clamp<qint64>(qint64(pairFrom[p]) - first, 0, rows));
@@ -829,11 +792,36 @@ private:
         }
         for (int r = 0; r < rows; ++r) {
             QRgb *const line = out + r * stride;
-            for (int index = begin + groups * 4; index < end; ++index)
+            for (int index = begin + tile.groups * 4; index < end; ++index)
                 line[index - begin] = pixel(index, first + r);
         }
     }
 #endif
+
+    TileRows tileRows(int begin, int end, int first, int rows) const {
+        TileRows tile;
+        tile.groups = std::min((end - begin) / 4, tileColumns / 4);
+        for (int g = 0; g < tile.groups; ++g) {
+            const std::size_t group = std::size_t(begin) / 4 + std::size_t(g);
+            tile.fastFrom[g] = std::max(m_groupFirst[group], first);
+            tile.fastTo[g] = std::min(m_groupEnd[group], first + rows);
+            tile.groupLow[g] = std::numeric_limits<qint64>::max();
+            tile.groupHigh[g] = std::numeric_limits<qint64>::min();
+            if (tile.fastFrom[g] >= tile.fastTo[g])
+                continue;
+            for (std::size_t k = group * 4; k < group * 4 + 4; ++k) {
+                const ColumnSample &column = m_columns[k];
+                tile.groupLow[g] = std::min(
+                    tile.groupLow[g], (column.rowOrigin + column.rowStep * tile.fastFrom[g]) >> 16);
+                tile.groupHigh[g] = std::max(
+                    tile.groupHigh[g],
+                    ((column.rowOrigin + column.rowStep * (tile.fastTo[g] - 1)) >> 16) + 1);
+            }
+            tile.low = std::min(tile.low, tile.groupLow[g]);
+            tile.high = std::max(tile.high, tile.groupHigh[g]);
+        }
+        return tile;
+    }
 
 #if defined(__SSE2__)
     // The group of four columns from `index` on a row: at once where they are whole, cleared
