@@ -1660,15 +1660,19 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
         aligned = AlignedPicture::of(*ground, device, painter.opacity());
 
     // The ground around the turned pictures is drawn flat; beneath them it is painted with them.
-    if (flat) {
+    const double opacity = painter.opacity();
+    const auto paintGroundAround = [&] {
+        if (!ground)
+            return;
         painter.save();
-        painter.setOpacity(painter.opacity() * ground->opacity);
+        painter.setOpacity(opacity * ground->opacity);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         for (const QRect &part : QRegion(groundArea).subtracted(QRegion(reached)))
             paintFlatPart(painter, *ground, device, back, part);
         painter.restore();
-    }
+    };
     if (area.isEmpty()) {
+        paintGroundAround();
         painter.restore();
         return;
     }
@@ -1693,6 +1697,8 @@ void paintTurnedPictures(QPainter &painter, const DiaryTurnProjection &projectio
                 }
             }))
             break;
+    // Drawn while the helpers start on the bands, whose rows it does not touch.
+    paintGroundAround();
     Band own;
     for (int index = 0; index < frame->count; ++index) {
         auto &state = frame->states[std::size_t(index)];
