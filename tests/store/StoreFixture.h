@@ -75,7 +75,16 @@ struct StoreFixture {
     std::shared_ptr<DiaryPersistenceStack> stack;
     std::unique_ptr<CoreDataDiaryRepository> repository;
 
-    StoreFixture() {
+    StoreFixture() { open(); }
+
+    // Closes the store and opens it again, as a new launch does.
+    void reopen() {
+        repository.reset();
+        stack.reset();
+        open();
+    }
+
+    void open() {
         stack = std::make_shared<DiaryPersistenceStack>(
             dir.filePath(QStringLiteral("Diary.sqlite")),
             DiaryModelProvider::model(DiaryModelProvider::currentVersionName));

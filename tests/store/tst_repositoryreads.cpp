@@ -122,12 +122,7 @@ private Q_SLOTS:
         store.saved("2024-03-02", "Straße");
         store.sql("UPDATE DiaryEntry SET contentFolded = content; "
                   "DROP TABLE VelmoraSearchFolding");
-        store.repository.reset();
-        store.stack.reset();
-        store.stack = std::make_shared<DiaryPersistenceStack>(
-            store.dir.filePath(QStringLiteral("Diary.sqlite")),
-            DiaryModelProvider::model(DiaryModelProvider::currentVersionName));
-        store.repository = std::make_unique<CoreDataDiaryRepository>(store.stack, store.clock);
+        store.reopen();
         QCOMPARE(test::waitFor(store.repository->search("fi", 5)).size(), 1);
         QCOMPARE(test::waitFor(store.repository->search("flight", 5)).size(), 1);
         QCOMPARE(test::waitFor(store.repository->search("strasse", 5)).size(), 1);

@@ -49,15 +49,6 @@ QStringList daysFound(const StoreFixture &store, const QString &query) {
     return days;
 }
 
-void reopen(StoreFixture &store) {
-    store.repository.reset();
-    store.stack.reset();
-    store.stack = std::make_shared<DiaryPersistenceStack>(
-        store.dir.filePath(QStringLiteral("Diary.sqlite")),
-        DiaryModelProvider::model(DiaryModelProvider::currentVersionName));
-    store.repository = std::make_unique<CoreDataDiaryRepository>(store.stack, store.clock);
-}
-
 } // namespace
 
 class SearchSignaturesTest : public QObject {
@@ -185,7 +176,7 @@ private Q_SLOTS:
         if (!change.isEmpty())
             store.sql(change);
         if (reopens)
-            reopen(store);
+            store.reopen();
         QStringList queries{"zebra", "malaga krakow", "Café", "GARDEN WIN", "ελλη", "日本語", "e",
                             "qu",    "nothing here"};
         for (int i = 0; i < 20; ++i) {
