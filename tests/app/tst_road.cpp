@@ -15,6 +15,7 @@
 #include "recall/views/MacSearchCard.h"
 #include "settings/MacSettingsView.h"
 #include "support/PrivateXServer.h"
+#include "support/ProgramInWindow.h"
 #include "support/RuledLines.h"
 #include "support/Screenshots.h"
 #include "support/TestSupport.h"
@@ -22,12 +23,9 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QGraphicsProxyWidget>
-#include <QGraphicsView>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
-#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -36,24 +34,13 @@ using namespace velmora::test;
 
 namespace {
 
-// The road a person walks, on the real program in this process, through its real window: keys
-// and clicks go to the window and find their way as a person's do. Nothing here calls into the
-// page's controller.
-class Road {
+// The road a person walks, on the real program in this process, through its real window.
+// Nothing here calls into the page's controller.
+class Road : public ProgramInWindow {
 public:
     explicit Road(QSize windowSize)
         : m_size(windowSize) {
-        DiaryProcessEnvironment environment;
-        environment.arguments = {QStringLiteral("velmora"),
-                                 QStringLiteral("--velmora-test-mode"),
-                                 QStringLiteral("--velmora-store-url"),
-                                 m_folder.filePath(QStringLiteral("diary/store.sqlite")),
-                                 QStringLiteral("--velmora-defaults-suite"),
-                                 QStringLiteral("Road")};
-        environment.applicationSupportDirectory = m_folder.filePath(QStringLiteral("support"));
-        environment.temporaryDirectory = m_folder.path();
-        program =
-            std::make_unique<VelmoraProgram>(VelmoraProgram::Options{environment, false, false});
+        create(QStringLiteral("Road"));
     }
 
     ~Road() {
@@ -63,66 +50,18 @@ public:
                 window->close();
     }
 
-    std::unique_ptr<VelmoraProgram> program;
-
     bool start(const std::function<void(DiaryDependencyGraph &)> &beforeOpening) {
         if (program->start())
             return false;
         program->delegate().setTerminate([this] { ++m_terminations; });
         DiaryBookWindow &shown = program->window();
         // The window at the size the road is walked at, whatever the screen proposed.
-        shown.setMinimumSize(0, 0);
-        shown.resize(m_size);
-        if (!QTest::qWaitForWindowExposed(&shown))
-            return false;
-        shown.activateWindow();
-        if (!QTest::qWaitForWindowActive(&shown))
+        if (!show(m_size))
             return false;
         beforeOpening(program->graph());
         return waitUntil([&] { return shown.size() == m_size; });
     }
 
-    QWindow *window() const { return program->window().windowHandle(); }
-    VuzIvoduPageWidget *book() const {
-        return qobject_cast<VuzIvoduPageWidget *>(program->rootView().bookView());
-    }
-    DiarySessionStore &session() const { return program->graph().diarySession(); }
-
-    // The page rests on its day, its turn drawn.
-    bool settled() const {
-        const auto leaf = program->graph().pageSystem().selectedDescriptor();
-        return book() && book()->isVisible() &&
-               session().phase().kind != DiarySessionPhase::Kind::loading && leaf &&
-               leaf->dayKey == session().selectedDay() &&
-               program->graph().pageSystem().transition().phase == PageTransitionPhase::idle;
-    }
-
-    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyClick(window(), Qt::Key(key), modifiers);
-    }
-    void type(const QString &text) {
-        for (const QChar letter : text) {
-            if (letter == QLatin1Char('\n'))
-                key(Qt::Key_Return);
-            else
-                QTest::keyClick(window(), letter.toLatin1());
-        }
-    }
-
-    // Where a point of a widget of the book lies in the window: its place in the book, through
-    // the scene that holds the book and the view that shows it scaled.
-    QPoint at(const QWidget *widget, QPointF point) const {
-        const QWidget *top = widget->window();
-        const QGraphicsProxyWidget *proxy = top->graphicsProxyWidget();
-        const QGraphicsView *view = proxy->scene()->views().constFirst();
-        const QPointF inBook = widget->mapTo(top, point);
-        const QPoint inView = view->mapFromScene(proxy->mapToScene(inBook));
-        return view->viewport()->mapTo(&program->window(), inView);
-    }
-    QRect inWindow(const QWidget *widget) const {
-        return QRect(at(widget, QPointF(0, 0)),
-                     at(widget, QPointF(widget->width(), widget->height())) - QPoint(1, 1));
-    }
     // A slow drag in the page's points, coming to rest before it is let go.
     void drag(const QWidget *widget, QPointF from, QPointF to) {
         QTest::mousePress(window(), Qt::LeftButton, {}, at(widget, from));
@@ -138,13 +77,6 @@ public:
         return QRect(QPoint(), program->window().size())
             .contains(inWindow(widget).adjusted(1, 1, -1, -1));
     }
-    void click(const QWidget *widget) {
-        QTest::mouseClick(window(), Qt::LeftButton, {}, inWindow(widget).center());
-    }
-    void click(const QWidget *widget, QPointF point) {
-        QTest::mouseClick(window(), Qt::LeftButton, {}, at(widget, point));
-    }
-
     void screenshot(const char *step) {
         QApplication::processEvents();
         const QString name = QStringLiteral("road-%1x%2-%3")
@@ -161,18 +93,9 @@ public:
     }
 
 private:
-    QTemporaryDir m_folder;
     QSize m_size;
     int m_terminations = 0;
 };
-
-MacSettingsView *shownSettings() {
-    for (QWidget *window : QApplication::topLevelWidgets())
-        if (auto *settings = qobject_cast<MacSettingsView *>(window);
-            settings && settings->isVisible())
-            return settings;
-    return nullptr;
-}
 
 QMessageBox *shownAlert() {
     for (QWidget *window : QApplication::topLevelWidgets())

@@ -14,6 +14,7 @@
 #include "settings/MacSettingsView.h"
 #include "support/GuiTestMain.h"
 #include "support/InkDrawings.h"
+#include "support/ProgramInWindow.h"
 #include "support/Screenshots.h"
 #include "support/SyncRelay.h"
 #include "support/TabletCompanion.h"
@@ -22,15 +23,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDirIterator>
-#include <QGraphicsProxyWidget>
-#include <QGraphicsView>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QScrollArea>
-#include <QTemporaryDir>
 #include <QTimer>
 
 using namespace velmora;
@@ -38,14 +36,6 @@ using namespace velmora::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-MacSettingsView *shownSettings() {
-    for (QWidget *window : QApplication::topLevelWidgets())
-        if (auto *settings = qobject_cast<MacSettingsView *>(window);
-            settings && settings->isVisible())
-            return settings;
-    return nullptr;
-}
 
 // Scrolls the settings window to a section, for its picture.
 void showSection(QWidget *section) {
@@ -68,27 +58,12 @@ QMap<QString, QString> folderState(const QString &folder) {
 
 // The program with its sync folder on the computer's side, the tablet on the other side, and a
 // relay between the two that runs while it is switched on.
-class SyncRoad {
-    // First: everything below lives in it.
-    QTemporaryDir m_folder;
-
+class SyncRoad : public ProgramInWindow {
 public:
     SyncRoad() {
         QDir().mkpath(computerSide());
         QDir().mkpath(tabletSide());
-        DiaryProcessEnvironment environment;
-        environment.arguments = {QStringLiteral("velmora"),
-                                 QStringLiteral("--velmora-test-mode"),
-                                 QStringLiteral("--velmora-store-url"),
-                                 m_folder.filePath(QStringLiteral("diary/store.sqlite")),
-                                 QStringLiteral("--velmora-defaults-suite"),
-                                 QStringLiteral("SyncRoad"),
-                                 QStringLiteral("--velmora-sync-root"),
-                                 computerSide()};
-        environment.applicationSupportDirectory = m_folder.filePath(QStringLiteral("support"));
-        environment.temporaryDirectory = m_folder.path();
-        program =
-            std::make_unique<VelmoraProgram>(VelmoraProgram::Options{environment, false, false});
+        create(QStringLiteral("SyncRoad"), {QStringLiteral("--velmora-sync-root"), computerSide()});
         m_relayTimer.setInterval(40);
         QObject::connect(&m_relayTimer, &QTimer::timeout, [this] { relay.step(); });
     }
@@ -99,15 +74,14 @@ public:
         program.reset();
     }
 
-    QString computerSide() const { return m_folder.filePath(QStringLiteral("computer")); }
-    QString tabletSide() const { return m_folder.filePath(QStringLiteral("tablet")); }
+    QString computerSide() const { return folder(QStringLiteral("computer")); }
+    QString tabletSide() const { return folder(QStringLiteral("tablet")); }
     QString computerRoot() const { return computerSide() + QStringLiteral("/Diary Sync"); }
 
-    std::unique_ptr<VelmoraProgram> program;
     TabletCompanion tablet{tabletSide() + QStringLiteral("/Diary Sync"),
-                           m_folder.filePath(QStringLiteral("tablet-state"))};
+                           folder(QStringLiteral("tablet-state"))};
     // Reads the computer's side with the tablet's own reader.
-    TabletCompanion computer{computerRoot(), m_folder.filePath(QStringLiteral("computer-state"))};
+    TabletCompanion computer{computerRoot(), folder(QStringLiteral("computer-state"))};
     SyncRelay relay{computerSide(), tabletSide()};
 
     bool start() {
@@ -116,13 +90,7 @@ public:
         // The sync's waits, short: a pass follows a save or a change in the folder at once, and
         // the heartbeat comes four times a second.
         program->graph().cloudSync().setTiming({20ms, 20ms, 250ms});
-        DiaryBookWindow &shown = program->window();
-        shown.setMinimumSize(0, 0);
-        shown.resize(914, 1200);
-        if (!QTest::qWaitForWindowExposed(&shown))
-            return false;
-        shown.activateWindow();
-        return QTest::qWaitForWindowActive(&shown);
+        return show(QSize(914, 1200));
     }
     void setRelayRunning(bool running) {
         if (running)
@@ -131,36 +99,7 @@ public:
             m_relayTimer.stop();
     }
 
-    QWindow *window() const { return program->window().windowHandle(); }
-    VuzIvoduPageWidget *book() const {
-        return qobject_cast<VuzIvoduPageWidget *>(program->rootView().bookView());
-    }
-    DiarySessionStore &session() const { return program->graph().diarySession(); }
     DiaryCloudSync &sync() const { return program->graph().cloudSync(); }
-    bool settled() const {
-        const auto leaf = program->graph().pageSystem().selectedDescriptor();
-        return book() && book()->isVisible() &&
-               session().phase().kind != DiarySessionPhase::Kind::loading && leaf &&
-               leaf->dayKey == session().selectedDay() &&
-               program->graph().pageSystem().transition().phase == PageTransitionPhase::idle;
-    }
-
-    void key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyClick(window(), Qt::Key(key), modifiers);
-    }
-    void type(const QString &text) {
-        for (const QChar letter : text)
-            QTest::keyClick(window(), letter.toLatin1());
-    }
-    void click(const QWidget *widget) {
-        const QWidget *top = widget->window();
-        const QGraphicsProxyWidget *proxy = top->graphicsProxyWidget();
-        const QGraphicsView *view = proxy->scene()->views().constFirst();
-        const QPointF centre = widget->mapTo(top, QPointF(widget->width(), widget->height()) / 2);
-        const QPoint inView = view->mapFromScene(proxy->mapToScene(centre));
-        QTest::mouseClick(window(), Qt::LeftButton, {},
-                          view->viewport()->mapTo(&program->window(), inView));
-    }
     void screenshot(QWidget *widget, const char *step) {
         QApplication::processEvents();
         if (!saveScreenshot(grabWidget(widget, 1.0),
