@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStringList>
 
 #include <cerrno>
@@ -160,15 +161,35 @@ void writeFileAtomically(const QString &path, const QByteArray &bytes) {
 void writeFileAtomically(const QString &path, const QList<QByteArray> &pieces) {
     const QFileInfo info(path);
     const QString directory = info.absolutePath();
-    QByteArray temporary = QFile::encodeName(directory + QStringLiteral("/.") + info.fileName() +
-                                             QStringLiteral(".XXXXXX"));
-    FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (fd.get() < 0)
+    const FileDescriptor folder(
+        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
         throw FileSystemError(QStringLiteral("Could not create a file in"), directory, errno);
-    const QString temporaryPath = QFile::decodeName(temporary);
+    writeFileAtomicallyAt(folder.get(), directory, info.fileName(), pieces);
+}
+
+void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &name,
+                           const QList<QByteArray> &pieces) {
+    const QByteArray target = QFile::encodeName(name);
+    // A hidden name beside the file, as mkstemp would make it, but inside the open folder.
+    static constexpr char letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray temporary;
+    int created = -1;
+    for (int attempt = 0; created < 0; ++attempt) {
+        temporary = '.' + target + '.';
+        for (int i = 0; i < 6; ++i)
+            temporary.append(letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))]);
+        created = ::openat(folderFd, temporary.constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (created < 0 && (errno != EEXIST || attempt >= 100))
+            throw FileSystemError(QStringLiteral("Could not create a file in"), folder, errno);
+    }
+    FileDescriptor fd(created);
+    const QString temporaryPath = folder + QLatin1Char('/') + QFile::decodeName(temporary);
     const auto fail = [&](const char *operation) {
         const int error = errno;
-        ::unlink(temporary.constData());
+        ::unlinkat(folderFd, temporary.constData(), 0);
         throw FileSystemError(QString::fromUtf8(operation), temporaryPath, error);
     };
     if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0)
@@ -189,19 +210,34 @@ void writeFileAtomically(const QString &path, const QList<QByteArray> &pieces) {
         fail("Could not flush the file");
     if (fd.close() != 0)
         fail("Could not close the file");
-    if (::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
+    if (::renameat(folderFd, temporary.constData(), folderFd, target.constData()) != 0)
         fail("Could not move the file into place");
-    syncDirectory(directory);
+    if (::fsync(folderFd) != 0)
+        throw FileSystemError(QStringLiteral("Could not flush the folder"), folder, errno);
 }
 
 void removeFileDurably(const QString &path) {
-    if (::unlink(QFile::encodeName(path).constData()) != 0) {
-        // ENOTDIR: a file stands where a folder on the way should be, so this file cannot exist.
+    const QString directory = QFileInfo(path).absolutePath();
+    const FileDescriptor folder(
+        ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
+        // No folder, or a file where it should be: the file cannot exist.
         if (errno == ENOENT || errno == ENOTDIR)
             return;
         throw FileSystemError(QStringLiteral("Could not remove the file"), path, errno);
     }
-    syncDirectory(QFileInfo(path).absolutePath());
+    removeFileDurablyAt(folder.get(), directory, QFileInfo(path).fileName());
+}
+
+void removeFileDurablyAt(int folderFd, const QString &folder, const QString &name) {
+    if (::unlinkat(folderFd, QFile::encodeName(name).constData(), 0) != 0) {
+        if (errno == ENOENT)
+            return;
+        throw FileSystemError(QStringLiteral("Could not remove the file"),
+                              folder + QLatin1Char('/') + name, errno);
+    }
+    if (::fsync(folderFd) != 0)
+        throw FileSystemError(QStringLiteral("Could not flush the folder"), folder, errno);
 }
 
 } // namespace velmora

@@ -44,11 +44,17 @@ bool makeOwnerOnlyFile(const QString &path) noexcept;
 void writeFileAtomically(const QString &path, const QByteArray &bytes);
 // The same with the pieces written one after the other, for contents made in parts.
 void writeFileAtomically(const QString &path, const QList<QByteArray> &pieces);
+// The same for the file `name` in an open folder, which stays the folder written into whatever
+// later happens to its path; `folder` is that path, for messages.
+void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &name,
+                           const QList<QByteArray> &pieces);
 
 // Makes the entries of the folder (files created, renamed or removed in it) survive a power cut.
 void syncDirectory(const QString &directory);
 
 // Removes the file and makes the removal durable; a file that is not there is no error.
 void removeFileDurably(const QString &path);
+// The same for the file `name` in an open folder; `folder` is its path, for messages.
+void removeFileDurablyAt(int folderFd, const QString &folder, const QString &name);
 
 } // namespace velmora
