@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace velmora {
 
@@ -79,11 +80,6 @@ QByteArray nativePath(const QString &path) {
     return QFile::encodeName(path);
 }
 
-bool isDirectory(const QString &path) {
-    struct stat status {};
-    return ::stat(nativePath(path).constData(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 bool sameFileState(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
@@ -110,9 +106,14 @@ public:
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
+    Descriptor(Descriptor &&other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1)) {}
+    Descriptor &operator=(Descriptor &&other) noexcept {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
     int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd;
@@ -134,14 +135,110 @@ private:
     DIR *m_dir;
 };
 
+using AccessError = DiaryCloudSyncFolder::AccessError;
+
+// A folder of the sync folder, open, and its path for messages.
+struct OpenFolder {
+    Descriptor fd;
+    QString path;
+};
+
+// Opens `folder`: the folder the user chose (the root's parent) or one below it. The chosen
+// folder may be reached through links, as the user picked it. Below it each folder is opened
+// relative to the one before and never through a link: whoever can write into the sync folder
+// could put one there, leading anywhere the user can write. A folder opened once stays the one
+// worked in, whatever is swapped in under its name later.
+OpenFolder openFolder(const QString &root, const QString &folder, const QString &operation) {
+    const qsizetype cut = std::max<qsizetype>(root.lastIndexOf(QLatin1Char('/')), 0);
+    const QString chosen = cut > 0 ? root.left(cut) : QStringLiteral("/");
+    if (folder != chosen && !folder.startsWith(root.left(cut) + QLatin1Char('/')))
+        throw FileSystemError(operation, folder, EXDEV);
+    OpenFolder open{
+        Descriptor(::open(nativePath(chosen).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+        chosen};
+    if (open.fd.get() < 0)
+        throw FileSystemError(operation, chosen, errno);
+    QString path = root.left(cut);
+    for (const QString &name : folder.mid(cut + 1).split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        path += QLatin1Char('/') + name;
+        if (name == u"." || name == u"..")
+            throw FileSystemError(operation, path, EINVAL);
+        const QByteArray native = nativePath(name);
+        Descriptor next(::openat(open.fd.get(), native.constData(),
+                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (next.get() < 0) {
+            const int error = errno;
+            struct stat status {};
+            if ((error == ENOTDIR || error == ELOOP) &&
+                ::fstatat(open.fd.get(), native.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(status.st_mode))
+                throw AccessError(AccessError::Case::linked, path);
+            throw FileSystemError(operation, path, error);
+        }
+        open.fd = std::move(next);
+        open.path = path;
+    }
+    return open;
+}
+
+// A file of the sync folder: the open folder holding it and its name there.
+struct HeldFile {
+    const OpenFolder *folder;
+    QString name;
+    QByteArray nativeName;
+    QString url;
+};
+
+// The folders holding a run of files, each opened once while the run stays in it. A file held
+// is good until the next one is asked for.
+class FileHolders {
+public:
+    FileHolders(QString root, QString operation)
+        : m_root(std::move(root))
+        , m_operation(std::move(operation)) {}
+
+    HeldFile of(const QString &fileURL) {
+        const qsizetype cut = fileURL.lastIndexOf(QLatin1Char('/'));
+        const QString name = fileURL.mid(cut + 1);
+        if (cut < 0 || name.isEmpty() || name == u"." || name == u"..")
+            throw FileSystemError(m_operation, fileURL, EINVAL);
+        const QString folder = fileURL.left(cut);
+        if (!m_open || m_open->path != folder)
+            m_open.emplace(openFolder(m_root, folder, m_operation));
+        return {&*m_open, name, nativePath(name), fileURL};
+    }
+
+private:
+    QString m_root;
+    QString m_operation;
+    std::optional<OpenFolder> m_open;
+};
+
+// The file's attributes when it is a regular file; a link is never followed.
+std::optional<struct stat> regularFile(const HeldFile &file) {
+    struct stat status {};
+    if (::fstatat(file.folder->fd.get(), file.nativeName.constData(), &status,
+                  AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(status.st_mode))
+        return std::nullopt;
+    return status;
+}
+
+std::optional<QString> fingerprintOf(const HeldFile &file) {
+    const std::optional<struct stat> status = regularFile(file);
+    return status ? std::optional(fingerprintOf(*status)) : std::nullopt;
+}
+
 enum class ReadOutcome { read, tooLarge, changed };
 
 // One read of a regular file, refusing symbolic links and anything that would block (a pipe),
 // and telling whether the file held still meanwhile.
-ReadOutcome readOnce(const QString &path, qint64 byteLimit, QByteArray &bytes,
+ReadOutcome readOnce(const HeldFile &file, qint64 byteLimit, QByteArray &bytes,
                      const std::function<void()> &interruption) {
-    const QByteArray native = nativePath(path);
-    Descriptor fd(::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const int folder = file.folder->fd.get();
+    const QString &path = file.url;
+    Descriptor fd(::openat(folder, file.nativeName.constData(),
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
         throw FileSystemError(QStringLiteral("Could not open the file"), path, errno);
     struct stat before {};
@@ -169,14 +266,56 @@ ReadOutcome readOnce(const QString &path, qint64 byteLimit, QByteArray &bytes,
     }
     bytes.resize(filled);
     struct stat after {};
-    struct stat named {};
     if (::fstat(fd.get(), &after) != 0)
         throw FileSystemError(QStringLiteral("Could not read the attributes of"), path, errno);
     // The name may have been given to a new file meanwhile (a replacement by rename).
-    const bool stillNamed = ::lstat(native.constData(), &named) == 0 && sameFileState(named, after);
-    if (!sameFileState(before, after) || !stillNamed || filled != qsizetype(before.st_size))
+    const std::optional<struct stat> named = regularFile(file);
+    if (!sameFileState(before, after) || !named || !sameFileState(*named, after) ||
+        filled != qsizetype(before.st_size))
         return ReadOutcome::changed;
     return ReadOutcome::read;
+}
+
+// The file's bytes once it held still for a whole read; none when it is larger than the limit.
+std::optional<QByteArray> readHeld(const HeldFile &file, qint64 byteLimit,
+                                   const DiaryCloudSyncFolder::ReadInterruption &interruption) {
+    for (int attempt = 0; attempt < DiaryCloudSyncFolder::readAttempts; ++attempt) {
+        QByteArray bytes;
+        const auto interrupt = interruption
+                                   ? std::function<void()>([&] { interruption(file.url, attempt); })
+                                   : std::function<void()>();
+        switch (readOnce(file, byteLimit, bytes, interrupt)) {
+        case ReadOutcome::read:
+            return bytes;
+        case ReadOutcome::tooLarge:
+            return std::nullopt;
+        case ReadOutcome::changed:
+            break;
+        }
+    }
+    throw AccessError(AccessError::Case::busy, file.url);
+}
+
+// Replaces the file atomically; returns its fingerprint afterwards, none when it cannot be read.
+std::optional<QString> writeHeld(const HeldFile &file, const QByteArray &bytes) {
+    const std::optional<struct stat> before = regularFile(file);
+    writeFileAtomicallyAt(file.folder->fd.get(), file.folder->path, file.name, {bytes});
+    std::optional<struct stat> after = regularFile(file);
+    if (before && after && fingerprintOf(*before) == fingerprintOf(*after)) {
+        // Same size within the same millisecond: the fingerprint alone could not tell the files
+        // apart, so the new one is made a millisecond younger.
+        timespec times[2] = {{0, UTIME_OMIT}, after->st_mtim};
+        times[1].tv_nsec += 1000000;
+        if (times[1].tv_nsec >= 1000000000) {
+            times[1].tv_nsec -= 1000000000;
+            times[1].tv_sec += 1;
+        }
+        if (::utimensat(file.folder->fd.get(), file.nativeName.constData(), times,
+                        AT_SYMLINK_NOFOLLOW) != 0)
+            throw FileSystemError(QStringLiteral("Could not write the file"), file.url, errno);
+        after = regularFile(file);
+    }
+    return after ? std::optional(fingerprintOf(*after)) : std::nullopt;
 }
 
 } // namespace
@@ -191,6 +330,11 @@ QString DiaryCloudSyncFolder::AccessError::message() const {
     switch (m_case) {
     case Case::missing:
         return QCoreApplication::translate("DiaryCloudSyncFolder", "The sync folder is missing.");
+    case Case::linked:
+        return QCoreApplication::translate(
+                   "DiaryCloudSyncFolder",
+                   "The sync folder holds a link at “%1”, which sync does not follow.")
+            .arg(m_path);
     case Case::busy:
         break;
     }
@@ -227,12 +371,30 @@ QString DiaryCloudSyncFolder::profileURL() const {
 
 void DiaryCloudSyncFolder::createFolders(const DiaryCloudSyncManifest &manifest) const {
     const bool exchangedHere = manifest.root == m_root;
-    const auto ensure = [](const QString &folder, bool exchanged) {
-        if (isDirectory(folder))
+    const auto ensure = [this](const QString &folder, bool exchanged) {
+        static const QString creating = QStringLiteral("Could not create the folder");
+        try {
+            openFolder(m_root, folder, creating);
             return;
+        } catch (const FileSystemError &error) {
+            // Nothing there, or a file: no folder. A link is refused on its way up.
+            if (error.errorNumber() != ENOENT && error.errorNumber() != ENOTDIR)
+                throw;
+        }
         if (exchanged)
             throw AccessError(AccessError::Case::missing, folder);
-        createDirectories(folder);
+        const qsizetype cut = folder.lastIndexOf(QLatin1Char('/'));
+        const QString parent = cut > 0 ? folder.left(cut) : QStringLiteral("/");
+        if (folder == m_root)
+            createDirectories(parent);
+        const OpenFolder holder = openFolder(m_root, parent, creating);
+        if (::mkdirat(holder.fd.get(), nativePath(folder.mid(cut + 1)).constData(), S_IRWXU) != 0 &&
+            errno != EEXIST)
+            throw FileSystemError(creating, folder, errno);
+        if (::fsync(holder.fd.get()) != 0)
+            throw FileSystemError(QStringLiteral("Could not flush the folder"), holder.path, errno);
+        // Whatever stands there now, made here or by someone else meanwhile, must be a folder.
+        openFolder(m_root, folder, creating);
     };
     ensure(m_root, exchangedHere && manifest.hasMarks());
     ensure(pagesFolder(), exchangedHere && !manifest.pages.isEmpty());
@@ -247,9 +409,13 @@ DiaryCloudSyncFolder::list(const QString &folder, const QString &extension) cons
 QMap<QString, DiaryCloudSyncFolder::RemoteFile>
 DiaryCloudSyncFolder::list(const QString &folder, const QString &extension,
                            QMap<DayKey, QList<ConflictCopy>> *conflicts) const {
-    const Directory dir(::opendir(nativePath(folder).constData()));
-    if (!dir.get())
-        throw FileSystemError(QStringLiteral("Could not list the folder"), folder, errno);
+    static const QString listing = QStringLiteral("Could not list the folder");
+    OpenFolder open = openFolder(m_root, folder, listing);
+    DIR *opened = ::fdopendir(open.fd.get());
+    if (!opened)
+        throw FileSystemError(listing, folder, errno);
+    open.fd.release();
+    const Directory dir(opened);
     const int dirFd = ::dirfd(dir.get());
     QMap<QString, RemoteFile> result;
     for (;;) {
@@ -257,7 +423,7 @@ DiaryCloudSyncFolder::list(const QString &folder, const QString &extension,
         const dirent *item = ::readdir(dir.get());
         if (!item) {
             if (errno != 0)
-                throw FileSystemError(QStringLiteral("Could not list the folder"), folder, errno);
+                throw FileSystemError(listing, folder, errno);
             break;
         }
         const QString name = QFile::decodeName(item->d_name);
@@ -348,21 +514,23 @@ DiaryCloudSyncFolder::PageVersions DiaryCloudSyncFolder::readPage(const DayKey &
 
 DiaryCloudSyncFolder::PageVersions
 DiaryCloudSyncFolder::readPage(const DayKey &dayKey, const QList<ConflictCopy> &conflicts) const {
-    const auto current = coordinatedRead(pageURL(dayKey), pageByteLimit);
+    FileHolders holders(m_root, QStringLiteral("Could not open the file"));
+    const auto current = readHeld(holders.of(pageURL(dayKey)), pageByteLimit, m_readInterruption);
     if (!current)
         throw FolderError::unreadablePage(dayKey);
     PageVersions versions{dayKey, {decodePage(*current, dayKey)}, {}};
     for (const ConflictCopy &copy : conflicts) {
+        const HeldFile file = holders.of(copy.url);
         try {
-            if (const auto bytes = coordinatedRead(copy.url, pageByteLimit))
+            if (const auto bytes = readHeld(file, pageByteLimit, m_readInterruption))
                 versions.entries.append(decodePage(*bytes, dayKey));
             // Settled only as it was read: a copy rewritten since is read again next time.
-            if (const auto now = fingerprint(copy.url))
+            if (const auto now = fingerprintOf(file))
                 versions.conflicts.append(ConflictCopy{copy.url, *now, copy.modifiedAt});
         } catch (const DiaryError &error) {
             qCInfo(lcSync) << "a conflict copy of" << dayKey.rawValue()
                            << "was passed over:" << error.message();
-            if (const auto now = fingerprint(copy.url); now && *now == copy.fingerprint)
+            if (const auto now = fingerprintOf(file); now && *now == copy.fingerprint)
                 versions.conflicts.append(copy);
         }
     }
@@ -370,9 +538,11 @@ DiaryCloudSyncFolder::readPage(const DayKey &dayKey, const QList<ConflictCopy> &
 }
 
 void DiaryCloudSyncFolder::settleConflicts(const PageVersions &versions) const {
+    FileHolders holders(m_root, QStringLiteral("Could not remove the file"));
     for (const ConflictCopy &copy : versions.conflicts) {
-        if (fingerprint(copy.url) == copy.fingerprint)
-            coordinatedDelete(copy.url);
+        const HeldFile file = holders.of(copy.url);
+        if (fingerprintOf(file) == copy.fingerprint)
+            removeFileDurablyAt(file.folder->fd.get(), file.folder->path, file.name);
         else
             qCInfo(lcSync) << "a conflict copy changed after it was read and stays:" << copy.url;
     }
@@ -380,15 +550,16 @@ void DiaryCloudSyncFolder::settleConflicts(const PageVersions &versions) const {
 
 std::optional<QString> DiaryCloudSyncFolder::keepPageFile(const DayKey &dayKey,
                                                           const QString &folder) const {
-    const QString url = pageURL(dayKey);
-    const std::optional<QString> stamp = fingerprint(url);
+    FileHolders holders(m_root, QStringLiteral("Could not open the file"));
+    const HeldFile page = holders.of(pageURL(dayKey));
+    const std::optional<QString> stamp = fingerprintOf(page);
     if (!stamp)
         return std::nullopt;
     const QString copy = folder + QLatin1Char('/') + dayKey.rawValue() + QLatin1Char(' ') + *stamp +
                          QStringLiteral(".json");
     if (fingerprint(copy))
         return copy;
-    const std::optional<QByteArray> bytes = coordinatedRead(url, drawingByteLimit);
+    const std::optional<QByteArray> bytes = readHeld(page, drawingByteLimit, m_readInterruption);
     if (!bytes)
         return std::nullopt;
     createDirectories(folder);
@@ -397,9 +568,9 @@ std::optional<QString> DiaryCloudSyncFolder::keepPageFile(const DayKey &dayKey,
 }
 
 QString DiaryCloudSyncFolder::writePage(const DiaryEntryDTO &entry) const {
-    const QString url = pageURL(entry.dayKey);
-    coordinatedWrite(encodePage(entry), url);
-    return fingerprint(url).value_or(writtenFingerprint);
+    FileHolders holders(m_root, QStringLiteral("Could not write the file"));
+    return writeHeld(holders.of(pageURL(entry.dayKey)), encodePage(entry))
+        .value_or(writtenFingerprint);
 }
 
 std::optional<DiaryCloudSyncFolder::Profile> DiaryCloudSyncFolder::readProfile() const {
@@ -417,56 +588,33 @@ std::optional<DiaryCloudSyncFolder::Profile> DiaryCloudSyncFolder::readProfile()
 }
 
 QString DiaryCloudSyncFolder::writeProfile(const Profile &profile) const {
-    coordinatedWrite(encodeProfile(profile), profileURL());
-    return fingerprint(profileURL()).value_or(writtenFingerprint);
+    FileHolders holders(m_root, QStringLiteral("Could not write the file"));
+    return writeHeld(holders.of(profileURL()), encodeProfile(profile)).value_or(writtenFingerprint);
 }
 
 std::optional<QByteArray> DiaryCloudSyncFolder::coordinatedRead(const QString &fileURL,
                                                                 qint64 byteLimit) const {
-    for (int attempt = 0; attempt < readAttempts; ++attempt) {
-        QByteArray bytes;
-        const auto interruption =
-            m_readInterruption
-                ? std::function<void()>([&] { m_readInterruption(fileURL, attempt); })
-                : std::function<void()>();
-        switch (readOnce(fileURL, byteLimit, bytes, interruption)) {
-        case ReadOutcome::read:
-            return bytes;
-        case ReadOutcome::tooLarge:
-            return std::nullopt;
-        case ReadOutcome::changed:
-            break;
-        }
-    }
-    throw AccessError(AccessError::Case::busy, fileURL);
+    FileHolders holders(m_root, QStringLiteral("Could not open the file"));
+    return readHeld(holders.of(fileURL), byteLimit, m_readInterruption);
 }
 
 void DiaryCloudSyncFolder::coordinatedWrite(const QByteArray &bytes, const QString &fileURL) const {
-    const std::optional<QString> before = fingerprint(fileURL);
-    writeFileAtomically(fileURL, bytes);
-    if (!before || fingerprint(fileURL) != before)
-        return;
-    // Same size within the same millisecond: the fingerprint alone could not tell the files
-    // apart, so the new one is made a millisecond younger.
-    const QByteArray native = nativePath(fileURL);
-    struct stat status {};
-    if (::lstat(native.constData(), &status) != 0)
-        throw FileSystemError(QStringLiteral("Could not read the attributes of"), fileURL, errno);
-    timespec times[2] = {{0, UTIME_OMIT}, status.st_mtim};
-    times[1].tv_nsec += 1000000;
-    if (times[1].tv_nsec >= 1000000000) {
-        times[1].tv_nsec -= 1000000000;
-        times[1].tv_sec += 1;
-    }
-    if (::utimensat(AT_FDCWD, native.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        throw FileSystemError(QStringLiteral("Could not write the file"), fileURL, errno);
+    FileHolders holders(m_root, QStringLiteral("Could not write the file"));
+    writeHeld(holders.of(fileURL), bytes);
 }
 
 void DiaryCloudSyncFolder::coordinatedDelete(const QString &fileURL) const {
-    struct stat status {};
-    if (::lstat(nativePath(fileURL).constData(), &status) != 0 && errno == ENOENT)
-        return;
-    removeFileDurably(fileURL);
+    FileHolders holders(m_root, QStringLiteral("Could not remove the file"));
+    std::optional<HeldFile> file;
+    try {
+        file = holders.of(fileURL);
+    } catch (const FileSystemError &error) {
+        // No folder to hold it, or a file where the folder should be: no file either.
+        if (error.errorNumber() == ENOENT || error.errorNumber() == ENOTDIR)
+            return;
+        throw;
+    }
+    removeFileDurablyAt(file->folder->fd.get(), file->folder->path, file->name);
 }
 
 DiaryEntryDTO DiaryCloudSyncFolder::decodePage(const QByteArray &bytes, const DayKey &dayKey) {

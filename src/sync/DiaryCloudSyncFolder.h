@@ -20,7 +20,11 @@ struct DiaryCloudSyncManifest;
 // The only code that reads or writes inside the sync folder ("Diary Sync" in the folder the user
 // chose). A file-sync tool and the tablet write there too and ignore locks, so every write here
 // is an atomic replacement, every read checks that the file held still while it was read, and
-// nothing read from the folder is trusted to be small or well formed.
+// nothing read from the folder is trusted to be small or well formed. Whoever can write there can
+// also put a symbolic link where a folder or file belongs: below the chosen folder nothing is
+// reached through a link. Each operation opens the folders it works in one by one from the chosen
+// folder down, refusing a linked one (AccessError::linked), and then works relative to them, so a
+// link swapped in meanwhile leads nowhere.
 //
 // Every operation blocks on the file system: call it off the GUI thread. The type holds no
 // mutable state and may be used from any thread.
@@ -72,6 +76,9 @@ public:
             missing,
             // A file kept changing while it was read.
             busy,
+            // A symbolic link stands where a folder of the sync folder belongs; whoever can write
+            // there could lead the sync to any folder the user can write.
+            linked,
         };
 
         explicit AccessError(Case errorCase, QString path = {})
@@ -140,13 +147,14 @@ public:
     // Creates the root, "Pages" and "Handwriting" as far as the manifest allows: a folder that
     // something was exchanged through (the manifest has marks for this root) is never made
     // anew, since an empty new folder would read as everything deleted on the other side.
-    // Throws AccessError::missing for such a folder, or the file system's error.
+    // Throws AccessError::missing for such a folder, AccessError::linked for one that is a link,
+    // or the file system's error.
     void createFolders(const DiaryCloudSyncManifest &manifest) const;
 
     // The files of one folder whose names end in "." + `extension`, by file name. Hidden names,
     // other extensions, symbolic links and anything but regular files are left out. Throws
     // the file system's error when the folder cannot be read: an unreadable or vanished folder
-    // must not look empty.
+    // must not look empty; AccessError::linked when it is reached through a link.
     QMap<QString, RemoteFile> list(const QString &folder, const QString &extension) const;
 
     // The page files by day. When `conflicts` is given it receives the conflict copies found

@@ -1,5 +1,8 @@
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QLocale>
 #include <QStandardPaths>
 
@@ -37,6 +40,18 @@ ScopedLocale::ScopedLocale(const QString &name)
 
 ScopedLocale::~ScopedLocale() {
     QLocale::setDefault(QLocale(m_previous));
+}
+
+QMap<QString, QByteArray> filesBelow(const QString &folder) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        files.insert(QDir(folder).relativeFilePath(file.fileName()),
+                     file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>"));
+    }
+    return files;
 }
 
 } // namespace velmora::test

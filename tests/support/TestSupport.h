@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCoroTask>
 #include <QEventLoop>
+#include <QMap>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -99,6 +100,9 @@ template <typename E, typename Body> std::optional<E> thrownBy(Body body) {
     }
     return std::nullopt;
 }
+
+// Every file below the folder, hidden ones and links (not followed) included, with its bytes.
+QMap<QString, QByteArray> filesBelow(const QString &folder);
 
 // Spins the event loop until the predicate holds; false when it never did within the timeout.
 template <typename Predicate>

@@ -231,6 +231,93 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(f.root) || what != u"vanish");
     }
 
+    // Someone who can write into the sync folder puts links where its folders or files belong,
+    // leading to another folder the user can write. Nothing is read, written or deleted through a
+    // link: a linked folder fails the pass and says where it is; a linked file is passed over.
+    void linksInTheSyncFolderAreNeverFollowed_data() {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("linked"); // below the chosen folder; empty: the pass completes
+        QTest::newRow("Diary Sync a link") << "root"
+                                           << "Diary Sync";
+        QTest::newRow("Pages a link") << "Pages"
+                                      << "Diary Sync/Pages";
+        QTest::newRow("Handwriting a link") << "Handwriting"
+                                            << "Diary Sync/Handwriting";
+        QTest::newRow("page files links") << "page files"
+                                          << "";
+        QTest::newRow("a conflict copy a link") << "conflict copy"
+                                                << "";
+        QTest::newRow("Pages swapped for a link during the pass") << "swap"
+                                                                  << "Diary Sync/Pages";
+    }
+    void linksInTheSyncFolderAreNeverFollowed() {
+        QFETCH(QString, layout);
+        QFETCH(QString, linked);
+        SyncEngineFixture f;
+        const DayKey march4 = SessionFixture::day("2024-03-04");
+        f.seed(march4, QStringLiteral("Private fourth"));
+        f.seed(march5, QStringLiteral("Private fifth"));
+        f.handwriting->write(TabletCompanion::encodeDrawing({{}}), march5, 0);
+        f.settings->setUserName(QStringLiteral("Ada"));
+        const qint64 monthAgo = f.nowMs() - 31LL * 86400000;
+        TabletCompanion outside(f.folder.filePath(QStringLiteral("Outside")),
+                                f.folder.filePath(QStringLiteral("outside-state")));
+        outside.writePage(SyncEngineFixture::tabletPage(march5, "Planted fifth", monthAgo, true));
+        outside.writePage(SyncEngineFixture::tabletPage(march6, "Planted sixth", f.nowMs()));
+        outside.writeFile(QStringLiteral("Pages/2024-03-05 notes.json"), "only named like a copy");
+        CompanionStroke stroke;
+        stroke.points.append({1, 2, 0.5});
+        outside.writeDrawing(QStringLiteral("2024-03-06-0.drawing"), {stroke});
+        outside.writeProfile({QStringLiteral("Mallory"), f.nowMs() + 60000});
+        outside.writeFile(QStringLiteral("Elsewhere/2024-03-04 notes.json"), "not for the diary");
+
+        if (layout == u"root") {
+            QVERIFY(QFile::link(outside.root(), f.root));
+        } else {
+            QVERIFY(QDir().mkpath(f.root));
+            for (const QString &name : {QStringLiteral("Pages"), QStringLiteral("Handwriting")}) {
+                const QString path = f.root + QLatin1Char('/') + name;
+                QVERIFY(layout == name ? QFile::link(outside.root() + QLatin1Char('/') + name, path)
+                                       : QDir().mkpath(path));
+            }
+        }
+        if (layout == u"page files") {
+            for (const DayKey &day : {march4, march5, march6})
+                QVERIFY(QFile::link(
+                    outside.pagePath(day == march4 ? march6.rawValue() : day.rawValue()),
+                    f.tablet.pagePath(day.rawValue())));
+        } else if (layout == u"conflict copy") {
+            f.tablet.writePage(SyncEngineFixture::tabletPage(march5, "Tablet fifth", monthAgo));
+            QVERIFY(QFile::link(outside.pagePath(march5.rawValue()),
+                                f.tablet.pagesFolder() + "/2024-03-05 (conflicted copy).json"));
+        } else if (layout == u"swap") {
+            // After the listing, before the first page is written.
+            f.repository->beforeNext(Operation::entry, [&] {
+                QVERIFY(QDir().rename(f.tablet.pagesFolder(), f.tablet.pagesFolder() + ".old"));
+                QVERIFY(QFile::link(outside.root() + "/Elsewhere", f.tablet.pagesFolder()));
+            });
+        }
+        const QMap<QString, QByteArray> before = filesBelow(outside.root());
+
+        f.pass();
+        QCOMPARE(filesBelow(outside.root()), before);
+        QStringList taken = f.recoveredContents();
+        for (const DayKey &day : {march4, march5, march6})
+            taken.append(f.storedContent(day));
+        QVERIFY2(!taken.join(u'|').contains(QStringLiteral("Planted")),
+                 qPrintable(taken.join(u'|')));
+        QVERIFY(!f.handwriting->pageFile(march6, 0));
+        QCOMPARE(f.settings->userName(), QStringLiteral("Ada"));
+        if (linked.isEmpty()) {
+            QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+            return;
+        }
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::failed);
+        QCOMPARE(f.sync->failureMessage(),
+                 QStringLiteral("The sync folder holds a link at “%1”, which sync does not follow.")
+                     .arg(f.chosen + QLatin1Char('/') + linked));
+    }
+
     // Switched off in the middle of a pass: the pass ends showing off, the profile is not
     // written, and neither the time of the last sync nor the change count moves.
     void switchedOffDuringAPass() {

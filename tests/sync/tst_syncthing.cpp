@@ -100,7 +100,7 @@ private Q_SLOTS:
                    m_pair->settled();
         }));
         QCOMPARE(m_computer->coordinatedRead(arrived, Folder::drawingByteLimit),
-                 m_computer->coordinatedRead(written, Folder::drawingByteLimit));
+                 Folder(m_tablet->root()).coordinatedRead(written, Folder::drawingByteLimit));
     }
 
     // Both sides change one page while they cannot reach each other: the tool keeps one under
