@@ -39,9 +39,19 @@ void DiaryCloudSyncWatcher::watch(const QString &root) {
         const QStringList old = watcher->files() + watcher->directories();
         if (!old.isEmpty())
             watcher->removePaths(old);
+        // Below the chosen folder (the first path) a link is never watched: a watch follows it
+        // to wherever it leads, and the sync refuses to work through it anyway.
+        const auto reachedWithoutLinks = [&](const QString &path) {
+            for (QString step = path; step.size() > wanted.first().size();
+                 step = QFileInfo(step).path()) {
+                if (QFileInfo(step).isSymLink())
+                    return false;
+            }
+            return true;
+        };
         QStringList present;
         for (const QString &path : wanted) {
-            if (QFileInfo(path).isDir())
+            if (QFileInfo(path).isDir() && reachedWithoutLinks(path))
                 present.append(path);
         }
         const QStringList failed = present.isEmpty() ? QStringList() : watcher->addPaths(present);

@@ -43,6 +43,36 @@ private Q_SLOTS:
         QVERIFY(changed.wait(10000));
     }
 
+    // A watch would follow a link to wherever it leads; below the chosen folder links are left
+    // unwatched, as the sync leaves them unread.
+    void watchesNoLinkBelowTheChosenFolder_data() {
+        QTest::addColumn<QString>("linked");
+        QTest::addColumn<QStringList>("watched"); // relative to the chosen folder
+        QTest::newRow("Diary Sync a link") << "Diary Sync" << QStringList{"."};
+        QTest::newRow("Pages a link")
+            << "Diary Sync/Pages" << QStringList{".", "Diary Sync", "Diary Sync/Handwriting"};
+    }
+    void watchesNoLinkBelowTheChosenFolder() {
+        QFETCH(QString, linked);
+        QFETCH(QStringList, watched);
+        QTemporaryDir chosen;
+        QVERIFY(QDir().mkpath(chosen.filePath(QStringLiteral("Outside/Pages"))));
+        QVERIFY(QDir().mkpath(chosen.filePath(QStringLiteral("Outside/Handwriting"))));
+        if (linked != u"Diary Sync")
+            QVERIFY(QDir().mkpath(chosen.filePath(QStringLiteral("Diary Sync/Handwriting"))));
+        QVERIFY(QFile::link(chosen.filePath(QStringLiteral("Outside")) +
+                                chosen.filePath(linked).mid(chosen.filePath("Diary Sync").size()),
+                            chosen.filePath(linked)));
+        DiaryCloudSyncWatcher watcher;
+        QSignalSpy watching(&watcher, &DiaryCloudSyncWatcher::watching);
+        watcher.watch(chosen.filePath(QStringLiteral("Diary Sync")));
+        QVERIFY(watching.wait(10000));
+        QStringList paths = watching.first().first().toStringList();
+        for (QString &path : paths)
+            path = QDir(chosen.path()).relativeFilePath(path);
+        QCOMPARE(paths, watched);
+    }
+
     // A folder replaced by the tool loses its watch; watching again after a pass finds it.
     void watchingAgainFollowsAReplacedFolder() {
         QTemporaryDir chosen;
