@@ -276,8 +276,15 @@ QString messageOf(const std::exception_ptr &failure) {
 } // namespace
 
 QCoro::Task<void> DiaryCloudSync::runSyncOnce() {
+    m_passChanged = false;
     QCoro::Task<void> pass = runPass();
     co_await std::move(pass);
+    // What a pass stored stays stored however the pass ended (switched off, stopped, failed), and
+    // whoever marks days or plans reminders from the diary must hear of it.
+    if (m_passChanged) {
+        ++m_changeCount;
+        Q_EMIT changeCountChanged(m_changeCount);
+    }
     QCoro::Task<void> settling = settleForgottenPageMarks();
     co_await std::move(settling);
 }
@@ -338,14 +345,14 @@ QCoro::Task<void> DiaryCloudSync::runPass() {
 
     // Each step's marks are kept once it completed, never after one that threw. A switch turned
     // off meanwhile ends the pass there: nothing more is written and it does not count as a sync.
-    bool changed = false;
     using Step = QCoro::Task<bool> (DiaryCloudSync::*)(const DiaryCloudSyncFolder &, Manifest &);
     static constexpr Step steps[] = {&DiaryCloudSync::reconcilePages,
                                      &DiaryCloudSync::reconcileInk};
     for (const Step step : steps) {
         try {
             auto running = (this->*step)(folder, manifest.marks);
-            changed = co_await std::move(running) || changed;
+            if (co_await std::move(running))
+                m_passChanged = true;
         } catch (...) {
             failure = std::current_exception();
         }
@@ -358,15 +365,12 @@ QCoro::Task<void> DiaryCloudSync::runPass() {
             co_return;
     }
     auto profile = reconcileProfile(folder);
-    changed = co_await std::move(profile) || changed;
+    if (co_await std::move(profile))
+        m_passChanged = true;
     auto keeping = keepStep(manifest);
     if (!co_await std::move(keeping))
         co_return;
 
-    if (changed) {
-        ++m_changeCount;
-        Q_EMIT changeCountChanged(m_changeCount);
-    }
     m_lastSync = now();
     if (m_services.defaults)
         m_services.defaults->setDate(lastSyncKey, *m_lastSync);

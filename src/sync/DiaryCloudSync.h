@@ -171,7 +171,8 @@ private:
 
     void requestSync();
     QCoro::Task<void> runSyncLoop();
-    // One pass, then the page marks dropped on disk if the pass could not do it on its way.
+    // One pass, then the change count raised for what it stored, however it ended, and the page
+    // marks dropped on disk if the pass could not do it on its way.
     QCoro::Task<void> runSyncOnce();
     QCoro::Task<void> runPass();
     // Whether the running pass should stop at the next point where it can.
@@ -248,6 +249,9 @@ private:
     std::optional<QDateTime> m_lastSync;
     bool m_isEnabled = true;
     qint64 m_changeCount = 0;
+    // Whether the running pass changed the diary; set as soon as it stored something, so a step
+    // that throws afterwards does not hide it.
+    bool m_passChanged = false;
 };
 
 } // namespace velmora

@@ -270,6 +270,7 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         co_return false;
     }
 
+    m_passChanged = true;
     if (DiarySessionStore *session = m_services.session) {
         QCoro::Task<void> handing = session->applySyncedEntry(*stored);
         auto handed = awaited(std::move(handing));

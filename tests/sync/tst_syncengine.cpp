@@ -318,27 +318,58 @@ private Q_SLOTS:
                      .arg(f.chosen + QLatin1Char('/') + linked));
     }
 
-    // Switched off in the middle of a pass: the pass ends showing off, the profile is not
-    // written, and neither the time of the last sync nor the change count moves.
-    void switchedOffDuringAPass() {
+    // A pass that ends early keeps the pages it stored, and the change count moves for them, so
+    // the calendar and the reminders hear of them; only a completed pass counts as a sync. Switched
+    // off or stopped, it also writes nothing more: the next day waits, the profile is not written.
+    void aPassEndingEarlyRaisesWhatItStored_data() {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("nextDay");
+        QTest::newRow("switched off") << "off"
+                                      << "<none>";
+        QTest::newRow("stopped at quit") << "stop"
+                                         << "<none>";
+        QTest::newRow("failed in the pages") << "pages"
+                                             << "<none>";
+        QTest::newRow("failed after the pages") << "ink"
+                                                << "Second";
+    }
+    void aPassEndingEarlyRaisesWhatItStored() {
+        QFETCH(QString, end);
+        QFETCH(QString, nextDay);
         SyncEngineFixture f;
         f.settings->setUserName(QStringLiteral("Ada"));
         f.tablet.writePage(
             SyncEngineFixture::tabletPage(march5, QStringLiteral("First"), f.nowMs()));
         f.tablet.writePage(
             SyncEngineFixture::tabletPage(march6, QStringLiteral("Second"), f.nowMs()));
-        f.repository->beforeNext(Operation::applyRemote, [&] { f.sync->setEnabled(false); });
+        std::optional<QCoro::Task<void>> stopping;
+        f.repository->beforeNext(Operation::applyRemote, [&] {
+            if (end == u"off")
+                f.sync->setEnabled(false);
+            else if (end == u"stop")
+                stopping.emplace(f.sync->stop(10s));
+            else if (end == u"pages")
+                f.repository->failNext(Operation::entry,
+                                       PersistenceError::readFailed(QStringLiteral("Disk gone")));
+            else
+                f.tablet.makeUnreadable(QStringLiteral("Handwriting"));
+        });
         QSignalSpy changes(f.sync.get(), &DiaryCloudSync::changeCountChanged);
         f.pass();
-        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::off);
-        // The day begun is finished and marked; the next is left for a later pass.
+        if (stopping)
+            test::waitFor(std::move(*stopping));
         QCOMPARE(f.storedContent(march5), QStringLiteral("First"));
-        QVERIFY(f.mark(march5));
-        QCOMPARE(f.storedContent(march6), QStringLiteral("<none>"));
-        QVERIFY(!f.tablet.readProfile());
+        // A step that failed keeps none of its marks.
+        QCOMPARE(f.mark(march5).has_value(), end != u"pages");
+        QCOMPARE(f.storedContent(march6), nextDay);
+        QCOMPARE(changes.size(), 1);
+        QCOMPARE(f.sync->changeCount(), 1);
         QVERIFY(!f.sync->lastSync());
-        QCOMPARE(changes.size(), 0);
-        QCOMPARE(f.sync->changeCount(), 0);
+        QVERIFY(!f.tablet.readProfile());
+        if (end == u"off")
+            QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::off);
+        if (end == u"pages" || end == u"ink")
+            QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::failed);
     }
 
     // Restoring or replacing the diary leaves revisions that the marks cannot speak for: the
