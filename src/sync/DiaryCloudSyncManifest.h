@@ -13,10 +13,14 @@ namespace velmora {
 struct DiaryCloudSyncMark {
     // A page's revision at the exchange; always 0 for a drawing.
     qint64 local = 0;
-    // The file's fingerprint in the sync folder at the exchange, or "written".
+    // The file's fingerprint in the sync folder at the exchange, or "written", or `unreadRemote`.
     QString remote;
     // A drawing's local fingerprint at the exchange; never set for a page.
     std::optional<QString> localInk;
+
+    // A page's `remote` once its file changed into something that could not be read whole: what
+    // comes after it may not follow from the page exchanged before. Never a listed fingerprint.
+    static inline const QString unreadRemote = QStringLiteral("unread");
 
     QJsonObject toJson() const;
     static DiaryCloudSyncMark fromJson(const QJsonValue &value, const QStringList &codingPath);

@@ -195,8 +195,12 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
     } catch (const Folder::FolderError &) {
         // A file no one can read would hold the day back on both sides for ever; once the local
         // page changed, the file's bytes are kept in the diary's folder and the page replaces it.
-        if (!day.localChanged)
+        if (!day.localChanged) {
+            if (day.mark)
+                manifest.pages.insert(key.rawValue(),
+                                      Mark{day.mark->local, Mark::unreadRemote, {}});
             throw;
+        }
         unreadable = true;
     }
     if (unreadable) {
@@ -246,8 +250,12 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
             co_return false;
         }
         // A displaced sealed page is kept whether or not it was exchanged: its words can never be
-        // written again.
-        const bool keepLocal = !local->content.isEmpty() && (day.localChanged || local->isSealed());
+        // written again. So is one the incoming page may not have seen: another entry for the day,
+        // or one that followed a version of the file this computer could not read whole.
+        const bool unseen =
+            incoming.id != local->id || (day.mark && day.mark->remote == Mark::unreadRemote);
+        const bool keepLocal =
+            !local->content.isEmpty() && (day.localChanged || local->isSealed() || unseen);
         QCoro::Task<DiaryEntryDTO> applying =
             repository->applyRemote(incoming, local->revision, keepLocal ? local : std::nullopt);
         auto storing = awaited(std::move(applying));

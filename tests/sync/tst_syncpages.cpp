@@ -2,6 +2,7 @@
 // page files: which side wins, what is kept aside, which marks are left, and the days that are
 // passed over.
 #include "support/SyncEngineFixture.h"
+#include "support/SyncRelay.h"
 
 #include "sync/DiaryCloudSyncManifest.h"
 
@@ -18,7 +19,7 @@ const DayKey march7 = SessionFixture::day("2024-03-07");
 
 enum class Side { local, incoming };
 
-// A local entry of march 5 written at `localMs`, and a tablet page of the same day.
+// A local entry of march 5 written at `localMs`, and the tablet's version of the same entry.
 struct Duel {
     SyncEngineFixture f;
     DiaryEntryDTO local;
@@ -31,7 +32,9 @@ struct Duel {
         local.fontName = QStringLiteral("Georgia");
         local.bodyPointSize = 16;
         f.repository->put(local);
-        f.tablet.writePage(incoming);
+        CompanionPage page = incoming;
+        page.id = local.id.toString(QUuid::WithoutBraces).toUpper();
+        f.tablet.writePage(page);
         // Exchanged before at revision 3 (or 2: changed since), with another file than today's.
         f.setMark(march5, localChanged ? 2 : 3, QStringLiteral("10-10"));
     }
@@ -251,7 +254,11 @@ private Q_SLOTS:
         const auto markBefore = f.mark(march5);
         f.pass();
 
-        QCOMPARE(f.mark(march5), markBefore);
+        // A file that is no page of its day was not read: what replaces it may not follow ours.
+        QCOMPARE(f.mark(march5),
+                 failure == u"other day"
+                     ? std::optional(DiaryCloudSyncMark{1, DiaryCloudSyncMark::unreadRemote, {}})
+                     : markBefore);
         if (stepFails) {
             QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::failed);
             QVERIFY(f.sync->failureMessage().contains(QStringLiteral("Disk gone")));
@@ -377,7 +384,7 @@ private Q_SLOTS:
         if (!localChanged) {
             QCOMPARE(f.fingerprint(march5), tornFingerprint);
             QVERIFY(!QFile::exists(kept));
-            QCOMPARE(f.mark(march5)->remote, QStringLiteral("10-10"));
+            QCOMPARE(f.mark(march5)->remote, DiaryCloudSyncMark::unreadRemote);
             return;
         }
         QFile copy(kept);
@@ -385,6 +392,57 @@ private Q_SLOTS:
         QCOMPARE(copy.readAll(), torn);
         QCOMPARE(f.pageFileContent(march5), QStringLiteral("Local words"));
         QCOMPARE(f.mark(march5), (DiaryCloudSyncMark{2, f.fingerprint(march5), std::nullopt}));
+    }
+
+    // Our page, exchanged and unchanged since, is replaced through the relay by a page that does
+    // not come from it: another device's own entry for the day, or anything that follows a
+    // version this computer could not read whole (a tool's rewrite in place, caught halfway). Our
+    // words are then kept before they are replaced; an edit of our own entry elsewhere replaces
+    // them as usual.
+    void replacedPageKeepsOurs_data() {
+        QTest::addColumn<bool>("torn");
+        QTest::addColumn<bool>("ourEntry");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("torn, then another device's page") << true << false << true;
+        QTest::newRow("another device's page") << false << false << true;
+        QTest::newRow("torn, then our entry edited elsewhere") << true << true << true;
+        QTest::newRow("our entry edited elsewhere") << false << true << false;
+    }
+    void replacedPageKeepsOurs() {
+        QFETCH(bool, torn);
+        QFETCH(bool, ourEntry);
+        QFETCH(bool, kept);
+        SyncEngineFixture f;
+        const QString otherSide = f.folder.filePath(QStringLiteral("other"));
+        QVERIFY(QDir().mkpath(otherSide));
+        SyncRelay relay(f.chosen, otherSide);
+        TabletCompanion other(otherSide + QStringLiteral("/Diary Sync"),
+                              f.folder.filePath(QStringLiteral("other-state")));
+        f.seed(march5, QStringLiteral("Our words"));
+        f.pass();
+        relay.step();
+        QCOMPARE(other.sync().stored, QStringList{march5.rawValue()});
+        if (torn) {
+            f.tablet.writeTornPage(
+                SyncEngineFixture::tabletPage(march5, QStringLiteral("Half"), f.nowMs()), 40);
+            f.pass();
+            QCOMPARE(f.storedContent(march5), QStringLiteral("Our words"));
+            relay.step();
+        }
+        CompanionPage theirs = ourEntry
+                                   ? other.pages().value(march5.rawValue())
+                                   : SyncEngineFixture::tabletPage(march5, QString(), f.nowMs());
+        theirs.content = QStringLiteral("Their words");
+        theirs.updatedAtMs = f.nowMs() + 60000;
+        other.writePage(theirs);
+        relay.step();
+        f.pass();
+
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+        QCOMPARE(f.storedContent(march5), QStringLiteral("Their words"));
+        QCOMPARE(f.recoveredContents(),
+                 kept ? QStringList{QStringLiteral("Our words")} : QStringList());
+        QCOMPARE(f.mark(march5)->remote, f.fingerprint(march5));
     }
 
     // The same losing version met again, pass after pass, is kept once.
