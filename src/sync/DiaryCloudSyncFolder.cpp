@@ -520,21 +520,36 @@ DiaryCloudSyncFolder::readPage(const DayKey &dayKey, const QList<ConflictCopy> &
         throw FolderError::unreadablePage(dayKey);
     PageVersions versions{dayKey, {decodePage(*current, dayKey)}, {}};
     for (const ConflictCopy &copy : conflicts) {
-        const HeldFile file = holders.of(copy.url);
-        try {
-            if (const auto bytes = readHeld(file, pageByteLimit, m_readInterruption))
-                versions.entries.append(decodePage(*bytes, dayKey));
-            // Settled only as it was read: a copy rewritten since is read again next time.
-            if (const auto now = fingerprintOf(file))
-                versions.conflicts.append(ConflictCopy{copy.url, *now, copy.modifiedAt});
-        } catch (const DiaryError &error) {
-            qCInfo(lcSync) << "a conflict copy of" << dayKey.rawValue()
-                           << "was passed over:" << error.message();
-            if (const auto now = fingerprintOf(file); now && *now == copy.fingerprint)
-                versions.conflicts.append(copy);
+        if (std::optional<DiaryEntryDTO> entry = readConflictCopy(dayKey, copy)) {
+            versions.entries.append(std::move(*entry));
+            versions.conflicts.append(copy);
         }
     }
     return versions;
+}
+
+std::optional<DiaryEntryDTO>
+DiaryCloudSyncFolder::readConflictCopy(const DayKey &dayKey, const ConflictCopy &copy) const {
+    // A file merely named like a copy may be anything, and a copy cut short is no version: what
+    // is not read whole as a page of the day is left where it is.
+    try {
+        FileHolders holders(m_root, QStringLiteral("Could not open the file"));
+        const HeldFile file = holders.of(copy.url);
+        const std::optional<QByteArray> bytes = readHeld(file, pageByteLimit, m_readInterruption);
+        if (!bytes)
+            throw FolderError::unreadablePage(dayKey);
+        DiaryEntryDTO entry = decodePage(*bytes, dayKey);
+        // Settled only as it was listed: a copy rewritten meanwhile is read again next time.
+        if (fingerprintOf(file) != copy.fingerprint) {
+            qCInfo(lcSync) << "a conflict copy changed while it was read:" << copy.url;
+            return std::nullopt;
+        }
+        return entry;
+    } catch (const DiaryError &error) {
+        qCInfo(lcSync) << "a file beside the page of" << dayKey.rawValue()
+                       << "was not read as a copy of it and stays:" << copy.url << error.message();
+    }
+    return std::nullopt;
 }
 
 void DiaryCloudSyncFolder::settleConflicts(const PageVersions &versions) const {

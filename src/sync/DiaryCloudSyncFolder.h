@@ -114,8 +114,9 @@ public:
     };
 
     // A page as read: the current file's entry first, then every conflict copy that decoded, in
-    // the copies' order. `conflicts` lists every copy seen, readable or not; they stay in the
-    // folder until settleConflicts removes them, once the day's outcome is stored.
+    // the copies' order. `conflicts` lists the copies that were read as pages of the day; they
+    // stay in the folder until settleConflicts removes them, once the day's outcome is stored.
+    // A file that is no page of the day is never listed there, so it is never removed.
     struct PageVersions {
         DayKey dayKey;
         QList<DiaryEntryDTO> entries;
@@ -171,6 +172,10 @@ public:
     // file is no valid page of the day, or the read's own error. Copies are only read here.
     PageVersions readPage(const DayKey &dayKey) const;
     PageVersions readPage(const DayKey &dayKey, const QList<ConflictCopy> &conflicts) const;
+    // One conflict copy as listed, read as a page of the day; none when it cannot be read, is no
+    // page of the day, or changed since it was listed (it is read again next time).
+    std::optional<DiaryEntryDTO> readConflictCopy(const DayKey &dayKey,
+                                                  const ConflictCopy &copy) const;
     // Removes the conflict copies that readPage saw, except any that changed since.
     void settleConflicts(const PageVersions &versions) const;
 

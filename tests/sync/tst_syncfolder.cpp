@@ -472,33 +472,37 @@ private Q_SLOTS:
     }
 
     // Conflict copies outlive the read: they go only when the caller settles them, after the
-    // day's outcome is stored.
+    // day's outcome is stored. A file that is no page of the day is never among them.
     void readsConflictCopiesAndLeavesThemUntilSettled() {
         SyncRoot sync;
         DiaryEntryDTO current = sampleEntry(QStringLiteral("current"));
-        DiaryEntryDTO other = sampleEntry(QStringLiteral("from the other side"));
         sync.folder.writePage(current);
         const QString readable =
             sync.page(QStringLiteral("2024-03-05.sync-conflict-20240305-101500-ABCDEFG.json"));
-        const QString corrupt =
+        const QString rewritten =
             sync.page(QStringLiteral("2024-03-05.sync-conflict-20240305-101600-ABCDEFG.json"));
-        writeBytes(readable, Folder::encodePage(other));
+        const QString corrupt = sync.page(QStringLiteral("2024-03-05_1.json"));
+        writeBytes(readable,
+                   Folder::encodePage(sampleEntry(QStringLiteral("from the other side"))));
+        writeBytes(rewritten, Folder::encodePage(sampleEntry(QStringLiteral("and another"))));
         writeBytes(corrupt, "{\"entry\":");
         setModified(readable, 1000);
-        setModified(corrupt, 2000);
+        setModified(rewritten, 2000);
+        setModified(corrupt, 3000);
 
         const Folder::PageVersions versions = sync.folder.readPage(march5);
-        QCOMPARE(versions.entries.size(), 2);
+        QCOMPARE(versions.entries.size(), 3);
         QCOMPARE(versions.entries[0].content, current.content);
-        QCOMPARE(versions.entries[1].content, other.content);
+        QCOMPARE(versions.entries[1].content, QStringLiteral("from the other side"));
+        QCOMPARE(versions.entries[2].content, QStringLiteral("and another"));
         QCOMPARE(versions.conflicts.size(), 2);
         QVERIFY(QFileInfo::exists(readable));
-        QVERIFY(QFileInfo::exists(corrupt));
 
         // A copy the tool rewrote after the read is news, and stays.
-        writeBytes(corrupt, Folder::encodePage(sampleEntry(QStringLiteral("repaired"))));
+        writeBytes(rewritten, Folder::encodePage(sampleEntry(QStringLiteral("repaired"))));
         sync.folder.settleConflicts(versions);
         QVERIFY(!QFileInfo::exists(readable));
+        QVERIFY(QFileInfo::exists(rewritten));
         QVERIFY(QFileInfo::exists(corrupt));
         QVERIFY(QFileInfo::exists(sync.folder.pageURL(march5)));
         QCOMPARE(sync.folder.readPage(march5).entries.size(), 2);

@@ -309,6 +309,36 @@ private Q_SLOTS:
         QCOMPARE(f.recoveredContents().size(), 2);
     }
 
+    // A file named like a conflict copy that is no page of the day is never taken for one: it
+    // stays where it is, pass after pass, and the page beside it settles.
+    void filesThatAreNoCopyStay_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray page = TabletCompanion::encodePage(
+            SyncEngineFixture::tabletPage(march6, QStringLiteral("Copy"), 1709640000000));
+        QTest::newRow("cut short") << page.left(60);
+        QTest::newRow("a page of another day") << page;
+        QTest::newRow("another program's file") << QByteArray(R"({"notes": ["mine"]})");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("larger than any page")
+            << QByteArray(DiaryCloudSyncFolder::pageByteLimit + 1, ' ');
+    }
+    void filesThatAreNoCopyStay() {
+        QFETCH(QByteArray, bytes);
+        SyncEngineFixture f;
+        f.tablet.writePage(
+            SyncEngineFixture::tabletPage(march5, QStringLiteral("Current"), f.nowMs()));
+        const QString copy = f.tablet.writeFile(
+            QStringLiteral("Pages/2024-03-05 (conflicted copy 2024-03-05 101500).json"), bytes);
+        f.pass();
+        f.pass();
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+        QCOMPARE(f.storedContent(march5), QStringLiteral("Current"));
+        QVERIFY(f.recoveredContents().isEmpty());
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), bytes);
+    }
+
     // The incoming page wins for the open day while the user has unsaved typing: nothing happens
     // for that day, and the copies stay for a later pass.
     void openDayWithPendingWritingWaits() {
