@@ -209,11 +209,15 @@ private:
     // listed. Returns whether it wrote.
     QCoro::Task<bool> uploadPage(const DiaryCloudSyncFolder &folder, Manifest &manifest,
                                  const PageDay &day);
-    // Keeps every version with words that none of `kept` has as a recovery record.
-    QCoro::Task<void> keepVersions(QList<DiaryEntryDTO> versions, QList<DiaryEntryDTO> kept);
-    // Removes the conflict copies that were read, once the day's outcome is stored.
-    QCoro::Task<void> settleConflicts(const DiaryCloudSyncFolder &folder,
-                                      const DiaryCloudSyncFolder::PageVersions &versions);
+    struct DayRead;
+    // Keeps every version of the day with words that none of `kept` has as a recovery record;
+    // returns the copies that may go once the day's outcome is stored.
+    QCoro::Task<QList<DiaryCloudSyncFolder::ConflictCopy>>
+    keepVersions(const DiaryCloudSyncFolder &folder, const DayRead &read,
+                 QList<DiaryEntryDTO> kept);
+    // Removes those copies, unless they changed since they were read.
+    QCoro::Task<void> settleConflicts(const DiaryCloudSyncFolder &folder, const DayKey &day,
+                                      const QList<DiaryCloudSyncFolder::ConflictCopy> &copies);
 
     void setStatus(DiaryCloudSyncStatus status, const QString &failureMessage = {});
     QDateTime now() const;

@@ -7,6 +7,8 @@
 #include "sync/DiaryCloudSyncWork.h"
 #include "sync/SyncLogging.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <tuple>
 
@@ -42,7 +44,47 @@ bool skipsDay(const PersistenceError &error) {
            error.errorCase() == PersistenceError::Case::entryAlreadySealed;
 }
 
+// What makes two versions the same page (DiaryCloudSync::samePage), in a few bytes, so versions
+// can be told apart once their text is no longer in memory.
+QByteArray pageKey(const DiaryEntryDTO &entry) {
+    QByteArray key = sha256Digest(entry.content.toUtf8());
+    key.append(entry.isSealed() ? 's' : 'd');
+    key.append(reinterpret_cast<const char *>(&entry.bodyPointSize), sizeof entry.bodyPointSize);
+    key.append(entry.fontName.toUtf8());
+    return key;
+}
+
 } // namespace
+
+// A day's page file as a pass reads it, however many conflict copies lie beside it: the current
+// version, the one chosen among all of them, and of each copy read as a page of the day only
+// what tells its page apart. The copies' text is never in memory all at once.
+struct DiaryCloudSync::DayRead {
+    struct Copy {
+        Folder::ConflictCopy copy;
+        QByteArray page;
+        bool hasWords = false;
+    };
+    DiaryEntryDTO current;
+    DiaryEntryDTO chosen;
+    QList<Copy> copies;
+
+    // Throws as readPage does for the current file.
+    static DayRead read(const Folder &folder, const DayKey &day,
+                        const QList<Folder::ConflictCopy> &copies) {
+        DayRead read;
+        read.current = folder.readPage(day, QList<Folder::ConflictCopy>()).entries.first();
+        read.chosen = read.current;
+        for (const Folder::ConflictCopy &copy : copies) {
+            std::optional<DiaryEntryDTO> version = folder.readConflictCopy(day, copy);
+            if (!version)
+                continue;
+            read.copies.append(Copy{copy, pageKey(*version), !version->content.isEmpty()});
+            read.chosen = *pickPreferredEntry({read.chosen, *version});
+        }
+        return read;
+    }
+};
 
 std::optional<DiaryEntryDTO>
 DiaryCloudSync::pickPreferredEntry(const QList<DiaryEntryDTO> &versions) {
@@ -186,11 +228,11 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
     const DayKey key = day.day;
     const QString listedFingerprint = day.remote->fingerprint;
 
-    std::optional<Folder::PageVersions> read;
+    std::optional<DayRead> read;
     bool unreadable = false;
     try {
         auto reading = folderWork(
-            [folder, key, copies = day.conflicts] { return folder.readPage(key, copies); });
+            [folder, key, copies = day.conflicts] { return DayRead::read(folder, key, copies); });
         read = co_await reading;
     } catch (const Folder::FolderError &) {
         // A file no one can read would hold the day back on both sides for ever; once the local
@@ -217,15 +259,16 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         co_return false;
     }
 
-    const Folder::PageVersions versions = std::move(*read);
-    const DiaryEntryDTO incoming = *pickPreferredEntry(versions.entries);
+    const DiaryEntryDTO incoming = read->chosen;
     // A version chosen from a conflict copy is written back, so both devices end on it.
-    const bool chosenIsCurrent = samePage(incoming, versions.entries.first());
+    const bool chosenIsCurrent = samePage(incoming, read->current);
     QCoro::Task<std::optional<DiaryEntryDTO>> readingLocal = repository->entry(key);
     auto askingLocal = awaited(std::move(readingLocal));
     const std::optional<DiaryEntryDTO> local = co_await askingLocal;
 
     std::optional<DiaryEntryDTO> stored;
+    // The copies whose words are kept: they go once the day's outcome is stored.
+    std::optional<QList<Folder::ConflictCopy>> settled;
     if (!local) {
         QCoro::Task<DiaryEntryDTO> applying =
             repository->applyRemote(incoming, std::nullopt, std::nullopt);
@@ -238,9 +281,9 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
             auto uploading = uploadPage(folder, manifest, day);
             co_await std::move(uploading);
         }
-        auto keeping = keepVersions(versions.entries, {incoming});
-        co_await std::move(keeping);
-        auto settling = settleConflicts(folder, versions);
+        auto keeping = keepVersions(folder, *read, {incoming});
+        const QList<Folder::ConflictCopy> copies = co_await std::move(keeping);
+        auto settling = settleConflicts(folder, key, copies);
         co_await std::move(settling);
         co_return false;
     } else if (remoteEntryWins(*local, incoming, day.localChanged)) {
@@ -261,8 +304,8 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         auto storing = awaited(std::move(applying));
         stored = co_await storing;
         auto keeping =
-            keepVersions(versions.entries, keepLocal ? QList{incoming, *local} : QList{incoming});
-        co_await std::move(keeping);
+            keepVersions(folder, *read, keepLocal ? QList{incoming, *local} : QList{incoming});
+        settled = co_await std::move(keeping);
     } else {
         if (!incoming.content.isEmpty()) {
             QCoro::Task<void> preserving = repository->preserveRecovery(incoming);
@@ -271,9 +314,9 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         }
         auto uploading = uploadPage(folder, manifest, day);
         co_await std::move(uploading);
-        auto keeping = keepVersions(versions.entries, {incoming, *local});
-        co_await std::move(keeping);
-        auto settling = settleConflicts(folder, versions);
+        auto keeping = keepVersions(folder, *read, {incoming, *local});
+        const QList<Folder::ConflictCopy> copies = co_await std::move(keeping);
+        auto settling = settleConflicts(folder, key, copies);
         co_await std::move(settling);
         co_return false;
     }
@@ -289,39 +332,61 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         auto uploading = uploadPage(folder, manifest, day);
         co_await std::move(uploading);
     }
-    if (!local) {
-        auto keeping = keepVersions(versions.entries, {incoming});
-        co_await std::move(keeping);
+    if (!settled) {
+        auto keeping = keepVersions(folder, *read, {incoming});
+        settled = co_await std::move(keeping);
     }
-    auto settling = settleConflicts(folder, versions);
+    auto settling = settleConflicts(folder, key, *settled);
     co_await std::move(settling);
     co_return true;
 }
 
 QCoro::Task<void> DiaryCloudSync::settleConflicts(const DiaryCloudSyncFolder &folder,
-                                                  const Folder::PageVersions &versions) {
-    if (versions.conflicts.isEmpty())
+                                                  const DayKey &day,
+                                                  const QList<Folder::ConflictCopy> &copies) {
+    if (copies.isEmpty())
         co_return;
-    auto settling = folderWork([folder, versions] { folder.settleConflicts(versions); });
+    auto settling = folderWork([folder, versions = Folder::PageVersions{day, {}, copies}] {
+        folder.settleConflicts(versions);
+    });
     co_await settling;
 }
 
-QCoro::Task<void> DiaryCloudSync::keepVersions(QList<DiaryEntryDTO> versions,
-                                               QList<DiaryEntryDTO> kept) {
+QCoro::Task<QList<DiaryCloudSyncFolder::ConflictCopy>>
+DiaryCloudSync::keepVersions(const DiaryCloudSyncFolder &folder, const DayRead &read,
+                             QList<DiaryEntryDTO> kept) {
     // Every other version with words of its own becomes a recovery record before the conflict
-    // copies go; the store adds nothing for a version it already keeps.
+    // copies go; the store adds nothing for a version it already keeps. A copy is read again
+    // only when its words are to be kept, one at a time.
     const std::shared_ptr<DiaryRepository> repository = m_services.repository;
-    QList<DiaryEntryDTO> &known = kept;
-    for (const DiaryEntryDTO &version : std::as_const(versions)) {
-        if (version.content.isEmpty() ||
-            std::any_of(known.cbegin(), known.cend(),
-                        [&](const DiaryEntryDTO &other) { return samePage(version, other); }))
-            continue;
-        known.append(version);
-        QCoro::Task<void> preserving = repository->preserveRecovery(version);
+    QSet<QByteArray> known;
+    for (const DiaryEntryDTO &version : kept)
+        known.insert(pageKey(version));
+    if (!read.current.content.isEmpty() && !known.contains(pageKey(read.current))) {
+        known.insert(pageKey(read.current));
+        QCoro::Task<void> preserving = repository->preserveRecovery(read.current);
         auto keeping = awaited(std::move(preserving));
         co_await std::move(keeping);
     }
+    QList<Folder::ConflictCopy> settled;
+    settled.reserve(read.copies.size());
+    for (const DayRead::Copy &copy : read.copies) {
+        if (copy.hasWords && !known.contains(copy.page)) {
+            auto reading = folderWork([folder, day = read.current.dayKey, listed = copy.copy] {
+                return folder.readConflictCopy(day, listed);
+            });
+            const std::optional<DiaryEntryDTO> version = co_await reading;
+            // Changed since it was read: it is news for the next pass, and stays.
+            if (!version || pageKey(*version) != copy.page)
+                continue;
+            known.insert(copy.page);
+            QCoro::Task<void> preserving = repository->preserveRecovery(*version);
+            auto keeping = awaited(std::move(preserving));
+            co_await std::move(keeping);
+        }
+        settled.append(copy.copy);
+    }
+    co_return settled;
 }
 
 QCoro::Task<bool> DiaryCloudSync::uploadPage(const DiaryCloudSyncFolder &folder, Manifest &manifest,

@@ -8,10 +8,52 @@
 
 #include <QSignalSpy>
 
+#if defined(__SANITIZE_ADDRESS__)
+// From the sanitizer's runtime, whose header is not always installed.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+
+#include <atomic>
+#include <thread>
+
 using namespace velmora;
 using namespace velmora::test;
 
 namespace {
+
+// The bytes allocated and not yet freed.
+qint64 heapInUse() {
+#if defined(__SANITIZE_ADDRESS__)
+    return qint64(__sanitizer_get_current_allocated_bytes());
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+#endif
+}
+
+// The most the heap grew while this lived, sampled on a thread of its own.
+class HeapGrowth {
+public:
+    HeapGrowth() = default;
+    ~HeapGrowth() {
+        m_done = true;
+        m_sampler.join();
+    }
+    qint64 peak() const { return m_peak - m_base; }
+
+private:
+    std::atomic<bool> m_done = false;
+    const qint64 m_base = heapInUse();
+    std::atomic<qint64> m_peak = m_base;
+    std::thread m_sampler{[this] {
+        while (!m_done) {
+            m_peak = std::max(m_peak.load(), heapInUse());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }};
+};
 
 const DayKey march5 = SessionFixture::day("2024-03-05");
 const DayKey march6 = SessionFixture::day("2024-03-06");
@@ -307,6 +349,32 @@ private Q_SLOTS:
         QVERIFY(f.tablet.conflictCopies(march5.rawValue()).isEmpty());
         f.pass();
         QCOMPARE(f.recoveredContents().size(), 2);
+    }
+
+    // However many copies a tool left beside one page, one pass settles them all, with no more
+    // than a version or two of the page in memory at a time.
+    void manyConflictCopiesSettleInOnePass() {
+        SyncEngineFixture f;
+        const qint64 t = f.nowMs() - 3600000;
+        const QString words(20000, QLatin1Char('w'));
+        f.tablet.writePage(SyncEngineFixture::tabletPage(march5, QStringLiteral("Current"), t));
+        for (int i = 0; i < 3000; ++i)
+            f.tablet.writeConflictCopy(
+                SyncEngineFixture::tabletPage(march5, words + (i % 2 ? u'A' : u'B'), t + i + 1),
+                t + i + 1, QStringLiteral("D%1").arg(i));
+        qint64 grown = 0;
+        {
+            const HeapGrowth growth;
+            f.pass();
+            grown = growth.peak();
+        }
+        // All 3,000 versions at once would hold 120 MB of text.
+        QVERIFY2(grown < 32 * 1024 * 1024, qPrintable(QString::number(grown)));
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+        QVERIFY(f.tablet.conflictCopies(march5.rawValue()).isEmpty());
+        QCOMPARE(f.storedContent(march5), words + u'A');
+        QCOMPARE(f.pageFileContent(march5), words + u'A');
+        QCOMPARE(f.recoveredContents(), (QStringList{QStringLiteral("Current"), words + u'B'}));
     }
 
     // A file named like a conflict copy that is no page of the day is never taken for one: it
