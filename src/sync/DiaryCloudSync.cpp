@@ -103,8 +103,9 @@ DiaryCloudSync::RootProvider DiaryCloudSync::noSyncRoot() {
     return [] { return std::optional<QString>(); };
 }
 
-DiaryCloudSync::RootProvider DiaryCloudSync::iCloudSyncRoot() {
-    return [] { return std::optional<QString>(); };
+DiaryCloudSync::RootProvider
+DiaryCloudSync::iCloudSyncRoot(std::shared_ptr<const DiaryCloudSyncFolderChoice> choice) {
+    return DiaryCloudSyncFolderChoice::chosenFolderSyncRoot(std::move(choice));
 }
 
 void DiaryCloudSync::setTiming(const Timing &timing) {

@@ -10,6 +10,7 @@
 #include "store/DiaryHandwritingStore.h"
 #include "sync/DiaryCloudSyncFolder.h"
 #include "sync/DiaryCloudSyncManifest.h"
+#include "sync/DiaryCloudSyncRoot.h"
 
 #include <QCoroTask>
 #include <QDateTime>
@@ -96,8 +97,9 @@ public:
 
     // The root provider of a run that must never reach a real sync folder.
     static RootProvider noSyncRoot();
-    // The desktop's sync folder; none while this computer offers none.
-    static RootProvider iCloudSyncRoot();
+    // The root provider of a live run: "Diary Sync" in the folder the user chose, none while no
+    // usable folder is chosen.
+    static RootProvider iCloudSyncRoot(std::shared_ptr<const DiaryCloudSyncFolderChoice> choice);
 
     DiaryCloudSyncStatus status() const { return m_status; }
     // The message of a failed pass; empty in every other status.

@@ -1,4 +1,5 @@
 #include "support/TestSupport.h"
+#include "sync/DiaryCloudSync.h"
 #include "sync/DiaryCloudSyncRoot.h"
 
 #include <QDir>
@@ -88,7 +89,7 @@ private Q_SLOTS:
         auto defaults = UserDefaults::suite(QStringLiteral("Velmora.tests.syncroot.") +
                                             QTest::currentDataTag());
         auto choice = std::make_shared<Choice>(defaults);
-        const auto provider = Choice::chosenFolderSyncRoot(choice);
+        const auto provider = DiaryCloudSync::iCloudSyncRoot(choice);
         QCOMPARE(provider(), std::nullopt);
         if (state != u"none") {
             auto examined = std::get<Choice::Choice>(

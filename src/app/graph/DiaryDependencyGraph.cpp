@@ -105,7 +105,7 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
     // with the user's real sync folder. A test run syncs only through a folder it was given.
     DiaryCloudSync::RootProvider rootProvider = DiaryCloudSync::noSyncRoot();
     if (plan.runtimeConfiguration && !testMode)
-        rootProvider = DiaryCloudSyncFolderChoice::chosenFolderSyncRoot(m_syncFolderChoice);
+        rootProvider = DiaryCloudSync::iCloudSyncRoot(m_syncFolderChoice);
     else if (testMode && plan.runtimeConfiguration->syncFolder)
         rootProvider =
             DiaryCloudSyncFolderChoice::fixedFolderSyncRoot(*plan.runtimeConfiguration->syncFolder);
