@@ -23,9 +23,11 @@ namespace velmora {
 
 namespace {
 
-// What stands at the lock's place when it could not be created there.
+// What stands at the lock's place before this process takes it.
 struct Standing {
     enum Kind {
+        // Nothing stands there.
+        vacant,
         // A live process holds it.
         held,
         // Nothing holds it, and it is gone now: what a power cut, a crash or a stray copy left.
@@ -75,7 +77,7 @@ Standing examine(const QString &lockPath) {
     const QByteArray path = QFile::encodeName(lockPath);
     struct stat status {};
     if (::lstat(path.constData(), &status) != 0)
-        return errno == ENOENT ? Standing{Standing::cleared}
+        return errno == ENOENT ? Standing{Standing::vacant}
                                : Standing{Standing::blocking, systemReason(errno)};
     if (S_ISLNK(status.st_mode)) {
         // The lock file is never a link; one in its place was put there by something else.
@@ -119,16 +121,11 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
     m_lock = std::make_unique<QLockFile>(m_path);
     // A lock is stale only when no process holds it, however long the diary has been open.
     m_lock->setStaleLockTime(0);
-    // One try after clearing what nobody holds; if a lock is back by then, another launch
-    // has just taken it.
+    // Whatever stands at the lock's place is looked at first, without following a link or
+    // waiting on a fifo: QLockFile reads a lock it finds to learn its holder, and a read of a
+    // fifo waits for a writer that never comes. One try after clearing what nobody holds; if a
+    // lock is back by then, another launch has just taken it.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (m_lock->tryLock(0))
-            return Outcome::acquired;
-        if (m_lock->error() != QLockFile::LockFailedError) {
-            m_failure = unwritableReason(folder);
-            qCWarning(lcApp) << "no lock at" << m_path << ":" << m_failure;
-            return Outcome::unavailable;
-        }
         const Standing standing = examine(m_path);
         if (standing.kind == Standing::held)
             return Outcome::heldByAnotherProcess;
@@ -137,7 +134,15 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
             qCWarning(lcApp) << "no lock at" << m_path << ":" << m_failure;
             return Outcome::unavailable;
         }
-        qCInfo(lcApp) << "cleared a lock no process held at" << m_path;
+        if (standing.kind == Standing::cleared)
+            qCInfo(lcApp) << "cleared a lock no process held at" << m_path;
+        if (m_lock->tryLock(0))
+            return Outcome::acquired;
+        if (m_lock->error() != QLockFile::LockFailedError) {
+            m_failure = unwritableReason(folder);
+            qCWarning(lcApp) << "no lock at" << m_path << ":" << m_failure;
+            return Outcome::unavailable;
+        }
     }
     return Outcome::heldByAnotherProcess;
 }

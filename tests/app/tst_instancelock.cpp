@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace velmora;
@@ -89,6 +90,12 @@ void leave(const QString &kind, const QString &lockPath) {
         target.write("kept");
         target.close();
         QVERIFY(QFile::link(target.fileName(), lockPath));
+    } else if (kind == u"fifo") {
+        QVERIFY(::mkfifo(QFile::encodeName(lockPath).constData(), 0600) == 0);
+    } else if (kind == u"link to a fifo") {
+        const QString fifo = lockPath + QStringLiteral(".fifo");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QVERIFY(QFile::link(fifo, lockPath));
     }
 }
 
@@ -101,8 +108,9 @@ private Q_SLOTS:
     // A lock that no running process holds does not keep the diary shut, whatever stands there.
     void abandonedLocksAreCleared_data() {
         QTest::addColumn<QString>("kind");
-        for (const char *kind : {"empty file", "garbage", "another host", "a process that ended",
-                                 "empty folder", "dangling link", "link to a file"})
+        for (const char *kind :
+             {"empty file", "garbage", "another host", "a process that ended", "empty folder",
+              "dangling link", "link to a file", "link to a fifo"})
             QTest::newRow(kind) << QString::fromLatin1(kind);
     }
 
@@ -118,6 +126,9 @@ private Q_SLOTS:
                  DiaryInstanceLock::Outcome::acquired);
         QVERIFY(lock.isHeld());
         QVERIFY(QFileInfo(lockPath).isFile() && !QFileInfo(lockPath).isSymLink());
+        // What a link pointed at is left alone.
+        if (kind == u"link to a fifo")
+            QVERIFY(QFileInfo::exists(lockPath + QStringLiteral(".fifo")));
         if (QFileInfo::exists(lockPath + QStringLiteral(".target"))) {
             QFile target(lockPath + QStringLiteral(".target"));
             QVERIFY(target.open(QIODevice::ReadOnly));
@@ -153,6 +164,8 @@ private Q_SLOTS:
                                                 << "a folder stands in its place";
         QTest::newRow("a read-only folder")
             << "read-only" << QString::fromLocal8Bit(strerror(EACCES));
+        QTest::newRow("a fifo") << "fifo"
+                                << "something other than a file stands in its place";
     }
 
     void locksThatCannotBeTaken() {
@@ -167,6 +180,9 @@ private Q_SLOTS:
                 QSKIP("permissions do not bind the superuser");
             QVERIFY(QDir(lockPath).removeRecursively());
             QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        } else if (kind == u"fifo") {
+            QVERIFY(QDir(lockPath).removeRecursively());
+            leave(kind, lockPath);
         }
         DiaryInstanceLock lock;
         QCOMPARE(lock.tryAcquire(folder + QStringLiteral("/store.sqlite")),
@@ -226,6 +242,33 @@ private Q_SLOTS:
             second.errors().contains(QStringLiteral("Velmora is already open on the diary in ")),
             qPrintable(second.errors()));
         QVERIFY2(first.terminate(), qPrintable(first.errors()));
+    }
+
+    // A lock file the program cannot read without waiting for a writer is never waited on: the
+    // launch says why it cannot open the diary, or clears a link, and a termination still ends it.
+    void programNeverWaitsOnTheLock_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("fifo") << "fifo" << false;
+        QTest::newRow("link to a fifo") << "link to a fifo" << true;
+    }
+
+    void programNeverWaitsOnTheLock() {
+        QFETCH(QString, kind);
+        QFETCH(bool, opens);
+        QTemporaryDir home;
+        const QString lockPath = home.filePath(QStringLiteral("diary/Velmora.lock"));
+        QVERIFY(QDir().mkpath(QFileInfo(lockPath).path()));
+        leave(kind, lockPath);
+        Run run(home.path(), testArguments(home.filePath(QStringLiteral("diary/store.sqlite"))));
+        if (opens) {
+            QVERIFY2(run.waitUntilRunning(), qPrintable(run.errors()));
+            QVERIFY2(run.terminate(), qPrintable(run.errors()));
+            return;
+        }
+        QCOMPARE(run.answerAlreadyOpen(), 1);
+        QVERIFY2(run.errors().contains(lockPath + QStringLiteral("” cannot be taken")),
+                 qPrintable(run.errors()));
     }
 
     void secondProcessOnTheSameStoreLeaves() {
