@@ -16,6 +16,10 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
+// A hang-up (the terminal closed, or a session ending after its SIGTERM) ends the program as a
+// termination does, through the drain, rather than at once with the last words unsaved.
+constexpr int watchedSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 extern "C" void onTerminationSignal(int signalNumber) {
     const int savedErrno = errno;
     const char byte = char(signalNumber);
@@ -43,7 +47,7 @@ TerminationSignalWatcher::TerminationSignalWatcher(QObject *parent)
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signalNumber : {SIGTERM, SIGINT}) {
+    for (int signalNumber : watchedSignals) {
         if (::sigaction(signalNumber, &action, nullptr) != 0)
             qCWarning(lcApp) << "signal" << signalNumber << "cannot be watched:" << strerror(errno);
     }
@@ -55,8 +59,8 @@ TerminationSignalWatcher::~TerminationSignalWatcher() {
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    for (int signalNumber : watchedSignals)
+        ::sigaction(signalNumber, &action, nullptr);
     delete m_notifier;
     m_notifier = nullptr;
     ::close(signalPipe[0]);

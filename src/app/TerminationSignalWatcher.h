@@ -6,8 +6,8 @@ class QSocketNotifier;
 
 namespace velmora {
 
-// Turns SIGTERM and SIGINT into a signal on the GUI thread. The handler only writes one byte to a
-// pipe; everything else happens in the event loop. One per process.
+// Turns SIGTERM, SIGINT and SIGHUP into a signal on the GUI thread. The handler only writes one
+// byte to a pipe; everything else happens in the event loop. One per process.
 class TerminationSignalWatcher : public QObject {
     Q_OBJECT
 

@@ -30,7 +30,7 @@ class VelmoraProgram : public QObject {
 public:
     struct Options {
         DiaryProcessEnvironment environment;
-        // SIGTERM and SIGINT quit through the drain (one watcher per process).
+        // SIGTERM, SIGINT and SIGHUP quit through the drain (one watcher per process).
         bool watchTerminationSignals = true;
         // Live mode keeps one program per user on the session bus.
         bool useSessionBus = true;

@@ -1,5 +1,6 @@
 #include "book/MacRuledTextView.h"
 
+#include "book/BookLogging.h"
 #include "book/SpellChecker.h"
 #include "book/theme/DiaryTheme.h"
 #include "pages/MacTextKitLeafPaginator.h"
@@ -687,6 +688,7 @@ void MacRuledTextView::mousePressEvent(QMouseEvent *event) {
 
 void MacRuledTextView::focusInEvent(QFocusEvent *event) {
     QTextEdit::focusInEvent(event);
+    qCInfo(lcBook) << "The page takes the keyboard";
     updateCaretLater();
 }
 

@@ -143,6 +143,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGINT") << SIGINT;
+        // A terminal closed, or the end of a session after its SIGTERM.
+        QTest::newRow("SIGHUP") << SIGHUP;
     }
 
     void terminationSignalDrainsLikeQuit() {

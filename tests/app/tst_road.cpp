@@ -14,8 +14,12 @@
 #include "recall/views/MacCalendarCard.h"
 #include "recall/views/MacSearchCard.h"
 #include "settings/MacSettingsView.h"
+#include "store/CoreDataDiaryRepository.h"
+#include "store/DiaryModelProvider.h"
+#include "store/DiaryPersistenceStack.h"
 #include "support/PrivateXServer.h"
 #include "support/ProgramInWindow.h"
+#include "support/ProgramRun.h"
 #include "support/RuledLines.h"
 #include "support/Screenshots.h"
 #include "support/TestSupport.h"
@@ -27,6 +31,7 @@
 #include <QListView>
 #include <QMessageBox>
 
+#include <csignal>
 #include <cstdio>
 
 using namespace velmora;
@@ -96,6 +101,49 @@ private:
     QSize m_size;
     int m_terminations = 0;
 };
+
+// The real program in a process of its own, on an X server of its own, given real key presses
+// (XTEST) the way a keyboard gives them.
+class ProgramOnItsOwnDisplay : public ProgramRun {
+public:
+    ProgramOnItsOwnDisplay(PrivateXServer &server, const QString &home)
+        : ProgramRun(QStringLiteral(VELMORA_EXECUTABLE), home,
+                     {QStringLiteral("--velmora-test-mode"), QStringLiteral("--velmora-store-url"),
+                      store(home), QStringLiteral("--velmora-defaults-suite"),
+                      QStringLiteral("Road")},
+                     {}, screen(server.display())) {}
+
+    static QString store(const QString &home) {
+        return home + QStringLiteral("/diary/store.sqlite");
+    }
+
+    bool press(const QStringList &arguments) {
+        QProcess xdotool;
+        xdotool.setProcessEnvironment(process.processEnvironment());
+        xdotool.start(QStringLiteral("xdotool"), arguments);
+        return xdotool.waitForFinished(60000) && xdotool.exitCode() == 0;
+    }
+
+private:
+    static QProcessEnvironment screen(const QString &display) {
+        QProcessEnvironment environment;
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        return environment;
+    }
+};
+
+// Every entry the store holds, read once the program has ended.
+QStringList storedTexts(const QString &store) {
+    CoreDataDiaryRepository repository(
+        std::make_shared<DiaryPersistenceStack>(
+            store, DiaryModelProvider::model(DiaryModelProvider::currentVersionName)),
+        std::make_shared<SystemClock>());
+    QStringList texts;
+    for (const DiaryEntryDTO &entry : test::waitFor(repository.snapshot()).entries)
+        texts << entry.content;
+    return texts;
+}
 
 QMessageBox *shownAlert() {
     for (QWidget *window : QApplication::topLevelWidgets())
@@ -349,6 +397,51 @@ private Q_SLOTS:
         road.screenshot("10-sealed-today");
         QVERIFY(test::waitFor(road.program->graph().repository()->entry(today))->isSealed());
         QVERIFY(road.quit());
+    }
+
+    // Words typed a moment before the program is told to end are stored before it ends: a
+    // terminal closed, a session's end (its SIGTERM, then SIGHUP).
+    void lastWordsAreStoredAtTheEnd_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("hang-up") << QStringLiteral("hang-up") << 0;
+        QTest::newRow("termination, then hang-up")
+            << QStringLiteral("termination, then hang-up") << 0;
+    }
+
+    void lastWordsAreStoredAtTheEnd() {
+        QFETCH(QString, ending);
+        QFETCH(int, exitCode);
+        PrivateXServer server("1280x1024x24");
+        QVERIFY(!server.display().isEmpty());
+        QTemporaryDir home;
+        ProgramOnItsOwnDisplay run(server, home.path());
+        QVERIFY2(run.waitUntilRunning(), qPrintable(run.errors()));
+        // The book window on screen with the keyboard, as a click on it gives it, before Return
+        // opens the cover.
+        QVERIFY(run.press({QStringLiteral("search"), QStringLiteral("--sync"),
+                           QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                           QStringLiteral("^Velmora$"), QStringLiteral("windowfocus"),
+                           QStringLiteral("--sync")}));
+        QVERIFY(run.press({QStringLiteral("key"), QStringLiteral("Return")}));
+        QVERIFY2(run.waitForLog(QStringLiteral("The page takes the keyboard")),
+                 qPrintable(run.errors()));
+        const QString words = QStringLiteral("Written just before the end");
+        QVERIFY(run.press(
+            {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("10"), words}));
+        // Well inside the autosave's pause, so only the way out can store them.
+        QTest::qWait(200);
+        const auto pid = pid_t(run.process.processId());
+        if (ending == u"hang-up") {
+            ::kill(pid, SIGHUP);
+        } else {
+            ::kill(pid, SIGTERM);
+            ::kill(pid, SIGHUP);
+        }
+        QVERIFY2(run.process.waitForFinished(60000), qPrintable(run.errors()));
+        QVERIFY2(run.process.exitStatus() == QProcess::NormalExit, qPrintable(run.errors()));
+        QCOMPARE(run.process.exitCode(), exitCode);
+        QCOMPARE(storedTexts(ProgramOnItsOwnDisplay::store(home.path())), QStringList{words});
     }
 };
 
