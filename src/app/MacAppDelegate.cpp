@@ -4,10 +4,15 @@
 #include "app/BookWindowGeometry.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
+
+#include <memory>
+#include <optional>
 
 namespace velmora {
 
@@ -24,6 +29,43 @@ QCoro::Task<bool> drainPendingWriting(DiarySessionFlushing *session,
         qCWarning(lcApp) << "pending writing could not be stored:" << error.what();
     }
     co_return false;
+}
+
+namespace {
+
+// Delivers the calls other threads posted to this one (a save's answer among them) until `done`,
+// without the event loop, whose other work (input, painting, the display) is not done here.
+bool deliverPostedCallsUntil(const std::function<bool()> &done, const QDeadlineTimer &deadline) {
+    for (;;) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        if (done())
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+}
+
+QCoro::Task<void> flushInto(DraftAutosaveCoordinator &autosave,
+                            std::shared_ptr<std::optional<bool>> saved) {
+    *saved = co_await autosave.flush();
+}
+
+} // namespace
+
+bool drainPendingWritingNow(DraftAutosaveCoordinator &autosave, std::chrono::nanoseconds limit) {
+    const QDeadlineTimer deadline(std::chrono::duration_cast<std::chrono::milliseconds>(limit));
+    autosave.cancelTimers();
+    for (;;) {
+        if (!deliverPostedCallsUntil([&] { return !autosave.inFlight(); }, deadline))
+            return false;
+        if (!autosave.pendingEdit())
+            return true;
+        auto saved = std::make_shared<std::optional<bool>>();
+        flushInto(autosave, saved);
+        if (!deliverPostedCallsUntil([&] { return saved->has_value(); }, deadline) || !**saved)
+            return false;
+    }
 }
 
 MacAppDelegate::MacAppDelegate(QObject *parent)

@@ -125,4 +125,9 @@ void bringForward(QWidget &window);
 QCoro::Task<bool> drainPendingWriting(DiarySessionFlushing *session,
                                       QPointer<QObject> sessionObject);
 
+// The same drain for a process that ends before its event loop turns again (its display went
+// away): it returns once nothing is pending, taking the store's answers from the calls posted to
+// this thread rather than from the loop. False when a save failed or `limit` passed first.
+bool drainPendingWritingNow(DraftAutosaveCoordinator &autosave, std::chrono::nanoseconds limit);
+
 } // namespace velmora

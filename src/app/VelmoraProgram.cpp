@@ -75,6 +75,7 @@ VelmoraProgram::VelmoraProgram(Options options, QObject *parent)
 }
 
 VelmoraProgram::~VelmoraProgram() {
+    m_displayLoss.reset();
     // The window and its views go before the services they show.
     m_menus.reset();
     m_window.reset();
@@ -185,6 +186,9 @@ std::optional<int> VelmoraProgram::start() {
             [this] { applyAppearance(); });
 
     connectApplication();
+    if (m_options.watchTerminationSignals)
+        m_displayLoss =
+            std::make_unique<DisplayLossWatcher>([this] { storeBeforeTheDisplayGoes(); });
     if (m_signals) {
         connect(m_signals.get(), &TerminationSignalWatcher::terminationRequested, this,
                 [this](int signalNumber) {
@@ -220,6 +224,12 @@ void VelmoraProgram::reportAlreadyOpen(const QString &message) {
                 &QMessageBox::reject);
     qCInfo(lcApp) << "the diary cannot be opened here; telling the person";
     box.exec();
+}
+
+void VelmoraProgram::storeBeforeTheDisplayGoes() {
+    qCWarning(lcApp) << "the display went away; storing pending writing before the program ends";
+    if (!drainPendingWritingNow(graph().diarySession().autosave(), lostDisplayDrainLimit))
+        qCWarning(lcApp) << "pending writing could not be stored before the program ended";
 }
 
 void VelmoraProgram::connectApplication() {

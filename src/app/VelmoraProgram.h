@@ -3,6 +3,7 @@
 #include "app/DesktopSettingsReader.h"
 #include "app/DiaryBookWindow.h"
 #include "app/DiaryInstanceGuard.h"
+#include "app/DisplayLossWatcher.h"
 #include "app/MacAppDelegate.h"
 #include "app/TerminationSignalWatcher.h"
 #include "app/VelmoraMenuCommands.h"
@@ -30,11 +31,15 @@ class VelmoraProgram : public QObject {
 public:
     struct Options {
         DiaryProcessEnvironment environment;
-        // SIGTERM, SIGINT and SIGHUP quit through the drain (one watcher per process).
+        // SIGTERM, SIGINT and SIGHUP quit through the drain, and a lost display stores pending
+        // writing before the process ends (one watcher of each per process).
         bool watchTerminationSignals = true;
         // Live mode keeps one program per user on the session bus.
         bool useSessionBus = true;
     };
+
+    // How long the program, its display gone, may take to store pending writing before it ends.
+    static constexpr std::chrono::seconds lostDisplayDrainLimit{20};
 
     explicit VelmoraProgram(Options options, QObject *parent = nullptr);
     ~VelmoraProgram() override;
@@ -83,6 +88,8 @@ private:
     // The diary cannot be opened here (another process that did not show itself has it, or its
     // lock cannot be taken): say so where the person looks, not only on standard error.
     void reportAlreadyOpen(const QString &message);
+    // The display went away and Qt is about to end the process: the last chance to store.
+    void storeBeforeTheDisplayGoes();
 
     Options m_options;
     DiaryLaunchPlan m_plan;
@@ -96,6 +103,7 @@ private:
     QPointer<MacSettingsView> m_settingsView;
     std::unique_ptr<DesktopSettingsReader> m_desktopSettings;
     std::unique_ptr<TerminationSignalWatcher> m_signals;
+    std::unique_ptr<DisplayLossWatcher> m_displayLoss;
     std::shared_ptr<DiaryAlertPresenting> m_alerts;
     std::function<void(const QString &)> m_presentAlreadyOpen;
     std::shared_ptr<SystemAuthenticator> m_authenticator;

@@ -399,14 +399,17 @@ private Q_SLOTS:
         QVERIFY(road.quit());
     }
 
-    // Words typed a moment before the program is told to end are stored before it ends: a
-    // terminal closed, a session's end (its SIGTERM, then SIGHUP).
+    // Words typed a moment before the program is told to end, or loses its display, are stored
+    // before it ends: a terminal closed, a session's end (its SIGTERM, then SIGHUP), the X server
+    // gone.
     void lastWordsAreStoredAtTheEnd_data() {
         QTest::addColumn<QString>("ending");
         QTest::addColumn<int>("exitCode");
         QTest::newRow("hang-up") << QStringLiteral("hang-up") << 0;
         QTest::newRow("termination, then hang-up")
             << QStringLiteral("termination, then hang-up") << 0;
+        // Not a quit the program asked for: it ends as Qt ends it, but only once the words are in.
+        QTest::newRow("display lost") << QStringLiteral("display lost") << 1;
     }
 
     void lastWordsAreStoredAtTheEnd() {
@@ -434,9 +437,11 @@ private Q_SLOTS:
         const auto pid = pid_t(run.process.processId());
         if (ending == u"hang-up") {
             ::kill(pid, SIGHUP);
-        } else {
+        } else if (ending == u"termination, then hang-up") {
             ::kill(pid, SIGTERM);
             ::kill(pid, SIGHUP);
+        } else {
+            server.stop();
         }
         QVERIFY2(run.process.waitForFinished(60000), qPrintable(run.errors()));
         QVERIFY2(run.process.exitStatus() == QProcess::NormalExit, qPrintable(run.errors()));

@@ -19,10 +19,14 @@ public:
     PrivateXServer(const PrivateXServer &) = delete;
     PrivateXServer &operator=(const PrivateXServer &) = delete;
 
-    ~PrivateXServer() {
+    ~PrivateXServer() { stop(); }
+
+    // Ends the server now, as a display that goes away does for the programs on it.
+    void stop() {
         if (m_pid > 0) {
             ::kill(m_pid, SIGTERM);
             ::waitpid(m_pid, nullptr, 0);
+            m_pid = 0;
         }
     }
 
