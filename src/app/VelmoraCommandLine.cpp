@@ -5,7 +5,17 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <cstring>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+#include <xcb/xcb.h>
 
 namespace velmora {
 
@@ -118,6 +128,165 @@ VelmoraCommandLine VelmoraCommandLine::parse(const QStringList &arguments) {
         result.output = QStringLiteral("Velmora %1\n").arg(version());
     }
     return result;
+}
+
+namespace {
+
+// The value a toolkit option of the command line gives (Qt reads "-platform" and "-display",
+// with one dash or two, followed by the value), or none.
+std::optional<QString> toolkitOption(const QStringList &arguments, const QString &name) {
+    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
+        if (bare(arguments.at(i)) == name && arguments.at(i).startsWith(QLatin1Char('-')))
+            return arguments.at(i + 1);
+    }
+    return std::nullopt;
+}
+
+bool isAbsoluteFolder(const std::optional<QString> &path, const VelmoraSurroundings &around) {
+    return path && QDir::isAbsolutePath(*path) && around.isFolder(*path);
+}
+
+// Why the diary would have no home folder, or none when it has one; `home` the folder to run
+// with when it is not HOME.
+std::optional<QString> missingHome(const VelmoraSurroundings &around,
+                                   std::optional<QString> &home) {
+    if (isAbsoluteFolder(around.home, around))
+        return std::nullopt;
+    // Without HOME Qt puts the diary and its settings under the root of the file system.
+    if (isAbsoluteFolder(around.accountHome, around)) {
+        home = around.accountHome;
+        return std::nullopt;
+    }
+    if (!around.home || around.home->isEmpty())
+        return QCoreApplication::translate("VelmoraCommandLine",
+                                           "Velmora needs a home folder for your diary: HOME is "
+                                           "not set, and your account has no home folder.");
+    return QCoreApplication::translate("VelmoraCommandLine",
+                                       "Velmora needs a home folder for your diary: HOME (%1) is "
+                                       "not a folder, and your account has no home folder.")
+        .arg(*around.home);
+}
+
+// Why no display can be had, or none when one answers. Qt tries the platforms asked for in
+// turn and fails inside the application object when none starts; the plain default takes
+// whichever display the session names.
+std::optional<QString> missingDisplay(const QStringList &arguments,
+                                      const VelmoraSurroundings &around) {
+    const QString x11 = toolkitOption(arguments, QStringLiteral("display"))
+                            .value_or(around.x11Display.value_or(QString()));
+    const QString waylandName = around.waylandDisplay.value_or(QString());
+    const auto waylandSocket = [&]() -> std::optional<QString> {
+        const QString name = waylandName.isEmpty() ? QStringLiteral("wayland-0") : waylandName;
+        if (QDir::isAbsolutePath(name))
+            return name;
+        if (!around.runtimeDirectory || around.runtimeDirectory->isEmpty())
+            return std::nullopt;
+        return *around.runtimeDirectory + QLatin1Char('/') + name;
+    };
+    QStringList tried;
+    const auto x11Answers = [&] {
+        if (x11.isEmpty())
+            return false;
+        tried << x11;
+        return around.x11Answers(x11);
+    };
+    const auto waylandAnswers = [&] {
+        const auto socket = waylandSocket();
+        if (!socket)
+            return false;
+        tried << *socket;
+        return around.waylandAnswers(*socket);
+    };
+
+    const QString platforms = toolkitOption(arguments, QStringLiteral("platform"))
+                                  .value_or(around.platform.value_or(QString()));
+    if (platforms.isEmpty()) {
+        if (x11Answers() || (!waylandName.isEmpty() && waylandAnswers()))
+            return std::nullopt;
+    } else {
+        for (const QString &platform : platforms.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString name = platform.section(QLatin1Char(':'), 0, 0);
+            // Offscreen, VNC, a framebuffer: nothing to look for before Qt starts them.
+            if (name != u"xcb" && !name.startsWith(u"wayland"))
+                return std::nullopt;
+            if (name == u"xcb" ? x11Answers() : waylandAnswers())
+                return std::nullopt;
+        }
+    }
+    if (tried.isEmpty())
+        return QCoreApplication::translate("VelmoraCommandLine",
+                                           "Velmora needs a graphical desktop session: no "
+                                           "display is set (DISPLAY or WAYLAND_DISPLAY).");
+    return QCoreApplication::translate("VelmoraCommandLine",
+                                       "Velmora needs a graphical desktop session: no display "
+                                       "answers at %1.")
+        .arg(tried.join(QStringLiteral(", ")));
+}
+
+bool connects(const QString &socketPath) {
+    const QByteArray path = QFile::encodeName(socketPath);
+    sockaddr_un address{};
+    if (path.size() >= qsizetype(sizeof address.sun_path))
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool connected =
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+std::optional<QString> environmentValue(const char *name) {
+    if (!qEnvironmentVariableIsSet(name))
+        return std::nullopt;
+    return qEnvironmentVariable(name);
+}
+
+} // namespace
+
+VelmoraCommandLine VelmoraCommandLine::checkSurroundings(const QStringList &arguments,
+                                                         const VelmoraSurroundings &surroundings) {
+    VelmoraCommandLine result;
+    std::optional<QString> refusal;
+    // A test run names its own store and settings; HOME does not decide where they are.
+    if (!arguments.contains(AppRuntimeConfiguration::testModeArgument))
+        refusal = missingHome(surroundings, result.home);
+    if (!refusal)
+        refusal = missingDisplay(arguments, surroundings);
+    if (refusal) {
+        result.action = Action::refuse;
+        result.exitCode = 1;
+        result.output = *refusal + QLatin1Char('\n');
+        result.home.reset();
+    }
+    return result;
+}
+
+VelmoraSurroundings VelmoraSurroundings::current() {
+    VelmoraSurroundings surroundings;
+    surroundings.home = environmentValue("HOME");
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd *found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir)
+        surroundings.accountHome = QFile::decodeName(found->pw_dir);
+    surroundings.platform = environmentValue("QT_QPA_PLATFORM");
+    surroundings.x11Display = environmentValue("DISPLAY");
+    surroundings.waylandDisplay = environmentValue("WAYLAND_DISPLAY");
+    surroundings.runtimeDirectory = environmentValue("XDG_RUNTIME_DIR");
+    surroundings.isFolder = [](const QString &path) { return QFileInfo(path).isDir(); };
+    surroundings.x11Answers = [](const QString &display) {
+        xcb_connection_t *connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+        const bool answers = xcb_connection_has_error(connection) == 0;
+        xcb_disconnect(connection);
+        return answers;
+    };
+    surroundings.waylandAnswers = connects;
+    return surroundings;
 }
 
 } // namespace velmora

@@ -27,8 +27,9 @@ const QString program = QStringLiteral(VELMORA_EXECUTABLE);
 
 class Run : public ProgramRun {
 public:
-    Run(const QString &home, const QStringList &arguments, const QString &bus = {})
-        : ProgramRun(program, home, arguments, bus) {}
+    Run(const QString &home, const QStringList &arguments, const QString &bus = {},
+        const QProcessEnvironment &extra = {}, const QStringList &unset = {})
+        : ProgramRun(program, home, arguments, bus, extra, unset) {}
     // A launch that finds its diary open elsewhere says so in a dialog as well as on standard
     // error, and waits there; a termination ends it as OK would. Its exit code, or -1.
     int answerAlreadyOpen() {
@@ -309,28 +310,48 @@ private Q_SLOTS:
     }
 
     // Asking for the options or mistyping one answers on the terminal and opens no diary: nothing
-    // appears in the user's folders.
+    // appears in the user's folders. Without a display, the options are still answered, and a
+    // launch says in one line what it lacks instead of failing inside the toolkit.
     void optionsOpenNothing_data() {
         QTest::addColumn<QStringList>("arguments");
+        // DISPLAY, with Qt's platform left to choose; the offscreen platform when "offscreen".
+        QTest::addColumn<QString>("display");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("printed");
-        QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0
+        const QString offscreen = QStringLiteral("offscreen");
+        const QString noDisplay = QStringLiteral("^Velmora needs a graphical desktop session: ");
+        QTest::newRow("help") << QStringList{QStringLiteral("--help")} << offscreen << 0
                               << QStringLiteral("--velmora-test-mode +Open a separate diary");
-        QTest::newRow("version") << QStringList{QStringLiteral("--version")} << 0
+        QTest::newRow("version") << QStringList{QStringLiteral("--version")} << offscreen << 0
                                  << QStringLiteral("^Velmora \\d+\\.\\d+\\n$");
-        QTest::newRow("unknown") << QStringList{QStringLiteral("--bogus")} << 2
+        QTest::newRow("unknown") << QStringList{QStringLiteral("--bogus")} << offscreen << 2
                                  << QStringLiteral("unknown option '--bogus'; see");
         QTest::newRow("unknown after test mode")
-            << QStringList{QStringLiteral("--velmora-test-mode"), QStringLiteral("--nope")} << 2
-            << QStringLiteral("unknown option '--nope'");
+            << QStringList{QStringLiteral("--velmora-test-mode"), QStringLiteral("--nope")}
+            << offscreen << 2 << QStringLiteral("unknown option '--nope'");
+        QTest::newRow("help without a display")
+            << QStringList{QStringLiteral("--help")} << QString() << 0
+            << QStringLiteral("--velmora-test-mode +Open a separate diary");
+        QTest::newRow("no display") << QStringList{} << QString() << 1 << noDisplay;
+        QTest::newRow("a display that does not answer")
+            << QStringList{} << QStringLiteral(":32767") << 1 << noDisplay;
     }
 
     void optionsOpenNothing() {
         QFETCH(QStringList, arguments);
+        QFETCH(QString, display);
         QFETCH(int, exitCode);
         QFETCH(QString, printed);
         QTemporaryDir home;
-        Run run(home.path(), arguments);
+        QProcessEnvironment screen;
+        QStringList unset{QStringLiteral("WAYLAND_DISPLAY")};
+        if (display != u"offscreen")
+            unset << QStringLiteral("QT_QPA_PLATFORM");
+        if (display.isEmpty() || display == u"offscreen")
+            unset << QStringLiteral("DISPLAY");
+        else
+            screen.insert(QStringLiteral("DISPLAY"), display);
+        Run run(home.path(), arguments, {}, screen, unset);
         QVERIFY(run.process.waitForFinished(60000));
         QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.process.exitCode(), exitCode);

@@ -18,9 +18,11 @@ namespace velmora::test {
 // Header-only: only the tests that start the program link it.
 class ProgramRun {
 public:
-    // `extra` is added to the environment; `bus` is the session bus, none without it.
+    // `extra` is added to the environment and `unset` taken out of it; `bus` is the session bus,
+    // none without it.
     ProgramRun(const QString &program, const QString &home, const QStringList &arguments,
-               const QString &bus = {}, const QProcessEnvironment &extra = {}) {
+               const QString &bus = {}, const QProcessEnvironment &extra = {},
+               const QStringList &unset = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
@@ -41,6 +43,8 @@ public:
             environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
         for (const QString &key : extra.keys())
             environment.insert(key, extra.value(key));
+        for (const QString &key : unset)
+            environment.remove(key);
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::SeparateChannels);
         process.start(program, arguments);
