@@ -8,13 +8,18 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <algorithm>
+#include <cmath>
 
 namespace velmora {
 
@@ -71,6 +76,48 @@ protected:
     }
 };
 
+// The failure under the subtitle, on a plate of dark leather: red would not read on the glow
+// behind the card, which is as light as any red. The plate and the red keep at least 4.5:1
+// between them, and the text wraps over as many lines as it needs.
+class FailureLine : public QLabel {
+public:
+    static constexpr int widest = 280;
+
+    explicit FailureLine(QWidget *parent)
+        : QLabel(parent) {
+        setTextFormat(Qt::PlainText);
+        setAlignment(Qt::AlignHCenter);
+        setWordWrap(true);
+        setFont(diarySystemFont(12));
+        setContentsMargins(12, 7, 12, 7);
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::WindowText, colorFromHex(QStringLiteral("FF8A80")));
+        setPalette(palette);
+    }
+
+    // As wide as a short text needs, and no wider than the card's column.
+    void showText(const QString &text) {
+        setText(text);
+        const QMargins margins = contentsMargins();
+        const int needed = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(text))) +
+                           margins.left() + margins.right() + 1;
+        setFixedWidth(std::min(needed, widest));
+        setVisible(!text.isEmpty());
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override {
+        {
+            QPainter painter(this);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(withOpacity(colorFromHex(QStringLiteral("26140A")), 0.78));
+            painter.drawRoundedRect(QRectF(rect()), 8, 8);
+        }
+        QLabel::paintEvent(event);
+    }
+};
+
 QLabel *textLabel(const QString &text, const QFont &font, const QColor &color, QWidget *parent) {
     auto *label = new QLabel(text, parent);
     label->setFont(font);
@@ -101,25 +148,28 @@ DiaryLockCard::DiaryLockCard(QWidget *parent)
     stack->addWidget(lock, 0, Qt::AlignHCenter);
     QFont title(QStringLiteral("Georgia"));
     title.setPixelSize(32);
-    stack->addWidget(textLabel(tr("My Diary"), title, diaryAccentColor(), content), 0,
-                     Qt::AlignHCenter);
+    QLabel *titleLine = textLabel(tr("My Diary"), title, diaryAccentColor(), content);
+    stack->addWidget(titleLine, 0, Qt::AlignHCenter);
     QColor subtitle(Qt::white);
     subtitle.setAlphaF(0.6f);
-    stack->addWidget(
-        textLabel(tr("Authenticate to unlock"), diarySystemFont(14), subtitle, content), 0,
-        Qt::AlignHCenter);
-    QColor red(Qt::red);
-    red.setAlphaF(0.8f);
-    m_error = textLabel(QString(), diarySystemFont(12), red, content);
+    QLabel *subtitleLine =
+        textLabel(tr("Authenticate to unlock"), diarySystemFont(14), subtitle, content);
+    stack->addWidget(subtitleLine, 0, Qt::AlignHCenter);
+    m_error = new FailureLine(content);
     m_error->setObjectName(QStringLiteral("authError"));
-    m_error->setWordWrap(true);
-    m_error->setFixedWidth(280);
     m_error->hide();
-    stack->addWidget(m_error, 0, Qt::AlignHCenter);
+    // Held to its width by the stretches beside it: aligned inside the column instead, the label
+    // would be given the height of one line however many its text needs.
+    auto *errorRow = new QHBoxLayout;
+    errorRow->addStretch(1);
+    errorRow->addWidget(m_error);
+    errorRow->addStretch(1);
+    stack->addLayout(errorRow);
     m_retry = textLabel(QString(), diarySystemFont(12), subtitle, content);
     m_retry->setObjectName(QStringLiteral("retryWait"));
     m_retry->hide();
     stack->addWidget(m_retry, 0, Qt::AlignHCenter);
+    m_heading = {lock, titleLine, subtitleLine, m_error, m_retry};
     m_unlock = new UnlockButton(content);
     stack->addWidget(m_unlock, 0, Qt::AlignHCenter);
     stack->addStretch(1);
@@ -129,8 +179,7 @@ DiaryLockCard::DiaryLockCard(QWidget *parent)
 }
 
 void DiaryLockCard::setError(const QString &error) {
-    m_error->setText(error);
-    m_error->setVisible(!error.isEmpty());
+    static_cast<FailureLine *>(m_error)->showText(error);
 }
 
 QString DiaryLockCard::error() const {
@@ -147,6 +196,25 @@ void DiaryLockCard::setRetryText(const QString &text) {
     if (!wasEnabled && m_unlock->isEnabled() && isVisible() &&
         (!focused || focused->window() == window()))
         m_unlock->setFocus();
+}
+
+void DiaryLockCard::keyPressEvent(QKeyEvent *event) {
+    const bool confirms = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!confirms || event->modifiers() & ~Qt::KeypadModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (m_unlock->isEnabled())
+        m_unlock->animateClick();
+    event->accept();
+}
+
+QRect DiaryLockCard::headingArea() const {
+    QRect area;
+    for (const QWidget *part : m_heading)
+        if (part->isVisibleTo(this))
+            area |= QRect(part->mapToGlobal(QPoint(0, 0)), part->size());
+    return area;
 }
 
 QString DiaryLockCard::retryText() const {
@@ -226,6 +294,19 @@ void DiaryPasswordDialog::tell(const QString &message, bool isError) {
     present();
 }
 
+QPoint DiaryPasswordDialog::origin(const QRect &screen, const QRect &owner, const QRect &clearOf,
+                                   const QSize &frameSize) {
+    constexpr int gap = 16;
+    const int x = std::clamp(owner.center().x() + 1 - frameSize.width() / 2, screen.left(),
+                             std::max(screen.left(), screen.right() + 1 - frameSize.width()));
+    const int below = clearOf.bottom() + 1 + gap;
+    const int above = clearOf.top() - gap - frameSize.height();
+    if (below + frameSize.height() <= screen.bottom() + 1 || above < screen.top())
+        return {x,
+                std::max(screen.top(), std::min(below, screen.bottom() + 1 - frameSize.height()))};
+    return {x, above};
+}
+
 void DiaryPasswordDialog::present() {
     if (!m_wanted || isVisible())
         return;
@@ -237,6 +318,15 @@ void DiaryPasswordDialog::present() {
         !(owner->windowHandle() && owner->windowHandle()->isExposed())) {
         QTimer::singleShot(20, this, [this] { present(); });
         return;
+    }
+    if (const QRect clear = m_clearOf ? m_clearOf() : QRect(); owner && clear.isValid()) {
+        // Centred over the window, as the window manager would put it, it hid the card's title.
+        adjustSize();
+        const QRect frame = owner->frameGeometry();
+        const QSize decorations = frame.size() - owner->size();
+        const QScreen *screen = owner->screen();
+        move(origin(screen ? screen->availableGeometry() : frame, frame, clear,
+                    size() + decorations));
     }
     open();
 }

@@ -3,7 +3,10 @@
 #include "platform/SystemAuthenticator.h"
 
 #include <QDialog>
+#include <QList>
 #include <QWidget>
+
+#include <functional>
 
 class QLabel;
 class QLineEdit;
@@ -27,14 +30,22 @@ public:
     void setRetryText(const QString &text);
     QString retryText() const;
     QPushButton *unlockButton() const { return m_unlock; }
+    // What a prompt over the card must leave in sight, in global coordinates: the lock, the
+    // title, the subtitle and the lines under it (not the Unlock button).
+    QRect headingArea() const;
 
 Q_SIGNALS:
     void unlockRequested();
+
+protected:
+    // Return and Enter press Unlock, as they would the default button of a dialog.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     QLabel *m_error;
     QLabel *m_retry;
     QPushButton *m_unlock;
+    QList<QWidget *> m_heading;
 };
 
 // The unlock's conversation as a modal password dialog over `parent`: why the program asks, the
@@ -55,6 +66,15 @@ public:
     QLineEdit *field() const { return m_field; }
     QString messages() const;
 
+    // Global rectangle the dialog is to leave uncovered when it shows; none lets the window
+    // manager place it.
+    void keepClearOf(std::function<QRect()> area) { m_clearOf = std::move(area); }
+    // Where a frame of `frameSize` goes on `screen` (both global): centred across `owner`, just
+    // below `clearOf`; above it when the screen has no room below, else as low as the screen
+    // allows.
+    static QPoint origin(const QRect &screen, const QRect &owner, const QRect &clearOf,
+                         const QSize &frameSize);
+
 protected:
     void reject() override;
 
@@ -70,6 +90,7 @@ private:
     QLineEdit *m_field;
     QPushButton *m_ok;
     Answer m_answer;
+    std::function<QRect()> m_clearOf;
     // Between begin() and finish() or a cancel: the dialog is to be shown.
     bool m_wanted = false;
 };

@@ -163,14 +163,18 @@ std::optional<int> VelmoraProgram::start() {
     }
 
     // The unlock asks its questions in a dialog over the book window, which owns it.
-    auto conversation = std::shared_ptr<AuthenticationConversation>(
-        new DiaryPasswordDialog(m_window.get()), [](AuthenticationConversation *) {});
+    auto *prompt = new DiaryPasswordDialog(m_window.get());
+    auto conversation =
+        std::shared_ptr<AuthenticationConversation>(prompt, [](AuthenticationConversation *) {});
     m_authenticator = std::make_shared<PamAuthenticator>(conversation);
     m_rootView = new VuzIvoduRootView(
         VuzIvoduRootView::LaunchState{graph.runtimeError(), graph.persistenceError(),
                                       graph.isTestMode(), graph.settingsStore(), m_authenticator,
                                       DiaryLockRetryDelays{}},
         graph.commandRouter(), [this](QWidget *parent) { return makeBookView(parent); });
+    prompt->keepClearOf([root = QPointer<VuzIvoduRootView>(m_rootView)] {
+        return root ? root->lockCard()->headingArea() : QRect();
+    });
     followLock(*m_menus, *m_rootView->lock());
     m_rootView->setReduceMotion(m_desktopSettings->reduceMotion());
     connect(m_desktopSettings.get(), &DesktopSettingsReader::reduceMotionChanged, m_rootView,

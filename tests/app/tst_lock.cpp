@@ -9,6 +9,7 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QApplication>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -51,6 +52,15 @@ struct LockFixture {
     explicit LockFixture(bool requireAuthentication) {
         defaults->setBool(UserDefaultsSettingsStore::requireAuthenticationSetting.key,
                           requireAuthentication);
+    }
+
+    // The root view's launch over these settings and this authenticator.
+    VuzIvoduRootView::LaunchState launch() const {
+        VuzIvoduRootView::LaunchState state;
+        state.settingsStore =
+            std::make_shared<UserDefaultsSettingsStore>(defaults, QStringLiteral("Georgia"));
+        state.authenticator = authenticator;
+        return state;
     }
 };
 
@@ -326,6 +336,63 @@ private Q_SLOTS:
         QVERIFY(view.showsBook());
     }
 
+    // The keys that press Unlock on the card, from its focused button, as a person presses
+    // them after a failure.
+    void keysOnTheCard_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("prompts");
+        QTest::newRow("Return") << int(Qt::Key_Return) << 2;
+        QTest::newRow("Enter") << int(Qt::Key_Enter) << 2;
+        QTest::newRow("Space") << int(Qt::Key_Space) << 2;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << 1;
+    }
+
+    void keysOnTheCard() {
+        QFETCH(int, key);
+        QFETCH(int, prompts);
+        LockFixture fixture(true);
+        fixture.authenticator->outcomes = {AuthenticationError::canceled(),
+                                           AuthenticationError::canceled()};
+        DiaryCommandRouter router;
+        VuzIvoduRootView view(fixture.launch(), router);
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QVERIFY(test::waitUntil([&] { return !view.lockCard()->error().isEmpty(); }));
+        QCOMPARE(QApplication::focusWidget(), view.lockCard()->unlockButton());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        // The button shows itself pressed for a moment before it acts.
+        test::waitUntil([&] {
+            return fixture.authenticator->reasons.size() == prompts &&
+                   !view.lock()->isAuthenticating();
+        });
+        QTest::qWait(200);
+        QCOMPARE(fixture.authenticator->reasons.size(), prompts);
+    }
+
+    // Where the password prompt stands: under the card's heading, across the window's middle.
+    void promptPlacement_data() {
+        QTest::addColumn<QRect>("owner");
+        QTest::addColumn<QRect>("heading");
+        QTest::addColumn<QPoint>("origin");
+        const QRect book(335, 0, 609, 800);
+        QTest::newRow("room below") << book << QRect(532, 297, 216, 151) << QPoint(490, 464);
+        QTest::newRow("room only above") << book << QRect(532, 600, 216, 150) << QPoint(490, 434);
+        QTest::newRow("no room: as low as the screen allows")
+            << book << QRect(532, 100, 216, 650) << QPoint(490, 650);
+        QTest::newRow("window half off the screen")
+            << QRect(-200, 0, 609, 800) << QRect(0, 297, 216, 151) << QPoint(0, 464);
+    }
+
+    void promptPlacement() {
+        QFETCH(QRect, owner);
+        QFETCH(QRect, heading);
+        QFETCH(QPoint, origin);
+        QCOMPARE(
+            DiaryPasswordDialog::origin(QRect(0, 0, 1280, 800), owner, heading, QSize(300, 150)),
+            origin);
+    }
+
     // Two free tries, then 2 s doubling to 30 s.
     void retryDelays_data() {
         QTest::addColumn<int>("failures");
@@ -385,10 +452,7 @@ private Q_SLOTS:
         fixture.authenticator->outcomes = {AuthenticationError::failed(),
                                            AuthenticationError::failed()};
         DiaryCommandRouter router;
-        VuzIvoduRootView::LaunchState launch;
-        launch.settingsStore = std::make_shared<UserDefaultsSettingsStore>(
-            fixture.defaults, QStringLiteral("Georgia"));
-        launch.authenticator = fixture.authenticator;
+        VuzIvoduRootView::LaunchState launch = fixture.launch();
         launch.lockRetryDelays = {1, std::chrono::milliseconds(50), std::chrono::milliseconds(50)};
         VuzIvoduRootView view(launch, router);
         // The card as it stands once each failure has been shown.

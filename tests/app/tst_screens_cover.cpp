@@ -1,4 +1,5 @@
 #include "app/DiaryBookStage.h"
+#include "app/DiaryBookWindow.h"
 #include "app/DiaryLockCard.h"
 #include "app/DiaryLockController.h"
 #include "app/VuzIvoduRootView.h"
@@ -9,11 +10,17 @@
 #include "support/GuiTestMain.h"
 #include "support/Screenshots.h"
 
+#include <QHash>
+#include <QLabel>
 #include <QPainter>
 #include <QTemporaryDir>
 
+#include <cmath>
+
 using namespace velmora;
 using namespace velmora::test;
+
+Q_DECLARE_METATYPE(velmora::AuthenticationError)
 
 namespace {
 
@@ -45,6 +52,50 @@ public:
 private:
     AuthenticationError m_refusal;
 };
+
+double relativeLuminance(const QColor &colour) {
+    const auto channel = [](double value) {
+        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+
+// Text as it was drawn: the colour most of an area shows (what lies behind the text), and the
+// pixel that stands out from it most (the heart of a glyph).
+struct InkOnGround {
+    QColor ink;
+    QColor ground;
+
+    double contrast() const {
+        const double a = relativeLuminance(ink);
+        const double b = relativeLuminance(ground);
+        return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+    }
+};
+
+InkOnGround inkOnGround(const QImage &image, const QRect &area) {
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++counts[image.pixel(x, y) | 0xff000000];
+    InkOnGround seen;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > most) {
+            most = it.value();
+            seen.ground = QColor(it.key());
+        }
+    double farthest = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        const InkOnGround candidate{QColor(it.key()), seen.ground};
+        if (candidate.contrast() > farthest) {
+            farthest = candidate.contrast();
+            seen.ink = candidate.ink;
+        }
+    }
+    return seen;
+}
 
 struct Settings {
     QTemporaryDir folder;
@@ -109,19 +160,32 @@ private Q_SLOTS:
     }
 
     void lockCard_data() {
-        QTest::addColumn<bool>("wrongPassword");
-        QTest::addColumn<QString>("error");
+        QTest::addColumn<AuthenticationError>("refusal");
+        QTest::addColumn<QString>("appearance");
         QTest::addColumn<QString>("screenshot");
-        QTest::newRow("cancelled") << false << QStringLiteral("Authentication was canceled.")
-                                   << QStringLiteral("cover-lock-card");
-        QTest::newRow("waiting after wrong passwords")
-            << true << QStringLiteral("Authentication failed.")
-            << QStringLiteral("cover-lock-card-wait");
+        const QString longText = QStringLiteral(
+            "Authentication service cannot retrieve authentication info: the directory server "
+            "did not answer in time");
+        for (const QString &appearance : {QStringLiteral("light"), QStringLiteral("dark")}) {
+            const QString suffix =
+                appearance == QStringLiteral("dark") ? QStringLiteral("-dark") : QString();
+            QTest::addRow("cancelled, %s", qPrintable(appearance))
+                << AuthenticationError::canceled() << appearance
+                << QStringLiteral("cover-lock-card") + suffix;
+            QTest::addRow("waiting after wrong passwords, %s", qPrintable(appearance))
+                << AuthenticationError::failed() << appearance
+                << QStringLiteral("cover-lock-card-wait") + suffix;
+            QTest::addRow("long system text, %s", qPrintable(appearance))
+                << AuthenticationError::system(longText) << appearance
+                << QStringLiteral("cover-lock-card-long") + suffix;
+        }
     }
 
+    // The failure under the subtitle reads on the leather: red, at least 4.5:1 against what lies
+    // behind it, and every word of it shown however many lines it takes.
     void lockCard() {
-        QFETCH(bool, wrongPassword);
-        QFETCH(QString, error);
+        QFETCH(AuthenticationError, refusal);
+        QFETCH(QString, appearance);
         QFETCH(QString, screenshot);
         Settings settings;
         settings.defaults->setBool(UserDefaultsSettingsStore::requireAuthenticationSetting.key,
@@ -129,17 +193,36 @@ private Q_SLOTS:
         DiaryCommandRouter router;
         VuzIvoduRootView::LaunchState launch;
         launch.settingsStore = settings.store;
-        launch.authenticator = std::make_shared<RefusingAuthenticator>(
-            wrongPassword ? AuthenticationError::failed() : AuthenticationError::canceled());
+        launch.authenticator = std::make_shared<RefusingAuthenticator>(refusal);
         launch.lockRetryDelays = {0, std::chrono::minutes(1), std::chrono::minutes(1)};
-        VuzIvoduRootView view(launch, router);
-        view.resize(780, 1024);
-        view.show();
-        QVERIFY(waitUntil([&] { return !view.lockCard()->error().isEmpty(); }));
-        QVERIFY(view.showsLockCard());
-        QCOMPARE(view.lockCard()->error(), error);
-        QCOMPARE(view.lockCard()->retryText().isEmpty(), !wrongPassword);
-        QVERIFY(saveScreenshot(grabWidget(&view, 1.0), screenshot));
+        DiaryBookWindow window;
+        window.applyAppearance(appearance, false);
+        auto *view = new VuzIvoduRootView(launch, router);
+        window.setCentralWidget(view);
+        window.resize(780, 1024);
+        window.show();
+        QVERIFY(waitUntil([&] { return !view->lockCard()->error().isEmpty(); }));
+        QVERIFY(view->showsLockCard());
+        QCOMPARE(view->lockCard()->error(), refusal.message());
+        const bool wrongPassword = refusal.kind() == AuthenticationError::Case::failed;
+        QCOMPARE(view->lockCard()->retryText().isEmpty(), !wrongPassword);
+        QCoreApplication::processEvents();
+
+        auto *line = view->lockCard()->findChild<QLabel *>(QStringLiteral("authError"));
+        QVERIFY(line);
+        QVERIFY2(line->height() >= line->heightForWidth(line->width()),
+                 qPrintable(QStringLiteral("%1 high, the text needs %2")
+                                .arg(line->height())
+                                .arg(line->heightForWidth(line->width()))));
+        const QImage image = grabWidget(view, 2.0);
+        const QRect area(line->mapTo(view, QPoint(0, 0)) * 2, line->size() * 2);
+        const InkOnGround seen = inkOnGround(image, area);
+        QVERIFY2(seen.ink.red() > 1.4 * seen.ink.green() && seen.ink.red() > 1.4 * seen.ink.blue(),
+                 qPrintable(seen.ink.name()));
+        QVERIFY2(seen.contrast() >= 4.5, qPrintable(QStringLiteral("%1 on %2: %3:1")
+                                                        .arg(seen.ink.name(), seen.ground.name())
+                                                        .arg(seen.contrast())));
+        QVERIFY(saveScreenshot(grabWidget(&window, 1.0), screenshot));
     }
 
     void loadFailureCard() {

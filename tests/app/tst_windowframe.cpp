@@ -123,13 +123,15 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved)
     }
     {
         // The unlock starts as the window appears: its prompt, begun before the window manager
-        // has the window on screen, still shows over it with the keyboard.
+        // has the window on screen, still shows over it with the keyboard, below the card's
+        // heading.
         DiaryBookWindow window;
         window.setFrameDefaults(defaults);
         window.configure(false);
         DiaryPasswordDialog prompt(&window);
         // As the root view does: the unlock begins while the window is being shown.
-        QWidget content;
+        DiaryLockCard content;
+        prompt.keepClearOf([&content] { return content.headingArea(); });
         window.setCentralWidget(&content);
         struct Begin : QObject {
             DiaryPasswordDialog *prompt;
@@ -143,9 +145,13 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved)
         content.installEventFilter(&begin);
         window.show();
         content.removeEventFilter(&begin);
-        window.takeCentralWidget();
-        waitUntil([&] { return prompt.isActiveWindow(); }, std::chrono::seconds(10));
+        waitUntil(
+            [&] { return prompt.isActiveWindow() && prompt.frameGeometry() != prompt.geometry(); },
+            std::chrono::seconds(10));
         report("promptActive", QString::number(prompt.isVisible() && prompt.isActiveWindow()));
+        report("prompt", rectText(prompt.frameGeometry()));
+        report("heading", rectText(content.headingArea()));
+        window.takeCentralWidget();
     }
     windowManager.terminate();
     windowManager.waitForFinished();
@@ -231,6 +237,12 @@ private Q_SLOTS:
         QCOMPARE(run.value(QStringLiteral("kept")), run.value(QStringLiteral("last")));
 
         QCOMPARE(run.value(QStringLiteral("promptActive")), QStringLiteral("1"));
+        const QRect prompt = rectOf(run.value(QStringLiteral("prompt")));
+        const QRect heading = rectOf(run.value(QStringLiteral("heading")));
+        QVERIFY2(!prompt.isEmpty() && !heading.isEmpty() && !prompt.intersects(heading) &&
+                     visible.contains(prompt),
+                 qPrintable(run.value(QStringLiteral("prompt")) + QStringLiteral(" over ") +
+                            run.value(QStringLiteral("heading"))));
     }
 };
 
