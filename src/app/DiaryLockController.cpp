@@ -24,15 +24,18 @@ std::chrono::milliseconds DiaryLockRetryDelays::after(int failures) const {
 
 DiaryLockController::DiaryLockController(std::shared_ptr<UserDefaults> defaults,
                                          std::shared_ptr<SystemAuthenticator> authenticator,
-                                         QObject *parent, RetryDelays delays)
+                                         QObject *parent, RetryDelays delays,
+                                         std::shared_ptr<const Clock> clock)
     : QObject(parent)
     , m_defaults(std::move(defaults))
     , m_authenticator(std::move(authenticator))
-    , m_delays(delays) {
+    , m_delays(delays)
+    , m_clock(clock ? std::move(clock) : std::make_shared<SystemClock>()) {
     m_retryTick.setSingleShot(true);
     connect(&m_retryTick, &QTimer::timeout, this, &DiaryLockController::tickRetry);
     // Known before the view first appears, so that nothing is offered ahead of the lock card.
     readSetting();
+    restoreFailures();
 }
 
 int DiaryLockController::retrySecondsLeft() const {
@@ -51,8 +54,40 @@ QString DiaryLockController::retryText() const {
                      .arg(seconds);
 }
 
+void DiaryLockController::restoreFailures() {
+    if (!m_defaults)
+        return;
+    m_failures = UserDefaultsSettingsStore::lockFailureCountSetting.read(*m_defaults);
+    const std::chrono::milliseconds delay = m_delays.after(m_failures);
+    if (delay.count() <= 0)
+        return;
+    // No time, or one still to come (the clock was set back), counts as a wrong answer just now:
+    // the whole wait, and never longer.
+    const QDateTime last = UserDefaultsSettingsStore::lockLastFailureSetting.read(*m_defaults);
+    const qint64 elapsed = last.isValid() ? std::max<qint64>(last.msecsTo(m_clock->now()), 0) : 0;
+    if (elapsed >= delay.count())
+        return;
+    qCInfo(lcApp) << "unlock failed" << m_failures
+                  << "times in a row before this start; next try in" << delay.count() - elapsed
+                  << "ms";
+    m_retryAt = QDeadlineTimer(std::chrono::milliseconds(delay.count() - elapsed));
+    tickRetry();
+}
+
+void DiaryLockController::clearFailures() {
+    m_failures = 0;
+    if (!m_defaults)
+        return;
+    m_defaults->remove(UserDefaultsSettingsStore::lockFailureCountSetting.key);
+    m_defaults->remove(UserDefaultsSettingsStore::lockLastFailureSetting.key);
+}
+
 void DiaryLockController::countFailure() {
     ++m_failures;
+    if (m_defaults) {
+        UserDefaultsSettingsStore::lockFailureCountSetting.write(*m_defaults, m_failures);
+        UserDefaultsSettingsStore::lockLastFailureSetting.write(*m_defaults, m_clock->now());
+    }
     const std::chrono::milliseconds delay = m_delays.after(m_failures);
     if (delay.count() <= 0)
         return;
@@ -137,7 +172,7 @@ QCoro::Task<void> DiaryLockController::authenticate() {
     } else {
         m_isUnlocked = true;
         m_authError.reset();
-        m_failures = 0;
+        clearFailures();
     }
     Q_EMIT changed();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "domain/Clock.h"
 #include "platform/SystemAuthenticator.h"
 #include "platform/UserDefaults.h"
 
@@ -33,16 +34,20 @@ struct DiaryLockRetryDelays {
 // the lock on later locks only the next window, never the open one.
 //
 // Guessing is slowed down: after a few wrong answers in a row each further try waits, longer
-// each time, before Unlock asks again; a success starts the count afresh.
+// each time, before Unlock asks again; a success starts the count afresh. The count and the time
+// of the last wrong answer are kept in the user defaults, so that a restart neither ends the
+// wait nor gives new free tries.
 class DiaryLockController : public QObject {
     Q_OBJECT
 
 public:
     using RetryDelays = DiaryLockRetryDelays;
 
+    // `clock` dates the wrong answers kept in the defaults; the system clock when none is given.
     DiaryLockController(std::shared_ptr<UserDefaults> defaults,
                         std::shared_ptr<SystemAuthenticator> authenticator,
-                        QObject *parent = nullptr, RetryDelays delays = {});
+                        QObject *parent = nullptr, RetryDelays delays = {},
+                        std::shared_ptr<const Clock> clock = nullptr);
 
     bool requireAuthentication() const { return m_requireAuthentication; }
     bool isUnlocked() const { return m_isUnlocked; }
@@ -74,12 +79,16 @@ Q_SIGNALS:
 
 private:
     void readSetting();
+    // Takes up the count, and what is left of its wait, where the last run left them.
+    void restoreFailures();
     void countFailure();
+    void clearFailures();
     void tickRetry();
 
     std::shared_ptr<UserDefaults> m_defaults;
     std::shared_ptr<SystemAuthenticator> m_authenticator;
     RetryDelays m_delays;
+    std::shared_ptr<const Clock> m_clock;
     bool m_requireAuthentication = false;
     bool m_isUnlocked = false;
     bool m_isAuthenticating = false;

@@ -170,7 +170,7 @@ std::optional<int> VelmoraProgram::start() {
     m_rootView = new VuzIvoduRootView(
         VuzIvoduRootView::LaunchState{graph.runtimeError(), graph.persistenceError(),
                                       graph.isTestMode(), graph.settingsStore(), m_authenticator,
-                                      DiaryLockRetryDelays{}},
+                                      DiaryLockRetryDelays{}, graph.clock()},
         graph.commandRouter(), [this](QWidget *parent) { return makeBookView(parent); });
     prompt->keepClearOf([root = QPointer<VuzIvoduRootView>(m_rootView)] {
         return root ? root->lockCard()->headingArea() : QRect();

@@ -45,6 +45,8 @@ public:
         std::shared_ptr<SystemAuthenticator> authenticator;
         // How long Unlock waits after wrong answers.
         DiaryLockRetryDelays lockRetryDelays;
+        // Dates the wrong answers; the system clock when none is given.
+        std::shared_ptr<const Clock> clock;
     };
     // Builds the open book's view, parented by the root view, when it is first shown.
     using BookViewFactory = std::function<QWidget *(QWidget *parent)>;

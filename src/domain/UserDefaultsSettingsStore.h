@@ -111,6 +111,14 @@ public:
                                                                   QString()};
     static inline const UserSetting<bool> requireAuthenticationSetting{
         QStringLiteral("requireAuthentication"), false};
+    // Wrong answers to the lock since its last success, and when the last one was given, so
+    // that the wait they earn outlasts a restart. Never negative; far past the count at which the
+    // waits stop growing, a larger one changes nothing.
+    static inline const UserSetting<int> lockFailureCountSetting{
+        QStringLiteral("Velmora.lock.failures"), 0,
+        [](const int &count) { return std::clamp(count, 0, 1000); }};
+    static inline const UserSetting<QDateTime> lockLastFailureSetting{
+        QStringLiteral("Velmora.lock.lastFailure"), QDateTime()};
     // Set once the cover with its privacy note has been opened.
     static inline const UserSetting<bool> hasLaunchedBeforeSetting{
         QStringLiteral("hasLaunchedBefore"), false};

@@ -6,6 +6,7 @@
 #include "domain/UserDefaultsSettingsStore.h"
 #include "platform/AsyncSleep.h"
 #include "support/GuiTestMain.h"
+#include "support/TestClock.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -445,6 +446,101 @@ private Q_SLOTS:
         QVERIFY(lock.isUnlocked());
         QCOMPARE(lock.failureCount(), 0);
         QVERIFY(lock.retryText().isEmpty());
+    }
+
+    // What a restart finds of the wrong answers kept before it, waits of 20 s doubling to 60 s:
+    // the wait goes on, bounded whatever the settings file says.
+    void waitAfterARestart_data() {
+        QTest::addColumn<QVariant>("count");
+        // Seconds before now (after it, when negative), or text; none when invalid.
+        QTest::addColumn<QVariant>("lastFailure");
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<int>("wait");
+        QTest::newRow("nothing kept") << QVariant() << QVariant() << 0 << 0;
+        QTest::newRow("a free wrong answer") << QVariant(2) << QVariant(1) << 2 << 0;
+        QTest::newRow("third wrong answer 5 s ago") << QVariant(3) << QVariant(5) << 3 << 15;
+        QTest::newRow("third wrong answer a minute ago") << QVariant(3) << QVariant(60) << 3 << 0;
+        QTest::newRow("clock set back a day") << QVariant(4) << QVariant(-86400) << 4 << 40;
+        QTest::newRow("no time kept") << QVariant(4) << QVariant() << 4 << 40;
+        QTest::newRow("time unreadable")
+            << QVariant(4) << QVariant(QStringLiteral("yesterday")) << 4 << 40;
+        QTest::newRow("absurd count")
+            << QVariant(QStringLiteral("2147483647")) << QVariant(1) << 1000 << 60;
+        QTest::newRow("negative count") << QVariant(-5) << QVariant(1) << 0 << 0;
+        QTest::newRow("count unreadable")
+            << QVariant(QStringLiteral("many")) << QVariant(1) << 0 << 0;
+    }
+
+    void waitAfterARestart() {
+        QFETCH(QVariant, count);
+        QFETCH(QVariant, lastFailure);
+        QFETCH(int, failures);
+        QFETCH(int, wait);
+        LockFixture fixture(true);
+        fixture.authenticator->outcomes = {AuthenticationError::canceled()};
+        const QDateTime now(QDate(2024, 3, 15), QTime(9, 0), Qt::UTC);
+        if (count.isValid())
+            fixture.defaults->setObject(UserDefaultsSettingsStore::lockFailureCountSetting.key,
+                                        count);
+        const QString lastKey = UserDefaultsSettingsStore::lockLastFailureSetting.key;
+        if (lastFailure.typeId() == QMetaType::Int)
+            fixture.defaults->setDate(lastKey, now.addSecs(-lastFailure.toInt()));
+        else if (lastFailure.isValid())
+            fixture.defaults->setString(lastKey, lastFailure.toString());
+        DiaryLockController lock(fixture.defaults, fixture.authenticator, nullptr,
+                                 {2, std::chrono::seconds(20), std::chrono::seconds(60)},
+                                 std::make_shared<test::TestClock>(now));
+        QCOMPARE(lock.failureCount(), failures);
+        QCOMPARE(lock.isWaitingToRetry(), wait > 0);
+        if (wait > 0)
+            QVERIFY2(lock.retrySecondsLeft() <= wait && lock.retrySecondsLeft() > wait - 10,
+                     qPrintable(lock.retryText()));
+        // Appearing asks at once only when no wait is left.
+        lock.refreshOnAppear();
+        QVERIFY(test::waitUntil([&] { return !lock.isAuthenticating(); }));
+        QCOMPARE(fixture.authenticator->reasons.size(), wait > 0 ? 0 : 1);
+    }
+
+    // Restarting gives no free guesses: the count goes on where it was, and only a success
+    // clears what is kept.
+    void wrongAnswersOutlastARestart() {
+        LockFixture fixture(true);
+        auto clock =
+            std::make_shared<test::TestClock>(QDateTime(QDate(2024, 3, 15), QTime(9, 0), Qt::UTC));
+        const DiaryLockRetryDelays delays{2, std::chrono::seconds(20), std::chrono::seconds(60)};
+        const auto restarted = [&] {
+            return std::make_unique<DiaryLockController>(fixture.defaults, fixture.authenticator,
+                                                         nullptr, delays, clock);
+        };
+        const AuthenticationError wrong = AuthenticationError::failed();
+        fixture.authenticator->outcomes = {wrong, wrong, wrong, wrong, std::nullopt};
+        auto lock = restarted();
+        for (int attempt = 0; attempt < 3; ++attempt)
+            test::waitFor(lock->authenticate());
+        QVERIFY(lock->isWaitingToRetry());
+
+        lock = restarted();
+        QCOMPARE(lock->failureCount(), 3);
+        QVERIFY(lock->isWaitingToRetry());
+        lock->refreshOnAppear();
+        QCOMPARE(fixture.authenticator->reasons.size(), 3);
+
+        clock->advance(std::chrono::seconds(25));
+        lock = restarted();
+        QVERIFY(!lock->isWaitingToRetry());
+        test::waitFor(lock->authenticate());
+        QCOMPARE(lock->failureCount(), 4);
+        QVERIFY(lock->isWaitingToRetry());
+        QVERIFY(restarted()->retrySecondsLeft() > 30);
+
+        clock->advance(std::chrono::seconds(45));
+        lock = restarted();
+        test::waitFor(lock->authenticate());
+        QVERIFY(lock->isUnlocked());
+        for (const QString &key : {UserDefaultsSettingsStore::lockFailureCountSetting.key,
+                                   UserDefaultsSettingsStore::lockLastFailureSetting.key})
+            QVERIFY2(!fixture.defaults->contains(key), qPrintable(key));
+        QCOMPARE(restarted()->failureCount(), 0);
     }
 
     void theCardShowsTheWait() {
