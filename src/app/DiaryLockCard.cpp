@@ -280,6 +280,9 @@ void DiaryPasswordDialog::ask(const QString &prompt, bool echo, Answer answer) {
     m_field->setEchoMode(echo ? QLineEdit::Normal : QLineEdit::Password);
     m_field->setEnabled(true);
     m_ok->setEnabled(true);
+    // Cancel took the keyboard, and with it the dialog's Return, when the last answer turned the
+    // field and OK off.
+    m_ok->setDefault(true);
     m_wanted = true;
     present();
     m_field->setFocus();

@@ -11,6 +11,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -369,6 +370,33 @@ private Q_SLOTS:
         });
         QTest::qWait(200);
         QCOMPARE(fixture.authenticator->reasons.size(), prompts);
+    }
+
+    // Return or Enter in the password field answers the question, at the first try and at every
+    // one after it.
+    void promptAnswersEachTry_data() {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("Enter") << int(Qt::Key_Enter);
+    }
+
+    void promptAnswersEachTry() {
+        QFETCH(int, key);
+        DiaryPasswordDialog prompt;
+        QStringList answers;
+        for (const QString &password : {QStringLiteral("first"), QStringLiteral("second")}) {
+            prompt.begin(QStringLiteral("Unlock your diary"));
+            prompt.ask(QStringLiteral("Password: "), false, [&](std::optional<QString> answer) {
+                answers << answer.value_or(QStringLiteral("(cancelled)"));
+            });
+            prompt.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&prompt));
+            QVERIFY(test::waitUntil([&] { return prompt.field()->hasFocus(); }));
+            QTest::keyClicks(prompt.field(), password);
+            QTest::keyClick(prompt.field(), Qt::Key(key));
+            prompt.finish();
+        }
+        QCOMPARE(answers, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
     }
 
     // Where the password prompt stands: under the card's heading, across the window's middle.
