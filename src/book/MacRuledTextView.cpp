@@ -50,15 +50,6 @@ QTextBlockFormat ruledBlockFormat(double lineHeight) {
     return format;
 }
 
-// How far the text must move down so that its baseline, which a fixed line height puts at
-// four fifths of the line, stands one descent above the rule. Whole points, since the layout
-// rounds the margin that carries it.
-double baselineOffset(const QFontMetricsF &metrics, double lineHeight) {
-    if (lineHeight <= 0)
-        return 0;
-    return std::max(std::round(lineHeight / 5 - metrics.descent()), 0.0);
-}
-
 void setTopMargin(QTextDocument *document, double margin) {
     QTextFrameFormat format = document->rootFrame()->frameFormat();
     // Scaled from 96 dpi to the layout's 72, like the line height.
@@ -95,6 +86,12 @@ void appendWave(QPainterPath &path, double x1, double x2, double y) {
 }
 
 } // namespace
+
+DiaryRuledLines DiaryRuledLines::of(const QFontMetricsF &metrics, double lineHeight) {
+    if (lineHeight <= 0)
+        return {};
+    return {lineHeight, std::max(std::round(lineHeight / 5 - metrics.descent()), 0.0)};
+}
 
 MacCaretView::MacCaretView(QWidget *parent)
     : QWidget(parent)
@@ -319,14 +316,16 @@ void MacRuledTextView::restyleText() {
     doc->setUndoRedoEnabled(true);
     m_applyingText = false;
 
-    m_textOffset = baselineOffset(QFontMetricsF(font, &m_pointDevice), m_lineHeight);
+    m_textOffset =
+        DiaryRuledLines::of(QFontMetricsF(font, &m_pointDevice), m_lineHeight).textOffset;
     setTopMargin(doc, m_textOffset);
 
     QFont italic = font;
     italic.setItalic(true);
     m_placeholderDocument->setDefaultFont(italic);
-    setTopMargin(m_placeholderDocument,
-                 baselineOffset(QFontMetricsF(italic, &m_pointDevice), m_lineHeight));
+    setTopMargin(
+        m_placeholderDocument,
+        DiaryRuledLines::of(QFontMetricsF(italic, &m_pointDevice), m_lineHeight).textOffset);
     setPlaceholder(m_placeholder);
     viewport()->update();
     updateCaret(false);

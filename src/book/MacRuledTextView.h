@@ -2,6 +2,7 @@
 
 #include "book/theme/DiaryTheme.h"
 
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPointer>
 #include <QTextEdit>
@@ -18,6 +19,24 @@ namespace velmora {
 
 class SpellCheckHighlighter;
 class SpellChecker;
+
+// Where ruled paper puts the text of a font: lines `lineHeight` apart, each with its rule along
+// its bottom and its baseline one descent above that rule, in whole points. The editor lays its
+// lines out so, and so does any sample of the writing that is to look like the page.
+struct DiaryRuledLines {
+    double lineHeight = 0;
+    // How far the text stands below where a fixed line height puts its baseline (four fifths of
+    // the line); whole points, since the editor's layout rounds the margin that carries it.
+    double textOffset = 0;
+
+    // `metrics` of the font at 72 dpi, where a point is a pixel. No positive line height leaves
+    // the font's natural lines, with no offset.
+    static DiaryRuledLines of(const QFontMetricsF &metrics, double lineHeight);
+
+    // The baseline of line `line` (from 0), and the bottom of its rule, below the first line's top.
+    double baseline(int line) const { return line * lineHeight + lineHeight * 4 / 5 + textOffset; }
+    double ruleBottom(int line) const { return (line + 1) * lineHeight; }
+};
 
 // The editor's own insertion point: a rounded bar that clicks pass through. It blinks by
 // fading (fully on for half a second after each move, then on 0.4 s, fade 0.1 s, off 0.4 s,
@@ -179,7 +198,7 @@ private:
     DiaryTheme m_theme;
     QFont m_font;
     double m_lineHeight = 40;
-    // The text's distance below the top of its line boxes (see baselineOffset).
+    // The text's distance below the top of its line boxes (see DiaryRuledLines).
     double m_textOffset = 0;
     QString m_placeholder;
     QImage m_ink;

@@ -1,7 +1,9 @@
 #include "settings/MacSettingsView.h"
 
 #include "book/DiaryGlyphs.h"
+#include "book/MacRuledTextView.h"
 #include "domain/UserDefaultsSettingsStore.h"
+#include "pages/PageLayoutService.h"
 #include "settings/MacDataSettingsSection.h"
 #include "settings/MacICloudSettingsSection.h"
 #include "settings/MacReminderSettingsSection.h"
@@ -86,23 +88,30 @@ QWidget *makeSliderControl(QLabel *value, int valueWidth, QSlider *slider) {
 
 } // namespace
 
-// The sample line on three ruled lines, in the chosen writing font and size.
+// The sample line in the chosen writing font and size on ruled paper, three lines at the least:
+// the lines stand on their rules as the page lays them out, at a point to a pixel like the rest
+// of the window.
 class MacSettingsWritingPreview : public QWidget {
 public:
     explicit MacSettingsWritingPreview(QWidget *parent = nullptr)
         : QWidget(parent) {
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        setWriting(defaultDiaryFontName,
+                   UserDefaultsSettingsStore::defaultFontSizeSetting.fallback);
     }
 
-    void setWritingFont(const QFont &font) {
-        m_font = font;
+    void setWriting(const QString &fontName, double size) {
+        m_font = settingsFont(fontName, size);
+        m_lines =
+            DiaryRuledLines::of(QFontMetricsF(m_font), PageLayoutService::ruledLineHeight(size));
         fitHeight();
         update();
     }
 
     int heightForWidth(int width) const override {
         QTextLayout layout(sampleText(), m_font);
-        return int(std::ceil(laidOut(layout, width - 32))) + 28;
+        const int lines = std::max(laidOut(layout, width), shownRules);
+        return int(std::ceil(m_lines.ruleBottom(lines - 1))) + 2 * rulesInset;
     }
     QSize sizeHint() const override { return {400, heightForWidth(400)}; }
 
@@ -119,16 +128,21 @@ protected:
         painter.setPen(Qt::NoPen);
         painter.setBrush(settingsTheme().paper());
         painter.drawRoundedRect(card, 6, 6);
-        const QColor rule = withOpacity(settingsTheme().ruledLine(), 0.25);
-        for (int line = 0; line < 3; ++line)
-            painter.fillRect(QRectF(12, 10 + line * 22.5, card.width() - 24, 0.5), rule);
         QTextLayout layout(sampleText(), m_font);
-        laidOut(layout, card.width() - 32);
+        const int lines = std::max(laidOut(layout, width()), shownRules);
+        const QColor rule = withOpacity(settingsTheme().ruledLine(), 0.25);
+        for (int line = 0; line < lines; ++line)
+            painter.fillRect(
+                QRectF(12, rulesInset + m_lines.ruleBottom(line) - 0.5, card.width() - 24, 0.5),
+                rule);
         painter.setPen(settingsTheme().ink());
-        layout.draw(&painter, QPointF(16, 14));
+        layout.draw(&painter, QPointF(16, rulesInset));
     }
 
 private:
+    static constexpr int shownRules = 3;
+    static constexpr int rulesInset = 10;
+
     // The nested layouts of the scrolling column do not ask for heights by width, so the
     // preview keeps its own height to its wrapped text.
     void fitHeight() {
@@ -142,19 +156,22 @@ private:
                                            "The quick brown fox jumps over the lazy dog.");
     }
 
-    static double laidOut(QTextLayout &layout, double width) {
-        double y = 0;
+    // Lays the sample out within the preview's width, each line on its baseline; answers the
+    // number of lines.
+    int laidOut(QTextLayout &layout, int width) const {
+        int count = 0;
         layout.beginLayout();
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(qMax(1.0, width));
-            line.setPosition(QPointF(0, y));
-            y += line.height() + 3;
+            line.setLineWidth(qMax(1, width - 32));
+            line.setPosition(QPointF(0, m_lines.baseline(count) - line.ascent()));
+            ++count;
         }
         layout.endLayout();
-        return qMax(0.0, y - 3);
+        return count;
     }
 
-    QFont m_font = resolveDiaryFont(defaultDiaryFontName, 16);
+    QFont m_font;
+    DiaryRuledLines m_lines;
 };
 
 namespace {
@@ -364,6 +381,10 @@ QWidget *MacSettingsView::makeBottomBar() {
     return bar;
 }
 
+QWidget *MacSettingsView::writingPreview() const {
+    return m_preview;
+}
+
 void MacSettingsView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     m_controller.load();
@@ -404,8 +425,7 @@ void MacSettingsView::refresh() {
         const QSignalBlocker blocker(m_requireAuthentication);
         m_requireAuthentication->setChecked(m_controller.requireAuthentication());
     }
-    m_preview->setWritingFont(
-        resolveDiaryFont(m_controller.defaultFont(), m_controller.defaultFontSize()));
+    m_preview->setWriting(m_controller.defaultFont(), m_controller.defaultFontSize());
 }
 
 } // namespace velmora

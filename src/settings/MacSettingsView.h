@@ -55,6 +55,8 @@ public:
     QLabel *sizeLabel() const { return m_sizeText; }
     QLabel *readingSizeLabel() const { return m_readingSizeText; }
     QLabel *storageLabel() const { return m_storage; }
+    // The sample line on ruled paper in the chosen font and size.
+    QWidget *writingPreview() const;
     MacReminderSettingsSection *reminderSection() const { return m_reminderSection; }
     MacICloudSettingsSection *syncSection() const { return m_syncSection; }
     MacDataSettingsSection *dataSection() const { return m_dataSection; }

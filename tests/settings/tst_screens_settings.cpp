@@ -85,6 +85,80 @@ private Q_SLOTS:
         QCOMPARE(view.sizeLabel()->text(), QStringLiteral("13"));
     }
 
+    // The preview's rules lie under its lines of text, as the page's do, at every font and size:
+    // no rule crosses a line, and each line has its rule right below it.
+    void writingPreviewRules_data() {
+        QTest::addColumn<QString>("font");
+        QTest::addColumn<int>("size");
+        for (const char *font : {"Georgia", "Courier New", "American Typewriter", "Garamond"})
+            for (const int size : {12, 16, 24})
+                QTest::addRow("%s %d", font, size) << QString::fromLatin1(font) << size;
+    }
+
+    void writingPreviewRules() {
+        QFETCH(QString, font);
+        QFETCH(int, size);
+        QTemporaryDir folder;
+        auto defaults =
+            std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("defaults.ini")));
+        UserDefaultsSettingsStore store(defaults, QStringLiteral("Georgia"));
+        store.setSelectedFont(font);
+        store.setDefaultFontSize(size);
+        MacSettingsView view(store);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCoreApplication::processEvents();
+        const QImage image = test::grabWidget(view.writingPreview(), 2.0);
+        const QColor paper = settingsTheme().paper();
+        // Rows across the text's width: glyph rows hold ink, rule rows are tinted from end to end.
+        QList<int> glyphRows;
+        QList<int> ruleRows;
+        for (int y = 0; y < image.height(); ++y) {
+            int tinted = 0;
+            bool inked = false;
+            const int left = 32;
+            const int right = image.width() - 32;
+            for (int x = left; x < right; ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                inked = inked || qGray(pixel.rgb()) < 150;
+                tinted +=
+                    std::abs(pixel.red() - paper.red()) + std::abs(pixel.blue() - paper.blue()) > 4;
+            }
+            if (inked)
+                glyphRows << y;
+            if (tinted > (right - left) * 9 / 10)
+                ruleRows << y;
+        }
+        // Lines of text: runs of glyph rows.
+        QList<std::pair<int, int>> lines;
+        for (const int row : glyphRows) {
+            if (lines.isEmpty() || row > lines.last().second + 1)
+                lines.append({row, row});
+            lines.last().second = row;
+        }
+        QVERIFY(!lines.isEmpty());
+        QVERIFY2(ruleRows.size() >= 3, qPrintable(QString::number(ruleRows.size())));
+        const int pitch = 2 * 40;
+        QStringList rules;
+        for (const int row : ruleRows)
+            rules << QString::number(row);
+        for (const auto &[top, bottom] : lines) {
+            const QString where = QStringLiteral("line %1–%2, rules at %3")
+                                      .arg(top)
+                                      .arg(bottom)
+                                      .arg(rules.join(QLatin1Char(' ')));
+            for (const int rule : ruleRows)
+                QVERIFY2(rule < top || rule >= bottom - 2, qPrintable(where));
+            QVERIFY2(std::any_of(
+                         ruleRows.cbegin(), ruleRows.cend(),
+                         [&](int rule) { return rule >= bottom - 2 && rule < bottom + pitch / 3; }),
+                     qPrintable(where));
+        }
+        QVERIFY(test::saveScreenshot(image, QStringLiteral("settings-writing-preview-") +
+                                                QString::fromLatin1(QTest::currentDataTag())
+                                                    .replace(QLatin1Char(' '), QLatin1Char('-'))));
+    }
+
     // The reminder, sync and data sections, driven as a user would: a backup, a restore after
     // the question, sync switched on without a sync folder, notifications turned off.
     void sections() {
