@@ -59,6 +59,9 @@ void PageWriting::setShowSavedNote(bool show, VuzIvoduPageAnimation animation) {
 void PageWriting::setShowSealConfirmation(bool show, VuzIvoduPageAnimation animation) {
     if (m_showSealConfirmation == show)
         return;
+    // The card is drawn under nothing: a saved note still showing goes at once.
+    if (show)
+        setShowSavedNote(false, {});
     m_showSealConfirmation = show;
     m_sealCardAnimation = animation;
     Q_EMIT showSealConfirmationChanged(show);
@@ -67,6 +70,8 @@ void PageWriting::setShowSealConfirmation(bool show, VuzIvoduPageAnimation anima
 void PageWriting::setShowSealAcknowledgement(bool show, VuzIvoduPageAnimation animation) {
     if (m_showSealAcknowledgement == show)
         return;
+    if (show)
+        setShowSavedNote(false, {});
     m_showSealAcknowledgement = show;
     m_sealCardAnimation = animation;
     Q_EMIT showSealAcknowledgementChanged(show);
@@ -271,6 +276,9 @@ QCoro::Task<void> PageWriting::saveNowTask() {
     m_pageSystem.reloadDescriptors(m_pageSystem.selectedLeafIndex());
     Q_EMIT entryStored();
     Q_EMIT syncWanted();
+    // A seal card asked for while the save was stored keeps the page to itself.
+    if (m_showSealConfirmation || m_showSealAcknowledgement)
+        co_return;
     setShowSavedNote(true, m_motion.spring(0.42, 0.8));
     co_await hideSavedNoteAfter(m_motion.isReducedMotion() ? m_timings.savedNoteReducedMotion
                                                            : m_timings.savedNote);

@@ -99,6 +99,47 @@ private Q_SLOTS:
         QCOMPARE(shownCount(note), 1);
     }
 
+    // Sealing right after Save: the card is never drawn under the note, whether the save
+    // ended before the card was asked for or after.
+    void theSavedNoteMakesWayForTheSealCard_data() {
+        QTest::addColumn<bool>("saveEndsFirst");
+        QTest::newRow("note shown, then the card") << true;
+        QTest::newRow("card shown, then the save ends") << false;
+    }
+
+    void theSavedNoteMakesWayForTheSealCard() {
+        QFETCH(bool, saveEndsFirst);
+        PageScreenFixture f;
+        QVERIFY(f.open());
+        bool noteOverCard = false;
+        const auto look = [&] {
+            noteOverCard =
+                noteOverCard || (f.page->showSavedNote() && f.page->showSealConfirmation());
+        };
+        connect(f.page.get(), &VuzIvoduPageView::showSavedNoteChanged, this, look);
+        connect(f.page.get(), &VuzIvoduPageView::showSealConfirmationChanged, this, look);
+        f.repository->holdSaves = !saveEndsFirst;
+        f.page->setEntryTextFromEditor(QStringLiteral("Done for today"));
+        f.router.send(DiaryCommand::save);
+        if (saveEndsFirst)
+            QVERIFY(waitUntil([&] { return f.page->showSavedNote(); }));
+        else
+            QVERIFY(waitUntil([&] { return f.session->autosave().inFlight(); }));
+        f.router.send(DiaryCommand::seal);
+        QVERIFY(f.page->showSealConfirmation());
+        f.repository->holdSaves = false;
+        QVERIFY(waitUntil([&] {
+            return f.stored(PageScreenFixture::today) &&
+                   f.stored(PageScreenFixture::today)->content ==
+                       QStringLiteral("Done for today") &&
+                   !f.session->autosave().inFlight();
+        }));
+        QTest::qWait(30);
+        QVERIFY(f.page->showSealConfirmation());
+        QVERIFY(!noteOverCard);
+        QVERIFY(!f.page->showSavedNote());
+    }
+
     void saveWithAnEmptyEditorDoesNothing() {
         PageScreenFixture f;
         QVERIFY(f.open());

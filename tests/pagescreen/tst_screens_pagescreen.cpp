@@ -119,6 +119,25 @@ private Q_SLOTS:
 
         screen.f.router.send(DiaryCommand::seal);
         QVERIFY(screen.widget.sealCard()->isVisible());
+        QVERIFY(waitUntil([&] {
+            return !screen.widget.sealCardMotion()->isMoving() &&
+                   !screen.widget.savedNoteMotion()->isMoving();
+        }));
+        // The card is drawn whole, with nothing over it: where its paper lies, the page's
+        // picture is the card's own.
+        QCoreApplication::processEvents();
+        PaperSealRitualView *card = screen.widget.sealCard();
+        const QImage page = grabWidget(&screen.widget);
+        const QImage alone = grabWidget(card);
+        const QPoint origin = card->mapTo(&screen.widget, QPoint(0, 0)) * 2;
+        const QRect paper = QRectF(card->cardRect().topLeft() * 2, card->cardRect().size() * 2)
+                                .toAlignedRect()
+                                .adjusted(10, 10, -10, -10);
+        int covered = 0;
+        for (int y = paper.top(); y <= paper.bottom(); ++y)
+            for (int x = paper.left(); x <= paper.right(); ++x)
+                covered += page.pixel(origin + QPoint(x, y)) != alone.pixel(x, y);
+        QCOMPARE(covered, 0);
         screen.shoot(&screen.widget, QStringLiteral("pagescreen-seal-confirmation"));
     }
 
