@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QPainter>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -116,6 +117,16 @@ private Q_SLOTS:
         QVERIFY(screen.still());
         QVERIFY(!screen.widget->editor()->hasFocus());
         screen.shoot(QStringLiteral("pagescreen-calendar-card"));
+        // As the book window shows it on a screen 800 high: the book drawn at its scale.
+        QImage window(QSize(609, 800), QImage::Format_ARGB32_Premultiplied);
+        window.fill(Qt::transparent);
+        QPainter painter(&window);
+        painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+        painter.scale(800.0 / 1024, 800.0 / 1024);
+        screen.widget->render(&painter, QPoint(), QRegion(),
+                              QWidget::DrawWindowBackground | QWidget::DrawChildren);
+        painter.end();
+        QVERIFY(saveScreenshot(window, QStringLiteral("pagescreen-calendar-card-609x800")));
     }
 
     // The seal confirmation asked for while searching opens under the search card.

@@ -56,6 +56,14 @@ private Q_SLOTS:
              {DayKey::fromCivilDate(2019, 5, 20), 7, "Seven is not listed"}});
         card.resize(page.size());
         QVERIFY(saveScreenshot(grabWidget(&page), "calendar-card-on-this-day"));
+        // The grid stands in the middle of the card, within a pixel.
+        const QRectF grid = card.grid()->geometry();
+        QVERIFY2(std::abs(grid.center().x() - card.cardRect().center().x()) <= 1,
+                 qPrintable(QStringLiteral("grid %1–%2 in a card %3–%4")
+                                .arg(grid.left())
+                                .arg(grid.right())
+                                .arg(card.cardRect().left())
+                                .arg(card.cardRect().right())));
     }
 
     void searchCard_data() {

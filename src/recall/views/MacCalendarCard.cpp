@@ -209,8 +209,11 @@ QList<QRectF> MacCalendarCard::onThisDayRowRects() const {
 
 void MacCalendarCard::relayout() {
     const QRectF card = cardRect();
-    m_grid->resize(m_grid->sizeHint());
-    m_grid->move(int(card.left() + padding), int(card.top() + padding + titleHeight + spacing));
+    const QSize grid = m_grid->sizeHint();
+    m_grid->resize(grid);
+    // Centred across the card: at twice its size the grid is narrower than the card's column.
+    m_grid->move(qRound(card.center().x() - grid.width() / 2.0),
+                 qRound(card.top() + padding + titleHeight + spacing));
     update();
 }
 
