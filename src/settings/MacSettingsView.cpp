@@ -11,6 +11,7 @@
 #include "sync/DiaryCloudSync.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFontMetricsF>
@@ -21,6 +22,8 @@
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QTextLayout>
 #include <QVBoxLayout>
 
@@ -59,6 +62,65 @@ protected:
         painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
         painter.setPen(Qt::white);
         painter.drawText(capsule, Qt::AlignCenter, text());
+    }
+};
+
+// A writing font's name, and for one this computer lacks, the installed font standing in for it.
+QString fontToolTip(const QString &name) {
+    const QString family = resolveDiaryFont(name, 13).family();
+    if (family.compare(name, Qt::CaseInsensitive) == 0)
+        return name;
+    return QCoreApplication::translate("MacSettingsView",
+                                       "%1 — shown in %2, which stands in for it on this computer")
+        .arg(name, family);
+}
+
+// The writing fonts, each name set in its own font. No name is ever cut in its middle: the list
+// is as wide as its longest name, and the picker, at its fixed width, ends a name too long for
+// it with an ellipsis and keeps it whole in its tooltip.
+class FontPicker : public QComboBox {
+public:
+    FontPicker() {
+        view()->setTextElideMode(Qt::ElideRight);
+        for (const QString &name : diaryFontNames()) {
+            addItem(name, name);
+            setItemData(count() - 1, settingsFont(name, 13), Qt::FontRole);
+            setItemData(count() - 1, fontToolTip(name), Qt::ToolTipRole);
+        }
+    }
+
+    // Shows the font without reporting it as chosen.
+    void showFont(const QString &name) {
+        const QSignalBlocker blocker(this);
+        setCurrentIndex(findData(resolvedFontName(name)));
+        setFont(settingsFont(currentText(), 13));
+        setToolTip(currentData(Qt::ToolTipRole).toString());
+    }
+
+    void showPopup() override {
+        int widest = 0;
+        for (int row = 0; row < count(); ++row)
+            widest = std::max(widest, QFontMetrics(itemData(row, Qt::FontRole).value<QFont>())
+                                          .horizontalAdvance(itemText(row)));
+        // The item's text margins and the list's frame, with a scroll bar's room to spare.
+        const int margins =
+            2 * (view()->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view()) + 1) +
+            2 * view()->frameWidth() + view()->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        view()->setMinimumWidth(widest + margins);
+        QComboBox::showPopup();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QStylePainter painter(this);
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, this);
+        option.currentText =
+            fontMetrics().elidedText(option.currentText, Qt::ElideRight, field.width() - 2);
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
     }
 };
 
@@ -278,12 +340,8 @@ QWidget *MacSettingsView::makeBody(MacSettingsSections sections) {
 QWidget *MacSettingsView::makeWritingSection() {
     auto *section = new MacSettingsSection(tr("Writing"));
 
-    m_font = new QComboBox;
+    m_font = new FontPicker;
     m_font->setFixedWidth(165);
-    for (const QString &name : diaryFontNames()) {
-        m_font->addItem(name, name);
-        m_font->setItemData(m_font->count() - 1, settingsFont(name, 13), Qt::FontRole);
-    }
     connect(m_font, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0)
             m_controller.setDefaultFont(m_font->itemData(index).toString());
@@ -400,11 +458,7 @@ void MacSettingsView::refresh() {
         const QSignalBlocker blocker(m_name);
         m_name->setText(m_controller.userName());
     }
-    {
-        const QSignalBlocker blocker(m_font);
-        m_font->setCurrentIndex(m_font->findData(resolvedFontName(m_controller.defaultFont())));
-        m_font->setFont(settingsFont(m_font->currentText(), 13));
-    }
+    static_cast<FontPicker *>(m_font)->showFont(m_controller.defaultFont());
     {
         const QSignalBlocker blocker(m_size);
         m_size->setValue(int(m_controller.defaultFontSize()));

@@ -15,6 +15,7 @@
 #include "support/TestSupport.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -23,6 +24,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QSlider>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeEdit>
@@ -83,6 +85,63 @@ private Q_SLOTS:
         store.setDefaultFontSize(13);
         view.show();
         QCOMPARE(view.sizeLabel()->text(), QStringLiteral("13"));
+    }
+
+    // Every name in the font list is whole, whatever the style's list does with the picker's
+    // width: the list is wide enough for it, or the name is cut at its end and whole in its
+    // tooltip, which also names the installed font that stands in for a font this system lacks.
+    void fontList_data() {
+        QTest::addColumn<QString>("style");
+        QTest::newRow("list as wide as its names") << QStringLiteral("Fusion");
+        QTest::newRow("list as wide as the picker") << QStringLiteral("Windows");
+    }
+
+    void fontList() {
+        QFETCH(QString, style);
+        QTemporaryDir folder;
+        auto defaults =
+            std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("defaults.ini")));
+        UserDefaultsSettingsStore store(defaults, QStringLiteral("Georgia"));
+        store.setSelectedFont(QStringLiteral("American Typewriter"));
+        MacSettingsView view(store);
+        std::unique_ptr<QStyle> listStyle(QStyleFactory::create(style));
+        QVERIFY(listStyle);
+        QComboBox *picker = view.fontPicker();
+        picker->setStyle(listStyle.get());
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const auto whole = [](const QString &name, const QString &tip) {
+            const QString family = resolveDiaryFont(name, 13).family();
+            return tip.startsWith(name) && (family == name || tip.contains(family));
+        };
+        QVERIFY2(whole(picker->currentText(), picker->toolTip()), qPrintable(picker->toolTip()));
+        QVERIFY(test::saveScreenshot(test::grabWidget(picker),
+                                     QStringLiteral("settings-font-picker-") + style));
+        picker->showPopup();
+        QAbstractItemView *list = picker->view();
+        QVERIFY(QTest::qWaitForWindowExposed(list->window()));
+        QCoreApplication::processEvents();
+        for (int row = 0; row < picker->count(); ++row) {
+            const QModelIndex index = picker->model()->index(row, 0);
+            const QString name = index.data().toString();
+            const QString tip = index.data(Qt::ToolTipRole).toString();
+            const QFont font = index.data(Qt::FontRole).value<QFont>();
+            const double needed = QFontMetricsF(font).horizontalAdvance(name);
+            // The item's text margins, as the list's own style lays them out.
+            const int room = list->visualRect(index).width() -
+                             2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+            QVERIFY2(needed <= room ||
+                         (list->textElideMode() == Qt::ElideRight && whole(name, tip)),
+                     qPrintable(QStringLiteral("%1 needs %2, has %3; tooltip %4")
+                                    .arg(name)
+                                    .arg(needed)
+                                    .arg(room)
+                                    .arg(tip)));
+            QVERIFY2(whole(name, tip), qPrintable(tip));
+        }
+        QVERIFY(test::saveScreenshot(test::grabWidget(list->window()),
+                                     QStringLiteral("settings-font-list-") + style));
+        picker->hidePopup();
     }
 
     // The preview's rules lie under its lines of text, as the page's do, at every font and size:
