@@ -92,9 +92,9 @@ VuzIvoduRootView::VuzIvoduRootView(LaunchState launch, DiaryCommandRouter &route
     // The lock stands before the load-failure card too: that card restores backups and leads
     // to the settings, where the lock is switched off.
     const auto &settings = m_launch.settingsStore;
-    m_lock = new DiaryLockController(settings ? settings->defaults() : nullptr,
-                                     m_launch.authenticator, this, m_launch.lockRetryDelays,
-                                     m_launch.clock);
+    m_lock =
+        new DiaryLockController(settings ? settings->defaults() : nullptr, m_launch.authenticator,
+                                this, m_launch.lockRetryDelays, m_launch.clock);
     m_lockCard = new DiaryLockCard(this);
     m_stack->addWidget(m_lockCard);
     connect(m_lock, &DiaryLockController::changed, this, &VuzIvoduRootView::showContent);
