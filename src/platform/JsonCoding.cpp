@@ -233,14 +233,28 @@ QString JsonEncodingError::message() const {
 }
 
 QJsonValue parseJson(const QByteArray &bytes) {
+    const auto corrupted = [] {
+        return JsonDecodingError(JsonDecodingError::Kind::dataCorrupted, {},
+                                 QStringLiteral("The given data was not valid JSON."));
+    };
     QJsonParseError error;
+    const qsizetype first =
+        std::find_if(bytes.begin(), bytes.end(),
+                     [](char c) { return c != ' ' && c != '\t' && c != '\n' && c != '\r'; }) -
+        bytes.begin();
+    if (first < bytes.size() && (bytes.at(first) == '{' || bytes.at(first) == '[')) {
+        // Parsed as it is: a wrapper would count as one more level of nesting.
+        const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+        if (error.error != QJsonParseError::NoError)
+            throw corrupted();
+        return document.isObject() ? QJsonValue(document.object()) : QJsonValue(document.array());
+    }
     // Wrapping lets a top-level scalar through the document parser.
     const QJsonDocument document =
         QJsonDocument::fromJson(QByteArray("[") + bytes + QByteArray("]"), &error);
     if (error.error != QJsonParseError::NoError || !document.isArray() ||
         document.array().size() != 1)
-        throw JsonDecodingError(JsonDecodingError::Kind::dataCorrupted, {},
-                                QStringLiteral("The given data was not valid JSON."));
+        throw corrupted();
     return document.array().at(0);
 }
 

@@ -54,7 +54,14 @@ private:
     QString m_description;
 };
 
-// Parses bytes as one JSON value; malformed text is corrupted data at the root.
+// How deeply arrays and objects may nest in any JSON the program reads. Deeper text is refused
+// as corrupted data by every reader, so a hostile file can neither exhaust the stack nor read
+// in one reader and not another. Qt's parser (parseJson, the handwriting index) stops at this
+// same depth of its own accord.
+inline constexpr int maximumJsonNesting = 1024;
+
+// Parses bytes as one JSON value; malformed text, or text nested deeper than
+// maximumJsonNesting, is corrupted data at the root.
 QJsonValue parseJson(const QByteArray &bytes);
 
 struct JsonWriteOptions {

@@ -1,5 +1,6 @@
 #include "platform/JsonCoding.h"
 #include "platform/UuidText.h"
+#include "support/NestedJson.h"
 #include "support/TestSupport.h"
 
 #include <QTimeZone>
@@ -74,6 +75,30 @@ private Q_SLOTS:
         const auto error = test::thrownBy<JsonDecodingError>([&] { parseJson(bytes); });
         QVERIFY(error);
         QCOMPARE(error->kind(), Kind::dataCorrupted);
+    }
+
+    // Arrays and objects nested up to the limit every reader keeps are read, deeper ones are
+    // corrupted data, however deep.
+    void nestingLimit_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("readable");
+        for (const test::NestingDepth &nesting : test::nestingDepths) {
+            QTest::addRow("arrays %s", nesting.name)
+                << test::nestedArrays(nesting.depth) << nesting.readable;
+            QTest::addRow("objects %s", nesting.name)
+                << QByteArray("{\"a\":").repeated(nesting.depth) + "0" +
+                       QByteArray(nesting.depth, '}')
+                << nesting.readable;
+        }
+    }
+
+    void nestingLimit() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, readable);
+        const auto error = test::thrownBy<JsonDecodingError>([&] { parseJson(bytes); });
+        QCOMPARE(!error, readable);
+        if (error)
+            QCOMPARE(error->kind(), Kind::dataCorrupted);
     }
 
     void writerSortsKeysAndEscapes() {

@@ -3,6 +3,7 @@
 #include "recall/HandwritingRecognizer.h"
 #include "support/GuiTestMain.h"
 #include "support/InkDrawings.h"
+#include "support/NestedJson.h"
 
 #include <QDir>
 #include <QFile>
@@ -184,6 +185,26 @@ private Q_SLOTS:
         QCOMPARE(count.load(), recognitions);
         QCOMPARE(test::waitFor(again.activity()).saves, 0);
         QCOMPARE(test::waitFor(again.search("WORDS", 5)).size(), 2);
+    }
+
+    // A page's members it does not know are passed over, unless they nest past the limit.
+    void readsIndexFilesNestedUpToTheLimit_data() {
+        QTest::addColumn<QByteArray>("indexBytes");
+        QTest::addColumn<bool>("readable");
+        for (const NestingDepth &nesting : nestingDepths) {
+            QTest::newRow(nesting.name)
+                << "{\"2024-05-17#0\":" +
+                       withNestedMember(indexFile(page("words", "12-34")), nesting.depth - 1) + "}"
+                << nesting.readable;
+        }
+    }
+    void readsIndexFilesNestedUpToTheLimit() {
+        QFETCH(QByteArray, indexBytes);
+        QFETCH(bool, readable);
+        const auto pages = DiaryHandwritingIndex::decodeIndexFile(indexBytes);
+        QCOMPARE(pages.has_value(), readable);
+        if (pages)
+            QCOMPARE(pages->value("2024-05-17#0").text, QStringLiteral("words"));
     }
 
     void acceptsAnOlderFingerprintOnce() {

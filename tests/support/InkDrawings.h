@@ -3,6 +3,7 @@
 // Drawings made for tests of handwriting: header-only, for tests that link the ink library.
 
 #include "ink/InkDrawing.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
 #include <QFont>
@@ -91,12 +92,6 @@ inline InkDrawing drawnShapes() {
         wave.append(QPointF(240 + step * 3, 280 + 30 * std::sin(step / 6.0)));
     strokes.append(inkLine(wave, 3));
     return InkDrawing(strokes);
-}
-
-inline void writeBytes(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 } // namespace velmora::test

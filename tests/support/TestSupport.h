@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCoroTask>
 #include <QEventLoop>
+#include <QFile>
 #include <QMap>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -103,6 +104,12 @@ template <typename E, typename Body> std::optional<E> thrownBy(Body body) {
 
 // Every file below the folder, hidden ones and links (not followed) included, with its bytes.
 QMap<QString, QByteArray> filesBelow(const QString &folder);
+
+inline void writeBytes(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
 
 // Spins the event loop until the predicate holds; false when it never did within the timeout.
 template <typename Predicate>

@@ -1,4 +1,5 @@
 #include "platform/FileSystemError.h"
+#include "support/NestedJson.h"
 #include "support/TestSupport.h"
 #include "sync/DiaryCloudSyncFolder.h"
 #include "sync/DiaryCloudSyncManifest.h"
@@ -93,7 +94,7 @@ private Q_SLOTS:
 
     // The table of page files: what the tablet may write, and what the diary makes of it.
     void decodesPageFiles_data() {
-        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("readable");
         QTest::addColumn<double>("size");
         QTest::addColumn<QString>("font");
@@ -102,13 +103,19 @@ private Q_SLOTS:
         const QString text = QStringLiteral("Rain at noon.\nWalked home.");
         const auto ok = [&](const char *file, double size = 16, const char *font = "Palatino",
                             QString content = {}) {
-            QTest::newRow(file) << QString::fromLatin1(file) << true << size
+            QTest::newRow(file) << readAll(pageData(QString::fromLatin1(file))) << true << size
                                 << QString::fromLatin1(font) << (content.isNull() ? text : content);
         };
         const auto bad = [](const char *file) {
-            QTest::newRow(file) << QString::fromLatin1(file) << false << 0.0 << QString()
-                                << QString();
+            QTest::newRow(file) << readAll(pageData(QString::fromLatin1(file))) << false << 0.0
+                                << QString() << QString();
         };
+        for (const test::NestingDepth &nesting : test::nestingDepths) {
+            QTest::newRow(nesting.name)
+                << test::withNestedMember(readAll(pageData(QStringLiteral("valid.json"))),
+                                          nesting.depth)
+                << nesting.readable << 16.0 << QStringLiteral("Palatino") << text;
+        }
         ok("valid.json");
         ok("sealed.json");
         ok("extra-keys.json");
@@ -140,13 +147,12 @@ private Q_SLOTS:
         bad("not-text.json");
     }
     void decodesPageFiles() {
-        QFETCH(QString, file);
+        QFETCH(QByteArray, bytes);
         QFETCH(bool, readable);
         QFETCH(double, size);
         QFETCH(QString, font);
         QFETCH(QString, content);
 
-        const QByteArray bytes = readAll(pageData(file));
         if (!readable) {
             const auto error =
                 test::thrownBy<Folder::FolderError>([&] { Folder::decodePage(bytes, march5); });
@@ -640,6 +646,11 @@ private Q_SLOTS:
         QTest::newRow("a name of 5000 letters")
             << QByteArray("{\"changedAt\":0,\"userName\":\"") + QByteArray(5000, 'A') + "\"}"
             << QString(100, QLatin1Char('A')) << qint64(0);
+        for (const test::NestingDepth &nesting : test::nestingDepths) {
+            QTest::newRow(nesting.name)
+                << test::withNestedMember(R"({"userName":"Ada","changedAt":0})", nesting.depth)
+                << (nesting.readable ? QStringLiteral("Ada") : QString()) << qint64(0);
+        }
     }
     void decodesProfiles() {
         QFETCH(QByteArray, bytes);

@@ -1,3 +1,4 @@
+#include "support/NestedJson.h"
 #include "support/TestSupport.h"
 #include "sync/DiaryCloudSyncManifest.h"
 
@@ -47,6 +48,10 @@ private Q_SLOTS:
             << root << false;
         QTest::newRow("another root") << saved << "/media/ada/Sync/Diary Sync" << false;
         QTest::newRow("a root one character longer") << saved << root + "s" << false;
+        for (const test::NestingDepth &nesting : test::nestingDepths) {
+            QTest::newRow(nesting.name)
+                << test::withNestedMember(saved, nesting.depth) << root << nesting.readable;
+        }
     }
     void loads() {
         QFETCH(QByteArray, file);
