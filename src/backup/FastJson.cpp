@@ -28,12 +28,21 @@ QString text(std::string_view view) {
     return QString::fromUtf8(view.data(), qsizetype(view.size()));
 }
 
+// The parser's own depth checks (in debug builds) count the outermost value as 1 and need room
+// for the deepest container a reader takes.
+constexpr size_t parserDepth = size_t(maximumJsonNesting) + 1;
+
 // Reads the value whole (every member and element, so that all of it is checked) into `out`.
+// `depth` is the number of containers around the value; one nested deeper than the limit is
+// refused before it is entered.
 template <typename Value>
-error_code toJsonValue(Value &value, std::string_view unread, QJsonValue &out) {
+error_code toJsonValue(Value &value, std::string_view unread, int depth, QJsonValue &out) {
     ondemand::json_type type;
     if (const error_code error = value.type().get(type))
         return error;
+    if ((type == ondemand::json_type::object || type == ondemand::json_type::array) &&
+        depth >= maximumJsonNesting)
+        return simdjson::DEPTH_ERROR;
     switch (type) {
     case ondemand::json_type::object: {
         ondemand::object object;
@@ -57,7 +66,7 @@ error_code toJsonValue(Value &value, std::string_view unread, QJsonValue &out) {
                 if (const error_code error = child.get_string().get(ignored))
                     return error;
                 converted = QString();
-            } else if (const error_code error = toJsonValue(child, unread, converted)) {
+            } else if (const error_code error = toJsonValue(child, unread, depth + 1, converted)) {
                 return error;
             }
             result.insert(text(key), converted);
@@ -75,7 +84,7 @@ error_code toJsonValue(Value &value, std::string_view unread, QJsonValue &out) {
             if (const error_code error = std::move(element).get(child))
                 return error;
             QJsonValue converted;
-            if (const error_code error = toJsonValue(child, unread, converted))
+            if (const error_code error = toJsonValue(child, unread, depth + 1, converted))
                 return error;
             result.append(converted);
         }
@@ -136,13 +145,13 @@ error_code parse(ondemand::parser &parser, simdjson::padded_string_view input,
     if (const error_code error = document.is_scalar().get(scalar))
         return error;
     if (scalar) {
-        if (const error_code error = toJsonValue(document, unread, out))
+        if (const error_code error = toJsonValue(document, unread, 0, out))
             return error;
     } else {
         ondemand::value root;
         if (const error_code error = document.get_value().get(root))
             return error;
-        if (const error_code error = toJsonValue(root, unread, out))
+        if (const error_code error = toJsonValue(root, unread, 0, out))
             return error;
     }
     // Anything after the value makes the text no JSON; at the end there is no location left.
@@ -182,6 +191,10 @@ QJsonValue parseJsonFast(const QByteArray &bytes, std::string_view unreadStringK
     if (length > keptParserCapacity)
         ownParser = std::make_unique<ondemand::parser>();
     ondemand::parser &parser = ownParser ? *ownParser : keptParser;
+
+    if (parser.max_depth() != parserDepth &&
+        parser.allocate(length, parserDepth) != simdjson::SUCCESS)
+        throw InsufficientMemoryError();
 
     QJsonValue root;
     const error_code error = parse(parser, input, unreadStringKey, root);

@@ -22,9 +22,9 @@ inline constexpr qsizetype fastJsonPadding = 64;
 
 // Parses bytes as one JSON value, like parseJson, an order of magnitude faster on strings with
 // escapes, which every diary entry has. Fails as corrupted data at the root, as parseJson does;
-// text that is not valid UTF-8 or holds raw control characters in strings is refused. Its
-// buffers are about six times the text; when they cannot be had it throws
-// InsufficientMemoryError, never a decoding error.
+// text that is not valid UTF-8, holds raw control characters in strings or nests deeper than
+// maximumJsonNesting is refused. Its buffers are about six times the text; when they cannot be
+// had it throws InsufficientMemoryError, never a decoding error.
 // The string values of `unreadStringKey`, at any depth, are checked as strings and read as empty,
 // for callers that validate a document without keeping its long texts.
 QJsonValue parseJsonFast(const QByteArray &bytes, std::string_view unreadStringKey = {});

@@ -7,6 +7,7 @@
 #include "store/DiaryMigrationCoordinator.h"
 #include "store/StoreFixture.h"
 #include "support/GuiTestMain.h"
+#include "support/NestedJson.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -144,6 +145,33 @@ private Q_SLOTS:
             test::waitFor(reopened.repository()->entries(day("2024-01-01"), day("2024-12-31"), 50))
                 .size(),
             12);
+    }
+
+    // A package that nests past the readers' limit, listed before the valid ones, is passed
+    // over: the card restores the newest valid package.
+    void nestedPackageIsPassedOver_data() {
+        QTest::addColumn<qsizetype>("depth");
+        for (const NestingDepth &nesting : nestingDepths) {
+            if (!nesting.readable)
+                QTest::newRow(nesting.name) << nesting.depth;
+        }
+    }
+
+    void nestedPackageIsPassedOver() {
+        QFETCH(qsizetype, depth);
+        BrokenDiary diary;
+        diary.make(3);
+        const QString backups = diary.folder.filePath(QStringLiteral("Backups"));
+        // Made at the same time as "Newest", so that it comes first in the list.
+        const QString nested = backups + QStringLiteral("/Deepest.velmorabackup");
+        QVERIFY(QDir().mkpath(nested));
+        for (const QString &file :
+             {QStringLiteral("/manifest.json"), QStringLiteral("/records.ndjson")})
+            QVERIFY(QFile::copy(backups + QStringLiteral("/Newest.velmorabackup") + file,
+                                nested + file));
+        nestBackupRecord(nested, 2, depth);
+        QCOMPARE(diary.restore(),
+                 QStringLiteral("Restored 3 entries. Reopen the diary to continue."));
     }
 
     void loadFailureCard_data() {

@@ -3,6 +3,7 @@
 #include "BackupFixture.h"
 
 #include "backup/DiaryTransferService.h"
+#include "support/NestedJson.h"
 #include "support/SessionFixture.h"
 
 namespace velmora::test {
@@ -65,6 +66,8 @@ inline void malformedImportRows() {
     // Made by the test at run time.
     row("oversized-entry.json", QStringLiteral("Entry 1 exceeds the 8 MiB text limit."));
     row("oversized-file.json", QStringLiteral("The import file is larger than 256 MiB."));
+    row("nested-1025.json", malformed + badFormat);
+    row("nested-100000.json", malformed + badFormat);
 }
 
 } // namespace velmora::test

@@ -3,6 +3,7 @@
 #include "backup/DiaryRestoreCoordinator.h"
 #include "platform/FileSystemError.h"
 #include "platform/Sha256.h"
+#include "support/NestedJson.h"
 #include "support/TemporaryDiaryStore.h"
 #include "support/TestClock.h"
 
@@ -106,17 +107,31 @@ private Q_SLOTS:
     void acceptedVariants_data() {
         QTest::addColumn<QString>("package");
         QTest::addColumn<int>("entries");
-        QTest::newRow("blank lines") << "blank-lines" << 2;
-        QTest::newRow("no final line feed") << "no-final-newline" << 2;
-        QTest::newRow("empty diary, null days") << "empty-diary" << 0;
-        QTest::newRow("empty diary, days left out") << "days-left-out" << 0;
+        QTest::addColumn<qsizetype>("nesting"); // a record and the manifest nest this deep
+        QTest::newRow("blank lines") << "blank-lines" << 2 << qsizetype(0);
+        QTest::newRow("no final line feed") << "no-final-newline" << 2 << qsizetype(0);
+        QTest::newRow("empty diary, null days") << "empty-diary" << 0 << qsizetype(0);
+        QTest::newRow("empty diary, days left out") << "days-left-out" << 0 << qsizetype(0);
+        for (const NestingDepth &nesting : nestingDepths) {
+            if (nesting.readable)
+                QTest::newRow(nesting.name) << "valid" << 2 << nesting.depth;
+        }
     }
 
     void acceptedVariants() {
         QFETCH(QString, package);
         QFETCH(int, entries);
-        const auto read = DiarySnapshotService::readPackage(
-            backupData(package + QStringLiteral(".velmorabackup")));
+        QFETCH(qsizetype, nesting);
+        QTemporaryDir dir;
+        QString path = backupData(package + QStringLiteral(".velmorabackup"));
+        if (nesting > 0) {
+            const QString nested = dir.filePath(QStringLiteral("Nested.velmorabackup"));
+            copyPackage(path, nested);
+            nestBackupManifest(nested, nesting);
+            nestBackupRecord(nested, 2, nesting);
+            path = nested;
+        }
+        const auto read = DiarySnapshotService::readPackage(path);
         QCOMPARE(read.diary.entries.size(), entries);
         QCOMPARE(read.summary.entryCount, entries);
         QCOMPARE(read.summary.earliestDay.has_value(), entries > 0);
@@ -167,6 +182,16 @@ private Q_SLOTS:
         row("missing-both", "The backup is missing manifest.json.");
         row("huge-manifest", "The backup manifest is malformed or ambiguous.");
         row("huge-records", "The backup exceeds the supported size limit.");
+        for (const NestingDepth &nesting : nestingDepths) {
+            if (nesting.readable)
+                continue;
+            QTest::addRow("nested-manifest-%lld", qlonglong(nesting.depth))
+                << QStringLiteral("nested-manifest-%1").arg(nesting.depth)
+                << QStringLiteral("The backup manifest is malformed or ambiguous.");
+            QTest::addRow("nested-record-%lld", qlonglong(nesting.depth))
+                << QStringLiteral("nested-record-%1").arg(nesting.depth)
+                << QStringLiteral("Backup record line 2 is malformed.");
+        }
     }
 
     // Each damaged package is refused with its message, left out of the list beside a valid
@@ -360,6 +385,10 @@ private:
             QFile manifest(path + QStringLiteral("/manifest.json"));
             QVERIFY(manifest.open(QIODevice::Append));
             QVERIFY(manifest.write(QByteArray(1024 * 1024, ' ')) > 0);
+        } else if (package.startsWith(QLatin1String("nested-manifest-"))) {
+            nestBackupManifest(path, package.section(QLatin1Char('-'), -1).toLongLong());
+        } else if (package.startsWith(QLatin1String("nested-record-"))) {
+            nestBackupRecord(path, 2, package.section(QLatin1Char('-'), -1).toLongLong());
         } else if (package == QLatin1String("huge-records")) {
             // Sparse: one byte over the limit costs no disk.
             QVERIFY(

@@ -154,6 +154,23 @@ private Q_SLOTS:
         QCOMPARE(failureMessage([&] { DiaryTransferCodec::decode(huge); }), malformed + badFormat);
     }
 
+    // A file that nests deeper than the limit is malformed, however deep.
+    void nestedDocuments_data() {
+        QTest::addColumn<qsizetype>("depth");
+        QTest::addColumn<QString>("message"); // empty: decoded
+        for (const NestingDepth &nesting : nestingDepths)
+            QTest::newRow(nesting.name)
+                << nesting.depth << (nesting.readable ? QString() : malformed + badFormat);
+    }
+
+    void nestedDocuments() {
+        QFETCH(qsizetype, depth);
+        QFETCH(QString, message);
+        const QByteArray bytes =
+            withNestedMember(fileBytes(transferData(QStringLiteral("valid-v3.json"))), depth);
+        QCOMPARE(failureMessage([&] { DiaryTransferCodec::decode(bytes); }), message);
+    }
+
     // Legacy files become version 3: the day in UTC, a new diary id, default settings for
     // version 1 and the present ones for version 2.
     void legacyFilesConvert() {

@@ -95,10 +95,14 @@ private Q_SLOTS:
             path = fixture.folder.filePath(file);
             QFile made(path);
             QVERIFY(made.open(QIODevice::WriteOnly));
+            const QByteArray valid = fileBytes(transferData(QStringLiteral("valid-v3.json")));
             if (file == QLatin1String("oversized-entry.json")) {
-                QByteArray bytes = fileBytes(transferData(QStringLiteral("valid-v3.json")));
-                bytes.replace("Words / more words", QByteArray(8388609, 'w'));
-                made.write(bytes);
+                made.write(
+                    QByteArray(valid).replace("Words / more words", QByteArray(8388609, 'w')));
+            } else if (file.startsWith(QLatin1String("nested-"))) {
+                const QString depth =
+                    QString(file).remove(QRegularExpression(QStringLiteral("\\D")));
+                made.write(withNestedMember(valid, depth.toLongLong()));
             } else {
                 // Sparse, and refused before it is read.
                 QVERIFY(made.resize(DiaryTransferCodec::inputByteLimit + 1));
