@@ -103,6 +103,8 @@ public:
     bool binary(binary_t &) override { return value(Value::other); }
 
     bool start_object(std::size_t) override {
+        if (!nest())
+            return false;
         if (m_skipDepth > 0) {
             ++m_skipDepth;
             return true;
@@ -133,6 +135,7 @@ public:
     }
 
     bool end_object() override {
+        --m_depth;
         if (m_skipDepth > 0)
             return endSkipped();
         if (m_place == Place::root) {
@@ -150,6 +153,8 @@ public:
     }
 
     bool start_array(std::size_t) override {
+        if (!nest())
+            return false;
         if (m_skipDepth > 0) {
             ++m_skipDepth;
             return true;
@@ -195,6 +200,7 @@ public:
     }
 
     bool end_array() override {
+        --m_depth;
         if (m_skipDepth > 0)
             return endSkipped();
         switch (m_place) {
@@ -262,6 +268,13 @@ private:
         return std::nullopt;
     }
 
+    // Members it does not know are passed over, but only as deep as any reader goes.
+    bool nest() {
+        if (++m_depth > maximumJsonNesting)
+            return refuse(QStringLiteral("it nests deeper than %1").arg(maximumJsonNesting));
+        return true;
+    }
+
     bool endSkipped() {
         if (--m_skipDepth == 0)
             m_place = m_place == Place::rootValue ? Place::root : Place::stroke;
@@ -324,6 +337,7 @@ private:
 
     Place m_place = Place::start;
     Key m_key = Key::unknown;
+    int m_depth = 0;
     int m_skipDepth = 0;
     bool m_sawFormat = false;
     bool m_sawVersion = false;

@@ -3,6 +3,7 @@
 #include "ink/MacInkLibrary.h"
 #include "support/GuiTestMain.h"
 #include "support/InkDrawings.h"
+#include "support/NestedJson.h"
 
 #include <QDir>
 #include <QPainter>
@@ -66,6 +67,10 @@ private Q_SLOTS:
         QByteArray oversized = prefix + "[]}";
         oversized.append(QByteArray(InkDrawing::maximumFileSize - oversized.size() + 1, ' '));
         QTest::newRow("over 64 MiB") << oversized << -1;
+        for (const NestingDepth &nesting : nestingDepths) {
+            QTest::addRow("an unknown member %s", nesting.name)
+                << withNestedMember(manyStrokes(1), nesting.depth) << (nesting.readable ? 1 : -1);
+        }
     }
     void readsOrRefusesDrawingFiles() {
         QFETCH(QByteArray, bytes);
