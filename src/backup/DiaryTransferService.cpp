@@ -2,6 +2,7 @@
 
 #include "backup/BackupLogging.h"
 #include "backup/DiarySnapshotService.h"
+#include "book/theme/DiaryTheme.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
 #include "platform/SerialExecutor.h"
@@ -44,6 +45,25 @@ private:
     QHash<QUuid, qsizetype> m_byID;
     QHash<DayKey, qsizetype> m_byDay;
 };
+
+// An imported font the settings window could have chosen: one it offers, or none (the default
+// font) when the name is blank.
+std::optional<QString> offeredFont(const QString &name) {
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty() || diaryFontNames().contains(trimmed))
+        return trimmed;
+    return std::nullopt;
+}
+
+// An imported appearance the book is drawn in (the desktop's, light or dark), as the settings keep
+// it; exports write the first as "System".
+std::optional<QString> knownAppearance(const QString &appearance) {
+    for (const char *known : {"system", "light", "dark"}) {
+        if (appearance.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
+            return QString::fromLatin1(known);
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -199,9 +219,11 @@ QCoro::Task<DiaryImportPreview> DiaryTransferService::importDocument(DiaryTransf
     if (replace && m_diaryReplaced)
         m_diaryReplaced();
     m_settings->setUserName(decoded.settings.userName);
-    m_settings->setSelectedFont(decoded.settings.selectedFont);
+    if (const auto font = offeredFont(decoded.settings.selectedFont))
+        m_settings->setSelectedFont(*font);
     m_settings->setDefaultFontSize(decoded.settings.defaultFontSize);
-    m_settings->setAppAppearance(decoded.settings.appAppearance);
+    if (const auto appearance = knownAppearance(decoded.settings.appAppearance))
+        m_settings->setAppAppearance(*appearance);
     co_await m_openDay.reload();
     co_return counts;
 }

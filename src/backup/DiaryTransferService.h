@@ -27,7 +27,8 @@ struct DiaryImportPreview {
 // Turns the diary into an export document and back. A merge never changes or removes a stored
 // entry: each conflicting imported entry is kept as a recovery record. Both kinds of import
 // write a safety backup "Before-Import-<UUID>.velmorabackup" first and apply the document's
-// settings last.
+// settings last, within the bounds the settings window keeps (a name of at most 100 characters,
+// an offered font, a known appearance).
 class DiaryTransferService {
 public:
     DiaryTransferService(std::shared_ptr<DiaryRepository> repository,

@@ -340,17 +340,44 @@ private Q_SLOTS:
         QCOMPARE(importBackups(backups).size(), 1);
     }
 
-    // An export file can carry a name of any length; the settings keep it to the limit.
-    void importedNameIsBounded() {
+    // An export file can carry settings of any length and value; the settings take what the
+    // settings window could have set, and keep what they held otherwise.
+    void importedSettingsAreBounded_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("imported");
+        QTest::addColumn<QString>("stored"); // the key's stored value afterwards
+        const QString million(1'000'000, QLatin1Char('x'));
+        const auto row = [](const char *name, const char *key, const QString &imported,
+                            const QString &stored) {
+            QTest::newRow(name) << QString::fromLatin1(key) << imported << stored;
+        };
+        row("a name of a million letters", "userName", million, million.left(100));
+        row("an offered font within spaces", "selectedFont", QStringLiteral(" Palatino\n"),
+            QStringLiteral("Palatino"));
+        row("no font", "selectedFont", QString(), QString());
+        row("a font of a million letters", "selectedFont", million, QStringLiteral("Cochin"));
+        row("System, as exports write it", "appAppearance", QStringLiteral("System"),
+            QStringLiteral("system"));
+        row("an appearance not offered", "appAppearance", QStringLiteral("sepia"),
+            QStringLiteral("light"));
+    }
+
+    void importedSettingsAreBounded() {
+        QFETCH(QString, key);
+        QFETCH(QString, imported);
+        QFETCH(QString, stored);
         SessionFixture fixture;
+        fixture.settings->setSelectedFont(QStringLiteral("Cochin"));
+        fixture.settings->setAppAppearance(QStringLiteral("light"));
         DiaryTransferDocument document = documentWith({});
-        document.settings.userName = QString(1'000'000, QLatin1Char('n'));
+        DiaryTransferSettings &settings = document.settings;
+        (key == u"userName"       ? settings.userName
+         : key == u"selectedFont" ? settings.selectedFont
+                                  : settings.appAppearance) = imported;
         DiaryTransferService service(fixture.repository, fixture.settings, fixture.clock);
         test::waitFor(
             service.importDocument(document, false, fixture.folder.filePath(QStringLiteral("Q"))));
-        QCOMPARE(fixture.settings->userName(), QString(100, QLatin1Char('n')));
-        QCOMPARE(fixture.settings->defaults()->stringValue(QStringLiteral("userName")),
-                 QString(100, QLatin1Char('n')));
+        QCOMPARE(fixture.settings->defaults()->stringValue(key).value_or(QString()), stored);
     }
 
     // A replacement the store refuses puts the old diary back and changes no setting.
