@@ -9,6 +9,7 @@
 #include "app/MessageBoxAlertPresenter.h"
 #include "app/WindowFocusReturn.h"
 #include "book/MacClosedCover.h"
+#include "book/theme/DiaryTheme.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "settings/MacSettingsKit.h"
 #include "settings/MacSettingsView.h"
@@ -388,7 +389,8 @@ DiaryTransferFlowContext VelmoraProgram::transferContext() {
                                     graph.clock(),
                                     m_alerts,
                                     DiaryOpenDayReloader(&graph.diarySession()),
-                                    graph.diaryReplacedHandler()};
+                                    graph.diaryReplacedHandler(),
+                                    diaryFontNames()};
 }
 
 QCoro::Task<std::optional<DiaryDataOperationGuard::Ticket>>

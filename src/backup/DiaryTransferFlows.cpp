@@ -113,6 +113,7 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
     DiaryTransferService service(context.repository, context.settings, context.clock,
                                  context.openDay);
     service.setDiaryReplaced(context.diaryReplaced);
+    service.setOfferedFonts(context.offeredFonts);
     SerialExecutor files(QStringLiteral("DiaryImportFile"));
     std::exception_ptr failure;
     try {

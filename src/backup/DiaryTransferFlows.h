@@ -47,6 +47,8 @@ struct DiaryTransferFlowContext {
     std::shared_ptr<DiaryAlertPresenting> alerts;
     DiaryOpenDayReloader openDay;
     std::function<void()> diaryReplaced = {};
+    // The writing fonts the settings window offers, the only ones an import sets.
+    QStringList offeredFonts = {};
 };
 
 // "OK" only; critical when the title speaks of a failure.

@@ -2,7 +2,6 @@
 
 #include "backup/BackupLogging.h"
 #include "backup/DiarySnapshotService.h"
-#include "book/theme/DiaryTheme.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
 #include "platform/SerialExecutor.h"
@@ -48,9 +47,9 @@ private:
 
 // An imported font the settings window could have chosen: one it offers, or none (the default
 // font) when the name is blank.
-std::optional<QString> offeredFont(const QString &name) {
+std::optional<QString> offeredFont(const QString &name, const QStringList &offered) {
     const QString trimmed = name.trimmed();
-    if (trimmed.isEmpty() || diaryFontNames().contains(trimmed))
+    if (trimmed.isEmpty() || offered.contains(trimmed))
         return trimmed;
     return std::nullopt;
 }
@@ -219,7 +218,7 @@ QCoro::Task<DiaryImportPreview> DiaryTransferService::importDocument(DiaryTransf
     if (replace && m_diaryReplaced)
         m_diaryReplaced();
     m_settings->setUserName(decoded.settings.userName);
-    if (const auto font = offeredFont(decoded.settings.selectedFont))
+    if (const auto font = offeredFont(decoded.settings.selectedFont, m_offeredFonts))
         m_settings->setSelectedFont(*font);
     m_settings->setDefaultFontSize(decoded.settings.defaultFontSize);
     if (const auto appearance = knownAppearance(decoded.settings.appAppearance))

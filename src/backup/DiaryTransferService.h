@@ -42,6 +42,9 @@ public:
     // Told once an import replaced the diary, for what keeps its own record of the diary's
     // revisions (the sync's marks). A merge leaves every stored entry as it was.
     void setDiaryReplaced(std::function<void()> replaced) { m_diaryReplaced = std::move(replaced); }
+    // The writing fonts the settings window offers; an import takes no other (a blank name still
+    // means the default font).
+    void setOfferedFonts(QStringList fonts) { m_offeredFonts = std::move(fonts); }
 
     // The stored entries, the diary's id and four settings; never the recovery records.
     QCoro::Task<void> exportDiary(QString destination,
@@ -70,6 +73,7 @@ private:
     std::shared_ptr<const Clock> m_clock;
     DiaryOpenDayReloader m_openDay;
     std::function<void()> m_diaryReplaced;
+    QStringList m_offeredFonts;
     std::unique_ptr<SerialExecutor> m_files;
 };
 

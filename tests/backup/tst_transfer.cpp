@@ -284,6 +284,7 @@ private Q_SLOTS:
         document.entries[0].updatedAt = document.entries[0].createdAt;
         fixture.clock->set(isoUtc("2024-03-20T08:00:00.123Z"));
         DiaryTransferService service(fixture.repository, fixture.settings, fixture.clock);
+        service.setOfferedFonts({QStringLiteral("Palatino")});
         QCOMPARE(test::waitFor(service.preview(document)), (DiaryImportPreview{1, 0, 1}));
         const QString backups = fixture.folder.filePath(QStringLiteral("Recovery/Quarantine"));
         QCOMPARE(test::waitFor(service.importDocument(document, false, backups)),
@@ -375,6 +376,7 @@ private Q_SLOTS:
          : key == u"selectedFont" ? settings.selectedFont
                                   : settings.appAppearance) = imported;
         DiaryTransferService service(fixture.repository, fixture.settings, fixture.clock);
+        service.setOfferedFonts({QStringLiteral("Cochin"), QStringLiteral("Palatino")});
         test::waitFor(
             service.importDocument(document, false, fixture.folder.filePath(QStringLiteral("Q"))));
         QCOMPARE(fixture.settings->defaults()->stringValue(key).value_or(QString()), stored);
