@@ -66,11 +66,16 @@ bool PageTypeAhead::eventFilter(QObject *watched, QEvent *event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
         return QObject::eventFilter(watched, event);
     const auto &key = static_cast<const QKeyEvent &>(*event);
+    // Keys that come while held ones are still to be typed follow them, not overtake them.
+    const bool behindHeldKeys = !m_keys.isEmpty() && !m_waiting;
     // Keys typed into a card are the card's; what it leaves goes nowhere.
-    if (!m_page.isSettling() || m_page.isPageCovered() || !isTyping(key))
+    if ((!m_page.isSettling() && !behindHeldKeys) || m_page.isPageCovered() || !isTyping(key))
         return QObject::eventFilter(watched, event);
-    if (event->type() == QEvent::KeyPress)
+    if (event->type() == QEvent::KeyPress) {
         m_keys.append(Key{key.key(), key.modifiers(), key.text(), key.isAutoRepeat()});
+        if (behindHeldKeys)
+            QMetaObject::invokeMethod(this, &PageTypeAhead::settle, Qt::QueuedConnection);
+    }
     return true;
 }
 

@@ -147,22 +147,28 @@ private Q_SLOTS:
     }
 
     // Keys typed while the page turns are typed into the page it lands on once that page takes
-    // writing; a page that never will lets them go, and nothing reaches the page that went.
+    // writing, ahead of any typed as it comes to rest; a page that never will lets them go, and
+    // nothing reaches the page that went.
     void keysTypedDuringATurn_data() {
         QTest::addColumn<bool>("sealed");
         QTest::addColumn<QString>("landed");
+        QTest::addColumn<QString>("typedAsItLands");
         QTest::addColumn<QString>("typed");
         // A page turned to is written on from its end.
-        QTest::newRow("a written day")
-            << false << QStringLiteral("Yesterday's page") << QStringLiteral("Yesterday's pagezz ");
+        QTest::newRow("a written day") << false << QStringLiteral("Yesterday's page") << QString()
+                                       << QStringLiteral("Yesterday's pagezz ");
+        QTest::newRow("a written day, typing on as it lands")
+            << false << QStringLiteral("Yesterday's page") << QStringLiteral("!")
+            << QStringLiteral("Yesterday's pagezz !");
         QTest::newRow("a blank earlier day, once confirmed")
-            << false << QString() << QStringLiteral("zz ");
-        QTest::newRow("a sealed day") << true << QStringLiteral("Sealed") << QString();
+            << false << QString() << QString() << QStringLiteral("zz ");
+        QTest::newRow("a sealed day") << true << QStringLiteral("Sealed") << QString() << QString();
     }
 
     void keysTypedDuringATurn() {
         QFETCH(bool, sealed);
         QFETCH(QString, landed);
+        QFETCH(QString, typedAsItLands);
         QFETCH(QString, typed);
         BookWindow b;
         if (!landed.isEmpty())
@@ -176,6 +182,16 @@ private Q_SLOTS:
         QVERIFY(b.page().isSettling());
         BookWindow::type(QStringLiteral("zz "));
         QCOMPARE(b.book->typeAhead()->heldKeys(), 3);
+        // The very moment the page comes to rest, before the held keys are typed.
+        QMetaObject::Connection landing;
+        if (!typedAsItLands.isEmpty())
+            landing =
+                connect(&b.page(), &VuzIvoduPageView::settlingChanged, this, [&](bool settling) {
+                    if (settling)
+                        return;
+                    disconnect(landing);
+                    BookWindow::type(typedAsItLands);
+                });
         b.f.repository->heldReads.reset();
         QVERIFY(waitUntil([&] {
             return b.f.session->selectedDay() == day("2024-03-14") && !b.page().isSettling();
