@@ -9,9 +9,11 @@
 
 namespace velmora {
 
-PageTypeAhead::PageTypeAhead(VuzIvoduPageView &page, QWidget *editor, QObject *parent)
+PageTypeAhead::PageTypeAhead(VuzIvoduPageView &page, QWidget *book, QWidget *editor,
+                             QObject *parent)
     : QObject(parent)
     , m_page(page)
+    , m_book(book)
     , m_editor(editor) {
     // Later, once the page has shown where it came to rest.
     connect(
@@ -68,12 +70,18 @@ bool PageTypeAhead::eventFilter(QObject *watched, QEvent *event) {
     const auto &key = static_cast<const QKeyEvent &>(*event);
     // Keys that come while held ones are still to be typed follow them, not overtake them.
     const bool behindHeldKeys = !m_keys.isEmpty() && !m_waiting;
+    // The page itself has the keyboard, as it has when it has just come on screen and before
+    // its editor has taken the keyboard: what is typed there is for the editor.
+    const bool atTheWritablePage = watched == m_book &&
+                                   (!m_book->focusWidget() || m_book->focusWidget() == m_book) &&
+                                   m_page.acceptsTyping() && m_editor && m_editor->isVisible();
     // Keys typed into a card are the card's; what it leaves goes nowhere.
-    if ((!m_page.isSettling() && !behindHeldKeys) || m_page.isPageCovered() || !isTyping(key))
+    if ((!m_page.isSettling() && !behindHeldKeys && !atTheWritablePage) || m_page.isPageCovered() ||
+        !isTyping(key))
         return QObject::eventFilter(watched, event);
     if (event->type() == QEvent::KeyPress) {
         m_keys.append(Key{key.key(), key.modifiers(), key.text(), key.isAutoRepeat()});
-        if (behindHeldKeys)
+        if (!m_page.isSettling())
             QMetaObject::invokeMethod(this, &PageTypeAhead::settle, Qt::QueuedConnection);
     }
     return true;

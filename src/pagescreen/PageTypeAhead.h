@@ -21,7 +21,9 @@ class PageTypeAhead : public QObject {
     Q_OBJECT
 
 public:
-    PageTypeAhead(VuzIvoduPageView &page, QWidget *editor, QObject *parent = nullptr);
+    // `book` is the whole open book, the page itself.
+    PageTypeAhead(VuzIvoduPageView &page, QWidget *book, QWidget *editor,
+                  QObject *parent = nullptr);
 
     // Keys sent to this widget (the editor, the page) are held while the page settles.
     void watch(QWidget *widget);
@@ -46,6 +48,7 @@ private:
     void drop();
 
     VuzIvoduPageView &m_page;
+    QPointer<QWidget> m_book;
     QPointer<QWidget> m_editor;
     QList<Key> m_keys;
     // Held keys wait on a blank day until its writing is confirmed, or the book leaves it.

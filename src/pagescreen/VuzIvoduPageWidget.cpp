@@ -94,7 +94,7 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     connectTurnsAndTools();
     connectOverlays();
 
-    m_typeAhead = new PageTypeAhead(*m_controller, m_editor, this);
+    m_typeAhead = new PageTypeAhead(*m_controller, this, m_editor, this);
     m_typeAhead->watch(m_editor);
     m_typeAhead->watch(this);
 

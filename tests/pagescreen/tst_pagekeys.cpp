@@ -146,6 +146,18 @@ private Q_SLOTS:
         QCOMPARE(b.page().entryText(), QStringLiteral("Almost done."));
     }
 
+    // The page itself holds the keyboard, as it does for a moment when it has just come on screen
+    // and before its editor takes the keyboard: what is typed there is written on the page.
+    void keysTypedAtThePageItself() {
+        BookWindow b;
+        QVERIFY(b.open());
+        b.book->setFocus();
+        QVERIFY(waitUntil([&] { return b.book->hasFocus(); }));
+        BookWindow::type(QStringLiteral("ab"));
+        QVERIFY(waitUntil([&] { return b.book->typeAhead()->heldKeys() == 0; }));
+        QCOMPARE(b.page().entryText(), QStringLiteral("ab"));
+    }
+
     // Keys typed while the page turns are typed into the page it lands on once that page takes
     // writing, ahead of any typed as it comes to rest; a page that never will lets them go, and
     // nothing reaches the page that went.
