@@ -12,6 +12,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
@@ -323,6 +324,27 @@ void DiaryBookStage::applyPhase() {
     }
     if (phase == Phase::closed)
         m_cover->setFocus();
+    // The cover that had the keyboard is gone and the book is not shown yet.
+    if (phase == Phase::opening)
+        setFocus(Qt::OtherFocusReason);
+}
+
+bool DiaryBookStage::handKeyToBook(QKeyEvent *event) {
+    if (m_transition.phase() != DiaryCoverTransition::Phase::opening || !m_book)
+        return false;
+    const std::unique_ptr<QKeyEvent> handed(event->clone());
+    handed->accept();
+    return QCoreApplication::sendEvent(m_book, handed.get()) && handed->isAccepted();
+}
+
+void DiaryBookStage::keyPressEvent(QKeyEvent *event) {
+    if (!handKeyToBook(event))
+        QWidget::keyPressEvent(event);
+}
+
+void DiaryBookStage::keyReleaseEvent(QKeyEvent *event) {
+    if (!handKeyToBook(event))
+        QWidget::keyReleaseEvent(event);
 }
 
 // The book is on screen while it is open and the stage is: hidden with the stage (the window

@@ -21,9 +21,10 @@ class UserDefaultsSettingsStore;
 
 // The stage of the book: the closed cover over the open book, on the warm backdrop. Opening (the
 // cover's button, Return, a double click, or openDiary()) swings the cover away; closeDiary()
-// swings it shut. The open book is built by `bookFactory` (with no parent: the stage takes it)
-// when first needed. The book is designed at 780 × 1024 points; the stage shows it scaled to fit,
-// centred, and input reaches it through the same scale.
+// swings it shut. Keys typed while the cover swings open go to the book, which is built and
+// reading its first page by then, though not yet shown. The open book is built by `bookFactory`
+// (with no parent: the stage takes it) when first needed. The book is designed at 780 × 1024
+// points; the stage shows it scaled to fit, centred, and input reaches it through the same scale.
 class DiaryBookStage : public QWidget {
     Q_OBJECT
 
@@ -58,12 +59,17 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
     void ensureBook();
     void captureImages();
     void applyPhase();
     void applyBookVisibility();
+    // While the cover swings open the book is not on screen yet, and the stage holds the
+    // keyboard: what is typed meanwhile is the book's.
+    bool handKeyToBook(QKeyEvent *event);
 
     class SwingLayer;
     class BookHost;

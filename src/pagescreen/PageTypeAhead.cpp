@@ -64,7 +64,16 @@ bool PageTypeAhead::isTyping(const QKeyEvent &event) {
            (event.text().front().isPrint() || event.text().front().isSpace());
 }
 
+bool PageTypeAhead::isPageOnItsWay() const {
+    return m_page.isSettling() || (m_page.isShown() && m_book && !m_book->isVisible());
+}
+
 bool PageTypeAhead::eventFilter(QObject *watched, QEvent *event) {
+    // The cover has swung away: the book is on screen, and its page may take what was typed.
+    if (event->type() == QEvent::Show && watched == m_book) {
+        QMetaObject::invokeMethod(this, &PageTypeAhead::settle, Qt::QueuedConnection);
+        return QObject::eventFilter(watched, event);
+    }
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
         return QObject::eventFilter(watched, event);
     const auto &key = static_cast<const QKeyEvent &>(*event);
@@ -76,26 +85,27 @@ bool PageTypeAhead::eventFilter(QObject *watched, QEvent *event) {
                                    (!m_book->focusWidget() || m_book->focusWidget() == m_book) &&
                                    m_page.acceptsTyping() && m_editor && m_editor->isVisible();
     // Keys typed into a card are the card's; what it leaves goes nowhere.
-    if ((!m_page.isSettling() && !behindHeldKeys && !atTheWritablePage) || m_page.isPageCovered() ||
+    if ((!isPageOnItsWay() && !behindHeldKeys && !atTheWritablePage) || m_page.isPageCovered() ||
         !isTyping(key))
         return QObject::eventFilter(watched, event);
     if (event->type() == QEvent::KeyPress) {
         m_keys.append(Key{key.key(), key.modifiers(), key.text(), key.isAutoRepeat()});
-        if (!m_page.isSettling())
+        if (!isPageOnItsWay())
             QMetaObject::invokeMethod(this, &PageTypeAhead::settle, Qt::QueuedConnection);
     }
     return true;
 }
 
 void PageTypeAhead::settle() {
-    if (m_keys.isEmpty() || m_page.isSettling()) {
+    if (m_keys.isEmpty() || isPageOnItsWay()) {
         m_waiting = false;
         return;
     }
     if (m_page.acceptsTyping() && m_editor && m_editor->isVisible()) {
         m_waiting = false;
         const QList<Key> keys = std::exchange(m_keys, {});
-        qCInfo(lcPageScreen) << "Typing" << keys.size() << "keys held while the page turned";
+        qCInfo(lcPageScreen) << "Typing" << keys.size()
+                             << "keys held while the page was on its way";
         for (const Key &key : keys) {
             QKeyEvent press(QEvent::KeyPress, key.key, key.modifiers, key.text, key.autoRepeat);
             QCoreApplication::sendEvent(m_editor, &press);

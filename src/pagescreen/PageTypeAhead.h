@@ -12,16 +12,16 @@ namespace velmora {
 
 class VuzIvoduPageView;
 
-// Keys typed while the page is on its way (opening on its first day, turning, jumping) would land
-// in the editor of the page that is going, or be thrown away with it. They are held instead and
-// typed into the page the book comes to rest on, once it takes writing; a page that never will
-// (sealed, or not to be written) drops them with the desktop's beep, as does turning away from a
-// blank day before its writing was confirmed.
+// Keys typed while the page is on its way (the cover still swinging open over it, opening on its
+// first day, turning, jumping) would land in the editor of the page that is going, or nowhere at
+// all. They are held instead and typed into the page the book comes to rest on, in order, once
+// it takes writing; a page that never will (sealed, or not to be written) drops them with the
+// desktop's beep, as does turning away from a blank day before its writing was confirmed.
 class PageTypeAhead : public QObject {
     Q_OBJECT
 
 public:
-    // `book` is the whole open book, the page itself.
+    // `book` is the whole open book: until it is on screen, the page is still on its way.
     PageTypeAhead(VuzIvoduPageView &page, QWidget *book, QWidget *editor,
                   QObject *parent = nullptr);
 
@@ -44,6 +44,8 @@ private:
         bool autoRepeat;
     };
 
+    // Turning, loading, or not on screen yet.
+    bool isPageOnItsWay() const;
     void settle();
     void drop();
 

@@ -5,6 +5,7 @@
 #include "book/MacReadingLeaf.h"
 #include "book/MacRuledTextView.h"
 #include "book/PaperSealRitualView.h"
+#include "domain/UserDefaultsSettingsStore.h"
 #include "pagescreen/MacPageNotice.h"
 #include "pagescreen/MacPageTools.h"
 #include "pagescreen/VuzIvoduPageArea.h"
@@ -27,9 +28,11 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <csignal>
 #include <cstdio>
@@ -43,9 +46,12 @@ namespace {
 // Nothing here calls into the page's controller.
 class Road : public ProgramInWindow {
 public:
-    explicit Road(QSize windowSize)
-        : m_size(windowSize) {
-        create(QStringLiteral("Road"));
+    // Settings of its own: a road that reopens an earlier page must not send another road,
+    // here or in a test run beside this one, there too.
+    explicit Road(QSize windowSize, const QStringList &arguments = {})
+        : m_size(windowSize)
+        , m_settings(QStringLiteral("Road-") + QUuid::createUuid().toString(QUuid::Id128)) {
+        create(m_settings, arguments);
     }
 
     ~Road() {
@@ -53,6 +59,8 @@ public:
         for (QWidget *window : QApplication::topLevelWidgets())
             if (qobject_cast<QMessageBox *>(window))
                 window->close();
+        program.reset();
+        QFile::remove(UserDefaults::suiteFilePath(m_settings));
     }
 
     bool start(const std::function<void(DiaryDependencyGraph &)> &beforeOpening) {
@@ -99,6 +107,7 @@ public:
 
 private:
     QSize m_size;
+    QString m_settings;
     int m_terminations = 0;
 };
 
@@ -145,6 +154,28 @@ QStringList storedTexts(const QString &store) {
     return texts;
 }
 
+DayKey daysBeforeToday(DiaryDependencyGraph &graph, int days) {
+    const GregorianCalendar &calendar = graph.diarySession().calendar();
+    return DayKey::fromDate(calendar.startOfDayAdding(-days, graph.clock()->now()), calendar);
+}
+
+// A page written before the road starts.
+void writeEarlierPage(DiaryDependencyGraph &graph, const DayKey &day, const QString &text,
+                      bool sealed) {
+    DiaryDraftDTO draft;
+    draft.id = QUuid::createUuid();
+    draft.dayKey = day;
+    draft.createdAt = graph.clock()->now();
+    draft.updatedAt = draft.createdAt;
+    draft.content = text;
+    draft.fontName = QStringLiteral("Georgia");
+    draft.bodyPointSize = 16;
+    draft.originTimeZone = graph.diarySession().calendar().timeZoneIdentifier();
+    const DiarySaveResult saved = test::waitFor(graph.repository()->save(draft, std::nullopt, 1));
+    if (sealed)
+        test::waitFor(graph.repository()->seal(saved.entry.id, saved.entry.revision));
+}
+
 QMessageBox *shownAlert() {
     for (QWidget *window : QApplication::topLevelWidgets())
         if (auto *alert = qobject_cast<QMessageBox *>(window); alert && alert->isVisible())
@@ -171,21 +202,8 @@ private Q_SLOTS:
         DayKey yesterday;
         QVERIFY(road.start([&](DiaryDependencyGraph &graph) {
             // The day before is written and sealed; the one before that is blank.
-            const GregorianCalendar &calendar = graph.diarySession().calendar();
-            yesterday =
-                DayKey::fromDate(calendar.startOfDayAdding(-1, graph.clock()->now()), calendar);
-            DiaryDraftDTO draft;
-            draft.id = QUuid::createUuid();
-            draft.dayKey = yesterday;
-            draft.createdAt = graph.clock()->now();
-            draft.updatedAt = draft.createdAt;
-            draft.content = QStringLiteral("Sealed yesterday.");
-            draft.fontName = QStringLiteral("Georgia");
-            draft.bodyPointSize = 16;
-            draft.originTimeZone = calendar.timeZoneIdentifier();
-            const DiarySaveResult saved =
-                test::waitFor(graph.repository()->save(draft, std::nullopt, 1));
-            test::waitFor(graph.repository()->seal(saved.entry.id, saved.entry.revision));
+            yesterday = daysBeforeToday(graph, 1);
+            writeEarlierPage(graph, yesterday, QStringLiteral("Sealed yesterday."), true);
         }));
         road.screenshot("1-cover");
 
@@ -447,6 +465,71 @@ private Q_SLOTS:
         QVERIFY2(run.process.exitStatus() == QProcess::NormalExit, qPrintable(run.errors()));
         QCOMPARE(run.process.exitCode(), exitCode);
         QCOMPARE(storedTexts(ProgramOnItsOwnDisplay::store(home.path())), QStringList{words});
+}
+
+    // Keys typed while the cover swings open reach the page the book opens on, in order and
+    // once, as soon as that page takes writing; the Return that opened the book is no line of
+    // its own, and a second one is a line break, not the cover's. A page that cannot be written
+    // yet holds them until its day is confirmed; a sealed one lets them go, onto no other page.
+    void keysTypedWhileTheCoverOpens_data() {
+        QTest::addColumn<QString>("opensOn");
+        QTest::addColumn<bool>("reducedMotion");
+        QTest::addColumn<int>("typedAfterMs");
+        for (const int after : {100, 500, 1000})
+            QTest::addRow("today, %d ms", after) << "today" << false << after;
+        for (const int after : {100, 200})
+            QTest::addRow("today, reduced motion, %d ms", after) << "today" << true << after;
+        QTest::newRow("a blank earlier day") << "blank" << false << 500;
+        QTest::newRow("a sealed day") << "sealed" << false << 500;
+    }
+
+    void keysTypedWhileTheCoverOpens() {
+        QFETCH(QString, opensOn);
+        QFETCH(bool, reducedMotion);
+        QFETCH(int, typedAfterMs);
+        Road road(QSize(609, 800), reducedMotion
+                                       ? QStringList{QStringLiteral("--velmora-reduce-motion")}
+                                       : QStringList{});
+        DayKey reopened;
+        QVERIFY(road.start([&](DiaryDependencyGraph &graph) {
+            if (opensOn == QStringLiteral("today"))
+                return;
+            reopened = daysBeforeToday(graph, 2);
+            if (opensOn == QStringLiteral("sealed"))
+                writeEarlierPage(graph, reopened, QStringLiteral("Sealed."), true);
+            graph.settingsStore()->setReopensLastPage(true);
+            UserDefaultsSettingsStore::lastOpenedDaySetting.write(
+                *graph.settingsStore()->defaults(), reopened.rawValue());
+        }));
+        road.key(Qt::Key_Return);
+        QTest::qWait(typedAfterMs);
+        road.type(QStringLiteral("xy\nz"));
+        QVERIFY(waitUntil([&] { return road.settled(); }));
+        VuzIvoduPageWidget *book = road.book();
+        MacRuledTextView *editor = book->editor();
+        const auto store = road.program->graph().repository();
+        if (opensOn == QStringLiteral("blank")) {
+            QVERIFY(waitUntil([&] { return book->notice()->isVisible(); }));
+            QTest::qWait(100);
+            QVERIFY(editor->text().isEmpty());
+            road.click(book->notice()->actionButton());
+        }
+        if (opensOn == QStringLiteral("sealed")) {
+            QVERIFY(waitUntil([&] { return book->readingLeaf()->isVisible(); }));
+            road.key(Qt::Key_T, Qt::ControlModifier);
+            QVERIFY(waitUntil([&] { return road.session().selectedDay() != reopened; }));
+            QVERIFY(waitUntil([&] { return road.settled(); }));
+        }
+        QVERIFY(waitUntil([&] { return editor->hasFocus(); }));
+        road.type(QStringLiteral("!"));
+        const QString written =
+            opensOn == QStringLiteral("sealed") ? QStringLiteral("!") : QStringLiteral("xy\nz!");
+        QCOMPARE(editor->text(), written);
+        const DayKey day = road.session().selectedDay();
+        QVERIFY(road.quit());
+        QCOMPARE(test::waitFor(store->entry(day))->content, written);
+        if (opensOn == QStringLiteral("sealed"))
+            QCOMPARE(test::waitFor(store->entry(reopened))->content, QStringLiteral("Sealed."));
     }
 };
 
