@@ -213,6 +213,7 @@ DiaryBookStage::DiaryBookStage(std::shared_ptr<UserDefaultsSettingsStore> settin
     m_bookShadow->hide();
     m_host = new BookHost(this);
     m_host->hide();
+    m_host->installEventFilter(this);
     m_cover = new MacClosedCover(QString(), false, this);
     m_swing = new SwingLayer(this);
     m_swing->hide();
@@ -281,6 +282,7 @@ void DiaryBookStage::openDiary() {
     if (m_book)
         Q_EMIT bookWillAppear(m_book);
     captureImages();
+    m_openingKeyHeld = true;
     m_transition.openDiary();
 }
 
@@ -329,7 +331,27 @@ void DiaryBookStage::applyPhase() {
         setFocus(Qt::OtherFocusReason);
 }
 
+bool DiaryBookStage::isOpeningKeyRepeat(const QKeyEvent &event) {
+    // Only repeats of Return go on with it: any other key, or Return let go or pressed afresh,
+    // ends it.
+    m_openingKeyHeld = m_openingKeyHeld && event.isAutoRepeat() &&
+                       (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter);
+    return m_openingKeyHeld;
+}
+
+// The open book's keys pass through its host.
+bool DiaryBookStage::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_host &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+        if (isOpeningKeyRepeat(static_cast<const QKeyEvent &>(*event)))
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 bool DiaryBookStage::handKeyToBook(QKeyEvent *event) {
+    if (isOpeningKeyRepeat(*event))
+        return true;
     if (m_transition.phase() != DiaryCoverTransition::Phase::opening || !m_book)
         return false;
     const std::unique_ptr<QKeyEvent> handed(event->clone());

@@ -70,6 +70,9 @@ private:
     // While the cover swings open the book is not on screen yet, and the stage holds the
     // keyboard: what is typed meanwhile is the book's.
     bool handKeyToBook(QKeyEvent *event);
+    // A repeat of the Return that opened the book, still held down.
+    bool isOpeningKeyRepeat(const QKeyEvent &event);
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     class SwingLayer;
     class BookHost;
@@ -87,6 +90,8 @@ private:
     QPixmap m_bookImage;
     CoverShadowImage m_coverShadow;
     QSizeF m_coverShadowSize;
+    // From the opening while nothing but repeats of Return come.
+    bool m_openingKeyHeld = false;
 };
 
 } // namespace velmora

@@ -28,6 +28,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QListView>
@@ -73,6 +74,19 @@ public:
             return false;
         beforeOpening(program->graph());
         return waitUntil([&] { return shown.size() == m_size; });
+    }
+
+    // A key held down for `ms`, repeating as a keyboard repeats a held key.
+    void hold(int key, const QString &text, int ms) {
+        QTest::simulateEvent(window(), true, key, {}, text, false);
+        QElapsedTimer held;
+        held.start();
+        while (held.elapsed() < ms) {
+            QTest::qWait(40);
+            QTest::simulateEvent(window(), false, key, {}, text, true);
+            QTest::simulateEvent(window(), true, key, {}, text, true);
+        }
+        QTest::simulateEvent(window(), false, key, {}, text, false);
     }
 
     // A slow drag in the page's points, coming to rest before it is let go.
@@ -469,23 +483,28 @@ private Q_SLOTS:
 
     // Keys typed while the cover swings open reach the page the book opens on, in order and
     // once, as soon as that page takes writing; the Return that opened the book is no line of
-    // its own, and a second one is a line break, not the cover's. A page that cannot be written
-    // yet holds them until its day is confirmed; a sealed one lets them go, onto no other page.
+    // its own, not even held down, and a second one is a line break, not the cover's. A page
+    // that cannot be written yet holds them until its day is confirmed; a sealed one lets them
+    // go, onto no other page.
     void keysTypedWhileTheCoverOpens_data() {
         QTest::addColumn<QString>("opensOn");
         QTest::addColumn<bool>("reducedMotion");
+        QTest::addColumn<int>("returnHeldMs");
         QTest::addColumn<int>("typedAfterMs");
         for (const int after : {100, 500, 1000})
-            QTest::addRow("today, %d ms", after) << "today" << false << after;
+            QTest::addRow("today, %d ms", after) << "today" << false << 0 << after;
         for (const int after : {100, 200})
-            QTest::addRow("today, reduced motion, %d ms", after) << "today" << true << after;
-        QTest::newRow("a blank earlier day") << "blank" << false << 500;
-        QTest::newRow("a sealed day") << "sealed" << false << 500;
+            QTest::addRow("today, reduced motion, %d ms", after) << "today" << true << 0 << after;
+        QTest::newRow("Return held down") << "today" << false << 1500 << 100;
+        QTest::newRow("Return held down, reduced motion") << "today" << true << 800 << 100;
+        QTest::newRow("a blank earlier day") << "blank" << false << 0 << 500;
+        QTest::newRow("a sealed day") << "sealed" << false << 0 << 500;
     }
 
     void keysTypedWhileTheCoverOpens() {
         QFETCH(QString, opensOn);
         QFETCH(bool, reducedMotion);
+        QFETCH(int, returnHeldMs);
         QFETCH(int, typedAfterMs);
         Road road(QSize(609, 800), reducedMotion
                                        ? QStringList{QStringLiteral("--velmora-reduce-motion")}
@@ -501,7 +520,7 @@ private Q_SLOTS:
             UserDefaultsSettingsStore::lastOpenedDaySetting.write(
                 *graph.settingsStore()->defaults(), reopened.rawValue());
         }));
-        road.key(Qt::Key_Return);
+        road.hold(Qt::Key_Return, QStringLiteral("\r"), returnHeldMs);
         QTest::qWait(typedAfterMs);
         road.type(QStringLiteral("xy\nz"));
         QVERIFY(waitUntil([&] { return road.settled(); }));
