@@ -479,7 +479,7 @@ private Q_SLOTS:
         QVERIFY2(run.process.exitStatus() == QProcess::NormalExit, qPrintable(run.errors()));
         QCOMPARE(run.process.exitCode(), exitCode);
         QCOMPARE(storedTexts(ProgramOnItsOwnDisplay::store(home.path())), QStringList{words});
-}
+    }
 
     // Keys typed while the cover swings open reach the page the book opens on, in order and
     // once, as soon as that page takes writing; the Return that opened the book is no line of
