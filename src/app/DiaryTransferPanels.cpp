@@ -1,5 +1,7 @@
 #include "app/DiaryTransferPanels.h"
 
+#include "book/FileDialogs.h"
+
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -20,16 +22,9 @@ void addMessage(QFileDialog &dialog, const QString &message) {
 }
 
 void configureCommon(QFileDialog &dialog) {
-    // The message needs Qt's own dialog, which also behaves the same on every desktop.
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    prepareFileDialog(dialog);
     dialog.setNameFilter(QCoreApplication::translate("DiaryTransferPanels", "JSON (*.json)"));
     dialog.setDefaultSuffix(QStringLiteral("json"));
-}
-
-std::optional<QString> run(QFileDialog &dialog) {
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().constFirst();
 }
 
 } // namespace
@@ -62,13 +57,13 @@ void configureImportDialog(QFileDialog &dialog) {
 std::optional<QString> chooseExportFile(QWidget *parent, const QDate &today) {
     QFileDialog dialog(parent);
     configureExportDialog(dialog, today);
-    return run(dialog);
+    return runFileDialog(dialog);
 }
 
 std::optional<QString> chooseImportFile(QWidget *parent) {
     QFileDialog dialog(parent);
     configureImportDialog(dialog);
-    return run(dialog);
+    return runFileDialog(dialog);
 }
 
 } // namespace velmora::DiaryTransferPanels

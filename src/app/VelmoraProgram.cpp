@@ -390,7 +390,8 @@ DiaryTransferFlowContext VelmoraProgram::transferContext() {
                                     m_alerts,
                                     DiaryOpenDayReloader(&graph.diarySession()),
                                     graph.diaryReplacedHandler(),
-                                    diaryFontNames()};
+                                    diaryFontNames(),
+                                    graph.storeURL()};
 }
 
 QCoro::Task<std::optional<DiaryDataOperationGuard::Ticket>>

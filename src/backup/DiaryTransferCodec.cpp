@@ -304,11 +304,17 @@ QDateTime DiaryTransferCodec::wholeSeconds(const QDateTime &moment) {
     return QDateTime::fromMSecsSinceEpoch(ms - ((ms % 1000) + 1000) % 1000, QTimeZone::utc());
 }
 
-QByteArray DiaryTransferCodec::readFile(const QString &source) {
+QByteArray DiaryTransferCodec::readFile(const QString &source, const QStringList &neverOpened) {
     const QByteArray path = QFile::encodeName(source);
     struct stat status {};
     if (::stat(path.constData(), &status) != 0)
         throw FileSystemError(QStringLiteral("Could not read"), source, errno);
+    for (const QString &kept : neverOpened) {
+        struct stat keptStatus {};
+        if (::stat(QFile::encodeName(kept).constData(), &keptStatus) == 0 &&
+            keptStatus.st_dev == status.st_dev && keptStatus.st_ino == status.st_ino)
+            throw FileSystemError(QStringLiteral("Could not read"), source, EBUSY);
+    }
     if (qint64(status.st_size) > DiaryTransferCodec::inputByteLimit)
         throw DiaryTransferError::inputTooLarge();
     QFile file(source);

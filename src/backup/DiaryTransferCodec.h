@@ -110,8 +110,10 @@ public:
     DiaryTransferCodec() = delete;
 
     // The bytes of an import file, whole, once its size is within the limit; kept with room
-    // for the parser after them, so that decoding a large file does not copy it.
-    static QByteArray readFile(const QString &source);
+    // for the parser after them, so that decoding a large file does not copy it. A source that
+    // is one of `neverOpened` (the store's own files, under any name) is refused unopened:
+    // closing a descriptor of a file drops every POSIX lock this process holds on it.
+    static QByteArray readFile(const QString &source, const QStringList &neverOpened = {});
     // Any supported version, validated, as version 3.
     static DiaryTransferDocument decode(const QByteArray &data);
     static void validate(const DiaryTransferDocument &document);

@@ -3,6 +3,7 @@
 #include "backup/DiaryTransferService.h"
 #include "backup/FastJson.h"
 #include "platform/SerialExecutor.h"
+#include "store/StoreFile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -117,8 +118,11 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
     SerialExecutor files(QStringLiteral("DiaryImportFile"));
     std::exception_ptr failure;
     try {
-        auto read = files.run(
-            [source] { return DiaryTransferCodec::decode(DiaryTransferCodec::readFile(source)); });
+        const QStringList storeFiles =
+            context.storeURL.isEmpty() ? QStringList() : storeFilePaths(context.storeURL);
+        auto read = files.run([source, storeFiles] {
+            return DiaryTransferCodec::decode(DiaryTransferCodec::readFile(source, storeFiles));
+        });
         const DiaryTransferDocument document = co_await read;
         auto previewing = service.preview(document);
         const DiaryImportPreview preview = co_await previewing;

@@ -49,6 +49,8 @@ struct DiaryTransferFlowContext {
     std::function<void()> diaryReplaced = {};
     // The writing fonts the settings window offers, the only ones an import sets.
     QStringList offeredFonts = {};
+    // The store's file, which an import never reads, whatever file the user picked.
+    QString storeURL = {};
 };
 
 // "OK" only; critical when the title speaks of a failure.

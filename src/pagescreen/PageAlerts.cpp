@@ -1,11 +1,11 @@
 #include "pagescreen/PageAlerts.h"
 
 #include "book/DiaryStage.h"
+#include "book/FileDialogs.h"
 #include "pagescreen/PageScreenLogging.h"
 #include "pagescreen/VuzIvoduPageView.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QPushButton>
 #include <QStandardPaths>
 
@@ -97,9 +97,8 @@ void PageAlerts::chooseAndSaveCopy() {
         path = m_chooseCopyPath(proposed);
     } else {
         const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        path =
-            QFileDialog::getSaveFileName(m_host, tr("Save a Copy of This Page"),
-                                         QDir(folder).filePath(proposed), tr("Plain Text (*.txt)"));
+        path = chooseFileToSave(m_host, tr("Save a Copy of This Page"),
+                                QDir(folder).filePath(proposed), tr("Plain Text (*.txt)"));
     }
     if (path.isEmpty())
         return;

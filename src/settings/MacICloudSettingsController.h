@@ -22,7 +22,7 @@ namespace velmora {
 struct MacSyncFolderServices {
     std::shared_ptr<DiaryCloudSyncFolderChoice> choice;
     QString diaryFolder;
-    // Asks for a folder, starting at the given one; the desktop's folder dialog unless given.
+    // Asks for a folder, starting at the given one; the program's own folder dialog unless given.
     std::function<QString(QWidget *parent, const QString &current)> pickFolder;
 };
 

@@ -1,6 +1,7 @@
 #include "settings/MacICloudSettingsSection.h"
 
-#include <QFileDialog>
+#include "book/FileDialogs.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QResizeEvent>
@@ -132,10 +133,9 @@ void MacICloudSettingsSection::hideEvent(QHideEvent *event) {
 void MacICloudSettingsSection::pickFolder() {
     const auto &services = *m_controller.folderServices();
     const QString current = m_controller.folderPath();
-    const QString picked =
-        services.pickFolder
-            ? services.pickFolder(this, current)
-            : QFileDialog::getExistingDirectory(this, tr("Choose a Sync Folder"), current);
+    const QString picked = services.pickFolder
+                               ? services.pickFolder(this, current)
+                               : chooseFolder(this, tr("Choose a Sync Folder"), current);
     if (!picked.isEmpty())
         m_controller.chooseFolder(picked);
 }

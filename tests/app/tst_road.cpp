@@ -11,6 +11,7 @@
 #include "pagescreen/VuzIvoduPageArea.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
 #include "pagescreen/VuzIvoduRecallCards.h"
+#include "platform/UserDefaults.h"
 #include "recall/views/CalendarView.h"
 #include "recall/views/MacCalendarCard.h"
 #include "recall/views/MacSearchCard.h"
@@ -18,6 +19,7 @@
 #include "store/CoreDataDiaryRepository.h"
 #include "store/DiaryModelProvider.h"
 #include "store/DiaryPersistenceStack.h"
+#include "store/Sqlite.h"
 #include "support/PrivateXServer.h"
 #include "support/ProgramInWindow.h"
 #include "support/ProgramRun.h"
@@ -28,40 +30,54 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 
 #include <csignal>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velmora;
 using namespace velmora::test;
 
 namespace {
 
+// Settings of their own, gone with this object: nothing an earlier run, or another test on the
+// machine, left in a shared suite steers the road.
+struct OwnSettings {
+    const QString suite = QStringLiteral("Road-") + QUuid::createUuid().toString(QUuid::Id128);
+    ~OwnSettings() { QFile::remove(UserDefaults::suiteFilePath(suite)); }
+};
+
 // The road a person walks, on the real program in this process, through its real window.
 // Nothing here calls into the page's controller.
 class Road : public ProgramInWindow {
 public:
-    // Settings of its own: a road that reopens an earlier page must not send another road,
-    // here or in a test run beside this one, there too.
-    explicit Road(QSize windowSize, const QStringList &arguments = {})
-        : m_size(windowSize)
-        , m_settings(QStringLiteral("Road-") + QUuid::createUuid().toString(QUuid::Id128)) {
-        create(m_settings, arguments);
+    // Settings of its own unless given a suite: a road that reopens an earlier page must not send
+    // another road, here or in a test run beside this one, there too.
+    explicit Road(QSize windowSize, const QStringList &arguments = {},
+                  const QString &settingsSuite = {})
+        : m_size(windowSize) {
+        create(settingsSuite.isEmpty() ? m_settings.suite : settingsSuite, arguments);
     }
 
     ~Road() {
-        // Cards and windows the road opened go before the program they belong to.
+        // Cards and windows the road opened go before the program they belong to, and the
+        // program, which writes its settings as it goes, before them.
         for (QWidget *window : QApplication::topLevelWidgets())
             if (qobject_cast<QMessageBox *>(window))
                 window->close();
         program.reset();
-        QFile::remove(UserDefaults::suiteFilePath(m_settings));
     }
 
     bool start(const std::function<void(DiaryDependencyGraph &)> &beforeOpening) {
@@ -121,7 +137,7 @@ public:
 
 private:
     QSize m_size;
-    QString m_settings;
+    OwnSettings m_settings;
     int m_terminations = 0;
 };
 
@@ -195,6 +211,71 @@ QMessageBox *shownAlert() {
         if (auto *alert = qobject_cast<QMessageBox *>(window); alert && alert->isVisible())
             return alert;
     return nullptr;
+}
+
+// Set in the copy of this test that a row starts, to be killed once it has written: the
+// settings suite it runs with.
+const char *const killedChild = "VELMORA_ROAD_KILLED_CHILD";
+
+// The POSIX locks this process holds on a file, as the kernel lists them.
+int locksHeldOn(const QString &path) {
+    struct stat status {};
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 ||
+        !locks.open(QIODevice::ReadOnly))
+        return 0;
+    int held = 0;
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 5 && fields.at(1) == "POSIX" &&
+            fields.at(4).toLongLong() == ::getpid() &&
+            fields.at(5).split(':').constLast().toULongLong() == status.st_ino)
+            ++held;
+    }
+    return held;
+}
+
+// Opens a file dialog the way a person does: Export… and Import… from the File menu, Choose…
+// in the settings window. The dialog is modal and runs its own event loop, so `answer` deals with
+// it from inside that loop; whatever it leaves open is cancelled. Whether a dialog was shown.
+bool openPanel(Road &road, const QString &panel, const std::function<void(QFileDialog &)> &answer) {
+    bool answered = false;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        poll.stop();
+        answered = true;
+        answer(*dialog);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    poll.start();
+    if (panel == QStringLiteral("Choose…")) {
+        road.click(road.book()->tools()->button(QStringLiteral("diary-toolbar-settings")));
+        if (!waitUntil([] { return shownSettings() != nullptr; }))
+            return false;
+        auto *choose =
+            shownSettings()->findChild<QAbstractButton *>(QStringLiteral("sync-folder-choose"));
+        for (QWidget *parent = choose->parentWidget(); parent; parent = parent->parentWidget())
+            if (auto *scroll = qobject_cast<QScrollArea *>(parent))
+                scroll->ensureWidgetVisible(choose);
+        QTest::mouseClick(choose, Qt::LeftButton);
+        shownSettings()->close();
+    } else {
+        // Off while an export or import runs.
+        QAction *item = road.program->menus().action(panel);
+        if (!waitUntil([&] { return item->isEnabled(); }))
+            return false;
+        item->trigger();
+    }
+    return answered;
+}
+
+QLineEdit *fileNameField(QFileDialog &dialog) {
+    return dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
 }
 
 } // namespace
@@ -550,17 +631,149 @@ private Q_SLOTS:
         if (opensOn == QStringLiteral("sealed"))
             QCOMPARE(test::waitFor(store->entry(reopened))->content, QStringLiteral("Sealed."));
     }
+
+    void panelsLeaveTheStoreItsLocks_data() {
+        QTest::addColumn<QString>("panel");
+        // The store's own file picked in the panel, rather than only seen in its folder.
+        QTest::addColumn<bool>("picksTheStore");
+        QTest::newRow("export") << QStringLiteral("Export…") << false;
+        QTest::newRow("import") << QStringLiteral("Import…") << false;
+        QTest::newRow("choose") << QStringLiteral("Choose…") << false;
+        QTest::newRow("import of the store") << QStringLiteral("Import…") << true;
+    }
+
+    // A file dialog showing the diary's own folder leaves the store its locks, so a reader
+    // outside (a backup script, the sqlite3 shell) never takes itself for the last connection,
+    // checkpoints and deletes the write-ahead log from under the program. The program is then
+    // killed, and every word it had saved is in the store. Each row runs in a copy of this test,
+    // which is what gets killed.
+    void panelsLeaveTheStoreItsLocks() {
+        QFETCH(QString, panel);
+        QFETCH(bool, picksTheStore);
+        if (qEnvironmentVariableIsSet(killedChild)) {
+            writeAroundAPanelUntilKilled(panel, picksTheStore, qEnvironmentVariable(killedChild));
+            return;
+        }
+        QTemporaryDir folder;
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const OwnSettings settings;
+        environment.insert(QString::fromLatin1(killedChild), settings.suite);
+        // The child's own folders, which nobody removes once it is killed.
+        environment.insert(QStringLiteral("TMPDIR"), folder.path());
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("panelsLeaveTheStoreItsLocks:") + QTest::currentDataTag()});
+        QString output;
+        const auto said = [&](const QString &line) {
+            output += QString::fromUtf8(child.readAll());
+            return output.contains(line);
+        };
+        QVERIFY2(waitUntil(
+                     [&] {
+                         return said(QStringLiteral("written\n")) ||
+                                child.state() == QProcess::NotRunning;
+                     },
+                     std::chrono::minutes(3)),
+                 qPrintable(output));
+        QVERIFY2(child.state() == QProcess::Running, qPrintable(output));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished());
+        const QString store = output.section(QStringLiteral("store: "), 1).section('\n', 0, 0);
+        SqliteDatabase database(store, SqliteDatabase::OpenMode::readWrite);
+        const QString kept = database.queryText(QStringLiteral("SELECT content FROM DiaryEntry"));
+        QVERIFY2(kept.contains(QStringLiteral("Before the panel.")) &&
+                     kept.contains(QStringLiteral("After the panel.")),
+                 qPrintable(QStringLiteral("the store keeps \"%1\"\n%2").arg(kept, output)));
+        QVERIFY2(!output.contains(QStringLiteral("lost its locks")), qPrintable(output));
+    }
+
+private:
+    // A row's child: words saved, the panel shown on the diary's own folder, a reader outside,
+    // more words saved; then it waits to be killed.
+    void writeAroundAPanelUntilKilled(const QString &panel, bool picksTheStore,
+                                      const QString &settingsSuite) {
+        Road road(QSize(914, 1200), {}, settingsSuite);
+        QVERIFY(road.start([](DiaryDependencyGraph &) {}));
+        const QString store = road.folder(QStringLiteral("diary/store.sqlite"));
+        std::printf("store: %s\n", qPrintable(store));
+        road.key(Qt::Key_Return);
+        QVERIFY(waitUntil([&] { return road.settled() && road.book()->editor()->hasFocus(); }));
+        const auto save = [&](const QString &words) {
+            road.type(words);
+            road.key(Qt::Key_S, Qt::ControlModifier);
+            return waitUntil([&] {
+                const auto stored = test::waitFor(
+                    road.program->graph().repository()->entry(road.session().selectedDay()));
+                return stored && stored->content.endsWith(words);
+            });
+        };
+        QVERIFY(save(QStringLiteral("Before the panel.")));
+        const auto locks = [&] {
+            return QStringLiteral("%1 on the store, %2 on its shared memory")
+                .arg(locksHeldOn(store))
+                .arg(locksHeldOn(store + QStringLiteral("-shm")));
+        };
+        const QString held = locks();
+        QVERIFY2(!held.contains(QStringLiteral("0 on")), qPrintable(held));
+
+        QString whileListed;
+        QVERIFY(openPanel(road, panel, [&](QFileDialog &dialog) {
+            fileNameField(dialog)->selectAll();
+            QTest::keyClicks(fileNameField(dialog), QFileInfo(store).path() + QLatin1Char('/'));
+            const auto *model = dialog.findChild<QFileSystemModel *>();
+            const bool listed = waitUntil([&] {
+                for (const QString &file :
+                     {store, store + QStringLiteral("-wal"), store + QStringLiteral("-shm")})
+                    if (model->type(model->index(file)).isEmpty())
+                        return false;
+                return true;
+            });
+            whileListed = listed ? locks() : QStringLiteral("the folder was never listed");
+            // As clicked in the list it shows, then taken.
+            if (picksTheStore) {
+                dialog.selectFile(store);
+                const auto *buttons = dialog.findChild<QDialogButtonBox *>();
+                for (QAbstractButton *button : buttons->buttons())
+                    if (buttons->buttonRole(button) == QDialogButtonBox::AcceptRole)
+                        QTest::mouseClick(button, Qt::LeftButton);
+            }
+        }));
+        // Refused, in the flow's alert.
+        if (picksTheStore) {
+            QVERIFY(waitUntil([] { return shownAlert() != nullptr; }));
+            shownAlert()->close();
+        }
+        if (whileListed != held || locks() != held) {
+            std::printf("the store lost its locks: %s before the panel, %s while it listed the "
+                        "folder, %s after it\n",
+                        qPrintable(held), qPrintable(whileListed), qPrintable(locks()));
+        }
+        // A reader outside, which closes as the last connection when it believes it is one.
+        QCOMPARE(QProcess::execute(QStringLiteral("sqlite3"),
+                                   {store, QStringLiteral("SELECT count(*) FROM DiaryEntry;")}),
+                 0);
+        QVERIFY(waitUntil([&] { return road.book()->editor()->hasFocus(); }));
+        QVERIFY(save(QStringLiteral(" After the panel.")));
+        std::printf("written\n");
+        std::fflush(stdout);
+        waitUntil([] { return false; }, std::chrono::minutes(5));
+    }
 };
 
 int main(int argc, char **argv) {
-    // A private X server for this test alone: real windows, focus and key routing.
+    // A private X server for this test alone: real windows, focus and key routing. A copy of the
+    // test that a row starts uses the same one, which outlives it when it is killed.
     PrivateXServer server;
-    const QString display = server.display();
-    if (display.isEmpty()) {
-        std::fprintf(stderr, "The road test could not start its X server (Xvfb).\n");
-        return 1;
+    if (!qEnvironmentVariableIsSet(killedChild)) {
+        const QString display = server.display();
+        if (display.isEmpty()) {
+            std::fprintf(stderr, "The road test could not start its X server (Xvfb).\n");
+            return 1;
+        }
+        qputenv("DISPLAY", display.toLocal8Bit());
     }
-    qputenv("DISPLAY", display.toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "xcb");
     prepareTestEnvironment();
     QApplication app(argc, argv);

@@ -77,7 +77,8 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
     , m_runtimeConfiguration(plan.runtimeConfiguration)
     , m_runtimeError(plan.runtimeError)
     , m_clock(std::make_shared<SystemClock>())
-    , m_persistenceDirectory(plan.persistenceDirectory()) {
+    , m_persistenceDirectory(plan.persistenceDirectory())
+    , m_storeURL(plan.storeURL) {
     m_defaults = plan.defaultsSuiteName ? UserDefaults::suite(*plan.defaultsSuiteName)
                                         : UserDefaults::standard();
     m_settingsStore = std::make_shared<UserDefaultsSettingsStore>(m_defaults, defaultFontName);

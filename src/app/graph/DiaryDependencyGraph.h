@@ -98,6 +98,7 @@ public:
     DiaryDataOperationGuard &dataOperations() const { return *m_dataOperations; }
     DiaryCommandRouter &commandRouter() const { return *m_commandRouter; }
     const QString &persistenceDirectory() const { return m_persistenceDirectory; }
+    const QString &storeURL() const { return m_storeURL; }
     const std::shared_ptr<DiaryHandwritingStore> &handwriting() const { return m_handwriting; }
     DiaryHandwritingIndex &handwritingIndex() const { return *m_handwritingIndex; }
     DiaryCloudSync &cloudSync() const { return *m_cloudSync; }
@@ -128,6 +129,7 @@ private:
     std::shared_ptr<UserDefaultsSettingsStore> m_settingsStore;
     std::shared_ptr<DiaryRepository> m_repository;
     QString m_persistenceDirectory;
+    QString m_storeURL;
     std::unique_ptr<DiarySessionStore> m_diarySession;
     std::unique_ptr<DiaryPageSystemStore> m_pageSystem;
     std::unique_ptr<DiarySnapshotService> m_snapshotService;
