@@ -1,9 +1,12 @@
 #include "app/DiaryTransferPanels.h"
 
 #include "book/FileDialogs.h"
+#include "platform/UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 
@@ -21,10 +24,23 @@ void addMessage(QFileDialog &dialog, const QString &message) {
     }
 }
 
-void configureCommon(QFileDialog &dialog) {
+void configureCommon(QFileDialog &dialog, const QString &startFolder) {
     prepareFileDialog(dialog);
     dialog.setNameFilter(QCoreApplication::translate("DiaryTransferPanels", "JSON (*.json)"));
     dialog.setDefaultSuffix(QStringLiteral("json"));
+    dialog.setDirectory(startFolder);
+}
+
+QString startFolder(const UserDefaults &defaults, const QString &key, const QString &diaryFolder) {
+    return fileDialogStartFolder(defaults.stringValue(key).value_or(QString()), diaryFolder);
+}
+
+std::optional<QString> runRemembering(QFileDialog &dialog, UserDefaults &defaults,
+                                      const QString &key) {
+    const auto chosen = runFileDialog(dialog);
+    if (chosen)
+        defaults.setString(key, QFileInfo(*chosen).absolutePath());
+    return chosen;
 }
 
 } // namespace
@@ -34,19 +50,19 @@ QString proposedExportName(const QDate &today) {
            QStringLiteral(".json");
 }
 
-void configureExportDialog(QFileDialog &dialog, const QDate &today) {
-    configureCommon(dialog);
+void configureExportDialog(QFileDialog &dialog, const QDate &today, const QString &startFolder) {
+    configureCommon(dialog, startFolder);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setWindowTitle(QCoreApplication::translate("DiaryTransferPanels", "Export Diary"));
     addMessage(dialog, QCoreApplication::translate(
                            "DiaryTransferPanels",
                            "Choose where to save an unencrypted copy of your diary."));
-    dialog.selectFile(proposedExportName(today));
+    dialog.selectFile(QDir(startFolder).filePath(proposedExportName(today)));
 }
 
-void configureImportDialog(QFileDialog &dialog) {
-    configureCommon(dialog);
+void configureImportDialog(QFileDialog &dialog, const QString &startFolder) {
+    configureCommon(dialog, startFolder);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setWindowTitle(QCoreApplication::translate("DiaryTransferPanels", "Import Diary"));
@@ -54,16 +70,18 @@ void configureImportDialog(QFileDialog &dialog) {
                QCoreApplication::translate("DiaryTransferPanels", "Select a Velmora export file."));
 }
 
-std::optional<QString> chooseExportFile(QWidget *parent, const QDate &today) {
+std::optional<QString> chooseExportFile(QWidget *parent, const QDate &today, UserDefaults &defaults,
+                                        const QString &diaryFolder) {
     QFileDialog dialog(parent);
-    configureExportDialog(dialog, today);
-    return runFileDialog(dialog);
+    configureExportDialog(dialog, today, startFolder(defaults, exportFolderKey, diaryFolder));
+    return runRemembering(dialog, defaults, exportFolderKey);
 }
 
-std::optional<QString> chooseImportFile(QWidget *parent) {
+std::optional<QString> chooseImportFile(QWidget *parent, UserDefaults &defaults,
+                                        const QString &diaryFolder) {
     QFileDialog dialog(parent);
-    configureImportDialog(dialog);
-    return runFileDialog(dialog);
+    configureImportDialog(dialog, startFolder(defaults, importFolderKey, diaryFolder));
+    return runRemembering(dialog, defaults, importFolderKey);
 }
 
 } // namespace velmora::DiaryTransferPanels

@@ -355,7 +355,8 @@ void VelmoraProgram::openPreferences() {
         data.chooseImportFile = [this] {
             QWidget *parent =
                 m_settingsView ? static_cast<QWidget *>(m_settingsView.data()) : m_window.get();
-            return DiaryTransferPanels::chooseImportFile(parent);
+            return DiaryTransferPanels::chooseImportFile(parent, *this->graph().defaults(),
+                                                         this->graph().persistenceDirectory());
         };
         data.transferContext = [this] { return transferContext(); };
         m_settingsView = new MacSettingsView(
@@ -415,7 +416,8 @@ QCoro::Task<void> VelmoraProgram::exportDiary(std::function<void()> started,
     QWidget *parent = m_settingsView && m_settingsView->isActiveWindow()
                           ? static_cast<QWidget *>(m_settingsView.data())
                           : m_window.get();
-    const auto chosen = DiaryTransferPanels::chooseExportFile(parent, today);
+    const auto chosen = DiaryTransferPanels::chooseExportFile(parent, today, *graph().defaults(),
+                                                              graph().persistenceDirectory());
     if (!self || !chosen)
         co_return;
     // Held until the flow ends: a restore or import meanwhile would change the diary under it.
@@ -434,7 +436,8 @@ QCoro::Task<void> VelmoraProgram::importDiary() {
     if (m_rootView->isLocked())
         co_return;
     const QPointer<VelmoraProgram> self(this);
-    const auto chosen = DiaryTransferPanels::chooseImportFile(m_window.get());
+    const auto chosen = DiaryTransferPanels::chooseImportFile(m_window.get(), *graph().defaults(),
+                                                              graph().persistenceDirectory());
     if (!self || !chosen)
         co_return;
     auto beginning = beginTransfer(DiaryDataOperation::import,

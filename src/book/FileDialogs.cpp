@@ -1,5 +1,6 @@
 #include "book/FileDialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -47,6 +48,17 @@ void prepareFileDialog(QFileDialog &dialog) {
     // that would go nowhere.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setIconProvider(nameOnlyIcons());
+}
+
+QString fileDialogStartFolder(const QString &lastFolder, const QString &diaryFolder) {
+    const QFileInfo last(lastFolder);
+    if (!QDir::isAbsolutePath(lastFolder) || !last.isDir())
+        return QDir::homePath();
+    const QString folder = last.canonicalFilePath();
+    const QString diary = QFileInfo(diaryFolder).canonicalFilePath();
+    if (!diary.isEmpty() && (folder == diary || folder.startsWith(diary + QLatin1Char('/'))))
+        return QDir::homePath();
+    return last.absoluteFilePath();
 }
 
 std::optional<QString> runFileDialog(QFileDialog &dialog) {

@@ -17,6 +17,10 @@ namespace velmora {
 // program still writes to it. Icons and types here come from names and kinds alone.
 void prepareFileDialog(QFileDialog &dialog);
 
+// Where a file dialog opens: the folder it was last left in, while that is still a folder and
+// lies outside the diary's own folder, else the user's home. Never the working directory.
+QString fileDialogStartFolder(const QString &lastFolder, const QString &diaryFolder);
+
 // Runs a prepared dialog modally: the first file chosen, or none when it was cancelled.
 std::optional<QString> runFileDialog(QFileDialog &dialog);
 

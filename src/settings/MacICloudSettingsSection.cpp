@@ -132,10 +132,11 @@ void MacICloudSettingsSection::hideEvent(QHideEvent *event) {
 
 void MacICloudSettingsSection::pickFolder() {
     const auto &services = *m_controller.folderServices();
-    const QString current = m_controller.folderPath();
+    // The folder chosen last, else home.
+    const QString start = fileDialogStartFolder(m_controller.folderPath(), services.diaryFolder);
     const QString picked = services.pickFolder
-                               ? services.pickFolder(this, current)
-                               : chooseFolder(this, tr("Choose a Sync Folder"), current);
+                               ? services.pickFolder(this, start)
+                               : chooseFolder(this, tr("Choose a Sync Folder"), start);
     if (!picked.isEmpty())
         m_controller.chooseFolder(picked);
 }

@@ -2,6 +2,7 @@
 #include "app/MessageBoxAlertPresenter.h"
 #include "app/VelmoraMenuCommands.h"
 #include "app/VuzIvoduRootView.h"
+#include "book/FileDialogs.h"
 
 #include "support/GuiTestMain.h"
 
@@ -14,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 using namespace velmora;
 using velmora::test::waitUntil;
@@ -193,7 +195,7 @@ private Q_SLOTS:
         QCOMPARE(DiaryTransferPanels::proposedExportName(QDate(2026, 3, 7)),
                  QStringLiteral("Velmora_2026-03-07.json"));
         QFileDialog dialog;
-        DiaryTransferPanels::configureExportDialog(dialog, QDate(2026, 3, 7));
+        DiaryTransferPanels::configureExportDialog(dialog, QDate(2026, 3, 7), QDir::homePath());
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Export Diary"));
         QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptSave);
         QCOMPARE(dialog.nameFilters(), QStringList{QStringLiteral("JSON (*.json)")});
@@ -203,6 +205,31 @@ private Q_SLOTS:
                  QStringLiteral("Choose where to save an unencrypted copy of your diary."));
         QVERIFY(
             dialog.selectedFiles().value(0).endsWith(QStringLiteral("/Velmora_2026-03-07.json")));
+    }
+
+    void panelsOpenAtHomeOrWhereTheyWereLeft_data() {
+        QTest::addColumn<QString>("lastFolder");
+        QTest::addColumn<bool>("opensThere");
+        QTest::newRow("none yet") << QString() << false;
+        QTest::newRow("a folder") << QStringLiteral("elsewhere") << true;
+        QTest::newRow("a folder since removed") << QStringLiteral("gone") << false;
+        QTest::newRow("the diary's folder") << QStringLiteral("diary") << false;
+        QTest::newRow("inside the diary's folder") << QStringLiteral("diary/Backups") << false;
+        QTest::newRow("beside the diary's folder") << QStringLiteral("diary-old") << true;
+        QTest::newRow("relative") << QStringLiteral(".") << false;
+    }
+
+    void panelsOpenAtHomeOrWhereTheyWereLeft() {
+        QFETCH(QString, lastFolder);
+        QFETCH(bool, opensThere);
+        QTemporaryDir root;
+        for (const char *folder : {"elsewhere", "diary/Backups", "diary-old"})
+            QVERIFY(QDir(root.path()).mkpath(QString::fromLatin1(folder)));
+        const QString last = lastFolder.isEmpty() || lastFolder == QStringLiteral(".")
+                                 ? lastFolder
+                                 : root.filePath(lastFolder);
+        QCOMPARE(fileDialogStartFolder(last, root.filePath(QStringLiteral("diary"))),
+                 opensThere ? last : QDir::homePath());
     }
 
     void alertsAsMessageBoxes_data() {
@@ -256,7 +283,7 @@ private Q_SLOTS:
 
     void importPanel() {
         QFileDialog dialog;
-        DiaryTransferPanels::configureImportDialog(dialog);
+        DiaryTransferPanels::configureImportDialog(dialog, QDir::homePath());
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Import Diary"));
         QCOMPARE(dialog.acceptMode(), QFileDialog::AcceptOpen);
         QCOMPARE(dialog.fileMode(), QFileDialog::ExistingFile);

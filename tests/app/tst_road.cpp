@@ -15,6 +15,7 @@
 #include "recall/views/CalendarView.h"
 #include "recall/views/MacCalendarCard.h"
 #include "recall/views/MacSearchCard.h"
+#include "settings/MacICloudSettingsSection.h"
 #include "settings/MacSettingsView.h"
 #include "store/CoreDataDiaryRepository.h"
 #include "store/DiaryModelProvider.h"
@@ -687,6 +688,61 @@ private Q_SLOTS:
                      kept.contains(QStringLiteral("After the panel.")),
                  qPrintable(QStringLiteral("the store keeps \"%1\"\n%2").arg(kept, output)));
         QVERIFY2(!output.contains(QStringLiteral("lost its locks")), qPrintable(output));
+    }
+
+    void panelsStartAtHomeThenWhereTheyWereLeft_data() {
+        QTest::addColumn<QString>("panel");
+        QTest::addColumn<bool>("leftInTheDiary");
+        for (const QString &panel :
+             {QStringLiteral("Export…"), QStringLiteral("Import…"), QStringLiteral("Choose…")}) {
+            QTest::newRow(qPrintable(panel)) << panel << false;
+            QTest::newRow(qPrintable(panel + QStringLiteral(" in the diary"))) << panel << true;
+        }
+    }
+
+    // Never in the program's working directory: at home, then where the dialog was last left,
+    // unless that is the diary's own folder.
+    void panelsStartAtHomeThenWhereTheyWereLeft() {
+        QFETCH(QString, panel);
+        QFETCH(bool, leftInTheDiary);
+        Road road(QSize(914, 1200));
+        QVERIFY(road.start([](DiaryDependencyGraph &) {}));
+        road.key(Qt::Key_Return);
+        QVERIFY(waitUntil([&] { return road.settled(); }));
+        QTemporaryDir elsewhere;
+        const QString folder =
+            leftInTheDiary ? road.program->graph().persistenceDirectory() : elsewhere.path();
+        QFile old(folder + QStringLiteral("/old.json"));
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("not an export") > 0);
+        old.close();
+        const QString chosen = panel == QStringLiteral("Export…")   ? folder + "/new.json"
+                               : panel == QStringLiteral("Import…") ? old.fileName()
+                                                                    : folder;
+
+        QString first;
+        QVERIFY(openPanel(road, panel, [&](QFileDialog &dialog) {
+            first = dialog.directory().absolutePath();
+            // Pasted whole: typed letter by letter, the dialog completes each part on its own.
+            fileNameField(dialog)->setText(chosen);
+            QTest::keyClick(fileNameField(dialog), Qt::Key_Return);
+        }));
+        QCOMPARE(first, QDir::homePath());
+        // Export and import end in their alert, a folder chosen or refused in the settings.
+        if (panel == QStringLiteral("Choose…")) {
+            auto *section = road.program->window().findChild<MacICloudSettingsSection *>();
+            QVERIFY(waitUntil([&] {
+                return road.program->graph().syncFolderChoice()->current() ||
+                       !section->controller().folderRefusal().isEmpty();
+            }));
+        } else {
+            QVERIFY(waitUntil([] { return shownAlert() != nullptr; }));
+            shownAlert()->close();
+        }
+
+        QString second;
+        QVERIFY(openPanel(
+            road, panel, [&](QFileDialog &dialog) { second = dialog.directory().absolutePath(); }));
+        QCOMPARE(second, leftInTheDiary ? QDir::homePath() : elsewhere.path());
     }
 
 private:
