@@ -136,6 +136,7 @@ std::optional<int> VelmoraProgram::start() {
 
     QGuiApplication::setWindowIcon(applicationIcon());
     m_window = std::make_unique<DiaryBookWindow>();
+    m_dependencies->setBookWindow(m_window.get());
     qApp->installEventFilter(new WindowFocusReturn(*m_window, this));
     m_window->setDelegate(m_delegate.get());
     m_window->setFrameDefaults(graph.defaults());

@@ -3,7 +3,6 @@
 #include "app/AppLogging.h"
 #include "pages/MacTextKitLeafPaginator.h"
 
-#include <QGuiApplication>
 #include <QPointer>
 
 namespace velmora {
@@ -30,9 +29,8 @@ VuzIvoduAppDependencies::VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QD
         std::make_shared<FreedesktopNotificationCenter>(graph.persistenceDirectory(), bus);
     m_notifications->setDesktopEntry(QStringLiteral("org.velmora.Velmora"));
     m_notifications->setIconName(QStringLiteral("org.velmora.Velmora"));
-    // While the diary is the active application its reminders are not shown.
-    m_notifications->setApplicationActiveProbe(
-        [] { return QGuiApplication::applicationState() == Qt::ApplicationActive; });
+    // While the diary is in front its reminders are not shown.
+    m_notifications->setInFrontProbe([this] { return isInFront(); });
     m_reminders = std::make_unique<DiaryReminderCenter>(graph.defaults(), m_notifications);
     m_reminders->setContext(
         [repository = graph.repository(), handwriting = *graph.handwriting(),
@@ -64,6 +62,13 @@ VuzIvoduAppDependencies::VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QD
 }
 
 VuzIvoduAppDependencies::~VuzIvoduAppDependencies() = default;
+
+bool VuzIvoduAppDependencies::isInFront() const {
+    // Not the application's state: Qt goes on calling the program active once its focused window
+    // was hidden, even after another program took the keyboard.
+    const QWidget *window = m_bookWindow;
+    return window && window->isVisible() && !window->isMinimized() && window->isActiveWindow();
+}
 
 void VuzIvoduAppDependencies::startBackgroundWork() {
     if (m_startedBackgroundWork)

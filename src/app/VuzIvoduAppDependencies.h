@@ -6,6 +6,8 @@
 #include "ink/MacInkLibrary.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 
 #include <memory>
 
@@ -29,6 +31,10 @@ public:
     bool remindersAreNotificationDelegate() const { return m_remindersAreDelegate; }
     // How a tapped reminder makes sure the book window is on screen.
     void setShowBookWindow(std::function<void()> show) { m_showBookWindow = std::move(show); }
+    // The book window, whose place on the desktop says whether the diary is in front.
+    void setBookWindow(QWidget *window) { m_bookWindow = window; }
+    // The book window is shown, not minimized, and has the keyboard: reminders are kept back.
+    bool isInFront() const;
     bool startedBackgroundWork() const { return m_startedBackgroundWork; }
 
     // Does its work only on its first call; returns at once.
@@ -44,6 +50,7 @@ private:
     std::unique_ptr<DiaryReminderCenter> m_reminders;
     bool m_remindersAreDelegate = false;
     std::function<void()> m_showBookWindow;
+    QPointer<QWidget> m_bookWindow;
     bool m_startedBackgroundWork = false;
     std::unique_ptr<MacInkLibrary> m_inkLibrary;
 };

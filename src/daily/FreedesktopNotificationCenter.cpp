@@ -298,7 +298,7 @@ void FreedesktopNotificationCenter::deliverDueRequests() {
 
 QCoro::Task<void> FreedesktopNotificationCenter::deliver(DiaryNotificationRequest request) {
     QPointer<FreedesktopNotificationCenter> self(this);
-    if (m_isActive && m_isActive()) {
+    if (m_isInFront && m_isInFront()) {
         DiaryNotificationPresentationOptions options;
         if (m_delegate)
             options = co_await m_delegate->willPresentNotification(request);

@@ -38,9 +38,9 @@ public:
         QObject *parent = nullptr);
     ~FreedesktopNotificationCenter() override;
 
-    // Whether the program's window is the active one; a notification that falls due then goes
-    // to the delegate instead of the desktop. Without a probe the program counts as inactive.
-    void setApplicationActiveProbe(std::function<bool()> probe) { m_isActive = std::move(probe); }
+    // Whether the diary is in front; a notification that falls due then goes to the delegate
+    // instead of the desktop. Without a probe the diary counts as not in front.
+    void setInFrontProbe(std::function<bool()> probe) { m_isInFront = std::move(probe); }
     // The desktop entry the notifications name, so the desktop can group them with the program.
     void setDesktopEntry(QString desktopEntry) { m_desktopEntry = std::move(desktopEntry); }
     // The icon theme name shown with each notification.
@@ -84,7 +84,7 @@ private:
     QDBusConnection m_bus;
     std::shared_ptr<const Clock> m_clock;
     GregorianCalendar m_calendar;
-    std::function<bool()> m_isActive;
+    std::function<bool()> m_isInFront;
     QString m_desktopEntry = QStringLiteral("org.velmora.Velmora");
     QString m_iconName = QStringLiteral("org.velmora.Velmora");
     std::chrono::milliseconds m_checkInterval = std::chrono::seconds(60);

@@ -78,6 +78,12 @@ private Q_SLOTS:
         QVERIFY(f.program->rootView().findChild<QWidget *>(VuzIvoduRootView::testModeIdentifier));
         QVERIFY(waitUntil([&] { return f.program->dependencies().startedBackgroundWork(); }));
         QVERIFY(!QApplication::quitOnLastWindowClosed());
+        // Its reminders wait while the book window is in front, not while it is hidden.
+        QVERIFY(QTest::qWaitForWindowActive(&f.program->window()));
+        QVERIFY(f.program->dependencies().isInFront());
+        f.program->window().hide();
+        QVERIFY(!f.program->dependencies().isInFront());
+        f.program->window().show();
         // The ink library is made on first use, once.
         VuzIvoduAppDependencies &container = f.program->dependencies();
         QVERIFY(!container.hasInkLibrary());

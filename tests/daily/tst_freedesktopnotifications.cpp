@@ -131,7 +131,7 @@ private Q_SLOTS:
                                              GregorianCalendar(QTimeZone::utc()));
         center.setDelegate(&delegate);
         bool active = false;
-        center.setApplicationActiveProbe([&] { return active; });
+        center.setInFrontProbe([&] { return active; });
         QSignalSpy delivered(&center, &FreedesktopNotificationCenter::requestDelivered);
 
         test::waitFor(center.add(request(QStringLiteral("velmora-reminder-2025-06-10"), 10)));
