@@ -64,15 +64,24 @@ void BookWindowPlacement::configure(bool testMode) {
     QScreen *screen = sizingScreen(testMode);
     if (!screen)
         return;
+    m_requests.clear();
     m_fitted = BookWindowGeometry::sizedFrame(screen->availableGeometry());
     setMinimumFrameHeight(m_fitted.height());
     apply(m_fitted);
 }
 
 void BookWindowPlacement::apply(const QRect &frame) {
-    m_window.resize(insideOf(frame.size(), m_decorations));
+    request(insideOf(frame.size(), m_decorations));
     m_window.move(frame.topLeft());
     m_settledSize = frame.size();
+}
+
+void BookWindowPlacement::request(const QSize &inside) {
+    if (m_requests.isEmpty() || m_requests.constLast() != inside)
+        m_requests.append(inside);
+    if (m_requests.size() > 4)
+        m_requests.removeFirst();
+    m_window.resize(inside);
 }
 
 void BookWindowPlacement::setMinimumFrameHeight(int height) {
@@ -108,6 +117,24 @@ void BookWindowPlacement::keepProportions() {
         m_settledSize = QSize();
         return;
     }
+    // The window manager answering an older request after a newer one: the size the window was
+    // first given, before its decorations were known, is as tall inside as the whole frame may
+    // be. It is asked again for the newest (and the fitted place, when that is what it was), a
+    // few times at most, rather than taken for a drag.
+    const QSize inside = m_window.size();
+    if (m_requests.size() > 1 && inside != m_requests.constLast() && m_requests.contains(inside) &&
+        m_reasserted < 3) {
+        ++m_reasserted;
+        if (m_fitted.isValid() &&
+            m_requests.constLast() == insideOf(m_fitted.size(), m_decorations))
+            apply(m_fitted);
+        else
+            m_window.resize(m_requests.constLast());
+        return;
+    }
+    // Come to rest: only what is asked from here on may still be answered.
+    m_requests.clear();
+    m_reasserted = 0;
     const QSize proposed = m_window.frameGeometry().size();
     if (!m_settledSize.isValid()) {
         m_settledSize = proposed;
@@ -121,7 +148,7 @@ void BookWindowPlacement::keepProportions() {
     m_lastCorrection = target == proposed || refused ? QSize() : target;
     m_settledSize = refused ? proposed : target;
     if (target != proposed && !refused)
-        m_window.resize(insideOf(target, m_decorations));
+        request(insideOf(target, m_decorations));
 }
 
 void BookWindowPlacement::saveFrame() {

@@ -19,9 +19,10 @@ namespace velmora {
 // sizes it to the screen before it is shown; once shown, the window manager's decorations are
 // measured and the window is fitted again so that its frame, not only what lies inside, fits the
 // visible area. A size the user drags to (one the window manager brings) is brought back to the
-// book's proportions, never below the screen's visible height. The frame is kept in the settings
-// under "DiaryBookWindow.book" whenever the window hides or goes away, and read back to open on the
-// same screen.
+// book's proportions, never below the screen's visible height; one the window itself asked for
+// before its latest request, answered late, is not a drag: the latest is asked for again. The frame
+// is kept in the settings under "DiaryBookWindow.book" whenever the window hides or goes away, and
+// read back to open on the same screen.
 class BookWindowPlacement : public QObject {
     Q_OBJECT
 
@@ -53,6 +54,8 @@ protected:
 
 private:
     void apply(const QRect &frame);
+    // Asks the window manager for this size inside the decorations.
+    void request(const QSize &inside);
     void setMinimumFrameHeight(int height);
     void noticeDecorations();
     void keepProportions();
@@ -70,6 +73,10 @@ private:
     QTimer m_settle;
     // The size the last correction asked for, until it is met.
     QSize m_lastCorrection;
+    // The sizes inside the decorations asked for since the size last came to rest, oldest first,
+    // and how often an older one answered late was asked away again.
+    QList<QSize> m_requests;
+    int m_reasserted = 0;
     bool m_shown = false;
     bool m_watchingScreen = false;
 };

@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QWindow>
 
+#include <csignal>
 #include <cstdio>
 
 using namespace velmora;
@@ -36,8 +37,64 @@ void report(const char *key, const QString &value) {
     std::fflush(stdout);
 }
 
-// The child: `screen` is Xvfb's; `saved` the frame kept from a run before.
-int runProbe(int argc, char **argv, const QString &screen, const QString &saved) {
+const char *const launchVariable = "VELMORA_WINDOW_LAUNCH";
+
+// Fitted to its screen once the window manager has decorated it.
+bool isFitted(DiaryBookWindow &window) {
+    QScreen *screen = window.screen();
+    return screen && !window.placement().decorations().isNull() &&
+           window.frameGeometry() == BookWindowGeometry::sizedFrame(screen->availableGeometry());
+}
+
+// One launch of the window, on the display it is given, keeping its frame in `frameFile`: it says
+// where its frame came to rest, then ends as a quit does (keeping the frame) or waits for a
+// SIGKILL.
+int runLaunch(int argc, char **argv, const QString &frameFile, bool awaitKill) {
+    QApplication app(argc, argv);
+    auto defaults = std::make_shared<UserDefaults>(frameFile);
+    DiaryBookWindow window;
+    window.placement().setSettleDelay(std::chrono::milliseconds(50));
+    window.setFrameDefaults(defaults);
+    window.configure(false);
+    window.show();
+    waitUntil([&] { return isFitted(window); }, std::chrono::seconds(20));
+    QTest::qWait(300);
+    report("frame", rectText(window.frameGeometry()));
+    while (awaitKill)
+        QTest::qWait(1000);
+    return 0;
+}
+
+// Launches the window one after another on the running window manager, each ending as `ending`
+// says, and reports where each frame came to rest.
+void runLaunches(const QString &ending, const QString &saved, const QString &folder) {
+    const QString frameFile = folder + QStringLiteral("/launches.ini");
+    UserDefaults(frameFile).setString(BookWindowPlacement::frameKey, saved);
+    for (int i = 0; i < 10; ++i) {
+        QProcess launch;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QString::fromLatin1(probeVariable));
+        environment.insert(QString::fromLatin1(launchVariable), frameFile);
+        environment.insert(QStringLiteral("VELMORA_WINDOW_LAUNCH_ENDING"), ending);
+        launch.setProcessEnvironment(environment);
+        launch.start(QCoreApplication::applicationFilePath(), {});
+        QString frame;
+        while (frame.isEmpty() && launch.waitForReadyRead(60000)) {
+            const QString line = QString::fromLocal8Bit(launch.readLine()).trimmed();
+            if (line.startsWith(QStringLiteral("frame=")))
+                frame = line.mid(6);
+        }
+        if (ending == u"kill")
+            ::kill(pid_t(launch.processId()), SIGKILL);
+        launch.waitForFinished(60000);
+        report(qPrintable(QStringLiteral("launch%1").arg(i)), frame);
+    }
+}
+
+// The child: `screen` is Xvfb's; `saved` the frame kept from a run before; `launches` how the
+// repeated launches end, or empty for one window walked through its life.
+int runProbe(int argc, char **argv, const QString &screen, const QString &saved,
+             const QString &launches) {
     PrivateXServer server(screen.toStdString());
     const QString display = server.display();
     if (display.isEmpty()) {
@@ -63,6 +120,13 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved)
     }
     for (int i = 0; i < 400 && !QFileInfo::exists(ready); ++i)
         QThread::msleep(50);
+    if (!launches.isEmpty()) {
+        QCoreApplication core(argc, argv);
+        runLaunches(launches, saved, folder.path());
+        windowManager.terminate();
+        windowManager.waitForFinished();
+        return 0;
+    }
     QApplication app(argc, argv);
 
     auto defaults = std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("frame.ini")));
@@ -77,13 +141,7 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved)
         window.configure(false);
         window.show();
 
-        // Fitted once the window manager has decorated it.
-        const auto fitted = [&] {
-            QScreen *screen = window.screen();
-            return screen && !window.placement().decorations().isNull() &&
-                   window.frameGeometry() ==
-                       BookWindowGeometry::sizedFrame(screen->availableGeometry());
-        };
+        const auto fitted = [&] { return isFitted(window); };
         waitUntil(fitted, std::chrono::seconds(20));
         report("visible", rectText(window.screen()->availableGeometry()));
         report("frame", rectText(window.frameGeometry()));
@@ -91,6 +149,18 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved)
         report("titleBar", QString::number(window.titleBarHeight()));
         if (window.titleBarHeight() == 0)
             report("windowManager", QString::fromLocal8Bit(windowManager.readAll()).simplified());
+
+        // The window manager answers late with the size the window was first given, before its
+        // decorations were known: as tall inside as the whole frame may be.
+        const QSize firstGiven = window.frameGeometry().size();
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {QStringLiteral("windowsize"), QString::number(window.winId()),
+                           QString::number(firstGiven.width()),
+                           QString::number(firstGiven.height())});
+        waitUntil([&] { return window.size() == firstGiven; }, std::chrono::seconds(10));
+        waitUntil(fitted, std::chrono::seconds(10));
+        QTest::qWait(300);
+        report("answeredLate", rectText(window.frameGeometry()));
 
         window.showMinimized();
         waitUntil([&] { return window.isMinimized(); }, std::chrono::seconds(20));
@@ -158,15 +228,17 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved)
     return 0;
 }
 
-QHash<QString, QString> probe(const QString &screen, const QString &saved, QString &log) {
+QHash<QString, QString> probe(const QString &screen, const QString &saved, QString &log,
+                              const QString &launches = {}) {
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(probeVariable), screen);
     environment.insert(QStringLiteral("VELMORA_WINDOW_PROBE_SAVED"), saved);
+    environment.insert(QStringLiteral("VELMORA_WINDOW_PROBE_LAUNCHES"), launches);
     environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(), {});
-    child.waitForFinished(120000);
+    child.waitForFinished(600000);
     log = QString::fromLocal8Bit(child.readAllStandardError());
     QHash<QString, QString> values;
     const QStringList lines = QString::fromLocal8Bit(child.readAllStandardOutput()).split('\n');
@@ -202,6 +274,9 @@ private Q_SLOTS:
         QTest::newRow("kept on a screen that is gone")
             << QStringLiteral("1280x800x24") << QStringLiteral("3000 0 914 1200")
             << QRect(0, 0, 1280, 800);
+        QTest::newRow("kept taller than the screen")
+            << QStringLiteral("1280x800x24") << QStringLiteral("336 0 628 825")
+            << QRect(0, 0, 1280, 800);
     }
 
     void frameFitsTheScreen() {
@@ -222,6 +297,8 @@ private Q_SLOTS:
         QVERIFY2(titleBar > 0, qPrintable(QStringLiteral("no title bar; openbox said: ") +
                                           run.value(QStringLiteral("windowManager")) + log));
         QVERIFY(frame.contains(rectOf(run.value(QStringLiteral("inside")))));
+        // A late answer of the window manager with the first size leaves it fitted.
+        QCOMPARE(rectOf(run.value(QStringLiteral("answeredLate"))), frame);
 
         // A minimized window comes back in front when asked for.
         QCOMPARE(run.value(QStringLiteral("minimized")), QStringLiteral("1"));
@@ -244,12 +321,37 @@ private Q_SLOTS:
                  qPrintable(run.value(QStringLiteral("prompt")) + QStringLiteral(" over ") +
                             run.value(QStringLiteral("heading"))));
     }
+
+    void everyLaunchFitsTheScreen_data() {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("after a quit") << QStringLiteral("quit");
+        QTest::newRow("after a SIGKILL") << QStringLiteral("kill");
+    }
+
+    // Launch after launch, starting from a frame kept taller than the screen.
+    void everyLaunchFitsTheScreen() {
+        QFETCH(QString, ending);
+        QString log;
+        const QHash<QString, QString> run =
+            probe(QStringLiteral("1280x800x24"), QStringLiteral("336 0 628 825"), log, ending);
+        QVERIFY2(!run.contains(QStringLiteral("error")), qPrintable(run.value("error") + log));
+        const QRect fitted = BookWindowGeometry::sizedFrame(QRect(0, 0, 1280, 800));
+        for (int i = 0; i < 10; ++i)
+            QVERIFY2(rectOf(run.value(QStringLiteral("launch%1").arg(i))) == fitted,
+                     qPrintable(QStringLiteral("launch %1: %2\n%3")
+                                    .arg(i)
+                                    .arg(run.value(QStringLiteral("launch%1").arg(i)), log)));
+    }
 };
 
 int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsSet(launchVariable))
+        return runLaunch(argc, argv, qEnvironmentVariable(launchVariable),
+                         qEnvironmentVariable("VELMORA_WINDOW_LAUNCH_ENDING") == u"kill");
     if (qEnvironmentVariableIsSet(probeVariable))
         return runProbe(argc, argv, qEnvironmentVariable(probeVariable),
-                        qEnvironmentVariable("VELMORA_WINDOW_PROBE_SAVED"));
+                        qEnvironmentVariable("VELMORA_WINDOW_PROBE_SAVED"),
+                        qEnvironmentVariable("VELMORA_WINDOW_PROBE_LAUNCHES"));
     prepareTestEnvironment();
     QCoreApplication app(argc, argv);
     WindowFrameTests test;
