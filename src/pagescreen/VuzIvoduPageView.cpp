@@ -245,9 +245,9 @@ void VuzIvoduPageView::handleRouterEvent(const DiaryCommandRouter::Event &event)
 
 void VuzIvoduPageView::handleCommand(DiaryCommand command) {
     // The seal card asks about the page beneath it: nothing moves the page away until it is
-    // answered.
-    const bool sealCardShown = showSealConfirmation() || showSealAcknowledgement();
-    if (sealCardShown && (command == DiaryCommand::newEntry || command == DiaryCommand::goToToday))
+    // answered. Once answered, the card that says the page is sealed holds nothing back.
+    if (showSealConfirmation() &&
+        (command == DiaryCommand::newEntry || command == DiaryCommand::goToToday))
         return;
     switch (command) {
     case DiaryCommand::newEntry:

@@ -512,27 +512,38 @@ private Q_SLOTS:
     }
 
     // Under the seal card nothing takes the page away from the question; saving still works and
-    // the search card may still open over it.
+    // the search card may still open over it. Once answered, the card that says so holds nothing.
     void theSealCardHoldsThePage_data() {
         QTest::addColumn<int>("command");
+        QTest::addColumn<bool>("answered");
         QTest::addColumn<bool>("leavesTheDay");
-        QTest::newRow("go to today") << int(DiaryCommand::goToToday) << false;
-        QTest::newRow("new entry") << int(DiaryCommand::newEntry) << false;
-        QTest::newRow("find") << int(DiaryCommand::find) << false;
+        QTest::newRow("go to today") << int(DiaryCommand::goToToday) << false << false;
+        QTest::newRow("new entry") << int(DiaryCommand::newEntry) << false << false;
+        QTest::newRow("find") << int(DiaryCommand::find) << false << false;
+        QTest::newRow("sealed, go to today") << int(DiaryCommand::goToToday) << true << true;
+        QTest::newRow("sealed, new entry") << int(DiaryCommand::newEntry) << true << true;
     }
 
     void theSealCardHoldsThePage() {
         QFETCH(int, command);
+        QFETCH(bool, answered);
         QFETCH(bool, leavesTheDay);
         PageScreenFixture f;
         f.seed("2024-03-14", QStringLiteral("Yesterday"));
         QVERIFY(f.openDay(day("2024-03-14")));
         f.page->handleCommand(DiaryCommand::seal);
         QVERIFY(f.page->showSealConfirmation());
+        if (answered) {
+            f.page->confirmSeal();
+            QVERIFY(waitUntil([&] { return f.page->showSealAcknowledgement(); }));
+        }
         f.page->handleCommand(DiaryCommand(command));
+        if (leavesTheDay)
+            QVERIFY(
+                waitUntil([&] { return f.session->selectedDay() == PageScreenFixture::today; }));
         QTest::qWait(50);
         QCOMPARE(f.session->selectedDay() != day("2024-03-14"), leavesTheDay);
-        QVERIFY(f.page->showSealConfirmation());
+        QCOMPARE(f.page->showSealConfirmation(), !answered);
         QCOMPARE(f.page->showSearch(), DiaryCommand(command) == DiaryCommand::find);
     }
 
