@@ -11,9 +11,11 @@ namespace velmora {
 
 namespace {
 
-// The standard editing actions go to whichever text field has the focus.
+// The standard editing actions go to whichever text field has the focus; anything else has
+// nothing to do with them.
 void sendToFocusedEditor(const char *slot) {
-    if (QWidget *focus = QApplication::focusWidget())
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && focus->metaObject()->indexOfMethod((QByteArray(slot) + "()").constData()) >= 0)
         QMetaObject::invokeMethod(focus, slot);
 }
 
@@ -40,6 +42,9 @@ QAction *VelmoraMenuCommands::addItem(QMenu *menu, const char *sourceText, const
     QAction *action =
         menu->addAction(QCoreApplication::translate("velmora::VelmoraMenuCommands", sourceText));
     action->setShortcut(keys);
+    // The program's menus answer their keys in every window of the program, not only in the book
+    // window that shows them.
+    action->setShortcutContext(Qt::ApplicationShortcut);
     action->setObjectName(QString::fromUtf8(sourceText));
     connect(action, &QAction::triggered, this, [trigger = std::move(trigger)] {
         if (trigger)
@@ -47,6 +52,12 @@ QAction *VelmoraMenuCommands::addItem(QMenu *menu, const char *sourceText, const
     });
     m_items.insert(QString::fromUtf8(sourceText), action);
     return action;
+}
+
+void VelmoraMenuCommands::reachFrom(QWidget &window) {
+    for (QAction *action : std::as_const(m_items))
+        if (!action->shortcut().isEmpty())
+            window.addAction(action);
 }
 
 void VelmoraMenuCommands::populate(QMenuBar &menuBar) {

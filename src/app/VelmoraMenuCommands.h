@@ -11,6 +11,7 @@
 class QAction;
 class QMenu;
 class QMenuBar;
+class QWidget;
 
 namespace velmora {
 
@@ -34,6 +35,10 @@ public:
 
     // Fills the bar with File, Edit, View, Window and Help.
     void populate(QMenuBar &menuBar);
+
+    // The menus' keys answer in this window too, even while the book window is hidden or waits
+    // behind it: the settings window, the unlock's question.
+    void reachFrom(QWidget &window);
 
     // The item with this (untranslated) text, once populated.
     QAction *action(const QString &sourceText) const { return m_items.value(sourceText); }

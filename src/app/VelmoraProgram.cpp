@@ -166,6 +166,7 @@ std::optional<int> VelmoraProgram::start() {
 
     // The unlock asks its questions in a dialog over the book window, which owns it.
     auto *prompt = new DiaryPasswordDialog(m_window.get());
+    m_menus->reachFrom(*prompt);
     auto conversation =
         std::shared_ptr<AuthenticationConversation>(prompt, [](AuthenticationConversation *) {});
     m_authenticator = std::make_shared<PamAuthenticator>(conversation);
@@ -369,6 +370,7 @@ void VelmoraProgram::openPreferences() {
                 data,
                 MacSyncFolderServices{graph.syncFolderChoice(), graph.persistenceDirectory(), {}}},
             m_window.get());
+        m_menus->reachFrom(*m_settingsView);
     }
     m_settingsView->show();
     m_settingsView->raise();

@@ -568,12 +568,15 @@ void VuzIvoduPageWidget::refreshSealCard() {
     m_sealScrimMotion->setShown(confirmation, animation);
     m_sealCardMotion->setShown(shown, animation);
     // The card is modal to the page: it takes the keyboard while it shows, and gives it back to
-    // the editor when the page can still be written.
+    // the editor when the page can still be written, else to the page itself: a card gone from
+    // the screen must not keep the keyboard.
     if (shown)
         takeKeysForSealCard();
     else if (cardHadFocus && page.pageContentKind() == PageContentKind::editor &&
              m_editor->isVisible())
         m_editor->setFocus(Qt::OtherFocusReason);
+    else if (cardHadFocus)
+        setFocus(Qt::OtherFocusReason);
 }
 
 // While the card arrives only its picture shows: the page holds the keyboard (and lets every key

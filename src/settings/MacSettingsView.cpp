@@ -20,6 +20,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyleOptionComboBox>
@@ -272,6 +273,14 @@ MacSettingsView::MacSettingsView(UserDefaultsSettingsStore &store, MacSettingsSe
     DiaryCloudSync *sync = sections.cloudSync;
     root->addWidget(makeBody(std::move(sections)), 1);
     root->addWidget(makeBottomBar());
+
+    // As a preferences window on this desktop: Escape and the close keys put it away, and with
+    // every edit already stored that loses nothing.
+    for (const QKeySequence::StandardKey keys : {QKeySequence::Cancel, QKeySequence::Close}) {
+        auto *shortcut = new QShortcut(this);
+        shortcut->setKeys(keys);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
 
     connect(&m_controller, &MacSettingsController::changed, this, &MacSettingsView::refresh);
     if (sync)

@@ -1,4 +1,5 @@
 #include "app/DiaryBookStage.h"
+#include "app/DiaryLockCard.h"
 #include "app/VelmoraProgram.h"
 
 #include "book/DiarySavedNote.h"
@@ -41,6 +42,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 
 #include <csignal>
@@ -81,10 +83,17 @@ public:
         program.reset();
     }
 
-    bool start(const std::function<void(DiaryDependencyGraph &)> &beforeOpening) {
+    // Running, a quit only counted.
+    bool launch() {
         if (program->start())
             return false;
         program->delegate().setTerminate([this] { ++m_terminations; });
+        return true;
+    }
+
+    bool start(const std::function<void(DiaryDependencyGraph &)> &beforeOpening) {
+        if (!launch())
+            return false;
         DiaryBookWindow &shown = program->window();
         // The window at the size the road is walked at, whatever the screen proposed.
         if (!show(m_size))
@@ -135,6 +144,7 @@ public:
         program->menus().action(QStringLiteral("Quit"))->trigger();
         return waitUntil([&] { return m_terminations == 1; });
     }
+    int terminations() const { return m_terminations; }
 
 private:
     QSize m_size;
@@ -205,6 +215,27 @@ void writeEarlierPage(DiaryDependencyGraph &graph, const DayKey &day, const QStr
     const DiarySaveResult saved = test::waitFor(graph.repository()->save(draft, std::nullopt, 1));
     if (sealed)
         test::waitFor(graph.repository()->seal(saved.entry.id, saved.entry.revision));
+}
+
+// Where the keyboard is when a menu key is pressed, and what the key is to do there.
+enum class KeysIn { settingsWindow, sealAcknowledgement, sealedPage, searchCard, unlockPrompt };
+enum class KeyEffect {
+    quits,
+    goesToToday,
+    opensSearch,
+    showsTheBook,
+    fillsTheScreen,
+    closesSettings,
+    opensNoSettings,
+    staysLocked
+};
+
+QWidget *shownUnlockPrompt() {
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (auto *prompt = qobject_cast<DiaryPasswordDialog *>(window);
+            prompt && prompt->isVisible())
+            return prompt;
+    return nullptr;
 }
 
 QMessageBox *shownAlert() {
@@ -280,6 +311,9 @@ QLineEdit *fileNameField(QFileDialog &dialog) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(KeysIn)
+Q_DECLARE_METATYPE(KeyEffect)
 
 class RoadTest : public QObject {
     Q_OBJECT
@@ -815,6 +849,142 @@ private:
         std::printf("written\n");
         std::fflush(stdout);
         waitUntil([] { return false; }, std::chrono::minutes(5));
+    }
+
+    void menuKeysAnswerInEveryWindow_data() {
+        QTest::addColumn<KeysIn>("place");
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<KeyEffect>("effect");
+        const auto row = [](const char *name, KeysIn place, QKeySequence keys, KeyEffect effect) {
+            QTest::newRow(name) << place << keys << effect;
+        };
+        using K = KeysIn;
+        using E = KeyEffect;
+        row("settings, Ctrl+Q", K::settingsWindow, Qt::CTRL | Qt::Key_Q, E::quits);
+        row("settings, Ctrl+T", K::settingsWindow, Qt::CTRL | Qt::Key_T, E::goesToToday);
+        row("settings, Ctrl+F", K::settingsWindow, Qt::CTRL | Qt::Key_F, E::opensSearch);
+        row("settings, Ctrl+0", K::settingsWindow, Qt::CTRL | Qt::Key_0, E::showsTheBook);
+        row("settings, F11", K::settingsWindow, Qt::Key_F11, E::fillsTheScreen);
+        row("settings, Escape", K::settingsWindow, Qt::Key_Escape, E::closesSettings);
+        row("settings, Ctrl+W", K::settingsWindow, Qt::CTRL | Qt::Key_W, E::closesSettings);
+        row("just sealed, Ctrl+T", K::sealAcknowledgement, Qt::CTRL | Qt::Key_T, E::goesToToday);
+        row("sealed, Ctrl+T", K::sealedPage, Qt::CTRL | Qt::Key_T, E::goesToToday);
+        row("search card, Ctrl+Q", K::searchCard, Qt::CTRL | Qt::Key_Q, E::quits);
+        row("unlock prompt, Ctrl+Q", K::unlockPrompt, Qt::CTRL | Qt::Key_Q, E::quits);
+        row("unlock prompt, Ctrl+,", K::unlockPrompt, Qt::CTRL | Qt::Key_Comma, E::opensNoSettings);
+        row("unlock prompt, Ctrl+N", K::unlockPrompt, Qt::CTRL | Qt::Key_N, E::staysLocked);
+    }
+
+    // Every menu key works from every window of the program, whatever has the keyboard there,
+    // and does there what it does anywhere: from yesterday's page, Ctrl+T comes back to today.
+    void menuKeysAnswerInEveryWindow() {
+        QFETCH(KeysIn, place);
+        QFETCH(QKeySequence, keys);
+        QFETCH(KeyEffect, effect);
+        const QString suite = QStringLiteral("RoadKeys");
+        QFile::remove(UserDefaults::suiteFilePath(suite));
+        UserDefaults::suite(suite)->setBool(
+            UserDefaultsSettingsStore::requireAuthenticationSetting.key,
+            place == KeysIn::unlockPrompt);
+        Road road(QSize(609, 800), {}, suite);
+        // An unlock still asking is withdrawn before the program goes, whatever the row found.
+        const auto withdraw = qScopeGuard([&] {
+            if (QWidget *prompt = shownUnlockPrompt()) {
+                QTest::keyClick(prompt, Qt::Key_Escape);
+                waitUntil([&] { return !road.program->rootView().lock()->isAuthenticating(); });
+            }
+            QFile::remove(UserDefaults::suiteFilePath(suite));
+        });
+        QWindow *keyboard = nullptr;
+        DayKey yesterday;
+        if (place == KeysIn::unlockPrompt) {
+            QVERIFY(road.launch());
+            QVERIFY(waitUntil([] { return shownUnlockPrompt() != nullptr; }));
+            QVERIFY(QTest::qWaitForWindowActive(shownUnlockPrompt()));
+            keyboard = shownUnlockPrompt()->windowHandle();
+        } else {
+            QVERIFY(road.start([&](DiaryDependencyGraph &graph) {
+                // A page of the day before that can still be sealed.
+                yesterday = daysBeforeToday(graph, 1);
+                writeEarlierPage(graph, yesterday, QStringLiteral("Written yesterday."), false);
+            }));
+            road.key(Qt::Key_Return);
+            QVERIFY(waitUntil([&] { return road.settled(); }));
+            road.key(Qt::Key_PageUp, Qt::ControlModifier);
+            QVERIFY(waitUntil(
+                [&] { return road.session().selectedDay() == yesterday && road.settled(); }));
+            keyboard = road.window();
+        }
+        VuzIvoduPageWidget *book = road.book();
+        switch (place) {
+        case KeysIn::settingsWindow:
+            road.key(Qt::Key_Comma, Qt::ControlModifier);
+            QVERIFY(waitUntil([] { return shownSettings() != nullptr; }));
+            QVERIFY(QTest::qWaitForWindowActive(shownSettings()));
+            keyboard = shownSettings()->windowHandle();
+            break;
+        case KeysIn::sealAcknowledgement:
+        case KeysIn::sealedPage:
+            QVERIFY(waitUntil([&] { return book->editor()->hasFocus(); }));
+            road.key(Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+            QVERIFY(waitUntil([&] { return book->sealCard()->isVisible(); }));
+            road.click(book->sealCard()->findChild<QAbstractButton *>(
+                QStringLiteral("diary-seal-confirm")));
+            QVERIFY(waitUntil([&] {
+                return book->sealCard()->isVisible() &&
+                       book->sealCard()->mode() == PaperSealRitualView::Mode::acknowledgement;
+            }));
+            if (place == KeysIn::sealedPage) {
+                QVERIFY(waitUntil([&] { return !book->sealCard()->isVisible(); }));
+                // The card gone, no hidden widget keeps the keyboard.
+                QVERIFY(!book->focusWidget() || book->focusWidget()->isVisible());
+            }
+            break;
+        case KeysIn::searchCard:
+            road.key(Qt::Key_F, Qt::ControlModifier);
+            QVERIFY(waitUntil([&] {
+                return book->recallCards()->searchCard() &&
+                       book->recallCards()->searchCard()->field()->hasFocus();
+            }));
+            break;
+        case KeysIn::unlockPrompt:
+            break;
+        }
+
+        QTest::keySequence(keyboard, keys);
+        const DayKey today =
+            DayKey::fromDate(road.program->graph().clock()->now(), road.session().calendar());
+        switch (effect) {
+        case KeyEffect::quits:
+            QVERIFY(waitUntil([&] { return road.terminations() == 1; }));
+            break;
+        case KeyEffect::goesToToday:
+            QVERIFY(
+                waitUntil([&] { return road.session().selectedDay() == today && road.settled(); }));
+            break;
+        case KeyEffect::opensSearch:
+            QVERIFY(waitUntil([&] { return book->recallCards()->searchCard() != nullptr; }));
+            break;
+        case KeyEffect::showsTheBook:
+            // The book's own window, not a window of its own over it.
+            QVERIFY(waitUntil([&] { return QGuiApplication::focusWindow() == road.window(); }));
+            break;
+        case KeyEffect::fillsTheScreen:
+            QVERIFY(waitUntil([&] { return road.program->window().isFullScreen(); }));
+            break;
+        case KeyEffect::closesSettings:
+            QVERIFY(waitUntil([] { return shownSettings() == nullptr; }));
+            break;
+        case KeyEffect::opensNoSettings:
+        case KeyEffect::staysLocked:
+            // Quit after it gets through, so the key was taken: and it left the diary locked.
+            QTest::keySequence(keyboard, QKeySequence(Qt::CTRL | Qt::Key_Q));
+            QVERIFY(waitUntil([&] { return road.terminations() == 1; }));
+            QVERIFY(!shownSettings());
+            QVERIFY(road.program->rootView().isLocked());
+            QVERIFY(!road.program->rootView().stage());
+            break;
+        }
     }
 };
 
