@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -121,12 +122,7 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
     m_lock = std::make_unique<QLockFile>(m_path);
     // A lock is stale only when no process holds it, however long the diary has been open.
     m_lock->setStaleLockTime(0);
-    // Whatever stands at the lock's place is looked at first, without following a link or
-    // waiting on a fifo: QLockFile reads a lock it finds to learn its holder, and a read of a
-    // fifo waits for a writer that never comes. One try after clearing what nobody holds; if a
-    // lock is back by then, another launch has just taken it.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const Standing standing = examine(m_path);
+    const auto settled = [this](const Standing &standing) -> std::optional<Outcome> {
         if (standing.kind == Standing::held)
             return Outcome::heldByAnotherProcess;
         if (standing.kind == Standing::blocking) {
@@ -136,6 +132,20 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
         }
         if (standing.kind == Standing::cleared)
             qCInfo(lcApp) << "cleared a lock no process held at" << m_path;
+        return std::nullopt;
+    };
+    // One try after clearing what nobody holds; if a lock is back by then, another launch has
+    // just taken it.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // QLockFile reads a lock it finds to learn its holder, and a read of a fifo waits for a
+        // writer that never comes: anything but a plain file at the lock's place is looked at
+        // first, without following a link. A plain file left by a crash is QLockFile's to clear.
+        struct stat status {};
+        if (::lstat(QFile::encodeName(m_path).constData(), &status) == 0 &&
+            !S_ISREG(status.st_mode)) {
+            if (const auto outcome = settled(examine(m_path)))
+                return *outcome;
+        }
         if (m_lock->tryLock(0))
             return Outcome::acquired;
         if (m_lock->error() != QLockFile::LockFailedError) {
@@ -143,6 +153,8 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
             qCWarning(lcApp) << "no lock at" << m_path << ":" << m_failure;
             return Outcome::unavailable;
         }
+        if (const auto outcome = settled(examine(m_path)))
+            return *outcome;
     }
     return Outcome::heldByAnotherProcess;
 }
