@@ -12,6 +12,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFontMetricsF>
@@ -25,6 +26,7 @@
 #include <QSlider>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+#include <QStyledItemDelegate>
 #include <QTextLayout>
 #include <QVBoxLayout>
 
@@ -76,12 +78,40 @@ QString fontToolTip(const QString &name) {
         .arg(name, family);
 }
 
-// The writing fonts, each name set in its own font. No name is ever cut in its middle: the list
-// is as wide as its longest name, and the picker, at its fixed width, ends a name too long for
-// it with an ellipsis and keeps it whole in its tooltip.
+// The open font list's names, drawn as a list draws them, which ends a name with an ellipsis if
+// ever it must (a list drawn as a menu cuts names in their middle), with a menu's room around.
+class FontListDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(2 * inset, 2 * inset);
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override {
+        QStyleOptionViewItem row(option);
+        initStyleOption(&row, index);
+        const QWidget *list = option.widget;
+        (list ? list->style() : QApplication::style())
+            ->drawPrimitive(QStyle::PE_PanelItemViewItem, &row, painter, list);
+        QStyleOptionViewItem name(option);
+        name.rect.adjust(inset, 0, -inset, 0);
+        QStyledItemDelegate::paint(painter, name, index);
+    }
+
+private:
+    static constexpr int inset = 4;
+};
+
+// The writing fonts, each name set in its own font. No name is ever cut in its middle: the open
+// list is as wide as its longest name and ends a name with an ellipsis if ever it is not; the
+// picker, at its fixed width, ends a name too long for it with an ellipsis; each tooltip holds
+// the name whole.
 class FontPicker : public QComboBox {
 public:
     FontPicker() {
+        setItemDelegate(new FontListDelegate(this));
         view()->setTextElideMode(Qt::ElideRight);
         for (const QString &name : diaryFontNames()) {
             addItem(name, name);
@@ -99,15 +129,11 @@ public:
     }
 
     void showPopup() override {
-        int widest = 0;
-        for (int row = 0; row < count(); ++row)
-            widest = std::max(widest, QFontMetrics(itemData(row, Qt::FontRole).value<QFont>())
-                                          .horizontalAdvance(itemText(row)));
-        // The item's text margins and the list's frame, with a scroll bar's room to spare.
-        const int margins =
-            2 * (view()->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view()) + 1) +
-            2 * view()->frameWidth() + view()->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-        view()->setMinimumWidth(widest + margins);
+        // The widest name with its margins, as the list's items measure themselves, and the
+        // list's frame, with a scroll bar's room to spare.
+        view()->setMinimumWidth(view()->sizeHintForColumn(modelColumn()) +
+                                2 * view()->frameWidth() +
+                                view()->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
         QComboBox::showPopup();
     }
 
