@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+
 namespace velmora {
 
 namespace {
@@ -120,8 +122,13 @@ QRectF CalendarView::cellRect(QDate day) const {
     return {};
 }
 
+double CalendarView::gridWidth() const {
+    return 7 * s(cellWidth) + 6 * s(gridSpacing);
+}
+
 QRectF CalendarView::nextMonthRect() const {
-    const double right = 7 * s(cellWidth) + 6 * s(gridSpacing);
+    // The header spans the whole view, however much wider than the grid its owner makes it.
+    const double right = std::max(gridWidth(), double(width()));
     return QRectF(right - s(arrowSide), 0, s(arrowSide), s(arrowSide));
 }
 
@@ -135,9 +142,8 @@ QRectF CalendarView::titleRect() const {
 
 QSize CalendarView::sizeHint() const {
     const int rows = int(cellDates().size() / 7);
-    const double width = 7 * s(cellWidth) + 6 * s(gridSpacing);
     const double height = gridTop() + s(weekdayRowHeight) + rows * (s(gridSpacing) + s(cellHeight));
-    return QSize(int(std::ceil(width)), int(std::ceil(height)));
+    return QSize(int(std::ceil(gridWidth())), int(std::ceil(height)));
 }
 
 void CalendarView::stepMonth(int delta) {

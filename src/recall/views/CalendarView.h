@@ -71,6 +71,7 @@ private:
     double s(double size) const { return size * m_scale; }
     QDate today() const;
     QList<std::optional<QDate>> cellDates() const;
+    double gridWidth() const;
     QRectF gridCellRect(int index) const;
     double gridTop() const;
     QString title() const;

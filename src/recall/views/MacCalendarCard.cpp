@@ -209,11 +209,11 @@ QList<QRectF> MacCalendarCard::onThisDayRowRects() const {
 
 void MacCalendarCard::relayout() {
     const QRectF card = cardRect();
-    const QSize grid = m_grid->sizeHint();
-    m_grid->resize(grid);
-    // Centred across the card: at twice its size the grid is narrower than the card's column.
-    m_grid->move(qRound(card.center().x() - grid.width() / 2.0),
-                 qRound(card.top() + padding + titleHeight + spacing));
+    // Across the card's column: the month's header spans it, with its arrows under the close
+    // button, and the grid starts at its leading edge.
+    m_grid->setGeometry(QRectF(card.left() + padding, card.top() + padding + titleHeight + spacing,
+                               cardWidth - 2 * padding, m_grid->sizeHint().height())
+                            .toRect());
     update();
 }
 
