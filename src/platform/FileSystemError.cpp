@@ -168,18 +168,38 @@ void writeFileAtomically(const QString &path, const QList<QByteArray> &pieces) {
     writeFileAtomicallyAt(folder.get(), directory, info.fileName(), pieces);
 }
 
+namespace {
+
+// A temporary's name: a hidden name beside the file, as mkstemp would make it.
+constexpr char temporaryLetters[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr qsizetype temporaryLetterCount = 6;
+
+} // namespace
+
+std::optional<QString> atomicWriteTarget(const QString &name) {
+    const qsizetype targetSize = name.size() - 2 - temporaryLetterCount;
+    if (targetSize < 1 || !name.startsWith(QLatin1Char('.')) ||
+        name.at(name.size() - 1 - temporaryLetterCount) != QLatin1Char('.'))
+        return std::nullopt;
+    const QLatin1String letters(temporaryLetters);
+    for (qsizetype i = name.size() - temporaryLetterCount; i < name.size(); ++i) {
+        if (!letters.contains(name.at(i)))
+            return std::nullopt;
+    }
+    return name.mid(1, targetSize);
+}
+
 void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &name,
                            const QList<QByteArray> &pieces) {
     const QByteArray target = QFile::encodeName(name);
-    // A hidden name beside the file, as mkstemp would make it, but inside the open folder.
-    static constexpr char letters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     QByteArray temporary;
     int created = -1;
     for (int attempt = 0; created < 0; ++attempt) {
         temporary = '.' + target + '.';
-        for (int i = 0; i < 6; ++i)
-            temporary.append(letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))]);
+        for (qsizetype i = 0; i < temporaryLetterCount; ++i)
+            temporary.append(temporaryLetters[QRandomGenerator::global()->bounded(
+                int(sizeof temporaryLetters - 1))]);
         created = ::openat(folderFd, temporary.constData(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
         if (created < 0 && (errno != EEXIST || attempt >= 100))

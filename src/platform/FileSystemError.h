@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 namespace velmora {
 
 // A failure of the file system, passed on as it is: the operation, the path and the system's
@@ -48,6 +50,11 @@ void writeFileAtomically(const QString &path, const QList<QByteArray> &pieces);
 // later happens to its path; `folder` is that path, for messages.
 void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &name,
                            const QList<QByteArray> &pieces);
+
+// The name of the file that `name` was the hidden temporary of, when `name` is exactly what the
+// atomic writes above name their temporaries (".<file>.<six letters or digits>"); none otherwise.
+// A write cut short by a crash or a kill leaves one behind.
+std::optional<QString> atomicWriteTarget(const QString &name);
 
 // Makes the entries of the folder (files created, renamed or removed in it) survive a power cut.
 void syncDirectory(const QString &directory);

@@ -330,8 +330,10 @@ QCoro::Task<void> DiaryCloudSync::runPass() {
 
     std::exception_ptr failure;
     try {
-        auto creating =
-            folderWork([folder, marks = manifest.marks] { folder.createFolders(marks); });
+        auto creating = folderWork([folder, marks = manifest.marks] {
+            folder.createFolders(marks);
+            folder.removeLeftoverTemporaries();
+        });
         co_await creating;
     } catch (...) {
         failure = std::current_exception();

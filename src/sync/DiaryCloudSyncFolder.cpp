@@ -181,6 +181,31 @@ OpenFolder openFolder(const QString &root, const QString &folder, const QString 
     return open;
 }
 
+// Calls `each(folderFd, name)` for every name in the open folder, then hands the folder's
+// descriptor to `after`. Throws the file system's error when the folder cannot be read.
+void forEachItem(OpenFolder open, const QString &operation,
+                 const std::function<void(int, const char *)> &each,
+                 const std::function<void(int)> &after = {}) {
+    DIR *opened = ::fdopendir(open.fd.get());
+    if (!opened)
+        throw FileSystemError(operation, open.path, errno);
+    open.fd.release();
+    const Directory dir(opened);
+    const int dirFd = ::dirfd(dir.get());
+    for (;;) {
+        errno = 0;
+        const dirent *item = ::readdir(dir.get());
+        if (!item) {
+            if (errno != 0)
+                throw FileSystemError(operation, open.path, errno);
+            break;
+        }
+        each(dirFd, item->d_name);
+    }
+    if (after)
+        after(dirFd);
+}
+
 // A file of the sync folder: the open folder holding it and its name there.
 struct HeldFile {
     const OpenFolder *folder;
@@ -401,6 +426,55 @@ void DiaryCloudSyncFolder::createFolders(const DiaryCloudSyncManifest &manifest)
     ensure(handwritingFolder(), exchangedHere && !manifest.ink.isEmpty());
 }
 
+void DiaryCloudSyncFolder::removeLeftoverTemporaries() const {
+    static const QString listing = QStringLiteral("Could not list the folder");
+    using Writes = bool (*)(const QString &);
+    const QPair<QString, Writes> folders[] = {
+        {m_root, [](const QString &name) { return name == profileFileName; }},
+        {pagesFolder(),
+         [](const QString &name) {
+             return name.endsWith(QStringLiteral(".json")) &&
+                    DayKey::fromRawValue(name.chopped(5)).has_value();
+         }},
+        {handwritingFolder(),
+         [](const QString &name) {
+             static const QString suffix = QStringLiteral(".drawing");
+             return name.endsWith(suffix) &&
+                    DiaryHandwritingStore::parseBaseName(name.chopped(suffix.size())).has_value();
+         }},
+    };
+    const qint64 before =
+        QDateTime::currentMSecsSinceEpoch() - std::chrono::milliseconds(leftoverAge).count();
+    for (const auto &[folder, writes] : folders) {
+        QStringList leftovers;
+        try {
+            forEachItem(
+                openFolder(m_root, folder, listing), listing,
+                [&](int dirFd, const char *native) {
+                    const QString name = QFile::decodeName(native);
+                    const std::optional<QString> target = atomicWriteTarget(name);
+                    struct stat status {};
+                    if (target && writes(*target) &&
+                        ::fstatat(dirFd, native, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISREG(status.st_mode) &&
+                        qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000 <
+                            before)
+                        leftovers.append(name);
+                },
+                [&](int dirFd) {
+                    for (const QString &name : std::as_const(leftovers)) {
+                        removeFileDurablyAt(dirFd, folder, name);
+                        qCInfo(lcSync) << "removed a temporary file a cut-short write left:"
+                                       << folder + QLatin1Char('/') + name;
+                    }
+                });
+        } catch (const DiaryError &error) {
+            qCWarning(lcSync) << "temporary files left by cut-short writes stay in" << folder << ":"
+                              << error.message();
+        }
+    }
+}
+
 QMap<QString, DiaryCloudSyncFolder::RemoteFile>
 DiaryCloudSyncFolder::list(const QString &folder, const QString &extension) const {
     return list(folder, extension, nullptr);
@@ -410,23 +484,9 @@ QMap<QString, DiaryCloudSyncFolder::RemoteFile>
 DiaryCloudSyncFolder::list(const QString &folder, const QString &extension,
                            QMap<DayKey, QList<ConflictCopy>> *conflicts) const {
     static const QString listing = QStringLiteral("Could not list the folder");
-    OpenFolder open = openFolder(m_root, folder, listing);
-    DIR *opened = ::fdopendir(open.fd.get());
-    if (!opened)
-        throw FileSystemError(listing, folder, errno);
-    open.fd.release();
-    const Directory dir(opened);
-    const int dirFd = ::dirfd(dir.get());
     QMap<QString, RemoteFile> result;
-    for (;;) {
-        errno = 0;
-        const dirent *item = ::readdir(dir.get());
-        if (!item) {
-            if (errno != 0)
-                throw FileSystemError(listing, folder, errno);
-            break;
-        }
-        const QString name = QFile::decodeName(item->d_name);
+    forEachItem(openFolder(m_root, folder, listing), listing, [&](int dirFd, const char *native) {
+        const QString name = QFile::decodeName(native);
         const bool placeholder =
             name.startsWith(QLatin1Char('.')) && name.endsWith(placeholderSuffix);
         const QString fileName =
@@ -434,26 +494,25 @@ DiaryCloudSyncFolder::list(const QString &folder, const QString &extension,
                 ? name.mid(1, std::max<qsizetype>(0, name.size() - 1 - placeholderSuffix.size()))
                 : name;
         if (pathExtension(fileName) != extension || fileName.startsWith(QLatin1Char('.')))
-            continue;
+            return;
         const QString url = folder + QLatin1Char('/') + fileName;
         if (placeholder) {
             if (!result.contains(fileName))
                 result.insert(fileName, RemoteFile{url, pendingFingerprint, distantPast(), false});
-            continue;
+            return;
         }
         struct stat status {};
-        if (::fstatat(dirFd, item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(status.st_mode))
-            continue;
+        if (::fstatat(dirFd, native, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode))
+            return;
         if (conflicts) {
             if (const auto day = conflictCopyDay(fileName)) {
                 (*conflicts)[*day].append(
                     ConflictCopy{url, fingerprintOf(status), modifiedAtOf(status)});
-                continue;
+                return;
             }
         }
         result.insert(fileName, RemoteFile{url, fingerprintOf(status), modifiedAtOf(status), true});
-    }
+    });
     if (conflicts) {
         for (QList<ConflictCopy> &copies : *conflicts)
             std::sort(copies.begin(), copies.end(),

@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -46,6 +47,9 @@ public:
     static constexpr qint64 profileByteLimit = 64 * 1024;
     // Reads of a file that keeps changing under the reader before the folder counts as busy.
     static constexpr int readAttempts = 3;
+    // How long a temporary lies untouched before it counts as left behind: a write of the sync
+    // takes seconds at most, and only one pass writes at a time.
+    static constexpr std::chrono::minutes leftoverAge{10};
 
     // A page file that is not a valid page of its day. Skipping that day is the right answer.
     class FolderError : public DiaryError {
@@ -151,6 +155,13 @@ public:
     // Throws AccessError::missing for such a folder, AccessError::linked for one that is a link,
     // or the file system's error.
     void createFolders(const DiaryCloudSyncManifest &manifest) const;
+
+    // Removes the hidden temporaries that writes cut short (a crash, a kill) left in the root,
+    // "Pages" and "Handwriting", which the sync tool would otherwise carry to every device: only
+    // regular files named exactly as the atomic write names the temporary of a file the sync
+    // writes in that folder, and untouched for `leftoverAge`. Never throws: litter must not hold
+    // a pass back.
+    void removeLeftoverTemporaries() const;
 
     // The files of one folder whose names end in "." + `extension`, by file name. Hidden names,
     // other extensions, symbolic links and anything but regular files are left out. Throws

@@ -199,6 +199,17 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(f.manifestURL).lastModified(), manifestWritten);
     }
 
+    // What a write cut short by a kill left behind goes at the start of the next pass.
+    void aPassRemovesLeftoverTemporaries() {
+        SyncEngineFixture f;
+        const QString name = QStringLiteral("Pages/.2024-03-05.json.Ab3dE9");
+        const QString left = f.tablet.writeFile(name, "{\"entry\": {");
+        f.tablet.setModified(name, QDateTime::currentMSecsSinceEpoch() - 3600000);
+        f.pass();
+        QVERIFY(!QFileInfo::exists(left));
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+    }
+
     // The folder cannot be used: the pass fails with why, and nothing local changes.
     void folderFailures_data() {
         QTest::addColumn<QString>("what");

@@ -577,6 +577,49 @@ private Q_SLOTS:
         QVERIFY(test::thrownBy<FileSystemError>([&] { sync.folder.readPage(march5); }));
     }
 
+    // A write cut short by a kill leaves its hidden temporary file behind, and the sync tool
+    // would carry it to every device. Only the program's own, old enough that no write of its own
+    // can still be making it, are removed; whatever else looks like one stays.
+    void removesItsOwnLeftoverTemporaries_data() {
+        QTest::addColumn<QString>("item"); // below the root; "name->" a link, "name/" a folder
+        QTest::addColumn<int>("minutesOld");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("a page's") << "Pages/.2024-03-05.json.Ab3dE9" << 60 << true;
+        QTest::newRow("a drawing's") << "Handwriting/.2024-03-05-0.drawing.x1Y2z3" << 60 << true;
+        QTest::newRow("the profile's") << ".profile.json.QWErty" << 60 << true;
+        QTest::newRow("a page's, still young") << "Pages/.2024-03-05.json.Ab3dE9" << 1 << false;
+        QTest::newRow("a link") << "Pages/.2024-03-05.json.Ab3dE9->" << 60 << false;
+        QTest::newRow("a folder") << "Pages/.2024-03-05.json.Ab3dE9/" << 60 << false;
+        QTest::newRow("five letters") << "Pages/.2024-03-05.json.Ab3dE" << 60 << false;
+        QTest::newRow("seven letters") << "Pages/.2024-03-05.json.Ab3dE9x" << 60 << false;
+        QTest::newRow("not a letter") << "Pages/.2024-03-05.json.Ab3-E9" << 60 << false;
+        QTest::newRow("not hidden") << "Pages/2024-03-05.json.Ab3dE9" << 60 << false;
+        QTest::newRow("of no page") << "Pages/.notes.json.Ab3dE9" << 60 << false;
+        QTest::newRow("a page's in the root") << ".2024-03-05.json.Ab3dE9" << 60 << false;
+        QTest::newRow("a sync tool's") << "Pages/.syncthing.2024-03-05.json.tmp" << 60 << false;
+        QTest::newRow("the tablet's") << "Pages/.2024-03-05.json.tablet-1a2b3c4d" << 60 << false;
+    }
+    void removesItsOwnLeftoverTemporaries() {
+        QFETCH(QString, item);
+        QFETCH(int, minutesOld);
+        QFETCH(bool, removed);
+        SyncRoot sync;
+        // Old, so that a link followed would lead to a file that looks like a leftover.
+        const QString outside = sync.dir.filePath(QStringLiteral("outside"));
+        writeBytes(outside, "not the sync's");
+        setModified(outside, 1000);
+        const bool link = item.endsWith(QStringLiteral("->"));
+        makeItems(sync.folder.root(), {link ? item + outside : item});
+        const QString path = sync.folder.root() + QLatin1Char('/') +
+                             (link                  ? item.chopped(2)
+                              : item.endsWith(u'/') ? item.chopped(1)
+                                                    : item);
+        setModified(path, QDateTime::currentMSecsSinceEpoch() - minutesOld * 60000LL);
+        sync.folder.removeLeftoverTemporaries();
+        QCOMPARE(!QFileInfo(path).exists() && !QFileInfo(path).isSymLink(), removed);
+        QCOMPARE(readAll(outside), QByteArray("not the sync's"));
+    }
+
     // Same size in the same millisecond would leave the fingerprint as it was, and the other
     // side would never notice the change.
     void everyWriteChangesTheFingerprint() {
