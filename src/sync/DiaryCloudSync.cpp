@@ -278,6 +278,7 @@ QString messageOf(const std::exception_ptr &failure) {
 
 QCoro::Task<void> DiaryCloudSync::runSyncOnce() {
     m_passChanged = false;
+    m_passLeftBehind.clear();
     QCoro::Task<void> pass = runPass();
     co_await std::move(pass);
     // What a pass stored stays stored however the pass ended (switched off, stopped, failed), and
@@ -373,6 +374,10 @@ QCoro::Task<void> DiaryCloudSync::runPass() {
     auto keeping = keepStep(manifest);
     if (!co_await std::move(keeping))
         co_return;
+    if (!m_passLeftBehind.isEmpty()) {
+        setStatus(DiaryCloudSyncStatus::failed, m_passLeftBehind);
+        co_return;
+    }
 
     m_lastSync = now();
     if (m_services.defaults)

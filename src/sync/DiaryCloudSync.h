@@ -258,6 +258,9 @@ private:
     // Whether the running pass changed the diary; set as soon as it stored something, so a step
     // that throws afterwards does not hide it.
     bool m_passChanged = false;
+    // Why a day of the running pass could not be sent, the first such; a pass that went through
+    // everything else shows it instead of "Up to date".
+    QString m_passLeftBehind;
 };
 
 } // namespace velmora

@@ -346,6 +346,8 @@ std::optional<QString> writeHeld(const HeldFile &file, const QByteArray &bytes) 
 } // namespace
 
 QString DiaryCloudSyncFolder::FolderError::message() const {
+    if (m_case == Case::linkedPage)
+        return AccessError(AccessError::Case::linked, m_path).message();
     return QCoreApplication::translate("DiaryCloudSyncFolder",
                                        "A synced page (%1) could not be read.")
         .arg(m_dayKey.rawValue());
@@ -645,6 +647,21 @@ QString DiaryCloudSyncFolder::writePage(const DiaryEntryDTO &entry) const {
     FileHolders holders(m_root, QStringLiteral("Could not write the file"));
     return writeHeld(holders.of(pageURL(entry.dayKey)), encodePage(entry))
         .value_or(writtenFingerprint);
+}
+
+std::optional<QString> DiaryCloudSyncFolder::writePage(const DiaryEntryDTO &entry,
+                                                       const std::optional<QString> &listed) const {
+    FileHolders holders(m_root, QStringLiteral("Could not write the file"));
+    const HeldFile page = holders.of(pageURL(entry.dayKey));
+    struct stat status {};
+    const bool there = ::fstatat(page.folder->fd.get(), page.nativeName.constData(), &status,
+                                 AT_SYMLINK_NOFOLLOW) == 0;
+    // Replacing the link would undo what whoever put it there meant; the day waits and says why.
+    if (there && S_ISLNK(status.st_mode))
+        throw FolderError::linkedPage(entry.dayKey, page.url);
+    if ((there ? std::optional(fingerprintOf(status)) : std::nullopt) != listed)
+        return std::nullopt;
+    return writeHeld(page, encodePage(entry)).value_or(writtenFingerprint);
 }
 
 std::optional<DiaryCloudSyncFolder::Profile> DiaryCloudSyncFolder::readProfile() const {

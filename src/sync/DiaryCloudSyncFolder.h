@@ -51,25 +51,31 @@ public:
     // takes seconds at most, and only one pass writes at a time.
     static constexpr std::chrono::minutes leftoverAge{10};
 
-    // A page file that is not a valid page of its day. Skipping that day is the right answer.
+    // A page file that is not a valid page of its day, or a link at its name that the day's page
+    // can be written neither through nor over. Skipping that day is the right answer.
     class FolderError : public DiaryError {
     public:
-        enum class Case { unreadablePage };
+        enum class Case { unreadablePage, linkedPage };
 
         static FolderError unreadablePage(const DayKey &dayKey) {
             return FolderError(Case::unreadablePage, dayKey);
+        }
+        static FolderError linkedPage(const DayKey &dayKey, QString path) {
+            return FolderError(Case::linkedPage, dayKey, std::move(path));
         }
         Case errorCase() const { return m_case; }
         const DayKey &dayKey() const { return m_dayKey; }
         QString message() const override;
 
     private:
-        FolderError(Case errorCase, DayKey dayKey)
+        FolderError(Case errorCase, DayKey dayKey, QString path = {})
             : m_case(errorCase)
-            , m_dayKey(std::move(dayKey)) {}
+            , m_dayKey(std::move(dayKey))
+            , m_path(std::move(path)) {}
 
         Case m_case;
         DayKey m_dayKey;
+        QString m_path;
     };
 
     // The folder as a whole cannot be used this pass; the pass fails with the message.
@@ -198,6 +204,12 @@ public:
 
     // Writes the entry's page file; returns its new fingerprint, or "written".
     QString writePage(const DiaryEntryDTO &entry) const;
+    // The same, but only while what stands at the page's name is what a listing found there:
+    // `listed` is its fingerprint then, none for nothing. A file that arrived or changed since is
+    // for the next pass to read, so nothing is written and none is returned. Throws
+    // FolderError::linkedPage for a link there.
+    std::optional<QString> writePage(const DiaryEntryDTO &entry,
+                                     const std::optional<QString> &listed) const;
 
     // None when the file is missing, unreadable, too large or no valid profile.
     std::optional<Profile> readProfile() const;

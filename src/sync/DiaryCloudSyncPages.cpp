@@ -199,6 +199,10 @@ QCoro::Task<bool> DiaryCloudSync::reconcilePages(const DiaryCloudSyncFolder &fol
         } catch (const Folder::FolderError &error) {
             qCInfo(lcSync) << "the page of" << key.rawValue()
                            << "is passed over:" << error.message();
+            // A link stays until someone removes it: the day is not sent however often this runs.
+            if (error.errorCase() == Folder::FolderError::Case::linkedPage &&
+                m_passLeftBehind.isEmpty())
+                m_passLeftBehind = error.message();
         }
     }
     co_return changed;
@@ -401,11 +405,8 @@ QCoro::Task<bool> DiaryCloudSync::uploadPage(const DiaryCloudSyncFolder &folder,
     // read and merged by the next pass, never overwritten unread.
     const std::optional<QString> listed =
         day.remote ? std::optional(day.remote->fingerprint) : std::nullopt;
-    auto writing = folderWork([folder, entry = *local, listed]() -> std::optional<QString> {
-        if (Folder::fingerprint(folder.pageURL(entry.dayKey)) != listed)
-            return std::nullopt;
-        return folder.writePage(entry);
-    });
+    auto writing =
+        folderWork([folder, entry = *local, listed] { return folder.writePage(entry, listed); });
     const std::optional<QString> written = co_await writing;
     if (!written) {
         qCInfo(lcSync) << "the page file of" << day.day.rawValue()

@@ -244,7 +244,8 @@ private Q_SLOTS:
 
     // Someone who can write into the sync folder puts links where its folders or files belong,
     // leading to another folder the user can write. Nothing is read, written or deleted through a
-    // link: a linked folder fails the pass and says where it is; a linked file is passed over.
+    // link: a linked folder fails the pass and says where it is; a linked file is passed over, and
+    // a page that cannot be sent for a link at its name says so once the rest of the pass is done.
     void linksInTheSyncFolderAreNeverFollowed_data() {
         QTest::addColumn<QString>("layout");
         QTest::addColumn<QString>("linked"); // below the chosen folder; empty: the pass completes
@@ -255,7 +256,7 @@ private Q_SLOTS:
         QTest::newRow("Handwriting a link") << "Handwriting"
                                             << "Diary Sync/Handwriting";
         QTest::newRow("page files links") << "page files"
-                                          << "";
+                                          << "Diary Sync/Pages/2024-03-04.json";
         QTest::newRow("a conflict copy a link") << "conflict copy"
                                                 << "";
         QTest::newRow("Pages swapped for a link during the pass") << "swap"
@@ -327,6 +328,9 @@ private Q_SLOTS:
         QCOMPARE(f.sync->failureMessage(),
                  QStringLiteral("The sync folder holds a link at “%1”, which sync does not follow.")
                      .arg(f.chosen + QLatin1Char('/') + linked));
+        QVERIFY(!f.sync->lastSync());
+        if (layout == u"page files")
+            QCOMPARE(f.tablet.readProfile()->userName, QStringLiteral("Ada"));
     }
 
     // A pass that ends early keeps the pages it stored, and the change count moves for them, so
