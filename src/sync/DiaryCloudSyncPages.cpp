@@ -65,22 +65,28 @@ struct DiaryCloudSync::DayRead {
         QByteArray page;
         bool hasWords = false;
     };
-    DiaryEntryDTO current;
-    DiaryEntryDTO chosen;
+    DayKey day;
+    // None for copies whose page file is not there.
+    std::optional<DiaryEntryDTO> current;
+    // None when nothing was read as a page of the day.
+    std::optional<DiaryEntryDTO> chosen;
     QList<Copy> copies;
 
     // Throws as readPage does for the current file.
     static DayRead read(const Folder &folder, const DayKey &day,
-                        const QList<Folder::ConflictCopy> &copies) {
+                        const QList<Folder::ConflictCopy> &copies, bool withCurrent) {
         DayRead read;
-        read.current = folder.readPage(day, QList<Folder::ConflictCopy>()).entries.first();
-        read.chosen = read.current;
+        read.day = day;
+        if (withCurrent) {
+            read.current = folder.readPage(day, QList<Folder::ConflictCopy>()).entries.first();
+            read.chosen = read.current;
+        }
         for (const Folder::ConflictCopy &copy : copies) {
             std::optional<DiaryEntryDTO> version = folder.readConflictCopy(day, copy);
             if (!version)
                 continue;
             read.copies.append(Copy{copy, pageKey(*version), !version->content.isEmpty()});
-            read.chosen = *pickPreferredEntry({read.chosen, *version});
+            read.chosen = read.chosen ? pickPreferredEntry({*read.chosen, *version}) : version;
         }
         return read;
     }
@@ -153,13 +159,23 @@ QCoro::Task<bool> DiaryCloudSync::reconcilePages(const DiaryCloudSyncFolder &fol
     auto copiesIt = remote.conflicts.cbegin();
 
     bool changed = false;
-    while (storedIt != stored.cend() || fileIt != remote.pages.cend()) {
+    while (storedIt != stored.cend() || fileIt != remote.pages.cend() ||
+           copiesIt != remote.conflicts.cend()) {
         if (passInterrupted() || !m_isEnabled)
             break;
-        const DayKey key = fileIt == remote.pages.cend() ||
-                                   (storedIt != stored.cend() && storedIt->first < fileIt.key())
-                               ? storedIt->first
-                               : fileIt.key();
+        // Copies may stand for a day that has neither a page file nor a stored entry.
+        std::optional<DayKey> next;
+        const auto meet = [&next](const DayKey &candidate) {
+            if (!next || candidate < *next)
+                next = candidate;
+        };
+        if (storedIt != stored.cend())
+            meet(storedIt->first);
+        if (fileIt != remote.pages.cend())
+            meet(fileIt.key());
+        if (copiesIt != remote.conflicts.cend())
+            meet(copiesIt.key());
+        const DayKey key = *next;
         PageDay day;
         day.day = key;
         if (storedIt != stored.cend() && storedIt->first == key)
@@ -171,22 +187,24 @@ QCoro::Task<bool> DiaryCloudSync::reconcilePages(const DiaryCloudSyncFolder &fol
             ++markIt;
         const Mark *mark =
             markIt != marks.cend() && markIt.key() == key.rawValue() ? &*markIt : nullptr;
-        while (copiesIt != remote.conflicts.cend() && copiesIt.key() < key)
-            ++copiesIt;
-        const bool copies = file && copiesIt != remote.conflicts.cend() && copiesIt.key() == key &&
-                            !copiesIt->isEmpty();
+        const QList<Folder::ConflictCopy> *copies = nullptr;
+        if (copiesIt != remote.conflicts.cend() && copiesIt.key() == key)
+            copies = &*(copiesIt++);
+        if (copies && copies->isEmpty())
+            copies = nullptr;
         day.localChanged =
             day.localRevision && (!mark || mark->local != day.localRevision->rawValue);
-        // Copies a sync tool left beside an unchanged file hold text the diary has not seen.
+        // Copies a sync tool left beside an unchanged file, or where the file is gone, hold text
+        // the diary has not seen.
         day.remoteChanged = file && (!mark || mark->remote != file->fingerprint || copies);
-        if (!day.remoteChanged && !day.localChanged)
+        if (!day.remoteChanged && !day.localChanged && !copies)
             continue;
         if (mark)
             day.mark = *mark;
         if (file)
             day.remote = *file;
         if (copies)
-            day.conflicts = *copiesIt;
+            day.conflicts = *copies;
         try {
             auto working = reconcilePage(folder, manifest, day);
             if (co_await std::move(working))
@@ -221,6 +239,10 @@ QCoro::Task<bool> DiaryCloudSync::reconcilePage(const DiaryCloudSyncFolder &fold
         auto merging = readAndMerge(folder, manifest, day);
         co_return co_await std::move(merging);
     }
+    if (!day.remote && !day.conflicts.isEmpty()) {
+        auto merging = readAndMerge(folder, manifest, day);
+        co_return co_await std::move(merging);
+    }
     auto uploading = uploadPage(folder, manifest, day);
     co_await std::move(uploading);
     co_return false;
@@ -230,13 +252,16 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
                                                Manifest &manifest, const PageDay &day) {
     const std::shared_ptr<DiaryRepository> repository = m_services.repository;
     const DayKey key = day.day;
-    const QString listedFingerprint = day.remote->fingerprint;
+    // Conflict copies alone, their page file gone or never come.
+    const bool lone = !day.remote;
+    const QString listedFingerprint = lone ? QString() : day.remote->fingerprint;
 
     std::optional<DayRead> read;
     bool unreadable = false;
     try {
-        auto reading = folderWork(
-            [folder, key, copies = day.conflicts] { return DayRead::read(folder, key, copies); });
+        auto reading = folderWork([folder, key, copies = day.conflicts, lone] {
+            return DayRead::read(folder, key, copies, !lone);
+        });
         read = co_await reading;
     } catch (const Folder::FolderError &) {
         // A file no one can read would hold the day back on both sides for ever; once the local
@@ -263,9 +288,23 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         co_return false;
     }
 
-    const DiaryEntryDTO incoming = read->chosen;
+    if (!read->chosen) {
+        // None of the copies is a page of the day; they stay, and the local page goes out.
+        if (day.localChanged) {
+            auto uploading = uploadPage(folder, manifest, day);
+            co_await std::move(uploading);
+        }
+        co_return false;
+    }
+    const DiaryEntryDTO incoming = *read->chosen;
     // A version chosen from a conflict copy is written back, so both devices end on it.
-    const bool chosenIsCurrent = samePage(incoming, read->current);
+    const bool chosenIsCurrent = read->current && samePage(incoming, *read->current);
+    // A copy alone says nothing of what the other side did since the last exchange, and a page
+    // file gone since says nothing either: the copy takes a local page's place only when it is
+    // the newer, and the page it displaces is kept. The day's file is written again only for a
+    // copy that won or for a local change.
+    const bool localChanged = day.localChanged || lone;
+    const bool uploads = !lone || day.localChanged;
     QCoro::Task<std::optional<DiaryEntryDTO>> readingLocal = repository->entry(key);
     auto askingLocal = awaited(std::move(readingLocal));
     const std::optional<DiaryEntryDTO> local = co_await askingLocal;
@@ -279,9 +318,10 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         auto storing = awaited(std::move(applying));
         stored = co_await storing;
     } else if (samePage(*local, incoming)) {
-        manifest.pages.insert(key.rawValue(),
-                              Mark{local->revision.rawValue, listedFingerprint, {}});
-        if (!chosenIsCurrent) {
+        if (!lone)
+            manifest.pages.insert(key.rawValue(),
+                                  Mark{local->revision.rawValue, listedFingerprint, {}});
+        if (!chosenIsCurrent && uploads) {
             auto uploading = uploadPage(folder, manifest, day);
             co_await std::move(uploading);
         }
@@ -290,7 +330,7 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         auto settling = settleConflicts(folder, key, copies);
         co_await std::move(settling);
         co_return false;
-    } else if (remoteEntryWins(*local, incoming, day.localChanged)) {
+    } else if (remoteEntryWins(*local, incoming, localChanged)) {
         const DiarySessionStore *session = m_services.session;
         if (session && session->selectedDay() == key && session->hasPendingLocalWriting()) {
             qCInfo(lcSync) << "the open page has unsaved writing; its synced version waits";
@@ -302,7 +342,7 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         const bool unseen =
             incoming.id != local->id || (day.mark && day.mark->remote == Mark::unreadRemote);
         const bool keepLocal =
-            !local->content.isEmpty() && (day.localChanged || local->isSealed() || unseen);
+            !local->content.isEmpty() && (localChanged || local->isSealed() || unseen);
         QCoro::Task<DiaryEntryDTO> applying =
             repository->applyRemote(incoming, local->revision, keepLocal ? local : std::nullopt);
         auto storing = awaited(std::move(applying));
@@ -316,8 +356,10 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
             auto keepingIncoming = awaited(std::move(preserving));
             co_await std::move(keepingIncoming);
         }
-        auto uploading = uploadPage(folder, manifest, day);
-        co_await std::move(uploading);
+        if (uploads) {
+            auto uploading = uploadPage(folder, manifest, day);
+            co_await std::move(uploading);
+        }
         auto keeping = keepVersions(folder, *read, {incoming, *local});
         const QList<Folder::ConflictCopy> copies = co_await std::move(keeping);
         auto settling = settleConflicts(folder, key, copies);
@@ -331,7 +373,9 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         auto handed = awaited(std::move(handing));
         co_await std::move(handed);
     }
-    manifest.pages.insert(key.rawValue(), Mark{stored->revision.rawValue, listedFingerprint, {}});
+    if (!lone)
+        manifest.pages.insert(key.rawValue(),
+                              Mark{stored->revision.rawValue, listedFingerprint, {}});
     if (!chosenIsCurrent) {
         auto uploading = uploadPage(folder, manifest, day);
         co_await std::move(uploading);
@@ -366,9 +410,10 @@ DiaryCloudSync::keepVersions(const DiaryCloudSyncFolder &folder, const DayRead &
     QSet<QByteArray> known;
     for (const DiaryEntryDTO &version : kept)
         known.insert(pageKey(version));
-    if (!read.current.content.isEmpty() && !known.contains(pageKey(read.current))) {
-        known.insert(pageKey(read.current));
-        QCoro::Task<void> preserving = repository->preserveRecovery(read.current);
+    if (read.current && !read.current->content.isEmpty() &&
+        !known.contains(pageKey(*read.current))) {
+        known.insert(pageKey(*read.current));
+        QCoro::Task<void> preserving = repository->preserveRecovery(*read.current);
         auto keeping = awaited(std::move(preserving));
         co_await std::move(keeping);
     }
@@ -376,7 +421,7 @@ DiaryCloudSync::keepVersions(const DiaryCloudSyncFolder &folder, const DayRead &
     settled.reserve(read.copies.size());
     for (const DayRead::Copy &copy : read.copies) {
         if (copy.hasWords && !known.contains(copy.page)) {
-            auto reading = folderWork([folder, day = read.current.dayKey, listed = copy.copy] {
+            auto reading = folderWork([folder, day = read.day, listed = copy.copy] {
                 return folder.readConflictCopy(day, listed);
             });
             const std::optional<DiaryEntryDTO> version = co_await reading;

@@ -326,6 +326,52 @@ private Q_SLOTS:
         QCOMPARE(f.recoveredContents().size(), 2);
     }
 
+    // A copy with no page file beside it is settled as well. It says nothing of what the other
+    // side did since the last exchange, so it replaces the local page only when it is newer, and
+    // the page it replaces is kept; a page file gone after an exchange is written again only for
+    // a copy that won.
+    void conflictCopyWithoutItsPageFile_data() {
+        QTest::addColumn<QString>("local"); // "", "exchanged" (its page file gone since), "new"
+        QTest::addColumn<bool>("newerCopy");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QStringList>("recovered");
+        QTest::addColumn<QString>("pageFile");
+        QTest::newRow("nothing local")
+            << "" << false << "Copy words" << QStringList{} << "Copy words";
+        QTest::newRow("exchanged, a newer copy")
+            << "exchanged" << true << "Copy words" << QStringList{"Local words"} << "Copy words";
+        QTest::newRow("exchanged, an older copy")
+            << "exchanged" << false << "Local words" << QStringList{"Copy words"} << "<none>";
+        QTest::newRow("never sent, an older copy")
+            << "new" << false << "Local words" << QStringList{"Copy words"} << "Local words";
+    }
+    void conflictCopyWithoutItsPageFile() {
+        QFETCH(QString, local);
+        QFETCH(bool, newerCopy);
+        QFETCH(QString, stored);
+        QFETCH(QStringList, recovered);
+        QFETCH(QString, pageFile);
+        SyncEngineFixture f;
+        if (!local.isEmpty())
+            f.seed(march5, QStringLiteral("Local words"));
+        if (local == u"exchanged") {
+            f.pass();
+            f.tablet.remove(QStringLiteral("Pages/2024-03-05.json"));
+        }
+        // The local page was written 30 days ago.
+        const qint64 at = f.nowMs() - (newerCopy ? 1 : 40) * 86400000LL;
+        f.tablet.writeConflictCopy(SyncEngineFixture::tabletPage(march5, "Copy words", at), at);
+        f.pass();
+        QCOMPARE(f.storedContent(march5), stored);
+        QCOMPARE(f.recoveredContents(), recovered);
+        QCOMPARE(f.pageFileContent(march5), pageFile);
+        QVERIFY(f.tablet.conflictCopies(march5.rawValue()).isEmpty());
+        f.pass();
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+        QCOMPARE(f.storedContent(march5), stored);
+        QCOMPARE(f.recoveredContents(), recovered);
+    }
+
     // However many copies a tool left beside one page, one pass settles them all, with no more
     // than a version or two of the page in memory at a time.
     void manyConflictCopiesSettleInOnePass() {
