@@ -9,10 +9,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 #include <xcb/xcb.h>
@@ -239,6 +246,48 @@ bool connects(const QString &socketPath) {
     return connected;
 }
 
+// Whether `probe` says yes within the deadline. A display can take the connection and then never
+// answer, or answer a byte at a time, and the toolkit's own connection waits for ever on it; so
+// the probe runs in a child process, which is killed at the deadline. The launch has started no
+// thread yet when it looks, so the child may do all a probe does.
+bool answersInTime(const std::function<bool()> &probe) {
+    constexpr std::chrono::seconds deadline{5};
+    int answer[2];
+    if (::pipe2(answer, O_CLOEXEC) != 0)
+        return probe();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(answer[0]);
+        const char yes = probe() ? 1 : 0;
+        [[maybe_unused]] const ssize_t written = ::write(answer[1], &yes, 1);
+        ::_exit(0);
+    }
+    ::close(answer[1]);
+    if (child < 0) {
+        ::close(answer[0]);
+        return probe();
+    }
+    char yes = 0;
+    pollfd reply{answer[0], POLLIN, 0};
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const int ready = ::poll(&reply, 1, int(std::max<qint64>(left.count(), 0)));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready > 0 && ::read(answer[0], &yes, 1) != 1)
+            yes = 0;
+        break;
+    }
+    ::close(answer[0]);
+    // Unwaited for, an ended child keeps its process id, so this reaches no other process.
+    ::kill(child, SIGKILL);
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return yes == 1;
+}
+
 std::optional<QString> environmentValue(const char *name) {
     if (!qEnvironmentVariableIsSet(name))
         return std::nullopt;
@@ -280,12 +329,17 @@ VelmoraSurroundings VelmoraSurroundings::current() {
     surroundings.runtimeDirectory = environmentValue("XDG_RUNTIME_DIR");
     surroundings.isFolder = [](const QString &path) { return QFileInfo(path).isDir(); };
     surroundings.x11Answers = [](const QString &display) {
-        xcb_connection_t *connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
-        const bool answers = xcb_connection_has_error(connection) == 0;
-        xcb_disconnect(connection);
-        return answers;
+        const QByteArray name = display.toLocal8Bit();
+        return answersInTime([&name] {
+            xcb_connection_t *connection = xcb_connect(name.constData(), nullptr);
+            const bool answers = xcb_connection_has_error(connection) == 0;
+            xcb_disconnect(connection);
+            return answers;
+        });
     };
-    surroundings.waylandAnswers = connects;
+    surroundings.waylandAnswers = [](const QString &socket) {
+        return answersInTime([&socket] { return connects(socket); });
+    };
     return surroundings;
 }
 

@@ -20,7 +20,8 @@ struct VelmoraSurroundings {
     std::optional<QString> waylandDisplay;
     std::optional<QString> runtimeDirectory;
     std::function<bool(const QString &path)> isFolder;
-    // Whether an X server answers at a display name, a Wayland compositor at a socket.
+    // Whether an X server answers at a display name, a Wayland compositor at a socket; one that
+    // has not answered within a few seconds does not.
     std::function<bool(const QString &display)> x11Answers;
     std::function<bool(const QString &socket)> waylandAnswers;
 

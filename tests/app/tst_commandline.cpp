@@ -3,9 +3,79 @@
 #include <QHash>
 #include <QTest>
 
+#include <cstddef>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
 using namespace velmora;
 
 using Action = VelmoraCommandLine::Action;
+
+namespace {
+
+// An X display of its own, at the abstract socket a client tries first: it takes every
+// connection, answers its request with `reply` and then keeps it open without a word more.
+class FakeDisplay {
+public:
+    explicit FakeDisplay(QByteArray reply)
+        : m_reply(std::move(reply)) {
+        m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        for (int number = 2370 + ::getpid() % 5000; m_number < 0 && number < 12370; ++number) {
+            const QByteArray path = "/tmp/.X11-unix/X" + QByteArray::number(number);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path + 1, path.constData(), size_t(path.size()));
+            if (::bind(m_listener, reinterpret_cast<const sockaddr *>(&address),
+                       socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(path.size()))) == 0)
+                m_number = number;
+        }
+        if (m_number < 0 || ::listen(m_listener, 8) != 0 || ::pipe2(m_stop, O_CLOEXEC) != 0)
+            qFatal("No display of its own for the test");
+        m_server = std::thread([this] { serve(); });
+    }
+    ~FakeDisplay() {
+        ::close(m_stop[1]);
+        m_server.join();
+        ::close(m_stop[0]);
+        ::close(m_listener);
+    }
+
+    QString name() const { return QStringLiteral(":%1").arg(m_number); }
+
+private:
+    void serve() {
+        std::vector<int> connections;
+        pollfd waits[2] = {{m_listener, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+        while (::poll(waits, 2, -1) > 0 && waits[1].revents == 0) {
+            const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection < 0)
+                continue;
+            connections.push_back(connection);
+            // Only once asked, as a server does: a client takes what comes before it asks for
+            // something else.
+            char request[1024];
+            if (::recv(connection, request, sizeof request, 0) <= 0 ||
+                ::send(connection, m_reply.constData(), size_t(m_reply.size()), MSG_NOSIGNAL) < 0)
+                qWarning("The test display could not answer");
+        }
+        for (const int connection : connections)
+            ::close(connection);
+    }
+
+    QByteArray m_reply;
+    int m_listener = -1;
+    int m_number = -1;
+    int m_stop[2] = {-1, -1};
+    std::thread m_server;
+};
+
+} // namespace
 
 class CommandLineTests : public QObject {
     Q_OBJECT
@@ -134,6 +204,40 @@ private Q_SLOTS:
                      qPrintable(line.output));
         }
         QCOMPARE(line.home.value_or(QString()), home);
+    }
+
+    void givesUpOnADisplayThatDoesNotAnswer_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("answers");
+        // The connection accepted, by the server of protocol 11.0, with nothing more to tell.
+        QByteArray accepted("\x01\x00\x0b\x00\x00\x00\x08\x00", 8);
+        accepted.append(32, '\0');
+        QTest::newRow("answers") << accepted << true;
+        QTest::newRow("silent") << QByteArray() << false;
+        QTest::newRow("part of an answer") << accepted.first(20) << false;
+        QTest::newRow("junk") << QByteArray("Z\x93\x07\xe1\x5a\x11\x4c\xf0", 8).repeated(8)
+                              << false;
+    }
+
+    // A display that takes the connection and then says nothing, or not all it should, is given
+    // up on after a few seconds; the launch is refused in one line as where no display answers.
+    void givesUpOnADisplayThatDoesNotAnswer() {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, answers);
+        const FakeDisplay display(reply);
+        VelmoraSurroundings surroundings = VelmoraSurroundings::current();
+        surroundings.platform.reset();
+        surroundings.waylandDisplay.reset();
+        surroundings.x11Display = display.name();
+        const VelmoraCommandLine line = VelmoraCommandLine::checkSurroundings(
+            {QStringLiteral("/usr/bin/velmora"), QStringLiteral("--velmora-test-mode")},
+            surroundings);
+        QCOMPARE(line.output,
+                 answers ? QString()
+                         : QStringLiteral("Velmora needs a graphical desktop session: no display "
+                                          "answers at %1.\n")
+                               .arg(display.name()));
+        QCOMPARE(line.exitCode, answers ? 0 : 1);
     }
 
     void refusalIsOneLineNamingTheOption() {
