@@ -9,14 +9,14 @@ QString DiarySnapshotFormatError::message() const {
     case Case::unexpectedPackageItem:
         return QCoreApplication::translate("DiarySnapshotFormatError",
                                            "The backup contains an unexpected item: %1.")
-            .arg(m_text);
+            .arg(shownExcerpt(m_text));
     case Case::symbolicLink:
         return QCoreApplication::translate("DiarySnapshotFormatError",
                                            "The backup contains a symbolic link: %1.")
-            .arg(m_text);
+            .arg(shownExcerpt(m_text));
     case Case::missingFile:
         return QCoreApplication::translate("DiarySnapshotFormatError", "The backup is missing %1.")
-            .arg(m_text);
+            .arg(shownExcerpt(m_text));
     case Case::unsupportedVersion:
         return QCoreApplication::translate("DiarySnapshotFormatError",
                                            "Backup version %1 is not supported.")
@@ -28,7 +28,7 @@ QString DiarySnapshotFormatError::message() const {
     case Case::invariantViolation:
         return QCoreApplication::translate("DiarySnapshotFormatError",
                                            "The backup is internally inconsistent: ") +
-               m_text;
+               shownExcerpt(m_text);
     case Case::packageNotDirectory:
         return QCoreApplication::translate("DiarySnapshotFormatError",
                                            "The backup package is not a directory.");

@@ -269,10 +269,10 @@ QString DiaryTransferError::message() const {
     case Case::unsupportedVersion:
         return QCoreApplication::translate("DiaryTransferError",
                                            "Import version %1 is not supported.")
-            .arg(m_text);
+            .arg(shownExcerpt(m_text));
     case Case::malformedDocument:
         return QCoreApplication::translate("DiaryTransferError", "The import file is malformed: ") +
-               m_text;
+               shownExcerpt(m_text);
     case Case::recordTooLarge:
         return QCoreApplication::translate("DiaryTransferError",
                                            "Entry %1 exceeds the 8 MiB text limit.")

@@ -23,4 +23,9 @@ private:
     mutable QByteArray m_what;
 };
 
+// A value from outside (a file's text, a name, a path) as a message quotes it: whole when it is
+// short, else its beginning and its end around an ellipsis. A message box takes minutes to lay
+// out millions of characters, and a file can hold that many where a message quotes it.
+QString shownExcerpt(const QString &value);
+
 } // namespace velmora

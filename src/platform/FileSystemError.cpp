@@ -51,8 +51,8 @@ namespace {
 QString FileSystemError::message() const {
     const QByteArray operation = m_operation.toUtf8();
     return QCoreApplication::translate("FileSystemError", "%1 “%2”: %3")
-        .arg(QCoreApplication::translate("FileSystemError", operation.constData()), m_path,
-             QString::fromLocal8Bit(std::strerror(m_errorNumber)));
+        .arg(QCoreApplication::translate("FileSystemError", operation.constData()),
+             shownExcerpt(m_path), QString::fromLocal8Bit(std::strerror(m_errorNumber)));
 }
 
 namespace {

@@ -54,7 +54,7 @@ DiaryEntryDTO makeEntryDTO(const SqliteStatement &row, const QString *content,
         throw PersistenceError::invalidData(
             QCoreApplication::translate("CoreDataDiaryRepository",
                                         "A stored entry has an invalid civil-day key: %1.")
-                .arg(storedKey));
+                .arg(shownExcerpt(storedKey)));
     }
     if (!revision) {
         const qint64 stored = row.int64(10);

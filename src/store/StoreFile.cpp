@@ -66,7 +66,7 @@ QString StoreModelMismatchError::message() const {
     }
     return QCoreApplication::translate("StoreModelMismatchError",
                                        "The store was written by model %1, not by model %2.")
-        .arg(m_found, m_expected);
+        .arg(shownExcerpt(m_found), m_expected);
 }
 
 std::optional<StoreIdentity> readStoreIdentity(SqliteDatabase &database) {

@@ -361,7 +361,7 @@ QString DiaryCloudSyncFolder::AccessError::message() const {
         return QCoreApplication::translate(
                    "DiaryCloudSyncFolder",
                    "The sync folder holds a link at “%1”, which sync does not follow.")
-            .arg(m_path);
+            .arg(shownExcerpt(m_path));
     case Case::busy:
         break;
     }

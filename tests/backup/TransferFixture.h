@@ -68,6 +68,9 @@ inline void malformedImportRows() {
     row("oversized-file.json", QStringLiteral("The import file is larger than 256 MiB."));
     row("nested-1025.json", malformed + badFormat);
     row("nested-100000.json", malformed + badFormat);
+    // Quoted in part: the whole would be six million characters.
+    const QString zeros = QStringLiteral("0,").repeated(29) + QLatin1Char('0');
+    row("huge-version.json", QStringLiteral("Import version [%1…%1] is not supported.").arg(zeros));
 }
 
 } // namespace velmora::test

@@ -182,6 +182,10 @@ private Q_SLOTS:
         row("missing-both", "The backup is missing manifest.json.");
         row("huge-manifest", "The backup manifest is malformed or ambiguous.");
         row("huge-records", "The backup exceeds the supported size limit.");
+        QTest::newRow("long-name")
+            << QStringLiteral("long-name")
+            << QStringLiteral("The backup contains an unexpected item: %1…%2.")
+                   .arg(QString(60, u'a'), QString(56, u'c') + QStringLiteral(".txt"));
         for (const NestingDepth &nesting : nestingDepths) {
             if (nesting.readable)
                 continue;
@@ -389,6 +393,10 @@ private:
             nestBackupManifest(path, package.section(QLatin1Char('-'), -1).toLongLong());
         } else if (package.startsWith(QLatin1String("nested-record-"))) {
             nestBackupRecord(path, 2, package.section(QLatin1Char('-'), -1).toLongLong());
+        } else if (package == QLatin1String("long-name")) {
+            QFile named(path + QLatin1Char('/') + QString(60, u'a') + QString(120, u'b') +
+                        QString(56, u'c') + QStringLiteral(".txt"));
+            QVERIFY(named.open(QIODevice::WriteOnly));
         } else if (package == QLatin1String("huge-records")) {
             // Sparse: one byte over the limit costs no disk.
             QVERIFY(

@@ -96,7 +96,9 @@ private Q_SLOTS:
             QFile made(path);
             QVERIFY(made.open(QIODevice::WriteOnly));
             const QByteArray valid = fileBytes(transferData(QStringLiteral("valid-v3.json")));
-            if (file == QLatin1String("oversized-entry.json")) {
+            if (file == QLatin1String("huge-version.json")) {
+                made.write("{\"version\":[" + QByteArray("0,").repeated(2'999'999) + "0]}");
+            } else if (file == QLatin1String("oversized-entry.json")) {
                 made.write(
                     QByteArray(valid).replace("Words / more words", QByteArray(8388609, 'w')));
             } else if (file.startsWith(QLatin1String("nested-"))) {

@@ -3,6 +3,19 @@
 #include "backup/DiaryTransferFlows.h"
 
 #include <QList>
+#include <QtTest/QTest>
+
+namespace velmora {
+
+// How a failed comparison shows an alert: its title, the length of its text and its start.
+inline char *toString(const DiaryAlert &alert) {
+    return QTest::toString(QStringLiteral("%1 (%2 characters): %3")
+                               .arg(alert.title)
+                               .arg(alert.informativeText.size())
+                               .arg(alert.informativeText.left(300)));
+}
+
+} // namespace velmora
 
 namespace velmora::test {
 
