@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTimeZone>
 
@@ -295,6 +296,16 @@ QString DiaryTransferError::message() const {
     case Case::destinationExists:
         return QCoreApplication::translate("DiaryTransferError",
                                            "A file already exists at the export location.");
+    case Case::notAFile:
+        return QCoreApplication::translate(
+                   "DiaryTransferError",
+                   "“%1” is not an ordinary file. Choose a Velmora export file.")
+            .arg(shownExcerpt(m_text));
+    case Case::diaryStore:
+        return QCoreApplication::translate(
+                   "DiaryTransferError",
+                   "“%1” is the diary’s own store, not an export. Choose a Velmora export file.")
+            .arg(shownExcerpt(m_text));
     }
     return {};
 }
@@ -306,6 +317,7 @@ QDateTime DiaryTransferCodec::wholeSeconds(const QDateTime &moment) {
 
 QByteArray DiaryTransferCodec::readFile(const QString &source, const QStringList &neverOpened) {
     const QByteArray path = QFile::encodeName(source);
+    const QString name = QFileInfo(source).fileName();
     struct stat status {};
     if (::stat(path.constData(), &status) != 0)
         throw FileSystemError(QStringLiteral("Could not read"), source, errno);
@@ -313,23 +325,32 @@ QByteArray DiaryTransferCodec::readFile(const QString &source, const QStringList
         struct stat keptStatus {};
         if (::stat(QFile::encodeName(kept).constData(), &keptStatus) == 0 &&
             keptStatus.st_dev == status.st_dev && keptStatus.st_ino == status.st_ino)
-            throw FileSystemError(QStringLiteral("Could not read"), source, EBUSY);
+            throw DiaryTransferError::diaryStore(name);
     }
+    if (!S_ISREG(status.st_mode))
+        throw DiaryTransferError::notAFile(name);
+    // Without waiting, and looked at again once open: the path may name a pipe by now.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        throw FileSystemError(QStringLiteral("Could not read"), source, errno);
+    const auto closing = qScopeGuard([fd] { ::close(fd); });
+    if (::fstat(fd, &status) != 0)
+        throw FileSystemError(QStringLiteral("Could not read"), source, errno);
+    if (!S_ISREG(status.st_mode))
+        throw DiaryTransferError::notAFile(name);
     if (qint64(status.st_size) > DiaryTransferCodec::inputByteLimit)
         throw DiaryTransferError::inputTooLarge();
-    QFile file(source);
-    if (!file.open(QIODevice::ReadOnly))
-        throw FileSystemError(QStringLiteral("Could not read"), source,
-                              file.error() == QFileDevice::PermissionsError ? EACCES : EIO);
     // With room after the text, so that the parser reads it where it lies.
     QByteArray bytes;
     bytes.reserve(qsizetype(status.st_size) + fastJsonPadding);
     bytes.resize(qsizetype(status.st_size));
     qsizetype filled = 0;
     while (filled < bytes.size()) {
-        const qint64 read = file.read(bytes.data() + filled, bytes.size() - filled);
+        const ssize_t read = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
+        if (read < 0 && errno == EINTR)
+            continue;
         if (read < 0)
-            throw FileSystemError(QStringLiteral("Could not read"), source, EIO);
+            throw FileSystemError(QStringLiteral("Could not read"), source, errno);
         if (read == 0)
             break;
         filled += read;

@@ -29,6 +29,9 @@ public:
         duplicateIdentifier,
         duplicateDay,
         destinationExists,
+        // What the user picked to import: a folder, a pipe or a device, or the store itself.
+        notAFile,
+        diaryStore,
     };
 
     static DiaryTransferError unsupportedVersion(QString version) {
@@ -46,6 +49,10 @@ public:
     static DiaryTransferError duplicateIdentifier() { return {Case::duplicateIdentifier}; }
     static DiaryTransferError duplicateDay() { return {Case::duplicateDay}; }
     static DiaryTransferError destinationExists() { return {Case::destinationExists}; }
+    static DiaryTransferError notAFile(QString name) { return {Case::notAFile, std::move(name)}; }
+    static DiaryTransferError diaryStore(QString name) {
+        return {Case::diaryStore, std::move(name)};
+    }
 
     Case errorCase() const { return m_case; }
     const QString &text() const { return m_text; }
@@ -112,7 +119,9 @@ public:
     // The bytes of an import file, whole, once its size is within the limit; kept with room
     // for the parser after them, so that decoding a large file does not copy it. A source that
     // is one of `neverOpened` (the store's own files, under any name) is refused unopened:
-    // closing a descriptor of a file drops every POSIX lock this process holds on it.
+    // closing a descriptor of a file drops every POSIX lock this process holds on it. So is
+    // anything but a plain file, which could keep the read waiting for ever (a pipe) or never
+    // end it (a device).
     static QByteArray readFile(const QString &source, const QStringList &neverOpened = {});
     // Any supported version, validated, as version 3.
     static DiaryTransferDocument decode(const QByteArray &data);

@@ -71,6 +71,13 @@ inline void malformedImportRows() {
     // Quoted in part: the whole would be six million characters.
     const QString zeros = QStringLiteral("0,").repeated(29) + QLatin1Char('0');
     row("huge-version.json", QStringLiteral("Import version [%1…%1] is not supported.").arg(zeros));
+    // Picked in the panel, and refused unopened or unread.
+    const QString notAFile =
+        QStringLiteral("“%1” is not an ordinary file. Choose a Velmora export file.");
+    for (const char *special : {"a folder", "a pipe", "a link to a pipe", "/dev/zero"})
+        row(special, notAFile.arg(QFileInfo(QString::fromLatin1(special)).fileName()));
+    row("store.sqlite", QStringLiteral("“store.sqlite” is the diary’s own store, not an export. "
+                                       "Choose a Velmora export file."));
 }
 
 } // namespace velmora::test

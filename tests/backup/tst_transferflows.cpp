@@ -5,6 +5,7 @@
 
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace velmora;
@@ -43,9 +44,13 @@ struct FlowFixture : SessionFixture {
     std::shared_ptr<ScriptedAlerts> alerts = std::make_shared<ScriptedAlerts>();
     int completions = 0;
     QString quarantine = folder.filePath(QStringLiteral("Recovery/Quarantine"));
+    QString store = folder.filePath(QStringLiteral("store.sqlite"));
 
     DiaryTransferFlowContext context() {
-        return {repository, settings, clock, alerts, DiaryOpenDayReloader(session.get())};
+        DiaryTransferFlowContext context{repository, settings, clock, alerts,
+                                         DiaryOpenDayReloader(session.get())};
+        context.storeURL = store;
+        return context;
     }
     std::function<void()> completion() {
         return [this] { ++completions; };
@@ -91,12 +96,27 @@ private Q_SLOTS:
         fixture.seed(SessionFixture::today, QStringLiteral("untouched"));
         const DiarySnapshotDTO before = test::waitFor(fixture.repository->snapshot());
         QString path = transferData(file);
-        if (!QFileInfo::exists(path)) {
+        const QByteArray native = QFile::encodeName(fixture.folder.filePath(file));
+        if (QDir::isAbsolutePath(file)) {
+            path = file;
+        } else if (file == u"a folder") {
+            path = fixture.folder.filePath(file);
+            QVERIFY(QDir().mkdir(path));
+        } else if (file.endsWith(u"a pipe")) {
+            path = fixture.folder.filePath(file);
+            const QByteArray pipe = file == u"a pipe" ? native : native + ".pipe";
+            QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+            if (pipe != native)
+                QCOMPARE(::symlink(pipe.constData(), native.constData()), 0);
+        } else if (!QFileInfo::exists(path)) {
             path = fixture.folder.filePath(file);
             QFile made(path);
             QVERIFY(made.open(QIODevice::WriteOnly));
             const QByteArray valid = fileBytes(transferData(QStringLiteral("valid-v3.json")));
-            if (file == QLatin1String("huge-version.json")) {
+            if (path == fixture.store) {
+                // It would import, were it read.
+                made.write(valid);
+            } else if (file == QLatin1String("huge-version.json")) {
                 made.write("{\"version\":[" + QByteArray("0,").repeated(2'999'999) + "0]}");
             } else if (file == QLatin1String("oversized-entry.json")) {
                 made.write(
