@@ -80,6 +80,15 @@ public:
     }
 
 protected:
+    // The scene forgets which item had the keyboard when it is told twice that it lost it, as a
+    // menu opened with Alt does (its menu takes the keyboard, then the menu bar): the keyboard
+    // came back to the view and went no further, and what was typed next was lost. The book is
+    // the one item here that takes it.
+    void focusInEvent(QFocusEvent *event) override {
+        QGraphicsView::focusInEvent(event);
+        if (m_proxy && m_proxy->isVisible() && !m_scene.focusItem())
+            m_proxy->setFocus(event->reason());
+    }
     void resizeEvent(QResizeEvent *event) override {
         QGraphicsView::resizeEvent(event);
         fit(viewport()->size());

@@ -3,6 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -11,10 +14,25 @@ namespace velmora {
 
 namespace {
 
-// The standard editing actions go to whichever text field has the focus; anything else has
-// nothing to do with them.
+// What has the keyboard. The book is shown through a view that holds the keyboard on its behalf;
+// the view's scene knows which of the book's widgets it is for.
+QWidget *keyboardHolder() {
+    QWidget *holder = QApplication::focusWidget();
+    while (auto *view = qobject_cast<QGraphicsView *>(holder)) {
+        const auto *shown =
+            view->scene() ? qgraphicsitem_cast<QGraphicsProxyWidget *>(view->scene()->focusItem())
+                          : nullptr;
+        if (!shown || !shown->widget())
+            break;
+        holder = shown->widget()->focusWidget() ? shown->widget()->focusWidget() : shown->widget();
+    }
+    return holder;
+}
+
+// The standard editing actions go to whatever has the keyboard, when it has such an action: a
+// text field, or a page that lets its words be copied; anything else has nothing to do with them.
 void sendToFocusedEditor(const char *slot) {
-    QWidget *focus = QApplication::focusWidget();
+    QWidget *focus = keyboardHolder();
     if (focus && focus->metaObject()->indexOfMethod((QByteArray(slot) + "()").constData()) >= 0)
         QMetaObject::invokeMethod(focus, slot);
 }

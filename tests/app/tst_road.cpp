@@ -32,6 +32,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -39,6 +40,8 @@
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -310,10 +313,57 @@ QLineEdit *fileNameField(QFileDialog &dialog) {
     return dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
 }
 
+// Where the keyboard is when an Edit command is chosen, and how it is chosen: with the mouse in
+// the menu bar, with Alt+E, the arrows and Return, or by its own key.
+enum class EditIn { page, searchField, settingsField };
+enum class ChosenBy { mouse, menuKeys, key };
+
+// Chooses an item of the book window's Edit menu as a person does. Whether it could be chosen.
+bool chooseEditCommand(Road &road, const QString &item, ChosenBy way, QWindow *keyboard) {
+    QAction *command = road.program->menus().action(item);
+    if (way == ChosenBy::key) {
+        QTest::keySequence(keyboard, command->shortcut());
+        return true;
+    }
+    QMenuBar *bar = road.program->window().menuBar();
+    QMenu *edit = nullptr;
+    for (QAction *title : bar->actions())
+        if (title->menu() && title->menu()->actions().contains(command))
+            edit = title->menu();
+    if (!edit)
+        return false;
+    if (way == ChosenBy::mouse) {
+        const QRect title = bar->actionGeometry(edit->menuAction());
+        QTest::mouseClick(road.window(), Qt::LeftButton, {},
+                          bar->mapTo(&road.program->window(), title.center()));
+    } else {
+        QTest::keyClick(road.window(), Qt::Key_E, Qt::AltModifier);
+    }
+    if (!waitUntil([&] { return edit->isVisible() && edit->windowHandle()->isExposed(); }))
+        return false;
+    if (way == ChosenBy::mouse) {
+        QTest::mouseMove(edit->windowHandle(), edit->actionGeometry(command).center());
+        QTest::mouseClick(edit->windowHandle(), Qt::LeftButton, {},
+                          edit->actionGeometry(command).center());
+    } else {
+        // The menu opens on its first item.
+        for (QAction *above : edit->actions()) {
+            if (above == command)
+                break;
+            if (!above->isSeparator())
+                QTest::keyClick(edit->windowHandle(), Qt::Key_Down);
+        }
+        QTest::keyClick(edit->windowHandle(), Qt::Key_Return);
+    }
+    return waitUntil([&] { return !edit->isVisible(); });
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(KeysIn)
 Q_DECLARE_METATYPE(KeyEffect)
+Q_DECLARE_METATYPE(EditIn)
+Q_DECLARE_METATYPE(ChosenBy)
 
 class RoadTest : public QObject {
     Q_OBJECT
@@ -777,6 +827,119 @@ private Q_SLOTS:
         QVERIFY(openPanel(
             road, panel, [&](QFileDialog &dialog) { second = dialog.directory().absolutePath(); }));
         QCOMPARE(second, leftInTheDiary ? QDir::homePath() : elsewhere.path());
+    }
+
+    void editMenuActsWhereTheKeyboardIs_data() {
+        QTest::addColumn<EditIn>("place");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<ChosenBy>("way");
+        // What the commands leave selected and written, what a letter typed next leaves written,
+        // and what the clipboard, which held "pasted" before, holds at the end.
+        QTest::addColumn<QString>("selected");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("typedNext");
+        QTest::addColumn<QString>("clipboard");
+        const auto row = [](const char *name, EditIn place, QStringList commands, ChosenBy way,
+                            const char *selected, const char *written, const char *typedNext,
+                            const char *clipboard) {
+            QTest::newRow(name) << place << commands << way << QString::fromUtf8(selected)
+                                << QString::fromUtf8(written) << QString::fromUtf8(typedNext)
+                                << QString::fromUtf8(clipboard);
+        };
+        using P = EditIn;
+        using W = ChosenBy;
+        // The page holds "Dear diary", "diary" selected with the mouse.
+        row("page, Select All, mouse", P::page, {"Select All"}, W::mouse, "Dear diary",
+            "Dear diary", "!", "pasted");
+        row("page, Copy, mouse", P::page, {"Copy"}, W::mouse, "diary", "Dear diary", "Dear !",
+            "diary");
+        row("page, Paste, mouse", P::page, {"Paste"}, W::mouse, "", "Dear pasted", "Dear pasted!",
+            "pasted");
+        row("page, Cut then Undo, mouse", P::page, {"Cut", "Undo"}, W::mouse, "", "Dear diary",
+            "Dear diary!", "diary");
+        row("page, Cut, Undo, Redo, mouse", P::page, {"Cut", "Undo", "Redo"}, W::mouse, "", "Dear ",
+            "Dear !", "diary");
+        row("page, Paste, Alt+E", P::page, {"Paste"}, W::menuKeys, "", "Dear pasted",
+            "Dear pasted!", "pasted");
+        // The search field holds "rain".
+        row("search, Select All, mouse", P::searchField, {"Select All"}, W::mouse, "rain", "rain",
+            "!", "pasted");
+        row("search, Paste, Alt+E", P::searchField, {"Paste"}, W::menuKeys, "", "rainpasted",
+            "rainpasted!", "pasted");
+        // The settings' name field holds "Ann"; that window has no menu bar of its own.
+        row("settings, Select All then Cut, keys", P::settingsField, {"Select All", "Cut"}, W::key,
+            "", "", "!", "Ann");
+    }
+
+    // The Edit menu's commands act on whatever has the keyboard, as their keys do, however they
+    // are chosen; the keyboard stays where it was, so the next letter lands there too.
+    void editMenuActsWhereTheKeyboardIs() {
+        QFETCH(EditIn, place);
+        QFETCH(QStringList, commands);
+        QFETCH(ChosenBy, way);
+        QFETCH(QString, selected);
+        QFETCH(QString, written);
+        QFETCH(QString, typedNext);
+        QFETCH(QString, clipboard);
+        Road road(QSize(609, 800));
+        QVERIFY(road.start([](DiaryDependencyGraph &) {}));
+        road.key(Qt::Key_Return);
+        QVERIFY(waitUntil([&] { return road.settled() && road.book()->editor()->hasFocus(); }));
+        VuzIvoduPageWidget *book = road.book();
+        QWindow *keyboard = road.window();
+        std::function<QString()> shownText;
+        std::function<QString()> selection;
+        // A piece of a ruled text selected with the mouse, from one character to another.
+        const auto selectWithMouse = [&](MacRuledTextView *text, int from, int to) {
+            road.drag(text->viewport(), text->caretRect(from)->center(),
+                      text->caretRect(to)->center());
+        };
+        switch (place) {
+        case EditIn::page:
+            road.type(QStringLiteral("Dear diary"));
+            QTRY_COMPARE(book->editor()->text(), QStringLiteral("Dear diary"));
+            selectWithMouse(book->editor(), 5, 10);
+            shownText = [&] { return book->editor()->text(); };
+            selection = [&] { return book->editor()->textCursor().selectedText(); };
+            break;
+        case EditIn::searchField: {
+            road.key(Qt::Key_F, Qt::ControlModifier);
+            QVERIFY(waitUntil([&] {
+                return book->recallCards()->searchCard() &&
+                       book->recallCards()->searchCard()->field()->hasFocus();
+            }));
+            QLineEdit *field = book->recallCards()->searchCard()->field();
+            road.type(QStringLiteral("rain"));
+            shownText = [field] { return field->text(); };
+            selection = [field] { return field->selectedText(); };
+            break;
+        }
+        case EditIn::settingsField: {
+            road.key(Qt::Key_Comma, Qt::ControlModifier);
+            QVERIFY(waitUntil([] { return shownSettings() != nullptr; }));
+            QVERIFY(QTest::qWaitForWindowActive(shownSettings()));
+            QLineEdit *field = shownSettings()->nameField();
+            QTest::mouseClick(field, Qt::LeftButton);
+            QVERIFY(waitUntil([field] { return field->hasFocus(); }));
+            keyboard = shownSettings()->windowHandle();
+            for (const char letter : {'A', 'n', 'n'})
+                QTest::keyClick(keyboard, letter);
+            shownText = [field] { return field->text(); };
+            selection = [field] { return field->selectedText(); };
+            break;
+        }
+        }
+        QApplication::clipboard()->setText(QStringLiteral("pasted"));
+        QVERIFY(waitUntil(
+            [] { return QApplication::clipboard()->text() == QStringLiteral("pasted"); }));
+
+        for (const QString &command : std::as_const(commands))
+            QVERIFY2(chooseEditCommand(road, command, way, keyboard), qPrintable(command));
+        QTRY_COMPARE(selection(), selected);
+        QTRY_COMPARE(shownText(), written);
+        QTest::keyClick(keyboard, '!');
+        QTRY_COMPARE(shownText(), typedNext);
+        QCOMPARE(QApplication::clipboard()->text(), clipboard);
     }
 
 private:
