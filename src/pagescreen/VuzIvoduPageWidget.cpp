@@ -430,6 +430,16 @@ void VuzIvoduPageWidget::refreshLeaf() {
     m_readingLeaf->hide();
 }
 
+void VuzIvoduPageWidget::copy() {
+    if (m_readingLeaf->isVisible())
+        m_readingLeaf->textView()->copy();
+}
+
+void VuzIvoduPageWidget::selectAll() {
+    if (m_readingLeaf->isVisible())
+        m_readingLeaf->textView()->selectAll();
+}
+
 void VuzIvoduPageWidget::refreshEditorFont() {
     const QFont font = resolveDiaryFont(m_controller->selectedFont(), m_controller->fontSize());
     m_editor->setFontAndLineHeight(font, VuzIvoduPageView::lineHeight(font.pointSizeF()));

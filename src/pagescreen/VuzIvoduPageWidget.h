@@ -95,6 +95,12 @@ public:
 
     QSize sizeHint() const override { return {spreadWidth, spreadHeight}; }
 
+public Q_SLOTS:
+    // The Edit menu's commands while the page itself has the keyboard, as it has on a sealed
+    // page: the words of a read leaf can be selected and copied, never changed.
+    void copy();
+    void selectAll();
+
 Q_SIGNALS:
     // The book should close (the root view shows the cover again).
     void closeRequested();

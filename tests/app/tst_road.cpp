@@ -315,7 +315,7 @@ QLineEdit *fileNameField(QFileDialog &dialog) {
 
 // Where the keyboard is when an Edit command is chosen, and how it is chosen: with the mouse in
 // the menu bar, with Alt+E, the arrows and Return, or by its own key.
-enum class EditIn { page, searchField, settingsField };
+enum class EditIn { page, sealedPage, searchField, settingsField };
 enum class ChosenBy { mouse, menuKeys, key };
 
 // Chooses an item of the book window's Edit menu as a person does. Whether it could be chosen.
@@ -861,6 +861,18 @@ private Q_SLOTS:
             "Dear !", "diary");
         row("page, Paste, Alt+E", P::page, {"Paste"}, W::menuKeys, "", "Dear pasted",
             "Dear pasted!", "pasted");
+        // A sealed page of "Sealed words.", "words" selected with the mouse: it copies and
+        // selects, and nothing changes it.
+        row("sealed, Copy, mouse", P::sealedPage, {"Copy"}, W::mouse, "words", "Sealed words.",
+            "Sealed words.", "words");
+        row("sealed, Copy, Ctrl+C", P::sealedPage, {"Copy"}, W::key, "words", "Sealed words.",
+            "Sealed words.", "words");
+        row("sealed, Select All, Alt+E", P::sealedPage, {"Select All"}, W::menuKeys,
+            "Sealed words.", "Sealed words.", "Sealed words.", "pasted");
+        row("sealed, Cut, mouse", P::sealedPage, {"Cut"}, W::mouse, "words", "Sealed words.",
+            "Sealed words.", "pasted");
+        row("sealed, Paste, Ctrl+V", P::sealedPage, {"Paste"}, W::key, "words", "Sealed words.",
+            "Sealed words.", "pasted");
         // The search field holds "rain".
         row("search, Select All, mouse", P::searchField, {"Select All"}, W::mouse, "rain", "rain",
             "!", "pasted");
@@ -882,7 +894,11 @@ private Q_SLOTS:
         QFETCH(QString, typedNext);
         QFETCH(QString, clipboard);
         Road road(QSize(609, 800));
-        QVERIFY(road.start([](DiaryDependencyGraph &) {}));
+        DayKey yesterday;
+        QVERIFY(road.start([&](DiaryDependencyGraph &graph) {
+            yesterday = daysBeforeToday(graph, 1);
+            writeEarlierPage(graph, yesterday, QStringLiteral("Sealed words."), true);
+        }));
         road.key(Qt::Key_Return);
         QVERIFY(waitUntil([&] { return road.settled() && road.book()->editor()->hasFocus(); }));
         VuzIvoduPageWidget *book = road.book();
@@ -902,6 +918,17 @@ private Q_SLOTS:
             shownText = [&] { return book->editor()->text(); };
             selection = [&] { return book->editor()->textCursor().selectedText(); };
             break;
+        case EditIn::sealedPage: {
+            road.key(Qt::Key_PageUp, Qt::ControlModifier);
+            QVERIFY(waitUntil(
+                [&] { return road.session().selectedDay() == yesterday && road.settled(); }));
+            MacRuledTextView *sealed = book->readingLeaf()->textView();
+            QVERIFY(waitUntil([&] { return sealed->isVisible(); }));
+            selectWithMouse(sealed, 7, 12);
+            shownText = [sealed] { return sealed->toPlainText(); };
+            selection = [sealed] { return sealed->textCursor().selectedText(); };
+            break;
+        }
         case EditIn::searchField: {
             road.key(Qt::Key_F, Qt::ControlModifier);
             QVERIFY(waitUntil([&] {
