@@ -447,7 +447,9 @@ void DiaryCloudSyncFolder::removeLeftoverTemporaries() const {
     };
     const qint64 before =
         QDateTime::currentMSecsSinceEpoch() - std::chrono::milliseconds(leftoverAge).count();
-    for (const auto &[folder, writes] : folders) {
+    for (const auto &entry : folders) {
+        const QString &folder = entry.first;
+        const Writes writes = entry.second;
         QStringList leftovers;
         try {
             forEachItem(
