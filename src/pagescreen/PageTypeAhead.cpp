@@ -2,9 +2,11 @@
 
 #include "pagescreen/PageScreenLogging.h"
 #include "pagescreen/VuzIvoduPageView.h"
+#include "recall/views/MacSearchCard.h"
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QWidget>
 
 namespace velmora {
@@ -35,7 +37,12 @@ PageTypeAhead::PageTypeAhead(VuzIvoduPageView &page, QWidget *book, QWidget *edi
     connect(&page.session(), &DiarySessionStore::authoringAccessChanged, this, recheck);
     connect(&page.session(), &DiarySessionStore::currentEntryChanged, this, recheck);
     connect(&page, &VuzIvoduPageView::showSealConfirmationChanged, this, recheck);
-    connect(&page, &VuzIvoduPageView::showSearchChanged, this, recheck);
+    connect(&page, &VuzIvoduPageView::showSearchChanged, this, [this, recheck](bool shown) {
+        // A card closed before its field took them: what was typed went with it.
+        if (!shown)
+            m_searchKeys.clear();
+        recheck();
+    });
     connect(&page, &VuzIvoduPageView::showCalendarChanged, this, recheck);
     connect(&page, &VuzIvoduPageView::showLeavePromptChanged, this, recheck);
     connect(&page, &VuzIvoduPageView::persistenceErrorChanged, this, recheck);
@@ -71,12 +78,26 @@ bool PageTypeAhead::isPageOnItsWay() const {
 bool PageTypeAhead::eventFilter(QObject *watched, QEvent *event) {
     // The cover has swung away: the book is on screen, and its page may take what was typed.
     if (event->type() == QEvent::Show && watched == m_book) {
+        QMetaObject::invokeMethod(this, &PageTypeAhead::typeIntoSearch, Qt::QueuedConnection);
         QMetaObject::invokeMethod(this, &PageTypeAhead::settle, Qt::QueuedConnection);
         return QObject::eventFilter(watched, event);
     }
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
         return QObject::eventFilter(watched, event);
     const auto &key = static_cast<const QKeyEvent &>(*event);
+    // After Find, what reaches the page is for the search field until the field has the keyboard
+    // and what was held for it; the field's own keys wait behind those.
+    if (m_page.showSearch() && !m_typing && isTyping(key) && isSearchOnItsWay()) {
+        if (event->type() == QEvent::KeyPress) {
+            if (QWidget *field = searchField(); field && field != m_watchedField) {
+                m_watchedField = field;
+                field->installEventFilter(this);
+            }
+            m_searchKeys.append(Key{key.key(), key.modifiers(), key.text(), key.isAutoRepeat()});
+            QMetaObject::invokeMethod(this, &PageTypeAhead::typeIntoSearch, Qt::QueuedConnection);
+        }
+        return true;
+    }
     // Keys that come while held ones are still to be typed follow them, not overtake them.
     const bool behindHeldKeys = !m_keys.isEmpty() && !m_waiting;
     // The page itself has the keyboard, as it has when it has just come on screen and before
@@ -106,12 +127,7 @@ void PageTypeAhead::settle() {
         const QList<Key> keys = std::exchange(m_keys, {});
         qCInfo(lcPageScreen) << "Typing" << keys.size()
                              << "keys held while the page was on its way";
-        for (const Key &key : keys) {
-            QKeyEvent press(QEvent::KeyPress, key.key, key.modifiers, key.text, key.autoRepeat);
-            QCoreApplication::sendEvent(m_editor, &press);
-            QKeyEvent release(QEvent::KeyRelease, key.key, key.modifiers, key.text, key.autoRepeat);
-            QCoreApplication::sendEvent(m_editor, &release);
-        }
+        type(m_editor, keys);
         return;
     }
     // A blank earlier day takes writing once it is confirmed; a sealed or later day never does.
@@ -126,6 +142,44 @@ void PageTypeAhead::settle() {
         return;
     }
     drop();
+}
+
+void PageTypeAhead::type(QWidget *target, const QList<Key> &keys) {
+    const QPointer<QWidget> guarded(target);
+    m_typing = true;
+    for (const Key &key : keys) {
+        if (!guarded)
+            break;
+        QKeyEvent press(QEvent::KeyPress, key.key, key.modifiers, key.text, key.autoRepeat);
+        QCoreApplication::sendEvent(guarded, &press);
+        QKeyEvent release(QEvent::KeyRelease, key.key, key.modifiers, key.text, key.autoRepeat);
+        QCoreApplication::sendEvent(guarded, &release);
+    }
+    m_typing = false;
+}
+
+QWidget *PageTypeAhead::searchField() const {
+    const MacSearchCard *card = m_searchCard ? m_searchCard() : nullptr;
+    return card ? card->field() : nullptr;
+}
+
+bool PageTypeAhead::isSearchOnItsWay() const {
+    const MacSearchCard *card = m_searchCard ? m_searchCard() : nullptr;
+    const QWidget *focused = m_book ? m_book->focusWidget() : nullptr;
+    return !m_searchKeys.isEmpty() || !card || !card->isVisible() || !focused ||
+           !card->isAncestorOf(focused);
+}
+
+// The book is on screen with the card: its field takes the keyboard, and what was held for it.
+void PageTypeAhead::typeIntoSearch() {
+    QWidget *field = searchField();
+    if (m_searchKeys.isEmpty() || !field || !field->isVisible())
+        return;
+    field->setFocus(Qt::OtherFocusReason);
+    const QList<Key> keys = std::exchange(m_searchKeys, {});
+    qCInfo(lcPageScreen) << "Typing" << keys.size()
+                         << "keys held while the search card was on its way";
+    type(field, keys);
 }
 
 void PageTypeAhead::drop() {

@@ -6,10 +6,13 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 namespace velmora {
 
+class MacSearchCard;
 class VuzIvoduPageView;
 
 // Keys typed while the page is on its way (the cover still swinging open over it, opening on its
@@ -17,6 +20,8 @@ class VuzIvoduPageView;
 // all. They are held instead and typed into the page the book comes to rest on, in order, once
 // it takes writing; a page that never will (sealed, or not to be written) drops them with the
 // desktop's beep, as does turning away from a blank day before its writing was confirmed.
+// Keys typed after Find while the search card is on its way (the book not on screen yet, or the
+// card not yet given the keyboard) are held the same way for its search field.
 class PageTypeAhead : public QObject {
     Q_OBJECT
 
@@ -27,6 +32,8 @@ public:
 
     // Keys sent to this widget (the editor, the page) are held while the page settles.
     void watch(QWidget *widget);
+    // The open search card, if any.
+    void setSearchCard(std::function<MacSearchCard *()> card) { m_searchCard = std::move(card); }
 
     int heldKeys() const { return int(m_keys.size()); }
 
@@ -48,11 +55,21 @@ private:
     bool isPageOnItsWay() const;
     void settle();
     void drop();
+    // The search card is up, but has not taken the keyboard and what was held for it yet.
+    bool isSearchOnItsWay() const;
+    QWidget *searchField() const;
+    void typeIntoSearch();
+    void type(QWidget *target, const QList<Key> &keys);
 
     VuzIvoduPageView &m_page;
     QPointer<QWidget> m_book;
     QPointer<QWidget> m_editor;
     QList<Key> m_keys;
+    QList<Key> m_searchKeys;
+    std::function<MacSearchCard *()> m_searchCard;
+    QPointer<QWidget> m_watchedField;
+    // Held keys are being typed: what their target leaves is not held again.
+    bool m_typing = false;
     // Held keys wait on a blank day until its writing is confirmed, or the book leaves it.
     bool m_waiting = false;
 };

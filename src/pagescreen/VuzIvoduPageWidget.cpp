@@ -97,6 +97,7 @@ VuzIvoduPageWidget::VuzIvoduPageWidget(DiarySessionStore &session, DiaryPageSyst
     m_typeAhead = new PageTypeAhead(*m_controller, this, m_editor, this);
     m_typeAhead->watch(m_editor);
     m_typeAhead->watch(this);
+    m_typeAhead->setSearchCard([this] { return m_recallCards->searchCard(); });
 
     setTheme(m_theme);
     refreshEditorFont();

@@ -657,14 +657,20 @@ private Q_SLOTS:
         QTest::addColumn<bool>("reducedMotion");
         QTest::addColumn<int>("returnHeldMs");
         QTest::addColumn<int>("typedAfterMs");
+        // Find is asked for just before the letters are typed: they are the search's.
+        QTest::addColumn<bool>("find");
         for (const int after : {100, 500, 1000})
-            QTest::addRow("today, %d ms", after) << "today" << false << 0 << after;
+            QTest::addRow("today, %d ms", after) << "today" << false << 0 << after << false;
         for (const int after : {100, 200})
-            QTest::addRow("today, reduced motion, %d ms", after) << "today" << true << 0 << after;
-        QTest::newRow("Return held down") << "today" << false << 1500 << 100;
-        QTest::newRow("Return held down, reduced motion") << "today" << true << 800 << 100;
-        QTest::newRow("a blank earlier day") << "blank" << false << 0 << 500;
-        QTest::newRow("a sealed day") << "sealed" << false << 0 << 500;
+            QTest::addRow("today, reduced motion, %d ms", after)
+                << "today" << true << 0 << after << false;
+        QTest::newRow("Return held down") << "today" << false << 1500 << 100 << false;
+        QTest::newRow("Return held down, reduced motion") << "today" << true << 800 << 100 << false;
+        QTest::newRow("a blank earlier day") << "blank" << false << 0 << 500 << false;
+        QTest::newRow("a sealed day") << "sealed" << false << 0 << 500 << false;
+        for (const int after : {0, 300, 1000})
+            QTest::addRow("Find, %d ms", after) << "today" << false << 0 << after << true;
+        QTest::newRow("Find, reduced motion") << "today" << true << 0 << 0 << true;
     }
 
     void keysTypedWhileTheCoverOpens() {
@@ -672,6 +678,7 @@ private Q_SLOTS:
         QFETCH(bool, reducedMotion);
         QFETCH(int, returnHeldMs);
         QFETCH(int, typedAfterMs);
+        QFETCH(bool, find);
         Road road(QSize(609, 800), reducedMotion
                                        ? QStringList{QStringLiteral("--velmora-reduce-motion")}
                                        : QStringList{});
@@ -688,11 +695,27 @@ private Q_SLOTS:
         }));
         road.hold(Qt::Key_Return, QStringLiteral("\r"), returnHeldMs);
         QTest::qWait(typedAfterMs);
-        road.type(QStringLiteral("xy\nz"));
+        if (find) {
+            road.key(Qt::Key_F, Qt::ControlModifier);
+            road.type(QStringLiteral("tea"));
+        } else {
+            road.type(QStringLiteral("xy\nz"));
+        }
         QVERIFY(waitUntil([&] { return road.settled(); }));
         VuzIvoduPageWidget *book = road.book();
         MacRuledTextView *editor = book->editor();
         const auto store = road.program->graph().repository();
+        if (find) {
+            QVERIFY(waitUntil([&] {
+                const MacSearchCard *search = book->recallCards()->searchCard();
+                return search && search->field()->hasFocus();
+            }));
+            road.type(QStringLiteral("!"));
+            QLineEdit *field = book->recallCards()->searchCard()->field();
+            QCOMPARE(field->text(), QStringLiteral("tea!"));
+            QCOMPARE(editor->text(), QString());
+            return;
+        }
         if (opensOn == QStringLiteral("blank")) {
             QVERIFY(waitUntil([&] { return book->notice()->isVisible(); }));
             QTest::qWait(100);
