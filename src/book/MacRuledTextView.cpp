@@ -244,6 +244,9 @@ void MacRuledTextView::setText(const QString &text) {
 void MacRuledTextView::replaceText(const QString &text, bool initial) {
     QTextDocument *doc = document();
     const int location = textCursor().selectionStart();
+    // Words added elsewhere come after the caret that stood at the end: what is typed next follows
+    // them instead of landing before them, or inside a word that now stands where the text ended.
+    const bool atEnd = !textCursor().hasSelection() && location == doc->characterCount() - 1;
     m_applyingText = true;
     doc->setUndoRedoEnabled(false);
     QTextCursor cursor(doc);
@@ -259,7 +262,7 @@ void MacRuledTextView::replaceText(const QString &text, bool initial) {
     m_applyingText = false;
 
     const int length = doc->characterCount() - 1;
-    cursor.setPosition(initial ? length : std::min(location, length));
+    cursor.setPosition(initial || atEnd ? length : std::min(location, length));
     setTextCursor(cursor);
     updateCaret(false);
     viewport()->update();

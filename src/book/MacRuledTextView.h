@@ -88,7 +88,8 @@ public:
 
     // The page's text. A text that differs from the shown one replaces it (except during a
     // composition, when it is ignored); the caret keeps its place, or goes to the end when the
-    // text became shorter. The first text applied puts the caret at the end.
+    // text became shorter or the caret stood at the end. The first text applied puts the caret
+    // at the end.
     QString text() const { return m_text; }
     void setText(const QString &text);
     // The next text is another page's, applied as the first one is: the caret goes to its end.

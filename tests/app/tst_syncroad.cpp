@@ -22,6 +22,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDateTime>
 #include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -187,12 +188,31 @@ private Q_SLOTS:
         QVERIFY(
             waitUntil([&] { return !book->recallCards()->searchCard() && editor->hasFocus(); }));
 
+        // The tablet adds to the page while the caret stands at its end: the words typed next
+        // follow the tablet's, without a click.
+        road.key(Qt::Key_End, Qt::ControlModifier);
+        road.type(QStringLiteral(" S100start"));
+        road.key(Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(waitUntil([&] {
+            const auto page = road.tablet.readPageFile(day);
+            return page && page->content == tabletMorning + QStringLiteral(" S100start");
+        }));
+        CompanionPage added = *road.tablet.readPageFile(day);
+        added.content += QStringLiteral(" K701tabletword");
+        added.updatedAtMs = QDateTime::currentMSecsSinceEpoch();
+        ++added.revision;
+        road.tablet.writePage(added);
+        QVERIFY(waitUntil([&] { return editor->text() == added.content; }));
+        road.type(QStringLiteral(" K702typed"));
+        const QString together = added.content + QStringLiteral(" K702typed");
+        QCOMPARE(editor->text(), together);
+
         // Both change today while the tool is away: one wins, the other is kept.
         road.setRelayRunning(false);
         road.key(Qt::Key_End, Qt::ControlModifier);
         road.type(QStringLiteral(" Then the computer"));
         road.key(Qt::Key_S, Qt::ControlModifier);
-        const QString computerWords = tabletMorning + QStringLiteral(" Then the computer");
+        const QString computerWords = together + QStringLiteral(" Then the computer");
         QVERIFY(waitUntil([&] {
             const auto page = road.computer.readPageFile(day);
             return page && page->content == computerWords;

@@ -373,6 +373,10 @@ private Q_SLOTS:
         QTest::newRow("longer text keeps the place") << 3 << QStringLiteral("abcdefgh") << 3;
         QTest::newRow("shorter text puts it at the end") << 6 << QStringLiteral("ab") << 2;
         QTest::newRow("empty text") << 6 << QString() << 0;
+        // Words added on another device: the next words typed follow them, and never land inside
+        // a word that now stands where the old text ended.
+        QTest::newRow("at the end, words added") << 6 << QStringLiteral("Sunday roast") << 12;
+        QTest::newRow("at the end, words changed") << 6 << QStringLiteral("Sunburnt") << 8;
     }
 
     void replacementKeepsTheCaret() {
