@@ -21,6 +21,12 @@ int heightForWidth(int width) {
     return height;
 }
 
+// Where a length centred on a span starts: round(mid − length × 0.5), halves away from zero. The
+// one rule for every centring, so that placing and presenting the window agree to the pixel.
+int centredStart(int start, int span, int length) {
+    return int(std::round(start + span * 0.5 - length * 0.5));
+}
+
 } // namespace
 
 QRect sizedFrame(const QRect &visibleFrame) {
@@ -28,19 +34,15 @@ QRect sizedFrame(const QRect &visibleFrame) {
     int y = visibleFrame.y();
     if (widthForHeight(height) > visibleFrame.width()) {
         height = heightForWidth(visibleFrame.width());
-        y = visibleFrame.y() + (visibleFrame.height() - height) / 2;
+        y = centredStart(visibleFrame.y(), visibleFrame.height(), height);
     }
     const int width = widthForHeight(height);
-    const double midX = visibleFrame.x() + visibleFrame.width() * 0.5;
-    const int x = int(std::round(midX - width * 0.5));
-    return QRect(x, y, width, height);
+    return QRect(centredStart(visibleFrame.x(), visibleFrame.width(), width), y, width, height);
 }
 
 QPoint centredOrigin(const QRect &visibleFrame, const QSize &frameSize) {
-    const double midX = visibleFrame.x() + visibleFrame.width() * 0.5;
-    const double midY = visibleFrame.y() + visibleFrame.height() * 0.5;
-    return QPoint(int(std::floor(midX - frameSize.width() * 0.5)),
-                  int(std::floor(midY - frameSize.height() * 0.5)));
+    return QPoint(centredStart(visibleFrame.x(), visibleFrame.width(), frameSize.width()),
+                  centredStart(visibleFrame.y(), visibleFrame.height(), frameSize.height()));
 }
 
 bool isOffScreen(const QRect &frame, const QList<QRect> &visibleFrames) {

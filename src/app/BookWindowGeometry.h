@@ -22,11 +22,12 @@ int widthForHeight(int height);
 
 // The frame the window takes on a screen: as tall as the visible area, centred across it, its
 // top at the visible top. A screen too narrow for that (turned upright) gets the tallest frame
-// its width holds, centred both ways.
+// its width holds, centred both ways. Centring rounds halves away from zero, as
+// centredOrigin() does.
 QRect sizedFrame(const QRect &visibleFrame);
 
-// The origin that centres a frame of this size on the visible area, without rounding beyond
-// whole pixels.
+// The origin that centres a frame of this size on the visible area, rounded to whole pixels as
+// sizedFrame() rounds: a fitted frame presented again stays where it is.
 QPoint centredOrigin(const QRect &visibleFrame, const QSize &frameSize);
 
 // True when the frame meets no screen's visible area (or there are no screens).

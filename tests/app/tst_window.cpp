@@ -25,14 +25,16 @@ private Q_SLOTS:
         QTest::newRow("1200 high") << QRect(0, 0, 1920, 1200) << QRect(503, 0, 914, 1200);
         QTest::newRow("800 high") << QRect(0, 0, 1280, 800) << QRect(336, 0, 609, 800);
         // Too narrow for the full height: the tallest book its width holds, centred both ways.
-        QTest::newRow("upright screen") << QRect(0, 0, 1080, 1920) << QRect(1, 251, 1079, 1417);
-        QTest::newRow("narrow by one pixel") << QRect(100, 0, 761, 1000) << QRect(100, 0, 761, 999);
+        QTest::newRow("upright screen") << QRect(0, 0, 1080, 1920) << QRect(1, 252, 1079, 1417);
+        QTest::newRow("narrow by one pixel") << QRect(100, 0, 761, 1000) << QRect(100, 1, 761, 999);
     }
 
     void sizedFrame() {
         QFETCH(QRect, visible);
         QFETCH(QRect, frame);
         QCOMPARE(BookWindowGeometry::sizedFrame(visible), frame);
+        // Presenting the fitted window centres it on the same pixel.
+        QCOMPARE(BookWindowGeometry::centredOrigin(visible, frame.size()), frame.topLeft());
     }
 
     void placement() {
