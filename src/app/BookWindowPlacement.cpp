@@ -2,11 +2,14 @@
 
 #include "app/BookWindowGeometry.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
+
+#include <xcb/xcb.h>
 
 namespace velmora {
 
@@ -28,6 +31,7 @@ BookWindowPlacement::BookWindowPlacement(QWidget &window)
     m_settle.setInterval(150ms);
     connect(&m_settle, &QTimer::timeout, this, &BookWindowPlacement::keepProportions);
     window.installEventFilter(this);
+    QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
 QScreen *BookWindowPlacement::sizingScreen(bool testMode) const {
@@ -81,7 +85,22 @@ void BookWindowPlacement::request(const QSize &inside) {
         m_requests.append(inside);
     if (m_requests.size() > 4)
         m_requests.removeFirst();
-    m_window.resize(inside);
+    resizeTo(inside);
+}
+
+QSize BookWindowPlacement::reportedSize() const {
+    const QWindow *handle = m_window.windowHandle();
+    return handle ? handle->size() : m_window.size();
+}
+
+void BookWindowPlacement::resizeTo(const QSize &inside) {
+    // A widget that still holds the size asked for while the window has another would take the
+    // request as nothing to do.
+    if (QWindow *handle = m_window.windowHandle();
+        handle && m_window.size() == inside && handle->size() != inside)
+        handle->resize(inside);
+    else
+        m_window.resize(inside);
 }
 
 void BookWindowPlacement::setMinimumFrameHeight(int height) {
@@ -121,7 +140,7 @@ void BookWindowPlacement::keepProportions() {
     // first given, before its decorations were known, is as tall inside as the whole frame may
     // be. It is asked again for the newest (and the fitted place, when that is what it was), a
     // few times at most, rather than taken for a drag.
-    const QSize inside = m_window.size();
+    const QSize inside = reportedSize();
     if (m_requests.size() > 1 && inside != m_requests.constLast() && m_requests.contains(inside) &&
         m_reasserted < 3) {
         ++m_reasserted;
@@ -129,13 +148,13 @@ void BookWindowPlacement::keepProportions() {
             m_requests.constLast() == insideOf(m_fitted.size(), m_decorations))
             apply(m_fitted);
         else
-            m_window.resize(m_requests.constLast());
+            resizeTo(m_requests.constLast());
         return;
     }
     // Come to rest: only what is asked from here on may still be answered.
     m_requests.clear();
     m_reasserted = 0;
-    const QSize proposed = m_window.frameGeometry().size();
+    const QSize proposed = m_window.frameGeometry().size() - m_window.size() + inside;
     if (!m_settledSize.isValid()) {
         m_settledSize = proposed;
         return;
@@ -157,6 +176,27 @@ void BookWindowPlacement::saveFrame() {
     const QString frame = BookWindowGeometry::frameText(m_window.frameGeometry());
     if (m_defaults->stringValue(frameKey) != frame)
         m_defaults->setString(frameKey, frame);
+}
+
+bool BookWindowPlacement::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) {
+    // A busy program's queued answers from the window manager are folded into the last. When that
+    // one gives back the size the window last reported before its newest request, Qt sees no
+    // change of size and the widget is not told: it keeps the size it asked for while the window
+    // has another. Looked at once Qt has taken the answer in, as a resize would be.
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    const auto *event = static_cast<const xcb_generic_event_t *>(message);
+    if ((event->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY &&
+        reinterpret_cast<const xcb_configure_notify_event_t *>(event)->window ==
+            m_window.internalWinId())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_window.isVisible() && isPlainWindow() && reportedSize() != m_window.size())
+                    m_settle.start();
+            },
+            Qt::QueuedConnection);
+    return false;
 }
 
 bool BookWindowPlacement::eventFilter(QObject *watched, QEvent *event) {

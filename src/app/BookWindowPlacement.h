@@ -2,6 +2,7 @@
 
 #include "platform/UserDefaults.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QMargins>
 #include <QObject>
 #include <QRect>
@@ -23,7 +24,7 @@ namespace velmora {
 // before its latest request, answered late, is not a drag: the latest is asked for again. The frame
 // is kept in the settings under "DiaryBookWindow.book" whenever the window hides or goes away, and
 // read back to open on the same screen.
-class BookWindowPlacement : public QObject {
+class BookWindowPlacement : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 
 public:
@@ -49,6 +50,9 @@ public:
     // Writes the window's frame to the settings, when it has one worth keeping.
     void saveFrame();
 
+    // Hears the window system's answers about the window (on X), which Qt may not pass on.
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -56,6 +60,11 @@ private:
     void apply(const QRect &frame);
     // Asks the window manager for this size inside the decorations.
     void request(const QSize &inside);
+    // Resizes the window without recording the request.
+    void resizeTo(const QSize &inside);
+    // The size inside the decorations the window system last reported (or was last asked for),
+    // which the widget may not have been given.
+    QSize reportedSize() const;
     void setMinimumFrameHeight(int height);
     void noticeDecorations();
     void keepProportions();

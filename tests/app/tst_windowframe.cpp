@@ -39,11 +39,19 @@ void report(const char *key, const QString &value) {
 
 const char *const launchVariable = "VELMORA_WINDOW_LAUNCH";
 
-// Fitted to its screen once the window manager has decorated it.
+// The frame as the window system last reported it, which the widget may not have been told of.
+QRect reportedFrame(DiaryBookWindow &window) {
+    return window.windowHandle()->frameGeometry();
+}
+
+// Fitted to its screen once the window manager has decorated it, as the widget and the window
+// system see it.
 bool isFitted(DiaryBookWindow &window) {
     QScreen *screen = window.screen();
+    const QRect fitted =
+        screen ? BookWindowGeometry::sizedFrame(screen->availableGeometry()) : QRect();
     return screen && !window.placement().decorations().isNull() &&
-           window.frameGeometry() == BookWindowGeometry::sizedFrame(screen->availableGeometry());
+           window.frameGeometry() == fitted && reportedFrame(window) == fitted;
 }
 
 // One launch of the window, on the display it is given, keeping its frame in `frameFile`: it says
@@ -157,10 +165,11 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved,
                           {QStringLiteral("windowsize"), QString::number(window.winId()),
                            QString::number(firstGiven.width()),
                            QString::number(firstGiven.height())});
-        waitUntil([&] { return window.size() == firstGiven; }, std::chrono::seconds(10));
+        waitUntil([&] { return window.windowHandle()->size() == firstGiven; },
+                  std::chrono::seconds(10));
         waitUntil(fitted, std::chrono::seconds(10));
         QTest::qWait(300);
-        report("answeredLate", rectText(window.frameGeometry()));
+        report("answeredLate", rectText(reportedFrame(window)));
 
         window.showMinimized();
         waitUntil([&] { return window.isMinimized(); }, std::chrono::seconds(20));
