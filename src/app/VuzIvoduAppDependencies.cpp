@@ -20,26 +20,32 @@ QCoro::Task<void> refreshReminders(QPointer<DiaryReminderCenter> reminders) {
 } // namespace
 
 VuzIvoduAppDependencies::VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QDBusConnection bus,
+                                                 std::shared_ptr<const Clock> clock,
                                                  QObject *parent)
     : QObject(parent)
     , m_graph(std::make_unique<DiaryDependencyGraph>(plan,
                                                      std::make_shared<MacTextKitLeafPaginator>())) {
     DiaryDependencyGraph &graph = *m_graph;
+    if (!clock)
+        clock = graph.clock();
     m_notifications =
-        std::make_shared<FreedesktopNotificationCenter>(graph.persistenceDirectory(), bus);
+        std::make_shared<FreedesktopNotificationCenter>(graph.persistenceDirectory(), bus, clock);
     m_notifications->setDesktopEntry(QStringLiteral("org.velmora.Velmora"));
     m_notifications->setIconName(QStringLiteral("org.velmora.Velmora"));
     // While the diary is in front its reminders are not shown.
     m_notifications->setInFrontProbe([this] { return isInFront(); });
-    m_reminders = std::make_unique<DiaryReminderCenter>(graph.defaults(), m_notifications);
-    m_reminders->setContext(
-        [repository = graph.repository(), handwriting = *graph.handwriting(),
-         settings = graph.settingsStore()]() -> QCoro::Task<DiaryReminderContext> {
-            const QString name = settings->userName();
-            QCoro::Task<DiaryReminderContext> context =
-                makeReminderContext(repository, handwriting, name, QDateTime::currentDateTimeUtc(),
-                                    GregorianCalendar::autoupdatingCurrent());
-            co_return co_await std::move(context);
+    m_reminders = std::make_unique<DiaryReminderCenter>(graph.defaults(), m_notifications, clock);
+    m_reminders->setContext([repository = graph.repository(), handwriting = *graph.handwriting(),
+                             settings = graph.settingsStore(),
+                             clock]() -> QCoro::Task<DiaryReminderContext> {
+        const QString name = settings->userName();
+        QCoro::Task<DiaryReminderContext> context = makeReminderContext(
+            repository, handwriting, name, clock->now(), GregorianCalendar::autoupdatingCurrent());
+        co_return co_await std::move(context);
+    });
+    m_reminders->setWritingProbe(
+        [repository = graph.repository(), handwriting = *graph.handwriting()](DayKey day) {
+            return dayHasWriting(std::move(day), handwriting, repository);
         });
     // A test run, and a run on a throw-away diary, must not take the user's notifications.
     m_remindersAreDelegate = graph.runtimeConfiguration() && !graph.isTestMode();
@@ -51,6 +57,13 @@ VuzIvoduAppDependencies::VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QD
         if (reminders)
             reminders->reschedule();
     });
+    // Every save, not only the program losing the focus: closing the book window stores the page
+    // while Qt goes on calling the program active.
+    connect(&graph.diarySession(), &DiarySessionStore::saveStateChanged, this,
+            [reminders](const DiarySaveState &state) {
+                if (reminders && state.kind == DiarySaveState::Kind::saved)
+                    reminders->writingStored();
+            });
     connect(m_reminders.get(), &DiaryReminderCenter::openTodayRequestChanged, this,
             [this](const QDateTime &request) {
                 if (!request.isValid())

@@ -19,8 +19,10 @@ class VuzIvoduAppDependencies : public QObject {
     Q_OBJECT
 
 public:
-    // `bus` carries the desktop notifications of the reminders.
+    // `bus` carries the desktop notifications of the reminders; `clock` tells them the time, the
+    // graph's unless a test pins it.
     VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QDBusConnection bus,
+                            std::shared_ptr<const Clock> clock = nullptr,
                             QObject *parent = nullptr);
     ~VuzIvoduAppDependencies() override;
 

@@ -64,15 +64,21 @@ QCoro::Task<void> DiaryReminderCenter::reschedule() {
     const auto overtaken = [&] { return !self || generation != m_generation; };
 
     co_await removePendingReminders();
-    if (overtaken() || !m_isEnabled)
+    if (overtaken())
         co_return;
+    if (!m_isEnabled) {
+        m_plannedToday.reset();
+        co_return;
+    }
 
     const DiaryNotificationAuthorizationStatus status = co_await m_center->authorizationStatus();
     if (overtaken())
         co_return;
     if (status != DiaryNotificationAuthorizationStatus::authorized &&
-        status != DiaryNotificationAuthorizationStatus::provisional)
+        status != DiaryNotificationAuthorizationStatus::provisional) {
+        m_plannedToday.reset();
         co_return;
+    }
 
     DiaryReminderContext context;
     if (m_context) {
@@ -84,6 +90,7 @@ QCoro::Task<void> DiaryReminderCenter::reschedule() {
     const QDateTime now = m_clock->now();
     const QTimeZone zone = m_calendar.timeZone();
     const QDate today = m_calendar.civilDate(now);
+    m_plannedToday = PlannedToday{DayKey::fromDate(now, m_calendar), context.writtenToday};
     const QTime time(m_hour, m_minute);
     QList<QDateTime> firingTimes;
     for (int offset = 0; offset < 14; ++offset) {
@@ -120,6 +127,21 @@ QCoro::Task<void> DiaryReminderCenter::reschedule() {
                                << "could not be scheduled:" << error.what();
         }
     }
+}
+
+QCoro::Task<void> DiaryReminderCenter::writingStored() {
+    if (!m_isEnabled || !m_plannedToday || !m_writingProbe)
+        co_return;
+    const quint64 generation = m_generation;
+    QPointer<DiaryReminderCenter> self(this);
+    const DayKey today = DayKey::fromDate(m_clock->now(), m_calendar);
+    const bool written = co_await m_writingProbe(today);
+    // A plan begun meanwhile reads the store after this writing.
+    if (!self || generation != m_generation || !m_isEnabled || !m_plannedToday)
+        co_return;
+    if (m_plannedToday->day == today && m_plannedToday->written == written)
+        co_return;
+    co_await reschedule();
 }
 
 QCoro::Task<void> DiaryReminderCenter::refreshAuthorization() {

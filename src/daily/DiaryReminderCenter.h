@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace velmora {
 
@@ -31,6 +32,8 @@ public:
     static inline const QString threadIdentifier = QStringLiteral("velmora-reminder");
 
     using ContextProvider = std::function<QCoro::Task<DiaryReminderContext>()>;
+    // Whether a day has writing, as the store holds it now.
+    using WritingProbe = std::function<QCoro::Task<bool>(DayKey day)>;
 
     // The clock and calendar are the system's unless a test pins them.
     DiaryReminderCenter(std::shared_ptr<UserDefaults> defaults,
@@ -49,10 +52,16 @@ public:
     // Where each plan's wording comes from; without one, today counts as unwritten, no day has
     // a memory and there is no name.
     void setContext(ContextProvider context) { m_context = std::move(context); }
+    // How writingStored() looks at today; without one, stored writing changes no plan.
+    void setWritingProbe(WritingProbe probe) { m_writingProbe = std::move(probe); }
 
     // Replaces every pending reminder with the plan for now. A run overtaken by a newer
     // reschedule, time or switch-off stops without adding anything.
     QCoro::Task<void> reschedule();
+    // Writing was stored (or emptied): when today no longer reads as the latest plan took it, or
+    // that plan was made on another day, the plan is made again. So today's reminder is dropped
+    // once today has writing, whether or not the program loses the focus.
+    QCoro::Task<void> writingStored();
     // Catches up with the permission; a denied one switches the reminder off.
     QCoro::Task<void> refreshAuthorization();
     QCoro::Task<void> enableReminders();
@@ -80,6 +89,7 @@ private:
     std::shared_ptr<const Clock> m_clock;
     GregorianCalendar m_calendar;
     ContextProvider m_context;
+    WritingProbe m_writingProbe;
 
     bool m_isEnabled = false;
     int m_hour = 21;
@@ -88,6 +98,13 @@ private:
     QDateTime m_openTodayRequest;
     // Raised by every reschedule, new time and switch-off, so an older run can tell it is stale.
     quint64 m_generation = 0;
+    // The day the latest plan that got as far as its context was made on, and whether it took
+    // that day as written; none while no reminder is planned.
+    struct PlannedToday {
+        DayKey day;
+        bool written = false;
+    };
+    std::optional<PlannedToday> m_plannedToday;
 };
 
 } // namespace velmora

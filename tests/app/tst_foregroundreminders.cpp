@@ -1,8 +1,11 @@
+#include "app/DiaryBookWindow.h"
+#include "app/MacAppDelegate.h"
 #include "app/VuzIvoduAppDependencies.h"
 
 #include "support/FakeNotificationServer.h"
 #include "support/GuiTestMain.h"
 #include "support/PrivateSessionBus.h"
+#include "support/TestClock.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -23,6 +26,8 @@ struct DesktopFixture {
     QString address = daemon.address();
     FakeNotificationServer server;
     QTemporaryDir folder;
+    // The reminders' time, set by each test.
+    std::shared_ptr<TestClock> clock = std::make_shared<TestClock>(QDateTime::currentDateTimeUtc());
     std::unique_ptr<VuzIvoduAppDependencies> container;
 
     bool start(const QString &suite) {
@@ -45,7 +50,7 @@ struct DesktopFixture {
         environment.temporaryDirectory = folder.path();
         container = std::make_unique<VuzIvoduAppDependencies>(
             DiaryLaunchPlan::make(environment),
-            QDBusConnection::connectToBus(address, QStringLiteral("notification-client")));
+            QDBusConnection::connectToBus(address, QStringLiteral("notification-client")), clock);
         return true;
     }
 
@@ -74,29 +79,51 @@ class ForegroundReminderTests : public QObject {
 private Q_SLOTS:
     void remindersWaitOnlyWhileTheDiaryIsInFront_data() {
         QTest::addColumn<BookWindow>("bookWindow");
+        QTest::addColumn<bool>("written");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("never shown") << BookWindow::neverShown << true;
-        QTest::newRow("in front") << BookWindow::inFront << false;
-        QTest::newRow("closed") << BookWindow::closed << true;
-        QTest::newRow("minimized") << BookWindow::minimized << true;
-        QTest::newRow("behind another window") << BookWindow::behindAnother << true;
+        QTest::newRow("never shown") << BookWindow::neverShown << false << true;
+        QTest::newRow("in front") << BookWindow::inFront << false << false;
+        QTest::newRow("closed") << BookWindow::closed << false << true;
+        QTest::newRow("minimized") << BookWindow::minimized << false << true;
+        QTest::newRow("behind another window") << BookWindow::behindAnother << false << true;
+        // Closing stores the page while the program stays active: no focus is lost.
+        QTest::newRow("written, then closed") << BookWindow::closed << true << false;
     }
 
+    // Today's reminder, planned at 10:01 with the clock at 10:00, and the clock then moved on.
     void remindersWaitOnlyWhileTheDiaryIsInFront() {
         QFETCH(BookWindow, bookWindow);
+        QFETCH(bool, written);
         QFETCH(bool, shown);
         DesktopFixture desktop;
         QVERIFY2(desktop.start(QStringLiteral("Foreground")),
                  "dbus-daemon (package dbus) is needed");
-        QWidget book;
+        DiarySessionStore &session = desktop.container->graph().diarySession();
+        test::waitFor(session.selectToday());
+        const QDate today = QDate::fromString(session.selectedDay().rawValue(), Qt::ISODate);
+        desktop.clock->set(QDateTime(today, QTime(10, 0)).toUTC());
+        DiaryReminderCenter &reminders = desktop.container->reminders();
+        test::waitFor(reminders.setTime(10, 1));
+        test::waitFor(reminders.enableReminders());
+
+        DiaryBookWindow book;
+        MacAppDelegate delegate;
+        delegate.setSession(&session);
+        delegate.adoptMainWindow(&book);
+        book.setDelegate(&delegate);
         QWidget another;
         desktop.container->setBookWindow(&book);
         if (bookWindow != BookWindow::neverShown) {
             book.show();
             QVERIFY(QTest::qWaitForWindowActive(&book));
         }
-        if (bookWindow == BookWindow::closed)
-            book.close();
+        if (written)
+            session.updateDraft(QStringLiteral("Today’s words."));
+        if (bookWindow == BookWindow::closed) {
+            // As a window manager's close does: the close waits for the page to be stored.
+            book.windowHandle()->close();
+            QVERIFY(waitUntil([&] { return !book.isVisible(); }));
+        }
         if (bookWindow == BookWindow::minimized)
             book.showMinimized();
         if (bookWindow == BookWindow::behindAnother) {
@@ -105,26 +132,32 @@ private Q_SLOTS:
         }
 
         FreedesktopNotificationCenter &notifications = desktop.container->notifications();
+        const QString todays =
+            DiaryReminderCenter::identifierPrefix + session.selectedDay().rawValue();
+        const auto todayPending = [&] {
+            const QList<DiaryNotificationRequest> pending =
+                test::waitFor(notifications.pendingNotificationRequests());
+            return std::any_of(pending.cbegin(), pending.cend(),
+                               [&](const auto &request) { return request.identifier == todays; });
+        };
+        // The plan made again after the save; a plan that keeps today's reminder is caught below,
+        // where it falls due.
+        waitUntil([&] { return todayPending() != written; });
+        const bool due = todayPending();
         QSignalSpy delivered(&notifications, &FreedesktopNotificationCenter::requestDelivered);
-        const QDateTime past = QDateTime::currentDateTime().addSecs(-60);
-        const DiaryNotificationRequest request{QStringLiteral("velmora-reminder-2024-03-01"),
-                                               QStringLiteral("Tonight’s page"),
-                                               QStringLiteral("Write it down."),
-                                               DiaryReminderCenter::threadIdentifier,
-                                               true,
-                                               {past.date().year(), past.date().month(),
-                                                past.date().day(), past.time().hour(),
-                                                past.time().minute()}};
-        test::waitFor(notifications.add(request));
+        desktop.clock->set(QDateTime(today, QTime(10, 1)).toUTC());
         notifications.deliverDueRequests();
-        QVERIFY(waitUntil([&] { return delivered.size() == 1; }));
-        QCOMPARE(delivered.at(0).at(1).toBool(), shown);
-        // Once: the request is gone whether it was shown or kept back.
-        notifications.deliverDueRequests();
-        QCOMPARE(delivered.size(), 1);
+        QVERIFY(waitUntil([&] { return delivered.size() == (due ? 1 : 0); }));
         QCOMPARE(desktop.server.shown.size(), shown ? 1 : 0);
+        if (due) {
+            QCOMPARE(delivered.at(0).at(0).toString(), todays);
+            QCOMPARE(delivered.at(0).at(1).toBool(), shown);
+        }
         if (shown)
             QCOMPARE(desktop.server.shown.first().appIcon, QStringLiteral("org.velmora.Velmora"));
+        // Once: the request is gone whether it was shown or kept back.
+        notifications.deliverDueRequests();
+        QCOMPARE(delivered.size(), due ? 1 : 0);
     }
 
     // A name written into the settings file by hand reaches the reminders cut as the cover and
