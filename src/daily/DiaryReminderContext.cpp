@@ -11,8 +11,7 @@ namespace velmora {
 
 QCoro::Task<bool> dayHasWriting(DayKey day, DiaryHandwritingStore handwriting,
                                 std::shared_ptr<DiaryRepository> repository) {
-    if (QFileInfo::exists(handwriting.fileURL(day, 0)))
-        co_return true;
+    // The store first, off this thread: a day being written is answered without the disk.
     std::optional<DiaryEntryDTO> entry;
     try {
         entry = co_await repository->entry(day);
@@ -20,7 +19,8 @@ QCoro::Task<bool> dayHasWriting(DayKey day, DiaryHandwritingStore handwriting,
         qCWarning(lcDaily) << "The entry of" << day.rawValue()
                            << "could not be read for the reminders:" << error.what();
     }
-    co_return entry && !entry->content.trimmed().isEmpty();
+    co_return (entry && !entry->content.trimmed().isEmpty()) ||
+        QFileInfo::exists(handwriting.fileURL(day, 0));
 }
 
 QCoro::Task<DiaryReminderContext> makeReminderContext(std::shared_ptr<DiaryRepository> repository,
