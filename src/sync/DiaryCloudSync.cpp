@@ -276,6 +276,11 @@ QString messageOf(const std::exception_ptr &failure) {
 
 } // namespace
 
+void DiaryCloudSync::leaveBehind(const DiaryCloudSyncFolder::FolderError &error) {
+    if (error.holdsDayBack() && m_passLeftBehind.isEmpty())
+        m_passLeftBehind = error.message();
+}
+
 QCoro::Task<void> DiaryCloudSync::runSyncOnce() {
     m_passChanged = false;
     m_passLeftBehind.clear();

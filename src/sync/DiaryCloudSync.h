@@ -221,6 +221,9 @@ private:
     QCoro::Task<void> settleConflicts(const DiaryCloudSyncFolder &folder, const DayKey &day,
                                       const QList<DiaryCloudSyncFolder::ConflictCopy> &copies);
 
+    // Keeps the message of a day that waits until someone clears its file's name, the first of
+    // the pass, to show instead of "Up to date".
+    void leaveBehind(const DiaryCloudSyncFolder::FolderError &error);
     void setStatus(DiaryCloudSyncStatus status, const QString &failureMessage = {});
     QDateTime now() const;
     void startWatching();

@@ -343,10 +343,26 @@ std::optional<QString> writeHeld(const HeldFile &file, const QByteArray &bytes) 
     return after ? std::optional(fingerprintOf(*after)) : std::nullopt;
 }
 
+// writeHeld, only while what stands at the name is what a listing found there (`listed`, none for
+// nothing); returns none when something arrived or changed since. Whoever put a link there meant
+// something by it: it is neither followed nor replaced, and the day waits.
+std::optional<QString> writeListed(const HeldFile &file, const QByteArray &bytes,
+                                   const std::optional<QString> &listed, const DayKey &dayKey) {
+    using FolderError = DiaryCloudSyncFolder::FolderError;
+    struct stat status {};
+    const bool there = ::fstatat(file.folder->fd.get(), file.nativeName.constData(), &status,
+                                 AT_SYMLINK_NOFOLLOW) == 0;
+    if (there && S_ISLNK(status.st_mode))
+        throw FolderError::linkedFile(dayKey, file.url);
+    if ((there ? std::optional(fingerprintOf(status)) : std::nullopt) != listed)
+        return std::nullopt;
+    return writeHeld(file, bytes).value_or(DiaryCloudSyncFolder::writtenFingerprint);
+}
+
 } // namespace
 
 QString DiaryCloudSyncFolder::FolderError::message() const {
-    if (m_case == Case::linkedPage)
+    if (m_case == Case::linkedFile)
         return AccessError(AccessError::Case::linked, m_path).message();
     return QCoreApplication::translate("DiaryCloudSyncFolder",
                                        "A synced page (%1) could not be read.")
@@ -654,16 +670,15 @@ QString DiaryCloudSyncFolder::writePage(const DiaryEntryDTO &entry) const {
 std::optional<QString> DiaryCloudSyncFolder::writePage(const DiaryEntryDTO &entry,
                                                        const std::optional<QString> &listed) const {
     FileHolders holders(m_root, QStringLiteral("Could not write the file"));
-    const HeldFile page = holders.of(pageURL(entry.dayKey));
-    struct stat status {};
-    const bool there = ::fstatat(page.folder->fd.get(), page.nativeName.constData(), &status,
-                                 AT_SYMLINK_NOFOLLOW) == 0;
-    // Replacing the link would undo what whoever put it there meant; the day waits and says why.
-    if (there && S_ISLNK(status.st_mode))
-        throw FolderError::linkedPage(entry.dayKey, page.url);
-    if ((there ? std::optional(fingerprintOf(status)) : std::nullopt) != listed)
-        return std::nullopt;
-    return writeHeld(page, encodePage(entry)).value_or(writtenFingerprint);
+    return writeListed(holders.of(pageURL(entry.dayKey)), encodePage(entry), listed, entry.dayKey);
+}
+
+std::optional<QString>
+DiaryCloudSyncFolder::writeDrawing(const QByteArray &bytes, const DayKey &dayKey, qint64 leaf,
+                                   const std::optional<QString> &listed) const {
+    FileHolders holders(m_root, QStringLiteral("Could not write the file"));
+    return writeListed(holders.of(inkURL(DiaryHandwritingStore::fileName(dayKey, leaf))), bytes,
+                       listed, dayKey);
 }
 
 std::optional<DiaryCloudSyncFolder::Profile> DiaryCloudSyncFolder::readProfile() const {

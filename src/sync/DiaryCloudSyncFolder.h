@@ -51,19 +51,22 @@ public:
     // takes seconds at most, and only one pass writes at a time.
     static constexpr std::chrono::minutes leftoverAge{10};
 
-    // A page file that is not a valid page of its day, or a link at its name that the day's page
-    // can be written neither through nor over. Skipping that day is the right answer.
+    // A page file that is not a valid page of its day, or a link at the name of a day's page or
+    // drawing file that the file can be written neither through nor over. Skipping that day is
+    // the right answer.
     class FolderError : public DiaryError {
     public:
-        enum class Case { unreadablePage, linkedPage };
+        enum class Case { unreadablePage, linkedFile };
 
         static FolderError unreadablePage(const DayKey &dayKey) {
             return FolderError(Case::unreadablePage, dayKey);
         }
-        static FolderError linkedPage(const DayKey &dayKey, QString path) {
-            return FolderError(Case::linkedPage, dayKey, std::move(path));
+        static FolderError linkedFile(const DayKey &dayKey, QString path) {
+            return FolderError(Case::linkedFile, dayKey, std::move(path));
         }
         Case errorCase() const { return m_case; }
+        // Whether the day stays unsent however often sync runs, until someone clears the name.
+        bool holdsDayBack() const { return m_case != Case::unreadablePage; }
         const DayKey &dayKey() const { return m_dayKey; }
         QString message() const override;
 
@@ -207,9 +210,12 @@ public:
     // The same, but only while what stands at the page's name is what a listing found there:
     // `listed` is its fingerprint then, none for nothing. A file that arrived or changed since is
     // for the next pass to read, so nothing is written and none is returned. Throws
-    // FolderError::linkedPage for a link there.
+    // FolderError::linkedFile for a link there.
     std::optional<QString> writePage(const DiaryEntryDTO &entry,
                                      const std::optional<QString> &listed) const;
+    // Writes the drawing file of the day's leaf as the page file is written above.
+    std::optional<QString> writeDrawing(const QByteArray &bytes, const DayKey &dayKey, qint64 leaf,
+                                        const std::optional<QString> &listed) const;
 
     // None when the file is missing, unreadable, too large or no valid profile.
     std::optional<Profile> readProfile() const;

@@ -173,15 +173,18 @@ QCoro::Task<bool> DiaryCloudSync::reconcileInk(const DiaryCloudSyncFolder &folde
         case Action::upload: {
             // The folder was listed once for the whole step: a drawing that arrived or changed
             // since is compared next pass, never overwritten unseen.
-            auto uploading = folderWork(
-                [folder, url, path = local->url, listedPrint]() -> std::optional<QString> {
-                    const QByteArray bytes = readLocalDrawing(path);
-                    if (Folder::fingerprint(url) != listedPrint)
-                        return std::nullopt;
-                    folder.coordinatedWrite(bytes, url);
-                    return Folder::fingerprint(url).value_or(Folder::writtenFingerprint);
+            std::optional<QString> written;
+            try {
+                auto uploading = folderWork([folder, day, leafIndex, path = local->url,
+                                             listedPrint] {
+                    return folder.writeDrawing(readLocalDrawing(path), day, leafIndex, listedPrint);
                 });
-            const std::optional<QString> written = co_await uploading;
+                written = co_await uploading;
+            } catch (const Folder::FolderError &error) {
+                qCInfo(lcSync) << "the drawing" << name << "is passed over:" << error.message();
+                leaveBehind(error);
+                break;
+            }
             if (!written) {
                 qCInfo(lcSync) << "the drawing" << name
                                << "changed in the sync folder after it was listed; it is "

@@ -217,10 +217,7 @@ QCoro::Task<bool> DiaryCloudSync::reconcilePages(const DiaryCloudSyncFolder &fol
         } catch (const Folder::FolderError &error) {
             qCInfo(lcSync) << "the page of" << key.rawValue()
                            << "is passed over:" << error.message();
-            // A link stays until someone removes it: the day is not sent however often this runs.
-            if (error.errorCase() == Folder::FolderError::Case::linkedPage &&
-                m_passLeftBehind.isEmpty())
-                m_passLeftBehind = error.message();
+            leaveBehind(error);
         }
     }
     co_return changed;

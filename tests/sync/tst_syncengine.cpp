@@ -245,7 +245,8 @@ private Q_SLOTS:
     // Someone who can write into the sync folder puts links where its folders or files belong,
     // leading to another folder the user can write. Nothing is read, written or deleted through a
     // link: a linked folder fails the pass and says where it is; a linked file is passed over, and
-    // a page that cannot be sent for a link at its name says so once the rest of the pass is done.
+    // a page or drawing that cannot be sent for a link at its name says so once the rest of the
+    // pass is done.
     void linksInTheSyncFolderAreNeverFollowed_data() {
         QTest::addColumn<QString>("layout");
         QTest::addColumn<QString>("linked"); // below the chosen folder; empty: the pass completes
@@ -257,6 +258,8 @@ private Q_SLOTS:
                                             << "Diary Sync/Handwriting";
         QTest::newRow("page files links") << "page files"
                                           << "Diary Sync/Pages/2024-03-04.json";
+        QTest::newRow("drawing files links") << "drawing files"
+                                             << "Diary Sync/Handwriting/2024-03-04-0.drawing";
         QTest::newRow("a conflict copy a link") << "conflict copy"
                                                 << "";
         QTest::newRow("Pages swapped for a link during the pass") << "swap"
@@ -298,6 +301,13 @@ private Q_SLOTS:
                 QVERIFY(QFile::link(
                     outside.pagePath(day == march4 ? march6.rawValue() : day.rawValue()),
                     f.tablet.pagePath(day.rawValue())));
+        } else if (layout == u"drawing files") {
+            // One leads to a drawing outside, one to where none is yet.
+            f.handwriting->write(TabletCompanion::encodeDrawing({{}}), march4, 0);
+            QVERIFY(QFile::link(outside.handwritingFolder() + "/2024-03-04-0.drawing",
+                                f.tablet.handwritingFolder() + "/2024-03-04-0.drawing"));
+            QVERIFY(QFile::link(outside.handwritingFolder() + "/2024-03-06-0.drawing",
+                                f.tablet.handwritingFolder() + "/2024-03-05-0.drawing"));
         } else if (layout == u"conflict copy") {
             f.tablet.writePage(SyncEngineFixture::tabletPage(march5, "Tablet fifth", monthAgo));
             QVERIFY(QFile::link(outside.pagePath(march5.rawValue()),
@@ -329,8 +339,10 @@ private Q_SLOTS:
                  QStringLiteral("The sync folder holds a link at “%1”, which sync does not follow.")
                      .arg(f.chosen + QLatin1Char('/') + linked));
         QVERIFY(!f.sync->lastSync());
-        if (layout == u"page files")
+        if (layout.endsWith(u" files"))
             QCOMPARE(f.tablet.readProfile()->userName, QStringLiteral("Ada"));
+        if (layout == u"drawing files")
+            QVERIFY(QFileInfo(f.chosen + QLatin1Char('/') + linked).isSymLink());
     }
 
     // A pass that ends early keeps the pages it stored, and the change count moves for them, so
