@@ -344,8 +344,8 @@ std::optional<QString> writeHeld(const HeldFile &file, const QByteArray &bytes) 
 }
 
 // writeHeld, only while what stands at the name is what a listing found there (`listed`, none for
-// nothing); returns none when something arrived or changed since. Whoever put a link there meant
-// something by it: it is neither followed nor replaced, and the day waits.
+// nothing); returns none when something arrived or changed since. Whoever put a link or what is
+// no file there meant something by it: it is neither opened nor replaced, and the day waits.
 std::optional<QString> writeListed(const HeldFile &file, const QByteArray &bytes,
                                    const std::optional<QString> &listed, const DayKey &dayKey) {
     using FolderError = DiaryCloudSyncFolder::FolderError;
@@ -354,6 +354,8 @@ std::optional<QString> writeListed(const HeldFile &file, const QByteArray &bytes
                                  AT_SYMLINK_NOFOLLOW) == 0;
     if (there && S_ISLNK(status.st_mode))
         throw FolderError::linkedFile(dayKey, file.url);
+    if (there && !S_ISREG(status.st_mode))
+        throw FolderError::notAFile(dayKey, file.url);
     if ((there ? std::optional(fingerprintOf(status)) : std::nullopt) != listed)
         return std::nullopt;
     return writeHeld(file, bytes).value_or(DiaryCloudSyncFolder::writtenFingerprint);
@@ -364,6 +366,12 @@ std::optional<QString> writeListed(const HeldFile &file, const QByteArray &bytes
 QString DiaryCloudSyncFolder::FolderError::message() const {
     if (m_case == Case::linkedFile)
         return AccessError(AccessError::Case::linked, m_path).message();
+    if (m_case == Case::notAFile)
+        return QCoreApplication::translate(
+                   "DiaryCloudSyncFolder",
+                   "The sync folder holds something other than a file at “%1”, which sync does "
+                   "not replace.")
+            .arg(shownExcerpt(m_path));
     return QCoreApplication::translate("DiaryCloudSyncFolder",
                                        "A synced page (%1) could not be read.")
         .arg(m_dayKey.rawValue());

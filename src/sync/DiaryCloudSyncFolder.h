@@ -51,18 +51,22 @@ public:
     // takes seconds at most, and only one pass writes at a time.
     static constexpr std::chrono::minutes leftoverAge{10};
 
-    // A page file that is not a valid page of its day, or a link at the name of a day's page or
-    // drawing file that the file can be written neither through nor over. Skipping that day is
-    // the right answer.
+    // A page file that is not a valid page of its day, or something at the name of a day's page
+    // or drawing file that the file can be written neither through nor over: a link, or no file
+    // at all (a folder that may hold someone's files, a pipe, a socket). Skipping that day is the
+    // right answer.
     class FolderError : public DiaryError {
     public:
-        enum class Case { unreadablePage, linkedFile };
+        enum class Case { unreadablePage, linkedFile, notAFile };
 
         static FolderError unreadablePage(const DayKey &dayKey) {
             return FolderError(Case::unreadablePage, dayKey);
         }
         static FolderError linkedFile(const DayKey &dayKey, QString path) {
             return FolderError(Case::linkedFile, dayKey, std::move(path));
+        }
+        static FolderError notAFile(const DayKey &dayKey, QString path) {
+            return FolderError(Case::notAFile, dayKey, std::move(path));
         }
         Case errorCase() const { return m_case; }
         // Whether the day stays unsent however often sync runs, until someone clears the name.
@@ -210,7 +214,8 @@ public:
     // The same, but only while what stands at the page's name is what a listing found there:
     // `listed` is its fingerprint then, none for nothing. A file that arrived or changed since is
     // for the next pass to read, so nothing is written and none is returned. Throws
-    // FolderError::linkedFile for a link there.
+    // FolderError::linkedFile for a link there, FolderError::notAFile for anything else that is
+    // no regular file; neither is opened.
     std::optional<QString> writePage(const DiaryEntryDTO &entry,
                                      const std::optional<QString> &listed) const;
     // Writes the drawing file of the day's leaf as the page file is written above.

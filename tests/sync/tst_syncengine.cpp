@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 
 #include <atomic>
+#include <sys/stat.h>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -343,6 +344,49 @@ private Q_SLOTS:
             QCOMPARE(f.tablet.readProfile()->userName, QStringLiteral("Ada"));
         if (layout == u"drawing files")
             QVERIFY(QFileInfo(f.chosen + QLatin1Char('/') + linked).isSymLink());
+    }
+
+    // What stands at a page's or drawing's name without being a file, a folder that may hold the
+    // user's own files or a pipe that would hang whoever opens it, stays as it is, unopened. The
+    // rest of the pass goes on, and the day that cannot be sent says why instead of "Up to date".
+    void whatIsNoFileAtAFilesNameStays_data() {
+        QTest::addColumn<QString>("name"); // below "Diary Sync"
+        QTest::addColumn<bool>("isFolder");
+        QTest::newRow("a folder at a page's name") << "Pages/2024-03-05.json" << true;
+        QTest::newRow("a pipe at a page's name") << "Pages/2024-03-05.json" << false;
+        QTest::newRow("a folder at a drawing's name") << "Handwriting/2024-03-05-0.drawing" << true;
+        QTest::newRow("a pipe at a drawing's name") << "Handwriting/2024-03-05-0.drawing" << false;
+    }
+    void whatIsNoFileAtAFilesNameStays() {
+        QFETCH(QString, name);
+        QFETCH(bool, isFolder);
+        SyncEngineFixture f;
+        f.seed(march5, QStringLiteral("Fifth"));
+        f.seed(march6, QStringLiteral("Sixth"));
+        f.handwriting->write(TabletCompanion::encodeDrawing({{}}), march5, 0);
+        f.settings->setUserName(QStringLiteral("Ada"));
+        const QString path = f.root + QLatin1Char('/') + name;
+        QVERIFY(QDir().mkpath(f.tablet.pagesFolder()) &&
+                QDir().mkpath(f.tablet.handwritingFolder()));
+        if (isFolder)
+            f.tablet.writeFile(name + "/mine.txt", "the user's own");
+        else
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), S_IRUSR | S_IWUSR), 0);
+
+        f.pass();
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::failed);
+        QCOMPARE(f.sync->failureMessage(),
+                 QStringLiteral("The sync folder holds something other than a file at “%1”, "
+                                "which sync does not replace.")
+                     .arg(path));
+        QVERIFY(!f.sync->lastSync());
+        QCOMPARE(f.pageFileContent(march6), QStringLiteral("Sixth"));
+        QCOMPARE(f.tablet.readProfile()->userName, QStringLiteral("Ada"));
+        struct stat status {};
+        QCOMPARE(::lstat(QFile::encodeName(path).constData(), &status), 0);
+        QVERIFY(isFolder ? S_ISDIR(status.st_mode) : S_ISFIFO(status.st_mode));
+        if (isFolder)
+            QCOMPARE(filesBelow(path).value(QStringLiteral("mine.txt")), "the user's own");
     }
 
     // A pass that ends early keeps the pages it stored, and the change count moves for them, so

@@ -9,9 +9,12 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace velmora;
@@ -556,25 +559,51 @@ private Q_SLOTS:
         }
     }
 
-    void refusesToReadThroughLinksAndPipes_data() {
+    // What stands at a page's name without being a file is never opened (a pipe or socket would
+    // hang or fail the reader), and never replaced either: the write says what is there.
+    void neverOpensOrReplacesWhatIsNoFile_data() {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("symbolic link") << "link";
-        QTest::newRow("pipe") << "pipe";
-        QTest::newRow("folder") << "folder";
+        QTest::addColumn<Folder::FolderError::Case>("written");
+        QTest::newRow("symbolic link") << "link" << Folder::FolderError::Case::linkedFile;
+        QTest::newRow("pipe") << "pipe" << Folder::FolderError::Case::notAFile;
+        QTest::newRow("folder") << "folder" << Folder::FolderError::Case::notAFile;
+        QTest::newRow("socket") << "socket" << Folder::FolderError::Case::notAFile;
     }
-    void refusesToReadThroughLinksAndPipes() {
+    void neverOpensOrReplacesWhatIsNoFile() {
         QFETCH(QString, kind);
+        QFETCH(Folder::FolderError::Case, written);
         SyncRoot sync;
         const QString path = sync.folder.pageURL(march5);
+        const QByteArray native = QFile::encodeName(path);
         if (kind == u"link") {
             writeBytes(sync.page("elsewhere"), Folder::encodePage(sampleEntry()));
             QVERIFY(QFile::link(sync.page("elsewhere"), path));
         } else if (kind == u"pipe") {
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        } else {
+            QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        } else if (kind == u"folder") {
             QVERIFY(QDir().mkdir(path));
+        } else {
+            // The socket's name stays when it is closed, as when its program ended.
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            QVERIFY(size_t(native.size()) < sizeof address.sun_path);
+            std::copy(native.cbegin(), native.cend(), address.sun_path);
+            const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const bool bound =
+                ::bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+            ::close(socket);
+            QVERIFY(bound);
         }
+        struct stat before {};
+        QCOMPARE(::lstat(native.constData(), &before), 0);
         QVERIFY(test::thrownBy<FileSystemError>([&] { sync.folder.readPage(march5); }));
+        const auto refused = test::thrownBy<Folder::FolderError>(
+            [&] { sync.folder.writePage(sampleEntry(), std::nullopt); });
+        QVERIFY(refused);
+        QCOMPARE(refused->errorCase(), written);
+        struct stat after {};
+        QCOMPARE(::lstat(native.constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
     }
 
     // A write cut short by a kill leaves its hidden temporary file behind, and the sync tool
