@@ -343,11 +343,11 @@ std::optional<QString> writeHeld(const HeldFile &file, const QByteArray &bytes) 
     return after ? std::optional(fingerprintOf(*after)) : std::nullopt;
 }
 
-// writeHeld, only while what stands at the name is what a listing found there (`listed`, none for
-// nothing); returns none when something arrived or changed since. Whoever put a link or what is
-// no file there meant something by it: it is neither opened nor replaced, and the day waits.
-std::optional<QString> writeListed(const HeldFile &file, const QByteArray &bytes,
-                                   const std::optional<QString> &listed, const DayKey &dayKey) {
+// Whether what stands at the name is still what a listing found there (`listed`, none for
+// nothing). Whoever put a link or what is no file there meant something by it: it is neither
+// opened nor replaced nor taken for a file removed, and the day waits.
+bool standsAsListed(const HeldFile &file, const std::optional<QString> &listed,
+                    const DayKey &dayKey) {
     using FolderError = DiaryCloudSyncFolder::FolderError;
     struct stat status {};
     const bool there = ::fstatat(file.folder->fd.get(), file.nativeName.constData(), &status,
@@ -356,7 +356,14 @@ std::optional<QString> writeListed(const HeldFile &file, const QByteArray &bytes
         throw FolderError::linkedFile(dayKey, file.url);
     if (there && !S_ISREG(status.st_mode))
         throw FolderError::notAFile(dayKey, file.url);
-    if ((there ? std::optional(fingerprintOf(status)) : std::nullopt) != listed)
+    return (there ? std::optional(fingerprintOf(status)) : std::nullopt) == listed;
+}
+
+// writeHeld, only while the name stands as listed; returns none when something arrived or
+// changed since.
+std::optional<QString> writeListed(const HeldFile &file, const QByteArray &bytes,
+                                   const std::optional<QString> &listed, const DayKey &dayKey) {
+    if (!standsAsListed(file, listed, dayKey))
         return std::nullopt;
     return writeHeld(file, bytes).value_or(DiaryCloudSyncFolder::writtenFingerprint);
 }
@@ -687,6 +694,12 @@ DiaryCloudSyncFolder::writeDrawing(const QByteArray &bytes, const DayKey &dayKey
     FileHolders holders(m_root, QStringLiteral("Could not write the file"));
     return writeListed(holders.of(inkURL(DiaryHandwritingStore::fileName(dayKey, leaf))), bytes,
                        listed, dayKey);
+}
+
+bool DiaryCloudSyncFolder::drawingIsGone(const DayKey &dayKey, qint64 leaf) const {
+    FileHolders holders(m_root, QStringLiteral("Could not list the folder"));
+    return standsAsListed(holders.of(inkURL(DiaryHandwritingStore::fileName(dayKey, leaf))),
+                          std::nullopt, dayKey);
 }
 
 std::optional<DiaryCloudSyncFolder::Profile> DiaryCloudSyncFolder::readProfile() const {

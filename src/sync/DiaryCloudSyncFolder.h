@@ -221,6 +221,10 @@ public:
     // Writes the drawing file of the day's leaf as the page file is written above.
     std::optional<QString> writeDrawing(const QByteArray &bytes, const DayKey &dayKey, qint64 leaf,
                                         const std::optional<QString> &listed) const;
+    // Whether nothing stands at the name of the day's leaf's drawing file, as the listing found;
+    // throws FolderError as writeDrawing does for a link or what is no file there, which is no
+    // drawing the other device removed.
+    bool drawingIsGone(const DayKey &dayKey, qint64 leaf) const;
 
     // None when the file is missing, unreadable, too large or no valid profile.
     std::optional<Profile> readProfile() const;

@@ -240,6 +240,22 @@ QCoro::Task<bool> DiaryCloudSync::reconcileInk(const DiaryCloudSyncFolder &folde
             break;
         }
         case Action::removalCheck: {
+            bool gone = false;
+            try {
+                auto looking = folderWork(
+                    [folder, day, leafIndex] { return folder.drawingIsGone(day, leafIndex); });
+                gone = co_await looking;
+            } catch (const Folder::FolderError &error) {
+                qCInfo(lcSync) << "the drawing" << name << "is kept:" << error.message();
+                leaveBehind(error);
+                break;
+            }
+            if (!gone) {
+                qCInfo(lcSync) << "the drawing" << name
+                               << "came back to the sync folder after it was listed; it is "
+                                  "compared next time";
+                break;
+            }
             auto asking = isDaySealed(day);
             if (co_await std::move(asking)) {
                 // Without its mark the drawing counts as new here, and goes up again next pass.

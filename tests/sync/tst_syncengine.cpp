@@ -352,20 +352,33 @@ private Q_SLOTS:
     void whatIsNoFileAtAFilesNameStays_data() {
         QTest::addColumn<QString>("name"); // below "Diary Sync"
         QTest::addColumn<bool>("isFolder");
-        QTest::newRow("a folder at a page's name") << "Pages/2024-03-05.json" << true;
-        QTest::newRow("a pipe at a page's name") << "Pages/2024-03-05.json" << false;
-        QTest::newRow("a folder at a drawing's name") << "Handwriting/2024-03-05-0.drawing" << true;
-        QTest::newRow("a pipe at a drawing's name") << "Handwriting/2024-03-05-0.drawing" << false;
+        // Put in the place of a file both sides had: it is no file the other side removed.
+        QTest::addColumn<bool>("exchanged");
+        const QString page = QStringLiteral("Pages/2024-03-05.json");
+        const QString drawing = QStringLiteral("Handwriting/2024-03-05-0.drawing");
+        QTest::newRow("a folder at a page's name") << page << true << false;
+        QTest::newRow("a pipe at a page's name") << page << false << false;
+        QTest::newRow("a folder at a drawing's name") << drawing << true << false;
+        QTest::newRow("a pipe at a drawing's name") << drawing << false << false;
+        QTest::newRow("a folder at an exchanged drawing's name") << drawing << true << true;
+        QTest::newRow("a pipe at an exchanged drawing's name") << drawing << false << true;
     }
     void whatIsNoFileAtAFilesNameStays() {
         QFETCH(QString, name);
         QFETCH(bool, isFolder);
+        QFETCH(bool, exchanged);
         SyncEngineFixture f;
         f.seed(march5, QStringLiteral("Fifth"));
         f.seed(march6, QStringLiteral("Sixth"));
         f.handwriting->write(TabletCompanion::encodeDrawing({{}}), march5, 0);
         f.settings->setUserName(QStringLiteral("Ada"));
         const QString path = f.root + QLatin1Char('/') + name;
+        if (exchanged) {
+            f.pass();
+            QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+            QVERIFY(QFile::remove(path));
+        }
+        const auto lastSync = f.sync->lastSync();
         QVERIFY(QDir().mkpath(f.tablet.pagesFolder()) &&
                 QDir().mkpath(f.tablet.handwritingFolder()));
         if (isFolder)
@@ -379,7 +392,8 @@ private Q_SLOTS:
                  QStringLiteral("The sync folder holds something other than a file at “%1”, "
                                 "which sync does not replace.")
                      .arg(path));
-        QVERIFY(!f.sync->lastSync());
+        QCOMPARE(f.sync->lastSync(), lastSync);
+        QVERIFY(f.handwriting->pageFile(march5, 0));
         QCOMPARE(f.pageFileContent(march6), QStringLiteral("Sixth"));
         QCOMPARE(f.tablet.readProfile()->userName, QStringLiteral("Ada"));
         struct stat status {};
