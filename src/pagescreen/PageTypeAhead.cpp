@@ -158,13 +158,17 @@ void PageTypeAhead::type(QWidget *target, const QList<Key> &keys) {
     m_typing = false;
 }
 
+MacSearchCard *PageTypeAhead::searchCard() const {
+    return m_searchCard ? m_searchCard() : nullptr;
+}
+
 QWidget *PageTypeAhead::searchField() const {
-    const MacSearchCard *card = m_searchCard ? m_searchCard() : nullptr;
+    const MacSearchCard *card = searchCard();
     return card ? card->field() : nullptr;
 }
 
 bool PageTypeAhead::isSearchOnItsWay() const {
-    const MacSearchCard *card = m_searchCard ? m_searchCard() : nullptr;
+    const MacSearchCard *card = searchCard();
     const QWidget *focused = m_book ? m_book->focusWidget() : nullptr;
     return !m_searchKeys.isEmpty() || !card || !card->isVisible() || !focused ||
            !card->isAncestorOf(focused);

@@ -57,6 +57,7 @@ private:
     void drop();
     // The search card is up, but has not taken the keyboard and what was held for it yet.
     bool isSearchOnItsWay() const;
+    MacSearchCard *searchCard() const;
     QWidget *searchField() const;
     void typeIntoSearch();
     void type(QWidget *target, const QList<Key> &keys);

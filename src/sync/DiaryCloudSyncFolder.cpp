@@ -76,6 +76,21 @@ std::optional<DayKey> conflictCopyDay(const QString &fileName) {
     return DayKey::fromRawValue(fileName.left(10));
 }
 
+// The day whose page file has this name, "<day>.json".
+std::optional<DayKey> pageFileDay(const QString &fileName) {
+    static const QString jsonSuffix = QStringLiteral(".json");
+    if (!fileName.endsWith(jsonSuffix))
+        return std::nullopt;
+    return DayKey::fromRawValue(fileName.chopped(jsonSuffix.size()));
+}
+
+// Whether this is the name of a leaf's drawing file, "<day>-<leaf>.drawing".
+bool isDrawingFileName(const QString &fileName) {
+    static const QString drawingSuffix = QStringLiteral(".drawing");
+    return fileName.endsWith(drawingSuffix) &&
+           DiaryHandwritingStore::parseBaseName(fileName.chopped(drawingSuffix.size()));
+}
+
 QByteArray nativePath(const QString &path) {
     return QFile::encodeName(path);
 }
@@ -464,20 +479,11 @@ void DiaryCloudSyncFolder::removeLeftoverTemporaries() const {
     using Writes = bool (*)(const QString &);
     const QPair<QString, Writes> folders[] = {
         {m_root, [](const QString &name) { return name == profileFileName; }},
-        {pagesFolder(),
-         [](const QString &name) {
-             return name.endsWith(QStringLiteral(".json")) &&
-                    DayKey::fromRawValue(name.chopped(5)).has_value();
-         }},
-        {handwritingFolder(),
-         [](const QString &name) {
-             static const QString suffix = QStringLiteral(".drawing");
-             return name.endsWith(suffix) &&
-                    DiaryHandwritingStore::parseBaseName(name.chopped(suffix.size())).has_value();
-         }},
+        {pagesFolder(), [](const QString &name) { return pageFileDay(name).has_value(); }},
+        {handwritingFolder(), isDrawingFileName},
     };
-    const qint64 before =
-        QDateTime::currentMSecsSinceEpoch() - std::chrono::milliseconds(leftoverAge).count();
+    const QDateTime before =
+        QDateTime::currentDateTimeUtc().addMSecs(-std::chrono::milliseconds(leftoverAge).count());
     for (const auto &entry : folders) {
         const QString &folder = entry.first;
         const Writes writes = entry.second;
@@ -491,9 +497,7 @@ void DiaryCloudSyncFolder::removeLeftoverTemporaries() const {
                     struct stat status {};
                     if (target && writes(*target) &&
                         ::fstatat(dirFd, native, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                        S_ISREG(status.st_mode) &&
-                        qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000 <
-                            before)
+                        S_ISREG(status.st_mode) && modifiedAtOf(status) < before)
                         leftovers.append(name);
                 },
                 [&](int dirFd) {
@@ -565,8 +569,7 @@ DiaryCloudSyncFolder::remotePages(QMap<DayKey, QList<ConflictCopy>> *conflicts) 
     const QMap<QString, RemoteFile> files = list(pagesFolder(), QStringLiteral("json"), &found);
     QMap<DayKey, RemoteFile> pages;
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        if (const auto day =
-                DayKey::fromRawValue(it.key().chopped(std::min<qsizetype>(5, it.key().size()))))
+        if (const auto day = pageFileDay(it.key()))
             pages.insert(*day, it.value());
     }
     if (conflicts)
@@ -575,10 +578,9 @@ DiaryCloudSyncFolder::remotePages(QMap<DayKey, QList<ConflictCopy>> *conflicts) 
 }
 
 QMap<QString, DiaryCloudSyncFolder::RemoteFile> DiaryCloudSyncFolder::remoteInk() const {
-    static const QString suffix = QStringLiteral(".drawing");
     QMap<QString, RemoteFile> files = list(handwritingFolder(), QStringLiteral("drawing"));
     for (auto it = files.begin(); it != files.end();) {
-        if (DiaryHandwritingStore::parseBaseName(it.key().chopped(suffix.size())))
+        if (isDrawingFileName(it.key()))
             ++it;
         else
             it = files.erase(it);
@@ -725,11 +727,6 @@ std::optional<QByteArray> DiaryCloudSyncFolder::coordinatedRead(const QString &f
                                                                 qint64 byteLimit) const {
     FileHolders holders(m_root, QStringLiteral("Could not open the file"));
     return readHeld(holders.of(fileURL), byteLimit, m_readInterruption);
-}
-
-void DiaryCloudSyncFolder::coordinatedWrite(const QByteArray &bytes, const QString &fileURL) const {
-    FileHolders holders(m_root, QStringLiteral("Could not write the file"));
-    writeHeld(holders.of(fileURL), bytes);
 }
 
 void DiaryCloudSyncFolder::coordinatedDelete(const QString &fileURL) const {

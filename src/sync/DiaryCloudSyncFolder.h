@@ -234,9 +234,6 @@ public:
     // none when the file is larger than `byteLimit`. Throws the file system's error, or
     // AccessError::busy when the file changed under every attempt.
     std::optional<QByteArray> coordinatedRead(const QString &fileURL, qint64 byteLimit) const;
-    // Replaces the file atomically. A rewrite that would leave size and modification time as they
-    // were moves the time on by 1 ms, so the new file never has the old file's fingerprint.
-    void coordinatedWrite(const QByteArray &bytes, const QString &fileURL) const;
     // Removes the file; nothing there is no error.
     void coordinatedDelete(const QString &fileURL) const;
 

@@ -933,6 +933,10 @@ private Q_SLOTS:
             road.drag(text->viewport(), text->caretRect(from)->center(),
                       text->caretRect(to)->center());
         };
+        const auto watch = [&](QLineEdit *field) {
+            shownText = [field] { return field->text(); };
+            selection = [field] { return field->selectedText(); };
+        };
         switch (place) {
         case EditIn::page:
             road.type(QStringLiteral("Dear diary"));
@@ -960,8 +964,7 @@ private Q_SLOTS:
             }));
             QLineEdit *field = book->recallCards()->searchCard()->field();
             road.type(QStringLiteral("rain"));
-            shownText = [field] { return field->text(); };
-            selection = [field] { return field->selectedText(); };
+            watch(field);
             break;
         }
         case EditIn::settingsField: {
@@ -974,8 +977,7 @@ private Q_SLOTS:
             keyboard = shownSettings()->windowHandle();
             for (const char letter : {'A', 'n', 'n'})
                 QTest::keyClick(keyboard, letter);
-            shownText = [field] { return field->text(); };
-            selection = [field] { return field->selectedText(); };
+            watch(field);
             break;
         }
         }

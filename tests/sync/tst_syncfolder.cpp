@@ -658,18 +658,18 @@ private Q_SLOTS:
                           QStringLiteral("/velmora-sync-XXXXXX"));
         const Folder folder(dir.filePath(QStringLiteral("Diary Sync")));
         folder.createFolders(DiaryCloudSyncManifest::fresh(folder.root()));
-        const QString path = folder.pageURL(march5);
-        QString previous;
+        std::optional<QString> previous;
         for (int i = 0; i < 20; ++i) {
-            folder.coordinatedWrite(QByteArray(8, char('a' + i)), path);
-            const QString now = *Folder::fingerprint(path);
-            QVERIFY2(now != previous, qPrintable(now));
+            const std::optional<QString> now =
+                folder.writeDrawing(QByteArray(8, char('a' + i)), march5, 0, previous);
+            QVERIFY(now);
+            QVERIFY2(now != previous, qPrintable(*now));
             previous = now;
         }
-        QCOMPARE(folder.list(folder.pagesFolder(), QStringLiteral("json"))
-                     .value(QStringLiteral("2024-03-05.json"))
+        QCOMPARE(folder.list(folder.handwritingFolder(), QStringLiteral("drawing"))
+                     .value(QStringLiteral("2024-03-05-0.drawing"))
                      .fingerprint,
-                 previous);
+                 *previous);
     }
 
     void writesPagesThatReadBack() {
