@@ -84,6 +84,13 @@ std::optional<DayKey> pageFileDay(const QString &fileName) {
     return DayKey::fromRawValue(fileName.chopped(jsonSuffix.size()));
 }
 
+// The file a placeholder ".<file>.icloud" stands for until the file itself is fetched.
+std::optional<QString> placeholderTarget(const QString &name) {
+    if (!name.startsWith(QLatin1Char('.')) || !name.endsWith(placeholderSuffix))
+        return std::nullopt;
+    return name.mid(1, std::max<qsizetype>(0, name.size() - 1 - placeholderSuffix.size()));
+}
+
 // Whether this is the name of a leaf's drawing file, "<day>-<leaf>.drawing".
 bool isDrawingFileName(const QString &fileName) {
     static const QString drawingSuffix = QStringLiteral(".drawing");
@@ -493,7 +500,9 @@ void DiaryCloudSyncFolder::removeLeftoverTemporaries() const {
                 openFolder(m_root, folder, listing), listing,
                 [&](int dirFd, const char *native) {
                     const QString name = QFile::decodeName(native);
-                    const std::optional<QString> target = atomicWriteTarget(name);
+                    // "icloud" has six letters too, but a placeholder is never ours to take.
+                    const std::optional<QString> target =
+                        placeholderTarget(name) ? std::nullopt : atomicWriteTarget(name);
                     struct stat status {};
                     if (target && writes(*target) &&
                         ::fstatat(dirFd, native, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -526,12 +535,9 @@ DiaryCloudSyncFolder::list(const QString &folder, const QString &extension,
     QMap<QString, RemoteFile> result;
     forEachItem(openFolder(m_root, folder, listing), listing, [&](int dirFd, const char *native) {
         const QString name = QFile::decodeName(native);
-        const bool placeholder =
-            name.startsWith(QLatin1Char('.')) && name.endsWith(placeholderSuffix);
-        const QString fileName =
-            placeholder
-                ? name.mid(1, std::max<qsizetype>(0, name.size() - 1 - placeholderSuffix.size()))
-                : name;
+        const std::optional<QString> pending = placeholderTarget(name);
+        const bool placeholder = pending.has_value();
+        const QString fileName = pending.value_or(name);
         if (pathExtension(fileName) != extension || fileName.startsWith(QLatin1Char('.')))
             return;
         const QString url = folder + QLatin1Char('/') + fileName;

@@ -627,6 +627,10 @@ private Q_SLOTS:
         QTest::newRow("a page's in the root") << ".2024-03-05.json.Ab3dE9" << 60 << false;
         QTest::newRow("a sync tool's") << "Pages/.syncthing.2024-03-05.json.tmp" << 60 << false;
         QTest::newRow("the tablet's") << "Pages/.2024-03-05.json.tablet-1a2b3c4d" << 60 << false;
+        QTest::newRow("a page's placeholder") << "Pages/.2024-03-05.json.icloud" << 60 << false;
+        QTest::newRow("a drawing's placeholder")
+            << "Handwriting/.2024-03-05-0.drawing.icloud" << 60 << false;
+        QTest::newRow("the profile's placeholder") << ".profile.json.icloud" << 60 << false;
     }
     void removesItsOwnLeftoverTemporaries() {
         QFETCH(QString, item);
