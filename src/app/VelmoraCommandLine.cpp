@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -249,14 +250,28 @@ bool connects(const QString &socketPath) {
 // Whether `probe` says yes within the deadline. A display can take the connection and then never
 // answer, or answer a byte at a time, and the toolkit's own connection waits for ever on it; so
 // the probe runs in a child process, which is killed at the deadline. The launch has started no
-// thread yet when it looks, so the child may do all a probe does.
+// thread yet when it looks, so the child may do all a probe does, and the thread that forks it,
+// the only one, is the one whose end the child follows.
 bool answersInTime(const std::function<bool()> &probe) {
     constexpr std::chrono::seconds deadline{5};
     int answer[2];
     if (::pipe2(answer, O_CLOEXEC) != 0)
         return probe();
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
+        // A launch killed while it waits leaves no child held by the display: the child ends with
+        // it, even when it ended before the child could ask to, and by itself a little after the
+        // launch would have killed it, should the launch be stopped.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(0);
+        sigset_t alarmOnly;
+        ::sigemptyset(&alarmOnly);
+        ::sigaddset(&alarmOnly, SIGALRM);
+        ::sigprocmask(SIG_UNBLOCK, &alarmOnly, nullptr);
+        ::signal(SIGALRM, SIG_DFL);
+        ::alarm(unsigned(deadline.count()) + 2);
         ::close(answer[0]);
         const char yes = probe() ? 1 : 0;
         [[maybe_unused]] const ssize_t written = ::write(answer[1], &yes, 1);

@@ -1,8 +1,12 @@
+#include "support/ProgramRun.h"
+
 #include "app/VelmoraCommandLine.h"
 
 #include <QHash>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
@@ -20,7 +24,8 @@ using Action = VelmoraCommandLine::Action;
 namespace {
 
 // An X display of its own, at the abstract socket a client tries first: it takes every
-// connection, answers its request with `reply` and then keeps it open without a word more.
+// connection, answers its request with `reply` and then keeps it open without a word more,
+// counting the requests and the connections their clients closed.
 class FakeDisplay {
 public:
     explicit FakeDisplay(QByteArray reply)
@@ -47,31 +52,46 @@ public:
     }
 
     QString name() const { return QStringLiteral(":%1").arg(m_number); }
+    int asked() const { return m_asked; }
+    int closed() const { return m_closed; }
 
 private:
     void serve() {
-        std::vector<int> connections;
-        pollfd waits[2] = {{m_listener, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
-        while (::poll(waits, 2, -1) > 0 && waits[1].revents == 0) {
+        std::vector<pollfd> waits{{m_listener, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
+        char request[1024];
+        while (::poll(waits.data(), waits.size(), -1) > 0 && waits[1].revents == 0) {
+            for (auto wait = waits.begin() + 2; wait != waits.end();) {
+                if (wait->revents && ::recv(wait->fd, request, sizeof request, MSG_DONTWAIT) <= 0) {
+                    ::close(wait->fd);
+                    wait = waits.erase(wait);
+                    ++m_closed;
+                } else {
+                    ++wait;
+                }
+            }
+            if (waits[0].revents == 0)
+                continue;
             const int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (connection < 0)
                 continue;
-            connections.push_back(connection);
+            waits.push_back({connection, POLLIN, 0});
             // Only once asked, as a server does: a client takes what comes before it asks for
             // something else.
-            char request[1024];
             if (::recv(connection, request, sizeof request, 0) <= 0 ||
                 ::send(connection, m_reply.constData(), size_t(m_reply.size()), MSG_NOSIGNAL) < 0)
                 qWarning("The test display could not answer");
+            ++m_asked;
         }
-        for (const int connection : connections)
-            ::close(connection);
+        for (auto wait = waits.begin() + 2; wait != waits.end(); ++wait)
+            ::close(wait->fd);
     }
 
     QByteArray m_reply;
     int m_listener = -1;
     int m_number = -1;
     int m_stop[2] = {-1, -1};
+    std::atomic<int> m_asked{0};
+    std::atomic<int> m_closed{0};
     std::thread m_server;
 };
 
@@ -209,22 +229,45 @@ private Q_SLOTS:
     void givesUpOnADisplayThatDoesNotAnswer_data() {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("answers");
+        QTest::addColumn<int>("sent");
         // The connection accepted, by the server of protocol 11.0, with nothing more to tell.
         QByteArray accepted("\x01\x00\x0b\x00\x00\x00\x08\x00", 8);
         accepted.append(32, '\0');
-        QTest::newRow("answers") << accepted << true;
-        QTest::newRow("silent") << QByteArray() << false;
-        QTest::newRow("part of an answer") << accepted.first(20) << false;
-        QTest::newRow("junk") << QByteArray("Z\x93\x07\xe1\x5a\x11\x4c\xf0", 8).repeated(8)
-                              << false;
+        QTest::newRow("answers") << accepted << true << 0;
+        QTest::newRow("silent") << QByteArray() << false << 0;
+        QTest::newRow("part of an answer") << accepted.first(20) << false << 0;
+        QTest::newRow("junk") << QByteArray("Z\x93\x07\xe1\x5a\x11\x4c\xf0", 8).repeated(8) << false
+                              << 0;
+        // The program itself, sent a signal while it waits.
+        QTest::newRow("killed while waiting") << QByteArray() << false << SIGKILL;
+        QTest::newRow("terminated while waiting") << QByteArray() << false << SIGTERM;
+        QTest::newRow("stopped while waiting") << QByteArray() << false << SIGSTOP;
     }
 
     // A display that takes the connection and then says nothing, or not all it should, is given
     // up on after a few seconds; the launch is refused in one line as where no display answers.
+    // What asks the display ends with the launch, and by itself when the launch cannot end it.
     void givesUpOnADisplayThatDoesNotAnswer() {
         QFETCH(QByteArray, reply);
         QFETCH(bool, answers);
+        QFETCH(int, sent);
         const FakeDisplay display(reply);
+        if (sent != 0) {
+            const QTemporaryDir home;
+            QProcessEnvironment screen;
+            screen.insert(QStringLiteral("DISPLAY"), display.name());
+            test::ProgramRun run(
+                QStringLiteral(VELMORA_EXECUTABLE), home.path(),
+                {QStringLiteral("--velmora-test-mode")}, {}, screen,
+                {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("WAYLAND_DISPLAY")});
+            QVERIFY2(test::waitUntil([&] { return display.asked() == 1; }, std::chrono::minutes(1)),
+                     qPrintable(run.errors()));
+            ::kill(pid_t(run.process.processId()), sent);
+            // The connection closes only when the process holding it ends.
+            QVERIFY(
+                test::waitUntil([&] { return display.closed() == 1; }, std::chrono::minutes(1)));
+            return;
+        }
         VelmoraSurroundings surroundings = VelmoraSurroundings::current();
         surroundings.platform.reset();
         surroundings.waylandDisplay.reset();
