@@ -21,7 +21,7 @@ QCoro::Task<void> DiaryOpenDayReloader::reload() {
         co_return;
     const QPointer<DiarySessionStore> session = m_session;
     try {
-        co_await session->changeDay(session->selectedDay());
+        co_await session->reloadSelectedDay();
     } catch (const std::exception &error) {
         qCWarning(lcBackup) << "The open day could not be read again after the diary was replaced:"
                             << error.what();

@@ -188,6 +188,13 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
         std::rethrow_exception(failure(std::make_exception_ptr(CancellationError())));
 }
 
+QCoro::Task<void> DiarySessionStore::reloadSelectedDay() {
+    const QPointer<DiarySessionStore> self(this);
+    co_await changeDay(m_selectedDay);
+    if (self)
+        Q_EMIT reloadedFromStore();
+}
+
 QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {
     decideAuthoringAccess();
     co_return;

@@ -97,6 +97,11 @@ public:
     // change owns it.
     QCoro::Task<void> changeDay(DayKey target, CancellationToken token = CancellationToken());
 
+    // The diary was replaced or merged underneath the open day (a restore, an import): reads the
+    // day again as a change of day does, then announces reloadedFromStore, so the open page shows
+    // what the store now holds and its next save is checked against that entry's revision.
+    QCoro::Task<void> reloadSelectedDay();
+
     // Decides `authoringAccess` and `phase` for the selected day again.
     QCoro::Task<void> refreshAuthoringAccess();
 
@@ -150,6 +155,8 @@ Q_SIGNALS:
     void authoringAccessChanged(velmora::DiaryAuthoringAccess access);
     void phaseChanged(const velmora::DiarySessionPhase &phase);
     void syncedChangeCountChanged(qint64 count);
+    // The open day was read again after the diary changed underneath it.
+    void reloadedFromStore();
 
 private:
     struct Snapshot {

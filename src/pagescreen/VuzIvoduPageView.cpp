@@ -116,7 +116,9 @@ void VuzIvoduPageView::appear() {
                                    rememberLastOpenedDay(day);
                                });
     m_subscriptions << connect(&m_session, &DiarySessionStore::syncedChangeCountChanged, this,
-                               &VuzIvoduPageView::handleSyncedChange);
+                               &VuzIvoduPageView::showStoredPage);
+    m_subscriptions << connect(&m_session, &DiarySessionStore::reloadedFromStore, this,
+                               &VuzIvoduPageView::showStoredPage);
 
     m_civilToday = todayKey();
     m_civilZone = m_session.calendar().timeZoneIdentifier();
@@ -222,8 +224,10 @@ void VuzIvoduPageView::requestSync() {
         m_scheduleSync(std::chrono::nanoseconds::zero());
 }
 
-// A pass stored a page for the day shown: the page shows it where it stands.
-void VuzIvoduPageView::handleSyncedChange() {
+// The store holds another page for the day shown (a sync pass stored one, or a restore or an
+// import replaced the diary): the page shows it where it stands, so nothing typed next is saved
+// over words the user has not seen.
+void VuzIvoduPageView::showStoredPage() {
     m_writing.loadEditorFromSession();
     m_pageSystem.reloadDescriptors(m_pageSystem.selectedLeafIndex());
     m_cards.refreshMarks();

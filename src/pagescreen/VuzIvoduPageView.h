@@ -56,7 +56,8 @@ struct PageNoticeContent {
 //  - the router's last event: the current event at once, then every new one, each event id at
 //    most once for this screen (the router's claim);
 //  - the session's selected day: changes only;
-//  - the session's synced change count and the sync's change count: changes only.
+//  - the session's synced change count, its reloads from the store and the sync's change count:
+//    changes only.
 // The load starts after these have taken their current values.
 class VuzIvoduPageView : public QObject {
     Q_OBJECT
@@ -285,7 +286,7 @@ private:
     void requestFocus();
     void requestFocusWhereWritable();
     void requestSync();
-    void handleSyncedChange();
+    void showStoredPage();
 
     void applyReadingScale();
     void handleSaveStateChange(const DiarySaveState &state);

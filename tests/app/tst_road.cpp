@@ -22,6 +22,7 @@
 #include "store/DiaryModelProvider.h"
 #include "store/DiaryPersistenceStack.h"
 #include "store/Sqlite.h"
+#include "support/KeptDiary.h"
 #include "support/PrivateXServer.h"
 #include "support/ProgramInWindow.h"
 #include "support/ProgramRun.h"
@@ -203,23 +204,6 @@ DayKey daysBeforeToday(DiaryDependencyGraph &graph, int days) {
     return DayKey::fromDate(calendar.startOfDayAdding(-days, graph.clock()->now()), calendar);
 }
 
-// A page written before the road starts.
-void writeEarlierPage(DiaryDependencyGraph &graph, const DayKey &day, const QString &text,
-                      bool sealed) {
-    DiaryDraftDTO draft;
-    draft.id = QUuid::createUuid();
-    draft.dayKey = day;
-    draft.createdAt = graph.clock()->now();
-    draft.updatedAt = draft.createdAt;
-    draft.content = text;
-    draft.fontName = QStringLiteral("Georgia");
-    draft.bodyPointSize = 16;
-    draft.originTimeZone = graph.diarySession().calendar().timeZoneIdentifier();
-    const DiarySaveResult saved = test::waitFor(graph.repository()->save(draft, std::nullopt, 1));
-    if (sealed)
-        test::waitFor(graph.repository()->seal(saved.entry.id, saved.entry.revision));
-}
-
 // Where the keyboard is when a menu key is pressed, and what the key is to do there.
 enum class KeysIn { settingsWindow, sealAcknowledgement, sealedPage, searchCard, unlockPrompt };
 enum class KeyEffect {
@@ -318,6 +302,23 @@ QLineEdit *fileNameField(QFileDialog &dialog) {
 enum class EditIn { page, sealedPage, searchField, settingsField };
 enum class ChosenBy { mouse, menuKeys, key };
 
+// How the diary is replaced under the open page: Restore in the settings window, or an import
+// from the File menu, merged or replacing.
+enum class Replacement { restore, merge, replace };
+
+// Waits for the alert titled `title` and clicks its button `choice`.
+bool answerAlert(const QString &title, const QString &choice) {
+    if (!waitUntil([&] { return shownAlert() && shownAlert()->text() == title; }))
+        return false;
+    QMessageBox *alert = shownAlert();
+    for (QAbstractButton *button : alert->buttons())
+        if (button->text() == choice) {
+            QTest::mouseClick(button, Qt::LeftButton);
+            return waitUntil([&] { return shownAlert() != alert; });
+        }
+    return false;
+}
+
 // Chooses an item of the book window's Edit menu as a person does. Whether it could be chosen.
 bool chooseEditCommand(Road &road, const QString &item, ChosenBy way, QWindow *keyboard) {
     QAction *command = road.program->menus().action(item);
@@ -364,6 +365,7 @@ Q_DECLARE_METATYPE(KeysIn)
 Q_DECLARE_METATYPE(KeyEffect)
 Q_DECLARE_METATYPE(EditIn)
 Q_DECLARE_METATYPE(ChosenBy)
+Q_DECLARE_METATYPE(Replacement)
 
 class RoadTest : public QObject {
     Q_OBJECT
@@ -595,6 +597,98 @@ private Q_SLOTS:
         road.screenshot("10-sealed-today");
         QVERIFY(test::waitFor(road.program->graph().repository()->entry(today))->isSealed());
         QVERIFY(road.quit());
+    }
+
+    void aReplacedDiaryReachesTheOpenPage_data() {
+        QTest::addColumn<Replacement>("replacement");
+        QTest::addColumn<bool>("sealed");
+        QTest::newRow("restore of a draft") << Replacement::restore << false;
+        QTest::newRow("restore of a sealed page") << Replacement::restore << true;
+        QTest::newRow("merged import") << Replacement::merge << false;
+        QTest::newRow("replacing import") << Replacement::replace << false;
+    }
+
+    // Today's page is open and empty when a restore or an import brings back a diary in which
+    // today is written. The page shows those words at once, a sealed page as sealed, and a letter
+    // typed next joins them: it is never saved over words the page did not show.
+    void aReplacedDiaryReachesTheOpenPage() {
+        QFETCH(Replacement, replacement);
+        QFETCH(bool, sealed);
+        const QString words = QStringLiteral("Words from before.");
+        Road road(QSize(914, 1200));
+        const QString exportFile = road.folder(QStringLiteral("today.json"));
+        DayKey today;
+        QVERIFY(road.start([&](DiaryDependencyGraph &graph) {
+            today = daysBeforeToday(graph, 0);
+            keepDiaryWithPage(graph, today, words, sealed,
+                              replacement == Replacement::restore ? QString() : exportFile);
+        }));
+        road.key(Qt::Key_Return);
+        QVERIFY(waitUntil([&] { return road.settled(); }));
+        VuzIvoduPageWidget *book = road.book();
+        MacRuledTextView *editor = book->editor();
+        QVERIFY(waitUntil([&] { return editor->hasFocus(); }));
+        QCOMPARE(editor->text(), QString());
+
+        if (replacement == Replacement::restore) {
+            road.click(book->tools()->button(QStringLiteral("diary-toolbar-settings")));
+            QVERIFY(waitUntil([] { return shownSettings() != nullptr; }));
+            QAbstractButton *restore = nullptr;
+            for (auto *button : shownSettings()->findChildren<QAbstractButton *>())
+                if (button->text() == QStringLiteral("Restore"))
+                    restore = button;
+            // Shown once the backups are listed.
+            QVERIFY(waitUntil([&] { return restore && restore->isVisible(); }));
+            for (QWidget *parent = restore->parentWidget(); parent; parent = parent->parentWidget())
+                if (auto *scroll = qobject_cast<QScrollArea *>(parent))
+                    scroll->ensureWidgetVisible(restore);
+            QTest::mouseClick(restore, Qt::LeftButton);
+            QVERIFY(answerAlert(QStringLiteral("Restore from Backup?"), QStringLiteral("Restore")));
+            QVERIFY(waitUntil([&] {
+                const auto &entry = road.session().currentEntry();
+                return entry && entry->content == words;
+            }));
+            shownSettings()->close();
+        } else {
+            QVERIFY(openPanel(road, QStringLiteral("Import…"), [&](QFileDialog &dialog) {
+                fileNameField(dialog)->setText(exportFile);
+                QTest::keyClick(fileNameField(dialog), Qt::Key_Return);
+            }));
+            const QString choice = replacement == Replacement::merge
+                                       ? QStringLiteral("Merge")
+                                       : QStringLiteral("Replace Diary");
+            QVERIFY(answerAlert(QStringLiteral("Import Diary Data?"), choice));
+            if (replacement == Replacement::replace)
+                QVERIFY(answerAlert(QStringLiteral("Replace the Entire Diary?"), choice));
+            QVERIFY(answerAlert(QStringLiteral("Import Complete"), QStringLiteral("OK")));
+        }
+        QVERIFY(QTest::qWaitForWindowActive(&road.program->window()));
+        QVERIFY(waitUntil([&] { return road.settled(); }));
+        const auto store = road.program->graph().repository();
+        const DiaryRevision restored = test::waitFor(store->entry(today))->revision;
+
+        if (sealed) {
+            road.type(QStringLiteral("Q"));
+            QVERIFY(waitUntil([&] { return book->readingLeaf()->isVisible(); }));
+            QCOMPARE(book->readingLeaf()->textView()->text(), words);
+            QVERIFY(book->readingLeaf()->content().isSealed);
+        } else {
+            QVERIFY(waitUntil([&] { return editor->hasFocus(); }));
+            road.type(QStringLiteral("Q"));
+            QVERIFY(waitUntil([&] {
+                return road.session().saveState().kind == DiarySaveState::Kind::saved &&
+                       !road.session().hasPendingLocalWriting();
+            }));
+        }
+        const auto stored = test::waitFor(store->entry(today));
+        QVERIFY(stored);
+        QVERIFY2(stored->content.contains(words),
+                 qPrintable(QStringLiteral("the store holds \"%1\" at revision %2")
+                                .arg(stored->content)
+                                .arg(stored->revision.rawValue)));
+        QCOMPARE(stored->content, sealed ? words : editor->text());
+        QCOMPARE(stored->revision.rawValue, restored.rawValue + (sealed ? 0 : 1));
+        road.screenshot(sealed ? "replaced-sealed" : "replaced-draft");
     }
 
     // Words typed a moment before the program is told to end, or loses its display, are stored
