@@ -64,6 +64,12 @@ VuzIvoduAppDependencies::VuzIvoduAppDependencies(const DiaryLaunchPlan &plan, QD
                 if (reminders && state.kind == DiarySaveState::Kind::saved)
                     reminders->writingStored();
             });
+    // A restore or an import may give today writing or take it away, and earlier years to the
+    // coming days.
+    connect(&graph.diarySession(), &DiarySessionStore::reloadedFromStore, this, [reminders] {
+        if (reminders)
+            reminders->reschedule();
+    });
     connect(m_reminders.get(), &DiaryReminderCenter::openTodayRequestChanged, this,
             [this](const QDateTime &request) {
                 if (!request.isValid())

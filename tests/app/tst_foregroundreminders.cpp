@@ -2,8 +2,10 @@
 #include "app/MacAppDelegate.h"
 #include "app/VuzIvoduAppDependencies.h"
 
+#include "backup/DiaryRestoreCoordinator.h"
 #include "support/FakeNotificationServer.h"
 #include "support/GuiTestMain.h"
+#include "support/KeptDiary.h"
 #include "support/PrivateSessionBus.h"
 #include "support/TestClock.h"
 
@@ -66,9 +68,14 @@ struct DesktopFixture {
 // What became of the book window by the time a reminder falls due.
 enum class BookWindow { neverShown, inFront, closed, minimized, behindAnother };
 
+// What replaced the diary before that: nothing, a merged import that writes today, or a restore
+// of a backup with or without today's page.
+enum class Replaced { nothing, byMergeWithToday, byRestoreWithToday, byRestoreWithoutToday };
+
 } // namespace
 
 Q_DECLARE_METATYPE(BookWindow)
+Q_DECLARE_METATYPE(Replaced)
 
 // The container's reminders on a desktop: shown unless the diary is in front, kept back while it
 // is. A program of its own: the offscreen platform keeps an application active once one of its
@@ -81,13 +88,22 @@ private Q_SLOTS:
         QTest::addColumn<BookWindow>("bookWindow");
         QTest::addColumn<bool>("written");
         QTest::addColumn<bool>("shown");
-        QTest::newRow("never shown") << BookWindow::neverShown << false << true;
-        QTest::newRow("in front") << BookWindow::inFront << false << false;
-        QTest::newRow("closed") << BookWindow::closed << false << true;
-        QTest::newRow("minimized") << BookWindow::minimized << false << true;
-        QTest::newRow("behind another window") << BookWindow::behindAnother << false << true;
+        QTest::addColumn<Replaced>("replaced");
+        const Replaced nothing = Replaced::nothing;
+        QTest::newRow("never shown") << BookWindow::neverShown << false << true << nothing;
+        QTest::newRow("in front") << BookWindow::inFront << false << false << nothing;
+        QTest::newRow("closed") << BookWindow::closed << false << true << nothing;
+        QTest::newRow("minimized") << BookWindow::minimized << false << true << nothing;
+        QTest::newRow("behind another window")
+            << BookWindow::behindAnother << false << true << nothing;
         // Closing stores the page while the program stays active: no focus is lost.
-        QTest::newRow("written, then closed") << BookWindow::closed << true << false;
+        QTest::newRow("written, then closed") << BookWindow::closed << true << false << nothing;
+        QTest::newRow("written by a merged import, then closed")
+            << BookWindow::closed << false << false << Replaced::byMergeWithToday;
+        QTest::newRow("written by a restore, then closed")
+            << BookWindow::closed << false << false << Replaced::byRestoreWithToday;
+        QTest::newRow("written, restored without it, then closed")
+            << BookWindow::closed << true << true << Replaced::byRestoreWithoutToday;
     }
 
     // Today's reminder, planned at 10:01 with the clock at 10:00, and the clock then moved on.
@@ -95,6 +111,7 @@ private Q_SLOTS:
         QFETCH(BookWindow, bookWindow);
         QFETCH(bool, written);
         QFETCH(bool, shown);
+        QFETCH(Replaced, replaced);
         DesktopFixture desktop;
         QVERIFY2(desktop.start(QStringLiteral("Foreground")),
                  "dbus-daemon (package dbus) is needed");
@@ -102,10 +119,26 @@ private Q_SLOTS:
         test::waitFor(session.selectToday());
         const QDate today = QDate::fromString(session.selectedDay().rawValue(), Qt::ISODate);
         desktop.clock->set(QDateTime(today, QTime(10, 0)).toUTC());
+        DiaryDependencyGraph &graph = desktop.container->graph();
+        const QString exportFile = desktop.folder.filePath(QStringLiteral("today.json"));
+        if (replaced != Replaced::nothing)
+            keepDiaryWithPage(
+                graph, session.selectedDay(),
+                replaced == Replaced::byRestoreWithoutToday ? QString() : QStringLiteral("Kept."),
+                false, replaced == Replaced::byMergeWithToday ? exportFile : QString());
         DiaryReminderCenter &reminders = desktop.container->reminders();
         test::waitFor(reminders.setTime(10, 1));
         test::waitFor(reminders.enableReminders());
 
+        FreedesktopNotificationCenter &notifications = desktop.container->notifications();
+        const QString todays =
+            DiaryReminderCenter::identifierPrefix + session.selectedDay().rawValue();
+        const auto todayPending = [&] {
+            const QList<DiaryNotificationRequest> pending =
+                test::waitFor(notifications.pendingNotificationRequests());
+            return std::any_of(pending.cbegin(), pending.cend(),
+                               [&](const auto &request) { return request.identifier == todays; });
+        };
         DiaryBookWindow book;
         MacAppDelegate delegate;
         delegate.setSession(&session);
@@ -119,6 +152,25 @@ private Q_SLOTS:
         }
         if (written)
             session.updateDraft(QStringLiteral("Today’s words."));
+        if (replaced != Replaced::nothing) {
+            // The plan made again after that writing was stored comes first.
+            if (written)
+                QVERIFY(waitUntil([&] { return !todayPending(); }));
+            const QString quarantine = desktop.folder.filePath(QStringLiteral("Quarantine"));
+            if (replaced == Replaced::byMergeWithToday) {
+                QFile file(exportFile);
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                DiaryTransferService transfer(graph.repository(), graph.settingsStore(),
+                                              graph.clock(), DiaryOpenDayReloader(&session));
+                test::waitFor(transfer.importDocument(DiaryTransferCodec::decode(file.readAll()),
+                                                      false, quarantine));
+            } else {
+                const QString backups = graph.persistenceDirectory() + QStringLiteral("/Backups");
+                test::waitFor(graph.restoreCoordinator().restore(
+                    DiarySnapshotService::listSnapshots(backups).first().packageURL, quarantine));
+            }
+            written = replaced != Replaced::byRestoreWithoutToday;
+        }
         if (bookWindow == BookWindow::closed) {
             // As a window manager's close does: the close waits for the page to be stored.
             book.windowHandle()->close();
@@ -131,15 +183,6 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitForWindowActive(&another));
         }
 
-        FreedesktopNotificationCenter &notifications = desktop.container->notifications();
-        const QString todays =
-            DiaryReminderCenter::identifierPrefix + session.selectedDay().rawValue();
-        const auto todayPending = [&] {
-            const QList<DiaryNotificationRequest> pending =
-                test::waitFor(notifications.pendingNotificationRequests());
-            return std::any_of(pending.cbegin(), pending.cend(),
-                               [&](const auto &request) { return request.identifier == todays; });
-        };
         // The plan made again after the save; a plan that keeps today's reminder is caught below,
         // where it falls due.
         waitUntil([&] { return todayPending() != written; });
