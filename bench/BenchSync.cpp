@@ -33,9 +33,9 @@ struct SyncFolderBench {
             days.append(entry.dayKey);
             pageBytes += QFileInfo(folder.pageURL(entry.dayKey)).size();
             if (index++ % 10 == 0)
-                folder.coordinatedWrite(
+                folder.writeDrawing(
                     QByteArray(R"({"format":"velmora-drawing","version":1,"strokes":[]})"),
-                    folder.inkURL(entry.dayKey.rawValue() + QStringLiteral("-0.drawing")));
+                    entry.dayKey, 0, std::nullopt);
         }
     }
 

@@ -93,7 +93,7 @@ void BM_Sync_Baseline_AtomicWritesInALoop(benchmark::State &state) {
         folder.createFolders(DiaryCloudSyncManifest::fresh(folder.root()));
         state.ResumeTiming();
         for (const DiaryEntryDTO &entry : std::as_const(bench.diary.entries))
-            benchmark::DoNotOptimize(folder.writePage(entry));
+            benchmark::DoNotOptimize(folder.writePage(entry, std::nullopt));
     }
 }
 BENCHMARK(BM_Sync_Baseline_AtomicWritesInALoop)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -164,8 +164,7 @@ void BM_Sync_TabletPageToOpenPage(benchmark::State &state) {
         const qint64 before = bench.session->syncedChangeCount();
         QElapsedTimer elapsed;
         elapsed.start();
-        tablet.coordinatedWrite(DiaryCloudSyncFolder::encodePage(page),
-                                tablet.pageURL(page.dayKey));
+        tablet.writePage(page);
         spinUntil([&] { return bench.session->syncedChangeCount() > before; });
         state.SetIterationTime(double(elapsed.nsecsElapsed()) / 1e9);
     }
