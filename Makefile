@@ -21,7 +21,8 @@ SOURCE_SET = $(shell git ls-files -co --exclude-standard -- '*.h' '*.cpp' | sha1
 configure:
 	@if [ -d build ] && [ "$$(cat build/.source-set 2>/dev/null)" != "$(SOURCE_SET)" ]; then \
 	  find build -name '*_autogen' -type d -prune -exec rm -rf {} +; fi
-	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMORA_WERROR=ON -DVELMORA_SANITIZE=ON
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMORA_WERROR=ON -DVELMORA_SANITIZE=ON \
+	  -DVELMORA_BUILD_BENCH=ON
 	@echo $(SOURCE_SET) > build/.source-set
 
 build: configure

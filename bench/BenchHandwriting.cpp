@@ -33,11 +33,6 @@ namespace {
 
 constexpr int twentyYears = 7305;
 
-DayKey dayAt(int offset) {
-    const QDate date = QDate(2005, 1, 1).addDays(offset);
-    return DayKey::fromCivilDate(date.year(), date.month(), date.day());
-}
-
 // Two lines of words as a hand would write them: glyph outlines traced and hatched.
 InkDrawing twoLinesOfWords() {
     QFont font(QStringLiteral("DejaVu Sans"));
@@ -82,7 +77,7 @@ struct IndexedFolder {
         const QByteArray drawing =
             InkDrawing({InkStroke{QColor(Qt::black), 2, {{10, 10, 1}, {80, 30, 1}}}}).encode();
         for (int offset = 0; offset < twentyYears; ++offset)
-            store.write(drawing, dayAt(offset), 0);
+            store.write(drawing, bench::generatedDay(offset), 0);
         QRandomGenerator random(7);
         QJsonObject pages;
         for (const auto &file : store.pageFiles()) {
@@ -163,7 +158,7 @@ BENCHMARK(BM_Handwriting_Search)->Unit(benchmark::kMillisecond)->Iterations(200)
 void BM_Handwriting_RecognizeLeaf(benchmark::State &state) {
     QTemporaryDir dir;
     const DiaryHandwritingStore store(dir.filePath(QStringLiteral("Handwriting")));
-    const DayKey day = dayAt(0);
+    const DayKey day = bench::generatedDay(0);
     store.write(twoLinesOfWords().encode(), day, 0);
     DiaryHandwritingIndex index(store);
     await(index.refresh({{day, 0}})); // starts Tesseract outside the measurement

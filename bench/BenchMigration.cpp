@@ -84,14 +84,14 @@ public:
     std::vector<std::pair<DiaryRepositoryFaultPoint, qint64>> marks;
 };
 
-struct Run {
+struct MigrationRun {
     QTemporaryDir folder;
     QString store = folder.filePath(QStringLiteral("RaDevov.sqlite"));
     UserDefaults defaults{folder.filePath(QStringLiteral("defaults.ini"))};
 };
 
-std::unique_ptr<Run> prepareRun(int rows) {
-    auto run = std::make_unique<Run>();
+std::unique_ptr<MigrationRun> prepareRun(int rows) {
+    auto run = std::make_unique<MigrationRun>();
     QFile::copy(legacyFixture(rows), run->store);
     plantDrafts(run->defaults, rows);
     return run;

@@ -50,14 +50,14 @@ PreparedDiary preparedDiary;
 
 enum Platform { offscreen, xcb };
 
-struct Run {
+struct ProbeRun {
     bool ok = false;
     double milliseconds = 0;
     QByteArray output;
 };
 
 // One probe run in a fresh process with empty home and XDG folders.
-Run runProbe(const QString &program, const QStringList &arguments, Platform platform) {
+ProbeRun runProbe(const QString &program, const QStringList &arguments, Platform platform) {
     QTemporaryDir home;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), home.path());
@@ -81,7 +81,7 @@ Run runProbe(const QString &program, const QStringList &arguments, Platform plat
     clock.start();
     process.start(program, arguments);
     const bool finished = process.waitForFinished(120000);
-    Run run;
+    ProbeRun run;
     run.milliseconds = double(clock.nsecsElapsed()) / 1e6;
     run.ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     run.output = process.readAllStandardOutput();
@@ -129,8 +129,8 @@ void BM_StartToFirstPaint(benchmark::State &state) {
     runProbe(startProbe, programArguments(QStringLiteral("first-paint"), storeURL), platform);
     std::vector<double> bare, program, difference;
     for (auto _ : state) {
-        const Run baseline = runProbe(bareProbe, {}, platform);
-        const Run run = runProbe(
+        const ProbeRun baseline = runProbe(bareProbe, {}, platform);
+        const ProbeRun run = runProbe(
             startProbe, programArguments(QStringLiteral("first-paint"), storeURL), platform);
         if (!baseline.ok || !run.ok) {
             state.SkipWithError("a probe did not paint its first frame");
@@ -169,8 +169,8 @@ void BM_PeakMemoryTodaysPage(benchmark::State &state) {
         return number ? kib / 1024 : 0.0;
     };
     for (auto _ : state) {
-        const Run baseline = runProbe(bareProbe, {QStringLiteral("--peak")}, offscreen);
-        const Run run = runProbe(
+        const ProbeRun baseline = runProbe(bareProbe, {QStringLiteral("--peak")}, offscreen);
+        const ProbeRun run = runProbe(
             startProbe, programArguments(QStringLiteral("open-today"), storeURL), offscreen);
         const QList<QByteArray> lines = run.output.trimmed().split('\n');
         bare.push_back(baseline.ok ? peakOf(baseline.output) : 0.0);

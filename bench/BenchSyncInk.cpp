@@ -4,6 +4,7 @@
 // and made searchable, beside recognising that leaf alone.
 #include "BenchAwait.h"
 #include "BenchListing.h"
+#include "DiaryGenerator.h"
 
 #include "domain/UserDefaultsSettingsStore.h"
 #include "recall/DiaryHandwritingIndex.h"
@@ -15,7 +16,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QDate>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -26,11 +26,6 @@ using velmora::bench::await;
 namespace {
 
 constexpr int drawingCount = 730;
-
-DayKey dayAt(int offset) {
-    const QDate date = QDate(2005, 1, 1).addDays(offset);
-    return DayKey::fromCivilDate(date.year(), date.month(), date.day());
-}
 
 // Bytes this process has read through read() and its kin so far.
 qint64 bytesRead() {
@@ -69,7 +64,7 @@ struct InkBench {
                                                       GregorianCalendar(QTimeZone::utc()));
         const QByteArray shapes = test::drawnShapes().encode();
         for (int i = 0; i < drawingCount; ++i)
-            handwriting->write(shapes, dayAt(i * 10), 0);
+            handwriting->write(shapes, bench::generatedDay(i * 10), 0);
         index = std::make_unique<DiaryHandwritingIndex>(*handwriting);
         QDir().mkpath(dir.filePath(QStringLiteral("Chosen")));
         sync = std::make_unique<DiaryCloudSync>(
@@ -119,12 +114,12 @@ const QByteArray &legibleDrawing() {
 void BM_SyncInk_NewTabletDrawingFetchedAndIndexed(benchmark::State &state) {
     InkBench &bench = InkBench::shared();
     // The recogniser is loaded once, before anything is timed.
-    bench.handwriting->write(legibleDrawing(), dayAt(1), 0);
-    await(bench.index->refresh({{dayAt(1), 0}}));
+    bench.handwriting->write(legibleDrawing(), bench::generatedDay(1), 0);
+    await(bench.index->refresh({{bench::generatedDay(1), 0}}));
     int next = 2;
     for (auto _ : state) {
         state.PauseTiming();
-        const DayKey day = dayAt(next++);
+        const DayKey day = bench::generatedDay(next++);
         test::writeBytes(bench.remoteFolder + QLatin1Char('/') +
                              DiaryHandwritingStore::fileName(day, 0),
                          legibleDrawing());
@@ -142,7 +137,7 @@ BENCHMARK(BM_SyncInk_NewTabletDrawingFetchedAndIndexed)
 
 void BM_SyncInk_Baseline_RecognisingTheLeafAlone(benchmark::State &state) {
     InkBench &bench = InkBench::shared();
-    const DayKey day = dayAt(1);
+    const DayKey day = bench::generatedDay(1);
     int edit = 0;
     for (auto _ : state) {
         state.PauseTiming();

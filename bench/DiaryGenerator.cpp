@@ -55,6 +55,11 @@ QString generateProse(QRandomGenerator &random, int bytes) {
     return text;
 }
 
+DayKey generatedDay(int offset, const DiaryGeneratorOptions &options) {
+    const QDate date = options.firstDay.addDays(offset);
+    return DayKey::fromCivilDate(date.year(), date.month(), date.day());
+}
+
 DiarySnapshotDTO generateDiary(const DiaryGeneratorOptions &options) {
     QRandomGenerator random(options.seed);
     DiarySnapshotDTO diary;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "domain/DayKey.h"
 #include "domain/DiarySnapshotDTO.h"
 
 #include <QDate>
@@ -23,6 +24,9 @@ inline constexpr auto rareDiaryWord = "quetzalcoatlus";
 
 // Prose of about `bytes` UTF-8 bytes: everyday English with accented words mixed in.
 QString generateProse(QRandomGenerator &random, int bytes);
+
+// The day `offset` days after the generated diary's first day.
+DayKey generatedDay(int offset, const DiaryGeneratorOptions &options = {});
 
 // A realistic diary: one entry a day, of varied length, some sealed, with recovery records.
 // The same options always give the same diary, apart from fresh identifiers.
