@@ -315,11 +315,19 @@ QDateTime DiaryTransferCodec::wholeSeconds(const QDateTime &moment) {
     return QDateTime::fromMSecsSinceEpoch(ms - ((ms % 1000) + 1000) % 1000, QTimeZone::utc());
 }
 
-QByteArray DiaryTransferCodec::readFile(const QString &source, const QStringList &neverOpened) {
-    const QByteArray path = QFile::encodeName(source);
+QByteArray DiaryTransferCodec::readFile(const QString &source, const QStringList &neverOpened,
+                                        const std::function<void()> &beforeOpening) {
     const QString name = QFileInfo(source).fileName();
+    if (beforeOpening)
+        beforeOpening();
+    // Looked at through a descriptor that reads nothing and whose closing keeps this process's
+    // locks, and then read as that very file, whatever the path names by then.
+    const int found = ::open(QFile::encodeName(source).constData(), O_PATH | O_CLOEXEC);
+    if (found < 0)
+        throw FileSystemError(QStringLiteral("Could not read"), source, errno);
+    const auto forgetting = qScopeGuard([found] { ::close(found); });
     struct stat status {};
-    if (::stat(path.constData(), &status) != 0)
+    if (::fstat(found, &status) != 0)
         throw FileSystemError(QStringLiteral("Could not read"), source, errno);
     for (const QString &kept : neverOpened) {
         struct stat keptStatus {};
@@ -329,15 +337,13 @@ QByteArray DiaryTransferCodec::readFile(const QString &source, const QStringList
     }
     if (!S_ISREG(status.st_mode))
         throw DiaryTransferError::notAFile(name);
-    // Without waiting, and looked at again once open: the path may name a pipe by now.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const QByteArray same = "/proc/self/fd/" + QByteArray::number(found);
+    const int fd = ::open(same.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         throw FileSystemError(QStringLiteral("Could not read"), source, errno);
     const auto closing = qScopeGuard([fd] { ::close(fd); });
     if (::fstat(fd, &status) != 0)
         throw FileSystemError(QStringLiteral("Could not read"), source, errno);
-    if (!S_ISREG(status.st_mode))
-        throw DiaryTransferError::notAFile(name);
     if (qint64(status.st_size) > DiaryTransferCodec::inputByteLimit)
         throw DiaryTransferError::inputTooLarge();
     // With room after the text, so that the parser reads it where it lies.

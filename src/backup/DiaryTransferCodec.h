@@ -11,6 +11,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <functional>
 #include <optional>
 
 namespace velmora {
@@ -118,11 +119,13 @@ public:
 
     // The bytes of an import file, whole, once its size is within the limit; kept with room
     // for the parser after them, so that decoding a large file does not copy it. A source that
-    // is one of `neverOpened` (the store's own files, under any name) is refused unopened:
-    // closing a descriptor of a file drops every POSIX lock this process holds on it. So is
-    // anything but a plain file, which could keep the read waiting for ever (a pipe) or never
-    // end it (a device).
-    static QByteArray readFile(const QString &source, const QStringList &neverOpened = {});
+    // is one of `neverOpened` (the store's own files, under any name, even one given to it
+    // while it is looked at) is refused without being opened for reading: closing any other
+    // descriptor of a file than an O_PATH one drops every POSIX lock this process holds on it.
+    // So is anything but a plain file, which could keep the read waiting for ever (a pipe) or
+    // never end it (a device). `beforeOpening` lets tests replace the file.
+    static QByteArray readFile(const QString &source, const QStringList &neverOpened = {},
+                               const std::function<void()> &beforeOpening = {});
     // Any supported version, validated, as version 3.
     static DiaryTransferDocument decode(const QByteArray &data);
     static void validate(const DiaryTransferDocument &document);

@@ -120,8 +120,9 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
     try {
         const QStringList storeFiles =
             context.storeURL.isEmpty() ? QStringList() : storeFilePaths(context.storeURL);
-        auto read = files.run([source, storeFiles] {
-            return DiaryTransferCodec::decode(DiaryTransferCodec::readFile(source, storeFiles));
+        auto read = files.run([source, storeFiles, before = context.beforeOpeningSource] {
+            return DiaryTransferCodec::decode(
+                DiaryTransferCodec::readFile(source, storeFiles, before));
         });
         const DiaryTransferDocument document = co_await read;
         auto previewing = service.preview(document);

@@ -51,6 +51,8 @@ struct DiaryTransferFlowContext {
     QStringList offeredFonts = {};
     // The store's file, which an import never reads, whatever file the user picked.
     QString storeURL = {};
+    // Runs on the reading thread just before the picked path is opened; tests replace the file.
+    std::function<void()> beforeOpeningSource = {};
 };
 
 // "OK" only; critical when the title speaks of a failure.

@@ -6,6 +6,8 @@
 #include "support/NestedJson.h"
 #include "support/SessionFixture.h"
 
+#include <fcntl.h>
+
 namespace velmora::test {
 
 inline QString transferData(const QString &name) {
@@ -24,6 +26,22 @@ inline const QString malformed = QStringLiteral("The import file is malformed: "
 inline const QString badFormat =
     QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
 inline const QString missing = QStringLiteral("The data couldn’t be read because it is missing.");
+
+// A descriptor of the file through which this process holds a POSIX write lock on it.
+inline int lockedFile(const QString &path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    return fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 ? fd : -1;
+}
+
+// Whether the lock taken through `fd` still holds; closing any other descriptor of the file
+// would have dropped it.
+inline bool stillLocked(int fd) {
+    struct flock held {};
+    held.l_type = F_WRLCK;
+    return ::fcntl(fd, F_OFD_GETLK, &held) == 0 && held.l_type == F_WRLCK;
+}
 
 // The malformed import files and their messages.
 inline void malformedImportRows() {
@@ -76,8 +94,10 @@ inline void malformedImportRows() {
         QStringLiteral("“%1” is not an ordinary file. Choose a Velmora export file.");
     for (const char *special : {"a folder", "a pipe", "a link to a pipe", "/dev/zero"})
         row(special, notAFile.arg(QFileInfo(QString::fromLatin1(special)).fileName()));
-    row("store.sqlite", QStringLiteral("“store.sqlite” is the diary’s own store, not an export. "
-                                       "Choose a Velmora export file."));
+    const QString store = QStringLiteral(
+        "“%1” is the diary’s own store, not an export. Choose a Velmora export file.");
+    for (const char *name : {"store.sqlite", "swapped for the store", "swapped for the store-wal"})
+        row(name, store.arg(QString::fromLatin1(name)));
 }
 
 } // namespace velmora::test

@@ -45,11 +45,13 @@ struct FlowFixture : SessionFixture {
     int completions = 0;
     QString quarantine = folder.filePath(QStringLiteral("Recovery/Quarantine"));
     QString store = folder.filePath(QStringLiteral("store.sqlite"));
+    std::function<void()> beforeOpeningSource;
 
     DiaryTransferFlowContext context() {
         DiaryTransferFlowContext context{repository, settings, clock, alerts,
                                          DiaryOpenDayReloader(session.get())};
         context.storeURL = store;
+        context.beforeOpeningSource = beforeOpeningSource;
         return context;
     }
     std::function<void()> completion() {
@@ -100,7 +102,21 @@ private Q_SLOTS:
         const DiarySnapshotDTO before = test::waitFor(fixture.repository->snapshot());
         QString path = transferData(file);
         const QByteArray native = QFile::encodeName(fixture.folder.filePath(file));
-        if (QDir::isAbsolutePath(file)) {
+        int locked = -1;
+        const auto unlocking = qScopeGuard([&locked] { ::close(locked); });
+        if (file.startsWith(u"swapped for ")) {
+            // An export when it is picked, and a link to one of the store's files, which this
+            // process holds a lock on, by the time it is opened.
+            path = fixture.folder.filePath(file);
+            const QString target = fixture.store + file.mid(file.lastIndexOf(u"store") + 5);
+            for (const QString &made : {path, target})
+                QVERIFY(QFile::copy(transferData(QStringLiteral("valid-v3.json")), made));
+            locked = lockedFile(target);
+            QVERIFY(locked >= 0 && QFile::link(target, path + QStringLiteral(".link")));
+            fixture.beforeOpeningSource = [native] {
+                ::rename((native + ".link").constData(), native.constData());
+            };
+        } else if (QDir::isAbsolutePath(file)) {
             path = file;
         } else if (file == u"a folder") {
             path = fixture.folder.filePath(file);
@@ -140,6 +156,7 @@ private Q_SLOTS:
         QCOMPARE(fixture.repository->callCount(Operation::replaceAll), 0);
         QVERIFY(!QFileInfo::exists(fixture.quarantine));
         QCOMPARE(fixture.settings->selectedFont(), QStringLiteral("Georgia"));
+        QVERIFY(locked < 0 || stillLocked(locked));
     }
 
     void cancellingWritesNothing_data() {
