@@ -447,7 +447,8 @@ QByteArray DiaryTransferCodec::encode(const DiaryTransferDocument &document) {
     return writeJson(documentJson(document));
 }
 
-void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QString &destination) {
+void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QString &destination,
+                               const std::function<void(const QString &)> &beforeReadingBack) {
     const QString target = standardizedPath(destination);
     struct stat existing {};
     if (::lstat(QFile::encodeName(target).constData(), &existing) == 0)
@@ -461,9 +462,19 @@ void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QStr
                               uuidText(QUuid::createUuid()) + QStringLiteral(".json");
     try {
         writeFileAtomically(temporary, bytes);
-        QFile file(temporary);
-        if (!file.open(QIODevice::ReadOnly))
+        if (beforeReadingBack)
+            beforeReadingBack(temporary);
+        // Never through a link put in its place: closing a descriptor of one of the store's
+        // files would drop this process's locks on it.
+        const int fd = ::open(QFile::encodeName(temporary).constData(),
+                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            throw FileSystemError(QStringLiteral("Could not read the file"), temporary, errno);
+        QFile file;
+        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
             throw FileSystemError(QStringLiteral("Could not read the file"), temporary, EIO);
+        }
         decode(file.readAll());
         file.close();
         if (::renameat2(AT_FDCWD, QFile::encodeName(temporary).constData(), AT_FDCWD,

@@ -133,7 +133,9 @@ public:
     static QByteArray encode(const DiaryTransferDocument &document);
     // Through a hidden temporary file beside the destination that is read back and decoded
     // before it is moved into place; an existing destination is never replaced.
-    static void write(const DiaryTransferDocument &document, const QString &destination);
+    // `beforeReadingBack` lets tests replace the temporary file.
+    static void write(const DiaryTransferDocument &document, const QString &destination,
+                      const std::function<void(const QString &)> &beforeReadingBack = {});
 
     static DiaryTransferDocument decodeLegacy(const QByteArray &data, bool isVersion2);
 

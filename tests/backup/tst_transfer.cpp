@@ -1,5 +1,6 @@
 #include "TransferFixture.h"
 
+#include "platform/FileSystemError.h"
 #include "platform/Sha256.h"
 
 #include <QProcess>
@@ -241,6 +242,25 @@ private Q_SLOTS:
                  }),
                  malformed + QStringLiteral("invalid default font size"));
         QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("Velmora_2024-03-10.json")});
+
+        // A link to the store put in the temporary file's place is not read back through.
+        const QString store = dir.filePath(QStringLiteral("store.sqlite"));
+        QVERIFY(QFile::copy(target, store));
+        const int locked = lockedFile(store);
+        const auto unlocking = qScopeGuard([locked] { ::close(locked); });
+        QString swapped;
+        const auto swap = [&](const QString &temporary) {
+            swapped = temporary;
+            QVERIFY(QFile::remove(temporary) && QFile::link(store, temporary));
+        };
+        const QString failure = failureMessage([&] {
+            DiaryTransferCodec::write(document, dir.filePath(QStringLiteral("c.json")), swap);
+        });
+        QCOMPARE(
+            failure,
+            FileSystemError(QStringLiteral("Could not read the file"), swapped, ELOOP).message());
+        QVERIFY(stillLocked(locked));
+        QCOMPARE(entriesOf(dir.path()).size(), 2);
     }
 
     // The export keeps whole seconds; importing it into the same diary finds every entry
