@@ -43,6 +43,13 @@ inline bool stillLocked(int fd) {
     return ::fcntl(fd, F_OFD_GETLK, &held) == 0 && held.l_type == F_WRLCK;
 }
 
+// The versions of the files malformedImportRows names that the test writes.
+inline const QMap<QString, QString> oddVersions{
+    {QStringLiteral("line-break-version.json"), QString(200, u'\n')},
+    {QStringLiteral("override-version.json"), QString::fromUtf16(u"\u202Eevil\0\u2028", 7)},
+    {QStringLiteral("hebrew-version.json"), QStringLiteral("\u05d2\u05e8\u05e1\u05d4 3")},
+};
+
 // The malformed import files and their messages.
 inline void malformedImportRows() {
     QTest::addColumn<QString>("file");
@@ -89,6 +96,14 @@ inline void malformedImportRows() {
     // Quoted in part: the whole would be six million characters.
     const QString zeros = QStringLiteral("0,").repeated(29) + QLatin1Char('0');
     row("huge-version.json", QStringLiteral("Import version [%1…%1] is not supported.").arg(zeros));
+    // Versions that would break the alert's line or turn the words after them.
+    const QString lineBreaks = QStringLiteral("\\n").repeated(60);
+    row("line-break-version.json",
+        QStringLiteral("Import version %1…%1 is not supported.").arg(lineBreaks));
+    row("override-version.json",
+        QStringLiteral("Import version \\u202Eevil\\u0000\\u2028 is not supported."));
+    row("hebrew-version.json",
+        QStringLiteral("Import version \u2068\u05d2\u05e8\u05e1\u05d4 3\u2069 is not supported."));
     // Picked in the panel, and refused unopened or unread.
     const QString notAFile =
         QStringLiteral("“%1” is not an ordinary file. Choose a Velmora export file.");

@@ -3,6 +3,8 @@
 #include "backup/DiaryTransferFlows.h"
 #include "support/ScriptedAlerts.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -135,6 +137,9 @@ private Q_SLOTS:
             if (path == fixture.store) {
                 // It would import, were it read.
                 made.write(valid);
+            } else if (oddVersions.contains(file)) {
+                made.write(
+                    QJsonDocument(QJsonObject{{"version", oddVersions.value(file)}}).toJson());
             } else if (file == QLatin1String("huge-version.json")) {
                 made.write("{\"version\":[" + QByteArray("0,").repeated(2'999'999) + "0]}");
             } else if (file == QLatin1String("oversized-entry.json")) {
@@ -151,6 +156,7 @@ private Q_SLOTS:
         }
         fixture.importFile(path);
         QCOMPARE(fixture.alerts->shown, QList<DiaryAlert>{outcome("Import Failed", message)});
+        QCOMPARE(test::unevenShownText(fixture.alerts->shown.value(0).informativeText), QString());
         QCOMPARE(fixture.completions, 1);
         QVERIFY(test::waitFor(fixture.repository->snapshot()) == before);
         QCOMPARE(fixture.repository->callCount(Operation::replaceAll), 0);

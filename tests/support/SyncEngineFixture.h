@@ -18,7 +18,7 @@ namespace velmora::test {
 
 struct SyncEngineFixture : SessionFixture {
     // The folder the user chose; the sync works in its "Diary Sync".
-    QString chosen = folder.filePath(QStringLiteral("Chosen"));
+    QString chosen;
     QString root = chosen + QStringLiteral("/Diary Sync");
     TabletCompanion tablet{root, folder.filePath(QStringLiteral("tablet-state"))};
     QString manifestURL = diary.folder.filePath(QStringLiteral("Diary/Sync/manifest.json"));
@@ -26,7 +26,9 @@ struct SyncEngineFixture : SessionFixture {
         diary.folder.filePath(QStringLiteral("Diary/Handwriting")));
     std::unique_ptr<DiaryCloudSync> sync;
 
-    explicit SyncEngineFixture(DiaryCloudSync::RootProvider provider = {}) {
+    explicit SyncEngineFixture(DiaryCloudSync::RootProvider provider = {},
+                               const QString &chosenName = QStringLiteral("Chosen"))
+        : chosen(folder.filePath(chosenName)) {
         QDir().mkpath(chosen);
         sync = std::make_unique<DiaryCloudSync>(
             DiaryCloudSync::Services{repository, session.get(), settings, handwriting,

@@ -54,4 +54,21 @@ QMap<QString, QByteArray> filesBelow(const QString &folder) {
     return files;
 }
 
+QString unevenShownText(const QString &message, qsizetype limit) {
+    if (message.size() > limit)
+        return QStringLiteral("%1 characters").arg(message.size());
+    int open = 0;
+    for (qsizetype at = 0; at < message.size(); ++at) {
+        const char16_t unit = message.at(at).unicode();
+        if (unit == 0x2068 || (unit == 0x2069 && open > 0)) {
+            open += unit == 0x2068 ? 1 : -1;
+        } else if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == 0x2028 ||
+                   unit == 0x2029 || (unit >= 0x202A && unit <= 0x202E) ||
+                   (unit >= 0x2066 && unit <= 0x2069)) {
+            return QStringLiteral("U+%1 at %2").arg(uint(unit), 4, 16, QLatin1Char('0')).arg(at);
+        }
+    }
+    return open ? QStringLiteral("an isolate left open") : QString();
+}
+
 } // namespace velmora::test

@@ -111,6 +111,11 @@ inline void writeBytes(const QString &path, const QByteArray &bytes) {
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
+// Why a message that quotes a value from outside would not read as one line of its own words,
+// else nothing: too long, or a control character, a line or paragraph separator, or a direction
+// embedding, override or isolate other than the pairs that isolate a quoted value.
+QString unevenShownText(const QString &message, qsizetype limit = 1000);
+
 // Spins the event loop until the predicate holds; false when it never did within the timeout.
 template <typename Predicate>
 bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {

@@ -354,20 +354,27 @@ private Q_SLOTS:
         QTest::addColumn<bool>("isFolder");
         // Put in the place of a file both sides had: it is no file the other side removed.
         QTest::addColumn<bool>("exchanged");
+        QTest::addColumn<QString>("chosen");
         const QString page = QStringLiteral("Pages/2024-03-05.json");
         const QString drawing = QStringLiteral("Handwriting/2024-03-05-0.drawing");
-        QTest::newRow("a folder at a page's name") << page << true << false;
-        QTest::newRow("a pipe at a page's name") << page << false << false;
-        QTest::newRow("a folder at a drawing's name") << drawing << true << false;
-        QTest::newRow("a pipe at a drawing's name") << drawing << false << false;
-        QTest::newRow("a folder at an exchanged drawing's name") << drawing << true << true;
-        QTest::newRow("a pipe at an exchanged drawing's name") << drawing << false << true;
+        QTest::newRow("a folder at a page's name") << page << true << false << "Chosen";
+        QTest::newRow("a pipe at a page's name") << page << false << false << "Chosen";
+        QTest::newRow("a folder at a drawing's name") << drawing << true << false << "Chosen";
+        QTest::newRow("a pipe at a drawing's name") << drawing << false << false << "Chosen";
+        QTest::newRow("a folder at an exchanged drawing's name")
+            << drawing << true << true << "Chosen";
+        QTest::newRow("a pipe at an exchanged drawing's name")
+            << drawing << false << true << "Chosen";
+        // The status quotes the path on one line, whatever the chosen folder is named.
+        QTest::newRow("a pipe in a folder named with line breaks and an override")
+            << page << false << false << QStringLiteral("Chosen\n\n\u202Ekcab");
     }
     void whatIsNoFileAtAFilesNameStays() {
         QFETCH(QString, name);
         QFETCH(bool, isFolder);
         QFETCH(bool, exchanged);
-        SyncEngineFixture f;
+        QFETCH(QString, chosen);
+        SyncEngineFixture f({}, chosen);
         f.seed(march5, QStringLiteral("Fifth"));
         f.seed(march6, QStringLiteral("Sixth"));
         f.handwriting->write(TabletCompanion::encodeDrawing({{}}), march5, 0);
@@ -391,7 +398,8 @@ private Q_SLOTS:
         QCOMPARE(f.sync->failureMessage(),
                  QStringLiteral("The sync folder holds something other than a file at “%1”, "
                                 "which sync does not replace.")
-                     .arg(path));
+                     .arg(QString(path).replace(u'\n', "\\n").replace(u'\u202E', "\\u202E")));
+        QCOMPARE(test::unevenShownText(f.sync->statusText()), QString());
         QCOMPARE(f.sync->lastSync(), lastSync);
         QVERIFY(f.handwriting->pageFile(march5, 0));
         QCOMPARE(f.pageFileContent(march6), QStringLiteral("Sixth"));
