@@ -1,6 +1,7 @@
 #include "app/DiaryInstanceGuard.h"
 
 #include "app/AppLogging.h"
+#include "platform/DiaryError.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
 
@@ -170,14 +171,14 @@ QString DiaryInstanceLock::alreadyOpenMessage(const QString &persistenceDirector
                "DiaryInstanceLock",
                "Velmora is already open on the diary in %1. Close it there before opening it "
                "again.")
-        .arg(QDir::toNativeSeparators(persistenceDirectory));
+        .arg(shownExcerpt(QDir::toNativeSeparators(persistenceDirectory)));
 }
 
 QString DiaryInstanceLock::unavailableMessage(const QString &lockFilePath, const QString &reason) {
     return QCoreApplication::translate("DiaryInstanceLock",
                                        "Velmora cannot open the diary: its lock file “%1” cannot "
                                        "be taken (%2).")
-        .arg(QDir::toNativeSeparators(lockFilePath), reason);
+        .arg(shownExcerpt(QDir::toNativeSeparators(lockFilePath)), reason);
 }
 
 DiaryInstanceService::DiaryInstanceService(QDBusConnection bus, QObject *parent)

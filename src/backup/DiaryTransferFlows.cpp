@@ -103,7 +103,7 @@ QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext co
                       QCoreApplication::translate(
                           "DiaryTransferFlows",
                           "Your diary was exported to %1. Keep this unencrypted file private.")
-                          .arg(QFileInfo(destination).fileName()));
+                          .arg(shownExcerpt(QFileInfo(destination).fileName())));
     co_await alert;
     if (completion)
         completion();

@@ -17,7 +17,8 @@ struct sqlite3_stmt;
 
 namespace velmora {
 
-// A failure reported by SQLite, passed on as it is.
+// A failure reported by SQLite. Its text can quote names from the file, which it shows as a
+// message quotes any value from outside.
 class SqliteError : public DiaryError {
 public:
     SqliteError(int code, QString description);
@@ -27,7 +28,7 @@ public:
     int primaryCode() const { return m_code & 0xff; }
     const QString &description() const { return m_description; }
 
-    QString message() const override { return m_description; }
+    QString message() const override { return shownExcerpt(m_description); }
 
 private:
     int m_code;

@@ -143,6 +143,35 @@ private Q_SLOTS:
                  qPrintable(next.refusal(DiaryInstanceLock::Outcome::heldByAnotherProcess)));
     }
 
+    // The refusals quote the folder and the lock file on one line of their own words, whatever
+    // the folder is named.
+    void refusalsQuoteTheFolderOnOneLine_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("line breaks") << "/home/ada/" + QString(200, u'\n') + "Diary"
+                                     << "/home/ada/" + QString("\\n").repeated(50);
+        QTest::newRow("an override") << "/home/ada/\u202Eyraid"
+                                     << "/home/ada/\\u202Eyraid";
+        QTest::newRow("a long path") << QString("/folder").repeated(490) << "/folder/folder/fo";
+        QTest::newRow("Hebrew") << "/home/\u05d9\u05d5\u05de\u05df"
+                                << "\u2068/home/\u05d9\u05d5\u05de\u05df";
+    }
+
+    void refusalsQuoteTheFolderOnOneLine() {
+        QFETCH(QString, folder);
+        QFETCH(QString, shown);
+        const QString open = DiaryInstanceLock::alreadyOpenMessage(folder);
+        QVERIFY2(open.startsWith("Velmora is already open on the diary in " + shown),
+                 qPrintable(open));
+        QVERIFY(open.endsWith(". Close it there before opening it again."));
+        const QString unavailable =
+            DiaryInstanceLock::unavailableMessage(folder + "/Velmora.lock", "a reason");
+        QVERIFY2(unavailable.startsWith("Velmora cannot open the diary: its lock file “" + shown),
+                 qPrintable(unavailable));
+        for (const QString &message : {open, unavailable})
+            QCOMPARE(test::unevenShownText(message), QString());
+    }
+
     // A live holder keeps the lock whatever its file holds.
     void aLiveHolderKeepsItsLock() {
         QTemporaryDir home;

@@ -73,16 +73,30 @@ class TransferFlowsTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The file's name as the alerts quote it: its own line, its own direction.
+    void exportReportsTheFileName_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << "Velmora_2024-03-15.json"
+                               << "Velmora_2024-03-15.json";
+        QTest::newRow("line breaks and an override") << "Velmora\n\n\u202Enosj.json"
+                                                     << "Velmora\\n\\n\\u202Enosj.json";
+        QTest::newRow("Hebrew") << "\u05d9\u05d5\u05de\u05df.json"
+                                << "\u2068\u05d9\u05d5\u05de\u05df.json\u2069";
+    }
+
     void exportReportsTheFileName() {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
         FlowFixture fixture;
         fixture.seed(SessionFixture::today, QStringLiteral("exported"));
-        const QString file = fixture.folder.filePath(QStringLiteral("Velmora_2024-03-15.json"));
+        const QString file = fixture.folder.filePath(name);
         test::waitFor(runExportFlow(file, fixture.context(), fixture.completion()));
         QCOMPARE(fixture.alerts->shown,
                  QList<DiaryAlert>{outcome("Export Successful",
-                                           QStringLiteral("Your diary was exported to "
-                                                          "Velmora_2024-03-15.json. Keep this "
-                                                          "unencrypted file private."))});
+                                           QStringLiteral("Your diary was exported to %1. Keep "
+                                                          "this unencrypted file private.")
+                                               .arg(shown))});
         QCOMPARE(fixture.completions, 1);
         QCOMPARE(DiaryTransferCodec::decode(fileBytes(file)).entries.size(), 1);
 
@@ -91,6 +105,14 @@ private Q_SLOTS:
                  outcome("Export Failed",
                          QStringLiteral("A file already exists at the export location.")));
         QCOMPARE(fixture.completions, 2);
+
+        // Into a folder of that name, which is not there: the failure quotes its path.
+        test::waitFor(runExportFlow(file + QStringLiteral(".d/") + name, fixture.context(),
+                                    fixture.completion()));
+        const QString failure = fixture.alerts->shown.last().informativeText;
+        QVERIFY2(failure.contains(QString(shown).remove(QChar(0x2068)).remove(QChar(0x2069))),
+                 qPrintable(failure));
+        QCOMPARE(test::unevenShownText(failure), QString());
     }
 
     void malformedImports_data() { malformedImportRows(); }

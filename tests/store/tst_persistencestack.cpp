@@ -116,6 +116,26 @@ private Q_SLOTS:
             << std::function<void(const QString &)>(
                    [](const QString &path) { writeFile(path, QByteArray(4096, 'x')); })
             << "file is not a database";
+        // Names from the file, as the load-failure card quotes them: on one line, their words
+        // turned no way.
+        QTest::newRow("a model named with line breaks and an override")
+            << std::function<void(const QString &)>([](const QString &path) {
+                   SqliteDatabase database(path, SqliteDatabase::OpenMode::readWriteCreate);
+                   createStoreSchema(database, DiaryModelProvider::legacyV1Model());
+                   database.exec("UPDATE VelmoraStoreModel SET versionName = '" +
+                                 QString(200, u'\n') + "\u202Eevil'");
+               })
+            << "The store was written by model " + QString("\\n").repeated(60) + "…" +
+                   QString("\\n").repeated(55) + "\\u202Eevil, not by model DurableV2.";
+        QTest::newRow("a table named with line breaks and an override")
+            << std::function<void(const QString &)>([](const QString &path) {
+                   SqliteDatabase database(path, SqliteDatabase::OpenMode::readWriteCreate);
+                   database.exec("CREATE TABLE notes (body TEXT)");
+                   database.exec("PRAGMA writable_schema = ON");
+                   database.exec("UPDATE sqlite_master SET name = '\n\n\u202Eevil', sql = "
+                                 "'CREATE TABLE garbage(' WHERE name = 'notes'");
+               })
+            << "malformed database schema (\\n\\n\\u202Eevil)";
     }
 
     void refusesStoresItCannotOpen() {
@@ -134,6 +154,7 @@ private Q_SLOTS:
             const PersistenceError kept = storeLoadFailure(std::current_exception());
             QCOMPARE(kept, error);
             QCOMPARE(kept.message(), "The diary store could not be opened: " + text);
+            QCOMPARE(test::unevenShownText(kept.message()), QString());
         }
         // A refused file is left exactly as it was, for the migration or the user to deal with.
         QCOMPARE(readFile(path), before);
