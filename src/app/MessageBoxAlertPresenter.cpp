@@ -1,5 +1,7 @@
 #include "app/MessageBoxAlertPresenter.h"
 
+#include "book/AlertText.h"
+
 #include <QCoroSignal>
 #include <QList>
 #include <QMessageBox>
@@ -14,6 +16,7 @@ QCoro::Task<int> MessageBoxAlertPresenter::present(DiaryAlert alert) {
     box->setWindowModality(Qt::ApplicationModal);
     box->setText(alert.title);
     box->setInformativeText(alert.informativeText);
+    showAlertTextAsWritten(*box);
     switch (alert.style) {
     case DiaryAlertStyle::informational:
         box->setIcon(QMessageBox::Information);

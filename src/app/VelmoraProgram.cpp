@@ -8,6 +8,7 @@
 #include "app/DiaryTransferPanels.h"
 #include "app/MessageBoxAlertPresenter.h"
 #include "app/WindowFocusReturn.h"
+#include "book/AlertText.h"
 #include "book/MacClosedCover.h"
 #include "book/theme/DiaryTheme.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
@@ -225,6 +226,7 @@ void VelmoraProgram::reportAlreadyOpen(const QString &message) {
     }
     QMessageBox box(QMessageBox::Information, tr("Velmora"), message, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("diary-already-open"));
+    showAlertTextAsWritten(box);
     // A logout or a termination ends the launch as a click on OK would.
     if (m_signals)
         connect(m_signals.get(), &TerminationSignalWatcher::terminationRequested, &box,

@@ -1,5 +1,6 @@
 #include "pagescreen/PageAlerts.h"
 
+#include "book/AlertText.h"
 #include "book/DiaryStage.h"
 #include "book/FileDialogs.h"
 #include "pagescreen/PageScreenLogging.h"
@@ -37,6 +38,7 @@ void PageAlerts::refreshPersistenceAlert() {
                         QMessageBox::NoButton, diaryStageWindow(m_host));
     alert->setObjectName(QStringLiteral("diary-persistence-alert"));
     alert->setInformativeText(m_page.persistenceAlertMessage());
+    showAlertTextAsWritten(*alert);
     QPushButton *retry = alert->addButton(tr("Retry"), QMessageBox::AcceptRole);
     QPushButton *copy = alert->addButton(tr("Save a Copy…"), QMessageBox::ActionRole);
     QPushButton *keep = alert->addButton(tr("Keep Writing"), QMessageBox::RejectRole);

@@ -1,5 +1,7 @@
 #include "settings/MacDataSettingsSection.h"
 
+#include "book/AlertText.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -95,6 +97,7 @@ void MacDataSettingsSection::refresh() {
         m_alert = new QMessageBox(QMessageBox::Critical, tr("Data Operation Failed"),
                                   tr("Data Operation Failed"), QMessageBox::NoButton, window());
         m_alert->setInformativeText(failure);
+        showAlertTextAsWritten(*m_alert);
         m_alert->setWindowModality(Qt::WindowModal);
         m_alert->setAttribute(Qt::WA_DeleteOnClose);
         m_alert->addButton(tr("OK"), QMessageBox::RejectRole);

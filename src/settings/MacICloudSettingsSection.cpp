@@ -1,25 +1,28 @@
 #include "settings/MacICloudSettingsSection.h"
 
 #include "book/FileDialogs.h"
+#include "platform/DiaryError.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QResizeEvent>
 #include <QSignalBlocker>
+#include <QTextDocument>
 
 namespace velmora {
 
 namespace {
 
 // A path shortened in its middle to the width it is given, so both its start and the folder's
-// own name stay readable.
+// own name stay readable. A folder's name may hold line breaks or what reads as markup: the
+// label shows it as written, on one line, and the tip whole.
 class ElidedPathLabel : public QLabel {
 public:
-    using QLabel::QLabel;
+    ElidedPathLabel() { setTextFormat(Qt::PlainText); }
 
     void setPath(const QString &path) {
-        m_path = path;
-        setToolTip(path);
+        m_path = shownExcerpt(path);
+        setToolTip(Qt::convertFromPlainText(path));
         elide();
     }
 

@@ -291,6 +291,8 @@ void MacSettingsSpinner::timerEvent(QTimerEvent *event) {
 QLabel *makeSettingsLabel(const QString &text, const QFont &font, const QColor &color,
                           QWidget *parent) {
     auto *label = new QLabel(text, parent);
+    // Captions quote folders and sync statuses, never markup.
+    label->setTextFormat(Qt::PlainText);
     label->setFont(font);
     setTextColor(label, color);
     return label;

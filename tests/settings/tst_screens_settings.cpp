@@ -27,6 +27,7 @@
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimeEdit>
 #include <QTimeZone>
 #include <QVBoxLayout>
@@ -351,7 +352,8 @@ private Q_SLOTS:
     }
 
     // The "Folder" row: "None" at first; the diary's own folder is refused with a message; a
-    // folder beside it is kept under both keys and shown shortened in its middle.
+    // folder beside it is kept under both keys and shown shortened in its middle, on one line
+    // and as written even where its name holds a line break and what reads as markup.
     void syncFolderRow() {
         QTemporaryDir folder;
         auto defaults =
@@ -361,7 +363,8 @@ private Q_SLOTS:
                             DiaryCloudSync::noSyncRoot(), false, std::chrono::seconds(60));
         const QString diary = folder.filePath(QStringLiteral("Diary"));
         const QString chosen = folder.filePath(
-            QStringLiteral("A folder with a rather long name/that a tool keeps in step/Tablet"));
+            QStringLiteral("A folder with a rather long name/that a tool keeps\nin step "
+                           "<img width=3000 height=3000>/Tablet"));
         QVERIFY(QDir().mkpath(diary + QStringLiteral("/Handwriting")));
         QVERIFY(QDir().mkpath(chosen));
         QStringList picks{diary + QStringLiteral("/Handwriting"), chosen};
@@ -391,13 +394,16 @@ private Q_SLOTS:
                              QStringLiteral("settings-sync-folder-refused"));
 
         section.chooseFolderButton()->click();
-        QVERIFY(test::waitUntil([&] { return section.folderLabel()->toolTip() == chosen; }));
+        QVERIFY(test::waitUntil(
+            [&] { return section.folderLabel()->toolTip() == Qt::convertFromPlainText(chosen); }));
         QVERIFY(!section.folderRefusalLabel()->isVisible());
         QCOMPARE(defaults->stringValue(DiaryCloudSyncFolderChoice::folderKey), chosen);
         QVERIFY(defaults->contains(DiaryCloudSyncFolderChoice::folderDeviceKey));
         const QString shown = section.folderLabel()->text();
         QVERIFY2(shown.contains(QChar(0x2026)) && shown.endsWith(QStringLiteral("Tablet")),
                  qPrintable(shown));
+        QCOMPARE(test::unevenShownText(shown), QString());
+        QVERIFY(section.folderLabel()->sizeHint().height() < 100);
         test::saveScreenshot(test::grabWidget(&host), QStringLiteral("settings-sync-folder"));
     }
 
