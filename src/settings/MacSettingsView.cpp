@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -300,13 +301,11 @@ MacSettingsView::MacSettingsView(UserDefaultsSettingsStore &store, MacSettingsSe
     root->addWidget(makeBody(std::move(sections)), 1);
     root->addWidget(makeBottomBar());
 
-    // As a preferences window on this desktop: Escape and the close keys put it away, and with
-    // every edit already stored that loses nothing.
-    for (const QKeySequence::StandardKey keys : {QKeySequence::Cancel, QKeySequence::Close}) {
-        auto *shortcut = new QShortcut(this);
-        shortcut->setKeys(keys);
-        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
-    }
+    // As a preferences window on this desktop: Escape (see keyPressEvent) and the close keys put
+    // it away, and with every edit already stored that loses nothing.
+    auto *closeKeys = new QShortcut(this);
+    closeKeys->setKeys(QKeySequence::Close);
+    connect(closeKeys, &QShortcut::activated, this, &QWidget::close);
 
     connect(&m_controller, &MacSettingsController::changed, this, &MacSettingsView::refresh);
     if (sync)
@@ -485,6 +484,16 @@ void MacSettingsView::showEvent(QShowEvent *event) {
         m_reminderSection->appear();
     if (m_dataSection)
         m_dataSection->appear();
+}
+
+// Escape is a key the window is left with, not a shortcut: a shortcut of the window fires even
+// while the font list is open over it, and put the window away under the list; the key reaches
+// the window only when nothing open above it has taken it.
+void MacSettingsView::keyPressEvent(QKeyEvent *event) {
+    if (event->matches(QKeySequence::Cancel))
+        close();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 void MacSettingsView::refresh() {

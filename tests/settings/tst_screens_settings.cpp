@@ -31,6 +31,7 @@
 #include <QTimeEdit>
 #include <QTimeZone>
 #include <QVBoxLayout>
+#include <QWindow>
 
 using namespace velmora;
 
@@ -91,20 +92,23 @@ private Q_SLOTS:
     // Every name in the open font list is drawn whole, with the default font chosen or the
     // widest, in a list that draws its items as a menu does or as a list does; each tooltip
     // holds the name whole and names the installed font that stands in for one this system lacks.
+    // The list opens to a click or to Alt+Down; Escape closes it alone, and the next the window.
     void fontList_data() {
         QTest::addColumn<QString>("style");
         QTest::addColumn<QString>("chosen");
+        QTest::addColumn<bool>("byKeys");
         QTest::newRow("menu-like list, default font") << "Fusion"
-                                                      << "Georgia";
+                                                      << "Georgia" << false;
         QTest::newRow("menu-like list, widest font") << "Fusion"
-                                                     << "American Typewriter";
+                                                     << "American Typewriter" << true;
         QTest::newRow("plain list, default font") << "Windows"
-                                                  << "Georgia";
+                                                  << "Georgia" << false;
     }
 
     void fontList() {
         QFETCH(QString, style);
         QFETCH(QString, chosen);
+        QFETCH(bool, byKeys);
         QTemporaryDir folder;
         auto defaults =
             std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("defaults.ini")));
@@ -116,7 +120,7 @@ private Q_SLOTS:
         QComboBox *picker = view.fontPicker();
         picker->setStyle(listStyle.get());
         view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(QTest::qWaitForWindowActive(&view));
         const auto whole = [](const QString &name, const QString &tip) {
             const QString family = resolveDiaryFont(name, 13).family();
             return tip.startsWith(name) && (family == name || tip.contains(family));
@@ -125,7 +129,14 @@ private Q_SLOTS:
         const QString shot = style + '-' + QString(chosen).replace(' ', '-');
         QVERIFY(test::saveScreenshot(test::grabWidget(picker),
                                      QStringLiteral("settings-font-picker-") + shot));
-        picker->showPopup();
+        // Keys as the desktop delivers them: to the window that has the keyboard.
+        QWindow *window = view.windowHandle();
+        picker->setFocus();
+        if (byKeys)
+            QTest::keyClick(window, Qt::Key_Down, Qt::AltModifier);
+        else
+            QTest::mouseClick(window, Qt::LeftButton, {},
+                              picker->mapTo(&view, picker->rect().center()));
         QAbstractItemView *list = picker->view();
         QVERIFY(QTest::qWaitForWindowExposed(list->window()));
         QCoreApplication::processEvents();
@@ -138,7 +149,11 @@ private Q_SLOTS:
         }
         QVERIFY(test::saveScreenshot(test::grabWidget(list->window()),
                                      QStringLiteral("settings-font-list-") + shot));
-        picker->hidePopup();
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+        QVERIFY(!list->window()->isVisible());
+        QCOMPARE(view.isVisible(), true);
+        QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+        QCOMPARE(view.isVisible(), false);
     }
 
     // The preview's rules lie under its lines of text, as the page's do, at every font and size:
