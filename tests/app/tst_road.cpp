@@ -1160,6 +1160,7 @@ private:
         waitUntil([] { return false; }, std::chrono::minutes(5));
     }
 
+private Q_SLOTS:
     void menuKeysAnswerInEveryWindow_data() {
         QTest::addColumn<KeysIn>("place");
         QTest::addColumn<QKeySequence>("keys");
