@@ -27,6 +27,7 @@
 
 #include <QApplication>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScopeGuard>
 #include <QShortcut>
@@ -248,7 +249,10 @@ void VuzIvoduPageWidget::installWindowKeys() {
         m_windowKeys.append(shortcut);
     };
     VuzIvoduPageView &page = *m_controller;
-    key(QKeySequence(Qt::Key_Escape), [&page] { page.handleEscape(); });
+    key(QKeySequence(Qt::Key_Escape), [this, &page] {
+        if (!handEscapeToOpenMenu())
+            page.handleEscape();
+    });
     key(QKeySequence(Qt::CTRL | Qt::Key_PageDown), [&page] {
         if (!page.isPageCovered())
             page.turnToNextPage();
@@ -257,6 +261,29 @@ void VuzIvoduPageWidget::installWindowKeys() {
         if (!page.isPageCovered())
             page.turnToPreviousPage();
     });
+}
+
+// A menu open on the page (the editor's, a card field's, the calendar's years) is the topmost
+// thing, yet drawn within the book's scene it gets keys only after the window's shortcuts have
+// had them: Escape is handed on to it, to close it as its own Escape does.
+bool VuzIvoduPageWidget::handEscapeToOpenMenu() {
+    const auto openMenu = [this] {
+        QWidget *menu = nullptr;
+        // A submenu comes after the menu it opened from.
+        for (QWidget *child : findChildren<QWidget *>())
+            if (child->windowType() == Qt::Popup && child->isVisible())
+                menu = child;
+        return menu;
+    };
+    QWidget *menu = openMenu();
+    if (!menu)
+        return false;
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(menu->focusWidget() ? menu->focusWidget() : menu, &escape);
+    // The scene leaves the keyboard with no one as the last menu goes: it returns to where it was.
+    if (QWidget *under = window()->focusWidget(); under && !openMenu())
+        under->setFocus(Qt::PopupFocusReason);
+    return true;
 }
 
 void VuzIvoduPageWidget::setTheme(const DiaryTheme &theme) {

@@ -118,6 +118,7 @@ private:
     void connectOverlays();
     void buildOverlays();
     void installWindowKeys();
+    bool handEscapeToOpenMenu();
     void refreshLeaf();
     void refreshEditorFont();
     void refreshEditorInk();

@@ -48,7 +48,9 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollArea>
+#include <QSignalSpy>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <sys/stat.h>
@@ -411,6 +413,22 @@ private Q_SLOTS:
         QVERIFY(road.isInsideWindow(next));
         QVERIFY(road.isInsideWindow(book->writableLeaf()));
 
+        // Escape closes the topmost thing: a menu open on the page, leaving what lies under it.
+        const auto closeMenuOn = [&](const QWidget *widget) {
+            const auto openMenu = [&] {
+                const QList<QMenu *> menus = book->findChildren<QMenu *>();
+                return std::any_of(menus.cbegin(), menus.cend(),
+                                   [](const QMenu *menu) { return menu->isVisible(); });
+            };
+            QTest::mouseClick(road.window(), Qt::RightButton, {}, road.inWindow(widget).center());
+            const bool opened = openMenu();
+            road.key(Qt::Key_Escape);
+            return opened && !openMenu();
+        };
+        QSignalSpy closing(&book->controller(), &VuzIvoduPageView::closeDiaryRequested);
+        QVERIFY(closeMenuOn(editor->viewport()));
+        QCOMPARE(closing.count(), 0);
+
         // Three paragraphs, each line on its rule and the caret on its line.
         road.type(QStringLiteral("The morning was grey and quiet.\nWe walked to the harbour "
                                  "and back, slowly, talking about nothing in particular and "
@@ -492,6 +510,8 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] { return search->list()->model()->rowCount() == 1; }));
         QVERIFY(road.isInsideWindow(search->list()));
         road.screenshot("7-search");
+        QVERIFY(closeMenuOn(search->field()));
+        QCOMPARE(book->controller().showSearch(), true);
         road.key(Qt::Key_Escape);
         QVERIFY(
             waitUntil([&] { return !book->recallCards()->searchCard() && editor->hasFocus(); }));
