@@ -15,9 +15,10 @@ QCoro::Task<QList<DiaryFindResult>> findEntries(QString query, DiaryRepository &
     const QString trimmed = query.trimmed();
     if (trimmed.isEmpty())
         co_return {};
+    // Both are asked before either answers: the index may be gone by the time the store does.
     auto typedSearch = repository.search(trimmed, limit);
-    const QList<DiaryEntryDTO> entries = co_await typedSearch;
     auto handwrittenSearch = handwritingIndex.search(trimmed, limit);
+    const QList<DiaryEntryDTO> entries = co_await typedSearch;
     const QList<DiaryHandwritingIndex::Match> matches = co_await handwrittenSearch;
 
     QList<DiaryFindResult> results;

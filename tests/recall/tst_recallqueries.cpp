@@ -97,6 +97,19 @@ private Q_SLOTS:
             [&] { test::waitFor(findEntries("bakery", repository, index, 50)); }));
     }
 
+    // The page that asked may close, and its index go, while the store still searches.
+    void aFindOutlivesTheIndexItAsked() {
+        QTemporaryDir dir;
+        const DiaryHandwritingStore store(dir.filePath("Handwriting"));
+        writeIndex(store, {{"2024-05-12#0", "bakery"}});
+        auto index = std::make_unique<DiaryHandwritingIndex>(store);
+        TemporaryDiaryStore diary;
+        diary.repository->beforeNext(Operation::search, [&] { index.reset(); });
+        const QList<DiaryFindResult> expected{{day("2024-05-12"), "bakery", true}};
+        QCOMPARE(test::waitFor(findEntries("bakery", *diary.repository, *index, 50)), expected);
+        QVERIFY(!index);
+    }
+
     void looksBackOverEarlierYears_data() {
         QTest::addColumn<QStringList>("entries");  // "yyyy-MM-dd|content"
         QTest::addColumn<QStringList>("drawings"); // "yyyy-MM-dd-leaf"
