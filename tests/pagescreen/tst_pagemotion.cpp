@@ -228,31 +228,51 @@ private Q_SLOTS:
     }
 
     // The script of a save on screen: the note comes from nothing to its full size, stays, and
-    // goes; the layer that moves it is there only while it moves.
+    // goes; the layer that moves it is there only while it moves. Each motion is moved by hand
+    // the moment it starts, early into it and then to its end, so no look waits on the frames.
     void theSavedNoteComesAndGoes() {
         Book book(0.25);
         QVERIFY(book.open());
         QVERIFY(book.write(QStringLiteral("Bread, rain, the long way home.")));
         PageOverlayMotion *motion = book.widget->savedNoteMotion();
-        QList<std::pair<bool, Look>> looks;
+        QVariantAnimation *animation = motion->animation();
+        struct Seen {
+            bool shown;
+            qint64 milliseconds;
+            QList<Look> looks; // as it starts, early into it, at its end
+        };
+        QList<Seen> changes;
         connect(&book.widget->controller(), &VuzIvoduPageView::showSavedNoteChanged,
                 book.widget.get(), [&](bool shown) {
-                    looks.append({shown, look(motion, book.widget->savedNote())});
+                    Seen seen{shown, animation->duration(), {}};
+                    for (const double share : {0.0, 0.15, 1.0}) {
+                        animation->setCurrentTime(int(animation->duration() * share));
+                        seen.looks.append(look(motion, book.widget->savedNote()));
+                    }
+                    changes.append(seen);
                 });
         book.f.router.send(DiaryCommand::save);
-        QVERIFY(waitUntil([&] { return looks.size() == 1; }));
-        QVERIFY(looks.at(0).first);
-        QVERIFY(looks.at(0).second.layer);
-        QVERIFY(!looks.at(0).second.widget);
-        QCOMPARE(looks.at(0).second.progress, 0.0);
-        QVERIFY(
-            waitUntil([&] { return book.widget->savedNote()->isVisible() || looks.size() > 1; }));
-        QVERIFY(waitUntil([&] { return looks.size() == 2; }));
-        QVERIFY(!looks.at(1).first);
-        QVERIFY(looks.at(1).second.layer);
-        QVERIFY(!looks.at(1).second.widget);
-        QVERIFY(looks.at(1).second.progress > 0.9);
-        QVERIFY(waitUntil([&] { return !motion->isVisible(); }));
+        QVERIFY(waitUntil([&] { return changes.size() == 2; }));
+        const auto &[shown, springs, coming] = changes.at(0);
+        QVERIFY(shown);
+        QCOMPARE(springs, VuzIvoduPageAnimation::spring(0.42, 0.8, 0.25).duration.count());
+        QVERIFY(coming.at(0).layer && !coming.at(0).widget);
+        QCOMPARE(coming.at(0).progress, 0.0);
+        QVERIFY(coming.at(1).layer && !coming.at(1).widget);
+        QVERIFY(coming.at(1).progress > 0.3 && coming.at(1).progress < 0.7);
+        QVERIFY(!coming.at(2).layer && coming.at(2).widget);
+        QCOMPARE(coming.at(2).progress, 1.0);
+        // It goes from where it stood, at its full size.
+        const auto &[hidden, eases, going] = changes.at(1);
+        QVERIFY(!hidden);
+        QCOMPARE(eases, VuzIvoduPageAnimation::eased(Curve::easeOut, 0.25, 0.25).duration.count());
+        QVERIFY(going.at(0).layer && !going.at(0).widget);
+        QCOMPARE(going.at(0).progress, 1.0);
+        QVERIFY(going.at(1).layer && !going.at(1).widget);
+        QVERIFY(going.at(1).progress > 0 && going.at(1).progress < 1);
+        QVERIFY(!going.at(2).layer && !going.at(2).widget);
+        QCOMPARE(going.at(2).progress, 0.0);
+        QVERIFY(!motion->isVisible());
         QVERIFY(!book.widget->savedNote()->isVisible());
     }
 
