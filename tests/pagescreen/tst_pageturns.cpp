@@ -3,6 +3,8 @@
 #include "pagescreen/MacPageTurnController.h"
 #include "support/GuiTestMain.h"
 
+#include <QVariantAnimation>
+
 using namespace velmora;
 using namespace velmora::test;
 
@@ -27,6 +29,16 @@ PageTransitionState turn(const PageDescriptor &source, const PageDescriptor &tar
     return PageTransitionState{phase, source, target, direction, mode, 0, 0};
 }
 
+constexpr int turnOutlastingTheTest = 3600 * 1000;
+
+// The turns the controller is playing, oldest first.
+QList<QVariantAnimation *> runningTurns(const MacPageTurnController &controller) {
+    QList<QVariantAnimation *> turns = controller.findChildren<QVariantAnimation *>();
+    turns.removeIf(
+        [](const QVariantAnimation *turn) { return turn->state() != QAbstractAnimation::Running; });
+    return turns;
+}
+
 } // namespace
 
 class PageTurnsTest : public QObject {
@@ -43,6 +55,8 @@ private Q_SLOTS:
         f.page->turnToNextPage();
         f.page->turnToNextPage();
         QVERIFY(waitUntil([&] { return f.pages->transition() == PageTransitionState::idle(); }));
+        // The focus comes a moment after the page is read; the overtaken turn asks for none.
+        QVERIFY(waitUntil([&] { return f.page->focusRequest() > focus; }));
         QTest::qWait(60);
         QCOMPARE(f.session->selectedDay(), day("2024-03-13"));
         QCOMPARE(f.page->entryText(), QStringLiteral("Wednesday"));
@@ -90,6 +104,9 @@ private Q_SLOTS:
             return f.session->selectedDay().rawValue() == target &&
                    f.pages->transition() == PageTransitionState::idle();
         }));
+        // The focus comes a moment after the page is read, and only once.
+        if (focused)
+            QVERIFY(waitUntil([&] { return f.page->focusRequest() > focus; }));
         QTest::qWait(30);
         QCOMPARE(f.page->focusRequest(), focus + (focused ? 1 : 0));
     }
@@ -210,20 +227,29 @@ private Q_SLOTS:
         QTest::newRow("no target") << noTarget << false;
     }
 
+    // Each turn below would outlast the test: the test ends it itself, at the moment it looks.
     void theTurnControllerStartsEachTurnOnce() {
         QFETCH(PageTransitionState, state);
         QFETCH(bool, starts);
         MacPageTurnController controller;
-        controller.setTurnDuration(20);
+        controller.setTurnDuration(turnOutlastingTheTest);
         int completions = 0;
         controller.setOnCompleted([&] { ++completions; });
         controller.update(state);
         controller.update(state);
         QCOMPARE(controller.activeTransitionID().has_value(), starts);
-        QTest::qWait(120);
-        QCOMPARE(completions, starts ? 1 : 0);
-        if (!starts)
+        if (!starts) {
+            QTest::qWait(50);
+            QVERIFY(!controller.isAnimating());
+            QCOMPARE(completions, 0);
             return;
+        }
+        QVERIFY(waitUntil([&] { return controller.isAnimating(); }));
+        const QList<QVariantAnimation *> turns = runningTurns(controller);
+        QCOMPARE(turns.size(), 1);
+        turns.first()->setCurrentTime(turns.first()->duration());
+        QVERIFY(waitUntil([&] { return completions == 1; }));
+        QVERIFY(!controller.isAnimating());
         QCOMPARE(controller.arrangedObjects().first().leafIndex, 0);
         QCOMPARE(controller.selectedIndex(), 1);
         QCOMPARE(controller.animatedIndex(), 1.0);
@@ -233,13 +259,12 @@ private Q_SLOTS:
         const PageDescriptor first = leaf("2024-03-10", 0);
         const PageDescriptor second = leaf("2024-03-10", 1);
         MacPageTurnController controller;
-        controller.setTurnDuration(60);
+        controller.setTurnDuration(turnOutlastingTheTest);
         int completions = 0;
         int completionsOfNewest = 0;
         controller.setOnCompleted([&] { ++completions; });
         controller.update(turn(first, second, PageTurnDirection::forward));
-        QTest::qWait(20);
-        QVERIFY(controller.isAnimating());
+        QVERIFY(waitUntil([&] { return controller.isAnimating(); }));
         // The same leaves the other way, then the same day saved again: each is a new turn.
         controller.update(turn(second, first, PageTurnDirection::backward));
         QCOMPARE(controller.arrangedObjects().first().leafIndex, 0);
@@ -250,6 +275,11 @@ private Q_SLOTS:
             ++completionsOfNewest;
         });
         controller.update(turn(second, savedAgain, PageTurnDirection::backward));
+        QVERIFY(waitUntil([&] { return runningTurns(controller).size() == 3; }));
+        // The newest ends first; the older ones run out after it.
+        const QList<QVariantAnimation *> turns = runningTurns(controller);
+        for (auto it = turns.rbegin(); it != turns.rend(); ++it)
+            (*it)->setCurrentTime((*it)->duration());
         QVERIFY(waitUntil([&] { return completions == 3; }));
         // Completion goes to the newest action, whichever turn ends.
         QCOMPARE(completionsOfNewest, 3);
