@@ -22,6 +22,7 @@ DayKey day(int dayOfMonth) {
 // A find that answers each query after a scripted time, or fails for queries with "fail".
 struct ScriptedFind {
     QStringList asked;
+    int answered = 0;
     std::chrono::milliseconds answerAfter{0};
 
     MacSearchCardController::Find function() {
@@ -29,6 +30,7 @@ struct ScriptedFind {
             asked.append(query);
             auto waiting = sleepFor(answerAfter);
             co_await waiting;
+            ++answered;
             if (query.contains("fail"))
                 throw std::runtime_error("the store is gone");
             co_return QList<DiaryFindResult>{{day(int(query.trimmed().size())), query, false}};
@@ -71,7 +73,8 @@ private Q_SLOTS:
         card.setQuery("teapot");
         QVERIFY(waitUntil([&] { return !card.results().isEmpty(); }));
         QCOMPARE(card.results().first().text, QStringLiteral("teapot"));
-        QTest::qWait(400); // the first answer arrives, and is dropped
+        // The first answer arrives, and is dropped.
+        QVERIFY(waitUntil([&] { return find.answered == 2; }));
         QCOMPARE(card.results().size(), 1);
         QCOMPARE(card.results().first().text, QStringLiteral("teapot"));
 
