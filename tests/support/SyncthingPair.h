@@ -241,8 +241,9 @@ private:
         QString config = QString::fromUtf8(file.readAll());
         file.close();
         const auto set = [&](const QString &element, const QString &value) {
-            config.replace(QRegularExpression(QStringLiteral("<%1>[^<]*</%1>").arg(element)),
-                           QStringLiteral("<%1>%2</%1>").arg(element, value));
+            config.replace(
+                QRegularExpression(QStringLiteral("<%1(\\s[^>]*)?>[^<]*</%1>").arg(element)),
+                QStringLiteral("<%1\\1>%2</%1>").arg(element, value));
         };
         set(QStringLiteral("listenAddress"),
             QStringLiteral("tcp://127.0.0.1:%1").arg(self.listenPort));
@@ -254,6 +255,8 @@ private:
         set(QStringLiteral("startBrowser"), QStringLiteral("false"));
         set(QStringLiteral("crashReportingEnabled"), QStringLiteral("false"));
         set(QStringLiteral("autoUpgradeIntervalH"), QStringLiteral("0"));
+        // The tool stops below 1 % of the disk free, which a shared machine's disk may well be.
+        set(QStringLiteral("minHomeDiskFree"), QStringLiteral("0"));
         const QString shared =
             QStringLiteral("    <folder id=\"%1\" label=\"%1\" path=\"%2\" type=\"sendreceive\" "
                            "rescanIntervalS=\"2\" fsWatcherEnabled=\"true\" fsWatcherDelayS=\"1\" "
@@ -261,6 +264,7 @@ private:
                            "        <device id=\"%3\" introducedBy=\"\"></device>\n"
                            "        <device id=\"%4\" introducedBy=\"\"></device>\n"
                            "        <maxConflicts>10</maxConflicts>\n"
+                           "        <minDiskFree unit=\"%\">0</minDiskFree>\n"
                            "    </folder>\n"
                            "    <device id=\"%4\" name=\"other\" compression=\"metadata\" "
                            "introducer=\"false\" "

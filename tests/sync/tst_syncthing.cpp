@@ -50,8 +50,9 @@ private Q_SLOTS:
             std::make_unique<TabletCompanion>(m_pair->sideB() + QStringLiteral("/Diary Sync"),
                                               m_work.filePath(QStringLiteral("tablet-state")));
         m_pair->rescan(0);
-        QVERIFY(SyncthingPair::waitUntil([&] { return QFileInfo(m_tablet->pagesFolder()).isDir(); },
-                                         arrival));
+        QVERIFY2(SyncthingPair::waitUntil(
+                     [&] { return QFileInfo(m_tablet->pagesFolder()).isDir(); }, arrival),
+                 qPrintable(m_pair->log(0) + QStringLiteral("\n---\n") + m_pair->log(1)));
     }
 
     void cleanupTestCase() {
