@@ -68,6 +68,8 @@ public:
     // Drawing still changes (a spring's tail after the logical completion).
     bool isMoving() const { return m_timer.isActive(); }
 
+    // The same script of time as `now`, for a stage that a whole program built.
+    void setClock(std::function<double()> now) { m_now = std::move(now); }
     void setReduceMotion(bool reduce) { m_reduceMotion = reduce; }
     bool reduceMotion() const { return m_reduceMotion; }
 
