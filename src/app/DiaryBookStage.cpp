@@ -45,6 +45,17 @@ public:
         viewport()->setAutoFillBackground(false);
         setAttribute(Qt::WA_TranslucentBackground);
         viewport()->setAttribute(Qt::WA_TranslucentBackground);
+        // A menu opened on the book (the editor's, a card field's) is an item of this scene, and
+        // once it closes on a choice the scene leaves the keyboard with no item: what was typed
+        // next was lost. The book takes it back, and gives it to the widget that had it.
+        connect(&m_scene, &QGraphicsScene::focusItemChanged, this,
+                [this](QGraphicsItem *now, QGraphicsItem *before) {
+                    const auto *popup = qgraphicsitem_cast<QGraphicsProxyWidget *>(before);
+                    if (!now && popup && popup != m_proxy && popup->widget() &&
+                        popup->widget()->windowType() == Qt::Popup && m_proxy &&
+                        m_proxy->isVisible() && hasFocus())
+                        m_proxy->setFocus(Qt::PopupFocusReason);
+                });
     }
 
     ~BookHost() override {

@@ -419,23 +419,33 @@ private Q_SLOTS:
         QVERIFY(road.isInsideWindow(book->writableLeaf()));
 
         // Escape closes the topmost thing: a menu open on the page, leaving what lies under it.
-        const auto closeMenuOn = [&](const QWidget *widget) {
-            const auto openMenu = [&] {
-                const QList<QMenu *> menus = book->findChildren<QMenu *>();
-                return std::any_of(menus.cbegin(), menus.cend(),
-                                   [](const QMenu *menu) { return menu->isVisible(); });
+        // A choice from the menu (by its action's name) closes it too, and in both the keyboard
+        // stays where it was.
+        const auto closeMenuOn = [&](const QWidget *widget, const QString &choice = {}) {
+            const auto openMenu = [&]() -> QMenu * {
+                for (QMenu *menu : book->findChildren<QMenu *>())
+                    if (menu->isVisible())
+                        return menu;
+                return nullptr;
             };
             QTest::mouseClick(road.window(), Qt::RightButton, {}, road.inWindow(widget).center());
-            const bool opened = openMenu();
-            road.key(Qt::Key_Escape);
-            return opened && !openMenu();
+            QMenu *opened = openMenu();
+            if (!opened)
+                return false;
+            if (choice.isEmpty())
+                road.key(Qt::Key_Escape);
+            else if (auto *action = opened->findChild<QAction *>(choice))
+                road.click(opened, opened->actionGeometry(action).center());
+            return !openMenu();
         };
         QSignalSpy closing(&book->controller(), &VuzIvoduPageView::closeDiaryRequested);
         QVERIFY(closeMenuOn(editor->viewport()));
         QCOMPARE(closing.count(), 0);
+        QGuiApplication::clipboard()->setText(QStringLiteral("The morning"));
+        QVERIFY(closeMenuOn(editor->viewport(), QStringLiteral("edit-paste")));
 
         // Three paragraphs, each line on its rule and the caret on its line.
-        road.type(QStringLiteral("The morning was grey and quiet.\nWe walked to the harbour "
+        road.type(QStringLiteral(" was grey and quiet.\nWe walked to the harbour "
                                  "and back, slowly, talking about nothing in particular and "
                                  "everything that mattered.\n\nEvening: bread, soup, a letter."));
         const QString written = QStringLiteral(
