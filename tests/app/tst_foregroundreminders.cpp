@@ -59,8 +59,11 @@ struct DesktopFixture {
     ~DesktopFixture() {
         container.reset();
         QDBusConnection::disconnectFromBus(QStringLiteral("notification-client"));
-        QDBusConnection(QStringLiteral("notification-server"))
-            .unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        QDBusConnection serverBus(QStringLiteral("notification-server"));
+        serverBus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+        // Before the server goes: the bus's own thread closes the connection later and would
+        // still reach for it.
+        serverBus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
         QDBusConnection::disconnectFromBus(QStringLiteral("notification-server"));
     }
 };
