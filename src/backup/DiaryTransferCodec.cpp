@@ -342,8 +342,6 @@ QByteArray DiaryTransferCodec::readFile(const QString &source, const QStringList
     if (fd < 0)
         throw FileSystemError(QStringLiteral("Could not read"), source, errno);
     const auto closing = qScopeGuard([fd] { ::close(fd); });
-    if (::fstat(fd, &status) != 0)
-        throw FileSystemError(QStringLiteral("Could not read"), source, errno);
     if (qint64(status.st_size) > DiaryTransferCodec::inputByteLimit)
         throw DiaryTransferError::inputTooLarge();
     // With room after the text, so that the parser reads it where it lies.

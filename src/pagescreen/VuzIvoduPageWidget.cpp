@@ -265,24 +265,18 @@ void VuzIvoduPageWidget::installWindowKeys() {
 
 // A menu open on the page (the editor's, a card field's, the calendar's years) is the topmost
 // thing, yet drawn within the book's scene it gets keys only after the window's shortcuts have
-// had them: Escape is handed on to it, to close it as its own Escape does.
+// had them: Escape is handed on to it, to close it as its own Escape does. The book's stage gives
+// the keyboard back to where it was once the menu has gone.
 bool VuzIvoduPageWidget::handEscapeToOpenMenu() {
-    const auto openMenu = [this] {
-        QWidget *menu = nullptr;
-        // A submenu comes after the menu it opened from.
-        for (QWidget *child : findChildren<QWidget *>())
-            if (child->windowType() == Qt::Popup && child->isVisible())
-                menu = child;
-        return menu;
-    };
-    QWidget *menu = openMenu();
+    QWidget *menu = nullptr;
+    // A submenu comes after the menu it opened from.
+    for (QWidget *child : findChildren<QWidget *>())
+        if (child->windowType() == Qt::Popup && child->isVisible())
+            menu = child;
     if (!menu)
         return false;
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(menu->focusWidget() ? menu->focusWidget() : menu, &escape);
-    // The scene leaves the keyboard with no one as the last menu goes: it returns to where it was.
-    if (QWidget *under = window()->focusWidget(); under && !openMenu())
-        under->setFocus(Qt::PopupFocusReason);
     return true;
 }
 

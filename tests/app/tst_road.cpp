@@ -441,6 +441,9 @@ private Q_SLOTS:
         QSignalSpy closing(&book->controller(), &VuzIvoduPageView::closeDiaryRequested);
         QVERIFY(closeMenuOn(editor->viewport()));
         QCOMPARE(closing.count(), 0);
+        road.type(QStringLiteral("X"));
+        QCOMPARE(editor->text(), QStringLiteral("X"));
+        road.key(Qt::Key_Backspace);
         QGuiApplication::clipboard()->setText(QStringLiteral("The morning"));
         QVERIFY(closeMenuOn(editor->viewport(), QStringLiteral("edit-paste")));
 
