@@ -23,19 +23,27 @@ public:
     QCoro::Task<QList<DiaryEntryDTO>> entries(DayKey, DayKey, int) override { co_return {}; }
     QCoro::Task<QList<DiaryEntryDTO>> search(QString, int) override { co_return {}; }
     QCoro::Task<QList<DayKey>> dayKeys(DayKey, DayKey, int) override { co_return {}; }
-    QCoro::Task<DiarySaveResult> save(DiaryDraftDTO, std::optional<DiaryRevision>,
-                                      qint64) override {
+    quint64 generation() const override { return 0; }
+    DiaryWriteGate::Hold holdWrites() override { return m_writes.hold(); }
+    QCoro::Task<DiarySaveResult> save(DiaryDraftDTO, std::optional<DiaryRevision>, qint64,
+                                      std::optional<quint64>) override {
         co_return {};
     }
-    QCoro::Task<DiaryEntryDTO> seal(QUuid, DiaryRevision) override { co_return {}; }
+    QCoro::Task<DiaryEntryDTO> seal(QUuid, DiaryRevision, std::optional<quint64>) override {
+        co_return {};
+    }
     QCoro::Task<DiarySnapshotDTO> snapshot() override { co_return {}; }
     QCoro::Task<void> replaceAll(DiarySnapshotDTO) override { co_return; }
     QCoro::Task<QHash<DayKey, DiaryRevision>> revisionsByDay() override { co_return {}; }
     QCoro::Task<DiaryEntryDTO> applyRemote(DiaryEntryDTO entry, std::optional<DiaryRevision>,
-                                           std::optional<DiaryEntryDTO>) override {
+                                           std::optional<DiaryEntryDTO>,
+                                           std::optional<quint64>) override {
         co_return entry;
     }
     QCoro::Task<void> preserveRecovery(DiaryEntryDTO) override { co_return; }
+
+private:
+    DiaryWriteGate m_writes;
 };
 
 struct Session {

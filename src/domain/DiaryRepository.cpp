@@ -1,6 +1,42 @@
 #include "domain/DiaryRepository.h"
 
+#include <QCoroSignal>
+
+#include <utility>
+
 namespace velmora {
+
+DiaryWriteGate::Hold::Hold(DiaryWriteGate *gate)
+    : m_gate(gate) {
+    ++gate->m_holds;
+}
+
+DiaryWriteGate::Hold::Hold(Hold &&other) noexcept
+    : m_gate(std::exchange(other.m_gate, nullptr)) {}
+
+DiaryWriteGate::Hold &DiaryWriteGate::Hold::operator=(Hold &&other) noexcept {
+    if (this != &other) {
+        release();
+        m_gate = std::exchange(other.m_gate, nullptr);
+    }
+    return *this;
+}
+
+DiaryWriteGate::Hold::~Hold() {
+    release();
+}
+
+void DiaryWriteGate::Hold::release() {
+    const QPointer<DiaryWriteGate> gate = std::exchange(m_gate, nullptr);
+    if (gate && --gate->m_holds == 0)
+        Q_EMIT gate->opened();
+}
+
+QCoro::Task<void> DiaryWriteGate::waitUntilOpen() {
+    const QPointer<DiaryWriteGate> self(this);
+    while (self && m_holds > 0)
+        co_await qCoro(this, &DiaryWriteGate::opened);
+}
 
 QCoro::Task<std::optional<DiaryEntryDTO>> UnavailableDiaryRepository::entry(DayKey) {
     throw m_error;
@@ -22,13 +58,15 @@ QCoro::Task<QList<DayKey>> UnavailableDiaryRepository::dayKeys(DayKey, DayKey, i
     co_return {};
 }
 
-QCoro::Task<DiarySaveResult>
-UnavailableDiaryRepository::save(DiaryDraftDTO, std::optional<DiaryRevision>, qint64) {
+QCoro::Task<DiarySaveResult> UnavailableDiaryRepository::save(DiaryDraftDTO,
+                                                              std::optional<DiaryRevision>, qint64,
+                                                              std::optional<quint64>) {
     throw m_error;
     co_return {};
 }
 
-QCoro::Task<DiaryEntryDTO> UnavailableDiaryRepository::seal(QUuid, DiaryRevision) {
+QCoro::Task<DiaryEntryDTO> UnavailableDiaryRepository::seal(QUuid, DiaryRevision,
+                                                            std::optional<quint64>) {
     throw m_error;
     co_return {};
 }
@@ -50,7 +88,8 @@ QCoro::Task<QHash<DayKey, DiaryRevision>> UnavailableDiaryRepository::revisionsB
 
 QCoro::Task<DiaryEntryDTO> UnavailableDiaryRepository::applyRemote(DiaryEntryDTO,
                                                                    std::optional<DiaryRevision>,
-                                                                   std::optional<DiaryEntryDTO>) {
+                                                                   std::optional<DiaryEntryDTO>,
+                                                                   std::optional<quint64>) {
     throw PersistenceError::storeUnavailable();
     co_return {};
 }

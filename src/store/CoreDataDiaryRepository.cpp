@@ -70,6 +70,12 @@ CoreDataDiaryRepository::CoreDataDiaryRepository(
     , m_clock(std::move(clock))
     , m_faultInjector(std::move(faultInjector)) {}
 
+QCoro::Task<bool> CoreDataDiaryRepository::enterWrite(std::optional<quint64> readInGeneration) {
+    const std::shared_ptr<DiaryWriteGate> writes = m_writes;
+    co_await writes->waitUntilOpen();
+    co_return readInGeneration &&*readInGeneration != m_generation;
+}
+
 QCoro::Task<std::optional<DiaryEntryDTO>> CoreDataDiaryRepository::entry(DayKey day) {
     assertOnGuiThread();
     auto work = m_stack->perform(Kind::deferred, [day](SqliteDatabase &database) {
@@ -163,8 +169,10 @@ QCoro::Task<DiarySnapshotDTO> CoreDataDiaryRepository::snapshot() {
 
 QCoro::Task<DiarySaveResult>
 CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> expectedRevision,
-                              qint64 editSequence) {
+                              qint64 editSequence, std::optional<quint64> readInGeneration) {
     assertOnGuiThread();
+    auto entering = enterWrite(readInGeneration);
+    const bool replacedSinceRead = co_await entering;
     // Compared as it will be stored, so the same words are never a change.
     draft.content = storableText(draft.content);
     const QDateTime now = m_clock->now();
@@ -178,7 +186,8 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
     };
     auto work = m_stack->perform(
         Kind::immediate,
-        [draft, expectedRevision, editSequence, now, signAllBut](SqliteDatabase &database) {
+        [draft, expectedRevision, editSequence, now, signAllBut,
+         replacedSinceRead](SqliteDatabase &database) {
             static const QString findDay = selectEntries("WHERE dayKey = ?1 LIMIT 1");
             auto &found = database.cached(findDay);
             found.bind(1, draft.dayKey.rawValue());
@@ -187,6 +196,9 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
                     throw PersistenceError::entryAlreadySealed();
                 const qint64 stored = storedRevision(found);
                 const DiaryRevision actual{std::max<qint64>(stored, 0)};
+                if (replacedSinceRead)
+                    throw PersistenceError::conflict(expectedRevision.value_or(DiaryRevision{}),
+                                                     actual);
                 if (!expectedRevision)
                     throw PersistenceError::conflict(DiaryRevision{0}, actual);
                 if (*expectedRevision != actual)
@@ -230,8 +242,9 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
                 return DiarySaveResult{std::move(saved), editSequence,
                                        DiarySaveDisposition::updated};
             }
-            if (expectedRevision && expectedRevision->rawValue != 0)
-                throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
+            if (replacedSinceRead || (expectedRevision && expectedRevision->rawValue != 0))
+                throw PersistenceError::conflict(expectedRevision.value_or(DiaryRevision{}),
+                                                 DiaryRevision{0});
             DiaryEntryDTO created;
             created.id = draft.id;
             // An identifier another day's entry holds (a draft made before that entry was synced
@@ -260,50 +273,54 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
 }
 
 QCoro::Task<DiaryEntryDTO> CoreDataDiaryRepository::seal(QUuid entryID,
-                                                         DiaryRevision expectedRevision) {
+                                                         DiaryRevision expectedRevision,
+                                                         std::optional<quint64> readInGeneration) {
     assertOnGuiThread();
+    auto entering = enterWrite(readInGeneration);
+    const bool replacedSinceRead = co_await entering;
     const QDateTime now = m_clock->now();
-    auto work = m_stack->perform(
-        Kind::immediate, [entryID, expectedRevision, now](SqliteDatabase &database) {
-            auto &found = database.cached(selectEntries("WHERE id = ?1 LIMIT 1"));
-            found.bind(1, entryID);
-            if (!found.step())
-                throw PersistenceError::invalidData(QCoreApplication::translate(
-                    "CoreDataDiaryRepository", "The entry to seal no longer exists."));
-            if (found.int64(5) != 0)
-                throw PersistenceError::entryAlreadySealed();
-            const qint64 stored = storedRevision(found);
-            const DiaryRevision actual{std::max<qint64>(stored, 0)};
-            if (actual != expectedRevision)
-                throw PersistenceError::conflict(expectedRevision, actual);
-            if (stored == DiaryRevision::maximum)
-                throw PersistenceError::revisionOverflow();
-            const qint64 rowID = found.int64(rowIDColumn);
-            database
-                .cached(QStringLiteral("UPDATE DiaryEntry SET isLocked = 1, sealedAt = ?1, "
-                                       "modifiedAt = ?1, revision = ?2 WHERE rowid = ?3"))
-                .bind(1, now)
-                .bind(2, expectedRevision.rawValue + 1)
-                .bind(3, rowID)
-                .execute();
-            // Read back before the commit: a sealed entry that cannot be shown is not stored, so a
-            // failure here is never a seal that happened.
-            return readEntryRow(database, rowID);
-        });
+    auto work = m_stack->perform(Kind::immediate, [entryID, expectedRevision, now,
+                                                   replacedSinceRead](SqliteDatabase &database) {
+        auto &found = database.cached(selectEntries("WHERE id = ?1 LIMIT 1"));
+        found.bind(1, entryID);
+        if (!found.step())
+            throw PersistenceError::invalidData(QCoreApplication::translate(
+                "CoreDataDiaryRepository", "The entry to seal no longer exists."));
+        if (found.int64(5) != 0)
+            throw PersistenceError::entryAlreadySealed();
+        const qint64 stored = storedRevision(found);
+        const DiaryRevision actual{std::max<qint64>(stored, 0)};
+        if (replacedSinceRead || actual != expectedRevision)
+            throw PersistenceError::conflict(expectedRevision, actual);
+        if (stored == DiaryRevision::maximum)
+            throw PersistenceError::revisionOverflow();
+        const qint64 rowID = found.int64(rowIDColumn);
+        database
+            .cached(QStringLiteral("UPDATE DiaryEntry SET isLocked = 1, sealedAt = ?1, "
+                                   "modifiedAt = ?1, revision = ?2 WHERE rowid = ?3"))
+            .bind(1, now)
+            .bind(2, expectedRevision.rawValue + 1)
+            .bind(3, rowID)
+            .execute();
+        // Read back before the commit: a sealed entry that cannot be shown is not stored, so a
+        // failure here is never a seal that happened.
+        return readEntryRow(database, rowID);
+    });
     co_return co_await work;
 }
 
-QCoro::Task<DiaryEntryDTO>
-CoreDataDiaryRepository::applyRemote(DiaryEntryDTO entry,
-                                     std::optional<DiaryRevision> expectedRevision,
-                                     std::optional<DiaryEntryDTO> preserving) {
+QCoro::Task<DiaryEntryDTO> CoreDataDiaryRepository::applyRemote(
+    DiaryEntryDTO entry, std::optional<DiaryRevision> expectedRevision,
+    std::optional<DiaryEntryDTO> preserving, std::optional<quint64> readInGeneration) {
     assertOnGuiThread();
+    auto entering = enterWrite(readInGeneration);
+    const bool replacedSinceRead = co_await entering;
     const QDateTime now = m_clock->now();
     std::optional<DiaryRecoveryDTO> record;
     if (preserving)
         record = makeCompetingRecovery(*preserving, now);
-    auto work = m_stack->perform(Kind::immediate, [entry, expectedRevision,
-                                                   record](SqliteDatabase &database) {
+    auto work = m_stack->perform(Kind::immediate, [entry, expectedRevision, record,
+                                                   replacedSinceRead](SqliteDatabase &database) {
         DiaryEntryDTO stored = entry;
         stored.sealedAt = entry.isSealed() ? std::optional(entry.sealedAt.value_or(entry.updatedAt))
                                            : std::nullopt;
@@ -313,6 +330,10 @@ CoreDataDiaryRepository::applyRemote(DiaryEntryDTO entry,
         qint64 rowID = 0;
         if (found.step()) {
             const qint64 storedRevisionValue = storedRevision(found);
+            if (replacedSinceRead)
+                throw PersistenceError::conflict(
+                    expectedRevision.value_or(DiaryRevision{}),
+                    DiaryRevision{std::max<qint64>(storedRevisionValue, 0)});
             if (storedRevisionValue >= 0) {
                 const DiaryRevision actual{storedRevisionValue};
                 if (!expectedRevision)
@@ -333,8 +354,9 @@ CoreDataDiaryRepository::applyRemote(DiaryEntryDTO entry,
             rowID = found.int64(rowIDColumn);
             updateEntryRow(database, rowID, stored);
         } else {
-            if (expectedRevision)
-                throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
+            if (replacedSinceRead || expectedRevision)
+                throw PersistenceError::conflict(expectedRevision.value_or(DiaryRevision{}),
+                                                 DiaryRevision{0});
             auto &sameID =
                 database.cached(QStringLiteral("SELECT 1 FROM DiaryEntry WHERE id = ?1 LIMIT 1"));
             sameID.bind(1, entry.id);
@@ -351,6 +373,8 @@ CoreDataDiaryRepository::applyRemote(DiaryEntryDTO entry,
 
 QCoro::Task<void> CoreDataDiaryRepository::preserveRecovery(DiaryEntryDTO entry) {
     assertOnGuiThread();
+    auto entering = enterWrite(std::nullopt);
+    co_await entering;
     const DiaryRecoveryDTO record = makeCompetingRecovery(entry, m_clock->now());
     auto work = m_stack->perform(Kind::immediate, [record](SqliteDatabase &database) {
         insertRecoveryRecordOnce(database, record);
@@ -375,6 +399,8 @@ QCoro::Task<void> CoreDataDiaryRepository::replaceAll(DiarySnapshotDTO snapshot)
             "CoreDataDiaryRepository",
             "Replacement contains duplicate identifiers or civil days."));
     }
+    // From here on, what was read before came from the diary being replaced.
+    ++m_generation;
     auto work = m_stack->perform(Kind::immediate,
                                  [snapshot = std::move(snapshot)](SqliteDatabase &database) {
                                      writeDiarySnapshot(database, snapshot);

@@ -22,26 +22,39 @@ public:
 
     const std::shared_ptr<DiaryPersistenceStack> &stack() const { return m_stack; }
 
+    quint64 generation() const override { return m_generation; }
+    DiaryWriteGate::Hold holdWrites() override { return m_writes->hold(); }
+
     QCoro::Task<std::optional<DiaryEntryDTO>> entry(DayKey day) override;
     QCoro::Task<QList<DiaryEntryDTO>> entries(DayKey from, DayKey to, int limit) override;
     QCoro::Task<QList<DiaryEntryDTO>> search(QString query, int limit) override;
     QCoro::Task<QList<DayKey>> dayKeys(DayKey from, DayKey to, int limit) override;
-    QCoro::Task<DiarySaveResult> save(DiaryDraftDTO draft,
-                                      std::optional<DiaryRevision> expectedRevision,
-                                      qint64 editSequence) override;
-    QCoro::Task<DiaryEntryDTO> seal(QUuid entryID, DiaryRevision expectedRevision) override;
+    QCoro::Task<DiarySaveResult>
+    save(DiaryDraftDTO draft, std::optional<DiaryRevision> expectedRevision, qint64 editSequence,
+         std::optional<quint64> readInGeneration = std::nullopt) override;
+    QCoro::Task<DiaryEntryDTO>
+    seal(QUuid entryID, DiaryRevision expectedRevision,
+         std::optional<quint64> readInGeneration = std::nullopt) override;
     QCoro::Task<DiarySnapshotDTO> snapshot() override;
     QCoro::Task<void> replaceAll(DiarySnapshotDTO snapshot) override;
     QCoro::Task<QHash<DayKey, DiaryRevision>> revisionsByDay() override;
-    QCoro::Task<DiaryEntryDTO> applyRemote(DiaryEntryDTO entry,
-                                           std::optional<DiaryRevision> expectedRevision,
-                                           std::optional<DiaryEntryDTO> preserving) override;
+    QCoro::Task<DiaryEntryDTO>
+    applyRemote(DiaryEntryDTO entry, std::optional<DiaryRevision> expectedRevision,
+                std::optional<DiaryEntryDTO> preserving,
+                std::optional<quint64> readInGeneration = std::nullopt) override;
     QCoro::Task<void> preserveRecovery(DiaryEntryDTO entry) override;
 
 private:
+    // Waits while the writes are held, then tells whether a replacement began since the caller
+    // read its expectation.
+    QCoro::Task<bool> enterWrite(std::optional<quint64> readInGeneration);
+
     std::shared_ptr<DiaryPersistenceStack> m_stack;
     std::shared_ptr<const Clock> m_clock;
     std::shared_ptr<PersistenceFaultInjecting> m_faultInjector;
+    quint64 m_generation = 0;
+    // Shared with the writes waiting on it, which may outlive the repository.
+    std::shared_ptr<DiaryWriteGate> m_writes = std::make_shared<DiaryWriteGate>();
 };
 
 } // namespace velmora

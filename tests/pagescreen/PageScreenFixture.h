@@ -51,18 +51,22 @@ public:
             throw PersistenceError::readFailed(QStringLiteral("The disk cannot be read."));
         return m_inner->dayKeys(from, to, limit);
     }
+    quint64 generation() const override { return m_inner->generation(); }
+    DiaryWriteGate::Hold holdWrites() override { return m_inner->holdWrites(); }
     QCoro::Task<DiarySaveResult> save(DiaryDraftDTO draft,
                                       std::optional<DiaryRevision> expectedRevision,
-                                      qint64 editSequence) override {
+                                      qint64 editSequence,
+                                      std::optional<quint64> readIn = std::nullopt) override {
         ++saveCount;
         while (holdSaves)
             co_await sleepFor(1ms);
         if (failSaves)
             throw PersistenceError::writeFailed(QStringLiteral("The disk is full."));
-        co_return co_await m_inner->save(std::move(draft), expectedRevision, editSequence);
+        co_return co_await m_inner->save(std::move(draft), expectedRevision, editSequence, readIn);
     }
-    QCoro::Task<DiaryEntryDTO> seal(QUuid entryID, DiaryRevision expectedRevision) override {
-        return m_inner->seal(entryID, expectedRevision);
+    QCoro::Task<DiaryEntryDTO> seal(QUuid entryID, DiaryRevision expectedRevision,
+                                    std::optional<quint64> readIn = std::nullopt) override {
+        return m_inner->seal(entryID, expectedRevision, readIn);
     }
     QCoro::Task<DiarySnapshotDTO> snapshot() override { return m_inner->snapshot(); }
     QCoro::Task<void> replaceAll(DiarySnapshotDTO snapshot) override {
@@ -73,8 +77,10 @@ public:
     }
     QCoro::Task<DiaryEntryDTO> applyRemote(DiaryEntryDTO entry,
                                            std::optional<DiaryRevision> expectedRevision,
-                                           std::optional<DiaryEntryDTO> preserving) override {
-        return m_inner->applyRemote(std::move(entry), expectedRevision, std::move(preserving));
+                                           std::optional<DiaryEntryDTO> preserving,
+                                           std::optional<quint64> readIn = std::nullopt) override {
+        return m_inner->applyRemote(std::move(entry), expectedRevision, std::move(preserving),
+                                    readIn);
     }
     QCoro::Task<void> preserveRecovery(DiaryEntryDTO entry) override {
         return m_inner->preserveRecovery(std::move(entry));

@@ -461,6 +461,83 @@ private Q_SLOTS:
         QCOMPARE(entryDate(day("2024-03-10"), zone, utc(2000, 1, 1)), date);
     }
 
+    // A backup of the same diary carries the same ids and revision numbers: a write whose
+    // expectation was read before the diary was replaced is refused however equal the numbers,
+    // and leaves the replacement as it is; one read after it goes through.
+    void writesReadBeforeAReplacementAreRefused_data() {
+        QTest::addColumn<QString>("write");
+        QTest::addColumn<bool>("dayWritten"); // before the replacement and in it, or in neither
+        QTest::addColumn<bool>("readBefore");
+        for (const char *write : {"save", "seal", "applyRemote"}) {
+            for (const bool written : {true, false}) {
+                for (const bool before : {true, false}) {
+                    if (write == QByteArrayView("seal") && !written)
+                        continue;
+                    QTest::addRow("%s, %s day, read %s", write, written ? "written" : "blank",
+                                  before ? "before" : "after")
+                        << QString::fromLatin1(write) << written << before;
+                }
+            }
+        }
+    }
+
+    void writesReadBeforeAReplacementAreRefused() {
+        QFETCH(QString, write);
+        QFETCH(bool, dayWritten);
+        QFETCH(bool, readBefore);
+        StoreFixture store;
+        const DiaryEntryDTO read = store.saved("2024-03-10", "Before");
+        const quint64 before = store.repository->generation();
+        DiaryEntryDTO restored = read;
+        restored.content = QStringLiteral("Restored");
+        test::waitFor(store.repository->replaceAll(
+            {metadata(), dayWritten ? QList{restored} : QList<DiaryEntryDTO>{}, {}}));
+        const quint64 readIn = readBefore ? before : store.repository->generation();
+        const Revision expected = dayWritten ? revision(1) : Revision();
+
+        QString failure;
+        if (write == u"save")
+            failure = failureOf(
+                store.repository->save(draft("2024-03-10", "Typed"), expected, 1, readIn));
+        else if (write == u"seal")
+            failure = failureOf(store.repository->seal(read.id, DiaryRevision{1}, readIn));
+        else
+            failure = failureOf(store.repository->applyRemote(entry("2024-03-10", "Remote"),
+                                                              expected, std::nullopt, readIn));
+        if (!readBefore) {
+            QCOMPARE(failure, QString());
+            return;
+        }
+        QVERIFY2(failure.startsWith(QStringLiteral("The diary changed unexpectedly")),
+                 qPrintable(failure));
+        const auto kept = test::waitFor(store.repository->entry(day("2024-03-10")));
+        QCOMPARE(kept ? kept->content : QString(),
+                 dayWritten ? QStringLiteral("Restored") : QString());
+        QVERIFY(!kept || !kept->isSealed());
+    }
+
+    // What is written while the diary is being replaced waits for the replacement, so the
+    // replacement never wipes it.
+    void writesWaitWhileTheDiaryIsReplaced() {
+        StoreFixture store;
+        const DiaryEntryDTO kept = store.saved("2024-03-09", "Kept");
+        const DiarySnapshotDTO diary{metadata(), {kept}, {}};
+        DiaryWriteGate::Hold writes = store.repository->holdWrites();
+        auto saving =
+            store.repository->save(draft("2024-03-10", "Saved meanwhile"), std::nullopt, 1);
+        auto keeping = store.repository->preserveRecovery(entry("2024-03-11", "Kept aside"));
+        test::waitFor(store.repository->replaceAll(diary));
+        QCOMPARE(store.count("SELECT count(*) FROM DiaryEntry"), 1);
+        QCOMPARE(store.count("SELECT count(*) FROM RecoveryRecord"), 0);
+        writes.release();
+        test::waitFor(std::move(saving));
+        test::waitFor(std::move(keeping));
+        QCOMPARE(store.count("SELECT count(*) FROM DiaryEntry"), 2);
+        QCOMPARE(store.count("SELECT count(*) FROM RecoveryRecord"), 1);
+        QCOMPARE(test::waitFor(store.repository->entry(kept.dayKey))->content,
+                 QStringLiteral("Kept"));
+    }
+
     void twoSavesExpectingOneRevisionCannotBothWin_data() {
         QTest::addColumn<bool>("twoConnections");
         QTest::newRow("one repository") << false;

@@ -2,11 +2,25 @@
 
 #include "platform/AsyncSleep.h"
 #include "platform/JsonCoding.h"
+#include "store/CoreDataDiaryRepository.h"
+#include "store/DiaryStoreRows.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
 
 namespace velmora::test {
+
+namespace {
+
+QCoro::Task<void> writeBeside(std::shared_ptr<DiaryPersistenceStack> stack,
+                              DiarySnapshotDTO diary) {
+    auto work = stack->perform(SqliteTransactionKind::immediate, [diary](SqliteDatabase &database) {
+        writeDiarySnapshot(database, diary);
+    });
+    co_await work;
+}
+
+} // namespace
 
 ScriptedDiaryRepository::ScriptedDiaryRepository(std::shared_ptr<DiaryRepository> inner)
     : m_inner(std::move(inner)) {}
@@ -17,6 +31,12 @@ void ScriptedDiaryRepository::put(const DiaryEntryDTO &entry) {
         return other.dayKey == entry.dayKey || other.id == entry.id;
     });
     diary.entries.append(entry);
+    // Written as another writer of the same diary writes it, not as a replacement of the diary,
+    // which would turn every expectation read before into a conflict.
+    if (const auto *store = dynamic_cast<const CoreDataDiaryRepository *>(m_inner.get())) {
+        velmora::test::waitFor(writeBeside(store->stack(), diary));
+        return;
+    }
     velmora::test::waitFor(m_inner->replaceAll(diary));
 }
 
@@ -124,18 +144,21 @@ QCoro::Task<QList<DayKey>> ScriptedDiaryRepository::dayKeys(DayKey from, DayKey 
 
 QCoro::Task<DiarySaveResult> ScriptedDiaryRepository::save(DiaryDraftDTO draft,
                                                            std::optional<DiaryRevision> expected,
-                                                           qint64 editSequence) {
+                                                           qint64 editSequence,
+                                                           std::optional<quint64> readIn) {
     m_saveCalls.append({draft, expected, editSequence});
-    auto task = run<DiarySaveResult>(Operation::save, [this, draft, expected, editSequence] {
-        return m_inner->save(draft, expected, editSequence);
-    });
+    auto task =
+        run<DiarySaveResult>(Operation::save, [this, draft, expected, editSequence, readIn] {
+            return m_inner->save(draft, expected, editSequence, readIn);
+        });
     co_return co_await std::move(task);
 }
 
 QCoro::Task<DiaryEntryDTO> ScriptedDiaryRepository::seal(QUuid entryID,
-                                                         DiaryRevision expectedRevision) {
-    auto task = run<DiaryEntryDTO>(Operation::seal, [this, entryID, expectedRevision] {
-        return m_inner->seal(entryID, expectedRevision);
+                                                         DiaryRevision expectedRevision,
+                                                         std::optional<quint64> readIn) {
+    auto task = run<DiaryEntryDTO>(Operation::seal, [this, entryID, expectedRevision, readIn] {
+        return m_inner->seal(entryID, expectedRevision, readIn);
     });
     co_return co_await std::move(task);
 }
@@ -160,13 +183,12 @@ QCoro::Task<QHash<DayKey, DiaryRevision>> ScriptedDiaryRepository::revisionsByDa
     co_return co_await std::move(task);
 }
 
-QCoro::Task<DiaryEntryDTO>
-ScriptedDiaryRepository::applyRemote(DiaryEntryDTO entry,
-                                     std::optional<DiaryRevision> expectedRevision,
-                                     std::optional<DiaryEntryDTO> preserving) {
-    auto task =
-        run<DiaryEntryDTO>(Operation::applyRemote, [this, entry, expectedRevision, preserving] {
-            return m_inner->applyRemote(entry, expectedRevision, preserving);
+QCoro::Task<DiaryEntryDTO> ScriptedDiaryRepository::applyRemote(
+    DiaryEntryDTO entry, std::optional<DiaryRevision> expectedRevision,
+    std::optional<DiaryEntryDTO> preserving, std::optional<quint64> readIn) {
+    auto task = run<DiaryEntryDTO>(
+        Operation::applyRemote, [this, entry, expectedRevision, preserving, readIn] {
+            return m_inner->applyRemote(entry, expectedRevision, preserving, readIn);
         });
     co_return co_await std::move(task);
 }

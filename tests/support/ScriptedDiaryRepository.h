@@ -78,16 +78,21 @@ public:
     QCoro::Task<QList<DiaryEntryDTO>> entries(DayKey from, DayKey to, int limit) override;
     QCoro::Task<QList<DiaryEntryDTO>> search(QString query, int limit) override;
     QCoro::Task<QList<DayKey>> dayKeys(DayKey from, DayKey to, int limit) override;
-    QCoro::Task<DiarySaveResult> save(DiaryDraftDTO draft,
-                                      std::optional<DiaryRevision> expectedRevision,
-                                      qint64 editSequence) override;
-    QCoro::Task<DiaryEntryDTO> seal(QUuid entryID, DiaryRevision expectedRevision) override;
+    quint64 generation() const override { return m_inner->generation(); }
+    DiaryWriteGate::Hold holdWrites() override { return m_inner->holdWrites(); }
+    QCoro::Task<DiarySaveResult>
+    save(DiaryDraftDTO draft, std::optional<DiaryRevision> expectedRevision, qint64 editSequence,
+         std::optional<quint64> readInGeneration = std::nullopt) override;
+    QCoro::Task<DiaryEntryDTO>
+    seal(QUuid entryID, DiaryRevision expectedRevision,
+         std::optional<quint64> readInGeneration = std::nullopt) override;
     QCoro::Task<DiarySnapshotDTO> snapshot() override;
     QCoro::Task<void> replaceAll(DiarySnapshotDTO snapshot) override;
     QCoro::Task<QHash<DayKey, DiaryRevision>> revisionsByDay() override;
-    QCoro::Task<DiaryEntryDTO> applyRemote(DiaryEntryDTO entry,
-                                           std::optional<DiaryRevision> expectedRevision,
-                                           std::optional<DiaryEntryDTO> preserving) override;
+    QCoro::Task<DiaryEntryDTO>
+    applyRemote(DiaryEntryDTO entry, std::optional<DiaryRevision> expectedRevision,
+                std::optional<DiaryEntryDTO> preserving,
+                std::optional<quint64> readInGeneration = std::nullopt) override;
     QCoro::Task<void> preserveRecovery(DiaryEntryDTO entry) override;
 
 private:
