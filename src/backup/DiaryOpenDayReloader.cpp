@@ -1,31 +1,25 @@
 #include "backup/DiaryOpenDayReloader.h"
 
 #include "backup/BackupLogging.h"
-#include "domain/DiarySessionStore.h"
 
 namespace velmora {
 
 DiaryOpenDayReloader::DiaryOpenDayReloader(DiarySessionStore *session)
     : m_session(session) {}
 
-QCoro::Task<void> DiaryOpenDayReloader::prepare() {
+QCoro::Task<void> DiaryOpenDayReloader::prepare(DiaryReplacementKind kind) {
     if (!m_session)
         co_return;
     const QPointer<DiarySessionStore> session = m_session;
-    if (!co_await session->flushPendingWriting())
+    if (!co_await session->beginReplacement(kind))
         qCWarning(lcBackup) << "Pending writing could not be stored before the diary was replaced";
 }
 
 QCoro::Task<void> DiaryOpenDayReloader::reload() {
-    if (!m_session || m_session->selectedDay().isEmpty())
+    if (!m_session)
         co_return;
     const QPointer<DiarySessionStore> session = m_session;
-    try {
-        co_await session->reloadSelectedDay();
-    } catch (const std::exception &error) {
-        qCWarning(lcBackup) << "The open day could not be read again after the diary was replaced:"
-                            << error.what();
-    }
+    co_await session->endReplacement();
 }
 
 } // namespace velmora

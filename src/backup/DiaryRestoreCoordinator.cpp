@@ -38,13 +38,36 @@ bool DiaryRestoreCoordinator::sameDiary(DiarySnapshotDTO a, DiarySnapshotDTO b) 
 
 QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::restore(QString packageURL,
                                                                  QString quarantineDirectory) {
+    // The open page is held from the start: nothing typed meanwhile is saved over the restored
+    // diary, and a quit meanwhile waits for the restore to end or to be undone.
+    co_await m_openDay.prepare(DiaryReplacementKind::restore);
+    std::exception_ptr failure;
+    std::optional<DiaryRestoreResult> result;
+    try {
+        auto replacing = replace(std::move(packageURL), std::move(quarantineDirectory));
+        result = co_await replacing;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    co_await m_openDay.reload();
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return *result;
+}
+
+QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::replace(QString packageURL,
+                                                                 QString quarantineDirectory) {
     auto read =
         m_files->run([packageURL] { return DiarySnapshotService::readPackage(packageURL); });
     const DiarySnapshotDTO restored = (co_await read).diary;
 
-    co_await m_openDay.prepare();
     const auto repository = m_repository;
+    // Nothing else is stored from the moment the diary is taken until it is replaced or put
+    // back: the safety backup holds everything, and the replacement wipes nothing saved since.
+    DiaryWriteGate::Hold writes = repository->holdWrites();
     const DiarySnapshotDTO previous = co_await repository->snapshot();
+    if (m_stepObserver)
+        m_stepObserver(DiaryRestoreStep::snapshotTaken);
 
     const QString quarantine = standardizedPath(quarantineDirectory);
     const QString safetyURL = quarantine + QStringLiteral("/Before-Restore-") +
@@ -79,9 +102,10 @@ QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::restore(QString package
         }
         std::rethrow_exception(failure);
     }
+    // Before anything else may write: the sync learns of the new diary first.
     if (m_diaryReplaced)
         m_diaryReplaced();
-    co_await m_openDay.reload();
+    writes.release();
     co_return DiaryRestoreResult{restored.entries.size(), safetyURL};
 }
 

@@ -21,8 +21,9 @@ struct DiaryRestoreResult {
     friend bool operator==(const DiaryRestoreResult &, const DiaryRestoreResult &) = default;
 };
 
-// The points a restore passes once its safety backup is written; a test stops a process there.
-enum class DiaryRestoreStep { safetyBackupWritten, replaced };
+// The points a restore passes once it has taken the current diary; a test stops a process there,
+// or acts there.
+enum class DiaryRestoreStep { snapshotTaken, safetyBackupWritten, replaced };
 
 // Replaces the whole diary with a backup package so that it can be undone: validate the
 // package, keep the current diary as a safety backup "Before-Restore-<UUID>.velmorabackup",
@@ -54,6 +55,9 @@ public:
     static bool sameDiary(DiarySnapshotDTO a, DiarySnapshotDTO b);
 
 private:
+    // The restore while the open page is held.
+    QCoro::Task<DiaryRestoreResult> replace(QString packageURL, QString quarantineDirectory);
+
     std::shared_ptr<DiaryRepository> m_repository;
     std::shared_ptr<const Clock> m_clock;
     DiaryOpenDayReloader m_openDay;

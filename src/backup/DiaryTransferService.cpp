@@ -178,15 +178,39 @@ DiarySnapshotDTO DiaryTransferService::replacement(const DiarySnapshotDTO &curre
 QCoro::Task<DiaryImportPreview> DiaryTransferService::importDocument(DiaryTransferDocument document,
                                                                      bool replace,
                                                                      QString backupDirectory) {
+    // The open page is held from the start: nothing typed meanwhile is saved over the imported
+    // diary, and a quit meanwhile waits for the import to end or to be undone.
+    co_await m_openDay.prepare(DiaryReplacementKind::import);
+    std::exception_ptr failure;
+    std::optional<DiaryImportPreview> counts;
+    try {
+        auto importing = importInto(std::move(document), replace, std::move(backupDirectory));
+        counts = co_await importing;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    co_await m_openDay.reload();
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return *counts;
+}
+
+QCoro::Task<DiaryImportPreview> DiaryTransferService::importInto(DiaryTransferDocument document,
+                                                                 bool replace,
+                                                                 QString backupDirectory) {
     auto normalise = m_files->run([document = std::move(document)] {
         return DiaryTransferCodec::decode(DiaryTransferCodec::encode(document));
     });
     const DiaryTransferDocument decoded = co_await normalise;
 
-    co_await m_openDay.prepare();
     const auto repository = m_repository;
+    // Nothing else is stored from the moment the diary is taken until the import is in place or
+    // undone: a merge never drops a page saved meanwhile, and the safety backup holds them all.
+    DiaryWriteGate::Hold writes = repository->holdWrites();
     const DiarySnapshotDTO current = co_await repository->snapshot();
     const DiaryImportPreview counts = classify(current, decoded);
+    if (m_stepObserver)
+        m_stepObserver(DiaryImportStep::snapshotTaken);
 
     const QString folder = standardizedPath(backupDirectory);
     const QString safetyURL = folder + QStringLiteral("/Before-Import-") +
@@ -196,6 +220,8 @@ QCoro::Task<DiaryImportPreview> DiaryTransferService::importDocument(DiaryTransf
         DiarySnapshotService::writePackage(current, safetyURL, createdAt);
     });
     co_await writeSafety;
+    if (m_stepObserver)
+        m_stepObserver(DiaryImportStep::safetyBackupWritten);
 
     const DiarySnapshotDTO target =
         replace ? replacement(current, decoded) : merged(current, decoded);
@@ -214,16 +240,19 @@ QCoro::Task<DiaryImportPreview> DiaryTransferService::importDocument(DiaryTransf
         }
         std::rethrow_exception(failure);
     }
+    if (m_stepObserver)
+        m_stepObserver(DiaryImportStep::replaced);
 
+    // Before anything else may write: the sync learns of the new diary first.
     if (replace && m_diaryReplaced)
         m_diaryReplaced();
+    writes.release();
     m_settings->setUserName(decoded.settings.userName);
     if (const auto font = offeredFont(decoded.settings.selectedFont, m_offeredFonts))
         m_settings->setSelectedFont(*font);
     m_settings->setDefaultFontSize(decoded.settings.defaultFontSize);
     if (const auto appearance = knownAppearance(decoded.settings.appAppearance))
         m_settings->setAppAppearance(*appearance);
-    co_await m_openDay.reload();
     co_return counts;
 }
 

@@ -24,6 +24,9 @@ struct DiaryImportPreview {
     friend bool operator==(const DiaryImportPreview &, const DiaryImportPreview &) = default;
 };
 
+// The points an import passes once it has taken the current diary; a test acts there.
+enum class DiaryImportStep { snapshotTaken, safetyBackupWritten, replaced };
+
 // Turns the diary into an export document and back. A merge never changes or removes a stored
 // entry: each conflicting imported entry is kept as a recovery record. Both kinds of import
 // write a safety backup "Before-Import-<UUID>.velmorabackup" first and apply the document's
@@ -42,6 +45,9 @@ public:
     // Told once an import replaced the diary, for what keeps its own record of the diary's
     // revisions (the sync's marks). A merge leaves every stored entry as it was.
     void setDiaryReplaced(std::function<void()> replaced) { m_diaryReplaced = std::move(replaced); }
+    void setStepObserver(std::function<void(DiaryImportStep)> observer) {
+        m_stepObserver = std::move(observer);
+    }
     // The writing fonts the settings window offers; an import takes no other (a blank name still
     // means the default font).
     void setOfferedFonts(QStringList fonts) { m_offeredFonts = std::move(fonts); }
@@ -61,6 +67,9 @@ public:
     static QByteArray recoveryPayload(const DiaryEntryDTO &entry);
 
 private:
+    // The import while the open page is held.
+    QCoro::Task<DiaryImportPreview> importInto(DiaryTransferDocument document, bool replace,
+                                               QString backupDirectory);
     DiaryImportPreview classify(const DiarySnapshotDTO &current,
                                 const DiaryTransferDocument &document) const;
     DiarySnapshotDTO merged(const DiarySnapshotDTO &current,
@@ -73,6 +82,7 @@ private:
     std::shared_ptr<const Clock> m_clock;
     DiaryOpenDayReloader m_openDay;
     std::function<void()> m_diaryReplaced;
+    std::function<void(DiaryImportStep)> m_stepObserver;
     QStringList m_offeredFonts;
     std::unique_ptr<SerialExecutor> m_files;
 };

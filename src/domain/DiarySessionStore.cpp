@@ -7,7 +7,9 @@
 #include "platform/WeakGuard.h"
 
 #include <QCoreApplication>
+#include <QCoroSignal>
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <exception>
 
@@ -149,6 +151,7 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
     const auto interrupted = [&] { return token.isCancelled() || !owned(); };
 
     std::optional<DiaryEntryDTO> loaded;
+    quint64 readIn = 0;
     for (;;) {
         beforeLoading.reset();
         if (!co_await flushPendingWriting())
@@ -162,6 +165,7 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
         beforeLoading = snapshot();
         setPhase(DiarySessionPhase::loading(target));
         const auto repository = m_repository;
+        readIn = repository->generation();
         std::exception_ptr readError;
         try {
             loaded = co_await repository->entry(target);
@@ -179,20 +183,109 @@ QCoro::Task<void> DiarySessionStore::changeDay(DayKey target, CancellationToken 
     }
 
     published = true;
-    setSelectedDay(target);
-    setCurrentEntry(loaded);
-    m_pendingDraft.reset();
-    setSaveState(loaded && loaded->isSealed() ? DiarySaveState::sealed() : DiarySaveState::idle());
+    publishLoadedDay(target, loaded, readIn);
     co_await refreshAuthoringAccess();
     if (interrupted())
         std::rethrow_exception(failure(std::make_exception_ptr(CancellationError())));
 }
 
-QCoro::Task<void> DiarySessionStore::reloadSelectedDay() {
+void DiarySessionStore::publishLoadedDay(DayKey day, std::optional<DiaryEntryDTO> loaded,
+                                         quint64 readIn) {
+    m_readInGeneration = readIn;
+    setSelectedDay(std::move(day));
+    setCurrentEntry(loaded);
+    m_pendingDraft.reset();
+    setSaveState(loaded && loaded->isSealed() ? DiarySaveState::sealed() : DiarySaveState::idle());
+}
+
+// Read while the day is still held, so nothing can be typed on the old page meanwhile, and
+// without taking over a change of day that waits for the hold: it reads the new diary itself.
+QCoro::Task<void> DiarySessionStore::readSelectedDayAgain() {
     const QPointer<DiarySessionStore> self(this);
-    co_await changeDay(m_selectedDay);
-    if (self)
-        Q_EMIT reloadedFromStore();
+    const DayKey day = m_selectedDay;
+    const auto repository = m_repository;
+    const quint64 readIn = repository->generation();
+    std::optional<DiaryEntryDTO> loaded;
+    try {
+        loaded = co_await repository->entry(day);
+    } catch (const std::exception &error) {
+        qCWarning(lcDomain) << "The open day could not be read again after the diary was replaced:"
+                            << error.what();
+        co_return;
+    }
+    if (!self || m_selectedDay != day)
+        co_return;
+    publishLoadedDay(day, loaded, readIn);
+    decideAuthoringAccess();
+    Q_EMIT reloadedFromStore();
+}
+
+QCoro::Task<bool> DiarySessionStore::beginReplacement(DiaryReplacementKind kind) {
+    const QPointer<DiarySessionStore> self(this);
+    co_await waitWhileReplacing();
+    if (!self)
+        co_return false;
+    // Held at once, before the pending writing is stored: a quit or a close that comes while it
+    // is stored must already wait for the replacement, not end the program before it begins.
+    m_replacement = kind;
+    m_generationBeforeReplacement = m_repository->generation();
+    Q_EMIT replacementChanged();
+    co_return co_await storePendingWriting();
+}
+
+QCoro::Task<void> DiarySessionStore::endReplacement() {
+    if (!m_replacement)
+        co_return;
+    const QPointer<DiarySessionStore> self(this);
+    const auto release = qScopeGuard([self] {
+        if (!self)
+            return;
+        self->m_replacement.reset();
+        Q_EMIT self->replacementChanged();
+    });
+    // Nothing was replaced (the operation failed before it began): pending writing goes on.
+    if (m_repository->generation() == m_generationBeforeReplacement)
+        co_return;
+    // Not kept: it stays on the page, unsaved, and its next save keeps it aside once more.
+    if (!co_await keepUnstoredWritingAside() || !self)
+        co_return;
+    co_await readSelectedDayAgain();
+}
+
+QCoro::Task<void> DiarySessionStore::waitWhileReplacing() {
+    const QPointer<DiarySessionStore> self(this);
+    while (self && m_replacement)
+        co_await qCoro(this, &DiarySessionStore::replacementChanged);
+}
+
+QCoro::Task<bool> DiarySessionStore::keepUnstoredWritingAside() {
+    const QPointer<DiarySessionStore> self(this);
+    std::optional<QString> keptContent;
+    for (;;) {
+        co_await waitWhileSaveInFlight();
+        if (!self)
+            co_return false;
+        std::optional<DiaryDraftDTO> unstored = m_pendingDraft;
+        if (const auto &edit = m_autosave->pendingEdit())
+            unstored = edit->draft;
+        if (!unstored || unstored->content == keptContent)
+            break;
+        try {
+            co_await keepLocalWritingAside(*unstored);
+        } catch (const std::exception &error) {
+            qCWarning(lcDomain) << "Could not keep the writing the replaced diary did not hold:"
+                                << error.what();
+            co_return false;
+        }
+        if (!self)
+            co_return false;
+        keptContent = unstored->content;
+    }
+    if (m_pendingDraft || m_autosave->pendingEdit()) {
+        m_pendingDraft.reset();
+        m_autosave->discardPendingEdit();
+    }
+    co_return true;
 }
 
 QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {
@@ -254,6 +347,16 @@ QCoro::Task<void> DiarySessionStore::waitWhileSaveInFlight() {
 
 QCoro::Task<bool> DiarySessionStore::flushPendingWriting() {
     const QPointer<DiarySessionStore> self(this);
+    // Nothing is stored while the diary is being replaced: what waits is stored once the new
+    // diary is read, or kept beside it.
+    co_await waitWhileReplacing();
+    if (!self)
+        co_return false;
+    co_return co_await storePendingWriting();
+}
+
+QCoro::Task<bool> DiarySessionStore::storePendingWriting() {
+    const QPointer<DiarySessionStore> self(this);
     m_autosave->cancelTimers();
     for (;;) {
         co_await waitWhileSaveInFlight();
@@ -274,6 +377,11 @@ void DiarySessionStore::updateDraft(const QString &content, const std::optional<
     // The page becomes read-only once the seal is stored; writing now would be lost by it.
     if (m_sealingDays.contains(m_selectedDay))
         throw PersistenceError::entryAlreadySealed();
+    // Whatever is typed now would be saved over, or beside, a diary the page does not show.
+    if (m_replacement)
+        throw PersistenceError::writeFailed(QCoreApplication::translate(
+            "DiarySessionStore",
+            "The page cannot be written while the diary is being restored or imported."));
     switch (m_authoringAccess) {
     case DiaryAuthoringAccess::requiresPastDateConfirmation:
         throw DiarySessionError(DiarySessionError::Case::pastDateConfirmationRequired);
@@ -338,7 +446,8 @@ QCoro::Task<DiarySaveResult> DiarySessionStore::performAutosave(DiaryDraftDTO dr
     bool rejected = false;
     std::optional<DiarySaveResult> result;
     try {
-        result = co_await repository->save(draft, expectedRevision, editSequence);
+        result =
+            co_await repository->save(draft, expectedRevision, editSequence, m_readInGeneration);
     } catch (const PersistenceError &error) {
         failure = std::current_exception();
         rejected = isRejectedSave(error);
@@ -358,6 +467,8 @@ QCoro::Task<DiarySaveResult> DiarySessionStore::performAutosave(DiaryDraftDTO dr
 QCoro::Task<void> DiarySessionStore::recoverRejectedSave(DiaryDraftDTO draft) {
     const QPointer<DiarySessionStore> self(this);
     const auto repository = m_repository;
+    const quint64 readIn = repository->generation();
+    const bool replaced = readIn != m_readInGeneration;
     std::optional<DiaryEntryDTO> stored;
     try {
         stored = co_await repository->entry(draft.dayKey);
@@ -368,6 +479,10 @@ QCoro::Task<void> DiarySessionStore::recoverRejectedSave(DiaryDraftDTO draft) {
     }
     if (!self)
         co_return;
+    if (replaced) {
+        co_await keepWritingOfAReplacedDiary(draft, stored, readIn);
+        co_return;
+    }
     const auto shown = [&] { return self && m_selectedDay == draft.dayKey; };
 
     if (stored && stored->isSealed()) {
@@ -405,6 +520,35 @@ QCoro::Task<void> DiarySessionStore::recoverRejectedSave(DiaryDraftDTO draft) {
         setCurrentEntry(stored);
 }
 
+// The diary was replaced since the day was read (a restore, an import): the text is kept beside
+// the new diary, never saved over it, and the day shows what the store now holds.
+QCoro::Task<void> DiarySessionStore::keepWritingOfAReplacedDiary(
+    DiaryDraftDTO draft, std::optional<DiaryEntryDTO> stored, quint64 storedGeneration) {
+    const QPointer<DiarySessionStore> self(this);
+    std::optional<QString> keptContent;
+    for (;;) {
+        const DiaryDraftDTO newest = pendingLocalDraft(draft.dayKey).value_or(draft);
+        if ((stored && newest.content == stored->content) || newest.content == keptContent)
+            break;
+        try {
+            co_await keepLocalWritingAside(newest);
+        } catch (const std::exception &error) {
+            // Not kept: the text stays pending rather than being dropped or saved over.
+            qCWarning(lcDomain) << "Could not keep the writing of a replaced diary:"
+                                << error.what();
+            co_return;
+        }
+        if (!self)
+            co_return;
+        keptContent = newest.content;
+    }
+    if (m_selectedDay == draft.dayKey) {
+        m_readInGeneration = storedGeneration;
+        setCurrentEntry(stored);
+    }
+    m_dropAfterRejectedSave = true;
+}
+
 void DiarySessionStore::acknowledgeSave(const DiarySaveResult &result) {
     m_lastSavedDay = result.entry.dayKey;
     if (result.entry.dayKey == m_selectedDay)
@@ -415,6 +559,14 @@ void DiarySessionStore::acknowledgeSave(const DiarySaveResult &result) {
 }
 
 void DiarySessionStore::autosaveStateDidChange(const DiarySaveState &state) {
+    if (state.kind == DiarySaveState::Kind::failed && m_dropAfterRejectedSave) {
+        m_dropAfterRejectedSave = false;
+        m_pendingDraft.reset();
+        m_autosave->discardPendingEdit();
+        decideAuthoringAccess();
+        Q_EMIT reloadedFromStore();
+        return;
+    }
     applyAutosaveState(state);
     if (state.kind == DiarySaveState::Kind::failed && m_sealAfterRejectedSave) {
         m_sealAfterRejectedSave = false;
@@ -504,7 +656,7 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
     std::optional<DiaryEntryDTO> sealed;
     m_sealingDays.append(entry.dayKey);
     try {
-        sealed = co_await repository->seal(entry.id, entry.revision);
+        sealed = co_await repository->seal(entry.id, entry.revision, m_readInGeneration);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -515,12 +667,15 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
         // same way for ever. Edits stay refused until this is done.
         if (shown() && storedEntryMovedOn(failure)) {
             std::optional<DiaryEntryDTO> stored;
+            const quint64 readIn = repository->generation();
             try {
                 stored = co_await repository->entry(entry.dayKey);
             } catch (const std::exception &error) {
                 qCWarning(lcDomain)
                     << "Could not read the day again after a refused seal:" << error.what();
             }
+            if (stored && shown())
+                m_readInGeneration = readIn;
             if (stored && shown()) {
                 if (stored->isSealed())
                     co_await keepPendingWritingBeside(*stored);
@@ -621,9 +776,15 @@ std::optional<DiaryDraftDTO> DiarySessionStore::pendingLocalDraft(const DayKey &
 }
 
 QCoro::Task<void> DiarySessionStore::applySyncedEntry(DiaryEntryDTO entry) {
-    if (entry.dayKey != m_selectedDay)
+    // While the diary is replaced, the entry may come from the diary being replaced; the day is
+    // read again from the store once the replacement ends.
+    if (entry.dayKey != m_selectedDay || m_replacement)
         co_return;
     const QPointer<DiarySessionStore> self(this);
+    const quint64 readIn = m_repository->generation();
+    const auto replacedMeanwhile = [&] {
+        return m_replacement || m_repository->generation() != readIn;
+    };
 
     // Keep the local writing the synced entry is about to replace. Typing may go on while the
     // copy is written, so look again until what is pending has been kept; a save still running
@@ -631,17 +792,18 @@ QCoro::Task<void> DiarySessionStore::applySyncedEntry(DiaryEntryDTO entry) {
     std::optional<QString> keptContent;
     for (;;) {
         co_await waitWhileSaveInFlight();
-        if (!self || entry.dayKey != m_selectedDay)
+        if (!self || entry.dayKey != m_selectedDay || replacedMeanwhile())
             co_return;
         const auto local = pendingLocalDraft(entry.dayKey);
         if (!local || local->content == entry.content || local->content == keptContent)
             break;
         co_await keepLocalWritingAside(*local);
-        if (!self)
+        if (!self || replacedMeanwhile())
             co_return;
         keptContent = local->content;
     }
 
+    m_readInGeneration = readIn;
     setCurrentEntry(entry);
     if (entry.isSealed()) {
         m_pendingDraft.reset();

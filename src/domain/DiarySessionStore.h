@@ -23,6 +23,9 @@
 
 namespace velmora {
 
+// What replaces the whole diary underneath the open day.
+enum class DiaryReplacementKind { restore, import };
+
 // Makes sure nothing typed is left unsaved; followed before quitting, closing, resigning,
 // saving, sealing, retrying, leaving and changing pages.
 class DiarySessionFlushing {
@@ -97,10 +100,18 @@ public:
     // change owns it.
     QCoro::Task<void> changeDay(DayKey target, CancellationToken token = CancellationToken());
 
-    // The diary was replaced or merged underneath the open day (a restore, an import): reads the
-    // day again as a change of day does, then announces reloadedFromStore, so the open page shows
-    // what the store now holds and its next save is checked against that entry's revision.
-    QCoro::Task<void> reloadSelectedDay();
+    // The whole diary is about to be replaced underneath the open day (a restore, an import):
+    // stores pending writing, then holds the day until endReplacement(). Meanwhile edits are
+    // refused, synced entries are left to the store, and flushes (quitting, closing, changing
+    // pages) wait for the end. False when pending writing could not be stored; the day is held
+    // all the same.
+    QCoro::Task<bool> beginReplacement(DiaryReplacementKind kind);
+    // Ends the hold. Once the store was replaced meanwhile, writing that could not be stored
+    // before goes beside the new diary as a recovery record rather than over it, and the open
+    // day is read again (reloadedFromStore) before anything can be typed on it, so its next save
+    // is checked against the new entry.
+    QCoro::Task<void> endReplacement();
+    const std::optional<DiaryReplacementKind> &replacement() const { return m_replacement; }
 
     // Decides `authoringAccess` and `phase` for the selected day again.
     QCoro::Task<void> refreshAuthoringAccess();
@@ -157,6 +168,8 @@ Q_SIGNALS:
     void syncedChangeCountChanged(qint64 count);
     // The open day was read again after the diary changed underneath it.
     void reloadedFromStore();
+    // A replacement of the whole diary began or ended.
+    void replacementChanged();
 
 private:
     struct Snapshot {
@@ -182,6 +195,17 @@ private:
     void applyPendingOrIdlePhase();
     void restoreEditingPhase();
     QCoro::Task<void> waitWhileSaveInFlight();
+    QCoro::Task<void> waitWhileReplacing();
+    // The flush itself, which does not wait for a replacement.
+    QCoro::Task<bool> storePendingWriting();
+    void publishLoadedDay(DayKey day, std::optional<DiaryEntryDTO> loaded, quint64 readIn);
+    QCoro::Task<void> readSelectedDayAgain();
+    // Keeps the writing the store was not given before the diary was replaced; false when it
+    // could not be kept, and then it stays pending.
+    QCoro::Task<bool> keepUnstoredWritingAside();
+    QCoro::Task<void> keepWritingOfAReplacedDiary(DiaryDraftDTO draft,
+                                                  std::optional<DiaryEntryDTO> stored,
+                                                  quint64 storedGeneration);
     std::optional<DiaryDraftDTO> pendingLocalDraft(const DayKey &day) const;
     QCoro::Task<void> recoverRejectedSave(DiaryDraftDTO draft);
     QCoro::Task<void> keepPendingWritingBeside(DiaryEntryDTO sealed);
@@ -210,6 +234,14 @@ private:
     // One element per seal still running, with the re-read after a refusal: a day's edits are
     // refused until none of its seals runs, since a landing seal would drop them.
     QList<DayKey> m_sealingDays;
+    // The store's generation when the open day's entry was read: a save or seal made from it
+    // is refused once the diary has been replaced since.
+    quint64 m_readInGeneration = 0;
+    // Set when a save was refused because the diary had been replaced and its text was kept
+    // aside: once the autosave reports the failure, the edit is dropped and the new page shown.
+    bool m_dropAfterRejectedSave = false;
+    std::optional<DiaryReplacementKind> m_replacement;
+    quint64 m_generationBeforeReplacement = 0;
 };
 
 } // namespace velmora

@@ -49,6 +49,10 @@ void PageNavigation::turnToPreviousPage() {
 }
 
 void PageNavigation::start(Operation operation) {
+    // The page stays where it is while the diary is replaced underneath it; the new diary is
+    // read for the day shown.
+    if (m_session.replacement())
+        return;
     if (m_running)
         m_running->cancel();
     m_pageSystem.advanceNavigationGeneration();

@@ -147,14 +147,15 @@ void PageWriting::confirmPastDateWriting() {
 // --- Save, seal, leave -------------------------------------------------------------------------
 
 void PageWriting::save() {
-    if (isCurrentEntrySealed() || m_entryText.isEmpty())
+    if (isCurrentEntrySealed() || m_entryText.isEmpty() || m_session.replacement())
         return;
     launchPageTask(saveNowTask());
 }
 
 void PageWriting::askToSeal() {
     // Counts characters: a page of spaces may be sealed.
-    if (!isCurrentEntrySealed() && canWriteSelectedDay() && !m_entryText.isEmpty())
+    if (!isCurrentEntrySealed() && canWriteSelectedDay() && !m_entryText.isEmpty() &&
+        !m_session.replacement())
         setShowSealConfirmation(true);
 }
 

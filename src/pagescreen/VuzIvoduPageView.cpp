@@ -119,6 +119,10 @@ void VuzIvoduPageView::appear() {
                                &VuzIvoduPageView::showStoredPage);
     m_subscriptions << connect(&m_session, &DiarySessionStore::reloadedFromStore, this,
                                &VuzIvoduPageView::showStoredPage);
+    m_subscriptions << connect(&m_session, &DiarySessionStore::replacementChanged, this, [this] {
+        Q_EMIT heldForReplacementChanged(isHeldForReplacement());
+        Q_EMIT saveStateNoteChanged();
+    });
 
     m_civilToday = todayKey();
     m_civilZone = m_session.calendar().timeZoneIdentifier();
@@ -340,6 +344,8 @@ DayKey VuzIvoduPageView::todayKey() const {
 }
 
 std::optional<QString> VuzIvoduPageView::saveStateNote() const {
+    if (const auto &replacement = m_session.replacement())
+        return *replacement == DiaryReplacementKind::restore ? tr("Restoring…") : tr("Importing…");
     switch (m_session.saveState().kind) {
     case DiarySaveState::Kind::pending:
     case DiarySaveState::Kind::saving:
@@ -395,7 +401,7 @@ bool VuzIvoduPageView::isPageCovered() const {
 }
 
 bool VuzIvoduPageView::acceptsTyping() const {
-    return m_shown && !isSettling() && !isPageCovered() &&
+    return m_shown && !isSettling() && !isPageCovered() && !isHeldForReplacement() &&
            pageContentKind() == PageContentKind::editor;
 }
 

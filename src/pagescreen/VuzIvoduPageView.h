@@ -138,8 +138,12 @@ public:
     bool canWriteSelectedDay() const { return m_writing.canWriteSelectedDay(); }
     QDateTime selectedDayDate() const;
     DayKey todayKey() const;
-    // "Saving…", "Draft saved", "Not saved", or none.
+    // "Saving…", "Draft saved", "Not saved", "Restoring…" or "Importing…" while the diary is
+    // replaced underneath the page, or none.
     std::optional<QString> saveStateNote() const;
+    // The diary is being replaced underneath the page (a restore, an import): the page takes no
+    // writing and does not turn until the new diary is read.
+    bool isHeldForReplacement() const { return m_session.replacement().has_value(); }
     PageContentKind pageContentKind() const;
     std::optional<PageNoticeContent> pageNotice() const;
     // The editor's line height for its font: max(round(p × 1.6), 40).
@@ -279,6 +283,7 @@ Q_SIGNALS:
     void fullScreenToggleRequested();
     // The page started on its way, or came to rest (see isSettling).
     void settlingChanged(bool settling);
+    void heldForReplacementChanged(bool held);
 
 private:
     void joinParts();

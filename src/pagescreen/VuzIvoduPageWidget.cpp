@@ -154,6 +154,17 @@ void VuzIvoduPageWidget::connectEditor() {
     });
     connect(m_notice, &MacPageNotice::actionTriggered, &page,
             &VuzIvoduPageView::confirmPastDateWriting);
+    // Held while the diary is replaced underneath it: the keyboard goes back to the page once
+    // the new diary is on it.
+    connect(&page, &VuzIvoduPageView::heldForReplacementChanged, this, [this](bool held) {
+        if (held)
+            m_editorHeldWithFocus = m_editor->hasFocus();
+        m_editor->setEditable(!held);
+        if (held && m_editorHeldWithFocus)
+            setFocus(Qt::OtherFocusReason);
+        if (!held && std::exchange(m_editorHeldWithFocus, false))
+            m_editor->setFocus(Qt::OtherFocusReason);
+    });
 }
 
 // Everything the leaf shows follows the session, the page system, the settings and the page.

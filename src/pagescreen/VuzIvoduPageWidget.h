@@ -141,6 +141,8 @@ private:
     VuzIvoduLeaf *m_writableLeaf;
     QStackedWidget *m_writing;
     MacRuledTextView *m_editor;
+    // The editor had the keyboard when the page was held for a replacement of the diary.
+    bool m_editorHeldWithFocus = false;
     MacPageNotice *m_notice;
     QWidget *m_empty;
     MacReadingLeaf *m_readingLeaf;

@@ -1,5 +1,7 @@
 #include "app/DiaryBookWindow.h"
 #include "app/MacAppDelegate.h"
+#include "backup/DiaryRestoreCoordinator.h"
+#include "backup/DiarySnapshotService.h"
 
 #include "support/GuiTestMain.h"
 #include "support/SessionFixture.h"
@@ -158,21 +160,41 @@ private Q_SLOTS:
     }
 
     void quitStoresPendingWritingFirst_data() {
-        QTest::addColumn<bool>("saveInFlight");
-        QTest::newRow("pending edit") << false;
-        QTest::newRow("save in flight") << true;
+        QTest::addColumn<QString>("underWay");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("pending edit") << ""
+                                      << "First line";
+        QTest::newRow("save in flight") << "save"
+                                        << "First line and more";
+        // The restore goes on to its end; what it brought is what the program leaves.
+        QTest::newRow("restore under way") << "restore"
+                                           << "From the backup";
     }
 
     void quitStoresPendingWritingFirst() {
-        QFETCH(bool, saveInFlight);
+        QFETCH(QString, underWay);
+        QFETCH(QString, stored);
         DelegateFixture f;
         f.slowSaves(150ms);
         f.type(QStringLiteral("First line"));
-        if (saveInFlight) {
+        if (underWay == u"save") {
             f.diary.session->autosave().flush();
             QVERIFY(waitUntil([&] { return f.diary.session->autosave().inFlight(); }));
             // Typed while the save is under way: the drain must store this too.
             f.type(QStringLiteral("First line and more"));
+        }
+        std::optional<QCoro::Task<DiaryRestoreResult>> restoring;
+        DiaryRestoreCoordinator coordinator(f.diary.repository, f.diary.clock,
+                                            DiaryOpenDayReloader(f.diary.session.get()));
+        if (underWay == u"restore") {
+            DiarySnapshotDTO backup = test::waitFor(f.diary.repository->snapshot());
+            backup.entries = {f.diary.storedEntry(SessionFixture::today, stored)};
+            const QString package = f.diary.folder.filePath(QStringLiteral("B.velmorabackup"));
+            DiarySnapshotService::writePackage(backup, package, f.diary.clock->now());
+            f.diary.repository->setDelay(Operation::replaceAll, 300ms);
+            restoring = coordinator.restore(package, f.diary.folder.filePath(QStringLiteral("Q")));
+            QVERIFY(waitUntil(
+                [&] { return f.diary.repository->inProgress(Operation::replaceAll) == 1; }));
         }
         QSignalSpy replies(&f.delegate, &MacAppDelegate::terminationReplied);
         QCOMPARE(f.delegate.applicationShouldTerminate(),
@@ -181,8 +203,11 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] { return replies.size() == 1; }));
         QCOMPARE(replies.first().first().toBool(), true);
         QCOMPARE(f.terminations, 1);
-        QCOMPARE(f.stored(), saveInFlight ? QStringLiteral("First line and more")
-                                          : QStringLiteral("First line"));
+        QCOMPARE(f.stored(), stored);
+        if (restoring) {
+            QVERIFY(restoring->isReady());
+            QCOMPARE(f.diary.session->currentText(), stored);
+        }
     }
 
     void failedFlushRefusesQuitAndKeepsText() {

@@ -1,6 +1,7 @@
 #include "app/DiaryBookStage.h"
 #include "app/DiaryLockCard.h"
 #include "app/VelmoraProgram.h"
+#include "backup/DiaryRestoreCoordinator.h"
 
 #include "book/DiarySavedNote.h"
 #include "book/MacReadingLeaf.h"
@@ -643,18 +644,24 @@ private Q_SLOTS:
     void aReplacedDiaryReachesTheOpenPage_data() {
         QTest::addColumn<Replacement>("replacement");
         QTest::addColumn<bool>("sealed");
-        QTest::newRow("restore of a draft") << Replacement::restore << false;
-        QTest::newRow("restore of a sealed page") << Replacement::restore << true;
-        QTest::newRow("merged import") << Replacement::merge << false;
-        QTest::newRow("replacing import") << Replacement::replace << false;
+        QTest::addColumn<QString>("duringTheRestore");
+        QTest::newRow("restore of a draft") << Replacement::restore << false << "";
+        QTest::newRow("restore of a sealed page") << Replacement::restore << true << "";
+        QTest::newRow("merged import") << Replacement::merge << false << "";
+        QTest::newRow("replacing import") << Replacement::replace << false << "";
+        QTest::newRow("restore, keys typed while it writes")
+            << Replacement::restore << false << "keys";
+        QTest::newRow("restore, quit while it writes") << Replacement::restore << false << "quit";
     }
 
     // Today's page is open and empty when a restore or an import brings back a diary in which
     // today is written. The page shows those words at once, a sealed page as sealed, and a letter
-    // typed next joins them: it is never saved over words the page did not show.
+    // typed next joins them: it is never saved over words the page did not show. While the
+    // restore writes, the page says so and takes no keys, and a quit waits for the restore.
     void aReplacedDiaryReachesTheOpenPage() {
         QFETCH(Replacement, replacement);
         QFETCH(bool, sealed);
+        QFETCH(QString, duringTheRestore);
         const QString words = QStringLiteral("Words from before.");
         Road road(QSize(914, 1200));
         const QString exportFile = road.folder(QStringLiteral("today.json"));
@@ -671,6 +678,22 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] { return editor->hasFocus(); }));
         QCOMPARE(editor->text(), QString());
 
+        bool heldWhileWriting = false;
+        int terminationsWhileWriting = -1;
+        road.program->graph().restoreCoordinator().setStepObserver([&](DiaryRestoreStep step) {
+            if (step != DiaryRestoreStep::safetyBackupWritten || duringTheRestore.isEmpty())
+                return;
+            heldWhileWriting = !editor->isEditable() &&
+                               book->writableLeaf()->content().footerNote == u"Restoring…";
+            if (duringTheRestore == u"keys") {
+                road.program->window().activateWindow();
+                road.type(QStringLiteral("typed meanwhile"));
+                road.key(Qt::Key_S, Qt::ControlModifier);
+            } else {
+                road.program->menus().action(QStringLiteral("Quit"))->trigger();
+                terminationsWhileWriting = road.terminations();
+            }
+        });
         if (replacement == Replacement::restore) {
             road.click(book->tools()->button(QStringLiteral("diary-toolbar-settings")));
             QVERIFY(waitUntil([] { return shownSettings() != nullptr; }));
@@ -689,6 +712,19 @@ private Q_SLOTS:
                 const auto &entry = road.session().currentEntry();
                 return entry && entry->content == words;
             }));
+            if (!duringTheRestore.isEmpty()) {
+                QVERIFY(heldWhileWriting);
+                QCOMPARE(editor->text(), words);
+                QCOMPARE(test::waitFor(road.program->graph().repository()->entry(
+                                           road.session().selectedDay()))
+                             ->content,
+                         words);
+            }
+            if (duringTheRestore == u"quit") {
+                QCOMPARE(terminationsWhileWriting, 0);
+                QVERIFY(waitUntil([&] { return road.terminations() == 1; }));
+                return;
+            }
             shownSettings()->close();
         } else {
             QVERIFY(openPanel(road, QStringLiteral("Import…"), [&](QFileDialog &dialog) {
@@ -780,6 +816,38 @@ private Q_SLOTS:
         QVERIFY2(run.process.exitStatus() == QProcess::NormalExit, qPrintable(run.errors()));
         QCOMPARE(run.process.exitCode(), exitCode);
         QCOMPARE(storedTexts(ProgramOnItsOwnDisplay::store(home.path())), QStringList{words});
+    }
+
+    // A quit while a restore or an import writes a large diary waits for it: the program ends
+    // cleanly, without a crash on the way out, and the store holds the whole new diary.
+    void aQuitWaitsForARestoreOrImport_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("quitAfter");
+        for (const char *kind : {"restore", "replace", "merge"}) {
+            for (const int ms : {0, 150, 600})
+                QTest::addRow("%s, quit after %d ms", kind, ms) << QString::fromLatin1(kind) << ms;
+        }
+    }
+
+    void aQuitWaitsForARestoreOrImport() {
+        QFETCH(QString, kind);
+        QFETCH(int, quitAfter);
+        constexpr int pages = 400;
+        QTemporaryDir folder;
+        QProcess child;
+        child.start(QStringLiteral(VELMORA_REPLACEMENT_QUIT_CHILD),
+                    {folder.path(), kind, QString::number(quitAfter), QString::number(pages)});
+        QVERIFY(child.waitForFinished(240000));
+        const QString errors = QString::fromLocal8Bit(child.readAllStandardError());
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 qPrintable(errors.right(4000)));
+        QVERIFY(child.readAllStandardOutput().contains("QUITTING\nENDED"));
+        QVERIFY2(!errors.contains(QStringLiteral("Sanitizer")), qPrintable(errors.right(4000)));
+        const QStringList texts =
+            storedTexts(folder.filePath(QStringLiteral("diary/store.sqlite")));
+        QCOMPARE(texts.size(), pages + 1);
+        QCOMPARE(texts.last(), kind == u"merge" ? QStringLiteral("Typed before the replacement.")
+                                                : QStringLiteral("Today, as the backup keeps it."));
     }
 
     // Keys typed while the cover swings open reach the page the book opens on, in order and

@@ -68,11 +68,9 @@ int main(int argc, char **argv) {
         DiaryRestoreCoordinator coordinator(openStore(args[2]), std::make_shared<SystemClock>());
         const QString step = args[5];
         coordinator.setStepObserver([&step](DiaryRestoreStep reached) {
-            const char *name = reached == DiaryRestoreStep::safetyBackupWritten
-                                   ? "safetyBackupWritten"
-                                   : "replaced";
-            if (step == QLatin1String(name))
-                stopHere(name);
+            static const char *const names[] = {"snapshotTaken", "safetyBackupWritten", "replaced"};
+            if (step == QLatin1String(names[int(reached)]))
+                stopHere(names[int(reached)]);
         });
         test::waitFor(coordinator.restore(args[3], args[4]));
         std::puts("RESTORED");

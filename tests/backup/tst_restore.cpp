@@ -205,9 +205,25 @@ private Q_SLOTS:
         QCOMPARE(bench::diaryDifferences(first, second), differences);
     }
 
-    // The open page's pending writing is stored before the diary is taken, so the safety
-    // backup holds it, and the open day shows the restored entry afterwards.
-    void restoreReloadsTheOpenDay() {
+    // The open page's pending writing is stored before the diary is taken, so the safety backup
+    // holds it. From then on the page is held: what is typed on it at any step is refused, what
+    // another writer stores meanwhile waits and lands in the restored diary, and the page shows
+    // the restored entry afterwards, with the next words saved on top of it, whatever revision
+    // the backup gave it.
+    void restoreHoldsTheOpenDay_data() {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<int>("restoredRevision"); // 0: the backup has no page for today
+        QTest::newRow("before the snapshot, same revision") << "before the snapshot" << 2;
+        QTest::newRow("snapshot taken, same revision") << "snapshotTaken" << 2;
+        QTest::newRow("safety backup written, same revision") << "safetyBackupWritten" << 2;
+        QTest::newRow("replaced, same revision") << "replaced" << 2;
+        QTest::newRow("safety backup written, another revision") << "safetyBackupWritten" << 7;
+        QTest::newRow("safety backup written, no page for today") << "safetyBackupWritten" << 0;
+    }
+
+    void restoreHoldsTheOpenDay() {
+        QFETCH(QString, step);
+        QFETCH(int, restoredRevision);
         SessionFixture fixture;
         fixture.seed(SessionFixture::today, QStringLiteral("stored"));
         fixture.open(SessionFixture::today);
@@ -217,22 +233,57 @@ private Q_SLOTS:
         DiaryEntryDTO restoredToday = diary.entries.first();
         restoredToday.dayKey = SessionFixture::today;
         restoredToday.content = QStringLiteral("from the backup");
-        diary.entries = {restoredToday};
+        restoredToday.revision = DiaryRevision{restoredRevision};
+        diary.entries = restoredRevision ? QList{restoredToday} : QList<DiaryEntryDTO>{};
+        diary.recoveryRecords.clear();
         const QString package = fixture.folder.filePath(QStringLiteral("Today.velmorabackup"));
         DiarySnapshotService::writePackage(diary, package, fixture.clock->now());
 
+        std::optional<QCoro::Task<void>> otherWriter;
+        std::optional<PersistenceError> refusal;
+        const auto duringTheRestore = [&] {
+            try {
+                fixture.session->updateDraft(QStringLiteral("typed during the restore"));
+            } catch (const PersistenceError &error) {
+                refusal = error;
+            }
+            otherWriter = fixture.repository->preserveRecovery(
+                fixture.storedEntry(SessionFixture::yesterday, QStringLiteral("kept meanwhile")));
+        };
         DiaryRestoreCoordinator coordinator(fixture.repository, fixture.clock,
                                             DiaryOpenDayReloader(fixture.session.get()));
+        if (step == u"before the snapshot")
+            fixture.repository->beforeNext(Operation::snapshot, duringTheRestore);
+        coordinator.setStepObserver([&](DiaryRestoreStep reached) {
+            static const char *const names[] = {"snapshotTaken", "safetyBackupWritten", "replaced"};
+            if (step == QLatin1String(names[int(reached)]))
+                duringTheRestore();
+        });
         const auto result = test::waitFor(
             coordinator.restore(package, fixture.folder.filePath(QStringLiteral("Q"))));
+        QVERIFY(refusal);
+        QCOMPARE(refusal->errorCase(), PersistenceError::Case::writeFailed);
+        QVERIFY(otherWriter);
+        test::waitFor(std::move(*otherWriter));
+
         const auto safety = DiarySnapshotService::readPackage(result.quarantineSnapshotURL);
         QCOMPARE(safety.diary.entries.first().content, QStringLiteral("typed just now"));
-        QCOMPARE(fixture.session->currentEntry()->content, QStringLiteral("from the backup"));
-        QCOMPARE(fixture.session->currentText(), QStringLiteral("from the backup"));
+        const QString restored = restoredRevision ? QStringLiteral("from the backup") : QString();
+        const auto stored = fixture.repository->stored(SessionFixture::today);
+        QCOMPARE(stored ? stored->content : QString(), restored);
+        QCOMPARE(fixture.session->currentText(), restored);
+        QCOMPARE(fixture.session->currentEntry(), stored);
         QVERIFY(!fixture.session->hasPendingLocalWriting());
-        QTest::qWait(200);
+        QVERIFY(!fixture.session->replacement());
+        QCOMPARE(contents(fixture.repository->recoveredEntries()),
+                 QStringList{QStringLiteral("kept meanwhile")});
+
+        fixture.session->updateDraft(restored + QStringLiteral(" and more"));
+        QVERIFY(fixture.settled());
         QCOMPARE(fixture.repository->stored(SessionFixture::today)->content,
-                 QStringLiteral("from the backup"));
+                 restored + QStringLiteral(" and more"));
+        QCOMPARE(contents(fixture.repository->recoveredEntries()),
+                 QStringList{QStringLiteral("kept meanwhile")});
     }
 };
 

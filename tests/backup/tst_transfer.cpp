@@ -1,6 +1,7 @@
 #include "TransferFixture.h"
 
 #include "platform/FileSystemError.h"
+#include "platform/JsonCoding.h"
 #include "platform/Sha256.h"
 
 #include <QProcess>
@@ -420,6 +421,90 @@ private Q_SLOTS:
         QCOMPARE(fixture.repository->callCount(Operation::replaceAll), 2);
         QCOMPARE(fixture.settings->userName(), QString());
         QCOMPARE(importBackups(backups).size(), 1);
+    }
+
+    // From the moment an import takes the diary until the open day is read again, the page is
+    // held: what is typed on it is refused, what another writer stores meanwhile waits and
+    // lands in the new diary (a merge never drops it), and the page shows the day as the store
+    // now holds it, the next words saved on top.
+    void importHoldsTheOpenDay_data() {
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("blankDay");
+        for (const bool replace : {false, true}) {
+            for (const char *step : {"snapshotTaken", "safetyBackupWritten", "replaced"})
+                QTest::addRow("%s, %s", replace ? "replace" : "merge", step)
+                    << replace << QString::fromLatin1(step) << false;
+        }
+        QTest::newRow("merge into a blank day") << false << "safetyBackupWritten" << true;
+    }
+
+    void importHoldsTheOpenDay() {
+        QFETCH(bool, replace);
+        QFETCH(QString, step);
+        QFETCH(bool, blankDay);
+        SessionFixture fixture;
+        if (!blankDay)
+            fixture.seed(SessionFixture::today, QStringLiteral("stored"));
+        fixture.open(SessionFixture::today);
+        if (!blankDay)
+            fixture.session->updateDraft(QStringLiteral("typed just now"));
+        DiaryTransferDocument document = decodedFile(QStringLiteral("valid-v3.json"));
+        document.entries = {document.entries.first()};
+        document.entries.first().dayKey = SessionFixture::today;
+        document.entries.first().content = QStringLiteral("imported");
+
+        std::optional<QCoro::Task<void>> otherWriter;
+        std::optional<PersistenceError> refusal;
+        DiaryTransferService service(fixture.repository, fixture.settings, fixture.clock,
+                                     DiaryOpenDayReloader(fixture.session.get()));
+        service.setStepObserver([&](DiaryImportStep reached) {
+            static const char *const names[] = {"snapshotTaken", "safetyBackupWritten", "replaced"};
+            if (step != QLatin1String(names[int(reached)]))
+                return;
+            try {
+                fixture.session->updateDraft(QStringLiteral("typed during the import"));
+            } catch (const PersistenceError &error) {
+                refusal = error;
+            }
+            otherWriter = fixture.repository->preserveRecovery(
+                fixture.storedEntry(SessionFixture::yesterday, QStringLiteral("kept meanwhile")));
+        });
+        const QString backups = fixture.folder.filePath(QStringLiteral("Q"));
+        test::waitFor(service.importDocument(document, replace, backups));
+        QVERIFY(refusal);
+        QCOMPARE(refusal->errorCase(), PersistenceError::Case::writeFailed);
+        QVERIFY(otherWriter);
+        test::waitFor(std::move(*otherWriter));
+
+        const QString shown =
+            replace || blankDay ? QStringLiteral("imported") : QStringLiteral("typed just now");
+        QCOMPARE(fixture.repository->stored(SessionFixture::today)->content, shown);
+        QCOMPARE(fixture.session->currentText(), shown);
+        QCOMPARE(fixture.session->currentEntry(),
+                 fixture.repository->stored(SessionFixture::today));
+        QVERIFY(!fixture.session->hasPendingLocalWriting());
+        // The merge keeps an imported entry with its dates as the export file wrote them.
+        QStringList recovered;
+        for (const DiaryRecoveryDTO &record : fixture.repository->recoveryRecords())
+            recovered.append(
+                parseJson(record.preservedPayload).toObject().value(u"content").toString());
+        recovered.sort();
+        const QStringList keptAside =
+            replace || blankDay
+                ? QStringList{QStringLiteral("kept meanwhile")}
+                : QStringList{QStringLiteral("imported"), QStringLiteral("kept meanwhile")};
+        QCOMPARE(recovered, keptAside);
+        if (!blankDay) {
+            const auto safety = DiarySnapshotService::readPackage(backups + QLatin1Char('/') +
+                                                                  importBackups(backups).first());
+            QCOMPARE(safety.diary.entries.first().content, QStringLiteral("typed just now"));
+        }
+
+        fixture.session->updateDraft(shown + QStringLiteral(" and more"));
+        QVERIFY(fixture.settled());
+        QCOMPARE(fixture.repository->stored(SessionFixture::today)->content,
+                 shown + QStringLiteral(" and more"));
     }
 };
 

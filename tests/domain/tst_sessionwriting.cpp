@@ -5,17 +5,6 @@
 using namespace velmora;
 using namespace velmora::test;
 
-namespace {
-
-QStringList contents(const QList<DiaryEntryDTO> &entries) {
-    QStringList result;
-    for (const DiaryEntryDTO &entry : entries)
-        result.append(entry.content);
-    return result;
-}
-
-} // namespace
-
 class SessionWritingTest : public QObject {
     Q_OBJECT
 
@@ -329,15 +318,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("recovered");
         QTest::addColumn<DiarySaveState::Kind>("stateAfterFailure");
         QTest::addColumn<QString>("storedAfterRetry");
+        QTest::addColumn<bool>("diaryReplaced");
 
         QTest::newRow("draft changed elsewhere")
             << false << DiaryEntryStatus::draft << "Other device" << DiarySaveState::Kind::failed
-            << "Mine";
+            << "Mine" << false;
         QTest::newRow("blank day written elsewhere")
             << true << DiaryEntryStatus::draft << "Other device" << DiarySaveState::Kind::failed
-            << "Mine";
-        QTest::newRow("sealed elsewhere") << false << DiaryEntryStatus::sealed << "Mine"
-                                          << DiarySaveState::Kind::sealed << "Other device";
+            << "Mine" << false;
+        QTest::newRow("sealed elsewhere")
+            << false << DiaryEntryStatus::sealed << "Mine" << DiarySaveState::Kind::sealed
+            << "Other device" << false;
+        // A restore or an import replaced the diary under a page that was not held, with the
+        // same entry at the same revision: the words typed on the old page are kept aside, never
+        // saved over the new one, which the page then shows.
+        QTest::newRow("diary replaced, same revision")
+            << false << DiaryEntryStatus::draft << "Mine" << DiarySaveState::Kind::idle
+            << "Other device" << true;
+        QTest::newRow("diary replaced, blank day written")
+            << true << DiaryEntryStatus::draft << "Mine" << DiarySaveState::Kind::idle
+            << "Other device" << true;
     }
 
     void rejectedSaveRecovers() {
@@ -346,6 +346,7 @@ private Q_SLOTS:
         QFETCH(QString, recovered);
         QFETCH(DiarySaveState::Kind, stateAfterFailure);
         QFETCH(QString, storedAfterRetry);
+        QFETCH(bool, diaryReplaced);
 
         SessionFixture f;
         if (!openedBlank)
@@ -353,10 +354,16 @@ private Q_SLOTS:
         f.open(SessionFixture::today);
         DiaryEntryDTO elsewhere =
             f.storedEntry(SessionFixture::today, QStringLiteral("Other device"), storedStatus,
-                          openedBlank ? 1 : 2);
+                          openedBlank || diaryReplaced ? 1 : 2);
         if (!openedBlank)
             elsewhere.id = f.session->currentEntry()->id;
-        f.repository->put(elsewhere);
+        if (diaryReplaced) {
+            DiarySnapshotDTO diary = velmora::test::waitFor(f.repository->snapshot());
+            diary.entries = {elsewhere};
+            velmora::test::waitFor(f.repository->replaceAll(diary));
+        } else {
+            f.repository->put(elsewhere);
+        }
 
         f.session->updateDraft(QStringLiteral("Mine"));
         QVERIFY(waitUntil([&] { return f.session->saveState().kind == stateAfterFailure; }));

@@ -26,6 +26,14 @@ template <typename Error, typename T> std::optional<Error> failureOf(QCoro::Task
     return std::nullopt;
 }
 
+// The texts of the entries, in their order.
+inline QStringList contents(const QList<DiaryEntryDTO> &entries) {
+    QStringList result;
+    for (const DiaryEntryDTO &entry : entries)
+        result.append(entry.content);
+    return result;
+}
+
 // A session over the real store in a temporary folder behind a scripted repository, real
 // settings in a temporary folder, a fixed clock and short autosave timers. Today is 2024-03-15
 // in Paris.

@@ -1,0 +1,129 @@
+// The real program in this process, quit as Ctrl+Q quits it, and then ended as main ends, a given
+// number of milliseconds after a restore or an import of a large diary began on its open page.
+// Prints "ENDED" once the program's objects are gone; the parent reads the store afterwards.
+//
+// replacement_quit_child <folder> <restore|replace|merge> <quit after ms> <pages> [typing]
+// With "typing", a letter is typed on the open page every 20 ms from the start until the end.
+
+#include "app/VelmoraProgram.h"
+#include "backup/DiaryRestoreCoordinator.h"
+#include "backup/DiarySnapshotService.h"
+#include "backup/DiaryTransferService.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace velmora;
+
+namespace {
+
+// The program's diary with `pages` pages before today, each a paragraph long.
+DiarySnapshotDTO largeDiary(DiaryDependencyGraph &graph, int pages) {
+    DiarySnapshotDTO diary = test::waitFor(graph.repository()->snapshot());
+    const QDateTime now = graph.clock()->now();
+    const QString paragraph =
+        QStringLiteral("A long day of words, kept for years, café and “quotes”.\n").repeated(20);
+    for (int page = pages; page >= 0; --page) {
+        const QDate date = now.date().addDays(-page);
+        DiaryEntryDTO entry;
+        entry.id = QUuid::createUuid();
+        entry.dayKey = DayKey::fromCivilDate(date.year(), date.month(), date.day());
+        entry.content = page == 0 ? QStringLiteral("Today, as the backup keeps it.") : paragraph;
+        entry.fontName = QStringLiteral("Georgia");
+        entry.originTimeZone = QStringLiteral("UTC");
+        entry.createdAt = now;
+        entry.updatedAt = now;
+        entry.revision = DiaryRevision{1};
+        diary.entries.append(entry);
+    }
+    return diary;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QApplication application(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 5 && args.size() != 6)
+        return 2;
+    const bool typing = args.size() == 6 && args[5] == u"typing";
+    const QString folder = args[1];
+    const QString kind = args[2];
+    const int quitAfter = args[3].toInt();
+    const int pages = args[4].toInt();
+    {
+        DiaryProcessEnvironment environment;
+        environment.arguments = {QStringLiteral("velmora"),
+                                 QStringLiteral("--velmora-test-mode"),
+                                 QStringLiteral("--velmora-store-url"),
+                                 folder + QStringLiteral("/diary/store.sqlite"),
+                                 QStringLiteral("--velmora-defaults-suite"),
+                                 QStringLiteral("ReplacementQuit")};
+        environment.applicationSupportDirectory = folder + QStringLiteral("/support");
+        environment.temporaryDirectory = folder;
+        VelmoraProgram program(VelmoraProgram::Options{environment, false, false});
+        if (program.start())
+            return 3;
+        DiaryDependencyGraph &graph = program.graph();
+        const auto repository = graph.repository();
+        DiarySessionStore &session = graph.diarySession();
+
+        // The large diary kept as a backup or an export, then today's page written anew.
+        const DiarySnapshotDTO empty = test::waitFor(repository->snapshot());
+        test::waitFor(repository->replaceAll(largeDiary(graph, pages)));
+        const QString exportFile = folder + QStringLiteral("/diary.json");
+        if (kind == u"restore")
+            test::waitFor(graph.snapshotService().createSnapshot(graph.persistenceDirectory() +
+                                                                 QStringLiteral("/Backups")));
+        else
+            test::waitFor(DiaryTransferService(repository, graph.settingsStore(), graph.clock())
+                              .exportDiary(exportFile));
+        test::waitFor(repository->replaceAll(empty));
+        test::waitFor(session.selectToday());
+        session.updateDraft(QStringLiteral("Typed before the replacement."));
+
+        const QString quarantine =
+            graph.persistenceDirectory() + QStringLiteral("/Recovery/Quarantine");
+        std::optional<QCoro::Task<void>> replacing;
+        DiaryTransferService transfer(repository, graph.settingsStore(), graph.clock(),
+                                      DiaryOpenDayReloader(&session));
+        if (kind == u"restore") {
+            const auto packages = DiarySnapshotService::listSnapshots(graph.persistenceDirectory() +
+                                                                      QStringLiteral("/Backups"));
+            replacing = [](DiaryRestoreCoordinator &restore, QString package,
+                           QString into) -> QCoro::Task<void> {
+                co_await restore.restore(package, into);
+            }(graph.restoreCoordinator(), packages.first().packageURL, quarantine);
+        } else {
+            replacing = [](DiaryTransferService &service, QString file, bool replace,
+                           QString into) -> QCoro::Task<void> {
+                co_await service.importDocument(
+                    DiaryTransferCodec::decode(DiaryTransferCodec::readFile(file)), replace, into);
+            }(transfer, exportFile, kind == u"replace", quarantine);
+        }
+        QTimer keys;
+        QString typed = session.currentText();
+        QObject::connect(&keys, &QTimer::timeout, &program, [&session, &typed] {
+            try {
+                session.updateDraft(typed + QLatin1Char('k'));
+                typed += QLatin1Char('k');
+            } catch (const DiaryError &) {
+                // Refused while the diary is being replaced, as the page refuses it.
+            }
+        });
+        if (typing)
+            keys.start(20);
+        QTimer::singleShot(quitAfter, &program, [&program] {
+            std::puts("QUITTING");
+            std::fflush(stdout);
+            program.delegate().applicationShouldTerminate();
+        });
+        QApplication::exec();
+    }
+    std::puts("ENDED");
+    std::fflush(stdout);
+    return 0;
+}
