@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -259,6 +260,28 @@ QJsonObject documentJson(const DiaryTransferDocument &document) {
     return object;
 }
 
+// At most `size` bytes of an open file from its start, with room after them, so that the parser
+// reads them where they lie.
+QByteArray readOpenFile(int fd, qint64 size, const QString &path) {
+    QByteArray bytes;
+    bytes.reserve(qsizetype(size) + fastJsonPadding);
+    bytes.resize(qsizetype(size));
+    qsizetype filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t read =
+            ::pread(fd, bytes.data() + filled, size_t(bytes.size() - filled), off_t(filled));
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read < 0)
+            throw FileSystemError(QStringLiteral("Could not read"), path, errno);
+        if (read == 0)
+            break;
+        filled += read;
+    }
+    bytes.truncate(filled);
+    return bytes;
+}
+
 bool validSize(double size) {
     return std::isfinite(size) && size >= 12.0 && size <= 24.0;
 }
@@ -306,6 +329,11 @@ QString DiaryTransferError::message() const {
                    "DiaryTransferError",
                    "“%1” is the diary’s own store, not an export. Choose a Velmora export file.")
             .arg(shownExcerpt(m_text));
+    case Case::exportReplaced:
+        return QCoreApplication::translate(
+            "DiaryTransferError",
+            "The export was replaced by another file while it was being saved, so nothing was "
+            "exported. Export to a folder only you can write to.");
     }
     return {};
 }
@@ -344,23 +372,7 @@ QByteArray DiaryTransferCodec::readFile(const QString &source, const QStringList
     const auto closing = qScopeGuard([fd] { ::close(fd); });
     if (qint64(status.st_size) > DiaryTransferCodec::inputByteLimit)
         throw DiaryTransferError::inputTooLarge();
-    // With room after the text, so that the parser reads it where it lies.
-    QByteArray bytes;
-    bytes.reserve(qsizetype(status.st_size) + fastJsonPadding);
-    bytes.resize(qsizetype(status.st_size));
-    qsizetype filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t read = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
-        if (read < 0 && errno == EINTR)
-            continue;
-        if (read < 0)
-            throw FileSystemError(QStringLiteral("Could not read"), source, errno);
-        if (read == 0)
-            break;
-        filled += read;
-    }
-    bytes.truncate(filled);
-    return bytes;
+    return readOpenFile(fd, status.st_size, source);
 }
 
 DiaryTransferDocument DiaryTransferCodec::decode(const QByteArray &data) {
@@ -446,7 +458,7 @@ QByteArray DiaryTransferCodec::encode(const DiaryTransferDocument &document) {
 }
 
 void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QString &destination,
-                               const std::function<void(const QString &)> &beforeReadingBack) {
+                               const WriteStepObserver &observer) {
     const QString target = standardizedPath(destination);
     struct stat existing {};
     if (::lstat(QFile::encodeName(target).constData(), &existing) == 0)
@@ -456,42 +468,53 @@ void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QStr
     removeStaleStaging(folder, exportTemporaryPrefix, QStringLiteral(".json"));
     // And what a write killed before its rename leaves of the temporary file itself.
     removeStaleStaging(folder, QLatin1Char('.') + exportTemporaryPrefix);
-    const QString temporary = folder + QLatin1Char('/') + exportTemporaryPrefix +
-                              uuidText(QUuid::createUuid()) + QStringLiteral(".json");
+    const FileDescriptor folderFd(
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.get() < 0)
+        throw FileSystemError(QStringLiteral("Could not create a file in"), folder, errno);
+    const QString name =
+        exportTemporaryPrefix + uuidText(QUuid::createUuid()) + QStringLiteral(".json");
+    const QByteArray temporary = QFile::encodeName(name);
+    const QByteArray moved = QFile::encodeName(QFileInfo(target).fileName());
+    const QString temporaryPath = folder + QLatin1Char('/') + name;
+    // Whoever can write into the folder can put anything in the temporary file's place, a link
+    // to the diary's store among them; closing any descriptor of one of the store's files would
+    // drop this process's locks on it. So the file is read back through the descriptor it was
+    // written with, and moved into place only if the name still led to it.
+    FileDescriptor written = createFileAt(folderFd.get(), folder, name, {bytes});
     try {
-        writeFileAtomically(temporary, bytes);
-        if (beforeReadingBack)
-            beforeReadingBack(temporary);
-        // Never through a link put in its place: closing a descriptor of one of the store's
-        // files would drop this process's locks on it.
-        const int fd = ::open(QFile::encodeName(temporary).constData(),
-                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            throw FileSystemError(QStringLiteral("Could not read the file"), temporary, errno);
-        QFile file;
-        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            ::close(fd);
-            throw FileSystemError(QStringLiteral("Could not read the file"), temporary, EIO);
-        }
-        decode(file.readAll());
-        file.close();
-        if (::renameat2(AT_FDCWD, QFile::encodeName(temporary).constData(), AT_FDCWD,
-                        QFile::encodeName(target).constData(), RENAME_NOREPLACE) != 0) {
+        struct stat status {};
+        if (::fstat(written.get(), &status) != 0)
+            throw FileSystemError(QStringLiteral("Could not read the attributes of"), temporaryPath,
+                                  errno);
+        if (observer)
+            observer(DiaryTransferWriteStep::written, temporaryPath);
+        decode(readOpenFile(written.get(), status.st_size, temporaryPath));
+        if (observer)
+            observer(DiaryTransferWriteStep::readBack, temporaryPath);
+        if (::renameat2(folderFd.get(), temporary.constData(), folderFd.get(), moved.constData(),
+                        RENAME_NOREPLACE) != 0) {
             if (errno == EEXIST)
                 throw DiaryTransferError::destinationExists();
             throw FileSystemError(QStringLiteral("Could not move the export into place at"), target,
                                   errno);
         }
+        struct stat placed {};
+        if (::fstatat(folderFd.get(), moved.constData(), &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
+            placed.st_dev != status.st_dev || placed.st_ino != status.st_ino) {
+            // Only the name goes: what it leads to is left as it is.
+            ::unlinkat(folderFd.get(), moved.constData(),
+                       S_ISDIR(placed.st_mode) ? AT_REMOVEDIR : 0);
+            throw DiaryTransferError::exportReplaced();
+        }
     } catch (...) {
-        if (::unlink(QFile::encodeName(temporary).constData()) != 0 && errno != ENOENT)
-            qCWarning(lcBackup) << "Could not remove the temporary export" << temporary;
+        if (::unlinkat(folderFd.get(), temporary.constData(), 0) != 0 && errno != ENOENT)
+            qCWarning(lcBackup) << "Could not remove the temporary export" << temporaryPath;
         throw;
     }
-    try {
-        syncDirectory(folder);
-    } catch (const DiaryError &error) {
-        qCWarning(lcBackup) << "The export may not survive a power cut:" << error.what();
-    }
+    if (::fsync(folderFd.get()) != 0)
+        qCWarning(lcBackup) << "The export may not survive a power cut: could not flush" << folder
+                            << std::strerror(errno);
 }
 
 } // namespace velmora

@@ -33,6 +33,8 @@ public:
         // What the user picked to import: a folder, a pipe or a device, or the store itself.
         notAFile,
         diaryStore,
+        // Something else stood in the export's temporary file's place before it was moved in.
+        exportReplaced,
     };
 
     static DiaryTransferError unsupportedVersion(QString version) {
@@ -54,6 +56,7 @@ public:
     static DiaryTransferError diaryStore(QString name) {
         return {Case::diaryStore, std::move(name)};
     }
+    static DiaryTransferError exportReplaced() { return {Case::exportReplaced}; }
 
     Case errorCase() const { return m_case; }
     const QString &text() const { return m_text; }
@@ -107,6 +110,9 @@ struct DiaryTransferDocument {
     friend bool operator==(const DiaryTransferDocument &, const DiaryTransferDocument &) = default;
 };
 
+// The points a write passes, in order: the temporary file written, then read back and decoded.
+enum class DiaryTransferWriteStep { written, readBack };
+
 // Reads, checks, encodes and writes export files: version 3, and the older versions "1" and "2"
 // converted to it. Dates are ISO 8601 in whole seconds, UTC.
 class DiaryTransferCodec {
@@ -114,6 +120,9 @@ public:
     static constexpr qint64 inputByteLimit = 268435456;
     static constexpr qsizetype entryLimit = 100000;
     static constexpr qint64 contentByteLimit = 8388608;
+
+    using WriteStepObserver =
+        std::function<void(DiaryTransferWriteStep step, const QString &temporary)>;
 
     DiaryTransferCodec() = delete;
 
@@ -133,9 +142,9 @@ public:
     static QByteArray encode(const DiaryTransferDocument &document);
     // Through a hidden temporary file beside the destination that is read back and decoded
     // before it is moved into place; an existing destination is never replaced.
-    // `beforeReadingBack` lets tests replace the temporary file.
+    // `observer` is told each step as it is passed, and lets tests replace the temporary file.
     static void write(const DiaryTransferDocument &document, const QString &destination,
-                      const std::function<void(const QString &)> &beforeReadingBack = {});
+                      const WriteStepObserver &observer = {});
 
     static DiaryTransferDocument decodeLegacy(const QByteArray &data, bool isVersion2);
 

@@ -55,33 +55,14 @@ QString FileSystemError::message() const {
              shownExcerpt(m_path), QString::fromLocal8Bit(std::strerror(m_errorNumber)));
 }
 
-namespace {
+FileDescriptor::~FileDescriptor() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    int get() const { return m_fd; }
-    // Closing can report a deferred write error, so it is checked rather than left to the
-    // destructor.
-    int close() {
-        const int result = ::close(m_fd);
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
-
-} // namespace
+int FileDescriptor::close() {
+    return ::close(std::exchange(m_fd, -1));
+}
 
 void syncDirectory(const QString &directory) {
     FileDescriptor fd(
@@ -190,27 +171,19 @@ std::optional<QString> atomicWriteTarget(const QString &name) {
     return name.mid(1, targetSize);
 }
 
-void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &name,
-                           const QList<QByteArray> &pieces) {
-    const QByteArray target = QFile::encodeName(name);
-    QByteArray temporary;
-    int created = -1;
-    for (int attempt = 0; created < 0; ++attempt) {
-        temporary = '.' + target + '.';
-        for (qsizetype i = 0; i < temporaryLetterCount; ++i)
-            temporary.append(temporaryLetters[QRandomGenerator::global()->bounded(
-                int(sizeof temporaryLetters - 1))]);
-        created = ::openat(folderFd, temporary.constData(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
-        if (created < 0 && (errno != EEXIST || attempt >= 100))
-            throw FileSystemError(QStringLiteral("Could not create a file in"), folder, errno);
-    }
-    FileDescriptor fd(created);
-    const QString temporaryPath = folder + QLatin1Char('/') + QFile::decodeName(temporary);
+FileDescriptor createFileAt(int folderFd, const QString &folder, const QString &name,
+                            const QList<QByteArray> &pieces) {
+    const QByteArray native = QFile::encodeName(name);
+    FileDescriptor fd(::openat(folderFd, native.constData(),
+                               O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                               S_IRUSR | S_IWUSR));
+    if (fd.get() < 0)
+        throw FileSystemError(QStringLiteral("Could not create a file in"), folder, errno);
     const auto fail = [&](const char *operation) {
         const int error = errno;
-        ::unlinkat(folderFd, temporary.constData(), 0);
-        throw FileSystemError(QString::fromUtf8(operation), temporaryPath, error);
+        ::unlinkat(folderFd, native.constData(), 0);
+        throw FileSystemError(QString::fromUtf8(operation), folder + QLatin1Char('/') + name,
+                              error);
     };
     if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0)
         fail("Could not restrict the file");
@@ -228,9 +201,36 @@ void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &n
     }
     if (::fsync(fd.get()) != 0)
         fail("Could not flush the file");
+    return fd;
+}
+
+void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &name,
+                           const QList<QByteArray> &pieces) {
+    QString temporary;
+    FileDescriptor fd;
+    for (int attempt = 0; fd.get() < 0; ++attempt) {
+        temporary = QLatin1Char('.') + name + QLatin1Char('.');
+        for (qsizetype i = 0; i < temporaryLetterCount; ++i)
+            temporary.append(QLatin1Char(temporaryLetters[QRandomGenerator::global()->bounded(
+                int(sizeof temporaryLetters - 1))]));
+        try {
+            fd = createFileAt(folderFd, folder, temporary, pieces);
+        } catch (const FileSystemError &error) {
+            if (error.errorNumber() != EEXIST || attempt >= 100)
+                throw;
+        }
+    }
+    const QByteArray native = QFile::encodeName(temporary);
+    const auto fail = [&](const char *operation) {
+        const int error = errno;
+        ::unlinkat(folderFd, native.constData(), 0);
+        throw FileSystemError(QString::fromUtf8(operation), folder + QLatin1Char('/') + temporary,
+                              error);
+    };
     if (fd.close() != 0)
         fail("Could not close the file");
-    if (::renameat(folderFd, temporary.constData(), folderFd, target.constData()) != 0)
+    if (::renameat(folderFd, native.constData(), folderFd, QFile::encodeName(name).constData()) !=
+        0)
         fail("Could not move the file into place");
     if (::fsync(folderFd) != 0)
         throw FileSystemError(QStringLiteral("Could not flush the folder"), folder, errno);

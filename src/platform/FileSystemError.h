@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 namespace velmora {
 
@@ -26,6 +27,29 @@ private:
     QString m_operation;
     QString m_path;
     int m_errorNumber;
+};
+
+// An open file descriptor, closed when this goes.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1)
+        : m_fd(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(FileDescriptor &&other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1)) {}
+    FileDescriptor &operator=(FileDescriptor &&other) noexcept {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+    // Closing can report a deferred write error, so it is checked rather than left to the
+    // destructor.
+    int close();
+
+private:
+    int m_fd;
 };
 
 // Creates the folder and any missing parents, for the owner only; an existing folder is fine.
@@ -50,6 +74,12 @@ void writeFileAtomically(const QString &path, const QList<QByteArray> &pieces);
 // later happens to its path; `folder` is that path, for messages.
 void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &name,
                            const QList<QByteArray> &pieces);
+
+// A new file `name` in an open folder, readable and writable by the owner only, holding exactly
+// `pieces` and flushed to disk; whatever already stands at that name, a link included, fails the
+// call. The descriptor returned is open for reading and writing. On failure the file is removed.
+FileDescriptor createFileAt(int folderFd, const QString &folder, const QString &name,
+                            const QList<QByteArray> &pieces);
 
 // The name of the file that `name` was the hidden temporary of, when `name` is exactly what the
 // atomic writes above name their temporaries (".<file>.<six letters or digits>"); none otherwise.

@@ -243,25 +243,48 @@ private Q_SLOTS:
                  }),
                  malformed + QStringLiteral("invalid default font size"));
         QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("Velmora_2024-03-10.json")});
+    }
 
-        // A link to the store put in the temporary file's place is not read back through.
+    // A link to the store put in the temporary file's place is neither read back nor moved into
+    // place: the store keeps this process's locks, and the export fails as an export.
+    void swappedTemporaryNeverReachesTheStore_data() {
+        QTest::addColumn<DiaryTransferWriteStep>("step");
+        QTest::addColumn<bool>("hard");
+        QTest::newRow("a symbolic link before the read-back")
+            << DiaryTransferWriteStep::written << false;
+        QTest::newRow("a hard link before the read-back")
+            << DiaryTransferWriteStep::written << true;
+        QTest::newRow("a hard link before the move") << DiaryTransferWriteStep::readBack << true;
+    }
+
+    void swappedTemporaryNeverReachesTheStore() {
+        QFETCH(DiaryTransferWriteStep, step);
+        QFETCH(bool, hard);
+        QTemporaryDir dir;
         const QString store = dir.filePath(QStringLiteral("store.sqlite"));
-        QVERIFY(QFile::copy(target, store));
+        const QByteArray stored("SQLite format 3\0", 16);
+        QFile made(store);
+        QVERIFY(made.open(QIODevice::WriteOnly) && made.write(stored) == stored.size());
+        made.close();
         const int locked = lockedFile(store);
+        QVERIFY(locked >= 0);
         const auto unlocking = qScopeGuard([locked] { ::close(locked); });
-        QString swapped;
-        const auto swap = [&](const QString &temporary) {
-            swapped = temporary;
-            QVERIFY(QFile::remove(temporary) && QFile::link(store, temporary));
+        const auto swap = [&](DiaryTransferWriteStep reached, const QString &temporary) {
+            const QByteArray link = QFile::encodeName(temporary);
+            const QByteArray target = QFile::encodeName(store);
+            if (reached == step)
+                QVERIFY(::unlink(link.constData()) == 0 &&
+                        (hard ? ::link(target.constData(), link.constData())
+                              : ::symlink(target.constData(), link.constData())) == 0);
         };
-        const QString failure = failureMessage([&] {
-            DiaryTransferCodec::write(document, dir.filePath(QStringLiteral("c.json")), swap);
-        });
-        QCOMPARE(
-            failure,
-            FileSystemError(QStringLiteral("Could not read the file"), swapped, ELOOP).message());
+        QCOMPARE(failureMessage([&] {
+                     DiaryTransferCodec::write(decodedFile(QStringLiteral("valid-v3.json")),
+                                               dir.filePath(QStringLiteral("c.json")), swap);
+                 }),
+                 DiaryTransferError::exportReplaced().message());
         QVERIFY(stillLocked(locked));
-        QCOMPARE(entriesOf(dir.path()).size(), 2);
+        QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("store.sqlite")});
+        QCOMPARE(fileBytes(store), stored);
     }
 
     // The export keeps whole seconds; importing it into the same diary finds every entry
