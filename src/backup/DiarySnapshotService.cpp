@@ -508,7 +508,7 @@ SnapshotSummary DiarySnapshotService::writePackage(const DiarySnapshotDTO &diary
             "DiarySnapshotService", "A backup already exists at the selected location."));
     const QString parent = QFileInfo(target).path();
     createDirectories(parent);
-    removeStaleStaging(parent, stagingPrefix);
+    removeStaleStaging(StagingKind::folder, parent, stagingPrefix);
     const QString staging =
         parent + QLatin1Char('/') + stagingPrefix + uuidText(QUuid::createUuid());
     if (::mkdir(nativePath(staging).constData(), 0700) != 0)

@@ -465,9 +465,9 @@ void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QStr
         throw DiaryTransferError::destinationExists();
     const QByteArray bytes = encode(document);
     const QString folder = QFileInfo(target).path();
-    removeStaleStaging(folder, exportTemporaryPrefix, QStringLiteral(".json"));
+    removeStaleStaging(StagingKind::file, folder, exportTemporaryPrefix, QStringLiteral(".json"));
     // And what a write killed before its rename leaves of the temporary file itself.
-    removeStaleStaging(folder, QLatin1Char('.') + exportTemporaryPrefix);
+    removeStaleStaging(StagingKind::file, folder, QLatin1Char('.') + exportTemporaryPrefix);
     const FileDescriptor folderFd(
         ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.get() < 0)

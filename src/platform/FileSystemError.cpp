@@ -11,7 +11,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +44,7 @@ namespace {
     QT_TRANSLATE_NOOP("FileSystemError", "Could not read the file"),
     QT_TRANSLATE_NOOP("FileSystemError", "Could not read"),
     QT_TRANSLATE_NOOP("FileSystemError", "Could not remove the file"),
+    QT_TRANSLATE_NOOP("FileSystemError", "Could not remove the folder"),
     QT_TRANSLATE_NOOP("FileSystemError", "Could not restrict the file"),
     QT_TRANSLATE_NOOP("FileSystemError", "Could not write the file"),
 };
@@ -62,6 +65,30 @@ FileDescriptor::~FileDescriptor() {
 
 int FileDescriptor::close() {
     return ::close(std::exchange(m_fd, -1));
+}
+
+void forEachItemAt(FileDescriptor folder, const QString &path, const QString &operation,
+                   const std::function<void(int, const char *)> &each,
+                   const std::function<void(int)> &after) {
+    DIR *opened = ::fdopendir(folder.get());
+    if (!opened)
+        throw FileSystemError(operation, path, errno);
+    folder.release();
+    const std::unique_ptr<DIR, int (*)(DIR *)> directory(opened, ::closedir);
+    const int folderFd = ::dirfd(opened);
+    for (;;) {
+        errno = 0;
+        const dirent *item = ::readdir(opened);
+        if (!item) {
+            if (errno != 0)
+                throw FileSystemError(operation, path, errno);
+            break;
+        }
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+            each(folderFd, item->d_name);
+    }
+    if (after)
+        after(folderFd);
 }
 
 void syncDirectory(const QString &directory) {

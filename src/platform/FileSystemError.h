@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -51,6 +52,13 @@ public:
 private:
     int m_fd;
 };
+
+// Calls `each(folderFd, name)` for every item of the open folder but "." and "..", then hands the
+// folder's descriptor to `after`. Throws the file system's error, with `operation` and `path`,
+// when the folder cannot be read.
+void forEachItemAt(FileDescriptor folder, const QString &path, const QString &operation,
+                   const std::function<void(int, const char *)> &each,
+                   const std::function<void(int)> &after = {});
 
 // Creates the folder and any missing parents, for the owner only; an existing folder is fine.
 void createDirectories(const QString &path);

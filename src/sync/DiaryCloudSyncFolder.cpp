@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,48 +119,11 @@ QDateTime modifiedAtOf(const struct stat &status) {
         QTimeZone::utc());
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(Descriptor &&other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1)) {}
-    Descriptor &operator=(Descriptor &&other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
-class Directory {
-public:
-    explicit Directory(DIR *dir)
-        : m_dir(dir) {}
-    ~Directory() {
-        if (m_dir)
-            ::closedir(m_dir);
-    }
-    Directory(const Directory &) = delete;
-    Directory &operator=(const Directory &) = delete;
-    DIR *get() const { return m_dir; }
-
-private:
-    DIR *m_dir;
-};
-
 using AccessError = DiaryCloudSyncFolder::AccessError;
 
 // A folder of the sync folder, open, and its path for messages.
 struct OpenFolder {
-    Descriptor fd;
+    FileDescriptor fd;
     QString path;
 };
 
@@ -176,7 +138,7 @@ OpenFolder openFolder(const QString &root, const QString &folder, const QString 
     if (folder != chosen && !folder.startsWith(root.left(cut) + QLatin1Char('/')))
         throw FileSystemError(operation, folder, EXDEV);
     OpenFolder open{
-        Descriptor(::open(nativePath(chosen).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+        FileDescriptor(::open(nativePath(chosen).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
         chosen};
     if (open.fd.get() < 0)
         throw FileSystemError(operation, chosen, errno);
@@ -186,8 +148,8 @@ OpenFolder openFolder(const QString &root, const QString &folder, const QString 
         if (name == u"." || name == u"..")
             throw FileSystemError(operation, path, EINVAL);
         const QByteArray native = nativePath(name);
-        Descriptor next(::openat(open.fd.get(), native.constData(),
-                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        FileDescriptor next(::openat(open.fd.get(), native.constData(),
+                                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (next.get() < 0) {
             const int error = errno;
             struct stat status {};
@@ -208,24 +170,7 @@ OpenFolder openFolder(const QString &root, const QString &folder, const QString 
 void forEachItem(OpenFolder open, const QString &operation,
                  const std::function<void(int, const char *)> &each,
                  const std::function<void(int)> &after = {}) {
-    DIR *opened = ::fdopendir(open.fd.get());
-    if (!opened)
-        throw FileSystemError(operation, open.path, errno);
-    open.fd.release();
-    const Directory dir(opened);
-    const int dirFd = ::dirfd(dir.get());
-    for (;;) {
-        errno = 0;
-        const dirent *item = ::readdir(dir.get());
-        if (!item) {
-            if (errno != 0)
-                throw FileSystemError(operation, open.path, errno);
-            break;
-        }
-        each(dirFd, item->d_name);
-    }
-    if (after)
-        after(dirFd);
+    forEachItemAt(std::move(open.fd), open.path, operation, each, after);
 }
 
 // A file of the sync folder: the open folder holding it and its name there.
@@ -284,8 +229,8 @@ ReadOutcome readOnce(const HeldFile &file, qint64 byteLimit, QByteArray &bytes,
                      const std::function<void()> &interruption) {
     const int folder = file.folder->fd.get();
     const QString &path = file.url;
-    Descriptor fd(::openat(folder, file.nativeName.constData(),
-                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor fd(::openat(folder, file.nativeName.constData(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
         throw FileSystemError(QStringLiteral("Could not open the file"), path, errno);
     struct stat before {};

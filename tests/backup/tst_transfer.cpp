@@ -1,5 +1,6 @@
 #include "TransferFixture.h"
 
+#include "backup/StaleStaging.h"
 #include "platform/FileSystemError.h"
 #include "platform/JsonCoding.h"
 #include "platform/Sha256.h"
@@ -205,27 +206,91 @@ private Q_SLOTS:
         QVERIFY(decodedFile(QStringLiteral("legacy-v1.json")).diaryID != v1.diaryID);
     }
 
-    // An export removes the temporary files that exports killed over an hour ago left in its
-    // folder, and nothing else.
-    void exportRemovesStaleTemporaryFiles() {
+    // What a backup or export killed over an hour ago left goes before the next one writes into
+    // the same folder: an export's temporary files, a backup's staging folder with the files in
+    // it, this user's only. Nothing else goes, and no link is followed, not even one swapped in
+    // once the sweep has chosen what to remove.
+    void staleStagingIsRemoved_data() {
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<QString>("swapped");   // for a link to the user's folder, mid-sweep
+        QTest::addColumn<QString>("givenAway"); // to another user, before the sweep
+        QTest::addColumn<QStringList>("left");
+        const QStringList others{QStringLiteral(".velmora-export-3.json"),
+                                 QStringLiteral(".velmora-export-4.txt"),
+                                 QStringLiteral(".velmora-export-5.json"),
+                                 QStringLiteral(".velmora-exports"),
+                                 QStringLiteral("notes.json"),
+                                 QStringLiteral(".velmora-snapshot-2"),
+                                 QStringLiteral(".velmora-snapshot-3")};
+        const QStringList exports{QStringLiteral(".velmora-export-1.json"),
+                                  QStringLiteral("..velmora-export-2.json.aB3dE9")};
+        const QString staging = QStringLiteral(".velmora-snapshot-1");
+        QTest::newRow("an export") << false << QString() << QString()
+                                   << others + QStringList{staging, QStringLiteral("Export.json")};
+        QTest::newRow("a backup") << true << QString() << QString() << others + exports;
+        QTest::newRow("a staging folder swapped for a link")
+            << true << staging << QString() << others + exports + QStringList{staging};
+        QStringList emptied = others + exports;
+        emptied.removeOne(QStringLiteral(".velmora-snapshot-2"));
+        QTest::newRow("a staging folder's folder swapped for a link")
+            << true << QStringLiteral(".velmora-snapshot-2/page") << QString() << emptied;
+        QTest::newRow("another user's staging folder")
+            << true << QString() << staging << others + exports + QStringList{staging};
+    }
+
+    void staleStagingIsRemoved() {
+        QFETCH(bool, backup);
+        QFETCH(QString, swapped);
+        QFETCH(QString, givenAway);
+        QFETCH(QStringList, left);
         QTemporaryDir dir;
-        const QStringList stale{QStringLiteral(".velmora-export-1.json"),
-                                QStringLiteral("..velmora-export-2.json.aB3dE9")};
-        const QStringList kept{QStringLiteral(".velmora-export-3.json"),
-                               QStringLiteral(".velmora-export-4.txt"),
-                               QStringLiteral(".velmora-exports"), QStringLiteral("notes.json")};
-        for (const QString &name : stale + kept) {
+        QTemporaryDir elsewhere;
+        const QString mine = elsewhere.filePath(QStringLiteral("mine"));
+        const QString link = elsewhere.filePath(QStringLiteral("link"));
+        for (const QString &name :
+             {QStringLiteral(".velmora-export-1.json"),
+              QStringLiteral("..velmora-export-2.json.aB3dE9"),
+              QStringLiteral(".velmora-export-3.json"), QStringLiteral(".velmora-export-4.txt"),
+              QStringLiteral(".velmora-exports"), QStringLiteral("notes.json"),
+              QStringLiteral(".velmora-export-5.json/letter.txt"),
+              QStringLiteral(".velmora-snapshot-1/records.ndjson"),
+              QStringLiteral(".velmora-snapshot-2/page/letter.txt"),
+              QStringLiteral(".velmora-snapshot-3/records.ndjson")}) {
+            QVERIFY(QDir(dir.path()).mkpath(QFileInfo(name).path()));
             QFile file(dir.filePath(name));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.close();
-            age(dir.filePath(name), name == kept.first() ? 30 * 60 : 3 * 3600);
         }
-        DiaryTransferCodec::write(decodedFile(QStringLiteral("valid-v3.json")),
-                                  dir.filePath(QStringLiteral("Export.json")));
-        QStringList expected = kept;
-        expected.append(QStringLiteral("Export.json"));
-        expected.sort();
-        QCOMPARE(entriesOf(dir.path()), expected);
+        const QStringList young{QStringLiteral(".velmora-export-3.json"),
+                                QStringLiteral(".velmora-snapshot-3")};
+        for (const QString &name : entriesOf(dir.path()))
+            age(dir.filePath(name), young.contains(name) ? 30 * 60 : 3 * 3600);
+        QVERIFY(QDir().mkpath(mine));
+        QFile letter(mine + QStringLiteral("/letter.txt"));
+        QVERIFY(letter.open(QIODevice::WriteOnly) && letter.write("Dear diary") == 10);
+        letter.close();
+        QVERIFY(QFile::link(mine, link));
+        if (!givenAway.isEmpty() &&
+            ::lchown(QFile::encodeName(dir.filePath(givenAway)).constData(), 65534, 65534) != 0)
+            QSKIP("Only a privileged user can give a folder away to another user.");
+
+        if (backup) {
+            removeStaleStaging(
+                StagingKind::folder, dir.path(), QStringLiteral(".velmora-snapshot-"), {},
+                [&](const QString &path) {
+                    if (swapped.isEmpty() || !dir.filePath(swapped).startsWith(path))
+                        return;
+                    QCOMPARE(
+                        ::renameat2(AT_FDCWD, QFile::encodeName(dir.filePath(swapped)).constData(),
+                                    AT_FDCWD, QFile::encodeName(link).constData(), RENAME_EXCHANGE),
+                        0);
+                });
+        } else {
+            DiaryTransferCodec::write(decodedFile(QStringLiteral("valid-v3.json")),
+                                      dir.filePath(QStringLiteral("Export.json")));
+        }
+        left.sort();
+        QCOMPARE(entriesOf(dir.path()), left);
+        QCOMPARE(fileBytes(mine + QStringLiteral("/letter.txt")), QByteArray("Dear diary"));
     }
 
     void writeNeverReplacesAndLeavesNoTemporary() {
