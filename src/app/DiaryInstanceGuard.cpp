@@ -11,12 +11,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <QThread>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,16 +101,77 @@ Standing examine(const QString &lockPath) {
     return examineRegularFile(path, status);
 }
 
-// Why no lock file can be made in the folder.
-QString unwritableReason(const QString &folder) {
-    if (::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK, AT_EACCESS) != 0)
-        return systemReason(errno);
-    return QCoreApplication::translate("DiaryInstanceLock", "it could not be written");
+// What the lock file holds: the holder's process, program and host, one a line, for a person who
+// looks. Whether it is held is the file lock's to say, never these lines.
+QByteArray holderLines() {
+    const QString program = QCoreApplication::instance()
+                                ? QFileInfo(QCoreApplication::applicationFilePath()).fileName()
+                                : QString();
+    return QByteArray::number(QCoreApplication::applicationPid()) + '\n' + program.toUtf8() + '\n' +
+           QSysInfo::machineHostName().toUtf8() + '\n';
 }
 
 } // namespace
 
+DiaryInstanceLock::~DiaryInstanceLock() {
+    release();
+}
+
+void DiaryInstanceLock::release() {
+    if (m_fd < 0)
+        return;
+    // Removed while still locked, and only if it is still this file, so that no other process
+    // takes a lock that is about to vanish or loses one it has just taken.
+    const QByteArray path = QFile::encodeName(m_path);
+    struct stat held {};
+    struct stat there {};
+    if (::fstat(m_fd, &held) == 0 && ::lstat(path.constData(), &there) == 0 &&
+        held.st_ino == there.st_ino && held.st_dev == there.st_dev)
+        ::unlink(path.constData());
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+int DiaryInstanceLock::create() {
+    const QByteArray path = QFile::encodeName(m_path);
+    const int fd =
+        ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno;
+    // Locked at once: a launch that looks at it meanwhile finds it free only for this moment,
+    // which its look waits out. One that looked just now holds the lock itself: the file is left
+    // for that look to judge.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        if (error == EWOULDBLOCK) {
+            ::close(fd);
+            return EEXIST;
+        }
+        // A file system without locks: the file's being there keeps other launches off.
+        qCWarning(lcApp) << "the lock at" << m_path << "is not locked:" << systemReason(error);
+    }
+    // Never synced: a file that a power cut leaves empty or loses is as good as one nobody holds.
+    const QByteArray lines = holderLines();
+    qsizetype written = 0;
+    while (written < lines.size()) {
+        const ssize_t step =
+            ::write(fd, lines.constData() + written, size_t(lines.size() - written));
+        if (step < 0 && errno == EINTR)
+            continue;
+        if (step <= 0) {
+            const int error = step < 0 ? errno : ENOSPC;
+            ::unlink(path.constData());
+            ::close(fd);
+            return error;
+        }
+        written += step;
+    }
+    m_fd = fd;
+    return 0;
+}
+
 DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL) {
+    release();
     const QString folder = QFileInfo(canonicalPathOfPossiblyMissing(storeURL)).path();
     m_path = folder + QLatin1Char('/') + fileName;
     m_failure.clear();
@@ -120,10 +181,19 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
         m_failure = systemReason(error.errorNumber());
         return Outcome::unavailable;
     }
-    m_lock = std::make_unique<QLockFile>(m_path);
-    // A lock is stale only when no process holds it, however long the diary has been open.
-    m_lock->setStaleLockTime(0);
-    const auto settled = [this](const Standing &standing) -> std::optional<Outcome> {
+    // One try after clearing what nobody holds; if a lock is back by then, another launch has
+    // just taken it. The file is made only where nothing stands, so a link or a fifo in its
+    // place is never followed or read.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int error = create();
+        if (error == 0)
+            return Outcome::acquired;
+        if (error != EEXIST) {
+            m_failure = systemReason(error);
+            qCWarning(lcApp) << "no lock at" << m_path << ":" << m_failure;
+            return Outcome::unavailable;
+        }
+        const Standing standing = examine(m_path);
         if (standing.kind == Standing::held)
             return Outcome::heldByAnotherProcess;
         if (standing.kind == Standing::blocking) {
@@ -133,29 +203,6 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
         }
         if (standing.kind == Standing::cleared)
             qCInfo(lcApp) << "cleared a lock no process held at" << m_path;
-        return std::nullopt;
-    };
-    // One try after clearing what nobody holds; if a lock is back by then, another launch has
-    // just taken it.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        // QLockFile reads a lock it finds to learn its holder, and a read of a fifo waits for a
-        // writer that never comes: anything but a plain file at the lock's place is looked at
-        // first, without following a link. A plain file left by a crash is QLockFile's to clear.
-        struct stat status {};
-        if (::lstat(QFile::encodeName(m_path).constData(), &status) == 0 &&
-            !S_ISREG(status.st_mode)) {
-            if (const auto outcome = settled(examine(m_path)))
-                return *outcome;
-        }
-        if (m_lock->tryLock(0))
-            return Outcome::acquired;
-        if (m_lock->error() != QLockFile::LockFailedError) {
-            m_failure = unwritableReason(folder);
-            qCWarning(lcApp) << "no lock at" << m_path << ":" << m_failure;
-            return Outcome::unavailable;
-        }
-        if (const auto outcome = settled(examine(m_path)))
-            return *outcome;
     }
     return Outcome::heldByAnotherProcess;
 }

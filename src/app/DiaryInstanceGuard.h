@@ -1,20 +1,24 @@
 #pragma once
 
 #include <QDBusConnection>
-#include <QLockFile>
 #include <QObject>
 #include <QString>
-
-#include <memory>
 
 namespace velmora {
 
 // One process per diary: a lock file beside the store, taken before the store is prepared and
 // held for the whole run. The lock lies beside the store's real file, so every spelling of the
-// store's path (a link to it, a linked folder) meets the same lock.
+// store's path (a link to it, a linked folder) meets the same lock. What holds it is the system's
+// lock on the open file, which lives as long as the process: taking it waits for no disk.
 class DiaryInstanceLock {
 public:
     static inline const QString fileName = QStringLiteral("Velmora.lock");
+
+    DiaryInstanceLock() = default;
+    // Removes the lock file, then lets go of its lock.
+    ~DiaryInstanceLock();
+    DiaryInstanceLock(const DiaryInstanceLock &) = delete;
+    DiaryInstanceLock &operator=(const DiaryInstanceLock &) = delete;
 
     enum class Outcome {
         acquired,
@@ -26,7 +30,7 @@ public:
     };
 
     Outcome tryAcquire(const QString &storeURL);
-    bool isHeld() const { return m_lock && m_lock->isLocked(); }
+    bool isHeld() const { return m_fd >= 0; }
     // The lock file last tried, and why it could not be taken.
     const QString &lockFilePath() const { return m_path; }
     const QString &failure() const { return m_failure; }
@@ -37,7 +41,11 @@ public:
     static QString unavailableMessage(const QString &lockFilePath, const QString &reason);
 
 private:
-    std::unique_ptr<QLockFile> m_lock;
+    // Makes the lock file and locks it: 0, or the errno of what stood in the way.
+    int create();
+    void release();
+
+    int m_fd = -1;
     QString m_path;
     QString m_failure;
 };
