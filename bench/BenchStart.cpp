@@ -1,6 +1,7 @@
-// Whole-process figures of the program, each run a fresh process with empty home and XDG folders
-// over the generated 20-year diary (a test-mode store): the time to the book's first painted frame
-// beside a bare Qt Widgets window's, and the peak resident memory once today's page is open.
+// Whole-process figures of the program, each run a fresh process over the generated 20-year diary
+// (a test-mode store), with empty home and XDG folders unless said otherwise: the time to the
+// book's first painted frame beside a bare Qt Widgets window's, also on a start after the first
+// with the disk quiet and busy, and the peak resident memory once today's page is open.
 #include "support/PrivateSessionBus.h"
 #include "support/PrivateXServer.h"
 
@@ -9,11 +10,14 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -56,9 +60,12 @@ struct ProbeRun {
     QByteArray output;
 };
 
-// One probe run in a fresh process with empty home and XDG folders.
-ProbeRun runProbe(const QString &program, const QStringList &arguments, Platform platform) {
-    QTemporaryDir home;
+// One probe run in a fresh process with empty home and XDG folders, or with those of `keptHome`
+// as earlier runs left them.
+ProbeRun runProbe(const QString &program, const QStringList &arguments, Platform platform,
+                  const QString &keptHome = {}) {
+    QTemporaryDir fresh;
+    const QDir home(keptHome.isEmpty() ? fresh.path() : keptHome);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), home.path());
     for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
@@ -116,22 +123,64 @@ bool ready(benchmark::State &state, Platform platform, QString *storeURL) {
     return true;
 }
 
+// A disk busy with other writes, as a download or a copy leaves it: a large file written beside
+// the diary's folder, its write-back begun as the system begins it once enough is dirty, and
+// nothing waited for.
+class BusyDisk {
+public:
+    explicit BusyDisk(const QString &storeURL)
+        : m_path(QFileInfo(QFileInfo(storeURL).path()).path() + QStringLiteral("/busy-disk")) {}
+    ~BusyDisk() { QFile::remove(m_path); }
+
+    bool fill() {
+        // A new file each time: one truncated in place would be written back as it is closed.
+        QFile::remove(m_path);
+        const int fd = ::open(QFile::encodeName(m_path).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return false;
+        const QByteArray block(1 << 20, 'x');
+        bool written = true;
+        for (int i = 0; i < 256 && written; ++i)
+            written = ::write(fd, block.constData(), size_t(block.size())) == block.size();
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+        return written;
+    }
+
+private:
+    QString m_path;
+};
+
 // Each iteration runs the bare window and then the program, so both see the same machine; the
 // iteration's time is the program's, and the counters give both medians and the median of the
-// pairwise differences.
-void BM_StartToFirstPaint(benchmark::State &state) {
-    const auto platform = Platform(state.range(0));
+// pairwise differences. With a busy disk, each of the two starts right after a large write.
+void startToFirstPaint(benchmark::State &state, Platform platform, bool diskBusy,
+                       const QString &keptHome = {}) {
     QString storeURL;
     if (!ready(state, platform, &storeURL))
         return;
+    BusyDisk busyDisk(storeURL);
+    const auto disk = [&] {
+        if (!diskBusy || busyDisk.fill())
+            return true;
+        state.SkipWithError("the disk could not be kept busy");
+        return false;
+    };
     // One unmeasured run of each, so the first counted run does not pay for cold file caches.
-    runProbe(bareProbe, {}, platform);
-    runProbe(startProbe, programArguments(QStringLiteral("first-paint"), storeURL), platform);
+    runProbe(bareProbe, {}, platform, keptHome);
+    runProbe(startProbe, programArguments(QStringLiteral("first-paint"), storeURL), platform,
+             keptHome);
     std::vector<double> bare, program, difference;
     for (auto _ : state) {
-        const ProbeRun baseline = runProbe(bareProbe, {}, platform);
-        const ProbeRun run = runProbe(
-            startProbe, programArguments(QStringLiteral("first-paint"), storeURL), platform);
+        if (!disk())
+            return;
+        const ProbeRun baseline = runProbe(bareProbe, {}, platform, keptHome);
+        if (!disk())
+            return;
+        const ProbeRun run =
+            runProbe(startProbe, programArguments(QStringLiteral("first-paint"), storeURL),
+                     platform, keptHome);
         if (!baseline.ok || !run.ok) {
             state.SkipWithError("a probe did not paint its first frame");
             return;
@@ -145,11 +194,30 @@ void BM_StartToFirstPaint(benchmark::State &state) {
     state.counters["bare_ms"] = median(bare);
     state.counters["over_bare_ms"] = median(difference);
 }
+
+void BM_StartToFirstPaint(benchmark::State &state) {
+    startToFirstPaint(state, Platform(state.range(0)), false);
+}
 BENCHMARK(BM_StartToFirstPaint)
     ->ArgName("xcb")
     ->Arg(offscreen)
     ->Arg(xcb)
     ->Iterations(15)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A start as every one after the first makes it, with the diary's settings left by the run before,
+// with the disk quiet and busy with other writes.
+void BM_StartToFirstPaintDiskBusy(benchmark::State &state) {
+    QTemporaryDir home;
+    startToFirstPaint(state, offscreen, state.range(0) != 0, home.path());
+}
+// A busy start writes 256 MiB first: fewer runs.
+BENCHMARK(BM_StartToFirstPaintDiskBusy)
+    ->ArgName("busy")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(9)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

@@ -58,8 +58,13 @@ qint64 peakResidentKiB() {
     return -1;
 }
 
+// The diary's lock, which a quit removes: the next probe starts as after a quit, not a crash.
+QString heldLock;
+
 // Leaves at once: the program's teardown is not part of what is measured.
 [[noreturn]] void leave(int code) {
+    if (!heldLock.isEmpty())
+        QFile::remove(heldLock);
     std::fflush(stdout);
     std::_Exit(code);
 }
@@ -226,6 +231,8 @@ int main(int argc, char **argv) {
     }
     if (const auto exitCode = program.start())
         return *exitCode;
+    heldLock = QFileInfo(program.graph().storeURL()).canonicalPath() + QLatin1Char('/') +
+               DiaryInstanceLock::fileName;
     // A probe that never sees its frame must not hang the benchmark.
     QTimer::singleShot(std::chrono::seconds(60), [] {
         std::fprintf(stderr, "the book was never painted\n");
