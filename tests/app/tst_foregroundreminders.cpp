@@ -8,6 +8,7 @@
 #include "support/KeptDiary.h"
 #include "support/PrivateSessionBus.h"
 #include "support/TestClock.h"
+#include "sync/DiaryCloudSyncFolder.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -47,7 +48,9 @@ struct DesktopFixture {
                                  QStringLiteral("--velmora-store-url"),
                                  folder.filePath(QStringLiteral("diary/store.sqlite")),
                                  QStringLiteral("--velmora-defaults-suite"),
-                                 suite};
+                                 suite,
+                                 QStringLiteral("--velmora-sync-root"),
+                                 folder.filePath(QStringLiteral("sync"))};
         environment.applicationSupportDirectory = folder.filePath(QStringLiteral("support"));
         environment.temporaryDirectory = folder.path();
         container = std::make_unique<VuzIvoduAppDependencies>(
@@ -71,9 +74,16 @@ struct DesktopFixture {
 // What became of the book window by the time a reminder falls due.
 enum class BookWindow { neverShown, inFront, closed, minimized, behindAnother };
 
-// What replaced the diary before that: nothing, a merged import that writes today, or a restore
-// of a backup with or without today's page.
-enum class Replaced { nothing, byMergeWithToday, byRestoreWithToday, byRestoreWithoutToday };
+// What replaced the diary before that: nothing, a merged import that writes today, a restore of a
+// backup with or without today's page, or a sync pass that brings today's page from another
+// computer.
+enum class Replaced {
+    nothing,
+    byMergeWithToday,
+    byRestoreWithToday,
+    byRestoreWithoutToday,
+    bySyncWithToday
+};
 
 } // namespace
 
@@ -107,6 +117,8 @@ private Q_SLOTS:
             << BookWindow::closed << false << false << Replaced::byRestoreWithToday;
         QTest::newRow("written, restored without it, then closed")
             << BookWindow::closed << true << true << Replaced::byRestoreWithoutToday;
+        QTest::newRow("written on another computer, then closed")
+            << BookWindow::closed << false << false << Replaced::bySyncWithToday;
     }
 
     // Today's reminder, planned at 10:01 with the clock at 10:00, and the clock then moved on.
@@ -124,7 +136,7 @@ private Q_SLOTS:
         desktop.clock->set(QDateTime(today, QTime(10, 0)).toUTC());
         DiaryDependencyGraph &graph = desktop.container->graph();
         const QString exportFile = desktop.folder.filePath(QStringLiteral("today.json"));
-        if (replaced != Replaced::nothing)
+        if (replaced != Replaced::nothing && replaced != Replaced::bySyncWithToday)
             keepDiaryWithPage(
                 graph, session.selectedDay(),
                 replaced == Replaced::byRestoreWithoutToday ? QString() : QStringLiteral("Kept."),
@@ -160,7 +172,27 @@ private Q_SLOTS:
             if (written)
                 QVERIFY(waitUntil([&] { return !todayPending(); }));
             const QString quarantine = desktop.folder.filePath(QStringLiteral("Quarantine"));
-            if (replaced == Replaced::byMergeWithToday) {
+            if (replaced == Replaced::bySyncWithToday) {
+                DiaryEntryDTO page;
+                page.id = QUuid::createUuid();
+                page.dayKey = session.selectedDay();
+                page.content = QStringLiteral("Written on the laptop.");
+                page.fontName = QStringLiteral("Georgia");
+                page.originTimeZone = session.calendar().timeZoneIdentifier();
+                page.createdAt = QDateTime(today, QTime(9, 0)).toUTC();
+                page.updatedAt = page.createdAt;
+                page.revision = DiaryRevision{1};
+                const QString pages =
+                    desktop.folder.filePath(QStringLiteral("sync/Diary Sync/Pages"));
+                QVERIFY(QDir().mkpath(pages));
+                QFile file(pages + QLatin1Char('/') + page.dayKey.rawValue() +
+                           QStringLiteral(".json"));
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write(DiaryCloudSyncFolder::encodePage(page));
+                file.close();
+                test::waitFor(graph.cloudSync().syncNow());
+                QCOMPARE(graph.cloudSync().changeCount(), 1);
+            } else if (replaced == Replaced::byMergeWithToday) {
                 QFile file(exportFile);
                 QVERIFY(file.open(QIODevice::ReadOnly));
                 DiaryTransferService transfer(graph.repository(), graph.settingsStore(),
@@ -186,9 +218,8 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitForWindowActive(&another));
         }
 
-        // The plan made again after the save; a plan that keeps today's reminder is caught below,
-        // where it falls due.
-        waitUntil([&] { return todayPending() != written; });
+        // The plan made again after the save, the import, the restore or the sync.
+        QVERIFY(waitUntil([&] { return todayPending() != written; }));
         const bool due = todayPending();
         QSignalSpy delivered(&notifications, &FreedesktopNotificationCenter::requestDelivered);
         desktop.clock->set(QDateTime(today, QTime(10, 1)).toUTC());
