@@ -91,6 +91,26 @@ public:
     }
 
 protected:
+    // A menu opened on the book is an item of this scene, not a window of its own, so the
+    // window's shortcuts and the menu bar's see its keys first, here and again as the scene hands
+    // each key on to the menu, and turned or wrote on the page under it. While one is open,
+    // every key is the menu's.
+    bool event(QEvent *event) override {
+        if (event->type() == QEvent::ShortcutOverride && claimKeysForOpenMenus()) {
+            event->accept();
+            return true;
+        }
+        return QGraphicsView::event(event);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::ShortcutOverride && watched->isWidgetType() &&
+            static_cast<QWidget *>(watched)->windowType() == Qt::Popup) {
+            event->accept();
+            return true;
+        }
+        return QGraphicsView::eventFilter(watched, event);
+    }
+
     // The scene forgets which item had the keyboard when it is told twice that it lost it, as a
     // menu opened with Alt does (its menu takes the keyboard, then the menu bar): the keyboard
     // came back to the view and went no further, and what was typed next was lost. The book is
@@ -108,6 +128,19 @@ protected:
     void scrollContentsBy(int, int) override {}
 
 private:
+    // Whether a menu is open on the book; each open menu's keys then come here first.
+    bool claimKeysForOpenMenus() {
+        bool open = false;
+        for (QGraphicsItem *item : m_scene.items())
+            if (const auto *shown = qgraphicsitem_cast<QGraphicsProxyWidget *>(item);
+                shown && shown != m_proxy && shown->isVisible() && shown->widget() &&
+                shown->widget()->windowType() == Qt::Popup) {
+                shown->widget()->installEventFilter(this);
+                open = true;
+            }
+        return open;
+    }
+
     QGraphicsScene m_scene;
     QGraphicsProxyWidget *m_proxy = nullptr;
 };

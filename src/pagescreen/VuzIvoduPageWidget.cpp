@@ -27,7 +27,6 @@
 
 #include <QApplication>
 #include <QHideEvent>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QScopeGuard>
 #include <QShortcut>
@@ -242,9 +241,10 @@ VuzIvoduPageWidget::~VuzIvoduPageWidget() {
         m_controller->disappear();
 }
 
-// The page's keys answer wherever the keyboard is in its window (on the page, in a card, in the
-// menus' absence), for as long as the page is on screen: Escape closes the topmost thing, and
-// Ctrl+PgUp / Ctrl+PgDn turn the page unless a card or an alert covers it.
+// The page's keys answer wherever the keyboard is in its window (on the page, in a card), for as
+// long as the page is on screen and no menu is open on it (the book's stage gives such a menu
+// every key): Escape closes the topmost thing, and Ctrl+PgUp / Ctrl+PgDn turn the page unless a
+// card or an alert covers it.
 void VuzIvoduPageWidget::installWindowKeys() {
     QWidget *shownIn = diaryStageWindow(this);
     if (m_windowKeysOwner == shownIn && !m_windowKeys.isEmpty())
@@ -260,10 +260,7 @@ void VuzIvoduPageWidget::installWindowKeys() {
         m_windowKeys.append(shortcut);
     };
     VuzIvoduPageView &page = *m_controller;
-    key(QKeySequence(Qt::Key_Escape), [this, &page] {
-        if (!handEscapeToOpenMenu())
-            page.handleEscape();
-    });
+    key(QKeySequence(Qt::Key_Escape), [&page] { page.handleEscape(); });
     key(QKeySequence(Qt::CTRL | Qt::Key_PageDown), [&page] {
         if (!page.isPageCovered())
             page.turnToNextPage();
@@ -272,23 +269,6 @@ void VuzIvoduPageWidget::installWindowKeys() {
         if (!page.isPageCovered())
             page.turnToPreviousPage();
     });
-}
-
-// A menu open on the page (the editor's, a card field's, the calendar's years) is the topmost
-// thing, yet drawn within the book's scene it gets keys only after the window's shortcuts have
-// had them: Escape is handed on to it, to close it as its own Escape does. The book's stage gives
-// the keyboard back to where it was once the menu has gone.
-bool VuzIvoduPageWidget::handEscapeToOpenMenu() {
-    QWidget *menu = nullptr;
-    // A submenu comes after the menu it opened from.
-    for (QWidget *child : findChildren<QWidget *>())
-        if (child->windowType() == Qt::Popup && child->isVisible())
-            menu = child;
-    if (!menu)
-        return false;
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QCoreApplication::sendEvent(menu->focusWidget() ? menu->focusWidget() : menu, &escape);
-    return true;
 }
 
 void VuzIvoduPageWidget::setTheme(const DiaryTheme &theme) {

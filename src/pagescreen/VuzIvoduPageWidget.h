@@ -118,7 +118,6 @@ private:
     void connectOverlays();
     void buildOverlays();
     void installWindowKeys();
-    bool handEscapeToOpenMenu();
     void refreshLeaf();
     void refreshEditorFont();
     void refreshEditorInk();

@@ -51,6 +51,7 @@
 #include <QScopeGuard>
 #include <QScrollArea>
 #include <QSignalSpy>
+#include <QTextDocumentFragment>
 
 #include <algorithm>
 #include <csignal>
@@ -421,8 +422,9 @@ private Q_SLOTS:
 
         // Escape closes the topmost thing: a menu open on the page, leaving what lies under it.
         // A choice from the menu (by its action's name) closes it too, and in both the keyboard
-        // stays where it was.
-        const auto closeMenuOn = [&](const QWidget *widget, const QString &choice = {}) {
+        // stays where it was. Keys pressed while it is open are the menu's alone.
+        const auto closeMenuOn = [&](const QWidget *widget, const QString &choice = {},
+                                     const QList<QKeyCombination> &pressedWhileOpen = {}) {
             const auto openMenu = [&]() -> QMenu * {
                 for (QMenu *menu : book->findChildren<QMenu *>())
                     if (menu->isVisible())
@@ -433,6 +435,8 @@ private Q_SLOTS:
             QMenu *opened = openMenu();
             if (!opened)
                 return false;
+            for (const QKeyCombination keys : pressedWhileOpen)
+                road.key(keys.key(), keys.keyboardModifiers());
             if (choice.isEmpty())
                 road.key(Qt::Key_Escape);
             else if (auto *action = opened->findChild<QAction *>(choice))
@@ -469,6 +473,17 @@ private Q_SLOTS:
         QCOMPARE(caret.bottom(), (editorLineOfCaret(*editor) + 1) * lineHeight);
         QVERIFY(editor->caretView()->isVisible());
         road.screenshot("2-written");
+
+        // Under the editor's menu the page neither turns, seals nor searches; the menu's Select
+        // All then selects the words of the page it was opened on.
+        QVERIFY(closeMenuOn(
+            editor->viewport(), QStringLiteral("select-all"),
+            {Qt::CTRL | Qt::Key_PageUp, Qt::CTRL | Qt::SHIFT | Qt::Key_L, Qt::CTRL | Qt::Key_F}));
+        QVERIFY(waitUntil([&] { return road.settled(); }));
+        QCOMPARE(road.session().selectedDay(), today);
+        QCOMPARE(editor->textCursor().selection().toPlainText(), written);
+        QVERIFY(!book->sealCard()->isVisible() && !book->recallCards()->searchCard());
+        road.key(Qt::Key_End, Qt::ControlModifier);
 
         // Ctrl+S: saved, and the note says so.
         road.key(Qt::Key_S, Qt::ControlModifier);
