@@ -2,16 +2,18 @@
 
 #include "book/AlertText.h"
 
-#include <QCoroSignal>
+#include <QCoroFuture>
 #include <QList>
 #include <QMessageBox>
+#include <QPromise>
 #include <QPushButton>
 
 namespace velmora {
 
 QCoro::Task<int> MessageBoxAlertPresenter::present(DiaryAlert alert) {
-    // Owned here rather than by the parent: the box must outlive nothing but this call.
-    auto box = std::make_unique<QMessageBox>(m_parent);
+    // Its window owns it too, and may take it along (the settings window is made again when the
+    // appearance changes): the alert then counts as dismissed, and the flow goes on.
+    const QPointer<QMessageBox> box = new QMessageBox(m_parent ? m_parent() : nullptr);
     box->setObjectName(QStringLiteral("transferAlert"));
     box->setWindowModality(Qt::ApplicationModal);
     box->setText(alert.title);
@@ -34,10 +36,23 @@ QCoro::Task<int> MessageBoxAlertPresenter::present(DiaryAlert alert) {
         buttons.append(box->addButton(title, QMessageBox::AcceptRole));
     if (!buttons.isEmpty())
         box->setDefaultButton(qobject_cast<QPushButton *>(buttons.constFirst()));
-    QMessageBox *shown = box.get();
-    shown->show();
-    co_await qCoro(shown, &QDialog::finished);
-    co_return int(buttons.indexOf(shown->clickedButton()));
+    // The answer: the button chosen, or none when the box went with its window.
+    QPromise<int> answer;
+    QFuture<int> answered = answer.future();
+    answer.start();
+    const auto give = [&answer, &answered](int chosen) {
+        if (answered.isFinished())
+            return;
+        answer.addResult(chosen);
+        answer.finish();
+    };
+    QObject::connect(box, &QDialog::finished, box,
+                     [&, give] { give(int(buttons.indexOf(box->clickedButton()))); });
+    QObject::connect(box.data(), &QObject::destroyed, [give] { give(-1); });
+    box->show();
+    const int chosen = co_await answered;
+    delete box.data();
+    co_return chosen;
 }
 
 } // namespace velmora

@@ -362,7 +362,7 @@ void VelmoraProgram::openPreferences() {
             return DiaryTransferPanels::chooseImportFile(parent, *this->graph().defaults(),
                                                          this->graph().persistenceDirectory());
         };
-        data.transferContext = [this] { return transferContext(); };
+        data.transferContext = [this] { return transferContext(alertParent(true)); };
         m_settingsView = new MacSettingsView(
             *graph.settingsStore(),
             MacSettingsSections{
@@ -386,25 +386,36 @@ void VelmoraProgram::toggleFullScreen() {
         m_window->showFullScreen();
 }
 
-DiaryTransferFlowContext VelmoraProgram::transferContext() {
+MessageBoxAlertPresenter::ParentWindow VelmoraProgram::alertParent(bool startedInSettings) {
+    return [self = QPointer<VelmoraProgram>(this), startedInSettings]() -> QWidget * {
+        if (!self)
+            return nullptr;
+        if (startedInSettings && self->m_settingsView && self->m_settingsView->isVisible())
+            return self->m_settingsView.data();
+        return self->m_window.get();
+    };
+}
+
+DiaryTransferFlowContext
+VelmoraProgram::transferContext(MessageBoxAlertPresenter::ParentWindow alertWindow) {
     DiaryDependencyGraph &graph = this->graph();
-    if (!m_alerts)
-        m_alerts = std::make_shared<MessageBoxAlertPresenter>(m_window.get());
-    return DiaryTransferFlowContext{graph.repository(),
-                                    graph.settingsStore(),
-                                    graph.clock(),
-                                    m_alerts,
-                                    DiaryOpenDayReloader(&graph.diarySession()),
-                                    graph.diaryReplacedHandler(),
-                                    diaryFontNames(),
-                                    graph.storeURL()};
+    return DiaryTransferFlowContext{
+        graph.repository(),
+        graph.settingsStore(),
+        graph.clock(),
+        std::make_shared<MessageBoxAlertPresenter>(std::move(alertWindow)),
+        DiaryOpenDayReloader(&graph.diarySession()),
+        graph.diaryReplacedHandler(),
+        diaryFontNames(),
+        graph.storeURL()};
 }
 
 QCoro::Task<std::optional<DiaryDataOperationGuard::Ticket>>
-VelmoraProgram::beginTransfer(DiaryDataOperation operation, const char *failedTitle) {
+VelmoraProgram::beginTransfer(DiaryDataOperation operation, const char *failedTitle,
+                              MessageBoxAlertPresenter::ParentWindow alertWindow) {
     auto ticket = graph().dataOperations().tryBegin(operation);
     if (!ticket) {
-        const DiaryTransferFlowContext context = transferContext();
+        const DiaryTransferFlowContext context = transferContext(std::move(alertWindow));
         QCoro::Task<void> refusal = presentTransferAlert(*context.alerts, failedTitle,
                                                          DiaryDataOperationGuard::refusalText());
         co_await refusal;
@@ -418,22 +429,24 @@ QCoro::Task<void> VelmoraProgram::exportDiary(std::function<void()> started,
         co_return;
     const QPointer<VelmoraProgram> self(this);
     const QDate today = graph().clock()->now().toLocalTime().date();
-    QWidget *parent = m_settingsView && m_settingsView->isActiveWindow()
-                          ? static_cast<QWidget *>(m_settingsView.data())
-                          : m_window.get();
+    const bool fromSettings = m_settingsView && m_settingsView->isActiveWindow();
+    QWidget *parent = fromSettings ? static_cast<QWidget *>(m_settingsView.data()) : m_window.get();
     const auto chosen = DiaryTransferPanels::chooseExportFile(parent, today, *graph().defaults(),
                                                               graph().persistenceDirectory());
     if (!self || !chosen)
         co_return;
     // Held until the flow ends: a restore or import meanwhile would change the diary under it.
+    // Its alerts answer where the panel did.
     auto beginning = beginTransfer(DiaryDataOperation::exportDiary,
-                                   QT_TRANSLATE_NOOP("DiaryTransferFlows", "Export Failed"));
+                                   QT_TRANSLATE_NOOP("DiaryTransferFlows", "Export Failed"),
+                                   alertParent(fromSettings));
     const auto ticket = co_await beginning;
     if (!self || !ticket)
         co_return;
     if (started)
         started();
-    QCoro::Task<void> flow = runExportFlow(*chosen, transferContext(), std::move(finished));
+    QCoro::Task<void> flow =
+        runExportFlow(*chosen, transferContext(alertParent(fromSettings)), std::move(finished));
     co_await flow;
 }
 
@@ -445,13 +458,14 @@ QCoro::Task<void> VelmoraProgram::importDiary() {
                                                               graph().persistenceDirectory());
     if (!self || !chosen)
         co_return;
-    auto beginning = beginTransfer(DiaryDataOperation::import,
-                                   QT_TRANSLATE_NOOP("DiaryTransferFlows", "Import Failed"));
+    auto beginning =
+        beginTransfer(DiaryDataOperation::import,
+                      QT_TRANSLATE_NOOP("DiaryTransferFlows", "Import Failed"), alertParent(false));
     const auto ticket = co_await beginning;
     if (!self || !ticket)
         co_return;
     QCoro::Task<void> flow =
-        runImportFlow(*chosen, transferContext(),
+        runImportFlow(*chosen, transferContext(alertParent(false)),
                       graph().persistenceDirectory() + QStringLiteral("/Recovery/Quarantine"));
     co_await flow;
 }

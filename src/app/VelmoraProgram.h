@@ -5,6 +5,7 @@
 #include "app/DiaryInstanceGuard.h"
 #include "app/DisplayLossWatcher.h"
 #include "app/MacAppDelegate.h"
+#include "app/MessageBoxAlertPresenter.h"
 #include "app/TerminationSignalWatcher.h"
 #include "app/VelmoraMenuCommands.h"
 #include "app/VuzIvoduAppDependencies.h"
@@ -71,7 +72,11 @@ private:
     // The open book: the page screen's view when it is built, with narrow references only.
     QWidget *makeBookView(QWidget *parent);
     QCoro::Task<void> restoreFromBackup(std::function<void(QString)> done);
-    DiaryTransferFlowContext transferContext();
+    // The flows' context, their alerts over the window `alertWindow` answers as each comes.
+    DiaryTransferFlowContext transferContext(MessageBoxAlertPresenter::ParentWindow alertWindow);
+    // The window the alerts of an operation belong to: for one started in the settings window,
+    // that window while it is shown; otherwise the book window.
+    MessageBoxAlertPresenter::ParentWindow alertParent(bool startedInSettings);
     // Asks where, then exports unless another data operation runs; `started` runs once the
     // export begins, `finished` when its flow has ended.
     QCoro::Task<void> exportDiary(std::function<void()> started = {},
@@ -80,7 +85,8 @@ private:
     // Takes the data-operation guard for an export or import; while another operation holds it,
     // says so in the flow's own failure alert (`failedTitle`) and answers none.
     QCoro::Task<std::optional<DiaryDataOperationGuard::Ticket>>
-    beginTransfer(DiaryDataOperation operation, const char *failedTitle);
+    beginTransfer(DiaryDataOperation operation, const char *failedTitle,
+                  MessageBoxAlertPresenter::ParentWindow alertWindow);
     void toggleFullScreen();
     // The settings window, made on first use and reloaded each time it is shown.
     void openPreferences();
@@ -104,7 +110,6 @@ private:
     std::unique_ptr<DesktopSettingsReader> m_desktopSettings;
     std::unique_ptr<TerminationSignalWatcher> m_signals;
     std::unique_ptr<DisplayLossWatcher> m_displayLoss;
-    std::shared_ptr<DiaryAlertPresenting> m_alerts;
     std::function<void(const QString &)> m_presentAlreadyOpen;
     std::shared_ptr<SystemAuthenticator> m_authenticator;
 };

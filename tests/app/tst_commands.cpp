@@ -234,14 +234,19 @@ private Q_SLOTS:
 
     void alertsAsMessageBoxes_data() {
         QTest::addColumn<int>("clicked");
-        QTest::newRow("default") << 0;
-        QTest::newRow("last") << 2;
-        QTest::newRow("closed") << -1;
+        // The window the alert belongs to goes while it shows (and takes the alert along).
+        QTest::addColumn<bool>("windowGoes");
+        QTest::newRow("default") << 0 << false;
+        QTest::newRow("last") << 2 << false;
+        QTest::newRow("closed") << -1 << false;
+        QTest::newRow("its window gone") << -1 << true;
     }
 
     void alertsAsMessageBoxes() {
         QFETCH(int, clicked);
-        MessageBoxAlertPresenter presenter;
+        QFETCH(bool, windowGoes);
+        auto window = std::make_unique<QWidget>();
+        MessageBoxAlertPresenter presenter([&] { return window.get(); });
         std::optional<int> answer;
         DiaryAlert alert;
         alert.title = QStringLiteral("Import Diary?");
@@ -275,7 +280,10 @@ private Q_SLOTS:
         QCOMPARE(titles, (QStringList{QStringLiteral("Merge"), QStringLiteral("Cancel"),
                                       QStringLiteral("Replace Diary")}));
         QVERIFY(!answer);
-        if (clicked >= 0)
+        QCOMPARE(box->parentWidget(), window.get());
+        if (windowGoes)
+            window.reset();
+        else if (clicked >= 0)
             box->buttons().at(clicked)->click();
         else
             box->reject();

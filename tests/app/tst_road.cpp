@@ -18,6 +18,7 @@
 #include "recall/views/CalendarView.h"
 #include "recall/views/MacCalendarCard.h"
 #include "recall/views/MacSearchCard.h"
+#include "settings/MacDataSettingsSection.h"
 #include "settings/MacICloudSettingsSection.h"
 #include "settings/MacSettingsView.h"
 #include "store/CoreDataDiaryRepository.h"
@@ -213,8 +214,19 @@ DayKey daysBeforeToday(DiaryDependencyGraph &graph, int days) {
     return DayKey::fromDate(calendar.startOfDayAdding(-days, graph.clock()->now()), calendar);
 }
 
-// Where the keyboard is when a menu key is pressed, and what the key is to do there.
-enum class KeysIn { settingsWindow, sealAcknowledgement, sealedPage, searchCard, unlockPrompt };
+// Where the keyboard is when a menu key is pressed, and what the key is to do there. The
+// settings window may have just answered its data operation's alerts.
+enum class KeysIn {
+    settingsWindow,
+    settingsAfterExport,
+    settingsAfterImport,
+    settingsAfterFailedImport,
+    settingsAfterRestore,
+    sealAcknowledgement,
+    sealedPage,
+    searchCard,
+    unlockPrompt
+};
 enum class KeyEffect {
     quits,
     goesToToday,
@@ -263,9 +275,29 @@ int locksHeldOn(const QString &path) {
     return held;
 }
 
-// Opens a file dialog the way a person does: Export… and Import… from the File menu, Choose…
-// in the settings window. The dialog is modal and runs its own event loop, so `answer` deals with
-// it from inside that loop; whatever it leaves open is cancelled. Whether a dialog was shown.
+// The settings window's button named `name` (its text or its object's name), scrolled into
+// view; the window is opened first when it is not shown.
+QAbstractButton *settingsButton(Road &road, const QString &name) {
+    if (!shownSettings()) {
+        road.click(road.book()->tools()->button(QStringLiteral("diary-toolbar-settings")));
+        if (!waitUntil([] { return shownSettings() != nullptr; }))
+            return nullptr;
+    }
+    for (auto *button : shownSettings()->findChildren<QAbstractButton *>()) {
+        if (button->text() != name && button->objectName() != name)
+            continue;
+        for (QWidget *parent = button->parentWidget(); parent; parent = parent->parentWidget())
+            if (auto *scroll = qobject_cast<QScrollArea *>(parent))
+                scroll->ensureWidgetVisible(button);
+        return button;
+    }
+    return nullptr;
+}
+
+// Opens a file dialog the way a person does: Export… and Import… from the File menu, Export,
+// Import and Choose… in the settings window, which only Choose… closes again. The dialog is modal
+// and runs its own event loop, so `answer` deals with it from inside that loop; whatever it
+// leaves open is cancelled. Whether a dialog was shown.
 bool openPanel(Road &road, const QString &panel, const std::function<void(QFileDialog &)> &answer) {
     bool answered = false;
     QTimer poll;
@@ -281,17 +313,15 @@ bool openPanel(Road &road, const QString &panel, const std::function<void(QFileD
             dialog->reject();
     });
     poll.start();
-    if (panel == QStringLiteral("Choose…")) {
-        road.click(road.book()->tools()->button(QStringLiteral("diary-toolbar-settings")));
-        if (!waitUntil([] { return shownSettings() != nullptr; }))
+    if (!panel.endsWith(QChar(0x2026)) || panel == QStringLiteral("Choose…")) {
+        QAbstractButton *button = settingsButton(road, panel == QStringLiteral("Choose…")
+                                                           ? QStringLiteral("sync-folder-choose")
+                                                           : panel);
+        if (!button)
             return false;
-        auto *choose =
-            shownSettings()->findChild<QAbstractButton *>(QStringLiteral("sync-folder-choose"));
-        for (QWidget *parent = choose->parentWidget(); parent; parent = parent->parentWidget())
-            if (auto *scroll = qobject_cast<QScrollArea *>(parent))
-                scroll->ensureWidgetVisible(choose);
-        QTest::mouseClick(choose, Qt::LeftButton);
-        shownSettings()->close();
+        QTest::mouseClick(button, Qt::LeftButton);
+        if (panel == QStringLiteral("Choose…"))
+            shownSettings()->close();
     } else {
         // Off while an export or import runs.
         QAction *item = road.program->menus().action(panel);
@@ -710,17 +740,11 @@ private Q_SLOTS:
             }
         });
         if (replacement == Replacement::restore) {
-            road.click(book->tools()->button(QStringLiteral("diary-toolbar-settings")));
-            QVERIFY(waitUntil([] { return shownSettings() != nullptr; }));
-            QAbstractButton *restore = nullptr;
-            for (auto *button : shownSettings()->findChildren<QAbstractButton *>())
-                if (button->text() == QStringLiteral("Restore"))
-                    restore = button;
+            QAbstractButton *restore = settingsButton(road, QStringLiteral("Restore"));
+            QVERIFY(restore);
             // Shown once the backups are listed.
-            QVERIFY(waitUntil([&] { return restore && restore->isVisible(); }));
-            for (QWidget *parent = restore->parentWidget(); parent; parent = parent->parentWidget())
-                if (auto *scroll = qobject_cast<QScrollArea *>(parent))
-                    scroll->ensureWidgetVisible(restore);
+            QVERIFY(waitUntil([&] { return restore->isVisible(); }));
+            restore = settingsButton(road, QStringLiteral("Restore"));
             QTest::mouseClick(restore, Qt::LeftButton);
             QVERIFY(answerAlert(QStringLiteral("Restore from Backup?"), QStringLiteral("Restore")));
             QVERIFY(waitUntil([&] {
@@ -1313,6 +1337,14 @@ private Q_SLOTS:
         row("settings, F11", K::settingsWindow, Qt::Key_F11, E::fillsTheScreen);
         row("settings, Escape", K::settingsWindow, Qt::Key_Escape, E::closesSettings);
         row("settings, Ctrl+W", K::settingsWindow, Qt::CTRL | Qt::Key_W, E::closesSettings);
+        row("settings after export, Escape", K::settingsAfterExport, Qt::Key_Escape,
+            E::closesSettings);
+        row("settings after import, Escape", K::settingsAfterImport, Qt::Key_Escape,
+            E::closesSettings);
+        row("settings after a failed import, Escape", K::settingsAfterFailedImport, Qt::Key_Escape,
+            E::closesSettings);
+        row("settings after restore, Escape", K::settingsAfterRestore, Qt::Key_Escape,
+            E::closesSettings);
         row("just sealed, Ctrl+T", K::sealAcknowledgement, Qt::CTRL | Qt::Key_T, E::goesToToday);
         row("sealed, Ctrl+T", K::sealedPage, Qt::CTRL | Qt::Key_T, E::goesToToday);
         row("search card, Ctrl+Q", K::searchCard, Qt::CTRL | Qt::Key_Q, E::quits);
@@ -1323,6 +1355,8 @@ private Q_SLOTS:
 
     // Every menu key works from every window of the program, whatever has the keyboard there,
     // and does there what it does anywhere: from yesterday's page, Ctrl+T comes back to today.
+    // The alerts of an operation started in the settings window belong to that window, and give
+    // the keyboard back to it.
     void menuKeysAnswerInEveryWindow() {
         QFETCH(KeysIn, place);
         QFETCH(QKeySequence, keys);
@@ -1343,6 +1377,7 @@ private Q_SLOTS:
         });
         QWindow *keyboard = nullptr;
         DayKey yesterday;
+        const QString kept = road.folder(QStringLiteral("kept.json"));
         if (place == KeysIn::unlockPrompt) {
             QVERIFY(road.launch());
             QVERIFY(waitUntil([] { return shownUnlockPrompt() != nullptr; }));
@@ -1353,6 +1388,10 @@ private Q_SLOTS:
                 // A page of the day before that can still be sealed.
                 yesterday = daysBeforeToday(graph, 1);
                 writeEarlierPage(graph, yesterday, QStringLiteral("Written yesterday."), false);
+                // The diary as it stands, kept to be restored or imported again.
+                if (place == KeysIn::settingsAfterRestore || place == KeysIn::settingsAfterImport)
+                    keepDiaryWithPage(graph, yesterday, {}, false,
+                                      place == KeysIn::settingsAfterImport ? kept : QString());
             }));
             road.key(Qt::Key_Return);
             QVERIFY(waitUntil([&] { return road.settled(); }));
@@ -1369,6 +1408,57 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitForWindowActive(shownSettings()));
             keyboard = shownSettings()->windowHandle();
             break;
+        case KeysIn::settingsAfterExport:
+        case KeysIn::settingsAfterImport:
+        case KeysIn::settingsAfterFailedImport:
+        case KeysIn::settingsAfterRestore: {
+            road.key(Qt::Key_Comma, Qt::ControlModifier);
+            QVERIFY(waitUntil([] { return shownSettings() != nullptr; }));
+            QVERIFY(QTest::qWaitForWindowActive(shownSettings()));
+            const auto choose = [](const QString &file) {
+                return [file](QFileDialog &dialog) {
+                    fileNameField(dialog)->setText(file);
+                    QTest::keyClick(fileNameField(dialog), Qt::Key_Return);
+                };
+            };
+            if (place == KeysIn::settingsAfterExport) {
+                QVERIFY(openPanel(road, QStringLiteral("Export"),
+                                  choose(road.folder(QStringLiteral("exported.json")))));
+                QVERIFY(answerAlert(QStringLiteral("Export Successful"), QStringLiteral("OK")));
+            } else if (place == KeysIn::settingsAfterImport) {
+                QVERIFY(openPanel(road, QStringLiteral("Import"), choose(kept)));
+                QVERIFY(answerAlert(QStringLiteral("Import Diary Data?"), QStringLiteral("Merge")));
+                QVERIFY(answerAlert(QStringLiteral("Import Complete"), QStringLiteral("OK")));
+            } else if (place == KeysIn::settingsAfterFailedImport) {
+                QFile junk(road.folder(QStringLiteral("junk.json")));
+                QVERIFY(junk.open(QIODevice::WriteOnly) && junk.write("not an export") > 0);
+                junk.close();
+                QVERIFY(openPanel(road, QStringLiteral("Import"), choose(junk.fileName())));
+                QVERIFY(answerAlert(QStringLiteral("Import Failed"), QStringLiteral("OK")));
+            } else {
+                // Shown once the backups are listed.
+                QVERIFY(waitUntil([&] {
+                    QAbstractButton *restore = settingsButton(road, QStringLiteral("Restore"));
+                    return restore && restore->isVisible();
+                }));
+                // The restore has run once the section was busy and is no longer.
+                MacDataSettingsController &data = shownSettings()->dataSection()->controller();
+                QObject watching;
+                bool busy = false;
+                bool restored = false;
+                QObject::connect(&data, &MacDataSettingsController::changed, &watching, [&] {
+                    busy = busy || data.isProcessing();
+                    restored = busy && !data.isProcessing();
+                });
+                QTest::mouseClick(settingsButton(road, QStringLiteral("Restore")), Qt::LeftButton);
+                QVERIFY(
+                    answerAlert(QStringLiteral("Restore from Backup?"), QStringLiteral("Restore")));
+                QVERIFY(waitUntil([&] { return restored; }));
+            }
+            QVERIFY(QTest::qWaitForWindowActive(shownSettings()));
+            keyboard = QGuiApplication::focusWindow();
+            break;
+        }
         case KeysIn::sealAcknowledgement:
         case KeysIn::sealedPage:
             QVERIFY(waitUntil([&] { return book->editor()->hasFocus(); }));
@@ -1420,6 +1510,8 @@ private Q_SLOTS:
             break;
         case KeyEffect::closesSettings:
             QVERIFY(waitUntil([] { return shownSettings() == nullptr; }));
+            // Nor did the key reach the book, to ask whether to leave the page.
+            QVERIFY(!shownAlert());
             break;
         case KeyEffect::opensNoSettings:
         case KeyEffect::staysLocked:
