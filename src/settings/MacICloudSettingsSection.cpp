@@ -6,23 +6,24 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QSignalBlocker>
-#include <QTextDocument>
+#include <QToolTip>
 
 namespace velmora {
 
 namespace {
 
 // A path shortened in its middle to the width it is given, so both its start and the folder's
-// own name stay readable. A folder's name may hold line breaks or what reads as markup: the
-// label shows it as written, on one line, and the tip whole.
+// own name stay readable. A folder's name may hold line breaks, what reads as markup or turns
+// the direction of the words after it: the label and its tip show it as the alerts quote a
+// value, on one line and as written, the tip at more length but within the screen.
 class ElidedPathLabel : public QLabel {
 public:
     ElidedPathLabel() { setTextFormat(Qt::PlainText); }
 
     void setPath(const QString &path) {
         m_path = shownExcerpt(path);
-        setToolTip(Qt::convertFromPlainText(path));
         elide();
     }
 
@@ -34,7 +35,15 @@ protected:
     QSize minimumSizeHint() const override { return {40, QLabel::minimumSizeHint().height()}; }
 
 private:
-    void elide() { setText(fontMetrics().elidedText(m_path, Qt::ElideMiddle, width())); }
+    void elide() {
+        setText(fontMetrics().elidedText(m_path, Qt::ElideMiddle, width()));
+        const QFontMetrics tipMetrics(QToolTip::font());
+        const int room =
+            (screen() ? screen()->availableGeometry().width() : 800) - 4 * tipMetrics.height();
+        // Rich text with the path escaped: as plain text, a tag in the path would be laid out.
+        setToolTip(QStringLiteral("<p style=\"white-space:pre\">%1</p>")
+                       .arg(tipMetrics.elidedText(m_path, Qt::ElideMiddle, room).toHtmlEscaped()));
+    }
 
     QString m_path;
 };

@@ -30,6 +30,7 @@
 #include <QTextDocument>
 #include <QTimeEdit>
 #include <QTimeZone>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -410,7 +411,7 @@ private Q_SLOTS:
 
         section.chooseFolderButton()->click();
         QVERIFY(test::waitUntil(
-            [&] { return section.folderLabel()->toolTip() == Qt::convertFromPlainText(chosen); }));
+            [&] { return section.folderLabel()->text() != QStringLiteral("None"); }));
         QVERIFY(!section.folderRefusalLabel()->isVisible());
         QCOMPARE(defaults->stringValue(DiaryCloudSyncFolderChoice::folderKey), chosen);
         QVERIFY(defaults->contains(DiaryCloudSyncFolderChoice::folderDeviceKey));
@@ -420,6 +421,70 @@ private Q_SLOTS:
         QCOMPARE(test::unevenShownText(shown), QString());
         QVERIFY(section.folderLabel()->sizeHint().height() < 100);
         test::saveScreenshot(test::grabWidget(&host), QStringLiteral("settings-sync-folder"));
+    }
+
+    // The Folder row's tip holds the path as the alerts quote a value: on one line, as written,
+    // and no wider than the screen, whatever the folder's name holds.
+    void syncFolderTip_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("line breaks") << QStringLiteral("/home/ann/Tablet\nSync\r\n\nDiary");
+        QTest::newRow("right-to-left override")
+            << QStringLiteral("/home/ann/\u202ETablet Sync/txt.exe");
+        QString deep = QStringLiteral("/home/ann");
+        while (deep.size() < 5167)
+            deep += QStringLiteral("/a folder kept in step");
+        QTest::newRow("5,167 characters") << deep.left(5167);
+        QString wide = QStringLiteral("/home/ann");
+        while (wide.size() < 400)
+            wide += QStringLiteral("/日记与平板同步的文件夹");
+        QTest::newRow("wide letters") << wide;
+    }
+
+    void syncFolderTip() {
+        QFETCH(QString, path);
+        QTemporaryDir folder;
+        auto defaults =
+            std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("defaults.ini")));
+        defaults->setString(DiaryCloudSyncFolderChoice::folderKey, path);
+        DiaryCloudSync sync(DiaryCloudSync::Services{{}, {}, {}, {}, defaults},
+                            folder.filePath(QStringLiteral("Sync/manifest.json")),
+                            DiaryCloudSync::noSyncRoot(), false, std::chrono::seconds(60));
+        MacICloudSettingsSection section(
+            sync, MacSyncFolderServices{std::make_shared<DiaryCloudSyncFolderChoice>(defaults),
+                                        folder.filePath(QStringLiteral("Diary")),
+                                        {}});
+        section.resize(460, 260);
+        section.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&section));
+        QLabel *row = section.folderLabel();
+        const QString tip = row->toolTip();
+        QCOMPARE(test::unevenShownText(tip), QString());
+
+        // As shown: one line, as high as a tip of one word, and within the screen.
+        const auto shownTip = [&](const QString &text) -> QWidget * {
+            QToolTip::showText(row->mapToGlobal(row->rect().center()), text, row);
+            QWidget *shown = nullptr;
+            test::waitUntil([&] {
+                for (QWidget *window : QApplication::topLevelWidgets())
+                    if (window->inherits("QTipLabel") && window->isVisible())
+                        shown = window;
+                return shown != nullptr;
+            });
+            return shown;
+        };
+        QWidget *oneWord = shownTip(Qt::convertFromPlainText(QStringLiteral("Tablet")));
+        QVERIFY(oneWord);
+        const int oneLine = oneWord->height();
+        QToolTip::hideText();
+        QWidget *shown = shownTip(tip);
+        QVERIFY(shown);
+        QCOMPARE(shown->height(), oneLine);
+        QVERIFY2(shown->width() <= row->screen()->geometry().width(),
+                 qPrintable(QStringLiteral("%1 px").arg(shown->width())));
+        test::saveScreenshot(test::grabWidget(shown),
+                             QStringLiteral("settings-sync-folder-tip-") +
+                                 QString::fromLatin1(QTest::currentDataTag()).left(10));
+        QToolTip::hideText();
     }
 
     void typedReminderTime_data() {
