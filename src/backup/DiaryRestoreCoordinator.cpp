@@ -38,21 +38,45 @@ bool DiaryRestoreCoordinator::sameDiary(DiarySnapshotDTO a, DiarySnapshotDTO b) 
 
 QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::restore(QString packageURL,
                                                                  QString quarantineDirectory) {
+    auto restoring = restoreHeld(std::move(packageURL), {}, std::move(quarantineDirectory));
+    co_return *co_await restoring;
+}
+
+QCoro::Task<std::optional<DiaryRestoreResult>>
+DiaryRestoreCoordinator::restoreNewest(QString backupsDirectory, QString quarantineDirectory) {
+    auto restoring = restoreHeld({}, std::move(backupsDirectory), std::move(quarantineDirectory));
+    co_return co_await restoring;
+}
+
+QCoro::Task<std::optional<DiaryRestoreResult>>
+DiaryRestoreCoordinator::restoreHeld(QString packageURL, QString backupsDirectory,
+                                     QString quarantineDirectory) {
     // The open page is held from the start: nothing typed meanwhile is saved over the restored
-    // diary, and a quit meanwhile waits for the restore to end or to be undone.
+    // diary, or typed only to vanish with the diary it replaces, and a quit meanwhile waits for
+    // the restore to end or to be undone.
     co_await m_openDay.prepare(DiaryReplacementKind::restore);
     std::exception_ptr failure;
     std::optional<DiaryRestoreResult> result;
     try {
-        auto replacing = replace(std::move(packageURL), std::move(quarantineDirectory));
-        result = co_await replacing;
+        if (packageURL.isEmpty()) {
+            auto listing = m_files->run([backupsDirectory] {
+                return DiarySnapshotService::listSnapshots(backupsDirectory);
+            });
+            const QList<SnapshotSummary> snapshots = co_await listing;
+            if (!snapshots.isEmpty())
+                packageURL = snapshots.first().packageURL;
+        }
+        if (!packageURL.isEmpty()) {
+            auto replacing = replace(std::move(packageURL), std::move(quarantineDirectory));
+            result = co_await replacing;
+        }
     } catch (...) {
         failure = std::current_exception();
     }
     co_await m_openDay.reload();
     if (failure)
         std::rethrow_exception(failure);
-    co_return *result;
+    co_return result;
 }
 
 QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::replace(QString packageURL,

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace velmora {
 
@@ -49,12 +50,20 @@ public:
     // as it was. Whenever the replacement was attempted, a validated safety backup of the
     // previous diary is in the quarantine folder.
     QCoro::Task<DiaryRestoreResult> restore(QString packageURL, QString quarantineDirectory);
+    // The same for the newest valid backup of the folder, chosen with the open page already held
+    // (choosing reads every backup in full, which takes a while); none when there is none.
+    QCoro::Task<std::optional<DiaryRestoreResult>> restoreNewest(QString backupsDirectory,
+                                                                 QString quarantineDirectory);
 
     // Snapshot equality with the entries compared by day and the recovery records by id, since
     // the package and the store keep the records in different orders.
     static bool sameDiary(DiarySnapshotDTO a, DiarySnapshotDTO b);
 
 private:
+    // Holds the open page, restores the package (or the newest of the backups when none is
+    // named), and lets the page go.
+    QCoro::Task<std::optional<DiaryRestoreResult>>
+    restoreHeld(QString packageURL, QString backupsDirectory, QString quarantineDirectory);
     // The restore while the open page is held.
     QCoro::Task<DiaryRestoreResult> replace(QString packageURL, QString quarantineDirectory);
 

@@ -112,18 +112,16 @@ QCoro::Task<void> MacDataSettingsController::restoreLatestBackup() {
     const QPointer<MacDataSettingsController> self(this);
     m_showRestoreConfirmation = false;
     Q_EMIT changed();
-    QCoro::Task<QList<SnapshotSummary>> listing = listBackups();
-    const QList<SnapshotSummary> snapshots = co_await listing;
-    if (!self || snapshots.isEmpty())
-        co_return;
     auto ticket = begin(DiaryDataOperation::restore);
     if (!ticket)
         co_return;
     beginProcessing();
     std::optional<QString> failure;
     try {
-        QCoro::Task<DiaryRestoreResult> restoring =
-            m_services.restore->restore(snapshots.first().packageURL, safetyFolder());
+        // The newest backup is chosen once the page is held: what is typed after the user agreed
+        // to restore would otherwise be saved, only to vanish with the diary being replaced.
+        QCoro::Task<std::optional<DiaryRestoreResult>> restoring =
+            m_services.restore->restoreNewest(backupFolder(), safetyFolder());
         co_await restoring;
     } catch (const std::exception &error) {
         failure = messageOf(error);

@@ -26,7 +26,7 @@ struct DataFixture : SessionFixture {
     QString importFile = QStringLiteral(VELMORA_TEST_DATA "/transfer/valid-v3.json");
     std::shared_ptr<ScriptedAlerts> alerts = std::make_shared<ScriptedAlerts>();
     DiarySnapshotService snapshots{repository, clock};
-    DiaryRestoreCoordinator restore{repository, clock};
+    DiaryRestoreCoordinator restore{repository, clock, DiaryOpenDayReloader(session.get())};
     DiaryDataOperationGuard guard;
     std::optional<QString> chosenImport = importFile;
     int exportsStarted = 0;
@@ -113,8 +113,19 @@ private Q_SLOTS:
         QVERIFY(!f.data.showRestoreConfirmation());
         QCOMPARE(f.contents(), laterDiary);
 
+        f.open(SessionFixture::today);
         f.data.requestRestore();
-        test::waitFor(f.data.restoreLatestBackup());
+        QCoro::Task<void> restoring = f.data.restoreLatestBackup();
+        // Once the user agreed, the page takes nothing more: it would be saved only to vanish with
+        // the diary the restore replaces.
+        bool refused = false;
+        try {
+            f.session->updateDraft(QStringLiteral("typed right after agreeing"));
+        } catch (const PersistenceError &) {
+            refused = true;
+        }
+        QVERIFY(refused);
+        test::waitFor(std::move(restoring));
         QVERIFY(!f.data.showRestoreConfirmation());
         QCOMPARE(f.contents(), keptDiary);
         QVERIFY(!f.data.dataOperationError());
