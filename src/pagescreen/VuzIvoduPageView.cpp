@@ -120,6 +120,12 @@ void VuzIvoduPageView::appear() {
     m_subscriptions << connect(&m_session, &DiarySessionStore::reloadedFromStore, this,
                                &VuzIvoduPageView::showStoredPage);
     m_subscriptions << connect(&m_session, &DiarySessionStore::replacementChanged, this, [this] {
+        // The seal card and the leave prompt ask about the page being replaced: they go, to be
+        // asked again, if wanted, of the page the new diary brings.
+        if (isHeldForReplacement()) {
+            m_writing.hideSealConfirmation();
+            m_writing.dismissLeavePrompt();
+        }
         Q_EMIT heldForReplacementChanged(isHeldForReplacement());
         Q_EMIT saveStateNoteChanged();
     });

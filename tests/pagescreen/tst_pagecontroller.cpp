@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+Q_DECLARE_METATYPE(velmora::DiaryReplacementKind)
+
 using namespace velmora;
 using namespace velmora::test;
 
@@ -545,6 +547,53 @@ private Q_SLOTS:
         QCOMPARE(f.session->selectedDay() != day("2024-03-14"), leavesTheDay);
         QCOMPARE(f.page->showSealConfirmation(), !answered);
         QCOMPARE(f.page->showSearch(), DiaryCommand(command) == DiaryCommand::find);
+    }
+
+    // While the diary is replaced underneath it, the page says so, takes no writing and does not
+    // turn; a seal card or leave prompt it showed goes, since it asked about the page being
+    // replaced. Afterwards the page takes writing again.
+    void aReplacedDiaryHoldsThePage_data() {
+        QTest::addColumn<DiaryReplacementKind>("kind");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("restore") << DiaryReplacementKind::restore << ""
+                                 << "Restoring…";
+        QTest::newRow("import") << DiaryReplacementKind::import << ""
+                                << "Importing…";
+        QTest::newRow("restore under the seal card") << DiaryReplacementKind::restore << "seal card"
+                                                     << "Restoring…";
+        QTest::newRow("import under the leave prompt")
+            << DiaryReplacementKind::import << "leave prompt"
+            << "Importing…";
+    }
+
+    void aReplacedDiaryHoldsThePage() {
+        QFETCH(DiaryReplacementKind, kind);
+        QFETCH(QString, shown);
+        QFETCH(QString, note);
+        PageScreenFixture f;
+        f.seed("2024-03-14", QStringLiteral("Yesterday"));
+        QVERIFY(f.openDay(day("2024-03-14")));
+        if (shown == u"seal card")
+            f.page->handleCommand(DiaryCommand::seal);
+        if (shown == u"leave prompt")
+            f.page->requestClose();
+        QVERIFY(f.page->isPageCovered() == !shown.isEmpty());
+
+        QVERIFY(test::waitFor(f.session->beginReplacement(kind)));
+        QCOMPARE(f.page->saveStateNote(), note);
+        QVERIFY(!f.page->isPageCovered());
+        QVERIFY(!f.page->acceptsTyping());
+        f.page->turnToNextPage();
+        f.page->handleCommand(DiaryCommand::seal);
+        QVERIFY(!f.page->showSealConfirmation());
+        QVERIFY(!f.page->isSettling());
+
+        test::waitFor(f.session->endReplacement());
+        QCOMPARE(f.session->selectedDay(), day("2024-03-14"));
+        QCOMPARE(f.page->saveStateNote(), std::nullopt);
+        QVERIFY(f.page->acceptsTyping());
+        QCOMPARE(f.repository->saveCount, 0);
     }
 
     void aCommandIsHandledOncePerEvent() {
