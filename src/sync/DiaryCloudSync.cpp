@@ -210,10 +210,10 @@ QCoro::Task<void> DiaryCloudSync::waitForLoopEnd(std::optional<std::chrono::nano
     co_await std::move(ended);
 }
 
-void DiaryCloudSync::forgetPageMarks() {
+void DiaryCloudSync::forgetLocalRevisions() {
     ++m_forgetRequests;
-    // The pass that runs, or one started for this, drops the marks and writes the manifest; with
-    // the switch off it only writes the manifest.
+    // The pass that runs, or one started for this, forgets them in the marks and writes the
+    // manifest; with the switch off it only writes the manifest.
     if (m_running)
         m_rerunRequested = true;
     else
@@ -292,7 +292,7 @@ QCoro::Task<void> DiaryCloudSync::runSyncOnce() {
         ++m_changeCount;
         Q_EMIT changeCountChanged(m_changeCount);
     }
-    QCoro::Task<void> settling = settleForgottenPageMarks();
+    QCoro::Task<void> settling = settleForgottenRevisions();
     co_await std::move(settling);
 }
 
@@ -330,9 +330,10 @@ QCoro::Task<void> DiaryCloudSync::runPass() {
     manifest.onDisk = manifest.marks;
     manifest.forgottenThrough = m_forgottenOnDisk;
     if (m_forgetRequests > m_forgottenOnDisk) {
-        manifest.marks.pages.clear();
+        manifest.marks.forgetLocalRevisions();
         manifest.forgottenThrough = m_forgetRequests;
     }
+    m_passForgotten = m_forgetRequests;
 
     std::exception_ptr failure;
     try {
@@ -403,7 +404,7 @@ QCoro::Task<bool> DiaryCloudSync::keepStep(PassManifest &manifest) {
 
 QCoro::Task<void> DiaryCloudSync::saveManifest(PassManifest &manifest) {
     if (m_forgetRequests > manifest.forgottenThrough) {
-        manifest.marks.pages.clear();
+        manifest.marks.forgetLocalRevisions();
         manifest.forgottenThrough = m_forgetRequests;
     }
     // A pass that changed no mark leaves the file as it is.
@@ -418,11 +419,11 @@ QCoro::Task<void> DiaryCloudSync::saveManifest(PassManifest &manifest) {
     m_forgottenOnDisk = std::max(m_forgottenOnDisk, manifest.forgottenThrough);
 }
 
-QCoro::Task<void> DiaryCloudSync::settleForgottenPageMarks() {
+QCoro::Task<void> DiaryCloudSync::settleForgottenRevisions() {
     if (m_forgetRequests <= m_forgottenOnDisk)
         co_return;
     const quint64 through = m_forgetRequests;
-    auto forgetting = folderWork([url = m_manifestURL] { Manifest::forgetPageMarks(url); });
+    auto forgetting = folderWork([url = m_manifestURL] { Manifest::forgetLocalRevisions(url); });
     co_await forgetting;
     m_manifestOnDisk.reset();
     m_forgottenOnDisk = std::max(m_forgottenOnDisk, through);

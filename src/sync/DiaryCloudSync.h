@@ -143,9 +143,11 @@ public:
     // flight, and this returns once it has stopped or `atMost` passed.
     QCoro::Task<void> stop(std::chrono::nanoseconds atMost);
     // The diary was replaced as a whole (a restore, an import that replaced it): what the page
-    // marks say about local revisions no longer holds. They are dropped, on disk too, and every
-    // page is compared afresh at the next pass.
-    void forgetPageMarks();
+    // marks say about local revisions no longer holds, even where a page brought the revision of
+    // its mark along. Every page of the new diary counts as changed here from the next pass on
+    // (on disk too), so it goes out where the other device did not change the day since the
+    // last exchange, and the page file it replaces is kept as a recovery record.
+    void forgetLocalRevisions();
 
     // The design's choice among the versions of one page file (the current file first): a sealed
     // version beats every draft, then the latest `updatedAt`; ties keep the earlier version.
@@ -173,15 +175,15 @@ private:
 
     void requestSync();
     QCoro::Task<void> runSyncLoop();
-    // One pass, then the change count raised for what it stored, however it ended, and the page
-    // marks dropped on disk if the pass could not do it on its way.
+    // One pass, then the change count raised for what it stored, however it ended, and the local
+    // revisions forgotten on disk if the pass could not do it on its way.
     QCoro::Task<void> runSyncOnce();
     QCoro::Task<void> runPass();
     // Whether the running pass should stop at the next point where it can.
     bool passInterrupted() const;
 
     // The manifest of one pass: its marks, what the file holds, and up to which request to forget
-    // the page marks have been dropped from the marks.
+    // the local revisions the marks have forgotten them.
     struct PassManifest {
         Manifest marks;
         Manifest onDisk;
@@ -191,8 +193,8 @@ private:
     // Saves the marks of a step that completed; false when the pass ends there, the switch
     // turned off or the pass stopped.
     QCoro::Task<bool> keepStep(PassManifest &manifest);
-    // Writes the page marks away on disk when a pass could not do it on its way.
-    QCoro::Task<void> settleForgottenPageMarks();
+    // Forgets the local revisions on disk when a pass could not do it on its way.
+    QCoro::Task<void> settleForgottenRevisions();
     QCoro::Task<void> waitForLoopEnd(std::optional<std::chrono::nanoseconds> atMost);
 
     QCoro::Task<bool> reconcilePages(const DiaryCloudSyncFolder &folder, Manifest &manifest);
@@ -251,9 +253,11 @@ private:
         Manifest manifest;
     };
     std::optional<ManifestFile> m_manifestOnDisk;
-    // Raised by forgetPageMarks; the marks on disk have been dropped up to `m_forgottenOnDisk`.
+    // Raised by forgetLocalRevisions; the marks on disk have forgotten them up to
+    // `m_forgottenOnDisk`, the marks of the running pass up to `m_passForgotten`.
     quint64 m_forgetRequests = 0;
     quint64 m_forgottenOnDisk = 0;
+    quint64 m_passForgotten = 0;
     DiaryCloudSyncWatcher *m_watcher = nullptr;
     std::optional<QDateTime> m_lastSync;
     bool m_isEnabled = true;

@@ -104,16 +104,21 @@ void DiaryCloudSyncManifest::save(const QString &manifestURL) const {
     }
 }
 
-void DiaryCloudSyncManifest::forgetPageMarks(const QString &manifestURL) {
+void DiaryCloudSyncManifest::forgetLocalRevisions() {
+    for (DiaryCloudSyncMark &mark : pages)
+        mark.local = DiaryCloudSyncMark::replacedLocal;
+}
+
+void DiaryCloudSyncManifest::forgetLocalRevisions(const QString &manifestURL) {
     QFile file(manifestURL);
     if (!file.open(QIODevice::ReadOnly))
         return;
     try {
         DiaryCloudSyncManifest manifest = fromJson(parseJson(file.readAll()));
-        if (manifest.pages.isEmpty())
-            return;
-        manifest.pages.clear();
-        manifest.save(manifestURL);
+        const DiaryCloudSyncManifest before = manifest;
+        manifest.forgetLocalRevisions();
+        if (manifest != before)
+            manifest.save(manifestURL);
     } catch (const DiaryError &error) {
         // A manifest that cannot be decoded is read as a fresh one anyway.
         qCInfo(lcSync) << "the sync manifest holds no page marks to forget:" << error.message();

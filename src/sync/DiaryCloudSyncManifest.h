@@ -21,6 +21,10 @@ struct DiaryCloudSyncMark {
     // A page's `remote` once its file changed into something that could not be read whole: what
     // comes after it may not follow from the page exchanged before. Never a listed fingerprint.
     static inline const QString unreadRemote = QStringLiteral("unread");
+    // A page's `local` once the diary was replaced as a whole: no revision is negative, so every
+    // page of the new diary counts as changed here, whatever revision it brought along, while
+    // `remote` still tells whether the other device changed the day since the exchange.
+    static constexpr qint64 replacedLocal = -1;
 
     QJsonObject toJson() const;
     static DiaryCloudSyncMark fromJson(const QJsonValue &value, const QStringList &codingPath);
@@ -53,9 +57,11 @@ struct DiaryCloudSyncManifest {
     // Writes the manifest atomically, creating its folder. A failure is logged and otherwise
     // ignored: the next pass starts from the older file.
     void save(const QString &manifestURL) const;
-    // Drops the page marks of the file at `manifestURL`, whatever root it was made for, so that
-    // every page is compared afresh; drawing marks stay. Never fails; a failure is logged.
-    static void forgetPageMarks(const QString &manifestURL);
+    // Every page mark's `local` becomes `replacedLocal`; drawing marks stay.
+    void forgetLocalRevisions();
+    // The same for the file at `manifestURL`, whatever root it was made for. Never fails; a
+    // failure is logged.
+    static void forgetLocalRevisions(const QString &manifestURL);
 
     friend bool operator==(const DiaryCloudSyncManifest &,
                            const DiaryCloudSyncManifest &) = default;

@@ -225,7 +225,10 @@ QCoro::Task<bool> DiaryCloudSync::reconcilePages(const DiaryCloudSyncFolder &fol
 
 QCoro::Task<bool> DiaryCloudSync::reconcilePage(const DiaryCloudSyncFolder &folder,
                                                 Manifest &manifest, const PageDay &day) {
-    if (day.remote && day.remoteChanged) {
+    // A page of a diary that replaced the one exchanged goes out over an unchanged page file
+    // too, but only once that file is kept: it may hold newer words than the page replacing it.
+    const bool replacing = day.localRevision && day.mark && day.mark->local == Mark::replacedLocal;
+    if (day.remote && (day.remoteChanged || replacing)) {
         if (!day.remote->isDownloaded) {
             // Its local change, if any, waits for the pass that can read the file.
             auto asking =
@@ -300,12 +303,15 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
     // file gone since says nothing either: the copy takes a local page's place only when it is
     // the newer, and the page it displaces is kept. The day's file is written again only for a
     // copy that won or for a local change.
-    const bool localChanged = day.localChanged || lone;
     const bool uploads = !lone || day.localChanged;
+    // Read only to be kept before the local page goes out over it.
+    const bool fileUnchanged = !lone && !day.remoteChanged;
     QCoro::Task<std::optional<DiaryEntryDTO>> readingLocal = repository->entry(key);
     auto askingLocal = awaited(std::move(readingLocal));
     const std::optional<DiaryEntryDTO> local = co_await askingLocal;
-
+    // The diary replaced while this pass ran: the local page just read is not the one whose
+    // revision the pass compared.
+    const bool localChanged = day.localChanged || lone || m_forgetRequests > m_passForgotten;
     std::optional<DiaryEntryDTO> stored;
     // The copies whose words are kept: they go once the day's outcome is stored.
     std::optional<QList<Folder::ConflictCopy>> settled;
@@ -327,7 +333,7 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         auto settling = settleConflicts(folder, key, copies);
         co_await std::move(settling);
         co_return false;
-    } else if (remoteEntryWins(*local, incoming, localChanged)) {
+    } else if (!fileUnchanged && remoteEntryWins(*local, incoming, localChanged)) {
         const DiarySessionStore *session = m_services.session;
         if (session && session->selectedDay() == key && session->hasPendingLocalWriting()) {
             qCInfo(lcSync) << "the open page has unsaved writing; its synced version waits";

@@ -289,18 +289,21 @@ private Q_SLOTS:
     // A restore, or an import that replaces the diary, can leave a page under the revision that
     // was exchanged but with other words: the sync must compare it afresh, not trust its mark.
     // A merge leaves every stored entry as it was, and the marks stand.
+    // The restored page goes out even when the page file, unchanged since, was written later.
     void replacingTheDiaryMakesSyncCompareEveryPage_data() {
         QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("replacedLater"); // s after the page file was written
         QTest::addColumn<QString>("fileAfter");
-        QTest::newRow("restore") << "restore"
-                                 << "Replaced words";
-        QTest::newRow("import that replaces") << "replace"
-                                              << "Replaced words";
-        QTest::newRow("import that merges") << "merge"
-                                            << "Exchanged words";
+        QTest::newRow("restore") << "restore" << 60 << "Replaced words";
+        QTest::newRow("import that replaces") << "replace" << 60 << "Replaced words";
+        QTest::newRow("import that merges") << "merge" << 60 << "Exchanged words";
+        QTest::newRow("restore of an older page") << "restore" << -3600 << "Replaced words";
+        QTest::newRow("import that replaces with an older page")
+            << "replace" << -3600 << "Replaced words";
     }
     void replacingTheDiaryMakesSyncCompareEveryPage() {
         QFETCH(QString, how);
+        QFETCH(int, replacedLater);
         QFETCH(QString, fileAfter);
         Launch launch;
         launch.testMode();
@@ -321,7 +324,8 @@ private Q_SLOTS:
         // The same revision, other words, written later than the page file.
         DiarySnapshotDTO replacement = test::waitFor(graph->repository()->snapshot());
         replacement.entries.first().content = QStringLiteral("Replaced words");
-        replacement.entries.first().updatedAt = QDateTime::currentDateTimeUtc().addSecs(60);
+        replacement.entries.first().updatedAt =
+            QDateTime::currentDateTimeUtc().addSecs(replacedLater);
         const QString quarantine = launch.folder.filePath(QStringLiteral("quarantine"));
         if (how == u"restore") {
             const QString package = launch.folder.filePath(QStringLiteral("b.velmorabackup"));
@@ -340,6 +344,8 @@ private Q_SLOTS:
         }
         test::waitFor(graph->cloudSync().syncNow());
         QCOMPARE(pageWords(), fileAfter);
+        const auto stored = test::waitFor(graph->repository()->entry(day("2024-03-01")));
+        QCOMPARE(stored->content, fileAfter);
     }
 
     void syncedInkChangesReachTheIndex() {

@@ -465,46 +465,98 @@ private Q_SLOTS:
             QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::failed);
     }
 
-    // Restoring or replacing the diary leaves revisions that the marks cannot speak for: the
-    // marks go, on disk too, also while sync is off or a pass runs, and the next pass compares
-    // every page afresh. The drawing marks stay.
+    // Restoring or replacing the diary leaves revisions that the marks cannot speak for, even one
+    // equal to the mark: every restored page counts as changed here, on disk too, also while sync
+    // is off or a pass runs. So it goes out where the tablet did not change the day since the
+    // last exchange, however old it is, and the page it replaces there is kept; where both
+    // changed, the later one wins and the other is kept. A day the restored diary lacks is not
+    // brought back from an unchanged page file. The drawing marks stay.
     void forgettingPageMarks_data() {
         QTest::addColumn<QString>("when");
-        QTest::newRow("between passes") << "idle";
-        QTest::newRow("sync off, then the next launch") << "off";
-        QTest::newRow("during a pass") << "running";
+        QTest::addColumn<qint64>("restoredLater"); // s after the exchanged page; 0: no page
+        QTest::addColumn<qint64>("tabletLater");   // s; 0: the tablet did not change the day
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QStringList>("recovered");
+        const QStringList exchanged{QStringLiteral("Exchanged")};
+        QTest::newRow("between passes") << "idle" << 60LL << 0LL << "Restored" << exchanged;
+        QTest::newRow("sync off, then the next launch")
+            << "off" << 60LL << 0LL << "Restored" << exchanged;
+        QTest::newRow("during a pass") << "running" << 60LL << 0LL << "Restored" << exchanged;
+        QTest::newRow("an older page") << "idle" << -3600LL << 0LL << "Restored" << exchanged;
+        QTest::newRow("an older page, sync off")
+            << "off" << -3600LL << 0LL << "Restored" << exchanged;
+        QTest::newRow("an older page, during a pass")
+            << "running" << -3600LL << 0LL << "Restored" << exchanged;
+        QTest::newRow("the tablet changed it later")
+            << "idle" << -3600LL << 30LL << "Tablet" << QStringList{QStringLiteral("Restored")};
+        QTest::newRow("the tablet changed it earlier")
+            << "idle" << 60LL << 30LL << "Restored" << QStringList{QStringLiteral("Tablet")};
+        // Replaced after the pass compared the revisions, before it read the local page.
+        QTest::newRow("the tablet changed it earlier, replaced while merging")
+            << "merging" << 60LL << 30LL << "Restored" << QStringList{QStringLiteral("Tablet")};
+        QTest::newRow("no page of the day") << "idle" << 0LL << 0LL << "<none>" << QStringList{};
     }
     void forgettingPageMarks() {
         QFETCH(QString, when);
+        QFETCH(qint64, restoredLater);
+        QFETCH(qint64, tabletLater);
+        QFETCH(QString, stored);
+        QFETCH(QStringList, recovered);
         SyncEngineFixture f;
         DiaryEntryDTO entry = f.seed(march5, QStringLiteral("Exchanged"));
         f.handwriting->write(TabletCompanion::encodeDrawing({{}}), march5, 0);
         f.pass();
         QVERIFY(f.manifest().ink.contains(QStringLiteral("2024-03-05-0.drawing")));
+        const QDateTime exchangedAt = entry.updatedAt;
+        if (tabletLater)
+            f.tablet.writePage(SyncEngineFixture::tabletPage(
+                march5, QStringLiteral("Tablet"),
+                exchangedAt.addSecs(tabletLater).toMSecsSinceEpoch()));
         // What a restore leaves: other words under the revision that was exchanged.
-        entry.content = QStringLiteral("Restored");
-        entry.updatedAt = f.clock->now();
-        f.repository->put(entry);
+        DiarySnapshotDTO restored = test::waitFor(f.repository->snapshot());
+        restored.entries.clear();
+        if (restoredLater) {
+            entry.content = QStringLiteral("Restored");
+            entry.updatedAt = exchangedAt.addSecs(restoredLater);
+            restored.entries.append(entry);
+        }
+        const auto replace = [&] { test::waitFor(f.repository->replaceAll(restored)); };
+        if (when != u"merging")
+            replace();
 
         if (when == u"off") {
             f.sync->setEnabled(false);
-            f.sync->forgetPageMarks();
+            f.sync->forgetLocalRevisions();
             QVERIFY(waitUntil([&] { return !f.sync->isRunning(); }));
-            QVERIFY(f.manifest().pages.isEmpty());
             f.sync = std::make_unique<DiaryCloudSync>(f.sync->services(), f.manifestURL,
                                                       f.sync->rootProvider(), false, 60s);
             f.sync->setEnabled(true);
             f.pass();
         } else if (when == u"running") {
-            f.repository->beforeNext(Operation::revisionsByDay, [&] { f.sync->forgetPageMarks(); });
+            f.repository->beforeNext(Operation::revisionsByDay,
+                                     [&] { f.sync->forgetLocalRevisions(); });
+            f.pass();
+        } else if (when == u"merging") {
+            f.repository->beforeNext(Operation::entry, [&] {
+                replace();
+                f.sync->forgetLocalRevisions();
+            });
             f.pass();
         } else {
-            f.sync->forgetPageMarks();
+            f.sync->forgetLocalRevisions();
             QVERIFY(waitUntil([&] { return !f.sync->isRunning(); }));
         }
-        QCOMPARE(f.pageFileContent(march5), QStringLiteral("Restored"));
-        QCOMPARE(f.recoveredContents(), QStringList{QStringLiteral("Exchanged")});
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+        QCOMPARE(f.storedContent(march5), stored);
+        QCOMPARE(f.pageFileContent(march5), restoredLater ? stored : QStringLiteral("Exchanged"));
+        QCOMPARE(f.recoveredContents(), recovered);
         QVERIFY(f.manifest().ink.contains(QStringLiteral("2024-03-05-0.drawing")));
+        // Settled: the next pass moves nothing.
+        const QString file = f.fingerprint(march5);
+        f.pass();
+        QCOMPARE(f.fingerprint(march5), file);
+        QCOMPARE(f.storedContent(march5), stored);
+        QCOMPARE(f.recoveredContents(), recovered);
     }
 
     // Quitting while a pass is inside a file operation: the pass is stopped, the quit waits for

@@ -127,7 +127,7 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
 std::function<void()> DiaryDependencyGraph::diaryReplacedHandler() const {
     return [sync = QPointer<DiaryCloudSync>(m_cloudSync.get())] {
         if (sync)
-            sync->forgetPageMarks();
+            sync->forgetLocalRevisions();
     };
 }
 
