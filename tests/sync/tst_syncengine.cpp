@@ -107,12 +107,17 @@ private Q_SLOTS:
     // or by the watch on the sync folder. The other triggers wait a minute here.
     void passesComeUnasked_data() {
         QTest::addColumn<bool>("watches");
-        QTest::newRow("the heartbeat") << false;
-        QTest::newRow("a change in the sync folder") << true;
+        QTest::addColumn<bool>("inPlace"); // the page file is written over where it is
+        QTest::newRow("the heartbeat") << false << false;
+        QTest::newRow("a change in the sync folder") << true << false;
+        QTest::newRow("a page file written in place") << true << true;
     }
     void passesComeUnasked() {
         QFETCH(bool, watches);
+        QFETCH(bool, inPlace);
         SyncEngineFixture f;
+        if (inPlace)
+            f.tablet.writePage(SyncEngineFixture::tabletPage(march5, "Before", f.nowMs() - 1000));
         f.sync = std::make_unique<DiaryCloudSync>(f.sync->services(), f.manifestURL,
                                                   f.sync->rootProvider(), watches, 60s);
         f.sync->setDownloadRequester(f.tablet.downloader());
@@ -123,7 +128,15 @@ private Q_SLOTS:
         bool arrived = false;
         for (int attempt = 0; attempt < 20 && !arrived; ++attempt) {
             const QString words = QStringLiteral("Unasked %1").arg(attempt);
-            f.tablet.writePage(SyncEngineFixture::tabletPage(march5, words, f.nowMs() + attempt));
+            const CompanionPage page =
+                SyncEngineFixture::tabletPage(march5, words, f.nowMs() + attempt);
+            if (inPlace) {
+                const QByteArray bytes = TabletCompanion::encodePage(page);
+                f.tablet.writeTornFile(QStringLiteral("Pages/2024-03-05.json"), bytes,
+                                       bytes.size());
+            } else {
+                f.tablet.writePage(page);
+            }
             arrived = waitUntil([&] { return f.storedContent(march5) == words; }, 500ms);
         }
         QVERIFY(arrived);

@@ -16,19 +16,31 @@ private Q_SLOTS:
     void noticesChanges_data() {
         QTest::addColumn<QString>("file"); // relative to the chosen folder
         QTest::addColumn<bool>("rootExists");
-        QTest::newRow("a page arrives") << "Diary Sync/Pages/2024-03-05.json" << true;
-        QTest::newRow("a drawing arrives") << "Diary Sync/Handwriting/2024-03-05-0.drawing" << true;
-        QTest::newRow("the profile changes") << "Diary Sync/profile.json" << true;
-        QTest::newRow("Diary Sync appears") << "Diary Sync" << false;
+        QTest::addColumn<bool>("inPlace"); // the file is there, and written over where it is
+        QTest::newRow("a page arrives") << "Diary Sync/Pages/2024-03-05.json" << true << false;
+        QTest::newRow("a drawing arrives")
+            << "Diary Sync/Handwriting/2024-03-05-0.drawing" << true << false;
+        QTest::newRow("the profile changes") << "Diary Sync/profile.json" << true << false;
+        QTest::newRow("Diary Sync appears") << "Diary Sync" << false << false;
+        QTest::newRow("a page written in place")
+            << "Diary Sync/Pages/2024-03-05.json" << true << true;
+        QTest::newRow("a drawing written in place")
+            << "Diary Sync/Handwriting/2024-03-05-0.drawing" << true << true;
     }
     void noticesChanges() {
         QFETCH(QString, file);
         QFETCH(bool, rootExists);
+        QFETCH(bool, inPlace);
         QTemporaryDir chosen;
         const QString root = chosen.filePath(QStringLiteral("Diary Sync"));
         if (rootExists) {
             QVERIFY(QDir().mkpath(root + QStringLiteral("/Pages")));
             QVERIFY(QDir().mkpath(root + QStringLiteral("/Handwriting")));
+        }
+        QFile inPlaceFile(chosen.filePath(file));
+        if (inPlace) {
+            writeFileAtomically(inPlaceFile.fileName(), "{\"old\": true}");
+            QVERIFY(inPlaceFile.open(QIODevice::ReadWrite));
         }
         DiaryCloudSyncWatcher watcher;
         QSignalSpy watching(&watcher, &DiaryCloudSyncWatcher::watching);
@@ -36,10 +48,14 @@ private Q_SLOTS:
         watcher.watch(root);
         QVERIFY(watching.wait(10000));
         QCOMPARE(watching.first().first().toStringList().size(), rootExists ? 4 : 1);
-        if (rootExists)
+        if (inPlace) {
+            QVERIFY(inPlaceFile.write("{\"new\": 1}") > 0);
+            inPlaceFile.close();
+        } else if (rootExists) {
             writeFileAtomically(chosen.filePath(file), "{}");
-        else
+        } else {
             QVERIFY(QDir().mkdir(root));
+        }
         QVERIFY(changed.wait(10000));
     }
 
