@@ -341,9 +341,12 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
         }
         // A displaced sealed page is kept whether or not it was exchanged: its words can never be
         // written again. So is one the incoming page may not have seen: another entry for the day,
-        // or one that followed a version of the file this computer could not read whole.
+        // one that followed a version of the file this computer could not read whole, or one
+        // written no earlier than the incoming page, which a file rewritten before any pass
+        // could see it leaves as the only sign.
         const bool unseen =
-            incoming.id != local->id || (day.mark && day.mark->remote == Mark::unreadRemote);
+            incoming.id != local->id || (day.mark && day.mark->remote == Mark::unreadRemote) ||
+            (local->updatedAt >= incoming.updatedAt && local->content != incoming.content);
         const bool keepLocal =
             !local->content.isEmpty() && (localChanged || local->isSealed() || unseen);
         QCoro::Task<DiaryEntryDTO> applying =

@@ -73,8 +73,11 @@ private Q_SLOTS:
         const QStringList none;
         const QStringList localKept{QStringLiteral("Local words")};
         const QStringList incomingKept{QStringLiteral("Tablet words")};
+        // Our page is newer than the one replacing it: the other device wrote over it unread.
         QTest::newRow("drafts, local unchanged, incoming older")
-            << false << false << false << qint64(-5000) << Side::incoming << none;
+            << false << false << false << qint64(-5000) << Side::incoming << localKept;
+        QTest::newRow("drafts, local unchanged, incoming later")
+            << false << false << false << qint64(1) << Side::incoming << none;
         QTest::newRow("drafts, both changed, incoming later")
             << false << true << false << qint64(1) << Side::incoming << localKept;
         QTest::newRow("drafts, both changed, same time")
@@ -82,7 +85,9 @@ private Q_SLOTS:
         QTest::newRow("drafts, both changed, incoming older")
             << false << true << false << qint64(-1) << Side::local << incomingKept;
         QTest::newRow("local draft unchanged, incoming sealed")
-            << false << false << true << qint64(-5000) << Side::incoming << none;
+            << false << false << true << qint64(-5000) << Side::incoming << localKept;
+        QTest::newRow("local draft unchanged, incoming sealed later")
+            << false << false << true << qint64(5000) << Side::incoming << none;
         QTest::newRow("local draft changed, incoming sealed")
             << false << true << true << qint64(-5000) << Side::incoming << localKept;
         QTest::newRow("local sealed, incoming draft")
@@ -514,22 +519,26 @@ private Q_SLOTS:
     }
 
     // Our page, exchanged and unchanged since, is replaced through the relay by a page that does
-    // not come from it: another device's own entry for the day, or anything that follows a
-    // version this computer could not read whole (a tool's rewrite in place, caught halfway). Our
-    // words are then kept before they are replaced; an edit of our own entry elsewhere replaces
-    // them as usual.
+    // not come from it: another device's own entry for the day, anything that follows a version
+    // this computer could not read whole (a tool's rewrite in place, caught halfway), or the
+    // version the other device read before our last edit, written back. Our words are then kept
+    // before they are replaced; an edit of our own entry elsewhere replaces them as usual.
     void replacedPageKeepsOurs_data() {
         QTest::addColumn<bool>("torn");
         QTest::addColumn<bool>("ourEntry");
+        QTest::addColumn<bool>("writtenBack"); // what the other device read, after our next edit
         QTest::addColumn<bool>("kept");
-        QTest::newRow("torn, then another device's page") << true << false << true;
-        QTest::newRow("another device's page") << false << false << true;
-        QTest::newRow("torn, then our entry edited elsewhere") << true << true << true;
-        QTest::newRow("our entry edited elsewhere") << false << true << false;
+        QTest::newRow("torn, then another device's page") << true << false << false << true;
+        QTest::newRow("another device's page") << false << false << false << true;
+        QTest::newRow("torn, then our entry edited elsewhere") << true << true << false << true;
+        QTest::newRow("our entry edited elsewhere") << false << true << false << false;
+        QTest::newRow("our entry as read before our last edit, written back")
+            << false << true << true << true;
     }
     void replacedPageKeepsOurs() {
         QFETCH(bool, torn);
         QFETCH(bool, ourEntry);
+        QFETCH(bool, writtenBack);
         QFETCH(bool, kept);
         SyncEngineFixture f;
         const QString otherSide = f.folder.filePath(QStringLiteral("other"));
@@ -537,10 +546,19 @@ private Q_SLOTS:
         SyncRelay relay(f.chosen, otherSide);
         TabletCompanion other(otherSide + QStringLiteral("/Diary Sync"),
                               f.folder.filePath(QStringLiteral("other-state")));
-        f.seed(march5, QStringLiteral("Our words"));
+        DiaryEntryDTO ours = f.seed(march5, QStringLiteral("Our words"));
         f.pass();
         relay.step();
         QCOMPARE(other.sync().stored, QStringList{march5.rawValue()});
+        if (writtenBack) {
+            // Our next words reach the other side's folder, but not its diary.
+            ours.content = QStringLiteral("Our words, and more");
+            ours.updatedAt = ours.updatedAt.addSecs(60);
+            ours.revision.rawValue += 1;
+            f.repository->put(ours);
+            f.pass();
+            relay.step();
+        }
         if (torn) {
             f.tablet.writeTornPage(
                 SyncEngineFixture::tabletPage(march5, QStringLiteral("Half"), f.nowMs()), 40);
@@ -551,16 +569,17 @@ private Q_SLOTS:
         CompanionPage theirs = ourEntry
                                    ? other.pages().value(march5.rawValue())
                                    : SyncEngineFixture::tabletPage(march5, QString(), f.nowMs());
-        theirs.content = QStringLiteral("Their words");
-        theirs.updatedAtMs = f.nowMs() + 60000;
+        if (!writtenBack) {
+            theirs.content = QStringLiteral("Their words");
+            theirs.updatedAtMs = f.nowMs() + 60000;
+        }
         other.writePage(theirs);
         relay.step();
         f.pass();
 
         QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
-        QCOMPARE(f.storedContent(march5), QStringLiteral("Their words"));
-        QCOMPARE(f.recoveredContents(),
-                 kept ? QStringList{QStringLiteral("Our words")} : QStringList());
+        QCOMPARE(f.storedContent(march5), theirs.content);
+        QCOMPARE(f.recoveredContents(), kept ? QStringList{ours.content} : QStringList());
         QCOMPARE(f.mark(march5)->remote, f.fingerprint(march5));
     }
 
