@@ -25,6 +25,9 @@ struct DiaryCloudSync::PageDay {
     QList<Folder::ConflictCopy> conflicts;
     bool localChanged = false;
     bool remoteChanged = false;
+    // The store's generation when the pass read its revisions: what the pass decided then holds
+    // for that diary only, and a restore or an import since makes the store refuse its writes.
+    quint64 readInGeneration = 0;
 };
 
 namespace {
@@ -128,6 +131,7 @@ bool DiaryCloudSync::samePage(const DiaryEntryDTO &a, const DiaryEntryDTO &b) {
 QCoro::Task<bool> DiaryCloudSync::reconcilePages(const DiaryCloudSyncFolder &folder,
                                                  Manifest &manifest) {
     const std::shared_ptr<DiaryRepository> repository = m_services.repository;
+    const quint64 readInGeneration = repository->generation();
     QCoro::Task<QHash<DayKey, DiaryRevision>> revisionsTask = repository->revisionsByDay();
     auto askingRevisions = awaited(std::move(revisionsTask));
     const QHash<DayKey, DiaryRevision> revisions = co_await askingRevisions;
@@ -178,6 +182,7 @@ QCoro::Task<bool> DiaryCloudSync::reconcilePages(const DiaryCloudSyncFolder &fol
         const DayKey key = *next;
         PageDay day;
         day.day = key;
+        day.readInGeneration = readInGeneration;
         if (storedIt != stored.cend() && storedIt->first == key)
             day.localRevision = (storedIt++)->second;
         const Folder::RemoteFile *file = nullptr;
@@ -317,7 +322,7 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
     std::optional<QList<Folder::ConflictCopy>> settled;
     if (!local) {
         QCoro::Task<DiaryEntryDTO> applying =
-            repository->applyRemote(incoming, std::nullopt, std::nullopt);
+            repository->applyRemote(incoming, std::nullopt, std::nullopt, day.readInGeneration);
         auto storing = awaited(std::move(applying));
         stored = co_await storing;
     } else if (samePage(*local, incoming)) {
@@ -349,8 +354,8 @@ QCoro::Task<bool> DiaryCloudSync::readAndMerge(const DiaryCloudSyncFolder &folde
             (local->updatedAt >= incoming.updatedAt && local->content != incoming.content);
         const bool keepLocal =
             !local->content.isEmpty() && (localChanged || local->isSealed() || unseen);
-        QCoro::Task<DiaryEntryDTO> applying =
-            repository->applyRemote(incoming, local->revision, keepLocal ? local : std::nullopt);
+        QCoro::Task<DiaryEntryDTO> applying = repository->applyRemote(
+            incoming, local->revision, keepLocal ? local : std::nullopt, day.readInGeneration);
         auto storing = awaited(std::move(applying));
         stored = co_await storing;
         auto keeping =

@@ -507,6 +507,9 @@ private Q_SLOTS:
         // Replaced after the pass compared the revisions, before it read the local page.
         QTest::newRow("the tablet changed it earlier, replaced while merging")
             << "merging" << 60LL << 30LL << "Restored" << QStringList{QStringLiteral("Tablet")};
+        // Replaced once the pass had read the local page, just before it stores the tablet's.
+        QTest::newRow("the tablet changed it earlier, replaced while storing")
+            << "storing" << 60LL << 30LL << "Restored" << QStringList{QStringLiteral("Tablet")};
         QTest::newRow("no page of the day") << "idle" << 0LL << 0LL << "<none>" << QStringList{};
     }
     void forgettingPageMarks() {
@@ -534,7 +537,7 @@ private Q_SLOTS:
             restored.entries.append(entry);
         }
         const auto replace = [&] { test::waitFor(f.repository->replaceAll(restored)); };
-        if (when != u"merging")
+        if (when != u"merging" && when != u"storing")
             replace();
 
         if (when == u"off") {
@@ -549,11 +552,12 @@ private Q_SLOTS:
             f.repository->beforeNext(Operation::revisionsByDay,
                                      [&] { f.sync->forgetLocalRevisions(); });
             f.pass();
-        } else if (when == u"merging") {
-            f.repository->beforeNext(Operation::entry, [&] {
-                replace();
-                f.sync->forgetLocalRevisions();
-            });
+        } else if (when == u"merging" || when == u"storing") {
+            f.repository->beforeNext(when == u"merging" ? Operation::entry : Operation::applyRemote,
+                                     [&] {
+                                         replace();
+                                         f.sync->forgetLocalRevisions();
+                                     });
             f.pass();
         } else {
             f.sync->forgetLocalRevisions();
