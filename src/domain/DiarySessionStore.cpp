@@ -674,9 +674,8 @@ QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
                 qCWarning(lcDomain)
                     << "Could not read the day again after a refused seal:" << error.what();
             }
-            if (stored && shown())
-                m_readInGeneration = readIn;
             if (stored && shown()) {
+                m_readInGeneration = readIn;
                 if (stored->isSealed())
                     co_await keepPendingWritingBeside(*stored);
                 if (shown()) {
