@@ -4,33 +4,7 @@
 
 #include <QCoreApplication>
 
-#include <utility>
-
 namespace velmora {
-
-DiaryDataOperationGuard::Ticket::Ticket(DiaryDataOperationGuard *guard)
-    : m_guard(guard) {}
-
-DiaryDataOperationGuard::Ticket::Ticket(Ticket &&other) noexcept
-    : m_guard(std::exchange(other.m_guard, nullptr)) {}
-
-DiaryDataOperationGuard::Ticket &
-DiaryDataOperationGuard::Ticket::operator=(Ticket &&other) noexcept {
-    if (this != &other) {
-        release();
-        m_guard = std::exchange(other.m_guard, nullptr);
-    }
-    return *this;
-}
-
-DiaryDataOperationGuard::Ticket::~Ticket() {
-    release();
-}
-
-void DiaryDataOperationGuard::Ticket::release() {
-    if (const QPointer<DiaryDataOperationGuard> guard = std::exchange(m_guard, nullptr))
-        guard->finish();
-}
 
 DiaryDataOperationGuard::DiaryDataOperationGuard(QObject *parent)
     : QObject(parent) {}
@@ -47,7 +21,7 @@ DiaryDataOperationGuard::tryBegin(DiaryDataOperation operation) {
     return Ticket(this);
 }
 
-void DiaryDataOperationGuard::finish() {
+void DiaryDataOperationGuard::letGo() {
     if (!m_running)
         return;
     m_running.reset();

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/OwnerClaim.h"
+
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <optional>
@@ -20,22 +21,7 @@ class DiaryDataOperationGuard : public QObject {
 
 public:
     // Held for as long as the operation runs; releasing it (or destroying it) frees the guard.
-    class Ticket {
-    public:
-        Ticket() = default;
-        Ticket(Ticket &&other) noexcept;
-        Ticket &operator=(Ticket &&other) noexcept;
-        Ticket(const Ticket &) = delete;
-        Ticket &operator=(const Ticket &) = delete;
-        ~Ticket();
-
-        void release();
-
-    private:
-        friend class DiaryDataOperationGuard;
-        explicit Ticket(DiaryDataOperationGuard *guard);
-        QPointer<DiaryDataOperationGuard> m_guard;
-    };
+    using Ticket = OwnerClaim<DiaryDataOperationGuard>;
 
     explicit DiaryDataOperationGuard(QObject *parent = nullptr);
 
@@ -50,7 +36,8 @@ Q_SIGNALS:
     void isBusyChanged(bool isBusy);
 
 private:
-    void finish();
+    friend Ticket;
+    void letGo();
 
     std::optional<DiaryDataOperation> m_running;
 };

@@ -266,19 +266,7 @@ QByteArray readOpenFile(int fd, qint64 size, const QString &path) {
     QByteArray bytes;
     bytes.reserve(qsizetype(size) + fastJsonPadding);
     bytes.resize(qsizetype(size));
-    qsizetype filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t read =
-            ::pread(fd, bytes.data() + filled, size_t(bytes.size() - filled), off_t(filled));
-        if (read < 0 && errno == EINTR)
-            continue;
-        if (read < 0)
-            throw FileSystemError(QStringLiteral("Could not read"), path, errno);
-        if (read == 0)
-            break;
-        filled += read;
-    }
-    bytes.truncate(filled);
+    readFromStart(fd, bytes, path);
     return bytes;
 }
 

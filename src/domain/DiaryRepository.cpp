@@ -2,34 +2,11 @@
 
 #include <QCoroSignal>
 
-#include <utility>
-
 namespace velmora {
 
-DiaryWriteGate::Hold::Hold(DiaryWriteGate *gate)
-    : m_gate(gate) {
-    ++gate->m_holds;
-}
-
-DiaryWriteGate::Hold::Hold(Hold &&other) noexcept
-    : m_gate(std::exchange(other.m_gate, nullptr)) {}
-
-DiaryWriteGate::Hold &DiaryWriteGate::Hold::operator=(Hold &&other) noexcept {
-    if (this != &other) {
-        release();
-        m_gate = std::exchange(other.m_gate, nullptr);
-    }
-    return *this;
-}
-
-DiaryWriteGate::Hold::~Hold() {
-    release();
-}
-
-void DiaryWriteGate::Hold::release() {
-    const QPointer<DiaryWriteGate> gate = std::exchange(m_gate, nullptr);
-    if (gate && --gate->m_holds == 0)
-        Q_EMIT gate->opened();
+void DiaryWriteGate::letGo() {
+    if (--m_holds == 0)
+        Q_EMIT opened();
 }
 
 QCoro::Task<void> DiaryWriteGate::waitUntilOpen() {

@@ -4,12 +4,12 @@
 #include "domain/DiaryEntryDTO.h"
 #include "domain/DiarySnapshotDTO.h"
 #include "domain/PersistenceError.h"
+#include "platform/OwnerClaim.h"
 
 #include <QCoroTask>
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QUuid>
 
@@ -25,23 +25,12 @@ class DiaryWriteGate : public QObject {
 
 public:
     // The gate stays shut while any hold lives.
-    class Hold {
-    public:
-        Hold() = default;
-        explicit Hold(DiaryWriteGate *gate);
-        Hold(Hold &&other) noexcept;
-        Hold &operator=(Hold &&other) noexcept;
-        Hold(const Hold &) = delete;
-        Hold &operator=(const Hold &) = delete;
-        ~Hold();
+    using Hold = OwnerClaim<DiaryWriteGate>;
 
-        void release();
-
-    private:
-        QPointer<DiaryWriteGate> m_gate;
-    };
-
-    Hold hold() { return Hold(this); }
+    Hold hold() {
+        ++m_holds;
+        return Hold(this);
+    }
     bool isShut() const { return m_holds > 0; }
     // Returns at once while the gate is open, without suspending.
     QCoro::Task<void> waitUntilOpen();
@@ -50,6 +39,9 @@ Q_SIGNALS:
     void opened();
 
 private:
+    friend Hold;
+    void letGo();
+
     int m_holds = 0;
 };
 

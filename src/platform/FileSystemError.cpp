@@ -198,6 +198,22 @@ std::optional<QString> atomicWriteTarget(const QString &name) {
     return name.mid(1, targetSize);
 }
 
+void readFromStart(int fd, QByteArray &bytes, const QString &path) {
+    qsizetype filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t n =
+            ::pread(fd, bytes.data() + filled, size_t(bytes.size() - filled), off_t(filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw FileSystemError(QStringLiteral("Could not read the file"), path, errno);
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    bytes.truncate(filled);
+}
+
 FileDescriptor createFileAt(int folderFd, const QString &folder, const QString &name,
                             const QList<QByteArray> &pieces) {
     const QByteArray native = QFile::encodeName(name);

@@ -89,6 +89,10 @@ void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &n
 FileDescriptor createFileAt(int folderFd, const QString &folder, const QString &name,
                             const QList<QByteArray> &pieces);
 
+// Fills `bytes`, as sized by the caller, from the start of an open file, and shortens it to what
+// the file held; `path` is for messages.
+void readFromStart(int fd, QByteArray &bytes, const QString &path);
+
 // The name of the file that `name` was the hidden temporary of, when `name` is exactly what the
 // atomic writes above name their temporaries (".<file>.<six letters or digits>"); none otherwise.
 // A write cut short by a crash or a kill leaves one behind.

@@ -245,18 +245,8 @@ ReadOutcome readOnce(const HeldFile &file, qint64 byteLimit, QByteArray &bytes,
         interruption();
     // One byte more than the file claims, to notice a file that grows while it is read.
     bytes.resize(qsizetype(before.st_size) + 1);
-    qsizetype filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t n = ::read(fd.get(), bytes.data() + filled, size_t(bytes.size() - filled));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw FileSystemError(QStringLiteral("Could not read the file"), path, errno);
-        if (n == 0)
-            break;
-        filled += n;
-    }
-    bytes.resize(filled);
+    readFromStart(fd.get(), bytes, path);
+    const qsizetype filled = bytes.size();
     struct stat after {};
     if (::fstat(fd.get(), &after) != 0)
         throw FileSystemError(QStringLiteral("Could not read the attributes of"), path, errno);
