@@ -113,6 +113,13 @@ private Q_SLOTS:
         }));
         screen.shoot(&screen.widget, QStringLiteral("pagescreen-written"));
 
+        // While a restore holds the page, the footer says so and the words stay as they were.
+        QVERIFY(test::waitFor(screen.f.session->beginReplacement(DiaryReplacementKind::restore)));
+        QCOMPARE(screen.widget.writableLeaf()->content().footerNote, QStringLiteral("Restoring…"));
+        QVERIFY(!screen.widget.editor()->isEditable());
+        screen.shoot(&screen.widget, QStringLiteral("pagescreen-restoring"));
+        test::waitFor(screen.f.session->endReplacement());
+
         screen.f.router.send(DiaryCommand::save);
         QVERIFY(waitUntil([&] { return screen.widget.savedNote()->isVisible(); }));
         screen.shoot(&screen.widget, QStringLiteral("pagescreen-saved-note"));
