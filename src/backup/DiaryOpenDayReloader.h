@@ -5,6 +5,9 @@
 #include <QCoroTask>
 #include <QPointer>
 
+#include <exception>
+#include <optional>
+
 namespace velmora {
 
 // Keeps the open page in step when the whole diary is replaced underneath it (a restore or an
@@ -15,14 +18,36 @@ class DiaryOpenDayReloader {
 public:
     explicit DiaryOpenDayReloader(DiarySessionStore *session = nullptr);
 
-    // Stores the writing that is still pending and holds the page; a failure to store is logged
-    // and the replacement goes on (what was not stored is kept beside the new diary).
-    QCoro::Task<void> prepare(DiaryReplacementKind kind);
-    // Ends the hold, reading the open day again when the store was replaced meanwhile.
-    QCoro::Task<void> reload();
+    // Runs `work()` with the page held: the writing still pending is stored first (a failure to
+    // store is logged and the replacement goes on; what was not stored is kept beside the new
+    // diary), and the hold ends however the work ends, reading the open day again when the store
+    // was replaced meanwhile.
+    template <typename Work>
+    auto whileHeld(DiaryReplacementKind kind, Work work) -> decltype(work());
 
 private:
+    QCoro::Task<void> prepare(DiaryReplacementKind kind);
+    QCoro::Task<void> reload();
+
     QPointer<DiarySessionStore> m_session;
 };
+
+template <typename Work>
+auto DiaryOpenDayReloader::whileHeld(DiaryReplacementKind kind, Work work) -> decltype(work()) {
+    using Result = typename decltype(work())::value_type;
+    co_await prepare(kind);
+    std::exception_ptr failure;
+    std::optional<Result> result;
+    try {
+        auto working = work();
+        result = co_await working;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    co_await reload();
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return std::move(*result);
+}
 
 } // namespace velmora

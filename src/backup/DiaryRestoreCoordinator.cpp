@@ -36,47 +36,34 @@ bool DiaryRestoreCoordinator::sameDiary(DiarySnapshotDTO a, DiarySnapshotDTO b) 
     return a == b;
 }
 
+// The open page is held from the start: nothing typed meanwhile is saved over the restored diary,
+// or typed only to vanish with the diary it replaces, and a quit meanwhile waits for the restore
+// to end or to be undone.
 QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::restore(QString packageURL,
                                                                  QString quarantineDirectory) {
-    auto restoring = restoreHeld(std::move(packageURL), {}, std::move(quarantineDirectory));
-    co_return *co_await restoring;
-}
-
-QCoro::Task<std::optional<DiaryRestoreResult>>
-DiaryRestoreCoordinator::restoreNewest(QString backupsDirectory, QString quarantineDirectory) {
-    auto restoring = restoreHeld({}, std::move(backupsDirectory), std::move(quarantineDirectory));
+    auto restoring = m_openDay.whileHeld(DiaryReplacementKind::restore, [&] {
+        return replace(std::move(packageURL), std::move(quarantineDirectory));
+    });
     co_return co_await restoring;
 }
 
 QCoro::Task<std::optional<DiaryRestoreResult>>
-DiaryRestoreCoordinator::restoreHeld(QString packageURL, QString backupsDirectory,
-                                     QString quarantineDirectory) {
-    // The open page is held from the start: nothing typed meanwhile is saved over the restored
-    // diary, or typed only to vanish with the diary it replaces, and a quit meanwhile waits for
-    // the restore to end or to be undone.
-    co_await m_openDay.prepare(DiaryReplacementKind::restore);
-    std::exception_ptr failure;
-    std::optional<DiaryRestoreResult> result;
-    try {
-        if (packageURL.isEmpty()) {
-            auto listing = m_files->run([backupsDirectory] {
-                return DiarySnapshotService::listSnapshots(backupsDirectory);
-            });
-            const QList<SnapshotSummary> snapshots = co_await listing;
-            if (!snapshots.isEmpty())
-                packageURL = snapshots.first().packageURL;
-        }
-        if (!packageURL.isEmpty()) {
-            auto replacing = replace(std::move(packageURL), std::move(quarantineDirectory));
-            result = co_await replacing;
-        }
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    co_await m_openDay.reload();
-    if (failure)
-        std::rethrow_exception(failure);
-    co_return result;
+DiaryRestoreCoordinator::restoreNewest(QString backupsDirectory, QString quarantineDirectory) {
+    auto restoring = m_openDay.whileHeld(DiaryReplacementKind::restore, [&] {
+        return replaceWithNewest(std::move(backupsDirectory), std::move(quarantineDirectory));
+    });
+    co_return co_await restoring;
+}
+
+QCoro::Task<std::optional<DiaryRestoreResult>>
+DiaryRestoreCoordinator::replaceWithNewest(QString backupsDirectory, QString quarantineDirectory) {
+    auto listing = m_files->run(
+        [backupsDirectory] { return DiarySnapshotService::listSnapshots(backupsDirectory); });
+    const QList<SnapshotSummary> snapshots = co_await listing;
+    if (snapshots.isEmpty())
+        co_return std::nullopt;
+    auto replacing = replace(snapshots.first().packageURL, std::move(quarantineDirectory));
+    co_return co_await replacing;
 }
 
 QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::replace(QString packageURL,

@@ -60,12 +60,10 @@ public:
     static bool sameDiary(DiarySnapshotDTO a, DiarySnapshotDTO b);
 
 private:
-    // Holds the open page, restores the package (or the newest of the backups when none is
-    // named), and lets the page go.
-    QCoro::Task<std::optional<DiaryRestoreResult>>
-    restoreHeld(QString packageURL, QString backupsDirectory, QString quarantineDirectory);
     // The restore while the open page is held.
     QCoro::Task<DiaryRestoreResult> replace(QString packageURL, QString quarantineDirectory);
+    QCoro::Task<std::optional<DiaryRestoreResult>> replaceWithNewest(QString backupsDirectory,
+                                                                     QString quarantineDirectory);
 
     std::shared_ptr<DiaryRepository> m_repository;
     std::shared_ptr<const Clock> m_clock;

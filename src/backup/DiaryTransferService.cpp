@@ -180,19 +180,10 @@ QCoro::Task<DiaryImportPreview> DiaryTransferService::importDocument(DiaryTransf
                                                                      QString backupDirectory) {
     // The open page is held from the start: nothing typed meanwhile is saved over the imported
     // diary, and a quit meanwhile waits for the import to end or to be undone.
-    co_await m_openDay.prepare(DiaryReplacementKind::import);
-    std::exception_ptr failure;
-    std::optional<DiaryImportPreview> counts;
-    try {
-        auto importing = importInto(std::move(document), replace, std::move(backupDirectory));
-        counts = co_await importing;
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    co_await m_openDay.reload();
-    if (failure)
-        std::rethrow_exception(failure);
-    co_return *counts;
+    auto importing = m_openDay.whileHeld(DiaryReplacementKind::import, [&] {
+        return importInto(std::move(document), replace, std::move(backupDirectory));
+    });
+    co_return co_await importing;
 }
 
 QCoro::Task<DiaryImportPreview> DiaryTransferService::importInto(DiaryTransferDocument document,
