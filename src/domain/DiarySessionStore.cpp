@@ -259,33 +259,41 @@ QCoro::Task<void> DiarySessionStore::waitWhileReplacing() {
 }
 
 QCoro::Task<bool> DiarySessionStore::keepUnstoredWritingAside() {
-    const QPointer<DiarySessionStore> self(this);
-    std::optional<QString> keptContent;
-    for (;;) {
-        co_await waitWhileSaveInFlight();
-        if (!self)
+    try {
+        auto keeping = keepPendingWritingAside(m_selectedDay, std::nullopt, [] { return false; });
+        if (!co_await keeping)
             co_return false;
-        std::optional<DiaryDraftDTO> unstored = m_pendingDraft;
-        if (const auto &edit = m_autosave->pendingEdit())
-            unstored = edit->draft;
-        if (!unstored || unstored->content == keptContent)
-            break;
-        try {
-            co_await keepLocalWritingAside(*unstored);
-        } catch (const std::exception &error) {
-            qCWarning(lcDomain) << "Could not keep the writing the replaced diary did not hold:"
-                                << error.what();
-            co_return false;
-        }
-        if (!self)
-            co_return false;
-        keptContent = unstored->content;
+    } catch (const std::exception &error) {
+        qCWarning(lcDomain) << "Could not keep the writing the replaced diary did not hold:"
+                            << error.what();
+        co_return false;
     }
     if (m_pendingDraft || m_autosave->pendingEdit()) {
         m_pendingDraft.reset();
         m_autosave->discardPendingEdit();
     }
     co_return true;
+}
+
+// Typing may go on while a copy is written, so this looks again until what is pending has been
+// kept; a save still running finishes first, so its outcome is known.
+QCoro::Task<bool> DiarySessionStore::keepPendingWritingAside(DayKey day,
+                                                             std::optional<QString> unless,
+                                                             std::function<bool()> abandoned) {
+    const QPointer<DiarySessionStore> self(this);
+    std::optional<QString> keptContent;
+    for (;;) {
+        co_await waitWhileSaveInFlight();
+        if (!self || abandoned())
+            co_return false;
+        const auto local = pendingLocalDraft(day);
+        if (!local || local->content == unless || local->content == keptContent)
+            co_return true;
+        co_await keepLocalWritingAside(*local);
+        if (!self || abandoned())
+            co_return false;
+        keptContent = local->content;
+    }
 }
 
 QCoro::Task<void> DiarySessionStore::refreshAuthoringAccess() {
@@ -779,28 +787,15 @@ QCoro::Task<void> DiarySessionStore::applySyncedEntry(DiaryEntryDTO entry) {
     // read again from the store once the replacement ends.
     if (entry.dayKey != m_selectedDay || m_replacement)
         co_return;
-    const QPointer<DiarySessionStore> self(this);
     const quint64 readIn = m_repository->generation();
-    const auto replacedMeanwhile = [&] {
-        return m_replacement || m_repository->generation() != readIn;
-    };
-
-    // Keep the local writing the synced entry is about to replace. Typing may go on while the
-    // copy is written, so look again until what is pending has been kept; a save still running
-    // finishes first, so its outcome is known.
-    std::optional<QString> keptContent;
-    for (;;) {
-        co_await waitWhileSaveInFlight();
-        if (!self || entry.dayKey != m_selectedDay || replacedMeanwhile())
-            co_return;
-        const auto local = pendingLocalDraft(entry.dayKey);
-        if (!local || local->content == entry.content || local->content == keptContent)
-            break;
-        co_await keepLocalWritingAside(*local);
-        if (!self || replacedMeanwhile())
-            co_return;
-        keptContent = local->content;
-    }
+    // Keep the local writing the synced entry is about to replace, unless the day was left or
+    // the diary replaced meanwhile.
+    auto keeping = keepPendingWritingAside(entry.dayKey, entry.content, [&] {
+        return entry.dayKey != m_selectedDay || m_replacement ||
+               m_repository->generation() != readIn;
+    });
+    if (!co_await keeping)
+        co_return;
 
     m_readInGeneration = readIn;
     setCurrentEntry(entry);

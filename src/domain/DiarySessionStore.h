@@ -18,6 +18,7 @@
 #include <QSet>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -203,6 +204,11 @@ private:
     // Keeps the writing the store was not given before the diary was replaced; false when it
     // could not be kept, and then it stays pending.
     QCoro::Task<bool> keepUnstoredWritingAside();
+    // Keeps the day's newest unsaved writing as a recovery record unless it reads `unless`; true
+    // once nothing pending is left unkept, false once the session or `abandoned()` gives up on it.
+    // Throws what the store threw.
+    QCoro::Task<bool> keepPendingWritingAside(DayKey day, std::optional<QString> unless,
+                                              std::function<bool()> abandoned);
     QCoro::Task<void> keepWritingOfAReplacedDiary(DiaryDraftDTO draft,
                                                   std::optional<DiaryEntryDTO> stored,
                                                   quint64 storedGeneration);
