@@ -154,15 +154,19 @@ void VuzIvoduPageWidget::connectEditor() {
     connect(m_notice, &MacPageNotice::actionTriggered, &page,
             &VuzIvoduPageView::confirmPastDateWriting);
     // Held while the diary is replaced underneath it: the keyboard goes back to the page once
-    // the new diary is on it.
-    connect(&page, &VuzIvoduPageView::heldForReplacementChanged, this, [this](bool held) {
+    // the new diary is on it, and so does a request for it the read-only editor turned away.
+    connect(&page, &VuzIvoduPageView::heldForReplacementChanged, this, [this, &page](bool held) {
         if (held)
             m_editorHeldWithFocus = m_editor->hasFocus();
         m_editor->setEditable(!held);
         if (held && m_editorHeldWithFocus)
             setFocus(Qt::OtherFocusReason);
-        if (!held && std::exchange(m_editorHeldWithFocus, false))
+        if (held)
+            return;
+        if (std::exchange(m_editorHeldWithFocus, false))
             m_editor->setFocus(Qt::OtherFocusReason);
+        if (page.pageContentKind() == PageContentKind::editor)
+            m_editor->setFocusRequest(page.focusRequest());
     });
 }
 

@@ -146,6 +146,27 @@ private Q_SLOTS:
         QCOMPARE(b.page().entryText(), QStringLiteral("Almost done."));
     }
 
+    // A page held while the diary is replaced turns the keyboard away; once the new diary is on
+    // the page the editor takes it, even when the page asked for it while it was held (a card
+    // closed meanwhile).
+    void theKeyboardComesBackAfterTheDiaryIsReplaced() {
+        BookWindow b;
+        QVERIFY(b.open());
+        b.page().toggleSearch();
+        QVERIFY(waitUntil([&] {
+            const QWidget *focused = QApplication::focusWidget();
+            return focused && focused != b.book->editor() && b.book->isAncestorOf(focused);
+        }));
+        QVERIFY(test::waitFor(b.f.session->beginReplacement(DiaryReplacementKind::import)));
+        const int asked = b.page().focusRequest();
+        b.page().closeSearch();
+        QCOMPARE(b.page().focusRequest(), asked + 1);
+        test::waitFor(b.f.session->endReplacement());
+        QVERIFY(waitUntil([&] { return b.book->editor()->hasFocus(); }));
+        BookWindow::type(QStringLiteral("x"));
+        QCOMPARE(b.page().entryText(), QStringLiteral("x"));
+    }
+
     // The page itself holds the keyboard, as it does for a moment when it has just come on screen
     // and before its editor takes the keyboard: what is typed there is written on the page.
     void keysTypedAtThePageItself() {
