@@ -130,6 +130,7 @@ void DiaryInstanceLock::release() {
         ::unlink(path.constData());
     ::close(m_fd);
     m_fd = -1;
+    m_storeClaims.reset();
 }
 
 int DiaryInstanceLock::create() {
@@ -172,9 +173,17 @@ int DiaryInstanceLock::create() {
 
 DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL) {
     release();
-    const QString folder = QFileInfo(canonicalPathOfPossiblyMissing(storeURL)).path();
+    const QString store = canonicalPathOfPossiblyMissing(storeURL);
+    const QString folder = QFileInfo(store).path();
     m_path = folder + QLatin1Char('/') + fileName;
     m_failure.clear();
+    // Taken for a lock nobody holds, the store would be removed before it is opened.
+    if (store == m_path) {
+        m_failure =
+            QCoreApplication::translate("DiaryInstanceLock", "the diary's store has that name");
+        qCWarning(lcApp) << "no lock at" << m_path << ":" << m_failure;
+        return Outcome::unavailable;
+    }
     try {
         createDirectories(folder);
     } catch (const FileSystemError &error) {
@@ -187,7 +196,7 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int error = create();
         if (error == 0)
-            return Outcome::acquired;
+            return claimStore(store);
         if (error != EEXIST) {
             m_failure = systemReason(error);
             qCWarning(lcApp) << "no lock at" << m_path << ":" << m_failure;
@@ -205,6 +214,17 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
             qCInfo(lcApp) << "cleared a lock no process held at" << m_path;
     }
     return Outcome::heldByAnotherProcess;
+}
+
+DiaryInstanceLock::Outcome DiaryInstanceLock::claimStore(const QString &store) {
+    auto claims = std::make_shared<FileClaims>();
+    if (claims->claim(store) == FileClaims::Outcome::heldElsewhere) {
+        qCInfo(lcApp) << "another process has the store open:" << store;
+        release();
+        return Outcome::heldByAnotherProcess;
+    }
+    m_storeClaims = std::move(claims);
+    return Outcome::acquired;
 }
 
 QString DiaryInstanceLock::refusal(Outcome outcome) const {

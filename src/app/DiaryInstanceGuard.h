@@ -1,15 +1,21 @@
 #pragma once
 
+#include "platform/FileClaims.h"
+
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 namespace velmora {
 
 // One process per diary: a lock file beside the store, taken before the store is prepared and
 // held for the whole run. The lock lies beside the store's real file, so every spelling of the
 // store's path (a link to it, a linked folder) meets the same lock. What holds it is the system's
-// lock on the open file, which lives as long as the process: taking it waits for no disk.
+// lock on the open file, which lives as long as the process: taking it waits for no disk. The
+// store file itself is claimed with it, so that a lock file someone deleted, or a hard link to
+// the store from another folder, lets no second process in either.
 class DiaryInstanceLock {
 public:
     static inline const QString fileName = QStringLiteral("Velmora.lock");
@@ -31,6 +37,9 @@ public:
 
     Outcome tryAcquire(const QString &storeURL);
     bool isHeld() const { return m_fd >= 0; }
+    // This process's claims on the store file while the lock is held; a file that preparing or
+    // restoring the store puts in its place is claimed here before it is opened.
+    const std::shared_ptr<FileClaims> &storeClaims() const { return m_storeClaims; }
     // The lock file last tried, and why it could not be taken.
     const QString &lockFilePath() const { return m_path; }
     const QString &failure() const { return m_failure; }
@@ -43,11 +52,15 @@ public:
 private:
     // Makes the lock file and locks it: 0, or the errno of what stood in the way.
     int create();
+    // With the lock file held: claims the store file, or lets the lock go when another process
+    // has it.
+    Outcome claimStore(const QString &store);
     void release();
 
     int m_fd = -1;
     QString m_path;
     QString m_failure;
+    std::shared_ptr<FileClaims> m_storeClaims;
 };
 
 // The running program on the session bus, so that a second launch in live mode can ask it to

@@ -21,14 +21,15 @@ QCoro::Task<QString> restoreFromNewestBackup(DiaryStoreRecovery recovery) {
     // Reading every package checks it completely, and the restore writes a whole store: both
     // off the GUI thread.
     QFuture<QString> restoring =
-        QtConcurrent::run([backups, setAside, storeURL = recovery.storeURL]() -> QString {
+        QtConcurrent::run([backups, setAside, recovery = std::move(recovery)]() -> QString {
             const QList<SnapshotSummary> snapshots = DiarySnapshotService::listSnapshots(backups);
             if (snapshots.isEmpty())
                 return QCoreApplication::translate("VuzIvoduRootView",
                                                    "No validated backup is available.");
             try {
                 const qint64 restored =
-                    restoreUnopenableStore(storeURL, snapshots.first().packageURL, setAside);
+                    restoreUnopenableStore(recovery.storeURL, snapshots.first().packageURL,
+                                           setAside, {}, recovery.claims.get());
                 return QCoreApplication::translate(
                            "VuzIvoduRootView", "Restored %1 entries. Reopen the diary to continue.")
                     .arg(restored);

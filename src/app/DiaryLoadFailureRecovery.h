@@ -1,6 +1,7 @@
 #pragma once
 
 #include "domain/Clock.h"
+#include "platform/FileClaims.h"
 
 #include <QCoroTask>
 #include <QString>
@@ -15,6 +16,9 @@ struct DiaryStoreRecovery {
     QString storeURL;
     QString persistenceDirectory;
     std::shared_ptr<const Clock> clock;
+    // This process's claims on the store file: the restored store is claimed before it takes the
+    // old one's place.
+    std::shared_ptr<FileClaims> claims = nullptr;
 };
 
 // Restores the newest validated package of the "Backups" folder when the store cannot be opened:

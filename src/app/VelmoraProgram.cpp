@@ -114,11 +114,16 @@ std::optional<int> VelmoraProgram::start() {
             reportAlreadyOpen(m_lock.refusal(locked));
             return 1;
         }
+        m_plan.storeClaims = m_lock.storeClaims();
     }
 
     m_dependencies =
         std::make_unique<VuzIvoduAppDependencies>(m_plan, QDBusConnection::sessionBus());
     DiaryDependencyGraph &graph = m_dependencies->graph();
+    if (graph.storeHeldElsewhere()) {
+        reportAlreadyOpen(m_lock.refusal(DiaryInstanceLock::Outcome::heldByAnotherProcess));
+        return 1;
+    }
 
     m_delegate = std::make_unique<MacAppDelegate>();
     m_delegate->setSession(&graph.diarySession());
@@ -302,7 +307,8 @@ QCoro::Task<void> VelmoraProgram::restoreFromBackup(std::function<void(QString)>
         done(DiaryDataOperationGuard::refusalText());
         co_return;
     }
-    DiaryStoreRecovery recovery{m_plan.storeURL, graph().persistenceDirectory(), graph().clock()};
+    DiaryStoreRecovery recovery{m_plan.storeURL, graph().persistenceDirectory(), graph().clock(),
+                                m_plan.storeClaims};
     const std::function<void()> replaced = graph().diaryReplacedHandler();
     QCoro::Task<QString> restoring = restoreFromNewestBackup(std::move(recovery));
     const QString line = co_await restoring;

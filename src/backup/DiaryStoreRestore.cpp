@@ -30,7 +30,8 @@ template <typename F> auto withStore(const QString &path, SqliteTransactionKind 
 
 qint64 restoreUnopenableStore(const QString &storeURL, const QString &packageURL,
                               const QString &setAsideDirectory,
-                              const std::function<void(StoreReplacementStep)> &observer) {
+                              const std::function<void(StoreReplacementStep)> &observer,
+                              FileClaims *claims) {
     const DiarySnapshotDTO restored = DiarySnapshotService::readPackage(packageURL).diary;
     const QString store = standardizedPath(storeURL);
     const QString folder = storeReplacementDirectory(store);
@@ -57,6 +58,8 @@ qint64 restoreUnopenableStore(const QString &storeURL, const QString &packageURL
         }
         throw;
     }
+    if (claims)
+        claims->claim(staged);
     if (observer)
         observer(StoreReplacementStep::staged);
     replaceStore({store, staged, setAsideDirectory}, observer);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileClaims.h"
 #include "store/StoreReplacement.h"
 
 #include <QString>
@@ -13,9 +14,11 @@ namespace velmora {
 // old one's place, whose files are set aside whole (see replaceStore). A process killed at any
 // moment leaves the old store as it was or the restored one. Blocks on the disk: run it off the
 // GUI thread. Answers the number of entries restored; throws what failed, leaving the old store
-// where it was.
+// where it was. With `claims`, the restored store is claimed for this process before it takes
+// the old one's place, so that no other process opens it while this one runs.
 qint64 restoreUnopenableStore(const QString &storeURL, const QString &packageURL,
                               const QString &setAsideDirectory,
-                              const std::function<void(StoreReplacementStep)> &observer = {});
+                              const std::function<void(StoreReplacementStep)> &observer = {},
+                              FileClaims *claims = nullptr);
 
 } // namespace velmora

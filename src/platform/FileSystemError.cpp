@@ -247,22 +247,29 @@ FileDescriptor createFileAt(int folderFd, const QString &folder, const QString &
     return fd;
 }
 
-void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &name,
-                           const QList<QByteArray> &pieces) {
-    QString temporary;
-    FileDescriptor fd;
-    for (int attempt = 0; fd.get() < 0; ++attempt) {
-        temporary = QLatin1Char('.') + name + QLatin1Char('.');
+TemporaryFile createTemporaryFileAt(int folderFd, const QString &folder, const QString &name,
+                                    const QList<QByteArray> &pieces) {
+    TemporaryFile made;
+    for (int attempt = 0; made.fd.get() < 0; ++attempt) {
+        made.name = QLatin1Char('.') + name + QLatin1Char('.');
         for (qsizetype i = 0; i < temporaryLetterCount; ++i)
-            temporary.append(QLatin1Char(temporaryLetters[QRandomGenerator::global()->bounded(
+            made.name.append(QLatin1Char(temporaryLetters[QRandomGenerator::global()->bounded(
                 int(sizeof temporaryLetters - 1))]));
         try {
-            fd = createFileAt(folderFd, folder, temporary, pieces);
+            made.fd = createFileAt(folderFd, folder, made.name, pieces);
         } catch (const FileSystemError &error) {
             if (error.errorNumber() != EEXIST || attempt >= 100)
                 throw;
         }
     }
+    return made;
+}
+
+void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &name,
+                           const QList<QByteArray> &pieces) {
+    TemporaryFile made = createTemporaryFileAt(folderFd, folder, name, pieces);
+    const QString &temporary = made.name;
+    FileDescriptor &fd = made.fd;
     const QByteArray native = QFile::encodeName(temporary);
     const auto fail = [&](const char *operation) {
         const int error = errno;

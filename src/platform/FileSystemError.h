@@ -89,6 +89,15 @@ void writeFileAtomicallyAt(int folderFd, const QString &folder, const QString &n
 FileDescriptor createFileAt(int folderFd, const QString &folder, const QString &name,
                             const QList<QByteArray> &pieces);
 
+// A new hidden temporary beside the file `name` in an open folder, named as the atomic writes
+// above name theirs, made as createFileAt makes a file: its name and its open descriptor.
+struct TemporaryFile {
+    QString name;
+    FileDescriptor fd;
+};
+TemporaryFile createTemporaryFileAt(int folderFd, const QString &folder, const QString &name,
+                                    const QList<QByteArray> &pieces);
+
 // Fills `bytes`, as sized by the caller, from the start of an open file, and shortens it to what
 // the file held; `path` is for messages.
 void readFromStart(int fd, QByteArray &bytes, const QString &path);

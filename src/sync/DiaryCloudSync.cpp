@@ -313,7 +313,8 @@ QCoro::Task<void> DiaryCloudSync::runPass() {
         co_return;
     }
     setStatus(DiaryCloudSyncStatus::syncing);
-    const DiaryCloudSyncFolder folder(*root, m_downloads);
+    DiaryCloudSyncFolder folder(*root, m_downloads);
+    folder.setWriteInterruption(m_writeInterruption);
 
     // The file is read again only when it is no longer the one this engine last read or wrote.
     auto loading =

@@ -122,6 +122,10 @@ public:
     void setDownloadRequester(DiaryCloudSyncFolder::DownloadRequester requester) {
         m_downloads = std::move(requester);
     }
+    // Runs at each step of every write into the sync folder; tests write there as the other side.
+    void setWriteInterruption(DiaryCloudSyncFolder::WriteInterruption interruption) {
+        m_writeInterruption = std::move(interruption);
+    }
     QString unreadablePagesFolder() const;
     bool isRunning() const { return m_running; }
 
@@ -210,7 +214,7 @@ private:
     QCoro::Task<bool> readAndMerge(const DiaryCloudSyncFolder &folder, Manifest &manifest,
                                    const PageDay &day);
     // Writes the local entry of the day over its page file, unless the file changed since it was
-    // listed. Returns whether it wrote.
+    // listed or changes before the write takes its place. Returns whether it marked the day.
     QCoro::Task<bool> uploadPage(const DiaryCloudSyncFolder &folder, Manifest &manifest,
                                  const PageDay &day);
     struct DayRead;
@@ -237,6 +241,7 @@ private:
     std::chrono::seconds m_heartbeatInterval;
     Timing m_timing;
     DiaryCloudSyncFolder::DownloadRequester m_downloads = DiaryCloudSyncFolder::noDownloads();
+    DiaryCloudSyncFolder::WriteInterruption m_writeInterruption;
     DiaryCloudSyncStatus m_status = DiaryCloudSyncStatus::off;
     QString m_failureMessage;
     QTimer m_scheduled;

@@ -10,11 +10,13 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTimeZone>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -278,28 +280,6 @@ std::optional<QByteArray> readHeld(const HeldFile &file, qint64 byteLimit,
     throw AccessError(AccessError::Case::busy, file.url);
 }
 
-// Replaces the file atomically; returns its fingerprint afterwards, none when it cannot be read.
-std::optional<QString> writeHeld(const HeldFile &file, const QByteArray &bytes) {
-    const std::optional<struct stat> before = regularFile(file);
-    writeFileAtomicallyAt(file.folder->fd.get(), file.folder->path, file.name, {bytes});
-    std::optional<struct stat> after = regularFile(file);
-    if (before && after && fingerprintOf(*before) == fingerprintOf(*after)) {
-        // Same size within the same millisecond: the fingerprint alone could not tell the files
-        // apart, so the new one is made a millisecond younger.
-        timespec times[2] = {{0, UTIME_OMIT}, after->st_mtim};
-        times[1].tv_nsec += 1000000;
-        if (times[1].tv_nsec >= 1000000000) {
-            times[1].tv_nsec -= 1000000000;
-            times[1].tv_sec += 1;
-        }
-        if (::utimensat(file.folder->fd.get(), file.nativeName.constData(), times,
-                        AT_SYMLINK_NOFOLLOW) != 0)
-            throw FileSystemError(QStringLiteral("Could not write the file"), file.url, errno);
-        after = regularFile(file);
-    }
-    return after ? std::optional(fingerprintOf(*after)) : std::nullopt;
-}
-
 // Whether what stands at the name is still what a listing found there (`listed`, none for
 // nothing). Whoever put a link or what is no file there meant something by it: it is neither
 // opened nor replaced nor taken for a file removed, and the day waits.
@@ -316,13 +296,152 @@ bool standsAsListed(const HeldFile &file, const std::optional<QString> &listed,
     return (there ? std::optional(fingerprintOf(status)) : std::nullopt) == listed;
 }
 
+bool sameFile(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+FileSystemError moveFailure(const HeldFile &file, int error) {
+    return FileSystemError(QStringLiteral("Could not move the file into place"), file.url, error);
+}
+
+// Exchanges, however often the other side puts a file at the name meanwhile, before the folder
+// counts as busy.
+constexpr int putBackAttempts = 16;
+
+// An exchange brought back a file the other side put at the name after the last look: it goes
+// back, for the next pass to read as any file that came. Each exchange brings back what stood at
+// the name: the file this write put there (`placed`), which goes, or one that came meanwhile,
+// newer than the one put back, which then takes the name in turn.
+void putBack(const HeldFile &file, const QByteArray &temporary, struct stat placed) {
+    const int folder = file.folder->fd.get();
+    const char *name = file.nativeName.constData();
+    for (int attempt = 0; attempt < putBackAttempts; ++attempt) {
+        struct stat held {};
+        if (::fstatat(folder, temporary.constData(), &held, AT_SYMLINK_NOFOLLOW) != 0)
+            throw moveFailure(file, errno);
+        if (::renameat2(folder, temporary.constData(), folder, name, RENAME_EXCHANGE) != 0) {
+            if (errno != ENOENT)
+                throw moveFailure(file, errno);
+            // Nothing stands at the name now: the file takes it, unless one came again.
+            if (::renameat2(folder, temporary.constData(), folder, name, RENAME_NOREPLACE) == 0)
+                return;
+            if (errno != EEXIST)
+                throw moveFailure(file, errno);
+            continue;
+        }
+        struct stat back {};
+        if (::fstatat(folder, temporary.constData(), &back, AT_SYMLINK_NOFOLLOW) != 0)
+            throw moveFailure(file, errno);
+        if (sameFile(back, placed)) {
+            if (::unlinkat(folder, temporary.constData(), 0) != 0 && errno != ENOENT)
+                throw FileSystemError(QStringLiteral("Could not remove the file"), file.url, errno);
+            return;
+        }
+        placed = held;
+    }
+    throw AccessError(AccessError::Case::busy, file.url);
+}
+
+// What a listing found at the name of a file to be replaced (`fingerprint`, none for nothing).
+struct Listed {
+    std::optional<QString> fingerprint;
+    DayKey dayKey;
+};
+
+// Writes the file at the name: a hidden temporary beside it, flushed, then moved there. With
+// `listed`, the name is looked at again once the temporary is written, and the move replaces only
+// what was listed: the file it displaces is handed back by an exchange, and one that came
+// meanwhile goes back to its name. Returns the new file's fingerprint, taken from its own
+// descriptor before the move; none when nothing was written, or when the name no longer holds
+// the new file after the move, so that no mark records a file the other side wrote.
+std::optional<QString> writeHeld(const HeldFile &file, const QByteArray &bytes,
+                                 const std::optional<Listed> &listed,
+                                 const DiaryCloudSyncFolder::WriteInterruption &interruption) {
+    using Step = DiaryCloudSyncFolder::WriteStep;
+    const int folder = file.folder->fd.get();
+    const auto interrupt = [&](Step step) {
+        if (interruption)
+            interruption(file.url, step);
+    };
+    TemporaryFile made = createTemporaryFileAt(folder, file.folder->path, file.name, {bytes});
+    const QByteArray temporary = QFile::encodeName(made.name);
+    // Until it is moved, the temporary is this write's own and goes with any failure.
+    auto discard = qScopeGuard([&] { ::unlinkat(folder, temporary.constData(), 0); });
+    struct stat written {};
+    if (::fstat(made.fd.get(), &written) != 0)
+        throw FileSystemError(QStringLiteral("Could not write the file"), file.url, errno);
+    const std::optional<QString> replaced = listed ? listed->fingerprint : fingerprintOf(file);
+    if (replaced == fingerprintOf(written)) {
+        // Same size within the same millisecond: the fingerprint alone could not tell the files
+        // apart, so the new one is made a millisecond younger.
+        timespec times[2] = {{0, UTIME_OMIT}, written.st_mtim};
+        times[1].tv_nsec += 1000000;
+        if (times[1].tv_nsec >= 1000000000) {
+            times[1].tv_nsec -= 1000000000;
+            times[1].tv_sec += 1;
+        }
+        if (::futimens(made.fd.get(), times) != 0 || ::fstat(made.fd.get(), &written) != 0)
+            throw FileSystemError(QStringLiteral("Could not write the file"), file.url, errno);
+    }
+    if (made.fd.close() != 0)
+        throw FileSystemError(QStringLiteral("Could not close the file"), file.url, errno);
+    interrupt(Step::temporaryWritten);
+    if (listed && !standsAsListed(file, listed->fingerprint, listed->dayKey))
+        return std::nullopt;
+    interrupt(Step::beforeMove);
+
+    const char *name = file.nativeName.constData();
+    bool exchanged = false;
+    int moved = -1;
+    if (listed && listed->fingerprint) {
+        moved = ::renameat2(folder, temporary.constData(), folder, name, RENAME_EXCHANGE);
+        exchanged = moved == 0;
+    } else if (listed) {
+        moved = ::renameat2(folder, temporary.constData(), folder, name, RENAME_NOREPLACE);
+    }
+    if (moved != 0 && listed) {
+        // Gone or come since the last look: the next pass sees what is there now.
+        if (errno == ENOENT || errno == EEXIST)
+            return std::nullopt;
+        // A file system that can neither exchange nor refuse to replace: the last look stands.
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            throw moveFailure(file, errno);
+    }
+    if (moved != 0 && ::renameat(folder, temporary.constData(), folder, name) != 0)
+        throw moveFailure(file, errno);
+    discard.dismiss();
+    if (exchanged) {
+        struct stat displaced {};
+        if (::fstatat(folder, temporary.constData(), &displaced, AT_SYMLINK_NOFOLLOW) != 0)
+            throw moveFailure(file, errno);
+        if (!S_ISREG(displaced.st_mode) || fingerprintOf(displaced) != listed->fingerprint) {
+            putBack(file, temporary, written);
+            if (::fsync(folder) != 0)
+                throw FileSystemError(QStringLiteral("Could not flush the folder"),
+                                      file.folder->path, errno);
+            return std::nullopt;
+        }
+        if (::unlinkat(folder, temporary.constData(), 0) != 0)
+            throw FileSystemError(QStringLiteral("Could not remove the file"), file.url, errno);
+    }
+    if (::fsync(folder) != 0)
+        throw FileSystemError(QStringLiteral("Could not flush the folder"), file.folder->path,
+                              errno);
+    interrupt(Step::afterMove);
+    const std::optional<struct stat> named = regularFile(file);
+    if (!named || !sameFile(*named, written))
+        return std::nullopt;
+    return fingerprintOf(written);
+}
+
 // writeHeld, only while the name stands as listed; returns none when something arrived or
 // changed since.
 std::optional<QString> writeListed(const HeldFile &file, const QByteArray &bytes,
-                                   const std::optional<QString> &listed, const DayKey &dayKey) {
+                                   const std::optional<QString> &listed, const DayKey &dayKey,
+                                   const DiaryCloudSyncFolder::WriteInterruption &interruption) {
     if (!standsAsListed(file, listed, dayKey))
         return std::nullopt;
-    return writeHeld(file, bytes).value_or(DiaryCloudSyncFolder::writtenFingerprint);
+    return writeHeld(file, bytes, Listed{listed, dayKey}, interruption);
 }
 
 } // namespace
@@ -621,14 +740,16 @@ std::optional<QString> DiaryCloudSyncFolder::keepPageFile(const DayKey &dayKey,
 
 QString DiaryCloudSyncFolder::writePage(const DiaryEntryDTO &entry) const {
     FileHolders holders(m_root, QStringLiteral("Could not write the file"));
-    return writeHeld(holders.of(pageURL(entry.dayKey)), encodePage(entry))
+    return writeHeld(holders.of(pageURL(entry.dayKey)), encodePage(entry), std::nullopt,
+                     m_writeInterruption)
         .value_or(writtenFingerprint);
 }
 
 std::optional<QString> DiaryCloudSyncFolder::writePage(const DiaryEntryDTO &entry,
                                                        const std::optional<QString> &listed) const {
     FileHolders holders(m_root, QStringLiteral("Could not write the file"));
-    return writeListed(holders.of(pageURL(entry.dayKey)), encodePage(entry), listed, entry.dayKey);
+    return writeListed(holders.of(pageURL(entry.dayKey)), encodePage(entry), listed, entry.dayKey,
+                       m_writeInterruption);
 }
 
 std::optional<QString>
@@ -636,7 +757,7 @@ DiaryCloudSyncFolder::writeDrawing(const QByteArray &bytes, const DayKey &dayKey
                                    const std::optional<QString> &listed) const {
     FileHolders holders(m_root, QStringLiteral("Could not write the file"));
     return writeListed(holders.of(inkURL(DiaryHandwritingStore::fileName(dayKey, leaf))), bytes,
-                       listed, dayKey);
+                       listed, dayKey, m_writeInterruption);
 }
 
 bool DiaryCloudSyncFolder::drawingIsGone(const DayKey &dayKey, qint64 leaf) const {
@@ -661,7 +782,9 @@ std::optional<DiaryCloudSyncFolder::Profile> DiaryCloudSyncFolder::readProfile()
 
 QString DiaryCloudSyncFolder::writeProfile(const Profile &profile) const {
     FileHolders holders(m_root, QStringLiteral("Could not write the file"));
-    return writeHeld(holders.of(profileURL()), encodeProfile(profile)).value_or(writtenFingerprint);
+    return writeHeld(holders.of(profileURL()), encodeProfile(profile), std::nullopt,
+                     m_writeInterruption)
+        .value_or(writtenFingerprint);
 }
 
 std::optional<QByteArray> DiaryCloudSyncFolder::coordinatedRead(const QString &fileURL,

@@ -211,11 +211,13 @@ public:
 
     // Writes the entry's page file; returns its new fingerprint, or "written".
     QString writePage(const DiaryEntryDTO &entry) const;
-    // The same, but only while what stands at the page's name is what a listing found there:
-    // `listed` is its fingerprint then, none for nothing. A file that arrived or changed since is
-    // for the next pass to read, so nothing is written and none is returned. Throws
-    // FolderError::linkedFile for a link there, FolderError::notAFile for anything else that is
-    // no regular file; neither is opened.
+    // The same, but only over what a listing found at the page's name: `listed` is its
+    // fingerprint then, none for nothing. A file that arrives or changes there before the new one
+    // takes its place, or that an exchange hands back in its place, is for the next pass to read:
+    // it stays or goes back, and none is returned. None is returned too when the name no longer
+    // holds the new file once it is there, so that no mark records a file the other side wrote.
+    // Throws FolderError::linkedFile for a link there, FolderError::notAFile for anything else
+    // that is no regular file; neither is opened.
     std::optional<QString> writePage(const DiaryEntryDTO &entry,
                                      const std::optional<QString> &listed) const;
     // Writes the drawing file of the day's leaf as the page file is written above.
@@ -253,6 +255,20 @@ public:
         m_readInterruption = std::move(interruption);
     }
 
+    // The points of a write where the other side may come between: tests write there.
+    enum class WriteStep {
+        // The new file is written and flushed under its hidden temporary name.
+        temporaryWritten,
+        // The name was looked at a last time; the move comes next.
+        beforeMove,
+        // The new file was moved to the name.
+        afterMove,
+    };
+    using WriteInterruption = std::function<void(const QString &fileURL, WriteStep step)>;
+    void setWriteInterruption(WriteInterruption interruption) {
+        m_writeInterruption = std::move(interruption);
+    }
+
 private:
     QMap<QString, RemoteFile> list(const QString &folder, const QString &extension,
                                    QMap<DayKey, QList<ConflictCopy>> *conflicts) const;
@@ -261,6 +277,7 @@ private:
     QString m_root;
     DownloadRequester m_requester;
     ReadInterruption m_readInterruption;
+    WriteInterruption m_writeInterruption;
 };
 
 } // namespace velmora

@@ -216,6 +216,8 @@ private Q_SLOTS:
             << "read-only" << QString::fromLocal8Bit(strerror(EACCES));
         QTest::newRow("a fifo") << "fifo"
                                 << "something other than a file stands in its place";
+        QTest::newRow("the store at the lock's own name") << "store"
+                                                          << "the diary's store has that name";
     }
 
     void locksThatCannotBeTaken() {
@@ -233,33 +235,44 @@ private Q_SLOTS:
         } else if (kind == u"fifo") {
             QVERIFY(QDir(lockPath).removeRecursively());
             leave(kind, lockPath);
+        } else if (kind == u"store") {
+            QVERIFY(QDir(lockPath).removeRecursively());
+            leave(QStringLiteral("garbage"), lockPath);
         }
         DiaryInstanceLock lock;
-        QCOMPARE(lock.tryAcquire(folder + QStringLiteral("/store.sqlite")),
-                 DiaryInstanceLock::Outcome::unavailable);
+        QCOMPARE(
+            lock.tryAcquire(kind == u"store" ? lockPath : folder + QStringLiteral("/store.sqlite")),
+            DiaryInstanceLock::Outcome::unavailable);
         QCOMPARE(lock.failure(), reason);
         const QString refusal = lock.refusal(DiaryInstanceLock::Outcome::unavailable);
         QVERIFY2(refusal.contains(lockPath) && refusal.contains(reason), qPrintable(refusal));
         QVERIFY(!refusal.contains(QStringLiteral("already open")));
         if (kind == u"folder")
             QVERIFY(QFileInfo(lockPath + QStringLiteral("/inside")).isDir());
+        if (kind == u"store")
+            QCOMPARE(QFileInfo(lockPath).size(), 15);
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                           QFileDevice::ExeOwner);
     }
 
-    // Every spelling of one store's path meets one lock: a link to the store, or to its folder.
+    // Every way to one store file meets one lock: a link to the store or to its folder, a hard
+    // link from another folder, or the same path after the lock file was deleted.
     void linkedStoresShareTheLock_data() {
         QTest::addColumn<QString>("spelling");
-        QTest::newRow("a link to the store") << "linked/store.sqlite";
-        QTest::newRow("a link to its folder") << "folder-link/store.sqlite";
-        QTest::newRow("dots in the path") << "real/../real/./store.sqlite";
+        QTest::addColumn<bool>("lockFileDeleted");
+        QTest::newRow("a link to the store") << "linked/store.sqlite" << false;
+        QTest::newRow("a link to its folder") << "folder-link/store.sqlite" << false;
+        QTest::newRow("dots in the path") << "real/../real/./store.sqlite" << false;
+        QTest::newRow("store reached through a hard link") << "elsewhere/store.sqlite" << false;
+        QTest::newRow("lock file deleted while held") << "real/store.sqlite" << true;
     }
 
     void linkedStoresShareTheLock() {
         QFETCH(QString, spelling);
+        QFETCH(bool, lockFileDeleted);
         QTemporaryDir home;
-        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("real"))));
-        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("linked"))));
+        for (const char *folder : {"real", "linked", "elsewhere"})
+            QVERIFY(QDir().mkpath(home.filePath(QString::fromLatin1(folder))));
         QFile store(home.filePath(QStringLiteral("real/store.sqlite")));
         QVERIFY(store.open(QIODevice::WriteOnly));
         store.close();
@@ -267,11 +280,22 @@ private Q_SLOTS:
             QFile::link(store.fileName(), home.filePath(QStringLiteral("linked/store.sqlite"))));
         QVERIFY(QFile::link(home.filePath(QStringLiteral("real")),
                             home.filePath(QStringLiteral("folder-link"))));
+        QCOMPARE(::link(QFile::encodeName(store.fileName()).constData(),
+                        QFile::encodeName(home.filePath(QStringLiteral("elsewhere/store.sqlite")))
+                            .constData()),
+                 0);
         DiaryInstanceLock first;
         QCOMPARE(first.tryAcquire(store.fileName()), DiaryInstanceLock::Outcome::acquired);
+        if (lockFileDeleted)
+            QVERIFY(QFile::remove(home.filePath(QStringLiteral("real/Velmora.lock"))));
         DiaryInstanceLock second;
         QCOMPARE(second.tryAcquire(home.filePath(spelling)),
                  DiaryInstanceLock::Outcome::heldByAnotherProcess);
+        QVERIFY(!second.isHeld());
+        // The refused launch leaves no lock of its own behind.
+        QCOMPARE(QFileInfo::exists(home.filePath(QStringLiteral("real/Velmora.lock"))),
+                 !lockFileDeleted);
+        QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("elsewhere/Velmora.lock"))));
     }
 
     // The program itself starts over an abandoned lock, and refuses a second process that
@@ -321,14 +345,33 @@ private Q_SLOTS:
                  qPrintable(run.errors()));
     }
 
+    // The first launch makes the store; a second process on it leaves, also when the lock file
+    // was deleted meanwhile or the second reaches the store through a hard link.
+    void secondProcessOnTheSameStoreLeaves_data() {
+        QTest::addColumn<QString>("way");
+        for (const char *way : {"the same path", "lock file deleted", "a hard link"})
+            QTest::newRow(way) << QString::fromLatin1(way);
+    }
+
     void secondProcessOnTheSameStoreLeaves() {
+        QFETCH(QString, way);
         QTemporaryDir home;
         const QString store = home.filePath(QStringLiteral("diary/store.sqlite"));
         Run first(home.path(), testArguments(store));
         QVERIFY2(first.waitUntilRunning(), qPrintable(first.errors()));
         QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("diary/Velmora.lock"))));
 
-        Run second(home.path(), testArguments(store));
+        QString reached = store;
+        if (way == u"lock file deleted")
+            QVERIFY(QFile::remove(home.filePath(QStringLiteral("diary/Velmora.lock"))));
+        if (way == u"a hard link") {
+            reached = home.filePath(QStringLiteral("elsewhere/store.sqlite"));
+            QVERIFY(QDir().mkpath(QFileInfo(reached).path()));
+            QCOMPARE(::link(QFile::encodeName(store).constData(),
+                            QFile::encodeName(reached).constData()),
+                     0);
+        }
+        Run second(home.path(), testArguments(reached));
         QCOMPARE(second.answerAlreadyOpen(), 1);
         QVERIFY2(
             second.errors().contains(QStringLiteral("Velmora is already open on the diary in ")),

@@ -63,9 +63,9 @@ struct BrokenDiary {
         }
     }
 
-    QString restore() {
-        return test::waitFor(
-            restoreFromNewestBackup(DiaryStoreRecovery{store, folder.path(), clock}));
+    QString restore(std::shared_ptr<FileClaims> claims = nullptr) {
+        return test::waitFor(restoreFromNewestBackup(
+            DiaryStoreRecovery{store, folder.path(), clock, std::move(claims)}));
     }
 
     // Every file under the quarantine, by name, with its bytes.
@@ -129,8 +129,13 @@ private Q_SLOTS:
         }
         QCOMPARE(before.value(QStringLiteral("Diary.sqlite")), diary.brokenBytes);
 
-        QCOMPARE(diary.restore(),
+        // The launch that restores holds the broken store, and then the restored one: no other
+        // process opens the diary while it runs.
+        const auto claims = std::make_shared<FileClaims>();
+        QCOMPARE(claims->claim(diary.store), FileClaims::Outcome::claimed);
+        QCOMPARE(diary.restore(claims),
                  QStringLiteral("Restored 12 entries. Reopen the diary to continue."));
+        QCOMPARE(FileClaims().claim(diary.store), FileClaims::Outcome::heldElsewhere);
         // Nothing of the broken diary was deleted.
         const QHash<QString, QByteArray> kept = diary.quarantined();
         for (auto file = before.cbegin(); file != before.cend(); ++file)

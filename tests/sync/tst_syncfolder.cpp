@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
@@ -14,11 +15,28 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 using namespace velmora;
 using Folder = DiaryCloudSyncFolder;
+
+namespace {
+// Set while a test plays a file system that can neither exchange two names nor refuse to replace
+// one, as a network or FAT drive may be.
+bool renameFlagsRefused = false;
+} // namespace
+
+// Stands in for the C library's for every caller in the process.
+extern "C" int renameat2(int fromFolder, const char *from, int toFolder, const char *to,
+                         unsigned int flags) {
+    if (flags != 0 && renameFlagsRefused) {
+        errno = EINVAL;
+        return -1;
+    }
+    return int(::syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
+}
 
 namespace {
 
@@ -674,6 +692,34 @@ private Q_SLOTS:
                      .value(QStringLiteral("2024-03-05-0.drawing"))
                      .fingerprint,
                  *previous);
+    }
+
+    // A write over what a listing found lands whole and alone, and answers the fingerprint the
+    // next listing finds, also where the file system cannot exchange two names.
+    void writesOverWhatWasListed_data() {
+        QTest::addColumn<bool>("pageBefore");
+        QTest::addColumn<bool>("exchanges");
+        QTest::newRow("over a page") << true << true;
+        QTest::newRow("where no page stood") << false << true;
+        QTest::newRow("over a page, no exchange") << true << false;
+        QTest::newRow("where no page stood, no exchange") << false << false;
+    }
+    void writesOverWhatWasListed() {
+        QFETCH(bool, pageBefore);
+        QFETCH(bool, exchanges);
+        SyncRoot sync;
+        if (pageBefore)
+            sync.folder.writePage(sampleEntry(QStringLiteral("Before")));
+        const auto listed = sync.folder.remotePages().value(march5).fingerprint;
+        renameFlagsRefused = !exchanges;
+        const auto restore = qScopeGuard([] { renameFlagsRefused = false; });
+        const std::optional<QString> written =
+            sync.folder.writePage(sampleEntry(), pageBefore ? std::optional(listed) : std::nullopt);
+        QVERIFY(written);
+        QCOMPARE(sync.folder.remotePages().value(march5).fingerprint, *written);
+        QCOMPARE(sync.folder.readPage(march5).entries, QList<DiaryEntryDTO>{sampleEntry()});
+        QCOMPARE(QDir(sync.folder.pagesFolder()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("2024-03-05.json")});
     }
 
     void writesPagesThatReadBack() {

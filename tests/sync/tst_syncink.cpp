@@ -349,15 +349,22 @@ private Q_SLOTS:
         QCOMPARE(f.reported.size(), 1);
     }
 
-    // A drawing that reaches the sync folder after the listing is neither overwritten nor
-    // deleted by this pass; the next pass compares it.
+    // A drawing that reaches the sync folder after the listing, up to the moment this pass's
+    // drawing takes its name, is neither overwritten nor deleted by this pass, nor marked as this
+    // pass's own; the next pass compares it.
     void leavesADrawingThatArrivedAfterTheListing_data() {
         QTest::addColumn<bool>("removedHere");
-        QTest::newRow("an upload") << false;
-        QTest::newRow("a removal") << true;
+        QTest::addColumn<int>("step"); // the upload's step, or -1: before the drawing's turn
+        QTest::newRow("an upload") << false << -1;
+        QTest::newRow("an upload, between its last look and its move")
+            << false << int(DiaryCloudSyncFolder::WriteStep::beforeMove);
+        QTest::newRow("an upload, right after its move")
+            << false << int(DiaryCloudSyncFolder::WriteStep::afterMove);
+        QTest::newRow("a removal") << true << -1;
     }
     void leavesADrawingThatArrivedAfterTheListing() {
         QFETCH(bool, removedHere);
+        QFETCH(int, step);
         InkFixture f;
         const QString march6Leaf = QStringLiteral("2024-03-06-0.drawing");
         f.writeLocal(march5, 0, exchanged, exchangedMs);
@@ -367,10 +374,20 @@ private Q_SLOTS:
         // changed or went here.
         f.writeRemote(leaf0, onTablet, laterMs);
         f.writeLocal(march6, 0, removedHere ? QByteArray() : onComputer, laterMs);
-        f.repository->beforeNext(Operation::entry,
-                                 [&] { f.writeRemote(march6Leaf, onTablet, laterMs + 5); });
+        const auto arrive = [&] { f.writeRemote(march6Leaf, onTablet, laterMs + 5); };
+        if (step < 0)
+            f.repository->beforeNext(Operation::entry, arrive);
+        else
+            f.sync->setWriteInterruption(
+                [&](const QString &url, DiaryCloudSyncFolder::WriteStep at) {
+                    if (int(at) == step && url.endsWith(march6Leaf))
+                        arrive();
+                });
+        const std::optional<DiaryCloudSyncMark> markBefore = f.inkMark(march6Leaf);
         f.pass();
         QCOMPARE(f.remote(march6Leaf), onTablet);
+        QCOMPARE(f.inkMark(march6Leaf), markBefore);
+        f.sync->setWriteInterruption({});
         f.pass();
         QCOMPARE(f.local(march6Leaf), onTablet);
         QCOMPARE(f.remote(march6Leaf), onTablet);

@@ -17,6 +17,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 
 using namespace velmora;
 using namespace velmora::test;
+using Folder = DiaryCloudSyncFolder;
 
 namespace {
 
@@ -463,22 +464,61 @@ private Q_SLOTS:
         QVERIFY(f.settled());
     }
 
-    // A page that arrived between the listing and this day's upload is read next time, never
-    // overwritten unread.
-    void pageArrivingAfterTheListingIsNotOverwritten() {
+    // A page that reaches the sync folder while this day's upload runs, at any step of it, is
+    // read next time, never overwritten unread, and the upload leaves no mark for a file it did
+    // not write; the next pass keeps both pages' words.
+    void pageArrivingDuringTheUploadIsNotOverwritten_data() {
+        QTest::addColumn<bool>("exchanged"); // the day's page file was there before
+        QTest::addColumn<int>("step");       // the write's step, or -1: before the write
+        const QList<std::pair<const char *, int>> steps{
+            {"before the write", -1},
+            {"while its temporary is written", int(Folder::WriteStep::temporaryWritten)},
+            {"between the last look and the move", int(Folder::WriteStep::beforeMove)},
+            {"right after the move", int(Folder::WriteStep::afterMove)}};
+        for (const bool exchanged : {false, true}) {
+            for (const auto &[when, step] : steps)
+                QTest::addRow("%s page, %s", exchanged ? "an exchanged" : "a new", when)
+                    << exchanged << step;
+        }
+    }
+    void pageArrivingDuringTheUploadIsNotOverwritten() {
+        QFETCH(bool, exchanged);
+        QFETCH(int, step);
         SyncEngineFixture f;
-        f.seed(march5, QStringLiteral("Local words"));
-        f.repository->beforeNext(Operation::entry, [&] {
+        DiaryEntryDTO local = f.seed(march5, QStringLiteral("Local words"));
+        if (exchanged) {
+            f.pass();
+            local.content = QStringLiteral("Local words, and more");
+            local.revision.rawValue += 1;
+            f.repository->put(local);
+        }
+        const auto arrive = [&] {
             f.tablet.writePage(SyncEngineFixture::tabletPage(march5, QStringLiteral("Arrived late"),
                                                              f.nowMs() + 1000));
-        });
+        };
+        bool arrived = false;
+        if (step < 0)
+            f.repository->beforeNext(Operation::entry, arrive);
+        else
+            f.sync->setWriteInterruption([&](const QString &url, Folder::WriteStep at) {
+                if (!arrived && int(at) == step &&
+                    url.endsWith(QStringLiteral("/2024-03-05.json"))) {
+                    arrived = true;
+                    arrive();
+                }
+            });
+        const std::optional<DiaryCloudSyncMark> markBefore = f.mark(march5);
         f.pass();
         QCOMPARE(f.pageFileContent(march5), QStringLiteral("Arrived late"));
-        QVERIFY(!f.mark(march5));
+        QCOMPARE(f.mark(march5), markBefore);
+        QCOMPARE(QDir(f.tablet.pagesFolder()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("2024-03-05.json")});
+        f.sync->setWriteInterruption({});
         f.pass();
         const QStringList everything = f.recoveredContents() + QStringList{f.storedContent(march5)};
-        QVERIFY(everything.contains(QStringLiteral("Arrived late")));
-        QVERIFY(everything.contains(QStringLiteral("Local words")));
+        QVERIFY2(everything.contains(QStringLiteral("Arrived late")),
+                 qPrintable(everything.join('|')));
+        QVERIFY2(everything.contains(local.content), qPrintable(everything.join('|')));
         QCOMPARE(f.pageFileContent(march5), f.storedContent(march5));
     }
 

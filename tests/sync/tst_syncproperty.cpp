@@ -1,14 +1,16 @@
 // Random writing on both sides, carried by a relay that makes conflict copies as a sync tool
 // does, for a few hundred rounds, then quiet; in one row the tablet's side now and then tears a
 // page file by writing over it in place and then writes the tablet's page back, unaware of what
-// came meanwhile. Afterwards nothing either side wrote is lost, the page files hold the diary's
-// pages, and nothing more is kept aside pass after pass.
+// came meanwhile; in another the tablet writes the very day the computer is uploading.
+// Afterwards nothing either side wrote is lost, the page files hold the diary's pages, and
+// nothing more is kept aside pass after pass.
 //
 // VELMORA_SYNC_SEED picks the seed (it is printed), VELMORA_SYNC_ROUNDS the number of rounds.
 #include "support/SyncEngineFixture.h"
 #include "support/SyncRelay.h"
 
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSet>
 
@@ -134,6 +136,20 @@ struct TwoDevices {
         computer.pass();
     }
 
+    // Now and then, at any step of an upload of a page, the tablet writes that day and the relay
+    // carries its page into the computer's folder at once.
+    void raceUploads(QRandomGenerator &random) {
+        computer.sync->setWriteInterruption(
+            [this, &random](const QString &url, DiaryCloudSyncFolder::WriteStep) {
+                const auto day = DayKey::fromRawValue(QFileInfo(url).completeBaseName());
+                if (!day || !url.contains(QStringLiteral("/Pages/")) || random.bounded(4) != 0)
+                    return;
+                writeOnTablet(*day, false);
+                tablet.sync();
+                carry();
+            });
+    }
+
     void quietRound() {
         carry();
         computer.pass();
@@ -151,17 +167,22 @@ class SyncPropertyTest : public QObject {
 private Q_SLOTS:
     void randomWritingSettles_data() {
         QTest::addColumn<bool>("rewrites");
-        QTest::newRow("writing") << false;
-        QTest::newRow("page files rewritten in place") << true;
+        QTest::addColumn<bool>("racing");
+        QTest::newRow("writing") << false << false;
+        QTest::newRow("page files rewritten in place") << true << false;
+        QTest::newRow("the tablet writing the day being uploaded") << false << true;
     }
     void randomWritingSettles() {
         QFETCH(bool, rewrites);
+        QFETCH(bool, racing);
         const quint32 seed = quint32(fromEnvironment("VELMORA_SYNC_SEED", 20260131));
         const int rounds = fromEnvironment("VELMORA_SYNC_ROUNDS", 300);
         qInfo("sync property run: seed %u, %d rounds", seed, rounds);
         QRandomGenerator random(seed);
         TwoDevices devices;
         SyncEngineFixture &computer = devices.computer;
+        if (racing)
+            devices.raceUploads(random);
 
         for (int round = 0; round < rounds; ++round) {
             // Now and then both devices write in the same millisecond.
@@ -205,6 +226,7 @@ private Q_SLOTS:
                 qPrintable(
                     QStringLiteral("round %1: %2").arg(round).arg(computer.sync->statusText())));
         }
+        computer.sync->setWriteInterruption({});
         for (int round = 0; round < 4; ++round)
             devices.quietRound();
 

@@ -82,7 +82,7 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
     m_defaults = plan.defaultsSuiteName ? UserDefaults::suite(*plan.defaultsSuiteName)
                                         : UserDefaults::standard();
     m_settingsStore = std::make_shared<UserDefaultsSettingsStore>(m_defaults, defaultFontName);
-    openRepository(plan.storeURL);
+    openRepository(plan.storeURL, plan.storeClaims);
 
     m_diarySession = std::make_unique<DiarySessionStore>(m_repository, m_settingsStore,
                                                          GregorianCalendar::autoupdatingCurrent());
@@ -147,15 +147,24 @@ bool DiaryDependencyGraph::isTestMode() const {
     return m_runtimeConfiguration && m_runtimeConfiguration->mode == RuntimeMode::test;
 }
 
-void DiaryDependencyGraph::openRepository(const QString &storeURL) {
+void DiaryDependencyGraph::openRepository(const QString &storeURL,
+                                          const std::shared_ptr<FileClaims> &claims) {
     QString detail;
     try {
         StoreModel model = DiaryModelProvider::model(DiaryModelProvider::currentVersionName);
         DiaryMigrationCoordinator coordinator(m_clock);
         coordinator.prepareStore(storeURL, *m_defaults, QTimeZone::systemTimeZone());
-        auto stack = std::make_shared<DiaryPersistenceStack>(storeURL, std::move(model));
-        m_repository = std::make_shared<CoreDataDiaryRepository>(std::move(stack), m_clock);
-        return;
+        // Preparing may have put a new file at the store's name (a new diary, a restore that a
+        // kill cut short): it is claimed before it opens.
+        m_storeHeldElsewhere =
+            claims && claims->claim(storeURL) == FileClaims::Outcome::heldElsewhere;
+        if (!m_storeHeldElsewhere) {
+            auto stack = std::make_shared<DiaryPersistenceStack>(storeURL, std::move(model));
+            m_repository = std::make_shared<CoreDataDiaryRepository>(std::move(stack), m_clock);
+            return;
+        }
+        detail = QCoreApplication::translate("DiaryDependencyGraph",
+                                             "Another process has the diary open.");
     } catch (const DiaryError &error) {
         detail = error.message();
     } catch (const std::exception &error) {

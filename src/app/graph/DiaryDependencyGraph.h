@@ -11,6 +11,7 @@
 #include "domain/UserDefaultsSettingsStore.h"
 #include "pages/DiaryPageSystemStore.h"
 #include "pages/LeafPaginating.h"
+#include "platform/FileClaims.h"
 #include "platform/UserDefaults.h"
 #include "recall/DiaryHandwritingIndex.h"
 #include "store/DiaryHandwritingStore.h"
@@ -50,6 +51,8 @@ struct DiaryLaunchPlan {
     QString storeURL;
     // None for the standard settings of live mode.
     std::optional<QString> defaultsSuiteName;
+    // This process's claims on the store file, while it holds the diary's lock.
+    std::shared_ptr<FileClaims> storeClaims;
 
     // Without a configuration the launch runs on a throw-away store and settings, each named
     // afresh, so it never opens the real diary.
@@ -85,6 +88,9 @@ public:
     const std::shared_ptr<UserDefaults> &defaults() const { return m_defaults; }
     const std::shared_ptr<const Clock> &clock() const { return m_clock; }
     const std::optional<QString> &persistenceError() const { return m_persistenceError; }
+    // Another process claimed the store file that preparing the store put in place first: this
+    // launch must end without opening it.
+    bool storeHeldElsewhere() const { return m_storeHeldElsewhere; }
     const std::shared_ptr<UserDefaultsSettingsStore> &settingsStore() const {
         return m_settingsStore;
     }
@@ -119,13 +125,14 @@ public:
                                              DiaryHandwritingIndex &index);
 
 private:
-    void openRepository(const QString &storeURL);
+    void openRepository(const QString &storeURL, const std::shared_ptr<FileClaims> &claims);
 
     std::optional<AppRuntimeConfiguration> m_runtimeConfiguration;
     std::optional<QString> m_runtimeError;
     std::shared_ptr<UserDefaults> m_defaults;
     std::shared_ptr<const Clock> m_clock;
     std::optional<QString> m_persistenceError;
+    bool m_storeHeldElsewhere = false;
     std::shared_ptr<UserDefaultsSettingsStore> m_settingsStore;
     std::shared_ptr<DiaryRepository> m_repository;
     QString m_persistenceDirectory;
