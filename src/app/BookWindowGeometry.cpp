@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -63,12 +64,19 @@ std::optional<qsizetype> screenOfFrame(const QRect &frame, const QList<QRect> &v
     return best;
 }
 
-QSize sizeForResize(const QSize &proposed, int visibleHeight, bool fullScreen) {
-    if (fullScreen || visibleHeight <= 0)
+QRect frameForResize(const QRect &proposed, const QRect &visibleFrame, bool fullScreen) {
+    if (fullScreen || visibleFrame.isEmpty())
         return proposed;
-    if (proposed.height() < visibleHeight)
-        return QSize(widthForHeight(visibleHeight), visibleHeight);
-    return proposed;
+    const QSize book = sizedFrame(visibleFrame).size();
+    QSize size = proposed.size();
+    if (size.height() < book.height() || size.height() > visibleFrame.height() ||
+        size.width() > visibleFrame.width())
+        size = book;
+    return QRect(QPoint(std::clamp(proposed.x(), visibleFrame.x(),
+                                   visibleFrame.x() + visibleFrame.width() - size.width()),
+                        std::clamp(proposed.y(), visibleFrame.y(),
+                                   visibleFrame.y() + visibleFrame.height() - size.height())),
+                 size);
 }
 
 QSize proportionalSize(const QSize &previous, const QSize &proposed) {

@@ -36,9 +36,11 @@ bool isOffScreen(const QRect &frame, const QList<QRect> &visibleFrames);
 // The index of the screen whose visible area holds most of the frame; none when it meets none.
 std::optional<qsizetype> screenOfFrame(const QRect &frame, const QList<QRect> &visibleFrames);
 
-// A resize that would make the window shorter than its screen's visible height is answered with
-// the full-height size; a taller one, or any resize in full screen, passes unchanged.
-QSize sizeForResize(const QSize &proposed, int visibleHeight, bool fullScreen);
+// Where a resize of the window comes to rest. A frame shorter than the book that fills the
+// visible area, or larger than the area holds, becomes that book; the frame is then moved as
+// little as needed to lie within the area, its title bar too. In full screen, what was asked
+// passes unchanged.
+QRect frameForResize(const QRect &proposed, const QRect &visibleFrame, bool fullScreen);
 
 // A size the user dragged to, brought back to 780:1024: the side that changed more, for its
 // share of the book, leads and the other follows.

@@ -11,6 +11,9 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdlib>
+#include <memory>
+
 namespace velmora {
 
 using namespace std::chrono_literals;
@@ -20,6 +23,21 @@ namespace {
 QSize insideOf(const QSize &frame, const QMargins &decorations) {
     return {std::max(1, frame.width() - decorations.left() - decorations.right()),
             std::max(1, frame.height() - decorations.top() - decorations.bottom())};
+}
+
+// Whether a pointer button is held on the display, as while the user drags the window's edge.
+bool isPointerHeld() {
+    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    if (!screen)
+        return false;
+    const std::unique_ptr<xcb_query_pointer_reply_t, decltype(&std::free)> pointer(
+        xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screen->root), nullptr),
+        &std::free);
+    return pointer && (pointer->mask & (XCB_BUTTON_MASK_1 | XCB_BUTTON_MASK_2 | XCB_BUTTON_MASK_3));
 }
 
 } // namespace
@@ -136,6 +154,12 @@ void BookWindowPlacement::keepProportions() {
         m_settledSize = QSize();
         return;
     }
+    // A drag still under way is looked at once it ends: the window manager keeps the size the
+    // pointer gives it until then, and a correction asked meanwhile would seem refused.
+    if (isPointerHeld()) {
+        m_settle.start();
+        return;
+    }
     // The window manager answering an older request after a newer one: the size the window was
     // first given, before its decorations were known, is as tall inside as the whole frame may
     // be. It is asked again for the newest (and the fitted place, when that is what it was), a
@@ -159,15 +183,23 @@ void BookWindowPlacement::keepProportions() {
         m_settledSize = proposed;
         return;
     }
-    const QSize target = BookWindowGeometry::sizeForResize(
-        BookWindowGeometry::proportionalSize(m_settledSize, proposed), m_minimumFrameHeight, false);
+    const QWindow *handle = m_window.windowHandle();
+    const QPoint origin = handle ? handle->framePosition() : m_window.pos();
+    const QScreen *screen = m_window.screen();
+    const QRect target = BookWindowGeometry::frameForResize(
+        QRect(origin, BookWindowGeometry::proportionalSize(m_settledSize, proposed)),
+        screen ? screen->availableGeometry() : QRect(), false);
     // A window manager that answered the same correction with another size keeps refusing it;
     // asking again would only fight it.
-    const bool refused = target == m_lastCorrection;
-    m_lastCorrection = target == proposed || refused ? QSize() : target;
-    m_settledSize = refused ? proposed : target;
-    if (target != proposed && !refused)
-        request(insideOf(target, m_decorations));
+    const bool refused = target.size() == m_lastCorrection;
+    m_lastCorrection = target.size() == proposed || refused ? QSize() : target.size();
+    m_settledSize = refused ? proposed : target.size();
+    if (refused)
+        return;
+    if (target.size() != proposed)
+        request(insideOf(target.size(), m_decorations));
+    if (target.topLeft() != origin)
+        m_window.move(target.topLeft());
 }
 
 void BookWindowPlacement::saveFrame() {
@@ -186,16 +218,23 @@ bool BookWindowPlacement::nativeEventFilter(const QByteArray &eventType, void *m
     if (eventType != "xcb_generic_event_t")
         return false;
     const auto *event = static_cast<const xcb_generic_event_t *>(message);
-    if ((event->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY &&
-        reinterpret_cast<const xcb_configure_notify_event_t *>(event)->window ==
-            m_window.internalWinId())
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (m_window.isVisible() && isPlainWindow() && reportedSize() != m_window.size())
-                    m_settle.start();
-            },
-            Qt::QueuedConnection);
+    if ((event->response_type & 0x7f) != XCB_CONFIGURE_NOTIFY)
+        return false;
+    const auto *configure = reinterpret_cast<const xcb_configure_notify_event_t *>(event);
+    if (configure->window != m_window.internalWinId())
+        return false;
+    // The last correction was met: the next one, to the same size, answers a new drag.
+    if (m_lastCorrection.isValid() &&
+        QSize(configure->width, configure->height) ==
+            insideOf(m_lastCorrection, m_decorations) * m_window.devicePixelRatio())
+        m_lastCorrection = QSize();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_window.isVisible() && isPlainWindow() && reportedSize() != m_window.size())
+                m_settle.start();
+        },
+        Qt::QueuedConnection);
     return false;
 }
 

@@ -20,7 +20,8 @@ namespace velmora {
 // sizes it to the screen before it is shown; once shown, the window manager's decorations are
 // measured and the window is fitted again so that its frame, not only what lies inside, fits the
 // visible area. A size the user drags to (one the window manager brings) is brought back to the
-// book's proportions, never below the screen's visible height; one the window itself asked for
+// book's proportions, never below the screen's visible height nor past what its visible area
+// holds, and the frame is kept within that area; one the window itself asked for
 // before its latest request, answered late, is not a drag: the latest is asked for again. The frame
 // is kept in the settings under "DiaryBookWindow.book" whenever the window hides or goes away, and
 // read back to open on the same screen.

@@ -275,6 +275,32 @@ void VuzIvoduPageWidget::installWindowKeys() {
     });
 }
 
+// Tab and Shift+Tab go round the controls of the card that has the keyboard and never reach the
+// page under it: from a card with nothing to go round, or from the page itself, they go nowhere.
+bool VuzIvoduPageWidget::focusNextPrevChild(bool next) {
+    if (!m_controller->isPageCovered())
+        return QWidget::focusNextPrevChild(next);
+    QWidget *focused = focusWidget();
+    QWidget *card = nullptr;
+    for (QWidget *open : std::initializer_list<QWidget *>{m_sealCard, m_recallCards->searchCard(),
+                                                          m_recallCards->calendarCard()})
+        if (open && focused && open->isAncestorOf(focused))
+            card = open;
+    if (!card)
+        return true;
+    const auto step = [next](QWidget *from) {
+        return next ? from->nextInFocusChain() : from->previousInFocusChain();
+    };
+    for (QWidget *candidate = step(focused); candidate != focused; candidate = step(candidate)) {
+        if (candidate != card && card->isAncestorOf(candidate) && candidate->isVisible() &&
+            candidate->isEnabled() && (candidate->focusPolicy() & Qt::TabFocus)) {
+            candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            break;
+        }
+    }
+    return true;
+}
+
 void VuzIvoduPageWidget::setTheme(const DiaryTheme &theme) {
     m_theme = theme;
     m_editor->setTheme(theme);

@@ -108,23 +108,47 @@ private Q_SLOTS:
             QCOMPARE(BookWindowGeometry::frameText(frame), text);
     }
 
+    // What a resize comes to rest on: the side that changed more has already led.
     void resize_data() {
-        QTest::addColumn<QSize>("proposed");
-        QTest::addColumn<int>("visibleHeight");
+        QTest::addColumn<QRect>("proposed");
+        QTest::addColumn<QRect>("visible");
         QTest::addColumn<bool>("fullScreen");
-        QTest::addColumn<QSize>("answer");
-        QTest::newRow("shorter") << QSize(500, 600) << 1000 << false << QSize(762, 1000);
-        QTest::newRow("taller") << QSize(900, 1200) << 1000 << false << QSize(900, 1200);
-        QTest::newRow("exact") << QSize(700, 1000) << 1000 << false << QSize(700, 1000);
-        QTest::newRow("full screen") << QSize(500, 600) << 1000 << true << QSize(500, 600);
+        QTest::addColumn<QRect>("answer");
+        const QRect visible(0, 0, 1600, 1000);
+        QTest::newRow("shorter") << QRect(419, 0, 500, 600) << visible << false
+                                 << QRect(419, 0, 762, 1000);
+        QTest::newRow("taller") << QRect(419, 0, 900, 1200) << visible << false
+                                << QRect(419, 0, 762, 1000);
+        QTest::newRow("exact") << QRect(419, 0, 700, 1000) << visible << false
+                               << QRect(419, 0, 700, 1000);
+        QTest::newRow("full screen")
+            << QRect(0, 0, 500, 600) << visible << true << QRect(0, 0, 500, 600);
+        // The largest book that fits, on the screen.
+        QTest::newRow("wider, 800 high") << QRect(336, 0, 809, 1062) << QRect(0, 0, 1280, 800)
+                                         << false << QRect(336, 0, 609, 800);
+        QTest::newRow("wider past the right edge")
+            << QRect(900, 0, 809, 1062) << QRect(0, 0, 1280, 800) << false
+            << QRect(671, 0, 609, 800);
+        QTest::newRow("taller, 1440 high on a second screen")
+            << QRect(2600, 30, 1300, 1707) << QRect(1920, 30, 2560, 1410) << false
+            << QRect(2600, 30, 1074, 1410);
+        QTest::newRow("taller, upright") << QRect(1, 252, 1200, 1575) << QRect(0, 0, 1080, 1920)
+                                         << false << QRect(1, 252, 1079, 1417);
+        QTest::newRow("narrower, its title bar above the screen")
+            << QRect(300, -11, 500, 656) << QRect(0, 0, 1280, 800) << false
+            << QRect(300, 0, 609, 800);
+        QTest::newRow("below a panel") << QRect(336, 10, 609, 800) << QRect(0, 24, 1280, 776)
+                                       << false << QRect(336, 24, 591, 776);
     }
 
     void resize() {
-        QFETCH(QSize, proposed);
-        QFETCH(int, visibleHeight);
+        QFETCH(QRect, proposed);
+        QFETCH(QRect, visible);
         QFETCH(bool, fullScreen);
-        QFETCH(QSize, answer);
-        QCOMPARE(BookWindowGeometry::sizeForResize(proposed, visibleHeight, fullScreen), answer);
+        QFETCH(QRect, answer);
+        const QRect frame = BookWindowGeometry::frameForResize(proposed, visible, fullScreen);
+        QCOMPARE(frame, answer);
+        QVERIFY(fullScreen || visible.contains(frame));
     }
 
     void windowIsSizedToItsScreen() {

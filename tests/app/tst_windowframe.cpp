@@ -180,20 +180,41 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved,
         report("shownAgain", QString::number(!window.isMinimized() && window.isVisible()));
         report("active", QString::number(window.isActiveWindow()));
 
-        // Another client (as the window manager does for a drag) makes it 100 pixels wider.
-        const QRect before = window.frameGeometry();
-        QProcess::execute(QStringLiteral("xdotool"),
-                          {QStringLiteral("windowsize"), QString::number(window.winId()),
-                           QString::number(window.width() + 100),
-                           QString::number(window.height())});
-        waitUntil(
-            [&] {
-                const QSize size = window.frameGeometry().size();
-                return size.width() > before.width() && size.height() > before.height();
-            },
-            std::chrono::seconds(20));
-        QTest::qWait(300);
-        report("widened", rectText(window.frameGeometry()));
+        // Other clients ask for other frames, as the window manager does for a drag: wider,
+        // taller, and taller with its title bar pushed above the screen. Each is taken, then
+        // comes to rest.
+        struct Resizes : QObject {
+            int given = 0;
+            bool eventFilter(QObject *, QEvent *event) override {
+                given += event->type() == QEvent::Resize && event->spontaneous();
+                return false;
+            }
+        } resizes;
+        window.installEventFilter(&resizes);
+        const QRect visible = window.screen()->availableGeometry();
+        const auto ask = [&](const char *key, const QStringList &command) {
+            const int before = resizes.given;
+            QProcess::execute(QStringLiteral("xdotool"), command);
+            waitUntil(
+                [&] {
+                    const QRect frame = reportedFrame(window);
+                    return resizes.given > before && frame == window.frameGeometry() &&
+                           frame.size() == BookWindowGeometry::sizedFrame(visible).size() &&
+                           visible.contains(frame);
+                },
+                std::chrono::seconds(20));
+            QTest::qWait(300);
+            report(key, rectText(reportedFrame(window)));
+        };
+        const QString id = QString::number(window.winId());
+        const QSize inside = window.size();
+        ask("widened", {QStringLiteral("windowsize"), id, QString::number(inside.width() + 100),
+                        QString::number(inside.height())});
+        ask("heightened", {QStringLiteral("windowsize"), id, QString::number(inside.width()),
+                           QString::number(inside.height() + 200)});
+        ask("raised", {QStringLiteral("windowmove"), id, QString::number(window.x()),
+                       QStringLiteral("-40"), QStringLiteral("windowsize"), id,
+                       QString::number(inside.width()), QString::number(inside.height() + 40)});
 
         const QRect last = window.frameGeometry();
         window.hide();
@@ -314,10 +335,13 @@ private Q_SLOTS:
         QCOMPARE(run.value(QStringLiteral("shownAgain")), QStringLiteral("1"));
         QCOMPARE(run.value(QStringLiteral("active")), QStringLiteral("1"));
 
-        // Made wider, it grows taller at the book's proportions.
-        const QRect widened = rectOf(run.value(QStringLiteral("widened")));
-        QCOMPARE(widened.size(),
-                 BookWindowGeometry::proportionalSize(frame.size(), frame.size() + QSize(100, 0)));
+        // Asked for more, it stays the largest book the screen holds, all of it on the screen.
+        for (const QString &key :
+             {QStringLiteral("widened"), QStringLiteral("heightened"), QStringLiteral("raised")}) {
+            const QRect asked = rectOf(run.value(key));
+            QVERIFY2(asked.size() == frame.size() && visible.contains(asked),
+                     qPrintable(key + QStringLiteral(": ") + run.value(key)));
+        }
 
         // Its frame is kept for the next start.
         QCOMPARE(run.value(QStringLiteral("kept")), run.value(QStringLiteral("last")));

@@ -4,8 +4,10 @@
 #include "book/MacRuledTextView.h"
 #include "book/PaperSealRitualView.h"
 #include "pagescreen/MacPageNotice.h"
+#include "pagescreen/MacPageTools.h"
 #include "pagescreen/PageTypeAhead.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
+#include "pagescreen/VuzIvoduRecallCards.h"
 #include "support/GuiTestMain.h"
 
 #include <QAction>
@@ -119,28 +121,59 @@ private Q_SLOTS:
         QVERIFY(waitUntil([&] { return closing.count() == 1; }));
     }
 
-    // The seal card is modal to the page: keys typed under it neither write nor turn the page;
-    // Escape closes it and the editor has the keyboard again.
-    void keysUnderTheSealCard() {
+    // A card is modal to the page: keys typed under it, Tab among them, neither write nor turn
+    // the page; Escape closes it and the editor has the keyboard again.
+    void keysUnderACard_data() {
+        QTest::addColumn<QString>("card");
+        QTest::newRow("the seal card") << QStringLiteral("seal");
+        QTest::newRow("the calendar card") << QStringLiteral("diary-toolbar-calendar");
+        QTest::newRow("the search card") << QStringLiteral("diary-toolbar-search");
+    }
+
+    void keysUnderACard() {
+        QFETCH(QString, card);
         BookWindow b;
         QVERIFY(b.open());
         BookWindow::type(QStringLiteral("Almost done"));
-        BookWindow::press(Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
-        QVERIFY(b.page().showSealConfirmation());
-        QVERIFY(waitUntil([&] { return b.book->sealCard()->hasFocus(); }));
+        if (card == u"seal")
+            BookWindow::press(Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+        else
+            QTest::mouseClick(b.book->tools()->button(card), Qt::LeftButton);
+        const auto cardWidget = [&]() -> QWidget * {
+            if (card == u"seal")
+                return b.book->sealCard();
+            if (card == u"diary-toolbar-search")
+                return b.book->recallCards()->searchCard();
+            return b.book->recallCards()->calendarCard();
+        };
+        const auto inCard = [&] {
+            QWidget *shown = cardWidget();
+            const QWidget *focused = QApplication::focusWidget();
+            return shown && focused && (focused == shown || shown->isAncestorOf(focused));
+        };
+        QVERIFY(b.page().isPageCovered());
+        QVERIFY(waitUntil(inCard));
         BookWindow::press(Qt::Key_Return);
-        BookWindow::type(QStringLiteral("x"));
+        BookWindow::press(Qt::Key_Tab);
+        BookWindow::press(Qt::Key_Tab);
+        BookWindow::type(QStringLiteral("t2"));
+        for (int i = 0; i < 3; ++i)
+            BookWindow::press(Qt::Key_Tab);
+        BookWindow::press(Qt::Key_Left);
+        BookWindow::type(QStringLiteral("ZZ"));
+        BookWindow::press(Qt::Key_Backtab, Qt::ShiftModifier);
         BookWindow::press(Qt::Key_PageUp, Qt::ControlModifier);
         BookWindow::press(Qt::Key_PageDown, Qt::ControlModifier);
         QTest::qWait(50);
         QCOMPARE(b.page().entryText(), QStringLiteral("Almost done"));
+        QVERIFY(inCard());
         QCOMPARE(b.f.session->selectedDay(), PageScreenFixture::today);
-        QVERIFY(b.page().showSealConfirmation());
+        QVERIFY(b.page().isPageCovered());
         QVERIFY(b.f.settled());
         QVERIFY(!b.f.stored(PageScreenFixture::today)->isSealed());
 
         BookWindow::press(Qt::Key_Escape);
-        QVERIFY(!b.page().showSealConfirmation());
+        QVERIFY(!b.page().isPageCovered());
         QVERIFY(waitUntil([&] { return b.book->editor()->hasFocus(); }));
         BookWindow::type(QStringLiteral("."));
         QCOMPARE(b.page().entryText(), QStringLiteral("Almost done."));

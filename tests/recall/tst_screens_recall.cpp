@@ -4,8 +4,14 @@
 #include "support/GuiTestMain.h"
 #include "support/Screenshots.h"
 
+#include <QGraphicsProxyWidget>
+#include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
+#include <QPainter>
+#include <QScreen>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -67,6 +73,60 @@ private Q_SLOTS:
         QCOMPARE(grid->nextMonthRect().translated(origin).right(), card.closeButtonRect().right());
     }
 
+    // Writing since 1975 on a 1920×1080 screen, the card shown through a graphics view as the book
+    // is: every year of its menu is on the screen, where the view lets it show.
+    void calendarCardYearMenuOnALargeScreen() {
+        QGraphicsScene scene(QRectF(0, 0, 780, 1024));
+        auto *page = new QWidget;
+        page->resize(780, 1024);
+        page->setAutoFillBackground(true);
+        QPalette palette = page->palette();
+        palette.setColor(QPalette::Window, diaryPaperColor());
+        page->setPalette(palette);
+        auto *card = new MacCalendarCard(GregorianCalendar::utc(), page);
+        card->setDisplayedMonth(DiaryCalendarMonth{DayKey::fromCivilDate(2026, 5, 1)});
+        card->setSelectedDay(DayKey::fromCivilDate(2026, 5, 17));
+        card->setYears({1975, 2027});
+        card->resize(page->size());
+        scene.addWidget(page);
+        QGraphicsView view(&scene);
+        view.setFrameShape(QFrame::NoFrame);
+        view.setBackgroundBrush(Qt::black);
+        view.setGeometry(548, 50, 823, 1030);
+        view.setTransform(QTransform::fromScale(1030.0 / 1024, 1030.0 / 1024));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QRect screen = view.screen()->availableGeometry();
+        QCOMPARE(screen, QRect(0, 0, 1920, 1080));
+
+        card->grid()->pressAccessibleItem(2);
+        auto *menu = card->grid()->findChild<QMenu *>(QStringLiteral("calendar-year-menu"));
+        QVERIFY(menu && waitUntil([&] { return menu->isVisible(); }));
+        QCOMPARE(menu->actions().size(), 2027 - 1975 + 1);
+        for (QAction *year : menu->actions()) {
+            // Where it shows: through the view if it is an item of the scene, else in its window.
+            QRect shown = menu->actionGeometry(year);
+            if (const QGraphicsProxyWidget *item = menu->graphicsProxyWidget()) {
+                const QRect inView =
+                    view.mapFromScene(item->mapToScene(QRectF(shown))).boundingRect();
+                QVERIFY2(view.viewport()->rect().contains(inView), qPrintable(year->text()));
+                shown = QRect(view.viewport()->mapToGlobal(inView.topLeft()), inView.size());
+            } else {
+                shown.moveTopLeft(menu->mapToGlobal(shown.topLeft()));
+            }
+            QVERIFY2(screen.contains(shown), qPrintable(year->text()));
+        }
+        QImage shot(screen.size(), QImage::Format_ARGB32_Premultiplied);
+        shot.fill(Qt::black);
+        QPainter painter(&shot);
+        painter.drawImage(view.geometry().topLeft(), grabWidget(&view, 1));
+        if (!menu->graphicsProxyWidget())
+            painter.drawImage(menu->geometry().topLeft(), grabWidget(menu, 1));
+        painter.end();
+        QVERIFY(saveScreenshot(shot, "calendar-card-year-menu-1920x1080"));
+        menu->close();
+    }
+
     void searchCard_data() {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("name");
@@ -115,5 +175,5 @@ private Q_SLOTS:
     }
 };
 
-VELMORA_GUI_TEST_MAIN(RecallScreensTest)
+VELMORA_GUI_TEST_MAIN_ON_SCREEN(RecallScreensTest, QSize(1920, 1080))
 #include "tst_screens_recall.moc"

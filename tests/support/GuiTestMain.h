@@ -12,9 +12,12 @@
 #define VELMORA_GUI_TEST_APPLICATION QGuiApplication
 #endif
 
-#define VELMORA_GUI_TEST_MAIN(TestObject)                                                          \
+#define VELMORA_GUI_TEST_MAIN(TestObject) VELMORA_GUI_TEST_MAIN_ON_SCREEN(TestObject, QSize())
+
+// On the offscreen platform, with one screen of this size.
+#define VELMORA_GUI_TEST_MAIN_ON_SCREEN(TestObject, screen)                                        \
     int main(int argc, char **argv) {                                                              \
-        velmora::test::prepareTestEnvironment();                                                   \
+        velmora::test::prepareTestEnvironment(screen);                                             \
         VELMORA_GUI_TEST_APPLICATION app(argc, argv);                                              \
         TestObject test;                                                                           \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \

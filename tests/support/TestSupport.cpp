@@ -3,18 +3,38 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <cstdlib>
 #include <ctime>
 
 namespace velmora::test {
 
-void prepareTestEnvironment() {
+void prepareTestEnvironment(QSize offscreenScreen) {
     QStandardPaths::setTestModeEnabled(true);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!offscreenScreen.isValid() || qgetenv("QT_QPA_PLATFORM") != "offscreen")
+        return;
+    // Read as the application starts; the folder lasts as long as the process.
+    static const QTemporaryDir folder;
+    QFile screens(folder.filePath(QStringLiteral("screens.json")));
+    const QJsonObject screen{{"name", "test"},
+                             {"x", 0},
+                             {"y", 0},
+                             {"width", offscreenScreen.width()},
+                             {"height", offscreenScreen.height()},
+                             {"logicalDpi", 96},
+                             {"logicalBaseDpi", 96},
+                             {"dpr", 1}};
+    if (screens.open(QIODevice::WriteOnly) &&
+        screens.write(QJsonDocument(QJsonObject{{"screens", QJsonArray{screen}}}).toJson()) > 0)
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(screens.fileName()));
 }
 
 ScopedTimeZone::ScopedTimeZone(const QByteArray &ianaId)

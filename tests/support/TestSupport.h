@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QMap>
+#include <QSize>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -15,8 +16,10 @@
 
 namespace velmora::test {
 
-// Isolates every test from the user's real diary and settings.
-void prepareTestEnvironment();
+// Isolates every test from the user's real diary and settings. A screen size gives the offscreen
+// platform one screen of that size instead of its own 800×600, for what is laid out against the
+// screen, as menus are.
+void prepareTestEnvironment(QSize offscreenScreen = {});
 
 // Pins the process time zone (TZ) for the lifetime of the guard.
 class ScopedTimeZone {

@@ -153,7 +153,11 @@ void CalendarView::stepMonth(int delta) {
 }
 
 QMenu *CalendarView::yearMenu() {
-    auto *menu = new QMenu(this);
+    // A window of its own, never an item of a graphics scene the calendar may be shown through:
+    // such an item is laid out in columns for the screen, but placed and clipped by the scene's
+    // view, so a long range of years ran past the window. As a window it fits the screen.
+    auto *menu = new QMenu;
+    menu->setParent(this, menu->windowFlags() | Qt::BypassGraphicsProxyWidget);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->setObjectName(QStringLiteral("calendar-year-menu"));
     menu->setToolTip(tr("Go to another year"));
