@@ -1,18 +1,16 @@
 #include "domain/DiaryRepository.h"
 
-#include <QCoroSignal>
-
 namespace velmora {
 
 void DiaryWriteGate::letGo() {
     if (--m_holds == 0)
-        Q_EMIT opened();
+        m_waiters.wakeAll();
 }
 
 QCoro::Task<void> DiaryWriteGate::waitUntilOpen() {
     const QPointer<DiaryWriteGate> self(this);
     while (self && m_holds > 0)
-        co_await qCoro(this, &DiaryWriteGate::opened);
+        co_await m_waiters.wait();
 }
 
 QCoro::Task<std::optional<DiaryEntryDTO>> UnavailableDiaryRepository::entry(DayKey) {

@@ -5,6 +5,7 @@
 #include "domain/DiarySnapshotDTO.h"
 #include "domain/PersistenceError.h"
 #include "platform/OwnerClaim.h"
+#include "platform/WaitQueue.h"
 
 #include <QCoroTask>
 #include <QHash>
@@ -35,14 +36,12 @@ public:
     // Returns at once while the gate is open, without suspending.
     QCoro::Task<void> waitUntilOpen();
 
-Q_SIGNALS:
-    void opened();
-
 private:
     friend Hold;
     void letGo();
 
     int m_holds = 0;
+    WaitQueue m_waiters;
 };
 
 // Every read and write of the diary goes through this contract. Operations are entered on the

@@ -7,7 +7,6 @@
 #include "platform/WeakGuard.h"
 
 #include <QCoreApplication>
-#include <QCoroSignal>
 #include <QPointer>
 #include <QScopeGuard>
 
@@ -242,6 +241,7 @@ QCoro::Task<void> DiarySessionStore::endReplacement() {
             return;
         self->m_replacement.reset();
         Q_EMIT self->replacementChanged();
+        self->m_replacementWaiters.wakeAll();
     });
     // Nothing was replaced (the operation failed before it began): pending writing goes on.
     if (m_repository->generation() == m_generationBeforeReplacement)
@@ -255,7 +255,7 @@ QCoro::Task<void> DiarySessionStore::endReplacement() {
 QCoro::Task<void> DiarySessionStore::waitWhileReplacing() {
     const QPointer<DiarySessionStore> self(this);
     while (self && m_replacement)
-        co_await qCoro(this, &DiarySessionStore::replacementChanged);
+        co_await m_replacementWaiters.wait();
 }
 
 QCoro::Task<bool> DiarySessionStore::keepUnstoredWritingAside() {
@@ -641,11 +641,27 @@ bool storedEntryMovedOn(const std::exception_ptr &failure) {
 
 } // namespace
 
-QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal() {
+QCoro::Task<DiaryEntryDTO> DiarySessionStore::seal(std::optional<quint64> askedOfGeneration) {
     const QPointer<DiarySessionStore> self(this);
+    // The seal was asked of the words the page showed. While the diary is being replaced, or
+    // once it was replaced since, the page shows another diary's words, which nobody asked to
+    // seal.
+    const quint64 asked = askedOfGeneration.value_or(m_readInGeneration);
+    const auto refuseAReplacedPage = [&] {
+        if (m_replacement)
+            throw PersistenceError::writeFailed(QCoreApplication::translate(
+                "DiarySessionStore",
+                "The page cannot be sealed while the diary is being restored or imported."));
+        if (m_readInGeneration != asked)
+            throw PersistenceError::conflictWithReplacedDiary(
+                m_currentEntry ? m_currentEntry->revision : DiaryRevision{},
+                m_currentEntry ? m_currentEntry->revision : DiaryRevision{});
+    };
+    refuseAReplacedPage();
     const bool flushed = co_await flushPendingWriting();
     if (!self)
         throw CancellationError();
+    refuseAReplacedPage();
     if (!flushed) {
         restoreEditingPhase();
         throw PersistenceError::writeFailed(QCoreApplication::translate(

@@ -11,6 +11,7 @@
 #include "domain/SettingsStore.h"
 #include "platform/Cancellation.h"
 #include "platform/GregorianCalendar.h"
+#include "platform/WaitQueue.h"
 
 #include <QCoroTask>
 #include <QList>
@@ -144,8 +145,12 @@ public:
     void acknowledgeSave(const DiarySaveResult &result);
     void autosaveStateDidChange(const DiarySaveState &state);
 
-    // Seals the selected day's entry after saving any pending writing.
-    QCoro::Task<DiaryEntryDTO> seal();
+    // Seals the selected day's entry after saving any pending writing. `askedOfGeneration` is
+    // the shownGeneration() of the page the user asked about (by default, the one shown now):
+    // nothing is sealed while the diary is being replaced or once it has been since.
+    QCoro::Task<DiaryEntryDTO> seal(std::optional<quint64> askedOfGeneration = std::nullopt);
+    // The store's generation the open day was read in; another once the diary was replaced.
+    quint64 shownGeneration() const { return m_readInGeneration; }
 
     // True while local writing is not yet safely stored.
     bool hasPendingLocalWriting() const;
@@ -247,6 +252,8 @@ private:
     // aside: once the autosave reports the failure, the edit is dropped and the new page shown.
     bool m_dropAfterRejectedSave = false;
     std::optional<DiaryReplacementKind> m_replacement;
+    // What waits for the replacement to end: a flush, or the next replacement.
+    WaitQueue m_replacementWaiters;
     quint64 m_generationBeforeReplacement = 0;
 };
 

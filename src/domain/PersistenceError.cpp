@@ -11,6 +11,13 @@ PersistenceError PersistenceError::conflict(DiaryRevision expectedRevision, Diar
     return error;
 }
 
+PersistenceError PersistenceError::conflictWithReplacedDiary(DiaryRevision expectedRevision,
+                                                             DiaryRevision actual) {
+    PersistenceError error = conflict(expectedRevision, actual);
+    error.m_withReplacedDiary = true;
+    return error;
+}
+
 PersistenceError PersistenceError::faultInjected(DiaryRepositoryFaultPoint point) {
     PersistenceError error(Case::faultInjected, {});
     error.m_faultPoint = point;
@@ -34,6 +41,10 @@ QString PersistenceError::message() const {
                                            "The diary contains invalid data: ") +
                m_text;
     case Case::conflict:
+        if (m_withReplacedDiary)
+            return QCoreApplication::translate("PersistenceError",
+                                               "The diary was replaced by a restore or an import "
+                                               "meanwhile, so this change was not stored.");
         return QCoreApplication::translate(
                    "PersistenceError",
                    "The diary changed unexpectedly (expected revision %1, found %2).")

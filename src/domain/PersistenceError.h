@@ -28,6 +28,10 @@ public:
     static PersistenceError writeFailed(QString text) { return {Case::writeFailed, text}; }
     static PersistenceError invalidData(QString text) { return {Case::invalidData, text}; }
     static PersistenceError conflict(DiaryRevision expectedRevision, DiaryRevision actual);
+    // The same refusal for a write read from a diary that a restore or an import has replaced
+    // since: its numbers may well be equal, so the message says what happened instead.
+    static PersistenceError conflictWithReplacedDiary(DiaryRevision expectedRevision,
+                                                      DiaryRevision actual);
     static PersistenceError faultInjected(DiaryRepositoryFaultPoint point);
     static PersistenceError migrationFailed(QString text) { return {Case::migrationFailed, text}; }
     static PersistenceError backupFailed(QString text) { return {Case::backupFailed, text}; }
@@ -40,13 +44,15 @@ public:
     const QString &text() const { return m_text; }
     DiaryRevision expectedRevision() const { return m_expected; }
     DiaryRevision actualRevision() const { return m_actual; }
+    bool isWithReplacedDiary() const { return m_withReplacedDiary; }
     DiaryRepositoryFaultPoint faultPoint() const { return m_faultPoint; }
 
     QString message() const override;
 
     friend bool operator==(const PersistenceError &a, const PersistenceError &b) {
         return a.m_case == b.m_case && a.m_text == b.m_text && a.m_expected == b.m_expected &&
-               a.m_actual == b.m_actual && a.m_faultPoint == b.m_faultPoint;
+               a.m_actual == b.m_actual && a.m_faultPoint == b.m_faultPoint &&
+               a.m_withReplacedDiary == b.m_withReplacedDiary;
     }
 
 private:
@@ -59,6 +65,7 @@ private:
     DiaryRevision m_expected;
     DiaryRevision m_actual;
     DiaryRepositoryFaultPoint m_faultPoint = DiaryRepositoryFaultPoint::beforeRead;
+    bool m_withReplacedDiary = false;
 };
 
 } // namespace velmora

@@ -171,6 +171,9 @@ void PageWriting::hideSealConfirmation() {
 }
 
 void PageWriting::requestClose() {
+    // Its question would be about a page that is about to be replaced.
+    if (m_session.replacement())
+        return;
     if (canWriteSelectedDay() && !isCurrentEntrySealed() && !m_entryText.trimmed().isEmpty())
         setShowLeavePrompt(true);
     else
@@ -287,6 +290,9 @@ QCoro::Task<void> PageWriting::saveNowTask() {
 
 QCoro::Task<bool> PageWriting::commitAndSeal() {
     const QPointer<PageWriting> self(this);
+    // The words on the page now are the ones the user agreed to seal: should a restore or an
+    // import replace them while this waits, the seal is refused.
+    const quint64 shown = m_session.shownGeneration();
     try {
         commitEditorText();
     } catch (...) {
@@ -299,7 +305,7 @@ QCoro::Task<bool> PageWriting::commitAndSeal() {
     std::exception_ptr failure;
     try {
         requireCommittedEntry(drained);
-        co_await m_session.seal();
+        co_await m_session.seal(shown);
     } catch (...) {
         failure = std::current_exception();
     }

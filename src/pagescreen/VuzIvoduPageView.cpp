@@ -121,11 +121,10 @@ void VuzIvoduPageView::appear() {
                                &VuzIvoduPageView::showStoredPage);
     m_subscriptions << connect(&m_session, &DiarySessionStore::replacementChanged, this, [this] {
         // The seal card and the leave prompt ask about the page being replaced: they go, to be
-        // asked again, if wanted, of the page the new diary brings.
-        if (isHeldForReplacement()) {
-            m_writing.hideSealConfirmation();
-            m_writing.dismissLeavePrompt();
-        }
+        // asked again, if wanted, of the page the new diary brings. Neither opens while the page
+        // is held, and should one have slipped in, it goes with the old page too.
+        m_writing.hideSealConfirmation();
+        m_writing.dismissLeavePrompt();
         Q_EMIT heldForReplacementChanged(isHeldForReplacement());
         Q_EMIT saveStateNoteChanged();
     });

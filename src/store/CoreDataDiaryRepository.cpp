@@ -197,8 +197,8 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
                 const qint64 stored = storedRevision(found);
                 const DiaryRevision actual{std::max<qint64>(stored, 0)};
                 if (replacedSinceRead)
-                    throw PersistenceError::conflict(expectedRevision.value_or(DiaryRevision{}),
-                                                     actual);
+                    throw PersistenceError::conflictWithReplacedDiary(
+                        expectedRevision.value_or(DiaryRevision{}), actual);
                 if (!expectedRevision)
                     throw PersistenceError::conflict(DiaryRevision{0}, actual);
                 if (*expectedRevision != actual)
@@ -242,9 +242,11 @@ CoreDataDiaryRepository::save(DiaryDraftDTO draft, std::optional<DiaryRevision> 
                 return DiarySaveResult{std::move(saved), editSequence,
                                        DiarySaveDisposition::updated};
             }
-            if (replacedSinceRead || (expectedRevision && expectedRevision->rawValue != 0))
-                throw PersistenceError::conflict(expectedRevision.value_or(DiaryRevision{}),
-                                                 DiaryRevision{0});
+            if (replacedSinceRead)
+                throw PersistenceError::conflictWithReplacedDiary(
+                    expectedRevision.value_or(DiaryRevision{}), DiaryRevision{0});
+            if (expectedRevision && expectedRevision->rawValue != 0)
+                throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
             DiaryEntryDTO created;
             created.id = draft.id;
             // An identifier another day's entry holds (a draft made before that entry was synced
@@ -290,7 +292,9 @@ QCoro::Task<DiaryEntryDTO> CoreDataDiaryRepository::seal(QUuid entryID,
             throw PersistenceError::entryAlreadySealed();
         const qint64 stored = storedRevision(found);
         const DiaryRevision actual{std::max<qint64>(stored, 0)};
-        if (replacedSinceRead || actual != expectedRevision)
+        if (replacedSinceRead)
+            throw PersistenceError::conflictWithReplacedDiary(expectedRevision, actual);
+        if (actual != expectedRevision)
             throw PersistenceError::conflict(expectedRevision, actual);
         if (stored == DiaryRevision::maximum)
             throw PersistenceError::revisionOverflow();
@@ -331,7 +335,7 @@ QCoro::Task<DiaryEntryDTO> CoreDataDiaryRepository::applyRemote(
         if (found.step()) {
             const qint64 storedRevisionValue = storedRevision(found);
             if (replacedSinceRead)
-                throw PersistenceError::conflict(
+                throw PersistenceError::conflictWithReplacedDiary(
                     expectedRevision.value_or(DiaryRevision{}),
                     DiaryRevision{std::max<qint64>(storedRevisionValue, 0)});
             if (storedRevisionValue >= 0) {
@@ -354,9 +358,11 @@ QCoro::Task<DiaryEntryDTO> CoreDataDiaryRepository::applyRemote(
             rowID = found.int64(rowIDColumn);
             updateEntryRow(database, rowID, stored);
         } else {
-            if (replacedSinceRead || expectedRevision)
-                throw PersistenceError::conflict(expectedRevision.value_or(DiaryRevision{}),
-                                                 DiaryRevision{0});
+            if (replacedSinceRead)
+                throw PersistenceError::conflictWithReplacedDiary(
+                    expectedRevision.value_or(DiaryRevision{}), DiaryRevision{0});
+            if (expectedRevision)
+                throw PersistenceError::conflict(*expectedRevision, DiaryRevision{0});
             auto &sameID =
                 database.cached(QStringLiteral("SELECT 1 FROM DiaryEntry WHERE id = ?1 LIMIT 1"));
             sameID.bind(1, entry.id);

@@ -209,7 +209,8 @@ private Q_SLOTS:
     // holds it. From then on the page is held: what is typed on it at any step is refused, what
     // another writer stores meanwhile waits and lands in the restored diary, and the page shows
     // the restored entry afterwards, with the next words saved on top of it, whatever revision
-    // the backup gave it.
+    // the backup gave it. What waits behind the restore goes on once it ends, each once and in
+    // turn.
     void restoreHoldsTheOpenDay_data() {
         QTest::addColumn<QString>("step");
         QTest::addColumn<int>("restoredRevision"); // 0: the backup has no page for today
@@ -241,6 +242,10 @@ private Q_SLOTS:
 
         std::optional<QCoro::Task<void>> otherWriter;
         std::optional<PersistenceError> refusal;
+        // Behind the restore: a seal, the next replacement, and two flushes (a quit, a page turn).
+        std::optional<QCoro::Task<DiaryEntryDTO>> seal;
+        std::optional<QCoro::Task<bool>> nextReplacement;
+        std::vector<QCoro::Task<bool>> flushes;
         const auto duringTheRestore = [&] {
             try {
                 fixture.session->updateDraft(QStringLiteral("typed during the restore"));
@@ -249,6 +254,10 @@ private Q_SLOTS:
             }
             otherWriter = fixture.repository->preserveRecovery(
                 fixture.storedEntry(SessionFixture::yesterday, QStringLiteral("kept meanwhile")));
+            seal = fixture.session->seal();
+            nextReplacement = fixture.session->beginReplacement(DiaryReplacementKind::import);
+            flushes.push_back(fixture.session->flushPendingWriting());
+            flushes.push_back(fixture.session->flushPendingWriting());
         };
         DiaryRestoreCoordinator coordinator(fixture.repository, fixture.clock,
                                             DiaryOpenDayReloader(fixture.session.get()));
@@ -265,12 +274,20 @@ private Q_SLOTS:
         QCOMPARE(refusal->errorCase(), PersistenceError::Case::writeFailed);
         QVERIFY(otherWriter);
         test::waitFor(std::move(*otherWriter));
+        QCOMPARE(failureOf<PersistenceError>(std::move(*seal))->errorCase(),
+                 PersistenceError::Case::writeFailed);
+        QVERIFY(test::waitFor(std::move(*nextReplacement)));
+        QCOMPARE(fixture.session->replacement(), DiaryReplacementKind::import);
+        test::waitFor(fixture.session->endReplacement());
+        for (QCoro::Task<bool> &flush : flushes)
+            QVERIFY(test::waitFor(std::move(flush)));
 
         const auto safety = DiarySnapshotService::readPackage(result.quarantineSnapshotURL);
         QCOMPARE(safety.diary.entries.first().content, QStringLiteral("typed just now"));
         const QString restored = restoredRevision ? QStringLiteral("from the backup") : QString();
         const auto stored = fixture.repository->stored(SessionFixture::today);
         QCOMPARE(stored ? stored->content : QString(), restored);
+        QVERIFY(!stored || !stored->isSealed());
         QCOMPARE(fixture.session->currentText(), restored);
         QCOMPARE(fixture.session->currentEntry(), stored);
         QVERIFY(!fixture.session->hasPendingLocalWriting());

@@ -236,6 +236,9 @@ private Q_SLOTS:
             << true << QStringLiteral(".velmora-snapshot-2/page") << QString() << emptied;
         QTest::newRow("another user's staging folder")
             << true << QString() << staging << others + exports + QStringList{staging};
+        QTest::newRow("another user's export")
+            << false << QString() << exports.first()
+            << others + QStringList{staging, exports.first(), QStringLiteral("Export.json")};
     }
 
     void staleStagingIsRemoved() {

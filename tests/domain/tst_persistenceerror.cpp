@@ -26,6 +26,10 @@ private Q_SLOTS:
         QTest::newRow("conflict")
             << PersistenceError::conflict(DiaryRevision{3}, DiaryRevision{4})
             << "The diary changed unexpectedly (expected revision 3, found 4).";
+        QTest::newRow("conflict with a replaced diary")
+            << PersistenceError::conflictWithReplacedDiary(DiaryRevision{2}, DiaryRevision{2})
+            << "The diary was replaced by a restore or an import meanwhile, so this change was "
+               "not stored.";
         QTest::newRow("huge conflict")
             << PersistenceError::conflict(DiaryRevision{DiaryRevision::maximum}, DiaryRevision{0})
             << "The diary changed unexpectedly (expected revision 9223372036854775807, found 0).";

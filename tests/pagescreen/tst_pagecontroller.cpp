@@ -565,6 +565,11 @@ private Q_SLOTS:
         QTest::newRow("import under the leave prompt")
             << DiaryReplacementKind::import << "leave prompt"
             << "Importing…";
+        // Agreed to just before: the seal still waiting on the page's last save must not seal
+        // the page shown once the hold ends.
+        QTest::newRow("restore as the seal is confirmed")
+            << DiaryReplacementKind::restore << "seal confirmed"
+            << "Restoring…";
     }
 
     void aReplacedDiaryHoldsThePage() {
@@ -574,26 +579,41 @@ private Q_SLOTS:
         PageScreenFixture f;
         f.seed("2024-03-14", QStringLiteral("Yesterday"));
         QVERIFY(f.openDay(day("2024-03-14")));
-        if (shown == u"seal card")
+        if (shown.startsWith(u"seal"))
             f.page->handleCommand(DiaryCommand::seal);
         if (shown == u"leave prompt")
             f.page->requestClose();
         QVERIFY(f.page->isPageCovered() == !shown.isEmpty());
+        if (shown == u"seal confirmed")
+            f.page->confirmSeal();
 
         QVERIFY(test::waitFor(f.session->beginReplacement(kind)));
         QCOMPARE(f.page->saveStateNote(), note);
-        QVERIFY(!f.page->isPageCovered());
+        QVERIFY(!f.page->showSealConfirmation() && !f.page->showLeavePrompt());
         QVERIFY(!f.page->acceptsTyping());
         f.page->turnToNextPage();
         f.page->handleCommand(DiaryCommand::seal);
         QVERIFY(!f.page->showSealConfirmation());
+        f.page->requestClose();
+        QVERIFY(!f.page->showLeavePrompt());
         QVERIFY(!f.page->isSettling());
 
         test::waitFor(f.session->endReplacement());
+        if (shown == u"seal confirmed")
+            QVERIFY(waitUntil([&] {
+                return f.page->persistenceError() || f.stored(day("2024-03-14"))->isSealed();
+            }));
+        QVERIFY(!f.stored(day("2024-03-14"))->isSealed());
         QCOMPARE(f.session->selectedDay(), day("2024-03-14"));
-        QCOMPARE(f.page->saveStateNote(), std::nullopt);
+        if (shown != u"seal confirmed")
+            QCOMPARE(f.page->saveStateNote(), std::nullopt);
+        if (shown == u"seal confirmed") {
+            // Said, not done.
+            QVERIFY(f.page->persistenceError()->contains(u"cannot be sealed"));
+            f.page->dismissPersistenceError();
+        }
         QVERIFY(f.page->acceptsTyping());
-        QCOMPARE(f.repository->saveCount, 0);
+        QCOMPARE(f.repository->saveCount, shown == u"seal confirmed" ? 1 : 0);
     }
 
     void aCommandIsHandledOncePerEvent() {
