@@ -49,6 +49,8 @@ QCoro::Task<int> MessageBoxAlertPresenter::present(DiaryAlert alert) {
     QObject::connect(box, &QDialog::finished, box,
                      [&, give] { give(int(buttons.indexOf(box->clickedButton()))); });
     QObject::connect(box.data(), &QObject::destroyed, [give] { give(-1); });
+    if (m_shown)
+        m_shown(*box);
     box->show();
     const int chosen = co_await answered;
     delete box.data();

@@ -19,13 +19,17 @@ public:
 
     explicit MessageBoxAlertPresenter(QWidget *parent = nullptr)
         : m_parent([window = QPointer<QWidget>(parent)] { return window.data(); }) {}
-    explicit MessageBoxAlertPresenter(ParentWindow parent)
-        : m_parent(std::move(parent)) {}
+    // `shown` is told of each alert as it comes, to give it the keys that must answer everywhere.
+    explicit MessageBoxAlertPresenter(ParentWindow parent,
+                                      std::function<void(QWidget &)> shown = {})
+        : m_parent(std::move(parent))
+        , m_shown(std::move(shown)) {}
 
     QCoro::Task<int> present(DiaryAlert alert) override;
 
 private:
     ParentWindow m_parent;
+    std::function<void(QWidget &)> m_shown;
 };
 
 } // namespace velmora

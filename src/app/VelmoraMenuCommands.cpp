@@ -78,6 +78,11 @@ void VelmoraMenuCommands::reachFrom(QWidget &window) {
             window.addAction(action);
 }
 
+void VelmoraMenuCommands::reachQuitFrom(QWidget &window) {
+    if (QAction *quit = action(QStringLiteral("Quit")))
+        window.addAction(quit);
+}
+
 void VelmoraMenuCommands::populate(QMenuBar &menuBar) {
     const Actions &act = m_windowActions;
 

@@ -409,7 +409,12 @@ VelmoraProgram::transferContext(MessageBoxAlertPresenter::ParentWindow alertWind
         graph.repository(),
         graph.settingsStore(),
         graph.clock(),
-        std::make_shared<MessageBoxAlertPresenter>(std::move(alertWindow)),
+        std::make_shared<MessageBoxAlertPresenter>(
+            std::move(alertWindow),
+            [menus = QPointer<VelmoraMenuCommands>(m_menus.get())](QWidget &alert) {
+                if (menus)
+                    menus->reachQuitFrom(alert);
+            }),
         DiaryOpenDayReloader(&graph.diarySession()),
         graph.diaryReplacedHandler(),
         diaryFontNames(),

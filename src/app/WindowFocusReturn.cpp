@@ -2,9 +2,35 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QTimer>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+
 namespace velmora {
+
+namespace {
+
+// Whether the display's keyboard is with no window at all, as when the window that had it went
+// and no window manager chose another: only then may the program take it back unasked. False
+// away from X, where the compositor always chooses.
+bool keyboardIsWithNoWindow() {
+    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> focus(
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr),
+        &std::free);
+    return focus && (focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
+                     (screen && focus->focus == screen->root));
+}
+
+} // namespace
 
 WindowFocusReturn::WindowFocusReturn(QWidget &bookWindow, QObject *parent)
     : QObject(parent)
@@ -12,26 +38,52 @@ WindowFocusReturn::WindowFocusReturn(QWidget &bookWindow, QObject *parent)
 
 bool WindowFocusReturn::eventFilter(QObject *watched, QEvent *event) {
     const QEvent::Type type = event->type();
-    if ((type != QEvent::WindowDeactivate && type != QEvent::Hide) || !watched->isWidgetType())
+    // The person has gone on with the program: whatever happens to the keyboard later is theirs.
+    if (type == QEvent::KeyPress || type == QEvent::MouseButtonPress) {
+        m_returnTo.clear();
+        return QObject::eventFilter(watched, event);
+    }
+    if ((type != QEvent::WindowDeactivate && type != QEvent::WindowActivate &&
+         type != QEvent::Hide) ||
+        !watched->isWidgetType())
         return QObject::eventFilter(watched, event);
     auto *window = static_cast<QWidget *>(watched);
-    if (!window->isWindow() || window == m_bookWindow)
+    if (!window->isWindow())
         return QObject::eventFilter(watched, event);
+    if (type == QEvent::WindowActivate) {
+        m_returnTo.clear();
+        return QObject::eventFilter(watched, event);
+    }
     if (type == QEvent::WindowDeactivate) {
+        // The window system can take the keyboard from the window beneath after it was given
+        // back, as the one that went is unmapped: it is then looked at once more.
+        if (m_returnTo)
+            QTimer::singleShot(0, this, [this] { giveBackIfLostToNothing(); });
+        if (window == m_bookWindow)
+            return QObject::eventFilter(watched, event);
         // Hiding a window takes its activation away just before the hide is announced; one the
         // person left for another application long ago has nothing to give back.
         m_justDeactivated = window;
         QTimer::singleShot(0, this, [this] { m_justDeactivated.clear(); });
         return QObject::eventFilter(watched, event);
     }
+    if (window == m_bookWindow)
+        return QObject::eventFilter(watched, event);
     const QWidget *active = QApplication::activeWindow();
-    if (active == window || (!active && m_justDeactivated == window)) {
+    const bool hadKeyboard = active == window || (!active && m_justDeactivated == window);
+    // Only a window of the display that can have had the keyboard: not a tooltip or a menu,
+    // which never take it, nor a widget shown inside the book's scene.
+    const Qt::WindowType kind = window->windowType();
+    const bool takesKeys = window->windowHandle() && kind != Qt::Popup && kind != Qt::ToolTip;
+    if (takesKeys && (hadKeyboard || active)) {
         QPointer<QWidget> beneath =
             window->parentWidget() ? window->parentWidget()->window() : m_bookWindow.data();
+        m_returnTo = beneath;
         // Once the hide has reached the display: a window manager may have chosen already.
-        QTimer::singleShot(0, this, [this, hidden = QPointer<QWidget>(window), beneath] {
-            giveBack(hidden, beneath);
-        });
+        if (hadKeyboard)
+            QTimer::singleShot(0, this, [this, hidden = QPointer<QWidget>(window), beneath] {
+                giveBack(hidden, beneath);
+            });
     }
     return QObject::eventFilter(watched, event);
 }
@@ -47,6 +99,12 @@ void WindowFocusReturn::giveBack(const QPointer<QWidget> &hidden,
             return;
         }
     }
+}
+
+void WindowFocusReturn::giveBackIfLostToNothing() {
+    if (!m_returnTo || QApplication::activeWindow() || !keyboardIsWithNoWindow())
+        return;
+    giveBack(nullptr, m_returnTo);
 }
 
 } // namespace velmora

@@ -21,9 +21,15 @@ protected:
 
 private:
     void giveBack(const QPointer<QWidget> &hidden, const QPointer<QWidget> &beneath);
+    // Once the program lost the keyboard after one of its windows went: given back, unless
+    // another window (of this program or another) has it.
+    void giveBackIfLostToNothing();
 
     QPointer<QWidget> m_bookWindow;
     QPointer<QWidget> m_justDeactivated;
+    // The window beneath the last one that went while the program had the keyboard, until one of
+    // the program's windows has it again or the person goes on with the program.
+    QPointer<QWidget> m_returnTo;
 };
 
 } // namespace velmora

@@ -364,12 +364,14 @@ void MacRuledTextView::setFocusRequest(int request) {
     if (isReadOnly() || request == m_lastFocusRequest)
         return;
     m_lastFocusRequest = request;
-    // Whatever took the keyboard after the request (a card the user opened) keeps it.
+    // Whatever took the keyboard after the request (a card the user opened) keeps it; the page
+    // around the editor, which holds the keyboard for it while the book opens, is no such thing.
     const QPointer<QWidget> focusedAtRequest = window()->focusWidget();
     QTimer::singleShot(0, this, [this, focusedAtRequest] {
         const QWidget *focused = window()->focusWidget();
         if (isReadOnly() || (m_mayTakeFocus && !m_mayTakeFocus()) ||
-            (focused && focused != this && focused != focusedAtRequest))
+            (focused && focused != this && focused != focusedAtRequest &&
+             !focused->isAncestorOf(this)))
             return;
         setFocus(Qt::OtherFocusReason);
     });

@@ -243,7 +243,7 @@ private Q_SLOTS:
         const QMap<QString, QString> before = folderState(road.computerRoot());
         shownSettings()->close();
         road.program->window().activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&road.program->window()));
+        QVERIFY(QTest::qWaitForWindowActive(&road.program->window(), int(eventually.count())));
         road.key(Qt::Key_End, Qt::ControlModifier);
         road.type(QStringLiteral(" Offline"));
         road.key(Qt::Key_S, Qt::ControlModifier);
@@ -265,7 +265,7 @@ private Q_SLOTS:
         }));
         shownSettings()->close();
         road.program->window().activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&road.program->window()));
+        QVERIFY(QTest::qWaitForWindowActive(&road.program->window(), int(eventually.count())));
 
         // Typed and sealed here: the tablet gets the sealed page.
         road.key(Qt::Key_End, Qt::ControlModifier);

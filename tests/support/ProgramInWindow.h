@@ -47,10 +47,10 @@ public:
         DiaryBookWindow &shown = program->window();
         shown.setMinimumSize(0, 0);
         shown.resize(size);
-        if (!QTest::qWaitForWindowExposed(&shown))
+        if (!QTest::qWaitForWindowExposed(&shown, int(eventually.count())))
             return false;
         shown.activateWindow();
-        return QTest::qWaitForWindowActive(&shown);
+        return QTest::qWaitForWindowActive(&shown, int(eventually.count()));
     }
 
     QWindow *window() const { return program->window().windowHandle(); }

@@ -119,9 +119,14 @@ inline void writeBytes(const QString &path, const QByteArray &bytes) {
 // embedding, override or isolate other than the pairs that isolate a quoted value.
 QString unevenShownText(const QString &message, qsizetype limit = 1000);
 
+// How long a wait for what must come allows by default: on a loaded machine (a whole suite, or
+// several copies of a test, beside a busy loop per core) a window system or a worker can take many
+// seconds for what takes milliseconds alone. Only a failing test waits this long.
+constexpr std::chrono::milliseconds eventually = std::chrono::seconds(60);
+
 // Spins the event loop until the predicate holds; false when it never did within the timeout.
 template <typename Predicate>
-bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = eventually) {
     return QTest::qWaitFor(predicate, int(timeout.count()));
 }
 
