@@ -1,6 +1,7 @@
 #include "app/BookWindowPlacement.h"
 
 #include "app/BookWindowGeometry.h"
+#include "app/X11Display.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -8,11 +9,6 @@
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <memory>
 
 namespace velmora {
 
@@ -27,16 +23,11 @@ QSize insideOf(const QSize &frame, const QMargins &decorations) {
 
 // Whether a pointer button is held on the display, as while the user drags the window's edge.
 bool isPointerHeld() {
-    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
-    if (!connection)
+    const std::optional<X11Display> x11 = x11Display();
+    if (!x11)
         return false;
-    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    if (!screen)
-        return false;
-    const std::unique_ptr<xcb_query_pointer_reply_t, decltype(&std::free)> pointer(
-        xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screen->root), nullptr),
-        &std::free);
+    const auto pointer = xcbReply(xcb_query_pointer_reply(
+        x11->connection, xcb_query_pointer(x11->connection, x11->root), nullptr));
     return pointer && (pointer->mask & (XCB_BUTTON_MASK_1 | XCB_BUTTON_MASK_2 | XCB_BUTTON_MASK_3));
 }
 

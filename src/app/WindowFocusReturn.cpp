@@ -1,14 +1,10 @@
 #include "app/WindowFocusReturn.h"
 
+#include "app/X11Display.h"
+
 #include <QApplication>
 #include <QEvent>
-#include <QGuiApplication>
 #include <QTimer>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <memory>
 
 namespace velmora {
 
@@ -18,16 +14,13 @@ namespace {
 // and no window manager chose another: only then may the program take it back unasked. False
 // away from X, where the compositor always chooses.
 bool keyboardIsWithNoWindow() {
-    const auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
-    if (!connection)
+    const std::optional<X11Display> x11 = x11Display();
+    if (!x11)
         return false;
-    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const std::unique_ptr<xcb_get_input_focus_reply_t, decltype(&std::free)> focus(
-        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr),
-        &std::free);
+    const auto focus = xcbReply(
+        xcb_get_input_focus_reply(x11->connection, xcb_get_input_focus(x11->connection), nullptr));
     return focus && (focus->focus == XCB_NONE || focus->focus == XCB_INPUT_FOCUS_POINTER_ROOT ||
-                     (screen && focus->focus == screen->root));
+                     focus->focus == x11->root);
 }
 
 } // namespace
