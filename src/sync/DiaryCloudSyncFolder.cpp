@@ -310,14 +310,20 @@ constexpr int putBackAttempts = 16;
 
 // An exchange brought back a file the other side put at the name after the last look: it goes
 // back, for the next pass to read as any file that came. Each exchange brings back what stood at
-// the name: the file this write put there (`placed`), which goes, or one that came meanwhile,
-// newer than the one put back, which then takes the name in turn.
-void putBack(const HeldFile &file, const QByteArray &temporary, struct stat placed) {
+// the name: the file this write put there (open as `placed`), which goes, or one that came
+// meanwhile, newer than the one put back, which then takes the name in turn. Files are told apart
+// only through descriptors held open on them: a file gone from every name and descriptor leaves
+// its number free, and the file system gives it to the next file made, which may be the other
+// side's newest.
+void putBack(const HeldFile &file, const QByteArray &temporary, int placed) {
     const int folder = file.folder->fd.get();
     const char *name = file.nativeName.constData();
+    // The file put back last, once it is not this write's own.
+    FileDescriptor putBackLast;
     for (int attempt = 0; attempt < putBackAttempts; ++attempt) {
-        struct stat held {};
-        if (::fstatat(folder, temporary.constData(), &held, AT_SYMLINK_NOFOLLOW) != 0)
+        FileDescriptor held(
+            ::openat(folder, temporary.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (held.get() < 0)
             throw moveFailure(file, errno);
         if (::renameat2(folder, temporary.constData(), folder, name, RENAME_EXCHANGE) != 0) {
             if (errno != ENOENT)
@@ -330,14 +336,17 @@ void putBack(const HeldFile &file, const QByteArray &temporary, struct stat plac
             continue;
         }
         struct stat back {};
-        if (::fstatat(folder, temporary.constData(), &back, AT_SYMLINK_NOFOLLOW) != 0)
+        struct stat placedStatus {};
+        if (::fstatat(folder, temporary.constData(), &back, AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::fstat(placed, &placedStatus) != 0)
             throw moveFailure(file, errno);
-        if (sameFile(back, placed)) {
+        if (sameFile(back, placedStatus)) {
             if (::unlinkat(folder, temporary.constData(), 0) != 0 && errno != ENOENT)
                 throw FileSystemError(QStringLiteral("Could not remove the file"), file.url, errno);
             return;
         }
-        placed = held;
+        putBackLast = std::move(held);
+        placed = putBackLast.get();
     }
     throw AccessError(AccessError::Case::busy, file.url);
 }
@@ -353,7 +362,9 @@ struct Listed {
 // what was listed: the file it displaces is handed back by an exchange, and one that came
 // meanwhile goes back to its name. Returns the new file's fingerprint, taken from its own
 // descriptor before the move; none when nothing was written, or when the name no longer holds
-// the new file after the move, so that no mark records a file the other side wrote.
+// the new file after the move, so that no mark records a file the other side wrote. The new file
+// stays open until the end, so that its number is never another file's meanwhile; it was flushed
+// when it was made.
 std::optional<QString> writeHeld(const HeldFile &file, const QByteArray &bytes,
                                  const std::optional<Listed> &listed,
                                  const DiaryCloudSyncFolder::WriteInterruption &interruption) {
@@ -383,8 +394,6 @@ std::optional<QString> writeHeld(const HeldFile &file, const QByteArray &bytes,
         if (::futimens(made.fd.get(), times) != 0 || ::fstat(made.fd.get(), &written) != 0)
             throw FileSystemError(QStringLiteral("Could not write the file"), file.url, errno);
     }
-    if (made.fd.close() != 0)
-        throw FileSystemError(QStringLiteral("Could not close the file"), file.url, errno);
     interrupt(Step::temporaryWritten);
     if (listed && !standsAsListed(file, listed->fingerprint, listed->dayKey))
         return std::nullopt;
@@ -415,7 +424,7 @@ std::optional<QString> writeHeld(const HeldFile &file, const QByteArray &bytes,
         if (::fstatat(folder, temporary.constData(), &displaced, AT_SYMLINK_NOFOLLOW) != 0)
             throw moveFailure(file, errno);
         if (!S_ISREG(displaced.st_mode) || fingerprintOf(displaced) != listed->fingerprint) {
-            putBack(file, temporary, written);
+            putBack(file, temporary, made.fd.get());
             if (::fsync(folder) != 0)
                 throw FileSystemError(QStringLiteral("Could not flush the folder"),
                                       file.folder->path, errno);

@@ -13,11 +13,13 @@
 #include <algorithm>
 #include <cmath>
 #include <fcntl.h>
+#include <functional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace velmora;
 using Folder = DiaryCloudSyncFolder;
@@ -26,6 +28,8 @@ namespace {
 // Set while a test plays a file system that can neither exchange two names nor refuse to replace
 // one, as a network or FAT drive may be.
 bool renameFlagsRefused = false;
+// Runs once, right after the next exchange of two names: the other side acting just then.
+std::function<void()> afterNextExchange;
 } // namespace
 
 // Stands in for the C library's for every caller in the process.
@@ -35,7 +39,10 @@ extern "C" int renameat2(int fromFolder, const char *from, int toFolder, const c
         errno = EINVAL;
         return -1;
     }
-    return int(::syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
+    const int result = int(::syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
+    if (result == 0 && flags == RENAME_EXCHANGE && afterNextExchange)
+        std::exchange(afterNextExchange, nullptr)();
+    return result;
 }
 
 namespace {
@@ -720,6 +727,45 @@ private Q_SLOTS:
         QCOMPARE(sync.folder.readPage(march5).entries, QList<DiaryEntryDTO>{sampleEntry()});
         QCOMPARE(QDir(sync.folder.pagesFolder()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QStringLiteral("2024-03-05.json")});
+    }
+
+    // The tablet renames three pages over the name while an upload puts back the one it found
+    // there, the last made where the upload's own file was freed, on its number where the file
+    // system gives that out again: the newest page is what stays.
+    void theTabletsNewestPageOutlastsAnUploadsPutBack() {
+        SyncRoot sync;
+        sync.folder.writePage(sampleEntry(QStringLiteral("Before")));
+        const auto listed = sync.folder.remotePages().value(march5).fingerprint;
+        const QByteArray page = QFile::encodeName(sync.page(QStringLiteral("2024-03-05.json")));
+        QList<QByteArray> made;
+        const auto tabletFile = [&](const QByteArray &words) {
+            made.append(page + ".tablet" + QByteArray::number(made.size()));
+            writeBytes(QFile::decodeName(made.last()), words);
+            struct stat status {};
+            ::stat(made.last().constData(), &status);
+            return std::pair(made.last(), status.st_ino);
+        };
+        sync.folder.setWriteInterruption([&](const QString &, Folder::WriteStep step) {
+            if (step == Folder::WriteStep::beforeMove)
+                ::rename(tabletFile("TABLET zero").first.constData(), page.constData());
+        });
+        afterNextExchange = [&] {
+            struct stat upload {};
+            ::stat(page.constData(), &upload);
+            ::rename(tabletFile("TABLET one").first.constData(), page.constData());
+            auto newest = tabletFile("TABLET two, the newest");
+            for (int i = 0; i < 16 && newest.second != upload.st_ino; ++i)
+                newest = tabletFile("TABLET two, the newest");
+            ::rename(newest.first.constData(), page.constData());
+        };
+        const auto cleanUp = qScopeGuard([&] {
+            afterNextExchange = nullptr;
+            for (const QByteArray &path : made)
+                ::unlink(path.constData());
+        });
+        QCOMPARE(sync.folder.writePage(sampleEntry(), listed), std::nullopt);
+        QVERIFY(!afterNextExchange);
+        QCOMPARE(readAll(QFile::decodeName(page)), QByteArray("TABLET two, the newest"));
     }
 
     void writesPagesThatReadBack() {
