@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QTextBoundaryFinder>
+#include <QUrl>
 
 namespace velmora {
 
@@ -50,6 +51,32 @@ std::optional<QString> appTemporaryStorePath(const QString &relativeName,
     }
     return standardizedPath(temporaryDirectory + QStringLiteral("/VelmoraTests/") + relativeName +
                             QLatin1Char('/') + AppRuntimeConfiguration::storeFileName);
+}
+
+// The store a test run names: a path, a file:// address of this machine, or an app-temporary://
+// name; none for any other address, which names nothing this program can open.
+std::optional<QString> testStorePath(const QString &value, const QString &temporaryDirectory) {
+    if (value.contains(QChar(0)))
+        return std::nullopt;
+    if (value.startsWith(AppRuntimeConfiguration::appTemporaryScheme))
+        return appTemporaryStorePath(value.mid(AppRuntimeConfiguration::appTemporaryScheme.size()),
+                                     temporaryDirectory);
+    const qsizetype schemeEnd = value.indexOf(QStringLiteral("://"));
+    if (schemeEnd < 0) {
+        const QString path = standardizedPath(value);
+        return path.isEmpty() ? std::nullopt : std::optional(path);
+    }
+    const QUrl url(value, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QStringLiteral("file") || url.hasQuery() ||
+        url.hasFragment())
+        return std::nullopt;
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    const QString path = url.path(QUrl::FullyDecoded);
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)))
+        return std::nullopt;
+    return standardizedPath(path);
 }
 
 bool isInside(const QString &path, const QString &directory) {
@@ -125,24 +152,15 @@ AppRuntimeConfiguration::make(const QStringList &arguments,
     if (!isValidSuiteName(*suiteName))
         throw Error(Error::Case::invalidTestDefaultsSuite);
 
-    QString storePath;
-    if (storeValue->startsWith(appTemporaryScheme)) {
-        const auto path =
-            appTemporaryStorePath(storeValue->mid(appTemporaryScheme.size()), temporaryDirectory);
-        if (!path)
-            throw Error(Error::Case::invalidTestStoreURL);
-        storePath = *path;
-    } else {
-        storePath = standardizedPath(*storeValue);
-        if (storePath.isEmpty() || storeValue->contains(QChar(0)))
-            throw Error(Error::Case::invalidTestStoreURL);
-    }
+    const std::optional<QString> storePath = testStorePath(*storeValue, temporaryDirectory);
+    if (!storePath)
+        throw Error(Error::Case::invalidTestStoreURL);
 
     // Compare the spelled paths, and also the real ones: a symbolic link or another spelling of
     // the same folder must not lead a test run into the real diary.
-    if (storePath == productionStore || isInside(storePath, productionDir))
+    if (*storePath == productionStore || isInside(*storePath, productionDir))
         throw Error(Error::Case::productionStoreNotAllowed);
-    const QString realStore = canonicalPathOfPossiblyMissing(storePath);
+    const QString realStore = canonicalPathOfPossiblyMissing(*storePath);
     const QString realProductionDir = canonicalPathOfPossiblyMissing(productionDir);
     if (isInside(realStore, realProductionDir))
         throw Error(Error::Case::productionStoreNotAllowed);
@@ -150,7 +168,7 @@ AppRuntimeConfiguration::make(const QStringList &arguments,
     std::optional<QString> syncFolder;
     if (const auto folder = optionValue(arguments, syncRootArgument); folder && !folder->isEmpty())
         syncFolder = standardizedPath(*folder);
-    return {RuntimeMode::test, storePath, *suiteName, syncFolder};
+    return {RuntimeMode::test, *storePath, *suiteName, syncFolder};
 }
 
 } // namespace velmora

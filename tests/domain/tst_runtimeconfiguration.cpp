@@ -69,6 +69,11 @@ private Q_SLOTS:
                            "--velmora-defaults-suite=S"}
             << ok << "/tmp/VelmoraTests/" + name128 + "/RaDevov.sqlite"
             << "S";
+        QTest::newRow("a file address")
+            << QStringList{"--velmora-test-mode", "--velmora-store-url",
+                           "file:///tmp/t/../My%20Diary/a.sqlite", "--velmora-defaults-suite=S"}
+            << ok << "/tmp/My Diary/a.sqlite"
+            << "S";
         QTest::newRow("sibling of the production folder")
             << QStringList{"--velmora-test-mode",
                            "--velmora-store-url=/home/user/.local/share/Velmora2/x.sqlite",
@@ -124,6 +129,24 @@ private Q_SLOTS:
             << QStringList{"--velmora-test-mode", "--velmora-store-url=app-temporary://../x",
                            "--velmora-defaults-suite=S"}
             << int(Error::invalidTestStoreURL) << ""
+            << "";
+        QTest::newRow("a file address of another machine")
+            << QStringList{"--velmora-test-mode", "--velmora-store-url=file://server/tmp/a.sqlite",
+                           "--velmora-defaults-suite=S"}
+            << int(Error::invalidTestStoreURL) << ""
+            << "";
+        QTest::newRow("another kind of address")
+            << QStringList{"--velmora-test-mode",
+                           "--velmora-store-url=https://example.org/RaDevov.sqlite",
+                           "--velmora-defaults-suite=S"}
+            << int(Error::invalidTestStoreURL) << ""
+            << "";
+        QTest::newRow("the production store as a file address")
+            << QStringList{"--velmora-test-mode",
+                           "--velmora-store-url=file://localhost/home/user/.local/share/Velmora/"
+                           "RaDevov.sqlite",
+                           "--velmora-defaults-suite=S"}
+            << int(Error::productionStoreNotAllowed) << ""
             << "";
         QTest::newRow("the production store")
             << QStringList{"--velmora-test-mode", "--velmora-store-url", productionStore,
