@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,24 +114,39 @@ QByteArray holderLines() {
 
 } // namespace
 
+struct DiaryInstanceLock::Hold {
+    int fd = -1;
+    QString path;
+    std::optional<FileClaims> claims;
+
+    Hold(int lockFd, QString lockPath)
+        : fd(lockFd)
+        , path(std::move(lockPath)) {
+        claims.emplace();
+    }
+    Hold(const Hold &) = delete;
+    Hold &operator=(const Hold &) = delete;
+    ~Hold() {
+        claims.reset();
+        // Removed while still locked, and only if it is still this file, so that no other
+        // process takes a lock that is about to vanish or loses one it has just taken.
+        const QByteArray native = QFile::encodeName(path);
+        struct stat held {};
+        struct stat there {};
+        if (::fstat(fd, &held) == 0 && ::lstat(native.constData(), &there) == 0 &&
+            held.st_ino == there.st_ino && held.st_dev == there.st_dev)
+            ::unlink(native.constData());
+        ::close(fd);
+    }
+};
+
 DiaryInstanceLock::~DiaryInstanceLock() {
     release();
 }
 
 void DiaryInstanceLock::release() {
-    if (m_fd < 0)
-        return;
-    // Removed while still locked, and only if it is still this file, so that no other process
-    // takes a lock that is about to vanish or loses one it has just taken.
-    const QByteArray path = QFile::encodeName(m_path);
-    struct stat held {};
-    struct stat there {};
-    if (::fstat(m_fd, &held) == 0 && ::lstat(path.constData(), &there) == 0 &&
-        held.st_ino == there.st_ino && held.st_dev == there.st_dev)
-        ::unlink(path.constData());
-    ::close(m_fd);
-    m_fd = -1;
     m_storeClaims.reset();
+    m_hold.reset();
 }
 
 int DiaryInstanceLock::create() {
@@ -167,7 +183,7 @@ int DiaryInstanceLock::create() {
         }
         written += step;
     }
-    m_fd = fd;
+    m_hold = std::make_shared<Hold>(fd, m_path);
     return 0;
 }
 
@@ -217,13 +233,12 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
 }
 
 DiaryInstanceLock::Outcome DiaryInstanceLock::claimStore(const QString &store) {
-    auto claims = std::make_shared<FileClaims>();
-    if (claims->claim(store) == FileClaims::Outcome::heldElsewhere) {
+    if (m_hold->claims->claim(store) == FileClaims::Outcome::heldElsewhere) {
         qCInfo(lcApp) << "another process has the store open:" << store;
         release();
         return Outcome::heldByAnotherProcess;
     }
-    m_storeClaims = std::move(claims);
+    m_storeClaims = std::shared_ptr<FileClaims>(m_hold, &*m_hold->claims);
     return Outcome::acquired;
 }
 

@@ -15,13 +15,16 @@ namespace velmora {
 // store's path (a link to it, a linked folder) meets the same lock. What holds it is the system's
 // lock on the open file, which lives as long as the process: taking it waits for no disk. The
 // store file itself is claimed with it, so that a lock file someone deleted, or a hard link to
-// the store from another folder, lets no second process in either.
+// the store from another folder, lets no second process in either. The claims and the lock are
+// let go together, once neither this object nor anything given the claims holds them: work on
+// the store that outlives the program's objects keeps the diary its own until it ends.
 class DiaryInstanceLock {
 public:
     static inline const QString fileName = QStringLiteral("Velmora.lock");
 
     DiaryInstanceLock() = default;
-    // Removes the lock file, then lets go of its lock.
+    // Lets go of the claims, then removes the lock file and lets go of its lock, unless
+    // storeClaims() are still held elsewhere.
     ~DiaryInstanceLock();
     DiaryInstanceLock(const DiaryInstanceLock &) = delete;
     DiaryInstanceLock &operator=(const DiaryInstanceLock &) = delete;
@@ -36,9 +39,10 @@ public:
     };
 
     Outcome tryAcquire(const QString &storeURL);
-    bool isHeld() const { return m_fd >= 0; }
+    bool isHeld() const { return m_hold != nullptr; }
     // This process's claims on the store file while the lock is held; a file that preparing or
-    // restoring the store puts in its place is claimed here before it is opened.
+    // restoring the store puts in its place is claimed here before it is opened. Whoever keeps
+    // them keeps the lock too.
     const std::shared_ptr<FileClaims> &storeClaims() const { return m_storeClaims; }
     // The lock file last tried, and why it could not be taken.
     const QString &lockFilePath() const { return m_path; }
@@ -50,6 +54,9 @@ public:
     static QString unavailableMessage(const QString &lockFilePath, const QString &reason);
 
 private:
+    // The lock file, locked, and the store's claims.
+    struct Hold;
+
     // Makes the lock file and locks it: 0, or the errno of what stood in the way.
     int create();
     // With the lock file held: claims the store file, or lets the lock go when another process
@@ -57,9 +64,10 @@ private:
     Outcome claimStore(const QString &store);
     void release();
 
-    int m_fd = -1;
+    std::shared_ptr<Hold> m_hold;
     QString m_path;
     QString m_failure;
+    // Shares the hold's life.
     std::shared_ptr<FileClaims> m_storeClaims;
 };
 

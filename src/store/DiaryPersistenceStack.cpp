@@ -23,6 +23,10 @@ DiaryPersistenceStack::DiaryPersistenceStack(const QString &storeURL, StoreModel
 }
 
 DiaryPersistenceStack::~DiaryPersistenceStack() {
+    close();
+}
+
+void DiaryPersistenceStack::close() {
     m_context.stop();
     m_database.reset();
 }

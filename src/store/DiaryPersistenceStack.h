@@ -23,6 +23,9 @@ public:
     DiaryPersistenceStack(const QString &storeURL, StoreModel model);
     // Finishes the work already handed to the context, then closes the store.
     ~DiaryPersistenceStack();
+    // The same, for an owner that lets go of the store while work that will never end (a task
+    // whose loop has stopped) still holds this stack: work handed over afterwards fails.
+    void close();
     DiaryPersistenceStack(const DiaryPersistenceStack &) = delete;
     DiaryPersistenceStack &operator=(const DiaryPersistenceStack &) = delete;
 

@@ -24,9 +24,32 @@
 #include <QTimer>
 
 #include <csignal>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace velmora;
 using namespace velmora::test;
+
+namespace {
+
+// While set, the store whose files this process still has open are listed when the diary's lock
+// file is removed.
+QByteArray watchedStore;
+std::optional<QStringList> storeFilesOpenAtTheLocksEnd;
+
+} // namespace
+
+// Stands in for the C library's for every caller in the process.
+extern "C" int unlink(const char *path) {
+    if (!watchedStore.isEmpty() && QByteArray(path).endsWith("/Velmora.lock")) {
+        storeFilesOpenAtTheLocksEnd.emplace();
+        const QDir descriptors(QStringLiteral("/proc/self/fd"));
+        for (const QFileInfo &fd : descriptors.entryInfoList(QDir::AllEntries | QDir::System))
+            if (QFile::encodeName(fd.symLinkTarget()).startsWith(watchedStore))
+                storeFilesOpenAtTheLocksEnd->append(fd.symLinkTarget());
+    }
+    return int(::syscall(SYS_unlink, path));
+}
 
 namespace {
 
@@ -162,6 +185,44 @@ private Q_SLOTS:
         ::raise(signalNumber);
         QVERIFY(waitUntil([&] { return f.terminations == 1; }));
         QCOMPARE(f.stored(), QStringLiteral("Written when the signal came"));
+    }
+
+    // Whatever is on its way to the store as the program goes, the store's files are closed
+    // before its claim and its lock file are let go, so that a launch waiting for the diary never
+    // opens it while this process still has it open.
+    void theStoreClosesBeforeTheLockGoes_data() {
+        QTest::addColumn<QString>("work");
+        for (const char *work :
+             {"a page on its way", "a save on its way", "a task holding the store"})
+            QTest::newRow(work) << QString::fromLatin1(work);
+    }
+    void theStoreClosesBeforeTheLockGoes() {
+        QFETCH(QString, work);
+        ProgramFixture f;
+        QVERIFY(f.start());
+        test::waitFor(f.session().selectToday());
+        f.program->menus().action(QStringLiteral("Quit"))->trigger();
+        QVERIFY(waitUntil([&] { return f.terminations == 1; }));
+        // Begun on the loop's last turn: nothing resumes it before the program goes.
+        std::optional<QCoro::Task<void>> page;
+        std::optional<QCoro::Task<bool>> save;
+        std::shared_ptr<DiaryRepository> holding;
+        if (work == u"a page on its way") {
+            page.emplace(f.session().changeDay(DayKey::fromCivilDate(2001, 2, 3)));
+        } else if (work == u"a save on its way") {
+            f.session().updateDraft(QStringLiteral("Typed as the program went"));
+            save.emplace(f.session().flushPendingWriting());
+        } else if (work == u"a task holding the store") {
+            holding = f.program->graph().repository();
+        }
+        watchedStore = QFile::encodeName(f.program->graph().storeURL());
+        storeFilesOpenAtTheLocksEnd.reset();
+        f.program.reset();
+        watchedStore.clear();
+        QVERIFY(storeFilesOpenAtTheLocksEnd);
+        QCOMPARE(*storeFilesOpenAtTheLocksEnd, QStringList());
+        // The work left behind ends without its program.
+        QCoreApplication::processEvents();
     }
 
     void tappedReminderOpensTodaysPage() {

@@ -160,6 +160,7 @@ void DiaryDependencyGraph::openRepository(const QString &storeURL,
             claims && claims->claim(storeURL) == FileClaims::Outcome::heldElsewhere;
         if (!m_storeHeldElsewhere) {
             auto stack = std::make_shared<DiaryPersistenceStack>(storeURL, std::move(model));
+            m_storeClosing.stack = stack;
             m_repository = std::make_shared<CoreDataDiaryRepository>(std::move(stack), m_clock);
             return;
         }

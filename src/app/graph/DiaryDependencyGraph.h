@@ -15,6 +15,7 @@
 #include "platform/UserDefaults.h"
 #include "recall/DiaryHandwritingIndex.h"
 #include "store/DiaryHandwritingStore.h"
+#include "store/DiaryPersistenceStack.h"
 #include "sync/DiaryCloudSync.h"
 #include "sync/DiaryCloudSyncRoot.h"
 
@@ -127,6 +128,21 @@ public:
 private:
     void openRepository(const QString &storeURL, const std::shared_ptr<FileClaims> &claims);
 
+    // Closes the store when everything else here is gone, whoever still holds the repository: a
+    // task that was waiting on the store when the event loop stopped never resumes to let go of
+    // it, and the files of the store must be closed before the diary's lock goes.
+    struct StoreClosing {
+        std::shared_ptr<DiaryPersistenceStack> stack;
+        StoreClosing() = default;
+        StoreClosing(const StoreClosing &) = delete;
+        StoreClosing &operator=(const StoreClosing &) = delete;
+        ~StoreClosing() {
+            if (stack)
+                stack->close();
+        }
+    };
+    // First, so that it goes last.
+    StoreClosing m_storeClosing;
     std::optional<AppRuntimeConfiguration> m_runtimeConfiguration;
     std::optional<QString> m_runtimeError;
     std::shared_ptr<UserDefaults> m_defaults;
