@@ -15,7 +15,9 @@
 #include <QThread>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
@@ -45,9 +47,86 @@ QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// What the lock file says of its holder: its process, program and host, one a line.
+struct HolderLines {
+    qint64 pid = 0;
+    QString program;
+    QString host;
+
+    static std::optional<HolderLines> read(int fd) {
+        QByteArray bytes(4096, Qt::Uninitialized);
+        const ssize_t n = ::pread(fd, bytes.data(), size_t(bytes.size()), 0);
+        if (n <= 0)
+            return std::nullopt;
+        bytes.truncate(n);
+        const QList<QByteArray> lines = bytes.split('\n');
+        bool numeric = false;
+        HolderLines holder{lines.value(0).toLongLong(&numeric), QString::fromUtf8(lines.value(1)),
+                           QString::fromUtf8(lines.value(2))};
+        if (lines.size() < 3 || !numeric || holder.pid <= 0 || holder.program.isEmpty() ||
+            holder.host.isEmpty())
+            return std::nullopt;
+        return holder;
+    }
+};
+
+// When this machine started, in seconds since 1970.
+qint64 bootTime() {
+    timespec sinceBoot{};
+    ::clock_gettime(CLOCK_BOOTTIME, &sinceBoot);
+    return qint64(::time(nullptr)) - qint64(sinceBoot.tv_sec);
+}
+
+// Whether process `pid` of this machine runs `program` and was running by `writtenAt` (seconds
+// since 1970), when its lines were written: false when it is gone, only a zombie, or a later
+// process that was given the same number.
+bool runs(qint64 pid, const QString &program, qint64 writtenAt) {
+    const QString process = QStringLiteral("/proc/") + QString::number(pid);
+    QFile stat(process + QStringLiteral("/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+    // "pid (name) state … starttime …": the name may hold anything, so the fields are counted
+    // from its last ")".
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    if (close < 0 || fields.size() < 20)
+        return true;
+    if (fields.at(0) == "Z" || fields.at(0) == "X")
+        return false;
+    const qint64 startedAt = bootTime() + fields.at(19).toLongLong() / ::sysconf(_SC_CLK_TCK);
+    if (startedAt > writtenAt + 2)
+        return false;
+    QString executable = QFile::symLinkTarget(process + QStringLiteral("/exe"));
+    // A program replaced by an update while it runs.
+    static const QString deleted = QStringLiteral(" (deleted)");
+    if (executable.endsWith(deleted))
+        executable.chop(deleted.size());
+    if (!executable.isEmpty())
+        return QFileInfo(executable).fileName() == program;
+    // Another user's process: only its name is shown, cut to 15 bytes.
+    const qsizetype open = line.indexOf('(');
+    return open >= 0 && program.toUtf8().left(15) == line.mid(open + 1, close - open - 1);
+}
+
+// Whether the holder the lines name is gone, on a file system that keeps no locks and so cannot
+// say. Only a holder of this machine can be looked for: one on another host holds it. A file
+// last written before this machine started holds nothing of this machine; one without readable
+// lines, written since, may be a holder's that is about to write them.
+bool abandonedByItsHolder(int fd, const struct stat &seen) {
+    const std::optional<HolderLines> holder = HolderLines::read(fd);
+    if (holder && holder->host != QSysInfo::machineHostName())
+        return false;
+    const qint64 writtenAt = seen.st_mtim.tv_sec;
+    if (writtenAt < bootTime())
+        return true;
+    return holder && !runs(holder->pid, holder->program, writtenAt);
+}
+
 // Whether a process holds the file's locks. A holder takes them the moment it creates the
 // file and keeps them while it runs, whatever the file says (it may be empty after a power cut,
-// or name another host); only what nobody holds is cleared.
+// or name another host); only what nobody holds is cleared. Where the file system keeps no locks
+// at all, the lines the holder wrote decide.
 Standing examineRegularFile(const QByteArray &path, const struct stat &seen) {
     const int fd = ::open(path.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -56,20 +135,33 @@ Standing examineRegularFile(const QByteArray &path, const struct stat &seen) {
         ::close(fd);
         return standing;
     };
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    const int flocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
+    if (flocked == EWOULDBLOCK)
         return finish({Standing::held});
     struct flock range {};
     range.l_type = F_WRLCK;
     range.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_SETLK, &range) != 0 && (errno == EACCES || errno == EAGAIN))
+    const int ranged = ::fcntl(fd, F_SETLK, &range) == 0 ? 0 : errno;
+    if (ranged == EACCES || ranged == EAGAIN)
         return finish({Standing::held});
-    // A holder creates the file and locks it a moment later; a look just then would find it
-    // free. Still free and still the same file a little later, it is abandoned.
     struct stat now {};
-    QThread::msleep(20);
-    if (::fstat(fd, &now) != 0 || now.st_ino != seen.st_ino || now.st_dev != seen.st_dev ||
-        now.st_nlink == 0)
-        return finish({Standing::held});
+    if (flocked != 0 && ranged != 0) {
+        qCInfo(lcApp) << "the file system keeps no locks; the lock's holder lines decide:"
+                      << systemReason(flocked);
+        if (!abandonedByItsHolder(fd, seen))
+            return finish({Standing::held});
+        // Only the file that was judged.
+        if (::lstat(path.constData(), &now) != 0 || now.st_ino != seen.st_ino ||
+            now.st_dev != seen.st_dev)
+            return finish({Standing::held});
+    } else {
+        // A holder creates the file and locks it a moment later; a look just then would find it
+        // free. Still free and still the same file a little later, it is abandoned.
+        QThread::msleep(20);
+        if (::fstat(fd, &now) != 0 || now.st_ino != seen.st_ino || now.st_dev != seen.st_dev ||
+            now.st_nlink == 0)
+            return finish({Standing::held});
+    }
     // Removed while this process holds its locks, so that no other process clears it too.
     if (::unlink(path.constData()) != 0 && errno != ENOENT)
         return finish({Standing::blocking, systemReason(errno)});
@@ -103,7 +195,8 @@ Standing examine(const QString &lockPath) {
 }
 
 // What the lock file holds: the holder's process, program and host, one a line, for a person who
-// looks. Whether it is held is the file lock's to say, never these lines.
+// looks. Whether it is held is the file lock's to say; these lines only where the file system
+// keeps no locks.
 QByteArray holderLines() {
     const QString program = QCoreApplication::instance()
                                 ? QFileInfo(QCoreApplication::applicationFilePath()).fileName()

@@ -10,11 +10,14 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSysInfo>
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -25,7 +28,33 @@ using namespace velmora::test;
 namespace {
 // The disk syncs asked for on this thread.
 thread_local int syncsAsked = 0;
+// Set while a test plays a file system that keeps no locks, as some network drives do.
+bool locksRefused = false;
 } // namespace
+
+// Stand in for the C library's for every caller in the process, refusing locks while asked to.
+extern "C" int flock(int fd, int operation) {
+    if (locksRefused) {
+        errno = ENOLCK;
+        return -1;
+    }
+    return int(::syscall(SYS_flock, fd, operation));
+}
+
+extern "C" int fcntl(int fd, int command, ...) {
+    va_list arguments;
+    va_start(arguments, command);
+    void *argument = va_arg(arguments, void *);
+    va_end(arguments);
+    if (locksRefused && (command == F_SETLK || command == F_OFD_SETLK || command == F_GETLK ||
+                         command == F_OFD_GETLK)) {
+        errno = ENOLCK;
+        return -1;
+    }
+    return int(::syscall(SYS_fcntl, fd, command, argument));
+}
+
+extern "C" int fcntl64(int fd, int command, ...) __attribute__((alias("fcntl")));
 
 // Stand in for the C library's for every caller in the process, counting before they sync.
 extern "C" int fsync(int fd) {
@@ -98,7 +127,18 @@ void leave(const QString &kind, const QString &lockPath) {
         write("4242\nvelmora\nelsewhere.example.org\n");
     else if (kind == u"a process that ended")
         write("999999999\nvelmora\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-    else if (kind == u"empty folder")
+    else if (kind == u"another program at its number")
+        write(QByteArray::number(::getppid()) + "\nvelmora\n" +
+              QSysInfo::machineHostName().toUtf8() + "\n");
+    else if (kind == u"a live holder")
+        write(QByteArray::number(::getpid()) + '\n' +
+              QFileInfo(QCoreApplication::applicationFilePath()).fileName().toUtf8() + '\n' +
+              QSysInfo::machineHostName().toUtf8() + '\n');
+    else if (kind == u"empty file from before this machine started") {
+        write({});
+        const timespec times[2] = {{946684800, 0}, {946684800, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(lockPath).constData(), times, 0), 0);
+    } else if (kind == u"empty folder")
         QVERIFY(QDir().mkdir(lockPath));
     else if (kind == u"dangling link")
         QVERIFY(QFile::link(lockPath + QStringLiteral(".gone"), lockPath));
@@ -127,18 +167,26 @@ private Q_SLOTS:
     // and is taken without waiting for the disk: the window is shown only once it is.
     void abandonedLocksAreCleared_data() {
         QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("locksKept"); // by the file system
         for (const char *kind :
              {"nothing", "empty file", "garbage", "another host", "a process that ended",
               "empty folder", "dangling link", "link to a file", "link to a fifo"})
-            QTest::newRow(kind) << QString::fromLatin1(kind);
+            QTest::newRow(kind) << QString::fromLatin1(kind) << true;
+        // Where nothing keeps locks, what the holder wrote tells whether it is gone.
+        for (const char *kind : {"a process that ended", "another program at its number",
+                                 "empty file from before this machine started"})
+            QTest::addRow("%s, no locks", kind) << QString::fromLatin1(kind) << false;
     }
 
     void abandonedLocksAreCleared() {
         QFETCH(QString, kind);
+        QFETCH(bool, locksKept);
         QTemporaryDir home;
         const QString folder = home.filePath(QStringLiteral("diary"));
         QVERIFY(QDir().mkpath(folder));
         const QString lockPath = folder + QStringLiteral("/Velmora.lock");
+        locksRefused = !locksKept;
+        const auto keepLocks = qScopeGuard([] { locksRefused = false; });
         leave(kind, lockPath);
         DiaryInstanceLock lock;
         syncsAsked = 0;
@@ -192,18 +240,32 @@ private Q_SLOTS:
             QCOMPARE(test::unevenShownText(message), QString());
     }
 
-    // A live holder keeps the lock whatever its file holds.
+    // A live holder keeps the lock whatever its file holds; where the file system keeps no
+    // locks, whatever its lines cannot show to be gone holds it.
+    void aLiveHolderKeepsItsLock_data() {
+        QTest::addColumn<QString>("kind"); // empty: locked, and the file emptied
+        QTest::newRow("locked, and empty") << QString();
+        for (const char *kind : {"a live holder", "another host", "empty file", "garbage"})
+            QTest::addRow("%s, no locks", kind) << QString::fromLatin1(kind);
+    }
     void aLiveHolderKeepsItsLock() {
+        QFETCH(QString, kind);
         QTemporaryDir home;
-        QLockFile held(home.filePath(QStringLiteral("Velmora.lock")));
-        QVERIFY(held.tryLock(0));
-        QFile file(held.fileName());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.close();
+        const QString lockPath = home.filePath(QStringLiteral("Velmora.lock"));
+        QLockFile held(lockPath);
+        if (kind.isEmpty()) {
+            QVERIFY(held.tryLock(0));
+            QFile file(held.fileName());
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        } else {
+            leave(kind, lockPath);
+        }
+        locksRefused = !kind.isEmpty();
+        const auto keepLocks = qScopeGuard([] { locksRefused = false; });
         DiaryInstanceLock lock;
         QCOMPARE(lock.tryAcquire(home.filePath(QStringLiteral("store.sqlite"))),
                  DiaryInstanceLock::Outcome::heldByAnotherProcess);
-        QVERIFY(QFileInfo::exists(held.fileName()));
+        QVERIFY(QFileInfo::exists(lockPath));
     }
 
     // Where the lock truly cannot be taken, the refusal says why and names the file.
