@@ -198,9 +198,11 @@ void MacAppDelegate::applicationDidFinishLaunching() {
 void MacAppDelegate::applicationDidBecomeActive() {
     const QPointer<MacAppDelegate> self(this);
     QTimer::singleShot(0, this, [self] {
-        // Here the program becomes active through one of its own windows: a closed book window
-        // stays closed until Show Diary, a reminder or a second launch asks for it.
-        if (self && self->m_managedWindow && self->m_managedWindow->isVisible())
+        // Here the program becomes active through one of its own windows, and that window keeps
+        // the keyboard: the book is put back on the screen only when it is the one. Brought over
+        // the settings window or an alert the person came back to, it took their next key. A
+        // closed book window stays closed until Show Diary, a reminder or a second launch asks.
+        if (self && self->m_managedWindow && QApplication::activeWindow() == self->m_managedWindow)
             self->presentMainWindow();
     });
     if (m_cloudSync)

@@ -351,6 +351,23 @@ private Q_SLOTS:
         QCOMPARE(f.diary.repository->callCount(Operation::save), 1);
     }
 
+    // The program becomes active again through the window the person is using, the settings
+    // window here: that window keeps the keyboard, and the book is not brought over it.
+    void becomingActiveLeavesTheKeyboardWhereItIs() {
+        DelegateFixture f;
+        QWidget settings(&f.window, Qt::Window);
+        settings.show();
+        settings.activateWindow();
+        QVERIFY(waitUntil([&] { return QApplication::activeWindow() == &settings; }));
+        f.delegate.applicationDidBecomeActive();
+        // Past the delegate's turn, and past any activation it asked for.
+        bool turnTaken = false;
+        QTimer::singleShot(0, [&] { turnTaken = true; });
+        QVERIFY(waitUntil([&] { return turnTaken; }));
+        QCoreApplication::processEvents();
+        QCOMPARE(QApplication::activeWindow(), &settings);
+    }
+
     void resignDrains() {
         DelegateFixture f;
         f.type(QStringLiteral("Switching away"));
