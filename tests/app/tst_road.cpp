@@ -85,9 +85,12 @@ QByteArray whereTheKeyboardIs() {
 }
 
 // The window has the keyboard, as the window system says once it has given it: on a loaded
-// machine that can take far longer than QTest's five seconds.
+// machine that can take far longer than QTest's five seconds. Qt also counts a window active while
+// the window it stands over has the keyboard, the settings window while the book has it: here only
+// the window's own keyboard counts.
 bool becomesActive(QWidget *window) {
-    if (window && QTest::qWaitForWindowActive(window, shownWithin))
+    if (window && QTest::qWaitForWindowActive(window, shownWithin) &&
+        waitUntil([&] { return QGuiApplication::focusWindow() == window->windowHandle(); }))
         return true;
     qWarning("Not active within %d ms: %s", shownWithin, whereTheKeyboardIs().constData());
     return false;
