@@ -22,6 +22,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -251,8 +252,10 @@ bool connects(const QString &socketPath) {
 // answer, or answer a byte at a time, and the toolkit's own connection waits for ever on it; so
 // the probe runs in a child process, which is killed at the deadline. The launch has started no
 // thread yet when it looks, so the child may do all a probe does, and the thread that forks it,
-// the only one, is the one whose end the child follows.
-bool answersInTime(const std::function<bool()> &probe) {
+// the only one, is the one whose end the child follows. After a yes the child keeps what it
+// opened until `whileAnswered` has run.
+bool answersInTime(const std::function<bool()> &probe,
+                   const std::function<void()> &whileAnswered = {}) {
     constexpr std::chrono::seconds deadline{5};
     int answer[2];
     if (::pipe2(answer, O_CLOEXEC) != 0)
@@ -275,7 +278,9 @@ bool answersInTime(const std::function<bool()> &probe) {
         ::close(answer[0]);
         const char yes = probe() ? 1 : 0;
         [[maybe_unused]] const ssize_t written = ::write(answer[1], &yes, 1);
-        ::_exit(0);
+        // Until the launch has done with the answer, which kills the child.
+        for (;;)
+            ::pause();
     }
     ::close(answer[1]);
     if (child < 0) {
@@ -296,11 +301,27 @@ bool answersInTime(const std::function<bool()> &probe) {
         break;
     }
     ::close(answer[0]);
+    if (yes == 1 && whileAnswered)
+        whileAnswered();
     // Unwaited for, an ended child keeps its process id, so this reaches no other process.
     ::kill(child, SIGKILL);
     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
     return yes == 1;
+}
+
+// This launch's own connection to the X server, made while the look at it still held one, and kept
+// until the toolkit holds its own: an X server that no other program uses (a bare Xvfb, a kiosk)
+// starts over when its last connection closes, and turns away one that comes meanwhile.
+xcb_connection_t *keptDisplay = nullptr;
+
+void keepDisplay(const QByteArray &name) {
+    xcb_connection_t *connection = xcb_connect(name.constData(), nullptr);
+    VelmoraSurroundings::letGoOfTheDisplay();
+    if (xcb_connection_has_error(connection) == 0)
+        keptDisplay = connection;
+    else
+        xcb_disconnect(connection);
 }
 
 std::optional<QString> environmentValue(const char *name) {
@@ -345,17 +366,24 @@ VelmoraSurroundings VelmoraSurroundings::current() {
     surroundings.isFolder = [](const QString &path) { return QFileInfo(path).isDir(); };
     surroundings.x11Answers = [](const QString &display) {
         const QByteArray name = display.toLocal8Bit();
-        return answersInTime([&name] {
-            xcb_connection_t *connection = xcb_connect(name.constData(), nullptr);
-            const bool answers = xcb_connection_has_error(connection) == 0;
-            xcb_disconnect(connection);
-            return answers;
-        });
+        return answersInTime(
+            [&name] {
+                xcb_connection_t *connection = xcb_connect(name.constData(), nullptr);
+                const bool answers = xcb_connection_has_error(connection) == 0;
+                xcb_disconnect(connection);
+                return answers;
+            },
+            [&name] { keepDisplay(name); });
     };
     surroundings.waylandAnswers = [](const QString &socket) {
         return answersInTime([&socket] { return connects(socket); });
     };
     return surroundings;
+}
+
+void VelmoraSurroundings::letGoOfTheDisplay() {
+    if (keptDisplay)
+        xcb_disconnect(std::exchange(keptDisplay, nullptr));
 }
 
 } // namespace velmora

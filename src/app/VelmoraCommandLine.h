@@ -25,8 +25,10 @@ struct VelmoraSurroundings {
     std::function<bool(const QString &display)> x11Answers;
     std::function<bool(const QString &socket)> waylandAnswers;
 
-    // This process's.
+    // This process's. An X server that answers keeps a connection of this process until
+    // letGoOfTheDisplay(), to be called once the application object has its own.
     static VelmoraSurroundings current();
+    static void letGoOfTheDisplay();
 };
 
 // What the command line asks for, decided before anything opens: run the program, print the

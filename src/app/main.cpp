@@ -29,6 +29,7 @@ int main(int argc, char **argv) {
         qputenv("HOME", QFile::encodeName(*commandLine.home));
 
     QApplication application(argc, argv);
+    velmora::VelmoraSurroundings::letGoOfTheDisplay();
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
     QApplication::setApplicationVersion(velmora::VelmoraCommandLine::version());

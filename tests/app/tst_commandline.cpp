@@ -281,6 +281,15 @@ private Q_SLOTS:
                                           "answers at %1.\n")
                                .arg(display.name()));
         QCOMPARE(line.exitCode, answers ? 0 : 1);
+        // One that answers keeps a connection of the launch until the toolkit has its own: an X
+        // server with no other client starts over as its last one goes, and turns the toolkit
+        // away meanwhile.
+        QVERIFY(test::waitUntil([&] {
+            return display.asked() == (answers ? 2 : 1) &&
+                   display.closed() == display.asked() - (answers ? 1 : 0);
+        }));
+        VelmoraSurroundings::letGoOfTheDisplay();
+        QVERIFY(test::waitUntil([&] { return display.closed() == display.asked(); }));
     }
 
     void refusalIsOneLineNamingTheOption() {
