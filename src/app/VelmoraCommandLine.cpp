@@ -368,9 +368,12 @@ VelmoraSurroundings VelmoraSurroundings::current() {
         const QByteArray name = display.toLocal8Bit();
         return answersInTime(
             [&name] {
+                // One that answers stays open until the child is killed, after the launch has
+                // its own: the server is never left without a client in between.
                 xcb_connection_t *connection = xcb_connect(name.constData(), nullptr);
                 const bool answers = xcb_connection_has_error(connection) == 0;
-                xcb_disconnect(connection);
+                if (!answers)
+                    xcb_disconnect(connection);
                 return answers;
             },
             [&name] { keepDisplay(name); });

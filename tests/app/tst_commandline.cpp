@@ -54,6 +54,8 @@ public:
     QString name() const { return QStringLiteral(":%1").arg(m_number); }
     int asked() const { return m_asked; }
     int closed() const { return m_closed; }
+    // How often its last client went, the moment a real server starts over.
+    int leftAlone() const { return m_leftAlone; }
 
 private:
     void serve() {
@@ -65,6 +67,8 @@ private:
                     ::close(wait->fd);
                     wait = waits.erase(wait);
                     ++m_closed;
+                    if (waits.size() == 2)
+                        ++m_leftAlone;
                 } else {
                     ++wait;
                 }
@@ -92,6 +96,7 @@ private:
     int m_stop[2] = {-1, -1};
     std::atomic<int> m_asked{0};
     std::atomic<int> m_closed{0};
+    std::atomic<int> m_leftAlone{0};
     std::thread m_server;
 };
 
@@ -288,6 +293,8 @@ private Q_SLOTS:
             return display.asked() == (answers ? 2 : 1) &&
                    display.closed() == display.asked() - (answers ? 1 : 0);
         }));
+        if (answers)
+            QCOMPARE(display.leftAlone(), 0);
         VelmoraSurroundings::letGoOfTheDisplay();
         QVERIFY(test::waitUntil([&] { return display.closed() == display.asked(); }));
     }
