@@ -369,9 +369,12 @@ VelmoraSurroundings VelmoraSurroundings::current() {
         return answersInTime(
             [&name] {
                 // One that answers stays open until the child is killed, after the launch has
-                // its own: the server is never left without a client in between.
-                xcb_connection_t *connection = xcb_connect(name.constData(), nullptr);
-                const bool answers = xcb_connection_has_error(connection) == 0;
+                // its own: the server is never left without a client in between. A screen the
+                // server does not have (":0.5") is no display: the toolkit aborts on it.
+                int screen = 0;
+                xcb_connection_t *connection = xcb_connect(name.constData(), &screen);
+                const bool answers = xcb_connection_has_error(connection) == 0 && screen >= 0 &&
+                                     screen < xcb_setup_roots_length(xcb_get_setup(connection));
                 if (!answers)
                     xcb_disconnect(connection);
                 return answers;

@@ -235,18 +235,22 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("answers");
         QTest::addColumn<int>("sent");
-        // The connection accepted, by the server of protocol 11.0, with nothing more to tell.
-        QByteArray accepted("\x01\x00\x0b\x00\x00\x00\x08\x00", 8);
-        accepted.append(32, '\0');
-        QTest::newRow("answers") << accepted << true << 0;
-        QTest::newRow("silent") << QByteArray() << false << 0;
-        QTest::newRow("part of an answer") << accepted.first(20) << false << 0;
+        QTest::addColumn<int>("screen"); // of the display's name, ":N.screen"
+        // The connection accepted, by the server of protocol 11.0, with one screen and nothing
+        // more to tell.
+        QByteArray accepted("\x01\x00\x0b\x00\x00\x00\x12\x00", 8);
+        accepted.append(72, '\0');
+        accepted[28] = 1;
+        QTest::newRow("answers") << accepted << true << 0 << 0;
+        QTest::newRow("a screen it does not have") << accepted << false << 0 << 1;
+        QTest::newRow("silent") << QByteArray() << false << 0 << 0;
+        QTest::newRow("part of an answer") << accepted.first(20) << false << 0 << 0;
         QTest::newRow("junk") << QByteArray("Z\x93\x07\xe1\x5a\x11\x4c\xf0", 8).repeated(8) << false
-                              << 0;
+                              << 0 << 0;
         // The program itself, sent a signal while it waits.
-        QTest::newRow("killed while waiting") << QByteArray() << false << SIGKILL;
-        QTest::newRow("terminated while waiting") << QByteArray() << false << SIGTERM;
-        QTest::newRow("stopped while waiting") << QByteArray() << false << SIGSTOP;
+        QTest::newRow("killed while waiting") << QByteArray() << false << SIGKILL << 0;
+        QTest::newRow("terminated while waiting") << QByteArray() << false << SIGTERM << 0;
+        QTest::newRow("stopped while waiting") << QByteArray() << false << SIGSTOP << 0;
     }
 
     // A display that takes the connection and then says nothing, or not all it should, is given
@@ -256,6 +260,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, reply);
         QFETCH(bool, answers);
         QFETCH(int, sent);
+        QFETCH(int, screen);
         const FakeDisplay display(reply);
         if (sent != 0) {
             const QTemporaryDir home;
@@ -276,7 +281,9 @@ private Q_SLOTS:
         VelmoraSurroundings surroundings = VelmoraSurroundings::current();
         surroundings.platform.reset();
         surroundings.waylandDisplay.reset();
-        surroundings.x11Display = display.name();
+        const QString name =
+            display.name() + (screen ? QStringLiteral(".%1").arg(screen) : QString());
+        surroundings.x11Display = name;
         const VelmoraCommandLine line = VelmoraCommandLine::checkSurroundings(
             {QStringLiteral("/usr/bin/velmora"), QStringLiteral("--velmora-test-mode")},
             surroundings);
@@ -284,7 +291,7 @@ private Q_SLOTS:
                  answers ? QString()
                          : QStringLiteral("Velmora needs a graphical desktop session: no display "
                                           "answers at %1.\n")
-                               .arg(display.name()));
+                               .arg(name));
         QCOMPARE(line.exitCode, answers ? 0 : 1);
         // One that answers keeps a connection of the launch until the toolkit has its own: an X
         // server with no other client starts over as its last one goes, and turns the toolkit
