@@ -53,16 +53,17 @@ std::optional<QString> appTemporaryStorePath(const QString &relativeName,
                             QLatin1Char('/') + AppRuntimeConfiguration::storeFileName);
 }
 
-// The store a test run names: a path, a file:// address of this machine, or an app-temporary://
-// name; none for any other address, which names nothing this program can open.
+// The store a test run names: a path, a file address of this machine ("file:///a", "file:/a"),
+// or an app-temporary:// name; none for any other address, which names nothing this program can
+// open, nor for a file address of a relative path ("file:a"), which names no file.
 std::optional<QString> testStorePath(const QString &value, const QString &temporaryDirectory) {
     if (value.contains(QChar(0)))
         return std::nullopt;
     if (value.startsWith(AppRuntimeConfiguration::appTemporaryScheme))
         return appTemporaryStorePath(value.mid(AppRuntimeConfiguration::appTemporaryScheme.size()),
                                      temporaryDirectory);
-    const qsizetype schemeEnd = value.indexOf(QStringLiteral("://"));
-    if (schemeEnd < 0) {
+    if (!value.contains(QStringLiteral("://")) &&
+        !value.startsWith(QStringLiteral("file:"), Qt::CaseInsensitive)) {
         const QString path = standardizedPath(value);
         return path.isEmpty() ? std::nullopt : std::optional(path);
     }

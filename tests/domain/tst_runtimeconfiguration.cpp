@@ -74,6 +74,11 @@ private Q_SLOTS:
                            "file:///tmp/t/../My%20Diary/a.sqlite", "--velmora-defaults-suite=S"}
             << ok << "/tmp/My Diary/a.sqlite"
             << "S";
+        QTest::newRow("a file address with one slash")
+            << QStringList{"--velmora-test-mode", "--velmora-store-url",
+                           "file:/tmp/t/../My%20Diary/a.sqlite", "--velmora-defaults-suite=S"}
+            << ok << "/tmp/My Diary/a.sqlite"
+            << "S";
         QTest::newRow("sibling of the production folder")
             << QStringList{"--velmora-test-mode",
                            "--velmora-store-url=/home/user/.local/share/Velmora2/x.sqlite",
@@ -138,6 +143,11 @@ private Q_SLOTS:
         QTest::newRow("another kind of address")
             << QStringList{"--velmora-test-mode",
                            "--velmora-store-url=https://example.org/RaDevov.sqlite",
+                           "--velmora-defaults-suite=S"}
+            << int(Error::invalidTestStoreURL) << ""
+            << "";
+        QTest::newRow("a file address of a relative path")
+            << QStringList{"--velmora-test-mode", "--velmora-store-url=file:t/a.sqlite",
                            "--velmora-defaults-suite=S"}
             << int(Error::invalidTestStoreURL) << ""
             << "";
