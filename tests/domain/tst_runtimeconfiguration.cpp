@@ -146,8 +146,25 @@ private Q_SLOTS:
                            "--velmora-defaults-suite=S"}
             << int(Error::invalidTestStoreURL) << ""
             << "";
+        QTest::newRow("another kind of address of this machine")
+            << QStringList{"--velmora-test-mode",
+                           "--velmora-store-url=https://localhost/tmp/RaDevov.sqlite",
+                           "--velmora-defaults-suite=S"}
+            << int(Error::invalidTestStoreURL) << ""
+            << "";
         QTest::newRow("a file address of a relative path")
             << QStringList{"--velmora-test-mode", "--velmora-store-url=file:t/a.sqlite",
+                           "--velmora-defaults-suite=S"}
+            << int(Error::invalidTestStoreURL) << ""
+            << "";
+        QTest::newRow("a file address with a query")
+            << QStringList{"--velmora-test-mode",
+                           "--velmora-store-url=file:///tmp/a.sqlite?mode=ro",
+                           "--velmora-defaults-suite=S"}
+            << int(Error::invalidTestStoreURL) << ""
+            << "";
+        QTest::newRow("a file address with a fragment")
+            << QStringList{"--velmora-test-mode", "--velmora-store-url=file:///tmp/a.sqlite#x",
                            "--velmora-defaults-suite=S"}
             << int(Error::invalidTestStoreURL) << ""
             << "";
