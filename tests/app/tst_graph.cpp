@@ -205,7 +205,7 @@ private Q_SLOTS:
             launch.environment.applicationSupportDirectory.reset();
         launch.environment.arguments = arguments;
 
-        const auto graph = launch.build();
+        auto graph = launch.build();
         verifyEverythingBuilt(*graph);
         QCOMPARE(graph->runtimeError(), message);
         QVERIFY(!graph->runtimeConfiguration());
@@ -223,6 +223,16 @@ private Q_SLOTS:
         // The throw-away diary never meets the user's sync folder.
         QVERIFY(!graph->cloudSync().rootProvider()());
         QVERIFY(!graph->cloudSync().watchesICloud());
+        // Both go with the run, the store's side files too.
+        graph->defaults()->setBool(QStringLiteral("written"), true);
+        graph->defaults()->synchronize();
+        const QString settings = graph->defaults()->filePath();
+        QVERIFY(QFile::exists(settings));
+        graph.reset();
+        QCOMPARE(QDir(launch.environment.temporaryDirectory)
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+        QVERIFY(!QFile::exists(settings));
     }
 
     void liveModeUsesTheProductionStore() {

@@ -10,9 +10,11 @@
 #include "store/DiaryMigrationCoordinator.h"
 #include "store/DiaryModelProvider.h"
 #include "store/DiaryPersistenceStack.h"
+#include "store/StoreFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTimeZone>
@@ -82,6 +84,8 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
     m_defaults = plan.defaultsSuiteName ? UserDefaults::suite(*plan.defaultsSuiteName)
                                         : UserDefaults::standard();
     m_settingsStore = std::make_shared<UserDefaultsSettingsStore>(m_defaults, defaultFontName);
+    if (!plan.runtimeConfiguration)
+        m_throwAwayFiles.paths = storeFilePaths(plan.storeURL) << m_defaults->filePath();
     openRepository(plan.storeURL, plan.storeClaims);
 
     m_diarySession = std::make_unique<DiarySessionStore>(m_repository, m_settingsStore,
@@ -142,6 +146,14 @@ void DiaryDependencyGraph::startHandwritingIndexRefresh(
 }
 
 DiaryDependencyGraph::~DiaryDependencyGraph() = default;
+
+DiaryDependencyGraph::ThrowAwayFiles::~ThrowAwayFiles() {
+    for (const QString &path : std::as_const(paths)) {
+        if (QFile file(path); file.exists() && !file.remove())
+            qCWarning(lcGraph) << "could not remove the throw-away file" << path << ":"
+                               << file.errorString();
+    }
+}
 
 bool DiaryDependencyGraph::isTestMode() const {
     return m_runtimeConfiguration && m_runtimeConfiguration->mode == RuntimeMode::test;

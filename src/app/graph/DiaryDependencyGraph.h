@@ -141,7 +141,17 @@ private:
                 stack->close();
         }
     };
-    // First, so that it goes last.
+    // The throw-away store and settings of a launch without a configuration, removed when
+    // everything else here is gone, the store's files closed: nobody opens them again.
+    struct ThrowAwayFiles {
+        QStringList paths;
+        ThrowAwayFiles() = default;
+        ThrowAwayFiles(const ThrowAwayFiles &) = delete;
+        ThrowAwayFiles &operator=(const ThrowAwayFiles &) = delete;
+        ~ThrowAwayFiles();
+    };
+    // First, so that they go last, the files after the store is closed.
+    ThrowAwayFiles m_throwAwayFiles;
     StoreClosing m_storeClosing;
     std::optional<AppRuntimeConfiguration> m_runtimeConfiguration;
     std::optional<QString> m_runtimeError;
