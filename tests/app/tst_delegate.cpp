@@ -351,21 +351,34 @@ private Q_SLOTS:
         QCOMPARE(f.diary.repository->callCount(Operation::save), 1);
     }
 
-    // The program becomes active again through the window the person is using, the settings
-    // window here: that window keeps the keyboard, and the book is not brought over it.
+    // The program becomes active again through the window the person is using: that window keeps
+    // the keyboard, and the book is brought forward, back onto the screen, only when it is the
+    // book; never over the settings window.
+    void becomingActiveLeavesTheKeyboardWhereItIs_data() {
+        QTest::addColumn<bool>("throughTheBook");
+        QTest::newRow("through the settings window") << false;
+        QTest::newRow("through the book window") << true;
+    }
     void becomingActiveLeavesTheKeyboardWhereItIs() {
+        QFETCH(bool, throughTheBook);
         DelegateFixture f;
         QWidget settings(&f.window, Qt::Window);
         settings.show();
-        settings.activateWindow();
-        QVERIFY(waitUntil([&] { return QApplication::activeWindow() == &settings; }));
+        QWidget *const active = throughTheBook ? static_cast<QWidget *>(&f.window) : &settings;
+        active->activateWindow();
+        QVERIFY(waitUntil([&] { return QApplication::activeWindow() == active; }));
+        // Off the screen, where only being brought forward puts it back.
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        f.window.move(screen.right() + f.window.frameGeometry().width(), screen.top());
+        QVERIFY(!screen.intersects(f.window.frameGeometry()));
         f.delegate.applicationDidBecomeActive();
         // Past the delegate's turn, and past any activation it asked for.
         bool turnTaken = false;
         QTimer::singleShot(0, [&] { turnTaken = true; });
         QVERIFY(waitUntil([&] { return turnTaken; }));
         QCoreApplication::processEvents();
-        QCOMPARE(QApplication::activeWindow(), &settings);
+        QCOMPARE(QApplication::activeWindow(), active);
+        QCOMPARE(screen.intersects(f.window.frameGeometry()), throughTheBook);
     }
 
     void resignDrains() {
