@@ -13,12 +13,14 @@
 #include <QFileInfo>
 #include <QSysInfo>
 #include <QThread>
+#include <QUuid>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -37,6 +39,8 @@ struct Standing {
         held,
         // Nothing holds it, and it is gone now: what a power cut, a crash or a stray copy left.
         cleared,
+        // Another launch changed what stands there while this one looked: look again.
+        changed,
         // It cannot be cleared; `reason` says why.
         blocking,
     } kind;
@@ -47,11 +51,82 @@ QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// What the lock file says of its holder: its process, program and host, one a line.
+// This boot of this machine, and the process numbers this process sees: each the same for every
+// process of the machine's boot that sees the same numbers.
+QByteArray thisBootId() {
+    QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+    return file.open(QIODevice::ReadOnly) ? file.readLine(64).trimmed() : QByteArray();
+}
+
+QByteArray thisPidNamespace() {
+    char target[64] = {};
+    const ssize_t n = ::readlink("/proc/self/ns/pid", target, sizeof target - 1);
+    return n > 0 ? QByteArray(target, n) : QByteArray();
+}
+
+// A process as /proc shows it: whether it runs, since which clock tick of the machine's boot, and
+// the program it runs.
+struct ProcessLook {
+    enum State { gone, ended, running, unseen } state = unseen;
+    qint64 startTicks = -1;
+    // The file name of the program, or its name cut to 15 bytes where the program is not shown.
+    QString program;
+    bool programCut = false;
+
+    static ProcessLook of(qint64 pid) {
+        const QString process = QStringLiteral("/proc/") + QString::number(pid);
+        QFile stat(process + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            // No /proc to read, or one that hides other users' processes: only whether it exists.
+            if (::kill(pid_t(pid), 0) == 0 || errno == EPERM)
+                return {};
+            return {gone, -1, {}, false};
+        }
+        // "pid (name) state … starttime …": the name may hold anything, so the fields are counted
+        // from its last ")".
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (open < 0 || close < 0 || fields.size() < 20)
+            return {};
+        // A zombie's or a dying process's files, and so its lock, are closed already.
+        if (fields.at(0) == "Z" || fields.at(0) == "X")
+            return {ended, -1, {}, false};
+        ProcessLook look{running, fields.at(19).toLongLong(), {}, false};
+        look.program = QFile::symLinkTarget(process + QStringLiteral("/exe"));
+        // A program replaced by an update while it runs.
+        static const QString deleted = QStringLiteral(" (deleted)");
+        if (look.program.endsWith(deleted))
+            look.program.chop(deleted.size());
+        look.program = QFileInfo(look.program).fileName();
+        if (look.program.isEmpty()) {
+            // Another user's process: only its name is shown.
+            look.program = QString::fromUtf8(line.mid(open + 1, close - open - 1));
+            look.programCut = true;
+        }
+        return look;
+    }
+};
+
+// What the lock file says of its holder, one a line: its process, program and host; then the
+// machine's boot, the clock tick of that boot at which the process started, and the process
+// numbers it sees. Lines of an older program end after the host.
 struct HolderLines {
     qint64 pid = 0;
     QString program;
     QString host;
+    QByteArray bootId;
+    qint64 startTicks = -1;
+    QByteArray pidNamespace;
+
+    // Lines for process `pid` of this machine, as a holder writes them of itself.
+    static QByteArray of(qint64 pid, const QString &program) {
+        return QByteArray::number(pid) + '\n' + program.toUtf8() + '\n' +
+               QSysInfo::machineHostName().toUtf8() + '\n' + thisBootId() + '\n' +
+               QByteArray::number(ProcessLook::of(pid).startTicks) + '\n' + thisPidNamespace() +
+               '\n';
+    }
 
     static std::optional<HolderLines> read(int fd) {
         QByteArray bytes(4096, Qt::Uninitialized);
@@ -59,111 +134,168 @@ struct HolderLines {
         if (n <= 0)
             return std::nullopt;
         bytes.truncate(n);
-        const QList<QByteArray> lines = bytes.split('\n');
+        // Only lines a holder finished count.
+        const qsizetype end = bytes.lastIndexOf('\n');
+        if (end < 0)
+            return std::nullopt;
+        const QList<QByteArray> lines = bytes.first(end).split('\n');
         bool numeric = false;
-        HolderLines holder{lines.value(0).toLongLong(&numeric), QString::fromUtf8(lines.value(1)),
-                           QString::fromUtf8(lines.value(2))};
-        if (lines.size() < 3 || !numeric || holder.pid <= 0 || holder.program.isEmpty() ||
+        HolderLines holder;
+        holder.pid = lines.value(0).toLongLong(&numeric);
+        holder.program = QString::fromUtf8(lines.value(1));
+        holder.host = QString::fromUtf8(lines.value(2));
+        if (lines.size() < 3 || !numeric || holder.pid <= 0 ||
+            holder.pid > std::numeric_limits<pid_t>::max() || holder.program.isEmpty() ||
             holder.host.isEmpty())
             return std::nullopt;
+        bool ticks = false;
+        holder.startTicks = lines.value(4).toLongLong(&ticks);
+        if (lines.size() >= 6 && ticks && !lines.at(3).isEmpty() && !lines.at(5).isEmpty()) {
+            holder.bootId = lines.at(3);
+            holder.pidNamespace = lines.at(5);
+        }
         return holder;
+    }
+
+    // Whether the holder is gone, on a file system that keeps no locks and so cannot say. Only a
+    // holder of this machine's boot whose process this one can see can be looked for: one of
+    // another host or of process numbers this one does not see holds it. No clock decides: a
+    // file's time on a network drive is the server's, and this machine's clock can be set.
+    bool gone() const {
+        if (host != QSysInfo::machineHostName())
+            return false;
+        if (!bootId.isEmpty()) {
+            const QByteArray boot = thisBootId();
+            if (boot.isEmpty())
+                return false;
+            if (bootId != boot)
+                return true;
+            if (pidNamespace != thisPidNamespace())
+                return false;
+        }
+        const ProcessLook process = ProcessLook::of(pid);
+        if (process.state != ProcessLook::running)
+            return process.state != ProcessLook::unseen;
+        if (!bootId.isEmpty())
+            return process.startTicks != startTicks;
+        // Lines of an older program: a later process given the same number shows by its program.
+        if (process.programCut)
+            return program.toUtf8().left(15) != process.program.toUtf8();
+        return process.program != program;
     }
 };
 
-// When this machine started, in seconds since 1970.
-qint64 bootTime() {
-    timespec sinceBoot{};
-    ::clock_gettime(CLOCK_BOOTTIME, &sinceBoot);
-    return qint64(::time(nullptr)) - qint64(sinceBoot.tv_sec);
+// Locks the whole file with the first kind of lock the file system keeps, in the order every
+// holder tries them: `flock`, then an open-file-description lock, then a POSIX one. 0 when this
+// descriptor holds it now, EWOULDBLOCK when another does, or why the file system keeps none.
+int lockWholeFile(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return 0;
+    int error = errno;
+    if (error == EWOULDBLOCK)
+        return EWOULDBLOCK;
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    for (const int command : {F_OFD_SETLK, F_SETLK}) {
+        if (::fcntl(fd, command, &range) == 0)
+            return 0;
+        error = errno;
+        if (error == EACCES || error == EAGAIN)
+            return EWOULDBLOCK;
+    }
+    return error;
 }
 
-// Whether process `pid` of this machine runs `program` and was running by `writtenAt` (seconds
-// since 1970), when its lines were written: false when it is gone, only a zombie, or a later
-// process that was given the same number.
-bool runs(qint64 pid, const QString &program, qint64 writtenAt) {
-    const QString process = QStringLiteral("/proc/") + QString::number(pid);
-    QFile stat(process + QStringLiteral("/stat"));
-    if (!stat.open(QIODevice::ReadOnly))
-        return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
-    // "pid (name) state … starttime …": the name may hold anything, so the fields are counted
-    // from its last ")".
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (close < 0 || fields.size() < 20)
-        return true;
-    if (fields.at(0) == "Z" || fields.at(0) == "X")
-        return false;
-    const qint64 startedAt = bootTime() + fields.at(19).toLongLong() / ::sysconf(_SC_CLK_TCK);
-    if (startedAt > writtenAt + 2)
-        return false;
-    QString executable = QFile::symLinkTarget(process + QStringLiteral("/exe"));
-    // A program replaced by an update while it runs.
-    static const QString deleted = QStringLiteral(" (deleted)");
-    if (executable.endsWith(deleted))
-        executable.chop(deleted.size());
-    if (!executable.isEmpty())
-        return QFileInfo(executable).fileName() == program;
-    // Another user's process: only its name is shown, cut to 15 bytes.
-    const qsizetype open = line.indexOf('(');
-    return open >= 0 && program.toUtf8().left(15) == line.mid(open + 1, close - open - 1);
+bool sameFile(const struct stat &one, const struct stat &other) {
+    return one.st_ino == other.st_ino && one.st_dev == other.st_dev;
 }
 
-// Whether the holder the lines name is gone, on a file system that keeps no locks and so cannot
-// say. Only a holder of this machine can be looked for: one on another host holds it. A file
-// last written before this machine started holds nothing of this machine; one without readable
-// lines, written since, may be a holder's that is about to write them.
-bool abandonedByItsHolder(int fd, const struct stat &seen) {
-    const std::optional<HolderLines> holder = HolderLines::read(fd);
-    if (holder && holder->host != QSysInfo::machineHostName())
-        return false;
-    const qint64 writtenAt = seen.st_mtim.tv_sec;
-    if (writtenAt < bootTime())
-        return true;
-    return holder && !runs(holder->pid, holder->program, writtenAt);
+// Whether the lock file still stands at `path` as the file open at `fd`.
+bool standsAt(int fd, const QByteArray &path) {
+    struct stat open {};
+    struct stat there {};
+    return ::fstat(fd, &open) == 0 && ::lstat(path.constData(), &there) == 0 &&
+           sameFile(open, there);
 }
 
-// Whether a process holds the file's locks. A holder takes them the moment it creates the
-// file and keeps them while it runs, whatever the file says (it may be empty after a power cut,
-// or name another host); only what nobody holds is cleared. Where the file system keeps no locks
-// at all, the lines the holder wrote decide.
+// Puts a file set aside back at `path`. Where another launch has made a lock there meanwhile, the
+// one set aside is nobody's to find any more and is removed.
+void putBack(const QByteArray &aside, const QByteArray &path) {
+    if (::renameat2(AT_FDCWD, aside.constData(), AT_FDCWD, path.constData(), RENAME_NOREPLACE) == 0)
+        return;
+    int error = errno;
+    // A file system that cannot refuse to replace in a rename can refuse to link over a name.
+    if (error != EEXIST)
+        error = ::link(aside.constData(), path.constData()) == 0 ? 0 : errno;
+    if (error == 0 || error == EEXIST)
+        ::unlink(aside.constData());
+    else
+        qCWarning(lcApp) << "the lock file set aside at" << QFile::decodeName(aside)
+                         << "cannot be put back:" << systemReason(error);
+}
+
+// Whether a process holds the lock file: its locks say so where the file system keeps any; only
+// where it keeps none do the lines its holder wrote decide. A holder takes the locks the moment
+// it creates the file and keeps them while it runs, whatever the file says (it may be empty after
+// a power cut, or name another host); only what nobody holds is cleared.
 Standing examineRegularFile(const QByteArray &path, const struct stat &seen) {
     const int fd = ::open(path.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return {Standing::blocking, systemReason(errno)};
+        return errno == ENOENT ? Standing{Standing::changed}
+                               : Standing{Standing::blocking, systemReason(errno)};
     const auto finish = [fd](Standing standing) {
         ::close(fd);
         return standing;
     };
-    const int flocked = ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
-    if (flocked == EWOULDBLOCK)
-        return finish({Standing::held});
-    struct flock range {};
-    range.l_type = F_WRLCK;
-    range.l_whence = SEEK_SET;
-    const int ranged = ::fcntl(fd, F_SETLK, &range) == 0 ? 0 : errno;
-    if (ranged == EACCES || ranged == EAGAIN)
-        return finish({Standing::held});
     struct stat now {};
-    if (flocked != 0 && ranged != 0) {
-        qCInfo(lcApp) << "the file system keeps no locks; the lock's holder lines decide:"
-                      << systemReason(flocked);
-        if (!abandonedByItsHolder(fd, seen))
-            return finish({Standing::held});
-        // Only the file that was judged.
-        if (::lstat(path.constData(), &now) != 0 || now.st_ino != seen.st_ino ||
-            now.st_dev != seen.st_dev)
-            return finish({Standing::held});
-    } else {
-        // A holder creates the file and locks it a moment later; a look just then would find it
-        // free. Still free and still the same file a little later, it is abandoned.
+    if (::fstat(fd, &now) != 0 || !sameFile(now, seen))
+        return finish({Standing::changed});
+    const int locked = lockWholeFile(fd);
+    if (locked == EWOULDBLOCK)
+        return finish({Standing::held});
+    // A holder takes its lock, and writes its lines, the moment it has made the file; a look just
+    // then finds it free or without lines. A second look a little later tells.
+    const auto abandoned = [&] {
+        std::optional<HolderLines> holder = HolderLines::read(fd);
+        if (!holder) {
+            QThread::msleep(100);
+            holder = HolderLines::read(fd);
+        }
+        return !holder || holder->gone();
+    };
+    if (locked == 0) {
         QThread::msleep(20);
-        if (::fstat(fd, &now) != 0 || now.st_ino != seen.st_ino || now.st_dev != seen.st_dev ||
-            now.st_nlink == 0)
+        if (::fstat(fd, &now) != 0 || now.st_nlink == 0)
+            return finish({Standing::changed});
+    } else {
+        qCInfo(lcApp) << "the file system keeps no locks; the lock's holder lines decide:"
+                      << systemReason(locked);
+        if (!abandoned())
             return finish({Standing::held});
     }
-    // Removed while this process holds its locks, so that no other process clears it too.
-    if (::unlink(path.constData()) != 0 && errno != ENOENT)
+    // Set aside under a name of its own before it is removed, so that what is removed is the file
+    // judged and nothing another launch made at the lock's name meanwhile.
+    const QByteArray aside = path.left(path.lastIndexOf('/') + 1) + ".Velmora.lock." +
+                             QUuid::createUuid().toString(QUuid::Id128).toLatin1();
+    if (::rename(path.constData(), aside.constData()) != 0)
+        return finish(errno == ENOENT ? Standing{Standing::changed}
+                                      : Standing{Standing::blocking, systemReason(errno)});
+    struct stat setAside {};
+    if (::lstat(aside.constData(), &setAside) != 0 || !sameFile(setAside, now)) {
+        putBack(aside, path);
+        return finish({Standing::changed});
+    }
+    // Where nothing keeps locks, a holder that made the file as it was judged has written its
+    // lines by now.
+    if (locked != 0) {
+        const std::optional<HolderLines> holder = HolderLines::read(fd);
+        if (holder && !holder->gone()) {
+            putBack(aside, path);
+            return finish({Standing::held});
+        }
+    }
+    if (::unlink(aside.constData()) != 0 && errno != ENOENT)
         return finish({Standing::blocking, systemReason(errno)});
     return finish({Standing::cleared});
 }
@@ -194,15 +326,13 @@ Standing examine(const QString &lockPath) {
     return examineRegularFile(path, status);
 }
 
-// What the lock file holds: the holder's process, program and host, one a line, for a person who
-// looks. Whether it is held is the file lock's to say; these lines only where the file system
-// keeps no locks.
+// What the lock file holds: the lines that name this process as its holder, for a person who
+// looks and for a launch where the file system keeps no locks.
 QByteArray holderLines() {
     const QString program = QCoreApplication::instance()
                                 ? QFileInfo(QCoreApplication::applicationFilePath()).fileName()
                                 : QString();
-    return QByteArray::number(QCoreApplication::applicationPid()) + '\n' + program.toUtf8() + '\n' +
-           QSysInfo::machineHostName().toUtf8() + '\n';
+    return HolderLines::of(QCoreApplication::applicationPid(), program);
 }
 
 } // namespace
@@ -224,10 +354,7 @@ struct DiaryInstanceLock::Hold {
         // Removed while still locked, and only if it is still this file, so that no other
         // process takes a lock that is about to vanish or loses one it has just taken.
         const QByteArray native = QFile::encodeName(path);
-        struct stat held {};
-        struct stat there {};
-        if (::fstat(fd, &held) == 0 && ::lstat(native.constData(), &there) == 0 &&
-            held.st_ino == there.st_ino && held.st_dev == there.st_dev)
+        if (standsAt(fd, native))
             ::unlink(native.constData());
         ::close(fd);
     }
@@ -251,15 +378,14 @@ int DiaryInstanceLock::create() {
     // Locked at once: a launch that looks at it meanwhile finds it free only for this moment,
     // which its look waits out. One that looked just now holds the lock itself: the file is left
     // for that look to judge.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        if (error == EWOULDBLOCK) {
-            ::close(fd);
-            return EEXIST;
-        }
-        // A file system without locks: the file's being there keeps other launches off.
-        qCWarning(lcApp) << "the lock at" << m_path << "is not locked:" << systemReason(error);
+    const int locked = lockWholeFile(fd);
+    if (locked == EWOULDBLOCK) {
+        ::close(fd);
+        return EEXIST;
     }
+    // A file system without locks: the file's being there and its lines keep other launches off.
+    if (locked != 0)
+        qCWarning(lcApp) << "the lock at" << m_path << "is not locked:" << systemReason(locked);
     // Never synced: a file that a power cut leaves empty or loses is as good as one nobody holds.
     const QByteArray lines = holderLines();
     qsizetype written = 0;
@@ -275,6 +401,12 @@ int DiaryInstanceLock::create() {
             return error;
         }
         written += step;
+    }
+    // A launch that judged the file as it was made, before it was locked or had its lines, may
+    // have set it aside: this launch then looks again.
+    if (!standsAt(fd, path)) {
+        ::close(fd);
+        return EAGAIN;
     }
     m_hold = std::make_shared<Hold>(fd, m_path);
     return 0;
@@ -299,13 +431,16 @@ DiaryInstanceLock::Outcome DiaryInstanceLock::tryAcquire(const QString &storeURL
         m_failure = systemReason(error.errorNumber());
         return Outcome::unavailable;
     }
-    // One try after clearing what nobody holds; if a lock is back by then, another launch has
-    // just taken it. The file is made only where nothing stands, so a link or a fifo in its
-    // place is never followed or read.
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // Tries again after clearing what nobody holds, or where another launch changed what stands
+    // there while this one looked; a lock back by then is another launch's, which the next look
+    // finds held. The file is made only where nothing stands, so a link or a fifo in its place
+    // is never followed or read.
+    for (int attempt = 0; attempt < 8; ++attempt) {
         const int error = create();
         if (error == 0)
             return claimStore(store);
+        if (error == EAGAIN)
+            continue;
         if (error != EEXIST) {
             m_failure = systemReason(error);
             qCWarning(lcApp) << "no lock at" << m_path << ":" << m_failure;

@@ -13,7 +13,10 @@ namespace velmora {
 // One process per diary: a lock file beside the store, taken before the store is prepared and
 // held for the whole run. The lock lies beside the store's real file, so every spelling of the
 // store's path (a link to it, a linked folder) meets the same lock. What holds it is the system's
-// lock on the open file, which lives as long as the process: taking it waits for no disk. The
+// lock on the open file, of whichever kind the file system keeps, which lives as long as the
+// process: taking it waits for no disk. Where the file system keeps no lock of any kind, the
+// lines the holder writes in the file name its process exactly, and a later launch looks for it.
+// The
 // store file itself is claimed with it, so that a lock file someone deleted, or a hard link to
 // the store from another folder, lets no second process in either. The claims and the lock are
 // let go together, once neither this object nor anything given the claims holds them: work on
@@ -57,7 +60,8 @@ private:
     // The lock file, locked, and the store's claims.
     struct Hold;
 
-    // Makes the lock file and locks it: 0, or the errno of what stood in the way.
+    // Makes the lock file and locks it: 0, EAGAIN when another launch set it aside meanwhile, or
+    // the errno of what stood in the way.
     int create();
     // With the lock file held: claims the store file, or lets the lock go when another process
     // has it.

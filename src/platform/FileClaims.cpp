@@ -59,7 +59,9 @@ FileClaims::Outcome FileClaims::claim(const QString &path) {
         ::close(fd);
         if (error == EAGAIN || error == EACCES)
             return Outcome::heldElsewhere;
-        // A file system without locks: the lock file alone keeps other launches off.
+        // A file system that keeps no such locks: the lock file, held with whatever kind of lock
+        // it keeps or by its holder's lines, keeps other launches off. A POSIX lock here would
+        // go the first time SQLite closes a descriptor of the store, and seem held meanwhile.
         qCWarning(lcPlatform) << "Could not claim" << path
                               << "for this process:" << strerror(error);
         return Outcome::claimed;

@@ -13,13 +13,18 @@
 #include <QScopeGuard>
 #include <QSysInfo>
 #include <QTemporaryDir>
+#include <QUuid>
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace velmora;
@@ -28,13 +33,23 @@ using namespace velmora::test;
 namespace {
 // The disk syncs asked for on this thread.
 thread_local int syncsAsked = 0;
-// Set while a test plays a file system that keeps no locks, as some network drives do.
-bool locksRefused = false;
+// The kinds of lock refused while a test plays a file system that keeps only some of them, or
+// none, as some network drives do. A holder forked meanwhile has the same refused.
+enum RefusedLocks {
+    noneRefused = 0,
+    flockRefused = 1,
+    descriptionLocksRefused = 2,
+    processLocksRefused = 4,
+    everyLockRefused = 7,
+};
+int refusedLocks = noneRefused;
+// Run once just before the next rename in the process, as another launch could act just then.
+std::function<void()> beforeNextRename;
 } // namespace
 
 // Stand in for the C library's for every caller in the process, refusing locks while asked to.
 extern "C" int flock(int fd, int operation) {
-    if (locksRefused) {
+    if (refusedLocks & flockRefused) {
         errno = ENOLCK;
         return -1;
     }
@@ -46,8 +61,11 @@ extern "C" int fcntl(int fd, int command, ...) {
     va_start(arguments, command);
     void *argument = va_arg(arguments, void *);
     va_end(arguments);
-    if (locksRefused && (command == F_SETLK || command == F_OFD_SETLK || command == F_GETLK ||
-                         command == F_OFD_GETLK)) {
+    const bool description =
+        command == F_OFD_SETLK || command == F_OFD_SETLKW || command == F_OFD_GETLK;
+    const bool process = command == F_SETLK || command == F_SETLKW || command == F_GETLK;
+    if ((description && (refusedLocks & descriptionLocksRefused)) ||
+        (process && (refusedLocks & processLocksRefused))) {
         errno = ENOLCK;
         return -1;
     }
@@ -55,6 +73,12 @@ extern "C" int fcntl(int fd, int command, ...) {
 }
 
 extern "C" int fcntl64(int fd, int command, ...) __attribute__((alias("fcntl")));
+
+extern "C" int rename(const char *from, const char *to) noexcept {
+    if (beforeNextRename)
+        std::exchange(beforeNextRename, {})();
+    return int(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0));
+}
 
 // Stand in for the C library's for every caller in the process, counting before they sync.
 extern "C" int fsync(int fd) {
@@ -111,6 +135,75 @@ QStringList listing(const QString &folder) {
     return entries;
 }
 
+// The lines this process writes in a lock file it holds.
+QByteArray linesOfThisProcess() {
+    QTemporaryDir folder;
+    DiaryInstanceLock lock;
+    if (lock.tryAcquire(folder.filePath(QStringLiteral("store.sqlite"))) !=
+        DiaryInstanceLock::Outcome::acquired)
+        return {};
+    QFile file(lock.lockFilePath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A process of its own that takes the lock on `store` as a launch does, once `start` (a pipe's
+// ends) is closed, and keeps it until it is killed; it ends with this process.
+class LockHolder {
+public:
+    explicit LockHolder(const QString &store, const int *start = nullptr) {
+        int report[2] = {-1, -1};
+        if (::pipe2(report, O_CLOEXEC) != 0)
+            return;
+        pid = ::fork();
+        if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            char go = 0;
+            if (start) {
+                ::close(start[1]);
+                (void)!::read(start[0], &go, 1);
+            }
+            DiaryInstanceLock lock;
+            go = char(lock.tryAcquire(store));
+            (void)!::write(report[1], &go, 1);
+            for (;;)
+                ::pause();
+        }
+        ::close(report[1]);
+        m_report = report[0];
+    }
+    ~LockHolder() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        ::close(m_report);
+    }
+    LockHolder(const LockHolder &) = delete;
+    LockHolder &operator=(const LockHolder &) = delete;
+
+    // What taking the lock came to, or -1.
+    int outcome() {
+        pollfd ready{m_report, POLLIN, 0};
+        char outcome = 0;
+        if (::poll(&ready, 1, 60000) != 1 || ::read(m_report, &outcome, 1) != 1)
+            return -1;
+        return outcome;
+    }
+    // Killed, and left a zombie unless reaped.
+    void kill(bool reaped) {
+        ::kill(pid, SIGKILL);
+        siginfo_t ended{};
+        ::waitid(P_PID, id_t(pid), &ended, WEXITED | (reaped ? 0 : WNOWAIT));
+        if (reaped)
+            pid = -1;
+    }
+
+    pid_t pid = -1;
+
+private:
+    int m_report = -1;
+};
+
 // Puts something at the lock's place, as a power cut, a crash, another machine or a stray
 // command could leave it.
 void leave(const QString &kind, const QString &lockPath) {
@@ -130,7 +223,18 @@ void leave(const QString &kind, const QString &lockPath) {
     else if (kind == u"another program at its number")
         write(QByteArray::number(::getppid()) + "\nvelmora\n" +
               QSysInfo::machineHostName().toUtf8() + "\n");
-    else if (kind == u"a live holder")
+    else if (kind.startsWith(u"this process") || kind == u"another pid namespace") {
+        // pid, program, host, boot, start tick, pid namespace: as this process writes them.
+        QList<QByteArray> lines = linesOfThisProcess().split('\n');
+        QCOMPARE(lines.size(), 7);
+        if (kind == u"this process, from another boot")
+            lines[3] = QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+        else if (kind == u"this process's number, started later")
+            lines[4] = QByteArray::number(lines[4].toLongLong() + 1);
+        else if (kind == u"another pid namespace")
+            lines[0] = "999999999", lines[5] = "pid:[1]";
+        write(lines.join('\n'));
+    } else if (kind == u"a live holder")
         write(QByteArray::number(::getpid()) + '\n' +
               QFileInfo(QCoreApplication::applicationFilePath()).fileName().toUtf8() + '\n' +
               QSysInfo::machineHostName().toUtf8() + '\n');
@@ -172,9 +276,12 @@ private Q_SLOTS:
              {"nothing", "empty file", "garbage", "another host", "a process that ended",
               "empty folder", "dangling link", "link to a file", "link to a fifo"})
             QTest::newRow(kind) << QString::fromLatin1(kind) << true;
-        // Where nothing keeps locks, what the holder wrote tells whether it is gone.
-        for (const char *kind : {"a process that ended", "another program at its number",
-                                 "empty file from before this machine started"})
+        // Where nothing keeps locks, what the holder wrote tells whether it is gone; a file
+        // without lines is still so at a second look.
+        for (const char *kind :
+             {"a process that ended", "another program at its number",
+              "this process, from another boot", "this process's number, started later",
+              "empty file", "garbage", "empty file from before this machine started"})
             QTest::addRow("%s, no locks", kind) << QString::fromLatin1(kind) << false;
     }
 
@@ -185,8 +292,8 @@ private Q_SLOTS:
         const QString folder = home.filePath(QStringLiteral("diary"));
         QVERIFY(QDir().mkpath(folder));
         const QString lockPath = folder + QStringLiteral("/Velmora.lock");
-        locksRefused = !locksKept;
-        const auto keepLocks = qScopeGuard([] { locksRefused = false; });
+        refusedLocks = locksKept ? noneRefused : everyLockRefused;
+        const auto keepLocks = qScopeGuard([] { refusedLocks = noneRefused; });
         leave(kind, lockPath);
         DiaryInstanceLock lock;
         syncsAsked = 0;
@@ -245,7 +352,9 @@ private Q_SLOTS:
     void aLiveHolderKeepsItsLock_data() {
         QTest::addColumn<QString>("kind"); // empty: locked, and the file emptied
         QTest::newRow("locked, and empty") << QString();
-        for (const char *kind : {"a live holder", "another host", "empty file", "garbage"})
+        for (const char *kind :
+             {"a live holder", "this process", "another host", "another pid namespace",
+              "a process that ended, replaced while judged"})
             QTest::addRow("%s, no locks", kind) << QString::fromLatin1(kind);
     }
     void aLiveHolderKeepsItsLock() {
@@ -258,14 +367,99 @@ private Q_SLOTS:
             QFile file(held.fileName());
             QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         } else {
-            leave(kind, lockPath);
+            leave(kind.section(u',', 0, 0), lockPath);
         }
-        locksRefused = !kind.isEmpty();
-        const auto keepLocks = qScopeGuard([] { locksRefused = false; });
+        refusedLocks = kind.isEmpty() ? noneRefused : everyLockRefused;
+        const auto keepLocks = qScopeGuard([] {
+            refusedLocks = noneRefused;
+            beforeNextRename = {};
+        });
+        // A live holder's file takes the place of the abandoned one as it is judged.
+        if (kind == u"a process that ended, replaced while judged")
+            beforeNextRename = [lockPath] {
+                QFile::remove(lockPath);
+                leave(QStringLiteral("this process"), lockPath);
+            };
         DiaryInstanceLock lock;
         QCOMPARE(lock.tryAcquire(home.filePath(QStringLiteral("store.sqlite"))),
                  DiaryInstanceLock::Outcome::heldByAnotherProcess);
         QVERIFY(QFileInfo::exists(lockPath));
+    }
+
+    // A holder in a process of its own keeps the lock with whatever kind of lock the file system
+    // keeps, or by its lines where it keeps none, whatever the file's time says; once it is
+    // killed, also before it is reaped, the next launch clears it.
+    void aHolderKeepsTheLockUntilItEnds_data() {
+        QTest::addColumn<int>("refused");
+        QTest::addColumn<int>("fileTimeShift"); // seconds
+        QTest::addColumn<bool>("reaped");
+        QTest::newRow("every lock kept") << int(noneRefused) << 0 << true;
+        QTest::newRow("flock refused") << int(flockRefused) << 0 << true;
+        QTest::newRow("flock and description locks refused")
+            << int(flockRefused | descriptionLocksRefused) << 0 << true;
+        QTest::newRow("every lock refused") << int(everyLockRefused) << 0 << true;
+        QTest::newRow("every lock refused, a zombie") << int(everyLockRefused) << 0 << false;
+        QTest::newRow("every lock refused, file time 5 s behind")
+            << int(everyLockRefused) << -5 << true;
+        QTest::newRow("every lock refused, file time 5 s ahead")
+            << int(everyLockRefused) << 5 << true;
+    }
+
+    void aHolderKeepsTheLockUntilItEnds() {
+        QFETCH(int, refused);
+        QFETCH(int, fileTimeShift);
+        QFETCH(bool, reaped);
+        QTemporaryDir home;
+        const QString store = home.filePath(QStringLiteral("store.sqlite"));
+        refusedLocks = refused;
+        const auto keepLocks = qScopeGuard([] { refusedLocks = noneRefused; });
+        LockHolder holder(store);
+        QCOMPARE(holder.outcome(), int(DiaryInstanceLock::Outcome::acquired));
+        const timespec written{QDateTime::currentSecsSinceEpoch() + fileTimeShift, 0};
+        const timespec times[2] = {written, written};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(home.filePath("Velmora.lock")).constData(),
+                             times, 0),
+                 0);
+        DiaryInstanceLock next;
+        QCOMPARE(next.tryAcquire(store), DiaryInstanceLock::Outcome::heldByAnotherProcess);
+        holder.kill(reaped);
+        QCOMPARE(next.tryAcquire(store), DiaryInstanceLock::Outcome::acquired);
+    }
+
+    // Two launches at once over what a crash left never both take the lock.
+    void launchesAtOnceAfterACrash_data() {
+        QTest::addColumn<int>("refused");
+        QTest::addColumn<QString>("left");
+        QTest::newRow("locks kept") << int(noneRefused) << "a process that ended";
+        QTest::newRow("no locks") << int(everyLockRefused) << "a process that ended";
+        QTest::newRow("no locks, an empty file") << int(everyLockRefused) << "empty file";
+    }
+
+    void launchesAtOnceAfterACrash() {
+        QFETCH(int, refused);
+        QFETCH(QString, left);
+        refusedLocks = refused;
+        const auto keepLocks = qScopeGuard([] { refusedLocks = noneRefused; });
+        int taken = 0;
+        for (int round = 0; round < 30; ++round) {
+            QTemporaryDir home;
+            const QString store = home.filePath(QStringLiteral("store.sqlite"));
+            leave(left, home.filePath(QStringLiteral("Velmora.lock")));
+            int start[2] = {-1, -1};
+            QCOMPARE(::pipe2(start, O_CLOEXEC), 0);
+            LockHolder one(store, start);
+            LockHolder two(store, start);
+            ::close(start[0]);
+            ::close(start[1]);
+            const int acquired = int(DiaryInstanceLock::Outcome::acquired);
+            const int held = int(DiaryInstanceLock::Outcome::heldByAnotherProcess);
+            const QList<int> outcomes{one.outcome(), two.outcome()};
+            QVERIFY2(outcomes.count(acquired) + outcomes.count(held) == 2,
+                     qPrintable(QString::number(round)));
+            QVERIFY2(outcomes.count(acquired) <= 1, qPrintable(QString::number(round)));
+            taken += int(outcomes.count(acquired));
+        }
+        QVERIFY(taken > 0);
     }
 
     // Where the lock truly cannot be taken, the refusal says why and names the file.
