@@ -1,3 +1,4 @@
+#include "app/DiaryInstanceGuard.h"
 #include "app/DiaryLoadFailureRecovery.h"
 #include "app/VuzIvoduRootView.h"
 
@@ -13,8 +14,13 @@
 #include <QDirIterator>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTimeZone>
+
+#include <optional>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -150,6 +156,31 @@ private Q_SLOTS:
             test::waitFor(reopened.repository()->entries(day("2024-01-01"), day("2024-12-31"), 50))
                 .size(),
             12);
+    }
+
+    // The restore keeps the diary's lock while it runs, also once the launch has let go of it as
+    // a quit does: no other process opens the diary until the restore has ended.
+    void theRestoreKeepsTheDiaryLockWhileItRuns() {
+        BrokenDiary diary;
+        diary.make(2);
+        std::optional<DiaryInstanceLock> lock(std::in_place);
+        QCOMPARE(lock->tryAcquire(diary.store), DiaryInstanceLock::Outcome::acquired);
+        // The restore waits for the pool's one thread until the gate opens.
+        QThreadPool &pool = *QThreadPool::globalInstance();
+        const int threads = pool.maxThreadCount();
+        pool.setMaxThreadCount(1);
+        const auto restorePool = qScopeGuard([&] { pool.setMaxThreadCount(threads); });
+        QSemaphore gate;
+        pool.start([&gate] { gate.acquire(); });
+        QCoro::Task<QString> restoring = restoreFromNewestBackup(
+            DiaryStoreRecovery{diary.store, diary.folder.path(), diary.clock, lock->storeClaims()});
+        lock.reset();
+        QCOMPARE(DiaryInstanceLock().tryAcquire(diary.store),
+                 DiaryInstanceLock::Outcome::heldByAnotherProcess);
+        gate.release();
+        QCOMPARE(test::waitFor(std::move(restoring)),
+                 QStringLiteral("Restored 2 entries. Reopen the diary to continue."));
+        QCOMPARE(DiaryInstanceLock().tryAcquire(diary.store), DiaryInstanceLock::Outcome::acquired);
     }
 
     // A package that nests past the readers' limit, listed before the valid ones, is passed

@@ -1,6 +1,7 @@
 #include "app/VelmoraProgram.h"
 
 #include "app/DiaryBookStage.h"
+#include "backup/DiarySnapshotService.h"
 #include "book/MacRuledTextView.h"
 #include "pagescreen/PageLoadingLeaf.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
@@ -466,11 +467,15 @@ private Q_SLOTS:
     }
 
     // The load-failure card's restore shares the guard too: refused while another operation
-    // runs, with the refusal on the card and the unopenable store left where it was.
+    // runs, with the refusal on the card and the unopenable store left where it was. Let run, it
+    // restores under the diary's lock: the restored store is this process's.
     void loadFailureRestoreWaitsForTheGuard() {
         ProgramFixture f;
         const QString store = f.folder.filePath(QStringLiteral("diary/store.sqlite"));
-        QVERIFY(QDir().mkpath(QFileInfo(store).absolutePath()));
+        QVERIFY(QDir().mkpath(f.folder.filePath(QStringLiteral("diary/Backups"))));
+        DiarySnapshotService::writePackage(
+            {}, f.folder.filePath(QStringLiteral("diary/Backups/Empty.velmorabackup")),
+            QDateTime::currentDateTimeUtc());
         QFile broken(store);
         QVERIFY(broken.open(QIODevice::WriteOnly));
         broken.write(QByteArray("this is not a database at all ").repeated(200));
@@ -492,6 +497,8 @@ private Q_SLOTS:
 
         restore->click();
         QVERIFY(waitUntil([&] { return line->text() != DiaryDataOperationGuard::refusalText(); }));
+        QCOMPARE(line->text(), QStringLiteral("Restored 0 entries. Reopen the diary to continue."));
+        QCOMPARE(FileClaims().claim(store), FileClaims::Outcome::heldElsewhere);
         QVERIFY(!f.program->graph().dataOperations().isBusy());
     }
 };
