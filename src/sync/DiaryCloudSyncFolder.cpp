@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTimeZone>
 
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -308,6 +310,45 @@ FileSystemError moveFailure(const HeldFile &file, int error) {
 // counts as busy.
 constexpr int putBackAttempts = 16;
 
+// Moves what the hidden temporary holds to a name beside the file's that a sync tool would give a
+// conflict copy, "<day>.sync-conflict-<yyyyMMdd>-<HHmmss>-<id>.json" for a page, which the next
+// pass reads as a version of the day. A put-back that ends short of its goal holds a file the
+// other side wrote there, which the sweep of leftovers would otherwise remove. Never throws: it
+// runs while the put-back fails.
+void setAsideAsConflictCopy(const HeldFile &file, const QByteArray &temporary) {
+    static constexpr char idLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
+    const int folder = file.folder->fd.get();
+    const qsizetype dot = file.name.lastIndexOf(QLatin1Char('.'));
+    const QString stem =
+        (dot > 0 ? file.name.left(dot) : file.name) + QStringLiteral(".sync-conflict-") +
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+        QLatin1Char('-');
+    const QString suffix = dot > 0 ? file.name.mid(dot) : QString();
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        QString id;
+        for (int i = 0; i < 7; ++i)
+            id.append(QLatin1Char(
+                idLetters[QRandomGenerator::global()->bounded(int(sizeof idLetters - 1))]));
+        const QString copy = stem + id + suffix;
+        if (::renameat2(folder, temporary.constData(), folder, nativePath(copy).constData(),
+                        RENAME_NOREPLACE) == 0) {
+            if (::fsync(folder) != 0)
+                qCWarning(lcSync) << "the folder of a conflict copy could not be flushed:"
+                                  << file.folder->path;
+            qCInfo(lcSync) << "a file the other side put at" << file.url << "is kept as" << copy;
+            return;
+        }
+        error = errno;
+    }
+    // Nothing left at the temporary's name is nothing to keep.
+    if (error != ENOENT)
+        qCWarning(lcSync) << "a file the other side put at" << file.url
+                          << "could not be set aside and stays at"
+                          << file.folder->path + QLatin1Char('/') + QFile::decodeName(temporary)
+                          << ":" << std::strerror(error);
+}
+
 // An exchange brought back a file the other side put at the name after the last look: it goes
 // back, for the next pass to read as any file that came. Each exchange brings back what stood at
 // the name: the file this write put there (open as `placed`), which goes, or one that came
@@ -320,6 +361,8 @@ void putBack(const HeldFile &file, const QByteArray &temporary, int placed) {
     const char *name = file.nativeName.constData();
     // The file put back last, once it is not this write's own.
     FileDescriptor putBackLast;
+    // What stands at the temporary's name until the put-back ends is the other side's.
+    auto setAside = qScopeGuard([&] { setAsideAsConflictCopy(file, temporary); });
     for (int attempt = 0; attempt < putBackAttempts; ++attempt) {
         FileDescriptor held(
             ::openat(folder, temporary.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -329,8 +372,10 @@ void putBack(const HeldFile &file, const QByteArray &temporary, int placed) {
             if (errno != ENOENT)
                 throw moveFailure(file, errno);
             // Nothing stands at the name now: the file takes it, unless one came again.
-            if (::renameat2(folder, temporary.constData(), folder, name, RENAME_NOREPLACE) == 0)
+            if (::renameat2(folder, temporary.constData(), folder, name, RENAME_NOREPLACE) == 0) {
+                setAside.dismiss();
                 return;
+            }
             if (errno != EEXIST)
                 throw moveFailure(file, errno);
             continue;
@@ -341,6 +386,7 @@ void putBack(const HeldFile &file, const QByteArray &temporary, int placed) {
             ::fstat(placed, &placedStatus) != 0)
             throw moveFailure(file, errno);
         if (sameFile(back, placedStatus)) {
+            setAside.dismiss();
             if (::unlinkat(folder, temporary.constData(), 0) != 0 && errno != ENOENT)
                 throw FileSystemError(QStringLiteral("Could not remove the file"), file.url, errno);
             return;

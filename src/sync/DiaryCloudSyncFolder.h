@@ -91,7 +91,8 @@ public:
         enum class Case {
             // "Diary Sync" (or a folder in it) is gone although things were exchanged through it.
             missing,
-            // A file kept changing while it was read.
+            // A file kept changing while it was read, or the other side kept putting files at a
+            // name while an upload put one back there.
             busy,
             // A symbolic link stands where a folder of the sync folder belongs; whoever can write
             // there could lead the sync to any folder the user can write.
@@ -214,7 +215,9 @@ public:
     // The same, but only over what a listing found at the page's name: `listed` is its
     // fingerprint then, none for nothing. A file that arrives or changes there before the new one
     // takes its place, or that an exchange hands back in its place, is for the next pass to read:
-    // it stays or goes back, and none is returned. None is returned too when the name no longer
+    // it stays or goes back, and none is returned; where files keep coming back through every
+    // exchange, the folder is busy and the last one to come back is left beside the name as a
+    // sync tool's conflict copy. None is returned too when the name no longer
     // holds the new file once it is there, so that no mark records a file the other side wrote.
     // Throws FolderError::linkedFile for a link there, FolderError::notAFile for anything else
     // that is no regular file; neither is opened.

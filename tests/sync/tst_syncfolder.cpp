@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -729,43 +730,94 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("2024-03-05.json")});
     }
 
-    // The tablet renames three pages over the name while an upload puts back the one it found
-    // there, the last made where the upload's own file was freed, on its number where the file
-    // system gives that out again: the newest page is what stays.
+    // The tablet renames its pages over the name while an upload replaces it: one between the
+    // upload's last look and its move, which the upload then puts back (`beforeMove`), and one
+    // right after each of the first `pages` exchanges. After the exchange numbered `reuseAt` it
+    // renames a second page over the first, made where the file system gives numbers out again on
+    // the number of the file that exchange put at the name, once that file is freed: the upload's
+    // own after the first exchange, the page put back after a later one. However far the put-back
+    // gets before the folder counts as busy, the tablet's newest page stays at the name or in a
+    // conflict copy the next pass reads, and nothing the tablet wrote stays only under a hidden
+    // name, where the sweep of leftovers would remove it.
+    void theTabletsNewestPageOutlastsAnUploadsPutBack_data() {
+        QTest::addColumn<bool>("beforeMove");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<int>("reuseAt"); // 0: none
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("the upload's freed number") << true << 1 << 1 << false;
+        for (const int pages : {1, 2, 15, 16, 17, 30})
+            QTest::addRow("a page after each of %d exchanges", pages)
+                << true << pages << 0 << (pages >= 16);
+    }
     void theTabletsNewestPageOutlastsAnUploadsPutBack() {
+        QFETCH(bool, beforeMove);
+        QFETCH(int, pages);
+        QFETCH(int, reuseAt);
+        QFETCH(bool, busy);
         SyncRoot sync;
         sync.folder.writePage(sampleEntry(QStringLiteral("Before")));
         const auto listed = sync.folder.remotePages().value(march5).fingerprint;
         const QByteArray page = QFile::encodeName(sync.page(QStringLiteral("2024-03-05.json")));
         QList<QByteArray> made;
-        const auto tabletFile = [&](const QByteArray &words) {
-            made.append(page + ".tablet" + QByteArray::number(made.size()));
-            writeBytes(QFile::decodeName(made.last()), words);
+        QString newest;
+        // The tablet's next page, made beside the name (on `number` if it can be had) and renamed
+        // over it.
+        const auto tabletPage = [&](ino_t number = 0) {
+            newest = QStringLiteral("Tablet page %1").arg(made.size());
             struct stat status {};
-            ::stat(made.last().constData(), &status);
-            return std::pair(made.last(), status.st_ino);
+            do {
+                made.append(page + ".tablet" + QByteArray::number(made.size()));
+                writeBytes(QFile::decodeName(made.last()), Folder::encodePage(sampleEntry(newest)));
+                ::stat(made.last().constData(), &status);
+            } while (number != 0 && status.st_ino != number && made.size() < 64);
+            QCOMPARE(::rename(made.last().constData(), page.constData()), 0);
         };
         sync.folder.setWriteInterruption([&](const QString &, Folder::WriteStep step) {
-            if (step == Folder::WriteStep::beforeMove)
-                ::rename(tabletFile("TABLET zero").first.constData(), page.constData());
+            if (step == Folder::WriteStep::beforeMove && beforeMove)
+                tabletPage();
         });
-        afterNextExchange = [&] {
-            struct stat upload {};
-            ::stat(page.constData(), &upload);
-            ::rename(tabletFile("TABLET one").first.constData(), page.constData());
-            auto newest = tabletFile("TABLET two, the newest");
-            for (int i = 0; i < 16 && newest.second != upload.st_ino; ++i)
-                newest = tabletFile("TABLET two, the newest");
-            ::rename(newest.first.constData(), page.constData());
+        int exchanges = 0;
+        std::function<void()> afterExchange = [&] {
+            struct stat put {};
+            ::stat(page.constData(), &put);
+            tabletPage();
+            if (++exchanges == reuseAt)
+                tabletPage(put.st_ino);
+            if (exchanges < pages)
+                afterNextExchange = afterExchange;
         };
+        afterNextExchange = afterExchange;
         const auto cleanUp = qScopeGuard([&] {
             afterNextExchange = nullptr;
             for (const QByteArray &path : made)
                 ::unlink(path.constData());
         });
-        QCOMPARE(sync.folder.writePage(sampleEntry(), listed), std::nullopt);
-        QVERIFY(!afterNextExchange);
-        QCOMPARE(readAll(QFile::decodeName(page)), QByteArray("TABLET two, the newest"));
+        bool gaveUp = false;
+        try {
+            QCOMPARE(sync.folder.writePage(sampleEntry(), listed), std::nullopt);
+        } catch (const Folder::AccessError &error) {
+            gaveUp = error.errorCase() == Folder::AccessError::Case::busy;
+        }
+        QCOMPARE(gaveUp, busy);
+        QVERIFY(busy || exchanges == pages);
+        QStringList read;
+        for (const DiaryEntryDTO &entry : sync.folder.readPage(march5).entries)
+            read.append(entry.content);
+        QVERIFY2(read.contains(newest),
+                 qPrintable(newest + QStringLiteral(" is not in ") + read.join(QLatin1Char('|'))));
+        QCOMPARE(QDir(sync.folder.pagesFolder())
+                     .entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList());
+        QMap<DayKey, QList<Folder::ConflictCopy>> conflicts;
+        sync.folder.remotePages(&conflicts);
+        QCOMPARE(conflicts.value(march5).size(), busy ? 1 : 0);
+        for (const Folder::ConflictCopy &copy : conflicts.value(march5))
+            QVERIFY2(
+                QRegularExpression(
+                    QStringLiteral("/2024-03-05\\.sync-conflict-\\d{8}-\\d{6}-[A-Z2-7]{7}\\.json$"))
+                    .match(copy.url)
+                    .hasMatch(),
+                qPrintable(copy.url));
     }
 
     void writesPagesThatReadBack() {
