@@ -745,6 +745,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("reuseAt"); // 0: none
         QTest::addColumn<bool>("busy");
         QTest::newRow("the upload's freed number") << true << 1 << 1 << false;
+        QTest::newRow("the freed number of the page put back") << true << 2 << 2 << false;
+        QTest::newRow("no put-back, the upload's freed number") << false << 1 << 1 << false;
         for (const int pages : {1, 2, 15, 16, 17, 30})
             QTest::addRow("a page after each of %d exchanges", pages)
                 << true << pages << 0 << (pages >= 16);
