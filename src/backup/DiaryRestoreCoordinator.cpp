@@ -21,7 +21,9 @@ DiaryRestoreCoordinator::DiaryRestoreCoordinator(std::shared_ptr<DiaryRepository
     , m_openDay(openDay)
     , m_files(std::make_unique<SerialExecutor>(QStringLiteral("DiaryRestoreFiles"))) {}
 
-DiaryRestoreCoordinator::~DiaryRestoreCoordinator() = default;
+DiaryRestoreCoordinator::~DiaryRestoreCoordinator() {
+    m_lifetime.cancel();
+}
 
 bool DiaryRestoreCoordinator::sameDiary(DiarySnapshotDTO a, DiarySnapshotDTO b) {
     for (DiarySnapshotDTO *diary : {&a, &b}) {
@@ -38,10 +40,14 @@ bool DiaryRestoreCoordinator::sameDiary(DiarySnapshotDTO a, DiarySnapshotDTO b) 
 
 // The open page is held from the start: nothing typed meanwhile is saved over the restored diary,
 // or typed only to vanish with the diary it replaces, and a quit meanwhile waits for the restore
-// to end or to be undone.
+// to end or to be undone. The hold is kept here, so that it ends even when the coordinator went
+// away meanwhile.
 QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::restore(QString packageURL,
                                                                  QString quarantineDirectory) {
-    auto restoring = m_openDay.whileHeld(DiaryReplacementKind::restore, [&] {
+    const CancellationToken lifetime = m_lifetime;
+    DiaryOpenDayReloader openDay = m_openDay;
+    auto restoring = openDay.whileHeld(DiaryReplacementKind::restore, [&] {
+        lifetime.throwIfCancelled();
         return replace(std::move(packageURL), std::move(quarantineDirectory));
     });
     co_return co_await restoring;
@@ -49,7 +55,10 @@ QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::restore(QString package
 
 QCoro::Task<std::optional<DiaryRestoreResult>>
 DiaryRestoreCoordinator::restoreNewest(QString backupsDirectory, QString quarantineDirectory) {
-    auto restoring = m_openDay.whileHeld(DiaryReplacementKind::restore, [&] {
+    const CancellationToken lifetime = m_lifetime;
+    DiaryOpenDayReloader openDay = m_openDay;
+    auto restoring = openDay.whileHeld(DiaryReplacementKind::restore, [&] {
+        lifetime.throwIfCancelled();
         return replaceWithNewest(std::move(backupsDirectory), std::move(quarantineDirectory));
     });
     co_return co_await restoring;
@@ -57,9 +66,11 @@ DiaryRestoreCoordinator::restoreNewest(QString backupsDirectory, QString quarant
 
 QCoro::Task<std::optional<DiaryRestoreResult>>
 DiaryRestoreCoordinator::replaceWithNewest(QString backupsDirectory, QString quarantineDirectory) {
+    const CancellationToken lifetime = m_lifetime;
     auto listing = m_files->run(
         [backupsDirectory] { return DiarySnapshotService::listSnapshots(backupsDirectory); });
     const QList<SnapshotSummary> snapshots = co_await listing;
+    lifetime.throwIfCancelled();
     if (snapshots.isEmpty())
         co_return std::nullopt;
     auto replacing = replace(snapshots.first().packageURL, std::move(quarantineDirectory));
@@ -68,15 +79,18 @@ DiaryRestoreCoordinator::replaceWithNewest(QString backupsDirectory, QString qua
 
 QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::replace(QString packageURL,
                                                                  QString quarantineDirectory) {
+    const CancellationToken lifetime = m_lifetime;
     auto read =
         m_files->run([packageURL] { return DiarySnapshotService::readPackage(packageURL); });
     const DiarySnapshotDTO restored = (co_await read).diary;
+    lifetime.throwIfCancelled();
 
     const auto repository = m_repository;
     // Nothing else is stored from the moment the diary is taken until it is replaced or put
     // back: the safety backup holds everything, and the replacement wipes nothing saved since.
     DiaryWriteGate::Hold writes = repository->holdWrites();
     const DiarySnapshotDTO previous = co_await repository->snapshot();
+    lifetime.throwIfCancelled();
     if (m_stepObserver)
         m_stepObserver(DiaryRestoreStep::snapshotTaken);
 
@@ -88,15 +102,20 @@ QCoro::Task<DiaryRestoreResult> DiaryRestoreCoordinator::replace(QString package
         DiarySnapshotService::writePackage(previous, safetyURL, createdAt);
     });
     co_await writeSafety;
+    lifetime.throwIfCancelled();
     if (m_stepObserver)
         m_stepObserver(DiaryRestoreStep::safetyBackupWritten);
 
     std::exception_ptr failure;
     try {
         co_await repository->replaceAll(restored);
+        // From here a coordinator gone meanwhile has the previous diary put back, as for any
+        // failure, with nothing but what this restore holds itself.
+        lifetime.throwIfCancelled();
         if (m_stepObserver)
             m_stepObserver(DiaryRestoreStep::replaced);
         const DiarySnapshotDTO stored = co_await repository->snapshot();
+        lifetime.throwIfCancelled();
         if (!sameDiary(stored, restored))
             throw PersistenceError::backupFailed(QCoreApplication::translate(
                 "DiaryRestoreCoordinator",

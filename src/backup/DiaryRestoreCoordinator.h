@@ -3,6 +3,7 @@
 #include "backup/DiaryOpenDayReloader.h"
 #include "domain/Clock.h"
 #include "domain/DiaryRepository.h"
+#include "platform/Cancellation.h"
 
 #include <QCoroTask>
 #include <QString>
@@ -29,6 +30,8 @@ enum class DiaryRestoreStep { snapshotTaken, safetyBackupWritten, replaced };
 // Replaces the whole diary with a backup package so that it can be undone: validate the
 // package, keep the current diary as a safety backup "Before-Restore-<UUID>.velmorabackup",
 // replace, read back and compare, and put the previous diary back from memory on any failure.
+// A restore resumed after the coordinator is gone fails with CancellationError (putting the
+// previous diary back when it had been replaced) without touching the coordinator.
 class DiaryRestoreCoordinator {
 public:
     DiaryRestoreCoordinator(std::shared_ptr<DiaryRepository> repository,
@@ -71,6 +74,9 @@ private:
     std::function<void(DiaryRestoreStep)> m_stepObserver;
     std::function<void()> m_diaryReplaced;
     std::unique_ptr<SerialExecutor> m_files;
+    // Cancelled when the coordinator goes; its work keeps a copy and checks it after each
+    // suspension.
+    CancellationToken m_lifetime;
 };
 
 } // namespace velmora

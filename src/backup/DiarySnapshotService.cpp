@@ -454,9 +454,12 @@ DiarySnapshotService::DiarySnapshotService(std::shared_ptr<DiaryRepository> repo
     , m_clock(std::move(clock))
     , m_files(std::make_unique<SerialExecutor>(QStringLiteral("DiaryBackupFiles"))) {}
 
-DiarySnapshotService::~DiarySnapshotService() = default;
+DiarySnapshotService::~DiarySnapshotService() {
+    m_lifetime.cancel();
+}
 
 QCoro::Task<SnapshotSummary> DiarySnapshotService::createSnapshot(QString folder) {
+    const CancellationToken lifetime = m_lifetime;
     const QString name =
         QStringLiteral("Diary-%1-%2.%3")
             .arg(m_clock->now().toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss")),
@@ -464,8 +467,10 @@ QCoro::Task<SnapshotSummary> DiarySnapshotService::createSnapshot(QString folder
     const QString destination = standardizedPath(folder) + QLatin1Char('/') + name;
     auto makeFolder = m_files->run([folder] { createDirectories(folder); });
     co_await makeFolder;
+    lifetime.throwIfCancelled();
     const auto repository = m_repository;
     DiarySnapshotDTO diary = co_await repository->snapshot();
+    lifetime.throwIfCancelled();
     auto write = m_files->run([diary = std::move(diary), destination, createdAt = m_clock->now()] {
         return writePackage(diary, destination, createdAt);
     });

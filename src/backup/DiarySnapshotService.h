@@ -4,6 +4,7 @@
 #include "domain/Clock.h"
 #include "domain/DiaryRepository.h"
 #include "domain/DiarySnapshotDTO.h"
+#include "platform/Cancellation.h"
 
 #include <QByteArray>
 #include <QCoroTask>
@@ -29,7 +30,8 @@ enum class DiarySnapshotWriteStep { recordsWritten, manifestWritten, validated, 
 // Writes the whole diary as a backup package, reads packages back with complete validation,
 // makes "Backup Now" backups and lists the valid packages of a folder. Holds no state between
 // calls: every operation works from the file system afresh. The package operations are static
-// and synchronous; the instance runs them away from the GUI thread.
+// and synchronous; the instance runs them away from the GUI thread. A backup resumed after the
+// instance is gone fails with CancellationError without touching it.
 class DiarySnapshotService {
 public:
     using WriteStepObserver = std::function<void(DiarySnapshotWriteStep)>;
@@ -79,6 +81,8 @@ private:
     std::shared_ptr<DiaryRepository> m_repository;
     std::shared_ptr<const Clock> m_clock;
     std::unique_ptr<SerialExecutor> m_files;
+    // Cancelled when the instance goes; its work keeps a copy and checks it after each suspension.
+    CancellationToken m_lifetime;
 };
 
 } // namespace velmora

@@ -78,6 +78,10 @@ void verifyEverythingBuilt(const DiaryDependencyGraph &graph) {
              dynamic_cast<UnavailableDiaryRepository *>(graph.repository().get()) != nullptr);
 }
 
+template <typename T> QCoro::Task<void> ended(QCoro::Task<T> task) {
+    co_await std::move(task);
+}
+
 } // namespace
 
 class GraphTests : public QObject {
@@ -356,6 +360,49 @@ private Q_SLOTS:
         QCOMPARE(pageWords(), fileAfter);
         const auto stored = test::waitFor(graph->repository()->entry(day("2024-03-01")));
         QCOMPARE(stored->content, fileAfter);
+    }
+
+    // Work resumed after the services are gone ends without touching them: the graph goes while
+    // the work waits on one of its threads, and the event loop runs until the work has ended.
+    void workOutlivingTheGraphLeavesItAlone_data() {
+        QTest::addColumn<QString>("work");
+        QTest::addColumn<bool>("cancelled");
+        QTest::newRow("restore") << "restore" << true;
+        QTest::newRow("restore of the newest backup") << "restoreNewest" << true;
+        QTest::newRow("backup") << "backup" << true;
+    }
+
+    void workOutlivingTheGraphLeavesItAlone() {
+        QFETCH(QString, work);
+        QFETCH(bool, cancelled);
+        Launch launch;
+        launch.testMode();
+        const QString backups = launch.folder.filePath(QStringLiteral("backups"));
+        const QString quarantine = launch.folder.filePath(QStringLiteral("quarantine"));
+        auto graph = launch.build();
+        test::waitFor(graph->repository()->save(draft("2024-03-01", QStringLiteral("Kept words")),
+                                                std::nullopt, 1));
+        const QString package =
+            test::waitFor(graph->snapshotService().createSnapshot(backups)).packageURL;
+
+        std::optional<QCoro::Task<void>> working;
+        if (work == u"restore") {
+            working = ended(graph->restoreCoordinator().restore(package, quarantine));
+        } else if (work == u"restoreNewest") {
+            working = ended(graph->restoreCoordinator().restoreNewest(backups, quarantine));
+        } else {
+            working = ended(graph->snapshotService().createSnapshot(backups));
+        }
+
+        graph.reset();
+        QCOMPARE(test::thrownBy<CancellationError>([&] {
+                     test::waitFor(std::move(*working));
+                 }).has_value(),
+                 cancelled);
+        // The diary is as it was.
+        graph = launch.build();
+        const auto entry = test::waitFor(graph->repository()->entry(day("2024-03-01")));
+        QCOMPARE(entry.value_or(DiaryEntryDTO()).content, QStringLiteral("Kept words"));
     }
 
     void syncedInkChangesReachTheIndex() {
