@@ -343,6 +343,9 @@ QCoro::Task<void> DiaryCloudSync::runPass() {
             folder.removeLeftoverTemporaries();
         });
         co_await creating;
+    } catch (const CancellationError &) {
+        // The engine is gone: nothing of it may be touched.
+        throw;
     } catch (...) {
         failure = std::current_exception();
     }
@@ -364,6 +367,8 @@ QCoro::Task<void> DiaryCloudSync::runPass() {
             auto running = (this->*step)(folder, manifest.marks);
             if (co_await std::move(running))
                 m_passChanged = true;
+        } catch (const CancellationError &) {
+            throw;
         } catch (...) {
             failure = std::current_exception();
         }

@@ -9,6 +9,7 @@
 #include <QtConcurrent>
 
 #include <exception>
+#include <optional>
 #include <type_traits>
 
 namespace velmora {
@@ -42,32 +43,36 @@ template <typename F> QCoro::Task<std::invoke_result_t<F &>> DiaryCloudSync::off
 }
 
 template <typename F> QCoro::Task<std::invoke_result_t<F &>> DiaryCloudSync::folderWork(F work) {
-    using T = std::invoke_result_t<F &>;
-    const QPointer<DiaryCloudSync> self(this);
-    QCoro::Task<T> running = offThread(std::move(work));
-    if constexpr (std::is_void_v<T>) {
-        co_await std::move(running);
-        if (!self)
-            throw CancellationError();
-    } else {
-        T result = co_await std::move(running);
-        if (!self)
-            throw CancellationError();
-        co_return result;
-    }
+    QCoro::Task<std::invoke_result_t<F &>> running = offThread(std::move(work));
+    co_return co_await awaited(std::move(running));
 }
 
 template <typename T> QCoro::Task<T> DiaryCloudSync::awaited(QCoro::Task<T> task) {
     const QPointer<DiaryCloudSync> self(this);
+    // However the task ended, an engine that went away meanwhile ends the pass as cancelled: a
+    // failure of its work must not reach a handler that goes on with the engine.
+    const auto throwIfGone = [&self] {
+        if (!self)
+            throw CancellationError();
+    };
     if constexpr (std::is_void_v<T>) {
-        co_await std::move(task);
-        if (!self)
-            throw CancellationError();
+        try {
+            co_await std::move(task);
+        } catch (...) {
+            throwIfGone();
+            throw;
+        }
+        throwIfGone();
     } else {
-        T result = co_await std::move(task);
-        if (!self)
-            throw CancellationError();
-        co_return result;
+        std::optional<T> result;
+        try {
+            result.emplace(co_await std::move(task));
+        } catch (...) {
+            throwIfGone();
+            throw;
+        }
+        throwIfGone();
+        co_return std::move(*result);
     }
 }
 

@@ -10,8 +10,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThreadPool>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -77,6 +79,45 @@ void verifyEverythingBuilt(const DiaryDependencyGraph &graph) {
     QCOMPARE(graph.persistenceError().has_value(),
              dynamic_cast<UnavailableDiaryRepository *>(graph.repository().get()) != nullptr);
 }
+
+// Holds every thread of the global pool, so that work handed to it waits in its queue until
+// `pass()` lets through what waits there now and holds the pool again behind it.
+class PoolHold {
+public:
+    PoolHold() {
+        for (int i = 0; i < m_pool->maxThreadCount(); ++i)
+            hold();
+        m_started.acquire(m_held);
+    }
+    ~PoolHold() {
+        m_release.release(m_held);
+        m_pool->waitForDone();
+    }
+    PoolHold(const PoolHold &) = delete;
+    PoolHold &operator=(const PoolHold &) = delete;
+
+    void pass() {
+        // Queued behind the waiting work: it starts once that work has run on the thread let go.
+        hold();
+        m_release.release();
+        --m_held;
+        m_started.acquire();
+    }
+
+private:
+    void hold() {
+        ++m_held;
+        m_pool->start([this] {
+            m_started.release();
+            m_release.acquire();
+        });
+    }
+
+    QThreadPool *m_pool = QThreadPool::globalInstance();
+    QSemaphore m_started;
+    QSemaphore m_release;
+    int m_held = 0;
+};
 
 template <typename T> QCoro::Task<void> ended(QCoro::Task<T> task) {
     co_await std::move(task);
@@ -370,6 +411,8 @@ private Q_SLOTS:
         QTest::newRow("restore") << "restore" << true;
         QTest::newRow("restore of the newest backup") << "restoreNewest" << true;
         QTest::newRow("backup") << "backup" << true;
+        QTest::newRow("sync pass making its folders") << "syncFolders" << false;
+        QTest::newRow("sync pass whose page write fails") << "syncWrite" << false;
     }
 
     void workOutlivingTheGraphLeavesItAlone() {
@@ -377,6 +420,7 @@ private Q_SLOTS:
         QFETCH(bool, cancelled);
         Launch launch;
         launch.testMode();
+        const QString sync = launch.withSyncFolder();
         const QString backups = launch.folder.filePath(QStringLiteral("backups"));
         const QString quarantine = launch.folder.filePath(QStringLiteral("quarantine"));
         auto graph = launch.build();
@@ -385,20 +429,48 @@ private Q_SLOTS:
         const QString package =
             test::waitFor(graph->snapshotService().createSnapshot(backups)).packageURL;
 
+        // The page's upload stops once its file is written aside, until let go, and then fails.
+        QSemaphore writing;
+        QSemaphore letGo;
+        graph->cloudSync().setWriteInterruption(
+            [&](const QString &, DiaryCloudSyncFolder::WriteStep step) {
+                if (step != DiaryCloudSyncFolder::WriteStep::temporaryWritten)
+                    return;
+                writing.release();
+                letGo.acquire();
+                throw DiaryCloudSyncFolder::FolderError::linkedFile(day("2024-03-01"), {});
+            });
+        std::optional<PoolHold> pool;
         std::optional<QCoro::Task<void>> working;
         if (work == u"restore") {
             working = ended(graph->restoreCoordinator().restore(package, quarantine));
         } else if (work == u"restoreNewest") {
             working = ended(graph->restoreCoordinator().restoreNewest(backups, quarantine));
-        } else {
+        } else if (work == u"backup") {
             working = ended(graph->snapshotService().createSnapshot(backups));
+        } else if (work == u"syncFolders") {
+            // Step by step up to the folders' making, which then waits in the pool.
+            pool.emplace();
+            working = graph->cloudSync().syncNow();
+            pool->pass();
+            QCoreApplication::sendPostedEvents();
+            QCOMPARE(graph->cloudSync().status(), DiaryCloudSyncStatus::syncing);
+            pool->pass();
+            QCoreApplication::sendPostedEvents();
+            QVERIFY(!QFileInfo::exists(sync + QStringLiteral("/Diary Sync/Pages")));
+        } else {
+            working = graph->cloudSync().syncNow();
+            QVERIFY(test::waitUntil([&] { return writing.tryAcquire(); }));
         }
 
         graph.reset();
+        pool.reset();
+        letGo.release();
         QCOMPARE(test::thrownBy<CancellationError>([&] {
                      test::waitFor(std::move(*working));
                  }).has_value(),
                  cancelled);
+        QThreadPool::globalInstance()->waitForDone();
         // The diary is as it was.
         graph = launch.build();
         const auto entry = test::waitFor(graph->repository()->entry(day("2024-03-01")));
