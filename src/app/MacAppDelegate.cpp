@@ -90,17 +90,19 @@ MacAppDelegate::TerminateReply MacAppDelegate::applicationShouldTerminate() {
         return TerminateReply::terminateNow;
     }
     m_terminationInProgress = true;
-    runTermination(flushing, m_sessionObject, m_cloudSync);
+    runTermination(flushing, m_sessionObject, m_cloudSync, m_dataOperations);
     return TerminateReply::terminateLater;
 }
 
 QCoro::Task<void> MacAppDelegate::runTermination(DiarySessionFlushing *session,
                                                  QPointer<QObject> sessionObject,
-                                                 QPointer<DiaryCloudSync> cloudSync) {
+                                                 QPointer<DiaryCloudSync> cloudSync,
+                                                 QPointer<DiaryDataOperationGuard> operations) {
     const QPointer<MacAppDelegate> self(this);
     const std::chrono::nanoseconds syncLimit = m_terminationSync;
     const std::chrono::nanoseconds stopLimit = m_terminationStop;
     const bool drained = co_await drainPendingWriting(session, sessionObject);
+    const QDeadlineTimer workDeadline(syncLimit);
     if (drained && cloudSync) {
         co_await cloudSync->syncNow(syncLimit);
         // A pass that outlasted the limit is stopped, and the quit waits for its file operation
@@ -108,6 +110,11 @@ QCoro::Task<void> MacAppDelegate::runTermination(DiarySessionFlushing *session,
         if (cloudSync)
             co_await cloudSync->stop(stopLimit);
     }
+    // Last, so that nothing starts after it: an export's file still being written gets what is
+    // left of the same time to be put in place, and is then stopped, its temporary file removed.
+    // Either way its thread is gone before the program's statics are.
+    if (drained && operations)
+        co_await operations->settleWork(workDeadline.remainingTimeAsDuration());
     if (!self)
         co_return;
     m_terminationInProgress = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/DiaryDataOperationGuard.h"
 #include "daily/DiaryReminderCenter.h"
 #include "domain/DiarySessionStore.h"
 #include "sync/DiaryCloudSync.h"
@@ -38,6 +39,7 @@ public:
         alreadyTerminating,
     };
 
+    // How long a quit lets a sync pass, and an export's file, go on before it stops them.
     static constexpr std::chrono::seconds terminationSyncLimit{5};
     // How long a quit then waits for a pass it stopped to finish the file operation in flight.
     static constexpr std::chrono::seconds terminationStopLimit{2};
@@ -52,8 +54,9 @@ public:
     }
     void setCloudSync(DiaryCloudSync *cloudSync) { m_cloudSync = cloudSync; }
     void setReminders(DiaryReminderCenter *reminders) { m_reminders = reminders; }
+    void setDataOperations(DiaryDataOperationGuard *operations) { m_dataOperations = operations; }
     void setForceMainWindowOntoPrimaryScreen(bool force) { m_forceOntoPrimaryScreen = force; }
-    // The quit's sync limits; tests shorten them.
+    // The quit's limits; tests shorten them.
     void setTerminationSyncLimits(std::chrono::nanoseconds sync, std::chrono::nanoseconds stop) {
         m_terminationSync = sync;
         m_terminationStop = stop;
@@ -97,7 +100,8 @@ Q_SIGNALS:
 private:
     DiarySessionFlushing *session() const { return m_sessionObject ? m_session : nullptr; }
     QCoro::Task<void> runTermination(DiarySessionFlushing *session, QPointer<QObject> sessionObject,
-                                     QPointer<DiaryCloudSync> cloudSync);
+                                     QPointer<DiaryCloudSync> cloudSync,
+                                     QPointer<DiaryDataOperationGuard> operations);
     QCoro::Task<void> runClose(DiarySessionFlushing *session, QPointer<QObject> sessionObject);
     QCoro::Task<void> runResign();
 
@@ -105,6 +109,7 @@ private:
     DiarySessionFlushing *m_session = nullptr;
     QPointer<DiaryCloudSync> m_cloudSync;
     QPointer<DiaryReminderCenter> m_reminders;
+    QPointer<DiaryDataOperationGuard> m_dataOperations;
     bool m_forceOntoPrimaryScreen = false;
     std::chrono::nanoseconds m_terminationSync = terminationSyncLimit;
     std::chrono::nanoseconds m_terminationStop = terminationStopLimit;

@@ -131,6 +131,7 @@ std::optional<int> VelmoraProgram::start() {
     m_delegate->setForceMainWindowOntoPrimaryScreen(graph.isTestMode());
     m_delegate->setShowDiary([this] { showDiary(); });
     m_delegate->setReminders(&m_dependencies->reminders());
+    m_delegate->setDataOperations(&graph.dataOperations());
     m_dependencies->setShowBookWindow([this] {
         // Closed, minimized or behind other windows, the book comes to the front.
         m_delegate->ensureMainWindowVisible();
@@ -405,7 +406,7 @@ MessageBoxAlertPresenter::ParentWindow VelmoraProgram::alertParent(bool startedI
 DiaryTransferFlowContext
 VelmoraProgram::transferContext(MessageBoxAlertPresenter::ParentWindow alertWindow) {
     DiaryDependencyGraph &graph = this->graph();
-    return DiaryTransferFlowContext{
+    DiaryTransferFlowContext context{
         graph.repository(),
         graph.settingsStore(),
         graph.clock(),
@@ -419,6 +420,9 @@ VelmoraProgram::transferContext(MessageBoxAlertPresenter::ParentWindow alertWind
         graph.diaryReplacedHandler(),
         diaryFontNames(),
         graph.storeURL()};
+    context.dataOperations = &graph.dataOperations();
+    context.exportWriteStep = m_exportWriteStep;
+    return context;
 }
 
 QCoro::Task<std::optional<DiaryDataOperationGuard::Ticket>>

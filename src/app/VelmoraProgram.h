@@ -55,6 +55,11 @@ public:
         m_presentAlreadyOpen = std::move(present);
     }
 
+    // Told on an export's file thread at each step of its write; tests act there.
+    void setExportWriteStep(DiaryTransferCodec::WriteStepObserver observer) {
+        m_exportWriteStep = std::move(observer);
+    }
+
     VuzIvoduAppDependencies &dependencies() const { return *m_dependencies; }
     DiaryDependencyGraph &graph() const { return m_dependencies->graph(); }
     MacAppDelegate &delegate() const { return *m_delegate; }
@@ -111,6 +116,7 @@ private:
     std::unique_ptr<TerminationSignalWatcher> m_signals;
     std::unique_ptr<DisplayLossWatcher> m_displayLoss;
     std::function<void(const QString &)> m_presentAlreadyOpen;
+    DiaryTransferCodec::WriteStepObserver m_exportWriteStep;
     std::shared_ptr<SystemAuthenticator> m_authenticator;
 };
 

@@ -3,6 +3,10 @@
 #include "backup/BackupLogging.h"
 
 #include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
 
 namespace velmora {
 
@@ -26,6 +30,38 @@ void DiaryDataOperationGuard::letGo() {
         return;
     m_running.reset();
     Q_EMIT isBusyChanged(false);
+}
+
+DiaryDataOperationGuard::Work DiaryDataOperationGuard::beginWork() {
+    // A stop asked of earlier work is not asked of this.
+    if (m_work == 0)
+        m_workStop = std::stop_source();
+    ++m_work;
+    return Work(this);
+}
+
+void DiaryDataOperationGuard::letGo(ThreadWork) {
+    if (m_work > 0 && --m_work == 0)
+        m_workEnded.wakeAll();
+}
+
+QCoro::Task<void> DiaryDataOperationGuard::settleWork(std::chrono::nanoseconds finishWithin) {
+    const QPointer<DiaryDataOperationGuard> self(this);
+    auto expired = std::make_shared<bool>(finishWithin <= std::chrono::nanoseconds::zero());
+    if (m_work > 0 && !*expired)
+        QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(finishWithin), this,
+                           [this, expired] {
+                               *expired = true;
+                               m_workEnded.wakeAll();
+                           });
+    while (self && m_work > 0 && !*expired)
+        co_await m_workEnded.wait();
+    if (!self || m_work == 0)
+        co_return;
+    qCInfo(lcBackup) << "asking the work of a data operation to stop";
+    m_workStop.request_stop();
+    while (self && m_work > 0)
+        co_await m_workEnded.wait();
 }
 
 QString DiaryDataOperationGuard::refusalText() {

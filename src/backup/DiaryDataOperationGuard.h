@@ -1,11 +1,15 @@
 #pragma once
 
 #include "platform/OwnerClaim.h"
+#include "platform/WaitQueue.h"
 
+#include <QCoroTask>
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <optional>
+#include <stop_token>
 
 namespace velmora {
 
@@ -15,6 +19,9 @@ enum class DiaryDataOperation { backup, restore, import, exportDiary };
 // must never overlap: an import that replaces the diary between a restore's replace and its
 // read-back makes the restore roll back, wiping the import that already reported success, and an
 // export taken meanwhile would keep a diary that the roll-back then undoes.
+//
+// It also knows the part of an operation that runs on a thread of its own (an export's file), so
+// that a quit can wait for it: the program must not end under that thread.
 class DiaryDataOperationGuard : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
@@ -30,6 +37,17 @@ public:
 
     bool isBusy() const { return m_running.has_value(); }
 
+    // Held from the moment work is handed to a thread of its own until that thread is done with
+    // it and gone.
+    struct ThreadWork {};
+    using Work = OwnerClaim<DiaryDataOperationGuard, ThreadWork>;
+    Work beginWork();
+    // Asked of the work held once a quit stops waiting for it to finish; read on its thread.
+    std::stop_token workStop() const { return m_workStop.get_token(); }
+    // Waits until no work is held: for at most `finishWithin`, then asks what is left to stop and
+    // waits until it has.
+    QCoro::Task<void> settleWork(std::chrono::nanoseconds finishWithin);
+
     static QString refusalText();
 
 Q_SIGNALS:
@@ -37,9 +55,14 @@ Q_SIGNALS:
 
 private:
     friend Ticket;
+    friend Work;
     void letGo();
+    void letGo(ThreadWork);
 
     std::optional<DiaryDataOperation> m_running;
+    int m_work = 0;
+    std::stop_source m_workStop;
+    WaitQueue m_workEnded;
 };
 
 } // namespace velmora

@@ -3,6 +3,7 @@
 #include "backup/BackupLogging.h"
 #include "backup/FastJson.h"
 #include "backup/StaleStaging.h"
+#include "platform/Cancellation.h"
 #include "platform/FilePaths.h"
 #include "platform/FileSystemError.h"
 #include "platform/GregorianCalendar.h"
@@ -446,12 +447,20 @@ QByteArray DiaryTransferCodec::encode(const DiaryTransferDocument &document) {
 }
 
 void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QString &destination,
-                               const WriteStepObserver &observer) {
+                               const WriteStepObserver &observer, std::stop_token stop) {
+    const auto passed = [&](DiaryTransferWriteStep step, const QString &temporary) {
+        if (observer)
+            observer(step, temporary);
+        if (stop.stop_requested())
+            throw CancellationError();
+    };
     const QString target = standardizedPath(destination);
     struct stat existing {};
     if (::lstat(QFile::encodeName(target).constData(), &existing) == 0)
         throw DiaryTransferError::destinationExists();
     const QByteArray bytes = encode(document);
+    if (stop.stop_requested())
+        throw CancellationError();
     const QString folder = QFileInfo(target).path();
     removeStaleStaging(StagingKind::file, folder, exportTemporaryPrefix, QStringLiteral(".json"));
     // And what a write killed before its rename leaves of the temporary file itself.
@@ -475,11 +484,9 @@ void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QStr
         if (::fstat(written.get(), &status) != 0)
             throw FileSystemError(QStringLiteral("Could not read the attributes of"), temporaryPath,
                                   errno);
-        if (observer)
-            observer(DiaryTransferWriteStep::written, temporaryPath);
+        passed(DiaryTransferWriteStep::written, temporaryPath);
         decode(readOpenFile(written.get(), status.st_size, temporaryPath));
-        if (observer)
-            observer(DiaryTransferWriteStep::readBack, temporaryPath);
+        passed(DiaryTransferWriteStep::readBack, temporaryPath);
         if (::renameat2(folderFd.get(), temporary.constData(), folderFd.get(), moved.constData(),
                         RENAME_NOREPLACE) != 0) {
             if (errno == EEXIST)

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <optional>
+#include <stop_token>
 
 namespace velmora {
 
@@ -143,8 +144,10 @@ public:
     // Through a hidden temporary file beside the destination that is read back and decoded
     // before it is moved into place; an existing destination is never replaced.
     // `observer` is told each step as it is passed, and lets tests replace the temporary file.
+    // Once `stop` is asked, the write ends with CancellationError at the next step it passes
+    // before the move, its temporary file removed and the destination left as it was.
     static void write(const DiaryTransferDocument &document, const QString &destination,
-                      const WriteStepObserver &observer = {});
+                      const WriteStepObserver &observer = {}, std::stop_token stop = {});
 
     static DiaryTransferDocument decodeLegacy(const QByteArray &data, bool isVersion2);
 

@@ -2,6 +2,7 @@
 
 #include "backup/DiaryTransferService.h"
 #include "backup/FastJson.h"
+#include "platform/Cancellation.h"
 #include "platform/SerialExecutor.h"
 #include "store/StoreFile.h"
 
@@ -86,13 +87,25 @@ QCoro::Task<bool> confirmReplaceDiary(DiaryAlertPresenting &alerts) {
 
 QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext context,
                                 std::function<void()> completion) {
-    DiaryTransferService service(context.repository, context.settings, context.clock);
     std::exception_ptr failure;
-    try {
-        auto exported = service.exportDiary(destination);
-        co_await exported;
-    } catch (...) {
-        failure = std::current_exception();
+    {
+        // Held until the service has joined its file's thread, at the end of this block: a quit
+        // waits for that thread, or stops it, before the program ends.
+        DiaryDataOperationGuard *operations = context.dataOperations;
+        const auto work = operations ? operations->beginWork() : DiaryDataOperationGuard::Work();
+        const std::stop_token stop = operations ? operations->workStop() : std::stop_token();
+        DiaryTransferService service(context.repository, context.settings, context.clock);
+        service.setWriteStepObserver(context.exportWriteStep);
+        try {
+            auto exported = service.exportDiary(destination, {}, stop);
+            co_await exported;
+        } catch (const CancellationError &) {
+            if (completion)
+                completion();
+            co_return;
+        } catch (...) {
+            failure = std::current_exception();
+        }
     }
     auto alert =
         failure ? presentTransferAlert(*context.alerts,

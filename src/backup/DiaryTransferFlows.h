@@ -1,11 +1,14 @@
 #pragma once
 
+#include "backup/DiaryDataOperationGuard.h"
 #include "backup/DiaryOpenDayReloader.h"
+#include "backup/DiaryTransferCodec.h"
 #include "domain/Clock.h"
 #include "domain/DiaryRepository.h"
 #include "domain/UserDefaultsSettingsStore.h"
 
 #include <QCoroTask>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -53,6 +56,11 @@ struct DiaryTransferFlowContext {
     QString storeURL = {};
     // Runs on the reading thread just before the picked path is opened; tests replace the file.
     std::function<void()> beforeOpeningSource = {};
+    // Where an export holds its file's thread, for a quit to wait for it and stop it; none in
+    // tests of the flows alone.
+    QPointer<DiaryDataOperationGuard> dataOperations = {};
+    // Told on the export's file thread at each step of its write; tests act there.
+    DiaryTransferCodec::WriteStepObserver exportWriteStep = {};
 };
 
 // "OK" only; critical when the title speaks of a failure.
@@ -64,7 +72,8 @@ QCoro::Task<DiaryImportChoice> askImportChoice(DiaryAlertPresenting &alerts, qin
 QCoro::Task<bool> confirmReplaceDiary(DiaryAlertPresenting &alerts);
 
 // Exports to the file the user chose and reports the outcome. Never throws; `completion` runs
-// once, after the last alert.
+// once, after the last alert. The file's thread is gone before any alert; an export a quit
+// stopped says nothing.
 QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext context,
                                 std::function<void()> completion = {});
 // Reads the chosen file, asks merge or replace, imports with a safety backup in

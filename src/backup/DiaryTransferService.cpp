@@ -87,9 +87,8 @@ QByteArray DiaryTransferService::recoveryPayload(const DiaryEntryDTO &entry) {
                      {.escapeSlashes = true});
 }
 
-QCoro::Task<void>
-DiaryTransferService::exportDiary(QString destination,
-                                  std::optional<QList<DiaryTransferInk>> handwriting) {
+QCoro::Task<void> DiaryTransferService::exportDiary(
+    QString destination, std::optional<QList<DiaryTransferInk>> handwriting, std::stop_token stop) {
     const auto repository = m_repository;
     const DiarySnapshotDTO diary = co_await repository->snapshot();
     DiaryTransferDocument document;
@@ -102,9 +101,9 @@ DiaryTransferService::exportDiary(QString destination,
         UserDefaultsSettingsStore::appAppearanceSetting.stored(*m_settings->defaults())
             .value_or(QStringLiteral("System"))};
     document.handwriting = std::move(handwriting);
-    auto write = m_files->run([document = std::move(document), destination] {
-        DiaryTransferCodec::write(document, destination);
-    });
+    auto write =
+        m_files->run([document = std::move(document), destination, observer = m_writeStepObserver,
+                      stop] { DiaryTransferCodec::write(document, destination, observer, stop); });
     co_await write;
 }
 

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <stop_token>
 
 namespace velmora {
 
@@ -52,9 +53,17 @@ public:
     // means the default font).
     void setOfferedFonts(QStringList fonts) { m_offeredFonts = std::move(fonts); }
 
-    // The stored entries, the diary's id and four settings; never the recovery records.
+    // Told on the file's thread at each step of an export's write; tests act there.
+    void setWriteStepObserver(DiaryTransferCodec::WriteStepObserver observer) {
+        m_writeStepObserver = std::move(observer);
+    }
+
+    // The stored entries, the diary's id and four settings; never the recovery records. Once
+    // `stop` is asked the export ends with CancellationError, leaving nothing behind, unless its
+    // file is in place already.
     QCoro::Task<void> exportDiary(QString destination,
-                                  std::optional<QList<DiaryTransferInk>> handwriting = {});
+                                  std::optional<QList<DiaryTransferInk>> handwriting = {},
+                                  std::stop_token stop = {});
     QCoro::Task<DiaryImportPreview> preview(DiaryTransferDocument document);
     // Merges, or replaces the diary when `replace`; returns the counts of its own preview.
     QCoro::Task<DiaryImportPreview> importDocument(DiaryTransferDocument document, bool replace,
@@ -83,6 +92,7 @@ private:
     DiaryOpenDayReloader m_openDay;
     std::function<void()> m_diaryReplaced;
     std::function<void(DiaryImportStep)> m_stepObserver;
+    DiaryTransferCodec::WriteStepObserver m_writeStepObserver;
     QStringList m_offeredFonts;
     std::unique_ptr<SerialExecutor> m_files;
 };

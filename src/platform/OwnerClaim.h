@@ -2,13 +2,15 @@
 
 #include <QPointer>
 
+#include <type_traits>
 #include <utility>
 
 namespace velmora {
 
 // A move-only claim on an owner, let go once: when released or destroyed, it calls the owner's
-// letGo(), unless the owner is gone by then.
-template <typename Owner> class OwnerClaim {
+// letGo(), unless the owner is gone by then. An owner that hands out claims of more than one kind
+// names each with a tag type, and is called letGo(Kind()) for it.
+template <typename Owner, typename Kind = void> class OwnerClaim {
 public:
     OwnerClaim() = default;
     explicit OwnerClaim(Owner *owner)
@@ -27,8 +29,12 @@ public:
     ~OwnerClaim() { release(); }
 
     void release() {
-        if (const QPointer<Owner> owner = std::exchange(m_owner, nullptr))
-            owner->letGo();
+        if (const QPointer<Owner> owner = std::exchange(m_owner, nullptr)) {
+            if constexpr (std::is_void_v<Kind>)
+                owner->letGo();
+            else
+                owner->letGo(Kind());
+        }
     }
 
 private:

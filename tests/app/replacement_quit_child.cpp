@@ -2,8 +2,14 @@
 // number of milliseconds after a restore or an import of a large diary began on its open page.
 // Prints "ENDED" once the program's objects are gone; the parent reads the store afterwards.
 //
-// replacement_quit_child <folder> <restore|replace|merge> <quit after ms> <pages> [typing]
-// With "typing", a letter is typed on the open page every 20 ms from the start until the end.
+// With "export" or "export, stopped", the large diary is exported from the menu to
+// <folder>/Exported.json instead, and the quit comes as soon as the export's temporary file is
+// written: it lets that export finish, or with "stopped" stops it at once, the file's thread
+// going on only once it is asked to stop.
+//
+// replacement_quit_child <folder> <kind> <quit after ms> <pages> [typing] [signal]
+// With "typing", a letter is typed on the open page every 20 ms from the start until the end;
+// with "signal", the quit is a SIGTERM.
 
 #include "app/VelmoraProgram.h"
 #include "backup/DiaryRestoreCoordinator.h"
@@ -12,8 +18,11 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QThread>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 
 using namespace velmora;
@@ -42,14 +51,46 @@ DiarySnapshotDTO largeDiary(DiaryDependencyGraph &graph, int pages) {
     return diary;
 }
 
+// Export… from the menu, its panel answered with `destination`; `quit` once the temporary file is
+// written. When `stopped`, the export's thread waits there until the quit asks it to stop.
+void exportFromTheMenu(VelmoraProgram &program, const QString &destination, bool stopped,
+                       std::function<void()> quit) {
+    program.setExportWriteStep(
+        [&program, stopped, quit](DiaryTransferWriteStep step, const QString &) {
+            if (step != DiaryTransferWriteStep::written)
+                return;
+            std::stop_token stop;
+            QMetaObject::invokeMethod(
+                &program,
+                [&] {
+                    quit();
+                    stop = program.graph().dataOperations().workStop();
+                },
+                Qt::BlockingQueuedConnection);
+            while (stopped && !stop.stop_requested())
+                QThread::msleep(1);
+        });
+    // The panel is modal: it is answered from inside its loop.
+    auto *panel = new QTimer(&program);
+    QObject::connect(panel, &QTimer::timeout, [destination] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            dialog->selectFile(destination);
+            static_cast<QDialog *>(dialog)->accept();
+        }
+    });
+    panel->start(20);
+    program.menus().action(QStringLiteral("Export…"))->trigger();
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     QApplication application(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 5 && args.size() != 6)
+    if (args.size() < 5)
         return 2;
-    const bool typing = args.size() == 6 && args[5] == u"typing";
+    const bool typing = args.contains(QStringLiteral("typing"));
+    const bool signal = args.contains(QStringLiteral("signal"));
     const QString folder = args[1];
     const QString kind = args[2];
     const int quitAfter = args[3].toInt();
@@ -64,24 +105,35 @@ int main(int argc, char **argv) {
                                  QStringLiteral("ReplacementQuit")};
         environment.applicationSupportDirectory = folder + QStringLiteral("/support");
         environment.temporaryDirectory = folder;
-        VelmoraProgram program(VelmoraProgram::Options{environment, false, false});
+        VelmoraProgram program(VelmoraProgram::Options{environment, signal, false});
         if (program.start())
             return 3;
         DiaryDependencyGraph &graph = program.graph();
         const auto repository = graph.repository();
         DiarySessionStore &session = graph.diarySession();
+        const bool exporting = kind.startsWith(u"export");
+        const auto quit = [&program, signal] {
+            std::puts("QUITTING");
+            std::fflush(stdout);
+            if (signal)
+                ::raise(SIGTERM);
+            else
+                program.delegate().applicationShouldTerminate();
+        };
 
-        // The large diary kept as a backup or an export, then today's page written anew.
+        // The large diary kept as a backup or an export, then today's page written anew; an
+        // export takes the large diary itself.
         const DiarySnapshotDTO empty = test::waitFor(repository->snapshot());
         test::waitFor(repository->replaceAll(largeDiary(graph, pages)));
         const QString exportFile = folder + QStringLiteral("/diary.json");
         if (kind == u"restore")
             test::waitFor(graph.snapshotService().createSnapshot(graph.persistenceDirectory() +
                                                                  QStringLiteral("/Backups")));
-        else
+        else if (!exporting)
             test::waitFor(DiaryTransferService(repository, graph.settingsStore(), graph.clock())
                               .exportDiary(exportFile));
-        test::waitFor(repository->replaceAll(empty));
+        if (!exporting)
+            test::waitFor(repository->replaceAll(empty));
         test::waitFor(session.selectToday());
         session.updateDraft(QStringLiteral("Typed before the replacement."));
 
@@ -97,6 +149,13 @@ int main(int argc, char **argv) {
                            QString into) -> QCoro::Task<void> {
                 co_await restore.restore(package, into);
             }(graph.restoreCoordinator(), packages.first().packageURL, quarantine);
+        } else if (exporting) {
+            // However slow the machine, the export finishes, or is stopped at once.
+            program.delegate().setTerminationSyncLimits(
+                kind.endsWith(u"stopped") ? std::chrono::seconds(0) : std::chrono::seconds(300),
+                std::chrono::seconds(2));
+            exportFromTheMenu(program, folder + QStringLiteral("/Exported.json"),
+                              kind.endsWith(u"stopped"), quit);
         } else {
             replacing = [](DiaryTransferService &service, QString file, bool replace,
                            QString into) -> QCoro::Task<void> {
@@ -116,11 +175,8 @@ int main(int argc, char **argv) {
         });
         if (typing)
             keys.start(20);
-        QTimer::singleShot(quitAfter, &program, [&program] {
-            std::puts("QUITTING");
-            std::fflush(stdout);
-            program.delegate().applicationShouldTerminate();
-        });
+        if (!exporting)
+            QTimer::singleShot(quitAfter, &program, quit);
         QApplication::exec();
     }
     std::puts("ENDED");

@@ -38,6 +38,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -910,24 +911,37 @@ private Q_SLOTS:
     }
 
     // A quit while a restore or an import writes a large diary waits for it: the program ends
-    // cleanly, without a crash on the way out, and the store holds the whole new diary.
-    void aQuitWaitsForARestoreOrImport_data() {
+    // cleanly, without a crash on the way out, and the store holds the whole new diary. A quit
+    // while an export's file is written lets it finish, or stops it ("stopped": the quit's time
+    // for it is up at once); either way the program ends cleanly, the chosen file is whole or
+    // absent, and no hidden temporary file is left beside it.
+    void aQuitWaitsForARestoreImportOrExport_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("quitAfter");
+        QTest::addColumn<bool>("signal");
         for (const char *kind : {"restore", "replace", "merge"}) {
             for (const int ms : {0, 150, 600})
-                QTest::addRow("%s, quit after %d ms", kind, ms) << QString::fromLatin1(kind) << ms;
+                QTest::addRow("%s, quit after %d ms", kind, ms)
+                    << QString::fromLatin1(kind) << ms << false;
+        }
+        for (const char *kind : {"export", "export, stopped"}) {
+            QTest::addRow("%s, Ctrl+Q", kind) << QString::fromLatin1(kind) << 0 << false;
+            QTest::addRow("%s, SIGTERM", kind) << QString::fromLatin1(kind) << 0 << true;
         }
     }
 
-    void aQuitWaitsForARestoreOrImport() {
+    void aQuitWaitsForARestoreImportOrExport() {
         QFETCH(QString, kind);
         QFETCH(int, quitAfter);
+        QFETCH(bool, signal);
         constexpr int pages = 400;
         QTemporaryDir folder;
         QProcess child;
-        child.start(QStringLiteral(VELMORA_REPLACEMENT_QUIT_CHILD),
-                    {folder.path(), kind, QString::number(quitAfter), QString::number(pages)});
+        QStringList arguments{folder.path(), kind, QString::number(quitAfter),
+                              QString::number(pages)};
+        if (signal)
+            arguments << QStringLiteral("signal");
+        child.start(QStringLiteral(VELMORA_REPLACEMENT_QUIT_CHILD), arguments);
         QVERIFY(child.waitForFinished(240000));
         const QString errors = QString::fromLocal8Bit(child.readAllStandardError());
         QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
@@ -937,8 +951,22 @@ private Q_SLOTS:
         const QStringList texts =
             storedTexts(folder.filePath(QStringLiteral("diary/store.sqlite")));
         QCOMPARE(texts.size(), pages + 1);
-        QCOMPARE(texts.last(), kind == u"merge" ? QStringLiteral("Typed before the replacement.")
-                                                : QStringLiteral("Today, as the backup keeps it."));
+        const bool exporting = kind.startsWith(u"export");
+        QCOMPARE(texts.last(), kind == u"merge" || exporting
+                                   ? QStringLiteral("Typed before the replacement.")
+                                   : QStringLiteral("Today, as the backup keeps it."));
+        if (!exporting)
+            return;
+        QCOMPARE(QDir(folder.path())
+                     .entryList({QStringLiteral(".velmora-export-*")}, QDir::Files | QDir::Hidden),
+                 QStringList());
+        const QString exported = folder.filePath(QStringLiteral("Exported.json"));
+        if (kind.endsWith(u"stopped"))
+            QVERIFY(!QFileInfo::exists(exported));
+        else
+            QCOMPARE(
+                DiaryTransferCodec::decode(DiaryTransferCodec::readFile(exported)).entries.size(),
+                pages + 1);
     }
 
     // Keys typed while the cover swings open reach the page the book opens on, in order and

@@ -1,6 +1,7 @@
 #include "TransferFixture.h"
 
 #include "backup/StaleStaging.h"
+#include "platform/Cancellation.h"
 #include "platform/FileSystemError.h"
 #include "platform/JsonCoding.h"
 #include "platform/Sha256.h"
@@ -353,6 +354,33 @@ private Q_SLOTS:
         QVERIFY(stillLocked(locked));
         QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("store.sqlite")});
         QCOMPARE(fileBytes(store), stored);
+    }
+
+    // A stop asked before or while an export is written ends it before its file is moved into
+    // place, the temporary file removed: nothing is left in the folder.
+    void aStoppedWriteLeavesNothing_data() {
+        QTest::addColumn<int>("askedAt");
+        QTest::newRow("asked before it starts") << -1;
+        QTest::newRow("asked once the temporary file is written")
+            << int(DiaryTransferWriteStep::written);
+        QTest::newRow("asked once it is read back") << int(DiaryTransferWriteStep::readBack);
+    }
+
+    void aStoppedWriteLeavesNothing() {
+        QFETCH(int, askedAt);
+        QTemporaryDir dir;
+        std::stop_source stop;
+        if (askedAt < 0)
+            stop.request_stop();
+        const auto ask = [&](DiaryTransferWriteStep reached, const QString &) {
+            if (int(reached) == askedAt)
+                stop.request_stop();
+        };
+        QVERIFY_THROWS_EXCEPTION(
+            CancellationError, DiaryTransferCodec::write(
+                                   decodedFile(QStringLiteral("valid-v3.json")),
+                                   dir.filePath(QStringLiteral("d.json")), ask, stop.get_token()));
+        QCOMPARE(entriesOf(dir.path()), QStringList());
     }
 
     // The export keeps whole seconds; importing it into the same diary finds every entry
