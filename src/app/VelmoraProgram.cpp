@@ -421,7 +421,8 @@ VelmoraProgram::transferContext(MessageBoxAlertPresenter::ParentWindow alertWind
         diaryFontNames(),
         graph.storeURL()};
     context.dataOperations = &graph.dataOperations();
-    context.exportWriteStep = m_exportWriteStep;
+    if (m_transferSeams)
+        m_transferSeams(context);
     return context;
 }
 

@@ -55,9 +55,9 @@ public:
         m_presentAlreadyOpen = std::move(present);
     }
 
-    // Told on an export's file thread at each step of its write; tests act there.
-    void setExportWriteStep(DiaryTransferCodec::WriteStepObserver observer) {
-        m_exportWriteStep = std::move(observer);
+    // Sets the seams of each export's and import's context, where tests act.
+    void setTransferSeams(std::function<void(DiaryTransferFlowContext &)> seams) {
+        m_transferSeams = std::move(seams);
     }
 
     VuzIvoduAppDependencies &dependencies() const { return *m_dependencies; }
@@ -116,7 +116,7 @@ private:
     std::unique_ptr<TerminationSignalWatcher> m_signals;
     std::unique_ptr<DisplayLossWatcher> m_displayLoss;
     std::function<void(const QString &)> m_presentAlreadyOpen;
-    DiaryTransferCodec::WriteStepObserver m_exportWriteStep;
+    std::function<void(DiaryTransferFlowContext &)> m_transferSeams;
     std::shared_ptr<SystemAuthenticator> m_authenticator;
 };
 

@@ -25,6 +25,20 @@ QString messageOf(std::exception_ptr error) {
     }
 }
 
+// Work on a thread of the flow's own, held in the data-operation guard until that thread is
+// joined, so that a quit waits for it and may stop it; tests of the flows alone have no guard.
+struct FileWork {
+    DiaryDataOperationGuard::Work claim;
+    std::stop_token stop;
+};
+
+FileWork beginFileWork(const DiaryTransferFlowContext &context) {
+    DiaryDataOperationGuard *operations = context.dataOperations;
+    if (!operations)
+        return {};
+    return {operations->beginWork(), operations->workStop()};
+}
+
 } // namespace
 
 QCoro::Task<void> presentTransferAlert(DiaryAlertPresenting &alerts, const char *title,
@@ -89,15 +103,12 @@ QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext co
                                 std::function<void()> completion) {
     std::exception_ptr failure;
     {
-        // Held until the service has joined its file's thread, at the end of this block: a quit
-        // waits for that thread, or stops it, before the program ends.
-        DiaryDataOperationGuard *operations = context.dataOperations;
-        const auto work = operations ? operations->beginWork() : DiaryDataOperationGuard::Work();
-        const std::stop_token stop = operations ? operations->workStop() : std::stop_token();
+        // Held until the service has joined its file's thread, at the end of this block.
+        const FileWork work = beginFileWork(context);
         DiaryTransferService service(context.repository, context.settings, context.clock);
         service.setWriteStepObserver(context.exportWriteStep);
         try {
-            auto exported = service.exportDiary(destination, {}, stop);
+            auto exported = service.exportDiary(destination, {}, work.stop);
             co_await exported;
         } catch (const CancellationError &) {
             if (completion)
@@ -128,16 +139,25 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
                                  context.openDay);
     service.setDiaryReplaced(context.diaryReplaced);
     service.setOfferedFonts(context.offeredFonts);
-    SerialExecutor files(QStringLiteral("DiaryImportFile"));
     std::exception_ptr failure;
     try {
         const QStringList storeFiles =
             context.storeURL.isEmpty() ? QStringList() : storeFilePaths(context.storeURL);
-        auto read = files.run([source, storeFiles, before = context.beforeOpeningSource] {
-            return DiaryTransferCodec::decode(
-                DiaryTransferCodec::readFile(source, storeFiles, before));
-        });
-        const DiaryTransferDocument document = co_await read;
+        DiaryTransferDocument document;
+        {
+            // Held until the reading thread is joined, at the end of this block; a stop comes
+            // before the file is decoded.
+            const FileWork work = beginFileWork(context);
+            SerialExecutor files(QStringLiteral("DiaryImportFile"));
+            auto read = files.run([source, storeFiles, before = context.beforeOpeningSource,
+                                   stop = work.stop] {
+                const QByteArray bytes = DiaryTransferCodec::readFile(source, storeFiles, before);
+                if (stop.stop_requested())
+                    throw CancellationError();
+                return DiaryTransferCodec::decode(bytes);
+            });
+            document = co_await read;
+        }
         auto previewing = service.preview(document);
         const DiaryImportPreview preview = co_await previewing;
         auto asking = askImportChoice(*context.alerts, preview.newEntryCount,
@@ -156,6 +176,10 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
                     .arg(imported.conflictCount));
             co_await done;
         }
+    } catch (const CancellationError &) {
+        if (completion)
+            completion();
+        co_return;
     } catch (...) {
         failure = std::current_exception();
     }

@@ -56,8 +56,8 @@ struct DiaryTransferFlowContext {
     QString storeURL = {};
     // Runs on the reading thread just before the picked path is opened; tests replace the file.
     std::function<void()> beforeOpeningSource = {};
-    // Where an export holds its file's thread, for a quit to wait for it and stop it; none in
-    // tests of the flows alone.
+    // Where an export holds its file's thread, and an import its reading thread, for a quit to
+    // wait for it and stop it; none in tests of the flows alone.
     QPointer<DiaryDataOperationGuard> dataOperations = {};
     // Told on the export's file thread at each step of its write; tests act there.
     DiaryTransferCodec::WriteStepObserver exportWriteStep = {};
@@ -78,7 +78,8 @@ QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext co
                                 std::function<void()> completion = {});
 // Reads the chosen file, asks merge or replace, imports with a safety backup in
 // `backupDirectory` and reports the outcome. Never throws; `completion` runs once, after the
-// last alert, whether the import succeeded, failed or was cancelled.
+// last alert, whether the import succeeded, failed or was cancelled. A read a quit stopped says
+// nothing.
 QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context,
                                 QString backupDirectory, std::function<void()> completion = {});
 

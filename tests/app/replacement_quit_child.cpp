@@ -5,7 +5,8 @@
 // With "export" or "export, stopped", the large diary is exported from the menu to
 // <folder>/Exported.json instead, and the quit comes as soon as the export's temporary file is
 // written: it lets that export finish, or with "stopped" stops it at once, the file's thread
-// going on only once it is asked to stop.
+// going on only once it is asked to stop (it then prints "STOPPED"). With "import, stopped" the
+// same quit comes as the menu's import begins to read the file.
 //
 // replacement_quit_child <folder> <kind> <quit after ms> <pages> [typing] [signal]
 // With "typing", a letter is typed on the open page every 20 ms from the start until the end;
@@ -51,35 +52,44 @@ DiarySnapshotDTO largeDiary(DiaryDependencyGraph &graph, int pages) {
     return diary;
 }
 
-// Export… from the menu, its panel answered with `destination`; `quit` once the temporary file is
-// written. When `stopped`, the export's thread waits there until the quit asks it to stop.
-void exportFromTheMenu(VelmoraProgram &program, const QString &destination, bool stopped,
-                       std::function<void()> quit) {
-    program.setExportWriteStep(
-        [&program, stopped, quit](DiaryTransferWriteStep step, const QString &) {
-            if (step != DiaryTransferWriteStep::written)
-                return;
-            std::stop_token stop;
-            QMetaObject::invokeMethod(
-                &program,
-                [&] {
-                    quit();
-                    stop = program.graph().dataOperations().workStop();
-                },
-                Qt::BlockingQueuedConnection);
-            while (stopped && !stop.stop_requested())
-                QThread::msleep(1);
-        });
+// Export… or Import… from the menu, its panel answered with `file`; `quit` from the transfer's
+// file thread once the export's temporary file is written or the import's file is about to be
+// read. When `stopped`, that thread waits there until the quit asks it to stop.
+void transferFromTheMenu(VelmoraProgram &program, const QString &item, const QString &file,
+                         bool stopped, std::function<void()> quit) {
+    const auto hold = [&program, stopped, quit] {
+        std::stop_token stop;
+        QMetaObject::invokeMethod(
+            &program,
+            [&] {
+                quit();
+                stop = program.graph().dataOperations().workStop();
+            },
+            Qt::BlockingQueuedConnection);
+        if (!stopped)
+            return;
+        while (!stop.stop_requested())
+            QThread::msleep(1);
+        std::puts("STOPPED");
+        std::fflush(stdout);
+    };
+    program.setTransferSeams([hold](DiaryTransferFlowContext &context) {
+        context.exportWriteStep = [hold](DiaryTransferWriteStep step, const QString &) {
+            if (step == DiaryTransferWriteStep::written)
+                hold();
+        };
+        context.beforeOpeningSource = hold;
+    });
     // The panel is modal: it is answered from inside its loop.
     auto *panel = new QTimer(&program);
-    QObject::connect(panel, &QTimer::timeout, [destination] {
+    QObject::connect(panel, &QTimer::timeout, [file] {
         if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            dialog->selectFile(destination);
+            dialog->selectFile(file);
             static_cast<QDialog *>(dialog)->accept();
         }
     });
     panel->start(20);
-    program.menus().action(QStringLiteral("Export…"))->trigger();
+    program.menus().action(item)->trigger();
 }
 
 } // namespace
@@ -112,6 +122,7 @@ int main(int argc, char **argv) {
         const auto repository = graph.repository();
         DiarySessionStore &session = graph.diarySession();
         const bool exporting = kind.startsWith(u"export");
+        const bool fromTheMenu = exporting || kind.startsWith(u"import");
         const auto quit = [&program, signal] {
             std::puts("QUITTING");
             std::fflush(stdout);
@@ -149,13 +160,15 @@ int main(int argc, char **argv) {
                            QString into) -> QCoro::Task<void> {
                 co_await restore.restore(package, into);
             }(graph.restoreCoordinator(), packages.first().packageURL, quarantine);
-        } else if (exporting) {
-            // However slow the machine, the export finishes, or is stopped at once.
+        } else if (fromTheMenu) {
+            // However slow the machine, the transfer finishes, or is stopped at once.
             program.delegate().setTerminationSyncLimits(
                 kind.endsWith(u"stopped") ? std::chrono::seconds(0) : std::chrono::seconds(300),
                 std::chrono::seconds(2));
-            exportFromTheMenu(program, folder + QStringLiteral("/Exported.json"),
-                              kind.endsWith(u"stopped"), quit);
+            transferFromTheMenu(program,
+                                exporting ? QStringLiteral("Export…") : QStringLiteral("Import…"),
+                                exporting ? folder + QStringLiteral("/Exported.json") : exportFile,
+                                kind.endsWith(u"stopped"), quit);
         } else {
             replacing = [](DiaryTransferService &service, QString file, bool replace,
                            QString into) -> QCoro::Task<void> {
@@ -175,7 +188,7 @@ int main(int argc, char **argv) {
         });
         if (typing)
             keys.start(20);
-        if (!exporting)
+        if (!fromTheMenu)
             QTimer::singleShot(quitAfter, &program, quit);
         QApplication::exec();
     }
