@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -257,6 +258,9 @@ DiaryPasswordDialog::DiaryPasswordDialog(QWidget *parent)
 }
 
 DiaryPasswordDialog::~DiaryPasswordDialog() {
+    // A question is answered exactly once, even by a dialog that goes before it is answered.
+    if (m_answer)
+        std::exchange(m_answer, {})(std::nullopt);
     wipe();
 }
 
@@ -332,6 +336,42 @@ void DiaryPasswordDialog::present() {
                     size() + decorations));
     }
     open();
+}
+
+namespace {
+
+class DialogConversation : public AuthenticationConversation {
+public:
+    explicit DialogConversation(DiaryPasswordDialog *dialog)
+        : m_dialog(dialog) {}
+
+    void begin(const QString &reason) override {
+        if (m_dialog)
+            m_dialog->begin(reason);
+    }
+    void ask(const QString &prompt, bool echo, Answer answer) override {
+        if (m_dialog)
+            m_dialog->ask(prompt, echo, std::move(answer));
+        else
+            answer(std::nullopt);
+    }
+    void tell(const QString &message, bool isError) override {
+        if (m_dialog)
+            m_dialog->tell(message, isError);
+    }
+    void finish() override {
+        if (m_dialog)
+            m_dialog->finish();
+    }
+
+private:
+    QPointer<DiaryPasswordDialog> m_dialog;
+};
+
+} // namespace
+
+std::shared_ptr<AuthenticationConversation> DiaryPasswordDialog::conversation() {
+    return std::make_shared<DialogConversation>(this);
 }
 
 void DiaryPasswordDialog::finish() {

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -65,6 +66,11 @@ public:
 
     QLineEdit *field() const { return m_field; }
     QString messages() const;
+
+    // This dialog as the authentication system talks to it, for as long as the dialog lives: a
+    // transaction that outlasts it (the book window that owns it goes while PAM still works) finds
+    // nobody to talk to, and a question it asks then is answered as cancelled.
+    std::shared_ptr<AuthenticationConversation> conversation();
 
     // Global rectangle the dialog is to leave uncovered when it shows; none lets the window
     // manager place it.

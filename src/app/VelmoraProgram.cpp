@@ -174,9 +174,7 @@ std::optional<int> VelmoraProgram::start() {
     // The unlock asks its questions in a dialog over the book window, which owns it.
     auto *prompt = new DiaryPasswordDialog(m_window.get());
     m_menus->reachFrom(*prompt);
-    auto conversation =
-        std::shared_ptr<AuthenticationConversation>(prompt, [](AuthenticationConversation *) {});
-    m_authenticator = std::make_shared<PamAuthenticator>(conversation);
+    m_authenticator = std::make_shared<PamAuthenticator>(prompt->conversation());
     m_rootView = new VuzIvoduRootView(
         VuzIvoduRootView::LaunchState{graph.runtimeError(), graph.persistenceError(),
                                       graph.isTestMode(), graph.settingsStore(), m_authenticator,

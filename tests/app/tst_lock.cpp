@@ -399,6 +399,25 @@ private Q_SLOTS:
         QCOMPARE(answers, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
     }
 
+    // PAM can outlast the prompt: a quit takes the book window, and the prompt with it, while a
+    // transaction still runs. What it says then reaches nobody, and a question is cancelled.
+    void promptOutlivedByItsConversation() {
+        auto *prompt = new DiaryPasswordDialog;
+        const std::shared_ptr<AuthenticationConversation> conversation = prompt->conversation();
+        conversation->begin(QStringLiteral("Unlock your diary"));
+        QStringList answers;
+        const auto record = [&](std::optional<QString> answer) {
+            answers << answer.value_or(QStringLiteral("(cancelled)"));
+        };
+        conversation->ask(QStringLiteral("Password: "), false, record);
+        delete prompt;
+        conversation->tell(QStringLiteral("Authentication failure"), true);
+        conversation->ask(QStringLiteral("Password: "), false, record);
+        conversation->finish();
+        QCOMPARE(answers,
+                 (QStringList{QStringLiteral("(cancelled)"), QStringLiteral("(cancelled)")}));
+    }
+
     // Where the password prompt stands: under the card's heading, across the window's middle.
     void promptPlacement_data() {
         QTest::addColumn<QRect>("owner");
