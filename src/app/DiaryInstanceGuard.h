@@ -16,9 +16,8 @@ namespace velmora {
 // lock on the open file, of whichever kind the file system keeps, which lives as long as the
 // process: taking it waits for no disk. Where the file system keeps no lock of any kind, the
 // lines the holder writes in the file name its process exactly, and a later launch looks for it.
-// The
-// store file itself is claimed with it, so that a lock file someone deleted, or a hard link to
-// the store from another folder, lets no second process in either. The claims and the lock are
+// The store file itself is claimed with it, so that a lock file someone deleted, or a hard link
+// to the store from another folder, lets no second process in either. The claims and the lock are
 // let go together, once neither this object nor anything given the claims holds them: work on
 // the store that outlives the program's objects keeps the diary its own until it ends.
 class DiaryInstanceLock {

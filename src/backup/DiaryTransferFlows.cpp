@@ -102,6 +102,8 @@ QCoro::Task<bool> confirmReplaceDiary(DiaryAlertPresenting &alerts) {
 QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext context,
                                 std::function<void()> completion) {
     std::exception_ptr failure;
+    // A quit stopped it: nothing is said.
+    bool stopped = false;
     {
         // Held until the service has joined its file's thread, at the end of this block.
         const FileWork work = beginFileWork(context);
@@ -111,12 +113,15 @@ QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext co
             auto exported = service.exportDiary(destination, {}, work.stop);
             co_await exported;
         } catch (const CancellationError &) {
-            if (completion)
-                completion();
-            co_return;
+            stopped = true;
         } catch (...) {
             failure = std::current_exception();
         }
+    }
+    if (stopped) {
+        if (completion)
+            completion();
+        co_return;
     }
     auto alert =
         failure ? presentTransferAlert(*context.alerts,
@@ -177,9 +182,7 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
             co_await done;
         }
     } catch (const CancellationError &) {
-        if (completion)
-            completion();
-        co_return;
+        // A quit stopped it: nothing is said.
     } catch (...) {
         failure = std::current_exception();
     }
