@@ -284,12 +284,13 @@ void DiaryPasswordDialog::ask(const QString &prompt, bool echo, Answer answer) {
     m_field->setEchoMode(echo ? QLineEdit::Normal : QLineEdit::Password);
     m_field->setEnabled(true);
     m_ok->setEnabled(true);
-    // Cancel took the keyboard, and with it the dialog's Return, when the last answer turned the
-    // field and OK off.
-    m_ok->setDefault(true);
     m_wanted = true;
     present();
     m_field->setFocus();
+    // Only now that the dialog may be showing: showing it gives the keyboard to Cancel, where
+    // turning the field and OK off left it after the last answer or cancel, and a dialog's button
+    // given the keyboard takes the dialog's Return. Made default before, OK lost Return to Cancel.
+    m_ok->setDefault(true);
 }
 
 void DiaryPasswordDialog::tell(const QString &message, bool isError) {

@@ -7,15 +7,20 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QWindow>
 
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -99,10 +104,96 @@ void runLaunches(const QString &ending, const QString &saved, const QString &fol
     }
 }
 
+// The unlock as the program runs it: it begins as the window appears, and PAM's question comes
+// from its own thread whenever PAM gets there; here just as the window is on screen again, before
+// the prompt has shown itself, where the runs that failed had it (or once the prompt shows, should
+// the window be on screen first). An answer ends the conversation on the next turn, as the end of
+// a PAM transaction does.
+struct UnlockConversation : QObject {
+    DiaryPasswordDialog *prompt;
+    QWidget *window;
+    bool begun = false;
+    QStringList answers;
+
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == window && event->type() == QEvent::Show) {
+            prompt->begin(QStringLiteral("Unlock your diary"));
+            begun = true;
+        } else if (begun &&
+                   ((event->type() == QEvent::Expose && window->windowHandle()->isExposed()) ||
+                    (watched == prompt && event->type() == QEvent::Show))) {
+            begun = false;
+            prompt->ask(QStringLiteral("Password: "), false, [this](std::optional<QString> answer) {
+                answers << answer.value_or(QStringLiteral("(cancelled)"));
+                QTimer::singleShot(0, prompt, [this] { prompt->finish(); });
+            });
+        }
+        return false;
+    }
+};
+
+// The unlock's question answered with `cancel` ("Escape" pressed or "Cancel" clicked), the
+// window then `away` ("closed" and shown again, as a second launch asks, or "minimized" and
+// restored through the window manager), and the new question answered with the password and
+// Return, each key sent to the prompt's window. Says the answers.
+void walkTheUnlock(const QString &cancel, const QString &away) {
+    DiaryBookWindow window;
+    MacAppDelegate delegate;
+    delegate.adoptMainWindow(&window);
+    window.configure(false);
+    DiaryPasswordDialog prompt(&window);
+    UnlockConversation unlock;
+    unlock.prompt = &prompt;
+    unlock.window = &window;
+    const QString id = QString::number(window.winId());
+    for (QObject *watched :
+         std::initializer_list<QObject *>{&window, window.windowHandle(), &prompt})
+        watched->installEventFilter(&unlock);
+    const auto asked = [&] {
+        return waitUntil(
+            [&] { return !unlock.begun && prompt.isActiveWindow() && prompt.field()->hasFocus(); },
+            std::chrono::seconds(20));
+    };
+    const auto answered = [&](int count) {
+        return waitUntil([&] { return unlock.answers.size() == count && !prompt.isVisible(); },
+                         std::chrono::seconds(20));
+    };
+    window.show();
+    if (asked()) {
+        if (cancel == u"Escape") {
+            QTest::keyClick(prompt.windowHandle(), Qt::Key_Escape);
+        } else {
+            const QPushButton *button =
+                prompt.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel);
+            QTest::mouseClick(prompt.windowHandle(), Qt::LeftButton, {},
+                              button->mapTo(&prompt, button->rect().center()));
+        }
+    }
+    if (answered(1)) {
+        if (away == u"closed") {
+            window.close();
+            waitUntil([&] { return !window.isVisible(); }, std::chrono::seconds(20));
+            delegate.presentMainWindow();
+        } else {
+            QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), id});
+            waitUntil([&] { return window.isMinimized(); }, std::chrono::seconds(20));
+            QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), id});
+        }
+        if (asked()) {
+            for (const char letter : std::string("correct horse"))
+                QTest::keyClick(prompt.windowHandle(), letter);
+            QTest::keyClick(prompt.windowHandle(), Qt::Key_Return);
+        }
+    }
+    answered(2);
+    report("answers", unlock.answers.join(QLatin1Char('|')));
+}
+
 // The child: `screen` is Xvfb's; `saved` the frame kept from a run before; `launches` how the
-// repeated launches end, or empty for one window walked through its life.
+// repeated launches end, or `unlock` how the unlock is walked ("cancel,away"), or neither for one
+// window walked through its life.
 int runProbe(int argc, char **argv, const QString &screen, const QString &saved,
-             const QString &launches) {
+             const QString &launches, const QString &unlock) {
     PrivateXServer server(screen.toStdString());
     const QString display = server.display();
     if (display.isEmpty()) {
@@ -136,6 +227,13 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved,
         return 0;
     }
     QApplication app(argc, argv);
+    if (!unlock.isEmpty()) {
+        walkTheUnlock(unlock.section(QLatin1Char(','), 0, 0),
+                      unlock.section(QLatin1Char(','), 1, 1));
+        windowManager.terminate();
+        windowManager.waitForFinished();
+        return 0;
+    }
 
     auto defaults = std::make_shared<UserDefaults>(folder.filePath(QStringLiteral("frame.ini")));
     if (!saved.isEmpty())
@@ -259,12 +357,13 @@ int runProbe(int argc, char **argv, const QString &screen, const QString &saved,
 }
 
 QHash<QString, QString> probe(const QString &screen, const QString &saved, QString &log,
-                              const QString &launches = {}) {
+                              const QString &launches = {}, const QString &unlock = {}) {
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(probeVariable), screen);
     environment.insert(QStringLiteral("VELMORA_WINDOW_PROBE_SAVED"), saved);
     environment.insert(QStringLiteral("VELMORA_WINDOW_PROBE_LAUNCHES"), launches);
+    environment.insert(QStringLiteral("VELMORA_WINDOW_PROBE_UNLOCK"), unlock);
     environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
     child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(), {});
@@ -375,6 +474,33 @@ private Q_SLOTS:
                                     .arg(i)
                                     .arg(run.value(QStringLiteral("launch%1").arg(i)), log)));
     }
+
+    // Return answers the unlock's question with what is in the field, as OK does, also when the
+    // question comes again after a cancel once the window went and came back, whatever button
+    // had the keyboard or the default when the prompt last closed.
+    void returnAnswersTheUnlockAskedAgain_data() {
+        QTest::addColumn<QString>("cancel");
+        QTest::addColumn<QString>("away");
+        QTest::newRow("Escape, then closed and shown again")
+            << QStringLiteral("Escape") << QStringLiteral("closed");
+        QTest::newRow("Cancel clicked, then closed and shown again")
+            << QStringLiteral("Cancel") << QStringLiteral("closed");
+        QTest::newRow("Escape, then minimized and restored")
+            << QStringLiteral("Escape") << QStringLiteral("minimized");
+        QTest::newRow("Cancel clicked, then minimized and restored")
+            << QStringLiteral("Cancel") << QStringLiteral("minimized");
+    }
+
+    void returnAnswersTheUnlockAskedAgain() {
+        QFETCH(QString, cancel);
+        QFETCH(QString, away);
+        QString log;
+        const QHash<QString, QString> run =
+            probe(QStringLiteral("1280x800x24"), {}, log, {}, cancel + u',' + away);
+        QVERIFY2(!run.contains(QStringLiteral("error")), qPrintable(run.value("error") + log));
+        QVERIFY2(run.contains(QStringLiteral("answers")), qPrintable(log));
+        QCOMPARE(run.value(QStringLiteral("answers")), QStringLiteral("(cancelled)|correct horse"));
+    }
 };
 
 int main(int argc, char **argv) {
@@ -384,7 +510,8 @@ int main(int argc, char **argv) {
     if (qEnvironmentVariableIsSet(probeVariable))
         return runProbe(argc, argv, qEnvironmentVariable(probeVariable),
                         qEnvironmentVariable("VELMORA_WINDOW_PROBE_SAVED"),
-                        qEnvironmentVariable("VELMORA_WINDOW_PROBE_LAUNCHES"));
+                        qEnvironmentVariable("VELMORA_WINDOW_PROBE_LAUNCHES"),
+                        qEnvironmentVariable("VELMORA_WINDOW_PROBE_UNLOCK"));
     prepareTestEnvironment();
     QCoreApplication app(argc, argv);
     WindowFrameTests test;
