@@ -341,6 +341,7 @@ QCoro::Task<void> DiaryCloudSync::runPass() {
         auto creating = folderWork([folder, marks = manifest.marks] {
             folder.createFolders(marks);
             folder.removeLeftoverTemporaries();
+            folder.takeBackSetAsideDrawings();
         });
         co_await creating;
     } catch (const CancellationError &) {

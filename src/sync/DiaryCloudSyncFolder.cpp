@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTimeZone>
 
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 
@@ -310,13 +312,19 @@ FileSystemError moveFailure(const HeldFile &file, int error) {
 // counts as busy.
 constexpr int putBackAttempts = 16;
 
+// The id of the conflict copies a put-back makes: small letters, where the sync tool writes a
+// device's id in capitals and digits, so that a drawing set aside here is told from the tool's
+// own copies.
+constexpr char setAsideIdLetters[] = "abcdefghijklmnopqrstuvwxyz";
+constexpr int setAsideIdLength = 7;
+
 // Moves what the hidden temporary holds to a name beside the file's that a sync tool would give a
 // conflict copy, "<day>.sync-conflict-<yyyyMMdd>-<HHmmss>-<id>.json" for a page, which the next
-// pass reads as a version of the day. A put-back that ends short of its goal holds a file the
-// other side wrote there, which the sweep of leftovers would otherwise remove. Never throws: it
-// runs while the put-back fails.
+// pass reads as a version of the day, and "<day>-<leaf>.sync-conflict-….drawing" for a drawing,
+// which the next pass puts back at the drawing's name (takeBackSetAsideDrawings). A put-back that
+// ends short of its goal holds a file the other side wrote there, which the sweep of leftovers
+// would otherwise remove. Never throws: it runs while the put-back fails.
 void setAsideAsConflictCopy(const HeldFile &file, const QByteArray &temporary) {
-    static constexpr char idLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
     const int folder = file.folder->fd.get();
     const qsizetype dot = file.name.lastIndexOf(QLatin1Char('.'));
     const QString stem =
@@ -327,9 +335,9 @@ void setAsideAsConflictCopy(const HeldFile &file, const QByteArray &temporary) {
     int error = EEXIST;
     for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
         QString id;
-        for (int i = 0; i < 7; ++i)
-            id.append(QLatin1Char(
-                idLetters[QRandomGenerator::global()->bounded(int(sizeof idLetters - 1))]));
+        for (int i = 0; i < setAsideIdLength; ++i)
+            id.append(QLatin1Char(setAsideIdLetters[QRandomGenerator::global()->bounded(
+                int(sizeof setAsideIdLetters - 1))]));
         const QString copy = stem + id + suffix;
         if (::renameat2(folder, temporary.constData(), folder, nativePath(copy).constData(),
                         RENAME_NOREPLACE) == 0) {
@@ -497,6 +505,81 @@ std::optional<QString> writeListed(const HeldFile &file, const QByteArray &bytes
     if (!standsAsListed(file, listed, dayKey))
         return std::nullopt;
     return writeHeld(file, bytes, Listed{listed, dayKey}, interruption);
+}
+
+// The drawing file beside which a put-back set this copy aside,
+// "<day>-<leaf>.sync-conflict-<yyyyMMdd>-<HHmmss>-<id>.drawing" with the id in small letters; none
+// for any other name, a sync tool's own copies included.
+std::optional<QString> setAsideDrawingOf(const QString &fileName) {
+    static const QRegularExpression copyName(
+        QStringLiteral("^(.+)\\.sync-conflict-[0-9]{8}-[0-9]{6}-[a-z]{%1}(\\.drawing)$")
+            .arg(setAsideIdLength));
+    const QRegularExpressionMatch match = copyName.match(fileName);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString drawing = match.captured(1) + match.captured(2);
+    const auto leaf = DiaryHandwritingStore::parseBaseName(match.captured(1));
+    if (!leaf || DiaryHandwritingStore::fileName(leaf->first, leaf->second) != drawing)
+        return std::nullopt;
+    return drawing;
+}
+
+bool modifiedLater(const struct stat &a, const struct stat &b) {
+    return std::tie(a.st_mtim.tv_sec, a.st_mtim.tv_nsec) >
+           std::tie(b.st_mtim.tv_sec, b.st_mtim.tv_nsec);
+}
+
+// A drawing a put-back set aside, as the listing found it.
+struct SetAsideDrawing {
+    QString name;
+    struct stat status;
+};
+
+// Puts the drawing a put-back set aside back at the name it came from when it is newer than what
+// stands there, or nothing does, and removes it when what stands there is newer: what the put-back
+// would have left at the name had the other side stopped writing. The file at the name goes only
+// when the exchange hands back the very file compared; one that came meanwhile goes back there
+// as an upload's put-back puts it back, and the set-aside drawing, older, goes. A copy as old as
+// the file at the name stays: nothing tells which came last. Returns whether the folder changed.
+bool takeBack(const HeldFile &drawing, const SetAsideDrawing &copy) {
+    const int folder = drawing.folder->fd.get();
+    const QByteArray copyName = nativePath(copy.name);
+    // Both held open, so that neither number is another file's while they are compared.
+    FileDescriptor held(::openat(folder, copyName.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (held.get() < 0 || ::fstat(held.get(), &status) != 0 || !sameFileState(status, copy.status))
+        return false;
+    FileDescriptor standing(
+        ::openat(folder, drawing.nativeName.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (standing.get() < 0) {
+        if (errno != ENOENT)
+            return false;
+        return ::renameat2(folder, copyName.constData(), folder, drawing.nativeName.constData(),
+                           RENAME_NOREPLACE) == 0;
+    }
+    struct stat there {};
+    // A link or what is no file at the name is no drawing to compare with.
+    if (::fstat(standing.get(), &there) != 0 || !S_ISREG(there.st_mode))
+        return false;
+    if (!modifiedLater(status, there)) {
+        if (!modifiedLater(there, status))
+            return false;
+        if (::unlinkat(folder, copyName.constData(), 0) != 0)
+            throw FileSystemError(QStringLiteral("Could not remove the file"), drawing.url, errno);
+        return true;
+    }
+    if (::renameat2(folder, copyName.constData(), folder, drawing.nativeName.constData(),
+                    RENAME_EXCHANGE) != 0)
+        return false;
+    struct stat displaced {};
+    if (::fstatat(folder, copyName.constData(), &displaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+        sameFileState(displaced, there)) {
+        if (::unlinkat(folder, copyName.constData(), 0) != 0)
+            throw FileSystemError(QStringLiteral("Could not remove the file"), drawing.url, errno);
+        return true;
+    }
+    putBack(drawing, copyName, held.get());
+    return true;
 }
 
 } // namespace
@@ -819,6 +902,53 @@ bool DiaryCloudSyncFolder::drawingIsGone(const DayKey &dayKey, qint64 leaf) cons
     FileHolders holders(m_root, QStringLiteral("Could not list the folder"));
     return standsAsListed(holders.of(inkURL(DiaryHandwritingStore::fileName(dayKey, leaf))),
                           std::nullopt, dayKey);
+}
+
+void DiaryCloudSyncFolder::takeBackSetAsideDrawings() const {
+    static const QString listing = QStringLiteral("Could not list the folder");
+    try {
+        QMap<QString, QList<SetAsideDrawing>> copies;
+        forEachItem(openFolder(m_root, handwritingFolder(), listing), listing,
+                    [&](int dirFd, const char *native) {
+                        const QString name = QFile::decodeName(native);
+                        const std::optional<QString> drawing = setAsideDrawingOf(name);
+                        struct stat status {};
+                        if (drawing &&
+                            ::fstatat(dirFd, native, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                            S_ISREG(status.st_mode))
+                            copies[*drawing].append({name, status});
+                    });
+        FileHolders holders(m_root, QStringLiteral("Could not move the file into place"));
+        std::optional<HeldFile> drawing;
+        bool changed = false;
+        for (auto it = copies.begin(); it != copies.end(); ++it) {
+            // The oldest first, so that each is compared with the newest before it.
+            std::sort(it->begin(), it->end(),
+                      [](const SetAsideDrawing &a, const SetAsideDrawing &b) {
+                          return modifiedLater(b.status, a.status) ||
+                                 (!modifiedLater(a.status, b.status) && a.name < b.name);
+                      });
+            drawing = holders.of(inkURL(it.key()));
+            for (const SetAsideDrawing &copy : std::as_const(*it)) {
+                try {
+                    if (takeBack(*drawing, copy)) {
+                        changed = true;
+                        qCInfo(lcSync) << "a drawing a put-back set aside as" << copy.name
+                                       << "was compared with" << drawing->url;
+                    }
+                } catch (const DiaryError &error) {
+                    qCWarning(lcSync) << "a drawing a put-back set aside stays as" << copy.name
+                                      << ":" << error.message();
+                }
+            }
+        }
+        if (changed && ::fsync(drawing->folder->fd.get()) != 0)
+            qCWarning(lcSync) << "the folder of drawings put back could not be flushed:"
+                              << drawing->folder->path;
+    } catch (const DiaryError &error) {
+        qCWarning(lcSync) << "drawings a put-back set aside stay where they are:"
+                          << error.message();
+    }
 }
 
 std::optional<DiaryCloudSyncFolder::Profile> DiaryCloudSyncFolder::readProfile() const {

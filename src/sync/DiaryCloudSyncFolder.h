@@ -177,6 +177,13 @@ public:
     // a pass back.
     void removeLeftoverTemporaries() const;
 
+    // Settles the drawings that uploads' put-backs set aside in "Handwriting" when the other side
+    // kept writing ("<day>-<leaf>.sync-conflict-….drawing", an id in small letters): each goes
+    // back to its drawing's name when it is newer than what stands there, or nothing does, and
+    // goes when what stands there is newer; one as old stays. What a sync tool names a conflict
+    // copy is left alone. Never throws: what cannot be settled now stays for the next pass.
+    void takeBackSetAsideDrawings() const;
+
     // The files of one folder whose names end in "." + `extension`, by file name. Hidden names,
     // other extensions, symbolic links and anything but regular files are left out. Throws
     // the file system's error when the folder cannot be read: an unreadable or vanished folder
@@ -216,9 +223,10 @@ public:
     // fingerprint then, none for nothing. A file that arrives or changes there before the new one
     // takes its place, or that an exchange hands back in its place, is for the next pass to read:
     // it stays or goes back, and none is returned; where files keep coming back through every
-    // exchange, the folder is busy and the last one to come back is left beside the name as a
-    // sync tool's conflict copy. None is returned too when the name no longer
-    // holds the new file once it is there, so that no mark records a file the other side wrote.
+    // exchange, the folder is busy and the last one to come back is left beside the name, named as
+    // a sync tool names a conflict copy (a page's is read with the page, a drawing's is settled by
+    // takeBackSetAsideDrawings). None is returned too when the name no longer holds the new file
+    // once it is there, so that no mark records a file the other side wrote.
     // Throws FolderError::linkedFile for a link there, FolderError::notAFile for anything else
     // that is no regular file; neither is opened.
     std::optional<QString> writePage(const DiaryEntryDTO &entry,

@@ -29,7 +29,9 @@ namespace {
 // Set while a test plays a file system that can neither exchange two names nor refuse to replace
 // one, as a network or FAT drive may be.
 bool renameFlagsRefused = false;
-// Runs once, right after the next exchange of two names: the other side acting just then.
+// Run once, right before or right after the next exchange of two names: the other side acting
+// just then.
+std::function<void()> beforeNextExchange;
 std::function<void()> afterNextExchange;
 } // namespace
 
@@ -40,6 +42,8 @@ extern "C" int renameat2(int fromFolder, const char *from, int toFolder, const c
         errno = EINVAL;
         return -1;
     }
+    if (flags == RENAME_EXCHANGE && beforeNextExchange)
+        std::exchange(beforeNextExchange, nullptr)();
     const int result = int(::syscall(SYS_renameat2, fromFolder, from, toFolder, to, flags));
     if (result == 0 && flags == RENAME_EXCHANGE && afterNextExchange)
         std::exchange(afterNextExchange, nullptr)();
@@ -730,36 +734,58 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("2024-03-05.json")});
     }
 
-    // The tablet renames its pages over the name while an upload replaces it: one between the
-    // upload's last look and its move, which the upload then puts back (`beforeMove`), and one
-    // right after each of the first `pages` exchanges. After the exchange numbered `reuseAt` it
-    // renames a second page over the first, made where the file system gives numbers out again on
-    // the number of the file that exchange put at the name, once that file is freed: the upload's
-    // own after the first exchange, the page put back after a later one. However far the put-back
-    // gets before the folder counts as busy, the tablet's newest page stays at the name or in a
-    // conflict copy the next pass reads, and nothing the tablet wrote stays only under a hidden
-    // name, where the sweep of leftovers would remove it.
-    void theTabletsNewestPageOutlastsAnUploadsPutBack_data() {
+    // The tablet renames its pages (or drawings) over the name while an upload replaces it: one
+    // between the upload's last look and its move, which the upload then puts back (`beforeMove`),
+    // and one right after each of the first `pages` exchanges, each a second younger than the one
+    // before. After the exchange numbered `reuseAt` it renames a second page over the first, made
+    // where the file system gives numbers out again on the number of the file that exchange put at
+    // the name, once that file is freed: the upload's own after the first exchange, the page put
+    // back after a later one. However far the put-back gets before the folder counts as busy, the
+    // tablet's newest page stays at the name or in a conflict copy the next pass reads, the
+    // tablet's newest drawing is at the name once the next pass has settled what was set aside
+    // (also where one more comes right before that pass puts it back, `comesWhileSettled`), and
+    // nothing the tablet wrote stays only under a hidden name, where the sweep of leftovers would
+    // remove it.
+    void theTabletsNewestFileOutlastsAnUploadsPutBack_data() {
+        QTest::addColumn<bool>("drawing");
         QTest::addColumn<bool>("beforeMove");
         QTest::addColumn<int>("pages");
         QTest::addColumn<int>("reuseAt"); // 0: none
         QTest::addColumn<bool>("busy");
-        QTest::newRow("the upload's freed number") << true << 1 << 1 << false;
-        QTest::newRow("the freed number of the page put back") << true << 2 << 2 << false;
-        QTest::newRow("no put-back, the upload's freed number") << false << 1 << 1 << false;
-        for (const int pages : {1, 2, 15, 16, 17, 30})
-            QTest::addRow("a page after each of %d exchanges", pages)
-                << true << pages << 0 << (pages >= 16);
+        QTest::addColumn<bool>("comesWhileSettled");
+        QTest::newRow("the upload's freed number") << false << true << 1 << 1 << false << false;
+        QTest::newRow("the freed number of the page put back")
+            << false << true << 2 << 2 << false << false;
+        QTest::newRow("no put-back, the upload's freed number")
+            << false << false << 1 << 1 << false << false;
+        for (const bool drawing : {false, true}) {
+            for (const int pages : {1, 2, 15, 16, 17, 30})
+                QTest::addRow("a %s after each of %d exchanges", drawing ? "drawing" : "page",
+                              pages)
+                    << drawing << true << pages << 0 << (pages >= 16) << false;
+        }
+        QTest::newRow("a drawing after each of 16 exchanges, one more as it is settled")
+            << true << true << 16 << 0 << true << true;
     }
-    void theTabletsNewestPageOutlastsAnUploadsPutBack() {
+    void theTabletsNewestFileOutlastsAnUploadsPutBack() {
+        QFETCH(bool, drawing);
         QFETCH(bool, beforeMove);
         QFETCH(int, pages);
         QFETCH(int, reuseAt);
         QFETCH(bool, busy);
+        QFETCH(bool, comesWhileSettled);
         SyncRoot sync;
-        sync.folder.writePage(sampleEntry(QStringLiteral("Before")));
-        const auto listed = sync.folder.remotePages().value(march5).fingerprint;
-        const QByteArray page = QFile::encodeName(sync.page(QStringLiteral("2024-03-05.json")));
+        const QString name =
+            drawing ? QStringLiteral("2024-03-05-0.drawing") : QStringLiteral("2024-03-05.json");
+        const QString folder =
+            drawing ? sync.folder.handwritingFolder() : sync.folder.pagesFolder();
+        if (drawing)
+            sync.folder.writeDrawing("Before", march5, 0, std::nullopt);
+        else
+            sync.folder.writePage(sampleEntry(QStringLiteral("Before")));
+        const auto listed = drawing ? sync.folder.remoteInk().value(name).fingerprint
+                                    : sync.folder.remotePages().value(march5).fingerprint;
+        const QByteArray page = QFile::encodeName(folder + QLatin1Char('/') + name);
         QList<QByteArray> made;
         QString newest;
         // The tablet's next page, made beside the name (on `number` if it can be had) and renamed
@@ -769,7 +795,9 @@ private Q_SLOTS:
             struct stat status {};
             do {
                 made.append(page + ".tablet" + QByteArray::number(made.size()));
-                writeBytes(QFile::decodeName(made.last()), Folder::encodePage(sampleEntry(newest)));
+                writeBytes(QFile::decodeName(made.last()),
+                           drawing ? newest.toUtf8() : Folder::encodePage(sampleEntry(newest)));
+                setModified(QFile::decodeName(made.last()), 1709632800000 + made.size() * 1000);
                 ::stat(made.last().constData(), &status);
             } while (number != 0 && status.st_ino != number && made.size() < 64);
             QCOMPARE(::rename(made.last().constData(), page.constData()), 0);
@@ -790,36 +818,50 @@ private Q_SLOTS:
         };
         afterNextExchange = afterExchange;
         const auto cleanUp = qScopeGuard([&] {
+            beforeNextExchange = nullptr;
             afterNextExchange = nullptr;
             for (const QByteArray &path : made)
                 ::unlink(path.constData());
         });
         bool gaveUp = false;
         try {
-            QCOMPARE(sync.folder.writePage(sampleEntry(), listed), std::nullopt);
+            QCOMPARE(drawing ? sync.folder.writeDrawing("Computer drawing", march5, 0, listed)
+                             : sync.folder.writePage(sampleEntry(), listed),
+                     std::nullopt);
         } catch (const Folder::AccessError &error) {
             gaveUp = error.errorCase() == Folder::AccessError::Case::busy;
         }
         QCOMPARE(gaveUp, busy);
         QVERIFY(busy || exchanges == pages);
+        const QStringList copies = QDir(folder).entryList({QStringLiteral("*.sync-conflict-*")});
+        QCOMPARE(copies.size(), busy ? 1 : 0);
+        for (const QString &copy : copies)
+            QVERIFY2(
+                QRegularExpression(QStringLiteral("^") +
+                                   QRegularExpression::escape(name.section(u'.', 0, 0)) +
+                                   QStringLiteral("\\.sync-conflict-\\d{8}-\\d{6}-[a-z]{7}\\.") +
+                                   name.section(u'.', 1) + QStringLiteral("$"))
+                    .match(copy)
+                    .hasMatch(),
+                qPrintable(copy));
         QStringList read;
-        for (const DiaryEntryDTO &entry : sync.folder.readPage(march5).entries)
-            read.append(entry.content);
+        if (drawing) {
+            if (comesWhileSettled)
+                beforeNextExchange = [&] { tabletPage(); };
+            sync.folder.takeBackSetAsideDrawings();
+            read.append(QString::fromUtf8(
+                sync.folder.coordinatedRead(folder + QLatin1Char('/') + name, 64).value_or("")));
+        } else {
+            for (const DiaryEntryDTO &entry : sync.folder.readPage(march5).entries)
+                read.append(entry.content);
+        }
         QVERIFY2(read.contains(newest),
                  qPrintable(newest + QStringLiteral(" is not in ") + read.join(QLatin1Char('|'))));
-        QCOMPARE(QDir(sync.folder.pagesFolder())
-                     .entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden | QDir::System),
+        if (drawing)
+            QCOMPARE(QDir(folder).entryList({QStringLiteral("*.sync-conflict-*")}), QStringList());
+        QCOMPARE(QDir(folder).entryList({QStringLiteral(".*")},
+                                        QDir::Files | QDir::Hidden | QDir::System),
                  QStringList());
-        QMap<DayKey, QList<Folder::ConflictCopy>> conflicts;
-        sync.folder.remotePages(&conflicts);
-        QCOMPARE(conflicts.value(march5).size(), busy ? 1 : 0);
-        for (const Folder::ConflictCopy &copy : conflicts.value(march5))
-            QVERIFY2(
-                QRegularExpression(
-                    QStringLiteral("/2024-03-05\\.sync-conflict-\\d{8}-\\d{6}-[A-Z2-7]{7}\\.json$"))
-                    .match(copy.url)
-                    .hasMatch(),
-                qPrintable(copy.url));
     }
 
     void writesPagesThatReadBack() {

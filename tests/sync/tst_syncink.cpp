@@ -393,6 +393,51 @@ private Q_SLOTS:
         QCOMPARE(f.remote(march6Leaf), onTablet);
     }
 
+    // An upload's put-back that gave up while the tablet kept writing left the last drawing to
+    // come back beside the name (an id in small letters): the next pass takes the newer of it and
+    // the file at the name, or it alone, as the tablet's drawing, and the copy goes; one as old as
+    // the file stays. A sync tool's own copy (an id in capitals) stays where it is, and the file
+    // at the name is taken.
+    void settlesADrawingAPutBackSetAside_data() {
+        QTest::addColumn<QString>("copy");
+        QTest::addColumn<qint64>("copyLater"); // ms after the file at the name
+        QTest::addColumn<bool>("nameGone");
+        QTest::addColumn<QByteArray>("taken");
+        QTest::addColumn<bool>("copyStays");
+        const QString ours =
+            QStringLiteral("2024-03-05-0.sync-conflict-20240305-110000-qwertyu.drawing");
+        const QString tools =
+            QStringLiteral("2024-03-05-0.sync-conflict-20240305-110000-ABC4DEF.drawing");
+        QTest::newRow("set aside, newer") << ours << qint64(1000) << false << drawing(3) << false;
+        QTest::newRow("set aside, older") << ours << qint64(-1000) << false << onTablet << false;
+        QTest::newRow("set aside, as old") << ours << qint64(0) << false << onTablet << true;
+        QTest::newRow("set aside, its name empty since")
+            << ours << qint64(1000) << true << drawing(3) << false;
+        QTest::newRow("a sync tool's copy, newer")
+            << tools << qint64(1000) << false << onTablet << true;
+    }
+    void settlesADrawingAPutBackSetAside() {
+        QFETCH(QString, copy);
+        QFETCH(qint64, copyLater);
+        QFETCH(bool, nameGone);
+        QFETCH(QByteArray, taken);
+        QFETCH(bool, copyStays);
+        InkFixture f;
+        f.writeLocal(march5, 0, exchanged, exchangedMs);
+        f.pass();
+        f.writeLocal(march5, 0, onComputer, laterMs);
+        if (nameGone)
+            f.tablet.remove(QStringLiteral("Handwriting/") + leaf0);
+        else
+            f.writeRemote(leaf0, onTablet, laterMs + 1000);
+        f.writeRemote(copy, drawing(3), laterMs + 1000 + copyLater);
+        f.pass();
+        QCOMPARE(f.sync->status(), DiaryCloudSyncStatus::upToDate);
+        QCOMPARE(f.local(leaf0), taken);
+        QCOMPARE(f.remote(leaf0), taken);
+        QCOMPARE(f.remote(copy) == drawing(3), copyStays);
+    }
+
     // A placeholder is asked for and nothing else happens to it; once it is fetched, the
     // next pass settles it.
     void asksForPlaceholdersOnly() {
