@@ -119,6 +119,34 @@ private:
     int m_held = 0;
 };
 
+// Runs `then` before the work resumes from its `wait`th hand-over to a worker thread (one that
+// the work's own executors answer with a queued call to an object of their own), so that the work
+// waits at that hand-over when it runs; for the first, the caller runs it at once.
+class BeforeTheAnswerTo : public QObject {
+public:
+    BeforeTheAnswerTo(int wait, std::function<void()> then)
+        : m_answersLeft(wait - 1)
+        , m_then(std::move(then)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~BeforeTheAnswerTo() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *receiver, QEvent *event) override {
+        if (m_answersLeft > 0 && event->type() == QEvent::MetaCall &&
+            receiver->metaObject() == &QObject::staticMetaObject && --m_answersLeft == 0) {
+            // Queued behind this answer, and ahead of the next: the work resumes from this one
+            // first, hands its next piece to a worker, and only that worker's answer comes after.
+            QMetaObject::invokeMethod(this, m_then, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    int m_answersLeft;
+    std::function<void()> m_then;
+};
+
 template <typename T> QCoro::Task<void> ended(QCoro::Task<T> task) {
     co_await std::move(task);
 }
@@ -404,19 +432,37 @@ private Q_SLOTS:
     }
 
     // Work resumed after the services are gone ends without touching them: the graph goes while
-    // the work waits on one of its threads, and the event loop runs until the work has ended.
+    // the work waits at one of its hand-overs to a worker thread (`wait`, from 1; a sync pass's to
+    // the pool, the others' to their own threads), or, `afterAnother`, while it waits for another
+    // replacement of the diary to end before it begins, and the event loop runs until the work has
+    // ended.
     void workOutlivingTheGraphLeavesItAlone_data() {
         QTest::addColumn<QString>("work");
+        QTest::addColumn<int>("wait");
+        QTest::addColumn<bool>("afterAnother");
         QTest::addColumn<bool>("cancelled");
-        QTest::newRow("restore") << "restore" << true;
-        QTest::newRow("restore of the newest backup") << "restoreNewest" << true;
-        QTest::newRow("backup") << "backup" << true;
-        QTest::newRow("sync pass making its folders") << "syncFolders" << false;
-        QTest::newRow("sync pass whose page write fails") << "syncWrite" << false;
+        QTest::newRow("restore") << "restore" << 1 << false << true;
+        QTest::newRow("restore, taking the diary") << "restore" << 2 << false << true;
+        QTest::newRow("restore, writing the safety backup") << "restore" << 3 << false << true;
+        QTest::newRow("restore, replacing the diary") << "restore" << 4 << false << true;
+        QTest::newRow("restore, reading the diary back") << "restore" << 5 << false << true;
+        QTest::newRow("restore after another") << "restore" << 1 << true << true;
+        QTest::newRow("restore of the newest backup") << "restoreNewest" << 1 << false << true;
+        QTest::newRow("restore of the newest backup after another")
+            << "restoreNewest" << 1 << true << true;
+        QTest::newRow("backup") << "backup" << 1 << false << true;
+        QTest::newRow("backup, taking the diary") << "backup" << 2 << false << true;
+        QTest::newRow("sync pass asking for its folder") << "syncFolders" << 1 << false << false;
+        QTest::newRow("sync pass making its folders") << "syncFolders" << 3 << false << false;
+        QTest::newRow("sync pass whose folders cannot be made")
+            << "syncNoFolders" << 3 << false << false;
+        QTest::newRow("sync pass whose page write fails") << "syncWrite" << 1 << false << false;
     }
 
     void workOutlivingTheGraphLeavesItAlone() {
         QFETCH(QString, work);
+        QFETCH(int, wait);
+        QFETCH(bool, afterAnother);
         QFETCH(bool, cancelled);
         Launch launch;
         launch.testMode();
@@ -428,6 +474,13 @@ private Q_SLOTS:
                                                 std::nullopt, 1));
         const QString package =
             test::waitFor(graph->snapshotService().createSnapshot(backups)).packageURL;
+        if (afterAnother)
+            QVERIFY(test::waitFor(
+                graph->diarySession().beginReplacement(DiaryReplacementKind::restore)));
+        if (work == u"syncNoFolders") {
+            QVERIFY(QDir(sync).mkdir(QStringLiteral("Diary Sync")));
+            test::writeBytes(sync + QStringLiteral("/Diary Sync/Pages"), "not a folder");
+        }
 
         // The page's upload stops once its file is written aside, until let go, and then fails.
         QSemaphore writing;
@@ -440,7 +493,10 @@ private Q_SLOTS:
                 letGo.acquire();
                 throw DiaryCloudSyncFolder::FolderError::linkedFile(day("2024-03-01"), {});
             });
+        // A sync pass is led to its hand-over through the pool instead.
+        const bool pooled = work == u"syncFolders" || work == u"syncNoFolders";
         std::optional<PoolHold> pool;
+        const BeforeTheAnswerTo graphGoes(pooled ? 1 : wait, [&] { graph.reset(); });
         std::optional<QCoro::Task<void>> working;
         if (work == u"restore") {
             working = ended(graph->restoreCoordinator().restore(package, quarantine));
@@ -448,22 +504,24 @@ private Q_SLOTS:
             working = ended(graph->restoreCoordinator().restoreNewest(backups, quarantine));
         } else if (work == u"backup") {
             working = ended(graph->snapshotService().createSnapshot(backups));
-        } else if (work == u"syncFolders") {
-            // Step by step up to the folders' making, which then waits in the pool.
+        } else if (pooled) {
+            // Step by step up to the hand-over it is to wait at, which then waits in the pool.
             pool.emplace();
             working = graph->cloudSync().syncNow();
-            pool->pass();
-            QCoreApplication::sendPostedEvents();
-            QCOMPARE(graph->cloudSync().status(), DiaryCloudSyncStatus::syncing);
-            pool->pass();
-            QCoreApplication::sendPostedEvents();
-            QVERIFY(!QFileInfo::exists(sync + QStringLiteral("/Diary Sync/Pages")));
+            for (int passed = 1; passed < wait; ++passed) {
+                pool->pass();
+                QCoreApplication::sendPostedEvents();
+                QCOMPARE(graph->cloudSync().status(), DiaryCloudSyncStatus::syncing);
+            }
+            QVERIFY(!QFileInfo(sync + QStringLiteral("/Diary Sync/Pages")).isDir());
         } else {
             working = graph->cloudSync().syncNow();
             QVERIFY(test::waitUntil([&] { return writing.tryAcquire(); }));
         }
 
-        graph.reset();
+        if (wait == 1 || pooled)
+            graph.reset();
+        QVERIFY(test::waitUntil([&] { return !graph; }));
         pool.reset();
         letGo.release();
         QCOMPARE(test::thrownBy<CancellationError>([&] {
