@@ -157,6 +157,19 @@ struct HolderLines {
         return holder;
     }
 
+    // Whether the lines name a process that runs now: one of this host, this boot and these
+    // process numbers that started at the tick they give. Such lines hold the file whatever its
+    // locks say: a POSIX lock goes when its process closes any descriptor of the file, and the
+    // holder may keep a kind of lock this process is refused. A holder that ended, or whose
+    // number another process has now, is not named.
+    bool running() const {
+        if (host != QSysInfo::machineHostName() || bootId.isEmpty() || bootId != thisBootId() ||
+            pidNamespace != thisPidNamespace())
+            return false;
+        const ProcessLook process = ProcessLook::of(pid);
+        return process.state == ProcessLook::running && process.startTicks == startTicks;
+    }
+
     // Whether the holder is gone, on a file system that keeps no locks and so cannot say. Only a
     // holder of this machine's boot whose process this one can see can be looked for: one of
     // another host or of process numbers this one does not see holds it. No clock decides: a
@@ -185,12 +198,28 @@ struct HolderLines {
     }
 };
 
+// Whether another holds a record (`fcntl`) lock on the file, asked by the first of the two
+// commands the file system answers: an open-file-description lock's test sees POSIX locks too.
+bool recordLocked(int fd) {
+    for (const int command : {F_OFD_GETLK, F_GETLK}) {
+        struct flock range {};
+        range.l_type = F_WRLCK;
+        range.l_whence = SEEK_SET;
+        if (::fcntl(fd, command, &range) == 0)
+            return range.l_type != F_UNLCK;
+    }
+    return false;
+}
+
 // Locks the whole file with the first kind of lock the file system keeps, in the order every
 // holder tries them: `flock`, then an open-file-description lock, then a POSIX one. 0 when this
 // descriptor holds it now, EWOULDBLOCK when another does, or why the file system keeps none.
-int lockWholeFile(int fd) {
+// A launch that judges the file asks every kind before it calls it free: `flock` does not see
+// the record locks, which a holder refused a `flock` keeps, so having taken one it asks for
+// those too (a record lock taken sees the others itself, and a test after it would see its own).
+int lockWholeFile(int fd, bool judging = false) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-        return 0;
+        return judging && recordLocked(fd) ? EWOULDBLOCK : 0;
     int error = errno;
     if (error == EWOULDBLOCK)
         return EWOULDBLOCK;
@@ -219,8 +248,19 @@ bool standsAt(int fd, const QByteArray &path) {
            sameFile(open, there);
 }
 
+// The holder lines of the file at `path`, read without following a link or waiting on a writer.
+std::optional<HolderLines> linesAt(const QByteArray &path) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<HolderLines> holder = HolderLines::read(fd);
+    ::close(fd);
+    return holder;
+}
+
 // Puts a file set aside back at `path`. Where another launch has made a lock there meanwhile, the
-// one set aside is nobody's to find any more and is removed.
+// one set aside is nobody's to find any more and is removed, unless its lines cannot show its
+// holder gone: a holder that runs on keeps its file, if not its name.
 void putBack(const QByteArray &aside, const QByteArray &path) {
     if (::renameat2(AT_FDCWD, aside.constData(), AT_FDCWD, path.constData(), RENAME_NOREPLACE) == 0)
         return;
@@ -228,6 +268,15 @@ void putBack(const QByteArray &aside, const QByteArray &path) {
     // A file system that cannot refuse to replace in a rename can refuse to link over a name.
     if (error != EEXIST)
         error = ::link(aside.constData(), path.constData()) == 0 ? 0 : errno;
+    if (error == EEXIST) {
+        const std::optional<HolderLines> holder = linesAt(aside);
+        if (holder && !holder->gone()) {
+            qCWarning(lcApp) << "the lock file set aside at" << QFile::decodeName(aside)
+                             << "names a holder that may run, and is kept there: another lock "
+                                "stands at its name";
+            return;
+        }
+    }
     if (error == 0 || error == EEXIST)
         ::unlink(aside.constData());
     else
@@ -235,10 +284,11 @@ void putBack(const QByteArray &aside, const QByteArray &path) {
                          << "cannot be put back:" << systemReason(error);
 }
 
-// Whether a process holds the lock file: its locks say so where the file system keeps any; only
-// where it keeps none do the lines its holder wrote decide. A holder takes the locks the moment
-// it creates the file and keeps them while it runs, whatever the file says (it may be empty after
-// a power cut, or name another host); only what nobody holds is cleared.
+// Whether a process holds the lock file: a lock of any kind another process keeps on it, or
+// lines that name a process running now (see HolderLines::running); only where the file system
+// keeps no locks do lines that cannot show their holder gone hold it too. A holder takes the locks
+// the moment it creates the file and keeps them while it runs, whatever the file says (it may be
+// empty after a power cut, or name another host); only what nobody holds is cleared.
 Standing examineRegularFile(const QByteArray &path, const struct stat &seen) {
     const int fd = ::open(path.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -251,9 +301,12 @@ Standing examineRegularFile(const QByteArray &path, const struct stat &seen) {
     struct stat now {};
     if (::fstat(fd, &now) != 0 || !sameFile(now, seen))
         return finish({Standing::changed});
-    const int locked = lockWholeFile(fd);
+    const int locked = lockWholeFile(fd, true);
     if (locked == EWOULDBLOCK)
         return finish({Standing::held});
+    const auto holds = [locked](const std::optional<HolderLines> &holder) {
+        return holder && (locked == 0 ? holder->running() : !holder->gone());
+    };
     // A holder takes its lock, and writes its lines, the moment it has made the file; a look just
     // then finds it free or without lines. A second look a little later tells.
     const auto abandoned = [&] {
@@ -262,7 +315,7 @@ Standing examineRegularFile(const QByteArray &path, const struct stat &seen) {
             QThread::msleep(100);
             holder = HolderLines::read(fd);
         }
-        return !holder || holder->gone();
+        return !holds(holder);
     };
     if (locked == 0) {
         QThread::msleep(20);
@@ -271,9 +324,9 @@ Standing examineRegularFile(const QByteArray &path, const struct stat &seen) {
     } else {
         qCInfo(lcApp) << "the file system keeps no locks; the lock's holder lines decide:"
                       << systemReason(locked);
-        if (!abandoned())
-            return finish({Standing::held});
     }
+    if (!abandoned())
+        return finish({Standing::held});
     // Set aside under a name of its own before it is removed, so that what is removed is the file
     // judged and nothing another launch made at the lock's name meanwhile.
     const QByteArray aside = path.left(path.lastIndexOf('/') + 1) + ".Velmora.lock." +
@@ -286,14 +339,11 @@ Standing examineRegularFile(const QByteArray &path, const struct stat &seen) {
         putBack(aside, path);
         return finish({Standing::changed});
     }
-    // Where nothing keeps locks, a holder that made the file as it was judged has written its
-    // lines by now.
-    if (locked != 0) {
-        const std::optional<HolderLines> holder = HolderLines::read(fd);
-        if (holder && !holder->gone()) {
-            putBack(aside, path);
-            return finish({Standing::held});
-        }
+    // A holder that made the file as it was judged, and whose lock this process does not see or
+    // where nothing keeps locks, has written its lines by now.
+    if (holds(HolderLines::read(fd))) {
+        putBack(aside, path);
+        return finish({Standing::held});
     }
     if (::unlink(aside.constData()) != 0 && errno != ENOENT)
         return finish({Standing::blocking, systemReason(errno)});

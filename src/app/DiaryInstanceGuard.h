@@ -14,8 +14,9 @@ namespace velmora {
 // held for the whole run. The lock lies beside the store's real file, so every spelling of the
 // store's path (a link to it, a linked folder) meets the same lock. What holds it is the system's
 // lock on the open file, of whichever kind the file system keeps, which lives as long as the
-// process: taking it waits for no disk. Where the file system keeps no lock of any kind, the
-// lines the holder writes in the file name its process exactly, and a later launch looks for it.
+// process: taking it waits for no disk. The lines the holder writes in the file name its process
+// exactly, and a later launch looks for it where the file system keeps no lock of any kind, or
+// keeps one the launch cannot see or the holder has lost.
 // The store file itself is claimed with it, so that a lock file someone deleted, or a hard link
 // to the store from another folder, lets no second process in either. The claims and the lock are
 // let go together, once neither this object nor anything given the claims holds them: work on

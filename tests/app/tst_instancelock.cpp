@@ -43,12 +43,19 @@ enum RefusedLocks {
     everyLockRefused = 7,
 };
 int refusedLocks = noneRefused;
-// Run once just before the next rename in the process, as another launch could act just then.
+// Run once just before or just after the next rename in the process, or just before the next
+// flock, as another launch could act just then.
 std::function<void()> beforeNextRename;
+std::function<void()> afterNextRename;
+std::function<void()> beforeNextLock;
+// Run once as this thread next pauses, as a holder could act while a launch waits.
+thread_local std::function<void()> duringNextPause;
 } // namespace
 
 // Stand in for the C library's for every caller in the process, refusing locks while asked to.
 extern "C" int flock(int fd, int operation) {
+    if (beforeNextLock)
+        std::exchange(beforeNextLock, {})();
     if (refusedLocks & flockRefused) {
         errno = ENOLCK;
         return -1;
@@ -77,7 +84,16 @@ extern "C" int fcntl64(int fd, int command, ...) __attribute__((alias("fcntl")))
 extern "C" int rename(const char *from, const char *to) noexcept {
     if (beforeNextRename)
         std::exchange(beforeNextRename, {})();
-    return int(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0));
+    const int renamed = int(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0));
+    if (afterNextRename)
+        std::exchange(afterNextRename, {})();
+    return renamed;
+}
+
+extern "C" int nanosleep(const timespec *duration, timespec *left) {
+    if (duringNextPause)
+        std::exchange(duringNextPause, {})();
+    return int(::syscall(SYS_nanosleep, duration, left));
 }
 
 // Stand in for the C library's for every caller in the process, counting before they sync.
@@ -147,10 +163,12 @@ QByteArray linesOfThisProcess() {
 }
 
 // A process of its own that takes the lock on `store` as a launch does, once `start` (a pipe's
-// ends) is closed, and keeps it until it is killed; it ends with this process.
+// ends) is closed, and keeps it until it is killed; it ends with this process. Asked to, it then
+// opens the lock file and closes it again, as picking it for an import would.
 class LockHolder {
 public:
-    explicit LockHolder(const QString &store, const int *start = nullptr) {
+    explicit LockHolder(const QString &store, const int *start = nullptr,
+                        bool closesADescriptor = false) {
         int report[2] = {-1, -1};
         if (::pipe2(report, O_CLOEXEC) != 0)
             return;
@@ -164,6 +182,8 @@ public:
             }
             DiaryInstanceLock lock;
             go = char(lock.tryAcquire(store));
+            if (closesADescriptor)
+                ::close(::open(QFile::encodeName(lock.lockFilePath()).constData(), O_RDONLY));
             (void)!::write(report[1], &go, 1);
             for (;;)
                 ::pause();
@@ -272,9 +292,11 @@ private Q_SLOTS:
     void abandonedLocksAreCleared_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("locksKept"); // by the file system
+        // The last: another launch sets the new file aside just as it is made, before its lines.
         for (const char *kind :
              {"nothing", "empty file", "garbage", "another host", "a process that ended",
-              "empty folder", "dangling link", "link to a file", "link to a fifo"})
+              "empty folder", "dangling link", "link to a file", "link to a fifo",
+              "nothing, set aside as it is made"})
             QTest::newRow(kind) << QString::fromLatin1(kind) << true;
         // Where nothing keeps locks, what the holder wrote tells whether it is gone; a file
         // without lines is still so at a second look.
@@ -293,8 +315,15 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(folder));
         const QString lockPath = folder + QStringLiteral("/Velmora.lock");
         refusedLocks = locksKept ? noneRefused : everyLockRefused;
-        const auto keepLocks = qScopeGuard([] { refusedLocks = noneRefused; });
+        const auto keepLocks = qScopeGuard([] {
+            refusedLocks = noneRefused;
+            beforeNextLock = {};
+        });
         leave(kind, lockPath);
+        if (kind == u"nothing, set aside as it is made")
+            beforeNextLock = [native = QFile::encodeName(lockPath)] {
+                QCOMPARE(::rename(native.constData(), (native + ".aside").constData()), 0);
+            };
         DiaryInstanceLock lock;
         syncsAsked = 0;
         QCOMPARE(lock.tryAcquire(folder + QStringLiteral("/store.sqlite")),
@@ -352,9 +381,14 @@ private Q_SLOTS:
     void aLiveHolderKeepsItsLock_data() {
         QTest::addColumn<QString>("kind"); // empty: locked, and the file emptied
         QTest::newRow("locked, and empty") << QString();
+        // The last three: what a holder that made the file, or another launch, does while the
+        // file is judged.
         for (const char *kind :
              {"a live holder", "this process", "another host", "another pid namespace",
-              "a process that ended, replaced while judged"})
+              "a process that ended, replaced while judged",
+              "empty file, its lines written during the second look",
+              "empty file, its lines written as it is set aside",
+              "a process that ended, replaced while judged, another lock made meanwhile"})
             QTest::addRow("%s, no locks", kind) << QString::fromLatin1(kind);
     }
     void aLiveHolderKeepsItsLock() {
@@ -373,55 +407,104 @@ private Q_SLOTS:
         const auto keepLocks = qScopeGuard([] {
             refusedLocks = noneRefused;
             beforeNextRename = {};
+            afterNextRename = {};
+            duringNextPause = {};
         });
-        // A live holder's file takes the place of the abandoned one as it is judged.
-        if (kind == u"a process that ended, replaced while judged")
+        // A live holder's file takes the place of the abandoned one as it is judged; a third
+        // launch makes its own lock while that one is set aside.
+        if (kind.startsWith(u"a process that ended, replaced while judged"))
             beforeNextRename = [lockPath] {
                 QFile::remove(lockPath);
                 leave(QStringLiteral("this process"), lockPath);
             };
+        if (kind.endsWith(u"another lock made meanwhile"))
+            afterNextRename = [lockPath] { leave(QStringLiteral("a live holder"), lockPath); };
+        // The holder that made the empty file writes its lines into it.
+        const auto writeLines = [lockPath, lines = linesOfThisProcess()] {
+            QFile file(lockPath);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines) == lines.size());
+        };
+        if (kind.endsWith(u"during the second look"))
+            duringNextPause = writeLines;
+        if (kind.endsWith(u"as it is set aside"))
+            beforeNextRename = writeLines;
         DiaryInstanceLock lock;
         QCOMPARE(lock.tryAcquire(home.filePath(QStringLiteral("store.sqlite"))),
                  DiaryInstanceLock::Outcome::heldByAnotherProcess);
         QVERIFY(QFileInfo::exists(lockPath));
+        // The live holder's file that could not be put back is kept where it was set aside.
+        const QStringList aside =
+            QDir(home.path())
+                .entryList({QStringLiteral(".Velmora.lock.*")}, QDir::Files | QDir::Hidden);
+        QCOMPARE(aside.size(), kind.endsWith(u"another lock made meanwhile") ? 1 : 0);
     }
 
     // A holder in a process of its own keeps the lock with whatever kind of lock the file system
     // keeps, or by its lines where it keeps none, whatever the file's time says; once it is
-    // killed, also before it is reaped, the next launch clears it.
+    // killed, also before it is reaped, the next launch clears it. Its lock alone keeps it where
+    // its lines were emptied or name a process that ended; its lines alone where the next launch
+    // cannot see its lock: a POSIX lock goes when its process closes any descriptor of the file,
+    // and two processes may be refused different kinds.
     void aHolderKeepsTheLockUntilItEnds_data() {
-        QTest::addColumn<int>("refused");
-        QTest::addColumn<int>("fileTimeShift"); // seconds
+        QTest::addColumn<int>("refused");     // in the holder
+        QTest::addColumn<int>("refusedHere"); // in the next launch
+        QTest::addColumn<QString>("change");  // made while it is held
         QTest::addColumn<bool>("reaped");
-        QTest::newRow("every lock kept") << int(noneRefused) << 0 << true;
-        QTest::newRow("flock refused") << int(flockRefused) << 0 << true;
-        QTest::newRow("flock and description locks refused")
-            << int(flockRefused | descriptionLocksRefused) << 0 << true;
-        QTest::newRow("every lock refused") << int(everyLockRefused) << 0 << true;
-        QTest::newRow("every lock refused, a zombie") << int(everyLockRefused) << 0 << false;
-        QTest::newRow("every lock refused, file time 5 s behind")
-            << int(everyLockRefused) << -5 << true;
-        QTest::newRow("every lock refused, file time 5 s ahead")
-            << int(everyLockRefused) << 5 << true;
+        const auto row = [](const char *name, int refused, int refusedHere, const char *change = "",
+                            bool reaped = true) {
+            QTest::newRow(name) << refused << refusedHere << QString::fromLatin1(change) << reaped;
+        };
+        const int flockAndDescription = flockRefused | descriptionLocksRefused;
+        row("every lock kept", noneRefused, noneRefused);
+        row("flock refused", flockRefused, flockRefused);
+        row("flock and description locks refused", flockAndDescription, flockAndDescription);
+        row("every lock refused", everyLockRefused, everyLockRefused);
+        row("every lock refused, a zombie", everyLockRefused, everyLockRefused, "", false);
+        row("every lock refused, file time 5 s behind", everyLockRefused, everyLockRefused,
+            "file time 5 s behind");
+        row("every lock refused, file time 5 s ahead", everyLockRefused, everyLockRefused,
+            "file time 5 s ahead");
+        row("flock refused, lines emptied", flockRefused, flockRefused, "empty file");
+        row("flock and POSIX locks refused, lines of a process that ended",
+            flockRefused | processLocksRefused, flockRefused | processLocksRefused,
+            "a process that ended");
+        row("flock and description locks refused, lines emptied", flockAndDescription,
+            flockAndDescription, "empty file");
+        row("flock and description locks refused, a descriptor of it closed", flockAndDescription,
+            flockAndDescription, "a descriptor of it closed");
+        row("flock and description locks refused in the holder only, lines emptied",
+            flockAndDescription, noneRefused, "empty file");
+        row("flock and description locks refused in the next launch only", noneRefused,
+            flockAndDescription);
+        row("flock refused in the holder only, lines emptied", flockRefused, noneRefused,
+            "empty file");
+        row("flock refused in the next launch only", noneRefused, flockRefused);
     }
 
     void aHolderKeepsTheLockUntilItEnds() {
         QFETCH(int, refused);
-        QFETCH(int, fileTimeShift);
+        QFETCH(int, refusedHere);
+        QFETCH(QString, change);
         QFETCH(bool, reaped);
         QTemporaryDir home;
         const QString store = home.filePath(QStringLiteral("store.sqlite"));
+        const QString lockPath = home.filePath(QStringLiteral("Velmora.lock"));
         refusedLocks = refused;
         const auto keepLocks = qScopeGuard([] { refusedLocks = noneRefused; });
-        LockHolder holder(store);
+        LockHolder holder(store, nullptr, change == u"a descriptor of it closed");
         QCOMPARE(holder.outcome(), int(DiaryInstanceLock::Outcome::acquired));
-        const timespec written{QDateTime::currentSecsSinceEpoch() + fileTimeShift, 0};
-        const timespec times[2] = {written, written};
-        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(home.filePath("Velmora.lock")).constData(),
-                             times, 0),
-                 0);
+        refusedLocks = refusedHere;
+        if (change.startsWith(u"file time")) {
+            const timespec written{
+                QDateTime::currentSecsSinceEpoch() + (change.endsWith(u"behind") ? -5 : 5), 0};
+            const timespec times[2] = {written, written};
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(lockPath).constData(), times, 0), 0);
+        } else if (change == u"empty file" || change == u"a process that ended") {
+            leave(change, lockPath);
+        }
         DiaryInstanceLock next;
         QCOMPARE(next.tryAcquire(store), DiaryInstanceLock::Outcome::heldByAnotherProcess);
+        QVERIFY(QFileInfo::exists(lockPath));
         holder.kill(reaped);
         QCOMPARE(next.tryAcquire(store), DiaryInstanceLock::Outcome::acquired);
     }
