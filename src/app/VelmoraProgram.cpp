@@ -419,6 +419,8 @@ VelmoraProgram::transferContext(MessageBoxAlertPresenter::ParentWindow alertWind
         diaryFontNames(),
         graph.storeURL()};
     context.dataOperations = &graph.dataOperations();
+    if (m_lock.isHeld())
+        context.lockFile = m_lock.lockFilePath();
     if (m_transferSeams)
         m_transferSeams(context);
     return context;

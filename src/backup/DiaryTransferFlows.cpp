@@ -146,8 +146,10 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
     service.setOfferedFonts(context.offeredFonts);
     std::exception_ptr failure;
     try {
-        const QStringList storeFiles =
+        QStringList storeFiles =
             context.storeURL.isEmpty() ? QStringList() : storeFilePaths(context.storeURL);
+        if (!context.lockFile.isEmpty())
+            storeFiles << context.lockFile;
         DiaryTransferDocument document;
         {
             // Held until the reading thread is joined, at the end of this block; a stop comes

@@ -54,6 +54,9 @@ struct DiaryTransferFlowContext {
     QStringList offeredFonts = {};
     // The store's file, which an import never reads, whatever file the user picked.
     QString storeURL = {};
+    // The diary's lock file, which an import never opens either: closing a descriptor of it
+    // would drop a POSIX lock the program holds on it.
+    QString lockFile = {};
     // Runs on the reading thread just before the picked path is opened; tests replace the file.
     std::function<void()> beforeOpeningSource = {};
     // Where an export holds its file's thread, and an import its reading thread, for a quit to

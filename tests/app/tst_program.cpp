@@ -87,6 +87,29 @@ struct ProgramFixture {
     }
 };
 
+// Answers the file panel with `chosen` once it has taken that name, then the alert, keeping its
+// text: both are modal, and answered from inside their loops.
+struct ModalAnswers {
+    QTimer timer;
+    QString alertText;
+
+    explicit ModalAnswers(const QString &chosen) {
+        timer.setInterval(20);
+        QObject::connect(&timer, &QTimer::timeout, [this, chosen] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *panel = qobject_cast<QFileDialog *>(modal)) {
+                panel->selectFile(chosen);
+                if (QFileInfo(panel->selectedFiles().value(0)) == QFileInfo(chosen))
+                    static_cast<QDialog *>(panel)->accept();
+            } else if (auto *alert = qobject_cast<QMessageBox *>(modal)) {
+                alertText = alert->text() + QLatin1Char('|') + alert->informativeText();
+                alert->buttons().constFirst()->click();
+            }
+        });
+        timer.start();
+    }
+};
+
 } // namespace
 
 class ProgramTests : public QObject {
@@ -441,29 +464,37 @@ private Q_SLOTS:
         QVERIFY(!exporting->isEnabled());
 
         const QString destination = f.folder.filePath(QStringLiteral("Export.json"));
-        QString alertText;
-        // The panel and then the alert are modal: they are answered from inside their loops.
-        QTimer answer;
-        answer.setInterval(20);
-        connect(&answer, &QTimer::timeout, [&] {
-            QWidget *modal = QApplication::activeModalWidget();
-            if (auto *panel = qobject_cast<QFileDialog *>(modal)) {
-                panel->selectFile(destination);
-                static_cast<QDialog *>(panel)->accept();
-            } else if (auto *alert = qobject_cast<QMessageBox *>(modal)) {
-                alertText = alert->text() + QLatin1Char('|') + alert->informativeText();
-                alert->buttons().constFirst()->click();
-            }
-        });
-        answer.start();
+        ModalAnswers answers(destination);
         view->dataSection()->controller().exportDiary();
-        QVERIFY(waitUntil([&] { return !alertText.isEmpty(); }));
-        answer.stop();
-        QCOMPARE(alertText,
+        QVERIFY(waitUntil([&] { return !answers.alertText.isEmpty(); }));
+        QCOMPARE(answers.alertText,
                  QStringLiteral("Export Failed|") + DiaryDataOperationGuard::refusalText());
         QVERIFY(!QFileInfo::exists(destination));
         ticket->release();
         QVERIFY(exporting->isEnabled());
+    }
+
+    // File ▸ Import… refuses the diary's own files unopened: closing a descriptor of one would drop
+    // a lock the program holds on it.
+    void importRefusesTheDiarysOwnFiles_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("the store") << QStringLiteral("store.sqlite");
+        QTest::newRow("the lock file") << QStringLiteral("Velmora.lock");
+    }
+
+    void importRefusesTheDiarysOwnFiles() {
+        QFETCH(QString, name);
+        ProgramFixture f;
+        QVERIFY(f.start());
+        const QString picked = f.folder.filePath(QStringLiteral("diary/") + name);
+        QVERIFY(QFileInfo::exists(picked));
+        ModalAnswers answers(picked);
+        f.program->menus().action(QStringLiteral("Import…"))->trigger();
+        QVERIFY(waitUntil([&] { return !answers.alertText.isEmpty(); }));
+        QCOMPARE(answers.alertText,
+                 QStringLiteral("Import Failed|“%1” is the diary’s own store, not an "
+                                "export. Choose a Velmora export file.")
+                     .arg(name));
     }
 
     // The load-failure card's restore shares the guard too: refused while another operation

@@ -111,7 +111,8 @@ inline void malformedImportRows() {
         row(special, notAFile.arg(QFileInfo(QString::fromLatin1(special)).fileName()));
     const QString store = QStringLiteral(
         "“%1” is the diary’s own store, not an export. Choose a Velmora export file.");
-    for (const char *name : {"store.sqlite", "swapped for the store", "swapped for the store-wal"})
+    for (const char *name :
+         {"store.sqlite", "swapped for the store", "swapped for the store-wal", "Velmora.lock"})
         row(name, store.arg(QString::fromLatin1(name)));
 }
 

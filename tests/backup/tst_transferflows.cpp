@@ -53,6 +53,7 @@ struct FlowFixture : SessionFixture {
         DiaryTransferFlowContext context{repository, settings, clock, alerts,
                                          DiaryOpenDayReloader(session.get())};
         context.storeURL = store;
+        context.lockFile = folder.filePath(QStringLiteral("Velmora.lock"));
         context.beforeOpeningSource = beforeOpeningSource;
         return context;
     }
@@ -140,6 +141,14 @@ private Q_SLOTS:
             fixture.beforeOpeningSource = [native] {
                 ::rename((native + ".link").constData(), native.constData());
             };
+        } else if (file == u"Velmora.lock") {
+            // The diary's lock, held as the program holds it where only POSIX locks work.
+            path = fixture.folder.filePath(file);
+            QFile made(path);
+            QVERIFY(made.open(QIODevice::WriteOnly) && made.write("4242\nvelmora\nhost\n") > 0);
+            made.close();
+            locked = lockedFile(path);
+            QVERIFY(locked >= 0);
         } else if (QDir::isAbsolutePath(file)) {
             path = file;
         } else if (file == u"a folder") {
@@ -185,6 +194,13 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(fixture.quarantine));
         QCOMPARE(fixture.settings->selectedFont(), QStringLiteral("Georgia"));
         QVERIFY(locked < 0 || stillLocked(locked));
+        if (file == u"Velmora.lock") {
+            // Nor does an export over it open it.
+            test::waitFor(runExportFlow(path, fixture.context(), fixture.completion()));
+            QCOMPARE(fixture.alerts->shown.last().informativeText,
+                     QStringLiteral("A file already exists at the export location."));
+            QVERIFY(stillLocked(locked));
+        }
     }
 
     void cancellingWritesNothing_data() {
