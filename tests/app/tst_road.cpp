@@ -26,6 +26,7 @@
 #include "store/DiaryPersistenceStack.h"
 #include "store/Sqlite.h"
 #include "support/KeptDiary.h"
+#include "support/PrivateSessionBus.h"
 #include "support/PrivateXServer.h"
 #include "support/ProgramInWindow.h"
 #include "support/ProgramRun.h"
@@ -205,7 +206,7 @@ public:
                      {QStringLiteral("--velmora-test-mode"), QStringLiteral("--velmora-store-url"),
                       store(home), QStringLiteral("--velmora-defaults-suite"),
                       QStringLiteral("Road")},
-                     {}, screen(server.display())) {}
+                     qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), screen(server.display())) {}
 
     static QString store(const QString &home) {
         return home + QStringLiteral("/diary/store.sqlite");
@@ -1705,8 +1706,11 @@ private Q_SLOTS:
 
 int main(int argc, char **argv) {
     // A private X server for this test alone: real windows, focus and key routing. A copy of the
-    // test that a row starts uses the same one, which outlives it when it is killed.
+    // test that a row starts uses the same one, which outlives it when it is killed. The same for
+    // the session bus, one that starts nothing on demand: no bus is started for the display behind
+    // the test's back, nor the machine's notification daemon, to outlive the test.
     PrivateXServer server;
+    PrivateSessionBus bus(PrivateSessionBus::Activation::none);
     if (!qEnvironmentVariableIsSet(killedChild)) {
         const QString display = server.display();
         if (display.isEmpty()) {
@@ -1714,6 +1718,8 @@ int main(int argc, char **argv) {
             return 1;
         }
         qputenv("DISPLAY", display.toLocal8Bit());
+        if (!bus.address().isEmpty())
+            qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toLocal8Bit());
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
     prepareTestEnvironment();

@@ -5,10 +5,15 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 namespace velmora::test {
 
-// A session bus of its own (dbus-daemon), started on first use and stopped with this object.
-// Header-only, so the benchmarks use it too.
+// A session bus of its own (dbus-daemon), started on first use and stopped with this object, or
+// with the thread that started it should the test abort or be killed first. Header-only, so the
+// benchmarks use it too.
 class PrivateSessionBus {
 public:
     enum class Activation {
@@ -36,6 +41,11 @@ public:
             arguments.prepend(m_activation == Activation::none
                                   ? QStringLiteral("--config-file=") + writeInertConfig()
                                   : QStringLiteral("--session"));
+            m_daemon.setChildProcessModifier([parent = ::getpid()] {
+                ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+                if (::getppid() != parent)
+                    ::_exit(0);
+            });
             m_daemon.start(QStringLiteral("dbus-daemon"), arguments);
             m_started = m_daemon.waitForStarted();
             if (m_started && m_daemon.waitForReadyRead(20000))

@@ -4,13 +4,16 @@
 
 #include <csignal>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace velmora::test {
 
 // A private X server (Xvfb) on a display it chooses itself, started on first use and stopped
-// with this object. Header-only, so the benchmarks use it too.
+// with this object, or with the thread that started it should the test abort or be killed first:
+// what runs on the display (a session bus started for it, a notification daemon) goes with it.
+// Header-only, so the benchmarks use it too.
 class PrivateXServer {
 public:
     // One screen, "WIDTHxHEIGHTxDEPTH".
@@ -42,8 +45,12 @@ private:
         int pipe[2];
         if (::pipe(pipe) != 0)
             return;
+        const pid_t parent = ::getpid();
         m_pid = ::fork();
         if (m_pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)
+                ::_exit(0);
             ::close(pipe[0]);
             const std::string fd = std::to_string(pipe[1]);
             ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", m_screen.c_str(),
