@@ -20,11 +20,13 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QThread>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 using namespace velmora;
 
@@ -52,11 +54,58 @@ DiarySnapshotDTO largeDiary(DiaryDependencyGraph &graph, int pages) {
     return diary;
 }
 
+// What became of the menu's file panel: answered with the file given, or why it was not.
+struct PanelAnswer {
+    bool answered = false;
+    QString refusal;
+};
+
+// Answers the next file panel with `file` once the panel is ready for it: shown, with the keyboard
+// in its name field, where its own setup puts it. Until then its setup may still change the name
+// it shows, and once the field has the keyboard the panel ignores a file selected in code; so the
+// name is given in that field, whole, as a person pastes a path. It is accepted only once the
+// panel would choose that very file.
+void answerTheNextPanel(const QString &file, const std::shared_ptr<PanelAnswer> &answer) {
+    const auto nameField = [](QFileDialog *dialog) {
+        return dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    };
+    auto ready = std::make_shared<QMetaObject::Connection>();
+    *ready =
+        QObject::connect(qApp, &QApplication::focusChanged, qApp, [=](QWidget *, QWidget *now) {
+            auto *dialog = now ? qobject_cast<QFileDialog *>(now->window()) : nullptr;
+            if (!dialog || now != nameField(dialog))
+                return;
+            QObject::disconnect(*ready);
+            // Once the focus change has been dealt with in full.
+            QMetaObject::invokeMethod(
+                dialog,
+                [=] {
+                    nameField(dialog)->setText(file);
+                    const QStringList taken = dialog->selectedFiles();
+                    if (taken != QStringList{file}) {
+                        answer->refusal = QStringLiteral("The panel took \"%1\" for \"%2\".")
+                                              .arg(taken.join(QStringLiteral("\", \"")), file);
+                    } else {
+                        static_cast<QDialog *>(dialog)->accept();
+                        if (dialog->isVisible())
+                            answer->refusal =
+                                QStringLiteral("The panel stayed open on \"%1\".").arg(file);
+                    }
+                    if (answer->refusal.isEmpty())
+                        answer->answered = true;
+                    else
+                        dialog->reject();
+                },
+                Qt::QueuedConnection);
+        });
+}
+
 // Export… or Import… from the menu, its panel answered with `file`; `quit` from the transfer's
 // file thread once the export's temporary file is written or the import's file is about to be
-// read. When `stopped`, that thread waits there until the quit asks it to stop.
-void transferFromTheMenu(VelmoraProgram &program, const QString &item, const QString &file,
-                         bool stopped, std::function<void()> quit) {
+// read. When `stopped`, that thread waits there until the quit asks it to stop. Why the panel was
+// not answered with `file`, if it was not.
+QString transferFromTheMenu(VelmoraProgram &program, const QString &item, const QString &file,
+                            bool stopped, std::function<void()> quit) {
     const auto hold = [&program, stopped, quit] {
         std::stop_token stop;
         QMetaObject::invokeMethod(
@@ -80,16 +129,13 @@ void transferFromTheMenu(VelmoraProgram &program, const QString &item, const QSt
         };
         context.beforeOpeningSource = hold;
     });
-    // The panel is modal: it is answered from inside its loop.
-    auto *panel = new QTimer(&program);
-    QObject::connect(panel, &QTimer::timeout, [file] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            dialog->selectFile(file);
-            static_cast<QDialog *>(dialog)->accept();
-        }
-    });
-    panel->start(20);
+    // The panel is modal: it is answered from inside its loop, which the menu's item runs.
+    const auto answer = std::make_shared<PanelAnswer>();
+    answerTheNextPanel(file, answer);
     program.menus().action(item)->trigger();
+    if (!answer->answered && answer->refusal.isEmpty())
+        answer->refusal = QStringLiteral("The panel was closed before it was answered.");
+    return answer->refusal;
 }
 
 } // namespace
@@ -165,10 +211,14 @@ int main(int argc, char **argv) {
             program.delegate().setTerminationSyncLimits(
                 kind.endsWith(u"stopped") ? std::chrono::seconds(0) : std::chrono::seconds(300),
                 std::chrono::seconds(2));
-            transferFromTheMenu(program,
-                                exporting ? QStringLiteral("Export…") : QStringLiteral("Import…"),
-                                exporting ? folder + QStringLiteral("/Exported.json") : exportFile,
-                                kind.endsWith(u"stopped"), quit);
+            const QString refusal = transferFromTheMenu(
+                program, exporting ? QStringLiteral("Export…") : QStringLiteral("Import…"),
+                exporting ? folder + QStringLiteral("/Exported.json") : exportFile,
+                kind.endsWith(u"stopped"), quit);
+            if (!refusal.isEmpty()) {
+                std::fprintf(stderr, "%s\n", qPrintable(refusal));
+                return 4;
+            }
         } else {
             replacing = [](DiaryTransferService &service, QString file, bool replace,
                            QString into) -> QCoro::Task<void> {
