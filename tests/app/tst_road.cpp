@@ -228,15 +228,20 @@ private:
     }
 };
 
-// Every entry the store holds, read once the program has ended.
-QStringList storedTexts(const QString &store) {
-    CoreDataDiaryRepository repository(
-        std::make_shared<DiaryPersistenceStack>(
-            store, DiaryModelProvider::model(DiaryModelProvider::currentVersionName)),
-        std::make_shared<SystemClock>());
+// Every entry the store holds, read once the program has ended. A store that cannot be read
+// gives none, and why in `unread`: it fails the row that reads it, not every row after it.
+QStringList storedTexts(const QString &store, QString &unread) {
     QStringList texts;
-    for (const DiaryEntryDTO &entry : test::waitFor(repository.snapshot()).entries)
-        texts << entry.content;
+    try {
+        CoreDataDiaryRepository repository(
+            std::make_shared<DiaryPersistenceStack>(
+                store, DiaryModelProvider::model(DiaryModelProvider::currentVersionName)),
+            std::make_shared<SystemClock>());
+        for (const DiaryEntryDTO &entry : test::waitFor(repository.snapshot()).entries)
+            texts << entry.content;
+    } catch (const DiaryError &error) {
+        unread = error.message();
+    }
     return texts;
 }
 
@@ -947,7 +952,10 @@ private Q_SLOTS:
                                 .arg(run.process.exitCode())
                                 .arg(run.errors())));
         QCOMPARE(run.process.exitCode(), exitCode);
-        QCOMPARE(storedTexts(ProgramOnItsOwnDisplay::store(home.path())), QStringList{words});
+        QString unread;
+        const QStringList stored = storedTexts(ProgramOnItsOwnDisplay::store(home.path()), unread);
+        QVERIFY2(unread.isEmpty(), qPrintable(unread));
+        QCOMPARE(stored, QStringList{words});
     }
 
     // A quit while a restore or an import writes a large diary waits for it: the program ends
@@ -984,15 +992,21 @@ private Q_SLOTS:
         if (signal)
             arguments << QStringLiteral("signal");
         child.start(QStringLiteral(VELMORA_REPLACEMENT_QUIT_CHILD), arguments);
-        QVERIFY(child.waitForFinished(240000));
+        const bool ended = child.waitForFinished(240000);
+        const QString said = QString::fromLocal8Bit(child.readAllStandardOutput());
         const QString errors = QString::fromLocal8Bit(child.readAllStandardError());
+        QVERIFY2(ended, qPrintable(QStringLiteral("still running; it said:\n") + said +
+                                   errors.right(4000)));
         QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
                  qPrintable(errors.right(4000)));
-        QVERIFY(child.readAllStandardOutput().contains(
-            kind.endsWith(u"stopped") ? "QUITTING\nSTOPPED\nENDED" : "QUITTING\nENDED"));
+        QVERIFY2(said.contains(kind.endsWith(u"stopped") ? u"QUITTING\nSTOPPED\nENDED"
+                                                         : u"QUITTING\nENDED"),
+                 qPrintable(said));
         QVERIFY2(!errors.contains(QStringLiteral("Sanitizer")), qPrintable(errors.right(4000)));
+        QString unread;
         const QStringList texts =
-            storedTexts(folder.filePath(QStringLiteral("diary/store.sqlite")));
+            storedTexts(folder.filePath(QStringLiteral("diary/store.sqlite")), unread);
+        QVERIFY2(unread.isEmpty(), qPrintable(unread));
         const bool exporting = kind.startsWith(u"export");
         const bool importing = kind.startsWith(u"import");
         // The import was stopped before it had read its file.
@@ -1006,12 +1020,22 @@ private Q_SLOTS:
                      .entryList({QStringLiteral(".velmora-export-*")}, QDir::Files | QDir::Hidden),
                  QStringList());
         const QString exported = folder.filePath(QStringLiteral("Exported.json"));
-        if (kind.endsWith(u"stopped"))
+        if (kind.endsWith(u"stopped")) {
             QVERIFY(!QFileInfo::exists(exported));
-        else
+            return;
+        }
+        try {
             QCOMPARE(
                 DiaryTransferCodec::decode(DiaryTransferCodec::readFile(exported)).entries.size(),
                 pages + 1);
+        } catch (const DiaryError &error) {
+            QFAIL(qPrintable(
+                QStringLiteral("%1\nThe folder holds: %2")
+                    .arg(error.message(),
+                         QDir(folder.path())
+                             .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                             .join(QStringLiteral(", ")))));
+        }
     }
 
     // Keys typed while the cover swings open reach the page the book opens on, in order and
