@@ -54,25 +54,16 @@ QByteArray nativePath(const QString &path) {
     return QFile::encodeName(path);
 }
 
-// A file opened without following links and mapped read-only; the bytes stay valid as long as
-// the object lives.
+// A regular file opened as the diary's other files are and mapped read-only; the bytes stay
+// valid as long as the object lives.
 class MappedFile {
 public:
     explicit MappedFile(const QString &path)
-        : m_path(path) {
-        m_fd = ::open(nativePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (m_fd < 0)
-            throw FileSystemError(QStringLiteral("Could not open the file"), path, errno);
-        struct stat status {};
-        if (::fstat(m_fd, &status) != 0)
-            throw FileSystemError(QStringLiteral("Could not read the file"), path, errno);
-        m_size = qint64(status.st_size);
-    }
+        : m_path(path)
+        , m_fd(openRegularFile(path, &m_size)) {}
     ~MappedFile() {
         if (m_map)
             ::munmap(m_map, size_t(m_size));
-        if (m_fd >= 0)
-            ::close(m_fd);
     }
     MappedFile(const MappedFile &) = delete;
     MappedFile &operator=(const MappedFile &) = delete;
@@ -84,7 +75,7 @@ public:
         if (m_size == 0)
             return {};
         if (!m_map) {
-            void *map = ::mmap(nullptr, size_t(m_size), PROT_READ, MAP_PRIVATE, m_fd, 0);
+            void *map = ::mmap(nullptr, size_t(m_size), PROT_READ, MAP_PRIVATE, m_fd.get(), 0);
             if (map == MAP_FAILED)
                 throw FileSystemError(QStringLiteral("Could not read the file"), m_path, errno);
             m_map = map;
@@ -94,8 +85,8 @@ public:
 
 private:
     QString m_path;
-    int m_fd = -1;
     qint64 m_size = 0;
+    FileDescriptor m_fd;
     void *m_map = nullptr;
 };
 

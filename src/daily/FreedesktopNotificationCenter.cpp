@@ -8,7 +8,6 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +15,7 @@
 #include <QVariantMap>
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 
 namespace velmora {
@@ -92,12 +92,14 @@ QCoro::Task<void> FreedesktopNotificationCenter::load() {
     QPointer<FreedesktopNotificationCenter> self(this);
     const QString file = m_folder + QLatin1Char('/') + fileName;
     auto reading = m_io.run([file]() -> std::optional<QByteArray> {
-        QFile input(file);
-        if (!input.exists())
-            return QByteArray();
-        if (!input.open(QIODevice::ReadOnly))
+        try {
+            return readRegularFile(file, fileByteLimit);
+        } catch (const FileSystemError &error) {
+            if (error.errorNumber() == ENOENT)
+                return QByteArray();
+            qCWarning(lcDaily) << error.message();
             return std::nullopt;
-        return input.readAll();
+        }
     });
     const std::optional<QByteArray> bytes = co_await reading;
     if (!self)

@@ -30,6 +30,8 @@ class FreedesktopNotificationCenter final : public QObject, public DiaryNotifica
 
 public:
     static inline const QString fileName = QStringLiteral("notification-requests.json");
+    // Far more than the reminders of the coming days take; a file larger than that is not read.
+    static constexpr qint64 fileByteLimit = 1024 * 1024;
 
     FreedesktopNotificationCenter(
         QString folder, QDBusConnection bus,

@@ -1,9 +1,9 @@
 #include "ink/InkDrawing.h"
 
 #include "ink/InkLogging.h"
+#include "platform/FileSystemError.h"
 #include "platform/JsonCoding.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -372,17 +372,12 @@ std::optional<InkDrawing> InkDrawing::decode(const QByteArray &bytes, QString *w
 }
 
 std::optional<QByteArray> InkDrawing::readFile(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCInfo(lcInk) << "Could not read the drawing" << path << file.errorString();
+    try {
+        return readRegularFile(path, maximumFileSize);
+    } catch (const FileSystemError &error) {
+        qCInfo(lcInk) << "Could not read the drawing:" << error.message();
         return std::nullopt;
     }
-    QByteArray bytes = file.read(maximumFileSize + 1);
-    if (file.error() != QFileDevice::NoError) {
-        qCInfo(lcInk) << "Could not read the drawing" << path << file.errorString();
-        return std::nullopt;
-    }
-    return bytes;
 }
 
 QByteArray InkDrawing::encode() const {

@@ -50,9 +50,8 @@ public:
     static std::optional<InkDrawing> decode(const QByteArray &bytes, QString *whyRefused = nullptr);
     QByteArray encode() const;
 
-    // The bytes of a drawing file, read no further than one byte past the size limit, so an
-    // oversized file is refused by `decode` without being held whole. None when the file cannot
-    // be read; the reason is logged.
+    // The bytes of a drawing file. None when it cannot be read, is larger than a drawing may be
+    // or is no regular file (a link, a pipe); the reason is logged.
     static std::optional<QByteArray> readFile(const QString &path);
 
     const QList<InkStroke> &strokes() const { return m_strokes; }

@@ -214,6 +214,41 @@ void readFromStart(int fd, QByteArray &bytes, const QString &path) {
     bytes.truncate(filled);
 }
 
+FileDescriptor openRegularFileAt(int folderFd, const QByteArray &name, const QString &path,
+                                 struct stat &status) {
+    FileDescriptor fd(::openat(folderFd, name.constData(),
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0)
+        throw FileSystemError(QStringLiteral("Could not open the file"), path, errno);
+    if (::fstat(fd.get(), &status) != 0)
+        throw FileSystemError(QStringLiteral("Could not read the attributes of"), path, errno);
+    if (!S_ISREG(status.st_mode))
+        throw FileSystemError(QStringLiteral("Could not read the file"), path,
+                              S_ISDIR(status.st_mode) ? EISDIR : EINVAL);
+    return fd;
+}
+
+FileDescriptor openRegularFile(const QString &path, qint64 *size) {
+    struct stat status {};
+    FileDescriptor fd = openRegularFileAt(AT_FDCWD, QFile::encodeName(path), path, status);
+    if (size)
+        *size = qint64(status.st_size);
+    return fd;
+}
+
+QByteArray readRegularFile(const QString &path, qint64 byteLimit) {
+    qint64 size = 0;
+    const FileDescriptor fd = openRegularFile(path, &size);
+    if (size > byteLimit)
+        throw FileSystemError(QStringLiteral("Could not read the file"), path, EFBIG);
+    // One byte more than the file claims, to notice one that grew past the limit meanwhile.
+    QByteArray bytes(qsizetype(size) + 1, Qt::Uninitialized);
+    readFromStart(fd.get(), bytes, path);
+    if (bytes.size() > byteLimit)
+        throw FileSystemError(QStringLiteral("Could not read the file"), path, EFBIG);
+    return bytes;
+}
+
 FileDescriptor createFileAt(int folderFd, const QString &folder, const QString &name,
                             const QList<QByteArray> &pieces) {
     const QByteArray native = QFile::encodeName(name);

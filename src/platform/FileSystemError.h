@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <sys/stat.h>
 #include <utility>
 
 namespace velmora {
@@ -101,6 +102,20 @@ TemporaryFile createTemporaryFileAt(int folderFd, const QString &folder, const Q
 // Fills `bytes`, as sized by the caller, from the start of an open file, and shortens it to what
 // the file held; `path` is for messages.
 void readFromStart(int fd, QByteArray &bytes, const QString &path);
+
+// Opens the file at `path` for reading as the diary's own files are read: a regular file only,
+// never through a symbolic link, and without waiting on anything else (a pipe would hold the open
+// for ever, a device never end the read). Its size goes to `size`. Throws the file system's
+// error: ENOENT where nothing is there, ELOOP for a link, EISDIR for a folder, EINVAL for
+// anything else that is no regular file.
+FileDescriptor openRegularFile(const QString &path, qint64 *size = nullptr);
+// The same for the file `name` in an open folder (AT_FDCWD: the working folder), with all its
+// attributes going to `status`; `path` is for messages.
+FileDescriptor openRegularFileAt(int folderFd, const QByteArray &name, const QString &path,
+                                 struct stat &status);
+// The bytes of the file at `path`, opened as above, when it holds no more than `byteLimit`;
+// EFBIG when it holds more.
+QByteArray readRegularFile(const QString &path, qint64 byteLimit);
 
 // The name of the file that `name` was the hidden temporary of, when `name` is exactly what the
 // atomic writes above name their temporaries (".<file>.<six letters or digits>"); none otherwise.

@@ -11,7 +11,6 @@
 #include "recall/HandwritingRecognizer.h"
 #include "recall/RecallLogging.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -19,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <limits>
 
@@ -82,14 +82,15 @@ struct DiaryHandwritingIndex::State {
         if (loaded)
             return;
         loaded = true;
-        QFile file(fileURL);
-        if (!file.open(QIODevice::ReadOnly)) {
-            if (file.exists())
-                qCWarning(lcRecall)
-                    << "Could not read the handwriting index" << fileURL << file.errorString();
+        QByteArray bytes;
+        try {
+            bytes = readRegularFile(fileURL, fileByteLimit);
+        } catch (const FileSystemError &error) {
+            if (error.errorNumber() != ENOENT)
+                qCWarning(lcRecall) << "Could not read the handwriting index:" << error.message();
             return;
         }
-        const auto decodedPages = decodeIndexFile(file.readAll());
+        const auto decodedPages = decodeIndexFile(bytes);
         if (!decodedPages)
             return;
         QHash<QString, Entry> decoded;

@@ -51,6 +51,9 @@ public:
     // One leaf: its day and its index within the day.
     using PageRef = std::pair<DayKey, qint64>;
     using RecognizerFactory = std::function<std::unique_ptr<HandwritingRecognizer>()>;
+    // Far more than the text of every leaf of a long life of writing; a larger file is not read,
+    // and the index is rebuilt.
+    static constexpr qint64 fileByteLimit = 256 * 1024 * 1024;
 
     // Reads and writes nothing yet. The recogniser is made on the index's worker the first time
     // a leaf is recognised (Tesseract by default), and serves every later leaf.

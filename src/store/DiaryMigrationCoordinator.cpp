@@ -14,7 +14,6 @@
 #include "store/StoreReplacement.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
@@ -185,10 +184,7 @@ DiaryMigrationCoordinator::settleInterruptedMigration(const QString &storeURL,
     MigrationJournal journal;
     QByteArray journalBytes;
     try {
-        QFile file(places.journalURL);
-        if (!file.open(QIODevice::ReadOnly))
-            throw migrationFailure(journalUnreadable);
-        journalBytes = file.readAll();
+        journalBytes = readRegularFile(places.journalURL, journalByteLimit);
         journal = MigrationJournal::fromJson(parseJson(journalBytes));
     } catch (const std::exception &error) {
         qCWarning(lcStore) << "The interrupted migration journal" << places.journalURL

@@ -149,15 +149,11 @@ bool settleInterruptedStoreReplacement(const QString &storeURL) {
         return false;
     StoreReplacementPlan plan;
     try {
-        QFile file(journal);
-        if (!file.open(QIODevice::ReadOnly))
-            throw journalFailure(QT_TRANSLATE_NOOP(
-                "StoreReplacement", "The interrupted restore journal is unreadable."));
-        const JsonObjectReader reader(parseJson(file.readAll()));
+        const JsonObjectReader reader(parseJson(readRegularFile(journal, journalByteLimit)));
         plan = {standardizedPath(reader.string(QStringLiteral("storePath"))),
                 standardizedPath(reader.string(QStringLiteral("stagedStorePath"))),
                 standardizedPath(reader.string(QStringLiteral("setAsidePath")))};
-    } catch (const JsonDecodingError &error) {
+    } catch (const DiaryError &error) {
         qCWarning(lcStore) << "The interrupted restore journal" << journal
                            << "cannot be read:" << error.message();
         throw journalFailure(QT_TRANSLATE_NOOP("StoreReplacement",

@@ -27,6 +27,10 @@ struct StoreReplacementPlan {
     QString setAsideDirectory;
 };
 
+// The most a launch reads of a journal it finishes, a replacement's or a migration's: far more
+// than any plan takes.
+inline constexpr qint64 journalByteLimit = 16 * 1024 * 1024;
+
 // "Recovery/Restores" beside the store: staged stores and the journal of a replacement.
 QString storeReplacementDirectory(const QString &storeURL);
 

@@ -233,18 +233,10 @@ enum class ReadOutcome { read, tooLarge, changed };
 // and telling whether the file held still meanwhile.
 ReadOutcome readOnce(const HeldFile &file, qint64 byteLimit, QByteArray &bytes,
                      const std::function<void()> &interruption) {
-    const int folder = file.folder->fd.get();
     const QString &path = file.url;
-    FileDescriptor fd(::openat(folder, file.nativeName.constData(),
-                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0)
-        throw FileSystemError(QStringLiteral("Could not open the file"), path, errno);
     struct stat before {};
-    if (::fstat(fd.get(), &before) != 0)
-        throw FileSystemError(QStringLiteral("Could not read the attributes of"), path, errno);
-    if (!S_ISREG(before.st_mode))
-        throw FileSystemError(QStringLiteral("Could not read the file"), path,
-                              S_ISDIR(before.st_mode) ? EISDIR : EINVAL);
+    const FileDescriptor fd =
+        openRegularFileAt(file.folder->fd.get(), file.nativeName, path, before);
     if (qint64(before.st_size) > byteLimit)
         return ReadOutcome::tooLarge;
     if (interruption)

@@ -8,12 +8,7 @@
 #include "sync/DiaryCloudSyncWork.h"
 #include "sync/SyncLogging.h"
 
-#include <QFile>
-
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace velmora {
 
@@ -69,28 +64,9 @@ Fetched fetchDrawing(const Folder &folder, const QString &url) {
     return {std::move(bytes), {}};
 }
 
-// A plain read: the diary's own drawing files are only ever replaced whole.
+// The diary's own drawing file, read as the diary's other files are.
 QByteArray readLocalDrawing(const QString &path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw FileSystemError(QStringLiteral("Could not open the file"), path, errno);
-    QByteArray bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            throw FileSystemError(QStringLiteral("Could not read the file"), path, error);
-        }
-        if (n == 0)
-            break;
-        bytes.append(buffer, n);
-    }
-    ::close(fd);
-    return bytes;
+    return readRegularFile(path, DiaryCloudSyncFolder::drawingByteLimit);
 }
 
 } // namespace

@@ -5,8 +5,9 @@
 #include "sync/SyncLogging.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
 
 namespace velmora {
 
@@ -76,18 +77,16 @@ DiaryCloudSyncManifest DiaryCloudSyncManifest::fromJson(const QJsonValue &value)
 DiaryCloudSyncManifest DiaryCloudSyncManifest::load(const QString &manifestURL,
                                                     const QString &root) {
     const QString path = rootPath(root);
-    QFile file(manifestURL);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (file.error() != QFileDevice::OpenError || QFileInfo::exists(manifestURL))
-            qCWarning(lcSync) << "the sync manifest could not be read, starting afresh:"
-                              << file.errorString();
-        return fresh(path);
-    }
     try {
-        DiaryCloudSyncManifest manifest = fromJson(parseJson(file.readAll()));
+        DiaryCloudSyncManifest manifest =
+            fromJson(parseJson(readRegularFile(manifestURL, fileByteLimit)));
         if (manifest.root == path)
             return manifest;
         qCInfo(lcSync) << "the sync manifest was made for" << manifest.root << "not" << path;
+    } catch (const FileSystemError &error) {
+        if (error.errorNumber() != ENOENT)
+            qCWarning(lcSync) << "the sync manifest could not be read, starting afresh:"
+                              << error.message();
     } catch (const DiaryError &error) {
         qCWarning(lcSync) << "the sync manifest could not be decoded, starting afresh:"
                           << error.message();
@@ -110,15 +109,15 @@ void DiaryCloudSyncManifest::forgetLocalRevisions() {
 }
 
 void DiaryCloudSyncManifest::forgetLocalRevisions(const QString &manifestURL) {
-    QFile file(manifestURL);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
     try {
-        DiaryCloudSyncManifest manifest = fromJson(parseJson(file.readAll()));
+        DiaryCloudSyncManifest manifest =
+            fromJson(parseJson(readRegularFile(manifestURL, fileByteLimit)));
         const DiaryCloudSyncManifest before = manifest;
         manifest.forgetLocalRevisions();
         if (manifest != before)
             manifest.save(manifestURL);
+    } catch (const FileSystemError &) {
+        // No manifest here to forget marks in.
     } catch (const DiaryError &error) {
         // A manifest that cannot be decoded is read as a fresh one anyway.
         qCInfo(lcSync) << "the sync manifest holds no page marks to forget:" << error.message();

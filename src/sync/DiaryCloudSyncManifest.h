@@ -35,6 +35,10 @@ struct DiaryCloudSyncMark {
 // The sync's memory between passes, kept beside the diary (never in the sync folder) and tied to
 // one sync root: marks made for another root mean nothing here.
 struct DiaryCloudSyncManifest {
+    // Far more than the marks of every page and drawing a diary may hold; a larger file is not
+    // read.
+    static constexpr qint64 fileByteLimit = 64 * 1024 * 1024;
+
     QString root;
     // By day key ("yyyy-MM-dd").
     QMap<QString, DiaryCloudSyncMark> pages;

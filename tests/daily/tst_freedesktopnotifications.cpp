@@ -8,6 +8,7 @@
 #include <QDBusMessage>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -288,16 +289,34 @@ private Q_SLOTS:
                  DiaryNotificationAuthorizationStatus::authorized);
     }
 
-    void damagedFileStartsEmpty() {
+    // A file that cannot be read as the diary's own files are is passed over: the centre starts
+    // empty, never waiting on a pipe, following a link or reading past its limit.
+    void unreadableFileStartsEmpty_data() {
+        QTest::addColumn<QString>("standing");
+        QTest::addColumn<QByteArray>("bytes");
+        // Were it read, permission and a reminder to come.
+        const QByteArray granted = "{\"authorized\": true, \"pending\": [{\"identifier\": \"r\", "
+                                   "\"trigger\": {\"year\": 2025, \"month\": 6, \"day\": 10}}]}";
+        QTest::newRow("a damaged file") << "a file" << QByteArray("{\"pending\": [trun");
+        QTest::newRow("a pipe") << "a pipe" << QByteArray();
+        QTest::newRow("a link to a file elsewhere") << "a link" << granted;
+        QTest::newRow("a file past the limit")
+            << "a file" << granted + QByteArray(FreedesktopNotificationCenter::fileByteLimit, ' ');
+    }
+
+    void unreadableFileStartsEmpty() {
+        QFETCH(QString, standing);
+        QFETCH(QByteArray, bytes);
         QTemporaryDir dir;
-        QFile file(dir.filePath(FreedesktopNotificationCenter::fileName));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("{\"pending\": [trun");
-        file.close();
+        const QString path = dir.filePath(FreedesktopNotificationCenter::fileName);
+        test::standAt(path, standing, bytes);
         auto clock = std::make_shared<test::TestClock>(
             QDateTime(QDate(2025, 6, 1), QTime(9, 0), QTimeZone::utc()));
         FreedesktopNotificationCenter center(dir.path(), busConnection("client"), clock,
                                              GregorianCalendar(QTimeZone::utc()));
+        const auto lettingGo = qScopeGuard([&] { test::letGoOfAWaitingReader(path); });
+        QSignalSpy loaded(&center, &FreedesktopNotificationCenter::loaded);
+        QVERIFY(test::waitUntil([&] { return loaded.size() == 1; }));
         QVERIFY(test::waitFor(center.pendingNotificationRequests()).isEmpty());
         QCOMPARE(test::waitFor(center.authorizationStatus()),
                  DiaryNotificationAuthorizationStatus::notDetermined);

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QPainter>
+#include <QTemporaryDir>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -88,6 +89,27 @@ private Q_SLOTS:
             QVERIFY(image->width() <= maximumInkImageSide);
             QVERIFY(image->height() <= maximumInkImageSide);
         }
+    }
+
+    // A drawing file is read as the diary's other files are: neither a link at its name nor a
+    // pipe is read, and a pipe is never waited on.
+    void readsOnlyTheDrawingFileItself_data() {
+        QTest::addColumn<QString>("standing");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("a file") << "a file" << true;
+        QTest::newRow("a link to a drawing elsewhere") << "a link" << false;
+        QTest::newRow("a pipe") << "a pipe" << false;
+    }
+    void readsOnlyTheDrawingFileItself() {
+        QFETCH(QString, standing);
+        QFETCH(bool, read);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("2024-05-17-0.drawing"));
+        const QByteArray bytes = manyStrokes(1);
+        standAt(path, standing, bytes);
+        std::optional<QByteArray> got;
+        QVERIFY(endsWithoutWaiting(path, [&] { got = InkDrawing::readFile(path); }));
+        QCOMPARE(got, read ? std::optional(bytes) : std::nullopt);
     }
 
     void writesWhatItReads() {

@@ -136,6 +136,42 @@ private Q_SLOTS:
         removeFileDurably(dir.filePath(QStringLiteral("never-there")));
     }
 
+    // The diary's own files are read as regular files up to a limit: no link is followed, and
+    // what is no file is neither waited on nor read without end.
+    void readsOnlyARegularFileUpToItsLimit_data() {
+        QTest::addColumn<QString>("standing");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("error");
+        const QByteArray sixteen = "sixteen bytes...";
+        QTest::newRow("a file") << "a file" << sixteen << 0;
+        QTest::newRow("a file past the limit") << "a file" << sixteen + "!" << EFBIG;
+        QTest::newRow("nothing") << "nothing" << sixteen << ENOENT;
+        QTest::newRow("a link to a file") << "a link" << sixteen << ELOOP;
+        QTest::newRow("a link to /dev/zero") << "/dev/zero" << sixteen << ELOOP;
+        QTest::newRow("a pipe") << "a pipe" << sixteen << EINVAL;
+        QTest::newRow("a folder") << "a folder" << sixteen << EISDIR;
+    }
+
+    void readsOnlyARegularFileUpToItsLimit() {
+        QFETCH(QString, standing);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, error);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("index.json"));
+        test::standAt(path, standing, bytes);
+        QByteArray read;
+        int thrown = 0;
+        QVERIFY(test::endsWithoutWaiting(path, [&] {
+            try {
+                read = readRegularFile(path, 16);
+            } catch (const FileSystemError &failure) {
+                thrown = failure.errorNumber();
+            }
+        }));
+        QCOMPARE(thrown, error);
+        QCOMPARE(read, error == 0 ? bytes : QByteArray());
+    }
+
     // The reason is the one mkdir gave. The kernel's own folders refuse even root, which runs
     // the tests here.
     void aFolderThatCannotBeMadeReportsWhy() {

@@ -152,6 +152,8 @@ private Q_SLOTS:
             << indexFile({{"2024-05-17#0", QJsonObject{{"text", "old"}}}}) << 2;
         QTest::newRow("a fingerprint that is a number")
             << indexFile({{"2024-05-17#0", QJsonObject{{"text", "old"}, {"fingerprint", 7}}}}) << 2;
+        // Never waited on.
+        QTest::newRow("a pipe") << QByteArray("a pipe") << 2;
     }
     void keepsItsFileAcrossRuns() {
         QFETCH(QByteArray, indexBytes);
@@ -161,7 +163,9 @@ private Q_SLOTS:
         store.write(tick(), day("2024-05-17"), 0);
         store.write(tick(), day("2024-05-17"), 1);
         const QString indexPath = dir.filePath("Handwriting/handwriting-index.json");
-        if (!indexBytes.isEmpty())
+        if (indexBytes == "a pipe")
+            standAt(indexPath, QStringLiteral("a pipe"));
+        else if (!indexBytes.isEmpty())
             writeBytes(indexPath, indexBytes);
         std::atomic<int> count = 0;
         {

@@ -626,6 +626,33 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(), before);
     }
 
+    // What stands at a journal's name and is no file is not waited on: the launch stops as for
+    // a journal it cannot read.
+    void aPipeAtAJournalsNameIsUnreadable_data() {
+        QTest::addColumn<QString>("journal");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("the migration's") << "Recovery/Migrations/active-migration.json"
+                                         << "The interrupted migration journal is unreadable.";
+        QTest::newRow("the restore's")
+            << "Recovery/Restores/active-restore.json"
+            << PersistenceError::readFailed(
+                   QStringLiteral("The interrupted restore journal is unreadable."))
+                   .message();
+    }
+
+    void aPipeAtAJournalsNameIsUnreadable() {
+        QFETCH(QString, journal);
+        QFETCH(QString, failure);
+        prepare(coordinator());
+        const QString path = m_dir.filePath(journal);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        standAt(path, QStringLiteral("a pipe"));
+        QString message;
+        QVERIFY(endsWithoutWaiting(
+            path, [&] { message = migrationMessage([&] { prepare(coordinator()); }); }));
+        QCOMPARE(message, failure);
+    }
+
     // A journal beside a store it does not describe can never be settled: the diary opens, the
     // drafts stay in the defaults and the journal is kept aside in Recovery.
     void unsettledJournalIsSetAside_data() {

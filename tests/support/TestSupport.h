@@ -11,8 +11,12 @@
 
 #include <chrono>
 #include <exception>
+#include <fcntl.h>
+#include <future>
 #include <optional>
+#include <sys/stat.h>
 #include <type_traits>
+#include <unistd.h>
 
 namespace velmora::test {
 
@@ -128,6 +132,51 @@ constexpr std::chrono::milliseconds eventually = std::chrono::seconds(60);
 template <typename Predicate>
 bool waitUntil(Predicate predicate, std::chrono::milliseconds timeout = eventually) {
     return QTest::qWaitFor(predicate, int(timeout.count()));
+}
+
+// Puts at `path` what a table's row names: "a file" holding `bytes`, "a link" to a file holding
+// them beside it, "a pipe", "a folder", or a link to the absolute path named ("/dev/zero").
+inline void standAt(const QString &path, const QString &what, const QByteArray &bytes = {}) {
+    const QByteArray native = QFile::encodeName(path);
+    const QString elsewhere = path + QStringLiteral(".elsewhere");
+    if (what == u"a file") {
+        writeBytes(path, bytes);
+    } else if (what == u"a link") {
+        writeBytes(elsewhere, bytes);
+        QVERIFY(QFile::link(elsewhere, path));
+    } else if (what.startsWith(u'/')) {
+        QVERIFY(QFile::link(what, path));
+    } else if (what == u"a pipe") {
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+    } else if (what == u"a folder") {
+        QCOMPARE(::mkdir(native.constData(), 0700), 0);
+    }
+}
+
+// Lets a reader waiting to open the named pipe at `path` go on (its read then ends at once): the
+// pipe opened for writing without waiting, and closed. Whether a reader was waiting there.
+inline bool letGoOfAWaitingReader(const QString &path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status {};
+    const bool pipe = ::fstat(fd, &status) == 0 && S_ISFIFO(status.st_mode);
+    ::close(fd);
+    return pipe;
+}
+
+// Runs `read` while something that is no file may stand at `path`; true when it ended by itself.
+// A reader still waiting on a pipe there when the usual wait is over is let go, so that the test
+// fails instead of hanging.
+template <typename Read> bool endsWithoutWaiting(const QString &path, Read read) {
+    std::promise<void> ended;
+    auto watch = std::async(std::launch::async, [&path, done = ended.get_future()] {
+        return done.wait_for(eventually) == std::future_status::timeout &&
+               letGoOfAWaitingReader(path);
+    });
+    read();
+    ended.set_value();
+    return !watch.get();
 }
 
 } // namespace velmora::test

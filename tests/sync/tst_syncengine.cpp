@@ -183,14 +183,25 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(f.manifestURL));
     }
 
-    // Marks made for another folder mean nothing here: every page is compared afresh.
+    // Marks made for another folder mean nothing here, nor do those of a manifest reached through
+    // a link, which the program never makes: every page is compared afresh.
+    void aForeignManifestIsIgnored_data() {
+        QTest::addColumn<bool>("linked");
+        QTest::newRow("made for another folder") << false;
+        QTest::newRow("a link to one made for this folder") << true;
+    }
     void aForeignManifestIsIgnored() {
+        QFETCH(bool, linked);
         SyncEngineFixture f;
         f.seed(march5, QStringLiteral("Never exchanged here"));
         DiaryCloudSyncManifest foreign =
-            DiaryCloudSyncManifest::fresh(QStringLiteral("/elsewhere"));
+            DiaryCloudSyncManifest::fresh(linked ? f.root : QStringLiteral("/elsewhere"));
         foreign.pages.insert(march5.rawValue(), DiaryCloudSyncMark{1, QStringLiteral("9-9"), {}});
-        foreign.save(f.manifestURL);
+        const QString elsewhere = f.folder.filePath(QStringLiteral("manifest.json"));
+        foreign.save(linked ? elsewhere : f.manifestURL);
+        if (linked)
+            QVERIFY(QDir().mkpath(QFileInfo(f.manifestURL).path()) &&
+                    QFile::link(elsewhere, f.manifestURL));
         f.pass();
         QCOMPARE(f.pageFileContent(march5), QStringLiteral("Never exchanged here"));
         QCOMPARE(f.manifest().root, f.root);
