@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QThreadPool>
 
+#include <sys/stat.h>
+
 using namespace velmora;
 using namespace velmora::test;
 
@@ -284,19 +286,27 @@ private Q_SLOTS:
         QVERIFY(!graph->runtimeConfiguration());
         QVERIFY(!graph->isTestMode());
         QVERIFY(!graph->persistenceError());
-        // A throw-away store and settings, named afresh, in the temporary folder.
-        QCOMPARE(graph->persistenceDirectory(), QDir(launch.environment.temporaryDirectory).path());
-        const QStringList stores = QDir(launch.environment.temporaryDirectory)
-                                       .entryList({QStringLiteral("Velmora-ConfigurationError-*")});
-        QCOMPARE(stores.size(), 1);
-        QVERIFY(stores.first().endsWith(QStringLiteral(".sqlite")));
+        // A throw-away diary in a folder of its own, for the owner only, and throw-away settings,
+        // each named afresh: nothing in the temporary folder itself.
+        const QDir temporary(launch.environment.temporaryDirectory);
+        const QFileInfo diary(graph->persistenceDirectory());
+        QCOMPARE(diary.absolutePath(), temporary.path());
+        QVERIFY(diary.fileName().startsWith(QStringLiteral("Velmora-ConfigurationError-")));
+        struct stat status {};
+        QCOMPARE(::lstat(QFile::encodeName(diary.filePath()).constData(), &status), 0);
+        QCOMPARE(status.st_mode, mode_t(S_IFDIR | 0700));
+        QCOMPARE(temporary.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{diary.fileName()});
         QVERIFY(QFileInfo(graph->defaults()->filePath())
                     .fileName()
                     .startsWith(QStringLiteral("Velmora.ConfigurationError.")));
         // The throw-away diary never meets the user's sync folder.
         QVERIFY(!graph->cloudSync().rootProvider()());
         QVERIFY(!graph->cloudSync().watchesICloud());
-        // Both go with the run, the store's side files too.
+        // Both go with the run, with whatever was made in the diary's folder: the store's side
+        // files, a backup.
+        test::waitFor(graph->snapshotService().createSnapshot(graph->persistenceDirectory() +
+                                                              QStringLiteral("/Backups")));
         graph->defaults()->setBool(QStringLiteral("written"), true);
         graph->defaults()->synchronize();
         const QString settings = graph->defaults()->filePath();
@@ -306,6 +316,21 @@ private Q_SLOTS:
                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList());
         QVERIFY(!QFile::exists(settings));
+    }
+
+    // Where no folder of its own can be made for it, the throw-away diary is opened nowhere, not
+    // in some other folder.
+    void aThrowAwayDiaryWithoutAFolderOpensNothing() {
+        Launch launch;
+        launch.environment.temporaryDirectory = launch.folder.filePath(QStringLiteral("a file"));
+        test::writeBytes(launch.environment.temporaryDirectory, {});
+        launch.environment.arguments = {QStringLiteral("velmora"),
+                                        QStringLiteral("--velmora-test-mode")};
+        const auto graph = launch.build();
+        verifyEverythingBuilt(*graph);
+        QVERIFY(graph->runtimeError());
+        QVERIFY(graph->persistenceError());
+        QVERIFY(!QFileInfo::exists(graph->persistenceDirectory()));
     }
 
     void liveModeUsesTheProductionStore() {

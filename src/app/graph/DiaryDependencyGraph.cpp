@@ -10,7 +10,6 @@
 #include "store/DiaryMigrationCoordinator.h"
 #include "store/DiaryModelProvider.h"
 #include "store/DiaryPersistenceStack.h"
-#include "store/StoreFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,9 +50,17 @@ DiaryLaunchPlan DiaryLaunchPlan::make(const DiaryProcessEnvironment &environment
         plan.runtimeError = error.message();
     }
     if (!plan.runtimeConfiguration) {
-        plan.storeURL = standardizedPath(environment.temporaryDirectory + QLatin1Char('/') +
-                                         configurationErrorStorePrefix + uuidString() +
-                                         QStringLiteral(".sqlite"));
+        // Made by mkdtemp, for the owner only: nobody else can put anything at its names.
+        plan.throwAwayFolder = std::make_shared<QTemporaryDir>(
+            environment.temporaryDirectory + QLatin1Char('/') + configurationErrorFolderPrefix +
+            QStringLiteral("XXXXXX"));
+        // Where none can be made, the store's folder is one nothing can be made in, and the store
+        // fails to open as it would in an unwritable folder.
+        const QString folder = plan.throwAwayFolder->isValid()
+                                   ? plan.throwAwayFolder->path()
+                                   : QStringLiteral("/dev/null/") + configurationErrorFolderPrefix;
+        plan.storeURL =
+            standardizedPath(folder + QLatin1Char('/') + AppRuntimeConfiguration::storeFileName);
         plan.defaultsSuiteName = configurationErrorSuitePrefix + uuidString();
     } else if (plan.runtimeConfiguration->mode == RuntimeMode::test) {
         plan.storeURL = plan.runtimeConfiguration->storeURL;
@@ -84,8 +91,13 @@ DiaryDependencyGraph::DiaryDependencyGraph(const DiaryLaunchPlan &plan,
     m_defaults = plan.defaultsSuiteName ? UserDefaults::suite(*plan.defaultsSuiteName)
                                         : UserDefaults::standard();
     m_settingsStore = std::make_shared<UserDefaultsSettingsStore>(m_defaults, defaultFontName);
-    if (!plan.runtimeConfiguration)
-        m_throwAwayFiles.paths = storeFilePaths(plan.storeURL) << m_defaults->filePath();
+    if (!plan.runtimeConfiguration) {
+        m_throwAwayFiles.paths = {m_defaults->filePath()};
+        m_throwAwayFiles.folder = plan.throwAwayFolder;
+        if (plan.throwAwayFolder && !plan.throwAwayFolder->isValid())
+            qCWarning(lcGraph) << "no folder could be made for the throw-away diary:"
+                               << plan.throwAwayFolder->errorString();
+    }
     openRepository(plan.storeURL, plan.storeClaims);
 
     m_diarySession = std::make_unique<DiarySessionStore>(m_repository, m_settingsStore,
@@ -153,6 +165,8 @@ DiaryDependencyGraph::ThrowAwayFiles::~ThrowAwayFiles() {
             qCWarning(lcGraph) << "could not remove the throw-away file" << path << ":"
                                << file.errorString();
     }
+    // Whoever else holds the folder (the launch's plan) removes it when it lets go.
+    folder.reset();
 }
 
 bool DiaryDependencyGraph::isTestMode() const {

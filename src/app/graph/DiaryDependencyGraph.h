@@ -22,6 +22,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <optional>
@@ -43,7 +44,7 @@ struct DiaryProcessEnvironment {
 struct DiaryLaunchPlan {
     static inline const QString configurationErrorSuitePrefix =
         QStringLiteral("Velmora.ConfigurationError.");
-    static inline const QString configurationErrorStorePrefix =
+    static inline const QString configurationErrorFolderPrefix =
         QStringLiteral("Velmora-ConfigurationError-");
 
     // Exactly one of the two is set.
@@ -54,9 +55,13 @@ struct DiaryLaunchPlan {
     std::optional<QString> defaultsSuiteName;
     // This process's claims on the store file, while it holds the diary's lock.
     std::shared_ptr<FileClaims> storeClaims;
+    // The folder of the throw-away diary of a launch without a configuration: made afresh in the
+    // temporary folder, for the owner only, and removed whole when its last holder goes.
+    std::shared_ptr<QTemporaryDir> throwAwayFolder;
 
-    // Without a configuration the launch runs on a throw-away store and settings, each named
-    // afresh, so it never opens the real diary.
+    // Without a configuration the launch runs on a throw-away diary in a folder of its own and on
+    // throw-away settings, each named afresh, so it never opens the real diary, nor writes in the
+    // temporary folder that others share, nor reads what they put there.
     static DiaryLaunchPlan make(const DiaryProcessEnvironment &environment);
 
     bool isTestMode() const;
@@ -141,10 +146,11 @@ private:
                 stack->close();
         }
     };
-    // The throw-away store and settings of a launch without a configuration, removed when
-    // everything else here is gone, the store's files closed: nobody opens them again.
+    // The throw-away diary's folder and settings of a launch without a configuration, removed
+    // when everything else here is gone, the store's files closed: nobody opens them again.
     struct ThrowAwayFiles {
         QStringList paths;
+        std::shared_ptr<QTemporaryDir> folder;
         ThrowAwayFiles() = default;
         ThrowAwayFiles(const ThrowAwayFiles &) = delete;
         ThrowAwayFiles &operator=(const ThrowAwayFiles &) = delete;
