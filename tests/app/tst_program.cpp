@@ -305,7 +305,7 @@ private Q_SLOTS:
         QTest::newRow("test mode") << QStringList{QStringLiteral("velmora"),
                                                   QStringLiteral("--velmora-test-mode"),
                                                   QStringLiteral("--velmora-store-url"),
-                                                  QStringLiteral("/tmp/none.sqlite"),
+                                                  QStringLiteral("diary/none.sqlite"),
                                                   QStringLiteral("--velmora-defaults-suite"),
                                                   QStringLiteral("Reminders")}
                                    << true << false;
@@ -319,6 +319,10 @@ private Q_SLOTS:
         QFETCH(bool, delegate);
         QTemporaryDir folder;
         DiaryProcessEnvironment environment;
+        // A store named in the arguments lies in the test's own folder.
+        for (QString &argument : arguments)
+            if (argument.endsWith(QStringLiteral(".sqlite")))
+                argument = folder.filePath(argument);
         environment.arguments = arguments;
         if (hasApplicationSupport)
             environment.applicationSupportDirectory = folder.filePath(QStringLiteral("support"));
