@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -232,17 +233,13 @@ QJsonObject entryJson(DiaryEntryDTO entry) {
     return entry.toJson(isoDates);
 }
 
-QJsonObject documentJson(const DiaryTransferDocument &document) {
-    QJsonArray entries;
-    for (const DiaryEntryDTO &entry : document.entries)
-        entries.append(entryJson(entry));
+// Everything of the document but its diary's id and its entries.
+QJsonObject documentJsonAfterEntries(const DiaryTransferDocument &document) {
     QJsonObject object{
         {QStringLiteral("format"), document.format},
         {QStringLiteral("version"), document.version},
         {QStringLiteral("exportedAt"),
          encodeDate(DiaryTransferCodec::wholeSeconds(document.exportedAt), isoDates)},
-        {QStringLiteral("diaryID"), uuidText(document.diaryID)},
-        {QStringLiteral("entries"), entries},
         {QStringLiteral("settings"),
          QJsonObject{{QStringLiteral("userName"), document.settings.userName},
                      {QStringLiteral("selectedFont"), document.settings.selectedFont},
@@ -259,6 +256,30 @@ QJsonObject documentJson(const DiaryTransferDocument &document) {
         object.insert(QStringLiteral("handwriting"), inks);
     }
     return object;
+}
+
+// The document as the canonical writer writes it, entry by entry, so that a document past
+// `byteLimit` is refused as soon as it is. The writer sorts keys: "diaryID" comes before
+// "entries", every other key after them.
+QByteArray encodeDocument(const DiaryTransferDocument &document, qint64 byteLimit) {
+    QByteArray bytes =
+        writeJson(QJsonObject{{QStringLiteral("diaryID"), uuidText(document.diaryID)}});
+    bytes.chop(1);
+    bytes.append(",\"entries\":[");
+    for (qsizetype i = 0; i < document.entries.size(); ++i) {
+        if (i > 0)
+            bytes.append(',');
+        bytes.append(writeJson(entryJson(document.entries.at(i))));
+        if (bytes.size() > byteLimit)
+            throw DiaryTransferError::exportTooLarge();
+    }
+    bytes.append(']');
+    QByteArray after = writeJson(documentJsonAfterEntries(document));
+    after[0] = ',';
+    bytes.append(after);
+    if (bytes.size() > byteLimit)
+        throw DiaryTransferError::exportTooLarge();
+    return bytes;
 }
 
 // At most `size` bytes of an open file from its start, with room after them, so that the parser
@@ -323,6 +344,11 @@ QString DiaryTransferError::message() const {
             "DiaryTransferError",
             "The export was replaced by another file while it was being saved, so nothing was "
             "exported. Export to a folder only you can write to.");
+    case Case::exportTooLarge:
+        return QCoreApplication::translate(
+            "DiaryTransferError",
+            "The export would be larger than 256 MiB, more than an import can read, so nothing "
+            "was exported.");
     }
     return {};
 }
@@ -443,7 +469,7 @@ void DiaryTransferCodec::validate(const DiaryTransferDocument &document) {
 
 QByteArray DiaryTransferCodec::encode(const DiaryTransferDocument &document) {
     validate(document);
-    return writeJson(documentJson(document));
+    return encodeDocument(document, std::numeric_limits<qint64>::max());
 }
 
 void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QString &destination,
@@ -458,7 +484,8 @@ void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QStr
     struct stat existing {};
     if (::lstat(QFile::encodeName(target).constData(), &existing) == 0)
         throw DiaryTransferError::destinationExists();
-    const QByteArray bytes = encode(document);
+    validate(document);
+    const QByteArray bytes = encodeDocument(document, inputByteLimit);
     if (stop.stop_requested())
         throw CancellationError();
     const QString folder = QFileInfo(target).path();

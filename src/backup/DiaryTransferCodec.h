@@ -36,6 +36,8 @@ public:
         diaryStore,
         // Something else stood in the export's temporary file's place before it was moved in.
         exportReplaced,
+        // The export would be larger than an import reads.
+        exportTooLarge,
     };
 
     static DiaryTransferError unsupportedVersion(QString version) {
@@ -58,6 +60,7 @@ public:
         return {Case::diaryStore, std::move(name)};
     }
     static DiaryTransferError exportReplaced() { return {Case::exportReplaced}; }
+    static DiaryTransferError exportTooLarge() { return {Case::exportTooLarge}; }
 
     Case errorCase() const { return m_case; }
     const QString &text() const { return m_text; }
@@ -142,9 +145,10 @@ public:
     // Validates first: an invalid document is never encoded.
     static QByteArray encode(const DiaryTransferDocument &document);
     // Through a hidden temporary file beside the destination that is read back and decoded
-    // before it is moved into place; an existing destination is never replaced.
-    // `observer` is told each step as it is passed, and lets tests replace the temporary file.
-    // Once `stop` is asked, the write ends with CancellationError at the next step it passes
+    // before it is moved into place; an existing destination is never replaced, and an export
+    // larger than inputByteLimit, which no import would read, is refused before anything is
+    // written. `observer` is told each step as it is passed, and lets tests replace the temporary
+    // file. Once `stop` is asked, the write ends with CancellationError at the next step it passes
     // before the move, its temporary file removed and the destination left as it was.
     static void write(const DiaryTransferDocument &document, const QString &destination,
                       const WriteStepObserver &observer = {}, std::stop_token stop = {});

@@ -156,6 +156,26 @@ private Q_SLOTS:
                  QStringLiteral("The import file is larger than 256 MiB."));
         huge.chop(1);
         QCOMPARE(failureMessage([&] { DiaryTransferCodec::decode(huge); }), malformed + badFormat);
+
+        // An export that no import would read fails as an export before anything is written:
+        // six entries of control characters, each written as six bytes, pass 256 MiB.
+        entry.content = QString(8'000'000, QChar(1));
+        QList<DiaryEntryDTO> large(6, entry);
+        for (qsizetype i = 0; i < large.size(); ++i) {
+            large[i].id = QUuid::createUuid();
+            large[i].dayKey = DayKey::fromCivilDate(2000, 1, int(i) + 1);
+        }
+        QTemporaryDir dir;
+        bool written = false;
+        QCOMPARE(failureMessage([&] {
+                     DiaryTransferCodec::write(
+                         documentWith(large), dir.filePath(QStringLiteral("large.json")),
+                         [&](DiaryTransferWriteStep, const QString &) { written = true; });
+                 }),
+                 QStringLiteral("The export would be larger than 256 MiB, more than an import "
+                                "can read, so nothing was exported."));
+        QVERIFY(!written);
+        QCOMPARE(entriesOf(dir.path()), QStringList());
     }
 
     // A file that nests deeper than the limit is malformed, however deep.
