@@ -72,14 +72,23 @@ DiaryTransferInk decodeInk(const QJsonValue &value, const QStringList &path) {
             reader.int64(QStringLiteral("leaf")), reader.base64Data(QStringLiteral("drawing"))};
 }
 
-DiaryTransferDocument decodeCurrent(const QJsonValue &root) {
+void throwIfStopped(const std::stop_token &stop) {
+    if (stop.stop_requested())
+        throw CancellationError();
+}
+
+DiaryTransferDocument decodeCurrent(const QJsonValue &root, const std::stop_token &stop) {
     const JsonObjectReader reader(root);
     DiaryTransferDocument document;
     document.format = reader.string(QStringLiteral("format"));
     document.version = reader.int64(QStringLiteral("version"));
     document.exportedAt = reader.decode(QStringLiteral("exportedAt"), &internetDate);
     document.diaryID = reader.uuid(QStringLiteral("diaryID"));
-    document.entries = reader.list<DiaryEntryDTO>(QStringLiteral("entries"), &decodeEntry);
+    document.entries = reader.list<DiaryEntryDTO>(
+        QStringLiteral("entries"), [&stop](const QJsonValue &value, const QStringList &path) {
+            throwIfStopped(stop);
+            return decodeEntry(value, path);
+        });
     const JsonObjectReader settings(reader.required(QStringLiteral("settings")),
                                     reader.pathOf(QStringLiteral("settings")));
     document.settings = {settings.string(QStringLiteral("userName")),
@@ -258,15 +267,17 @@ QJsonObject documentJsonAfterEntries(const DiaryTransferDocument &document) {
     return object;
 }
 
-// The document as the canonical writer writes it, entry by entry, so that a document past
-// `byteLimit` is refused as soon as it is. The writer sorts keys: "diaryID" comes before
-// "entries", every other key after them.
-QByteArray encodeDocument(const DiaryTransferDocument &document, qint64 byteLimit) {
+// The document as the canonical writer writes it, entry by entry, so that a stop is heard between
+// entries and a document past `byteLimit` is refused as soon as it is. The writer sorts keys:
+// "diaryID" comes before "entries", every other key after them.
+QByteArray encodeDocument(const DiaryTransferDocument &document, const std::stop_token &stop,
+                          qint64 byteLimit) {
     QByteArray bytes =
         writeJson(QJsonObject{{QStringLiteral("diaryID"), uuidText(document.diaryID)}});
     bytes.chop(1);
     bytes.append(",\"entries\":[");
     for (qsizetype i = 0; i < document.entries.size(); ++i) {
+        throwIfStopped(stop);
         if (i > 0)
             bytes.append(',');
         bytes.append(writeJson(entryJson(document.entries.at(i))));
@@ -390,12 +401,12 @@ QByteArray DiaryTransferCodec::readFile(const QString &source, const QStringList
     return readOpenFile(fd, status.st_size, source);
 }
 
-DiaryTransferDocument DiaryTransferCodec::decode(const QByteArray &data) {
+DiaryTransferDocument DiaryTransferCodec::decode(const QByteArray &data, std::stop_token stop) {
     if (data.size() > inputByteLimit)
         throw DiaryTransferError::inputTooLarge();
     QJsonValue root;
     try {
-        root = parseJsonFast(data);
+        root = parseJsonFast(data, {}, stop);
     } catch (const JsonDecodingError &error) {
         throw DiaryTransferError::malformedDocument(error.message());
     }
@@ -406,7 +417,7 @@ DiaryTransferDocument DiaryTransferCodec::decode(const QByteArray &data) {
     DiaryTransferDocument document;
     if (version.isDouble() && version.toDouble() == 3.0) {
         try {
-            document = decodeCurrent(root);
+            document = decodeCurrent(root, stop);
         } catch (const JsonDecodingError &error) {
             throw DiaryTransferError::malformedDocument(error.message());
         }
@@ -422,7 +433,7 @@ DiaryTransferDocument DiaryTransferCodec::decode(const QByteArray &data) {
     } else {
         throw DiaryTransferError::unsupportedVersion(versionDescription(version));
     }
-    validate(document);
+    validate(document, stop);
     return document;
 }
 
@@ -436,7 +447,7 @@ DiaryTransferDocument DiaryTransferCodec::decodeLegacy(const QByteArray &data, b
     return decodeLegacyValue(root, isVersion2);
 }
 
-void DiaryTransferCodec::validate(const DiaryTransferDocument &document) {
+void DiaryTransferCodec::validate(const DiaryTransferDocument &document, std::stop_token stop) {
     if (document.version != 3)
         throw DiaryTransferError::unsupportedVersion(QString::number(document.version));
     if (document.entries.size() > entryLimit)
@@ -446,6 +457,7 @@ void DiaryTransferCodec::validate(const DiaryTransferDocument &document) {
     ids.reserve(document.entries.size());
     days.reserve(document.entries.size());
     for (qsizetype index = 0; index < document.entries.size(); ++index) {
+        throwIfStopped(stop);
         const DiaryEntryDTO &entry = document.entries.at(index);
         if (utf8Length(entry.content) > contentByteLimit)
             throw DiaryTransferError::recordTooLarge(index);
@@ -469,7 +481,7 @@ void DiaryTransferCodec::validate(const DiaryTransferDocument &document) {
 
 QByteArray DiaryTransferCodec::encode(const DiaryTransferDocument &document) {
     validate(document);
-    return encodeDocument(document, std::numeric_limits<qint64>::max());
+    return encodeDocument(document, {}, std::numeric_limits<qint64>::max());
 }
 
 void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QString &destination,
@@ -477,17 +489,15 @@ void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QStr
     const auto passed = [&](DiaryTransferWriteStep step, const QString &temporary) {
         if (observer)
             observer(step, temporary);
-        if (stop.stop_requested())
-            throw CancellationError();
+        throwIfStopped(stop);
     };
     const QString target = standardizedPath(destination);
     struct stat existing {};
     if (::lstat(QFile::encodeName(target).constData(), &existing) == 0)
         throw DiaryTransferError::destinationExists();
-    validate(document);
-    const QByteArray bytes = encodeDocument(document, inputByteLimit);
-    if (stop.stop_requested())
-        throw CancellationError();
+    validate(document, stop);
+    const QByteArray bytes = encodeDocument(document, stop, inputByteLimit);
+    throwIfStopped(stop);
     const QString folder = QFileInfo(target).path();
     removeStaleStaging(StagingKind::file, folder, exportTemporaryPrefix, QStringLiteral(".json"));
     // And what a write killed before its rename leaves of the temporary file itself.
@@ -512,7 +522,7 @@ void DiaryTransferCodec::write(const DiaryTransferDocument &document, const QStr
             throw FileSystemError(QStringLiteral("Could not read the attributes of"), temporaryPath,
                                   errno);
         passed(DiaryTransferWriteStep::written, temporaryPath);
-        decode(readOpenFile(written.get(), status.st_size, temporaryPath));
+        decode(readOpenFile(written.get(), status.st_size, temporaryPath), stop);
         passed(DiaryTransferWriteStep::readBack, temporaryPath);
         if (::renameat2(folderFd.get(), temporary.constData(), folderFd.get(), moved.constData(),
                         RENAME_NOREPLACE) != 0) {

@@ -139,17 +139,19 @@ public:
     // never end it (a device). `beforeOpening` lets tests replace the file.
     static QByteArray readFile(const QString &source, const QStringList &neverOpened = {},
                                const std::function<void()> &beforeOpening = {});
-    // Any supported version, validated, as version 3.
-    static DiaryTransferDocument decode(const QByteArray &data);
-    static void validate(const DiaryTransferDocument &document);
+    // Any supported version, validated, as version 3. Once `stop` is asked, decoding and
+    // validating end with CancellationError at the next entry.
+    static DiaryTransferDocument decode(const QByteArray &data, std::stop_token stop = {});
+    static void validate(const DiaryTransferDocument &document, std::stop_token stop = {});
     // Validates first: an invalid document is never encoded.
     static QByteArray encode(const DiaryTransferDocument &document);
     // Through a hidden temporary file beside the destination that is read back and decoded
     // before it is moved into place; an existing destination is never replaced, and an export
     // larger than inputByteLimit, which no import would read, is refused before anything is
     // written. `observer` is told each step as it is passed, and lets tests replace the temporary
-    // file. Once `stop` is asked, the write ends with CancellationError at the next step it passes
-    // before the move, its temporary file removed and the destination left as it was.
+    // file. Once `stop` is asked, the write ends with CancellationError at the next entry it
+    // validates, encodes or reads back, or the next step it passes before the move, its temporary
+    // file removed and the destination left as it was.
     static void write(const DiaryTransferDocument &document, const QString &destination,
                       const WriteStepObserver &observer = {}, std::stop_token stop = {});
 

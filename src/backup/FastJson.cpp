@@ -1,5 +1,6 @@
 #include "backup/FastJson.h"
 
+#include "platform/Cancellation.h"
 #include "platform/JsonCoding.h"
 
 #include <QCoreApplication>
@@ -36,7 +37,8 @@ constexpr size_t parserDepth = size_t(maximumJsonNesting) + 1;
 // `depth` is the number of containers around the value; one nested deeper than the limit is
 // refused before it is entered.
 template <typename Value>
-error_code toJsonValue(Value &value, std::string_view unread, int depth, QJsonValue &out) {
+error_code toJsonValue(Value &value, std::string_view unread, const std::stop_token &stop,
+                       int depth, QJsonValue &out) {
     ondemand::json_type type;
     if (const error_code error = value.type().get(type))
         return error;
@@ -66,7 +68,8 @@ error_code toJsonValue(Value &value, std::string_view unread, int depth, QJsonVa
                 if (const error_code error = child.get_string().get(ignored))
                     return error;
                 converted = QString();
-            } else if (const error_code error = toJsonValue(child, unread, depth + 1, converted)) {
+            } else if (const error_code error =
+                           toJsonValue(child, unread, stop, depth + 1, converted)) {
                 return error;
             }
             result.insert(text(key), converted);
@@ -80,11 +83,13 @@ error_code toJsonValue(Value &value, std::string_view unread, int depth, QJsonVa
             return error;
         QJsonArray result;
         for (auto element : array) {
+            if (stop.stop_requested())
+                throw CancellationError();
             ondemand::value child;
             if (const error_code error = std::move(element).get(child))
                 return error;
             QJsonValue converted;
-            if (const error_code error = toJsonValue(child, unread, depth + 1, converted))
+            if (const error_code error = toJsonValue(child, unread, stop, depth + 1, converted))
                 return error;
             result.append(converted);
         }
@@ -137,7 +142,7 @@ error_code toJsonValue(Value &value, std::string_view unread, int depth, QJsonVa
 }
 
 error_code parse(ondemand::parser &parser, simdjson::padded_string_view input,
-                 std::string_view unread, QJsonValue &out) {
+                 std::string_view unread, const std::stop_token &stop, QJsonValue &out) {
     ondemand::document document;
     if (const error_code error = parser.iterate(input).get(document))
         return error;
@@ -145,13 +150,13 @@ error_code parse(ondemand::parser &parser, simdjson::padded_string_view input,
     if (const error_code error = document.is_scalar().get(scalar))
         return error;
     if (scalar) {
-        if (const error_code error = toJsonValue(document, unread, 0, out))
+        if (const error_code error = toJsonValue(document, unread, stop, 0, out))
             return error;
     } else {
         ondemand::value root;
         if (const error_code error = document.get_value().get(root))
             return error;
-        if (const error_code error = toJsonValue(root, unread, 0, out))
+        if (const error_code error = toJsonValue(root, unread, stop, 0, out))
             return error;
     }
     // Anything after the value makes the text no JSON; at the end there is no location left.
@@ -170,7 +175,8 @@ QString InsufficientMemoryError::message() const {
                                        "There is not enough memory to read the file.");
 }
 
-QJsonValue parseJsonFast(const QByteArray &bytes, std::string_view unreadStringKey) {
+QJsonValue parseJsonFast(const QByteArray &bytes, std::string_view unreadStringKey,
+                         std::stop_token stop) {
     const size_t length = size_t(bytes.size());
     // The parser reads a little past the end. The text is copied only when its buffer has no
     // room for that; callers with large texts reserve it (fastJsonPadding).
@@ -197,7 +203,7 @@ QJsonValue parseJsonFast(const QByteArray &bytes, std::string_view unreadStringK
         throw InsufficientMemoryError();
 
     QJsonValue root;
-    const error_code error = parse(parser, input, unreadStringKey, root);
+    const error_code error = parse(parser, input, unreadStringKey, stop, root);
     if (error == simdjson::MEMALLOC)
         throw InsufficientMemoryError();
     if (error != simdjson::SUCCESS)

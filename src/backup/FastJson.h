@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QJsonValue>
 
+#include <stop_token>
 #include <string_view>
 
 namespace velmora {
@@ -26,7 +27,9 @@ inline constexpr qsizetype fastJsonPadding = 64;
 // maximumJsonNesting is refused. Its buffers are about six times the text; when they cannot be
 // had it throws InsufficientMemoryError, never a decoding error.
 // The string values of `unreadStringKey`, at any depth, are checked as strings and read as empty,
-// for callers that validate a document without keeping its long texts.
-QJsonValue parseJsonFast(const QByteArray &bytes, std::string_view unreadStringKey = {});
+// for callers that validate a document without keeping its long texts. Once `stop` is asked, it
+// ends with CancellationError at the next element of an array.
+QJsonValue parseJsonFast(const QByteArray &bytes, std::string_view unreadStringKey = {},
+                         std::stop_token stop = {});
 
 } // namespace velmora

@@ -403,6 +403,34 @@ private Q_SLOTS:
         QCOMPARE(entriesOf(dir.path()), QStringList());
     }
 
+    // A long read-back or validation hears a stop at its next entry, as the write's encoding does:
+    // a stop asked before the text is read ends it while it is parsed, before any of its fields is
+    // looked at.
+    void aStopIsHeardBetweenEntries_data() {
+        QTest::addColumn<bool>("decoding");
+        QTest::addColumn<QByteArray>("diaryID");
+        const QByteArray valid = "5A1D2E3F-4B5C-4D6E-8F70-8192A3B4C5D6";
+        QTest::newRow("decoding") << true << valid;
+        QTest::newRow("decoding, a malformed diary id") << true << QByteArray("not an id");
+        QTest::newRow("validating") << false << valid;
+    }
+
+    void aStopIsHeardBetweenEntries() {
+        QFETCH(bool, decoding);
+        QFETCH(QByteArray, diaryID);
+        std::stop_source stop;
+        stop.request_stop();
+        const QByteArray file = fileBytes(transferData(QStringLiteral("valid-v3.json")))
+                                    .replace("5A1D2E3F-4B5C-4D6E-8F70-8192A3B4C5D6", diaryID);
+        if (decoding)
+            QVERIFY_THROWS_EXCEPTION(CancellationError,
+                                     DiaryTransferCodec::decode(file, stop.get_token()));
+        else
+            QVERIFY_THROWS_EXCEPTION(
+                CancellationError,
+                DiaryTransferCodec::validate(DiaryTransferCodec::decode(file), stop.get_token()));
+    }
+
     // The export keeps whole seconds; importing it into the same diary finds every entry
     // identical and adds nothing.
     void reimportingAnExportIsIdentical() {
