@@ -76,7 +76,10 @@ DiaryTransferService::DiaryTransferService(std::shared_ptr<DiaryRepository> repo
     , m_openDay(openDay)
     , m_files(std::make_unique<SerialExecutor>(QStringLiteral("DiaryTransferFiles"))) {}
 
-DiaryTransferService::~DiaryTransferService() = default;
+DiaryTransferService::~DiaryTransferService() {
+    // Its file thread then runs what it was given and ends as m_files goes.
+    m_lifetime.cancel();
+}
 
 bool DiaryTransferService::sameEntry(const DiaryEntryDTO &a, const DiaryEntryDTO &b) {
     return toTheSecond(a) == toTheSecond(b);
@@ -89,8 +92,10 @@ QByteArray DiaryTransferService::recoveryPayload(const DiaryEntryDTO &entry) {
 
 QCoro::Task<void> DiaryTransferService::exportDiary(
     QString destination, std::optional<QList<DiaryTransferInk>> handwriting, std::stop_token stop) {
+    const CancellationToken lifetime = m_lifetime;
     const auto repository = m_repository;
     const DiarySnapshotDTO diary = co_await repository->snapshot();
+    lifetime.throwIfCancelled();
     DiaryTransferDocument document;
     document.exportedAt = m_clock->now();
     document.diaryID = diary.metadata.diaryID;
@@ -108,8 +113,10 @@ QCoro::Task<void> DiaryTransferService::exportDiary(
 }
 
 QCoro::Task<DiaryImportPreview> DiaryTransferService::preview(DiaryTransferDocument document) {
+    const CancellationToken lifetime = m_lifetime;
     const auto repository = m_repository;
     const DiarySnapshotDTO current = co_await repository->snapshot();
+    lifetime.throwIfCancelled();
     co_return classify(current, document);
 }
 
@@ -178,8 +185,12 @@ QCoro::Task<DiaryImportPreview> DiaryTransferService::importDocument(DiaryTransf
                                                                      bool replace,
                                                                      QString backupDirectory) {
     // The open page is held from the start: nothing typed meanwhile is saved over the imported
-    // diary, and a quit meanwhile waits for the import to end or to be undone.
-    auto importing = m_openDay.whileHeld(DiaryReplacementKind::import, [&] {
+    // diary, and a quit meanwhile waits for the import to end or to be undone. The hold is kept
+    // in this frame, so that it ends even where the service is gone by then.
+    const CancellationToken lifetime = m_lifetime;
+    DiaryOpenDayReloader openDay = m_openDay;
+    auto importing = openDay.whileHeld(DiaryReplacementKind::import, [&] {
+        lifetime.throwIfCancelled();
         return importInto(std::move(document), replace, std::move(backupDirectory));
     });
     co_return co_await importing;
@@ -188,16 +199,19 @@ QCoro::Task<DiaryImportPreview> DiaryTransferService::importDocument(DiaryTransf
 QCoro::Task<DiaryImportPreview> DiaryTransferService::importInto(DiaryTransferDocument document,
                                                                  bool replace,
                                                                  QString backupDirectory) {
+    const CancellationToken lifetime = m_lifetime;
     auto normalise = m_files->run([document = std::move(document)] {
         return DiaryTransferCodec::decode(DiaryTransferCodec::encode(document));
     });
     const DiaryTransferDocument decoded = co_await normalise;
+    lifetime.throwIfCancelled();
 
     const auto repository = m_repository;
     // Nothing else is stored from the moment the diary is taken until the import is in place or
     // undone: a merge never drops a page saved meanwhile, and the safety backup holds them all.
     DiaryWriteGate::Hold writes = repository->holdWrites();
     const DiarySnapshotDTO current = co_await repository->snapshot();
+    lifetime.throwIfCancelled();
     const DiaryImportPreview counts = classify(current, decoded);
     if (m_stepObserver)
         m_stepObserver(DiaryImportStep::snapshotTaken);
@@ -210,6 +224,7 @@ QCoro::Task<DiaryImportPreview> DiaryTransferService::importInto(DiaryTransferDo
         DiarySnapshotService::writePackage(current, safetyURL, createdAt);
     });
     co_await writeSafety;
+    lifetime.throwIfCancelled();
     if (m_stepObserver)
         m_stepObserver(DiaryImportStep::safetyBackupWritten);
 
@@ -218,6 +233,8 @@ QCoro::Task<DiaryImportPreview> DiaryTransferService::importInto(DiaryTransferDo
     std::exception_ptr failure;
     try {
         co_await repository->replaceAll(target);
+        // Nobody is left to tell the sync or to take the settings: the diary is put back.
+        lifetime.throwIfCancelled();
     } catch (...) {
         failure = std::current_exception();
     }

@@ -5,6 +5,7 @@
 #include "domain/Clock.h"
 #include "domain/DiaryRepository.h"
 #include "domain/UserDefaultsSettingsStore.h"
+#include "platform/Cancellation.h"
 
 #include <QCoroTask>
 
@@ -33,6 +34,9 @@ enum class DiaryImportStep { snapshotTaken, safetyBackupWritten, replaced };
 // write a safety backup "Before-Import-<UUID>.velmorabackup" first and apply the document's
 // settings last, within the bounds the settings window keeps (a name of at most 100 characters,
 // an offered font, a known appearance).
+//
+// Destroying the service waits for its file thread to finish what it was given and ends that
+// thread; work of the service resumed after that ends with CancellationError without touching it.
 class DiaryTransferService {
 public:
     DiaryTransferService(std::shared_ptr<DiaryRepository> repository,
@@ -94,6 +98,7 @@ private:
     std::function<void(DiaryImportStep)> m_stepObserver;
     DiaryTransferCodec::WriteStepObserver m_writeStepObserver;
     QStringList m_offeredFonts;
+    CancellationToken m_lifetime;
     std::unique_ptr<SerialExecutor> m_files;
 };
 

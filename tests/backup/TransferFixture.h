@@ -27,6 +27,21 @@ inline const QString badFormat =
     QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
 inline const QString missing = QStringLiteral("The data couldn’t be read because it is missing.");
 
+// Whether every thread an export or import made for its files has ended: a file thread that
+// went a moment ago may still be listed while it exits.
+inline bool transferThreadsGone() {
+    return waitUntil([] {
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile name(tasks.filePath(task + QStringLiteral("/comm")));
+            if (name.open(QIODevice::ReadOnly) &&
+                (name.peek(13) == "DiaryTransfer" || name.peek(11) == "DiaryImport"))
+                return false;
+        }
+        return true;
+    });
+}
+
 // A descriptor of the file through which this process holds a POSIX write lock on it.
 inline int lockedFile(const QString &path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);

@@ -47,6 +47,10 @@ QByteArray largeExport(int megabytes) {
     return DiaryTransferCodec::encode(document);
 }
 
+template <typename T> QCoro::Task<void> ended(QCoro::Task<T> task) {
+    co_await std::move(task);
+}
+
 } // namespace
 
 class TransferTest : public QObject {
@@ -429,6 +433,80 @@ private Q_SLOTS:
             QVERIFY_THROWS_EXCEPTION(
                 CancellationError,
                 DiaryTransferCodec::validate(DiaryTransferCodec::decode(file), stop.get_token()));
+    }
+
+    // A service destroyed while its work waits lets its file thread finish and end first; the
+    // work then ends cancelled without touching the service, the settings or the diary (put back
+    // where it was already replaced), and the open page it held takes writing again.
+    void workOutlivingTheServiceLeavesItAlone_data() {
+        QTest::addColumn<QString>("work");
+        // When the service goes: at once, or as the import takes the diary, writes its safety
+        // backup or replaces the diary.
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<bool>("pageOpen");
+        const auto row = [](const char *name, const char *work, const char *at, bool pageOpen) {
+            QTest::newRow(name) << QString::fromLatin1(work) << QString::fromLatin1(at) << pageOpen;
+        };
+        row("export, reading the diary", "export", "at once", false);
+        row("preview, reading the diary", "preview", "at once", false);
+        row("merge, storing the open page first", "merge", "at once", true);
+        row("merge, normalising its document", "merge", "at once", false);
+        row("replace, normalising its document", "replace", "at once", false);
+        row("merge, taking the diary", "merge", "snapshot", false);
+        row("merge, writing its safety backup", "merge", "safety", false);
+        row("replace, replacing the diary", "replace", "replace", true);
+    }
+
+    void workOutlivingTheServiceLeavesItAlone() {
+        QFETCH(QString, work);
+        QFETCH(QString, at);
+        QFETCH(bool, pageOpen);
+        SessionFixture fixture;
+        fixture.seed(SessionFixture::today, QStringLiteral("kept"));
+        if (pageOpen) {
+            fixture.open(SessionFixture::today);
+            fixture.session->updateDraft(QStringLiteral("typed"));
+        }
+        const QString file = fixture.folder.filePath(QStringLiteral("export.json"));
+        const QString backups = fixture.folder.filePath(QStringLiteral("Q"));
+        const DiaryTransferDocument document = decodedFile(QStringLiteral("valid-v3.json"));
+        auto service = std::make_unique<DiaryTransferService>(
+            fixture.repository, fixture.settings, fixture.clock,
+            DiaryOpenDayReloader(pageOpen ? fixture.session.get() : nullptr));
+        const auto letGo = [&] { service.reset(); };
+        if (at == u"snapshot")
+            fixture.repository->beforeNext(Operation::snapshot, letGo);
+        if (at == u"replace")
+            fixture.repository->beforeNext(Operation::replaceAll, letGo);
+        // Let go on the next turn, before the safety backup's end is heard.
+        service->setStepObserver([&](DiaryImportStep step) {
+            if (at == u"safety" && step == DiaryImportStep::snapshotTaken)
+                QMetaObject::invokeMethod(QCoreApplication::instance(), letGo,
+                                          Qt::QueuedConnection);
+        });
+        std::optional<QCoro::Task<void>> working;
+        if (work == u"export")
+            working = ended(service->exportDiary(file));
+        else if (work == u"preview")
+            working = ended(service->preview(document));
+        else
+            working = ended(service->importDocument(document, work == u"replace", backups));
+        if (at == u"at once")
+            letGo();
+        QVERIFY(test::thrownBy<CancellationError>([&] { test::waitFor(std::move(*working)); }));
+        QVERIFY(!service);
+        QVERIFY(transferThreadsGone());
+        QCOMPARE(fixture.repository->callCount(Operation::replaceAll), at == u"replace" ? 2 : 0);
+        QCOMPARE(fixture.repository->storedEntries().size(), 1);
+        QVERIFY(!QFileInfo::exists(file));
+        QCOMPARE(QFileInfo::exists(backups), at == u"safety" || at == u"replace");
+        QCOMPARE(fixture.settings->userName(), QString());
+        if (!pageOpen)
+            return;
+        fixture.session->updateDraft(QStringLiteral("typed after"));
+        QVERIFY(fixture.settled());
+        QCOMPARE(fixture.repository->stored(SessionFixture::today)->content,
+                 QStringLiteral("typed after"));
     }
 
     // The export keeps whole seconds; importing it into the same diary finds every entry
