@@ -84,6 +84,9 @@ MacAppDelegate::TerminateReply MacAppDelegate::applicationShouldTerminate() {
     // A second request must not cut short the drain the first one started.
     if (m_terminationInProgress)
         return TerminateReply::alreadyTerminating;
+    // From here no backup, restore, export or import begins, whatever is answered meanwhile.
+    if (m_dataOperations)
+        m_dataOperations->setQuitting(true);
     DiarySessionFlushing *flushing = session();
     if (!flushing) {
         m_terminate();
@@ -110,16 +113,19 @@ QCoro::Task<void> MacAppDelegate::runTermination(DiarySessionFlushing *session,
         if (cloudSync)
             co_await cloudSync->stop(stopLimit);
     }
-    // Last, so that nothing starts after it: an export's file still being written gets what is
-    // left of the same time to be put in place, and is then stopped, its temporary file removed.
-    // Either way its thread is gone before the program's statics are.
+    // Last: an export's file still being written gets what is left of the same time to be put in
+    // place, and is then stopped, its temporary file removed; an import begun before the quit
+    // ends its work. Either way their threads are gone before the program's statics are.
     if (drained && operations)
         co_await operations->settleWork(workDeadline.remainingTimeAsDuration());
     if (!self)
         co_return;
     m_terminationInProgress = false;
-    if (!drained)
+    if (!drained) {
         qCWarning(lcApp) << "quit refused: pending writing could not be stored";
+        if (operations)
+            operations->setQuitting(false);
+    }
     Q_EMIT terminationReplied(drained);
     if (drained)
         m_terminate();

@@ -303,7 +303,9 @@ QCoro::Task<void> VelmoraProgram::restoreFromBackup(std::function<void(QString)>
     const QPointer<VelmoraProgram> self(this);
     auto ticket = graph().dataOperations().tryBegin(DiaryDataOperation::restore);
     if (!ticket) {
-        done(DiaryDataOperationGuard::refusalText());
+        // Once a quit has begun the refusal goes without a word.
+        done(graph().dataOperations().isQuitting() ? QString()
+                                                   : DiaryDataOperationGuard::refusalText());
         co_return;
     }
     DiaryStoreRecovery recovery{m_plan.storeURL, graph().persistenceDirectory(), graph().clock(),
@@ -430,7 +432,7 @@ QCoro::Task<std::optional<DiaryDataOperationGuard::Ticket>>
 VelmoraProgram::beginTransfer(DiaryDataOperation operation, const char *failedTitle,
                               MessageBoxAlertPresenter::ParentWindow alertWindow) {
     auto ticket = graph().dataOperations().tryBegin(operation);
-    if (!ticket) {
+    if (!ticket && !graph().dataOperations().isQuitting()) {
         const DiaryTransferFlowContext context = transferContext(std::move(alertWindow));
         QCoro::Task<void> refusal = presentTransferAlert(*context.alerts, failedTitle,
                                                          DiaryDataOperationGuard::refusalText());

@@ -88,7 +88,8 @@ private:
                                   std::function<void()> finished = {});
     QCoro::Task<void> importDiary();
     // Takes the data-operation guard for an export or import; while another operation holds it,
-    // says so in the flow's own failure alert (`failedTitle`) and answers none.
+    // says so in the flow's own failure alert (`failedTitle`) and answers none. Once a quit has
+    // begun it answers none without a word.
     QCoro::Task<std::optional<DiaryDataOperationGuard::Ticket>>
     beginTransfer(DiaryDataOperation operation, const char *failedTitle,
                   MessageBoxAlertPresenter::ParentWindow alertWindow);

@@ -15,6 +15,11 @@ DiaryDataOperationGuard::DiaryDataOperationGuard(QObject *parent)
 
 std::optional<DiaryDataOperationGuard::Ticket>
 DiaryDataOperationGuard::tryBegin(DiaryDataOperation operation) {
+    if (m_quitting) {
+        qCInfo(lcBackup) << "data operation" << int(operation)
+                         << "refused: the program is quitting";
+        return std::nullopt;
+    }
     if (m_running) {
         qCInfo(lcBackup) << "data operation" << int(operation) << "refused while" << int(*m_running)
                          << "runs";

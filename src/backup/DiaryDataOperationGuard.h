@@ -20,8 +20,9 @@ enum class DiaryDataOperation { backup, restore, import, exportDiary };
 // read-back makes the restore roll back, wiping the import that already reported success, and an
 // export taken meanwhile would keep a diary that the roll-back then undoes.
 //
-// It also knows the part of an operation that runs on a thread of its own (an export's file), so
-// that a quit can wait for it: the program must not end under that thread.
+// It also knows the part of an operation that runs on a thread of its own (an export's file, an
+// import's reading, normalising and safety backup), so that a quit can wait for it: the program
+// must not end under that thread.
 class DiaryDataOperationGuard : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
@@ -33,9 +34,15 @@ public:
     explicit DiaryDataOperationGuard(QObject *parent = nullptr);
 
     // None while another operation holds the guard; the caller then refuses with refusalText().
+    // None too once a quit has begun, which the caller lets pass without a word.
     std::optional<Ticket> tryBegin(DiaryDataOperation operation);
 
     bool isBusy() const { return m_running.has_value(); }
+
+    // From the moment a quit begins until it is called off (its drain failed): no operation
+    // begins, and an answer to an operation's question given meanwhile counts as Cancel.
+    void setQuitting(bool quitting) { m_quitting = quitting; }
+    bool isQuitting() const { return m_quitting; }
 
     // Held from the moment work is handed to a thread of its own until that thread is done with
     // it and gone.
@@ -60,6 +67,7 @@ private:
     void letGo(ThreadWork);
 
     std::optional<DiaryDataOperation> m_running;
+    bool m_quitting = false;
     int m_work = 0;
     std::stop_source m_workStop;
     WaitQueue m_workEnded;

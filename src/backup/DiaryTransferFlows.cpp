@@ -39,6 +39,12 @@ FileWork beginFileWork(const DiaryTransferFlowContext &context) {
     return {operations->beginWork(), operations->workStop()};
 }
 
+// Once a quit has begun nothing new starts: an answer given since counts as Cancel.
+bool quitHasBegun(const DiaryTransferFlowContext &context) {
+    const DiaryDataOperationGuard *operations = context.dataOperations;
+    return operations && operations->isQuitting();
+}
+
 } // namespace
 
 QCoro::Task<void> presentTransferAlert(DiaryAlertPresenting &alerts, const char *title,
@@ -140,10 +146,6 @@ QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext co
 
 QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context,
                                 QString backupDirectory, std::function<void()> completion) {
-    DiaryTransferService service(context.repository, context.settings, context.clock,
-                                 context.openDay);
-    service.setDiaryReplaced(context.diaryReplaced);
-    service.setOfferedFonts(context.offeredFonts);
     std::exception_ptr failure;
     try {
         QStringList storeFiles =
@@ -165,15 +167,30 @@ QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context
             });
             document = co_await read;
         }
-        auto previewing = service.preview(document);
-        const DiaryImportPreview preview = co_await previewing;
+        DiaryImportPreview preview;
+        {
+            // Its file thread is gone before the question, which may wait past a quit.
+            DiaryTransferService service(context.repository, context.settings, context.clock);
+            auto previewing = service.preview(document);
+            preview = co_await previewing;
+        }
         auto asking = askImportChoice(*context.alerts, preview.newEntryCount,
                                       preview.identicalCount, preview.conflictCount);
         const DiaryImportChoice choice = co_await asking;
-        if (choice != DiaryImportChoice::cancel) {
-            auto importing = service.importDocument(document, choice == DiaryImportChoice::replace,
-                                                    backupDirectory);
-            const DiaryImportPreview imported = co_await importing;
+        if (choice != DiaryImportChoice::cancel && !quitHasBegun(context)) {
+            DiaryImportPreview imported;
+            {
+                // Held until the service has joined its file thread, which normalises the
+                // document and writes the safety backup, at the end of this block.
+                const FileWork work = beginFileWork(context);
+                DiaryTransferService service(context.repository, context.settings, context.clock,
+                                             context.openDay);
+                service.setDiaryReplaced(context.diaryReplaced);
+                service.setOfferedFonts(context.offeredFonts);
+                auto importing = service.importDocument(
+                    document, choice == DiaryImportChoice::replace, backupDirectory);
+                imported = co_await importing;
+            }
             auto done = presentTransferAlert(
                 *context.alerts, QT_TRANSLATE_NOOP("DiaryTransferFlows", "Import Complete"),
                 QCoreApplication::translate(

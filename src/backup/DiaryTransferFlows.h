@@ -59,8 +59,9 @@ struct DiaryTransferFlowContext {
     QString lockFile = {};
     // Runs on the reading thread just before the picked path is opened; tests replace the file.
     std::function<void()> beforeOpeningSource = {};
-    // Where an export holds its file's thread, and an import its reading thread, for a quit to
-    // wait for it and stop it; none in tests of the flows alone.
+    // Where an export holds its file's thread, and an import its reading and file threads, for a
+    // quit to wait for them and stop them, and where an import learns that a quit has begun;
+    // none in tests of the flows alone.
     QPointer<DiaryDataOperationGuard> dataOperations = {};
     // Told on the export's file thread at each step of its write; tests act there.
     DiaryTransferCodec::WriteStepObserver exportWriteStep = {};
@@ -81,8 +82,9 @@ QCoro::Task<void> runExportFlow(QString destination, DiaryTransferFlowContext co
                                 std::function<void()> completion = {});
 // Reads the chosen file, asks merge or replace, imports with a safety backup in
 // `backupDirectory` and reports the outcome. Never throws; `completion` runs once, after the
-// last alert, whether the import succeeded, failed or was cancelled. A read a quit stopped says
-// nothing.
+// last alert, whether the import succeeded, failed or was cancelled. No file thread outlives
+// the work it was made for, so none is left at any alert. A read a quit stopped says nothing,
+// and an answer given once a quit has begun counts as Cancel.
 QCoro::Task<void> runImportFlow(QString source, DiaryTransferFlowContext context,
                                 QString backupDirectory, std::function<void()> completion = {});
 

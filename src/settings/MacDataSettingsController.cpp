@@ -189,7 +189,8 @@ void MacDataSettingsController::fail(const QString &message) {
 std::optional<DiaryDataOperationGuard::Ticket>
 MacDataSettingsController::begin(DiaryDataOperation operation) {
     auto ticket = m_services.guard->tryBegin(operation);
-    if (!ticket)
+    // Once a quit has begun nothing starts, and nothing is said of it.
+    if (!ticket && !m_services.guard->isQuitting())
         fail(DiaryDataOperationGuard::refusalText());
     return ticket;
 }

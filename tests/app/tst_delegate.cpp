@@ -212,17 +212,23 @@ private Q_SLOTS:
 
     void failedFlushRefusesQuitAndKeepsText() {
         DelegateFixture f;
+        DiaryDataOperationGuard operations;
+        f.delegate.setDataOperations(&operations);
         f.type(QStringLiteral("Unsaved words"));
         f.failNextSave();
         QSignalSpy replies(&f.delegate, &MacAppDelegate::terminationReplied);
         QCOMPARE(f.delegate.applicationShouldTerminate(),
                  MacAppDelegate::TerminateReply::terminateLater);
+        // Nothing starts while the quit may still go ahead.
+        QVERIFY(!operations.tryBegin(DiaryDataOperation::backup));
         QVERIFY(waitUntil([&] { return replies.size() == 1; }));
         QCOMPARE(replies.first().first().toBool(), false);
         QCOMPARE(f.terminations, 0);
         QVERIFY(!f.delegate.terminationInProgress());
         QCOMPARE(f.diary.session->currentText(), QStringLiteral("Unsaved words"));
         QVERIFY(f.diary.session->hasPendingLocalWriting());
+        // The refused quit lets the person back up, restore, export and import again.
+        QVERIFY(operations.tryBegin(DiaryDataOperation::backup));
 
         // A later quit starts over, and succeeds once the store takes the text.
         QCOMPARE(f.delegate.applicationShouldTerminate(),

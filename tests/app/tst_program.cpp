@@ -1,7 +1,9 @@
 #include "app/VelmoraProgram.h"
 
 #include "app/DiaryBookStage.h"
+#include "app/DiaryTransferPanels.h"
 #include "backup/DiarySnapshotService.h"
+#include "backup/DiaryTransferService.h"
 #include "book/MacRuledTextView.h"
 #include "pagescreen/PageLoadingLeaf.h"
 #include "pagescreen/VuzIvoduPageWidget.h"
@@ -9,6 +11,7 @@
 #include "settings/MacSettingsKit.h"
 #include "settings/MacSettingsView.h"
 #include "support/GuiTestMain.h"
+#include "support/ScriptedAlerts.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -17,6 +20,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QMutex>
@@ -80,6 +84,19 @@ struct ProgramFixture {
         return true;
     }
     DiarySessionStore &session() const { return program->graph().diarySession(); }
+    // Stores a page of these words on the selected day, as its first save would.
+    DiaryDraftDTO storeOnSelectedDay(const QString &content) const {
+        DiaryDraftDTO written;
+        written.id = QUuid::createUuid();
+        written.dayKey = session().selectedDay();
+        written.content = content;
+        written.fontName = QStringLiteral("Georgia");
+        written.bodyPointSize = 16;
+        written.originTimeZone = QStringLiteral("UTC");
+        written.createdAt = written.updatedAt = QDateTime::currentDateTimeUtc();
+        test::waitFor(program->graph().repository()->save(written, std::nullopt, 1));
+        return written;
+    }
     QString stored() const {
         const auto entry =
             test::waitFor(program->graph().repository()->entry(session().selectedDay()));
@@ -421,15 +438,7 @@ private Q_SLOTS:
         ProgramFixture f;
         QVERIFY(f.start());
         QVERIFY(QTest::qWaitForWindowExposed(&f.program->window()));
-        DiaryDraftDTO written;
-        written.id = QUuid::createUuid();
-        written.dayKey = f.session().selectedDay();
-        written.content = QStringLiteral("Written this morning");
-        written.fontName = QStringLiteral("Georgia");
-        written.bodyPointSize = 16;
-        written.originTimeZone = QStringLiteral("UTC");
-        written.createdAt = written.updatedAt = QDateTime::currentDateTimeUtc();
-        test::waitFor(f.program->graph().repository()->save(written, std::nullopt, 1));
+        const DiaryDraftDTO written = f.storeOnSelectedDay(QStringLiteral("Written this morning"));
         DiaryBookStage *stage = f.program->rootView().stage();
         QVERIFY(stage);
         std::optional<QString> shownWhenOpen;
@@ -501,6 +510,126 @@ private Q_SLOTS:
                      .arg(name));
     }
 
+    // Once a quit has begun no backup, restore, export or import starts: a file chosen in a
+    // transfer's panel, or an answer to an import's question, given meanwhile counts as Cancel and
+    // says nothing. The program then ends cleanly.
+    void nothingStartsOnceAQuitHasBegun_data() {
+        QTest::addColumn<QString>("item");
+        // "panel": Ctrl+Q in the item's panel; else the title of the question answered once the
+        // quit has begun, or none for the settings window's buttons, used after it.
+        QTest::addColumn<QString>("quitAt");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<bool>("signal");
+        const QString importing = QStringLiteral("Import Diary Data?");
+        const QString replacing = QStringLiteral("Replace the Entire Diary?");
+        const auto row = [](const char *name, const char *item, const QString &quitAt,
+                            const QList<int> &answers, bool signal) {
+            QTest::newRow(name) << QString::fromUtf8(item) << quitAt << answers << signal;
+        };
+        row("merge, Quit", "Import…", importing, {0}, false);
+        row("merge, SIGTERM", "Import…", importing, {0}, true);
+        row("replace, Quit", "Import…", replacing, {2, 0}, false);
+        row("Back Up Now", "backup", QString(), {}, false);
+        row("Restore", "restore", QString(), {}, true);
+    }
+
+    void nothingStartsOnceAQuitHasBegun() {
+        QFETCH(QString, item);
+        QFETCH(QString, quitAt);
+        QFETCH(QList<int>, answers);
+        QFETCH(bool, signal);
+        ProgramFixture f(signal);
+        QVERIFY(f.start());
+        QVERIFY(QTest::qWaitForWindowActive(&f.program->window()));
+        DiaryDependencyGraph &graph = f.program->graph();
+        const DiarySnapshotDTO empty = test::waitFor(graph.repository()->snapshot());
+        test::waitFor(f.session().selectToday());
+        f.storeOnSelectedDay(QStringLiteral("Kept words"));
+        // The words in an export file and in a backup, then gone: an import or a restore that
+        // started would bring them back.
+        const QString file = f.folder.filePath(QStringLiteral("Imported.json"));
+        test::waitFor(DiaryTransferService(graph.repository(), graph.settingsStore(), graph.clock())
+                          .exportDiary(file));
+        const QString backups = graph.persistenceDirectory() + QStringLiteral("/Backups");
+        test::waitFor(graph.snapshotService().createSnapshot(backups));
+        test::waitFor(graph.repository()->replaceAll(empty));
+
+        const auto quit = [&] {
+            if (!signal)
+                f.program->menus().action(QStringLiteral("Quit"))->trigger();
+            else
+                ::raise(SIGTERM);
+            QVERIFY(waitUntil([&] {
+                return f.program->delegate().terminationInProgress() || f.terminations > 0;
+            }));
+        };
+        const auto alerts = std::make_shared<ScriptedAlerts>();
+        alerts->answers = answers;
+        alerts->beforeAnswer = [&](const DiaryAlert &alert) {
+            if (alert.title == quitAt)
+                quit();
+        };
+        f.program->setTransferSeams(
+            [alerts](DiaryTransferFlowContext &context) { context.alerts = alerts; });
+        const QString exported = f.folder.filePath(QStringLiteral("Exported.json"));
+        if (item.endsWith(u'…')) {
+            // The panel is modal: it is answered from inside its loop once its setup has given
+            // its name field the keyboard, and then closed whatever came of it.
+            QTimer panel;
+            panel.setInterval(20);
+            bool quitFromThePanel = false;
+            connect(&panel, &QTimer::timeout, [&] {
+                auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+                auto *name = dialog ? dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))
+                                    : nullptr;
+                if (!name || !name->hasFocus())
+                    return;
+                panel.stop();
+                if (quitAt == u"panel") {
+                    QTest::keyClick(name, Qt::Key_Q, Qt::ControlModifier);
+                    quitFromThePanel = waitUntil([&] { return f.terminations == 1; });
+                }
+                name->setText(item == u"Export…" ? exported : file);
+                QTest::keyClick(name, Qt::Key_Return);
+                if (dialog->isVisible())
+                    dialog->reject();
+            });
+            panel.start();
+            f.program->menus().action(item)->trigger();
+            QVERIFY(!panel.isActive());
+            QCOMPARE(quitFromThePanel, quitAt == u"panel");
+            // The panel took the file.
+            QCOMPARE(graph.defaults()->stringValue(item == u"Export…"
+                                                       ? DiaryTransferPanels::exportFolderKey
+                                                       : DiaryTransferPanels::importFolderKey),
+                     std::optional(f.folder.path()));
+        } else {
+            f.program->menus().action(QStringLiteral("Preferences…"))->trigger();
+            auto *view = f.program->window().findChild<MacSettingsView *>();
+            QVERIFY(view && view->dataSection());
+            MacDataSettingsController &data = view->dataSection()->controller();
+            quit();
+            test::waitFor(item == u"backup" ? data.backUpNow() : data.restoreLatestBackup());
+            QCOMPARE(data.dataOperationError(), std::nullopt);
+        }
+        QVERIFY(waitUntil([&] { return !graph.dataOperations().isBusy(); }));
+        QVERIFY(waitUntil([&] { return f.terminations == 1; }));
+        // Only the questions up to the one answered during the quit, and nothing after it.
+        QStringList asked;
+        for (const DiaryAlert &alert : alerts->shown)
+            asked.append(alert.title);
+        QCOMPARE(asked.isEmpty() ? QString() : asked.last(),
+                 quitAt == u"panel" ? QString() : quitAt);
+        QCOMPARE(f.stored(), QString());
+        QVERIFY(!QFileInfo::exists(exported));
+        QVERIFY(!QFileInfo::exists(graph.persistenceDirectory() +
+                                   QStringLiteral("/Recovery/Quarantine")));
+        QCOMPARE(DiarySnapshotService::listSnapshots(backups).size(), 1);
+        // As main() ends once the quit is granted.
+        f.program.reset();
+        QCoreApplication::processEvents();
+    }
+
     // The load-failure card's restore shares the guard too: refused while another operation
     // runs, with the refusal on the card and the unopenable store left where it was. Let run, it
     // restores under the diary's lock: the restored store is this process's.
@@ -535,6 +664,12 @@ private Q_SLOTS:
         QCOMPARE(line->text(), QStringLiteral("Restored 0 entries. Reopen the diary to continue."));
         QCOMPARE(FileClaims().claim(store), FileClaims::Outcome::heldElsewhere);
         QVERIFY(!f.program->graph().dataOperations().isBusy());
+
+        // Once a quit has begun it starts nothing, and says nothing of it.
+        f.program->menus().action(QStringLiteral("Quit"))->trigger();
+        restore->click();
+        QVERIFY(waitUntil([&] { return line->text().isEmpty(); }));
+        QVERIFY(waitUntil([&] { return f.terminations == 1; }));
     }
 };
 

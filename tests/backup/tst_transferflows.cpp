@@ -48,6 +48,7 @@ struct FlowFixture : SessionFixture {
     QString quarantine = folder.filePath(QStringLiteral("Recovery/Quarantine"));
     QString store = folder.filePath(QStringLiteral("store.sqlite"));
     std::function<void()> beforeOpeningSource;
+    DiaryDataOperationGuard operations;
 
     DiaryTransferFlowContext context() {
         DiaryTransferFlowContext context{repository, settings, clock, alerts,
@@ -55,6 +56,7 @@ struct FlowFixture : SessionFixture {
         context.storeURL = store;
         context.lockFile = folder.filePath(QStringLiteral("Velmora.lock"));
         context.beforeOpeningSource = beforeOpeningSource;
+        context.dataOperations = &operations;
         return context;
     }
     std::function<void()> completion() {
@@ -206,17 +208,28 @@ private Q_SLOTS:
     void cancellingWritesNothing_data() {
         QTest::addColumn<QList<int>>("answers");
         QTest::addColumn<QList<DiaryAlert>>("shown");
-        QTest::newRow("cancel") << QList<int>{1} << QList<DiaryAlert>{question(2, 0, 0)};
-        QTest::newRow("closed") << QList<int>{-1} << QList<DiaryAlert>{question(2, 0, 0)};
+        // A quit begins while the last question is up: its answer counts as Cancel.
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("cancel") << QList<int>{1} << QList<DiaryAlert>{question(2, 0, 0)} << false;
+        QTest::newRow("closed") << QList<int>{-1} << QList<DiaryAlert>{question(2, 0, 0)} << false;
         QTest::newRow("replace, then cancel")
-            << QList<int>{2, 1} << QList<DiaryAlert>{question(2, 0, 0), confirmation};
+            << QList<int>{2, 1} << QList<DiaryAlert>{question(2, 0, 0), confirmation} << false;
+        QTest::newRow("merge, during a quit")
+            << QList<int>{0} << QList<DiaryAlert>{question(2, 0, 0)} << true;
+        QTest::newRow("replace, confirmed during a quit")
+            << QList<int>{2, 0} << QList<DiaryAlert>{question(2, 0, 0), confirmation} << true;
     }
 
     void cancellingWritesNothing() {
         QFETCH(QList<int>, answers);
         QFETCH(QList<DiaryAlert>, shown);
+        QFETCH(bool, quit);
         FlowFixture fixture;
         fixture.alerts->answers = answers;
+        if (quit)
+            fixture.alerts->beforeAnswer = [&](const DiaryAlert &alert) {
+                fixture.operations.setQuitting(alert == shown.last());
+            };
         fixture.importFile(transferData(QStringLiteral("valid-v3.json")));
         QCOMPARE(fixture.alerts->shown, shown);
         QCOMPARE(fixture.completions, 1);
@@ -225,7 +238,8 @@ private Q_SLOTS:
     }
 
     // 3 new, 2 identical, 1 conflicting entry: the question shows the counts in that order and
-    // the merge reports its own.
+    // the merge reports its own. No file thread is left at either alert, and a quit asked while
+    // the diary is replaced waits until the import's file thread is gone.
     void mergeAsksAndReports() {
         FlowFixture fixture;
         QList<DiaryEntryDTO> entries;
@@ -244,7 +258,22 @@ private Q_SLOTS:
         }
         const QString file = fixture.folder.filePath(QStringLiteral("six.json"));
         DiaryTransferCodec::write(document, file);
+        // No file thread of the import is left while an alert waits, which may be past a quit.
+        bool threadsGone = true;
+        fixture.alerts->beforeAnswer = [&](const DiaryAlert &) {
+            threadsGone = threadsGone && transferThreadsGone();
+        };
+        detail::WaitState<void> quit;
+        std::optional<QCoro::Task<void>> settling;
+        bool settledAtOnce = true;
+        fixture.repository->beforeNext(Operation::replaceAll, [&] {
+            settling = detail::capture<void>(fixture.operations.settleWork({}), &quit);
+            settledAtOnce = quit.done;
+        });
         fixture.importFile(file);
+        QVERIFY(threadsGone);
+        QVERIFY(settling && !settledAtOnce);
+        QVERIFY(waitUntil([&] { return quit.done; }));
         QCOMPARE(fixture.alerts->shown,
                  (QList<DiaryAlert>{
                      question(3, 2, 1),
