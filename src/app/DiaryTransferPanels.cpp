@@ -36,7 +36,9 @@ QString startFolder(const UserDefaults &defaults, const QString &key, const QStr
 }
 
 std::optional<QString> runRemembering(QFileDialog &dialog, UserDefaults &defaults,
-                                      const QString &key) {
+                                      const QString &key, const PanelShown &shown) {
+    if (shown)
+        shown(dialog);
     const auto chosen = runFileDialog(dialog);
     if (chosen)
         defaults.setString(key, QFileInfo(*chosen).absolutePath());
@@ -71,17 +73,17 @@ void configureImportDialog(QFileDialog &dialog, const QString &startFolder) {
 }
 
 std::optional<QString> chooseExportFile(QWidget *parent, const QDate &today, UserDefaults &defaults,
-                                        const QString &diaryFolder) {
+                                        const QString &diaryFolder, const PanelShown &shown) {
     QFileDialog dialog(parent);
     configureExportDialog(dialog, today, startFolder(defaults, exportFolderKey, diaryFolder));
-    return runRemembering(dialog, defaults, exportFolderKey);
+    return runRemembering(dialog, defaults, exportFolderKey, shown);
 }
 
 std::optional<QString> chooseImportFile(QWidget *parent, UserDefaults &defaults,
-                                        const QString &diaryFolder) {
+                                        const QString &diaryFolder, const PanelShown &shown) {
     QFileDialog dialog(parent);
     configureImportDialog(dialog, startFolder(defaults, importFolderKey, diaryFolder));
-    return runRemembering(dialog, defaults, importFolderKey);
+    return runRemembering(dialog, defaults, importFolderKey, shown);
 }
 
 } // namespace velmora::DiaryTransferPanels

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QFileDialog;
@@ -26,11 +27,13 @@ void configureExportDialog(QFileDialog &dialog, const QDate &today, const QStrin
 void configureImportDialog(QFileDialog &dialog, const QString &startFolder);
 
 // Runs the panel modally, opening where it was last left (never in the diary's own folder): the
-// chosen file, or none when it was cancelled.
+// chosen file, or none when it was cancelled. `shown` is given the panel before it shows, to give
+// it the keys that must answer everywhere.
+using PanelShown = std::function<void(QWidget &)>;
 std::optional<QString> chooseExportFile(QWidget *parent, const QDate &today, UserDefaults &defaults,
-                                        const QString &diaryFolder);
+                                        const QString &diaryFolder, const PanelShown &shown = {});
 std::optional<QString> chooseImportFile(QWidget *parent, UserDefaults &defaults,
-                                        const QString &diaryFolder);
+                                        const QString &diaryFolder, const PanelShown &shown = {});
 
 } // namespace DiaryTransferPanels
 

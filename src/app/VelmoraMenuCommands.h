@@ -39,8 +39,8 @@ public:
     // The menus' keys answer in this window too, even while the book window is hidden or waits
     // behind it: the settings window, the unlock's question.
     void reachFrom(QWidget &window);
-    // Quit alone answers in this window too: an alert that holds every other key of the program
-    // must not swallow a quit asked for while it comes up, as at the end of an import.
+    // Quit alone answers in this window too: an alert or a file panel that holds every other key
+    // of the program must not swallow a quit asked for while it is up, as at the end of an import.
     void reachQuitFrom(QWidget &window);
 
     // The item with this (untranslated) text, once populated.

@@ -367,7 +367,8 @@ void VelmoraProgram::openPreferences() {
             QWidget *parent =
                 m_settingsView ? static_cast<QWidget *>(m_settingsView.data()) : m_window.get();
             return DiaryTransferPanels::chooseImportFile(parent, *this->graph().defaults(),
-                                                         this->graph().persistenceDirectory());
+                                                         this->graph().persistenceDirectory(),
+                                                         quitReach());
         };
         data.transferContext = [this] { return transferContext(alertParent(true)); };
         m_settingsView = new MacSettingsView(
@@ -393,6 +394,13 @@ void VelmoraProgram::toggleFullScreen() {
         m_window->showFullScreen();
 }
 
+std::function<void(QWidget &)> VelmoraProgram::quitReach() {
+    return [menus = QPointer<VelmoraMenuCommands>(m_menus.get())](QWidget &window) {
+        if (menus)
+            menus->reachQuitFrom(window);
+    };
+}
+
 MessageBoxAlertPresenter::ParentWindow VelmoraProgram::alertParent(bool startedInSettings) {
     return [self = QPointer<VelmoraProgram>(this), startedInSettings]() -> QWidget * {
         if (!self)
@@ -410,12 +418,7 @@ VelmoraProgram::transferContext(MessageBoxAlertPresenter::ParentWindow alertWind
         graph.repository(),
         graph.settingsStore(),
         graph.clock(),
-        std::make_shared<MessageBoxAlertPresenter>(
-            std::move(alertWindow),
-            [menus = QPointer<VelmoraMenuCommands>(m_menus.get())](QWidget &alert) {
-                if (menus)
-                    menus->reachQuitFrom(alert);
-            }),
+        std::make_shared<MessageBoxAlertPresenter>(std::move(alertWindow), quitReach()),
         DiaryOpenDayReloader(&graph.diarySession()),
         graph.diaryReplacedHandler(),
         diaryFontNames(),
@@ -449,8 +452,8 @@ QCoro::Task<void> VelmoraProgram::exportDiary(std::function<void()> started,
     const QDate today = graph().clock()->now().toLocalTime().date();
     const bool fromSettings = m_settingsView && m_settingsView->isActiveWindow();
     QWidget *parent = fromSettings ? static_cast<QWidget *>(m_settingsView.data()) : m_window.get();
-    const auto chosen = DiaryTransferPanels::chooseExportFile(parent, today, *graph().defaults(),
-                                                              graph().persistenceDirectory());
+    const auto chosen = DiaryTransferPanels::chooseExportFile(
+        parent, today, *graph().defaults(), graph().persistenceDirectory(), quitReach());
     if (!self || !chosen)
         co_return;
     // Held until the flow ends: a restore or import meanwhile would change the diary under it.
@@ -472,8 +475,8 @@ QCoro::Task<void> VelmoraProgram::importDiary() {
     if (m_rootView->isLocked())
         co_return;
     const QPointer<VelmoraProgram> self(this);
-    const auto chosen = DiaryTransferPanels::chooseImportFile(m_window.get(), *graph().defaults(),
-                                                              graph().persistenceDirectory());
+    const auto chosen = DiaryTransferPanels::chooseImportFile(
+        m_window.get(), *graph().defaults(), graph().persistenceDirectory(), quitReach());
     if (!self || !chosen)
         co_return;
     auto beginning =

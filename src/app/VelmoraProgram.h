@@ -79,6 +79,8 @@ private:
     QCoro::Task<void> restoreFromBackup(std::function<void(QString)> done);
     // The flows' context, their alerts over the window `alertWindow` answers as each comes.
     DiaryTransferFlowContext transferContext(MessageBoxAlertPresenter::ParentWindow alertWindow);
+    // Gives a transfer's panel or alert, which holds every other key of the program, the quit.
+    std::function<void(QWidget &)> quitReach();
     // The window the alerts of an operation belong to: for one started in the settings window,
     // that window while it is shown; otherwise the book window.
     MessageBoxAlertPresenter::ParentWindow alertParent(bool startedInSettings);

@@ -512,7 +512,7 @@ private Q_SLOTS:
 
     // Once a quit has begun no backup, restore, export or import starts: a file chosen in a
     // transfer's panel, or an answer to an import's question, given meanwhile counts as Cancel and
-    // says nothing. The program then ends cleanly.
+    // says nothing. Ctrl+Q quits from either panel. The program then ends cleanly.
     void nothingStartsOnceAQuitHasBegun_data() {
         QTest::addColumn<QString>("item");
         // "panel": Ctrl+Q in the item's panel; else the title of the question answered once the
@@ -526,6 +526,8 @@ private Q_SLOTS:
                             const QList<int> &answers, bool signal) {
             QTest::newRow(name) << QString::fromUtf8(item) << quitAt << answers << signal;
         };
+        row("Ctrl+Q in the export panel", "Export…", QStringLiteral("panel"), {}, false);
+        row("Ctrl+Q in the import panel", "Import…", QStringLiteral("panel"), {}, false);
         row("merge, Quit", "Import…", importing, {0}, false);
         row("merge, SIGTERM", "Import…", importing, {0}, true);
         row("replace, Quit", "Import…", replacing, {2, 0}, false);
