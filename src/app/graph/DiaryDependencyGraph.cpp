@@ -165,8 +165,6 @@ DiaryDependencyGraph::ThrowAwayFiles::~ThrowAwayFiles() {
             qCWarning(lcGraph) << "could not remove the throw-away file" << path << ":"
                                << file.errorString();
     }
-    // Whoever else holds the folder (the launch's plan) removes it when it lets go.
-    folder.reset();
 }
 
 bool DiaryDependencyGraph::isTestMode() const {

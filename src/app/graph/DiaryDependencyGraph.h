@@ -150,6 +150,8 @@ private:
     // when everything else here is gone, the store's files closed: nobody opens them again.
     struct ThrowAwayFiles {
         QStringList paths;
+        // Let go after the paths are removed; the last holder (this or the launch's plan)
+        // removes the folder whole.
         std::shared_ptr<QTemporaryDir> folder;
         ThrowAwayFiles() = default;
         ThrowAwayFiles(const ThrowAwayFiles &) = delete;
